@@ -1,0 +1,88 @@
+// Services behind accounts, start-up registration and reporting: the secret store, login
+// items, HTTP, the system log and crash records of earlier runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+/// Secrets by account name (the keychain; Secret Service on Linux).
+class SecretStore {
+ public:
+  virtual ~SecretStore() = default;
+  virtual std::optional<std::string> get(const std::string& account) = 0;
+  /// Best effort: failures are not reported.
+  virtual void set(const std::string& account, const std::string& value) = 0;
+  virtual void remove(const std::string& account) = 0;
+};
+
+/// Whether the application starts with the user's session.
+class LoginItems {
+ public:
+  virtual ~LoginItems() = default;
+  /// Nothing on success, or the error's description.
+  virtual std::optional<std::string> registerApp() = 0;
+  virtual std::optional<std::string> unregisterApp() = 0;
+};
+
+/// The system's own log, for the few messages that must reach it.
+class SystemLog {
+ public:
+  virtual ~SystemLog() = default;
+  virtual void write(const std::string& message) = 0;
+  /// This process's entries since `sinceWallSeconds`, one line each; nothing with an error text
+  /// in `error` when they cannot be read.
+  virtual std::optional<std::vector<std::string>> entriesSince(double sinceWallSeconds,
+                                                               std::string& error) = 0;
+};
+
+struct HttpRequest {
+  std::string method = "GET";
+  std::string url;
+  /// Header name → value, sent as given.
+  std::map<std::string, std::string> headers;
+  std::string body;
+  double timeoutSeconds = 60;
+};
+
+/// A reply; no status means no reply at all (refused, reset, timed out, bad certificate).
+struct HttpResponse {
+  std::optional<int> status;
+  std::string body;
+  /// Why there was no reply, for the diagnostic log.
+  std::string transportError;
+};
+
+class HttpClient {
+ public:
+  /// Runs on a worker thread: hop to the main thread before touching application state.
+  using Completion = std::function<void(HttpResponse)>;
+  virtual ~HttpClient() = default;
+  virtual void send(HttpRequest request, Completion completion) = 0;
+};
+
+/// A crash of an earlier run, as recorded by the fatal-signal handler.
+struct CrashDiagnostic {
+  std::string osVersion;
+  std::string arch;
+  /// JSON text of the call-stack tree.
+  std::string callStackJSON;
+  std::optional<int> signal;
+  std::optional<std::string> exceptionType;
+  std::optional<std::string> exceptionCode;
+  std::optional<std::string> terminationReason;
+};
+
+class CrashDiagnostics {
+ public:
+  virtual ~CrashDiagnostics() = default;
+  /// Delivers the diagnostics of earlier runs once, now or later, on any thread.
+  virtual void subscribe(std::function<void(std::vector<CrashDiagnostic>)> deliver) = 0;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,66 @@
+// Keyboard interception: the event tap that sees every key event before other clients do,
+// the physical key state, and global hotkeys.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace tolvane {
+
+/// Modifier flags of key events, in the product's own encoding.
+namespace eventflags {
+inline constexpr std::uint64_t kShift = 0x20000;
+inline constexpr std::uint64_t kControl = 0x40000;
+inline constexpr std::uint64_t kOption = 0x80000;
+inline constexpr std::uint64_t kCommand = 0x100000;
+}  // namespace eventflags
+
+enum class KeyEventType {
+  keyDown,
+  keyUp,
+  flagsChanged,
+  tapDisabledByTimeout,
+  tapDisabledByUserInput,
+};
+
+/// One key event in the product's virtual key codes; backends translate at the edge.
+struct KeyEvent {
+  KeyEventType type = KeyEventType::keyDown;
+  std::uint16_t keyCode = 0;
+  std::uint64_t flags = 0;
+};
+
+enum class TapVerdict { pass, consume };
+
+class EventTap {
+ public:
+  /// Runs on the main thread for every event; its verdict decides whether others see it.
+  /// It must not throw.
+  using Callback = std::function<TapVerdict(const KeyEvent&)>;
+
+  virtual ~EventTap() = default;
+
+  /// Installs the tap; false when the desktop refuses (permission, a key owned elsewhere).
+  virtual bool create(Callback callback) = 0;
+  virtual void destroy() = 0;
+  virtual void setEnabled(bool enabled) = 0;
+  virtual bool isEnabled() const = 0;
+  /// Whether the key is physically down right now, whatever events were delivered.
+  virtual bool isKeyDown(std::uint16_t keyCode) const = 0;
+};
+
+using HotKeyId = std::uint64_t;
+
+/// System-wide key combinations, independent of the event tap.
+class HotKeys {
+ public:
+  virtual ~HotKeys() = default;
+  /// Registers `keyCode` with a modifier mask in the hot-key encoding (Command 256, Shift 512,
+  /// Option 2048, Control 4096); nothing when the desktop refuses the combination.
+  virtual std::optional<HotKeyId> registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                                 std::function<void()> onPress) = 0;
+  virtual void unregisterHotKey(HotKeyId id) = 0;
+};
+
+}  // namespace tolvane

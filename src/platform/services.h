@@ -1,0 +1,50 @@
+// The service registry: one place that names every desktop service a backend provides.
+#pragma once
+
+#include "platform/account_services.h"
+#include "platform/accessibility.h"
+#include "platform/clock.h"
+#include "platform/event_tap.h"
+#include "platform/files.h"
+#include "platform/preferences.h"
+#include "platform/run_loop.h"
+#include "platform/system_info.h"
+#include "platform/ui_surfaces.h"
+#include "platform/window_server.h"
+#include "platform/workspace.h"
+
+namespace tolvane {
+
+/// Non-owning references to the services of one backend (simulated or real). The backend owns
+/// them and outlives every component built from this registry. Components take the services
+/// they need from here when they are constructed, never from globals.
+struct Services {
+  Clock* clock = nullptr;
+  RunLoop* runLoop = nullptr;
+  FileSystem* files = nullptr;
+  UserPaths paths;
+  BundleInfo bundle;
+  SystemInfo* system = nullptr;
+  RandomSource* random = nullptr;
+  PreferenceStore* preferences = nullptr;
+  LoginItems* loginItems = nullptr;
+  SystemLog* systemLog = nullptr;
+  SecretStore* secrets = nullptr;
+  HttpClient* http = nullptr;
+  CrashDiagnostics* crashDiagnostics = nullptr;
+  Workspace* workspace = nullptr;
+  Accessibility* accessibility = nullptr;
+  WindowServer* windowServer = nullptr;
+  EventTap* eventTap = nullptr;
+  HotKeys* hotKeys = nullptr;
+  Screens* screens = nullptr;
+  SwitcherPanel* switcherPanel = nullptr;
+  PalettePanel* palettePanel = nullptr;
+  StatusItem* statusItem = nullptr;
+  SettingsWindow* settingsWindow = nullptr;
+  OnboardingWindow* onboardingWindow = nullptr;
+  UserInteraction* interaction = nullptr;
+  LocalKeyMonitor* keyMonitor = nullptr;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,41 @@
+// Virtual time for the simulated desktop: it moves only when a test, a scenario or a simulated
+// call that costs time moves it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace tolvane::sim {
+
+class SimClock final : public Clock {
+ public:
+  /// Wall time at virtual time zero: 2026-01-01T00:00:00Z.
+  static constexpr double kEpochWallSeconds = 1767225600.0;
+
+  double now() const override { return static_cast<double>(nanos_.load()) / 1e9; }
+  std::uint64_t uptimeNanoseconds() const override {
+    return static_cast<std::uint64_t>(nanos_.load());
+  }
+  double wallSeconds() const override { return kEpochWallSeconds + now(); }
+
+  /// Moves time forward; negative steps are ignored (time never runs backwards).
+  void advance(double seconds) {
+    if (seconds > 0) nanos_ += static_cast<std::int64_t>(seconds * 1e9 + 0.5);
+  }
+  /// Moves time to `seconds`, unless it is already later.
+  void advanceTo(std::int64_t nanos) {
+    auto current = nanos_.load();
+    while (nanos > current && !nanos_.compare_exchange_weak(current, nanos)) {
+    }
+  }
+  std::int64_t nanos() const { return nanos_.load(); }
+
+ private:
+  // Integer nanoseconds, so a long run of small steps does not drift. Atomic because worker
+  // threads (the stall watchdog, the reporter queue) read the clock.
+  std::atomic<std::int64_t> nanos_{0};
+};
+
+}  // namespace tolvane::sim

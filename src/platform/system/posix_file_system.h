@@ -1,0 +1,19 @@
+// The real file system, through POSIX calls.
+#pragma once
+
+#include "platform/files.h"
+
+namespace tolvane::system {
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  bool exists(const std::string& path) const override;
+  bool createDirectories(const std::string& path) override;
+  std::optional<std::string> readFile(const std::string& path) const override;
+  bool writeFileSynced(const std::string& path, std::string_view bytes) override;
+  std::unique_ptr<AppendFile> openForAppend(const std::string& path) override;
+  bool rename(const std::string& from, const std::string& to) override;
+  bool remove(const std::string& path) override;
+};
+
+}  // namespace tolvane::system

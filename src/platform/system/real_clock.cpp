@@ -1,0 +1,24 @@
+// Deadlines use the monotonic clock so that a change of the wall clock cannot stretch them.
+#include "platform/system/real_clock.h"
+
+#include <chrono>
+
+namespace tolvane::system {
+
+double RealClock::now() const {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t RealClock::uptimeNanoseconds() const {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+double RealClock::wallSeconds() const {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace tolvane::system

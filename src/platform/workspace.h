@@ -1,0 +1,62 @@
+// Running applications and what can be asked of them: the desktop's workspace service.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+using Pid = std::int32_t;
+
+/// Regular applications have windows and appear in switchers; accessory ones live in the tray;
+/// prohibited ones are background processes.
+enum class ActivationPolicy { regular = 0, accessory = 1, prohibited = 2 };
+
+/// One running application as the workspace reports it at the moment of asking.
+struct RunningApp {
+  Pid pid = 0;
+  std::optional<std::string> localizedName;
+  std::optional<std::string> bundleID;
+  bool hidden = false;
+  ActivationPolicy activationPolicy = ActivationPolicy::regular;
+  bool terminated = false;
+  /// Where the application can be opened from again (a desktop file on Linux).
+  std::optional<std::string> bundleLocation;
+};
+
+enum class WorkspaceEvent { launched, activated, terminated };
+
+using ObserverToken = std::uint64_t;
+
+/// The desktop's view of running applications. Main thread only; observers run on it.
+class Workspace {
+ public:
+  using AppHandler = std::function<void(const RunningApp&)>;
+
+  virtual ~Workspace() = default;
+
+  virtual Pid ownPid() const = 0;
+  /// Every running application, in the workspace's own order.
+  virtual std::vector<RunningApp> runningApplications() const = 0;
+  virtual std::optional<RunningApp> application(Pid pid) const = 0;
+  virtual std::optional<Pid> frontmostPid() const = 0;
+
+  /// Registers `handler` for one kind of notification; the token removes it again.
+  virtual ObserverToken addObserver(WorkspaceEvent event, AppHandler handler) = 0;
+  virtual void removeObserver(ObserverToken token) = 0;
+
+  virtual void unhide(Pid pid) = 0;
+  /// Makes the application frontmost; whether it accepted.
+  virtual bool activate(Pid pid) = 0;
+  /// Starts (or re-opens) the application found at `bundleLocation`; nothing is awaited.
+  virtual void openApplication(const std::string& bundleLocation) = 0;
+  /// Opens `url` in its handler (the browser for https); false when nothing could open it.
+  virtual bool openURL(const std::string& url) = 0;
+  /// The application's icon as PNG bytes, or nothing when it has none.
+  virtual std::optional<std::string> iconPNG(const std::string& bundleID) const = 0;
+};
+
+}  // namespace tolvane

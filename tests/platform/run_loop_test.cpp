@@ -1,0 +1,146 @@
+// The simulated run loop and main-thread tasks: ordering, timers, cancellation and yielding.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sim/sim_run_loop.h"
+#include "platform/task.h"
+
+namespace tolvane {
+namespace {
+
+class RunLoopTest : public ::testing::Test {
+ protected:
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  std::vector<std::string> trace;
+
+  auto note(std::string what) {
+    return [this, what] { trace.push_back(what + "@" + std::to_string(clock.now())); };
+  }
+};
+
+TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrder) {
+  loop.postAfter(0.2, note("late"));
+  loop.post(note("first"));
+  loop.postAfter(0.1, note("early"));
+  loop.post(note("second"));
+  EXPECT_EQ(loop.runUntilIdle(), 2);
+  loop.advance(1.0);
+  EXPECT_EQ(trace, (std::vector<std::string>{"first@0.000000", "second@0.000000",
+                                             "early@0.100000", "late@0.200000"}));
+  EXPECT_DOUBLE_EQ(clock.now(), 1.0);
+}
+
+TEST_F(RunLoopTest, CancelledItemsNeverRun) {
+  auto id = loop.postAfter(0.1, note("cancelled"));
+  loop.postAfter(0.1, note("kept"));
+  loop.cancel(id);
+  loop.cancel(id);  // twice is harmless
+  loop.cancel(0);
+  loop.advance(1);
+  EXPECT_EQ(trace, (std::vector<std::string>{"kept@0.100000"}));
+}
+
+TEST_F(RunLoopTest, RepeatingTimerTicksUntilItCancelsItself) {
+  int ticks = 0;
+  TimerId id = 0;
+  id = loop.repeatEvery(0.25, [&] {
+    if (++ticks == 3) loop.cancel(id);
+  });
+  loop.advance(10);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(loop.pendingCount(), 0u);
+}
+
+TEST_F(RunLoopTest, LateTimerSkipsMissedTicksAndKeepsItsPhase) {
+  std::vector<double> ticks;
+  loop.repeatEvery(1.0, [&] { ticks.push_back(clock.now()); });
+  // A main-thread stall of 3.5 s right after start: the ticks at 1, 2 and 3 s are missed.
+  loop.post([&] { clock.advance(3.5); });
+  loop.advance(5.0);
+  EXPECT_EQ(ticks, (std::vector<double>{3.5, 4.0, 5.0}));
+}
+
+TEST_F(RunLoopTest, WorkPostedFromAnotherThreadRunsOnTheLoop) {
+  std::thread worker([&] { loop.postFromAnyThread(note("from worker")); });
+  worker.join();
+  EXPECT_EQ(loop.runUntilIdle(), 1);
+  EXPECT_EQ(trace.size(), 1u);
+}
+
+Task countingTask(std::vector<std::string>& trace, int steps) {
+  for (int i = 0; i < steps; ++i) {
+    if (co_await isCancelled()) {
+      trace.push_back("cancelled");
+      co_return;
+    }
+    trace.push_back("step " + std::to_string(i));
+    co_await yieldNow();
+  }
+  trace.push_back("done");
+}
+
+TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsSteps) {
+  auto handle = countingTask(trace, 2).start(loop);
+  loop.post([this] { trace.push_back("other"); });
+  EXPECT_FALSE(handle.isFinished());
+  loop.runUntilIdle();
+  EXPECT_EQ(trace, (std::vector<std::string>{"step 0", "other", "step 1", "done"}));
+  EXPECT_TRUE(handle.isFinished());
+}
+
+TEST_F(RunLoopTest, CancelledTaskStopsAtItsNextCheckpoint) {
+  auto handle = countingTask(trace, 5).start(loop);
+  loop.runNext();  // step 0, then suspended in the yield
+  handle.cancel();
+  loop.runUntilIdle();
+  EXPECT_EQ(trace, (std::vector<std::string>{"step 0", "cancelled"}));
+}
+
+Task sleepingTask(std::vector<std::string>& trace, const Clock& clock) {
+  for (;;) {
+    if (co_await isCancelled()) break;
+    trace.push_back("pass@" + std::to_string(clock.now()));
+    co_await sleepFor(5.0);
+  }
+  trace.push_back("ended@" + std::to_string(clock.now()));
+}
+
+TEST_F(RunLoopTest, CancellingASleepingTaskWakesItAtOnce) {
+  auto handle = sleepingTask(trace, clock).start(loop);
+  loop.advance(12.0);
+  handle.cancel();
+  loop.runUntilIdle();
+  EXPECT_EQ(trace, (std::vector<std::string>{"pass@0.000000", "pass@5.000000", "pass@10.000000",
+                                             "ended@12.000000"}));
+  EXPECT_TRUE(handle.isFinished());
+  EXPECT_EQ(loop.pendingCount(), 0u);
+}
+
+struct DestructionProbe {
+  bool* destroyed;
+  ~DestructionProbe() { *destroyed = true; }
+};
+
+Task probeTask(bool* destroyed) {
+  DestructionProbe probe{destroyed};
+  co_await sleepFor(100.0);
+}
+
+TEST(RunLoopLifetime, DestroyingTheLoopReleasesSuspendedTasks) {
+  bool destroyed = false;
+  {
+    sim::SimClock clock;
+    sim::SimRunLoop loop(clock);
+    auto handle = probeTask(&destroyed).start(loop);
+    loop.runUntilIdle();
+    EXPECT_FALSE(destroyed);
+  }
+  EXPECT_TRUE(destroyed);
+}
+
+}  // namespace
+}  // namespace tolvane
