@@ -7,8 +7,10 @@
 // cooperative: the body asks `co_await isCancelled()` at its own checkpoints, and a cancelled
 // task sleeping in `co_await sleepFor(s)` wakes at once (the sleep just returns).
 //
-// Trap: GCC 12 miscompiles a co_await inside a `while` condition (the body silently never
-// runs). Write `for (;;) { if (co_await isCancelled()) break; ... }` instead.
+// Trap: GCC 12 miscompiles a co_await written inside a condition (`if`, `while`): the task's
+// body can silently never run. Always await into a variable first:
+//   const bool cancelled = co_await isCancelled();
+//   if (cancelled) co_return;
 #pragma once
 
 #include <coroutine>

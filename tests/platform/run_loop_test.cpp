@@ -73,7 +73,8 @@ TEST_F(RunLoopTest, WorkPostedFromAnotherThreadRunsOnTheLoop) {
 
 Task countingTask(std::vector<std::string>& trace, int steps) {
   for (int i = 0; i < steps; ++i) {
-    if (co_await isCancelled()) {
+    const bool cancelled = co_await isCancelled();
+    if (cancelled) {
       trace.push_back("cancelled");
       co_return;
     }
@@ -102,7 +103,8 @@ TEST_F(RunLoopTest, CancelledTaskStopsAtItsNextCheckpoint) {
 
 Task sleepingTask(std::vector<std::string>& trace, const Clock& clock) {
   for (;;) {
-    if (co_await isCancelled()) break;
+    const bool cancelled = co_await isCancelled();
+    if (cancelled) break;
     trace.push_back("pass@" + std::to_string(clock.now()));
     co_await sleepFor(5.0);
   }
