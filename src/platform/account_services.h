@@ -35,10 +35,23 @@ class SystemLog {
  public:
   virtual ~SystemLog() = default;
   virtual void write(const std::string& message) = 0;
-  /// This process's entries since `sinceWallSeconds`, one line each; nothing with an error text
-  /// in `error` when they cannot be read.
-  virtual std::optional<std::vector<std::string>> entriesSince(double sinceWallSeconds,
-                                                               std::string& error) = 0;
+};
+
+/// One entry of the system log written by this process.
+struct ProcessLogEntry {
+  double wallSeconds = 0;
+  std::string category;
+  std::string message;
+};
+
+/// Reads back what this process wrote to the system log (the journal on Linux).
+class ProcessLogReader {
+ public:
+  virtual ~ProcessLogReader() = default;
+  /// Entries since `sinceWallSeconds`, oldest first; nothing, with the reason in `error`, when
+  /// the log cannot be read.
+  virtual std::optional<std::vector<ProcessLogEntry>> entriesSince(double sinceWallSeconds,
+                                                                   std::string& error) = 0;
 };
 
 struct HttpRequest {

@@ -29,6 +29,7 @@ struct Services {
   PreferenceStore* preferences = nullptr;
   LoginItems* loginItems = nullptr;
   SystemLog* systemLog = nullptr;
+  ProcessLogReader* processLog = nullptr;
   SecretStore* secrets = nullptr;
   HttpClient* http = nullptr;
   CrashDiagnostics* crashDiagnostics = nullptr;

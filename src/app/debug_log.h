@@ -1,0 +1,69 @@
+// The diagnostic log: one timestamped line per event in a small rotating file, callable from
+// any thread, read back whole when tester mode exports logs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace tolvane {
+
+/// Lines go to "tester.log" in `dir`; when a line would push the file past kMaxFileBytes the
+/// file becomes "tester.log.1" (replacing an older one) and a fresh file starts. Logging never
+/// fails towards the caller: a line that cannot be stored is dropped.
+class DebugLog {
+ public:
+  static constexpr std::int64_t kMaxFileBytes = 524288;
+  /// The file's existence is tested once per this many lines, not on every write.
+  static constexpr int kExistenceCheckInterval = 256;
+  /// `tail()` returns at most this many characters.
+  static constexpr std::size_t kTailCharacters = 262144;
+
+  /// `dir` is created (with its parents) on first use, not here.
+  DebugLog(FileSystem& files, const Clock& clock, std::string dir);
+  ~DebugLog();
+  DebugLog(const DebugLog&) = delete;
+  DebugLog& operator=(const DebugLog&) = delete;
+
+  /// Appends "<ISO 8601 UTC timestamp> <message>\n". Safe from any thread.
+  void log(std::string_view message);
+
+  /// The rotated file then the current one, joined, cut to the last kTailCharacters characters;
+  /// empty when neither file can be read.
+  std::string tail();
+
+  /// Sees every line (without its line feed) as it is logged, under the log's lock, whether or
+  /// not the file took it. Set it before other threads log; the scenario tool prints the lines.
+  void setObserver(std::function<void(std::string_view line)> observer);
+
+  const std::string& filePath() const { return file_; }
+  const std::string& rotatedPath() const { return rotated_; }
+
+ private:
+  void openLocked();
+  void closeLocked();
+  void rotateLocked();
+
+  FileSystem& files_;
+  const Clock& clock_;
+  const std::string dir_;
+  const std::string file_;
+  const std::string rotated_;
+
+  std::mutex lock_;
+  std::unique_ptr<AppendFile> handle_;
+  std::int64_t size_ = 0;
+  int linesSinceCheck_ = 0;
+  std::function<void(std::string_view)> observer_;
+};
+
+/// Formats wall-clock seconds as ISO 8601 in UTC, "2026-12-06T06:29:52Z".
+std::string iso8601(double wallSeconds);
+
+}  // namespace tolvane
