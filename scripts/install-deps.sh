@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing and running Tolvane needs.
+# Run as root. Packages already present are not fetched again.
+set -euo pipefail
+
+packages=(
+  # build
+  g++ cmake ninja-build ccache pkg-config
+  # core libraries
+  nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # clang: second compiler, libFuzzer targets, and the formatting check
+  clang clang-format libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

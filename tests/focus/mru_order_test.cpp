@@ -1,0 +1,141 @@
+// The focus history: promotion, the 512 cap, seeding, and ordering of snapshots.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "focus/mru_order.h"
+
+namespace tolvane {
+namespace {
+
+using Ids = std::vector<std::uint32_t>;
+
+SwitchWindow window(std::uint32_t id) {
+  return SwitchWindow(SwitchWindow::Fields{.id = id, .pid = 1, .appName = "A"});
+}
+
+std::vector<SwitchWindow> windows(const Ids& ids) {
+  std::vector<SwitchWindow> result;
+  for (auto id : ids) result.push_back(window(id));
+  return result;
+}
+
+Ids idsOf(const std::vector<SwitchWindow>& list) {
+  Ids result;
+  for (const auto& w : list) result.push_back(w.id());
+  return result;
+}
+
+MRUOrder historyOf(const Ids& mostRecentFirst) {
+  MRUOrder order;
+  for (auto id : mostRecentFirst) order.append(id);
+  return order;
+}
+
+TEST(MRUOrderTest, BumpAndAppendKeepEachNumberOnce) {
+  struct Case {
+    const char* what;
+    Ids start;
+    bool bump;  // else append
+    std::uint32_t id;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"bump into empty", {}, true, 7, {7}},
+      {"bump of the first is a no-op", {7, 8, 9}, true, 7, {7, 8, 9}},
+      {"bump from the middle keeps the others' order", {7, 8, 9}, true, 8, {8, 7, 9}},
+      {"bump from the back", {7, 8, 9}, true, 9, {9, 7, 8}},
+      {"bump of a new number", {7, 8}, true, 5, {5, 7, 8}},
+      {"append of a new number goes last", {7, 8}, false, 5, {7, 8, 5}},
+      {"append keeps an existing place", {7, 8, 9}, false, 7, {7, 8, 9}},
+      {"application entries share the id space", {7}, true, 4294966061u, {4294966061u, 7}},
+  };
+  for (const auto& c : cases) {
+    auto order = historyOf(c.start);
+    if (c.bump) {
+      order.bump(c.id);
+    } else {
+      order.append(c.id);
+    }
+    EXPECT_EQ(order.ids(), c.expected) << c.what;
+  }
+}
+
+TEST(MRUOrderTest, PromotionTrimsToExactly512ButSeedingDoesNot) {
+  MRUOrder order;
+  for (std::uint32_t i = 1; i <= 600; ++i) order.append(i);
+  EXPECT_EQ(order.ids().size(), 600u);  // seeding never trims
+
+  order.bump(5);  // already present: the list is trimmed from the back
+  ASSERT_EQ(order.ids().size(), 512u);
+  EXPECT_EQ(order.ids().front(), 5u);
+  EXPECT_EQ(order.ids().back(), 512u);
+
+  order.bump(9999);  // new into a full list: the oldest entry goes
+  ASSERT_EQ(order.ids().size(), 512u);
+  EXPECT_EQ(order.ids().front(), 9999u);
+  EXPECT_EQ(order.ids().back(), 511u);
+}
+
+TEST(MRUOrderTest, SortedPutsHistoryFirstAndKeepsInputOrderForTheRest) {
+  struct Case {
+    const char* what;
+    Ids history;
+    Ids input;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"empty history keeps the input order", {}, {30, 10, 20}, {30, 10, 20}},
+      {"history first, most recent first", {30, 10}, {10, 20, 30}, {30, 10, 20}},
+      {"windows without history keep their input order around ranked ones",
+       {5},
+       {40, 5, 20, 6, 10},
+       {5, 40, 20, 6, 10}},
+      {"history numbers absent from the input are ignored", {99, 20}, {10, 20}, {20, 10}},
+      {"duplicate ids keep input order between them", {10}, {20, 10, 10}, {10, 10, 20}},
+      {"empty input", {1, 2}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(idsOf(historyOf(c.history).sorted(windows(c.input))), c.expected) << c.what;
+  }
+}
+
+TEST(MRUOrderTest, SortedReflectsPromotionsAfterSeeding) {
+  auto order = historyOf({1, 2, 3});
+  order.bump(3);
+  order.bump(2);
+  EXPECT_EQ(idsOf(order.sorted(windows({1, 2, 3, 4}))), (Ids{2, 3, 1, 4}));
+}
+
+TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
+  struct Case {
+    const char* what;
+    std::optional<std::uint32_t> id;
+    Ids expected;
+  };
+  const Ids input{10, 11, 12, 13, 14};
+  const Case cases[] = {
+      {"absent id", std::nullopt, input},
+      {"already first", 10, input},
+      {"not in the list", 99, input},
+      {"found at index 3", 13, {13, 10, 11, 12, 14}},
+      {"found last", 14, {14, 10, 11, 12, 13}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(idsOf(MRUOrder::promoting(c.id, windows(input))), c.expected) << c.what;
+  }
+}
+
+TEST(MRUOrderTest, PromotingTakesTheFirstOfTwoEqualIds) {
+  std::vector<SwitchWindow> list{window(1),
+                                 SwitchWindow({.id = 2, .pid = 10, .title = "first"}),
+                                 SwitchWindow({.id = 2, .pid = 20, .title = "second"})};
+  auto result = MRUOrder::promoting(2, list);
+  EXPECT_EQ(result.front().title(), "first");
+  EXPECT_EQ(idsOf(result), (Ids{2, 1, 2}));
+}
+
+}  // namespace
+}  // namespace tolvane
