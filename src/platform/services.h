@@ -1,8 +1,8 @@
 // The service registry: one place that names every desktop service a backend provides.
 #pragma once
 
-#include "platform/account_services.h"
 #include "platform/accessibility.h"
+#include "platform/account_services.h"
 #include "platform/clock.h"
 #include "platform/event_tap.h"
 #include "platform/files.h"

@@ -47,7 +47,9 @@ void schedule(RunLoop& loop, const std::shared_ptr<FrameOwner>& owner) {
 
 Task::promise_type::promise_type() : state(std::make_shared<detail::TaskState>()) {}
 
-void Task::promise_type::return_void() { state->finished = true; }
+void Task::promise_type::return_void() {
+  state->finished = true;
+}
 
 void Task::promise_type::unhandled_exception() noexcept {
   // Failures are results, not exceptions; an escaping exception is a programming error.
@@ -77,9 +79,13 @@ void TaskHandle::cancel() {
   }
 }
 
-bool TaskHandle::isCancelled() const { return state_ && state_->cancelled; }
+bool TaskHandle::isCancelled() const {
+  return state_ && state_->cancelled;
+}
 
-bool TaskHandle::isFinished() const { return !state_ || state_->finished; }
+bool TaskHandle::isFinished() const {
+  return !state_ || state_->finished;
+}
 
 void YieldAwaiter::await_suspend(Task::Handle h) const {
   auto& state = *h.promise().state;

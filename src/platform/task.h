@@ -78,7 +78,9 @@ struct YieldAwaiter {
   void await_suspend(Task::Handle h) const;
   void await_resume() const noexcept {}
 };
-inline YieldAwaiter yieldNow() { return {}; }
+inline YieldAwaiter yieldNow() {
+  return {};
+}
 
 /// `co_await sleepFor(seconds)`: continues after the delay, or at once when cancelled.
 struct SleepAwaiter {
@@ -87,7 +89,9 @@ struct SleepAwaiter {
   void await_suspend(Task::Handle h) const;
   void await_resume() const noexcept {}
 };
-inline SleepAwaiter sleepFor(double seconds) { return {seconds}; }
+inline SleepAwaiter sleepFor(double seconds) {
+  return {seconds};
+}
 
 /// `co_await isCancelled()`: true once the task's handle was cancelled. Does not suspend.
 struct CancelledQuery {
@@ -96,6 +100,8 @@ struct CancelledQuery {
   bool await_suspend(Task::Handle h) noexcept;
   bool await_resume() const noexcept { return result; }
 };
-inline CancelledQuery isCancelled() { return {}; }
+inline CancelledQuery isCancelled() {
+  return {};
+}
 
 }  // namespace tolvane

@@ -117,10 +117,8 @@ TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
   };
   const Ids input{10, 11, 12, 13, 14};
   const Case cases[] = {
-      {"absent id", std::nullopt, input},
-      {"already first", 10, input},
-      {"not in the list", 99, input},
-      {"found at index 3", 13, {13, 10, 11, 12, 14}},
+      {"absent id", std::nullopt, input},       {"already first", 10, input},
+      {"not in the list", 99, input},           {"found at index 3", 13, {13, 10, 11, 12, 14}},
       {"found last", 14, {14, 10, 11, 12, 13}},
   };
   for (const auto& c : cases) {
@@ -129,8 +127,7 @@ TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
 }
 
 TEST(MRUOrderTest, PromotingTakesTheFirstOfTwoEqualIds) {
-  std::vector<SwitchWindow> list{window(1),
-                                 SwitchWindow({.id = 2, .pid = 10, .title = "first"}),
+  std::vector<SwitchWindow> list{window(1), SwitchWindow({.id = 2, .pid = 10, .title = "first"}),
                                  SwitchWindow({.id = 2, .pid = 20, .title = "second"})};
   auto result = MRUOrder::promoting(2, list);
   EXPECT_EQ(result.front().title(), "first");

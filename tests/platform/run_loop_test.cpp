@@ -29,8 +29,8 @@ TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrder) {
   loop.post(note("second"));
   EXPECT_EQ(loop.runUntilIdle(), 2);
   loop.advance(1.0);
-  EXPECT_EQ(trace, (std::vector<std::string>{"first@0.000000", "second@0.000000",
-                                             "early@0.100000", "late@0.200000"}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"first@0.000000", "second@0.000000", "early@0.100000",
+                                             "late@0.200000"}));
   EXPECT_DOUBLE_EQ(clock.now(), 1.0);
 }
 

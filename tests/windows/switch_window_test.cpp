@@ -38,8 +38,8 @@ TEST(SwitchWindowTest, ApplicationEntriesFollowTheNamingAndIdRules) {
 }
 
 TEST(SwitchWindowTest, EntryOfAHiddenApplicationIsHiddenButNeverMinimized) {
-  auto entry = SwitchWindow::appEntry({.pid = 42, .localizedName = "Mail", .hidden = true},
-                                      nullptr);
+  auto entry =
+      SwitchWindow::appEntry({.pid = 42, .localizedName = "Mail", .hidden = true}, nullptr);
   EXPECT_TRUE(entry.appIsHidden());
   EXPECT_FALSE(entry.isMinimized());
   EXPECT_EQ(entry.pid(), 42);

@@ -20,7 +20,9 @@ TimerId SimRunLoop::schedule(std::int64_t dueNanos, std::int64_t intervalNanos, 
   return id;
 }
 
-TimerId SimRunLoop::post(Callback fn) { return schedule(clock_.nanos(), 0, std::move(fn)); }
+TimerId SimRunLoop::post(Callback fn) {
+  return schedule(clock_.nanos(), 0, std::move(fn));
+}
 
 TimerId SimRunLoop::postAfter(double delaySeconds, Callback fn) {
   return schedule(clock_.nanos() + toNanos(delaySeconds), 0, std::move(fn));

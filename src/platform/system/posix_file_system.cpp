@@ -113,6 +113,8 @@ bool PosixFileSystem::rename(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool PosixFileSystem::remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool PosixFileSystem::remove(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 }  // namespace tolvane::system
