@@ -2,7 +2,7 @@
 #include "focus/mru_order.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
 
 namespace tolvane {
 
@@ -21,14 +21,61 @@ void MRUOrder::append(std::uint32_t id) {
   if (std::find(ids_.begin(), ids_.end(), id) == ids_.end()) ids_.push_back(id);
 }
 
-std::vector<SwitchWindow> MRUOrder::sorted(const std::vector<SwitchWindow>& windows) const {
-  if (ids_.empty()) return windows;
+namespace {
 
-  std::unordered_map<std::uint32_t, std::uint32_t> rank;
-  rank.reserve(ids_.size());
-  for (std::size_t i = 0; i < ids_.size(); ++i) {
-    rank.emplace(ids_[i], static_cast<std::uint32_t>(i));  // emplace keeps the first place
+// Number -> rank for one sort. Open addressing over a power-of-two table at most half full:
+// this runs on the key press that opens the switcher, and building a node-based map of a full
+// history costs more than the whole sort.
+class RankTable {
+ public:
+  explicit RankTable(const std::vector<std::uint32_t>& ids) {
+    std::size_t capacity = 16;
+    shift_ = 60;
+    while (capacity < ids.size() * 2) {
+      capacity *= 2;
+      --shift_;
+    }
+    mask_ = capacity - 1;
+    keys_.assign(capacity, 0);
+    ranks_.assign(capacity, kEmpty);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      std::size_t slot = indexOf(ids[i]);
+      while (ranks_[slot] != kEmpty && keys_[slot] != ids[i]) slot = (slot + 1) & mask_;
+      // Should a number occur twice, its first (most recent) place is kept.
+      if (ranks_[slot] == kEmpty) {
+        keys_[slot] = ids[i];
+        ranks_[slot] = static_cast<std::uint32_t>(i);
+      }
+    }
   }
+
+  /// The rank of `id`, or kEmpty when it has none.
+  std::uint32_t find(std::uint32_t id) const {
+    for (std::size_t slot = indexOf(id);; slot = (slot + 1) & mask_) {
+      if (ranks_[slot] == kEmpty || keys_[slot] == id) return ranks_[slot];
+    }
+  }
+
+  static constexpr std::uint32_t kEmpty = UINT32_MAX;
+
+ private:
+  // Fibonacci hashing: the top bits of the product spread runs of nearby numbers (window
+  // numbers are handed out in sequence) over the whole table.
+  std::size_t indexOf(std::uint32_t id) const {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(id) * 0x9E3779B97F4A7C15ull) >>
+                                    shift_);
+  }
+  int shift_ = 60;
+  std::size_t mask_ = 0;
+  std::vector<std::uint32_t> keys_;
+  std::vector<std::uint32_t> ranks_;
+};
+
+}  // namespace
+
+std::vector<SwitchWindow> MRUOrder::sorted(std::vector<SwitchWindow> windows) const {
+  if (ids_.empty()) return windows;
+  const RankTable rank(ids_);
 
   // One key per window: its rank when it has one, else a value above every rank. Ties (equal
   // ranks from duplicate ids, or no rank at all) fall back to the input index, so sorting by
@@ -37,14 +84,14 @@ std::vector<SwitchWindow> MRUOrder::sorted(const std::vector<SwitchWindow>& wind
   std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
   keys.reserve(windows.size());
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    auto r = rank.find(windows[i].id());
-    keys.emplace_back(r == rank.end() ? kUnranked : r->second, static_cast<std::uint32_t>(i));
+    const std::uint32_t r = rank.find(windows[i].id());
+    keys.emplace_back(r == RankTable::kEmpty ? kUnranked : r, static_cast<std::uint32_t>(i));
   }
   std::sort(keys.begin(), keys.end());
 
   std::vector<SwitchWindow> result;
   result.reserve(windows.size());
-  for (const auto& key : keys) result.push_back(windows[key.second]);
+  for (const auto& key : keys) result.push_back(std::move(windows[key.second]));
   return result;
 }
 

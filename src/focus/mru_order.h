@@ -24,8 +24,9 @@ class MRUOrder {
   void append(std::uint32_t id);
 
   /// Windows with history first, most recent first; the rest keep their input order. With an
-  /// empty history the input order is kept exactly.
-  std::vector<SwitchWindow> sorted(const std::vector<SwitchWindow>& windows) const;
+  /// empty history the input order is kept exactly. Takes the list by value so a caller that
+  /// no longer needs it can move it in.
+  std::vector<SwitchWindow> sorted(std::vector<SwitchWindow> windows) const;
 
   /// Moves the first window whose id is `id` to the front; every other window keeps its place.
   /// Unchanged when `id` is absent, not found, or already first.
