@@ -24,7 +24,7 @@ class SimClock final : public Clock {
   void advance(double seconds) {
     if (seconds > 0) nanos_ += static_cast<std::int64_t>(seconds * 1e9 + 0.5);
   }
-  /// Moves time to `seconds`, unless it is already later.
+  /// Moves time to `nanos` nanoseconds, unless it is already later.
   void advanceTo(std::int64_t nanos) {
     auto current = nanos_.load();
     while (nanos > current && !nanos_.compare_exchange_weak(current, nanos)) {

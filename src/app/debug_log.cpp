@@ -1,0 +1,179 @@
+// The diagnostic log's writer and reader: line building, rotation, the periodic existence check
+// and the character-exact tail used by the tester-mode export.
+#include "app/debug_log.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+bool isContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `bytes` (Unicode's table of
+// well-formed byte sequences, which excludes overlong forms, surrogates and code points past
+// U+10FFFF), or 0 when it is not well formed.
+std::size_t wellFormedLength(std::string_view bytes) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = at(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length) return 0;
+  if (at(1) < low || at(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (!isContinuation(at(i))) return 0;
+  }
+  return length;
+}
+
+// The export puts the tail into a JSON body, and a JSON encoder refuses malformed UTF-8. A write
+// error can leave half a character at the end of a file, and callers may log arbitrary bytes,
+// so each malformed sequence (a bad byte and the continuation bytes after it) becomes one U+FFFD
+// instead of costing the whole file.
+std::string validUTF8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t length = wellFormedLength(bytes);
+    if (length == 0) {
+      text += kReplacementCharacter;
+      bytes.remove_prefix(1);
+      while (!bytes.empty() && isContinuation(static_cast<unsigned char>(bytes.front()))) {
+        bytes.remove_prefix(1);
+      }
+    } else {
+      text.append(bytes.substr(0, length));
+      bytes.remove_prefix(length);
+    }
+  }
+  return text;
+}
+
+// The last `characters` code points of well-formed UTF-8 `text`. Counting lead bytes from the
+// end means the cut always falls on a character boundary.
+std::string lastCharacters(std::string text, std::size_t characters) {
+  std::size_t seen = 0;
+  for (std::size_t i = text.size(); i > 0; --i) {
+    if (isContinuation(static_cast<unsigned char>(text[i - 1]))) continue;
+    if (++seen == characters) {
+      text.erase(0, i - 1);
+      return text;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string iso8601(double wallSeconds) {
+  using namespace std::chrono;
+  // Whole seconds, rounded towards the past: a line logged at :52.9 belongs to second :52.
+  const auto whole = std::isfinite(wallSeconds) ? static_cast<std::int64_t>(std::floor(wallSeconds))
+                                                : std::int64_t{0};
+  const sys_seconds moment{seconds{whole}};
+  const auto day = floor<days>(moment);
+  const year_month_day date{day};
+  const hh_mm_ss time{moment - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+DebugLog::DebugLog(FileSystem& files, const Clock& clock, std::string dir)
+    : files_(files),
+      clock_(clock),
+      dir_(std::move(dir)),
+      file_(dir_ + "/tester.log"),
+      rotated_(dir_ + "/tester.log.1") {}
+
+DebugLog::~DebugLog() = default;
+
+void DebugLog::log(std::string_view message) {
+  std::lock_guard guard(lock_);
+  std::string line = iso8601(clock_.wallSeconds());
+  line += ' ';
+  line += message;
+  if (observer_) observer_(line);
+  line += '\n';
+  const auto bytes = static_cast<std::int64_t>(line.size());
+
+  // Someone may delete the file while the handle keeps writing into the unlinked inode; asking
+  // the file system on every line would cost more than the line, so the check is periodic.
+  if (++linesSinceCheck_ >= kExistenceCheckInterval) {
+    linesSinceCheck_ = 0;
+    if (!files_.exists(file_)) closeLocked();
+  }
+  if (!handle_) openLocked();
+  if (size_ + bytes > kMaxFileBytes) {
+    rotateLocked();
+    openLocked();
+  }
+  if (!handle_) return;
+  if (!handle_->append(line)) {
+    closeLocked();
+    return;
+  }
+  size_ += bytes;
+}
+
+std::string DebugLog::tail() {
+  std::lock_guard guard(lock_);
+  std::string joined;
+  for (const std::string* path : {&rotated_, &file_}) {
+    if (auto content = files_.readFile(*path)) joined += *content;
+  }
+  return lastCharacters(validUTF8(joined), kTailCharacters);
+}
+
+void DebugLog::setObserver(std::function<void(std::string_view line)> observer) {
+  std::lock_guard guard(lock_);
+  observer_ = std::move(observer);
+}
+
+void DebugLog::openLocked() {
+  files_.createDirectories(dir_);
+  handle_ = files_.openForAppend(file_);
+  if (!handle_) {
+    size_ = 0;
+    return;
+  }
+  size_ = static_cast<std::int64_t>(handle_->endOffset().value_or(0));
+}
+
+void DebugLog::closeLocked() {
+  handle_.reset();
+  size_ = 0;
+}
+
+void DebugLog::rotateLocked() {
+  closeLocked();
+  files_.remove(rotated_);
+  files_.rename(file_, rotated_);
+}
+
+}  // namespace tolvane

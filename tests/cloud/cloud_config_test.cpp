@@ -1,0 +1,133 @@
+// The backend service's endpoint table and request builder: URLs, methods, headers, timeouts,
+// the sign-in page address and a base pointed at a loopback server.
+#include "cloud/cloud_config.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+using Headers = std::map<std::string, std::string>;
+
+TEST(CloudConfig, DefaultBaseIsHttpsHostWithoutPath) {
+  EXPECT_EQ(CloudConfig().baseURL(), "https://cloud.brenmoor.app");
+  EXPECT_EQ(CloudConfig().url(CloudEndpoint::me), "https://cloud.brenmoor.app/api/me");
+}
+
+TEST(CloudConfig, BaseCanPointAtALoopbackServer) {
+  struct Row {
+    const char* given;
+    const char* base;
+  };
+  const Row rows[] = {
+      {"http://127.0.0.1:41234", "http://127.0.0.1:41234"},
+      // Trailing slashes would otherwise double up before "api/".
+      {"http://127.0.0.1:41234/", "http://127.0.0.1:41234"},
+      {"http://[::1]:8080//", "http://[::1]:8080"},
+  };
+  for (const auto& row : rows) {
+    const CloudConfig config{row.given};
+    EXPECT_EQ(config.baseURL(), row.base) << row.given;
+    const auto request = config.request(CloudEndpoint::crash, "POST", std::nullopt, "{}");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->url, std::string(row.base) + "/api/crash");
+  }
+}
+
+TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
+  const CloudConfig config{"http://127.0.0.1:9"};
+  const std::string json = R"({"k":1})";
+  const Headers jsonOnly{{"Content-Type", "application/json"}};
+  const Headers bearerOnly{{"Authorization", "Bearer tok"}};
+  const Headers jsonAndBearer{{"Authorization", "Bearer tok"},
+                              {"Content-Type", "application/json"}};
+  struct Row {
+    CloudEndpoint endpoint;
+    const char* method;
+    std::optional<std::string> token;
+    std::optional<std::string> body;
+    const char* url;
+    Headers headers;
+    double timeout;
+  };
+  const std::vector<Row> rows = {
+      // Sign-in and account endpoints.
+      {CloudEndpoint::token, "POST", std::nullopt, json, "http://127.0.0.1:9/api/app/token",
+       jsonOnly, 60},
+      {CloudEndpoint::me, "GET", "tok", std::nullopt, "http://127.0.0.1:9/api/me", bearerOnly, 60},
+      {CloudEndpoint::logout, "POST", "tok", json, "http://127.0.0.1:9/api/app/logout",
+       jsonAndBearer, 60},
+      // Settings sync reads and writes the same path.
+      {CloudEndpoint::sync, "GET", "tok", std::nullopt, "http://127.0.0.1:9/api/sync/tolvane",
+       bearerOnly, 60},
+      {CloudEndpoint::sync, "PUT", "tok", json, "http://127.0.0.1:9/api/sync/tolvane",
+       jsonAndBearer, 60},
+      // Usage events carry the token only when there is one, and wait less for the service.
+      {CloudEndpoint::improve, "POST", "tok", json, "http://127.0.0.1:9/api/improve", jsonAndBearer,
+       20},
+      {CloudEndpoint::improve, "POST", std::nullopt, json, "http://127.0.0.1:9/api/improve",
+       jsonOnly, 20},
+      // Reports never identify the account, even when the caller passes a token.
+      {CloudEndpoint::crash, "POST", "tok", json, "http://127.0.0.1:9/api/crash", jsonOnly, 60},
+      {CloudEndpoint::testlog, "POST", "tok", json, "http://127.0.0.1:9/api/testlog", jsonOnly, 60},
+      {CloudEndpoint::token, "POST", "tok", json, "http://127.0.0.1:9/api/app/token", jsonOnly, 60},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " " + row.url);
+    const auto request = config.request(row.endpoint, row.method, row.token, row.body);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->method, row.method);
+    EXPECT_EQ(request->url, row.url);
+    EXPECT_EQ(request->headers, row.headers);
+    EXPECT_EQ(request->body, row.body.value_or(""));
+    EXPECT_DOUBLE_EQ(request->timeoutSeconds, row.timeout);
+  }
+}
+
+TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
+  const CloudConfig config;
+  struct Row {
+    CloudEndpoint endpoint;
+    const char* method;
+    std::optional<std::string> token;
+  };
+  const Row rows[] = {
+      // Methods outside the table, including a lower-case spelling of an allowed one.
+      {CloudEndpoint::me, "POST", "tok"},
+      {CloudEndpoint::sync, "POST", "tok"},
+      {CloudEndpoint::sync, "DELETE", "tok"},
+      {CloudEndpoint::improve, "GET", std::nullopt},
+      {CloudEndpoint::token, "post", std::nullopt},
+      {CloudEndpoint::crash, "", std::nullopt},
+      // Endpoints that require a token, asked without one or with an empty one.
+      {CloudEndpoint::me, "GET", std::nullopt},
+      {CloudEndpoint::logout, "POST", ""},
+      {CloudEndpoint::sync, "PUT", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_FALSE(config.request(row.endpoint, row.method, row.token, std::nullopt))
+        << config.url(row.endpoint) << " " << row.method;
+  }
+  // An empty token on an endpoint where it is optional is simply not sent.
+  const auto improve = config.request(CloudEndpoint::improve, "POST", "", "[]");
+  ASSERT_TRUE(improve);
+  EXPECT_FALSE(improve->headers.contains("Authorization"));
+}
+
+TEST(CloudConfig, ConnectURLEncodesItsQueryInOrder) {
+  const CloudConfig config{"http://127.0.0.1:41234/"};
+  EXPECT_EQ(config.connectURL("Ab9-._~", "x_Y-z"),
+            "http://127.0.0.1:41234/app/connect?app=tolvane&challenge=Ab9-._~&state=x_Y-z");
+  // Everything outside the unreserved set is escaped, bytes of UTF-8 one by one.
+  EXPECT_EQ(CloudConfig().connectURL("a+b/c=", "&state=x ?#é"),
+            "https://cloud.brenmoor.app/app/connect?app=tolvane&challenge=a%2Bb%2Fc%3D"
+            "&state=%26state%3Dx%20%3F%23%C3%A9");
+}
+
+}  // namespace
+}  // namespace tolvane
