@@ -1,0 +1,221 @@
+// Reading and atomically rewriting the JSON preference file, without ever losing a value the
+// file held: corrupt files are moved aside, unknown values ride along on every rewrite.
+#include "platform/system/json_preference_store.h"
+
+#include <limits>
+#include <utility>
+
+#include "app/debug_log.h"
+
+namespace tolvane::system {
+
+namespace {
+
+using Json = nlohmann::json;
+
+bool isBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The JSON library recurses while copying, comparing and writing values, so an absurdly deep
+// file must be refused before it is parsed. Exact for valid JSON; for invalid text the parser
+// rejects it anyway.
+bool nestsTooDeep(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxPreferenceDocumentDepth) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+std::optional<PrefValue> representable(const Json& member) {
+  if (member.is_boolean()) return PrefValue(member.get<bool>());
+  if (member.is_number_unsigned()) {
+    // The parser gives every non-negative integer the unsigned type.
+    const auto n = member.get<std::uint64_t>();
+    if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return {};
+    return PrefValue(static_cast<std::int64_t>(n));
+  }
+  if (member.is_number_integer()) return PrefValue(member.get<std::int64_t>());
+  if (member.is_string()) return PrefValue(member.get<std::string>());
+  if (!member.is_array()) return std::nullopt;
+  std::vector<std::string> list;
+  list.reserve(member.size());
+  for (const auto& item : member) {
+    if (!item.is_string()) return std::nullopt;
+    list.push_back(item.get<std::string>());
+  }
+  return PrefValue(std::move(list));
+}
+
+Json toJson(const PrefValue& value) {
+  return std::visit([](const auto& v) { return Json(v); }, value);
+}
+
+std::string parentOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// "20261206T062952Z": the ISO 8601 basic format, which sorts like the date and needs no
+// characters that some file systems or shells treat specially.
+std::string compactTimestamp(double wallSeconds) {
+  std::string stamp = iso8601(wallSeconds);
+  std::erase_if(stamp, [](char c) { return c == '-' || c == ':'; });
+  return stamp;
+}
+
+std::string joined(const std::map<std::string, Json, std::less<>>& members) {
+  std::string keys;
+  for (const auto& [key, value] : members) {
+    if (!keys.empty()) keys += ',';
+    keys += key;
+  }
+  return keys;
+}
+
+}  // namespace
+
+std::optional<PreferenceDocument> parsePreferenceDocument(std::string_view text) {
+  if (isBlank(text)) return PreferenceDocument{};
+  if (nestsTooDeep(text)) return std::nullopt;
+  const Json root = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (root.is_discarded() || !root.is_object()) return std::nullopt;
+  PreferenceDocument document;
+  for (const auto& [key, member] : root.items()) {
+    if (auto value = representable(member)) {
+      document.values.emplace(key, std::move(*value));
+    } else {
+      document.kept.emplace(key, member);
+    }
+  }
+  return document;
+}
+
+std::string serializePreferenceDocument(const PreferenceDocument& document) {
+  Json root = Json::object();
+  for (const auto& [key, member] : document.kept) root[key] = member;
+  for (const auto& [key, value] : document.values) root[key] = toJson(value);
+  // Replacing invalid UTF-8 instead of throwing: a stray byte in one value must not cost the
+  // whole save.
+  return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+JsonPreferenceStore::JsonPreferenceStore(FileSystem& files, const Clock& clock, std::string path,
+                                         Diagnostic diagnostic)
+    : files_(files), clock_(clock), path_(std::move(path)), diagnostic_(std::move(diagnostic)) {
+  load();
+}
+
+void JsonPreferenceStore::load() {
+  if (!files_.exists(path_)) return;
+  const auto text = files_.readFile(path_);
+  if (!text) {
+    // Whatever the file holds may be fine; overwriting it with the defaults would lose it.
+    persists_ = false;
+    diagnose("preferences file unreadable path=" + path_ + " changes stay in memory");
+    return;
+  }
+  auto document = parsePreferenceDocument(*text);
+  if (!document) {
+    setAside("not a JSON object");
+    return;
+  }
+  document_ = std::move(*document);
+  if (!document_.kept.empty()) {
+    diagnose("preferences values skipped keys=" + joined(document_.kept) + " path=" + path_);
+  }
+}
+
+void JsonPreferenceStore::setAside(const std::string& reason) {
+  const auto target = availableCorruptName();
+  if (target && files_.rename(path_, *target)) {
+    diagnose("preferences file corrupt reason=" + reason + " movedTo=" + *target);
+    return;
+  }
+  persists_ = false;
+  diagnose("preferences file corrupt reason=" + reason + " path=" + path_ +
+           " move failed, file left in place, changes stay in memory");
+}
+
+std::optional<std::string> JsonPreferenceStore::availableCorruptName() const {
+  // Two corrupt files in the same second must not overwrite each other's evidence.
+  const std::string base = path_ + ".corrupt-" + compactTimestamp(clock_.wallSeconds());
+  if (!files_.exists(base)) return base;
+  for (int n = 2; n < 100; ++n) {
+    std::string candidate = base + "-" + std::to_string(n);
+    if (!files_.exists(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::optional<PrefValue> JsonPreferenceStore::value(std::string_view key) const {
+  std::lock_guard guard(lock_);
+  auto it = document_.values.find(key);
+  if (it == document_.values.end()) return std::nullopt;
+  return it->second;
+}
+
+void JsonPreferenceStore::set(std::string_view key, PrefValue v) {
+  std::optional<std::string> failure;
+  {
+    std::lock_guard guard(lock_);
+    if (auto it = document_.kept.find(key); it != document_.kept.end()) document_.kept.erase(it);
+    document_.values.insert_or_assign(std::string(key), std::move(v));
+    failure = saveLocked();
+  }
+  if (failure) diagnose(*failure);
+}
+
+void JsonPreferenceStore::remove(std::string_view key) {
+  std::optional<std::string> failure;
+  {
+    std::lock_guard guard(lock_);
+    // An unrepresentable value under the key goes too: the caller wants the key gone.
+    const auto erased =
+        document_.values.erase(std::string(key)) + document_.kept.erase(std::string(key));
+    if (erased == 0) return;
+    failure = saveLocked();
+  }
+  if (failure) diagnose(*failure);
+}
+
+bool JsonPreferenceStore::persists() const {
+  std::lock_guard guard(lock_);
+  return persists_;
+}
+
+std::optional<std::string> JsonPreferenceStore::saveLocked() {
+  if (!persists_) return std::nullopt;
+  // Saving under the lock keeps the file in step with memory: two threads' saves cannot land
+  // in the opposite order of their changes.
+  const std::string text = serializePreferenceDocument(document_);
+  if (files_.createDirectories(parentOf(path_)) && writeFileAtomically(files_, path_, text)) {
+    return std::nullopt;
+  }
+  return "preferences save failed path=" + path_ + " changes stay in memory until the next save";
+}
+
+void JsonPreferenceStore::diagnose(const std::string& line) const {
+  if (diagnostic_) diagnostic_(line);
+}
+
+}  // namespace tolvane::system
