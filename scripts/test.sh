@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite, from a clean checkout on Debian 12, as root:
-#   formatting check, gcc debug build + tests, ASan/UBSan build + tests,
+#   formatting check, gcc debug build + tests, ASan/UBSan build + tests, TSan build + tests,
 #   clang build of the fuzz targets and a short run of each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +21,11 @@ echo "== ASan + UBSan build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
+
+echo "== ThreadSanitizer build and tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs"
 
 echo "== fuzz targets (clang, libFuzzer)"
 bash scripts/fuzz.sh 20000
