@@ -20,7 +20,9 @@
 
 namespace {
 
-const char* yesNo(bool value) { return value ? "yes" : "no"; }
+const char* yesNo(bool value) {
+  return value ? "yes" : "no";
+}
 
 void printSettings(const tolvane::AppSettings& s) {
   std::printf("  switcher takes over Super-Tab:       %s\n", yesNo(s.interceptCmdTab()));
