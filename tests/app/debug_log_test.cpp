@@ -17,15 +17,10 @@
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/system/posix_file_system.h"
+#include "support/temp_dir.h"
 
 namespace tolvane {
 namespace {
-
-std::string makeTempDir() {
-  char pattern[] = "/tmp/tolvane-debug-log-XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  return made ? made : "";
-}
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -43,16 +38,12 @@ std::string repeat(std::string_view piece, std::size_t times) {
 
 class DebugLogTest : public ::testing::Test {
  protected:
-  ~DebugLogTest() override {
-    std::error_code ignored;
-    if (!root.empty()) std::filesystem::remove_all(root, ignored);
-  }
-
   std::string read(const std::string& path) const { return disk.readFile(path).value_or(""); }
   bool exists(const std::string& path) const { return disk.exists(path); }
   std::string stamp() const { return iso8601(clock.wallSeconds()); }
 
-  const std::string root = makeTempDir();
+  const test::TempDir temp;
+  const std::string root = temp.path();
   // Two levels that do not exist yet, so the log must create the folder with its parents.
   const std::string dir = root + "/share/Tolvane";
   system::PosixFileSystem disk;

@@ -15,6 +15,7 @@
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "support/temp_dir.h"
 
 namespace tolvane::system {
 namespace {
@@ -22,14 +23,12 @@ namespace {
 class AutostartLoginItemsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tolvane-autostart-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = pattern;
+    ASSERT_FALSE(root.empty());
     entry = root + "/autostart/com.brenmoor.tolvane.desktop";
   }
-  void TearDown() override { std::filesystem::remove_all(root); }
 
-  std::string root;
+  const test::TempDir temp;
+  const std::string root = temp.path();
   std::string entry;
   PosixFileSystem disk;
   sim::FaultyFileSystem files{disk};

@@ -19,6 +19,7 @@
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "support/temp_dir.h"
 
 namespace tolvane::system {
 namespace {
@@ -33,13 +34,10 @@ constexpr const char* kCorruptSuffix = ".corrupt-20261206T062952Z";
 class JsonPreferenceStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tolvane-prefs-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root = pattern;
+    ASSERT_FALSE(root.empty());
     path = root + "/com.brenmoor.tolvane/preferences.json";
     clock.advance(kCorruptionSecond);
   }
-  void TearDown() override { std::filesystem::remove_all(root); }
 
   std::unique_ptr<JsonPreferenceStore> open(const std::string& at) {
     return std::make_unique<JsonPreferenceStore>(
@@ -53,7 +51,8 @@ class JsonPreferenceStoreTest : public ::testing::Test {
   }
   Json fileJson() { return Json::parse(disk.readFile(path).value_or("null")); }
 
-  std::string root;
+  const test::TempDir temp;
+  const std::string root = temp.path();
   std::string path;
   PosixFileSystem disk;
   sim::FaultyFileSystem files{disk};
