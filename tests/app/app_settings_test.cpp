@@ -292,18 +292,5 @@ TEST_F(AppSettingsTest, LoginItemFailureGoesToTheSystemLogAndKeepsTheChoice) {
   EXPECT_EQ(store->boolValue(prefkey::kLaunchAtLogin), false);
 }
 
-TEST(PreferenceKeysTest, SyncCarriesExactlyTheSharedSettings) {
-  const Strings carried = {"languageCode",         "interceptCmdTab",      "interceptAppCycle",
-                           "showMinimizedWindows", "showHiddenAppWindows", "switcherUsesOption",
-                           "paletteKeyCode",       "paletteModifiers",     "excludedBundleIDs",
-                           "improveDataSharing"};
-  Strings actual;
-  for (auto key : prefkey::kSettingKeys) {
-    if (prefkey::carriedBySync(key)) actual.emplace_back(key);
-  }
-  EXPECT_EQ(actual, carried);
-  EXPECT_FALSE(prefkey::carriedBySync(prefkey::kCloudSyncLastBlob));
-}
-
 }  // namespace
 }  // namespace tolvane

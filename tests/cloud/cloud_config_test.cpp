@@ -14,11 +14,6 @@ namespace {
 
 using Headers = std::map<std::string, std::string>;
 
-TEST(CloudConfig, DefaultBaseIsHttpsHostWithoutPath) {
-  EXPECT_EQ(CloudConfig().baseURL(), "https://cloud.brenmoor.app");
-  EXPECT_EQ(CloudConfig().url(CloudEndpoint::me), "https://cloud.brenmoor.app/api/me");
-}
-
 TEST(CloudConfig, BaseCanPointAtALoopbackServer) {
   struct Row {
     const char* given;

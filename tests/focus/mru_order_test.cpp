@@ -102,13 +102,6 @@ TEST(MRUOrderTest, SortedPutsHistoryFirstAndKeepsInputOrderForTheRest) {
   }
 }
 
-TEST(MRUOrderTest, SortedReflectsPromotionsAfterSeeding) {
-  auto order = historyOf({1, 2, 3});
-  order.bump(3);
-  order.bump(2);
-  EXPECT_EQ(idsOf(order.sorted(windows({1, 2, 3, 4}))), (Ids{2, 3, 1, 4}));
-}
-
 TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
   struct Case {
     const char* what;

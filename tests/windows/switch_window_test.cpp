@@ -26,6 +26,11 @@ TEST(SwitchWindowTest, ApplicationEntriesFollowTheNamingAndIdRules) {
        "org.example.tool",
        "org.example.tool"},
       {"neither: a question mark and no bundle id", {.pid = 0}, 4294967295u, "?", std::nullopt},
+      {"hidden application",
+       {.pid = 42, .localizedName = "Mail", .hidden = true},
+       ~42u,
+       "Mail",
+       std::nullopt},
   };
   for (const auto& c : cases) {
     auto entry = SwitchWindow::appEntry(c.app, nullptr);
@@ -34,15 +39,9 @@ TEST(SwitchWindowTest, ApplicationEntriesFollowTheNamingAndIdRules) {
     EXPECT_EQ(entry.bundleID(), c.bundleID) << c.what;
     EXPECT_TRUE(entry.isAppEntry()) << c.what;
     EXPECT_EQ(entry.title(), "") << c.what;
+    EXPECT_EQ(entry.appIsHidden(), c.app.hidden) << c.what;
+    EXPECT_FALSE(entry.isMinimized()) << c.what;
   }
-}
-
-TEST(SwitchWindowTest, EntryOfAHiddenApplicationIsHiddenButNeverMinimized) {
-  auto entry =
-      SwitchWindow::appEntry({.pid = 42, .localizedName = "Mail", .hidden = true}, nullptr);
-  EXPECT_TRUE(entry.appIsHidden());
-  EXPECT_FALSE(entry.isMinimized());
-  EXPECT_EQ(entry.pid(), 42);
 }
 
 TEST(SwitchWindowTest, CopiesShareTheAccessibilityElement) {
