@@ -8,8 +8,10 @@ packages=(
   g++ cmake ninja-build ccache pkg-config
   # core libraries
   nlohmann-json3-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # system services: HTTP
+  libcurl4-openssl-dev
+  # tests and benchmarks (cpp-httplib: the loopback backend mock)
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
   clang clang-format libclang-rt-14-dev
 )

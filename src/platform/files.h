@@ -27,6 +27,7 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   virtual bool exists(const std::string& path) const = 0;
+  virtual bool isDirectory(const std::string& path) const = 0;
   /// Creates the folder and every missing parent; true when it exists afterwards.
   virtual bool createDirectories(const std::string& path) = 0;
   /// The whole content, or nothing when the file cannot be read.

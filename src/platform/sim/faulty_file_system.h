@@ -25,6 +25,7 @@ class FaultyFileSystem final : public FileSystem {
   int refusals = 0;
 
   bool exists(const std::string& path) const override { return inner_.exists(path); }
+  bool isDirectory(const std::string& path) const override { return inner_.isDirectory(path); }
   bool createDirectories(const std::string& path) override;
   std::optional<std::string> readFile(const std::string& path) const override {
     return inner_.readFile(path);

@@ -67,6 +67,11 @@ bool PosixFileSystem::exists(const std::string& path) const {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool PosixFileSystem::isDirectory(const std::string& path) const {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool PosixFileSystem::createDirectories(const std::string& path) {
   if (path.empty()) return false;
   struct stat st {};

@@ -8,6 +8,7 @@ namespace tolvane::system {
 class PosixFileSystem final : public FileSystem {
  public:
   bool exists(const std::string& path) const override;
+  bool isDirectory(const std::string& path) const override;
   bool createDirectories(const std::string& path) override;
   std::optional<std::string> readFile(const std::string& path) const override;
   bool writeFileSynced(const std::string& path, std::string_view bytes) override;

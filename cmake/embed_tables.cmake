@@ -1,0 +1,27 @@
+# Writes a C++ source that carries each string table's JSON text as a raw string literal, so the
+# tables stay data in the repository and still ship inside the binary.
+# Usage: cmake -DOUTPUT=<file.cpp> -DINPUTS=<a.json;b.json;...> -P embed_tables.cmake
+set(delimiter "tolvane_table")
+set(content "// Generated from src/localization/tables/*.json at build time; edit those files.\n")
+string(APPEND content "#include \"localization/embedded_tables.h\"\n\nnamespace tolvane {\n\n")
+string(APPEND content "const EmbeddedTable kEmbeddedTables[] = {\n")
+list(LENGTH INPUTS count)
+foreach(input IN LISTS INPUTS)
+  get_filename_component(name "${input}" NAME)
+  string(REGEX REPLACE "\\.json$" "" code "${name}")
+  file(READ "${input}" text)
+  string(FIND "${text}" ")${delimiter}\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${input} contains the raw-string delimiter )${delimiter}\"")
+  endif()
+  string(APPEND content "    {\"${code}\", R\"${delimiter}(${text})${delimiter}\"},\n")
+endforeach()
+string(APPEND content "};\n\nconst std::size_t kEmbeddedTableCount = ${count};\n\n}  // namespace tolvane\n")
+# Rewrite only on change, so an unrelated re-run does not rebuild the tables' object file.
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" previous)
+  if(previous STREQUAL content)
+    return()
+  endif()
+endif()
+file(WRITE "${OUTPUT}" "${content}")

@@ -1,0 +1,185 @@
+// Choosing the interface language: system preferences, stored choices, the platform-facing
+// language list and the toolkit redirection.
+#include "localization/l10n.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/preference_keys.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/system/posix_file_system.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(AppLanguageTest, SystemDefaultTakesTheFirstSupportedPreference) {
+  struct Row {
+    Strings preferred;
+    AppLanguage expected;
+  };
+  const Row rows[] = {
+      {{}, AppLanguage::en},
+      {{"sv-SE", "de-DE"}, AppLanguage::de},
+      {{"sv"}, AppLanguage::en},
+      {{"zh-Hant-TW"}, AppLanguage::zhHant},
+      {{"zh-HK"}, AppLanguage::zhHant},
+      {{"zh-MO"}, AppLanguage::zhHant},
+      {{"zh-Hans"}, AppLanguage::zhHans},
+      {{"zh-CN"}, AppLanguage::zhHans},
+      {{"pt-PT"}, AppLanguage::ptBR},
+      {{"JA-jp"}, AppLanguage::ja},
+      {{"fi", "en-GB", "fr"}, AppLanguage::en},
+      {{"tr-TR"}, AppLanguage::tr},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(systemDefaultLanguage(row.preferred), row.expected)
+        << (row.preferred.empty() ? "(empty)" : row.preferred.front());
+  }
+}
+
+TEST(AppLanguageTest, PreferredLanguagesComeFromTheLocaleEnvironment) {
+  using Opt = std::optional<std::string>;
+  struct Row {
+    const char* what;
+    Opt language, lcAll, lcMessages, lang;
+    Strings expected;
+  };
+  const Row rows[] = {
+      {"LANGUAGE list wins", "de_DE:fr", "ja_JP.UTF-8", {}, "ru_RU", {"de-DE", "fr"}},
+      {"LANGUAGE entries of the C locale are skipped", "C:nl", {}, {}, {}, {"nl"}},
+      {"LC_ALL before LC_MESSAGES and LANG", {}, "ja_JP.UTF-8", "ko_KR", "ru_RU", {"ja-JP"}},
+      {"LC_MESSAGES before LANG", {}, {}, "pt_BR.UTF-8@latin", "ru_RU", {"pt-BR"}},
+      {"LANG alone", {}, {}, {}, "zh_TW.Big5", {"zh-TW"}},
+      {"C means no preference", {}, {}, {}, "C.UTF-8", {}},
+      {"POSIX means no preference", {}, "POSIX", {}, "de_DE", {}},
+      {"empty values are unset", "", "", {}, "it_IT", {"it-IT"}},
+      {"nothing set", {}, {}, {}, {}, {}},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(preferredLanguagesFromEnvironment(r.language, r.lcAll, r.lcMessages, r.lang),
+              r.expected)
+        << r.what;
+  }
+}
+
+TEST(AppLanguageTest, RawValuesMatchExactly) {
+  for (AppLanguage language : kAllLanguages) {
+    EXPECT_EQ(languageFromRawValue(rawValue(language)), language);
+  }
+  EXPECT_FALSE(languageFromRawValue("pt-br"));
+  EXPECT_FALSE(languageFromRawValue("zh"));
+}
+
+class L10nTest : public ::testing::Test {
+ protected:
+  sim::SimPreferenceStore preferences;
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+  Strings systemLanguages{"ja-JP", "en-US"};
+  int installs = 0;
+  L10n l10n{preferences, framework, [this] { return systemLanguages; }};
+
+  L10nTest() {
+    l10n.setRedirectionInstaller([this] { ++installs; });
+  }
+  std::optional<Strings> appleLanguages() const {
+    return preferences.stringListValue(prefkey::kAppleLanguages);
+  }
+};
+
+TEST_F(L10nTest, ApplyingALanguagePointsEveryLayerAtIt) {
+  l10n.apply("pt-BR");
+  EXPECT_EQ(l10n.language(), AppLanguage::ptBR);
+  EXPECT_EQ(appleLanguages(), Strings{"pt-BR"});
+  EXPECT_EQ(framework.overrideCode(), "pt-BR");
+  EXPECT_EQ(l10n.string("common.cancel"), "Cancelar");
+  EXPECT_EQ(l10n.string("no.such.key"), "no.such.key");
+}
+
+TEST_F(L10nTest, SystemOrUnknownCodesFollowTheSystemAndDropTheOverride) {
+  const std::optional<std::string> codes[] = {std::nullopt, "sv", "pt-br"};
+  for (const auto& code : codes) {
+    l10n.apply("de");
+    l10n.apply(code);
+    EXPECT_EQ(l10n.language(), AppLanguage::ja) << code.value_or("(system)");
+    EXPECT_FALSE(appleLanguages()) << code.value_or("(system)");
+    EXPECT_FALSE(framework.overrideCode()) << code.value_or("(system)");
+  }
+  EXPECT_EQ(installs, 1);  // the redirection is installed once per process
+}
+
+TEST_F(L10nTest, BootstrapAppliesTheStoredChoice) {
+  preferences.set(prefkey::kLanguageCode, std::string("fr"));
+  l10n.bootstrap();
+  EXPECT_EQ(l10n.language(), AppLanguage::fr);
+
+  preferences.set(prefkey::kLanguageCode, std::string(""));  // empty means none
+  preferences.set(prefkey::kAppleLanguages, Strings{"fr"});  // stale, from the last run
+  l10n.bootstrap();
+  EXPECT_EQ(l10n.language(), AppLanguage::ja);
+  EXPECT_FALSE(appleLanguages());
+}
+
+TEST_F(L10nTest, SubscribersHearEachChangeOfLanguage) {
+  int changes = 0;
+  auto subscription = l10n.subscribe([&] { ++changes; });
+  l10n.apply("de");
+  l10n.apply("de");
+  l10n.apply("it");
+  EXPECT_EQ(changes, 2);
+}
+
+class FrameworkLanguageTest : public ::testing::Test {
+ protected:
+  test::TempDir temp;
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+
+  std::string bundleWith(const Strings& folders) {
+    const std::string bundle = temp.path() + "/bundle" + std::to_string(++bundles);
+    for (const auto& folder : folders) files.createDirectories(bundle + "/" + folder + ".lproj");
+    files.createDirectories(bundle);
+    return bundle;
+  }
+  // The folder the redirection sends a lookup to, relative to the bundle.
+  std::string lookupFolder(const std::string& bundle) {
+    auto seen = framework.localizedString(bundle, [](const std::string& path) { return path; });
+    return seen == bundle ? "(bundle)" : seen.substr(bundle.size() + 1);
+  }
+  int bundles = 0;
+};
+
+TEST_F(FrameworkLanguageTest, LookupsGoToTheBestLanguageFolder) {
+  struct Row {
+    std::optional<std::string> override;
+    Strings folders;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"pt-BR", {"pt"}, "pt.lproj"},        {"pt-BR", {"pt", "pt-BR"}, "pt-BR.lproj"},
+      {"en", {"Base", "de"}, "Base.lproj"}, {"zh-Hans", {"zh", "Base"}, "zh.lproj"},
+      {"de", {"Base", "fr"}, "(bundle)"},   {std::nullopt, {"de"}, "(bundle)"},
+  };
+  for (const auto& row : rows) {
+    framework.setOverride(row.override);
+    EXPECT_EQ(lookupFolder(bundleWith(row.folders)), row.expected)
+        << row.override.value_or("(none)");
+  }
+}
+
+TEST_F(FrameworkLanguageTest, HitsAreCachedAndMissesAreNot) {
+  const auto bundle = bundleWith({});
+  framework.setOverride("de");
+  EXPECT_EQ(lookupFolder(bundle), "(bundle)");
+  files.createDirectories(bundle + "/de.lproj");
+  EXPECT_EQ(lookupFolder(bundle), "de.lproj");  // the earlier miss was not remembered
+  std::filesystem::remove_all(bundle + "/de.lproj");
+  EXPECT_EQ(lookupFolder(bundle), "de.lproj");  // the hit was
+}
+
+}  // namespace
+}  // namespace tolvane
