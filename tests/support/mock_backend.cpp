@@ -1,0 +1,288 @@
+// The loopback backend mock on cpp-httplib: recording, scripted replies, held replies and
+// dropped connections.
+#include "support/mock_backend.h"
+
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace tolvane::test {
+namespace {
+
+// Enough server threads that every request a test holds at once still finds one to arrive on.
+constexpr std::size_t kServerThreads = 32;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// cpp-httplib files the connection's addresses among the request headers; no client sent them.
+bool isAddedByServer(std::string_view name) {
+  for (std::string_view added : {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"}) {
+    if (name == added) return true;
+  }
+  return false;
+}
+
+RecordedRequest recordOf(const httplib::Request& request) {
+  RecordedRequest record{.method = request.method, .body = request.body};
+  const auto question = request.target.find('?');
+  record.path = request.target.substr(0, question);
+  if (question != std::string::npos) record.query = request.target.substr(question + 1);
+  for (const auto& [name, value] : request.headers) {
+    if (!isAddedByServer(name)) record.headers.emplace_back(name, value);
+  }
+  return record;
+}
+
+int portOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  }
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
+  return -1;
+}
+
+// cpp-httplib neither lets a handler close its connection nor shows it the socket. The
+// connection stays open while its handler runs, so its socket is the one descriptor of this
+// process whose own port is the server's and whose peer's port is the client's (the client's end,
+// when it lives in this process too, has the two the other way round). shutdown(), not close():
+// the library still owns the descriptor and closes it later.
+bool shutDownConnection(int serverPort, int clientPort) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    const std::string name = entry.path().filename().string();
+    int fd = -1;
+    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
+    sockaddr_storage own{};
+    sockaddr_storage peer{};
+    socklen_t ownSize = sizeof own;
+    socklen_t peerSize = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &ownSize) != 0) continue;
+    if (portOf(own) != serverPort) continue;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) continue;
+    if (portOf(peer) != clientPort) continue;
+    return ::shutdown(fd, SHUT_RDWR) == 0;
+  }
+  return false;
+}
+
+// The library writes its reply to a dropped connection anyway, which raises SIGPIPE and would
+// end the test program. Server threads inherit the signal mask of the thread that starts them,
+// which is the listening thread.
+void blockBrokenPipeSignal() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// cpp-httplib listens with a backlog of 5. Connections beyond it wait for the client to retry,
+// a second later, which a test that opens many at once would notice; the subclass reaches the
+// listening socket to widen the backlog.
+class Server : public httplib::Server {
+ public:
+  bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
+}  // namespace
+
+std::optional<std::string> RecordedRequest::header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (equalsIgnoringCase(key, name)) return value;
+  }
+  return std::nullopt;
+}
+
+MockReply MockReply::json(int status, std::string body) {
+  return MockReply{.status = status, .body = std::move(body)};
+}
+
+MockReply MockReply::text(int status, std::string body) {
+  return MockReply{.status = status, .body = std::move(body), .contentType = "text/plain"};
+}
+
+MockReply MockReply::redirect(int status, std::string location) {
+  return MockReply{.status = status, .body = "", .headers = {{"Location", std::move(location)}}};
+}
+
+MockReply MockReply::dropped() {
+  return MockReply{.drop = true};
+}
+
+struct MockBackend::State {
+  Server server;
+  int port = -1;
+  std::promise<void> listening;
+  std::thread listener;
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable arrived;
+  std::condition_variable released;
+  std::vector<RecordedRequest> requests;
+  std::map<std::string, std::deque<MockReply>> scripts;
+  MockReply defaultReply;
+  bool holding = false;
+  bool dropping = false;
+  bool stopping = false;
+
+  void handle(const httplib::Request& request, httplib::Response& response);
+  MockReply nextReply(const std::string& path);
+};
+
+void MockBackend::State::handle(const httplib::Request& request, httplib::Response& response) {
+  RecordedRequest record = recordOf(request);
+  const std::string path = record.path;
+  MockReply reply;
+  bool drop = false;
+  {
+    std::unique_lock lock(mutex);
+    requests.push_back(std::move(record));
+    arrived.notify_all();
+    released.wait(lock, [&] { return !holding || stopping; });
+    reply = nextReply(path);
+    drop = dropping || reply.drop;
+  }
+  if (drop) {
+    if (shutDownConnection(port, request.remote_port)) return;
+    reply = MockReply::text(500, "mock backend: the connection could not be dropped");
+  }
+  response.status = reply.status;
+  for (const auto& [name, value] : reply.headers) response.set_header(name, value);
+  response.set_content(reply.body, reply.contentType);
+}
+
+MockReply MockBackend::State::nextReply(const std::string& path) {
+  const auto found = scripts.find(path);
+  if (found == scripts.end() || found->second.empty()) return defaultReply;
+  std::deque<MockReply>& queue = found->second;
+  MockReply reply = queue.front();
+  if (queue.size() > 1) queue.pop_front();
+  return reply;
+}
+
+MockBackend::MockBackend() : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  // One request per connection: the server never waits on an idle connection, so it stops at
+  // once, and a dropped connection can never be one the client meant to reuse.
+  state.server.set_keep_alive_max_count(1);
+  // Only a client that is not speaking HTTP (a TLS handshake) leaves a request unfinished; this
+  // bounds how long it keeps a server thread.
+  state.server.set_read_timeout(1);
+  const auto handler = [&state](const httplib::Request& request, httplib::Response& response) {
+    state.handle(request, response);
+  };
+  const std::string anyPath = ".*";
+  state.server.Get(anyPath, handler)
+      .Post(anyPath, handler)
+      .Put(anyPath, handler)
+      .Patch(anyPath, handler)
+      .Delete(anyPath, handler)
+      .Options(anyPath, handler);
+
+  state.port = state.server.bind_to_any_port("127.0.0.1");
+  if (state.port < 0 || !state.server.widenBacklog()) {
+    state.port = -1;
+    return;
+  }
+  std::future<void> listening = state.listening.get_future();
+  state.server.new_task_queue = [&state] {
+    // The server marks itself running before it asks for its threads; from here on, stop()
+    // ends the listen loop rather than being ignored.
+    state.listening.set_value();
+    return new httplib::ThreadPool(kServerThreads);
+  };
+  state.listener = std::thread([&state] {
+    blockBrokenPipeSignal();
+    state.server.listen_after_bind();
+  });
+  listening.wait();
+}
+
+MockBackend::~MockBackend() {
+  State& state = *state_;
+  {
+    std::lock_guard lock(state.mutex);
+    state.stopping = true;
+  }
+  state.released.notify_all();
+  if (state.listener.joinable()) {
+    state.server.stop();
+    state.listener.join();
+  }
+}
+
+int MockBackend::port() const {
+  return state_->port;
+}
+
+std::string MockBackend::baseURL() const {
+  return "http://127.0.0.1:" + std::to_string(state_->port);
+}
+
+void MockBackend::setDefaultReply(MockReply reply) {
+  std::lock_guard lock(state_->mutex);
+  state_->defaultReply = std::move(reply);
+}
+
+void MockBackend::script(const std::string& path, std::vector<MockReply> replies) {
+  std::lock_guard lock(state_->mutex);
+  state_->scripts[path] = std::deque<MockReply>(replies.begin(), replies.end());
+}
+
+void MockBackend::reply(const std::string& path, MockReply reply) {
+  script(path, {std::move(reply)});
+}
+
+void MockBackend::holdReplies() {
+  std::lock_guard lock(state_->mutex);
+  state_->holding = true;
+}
+
+void MockBackend::releaseReplies() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->holding = false;
+  }
+  state_->released.notify_all();
+}
+
+void MockBackend::dropConnections(bool on) {
+  std::lock_guard lock(state_->mutex);
+  state_->dropping = on;
+}
+
+std::vector<RecordedRequest> MockBackend::requests() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->requests;
+}
+
+std::size_t MockBackend::requestCount() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->requests.size();
+}
+
+bool MockBackend::waitForRequests(std::size_t count, std::chrono::milliseconds safety) const {
+  std::unique_lock lock(state_->mutex);
+  return state_->arrived.wait_for(lock, safety, [&] { return state_->requests.size() >= count; });
+}
+
+}  // namespace tolvane::test

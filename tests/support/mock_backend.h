@@ -1,0 +1,97 @@
+// A loopback stand-in for the backend service: scripted replies per path, replies held until the
+// test releases them, connections closed without a reply, and a record of every request.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tolvane::test {
+
+/// One request as it arrived.
+struct RecordedRequest {
+  std::string method;
+  /// The path as sent (still percent-encoded), without the query.
+  std::string path;
+  /// What followed "?" in the request target; empty when nothing did.
+  std::string query;
+  /// Every header the client sent, sorted by name without regard to case. cpp-httplib discards
+  /// headers whose value is empty, so those never appear here.
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  /// The value of the first header called `name` in any case; nothing when there is none.
+  std::optional<std::string> header(std::string_view name) const;
+};
+
+/// One scripted answer.
+struct MockReply {
+  int status = 200;
+  std::string body = "{}";
+  std::string contentType = "application/json";
+  /// Further reply headers, e.g. "Location".
+  std::vector<std::pair<std::string, std::string>> headers;
+  /// Close the connection without sending a single byte of a reply.
+  bool drop = false;
+
+  /// `status` with a JSON body (object, array or malformed: sent as given).
+  static MockReply json(int status, std::string body);
+  /// `status` with a plain-text body.
+  static MockReply text(int status, std::string body);
+  /// `status` (301, 302, 303, 307, 308…) with "Location" = `location` and no body.
+  static MockReply redirect(int status, std::string location);
+  /// No reply at all: the connection is closed.
+  static MockReply dropped();
+};
+
+/// An HTTP server on 127.0.0.1 at a free port, answering from its own threads.
+///
+/// Each request is recorded on arrival, then waits while replies are held, then gets its reply:
+/// the next one scripted for its path (the last one repeats), else the default reply. Dropping
+/// a connection shuts its socket down from the handler, so the client sees the connection end
+/// before any byte of a reply; the reply the server library then tries to write fails quietly.
+class MockBackend {
+ public:
+  /// Listening when this returns; port() is -1 when no port could be bound.
+  MockBackend();
+  /// Releases held replies and stops the server.
+  ~MockBackend();
+  MockBackend(const MockBackend&) = delete;
+  MockBackend& operator=(const MockBackend&) = delete;
+
+  int port() const;
+  /// "http://127.0.0.1:<port>".
+  std::string baseURL() const;
+
+  /// What requests to a path without a script get; 200 with "{}" until set.
+  void setDefaultReply(MockReply reply);
+  /// Requests to `path` take these replies in turn; the last one then repeats.
+  void script(const std::string& path, std::vector<MockReply> replies);
+  /// Every request to `path` gets `reply`.
+  void reply(const std::string& path, MockReply reply);
+
+  /// From now on requests are recorded but not answered until releaseReplies().
+  void holdReplies();
+  /// Answers the held requests and every later one at once.
+  void releaseReplies();
+  /// While on, every request, scripted or not, has its connection closed without a reply.
+  void dropConnections(bool on = true);
+
+  /// Every request so far, in arrival order.
+  std::vector<RecordedRequest> requests() const;
+  std::size_t requestCount() const;
+  /// Waits until at least `count` requests have arrived; false when `safety` passes first.
+  bool waitForRequests(std::size_t count,
+                       std::chrono::milliseconds safety = std::chrono::seconds(10)) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tolvane::test
