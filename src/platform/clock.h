@@ -1,7 +1,10 @@
 // The clock behind every deadline, delay and timestamp in Tolvane.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 namespace tolvane {
 
@@ -19,6 +22,12 @@ class Clock {
 
   /// Wall-clock time in seconds since 1970-01-01 UTC, for timestamps that leave the process.
   virtual double wallSeconds() const = 0;
+
+  /// Blocks the calling thread until `ready()` holds or `seconds` have passed on this clock.
+  /// `ready` is evaluated with `lock` held; whoever makes it true must notify `cv`. True when
+  /// `ready()` held. This is how a bounded wait (a flush at quit) follows simulated time.
+  virtual bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                       double seconds, const std::function<bool()>& ready) const = 0;
 };
 
 }  // namespace tolvane

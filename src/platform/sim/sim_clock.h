@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -19,6 +20,19 @@ class SimClock final : public Clock {
     return static_cast<std::uint64_t>(nanos_.load());
   }
   double wallSeconds() const override { return kEpochWallSeconds + now(); }
+
+  /// Waits until `ready()` or until another thread has advanced virtual time by `seconds`.
+  /// Virtual time has no way to wake a sleeper, so the wait re-checks it every millisecond of
+  /// real time; the outcome depends only on `ready` and on virtual time.
+  bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double seconds,
+               const std::function<bool()>& ready) const override {
+    const std::int64_t deadline = nanos_.load() + static_cast<std::int64_t>(seconds * 1e9 + 0.5);
+    while (!ready()) {
+      if (nanos_.load() >= deadline) return false;
+      cv.wait_for(lock, std::chrono::milliseconds(1));
+    }
+    return true;
+  }
 
   /// Moves time forward; negative steps are ignored (time never runs backwards).
   void advance(double seconds) {

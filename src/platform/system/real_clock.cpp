@@ -21,4 +21,11 @@ double RealClock::wallSeconds() const {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
+bool RealClock::waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                        double seconds, const std::function<bool()>& ready) const {
+  // steady_clock, like now(): a wall-clock jump must not stretch or cut the wait.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  return cv.wait_until(lock, deadline, ready);
+}
+
 }  // namespace tolvane::system

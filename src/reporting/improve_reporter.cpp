@@ -1,0 +1,281 @@
+// The usage-event queue file, its flush rules and the upload.
+#include "reporting/improve_reporter.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "app/preference_keys.h"
+#include "platform/serial_queue.h"
+#include "reporting/install_id.h"
+
+namespace tolvane {
+
+namespace {
+
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+
+std::string dumped(const Json& json) {
+  // A stray invalid byte in one property must not throw away the event or the batch.
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json propertyValue(const EventValue& value) {
+  return std::visit(
+      [](const auto& v) -> Json {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
+          return firstCharacters(v, ImproveReporter::kMaxStringCharacters);
+        } else {
+          return v;
+        }
+      },
+      value);
+}
+
+Lines splitLines(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string parentOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+struct Completion {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool done = false;
+  void signal() {
+    {
+      std::lock_guard guard(lock);
+      done = true;
+    }
+    cv.notify_all();
+  }
+};
+
+}  // namespace
+
+std::string firstCharacters(const std::string& text, std::size_t characters) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool startsCharacter = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    if (startsCharacter && seen++ == characters) return text.substr(0, i);
+  }
+  return text;
+}
+
+bool ImproveConfig::enabled() const {
+  return preferences_.boolValue(prefkey::kImproveDataSharing).value_or(true);
+}
+
+std::string ImproveConfig::installID() const {
+  return tolvane::installID(preferences_, random_);
+}
+
+struct ImproveReporter::State {
+  explicit State(Dependencies d)
+      : deps(std::move(d)), config(deps.preferences, deps.random, deps.cloud) {}
+
+  // Everything below runs on `queue` only, except `tokenProvider` (under `tokenLock`).
+  void append(const std::string& line);
+  void rewrite(const Lines& lines);
+  void flush(std::weak_ptr<State> self, std::function<void()> completion);
+  void finishBatch(const Lines& original, const Lines& kept);
+  std::string uploadBody(const Json& events) const;
+  std::optional<std::string> token();
+
+  Dependencies deps;
+  ImproveConfig config;
+  std::mutex tokenLock;
+  std::function<std::optional<std::string>()> tokenProvider;
+  bool inFlight = false;
+  // Whether the file is known to end with a line feed. A crash mid-append can leave a partial
+  // last line; the next event must not be glued onto it.
+  bool endsWithNewline = false;
+  // Declared last: destroyed first, so queued work never outlives the members it touches.
+  SerialQueue queue;
+};
+
+void ImproveReporter::State::append(const std::string& line) {
+  auto& files = deps.files;
+  bool partialLastLine = false;
+  if (!endsWithNewline) {
+    const auto existing = files.readFile(deps.queueFile);
+    partialLastLine = existing && !existing->empty() && existing->back() != '\n';
+  }
+  const std::string bytes = partialLastLine ? "\n" + line : line;
+  files.createDirectories(parentOf(deps.queueFile));
+  auto file = files.openForAppend(deps.queueFile);
+  // A failed append drops the event (nothing is shown to the user), but the file may now end
+  // in a partial line, so the next append checks again.
+  endsWithNewline = file && file->append(bytes);
+}
+
+void ImproveReporter::State::rewrite(const Lines& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  deps.files.createDirectories(parentOf(deps.queueFile));
+  endsWithNewline = writeFileAtomically(deps.files, deps.queueFile, text);
+}
+
+std::optional<std::string> ImproveReporter::State::token() {
+  std::lock_guard guard(tokenLock);
+  return tokenProvider ? tokenProvider() : std::nullopt;
+}
+
+std::string ImproveReporter::State::uploadBody(const Json& events) const {
+  const auto& bundle = deps.bundle;
+  Json body = {
+      {"app", std::string(CloudConfig::kAppName)},
+      {"installID", config.installID()},
+      {"appVersion", bundle.shortVersion.value_or("?")},
+      {"build", bundle.build.value_or("?")},
+      {"os", deps.system.osVersion()},
+      {"arch", deps.system.architecture()},
+      {"locale", deps.system.localeIdentifier()},
+      {"events", events},
+  };
+  return dumped(body);
+}
+
+void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void()> completion) {
+  // Every way out calls `completion`: a waiting quit must not sit out its whole bound because
+  // there was nothing to send.
+  if (!config.enabled() || inFlight) return completion();
+  const auto text = deps.files.readFile(deps.queueFile);
+  const Lines lines = text ? splitLines(*text) : Lines{};
+  if (lines.empty()) return completion();
+
+  const double cutoff = deps.clock.wallSeconds() - kMaxEventAgeSeconds;
+  Json batch = Json::array();
+  Lines kept;
+  for (const auto& line : lines) {
+    Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+    if (!event.is_object() || !event.contains("t") || !event["t"].is_number()) continue;
+    if (event["t"].get<double>() < cutoff) continue;
+    if (batch.size() < kBatchSize) {
+      batch.push_back(std::move(event));
+    } else {
+      kept.push_back(line);
+    }
+  }
+  if (batch.empty()) {
+    rewrite(kept);
+    return completion();
+  }
+
+  auto request = deps.cloud.request(CloudEndpoint::improve, "POST", token(), uploadBody(batch));
+  if (!request) return completion();
+  inFlight = true;
+  deps.http.send(std::move(*request), [self, lines, kept, completion](HttpResponse reply) {
+    auto state = self.lock();
+    if (!state) return completion();
+    state->queue.async([self, reply = std::move(reply), lines, kept, completion] {
+      auto state = self.lock();
+      if (!state) return completion();
+      state->inFlight = false;
+      // 2xx to 4xx: taken, or never to be taken (a malformed batch must not be retried
+      // forever). 5xx or no reply: the batch stays for the next flush.
+      if (reply.status && *reply.status >= 200 && *reply.status <= 499) {
+        state->finishBatch(lines, kept);
+      }
+      completion();
+    });
+  });
+}
+
+void ImproveReporter::State::finishBatch(const Lines& original, const Lines& kept) {
+  // Events recorded while the batch was in the air were appended after the lines it was cut
+  // from; they stay. If the file no longer starts with those lines it was cleared or rewritten
+  // meanwhile, and the batch is not in it any more.
+  const auto text = deps.files.readFile(deps.queueFile);
+  const Lines current = text ? splitLines(*text) : Lines{};
+  if (current.size() < original.size() ||
+      !std::equal(original.begin(), original.end(), current.begin())) {
+    return;
+  }
+  Lines next = kept;
+  next.insert(next.end(), current.begin() + static_cast<std::ptrdiff_t>(original.size()),
+              current.end());
+  rewrite(next);
+}
+
+ImproveReporter::ImproveReporter(Dependencies deps)
+    : state_(std::make_shared<State>(std::move(deps))) {}
+
+ImproveReporter::~ImproveReporter() {
+  state_->deps.runLoop.cancel(firstFlush_);
+  state_->deps.runLoop.cancel(flushTimer_);
+  // Joined here, on the owner's thread, so the state is never destroyed by its own queue.
+  state_->queue.stop();
+}
+
+void ImproveReporter::setTokenProvider(std::function<std::optional<std::string>()> provider) {
+  std::lock_guard guard(state_->tokenLock);
+  state_->tokenProvider = std::move(provider);
+}
+
+void ImproveReporter::start() {
+  auto& loop = state_->deps.runLoop;
+  firstFlush_ = loop.postAfter(kFirstFlushSeconds, [this, &loop] {
+    flushNow(false);
+    flushTimer_ = loop.repeatEvery(kFlushIntervalSeconds, [this] { flushNow(false); });
+  });
+  if (!state_->config.enabled()) clearQueue();
+}
+
+void ImproveReporter::applicationWillTerminate() {
+  flushNow(true);
+}
+
+void ImproveReporter::record(const std::string& name, const EventProperties& properties) {
+  if (!state_->config.enabled()) return;
+  Json props = Json::object();
+  for (const auto& [key, value] : properties) props[key] = propertyValue(value);
+  const Json event = {{"t", state_->deps.clock.wallSeconds()}, {"n", name}, {"p", props}};
+  std::weak_ptr<State> self = state_;
+  state_->queue.async([self, line = dumped(event) + "\n"] {
+    if (auto state = self.lock()) state->append(line);
+  });
+}
+
+bool ImproveReporter::flushNow(bool sync) {
+  auto completion = std::make_shared<Completion>();
+  std::weak_ptr<State> self = state_;
+  state_->queue.async([self, completion] {
+    if (auto state = self.lock()) {
+      state->flush(self, [completion] { completion->signal(); });
+    } else {
+      completion->signal();
+    }
+  });
+  if (!sync) return true;
+  std::unique_lock guard(completion->lock);
+  return state_->deps.clock.waitFor(guard, completion->cv, kSyncFlushWaitSeconds,
+                                    [&] { return completion->done; });
+}
+
+void ImproveReporter::clearQueue() {
+  std::weak_ptr<State> self = state_;
+  state_->queue.async([self] {
+    if (auto state = self.lock()) {
+      state->deps.files.remove(state->deps.queueFile);
+      state->endsWithNewline = true;  // no file: the next append starts a fresh one
+    }
+  });
+}
+
+void ImproveReporter::drain() {
+  state_->queue.drain();
+}
+
+}  // namespace tolvane

@@ -1,0 +1,110 @@
+// Anonymous usage events: queued in a JSON-lines file and sent to the backend service in
+// batches while the user allows it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "cloud/cloud_config.h"
+#include "platform/account_services.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/preferences.h"
+#include "platform/run_loop.h"
+#include "platform/system_info.h"
+
+namespace tolvane {
+
+/// One property value of an event. Window titles and application names never go in.
+using EventValue = std::variant<bool, std::int64_t, double, std::string>;
+using EventProperties = std::vector<std::pair<std::string, EventValue>>;
+
+/// Where the reporter's settings come from.
+class ImproveConfig {
+ public:
+  ImproveConfig(PreferenceStore& preferences, RandomSource& random, const CloudConfig& cloud)
+      : preferences_(preferences), random_(random), cloud_(cloud) {}
+  /// "improveDataSharing", true when absent.
+  bool enabled() const;
+  /// "<base>/api/improve".
+  std::string endpoint() const { return cloud_.url(CloudEndpoint::improve); }
+  /// "crashInstallID", created on first use.
+  std::string installID() const;
+
+ private:
+  PreferenceStore& preferences_;
+  RandomSource& random_;
+  const CloudConfig& cloud_;
+};
+
+/// Records events from any thread; every file operation and flush runs on one serial queue.
+/// At most one batch is in the air at a time.
+class ImproveReporter {
+ public:
+  static constexpr double kFirstFlushSeconds = 60;
+  static constexpr double kFlushIntervalSeconds = 900;
+  static constexpr double kMaxEventAgeSeconds = 604800;  // 7 days
+  static constexpr std::size_t kBatchSize = 200;
+  static constexpr std::size_t kMaxStringCharacters = 256;
+  static constexpr double kUploadTimeoutSeconds = 20;
+  static constexpr double kSyncFlushWaitSeconds = 2.0;
+
+  struct Dependencies {
+    PreferenceStore& preferences;
+    HttpClient& http;
+    const Clock& clock;
+    RunLoop& runLoop;
+    FileSystem& files;
+    RandomSource& random;
+    const SystemInfo& system;
+    BundleInfo bundle;
+    CloudConfig cloud;
+    /// "<data home>/brenmoor/improve-queue.jsonl".
+    std::string queueFile;
+  };
+
+  explicit ImproveReporter(Dependencies deps);
+  ~ImproveReporter();
+  ImproveReporter(const ImproveReporter&) = delete;
+  ImproveReporter& operator=(const ImproveReporter&) = delete;
+
+  /// Supplies the bearer token of a signed-in account, or nothing.
+  void setTokenProvider(std::function<std::optional<std::string>()> provider);
+
+  /// Schedules the flushes (60 s after start, then every 900 s) on the run loop, and clears the
+  /// queue when reporting is off. Main thread.
+  void start();
+  /// Flushes once more and waits for it, bounded like flushNow(true). Main thread, at quit.
+  void applicationWillTerminate();
+
+  /// Queues the event when reporting is on; string values are cut to 256 characters. Returns at
+  /// once; the file is written on the queue.
+  void record(const std::string& name, const EventProperties& properties);
+
+  /// Runs a flush on the queue. With `sync`, waits for it to finish, at most 2 s on the clock;
+  /// returns whether it finished in time (always true without `sync`).
+  bool flushNow(bool sync);
+
+  /// Deletes the queue file (on the queue).
+  void clearQueue();
+
+  /// Blocks until everything submitted to the queue so far has run (quit, and tests).
+  void drain();
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+  TimerId firstFlush_ = 0;
+  TimerId flushTimer_ = 0;
+};
+
+/// Cuts `text` to its first `characters` Unicode code points, never inside a UTF-8 sequence.
+std::string firstCharacters(const std::string& text, std::size_t characters);
+
+}  // namespace tolvane

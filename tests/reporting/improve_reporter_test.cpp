@@ -1,0 +1,304 @@
+// Usage reporting end to end: the queue file, batches, the service's answers, and what happens
+// when the file, the threads or the server misbehave. HTTP is real, against the loopback mock.
+#include "reporting/improve_reporter.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_settings.h"
+#include "app/preference_keys.h"
+#include "platform/sim/faulty_file_system.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_system_log.h"
+#include "platform/system/curl_http_client.h"
+#include "platform/system/posix_file_system.h"
+#include "support/mock_backend.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+
+// Passes requests to the real client and counts the replies whose completion has run, so a
+// test can wait until the reporter has been handed a reply.
+class CountingHttpClient final : public HttpClient {
+ public:
+  explicit CountingHttpClient(HttpClient& inner) : inner_(inner) {}
+  void send(HttpRequest request, Completion completion) override {
+    inner_.send(std::move(request), [this, completion](HttpResponse reply) {
+      completion(std::move(reply));
+      std::lock_guard guard(lock_);
+      ++delivered_;
+      changed_.notify_all();
+    });
+  }
+  bool waitForReplies(int count) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return delivered_ >= count; });
+  }
+
+ private:
+  HttpClient& inner_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int delivered_ = 0;
+};
+
+class ImproveReporterTest : public ::testing::Test {
+ protected:
+  ImproveReporterTest() { clock.advance(30 * 86400); }
+
+  ImproveReporter& reporter() {
+    if (!reporter_) {
+      reporter_ = std::make_unique<ImproveReporter>(ImproveReporter::Dependencies{
+          .preferences = preferences,
+          .http = http,
+          .clock = clock,
+          .runLoop = loop,
+          .files = files,
+          .random = random,
+          .system = system,
+          .bundle = {.shortVersion = "1.4", .build = "140"},
+          .cloud = CloudConfig(mock.baseURL()),
+          .queueFile = queueFile,
+      });
+    }
+    return *reporter_;
+  }
+  void recordN(int count, const std::string& name = "activate.result") {
+    for (int i = 0; i < count; ++i) reporter().record(name, {{"n", std::int64_t{i}}});
+    reporter().drain();
+  }
+  std::vector<Json> queued() const {
+    std::vector<Json> events;
+    auto text = disk.readFile(queueFile).value_or("");
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) events.push_back(Json::parse(line));
+    return events;
+  }
+  // The "n" property of every event in the i-th upload.
+  std::vector<std::int64_t> sentNumbers(std::size_t i) const {
+    std::vector<std::int64_t> numbers;
+    const auto body = Json::parse(mock.requests().at(i).body);
+    for (const auto& e : body["events"]) {
+      numbers.push_back(e["p"]["n"].get<std::int64_t>());
+    }
+    return numbers;
+  }
+  void writeQueue(const std::string& text) {
+    ASSERT_TRUE(disk.createDirectories(temp.path() + "/brenmoor"));
+    ASSERT_TRUE(disk.writeFileSynced(queueFile, text));
+  }
+
+  test::TempDir temp;
+  std::string queueFile = temp.path() + "/brenmoor/improve-queue.jsonl";
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem files{disk};
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimPreferenceStore preferences;
+  sim::SimRandom random;
+  sim::SimSystemInfo system;
+  test::MockBackend mock;
+  system::CurlHttpClient curl{"Tolvane/test"};
+  CountingHttpClient http{curl};
+  std::unique_ptr<ImproveReporter> reporter_;
+};
+
+TEST_F(ImproveReporterTest, QueuedEventsGoOutInBatchesOf200WithTheUploadBody) {
+  recordN(450);
+  for (int flush = 0; flush < 3; ++flush) ASSERT_TRUE(reporter().flushNow(true));
+  ASSERT_EQ(mock.requestCount(), 3u);
+  EXPECT_EQ(sentNumbers(0).size(), 200u);
+  EXPECT_EQ(sentNumbers(1).front(), 200);
+  EXPECT_EQ(sentNumbers(2).size(), 50u);
+  EXPECT_EQ(sentNumbers(2).back(), 449);
+  EXPECT_TRUE(queued().empty());
+
+  const auto request = mock.requests().front();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/api/improve");
+  EXPECT_EQ(request.header("Content-Type"), "application/json");
+  EXPECT_FALSE(request.header("Authorization"));
+  auto body = Json::parse(request.body);
+  body.erase("events");
+  EXPECT_EQ(body, Json({{"app", "tolvane"},
+                        {"installID", *preferences.stringValue(prefkey::kCrashInstallID)},
+                        {"appVersion", "1.4"},
+                        {"build", "140"},
+                        {"os", "Debian GNU/Linux 12"},
+                        {"arch", "x86_64"},
+                        {"locale", "en_US"}}));
+}
+
+TEST_F(ImproveReporterTest, EventLinesCarryTimeNameAndCutProperties) {
+  reporter().setTokenProvider([] { return std::string("tok"); });
+  reporter().record("enumerate.slow", {{"app", std::string(300, 'a')},
+                                       {"who", std::string(255, 'x') + "éé"},
+                                       {"ms", std::int64_t{151}},
+                                       {"partial", true}});
+  reporter().drain();
+  const auto events = queued();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["t"].get<double>(), clock.wallSeconds());
+  EXPECT_EQ(events[0]["n"], "enumerate.slow");
+  EXPECT_EQ(events[0]["p"]["app"], std::string(256, 'a'));
+  EXPECT_EQ(events[0]["p"]["who"], std::string(255, 'x') + "é");
+  EXPECT_EQ(events[0]["p"]["ms"], 151);
+  EXPECT_EQ(events[0]["p"]["partial"], true);
+
+  ASSERT_TRUE(reporter().flushNow(true));
+  EXPECT_EQ(mock.requests().at(0).header("Authorization"), "Bearer tok");
+}
+
+TEST_F(ImproveReporterTest, TheServiceAnswerDecidesWhetherTheBatchStays) {
+  struct Row {
+    test::MockReply reply;
+    bool kept;
+  };
+  const Row rows[] = {
+      {test::MockReply::json(200, "{}"), false},   {test::MockReply::json(204, ""), false},
+      {test::MockReply::json(404, "nope"), false},  // never to be taken: not retried forever
+      {test::MockReply::json(499, "[]"), false},   {test::MockReply::json(500, "{}"), true},
+      {test::MockReply::json(503, "{}"), true},    {test::MockReply::dropped(), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reply.drop ? "dropped" : std::to_string(row.reply.status));
+    reporter().clearQueue();
+    recordN(3);
+    mock.reply("/api/improve", row.reply);
+    ASSERT_TRUE(reporter().flushNow(true));
+    EXPECT_EQ(queued().size(), row.kept ? 3u : 0u);
+  }
+}
+
+TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder) {
+  const double now = clock.wallSeconds();
+  const auto event = [](double t, int n) {
+    return Json({{"t", t}, {"n", "session"}, {"p", {{"n", n}}}}).dump() + "\n";
+  };
+  writeQueue(event(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 10) +
+             event(now - 8 * 86400, 99) +  // eight days old
+             R"({"t":"yesterday","n":"x","p":{}})"
+             "\n" +
+             R"({"n":"no time"})"
+             "\n" +
+             "[1,2]\n" + event(now - 30, 2) + R"({"t":12)");  // truncated last line, no line feed
+  reporter().record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
+  reporter().drain();
+  ASSERT_TRUE(reporter().flushNow(true));
+  EXPECT_EQ(sentNumbers(0), (std::vector<std::int64_t>{1, 2, 3}));
+  EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
+  recordN(5);
+  mock.holdReplies();
+  auto waiting = std::async(std::launch::async, [this] { return reporter().flushNow(true); });
+  ASSERT_TRUE(mock.waitForRequests(1));
+  clock.advance(ImproveReporter::kSyncFlushWaitSeconds);
+  EXPECT_FALSE(waiting.get());  // gave up after 2 s of the clock
+  EXPECT_EQ(queued().size(), 5u);
+
+  EXPECT_TRUE(reporter().flushNow(true));  // in flight: nothing to do
+  recordN(2);                              // recorded while the batch is in the air
+  mock.releaseReplies();
+  ASSERT_TRUE(http.waitForReplies(1));
+  reporter().drain();
+  EXPECT_EQ(mock.requestCount(), 1u);
+  const auto left = queued();
+  ASSERT_EQ(left.size(), 2u);  // the batch went; the two late events stayed
+  EXPECT_EQ(left[0]["p"]["n"], 0);
+}
+
+TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 250;
+  auto& shared = reporter();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&shared, t] {
+      for (int i = 0; i < kEach; ++i) {
+        shared.record("session",
+                      {{"n", std::int64_t{t * kEach + i}}, {"pad", std::string(200, 'p')}});
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  reporter().drain();
+  std::vector<bool> seen(kThreads * kEach);
+  for (const auto& e : queued()) seen.at(e["p"]["n"].get<std::size_t>()) = true;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kThreads * kEach);
+}
+
+TEST_F(ImproveReporterTest, SwitchingSharingOffClearsTheQueueAndStopsRecording) {
+  system::PosixFileSystem noFiles;
+  sim::SimLoginItems loginItems;
+  sim::SimSystemLog systemLog;
+  DebugLog log(files, clock, temp.path() + "/log");
+  AppSettings settings(preferences, loginItems, systemLog, log);
+  settings.setUsageQueueClearer([this] { reporter().clearQueue(); });
+
+  recordN(3);
+  settings.setImproveDataSharing(false);
+  reporter().drain();
+  EXPECT_FALSE(disk.exists(queueFile));
+  recordN(3);
+  EXPECT_FALSE(disk.exists(queueFile));
+  EXPECT_TRUE(reporter().flushNow(true));
+  EXPECT_EQ(mock.requestCount(), 0u);
+
+  // Off at the next launch too: start() deletes whatever an older version left.
+  writeQueue(R"({"t":1,"n":"x","p":{}})"
+             "\n");
+  reporter().start();
+  reporter().drain();
+  EXPECT_FALSE(disk.exists(queueFile));
+}
+
+TEST_F(ImproveReporterTest, FlushesRunAfterAMinuteThenEveryFifteenMinutesAndAtQuit) {
+  reporter().start();
+  recordN(1);
+  loop.advance(59);
+  reporter().drain();
+  EXPECT_EQ(mock.requestCount(), 0u);
+  loop.advance(1);
+  ASSERT_TRUE(mock.waitForRequests(1));
+
+  ASSERT_TRUE(http.waitForReplies(1));
+  recordN(1);
+  loop.advance(899);
+  reporter().drain();
+  EXPECT_EQ(mock.requestCount(), 1u);
+  loop.advance(1);
+  ASSERT_TRUE(mock.waitForRequests(2));
+
+  ASSERT_TRUE(http.waitForReplies(2));
+  recordN(1);
+  reporter().applicationWillTerminate();
+  EXPECT_EQ(mock.requestCount(), 3u);
+  EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(ImproveReporterTest, AFailedAppendLosesOnlyThatEvent) {
+  recordN(1);
+  files.failAppends = true;
+  recordN(1);
+  files.failAppends = false;
+  recordN(1);
+  EXPECT_EQ(queued().size(), 2u);
+}
+
+}  // namespace
+}  // namespace tolvane
