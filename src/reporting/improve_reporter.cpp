@@ -3,12 +3,12 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "app/preference_keys.h"
 #include "platform/serial_queue.h"
+#include "reporting/event_queue_file.h"
 #include "reporting/install_id.h"
 
 namespace tolvane {
@@ -33,15 +33,6 @@ Json propertyValue(const EventValue& value) {
         }
       },
       value);
-}
-
-Lines splitLines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(std::move(line));
-  }
-  return lines;
 }
 
 std::string parentOf(const std::string& path) {
@@ -152,22 +143,12 @@ void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void
   // there was nothing to send.
   if (!config.enabled() || inFlight) return completion();
   const auto text = deps.files.readFile(deps.queueFile);
-  const Lines lines = text ? splitLines(*text) : Lines{};
+  const Lines lines = text ? queueLines(*text) : Lines{};
   if (lines.empty()) return completion();
 
-  const double cutoff = deps.clock.wallSeconds() - kMaxEventAgeSeconds;
-  Json batch = Json::array();
-  Lines kept;
-  for (const auto& line : lines) {
-    Json event = Json::parse(line, nullptr, /*allow_exceptions=*/false);
-    if (!event.is_object() || !event.contains("t") || !event["t"].is_number()) continue;
-    if (event["t"].get<double>() < cutoff) continue;
-    if (batch.size() < kBatchSize) {
-      batch.push_back(std::move(event));
-    } else {
-      kept.push_back(line);
-    }
-  }
+  auto selection = selectBatch(lines, deps.clock.wallSeconds() - kMaxEventAgeSeconds, kBatchSize);
+  const Json& batch = selection.batch;
+  const Lines kept = std::move(selection.kept);
   if (batch.empty()) {
     rewrite(kept);
     return completion();
@@ -198,7 +179,7 @@ void ImproveReporter::State::finishBatch(const Lines& original, const Lines& kep
   // from; they stay. If the file no longer starts with those lines it was cleared or rewritten
   // meanwhile, and the batch is not in it any more.
   const auto text = deps.files.readFile(deps.queueFile);
-  const Lines current = text ? splitLines(*text) : Lines{};
+  const Lines current = text ? queueLines(*text) : Lines{};
   if (current.size() < original.size() ||
       !std::equal(original.begin(), original.end(), current.begin())) {
     return;
