@@ -41,6 +41,9 @@ class FileSystem {
   virtual bool remove(const std::string& path) = 0;
 };
 
+/// The folder that holds `path`: "/a/b" for "/a/b/c", "/" for "/c", "." for a bare name.
+std::string parentFolder(const std::string& path);
+
 /// Replaces `path` with `bytes` so that a crash at any moment leaves either the old or the new
 /// content, never a partial or empty file: write a temporary sibling, fsync, rename over.
 bool writeFileAtomically(FileSystem& fs, const std::string& path, std::string_view bytes);

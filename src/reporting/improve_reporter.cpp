@@ -35,11 +35,6 @@ Json propertyValue(const EventValue& value) {
       value);
 }
 
-std::string parentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 struct Completion {
   std::mutex lock;
   std::condition_variable cv;
@@ -104,7 +99,7 @@ void ImproveReporter::State::append(const std::string& line) {
     partialLastLine = existing && !existing->empty() && existing->back() != '\n';
   }
   const std::string bytes = partialLastLine ? "\n" + line : line;
-  files.createDirectories(parentOf(deps.queueFile));
+  files.createDirectories(parentFolder(deps.queueFile));
   auto file = files.openForAppend(deps.queueFile);
   // A failed append drops the event (nothing is shown to the user), but the file may now end
   // in a partial line, so the next append checks again.
@@ -114,7 +109,7 @@ void ImproveReporter::State::append(const std::string& line) {
 void ImproveReporter::State::rewrite(const Lines& lines) {
   std::string text;
   for (const auto& line : lines) text += line + "\n";
-  deps.files.createDirectories(parentOf(deps.queueFile));
+  deps.files.createDirectories(parentFolder(deps.queueFile));
   endsWithNewline = writeFileAtomically(deps.files, deps.queueFile, text);
 }
 

@@ -38,13 +38,6 @@ std::string escapeValue(std::string_view value) {
   return out;
 }
 
-std::string parentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 std::string execArgument(std::string_view argument) {
@@ -78,7 +71,7 @@ AutostartLoginItems::AutostartLoginItems(FileSystem& files, std::string entryPat
     : files_(files), entryPath_(std::move(entryPath)), executablePath_(std::move(executablePath)) {}
 
 std::optional<std::string> AutostartLoginItems::registerApp() {
-  const std::string folder = parentOf(entryPath_);
+  const std::string folder = parentFolder(entryPath_);
   if (!files_.createDirectories(folder)) return "cannot create folder " + folder;
   // Atomic, so a session starting while we write never reads half an entry.
   if (!writeFileAtomically(files_, entryPath_, autostartEntry(executablePath_))) {

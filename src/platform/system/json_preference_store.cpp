@@ -68,13 +68,6 @@ Json toJson(const PrefValue& value) {
   return std::visit([](const auto& v) { return Json(v); }, value);
 }
 
-std::string parentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // "20261206T062952Z": the ISO 8601 basic format, which sorts like the date and needs no
 // characters that some file systems or shells treat specially.
 std::string compactTimestamp(double wallSeconds) {
@@ -208,7 +201,7 @@ std::optional<std::string> JsonPreferenceStore::saveLocked() {
   // Saving under the lock keeps the file in step with memory: two threads' saves cannot land
   // in the opposite order of their changes.
   const std::string text = serializePreferenceDocument(document_);
-  if (files_.createDirectories(parentOf(path_)) && writeFileAtomically(files_, path_, text)) {
+  if (files_.createDirectories(parentFolder(path_)) && writeFileAtomically(files_, path_, text)) {
     return std::nullopt;
   }
   return "preferences save failed path=" + path_ + " changes stay in memory until the next save";

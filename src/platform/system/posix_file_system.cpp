@@ -39,13 +39,6 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::string parentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 class PosixAppendFile final : public AppendFile {
  public:
   explicit PosixAppendFile(int fd) : fd_(fd) {}
@@ -76,7 +69,7 @@ bool PosixFileSystem::createDirectories(const std::string& path) {
   if (path.empty()) return false;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  const std::string parent = parentOf(path);
+  const std::string parent = parentFolder(path);
   if (parent != path && !createDirectories(parent)) return false;
   return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
@@ -113,7 +106,7 @@ std::unique_ptr<AppendFile> PosixFileSystem::openForAppend(const std::string& pa
 bool PosixFileSystem::rename(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
   // The rename itself must reach the disk too, or a power cut could bring back the old name.
-  Descriptor dir(::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor dir(::open(parentFolder(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) ::fsync(dir.get());
   return true;
 }
