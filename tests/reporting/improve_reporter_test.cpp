@@ -30,13 +30,12 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Passes requests to the real client and counts the replies whose completion has run, so a
-// test can wait until the reporter has been handed a reply.
+// The real client, counting the replies whose completion has run, so a test can wait until the
+// reporter has been handed a reply.
 class CountingHttpClient final : public HttpClient {
  public:
-  explicit CountingHttpClient(HttpClient& inner) : inner_(inner) {}
   void send(HttpRequest request, Completion completion) override {
-    inner_.send(std::move(request), [this, completion](HttpResponse reply) {
+    curl_.send(std::move(request), [this, completion](HttpResponse reply) {
       completion(std::move(reply));
       std::lock_guard guard(lock_);
       ++delivered_;
@@ -49,10 +48,12 @@ class CountingHttpClient final : public HttpClient {
   }
 
  private:
-  HttpClient& inner_;
   std::mutex lock_;
   std::condition_variable changed_;
   int delivered_ = 0;
+  // Last, so it is destroyed first: its destructor runs the completions still pending, and they
+  // touch the members above.
+  system::CurlHttpClient curl_{"Tolvane/test"};
 };
 
 class ImproveReporterTest : public ::testing::Test {
@@ -111,8 +112,7 @@ class ImproveReporterTest : public ::testing::Test {
   sim::SimRandom random;
   sim::SimSystemInfo system;
   test::MockBackend mock;
-  system::CurlHttpClient curl{"Tolvane/test"};
-  CountingHttpClient http{curl};
+  CountingHttpClient http;
   std::unique_ptr<ImproveReporter> reporter_;
 };
 
