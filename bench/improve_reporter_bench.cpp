@@ -2,40 +2,20 @@
 // to the loopback service.
 #include <benchmark/benchmark.h>
 
-#include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_system.h"
 #include "platform/system/curl_http_client.h"
-#include "platform/system/posix_file_system.h"
 #include "platform/system/real_clock.h"
-#include "reporting/improve_reporter.h"
-#include "support/mock_backend.h"
-#include "support/temp_dir.h"
+#include "support/reporter_services.h"
 
 namespace tolvane {
 namespace {
 
-struct Rig {
-  test::TempDir temp;
-  system::PosixFileSystem files;
+struct Rig : test::ReporterServices {
   system::RealClock clock;
   sim::SimClock loopClock;
   sim::SimRunLoop loop{loopClock};
-  sim::SimPreferenceStore preferences;
-  sim::SimRandom random;
-  sim::SimSystemInfo system;
-  test::MockBackend mock;
   system::CurlHttpClient http{"Tolvane/bench"};
-  ImproveReporter reporter{{.preferences = preferences,
-                            .http = http,
-                            .clock = clock,
-                            .runLoop = loop,
-                            .files = files,
-                            .random = random,
-                            .system = system,
-                            .bundle = {},
-                            .cloud = CloudConfig(mock.baseURL()),
-                            .queueFile = temp.path() + "/brenmoor/improve-queue.jsonl"}};
+  ImproveReporter reporter{dependencies(http, clock, loop)};
 };
 
 const EventProperties kActivation = {{"ok", true},

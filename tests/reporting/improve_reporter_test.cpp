@@ -13,17 +13,12 @@
 
 #include "app/app_settings.h"
 #include "app/preference_keys.h"
-#include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_login_items.h"
-#include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_system.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/curl_http_client.h"
-#include "platform/system/posix_file_system.h"
-#include "support/mock_backend.h"
-#include "support/temp_dir.h"
+#include "support/reporter_services.h"
 
 namespace tolvane {
 namespace {
@@ -56,24 +51,14 @@ class CountingHttpClient final : public HttpClient {
   system::CurlHttpClient curl_{"Tolvane/test"};
 };
 
-class ImproveReporterTest : public ::testing::Test {
+class ImproveReporterTest : public ::testing::Test, protected test::ReporterServices {
  protected:
   ImproveReporterTest() { clock.advance(30 * 86400); }
 
   ImproveReporter& reporter() {
     if (!reporter_) {
-      reporter_ = std::make_unique<ImproveReporter>(ImproveReporter::Dependencies{
-          .preferences = preferences,
-          .http = http,
-          .clock = clock,
-          .runLoop = loop,
-          .files = files,
-          .random = random,
-          .system = system,
-          .bundle = {.shortVersion = "1.4", .build = "140"},
-          .cloud = CloudConfig(mock.baseURL()),
-          .queueFile = queueFile,
-      });
+      reporter_ = std::make_unique<ImproveReporter>(
+          dependencies(http, clock, loop, {.shortVersion = "1.4", .build = "140"}));
     }
     return *reporter_;
   }
@@ -102,16 +87,8 @@ class ImproveReporterTest : public ::testing::Test {
     ASSERT_TRUE(disk.writeFileSynced(queueFile, text));
   }
 
-  test::TempDir temp;
-  std::string queueFile = temp.path() + "/brenmoor/improve-queue.jsonl";
-  system::PosixFileSystem disk;
-  sim::FaultyFileSystem files{disk};
   sim::SimClock clock;
   sim::SimRunLoop loop{clock};
-  sim::SimPreferenceStore preferences;
-  sim::SimRandom random;
-  sim::SimSystemInfo system;
-  test::MockBackend mock;
   CountingHttpClient http;
   std::unique_ptr<ImproveReporter> reporter_;
 };
@@ -243,7 +220,6 @@ TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
 }
 
 TEST_F(ImproveReporterTest, SwitchingSharingOffClearsTheQueueAndStopsRecording) {
-  system::PosixFileSystem noFiles;
   sim::SimLoginItems loginItems;
   sim::SimSystemLog systemLog;
   DebugLog log(files, clock, temp.path() + "/log");
