@@ -21,8 +21,20 @@ struct WindowInfo {
   std::optional<std::int64_t> ownerPid;
 };
 
-/// The 20-byte token that names an accessibility element of another process.
+/// The 20-byte token that names an accessibility element of another process: the pid (int32,
+/// little-endian), four zero bytes, the constant 0x636f636f, then the element id (int64,
+/// little-endian).
 using RemoteToken = std::array<std::uint8_t, 20>;
+
+/// The token naming element `elementID` of process `pid`.
+RemoteToken makeRemoteToken(Pid pid, std::int64_t elementID);
+
+/// The process and element id a token names; nothing when its fixed bytes are wrong.
+struct RemoteTokenTarget {
+  Pid pid = 0;
+  std::int64_t elementID = 0;
+};
+std::optional<RemoteTokenTarget> parseRemoteToken(const RemoteToken& token);
 
 class WindowServer {
  public:

@@ -18,12 +18,9 @@
 #include "platform/preferences.h"
 #include "platform/run_loop.h"
 #include "platform/system_info.h"
+#include "reporting/usage_recorder.h"
 
 namespace tolvane {
-
-/// One property value of an event. Window titles and application names never go in.
-using EventValue = std::variant<bool, std::int64_t, double, std::string>;
-using EventProperties = std::vector<std::pair<std::string, EventValue>>;
 
 /// Where the reporter's settings come from.
 class ImproveConfig {
@@ -45,7 +42,7 @@ class ImproveConfig {
 
 /// Records events from any thread; every file operation and flush runs on one serial queue.
 /// At most one batch is in the air at a time.
-class ImproveReporter {
+class ImproveReporter final : public UsageRecorder {
  public:
   static constexpr double kFirstFlushSeconds = 60;
   static constexpr double kFlushIntervalSeconds = 900;
@@ -70,7 +67,7 @@ class ImproveReporter {
   };
 
   explicit ImproveReporter(Dependencies deps);
-  ~ImproveReporter();
+  ~ImproveReporter() override;
   ImproveReporter(const ImproveReporter&) = delete;
   ImproveReporter& operator=(const ImproveReporter&) = delete;
 
@@ -85,7 +82,7 @@ class ImproveReporter {
 
   /// Queues the event when reporting is on; string values are cut to 256 characters. Returns at
   /// once; the file is written on the queue.
-  void record(const std::string& name, const EventProperties& properties);
+  void record(const std::string& name, const EventProperties& properties) override;
 
   /// Runs a flush on the queue. With `sync`, waits for it to finish, at most 2 s on the clock;
   /// returns whether it finished in time (always true without `sync`).

@@ -1,0 +1,68 @@
+// A simulated desktop with the window-discovery components built on it, for the tests of
+// window discovery, focus history and activation.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "app/debug_log.h"
+#include "focus/mru_tracker.h"
+#include "focus/window_activator.h"
+#include "platform/sim/faulty_file_system.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_system_log.h"
+#include "platform/system/posix_file_system.h"
+#include "support/recorded_usage.h"
+#include "windows/space_window_resolver.h"
+#include "windows/window_enumerator.h"
+
+namespace tolvane::test {
+
+struct DesktopWorld {
+  DesktopWorld() {
+    noDisk.failCreates = true;  // the log keeps nothing on disk; the observer sees every line
+    log.setObserver(
+        [this](std::string_view line) { logLines.emplace_back(line.substr(line.find(' ') + 1)); });
+  }
+
+  /// Diagnostic lines (without timestamps) that start with `prefix`.
+  std::vector<std::string> linesStartingWith(std::string_view prefix) const {
+    std::vector<std::string> found;
+    for (const auto& line : logLines) {
+      if (line.starts_with(prefix)) found.push_back(line);
+    }
+    return found;
+  }
+  /// The running application `pid` as the workspace reports it now.
+  RunningApp app(Pid pid) { return *desktop.application(pid); }
+  /// A refresh as the background refresh does it: 0.15 s, with application entries.
+  bool refresh(Pid pid, const CrossSpacePass& pass = std::nullopt, bool revisit = false) {
+    return enumerator.refreshApp(app(pid), clock.now() + 0.15, pass, true, revisit);
+  }
+
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimDesktop desktop{clock, loop};
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem noDisk{disk};
+  DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
+  std::vector<std::string> logLines;
+  sim::SimPreferenceStore preferences{{{"launchAtLogin", false}}};
+  sim::SimLoginItems loginItems;
+  sim::SimSystemLog systemLog;
+  AppSettings settings{preferences, loginItems, systemLog, log};
+  RecordedUsage usage;
+  SpaceWindowResolver resolver{desktop, desktop, clock, log};
+  MRUTracker tracker{{desktop, desktop, desktop, loop}};
+  WindowEnumerator enumerator{
+      {desktop, desktop, resolver, settings, tracker.order(), clock, log, usage}};
+  WindowActivator activator{{desktop, desktop, tracker.order(), clock, log, usage, preferences}};
+};
+
+}  // namespace tolvane::test

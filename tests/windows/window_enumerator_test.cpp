@@ -1,0 +1,186 @@
+// Window discovery and snapshots on the simulated desktop: what qualifies, what the cache keeps
+// when an application is slow, hung, or lies, and what a snapshot shows.
+#include "windows/window_enumerator.h"
+
+#include <gtest/gtest.h>
+
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+using Ids = std::vector<std::uint32_t>;
+constexpr Pid kApp = 100;
+
+Ids idsOf(const std::vector<SwitchWindow>& windows) {
+  Ids ids;
+  for (const auto& w : windows) ids.push_back(w.id());
+  return ids;
+}
+
+class WindowEnumeratorTest : public ::testing::Test, protected test::DesktopWorld {
+ protected:
+  WindowEnumeratorTest() {
+    desktop.addApp({.pid = kApp, .localizedName = "Editor", .bundleID = "org.example.editor"});
+  }
+  Ids cached(Pid pid) { return idsOf(enumerator.snapshot(pid, true)); }
+};
+
+TEST_F(WindowEnumeratorTest, OnlyStandardWindowsAndDialogsOfAUsableSizeQualify) {
+  struct Row {
+    const char* what;
+    std::optional<AXValue> subrole;
+    std::optional<Size> size;
+    bool qualifies;
+  };
+  const Row rows[] = {
+      {"standard window", std::string("AXStandardWindow"), Size{800, 600}, true},
+      {"small dialog that is wide enough", std::string("AXDialog"), Size{120, 40}, true},
+      {"exactly 100 wide", std::string("AXDialog"), Size{100, 10}, true},
+      {"99 x 99", std::string("AXStandardWindow"), Size{99, 99}, false},
+      {"size unreadable", std::string("AXDialog"), std::nullopt, true},
+      {"floating panel", std::string("AXFloatingWindow"), Size{800, 600}, false},
+      {"no subrole", std::nullopt, Size{800, 600}, false},
+      {"subrole of the wrong type", AXValue(std::int64_t{7}), Size{800, 600}, false},
+  };
+  std::uint32_t number = 500;
+  for (const auto& row : rows) {
+    desktop.addWindow({.number = ++number, .pid = kApp, .subrole = row.subrole, .size = row.size});
+  }
+  refresh(kApp);
+  const auto ids = cached(kApp);
+  number = 500;
+  for (const auto& row : rows) {
+    const bool listed = std::find(ids.begin(), ids.end(), ++number) != ids.end();
+    EXPECT_EQ(listed, row.qualifies) << row.what;
+  }
+}
+
+TEST_F(WindowEnumeratorTest, RecordsCarryTheAttributesWithSafeDefaults) {
+  desktop.addWindow({.number = 501, .pid = kApp, .title = "Notes", .minimized = true});
+  desktop.addWindow({.number = 502, .pid = kApp});  // no title attribute at all
+  desktop.setHidden(kApp, true);
+  refresh(kApp);
+  const auto windows = enumerator.snapshot(kApp, true);
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].title(), "Notes");
+  EXPECT_TRUE(windows[0].isMinimized());
+  EXPECT_TRUE(windows[0].appIsHidden());
+  EXPECT_EQ(windows[0].appName(), "Editor");
+  EXPECT_EQ(windows[1].title(), "");
+  EXPECT_FALSE(windows[1].isMinimized());
+}
+
+TEST_F(WindowEnumeratorTest, AWindowlessApplicationHasOneEntryUntilItOpensAWindow) {
+  EXPECT_TRUE(refresh(kApp));
+  EXPECT_EQ(cached(kApp), Ids{SwitchWindow::appEntryID(kApp)});
+  EXPECT_TRUE(enumerator.snapshot(std::nullopt, false).empty());
+  desktop.addWindow({.number = 501, .pid = kApp});
+  refresh(kApp);
+  EXPECT_EQ(cached(kApp), Ids{501});
+}
+
+TEST_F(WindowEnumeratorTest, ACutShortRefreshKeepsEveryCachedWindow) {
+  for (std::uint32_t n = 501; n <= 510; ++n) desktop.addWindow({.number = n, .pid = kApp});
+  ASSERT_TRUE(refresh(kApp));
+  desktop.setCallCost(kApp, 0.02);  // about halfway through the list at the deadline
+  desktop.closeWindow(501);
+  EXPECT_FALSE(refresh(kApp));
+  EXPECT_EQ(cached(kApp).size(), 10u);
+  EXPECT_EQ(linesStartingWith("slow app AX: org.example.editor").size(), 1u);
+  ASSERT_EQ(usage.events.size(), 1u);
+  EXPECT_EQ(usage.events[0].name, "enumerate.slow");
+  EXPECT_EQ(usage.events[0].properties.at("partial"), EventValue(true));
+}
+
+TEST_F(WindowEnumeratorTest, AHungApplicationCostsOneTimeoutAndKeepsItsWindows) {
+  desktop.addWindow({.number = 501, .pid = kApp});
+  desktop.addWindow({.number = 502, .pid = kApp});
+  ASSERT_TRUE(refresh(kApp));
+  desktop.setMessagingTimeout(desktop.systemWideElement(), 0.1);
+  desktop.setHung(kApp, true);
+  const double before = clock.now();
+  EXPECT_FALSE(refresh(kApp));
+  EXPECT_LE(clock.now() - before, 0.15 + 0.1);
+  EXPECT_EQ(cached(kApp), (Ids{501, 502}));
+}
+
+TEST_F(WindowEnumeratorTest, ACompleteRefreshDropsWindowsNoListKnows) {
+  desktop.addWindow({.number = 501, .pid = kApp});
+  desktop.addWindow({.number = 502, .pid = kApp});
+  refresh(kApp, resolver.windowIDsAcrossSpaces());
+  desktop.closeWindow(502);
+  EXPECT_TRUE(refresh(kApp, resolver.windowIDsAcrossSpaces()));
+  EXPECT_EQ(cached(kApp), Ids{501});
+}
+
+TEST_F(WindowEnumeratorTest, NothingAnApplicationReportsCanBreakDiscovery) {
+  desktop.addWindow({.number = 501, .pid = kApp, .reportedNumber = 0});
+  desktop.addWindow({.number = 502, .pid = kApp, .windowNumberReadable = false});
+  desktop.addWindow({.number = 503, .pid = kApp, .subrole = AXValue(Size{1, 2})});
+  desktop.addWindow({.number = 504, .pid = kApp, .title = std::nullopt, .size = std::nullopt});
+  EXPECT_TRUE(refresh(kApp));
+  EXPECT_EQ(cached(kApp), Ids{504});
+
+  const auto app = this->app(kApp);
+  desktop.quitApp(kApp);  // gone between the workspace's answer and the refresh
+  EXPECT_FALSE(enumerator.refreshApp(app, clock.now() + 0.15, std::nullopt, true, false));
+  EXPECT_TRUE(enumerator.snapshot(std::nullopt, true).empty());
+}
+
+TEST_F(WindowEnumeratorTest, WindowsOnOtherSpacesAreMergedThroughTheResolver) {
+  desktop.addWindow({.number = 501, .pid = kApp});
+  desktop.addWindow({.number = 502, .pid = kApp, .space = 2});
+  desktop.addWindow({.number = 503, .pid = kApp, .size = Size{50, 50}, .space = 2});
+  desktop.addWindow({.number = 504, .pid = kApp, .space = 3});
+  desktop.placeRemoteToken(kApp, 10, 502);
+  desktop.placeRemoteToken(kApp, 11, 503);
+  desktop.placeRemoteToken(kApp, 12, 504);
+  const auto map = resolver.windowIDsAcrossSpaces();
+  EXPECT_TRUE(refresh(kApp, map));
+  EXPECT_EQ(cached(kApp), (Ids{501, 502, 504}));
+  EXPECT_EQ(linesStartingWith("merge reject"),
+            std::vector<std::string>{"merge reject id=503 subrole=AXStandardWindow err=0 (too "
+                                     "small) app=org.example.editor"});
+
+  // Rejected for good: not looked at, nor logged, again; a dead element is forgotten silently.
+  desktop.closeWindow(504);
+  refresh(kApp, map);
+  EXPECT_EQ(linesStartingWith("merge reject").size(), 1u);
+  EXPECT_EQ(resolver.knownIDs(kApp), (std::set<std::uint32_t>{501, 502, 503}));
+}
+
+TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
+  desktop.addApp({.pid = 200, .bundleID = "org.example.mail", .hidden = true});
+  desktop.addApp({.pid = 300});  // no bundle identifier: never excluded
+  desktop.addWindow({.number = 501, .pid = kApp});
+  desktop.addWindow({.number = 502, .pid = kApp, .minimized = true});
+  desktop.addWindow({.number = 601, .pid = 200});
+  desktop.addWindow({.number = 701, .pid = 300});
+  for (Pid pid : {kApp, Pid{200}, Pid{300}}) refresh(pid);
+  settings.setShowMinimizedWindows(false);
+  settings.setShowHiddenAppWindows(false);
+
+  const int ax = desktop.axCalls();
+  const int ws = desktop.windowServerCalls();
+  const auto all = idsOf(enumerator.snapshot(std::nullopt, true));
+  EXPECT_EQ(std::set<std::uint32_t>(all.begin(), all.end()), (std::set<std::uint32_t>{501, 701}));
+  EXPECT_EQ(cached(kApp), (Ids{501, 502}));  // scoped: minimized shown
+  EXPECT_EQ(cached(200), Ids{601});          // scoped: hidden shown
+  settings.setExcludedBundleIDs({"org.example.mail", ""});
+  EXPECT_TRUE(cached(200).empty());  // excluded, scoped or not
+  EXPECT_EQ(cached(300), Ids{701});
+  EXPECT_EQ(desktop.axCalls(), ax);
+  EXPECT_EQ(desktop.windowServerCalls(), ws);
+}
+
+TEST_F(WindowEnumeratorTest, SnapshotsFollowTheFocusHistory) {
+  for (std::uint32_t n = 501; n <= 503; ++n) desktop.addWindow({.number = n, .pid = kApp});
+  refresh(kApp);
+  tracker.order().bump(503);
+  tracker.order().bump(501);
+  EXPECT_EQ(cached(kApp), (Ids{501, 503, 502}));
+}
+
+}  // namespace
+}  // namespace tolvane
