@@ -223,8 +223,11 @@ std::vector<SwitchWindow> WindowEnumerator::snapshot(std::optional<Pid> scopePID
   const auto& excluded = s_.settings.excludedBundleIDs();
   const bool showHidden = s_.settings.showHiddenAppWindows();
   const bool showMinimized = s_.settings.showMinimizedWindows();
-  std::unordered_set<std::uint32_t> kept;
+  std::size_t total = 0;
+  for (const auto& [pid, list] : cachedByPID_) total += list.size();
+  std::unordered_set<std::uint32_t> kept(total);
   std::vector<SwitchWindow> windows;
+  windows.reserve(total);
   const auto take = [&](const std::vector<SwitchWindow>& list) {
     for (const auto& w : list) {
       if (kept.count(w.id())) continue;

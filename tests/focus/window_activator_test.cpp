@@ -1,0 +1,131 @@
+// Bringing a window forward: the live minimized state, unhiding, raising, the log lines, the
+// usage event, and application entries.
+#include "focus/window_activator.h"
+
+#include <gtest/gtest.h>
+
+#include "app/preference_keys.h"
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+class WindowActivatorTest : public ::testing::Test, protected test::DesktopWorld {
+ protected:
+  WindowActivatorTest() {
+    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
+    desktop.addWindow({.number = 11, .pid = 100, .title = "Notes"});
+  }
+  SwitchWindow windowRecord(std::uint32_t number, bool snapshotMinimized) {
+    refresh(100);
+    for (const auto& w : enumerator.snapshot(100, true)) {
+      if (w.id() == number) {
+        auto fields = SwitchWindow::Fields{.id = w.id(),
+                                           .axWindow = w.axWindow(),
+                                           .pid = w.pid(),
+                                           .title = w.title(),
+                                           .appName = w.appName(),
+                                           .bundleID = w.bundleID(),
+                                           .isMinimized = snapshotMinimized};
+        return SwitchWindow(fields);
+      }
+    }
+    ADD_FAILURE() << "no window " << number;
+    return SwitchWindow({});
+  }
+};
+
+TEST_F(WindowActivatorTest, UnminimizesByTheLiveStateFallingBackToTheSnapshot) {
+  struct Row {
+    const char* what;
+    bool live;
+    bool readable;
+    bool snapshot;
+    bool unminimized;
+  };
+  const Row rows[] = {
+      {"minimized now", true, true, false, true},
+      {"restored since the snapshot", false, true, true, false},
+      {"unreadable, snapshot says minimized", true, false, true, true},
+      {"unreadable, snapshot says not", true, false, false, false},
+  };
+  for (const auto& row : rows) {
+    desktop.setHung(100, false);
+    desktop.setMinimized(11, row.live);
+    const auto window = windowRecord(11, row.snapshot);
+    desktop.clearEvents();
+    // A hung application answers no read; its calls can then only be counted.
+    desktop.setHung(100, !row.readable);
+    const int before = desktop.axCalls();
+    activator.activate(window);
+    if (row.readable) {
+      const auto& events = desktop.events();
+      const bool sent =
+          std::find(events.begin(), events.end(), "setMinimized 11 false") != events.end();
+      EXPECT_EQ(sent, row.unminimized) << row.what;
+    } else {
+      // Read minimized, (unminimize,) set main, raise.
+      EXPECT_EQ(desktop.axCalls() - before, row.unminimized ? 4 : 3) << row.what;
+    }
+  }
+}
+
+TEST_F(WindowActivatorTest, AHiddenApplicationIsUnhiddenRaisedAndActivated) {
+  desktop.setHidden(100, true);
+  auto window = windowRecord(11, false);
+  desktop.clearEvents();
+  EXPECT_TRUE(activator.activate(window));
+  EXPECT_EQ(desktop.events(), (std::vector<std::string>{"unhide 100", "setMain 11", "raise 11",
+                                                        "activate 100 accepted"}));
+  EXPECT_EQ(linesStartingWith("activate ").back(), "activate pid=100 window=11 ok=true");
+  EXPECT_EQ(tracker.order().ids().front(), 11u);
+  ASSERT_EQ(usage.events.size(), 1u);
+  EXPECT_EQ(usage.events[0].name, "activate.result");
+  EXPECT_EQ(usage.events[0].properties.at("method"), EventValue(std::string("axRaise")));
+  EXPECT_EQ(usage.events[0].properties.at("app"), EventValue(std::string("org.example.editor")));
+  EXPECT_EQ(usage.events[0].properties.at("ok"), EventValue(true));
+}
+
+TEST_F(WindowActivatorTest, AGoneOrRefusingApplicationIsStillPromotedAndReported) {
+  auto window = windowRecord(11, false);
+  desktop.setAcceptsActivation(100, false);
+  EXPECT_FALSE(activator.activate(window));
+  desktop.quitApp(100);
+  tracker.order().bump(5);
+  EXPECT_FALSE(activator.activate(window));
+  EXPECT_EQ(tracker.order().ids().front(), 11u);
+  EXPECT_EQ(linesStartingWith("activate pid=100").back(), "activate pid=100 window=11 ok=false");
+  EXPECT_EQ(usage.events.back().properties.at("ok"), EventValue(false));
+}
+
+TEST_F(WindowActivatorTest, ApplicationEntriesAreReopenedOrActivated) {
+  desktop.addApp({.pid = 200,
+                  .localizedName = "Files",
+                  .bundleLocation = "/usr/share/applications/files.desktop"});
+  desktop.addApp({.pid = 300, .localizedName = "Tool"});
+  preferences.set(prefkey::kTesterModeEnabled, true);
+  for (Pid pid : {Pid{200}, Pid{300}}) {
+    desktop.clearEvents();
+    EXPECT_TRUE(activator.activate(SwitchWindow::appEntry(app(pid), nullptr)));
+    EXPECT_EQ(tracker.order().ids().front(), SwitchWindow::appEntryID(pid));
+    EXPECT_EQ(usage.events.back().properties.at("method"), EventValue(std::string("reopen")));
+  }
+  EXPECT_EQ(linesStartingWith("activate app"),
+            (std::vector<std::string>{
+                "activate app pid=200 (windowless entry)", "activate app=Files (no windows)",
+                "activate app pid=300 (windowless entry)", "activate app=Tool (no windows)"}));
+  EXPECT_EQ(desktop.events(), std::vector<std::string>{"activate 300 accepted"});
+}
+
+TEST_F(WindowActivatorTest, TesterModeLogsTheTitleOrTheApplicationName) {
+  preferences.set(prefkey::kTesterModeEnabled, true);
+  desktop.addWindow({.number = 12, .pid = 100});  // untitled
+  activator.activate(windowRecord(11, false));
+  activator.activate(windowRecord(12, false));
+  EXPECT_EQ(linesStartingWith("activate title="),
+            (std::vector<std::string>{"activate title=Notes app=Editor",
+                                      "activate title=Editor app=Editor"}));
+}
+
+}  // namespace
+}  // namespace tolvane
