@@ -112,8 +112,9 @@ bool WindowEnumerator::refreshApp(const RunningApp& app, double deadline,
   }
   // An application that just let its own window list time out would let every element of the
   // merge time out too, each costing a messaging timeout of the main thread; try next time.
+  std::set<std::uint32_t> dead;
   const bool mergeFinished =
-      !unresponsive && mergeOtherSpaces(app, missing, earlierRejected, deadline, candidates);
+      !unresponsive && mergeOtherSpaces(app, missing, earlierRejected, deadline, candidates, dead);
 
   // Even a cut-short refresh leaves a windowless application choosable.
   if (includeAppEntries && candidates.empty()) {
@@ -121,6 +122,9 @@ bool WindowEnumerator::refreshApp(const RunningApp& app, double deadline,
   }
   std::set<std::uint32_t> liveIDs = listedIDs;
   liveIDs.insert(allSpaces.begin(), allSpaces.end());
+  // Without a map the all-Spaces set is what the resolver remembered before this refresh; a
+  // window whose element just proved dead must not stay in the cache on that memory.
+  for (auto number : dead) liveIDs.erase(number);
   updateCache(app.pid, candidates, liveIDs, completed);
 
   const double elapsedMs = (s_.clock.now() - started) * 1000.0;
@@ -139,7 +143,8 @@ bool WindowEnumerator::refreshApp(const RunningApp& app, double deadline,
 bool WindowEnumerator::mergeOtherSpaces(const RunningApp& app,
                                         const std::set<std::uint32_t>& missing,
                                         const std::set<std::uint32_t>& earlierRejected,
-                                        double deadline, std::vector<SwitchWindow>& candidates) {
+                                        double deadline, std::vector<SwitchWindow>& candidates,
+                                        std::set<std::uint32_t>& dead) {
   const auto resolved = s_.resolver.resolve(app.pid, missing, deadline);
   for (const auto& [number, element] : resolved) {
     if (s_.clock.now() >= deadline) return false;
@@ -152,6 +157,7 @@ bool WindowEnumerator::mergeOtherSpaces(const RunningApp& app,
     if (s_.clock.now() >= deadline) return false;
     if (s_.accessibility.copyAttribute(element, ax::kRole).error == ax::kInvalidUIElement) {
       s_.resolver.forgetDead(app.pid, number);
+      dead.insert(number);
       continue;
     }
     if (s_.clock.now() >= deadline) return false;

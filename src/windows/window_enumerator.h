@@ -84,10 +84,11 @@ class WindowEnumerator {
                    const std::set<std::uint32_t>& liveIDs, bool enumerationCompleted);
 
  private:
-  // Returns whether the merge loop ran to its end.
+  // Returns whether the merge loop ran to its end. Numbers whose element turned out dead are
+  // added to `dead`.
   bool mergeOtherSpaces(const RunningApp& app, const std::set<std::uint32_t>& missing,
                         const std::set<std::uint32_t>& earlierRejected, double deadline,
-                        std::vector<SwitchWindow>& candidates);
+                        std::vector<SwitchWindow>& candidates, std::set<std::uint32_t>& dead);
   void classifyRejected(const RunningApp& app, std::uint32_t number, const AXElement& element,
                         bool alreadyRejected);
 

@@ -150,6 +150,32 @@ TEST_F(WindowEnumeratorTest, WindowsOnOtherSpacesAreMergedThroughTheResolver) {
   EXPECT_EQ(resolver.knownIDs(kApp), (std::set<std::uint32_t>{501, 502, 503}));
 }
 
+TEST_F(WindowEnumeratorTest, WithoutTheMapRememberedElementsAreLookedAtAgain) {
+  desktop.available.copySpaces = false;
+  desktop.addWindow({.number = 501, .pid = kApp});
+  desktop.addWindow({.number = 502, .pid = kApp});
+  desktop.addWindow({.number = 503, .pid = kApp});
+  refresh(kApp);                // all three seen in the application's own list
+  desktop.moveToSpace(502, 2);  // still alive: kept through its remembered element
+  desktop.moveToSpace(503, 2);
+  desktop.closeWindow(503);  // dead: forgotten, silently
+  ASSERT_FALSE(resolver.windowIDsAcrossSpaces());
+  EXPECT_TRUE(refresh(kApp));
+  EXPECT_EQ(cached(kApp), (Ids{501, 502}));  // a dead window does not linger in the cache
+  EXPECT_EQ(resolver.knownIDs(kApp), (std::set<std::uint32_t>{501, 502}));
+  EXPECT_TRUE(linesStartingWith("merge reject").empty());
+}
+
+TEST_F(WindowEnumeratorTest, SlowApplicationsWithoutBundleIdAreNamedByPid) {
+  desktop.addApp({.pid = 200});
+  desktop.addWindow({.number = 601, .pid = 200});
+  desktop.setCallCost(200, 0.2);
+  EXPECT_FALSE(refresh(200));
+  EXPECT_EQ(linesStartingWith("slow app AX: pid 200 200 ms (list may be partial)").size(), 1u);
+  EXPECT_EQ(usage.events.back().properties.at("app"), EventValue(std::string("?")));
+  EXPECT_EQ(usage.events.back().properties.at("ms"), EventValue(std::int64_t{200}));
+}
+
 TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
   desktop.addApp({.pid = 200, .bundleID = "org.example.mail", .hidden = true});
   desktop.addApp({.pid = 300});  // no bundle identifier: never excluded
