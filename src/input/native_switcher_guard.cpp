@@ -1,0 +1,102 @@
+// Reconciling the system hotkeys with the request, the heartbeat, and secure input.
+#include "input/native_switcher_guard.h"
+
+namespace tolvane {
+
+std::optional<Pid> SecureInput::holderPID() {
+  auto pid = windowServer_.secureInputHolderPid();
+  if (pid && *pid >= 1) return pid;
+  return std::nullopt;
+}
+
+std::optional<std::string> SecureInput::holderName() {
+  const auto pid = holderPID();
+  if (!pid) return std::nullopt;
+  if (auto app = workspace_.application(*pid); app && app->localizedName) {
+    return app->localizedName;
+  }
+  if (windowServer_.processExists(*pid)) return "PID " + std::to_string(*pid);
+  return std::nullopt;
+}
+
+NativeSwitcherGuard::NativeSwitcherGuard(Services services,
+                                         std::function<void(double)> watchdogSleep)
+    : s_(services),
+      secureInput_(services.windowServer, services.workspace),
+      watchdogSleep_(std::move(watchdogSleep)),
+      watchdog_([&clock = services.clock] { return clock.uptimeNanoseconds(); },
+                [this](std::int64_t seconds) {
+                  restoreAll();
+                  s_.log.log("watchdog: main stalled " + std::to_string(seconds) +
+                             "s — native hotkeys restored");
+                  s_.usage.record("watchdog.stall", {{"seconds", seconds}});
+                }) {}
+
+NativeSwitcherGuard::~NativeSwitcherGuard() {
+  s_.runLoop.cancel(heartbeatTimer_);
+}
+
+void NativeSwitcherGuard::setRequested(SymbolicHotKeySet requested) {
+  requested_ = std::move(requested);
+  reconcile();
+}
+
+void NativeSwitcherGuard::disarm() {
+  disarmed_ = true;
+  watchdog_.setActive(false);
+  restoreAll();
+}
+
+void NativeSwitcherGuard::noteSecureInput(bool enabled) {
+  secureInputBlocking_ = enabled;
+  const auto name = secureInput_.holderName();
+  if (enabled) {
+    const std::string holder =
+        name ? *name : "stale pid " + std::to_string(secureInput_.holderPID().value_or(0));
+    s_.log.log("secure input on (" + holder + ") — native hotkeys handed back");
+  } else {
+    s_.log.log("secure input off — re-arming native hotkey suppression");
+  }
+  s_.usage.record("secureInput", {{"enabled", enabled}, {"holderAlive", name.has_value()}});
+}
+
+void NativeSwitcherGuard::reconcile() {
+  if (disarmed_ || !s_.windowServer.hasSymbolicHotKeySetter()) return;
+  SymbolicHotKeySet effective;
+  if (!requested_.empty()) {
+    startHeartbeatIfNeeded();
+    const bool secure = s_.windowServer.isSecureInputEnabled();
+    if (secure != secureInputBlocking_) noteSecureInput(secure);
+    if (!secure) effective = requested_;
+  } else if (secureInputBlocking_) {
+    noteSecureInput(false);
+  }
+  for (auto key : kSymbolicHotKeys) {
+    const bool suppress = effective.count(key) != 0;
+    const auto raw = static_cast<std::int32_t>(key);
+    // Without the query every hotkey is set (and logged) on each reconcile.
+    if (s_.windowServer.isSymbolicHotKeyEnabled(raw) == !suppress) continue;
+    s_.windowServer.setSymbolicHotKeyEnabled(raw, !suppress);
+    s_.log.log("native hotkey " + std::to_string(raw) + (suppress ? " suppressed" : " restored"));
+  }
+  watchdog_.setActive(!effective.empty());
+}
+
+void NativeSwitcherGuard::startHeartbeatIfNeeded() {
+  if (heartbeatTimer_ != 0) return;
+  heartbeatTimer_ = s_.runLoop.repeatEvery(kHeartbeatSeconds, [this] { heartbeat(); });
+  watchdog_.beat();
+  watchdog_.start(watchdogSleep_);
+}
+
+void NativeSwitcherGuard::heartbeat() {
+  watchdog_.beat();
+  // Secure input is noticed within one beat in both directions.
+  if (!requested_.empty()) {
+    if (s_.windowServer.isSecureInputEnabled() != secureInputBlocking_) reconcile();
+  } else if (secureInputBlocking_) {
+    reconcile();
+  }
+}
+
+}  // namespace tolvane

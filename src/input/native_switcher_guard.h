@@ -1,0 +1,82 @@
+// Turns the system's own Command-Tab hotkeys off while Tolvane's switcher is in charge, and back
+// on at every way out: on request, under secure input, when the main thread stalls, at quit.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/debug_log.h"
+#include "app/main_stall_watchdog.h"
+#include "input/symbolic_hotkeys.h"
+#include "platform/clock.h"
+#include "platform/run_loop.h"
+#include "platform/window_server.h"
+#include "platform/workspace.h"
+#include "reporting/usage_recorder.h"
+
+namespace tolvane {
+
+/// Who holds secure keyboard input, for the log and the tray's tooltip.
+class SecureInput {
+ public:
+  SecureInput(WindowServer& windowServer, Workspace& workspace)
+      : windowServer_(windowServer), workspace_(workspace) {}
+  /// The holder's process id (at least 1), or nothing.
+  std::optional<Pid> holderPID();
+  /// The holder's application name, else "PID n" while the process exists, else nothing.
+  std::optional<std::string> holderName();
+
+ private:
+  WindowServer& windowServer_;
+  Workspace& workspace_;
+};
+
+/// Main thread, except restore-all, which the watchdog's thread may run.
+class NativeSwitcherGuard {
+ public:
+  static constexpr double kHeartbeatSeconds = 0.25;
+
+  struct Services {
+    WindowServer& windowServer;
+    Workspace& workspace;
+    RunLoop& runLoop;
+    const Clock& clock;
+    DebugLog& log;
+    UsageRecorder& usage;
+  };
+
+  /// `watchdogSleep` is how the stall watchdog's thread waits between checks.
+  NativeSwitcherGuard(Services services, std::function<void(double)> watchdogSleep);
+  ~NativeSwitcherGuard();
+  NativeSwitcherGuard(const NativeSwitcherGuard&) = delete;
+  NativeSwitcherGuard& operator=(const NativeSwitcherGuard&) = delete;
+
+  /// What the switcher wants suppressed; the system's hotkeys follow, subject to secure input.
+  void setRequested(SymbolicHotKeySet requested);
+  /// At quit: never change a hotkey again, stand the watchdog down, and enable all three.
+  void disarm();
+
+  bool secureInputBlocking() const { return secureInputBlocking_; }
+  const SymbolicHotKeySet& requested() const { return requested_; }
+  MainStallWatchdog& watchdog() { return watchdog_; }
+
+ private:
+  void reconcile();
+  void startHeartbeatIfNeeded();
+  void heartbeat();
+  void noteSecureInput(bool enabled);
+  void restoreAll() { restoreAllSymbolicHotKeys(s_.windowServer); }
+
+  Services s_;
+  SecureInput secureInput_;
+  std::function<void(double)> watchdogSleep_;
+  bool disarmed_ = false;
+  SymbolicHotKeySet requested_;
+  bool secureInputBlocking_ = false;
+  TimerId heartbeatTimer_ = 0;
+  // Last: its thread must stop before the members it reaches through onStall go away.
+  MainStallWatchdog watchdog_;
+};
+
+}  // namespace tolvane

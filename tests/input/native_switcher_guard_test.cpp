@@ -1,0 +1,164 @@
+// Suppressing the system's switcher hotkeys and giving them back: on request, under secure
+// input, on a stalled main thread, and at quit.
+#include "input/native_switcher_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+using Lines = std::vector<std::string>;
+const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab};
+const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
+                                SymbolicHotKey::commandKeyAboveTab};
+
+// The watchdog thread's sleep, driven by the test: each sleep takes one tick (waiting for it if
+// none is pending) or returns at shutdown.
+class ManualTicker {
+ public:
+  void sleep(double) {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return pending_ > 0 || stopped_; });
+    if (pending_ > 0) --pending_;
+  }
+  void tick() {
+    std::lock_guard guard(lock_);
+    ++pending_;
+    changed_.notify_all();
+  }
+  void shutdown() {
+    std::lock_guard guard(lock_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int pending_ = 0;
+  bool stopped_ = false;
+};
+
+class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopWorld {
+ protected:
+  ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
+  std::vector<bool> hotKeys() {
+    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
+  }
+  Lines hotKeyLines() { return linesStartingWith("native hotkey "); }
+
+  ManualTicker ticker;
+  NativeSwitcherGuard guard{{desktop, desktop, loop, clock, log, usage},
+                            [this](double seconds) { ticker.sleep(seconds); }};
+};
+
+TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedAndChangesOnlyWhatDiffers) {
+  guard.setRequested(kCmdTab);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(hotKeyLines(), (Lines{"native hotkey 1 suppressed", "native hotkey 2 suppressed"}));
+  guard.setRequested(kCmdTab);
+  EXPECT_EQ(hotKeyLines().size(), 2u);
+  guard.setRequested({});
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeyLines().back(), "native hotkey 2 restored");
+}
+
+TEST_F(NativeSwitcherGuardTest, WithoutTheQueryEveryHotkeyIsSetEachTime) {
+  desktop.available.hotKeyQuery = false;
+  guard.setRequested(kAll);
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeyLines().size(), 6u);
+}
+
+TEST_F(NativeSwitcherGuardTest, WithoutTheSetterNothingIsEverTouched) {
+  desktop.available.hotKeySetter = false;
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_TRUE(logLines.empty());
+}
+
+TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
+  desktop.addApp({.pid = 300, .localizedName = "Passwords"});
+  guard.setRequested(kAll);
+  desktop.setSecureInput(true, 300);
+  loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_TRUE(guard.secureInputBlocking());
+  desktop.setSecureInput(false);
+  loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
+  loop.advance(1.0);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(linesStartingWith("secure input"),
+            (Lines{"secure input on (Passwords) — native hotkeys handed back",
+                   "secure input off — re-arming native hotkey suppression"}));
+  ASSERT_EQ(usage.events.size(), 2u);
+  EXPECT_EQ(usage.events[0].properties.at("holderAlive"), EventValue(true));
+
+  desktop.setSecureInput(true, 4242);  // a holder that has quit
+  loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
+  EXPECT_EQ(linesStartingWith("secure input on").back(),
+            "secure input on (stale pid 4242) — native hotkeys handed back");
+  EXPECT_EQ(usage.events.back().properties.at("holderAlive"), EventValue(false));
+}
+
+TEST_F(NativeSwitcherGuardTest, AfterDisarmingNothingIsSuppressedAgain) {
+  guard.setRequested(kAll);
+  guard.disarm();
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
+  auto& watchdog = guard.watchdog();
+  const auto stallFor = [&](int seconds) {
+    watchdog.beat();
+    for (int s = 0; s < seconds; ++s) {
+      clock.advance(1.0);
+      watchdog.check();
+    }
+  };
+  stallFor(12);  // nothing suppressed: nothing to do
+  EXPECT_TRUE(linesStartingWith("watchdog:").empty());
+
+  guard.setRequested(kAll);
+  stallFor(5);
+  EXPECT_TRUE(linesStartingWith("watchdog:").empty());
+  stallFor(13);
+  EXPECT_EQ(linesStartingWith("watchdog:"),
+            Lines{"watchdog: main stalled 11s — native hotkeys restored"});
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(usage.events.back().name, "watchdog.stall");
+  EXPECT_EQ(usage.events.back().properties.at("seconds"), EventValue(std::int64_t{11}));
+
+  // Once the main thread runs again, the next reconcile suppresses and re-arms.
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  stallFor(11);
+  EXPECT_EQ(linesStartingWith("watchdog:").size(), 2u);
+}
+
+TEST_F(NativeSwitcherGuardTest, TheWatchdogThreadNoticesAStall) {
+  std::mutex lock;
+  std::condition_variable seen;
+  bool stalled = false;
+  log.setObserver([&](std::string_view line) {
+    if (line.find("watchdog: main stalled") == std::string_view::npos) return;
+    std::lock_guard g(lock);
+    stalled = true;
+    seen.notify_all();
+  });
+  guard.setRequested(kAll);  // starts the heartbeat and the thread
+  clock.advance(12.0);       // the main thread (this one) never beats meanwhile
+  ticker.tick();
+  std::unique_lock g(lock);
+  EXPECT_TRUE(seen.wait_for(g, std::chrono::seconds(10), [&] { return stalled; }));
+}
+
+}  // namespace
+}  // namespace tolvane
