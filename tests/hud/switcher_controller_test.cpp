@@ -1,0 +1,149 @@
+// The switcher HUD: its model, the rows it describes, and showing and hiding the panel.
+#include "hud/switcher_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_switcher_panel.h"
+#include "platform/system/posix_file_system.h"
+
+namespace tolvane {
+namespace {
+
+using Slot = SwitcherSlotView;
+
+std::vector<SwitchWindow> windows(int count, const std::string& title = "Doc") {
+  std::vector<SwitchWindow> list;
+  for (int i = 0; i < count; ++i) {
+    list.emplace_back(SwitchWindow::Fields{.id = static_cast<std::uint32_t>(100 + i),
+                                           .pid = 7,
+                                           .title = title + " " + std::to_string(i),
+                                           .appName = "Editor",
+                                           .bundleID = "org.example.editor"});
+  }
+  return list;
+}
+
+class SwitcherControllerTest : public ::testing::Test {
+ protected:
+  SwitcherControllerTest() {
+    l10n.apply("en");
+    controller.setRowClickHandler([this](int index) { clicks.push_back(index); });
+  }
+  void showAll(std::vector<SwitchWindow> list, int selection = 1) {
+    const auto n = static_cast<std::int64_t>(list.size());
+    controller.show(std::move(list), selection, controller.layout(n));
+  }
+  const std::vector<Slot>& slots() { return panel.last->slots; }
+
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimPreferenceStore preferences;
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+  L10n l10n{preferences, framework, {}};
+  sim::SimSwitcherPanel panel;
+  sim::SimScreens screens;
+  SwitcherController controller{{panel, screens, loop, l10n}};
+  std::vector<int> clicks;
+};
+
+TEST_F(SwitcherControllerTest, AHiddenPanelStaysHiddenUnlessANewerShowCame) {
+  controller.hide();  // before any show: nothing to order out, now or later
+  loop.advance(2);
+  EXPECT_EQ(panel.hides, 0);
+
+  showAll(windows(3));
+  controller.hide();
+  showAll(windows(3));  // within 0.25 s: neither re-hide may act
+  loop.advance(2);
+  EXPECT_TRUE(panel.visible);
+
+  controller.hide();
+  controller.hide();  // only the second call's checks can act
+  loop.advance(2);
+  EXPECT_EQ(panel.hides, 1 + 2 + 2);
+}
+
+TEST_F(SwitcherControllerTest, PanelIsCentredOnTheVisibleFrameOrKeepsItsFrameWithoutAScreen) {
+  showAll(windows(1));
+  EXPECT_EQ(panel.last->frame->x, 1512 / 2 - 560 / 2);
+  EXPECT_EQ(panel.last->frame->y, 25 + 875 / 2.0 - 60 / 2.0);
+  screens.visibleFrame.reset();
+  EXPECT_EQ(controller.layout(17), HUDLayout::compute(17, SwitcherController::kFallbackScreen));
+  showAll(windows(1));
+  EXPECT_FALSE(panel.last->frame);
+}
+
+TEST_F(SwitcherControllerTest, RepeatedTitlesAreMarkedOnlyAmongShownCompactRows) {
+  auto list = windows(81, "Same");
+  std::vector<SwitchWindow> same;
+  for (int i = 0; i < 81; ++i) {
+    // Rows 0 and 1 share a title; row 80 (folded into the tile) repeats row 2's.
+    const std::string title = i == 1 ? "Same 0" : i == 80 ? "Same 2" : list[i].title();
+    same.emplace_back(SwitchWindow::Fields{.id = list[i].id(), .title = title, .appName = "Ed"});
+  }
+  same.emplace(same.begin() + 3, SwitchWindow::Fields{.id = 9, .appName = "Ed"});
+  same.emplace(same.begin() + 4, SwitchWindow::Fields{.id = 10, .appName = "Ed"});
+  showAll(same);
+  EXPECT_EQ(controller.model().duplicateTitles, (std::set<std::string>{"Same 0", "Ed"}));
+  EXPECT_EQ(slots()[0].titleSuffix, " — Ed");
+  EXPECT_FALSE(slots()[2].titleSuffix);
+  EXPECT_EQ(slots()[3].title, "Ed");  // untitled: the application's name
+
+  showAll(windows(3, "Twin"));
+  EXPECT_TRUE(controller.model().duplicateTitles.empty());  // normal density: never
+}
+
+TEST_F(SwitcherControllerTest, OverflowTileBadgesAndRowTexts) {
+  auto list = windows(81);
+  list[5] = SwitchWindow({.id = 5, .title = "Min", .appName = "Editor", .isMinimized = true});
+  showAll(list, 0);
+  ASSERT_EQ(slots().size(), 80u);
+  const auto& tile = slots().back();
+  EXPECT_EQ(tile.kind, Slot::Kind::overflow);
+  EXPECT_EQ(tile.index, 79);
+  EXPECT_EQ(tile.overflowText, "+2 more");
+  EXPECT_FALSE(panel.click(79));  // the tile takes no click
+
+  int numbered = 0;
+  int placeholders = 0;
+  for (const auto& slot : slots()) {
+    if (slot.badge == Slot::Badge::number) {
+      EXPECT_EQ(slot.badgeNumber, ++numbered);
+    }
+    if (slot.badge == Slot::Badge::placeholder) ++placeholders;
+    if (slot.index >= 20) {
+      EXPECT_EQ(slot.badge, Slot::Badge::none);
+    }
+  }
+  EXPECT_EQ(numbered, 9);
+  EXPECT_EQ(placeholders, 11);
+  EXPECT_TRUE(slots()[5].minimizedMarker);
+  EXPECT_FALSE(slots()[5].appName);  // compact rows carry no separate application name
+  EXPECT_EQ(slots()[0].background, (Paint{SemanticColor::accent, 1}));
+  EXPECT_EQ(slots()[0].titlePaint, (Paint{SemanticColor::white, 1}));
+  EXPECT_EQ(slots()[0].badgeFill, (Paint{SemanticColor::white, 0.22}));
+  EXPECT_EQ(slots()[1].hoverBackground, (Paint{SemanticColor::primary, 0.08}));
+  EXPECT_EQ(slots()[21].frame.x, 10 + 300 + 20);
+
+  EXPECT_TRUE(panel.click(7));
+  EXPECT_EQ(clicks, std::vector<int>{7});
+}
+
+TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationExceptForApplicationEntries) {
+  auto list = windows(2);
+  list.push_back(SwitchWindow::appEntry({.pid = 9, .localizedName = "Files"}, nullptr));
+  showAll(list, 0);
+  EXPECT_EQ(slots()[1].appName, "Editor");
+  EXPECT_EQ(slots()[1].titlePaint, (Paint{SemanticColor::primary, 1}));
+  EXPECT_EQ(slots()[2].title, "Files");
+  EXPECT_FALSE(slots()[2].appName);
+  controller.setSelection(2);
+  EXPECT_EQ(slots()[2].background, (Paint{SemanticColor::accent, 1}));
+}
+
+}  // namespace
+}  // namespace tolvane
