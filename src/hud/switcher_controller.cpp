@@ -1,6 +1,8 @@
 // Showing, refreshing and hiding the HUD panel.
 #include "hud/switcher_controller.h"
 
+#include <utility>
+
 namespace tolvane {
 
 SwitcherController::SwitcherController(Services services)
@@ -45,18 +47,24 @@ void SwitcherController::show(std::vector<SwitchWindow> windows, int selection, 
 }
 
 void SwitcherController::setSelection(int selection) {
-  model_.selection = selection;
-  if (isPanelVisible()) push();
+  const int previous = std::exchange(model_.selection, selection);
+  if (!isPanelVisible()) return;
+  for (auto& slot : view_.slots) {
+    if (slot.index == previous || slot.index == selection) {
+      styleSelection(slot, slot.index == selection);
+    }
+  }
+  s_.panel.show(view_);
 }
 
 void SwitcherController::push() {
-  auto view = describeSwitcher(model_, s_.l10n);
+  view_ = describeSwitcher(model_, s_.l10n);
   if (const auto screen = s_.screens.mainVisibleFrame()) {
-    view.frame = Rect{screen->x + screen->width / 2 - view.size.width / 2,
-                      screen->y + screen->height / 2 - view.size.height / 2, view.size.width,
-                      view.size.height};
+    view_.frame = Rect{screen->x + screen->width / 2 - view_.size.width / 2,
+                       screen->y + screen->height / 2 - view_.size.height / 2, view_.size.width,
+                       view_.size.height};
   }
-  s_.panel.show(view);
+  s_.panel.show(view_);
 }
 
 void SwitcherController::hide() {

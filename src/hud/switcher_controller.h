@@ -60,6 +60,9 @@ class SwitcherController {
 
   Services s_;
   SwitcherModel model_;
+  // The description last pushed; a selection move restyles two of its slots instead of
+  // describing every row again on the key press.
+  SwitcherPanelView view_;
   std::uint64_t visibilityGeneration_ = 0;
   bool panelCreated_ = false;
   std::function<void(int)> rowClick_;

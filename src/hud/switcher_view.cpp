@@ -42,28 +42,17 @@ SwitcherSlotView windowSlot(const SwitcherModel& model, std::int64_t index, Rect
                             bool inFirstColumn) {
   const auto& window = model.windows[static_cast<std::size_t>(index)];
   const bool compact = isCompact(model.layout);
-  const bool selected = index == model.selection;
-  const Paint strong = selected ? Paint{SemanticColor::white, 1} : Paint{SemanticColor::primary, 1};
-  const Paint soft =
-      selected ? Paint{SemanticColor::white, 0.72} : Paint{SemanticColor::secondary, 1};
   SwitcherSlotView slot{
       .kind = SwitcherSlotView::Kind::window,
       .index = static_cast<int>(index),
       .frame = frame,
       .cornerRadius = compact ? 8.0 : 9.0,
-      .background = selected ? Paint{SemanticColor::accent, 1} : Paint{SemanticColor::clear, 0},
-      .hoverBackground =
-          selected ? Paint{SemanticColor::accent, 1} : Paint{SemanticColor::primary, 0.08},
       .clickable = true,
       .iconBundleID = window.bundleID(),
       .iconSize = compact ? 20.0 : 24.0,
       .title = displayTitle(window),
-      .titlePaint = strong,
       .titleFontSize = compact ? 12.0 : 13.0,
-      .suffixPaint = soft,
       .minimizedMarker = window.isMinimized(),
-      .markerPaint = soft,
-      .appNamePaint = soft,
   };
   if (compact && !window.isAppEntry() && model.duplicateTitles.count(slot.title)) {
     slot.titleSuffix = " — " + window.appName();
@@ -74,15 +63,30 @@ SwitcherSlotView windowSlot(const SwitcherModel& model, std::int64_t index, Rect
     slot.badge = index < kNumberedBadges ? SwitcherSlotView::Badge::number
                                          : SwitcherSlotView::Badge::placeholder;
     slot.badgeNumber = index < kNumberedBadges ? static_cast<int>(index) + 1 : 0;
-    slot.badgeTextPaint =
-        selected ? Paint{SemanticColor::white, 1} : Paint{SemanticColor::secondary, 1};
-    slot.badgeFill =
-        selected ? Paint{SemanticColor::white, 0.22} : Paint{SemanticColor::primary, 0.07};
   }
+  styleSelection(slot, index == model.selection);
   return slot;
 }
 
 }  // namespace
+
+void styleSelection(SwitcherSlotView& slot, bool selected) {
+  if (slot.kind != SwitcherSlotView::Kind::window) return;
+  const Paint strong = selected ? Paint{SemanticColor::white, 1} : Paint{SemanticColor::primary, 1};
+  const Paint soft =
+      selected ? Paint{SemanticColor::white, 0.72} : Paint{SemanticColor::secondary, 1};
+  slot.background = selected ? Paint{SemanticColor::accent, 1} : Paint{SemanticColor::clear, 0};
+  slot.hoverBackground =
+      selected ? Paint{SemanticColor::accent, 1} : Paint{SemanticColor::primary, 0.08};
+  slot.titlePaint = strong;
+  slot.suffixPaint = soft;
+  slot.markerPaint = soft;
+  slot.appNamePaint = soft;
+  slot.badgeTextPaint =
+      selected ? Paint{SemanticColor::white, 1} : Paint{SemanticColor::secondary, 1};
+  slot.badgeFill =
+      selected ? Paint{SemanticColor::white, 0.22} : Paint{SemanticColor::primary, 0.07};
+}
 
 const std::string& displayTitle(const SwitchWindow& window) {
   return window.title().empty() ? window.appName() : window.title();

@@ -25,6 +25,9 @@ struct SwitcherModel {
 /// The title a window is shown under: its title, or its application's name when it has none.
 const std::string& displayTitle(const SwitchWindow& window);
 
+/// Sets the paints of a window slot that depend on whether it is selected.
+void styleSelection(SwitcherSlotView& slot, bool selected);
+
 /// The panel content for `model`, with the overflow text from `l10n`.
 SwitcherPanelView describeSwitcher(const SwitcherModel& model, const L10n& l10n);
 

@@ -143,6 +143,8 @@ TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationExceptForApplicationE
   EXPECT_FALSE(slots()[2].appName);
   controller.setSelection(2);
   EXPECT_EQ(slots()[2].background, (Paint{SemanticColor::accent, 1}));
+  EXPECT_EQ(slots()[0].background, (Paint{SemanticColor::clear, 0}));
+  EXPECT_EQ(slots()[0].badgeFill, (Paint{SemanticColor::primary, 0.07}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "support/desktop_world.h"
+#include "support/manual_ticker.h"
 
 namespace tolvane {
 namespace {
@@ -17,33 +18,6 @@ const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::c
 const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
                                 SymbolicHotKey::commandKeyAboveTab};
 
-// The watchdog thread's sleep, driven by the test: each sleep takes one tick (waiting for it if
-// none is pending) or returns at shutdown.
-class ManualTicker {
- public:
-  void sleep(double) {
-    std::unique_lock guard(lock_);
-    changed_.wait(guard, [&] { return pending_ > 0 || stopped_; });
-    if (pending_ > 0) --pending_;
-  }
-  void tick() {
-    std::lock_guard guard(lock_);
-    ++pending_;
-    changed_.notify_all();
-  }
-  void shutdown() {
-    std::lock_guard guard(lock_);
-    stopped_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  int pending_ = 0;
-  bool stopped_ = false;
-};
-
 class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopWorld {
  protected:
   ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
@@ -52,7 +26,7 @@ class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopW
   }
   Lines hotKeyLines() { return linesStartingWith("native hotkey "); }
 
-  ManualTicker ticker;
+  test::ManualTicker ticker;
   NativeSwitcherGuard guard{{desktop, desktop, loop, clock, log, usage},
                             [this](double seconds) { ticker.sleep(seconds); }};
 };

@@ -1,0 +1,307 @@
+// The event tap, the key rules of a switcher session, and its beginning and end.
+#include "input/switcher_engine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "input/key_codes.h"
+
+namespace tolvane {
+
+namespace {
+
+const char* boolText(bool value) { return value ? "true" : "false"; }
+
+int digitIndex(std::uint16_t keyCode) {
+  const auto& digits = keycode::kDigits;
+  const auto it = std::find(digits.begin(), digits.end(), keyCode);
+  return it == digits.end() ? -1 : static_cast<int>(it - digits.begin());
+}
+
+}  // namespace
+
+SwitcherEngine::SwitcherEngine(Services services)
+    : s_(services), launchTime_(services.clock.now()) {
+  s_.controller.setRowClickHandler([this](int index) { clickCommit(index); });
+}
+
+SwitcherEngine::~SwitcherEngine() {
+  s_.controller.setRowClickHandler({});
+  for (auto timer : {refreshTimer_, pendingShow_, sessionWatchdog_}) s_.runLoop.cancel(timer);
+  if (hasTap_) s_.tap.destroy();
+}
+
+void SwitcherEngine::startPolling() {
+  if (refreshTimer_ == 0) {
+    refreshTimer_ = s_.runLoop.repeatEvery(kPollSeconds, [this] { updateEnabled(); });
+  }
+}
+
+void SwitcherEngine::updateEnabled() {
+  const auto& settings = s_.settings;
+  const bool paused = settings.switcherPaused();
+  const bool trusted = s_.accessibility.isProcessTrusted();
+  if (!paused && (settings.interceptCmdTab() || settings.interceptAppCycle()) && trusted) {
+    installTapIfNeeded();
+    if (hasTap_ && !s_.tap.isEnabled()) {
+      if (isActive_) {
+        s_.log.log("ending switcher session: event tap was silently disabled");
+        cancel();
+      }
+      s_.tap.setEnabled(true);
+      s_.log.log("event tap re-enabled by poll (was silently disabled)");
+    }
+    // Option mode leaves the system's Command-Tab alone, so nothing is suppressed then.
+    SymbolicHotKeySet suppress;
+    if (hasTap_ && isWarmed_ && !settings.switcherUsesOption()) {
+      if (settings.interceptCmdTab()) {
+        suppress = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab};
+      }
+      if (settings.interceptAppCycle()) suppress.insert(SymbolicHotKey::commandKeyAboveTab);
+    }
+    s_.guard.setRequested(suppress);
+    return;
+  }
+  s_.guard.setRequested({});
+  if (hasTap_) {
+    s_.log.log(std::string("removing tap: paused=") + boolText(paused) +
+               " intercept=" + boolText(settings.interceptCmdTab()) + "/" +
+               boolText(settings.interceptAppCycle()) + " ax=" + boolText(trusted));
+    removeTap();
+  }
+}
+
+void SwitcherEngine::installTapIfNeeded() {
+  if (hasTap_) return;
+  const bool created = s_.tap.create([this](const KeyEvent& event) {
+    // Nothing may escape the tap: an exception here would leave keys in an unknown state.
+    try {
+      return handle(event);
+    } catch (...) {
+      return TapVerdict::pass;
+    }
+  });
+  if (!created) {
+    s_.log.log("event tap creation failed (accessibility not granted?)");
+    return;
+  }
+  hasTap_ = true;
+  s_.tap.setEnabled(true);
+  s_.log.log("event tap installed");
+}
+
+void SwitcherEngine::removeTap() {
+  if (!hasTap_) return;
+  if (isActive_) cancel();
+  s_.tap.setEnabled(false);
+  s_.tap.destroy();
+  hasTap_ = false;
+  s_.log.log("event tap removed");
+}
+
+TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
+  if (event.type == KeyEventType::tapDisabledByTimeout ||
+      event.type == KeyEventType::tapDisabledByUserInput) {
+    const char* reason = event.type == KeyEventType::tapDisabledByTimeout ? "timeout" : "userInput";
+    s_.log.log(std::string("event tap disabled by system (") + reason + ") — re-enabling");
+    if (isActive_) cancel();
+    s_.guard.setRequested({});  // the system's switcher works again at once
+    bool recovered = false;
+    if (hasTap_) {
+      s_.tap.setEnabled(true);
+      recovered = s_.tap.isEnabled();
+    }
+    s_.usage.record("tap.disabled",
+                    {{"reason", std::string(reason)},
+                     {"recovered", recovered},
+                     {"secondsSinceStart",
+                      static_cast<std::int64_t>(std::floor(s_.clock.now() - launchTime_))}});
+    return TapVerdict::pass;
+  }
+  if (!isWarmed_) return TapVerdict::pass;
+  const auto& settings = s_.settings;
+  const std::uint64_t trigger =
+      settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
+  const bool held = (event.flags & trigger) != 0;
+  const bool backwards = (event.flags & eventflags::kShift) != 0;
+
+  switch (event.type) {
+    case KeyEventType::flagsChanged:
+      if (isActive_ && !held) commit();
+      return TapVerdict::pass;
+    case KeyEventType::keyUp:
+      return isActive_ ? TapVerdict::consume : TapVerdict::pass;
+    default:
+      break;
+  }
+  if (held && event.keyCode == keycode::kTab && settings.interceptCmdTab()) {
+    beginOrAdvance(std::nullopt, backwards);
+    return TapVerdict::consume;
+  }
+  if (held && event.keyCode == keycode::kKeyAboveTab && settings.interceptAppCycle()) {
+    beginOrAdvance(s_.workspace.frontmostPid(), backwards);
+    return TapVerdict::consume;
+  }
+  if (!isActive_) return TapVerdict::pass;
+  switch (event.keyCode) {
+    case keycode::kReturn:
+    case keycode::kKeypadEnter:
+      commit();
+      break;
+    case keycode::kEscape:
+      cancel();
+      break;
+    case keycode::kLeft:
+      moveColumn(-1);
+      break;
+    case keycode::kRight:
+      moveColumn(+1);
+      break;
+    case keycode::kDown:
+      move(+1);
+      break;
+    case keycode::kUp:
+      move(-1);
+      break;
+    default:
+      if (const int index = digitIndex(event.keyCode); index >= 0 && index < shownCount()) {
+        clickCommit(index);
+      }
+  }
+  return TapVerdict::consume;
+}
+
+int SwitcherEngine::shownCount() const {
+  const auto count = static_cast<std::int64_t>(windows_.size());
+  return static_cast<int>(layout_ ? std::min(count, layout_->shownCount) : count);
+}
+
+void SwitcherEngine::writeSelection(int selection) {
+  selection_ = selection;
+  s_.controller.setSelection(selection);
+}
+
+void SwitcherEngine::beginOrAdvance(std::optional<Pid> scope, bool backwards) {
+  if (isActive_ && scope == scopePID_) {
+    move(backwards ? -1 : +1);
+    return;
+  }
+  // Another scope restarts the session in place, without ending it first.
+  const bool panelVisible = s_.controller.isPanelVisible();
+  scopePID_ = scope;
+  windows_ = MRUOrder::promoting(s_.tracker.frontmostFocusedWindowID(),
+                                 s_.enumerator.snapshot(scope, !scope.has_value()));
+  if (windows_.empty()) {
+    endSession();
+    return;
+  }
+  layout_ = s_.controller.layout(static_cast<std::int64_t>(windows_.size()));
+  isActive_ = true;
+  sessionStartTime_ = s_.clock.now();
+  sessionKeystrokes_ = 0;
+  sessionTriggerFlag_ =
+      s_.settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
+  startSessionWatchdog();
+  const int shown = shownCount();
+  selection_ = shown > 1 ? (backwards ? shown - 1 : 1) : 0;
+  if (panelVisible) {
+    s_.controller.show(windows_, selection_, *layout_);
+  } else {
+    scheduleShow();
+  }
+}
+
+void SwitcherEngine::move(int delta) {
+  const int n = shownCount();
+  if (!isActive_ || n < 1) return;
+  ++sessionKeystrokes_;
+  writeSelection(((selection_ + delta) % n + n) % n);
+}
+
+void SwitcherEngine::moveColumn(int delta) {
+  if (!isActive_) return;
+  if (!layout_ || layout_->columns < 2) return move(delta);
+  ++sessionKeystrokes_;
+  writeSelection(static_cast<int>(layout_->columnJump(selection_, delta)));
+}
+
+void SwitcherEngine::clickCommit(int index) {
+  if (!isActive_ || index < 0 || index >= static_cast<int>(windows_.size()) ||
+      index >= shownCount()) {
+    return;
+  }
+  ++sessionKeystrokes_;
+  selection_ = index;
+  commit();
+}
+
+void SwitcherEngine::commit() {
+  recordSession(false);
+  std::optional<SwitchWindow> chosen;
+  if (selection_ >= 0 && selection_ < static_cast<int>(windows_.size())) {
+    chosen = windows_[static_cast<std::size_t>(selection_)];
+  }
+  // Ending first: the panel is already asked to hide when the activation starts.
+  endSession();
+  if (chosen) s_.activator.activate(*chosen);
+}
+
+void SwitcherEngine::cancel() {
+  recordSession(true);
+  endSession();
+}
+
+void SwitcherEngine::endSession() {
+  isActive_ = false;
+  s_.runLoop.cancel(std::exchange(sessionWatchdog_, 0));
+  sessionTriggerFlag_.reset();
+  sessionStartTime_.reset();
+  s_.runLoop.cancel(std::exchange(pendingShow_, 0));
+  windows_.clear();
+  layout_.reset();
+  scopePID_.reset();
+  s_.controller.hide();
+}
+
+void SwitcherEngine::scheduleShow() {
+  s_.runLoop.cancel(pendingShow_);
+  // A press and release within the delay switches without the panel ever appearing.
+  pendingShow_ = s_.runLoop.postAfter(kShowDelaySeconds, [this] {
+    pendingShow_ = 0;
+    if (isActive_ && layout_) s_.controller.show(windows_, selection_, *layout_);
+  });
+}
+
+void SwitcherEngine::startSessionWatchdog() {
+  s_.runLoop.cancel(sessionWatchdog_);
+  // Covers a lost flags-changed event: the release is read from the keyboard itself.
+  sessionWatchdog_ = s_.runLoop.repeatEvery(kReleaseWatchdogSeconds, [this] {
+    if (isActive_ && !isSessionTriggerPhysicallyDown()) {
+      s_.log.log("ending switcher session: modifier release recovered by watchdog");
+      commit();
+    }
+  });
+}
+
+bool SwitcherEngine::isSessionTriggerPhysicallyDown() const {
+  if (!sessionTriggerFlag_) return false;
+  const bool option = *sessionTriggerFlag_ == eventflags::kOption;
+  return s_.tap.isKeyDown(option ? keycode::kLeftOption : keycode::kLeftCommand) ||
+         s_.tap.isKeyDown(option ? keycode::kRightOption : keycode::kRightCommand);
+}
+
+void SwitcherEngine::recordSession(bool cancelled) {
+  if (!sessionStartTime_) return;
+  if (s_.random.uniform(5) != 0) return;  // one session in five
+  const auto ms =
+      static_cast<std::int64_t>(std::floor((s_.clock.now() - *sessionStartTime_) * 1000.0));
+  s_.usage.record("session", {{"trigger", std::string("cmdTab")},
+                              {"ms", ms},
+                              {"keystrokes", std::int64_t{sessionKeystrokes_}},
+                              {"resultIndex", std::int64_t{selection_}},
+                              {"cancelled", cancelled},
+                              {"searchChars", std::int64_t{0}},
+                              {"sample", std::int64_t{5}}});
+}
+
+}  // namespace tolvane

@@ -1,0 +1,109 @@
+// The switcher session: owns the event tap, decides for every key event whether it is consumed,
+// keeps the session's windows and selection, drives the HUD, and commits the chosen window.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "app/debug_log.h"
+#include "focus/mru_tracker.h"
+#include "focus/window_activator.h"
+#include "hud/switcher_controller.h"
+#include "input/native_switcher_guard.h"
+#include "platform/accessibility.h"
+#include "platform/clock.h"
+#include "platform/event_tap.h"
+#include "platform/run_loop.h"
+#include "platform/system_info.h"
+#include "platform/workspace.h"
+#include "reporting/usage_recorder.h"
+#include "windows/window_enumerator.h"
+
+namespace tolvane {
+
+/// Main thread only. The tap callback never blocks on other applications: the first trigger
+/// press takes a snapshot from the cache, every later key only moves the selection.
+class SwitcherEngine {
+ public:
+  static constexpr double kPollSeconds = 2.0;
+  static constexpr double kShowDelaySeconds = 0.1;
+  static constexpr double kReleaseWatchdogSeconds = 0.15;
+
+  struct Services {
+    const AppSettings& settings;
+    Accessibility& accessibility;
+    EventTap& tap;
+    Workspace& workspace;
+    MRUTracker& tracker;
+    WindowEnumerator& enumerator;
+    SwitcherController& controller;
+    WindowActivator& activator;
+    NativeSwitcherGuard& guard;
+    RunLoop& runLoop;
+    const Clock& clock;
+    DebugLog& log;
+    UsageRecorder& usage;
+    RandomSource& random;
+  };
+
+  explicit SwitcherEngine(Services services);
+  ~SwitcherEngine();
+  SwitcherEngine(const SwitcherEngine&) = delete;
+  SwitcherEngine& operator=(const SwitcherEngine&) = delete;
+
+  /// Brings the tap and the hotkey suppression in line with the settings and the permission.
+  void updateEnabled();
+  /// Starts the 2-second poll that calls updateEnabled for the life of the engine.
+  void startPolling();
+  /// The first window snapshot exists: from now on the switcher intercepts keys.
+  void setWarmed() { isWarmed_ = true; }
+  bool isWarmed() const { return isWarmed_; }
+
+  /// Commits the row at `index` (a click in the HUD), while a session shows it.
+  void clickCommit(int index);
+
+  /// What the tap does with one event.
+  TapVerdict handle(const KeyEvent& event);
+
+  // Read by the tray menu and by tests.
+  bool isActive() const { return isActive_; }
+  int selection() const { return selection_; }
+  const std::vector<SwitchWindow>& windows() const { return windows_; }
+  bool hasTap() const { return hasTap_; }
+
+ private:
+  void installTapIfNeeded();
+  void removeTap();
+  void beginOrAdvance(std::optional<Pid> scope, bool backwards);
+  void move(int delta);
+  void moveColumn(int delta);
+  void commit();
+  void cancel();
+  void endSession();
+  void scheduleShow();
+  void startSessionWatchdog();
+  bool isSessionTriggerPhysicallyDown() const;
+  void recordSession(bool cancelled);
+  int shownCount() const;
+  void writeSelection(int selection);
+
+  Services s_;
+  bool hasTap_ = false;
+  TimerId refreshTimer_ = 0;
+  bool isActive_ = false;
+  std::vector<SwitchWindow> windows_;
+  int selection_ = 0;
+  std::optional<HUDLayout> layout_;
+  std::optional<Pid> scopePID_;
+  TimerId pendingShow_ = 0;
+  TimerId sessionWatchdog_ = 0;
+  std::optional<std::uint64_t> sessionTriggerFlag_;
+  std::optional<double> sessionStartTime_;
+  int sessionKeystrokes_ = 0;
+  const double launchTime_;
+  bool isWarmed_ = false;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,70 @@
+// The simulated event tap and keyboard: tests and scenarios type into it and see what the tap
+// consumed.
+#pragma once
+
+#include <cstdint>
+#include <set>
+
+#include "platform/event_tap.h"
+
+namespace tolvane::sim {
+
+class SimEventTap final : public EventTap {
+ public:
+  /// create() fails while set (a combination owned elsewhere, no permission).
+  bool creationFails = false;
+  int creations = 0;
+
+  bool create(Callback callback) override {
+    if (creationFails) return false;
+    ++creations;
+    callback_ = std::move(callback);
+    exists_ = true;
+    enabled_ = false;
+    return true;
+  }
+  void destroy() override {
+    exists_ = false;
+    enabled_ = false;
+    callback_ = nullptr;
+  }
+  void setEnabled(bool enabled) override { enabled_ = exists_ && enabled; }
+  bool isEnabled() const override { return enabled_; }
+  bool isKeyDown(std::uint16_t keyCode) const override { return down_.count(keyCode) != 0; }
+
+  bool exists() const { return exists_; }
+  /// The system switches the tap off without telling anyone.
+  void disableSilently() { enabled_ = false; }
+
+  /// Delivers an event as the system would, keeping the physical key state; the verdict is
+  /// pass when no enabled tap saw it.
+  TapVerdict deliver(KeyEventType type, std::uint16_t keyCode, std::uint64_t flags) {
+    if (type == KeyEventType::keyDown) down_.insert(keyCode);
+    if (type == KeyEventType::keyUp) down_.erase(keyCode);
+    if (!exists_ || !callback_) return TapVerdict::pass;
+    const bool control =
+        type == KeyEventType::tapDisabledByTimeout || type == KeyEventType::tapDisabledByUserInput;
+    if (!enabled_ && !control) return TapVerdict::pass;
+    if (control) enabled_ = false;
+    return callback_({type, keyCode, flags});
+  }
+  /// A modifier key goes down or up (flags changed), with the flags that hold afterwards.
+  TapVerdict modifier(std::uint16_t keyCode, bool down, std::uint64_t flags) {
+    if (down) {
+      down_.insert(keyCode);
+    } else {
+      down_.erase(keyCode);
+    }
+    return deliver(KeyEventType::flagsChanged, keyCode, flags);
+  }
+  /// The physical state changes without any event reaching the tap (a lost release).
+  void loseRelease(std::uint16_t keyCode) { down_.erase(keyCode); }
+
+ private:
+  Callback callback_;
+  bool exists_ = false;
+  bool enabled_ = false;
+  std::set<std::uint16_t> down_;
+};
+
+}  // namespace tolvane::sim

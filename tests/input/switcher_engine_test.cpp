@@ -1,0 +1,225 @@
+// Switcher sessions end to end on the simulated desktop: keys in, panel and activation out, and
+// the system's hotkeys given back on every way out.
+#include "input/switcher_engine.h"
+
+#include <gtest/gtest.h>
+
+#include "input/key_codes.h"
+#include "support/switcher_world.h"
+
+namespace tolvane {
+namespace {
+
+using namespace keycode;
+constexpr auto kCmd = eventflags::kCommand;
+constexpr auto kOpt = eventflags::kOption;
+constexpr auto kShift = eventflags::kShift;
+
+class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherWorld {
+ protected:
+  SwitcherEngineTest() {
+    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
+    desktop.addApp({.pid = 200, .localizedName = "Mail", .bundleID = "org.example.mail"});
+    for (std::uint32_t n : {11u, 12u}) desktop.addWindow({.number = n, .pid = 100});
+    desktop.addWindow({.number = 21, .pid = 200});
+    refresh(100);
+    refresh(200);
+    desktop.setFrontmost(100);
+    tracker.order().bump(21);
+    tracker.order().bump(12);
+    tracker.order().bump(11);                            // history: 11, 12, 21
+    random.forced = std::vector<std::uint64_t>(100, 0);  // every session is sampled
+  }
+
+  void ready() {
+    engine.setWarmed();
+    engine.updateEnabled();
+    loop.runUntilIdle();
+  }
+  TapVerdict key(std::uint16_t code, std::uint64_t flags = kCmd) {
+    return tap.deliver(KeyEventType::keyDown, code, flags);
+  }
+  TapVerdict keyUp(std::uint16_t code, std::uint64_t flags = kCmd) {
+    return tap.deliver(KeyEventType::keyUp, code, flags);
+  }
+  void pressTrigger() { tap.modifier(kLeftCommand, true, kCmd); }
+  void releaseTrigger() { tap.modifier(kLeftCommand, false, 0); }
+  std::vector<bool> hotKeys() {
+    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
+  }
+  const std::vector<bool> kAllOn{true, true, true};
+  std::uint32_t frontOfHistory() { return tracker.order().ids().front(); }
+};
+
+TEST_F(SwitcherEngineTest, BeforeWarmUpEveryKeyPassesAndNothingIsSuppressed) {
+  engine.updateEnabled();
+  EXPECT_TRUE(engine.hasTap());
+  pressTrigger();
+  EXPECT_EQ(key(kTab), TapVerdict::pass);
+  EXPECT_EQ(hotKeys(), kAllOn);
+}
+
+TEST_F(SwitcherEngineTest, ASessionShowsThePanelAfterADelayAndActivatesOnRelease) {
+  ready();
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  pressTrigger();
+  EXPECT_EQ(key(kTab), TapVerdict::consume);
+  EXPECT_EQ(engine.selection(), 1);  // the entry after the current window
+  EXPECT_EQ(keyUp(kTab), TapVerdict::consume);
+  EXPECT_EQ(panel.shows, 0);
+  loop.advance(SwitcherEngine::kShowDelaySeconds);
+  EXPECT_TRUE(panel.visible);
+  releaseTrigger();
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_FALSE(panel.visible);
+  EXPECT_EQ(frontOfHistory(), 12u);
+  EXPECT_EQ(linesStartingWith("activate pid=100 window=12"),
+            std::vector<std::string>{"activate pid=100 window=12 ok=true"});
+  EXPECT_EQ(usage.events.front().name, "session");
+  EXPECT_EQ(usage.events.front().properties.at("cancelled"), EventValue(false));
+}
+
+TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanel) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  loop.advance(0.05);
+  releaseTrigger();
+  loop.advance(1);
+  EXPECT_EQ(panel.shows, 0);
+  EXPECT_EQ(frontOfHistory(), 12u);
+}
+
+TEST_F(SwitcherEngineTest, NavigationKeysMoveDigitsPickAndEscapeCancels) {
+  ready();
+  pressTrigger();
+  key(kTab, kCmd | kShift);  // backwards on the first press: the last entry
+  EXPECT_EQ(engine.selection(), 2);
+  key(kDown);
+  EXPECT_EQ(engine.selection(), 0);  // wraps
+  key(kUp);
+  EXPECT_EQ(engine.selection(), 2);
+  const int calls = desktop.axCalls();
+  EXPECT_EQ(key(kDigits[4]), TapVerdict::consume);  // 5 of 3: nothing
+  EXPECT_EQ(key(kLeft), TapVerdict::consume);       // one column: a plain move
+  EXPECT_EQ(desktop.axCalls(), calls);              // navigation never asks another application
+  EXPECT_TRUE(engine.isActive());
+  key(kEscape);
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_EQ(frontOfHistory(), 11u);  // nothing activated
+  EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
+
+  key(kTab);
+  key(kDigits[2]);  // 3: the third entry
+  EXPECT_EQ(frontOfHistory(), 21u);
+}
+
+TEST_F(SwitcherEngineTest, OptionModeLeavesCommandTabToTheSystem) {
+  settings.setSwitcherUsesOption(true);
+  ready();
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_EQ(key(kTab, kCmd), TapVerdict::pass);
+  tap.modifier(kLeftOption, true, kOpt);
+  EXPECT_EQ(key(kTab, kOpt), TapVerdict::consume);
+  tap.modifier(kLeftOption, false, 0);
+  EXPECT_EQ(frontOfHistory(), 12u);
+}
+
+TEST_F(SwitcherEngineTest, TheKeyAboveTabRescopesToTheFrontmostApplication) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(engine.windows().size(), 3u);
+  key(kKeyAboveTab);  // restarts in place, scoped to app 100
+  EXPECT_EQ(engine.windows().size(), 2u);
+  EXPECT_EQ(engine.selection(), 1);
+  key(kKeyAboveTab);  // same scope: a move
+  EXPECT_EQ(engine.selection(), 0);
+
+  releaseTrigger();
+  settings.setInterceptAppCycle(false);
+  EXPECT_EQ(key(kKeyAboveTab), TapVerdict::pass);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
+}
+
+TEST_F(SwitcherEngineTest, ALostReleaseIsRecoveredByTheWatchdog) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  tap.loseRelease(kLeftCommand);
+  loop.advance(SwitcherEngine::kReleaseWatchdogSeconds);
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_EQ(frontOfHistory(), 12u);
+  EXPECT_EQ(linesStartingWith("ending switcher session").back(),
+            "ending switcher session: modifier release recovered by watchdog");
+}
+
+TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOnce) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(tap.deliver(KeyEventType::tapDisabledByTimeout, 0, 0), TapVerdict::pass);
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_TRUE(tap.isEnabled());
+  const auto& event = usage.events.back();
+  EXPECT_EQ(event.name, "tap.disabled");
+  EXPECT_EQ(event.properties.at("reason"), EventValue(std::string("timeout")));
+  EXPECT_EQ(event.properties.at("recovered"), EventValue(true));
+
+  engine.startPolling();
+  loop.advance(SwitcherEngine::kPollSeconds);  // the next poll suppresses again
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  key(kTab);
+  tap.disableSilently();
+  loop.advance(SwitcherEngine::kPollSeconds);
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_TRUE(tap.isEnabled());
+  EXPECT_EQ(linesStartingWith("event tap re-enabled by poll").size(), 1u);
+}
+
+TEST_F(SwitcherEngineTest, PausingOrLosingThePermissionRemovesTheTapAndRestores) {
+  ready();
+  settings.setSwitcherPaused(true);
+  EXPECT_FALSE(engine.hasTap());
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_EQ(linesStartingWith("removing tap").back(),
+            "removing tap: paused=true intercept=true/true ax=true");
+  settings.setSwitcherPaused(false);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  desktop.setTrusted(false);
+  engine.updateEnabled();
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_FALSE(engine.hasTap());
+}
+
+TEST_F(SwitcherEngineTest, ClicksCommitShownRows) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  loop.advance(SwitcherEngine::kShowDelaySeconds);
+  EXPECT_TRUE(panel.click(2));
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_EQ(frontOfHistory(), 21u);
+}
+
+TEST_F(SwitcherEngineTest, NoEventSequenceCanBreakTheCallback) {
+  ready();
+  const std::uint16_t codes[] = {kTab,  kKeyAboveTab, kReturn,    kEscape, kLeft,
+                                 kDown, kDigits[0],   kDigits[8], 0,       200};
+  const std::uint64_t flags[] = {0, kCmd, kCmd | kShift, kOpt, ~std::uint64_t{0}};
+  const KeyEventType types[] = {KeyEventType::keyDown, KeyEventType::keyUp,
+                                KeyEventType::flagsChanged};
+  std::uint64_t state = 12345;
+  for (int i = 0; i < 2000; ++i) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    tap.deliver(types[(state >> 33) % 3], codes[(state >> 40) % 10], flags[(state >> 50) % 5]);
+    if (i % 50 == 0) loop.advance(0.2);
+  }
+  releaseTrigger();
+  loop.advance(1);
+  EXPECT_FALSE(engine.isActive());
+}
+
+}  // namespace
+}  // namespace tolvane
