@@ -187,6 +187,12 @@ TEST_F(SwitcherEngineTest, PausingOrLosingThePermissionRemovesTheTapAndRestores)
             "removing tap: paused=true intercept=true/true ax=true");
   settings.setSwitcherPaused(false);
   EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  settings.setInterceptCmdTab(false);
+  settings.setInterceptAppCycle(false);  // both bindings off
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_FALSE(engine.hasTap());
+  settings.setInterceptCmdTab(true);
+  settings.setInterceptAppCycle(true);
   desktop.setTrusted(false);
   engine.updateEnabled();
   EXPECT_EQ(hotKeys(), kAllOn);
