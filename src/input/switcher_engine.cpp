@@ -10,7 +10,9 @@ namespace tolvane {
 
 namespace {
 
-const char* boolText(bool value) { return value ? "true" : "false"; }
+const char* boolText(bool value) {
+  return value ? "true" : "false";
+}
 
 int digitIndex(std::uint16_t keyCode) {
   const auto& digits = keycode::kDigits;
