@@ -1,0 +1,82 @@
+// The background refresh: which applications each pass refreshes, the workspace notifications,
+// and starting and stopping.
+#include "windows/background_refresh.h"
+
+#include <gtest/gtest.h>
+
+#include "app/preference_keys.h"
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+class BackgroundRefreshTest : public ::testing::Test, protected test::DesktopWorld {
+ protected:
+  BackgroundRefreshTest() { preferences.set(prefkey::kTesterModeEnabled, true); }
+  std::vector<std::string> passes() { return linesStartingWith("refresh pass="); }
+  BackgroundRefresh refresher{
+      {desktop, desktop, resolver, enumerator, settings, preferences, loop, clock, log}};
+};
+
+TEST_F(BackgroundRefreshTest, NotificationsRefreshRegularApplicationsAndQuitsForgetThem) {
+  refresher.start();
+  refresher.start();  // harmless: one set of observers
+  loop.runUntilIdle();
+  desktop.launchApp({.pid = 100});
+  desktop.addWindow({.number = 11, .pid = 100});
+  desktop.launchApp({.pid = 200, .activationPolicy = ActivationPolicy::accessory});
+  loop.runUntilIdle();
+  EXPECT_TRUE(enumerator.isCached(100));
+  EXPECT_FALSE(enumerator.isCached(200));
+  const int calls = desktop.axCalls();
+  desktop.setFrontmost(100);
+  loop.runUntilIdle();
+  EXPECT_GT(desktop.axCalls(), calls);  // refreshed again on activation
+
+  desktop.quitApp(100);
+  loop.runUntilIdle();
+  EXPECT_FALSE(enumerator.isCached(100));
+
+  refresher.stop();
+  desktop.launchApp({.pid = 300});
+  loop.advance(20);
+  EXPECT_FALSE(enumerator.isCached(300));
+  EXPECT_EQ(passes().size(), 1u);  // the loop ended at its next check
+}
+
+TEST_F(BackgroundRefreshTest, PassesRefreshOnlyWhatMayHaveChangedAndRetryShortfallsOnce) {
+  desktop.addApp({.pid = 100});
+  desktop.addApp({.pid = 200});
+  desktop.addWindow({.number = 11, .pid = 100});
+  desktop.addWindow({.number = 21, .pid = 200});
+  desktop.setCallCost(200, 0.2);  // never finishes within its deadline
+  refresher.start();
+  loop.advance(0.5);   // pass 1: both uncached
+  loop.advance(5.0);   // pass 2: 200 pending once
+  loop.advance(5.0);   // pass 3: quiet
+  loop.advance(16.0);  // passes 4, 5 quiet; 6 full (passes drift by what refreshes cost)
+  EXPECT_EQ(passes(), (std::vector<std::string>{
+                          "refresh pass=1 full=false apps=2/2 pending=1",
+                          "refresh pass=2 full=false apps=1/2 pending=1",
+                          "refresh pass=3 full=false apps=0/2 pending=1",
+                          "refresh pass=4 full=false apps=0/2 pending=1",
+                          "refresh pass=5 full=false apps=0/2 pending=1",
+                          "refresh pass=6 full=true apps=2/2 pending=1",
+                      }));
+}
+
+TEST_F(BackgroundRefreshTest, WithoutTheMapEveryPassIsFullAndWithoutTrustNothingIsRefreshed) {
+  desktop.addApp({.pid = 100});
+  desktop.available.copyWindowsOnSpaces = false;
+  desktop.setTrusted(false);
+  refresher.start();
+  loop.advance(12);
+  EXPECT_TRUE(passes().empty());
+  EXPECT_FALSE(enumerator.isCached(100));
+  desktop.setTrusted(true);  // resumes by itself
+  loop.advance(5);
+  EXPECT_EQ(passes(), std::vector<std::string>{"refresh pass=1 full=true apps=1/1 pending=0"});
+}
+
+}  // namespace
+}  // namespace tolvane
