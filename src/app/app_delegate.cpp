@@ -1,0 +1,168 @@
+// Launch order, the warm-up task, URL events and quit.
+#include "app/app_delegate.h"
+
+#include <cctype>
+
+#include "app/preference_keys.h"
+#include "input/emergency_restore.h"
+#include "localization/app_language.h"
+
+namespace tolvane {
+
+namespace {
+
+std::vector<std::string> preferredLanguages(const SystemInfo& system) {
+  return preferredLanguagesFromEnvironment(
+      system.environment("LANGUAGE"), system.environment("LC_ALL"),
+      system.environment("LC_MESSAGES"), system.environment("LANG"));
+}
+
+bool isSchemeCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+}
+
+}  // namespace
+
+std::optional<std::string> urlHost(const std::string& url) {
+  const auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0 ||
+      !std::isalpha(static_cast<unsigned char>(url[0]))) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < colon; ++i) {
+    if (!isSchemeCharacter(url[i])) return std::nullopt;
+  }
+  if (url.compare(colon + 1, 2, "//") != 0) return std::string();  // a URL without a host
+  const auto start = colon + 3;
+  auto authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  if (const auto port = authority.rfind(':'); port != std::string::npos) authority.erase(port);
+  return authority;
+}
+
+void prepareLanguage(PreferenceStore& preferences) {
+  // The platform's own texts follow this list from the launch on.
+  if (auto code = preferences.stringValue(prefkey::kLanguageCode); code && !code->empty()) {
+    preferences.set(prefkey::kAppleLanguages, std::vector<std::string>{*code});
+  } else {
+    preferences.remove(prefkey::kAppleLanguages);
+  }
+}
+
+void prepareProcess(Services& services) {
+  prepareLanguage(*services.preferences);
+  installNativeHotKeyEmergencyRestore(*services.windowServer);
+}
+
+AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)> watchdogSleep)
+    : s_(s),
+      log_(log),
+      settings_(*s.preferences, *s.loginItems, *s.systemLog, log),
+      framework_(*s.files),
+      l10n_(*s.preferences, framework_,
+            [&system = *s.system] { return preferredLanguages(system); }),
+      reporter_({.preferences = *s.preferences,
+                 .http = *s.http,
+                 .clock = *s.clock,
+                 .runLoop = *s.runLoop,
+                 .files = *s.files,
+                 .random = *s.random,
+                 .system = *s.system,
+                 .bundle = s.bundle,
+                 .cloud = CloudConfig(),
+                 .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl"}),
+      resolver_(*s.windowServer, *s.accessibility, *s.clock, log),
+      tracker_({*s.workspace, *s.accessibility, *s.windowServer, *s.runLoop}),
+      enumerator_({*s.workspace, *s.accessibility, resolver_, settings_, tracker_.order(), *s.clock,
+                   log, reporter_}),
+      activator_({*s.workspace, *s.accessibility, tracker_.order(), *s.clock, log, reporter_,
+                  *s.preferences}),
+      controller_({*s.switcherPanel, *s.screens, *s.runLoop, l10n_}),
+      guard_({*s.windowServer, *s.workspace, *s.runLoop, *s.clock, log, reporter_},
+             std::move(watchdogSleep)),
+      engine_({settings_, *s.accessibility, *s.eventTap, *s.workspace, tracker_, enumerator_,
+               controller_, activator_, guard_, *s.runLoop, *s.clock, log, reporter_, *s.random}),
+      refresh_({*s.workspace, *s.accessibility, resolver_, enumerator_, settings_, *s.preferences,
+                *s.runLoop, *s.clock, log}) {
+  settings_.setInterceptionChangedHook([this] { engine_.updateEnabled(); });
+  settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
+}
+
+AppDelegate::~AppDelegate() {
+  warmUpTask_.cancel();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  // Undoes a suppression left behind by a run that ended without restoring.
+  restoreAllSymbolicHotKeys(*s_.windowServer);
+  s_.accessibility->setMessagingTimeout(s_.accessibility->systemWideElement(),
+                                        kLaunchMessagingTimeout);
+  l10n_.bootstrap();
+  tracker_.start();
+  engine_.updateEnabled();  // not warmed: a tap may exist, but every key passes
+  engine_.startPolling();
+  warmUpTask_ = warmUp().start(*s_.runLoop);
+  if (s_.secrets) {
+    reporter_.setTokenProvider([secrets = s_.secrets] { return secrets->get("cloudToken"); });
+  }
+  reporter_.start();
+  reporter_.record("app.env",
+                   {{"displays", std::int64_t{s_.screens->screenCount()}},
+                    {"interceptCmdTab", settings_.interceptCmdTab()},
+                    {"usesOption", settings_.switcherUsesOption()},
+                    {"showMinimized", settings_.showMinimizedWindows()},
+                    {"showHidden", settings_.showHiddenAppWindows()},
+                    {"excluded", static_cast<std::int64_t>(settings_.excludedBundleIDs().size())}});
+}
+
+bool AppDelegate::shouldRefresh(const RunningApp& app) const {
+  if (app.activationPolicy != ActivationPolicy::regular || app.pid == s_.workspace->ownPid()) {
+    return false;
+  }
+  const auto& excluded = settings_.excludedBundleIDs();
+  return !app.bundleID ||
+         std::find(excluded.begin(), excluded.end(), *app.bundleID) == excluded.end();
+}
+
+Task AppDelegate::warmUp() {
+  std::vector<Pid> pids;
+  for (const auto& app : s_.workspace->runningApplications()) {
+    if (app.activationPolicy == ActivationPolicy::regular && app.pid != s_.workspace->ownPid()) {
+      pids.push_back(app.pid);
+    }
+  }
+  const auto map = resolver_.windowIDsAcrossSpaces();
+  for (Pid pid : pids) {
+    if (s_.accessibility->isProcessTrusted()) {
+      if (auto app = s_.workspace->application(pid); app && shouldRefresh(*app)) {
+        enumerator_.refreshApp(*app, s_.clock->now() + kWarmUpDeadlineSeconds, map, true, false);
+      }
+    }
+    enumerator_.snapshot(pid, true);
+    co_await yieldNow();
+    const bool cancelled = co_await isCancelled();
+    if (cancelled) co_return;
+  }
+  engine_.setWarmed();
+  engine_.updateEnabled();  // from now on the switcher takes the keys
+  const auto count = enumerator_.snapshot(std::nullopt, true).size();
+  log_.log("window snapshot warmed count=" + std::to_string(count));
+  s_.accessibility->setMessagingTimeout(s_.accessibility->systemWideElement(),
+                                        kRunningMessagingTimeout);
+  refresh_.start();
+}
+
+void AppDelegate::applicationWillTerminate() {
+  refresh_.stop();
+  guard_.disarm();
+  reporter_.applicationWillTerminate();
+}
+
+void AppDelegate::handleURL(const std::string& url) {
+  const auto host = urlHost(url);
+  if (!host) return;  // not a URL: ignored
+  log_.log("url event: host=" + (host->empty() ? std::string("?") : *host));
+  // The settings window and the cloud account take these once they exist.
+}
+
+}  // namespace tolvane

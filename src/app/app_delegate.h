@@ -1,0 +1,83 @@
+// The application: builds every long-lived component from one backend's services, starts them
+// in their fixed order, warms the window caches before the switcher may take the keyboard,
+// answers URL events, and gives the system its hotkeys back on quit.
+#pragma once
+
+#include <string>
+
+#include "app/app_settings.h"
+#include "app/debug_log.h"
+#include "focus/mru_tracker.h"
+#include "focus/window_activator.h"
+#include "hud/switcher_controller.h"
+#include "input/native_switcher_guard.h"
+#include "input/switcher_engine.h"
+#include "localization/framework_language.h"
+#include "localization/l10n.h"
+#include "platform/services.h"
+#include "platform/task.h"
+#include "reporting/improve_reporter.h"
+#include "windows/background_refresh.h"
+#include "windows/space_window_resolver.h"
+#include "windows/window_enumerator.h"
+
+namespace tolvane {
+
+/// Copies the chosen interface language to the platform-facing language list, or removes a
+/// stale list when the interface follows the system.
+void prepareLanguage(PreferenceStore& preferences);
+
+/// The process-wide preparations that come before the application object exists: the language
+/// list, and the last-resort hotkey restore (which must then outlive the process).
+void prepareProcess(Services& services);
+
+/// Main thread only. Owns one of each component; they live as long as the process.
+class AppDelegate {
+ public:
+  static constexpr double kLaunchMessagingTimeout = 0.3;
+  static constexpr double kRunningMessagingTimeout = 0.1;
+  static constexpr double kWarmUpDeadlineSeconds = 0.5;
+
+  /// `watchdogSleep` is how the stall watchdog's thread waits between its checks.
+  AppDelegate(Services& services, DebugLog& log, std::function<void(double)> watchdogSleep);
+  ~AppDelegate();
+  AppDelegate(const AppDelegate&) = delete;
+  AppDelegate& operator=(const AppDelegate&) = delete;
+
+  void applicationDidFinishLaunching();
+  void applicationWillTerminate();
+  /// A URL delivered through the application's URL scheme.
+  void handleURL(const std::string& url);
+
+  bool isWarmedUp() const { return engine_.isWarmed(); }
+  AppSettings& settings() { return settings_; }
+  SwitcherEngine& engine() { return engine_; }
+  MRUTracker& tracker() { return tracker_; }
+  L10n& l10n() { return l10n_; }
+  ImproveReporter& reporter() { return reporter_; }
+
+ private:
+  Task warmUp();
+  bool shouldRefresh(const RunningApp& app) const;
+
+  Services& s_;
+  DebugLog& log_;
+  AppSettings settings_;
+  FrameworkLanguage framework_;
+  L10n l10n_;
+  ImproveReporter reporter_;
+  SpaceWindowResolver resolver_;
+  MRUTracker tracker_;
+  WindowEnumerator enumerator_;
+  WindowActivator activator_;
+  SwitcherController controller_;
+  NativeSwitcherGuard guard_;
+  SwitcherEngine engine_;
+  BackgroundRefresh refresh_;
+  TaskHandle warmUpTask_;
+};
+
+/// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.
+std::optional<std::string> urlHost(const std::string& url);
+
+}  // namespace tolvane

@@ -1,0 +1,154 @@
+// Launch and quit of the whole application on the simulated desktop: the order of start-up,
+// the warm-up before the switcher takes the keyboard, URL events, and the restore at quit.
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include "app/preference_keys.h"
+#include "input/key_codes.h"
+#include "platform/sim/faulty_file_system.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_event_tap.h"
+#include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_switcher_panel.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_system_log.h"
+#include "platform/system/posix_file_system.h"
+#include "support/manual_ticker.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  AppDelegateTest() {
+    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
+    desktop.addWindow({.number = 11, .pid = 100});
+    desktop.addWindow({.number = 12, .pid = 100});
+    desktop.setFrontmost(100);
+    for (std::int32_t key : {1, 2, 6}) desktop.seedHotKey(key, false);  // a crashed run's state
+    services = {.clock = &clock,
+                .runLoop = &loop,
+                .files = &files,
+                .paths = {.configHome = temp.path() + "/config", .dataHome = temp.path() + "/data"},
+                .system = &system,
+                .random = &random,
+                .preferences = &preferences,
+                .loginItems = &loginItems,
+                .systemLog = &systemLog,
+                .http = &http,
+                .workspace = &desktop,
+                .accessibility = &desktop,
+                .windowServer = &desktop,
+                .eventTap = &tap,
+                .screens = &screens,
+                .switcherPanel = &panel};
+    log.setObserver(
+        [this](std::string_view line) { lines.emplace_back(line.substr(line.find(' ') + 1)); });
+  }
+  ~AppDelegateTest() override { ticker.shutdown(); }
+
+  AppDelegate& app() {
+    if (!app_)
+      app_ = std::make_unique<AppDelegate>(services, log, [this](double s) { ticker.sleep(s); });
+    return *app_;
+  }
+  std::vector<bool> hotKeys() {
+    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
+  }
+  TapVerdict commandTab() {
+    tap.modifier(keycode::kLeftCommand, true, eventflags::kCommand);
+    return tap.deliver(KeyEventType::keyDown, keycode::kTab, eventflags::kCommand);
+  }
+
+  test::TempDir temp;
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem files{disk};
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimDesktop desktop{clock, loop};
+  sim::SimSystemInfo system;
+  sim::SimRandom random;
+  sim::SimPreferenceStore preferences;
+  sim::SimLoginItems loginItems;
+  sim::SimSystemLog systemLog;
+  sim::SimHttpClient http;
+  sim::SimEventTap tap;
+  sim::SimScreens screens;
+  sim::SimSwitcherPanel panel;
+  test::ManualTicker ticker;
+  DebugLog log{files, clock, temp.path() + "/log"};
+  std::vector<std::string> lines;
+  Services services;
+  std::unique_ptr<AppDelegate> app_;
+};
+
+TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
+  app().applicationDidFinishLaunching();
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(desktop.messagingTimeout(0), AppDelegate::kLaunchMessagingTimeout);
+  EXPECT_FALSE(app().isWarmedUp());
+  EXPECT_EQ(commandTab(), TapVerdict::pass);  // the system's switcher still works
+  tap.modifier(keycode::kLeftCommand, false, 0);
+
+  loop.runUntilIdle();
+  EXPECT_TRUE(app().isWarmedUp());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "window snapshot warmed count=2"), lines.end());
+  EXPECT_EQ(desktop.messagingTimeout(0), AppDelegate::kRunningMessagingTimeout);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(commandTab(), TapVerdict::consume);
+  tap.modifier(keycode::kLeftCommand, false, 0);
+  // Seeded front to back (12, 11): the switch goes to the second entry.
+  EXPECT_EQ(app().tracker().order().ids().front(), 11u);
+
+  app().reporter().drain();
+  const auto queue = disk.readFile(temp.path() + "/data/brenmoor/improve-queue.jsonl");
+  ASSERT_TRUE(queue);
+  EXPECT_NE(queue->find("\"n\":\"app.env\""), std::string::npos);
+}
+
+TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
+  app().applicationDidFinishLaunching();
+  for (std::int32_t key : {1, 2, 6}) desktop.seedHotKey(key, false);
+  app().applicationWillTerminate();
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(AppDelegateTest, UrlEventsAreLoggedByHostAndNonUrlsIgnored) {
+  app().handleURL("tolvane://settings");
+  app().handleURL("tolvane://auth?code=1&state=2");
+  app().handleURL("tolvane:");
+  app().handleURL("not a url");
+  EXPECT_EQ(lines, (std::vector<std::string>{"url event: host=settings", "url event: host=auth",
+                                             "url event: host=?"}));
+}
+
+TEST(AppStartTest, TheChosenLanguageReachesThePlatformListAndAStaleListGoes) {
+  sim::SimPreferenceStore preferences;
+  preferences.set(prefkey::kAppleLanguages, std::vector<std::string>{"fr"});
+  prepareLanguage(preferences);
+  EXPECT_FALSE(preferences.value(prefkey::kAppleLanguages));
+  preferences.set(prefkey::kLanguageCode, std::string("ja"));
+  prepareLanguage(preferences);
+  EXPECT_EQ(preferences.stringListValue(prefkey::kAppleLanguages), std::vector<std::string>{"ja"});
+}
+
+TEST(AppStartTest, UrlHostsAreReadLikeAUrlParserWould) {
+  const std::pair<const char*, std::optional<std::string>> rows[] = {
+      {"tolvane://settings", "settings"},
+      {"tolvane://user@auth:99/path?x#y", "auth"},
+      {"https://cloud.brenmoor.app/app/connect", "cloud.brenmoor.app"},
+      {"mailto:someone", ""},
+      {"no scheme here", std::nullopt},
+      {"://missing", std::nullopt},
+  };
+  for (const auto& [url, host] : rows) EXPECT_EQ(urlHost(url), host) << url;
+}
+
+}  // namespace
+}  // namespace tolvane
