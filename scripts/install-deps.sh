@@ -14,6 +14,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
   clang clang-format libclang-rt-14-dev
+  # the real desktop: Qt 6 Widgets for painting, xcb for windows, focus and keys
+  qt6-base-dev libxcb1-dev libx11-dev libx11-xcb-dev libxcb-keysyms1-dev
+  # desktop tests and the private display of the run command
+  xvfb xauth openbox xterm xdotool x11-utils dbus imagemagick
+  # the peer measured beside Tolvane in the desktop benchmark
+  rofi
 )
 
 missing=()
