@@ -60,6 +60,14 @@ class Connection {
   /// Flushes requests to the server.
   void flush() const;
 
+  /// The server time of the latest user input the process saw (the key event that commits a
+  /// switch, above all). Window managers with focus-stealing prevention ignore or demote an
+  /// activation stamped with 0 (CurrentTime) or an older time, so activations carry this one.
+  void noteUserTime(xcb_timestamp_t time) {
+    if (time != XCB_CURRENT_TIME) userTime_ = time;
+  }
+  xcb_timestamp_t userTime() const { return userTime_; }
+
  private:
   Connection(xcb_connection_t* connection, int screenNumber, bool owned);
 
@@ -69,6 +77,7 @@ class Connection {
   xcb_window_t root_ = XCB_WINDOW_NONE;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
   std::vector<EventSink*> sinks_;
+  xcb_timestamp_t userTime_ = XCB_CURRENT_TIME;
 };
 
 /// The response type of an event without the bit that marks events sent by other clients.
