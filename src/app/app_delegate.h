@@ -55,6 +55,7 @@ class AppDelegate {
   MRUTracker& tracker() { return tracker_; }
   L10n& l10n() { return l10n_; }
   ImproveReporter& reporter() { return reporter_; }
+  NativeSwitcherGuard& guard() { return guard_; }
 
  private:
   Task warmUp();

@@ -218,10 +218,16 @@ void ImproveReporter::record(const std::string& name, const EventProperties& pro
   Json props = Json::object();
   for (const auto& [key, value] : properties) props[key] = propertyValue(value);
   const Json event = {{"t", state_->deps.clock.wallSeconds()}, {"n", name}, {"p", props}};
+  if (observer_) observer_(name, dumped(props));
   std::weak_ptr<State> self = state_;
   state_->queue.async([self, line = dumped(event) + "\n"] {
     if (auto state = self.lock()) state->append(line);
   });
+}
+
+void ImproveReporter::setObserver(
+    std::function<void(const std::string&, const std::string&)> observer) {
+  observer_ = std::move(observer);
 }
 
 bool ImproveReporter::flushNow(bool sync) {

@@ -88,6 +88,11 @@ class ImproveReporter final : public UsageRecorder {
   /// returns whether it finished in time (always true without `sync`).
   bool flushNow(bool sync);
 
+  /// Sees each event that was queued, with its properties as JSON, on the recording thread
+  /// (the scenario tool prints them). Set it before anything records.
+  void setObserver(
+      std::function<void(const std::string& name, const std::string& properties)> observer);
+
   /// Deletes the queue file (on the queue).
   void clearQueue();
 
@@ -97,6 +102,7 @@ class ImproveReporter final : public UsageRecorder {
  private:
   struct State;
   std::shared_ptr<State> state_;
+  std::function<void(const std::string&, const std::string&)> observer_;
   TimerId firstFlush_ = 0;
   TimerId flushTimer_ = 0;
 };

@@ -299,24 +299,24 @@ void SimDesktop::unhide(Pid pid) {
   AppState* app = findApp(pid);
   if (!app) return;
   app->config.hidden = false;
-  events_.push_back("unhide " + std::to_string(pid));
+  record("unhide " + std::to_string(pid));
 }
 
 bool SimDesktop::activate(Pid pid) {
   AppState* app = findApp(pid);
   const bool accepted = app && app->config.acceptsActivation;
-  events_.push_back("activate " + std::to_string(pid) + (accepted ? " accepted" : " refused"));
+  record("activate " + std::to_string(pid) + (accepted ? " accepted" : " refused"));
   if (accepted) setFrontmost(pid);
   return accepted;
 }
 
 void SimDesktop::openApplication(const std::string& bundleLocation) {
-  events_.push_back("open " + bundleLocation);
+  record("open " + bundleLocation);
 }
 
 bool SimDesktop::openURL(const std::string& url) {
   if (!openURLWorks_) return false;
-  events_.push_back("openURL " + url);
+  record("openURL " + url);
   return true;
 }
 
@@ -415,7 +415,7 @@ int SimDesktop::setAttribute(const AXElement& element, std::string_view attribut
   const std::string number = std::to_string(window->config.number);
   if (attribute == ax::kMinimized) {
     window->config.minimized = *flag;
-    events_.push_back("setMinimized " + number + (*flag ? " true" : " false"));
+    record("setMinimized " + number + (*flag ? " true" : " false"));
   } else {
     // Main, not focused: focus changes come only from setFocusedWindow.
     if (*flag) {
@@ -423,7 +423,7 @@ int SimDesktop::setAttribute(const AXElement& element, std::string_view attribut
     } else if (app->main == window->config.number) {
       app->main.reset();
     }
-    events_.push_back("setMain " + number + (*flag ? "" : " false"));
+    record("setMain " + number + (*flag ? "" : " false"));
   }
   return ax::kSuccess;
 }
@@ -434,7 +434,7 @@ int SimDesktop::performAction(const AXElement& element, std::string_view action)
   if (const int error = reach(element, app, window); error != ax::kSuccess) return error;
   if (!window || action != ax::kRaise) return ax::kFailure;  // the action is not supported
   bringToFront(window->config.number);
-  events_.push_back("raise " + std::to_string(window->config.number));
+  record("raise " + std::to_string(window->config.number));
   return ax::kSuccess;
 }
 
@@ -598,7 +598,7 @@ int SimDesktop::setSymbolicHotKeyEnabled(std::int32_t hotKey, bool enabled) {
   ++windowServerCalls_;
   if (!available.hotKeySetter) return kHotKeyFailure;
   hotKeys_[hotKey] = enabled;
-  events_.push_back("hotkey " + std::to_string(hotKey) + (enabled ? " true" : " false"));
+  record("hotkey " + std::to_string(hotKey) + (enabled ? " true" : " false"));
   return 0;
 }
 

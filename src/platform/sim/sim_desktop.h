@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -204,6 +205,10 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   /// "hotkey 1 false". Only effects that took place are recorded.
   const std::vector<std::string>& events() const { return events_; }
   void clearEvents() { events_.clear(); }
+  /// Sees each effect as it is recorded (the scenario tool prints them).
+  void setEventObserver(std::function<void(const std::string&)> observer) {
+    eventObserver_ = std::move(observer);
+  }
   /// Notifications registered through live observers for `pid`.
   int registeredNotifications(Pid pid) const;
   /// The messaging timeout in force for `pid`'s elements.
@@ -301,6 +306,10 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   int addNotification(std::uint64_t observer, const AXElement& element,
                       std::string_view notification);
   void dropObserver(std::uint64_t observer) { axObservers_.erase(observer); }
+  void record(std::string event) {
+    if (eventObserver_) eventObserver_(event);
+    events_.push_back(std::move(event));
+  }
 
   SimClock& clock_;
   SimRunLoop& loop_;
@@ -338,6 +347,7 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   int axCalls_ = 0;
   mutable int windowServerCalls_ = 0;
   std::vector<std::string> events_;
+  std::function<void(const std::string&)> eventObserver_;
 };
 
 }  // namespace tolvane::sim

@@ -1,0 +1,142 @@
+// The application core on a scenario's desktop, seen through the trace: a whole switcher
+// session, the warm-up rule, and the stall watchdog.
+#include "simulator.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace tolvane::simtool {
+namespace {
+
+class SimulatorTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> run(const std::string& json) {
+    const auto parsed = parseScenario(json);
+    if (const auto* refusal = std::get_if<std::string>(&parsed)) {
+      ADD_FAILURE() << *refusal;
+      return {};
+    }
+    scenario = std::get<Scenario>(parsed);
+    simulator = std::make_unique<Simulator>(scenario, clock, trace,
+                                            SimulatorOptions{.stateFolder = temp.path()});
+    simulator->run();
+    return trace.lines();
+  }
+
+  /// Checks that each expected text occurs in a later line than the one before it, and returns
+  /// the index of the line that matched the last one.
+  static std::size_t expectInOrder(const std::vector<std::string>& lines,
+                                   const std::vector<std::string>& expected) {
+    std::size_t at = 0;
+    std::size_t last = 0;
+    for (const auto& text : expected) {
+      while (at < lines.size() && lines[at].find(text) == std::string::npos) ++at;
+      if (at == lines.size()) {
+        ADD_FAILURE() << "no line containing \"" << text << "\" after line " << last;
+        return lines.size();
+      }
+      last = at++;
+    }
+    return last;
+  }
+  static std::size_t indexOf(const std::vector<std::string>& lines, const std::string& text) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].find(text) != std::string::npos) return i;
+    }
+    return lines.size();
+  }
+
+  test::TempDir temp;
+  sim::SimClock clock;
+  Trace trace{clock};
+  Scenario scenario;
+  std::unique_ptr<Simulator> simulator;
+};
+
+constexpr const char* kThreeApps = R"(
+  "apps": [
+    {"pid": 100, "name": "Editor", "bundleID": "org.example.editor", "frontmost": true,
+     "windows": [{"number": 11, "title": "notes.txt"}, {"number": 12, "title": "todo.txt"}]},
+    {"pid": 200, "name": "Browser", "windows": [{"number": 21, "title": "News"}]},
+    {"pid": 300, "name": "Terminal", "windows": [{"number": 31, "title": "~"}]}
+  ])";
+
+TEST_F(SimulatorTest, ASwitcherSessionEndToEnd) {
+  const auto lines = run(std::string("{") + kThreeApps + R"(, "timeline": [
+    {"action": "advance", "seconds": 1},
+    {"action": "keyDown", "key": "command"},
+    {"action": "keyDown", "key": "tab"},
+    {"action": "advance", "seconds": 0.1},
+    {"action": "keyUp", "key": "tab"},
+    {"action": "press", "key": "tab"},
+    {"action": "keyUp", "key": "command"},
+    {"action": "advance", "seconds": 0.5},
+    {"action": "focus", "window": 31},
+    {"action": "quit"}]})");
+  // Launch, warm-up, then the switcher owns the system's hotkeys.
+  expectInOrder(lines, {"launch", "event tap installed", "hotkey 1 disabled",
+                        "window snapshot warmed count=4", "mru 11 12 21 31"});
+  // Command-Tab is consumed; the panel appears only after 0.1 s, with the second row selected.
+  const auto shown = expectInOrder(
+      lines, {"1.000 key down tab [command]", "1.000 tap consumed",
+              "1.100 panel shown 560x186 slots=4 [0 \"notes.txt\" app=\"Editor\" badge=1] "
+              "[1 \"todo.txt\" app=\"Editor\" badge=2 selected]"});
+  EXPECT_EQ(indexOf(lines, "panel shown"), shown) << "the panel showed before its delay";
+  // A second Tab moves on; releasing Command commits: the panel goes, the window is raised and
+  // its application activated, and it moves to the front of the focus order.
+  EXPECT_LT(indexOf(lines,
+                    "panel updated 560x186 slots=4 [0 \"notes.txt\" app=\"Editor\" badge=1] "
+                    "[1 \"todo.txt\" app=\"Editor\" badge=2] "
+                    "[2 \"News\" app=\"Browser\" badge=3 selected]"),
+            lines.size());
+  expectInOrder(
+      lines, {"panel updated", "1.100 key up command", "1.100 panel hidden", "desktop raise 21",
+              "desktop activate 200 accepted", "usage activate.result", "1.100 mru 21 11 12 31"});
+  // The focus tracker sees a focus change made outside Tolvane.
+  expectInOrder(lines, {"1.600 action focus 31", "1.600 mru 31 21 11 12", "action quit",
+                        "hotkey 1 enabled", "hotkey 2 enabled", "hotkey 6 enabled"});
+  EXPECT_TRUE(simulator->hasQuit());
+}
+
+TEST_F(SimulatorTest, BeforeWarmUpCommandTabPassesAndNothingIsSuppressed) {
+  // Each slow application holds the warm-up for a while; Command-Tab arrives in between.
+  const auto lines = run(R"({"apps": [
+      {"pid": 100, "name": "A", "frontmost": true, "slow": 0.1, "windows": [{"number": 11}]},
+      {"pid": 200, "name": "B", "slow": 0.1, "windows": [{"number": 21}, {"number": 22}]},
+      {"pid": 300, "name": "C", "slow": 0.1, "windows": [{"number": 31}]}],
+    "timeline": [
+      {"action": "keyDown", "key": "command"},
+      {"action": "press", "key": "tab"},
+      {"action": "advance", "seconds": 0.2},
+      {"action": "keyUp", "key": "command"},
+      {"action": "advance", "seconds": 5}]})");
+  // Completing the warm-up is what hands the keys to the switcher: the suppression comes with
+  // it, and nothing before it may take a key, show the panel or raise a window.
+  const auto suppressed = indexOf(lines, "hotkey 1 disabled");
+  ASSERT_LT(suppressed, lines.size());
+  for (std::size_t i = 0; i < suppressed; ++i) {
+    EXPECT_EQ(lines[i].find("tap consumed"), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].find("panel"), std::string::npos) << lines[i];
+  }
+  EXPECT_LT(indexOf(lines, "key up tab"), suppressed);
+  EXPECT_EQ(indexOf(lines, "desktop raise"), lines.size());
+  expectInOrder(lines, {"hotkey 1 disabled", "window snapshot warmed"});
+}
+
+TEST_F(SimulatorTest, AStalledMainThreadGivesTheHotKeysBack) {
+  const auto lines = run(std::string("{") + kThreeApps + R"(, "timeline": [
+    {"action": "advance", "seconds": 1},
+    {"action": "stall", "seconds": 12},
+    {"action": "advance", "seconds": 2}]})");
+  // The last beat was at 1 s: at 12 s the main thread has been silent for more than ten
+  // seconds and the watchdog restores; once the main thread runs again the guard suppresses
+  // them afresh.
+  expectInOrder(lines, {"hotkey 1 disabled", "action stall", "12.000 hotkey 1 enabled",
+                        "12.000 hotkey 6 enabled", "watchdog: main stalled 11s",
+                        "usage watchdog.stall {\"seconds\":11}", "hotkey 1 disabled"});
+  EXPECT_FALSE(simulator->hotKeyEnabled(1));
+}
+
+}  // namespace
+}  // namespace tolvane::simtool

@@ -1,0 +1,111 @@
+// Runs the real application core on a simulated desktop built from a scenario, and reports what
+// a user, the system and the backend would have seen, as trace lines.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_delegate.h"
+#include "app/debug_log.h"
+#include "hotkey_file.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_event_tap.h"
+#include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_switcher_panel.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_system_log.h"
+#include "platform/system/posix_file_system.h"
+#include "scenario.h"
+#include "trace.h"
+
+namespace tolvane::simtool {
+
+struct SimulatorOptions {
+  /// Where the symbolic hotkeys live between runs; empty keeps them in memory.
+  std::string hotKeyFile;
+  /// A folder for the diagnostic log and the usage queue; it must exist.
+  std::string stateFolder;
+  /// Installs the process-wide last-resort restore (exit, signals, terminate) as the real
+  /// entry point does. Only a process of its own may do this: the handlers outlive the run.
+  bool installEmergencyRestore = false;
+};
+
+class Simulator {
+ public:
+  /// `trace` must write with `clock`'s time.
+  Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trace, SimulatorOptions options);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  /// Builds the desktop, launches Tolvane from its entry point, and plays the timeline.
+  void run();
+  /// Quits Tolvane the normal way, unless the timeline did already.
+  void quit();
+  bool hasQuit() const { return quit_; }
+
+  bool hotKeyEnabled(std::int32_t hotKey) const { return hotKeys_.isEnabled(hotKey); }
+  AppDelegate& app() { return *app_; }
+
+ private:
+  class TracingPanel;
+  class TracingInteraction;
+
+  void buildDesktop();
+  void launch();
+  void perform(const Action& action);
+  void key(const Action& action, KeyEventType type);
+  void advance(double seconds);
+  void stall(double seconds);
+  /// Runs what fell due, then reports a change of the focus order.
+  void settle();
+  void traceFocusOrder();
+  void addApp(const ScenarioApp& app, bool launched);
+  /// The watchdog thread's wake-up, at a whole virtual second.
+  void watchdogWake();
+
+  const Scenario& scenario_;
+  Trace& trace_;
+  SimulatorOptions options_;
+
+  sim::SimClock& clock_;
+  sim::SimRunLoop loop_;
+  sim::SimDesktop desktop_;
+  FileHotKeyServer hotKeys_;
+  sim::SimEventTap tap_;
+  std::unique_ptr<TracingPanel> panel_;
+  sim::SimScreens screens_;
+  std::unique_ptr<TracingInteraction> interaction_;
+  system::PosixFileSystem files_;
+  sim::SimSystemInfo system_;
+  sim::SimRandom random_;
+  sim::SimPreferenceStore preferences_;
+  sim::SimLoginItems loginItems_;
+  sim::SimSystemLog systemLog_;
+  sim::SimHttpClient http_;
+  DebugLog log_;
+  Services services_;
+  std::unique_ptr<AppDelegate> app_;
+
+  // The watchdog thread stays parked; the simulator runs its checks at each virtual second so
+  // the trace is the same on every run.
+  std::mutex parkLock_;
+  std::condition_variable parkChanged_;
+  bool released_ = false;
+
+  /// Where the timeline is; the clock may be ahead of it, never behind after a step.
+  std::int64_t timelineNanos_ = 0;
+  std::uint64_t heldFlags_ = 0;
+  std::vector<std::uint32_t> lastFocusOrder_;
+  bool quit_ = false;
+};
+
+}  // namespace tolvane::simtool
