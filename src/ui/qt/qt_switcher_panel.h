@@ -1,0 +1,48 @@
+// The switcher HUD on the Qt desktop: a frameless window that never takes focus and paints the
+// core's description of the panel.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/ui_surfaces.h"
+#include "platform/views/switcher_panel_view.h"
+
+class QWidget;
+
+namespace tolvane::qt {
+
+class SwitcherHudWidget;
+
+/// Main thread only; needs a QApplication. The window is created on the first show and kept.
+/// It is translucent with antialiased corners while a compositor runs, and an opaque window cut
+/// to the rounded outline by a mask otherwise; the choice is made again at each show, so a
+/// compositor started or stopped after launch is followed.
+class QtSwitcherPanel final : public SwitcherPanel {
+ public:
+  /// Answers whether a compositor blends windows over the desktop.
+  using CompositorProbe = std::function<bool()>;
+
+  /// `compositor` defaults to asking the X display Qt is connected to.
+  explicit QtSwitcherPanel(CompositorProbe compositor = {});
+  ~QtSwitcherPanel() override;
+  QtSwitcherPanel(const QtSwitcherPanel&) = delete;
+  QtSwitcherPanel& operator=(const QtSwitcherPanel&) = delete;
+
+  void show(const SwitcherPanelView& view) override;
+  void hide() override;
+  bool isVisible() const override;
+  void setClickHandler(std::function<void(int slot)> handler) override;
+
+  /// The panel's window (nothing before the first show), for screenshots and tests.
+  QWidget* window() const;
+
+ private:
+  void ensureWidget(bool translucent);
+
+  CompositorProbe compositor_;
+  std::function<void(int)> click_;
+  std::unique_ptr<SwitcherHudWidget> widget_;
+};
+
+}  // namespace tolvane::qt

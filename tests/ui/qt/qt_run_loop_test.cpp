@@ -1,0 +1,143 @@
+// The main thread's run loop on Qt's event loop: order, delays, cancellation, repetition and
+// hand-offs from other threads.
+#include "ui/qt/qt_run_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+class QtRunLoopTest : public ::testing::Test {
+ protected:
+  // Runs Qt's event loop until some work calls finish(), or a generous bound passes. False
+  // when the bound passed first.
+  bool runUntilFinished() {
+    QEventLoop events;
+    bool timedOut = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+      timedOut = true;
+      events.quit();
+    });
+    finish_ = [&events] { events.quit(); };
+    guard.start(10'000);
+    events.exec();
+    finish_ = nullptr;
+    return !timedOut;
+  }
+
+  void finish() {
+    if (finish_) finish_();
+  }
+
+  // Work that notes its name when it runs.
+  RunLoop::Callback note(std::string name) {
+    return [this, name = std::move(name)] { log.push_back(name); };
+  }
+
+  qt::QtRunLoop loop;
+  std::vector<std::string> log;
+
+ private:
+  std::function<void()> finish_;
+};
+
+TEST_F(QtRunLoopTest, PostedWorkRunsInOrderAndCancelledWorkNever) {
+  loop.post(note("a"));
+  const TimerId b = loop.post(note("b"));
+  loop.post(note("c"));
+  const TimerId late = loop.postAfter(0.01, note("late"));
+  TimerId self = 0;
+  self = loop.post([&] {
+    log.push_back("self");
+    loop.cancel(self);  // cancelling the running item does nothing more
+  });
+  loop.cancel(b);
+  loop.cancel(late);
+  loop.cancel(0);
+  loop.cancel(9999);
+  // Past the cancelled delay, so it would have run by then.
+  loop.postAfter(0.05, [&] { finish(); });
+
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "c", "self"}));
+}
+
+TEST_F(QtRunLoopTest, DelayedWorkRunsAfterPostedWorkInOrderOfDueTime) {
+  loop.postAfter(0.03, note("later"));
+  loop.postAfter(0.01, note("soon"));
+  loop.post(note("now"));
+  loop.postAfter(0.05, [&] { finish(); });
+
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_EQ(log, (std::vector<std::string>{"now", "soon", "later"}));
+}
+
+TEST_F(QtRunLoopTest, RepeatingTimerTicksUntilItCancelsItself) {
+  int ticks = 0;
+  TimerId timer = 0;
+  timer = loop.repeatEvery(0.005, [&] {
+    if (++ticks < 3) return;
+    loop.cancel(timer);
+    // Ten intervals later: a timer still running would have ticked again.
+    loop.postAfter(0.05, [&] { finish(); });
+  });
+
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST_F(QtRunLoopTest, WorkFromOtherThreadsArrivesOnTheMainThreadInEachThreadsOrder) {
+  constexpr int kThreads = 4;
+  constexpr int kItems = 200;
+  const auto mainThread = std::this_thread::get_id();
+  std::vector<std::vector<int>> arrived(kThreads);
+  int offThread = 0;
+  int total = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kItems; ++i) {
+        loop.postFromAnyThread([&, t, i] {
+          if (std::this_thread::get_id() != mainThread) ++offThread;
+          arrived[static_cast<std::size_t>(t)].push_back(i);
+          if (++total == kThreads * kItems) finish();
+        });
+      }
+    });
+  }
+
+  const bool finished = runUntilFinished();
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(offThread, 0);
+  for (const auto& items : arrived) {
+    ASSERT_EQ(items.size(), static_cast<std::size_t>(kItems));
+    EXPECT_TRUE(std::is_sorted(items.begin(), items.end()));
+  }
+}
+
+TEST_F(QtRunLoopTest, NothingRunsOnceTheLoopIsGone) {
+  auto other = std::make_unique<qt::QtRunLoop>();
+  other->post(note("posted"));
+  other->postAfter(0.01, note("delayed"));
+  other->repeatEvery(0.01, note("repeated"));
+  other->postFromAnyThread(note("handed over"));
+  other.reset();
+  loop.postAfter(0.05, [&] { finish(); });
+
+  ASSERT_TRUE(runUntilFinished());
+  EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,293 @@
+// The HUD as the user sees it: the painted panel, its window, hover and clicks.
+#include "ui/qt/qt_switcher_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QTest>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hud/switcher_view.h"
+#include "localization/l10n.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/system/posix_file_system.h"
+#include "settings/theme.h"
+#include "ui/qt/compositor.h"
+
+namespace tolvane {
+namespace {
+
+using Slot = SwitcherSlotView;
+
+std::vector<SwitchWindow> windows(int count) {
+  std::vector<SwitchWindow> list;
+  for (int i = 0; i < count; ++i) {
+    list.emplace_back(SwitchWindow::Fields{.id = static_cast<std::uint32_t>(100 + i),
+                                           .pid = 7,
+                                           .title = "Report " + std::to_string(i),
+                                           .appName = "Editor",
+                                           .bundleID = "org.example.editor",
+                                           .isMinimized = i == 1});
+  }
+  return list;
+}
+
+QRect rectOf(const Slot& slot) {
+  return QRect(static_cast<int>(slot.frame.x), static_cast<int>(slot.frame.y),
+               static_cast<int>(slot.frame.width), static_cast<int>(slot.frame.height));
+}
+
+QPoint centreOf(const Slot& slot) {
+  return rectOf(slot).center();
+}
+
+// A point in the slot's left padding, where nothing but its background is painted.
+QPoint paddingOf(const Slot& slot) {
+  return {rectOf(slot).left() + 4, centreOf(slot).y()};
+}
+
+bool sameColour(const QColor& a, const QColor& b, int tolerance = 2) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+::testing::AssertionResult hasColour(const QImage& image, QPoint at, const QColor& expected) {
+  const QColor actual = image.pixelColor(at);
+  if (sameColour(actual, expected)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "pixel (" << at.x() << ", " << at.y() << ") is "
+         << actual.name(QColor::HexArgb).toStdString() << ", expected "
+         << expected.name(QColor::HexArgb).toStdString();
+}
+
+// Pixels inside `area` that stand out from `background`: text, icons, marks.
+int inkIn(const QImage& image, const QRect& area, const QColor& background) {
+  int ink = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      if (!sameColour(image.pixelColor(x, y), background, 24)) ++ink;
+    }
+  }
+  return ink;
+}
+
+// Pixels that differ between two renderings, inside and outside `area`.
+std::pair<int, int> differences(const QImage& a, const QImage& b, const QRect& area) {
+  int inside = 0;
+  int outside = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.pixel(x, y) == b.pixel(x, y)) continue;
+      ++(area.contains(x, y) ? inside : outside);
+    }
+  }
+  return {inside, outside};
+}
+
+QColor accent() {
+  return QColor::fromRgbF(theme::kAccent.red, theme::kAccent.green, theme::kAccent.blue);
+}
+
+class QtSwitcherPanelTest : public ::testing::Test {
+ protected:
+  QtSwitcherPanelTest() {
+    l10n.apply("en");
+    panel.setClickHandler([this](int index) { clicks.push_back(index); });
+  }
+
+  // What the core pushes for `count` windows on a usable area of `screen`, placed at (40, 30).
+  SwitcherPanelView describe(int count, int selection, Size screen = {1512, 875}) {
+    SwitcherModel model{windows(count), selection, HUDLayout::compute(count, screen), {}};
+    SwitcherPanelView view = describeSwitcher(model, l10n);
+    view.frame = Rect{40, 30, view.size.width, view.size.height};
+    return view;
+  }
+
+  QWidget& window() { return *panel.window(); }
+
+  // The panel as it reaches the screen: painted over nothing, cut by its mask when it has one.
+  QImage rendered() {
+    QImage image(window().size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    window().render(&image);
+    return image;
+  }
+
+  QColor backdrop() { return window().palette().color(QPalette::Window); }
+
+  sim::SimPreferenceStore preferences;
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+  L10n l10n{preferences, framework, {}};
+  bool compositor = false;
+  qt::QtSwitcherPanel panel{[this] { return compositor; }};
+  std::vector<int> clicks;
+};
+
+TEST_F(QtSwitcherPanelTest, WindowTakesTheDescribedFrameNeverFocusAndKeepsItsPlaceWithoutAFrame) {
+  EXPECT_EQ(panel.window(), nullptr);  // nothing is created before the first show
+  panel.show(describe(5, 0));
+  ASSERT_TRUE(panel.isVisible());
+  EXPECT_EQ(window().geometry(), QRect(40, 30, 560, 228));
+  const Qt::WindowFlags flags = window().windowFlags();
+  for (const Qt::WindowType flag : {Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint,
+                                    Qt::WindowDoesNotAcceptFocus, Qt::X11BypassWindowManagerHint}) {
+    EXPECT_TRUE(flags.testFlag(flag)) << flag;
+  }
+  EXPECT_TRUE(window().testAttribute(Qt::WA_ShowWithoutActivating));
+
+  auto unplaced = describe(10, 0);
+  unplaced.frame.reset();
+  panel.show(unplaced);
+  EXPECT_EQ(window().geometry(), QRect(40, 30, 560, 438));
+
+  panel.hide();
+  EXPECT_FALSE(panel.isVisible());
+}
+
+TEST_F(QtSwitcherPanelTest, SelectedRowIsFilledWithTheAccentAndOthersShowTheBackdrop) {
+  const auto view = describe(5, 2);
+  panel.show(view);
+  const QImage image = rendered();
+  for (const Slot& slot : view.slots) {
+    const QColor expected = slot.index == 2 ? accent() : backdrop();
+    EXPECT_TRUE(hasColour(image, paddingOf(slot), expected)) << "row " << slot.index;
+  }
+}
+
+TEST_F(QtSwitcherPanelTest, CornersAreTransparentWhenCompositedAndMaskedOtherwise) {
+  const auto view = describe(5, 0);
+  const QPoint corner(0, 0);
+  const QPoint edge(280, 1);  // the middle of the top edge, inside the outline
+  for (const bool composited : {false, true, false}) {
+    SCOPED_TRACE(composited ? "composited" : "opaque");
+    compositor = composited;
+    panel.show(view);
+    const QImage image = rendered();
+    EXPECT_EQ(image.pixelColor(corner).alpha(), 0);
+    EXPECT_GT(image.pixelColor(edge).alpha(), 200);
+    EXPECT_EQ(window().testAttribute(Qt::WA_TranslucentBackground), composited);
+    if (composited) {
+      EXPECT_TRUE(window().mask().isEmpty());
+    } else {
+      EXPECT_FALSE(window().mask().contains(corner));
+      EXPECT_TRUE(window().mask().contains(edge));
+      EXPECT_TRUE(window().mask().contains(QPoint(559, 114)));
+    }
+  }
+}
+
+TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
+  struct Case {
+    const char* field;
+    std::function<void(Slot&)> change;
+  };
+  const Paint warn{SemanticColor::warn, 1};
+  const Case cases[] = {
+      {"title", [](Slot& s) { s.title = "Quarterly figures"; }},
+      {"title paint", [&](Slot& s) { s.titlePaint = warn; }},
+      {"title font size", [](Slot& s) { s.titleFontSize = 16; }},
+      {"title suffix", [](Slot& s) { s.titleSuffix = " — Editor"; }},
+      {"minimized marker", [](Slot& s) { s.minimizedMarker = true; }},
+      {"application name", [](Slot& s) { s.appName.reset(); }},
+      {"application name paint", [&](Slot& s) { s.appNamePaint = warn; }},
+      {"badge number", [](Slot& s) { s.badgeNumber = 7; }},
+      {"badge placeholder", [](Slot& s) { s.badge = Slot::Badge::placeholder; }},
+      {"badge fill", [&](Slot& s) { s.badgeFill = warn; }},
+      {"badge text paint", [&](Slot& s) { s.badgeTextPaint = warn; }},
+      {"icon size", [](Slot& s) { s.iconSize = 16; }},
+      {"background", [&](Slot& s) { s.background = warn; }},
+  };
+  const auto base = describe(5, 0);
+  ASSERT_FALSE(base.slots[2].minimizedMarker);
+  panel.show(base);
+  const QImage before = rendered();
+  for (const Case& c : cases) {
+    auto view = base;
+    c.change(view.slots[2]);
+    panel.show(view);
+    const auto [inside, outside] = differences(before, rendered(), rectOf(view.slots[2]));
+    EXPECT_GT(inside, 0) << c.field << " is not painted";
+    EXPECT_EQ(outside, 0) << c.field << " is painted outside its row";
+  }
+}
+
+TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
+  auto view = describe(30, 0, {800, 400});  // two compact columns, the last slot folds the rest
+  const Slot& tile = view.slots.back();
+  ASSERT_EQ(tile.kind, Slot::Kind::overflow);
+  ASSERT_EQ(tile.overflowText, "+15 more");
+  // Leaves out the tile's rounded corners, whose edge pixels are blended.
+  const QRect inner = rectOf(tile).adjusted(10, 0, -10, 0);
+
+  panel.show(view);
+  QImage image = rendered();
+  const QColor tileBackground = image.pixelColor(paddingOf(tile));
+  EXPECT_GT(inkIn(image, inner, tileBackground), 20);
+
+  view.slots.back().overflowText.clear();
+  panel.show(view);
+  EXPECT_EQ(inkIn(rendered(), inner, tileBackground), 0);
+}
+
+TEST_F(QtSwitcherPanelTest, HoverTintsOnlyTheRowUnderThePointer) {
+  const auto view = describe(5, 0);
+  panel.show(view);
+  const Slot& selected = view.slots[0];
+  const Slot& other = view.slots[2];
+  const QColor text = window().palette().color(QPalette::WindowText);
+  const QColor b = backdrop();
+  const auto mix = [](int under, int over) { return qRound(under * 0.92 + over * 0.08); };
+  const QColor tinted(mix(b.red(), text.red()), mix(b.green(), text.green()),
+                      mix(b.blue(), text.blue()));
+
+  QTest::mouseMove(&window(), centreOf(other));
+  QImage image = rendered();
+  EXPECT_TRUE(hasColour(image, paddingOf(other), tinted));
+  EXPECT_TRUE(hasColour(image, paddingOf(selected), accent()));
+
+  QTest::mouseMove(&window(), centreOf(selected));
+  image = rendered();
+  EXPECT_TRUE(hasColour(image, paddingOf(other), b));
+  EXPECT_TRUE(hasColour(image, paddingOf(selected), accent()));
+}
+
+TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing) {
+  const auto view = describe(30, 0, {800, 400});
+  panel.show(view);
+  struct Case {
+    std::size_t slot;
+    std::vector<int> reported;
+  };
+  const Case cases[] = {
+      {0, {0}},                     // first column, top
+      {3, {3}},                     // first column
+      {10, {10}},                   // second column
+      {view.slots.size() - 1, {}},  // the overflow tile
+  };
+  for (const Case& c : cases) {
+    clicks.clear();
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, centreOf(view.slots[c.slot]));
+    EXPECT_EQ(clicks, c.reported) << "slot " << c.slot;
+  }
+
+  // Pressing one row and letting go over another is no click.
+  clicks.clear();
+  QTest::mousePress(&window(), Qt::LeftButton, {}, centreOf(view.slots[1]));
+  QTest::mouseRelease(&window(), Qt::LeftButton, {}, centreOf(view.slots[2]));
+  EXPECT_TRUE(clicks.empty());
+}
+
+TEST(CompositorTest, NoDisplayConnectionMeansNoCompositor) {
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+    GTEST_SKIP() << "needs the offscreen platform";
+  }
+  EXPECT_FALSE(qt::compositorRunning());
+}
+
+}  // namespace
+}  // namespace tolvane
