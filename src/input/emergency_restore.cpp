@@ -38,6 +38,10 @@ void restoreOnSignal(int signal) {
 
 }  // namespace
 
+void disarmNativeHotKeyEmergencyRestore() {
+  restoreTarget.store(nullptr);
+}
+
 void installNativeHotKeyEmergencyRestore(WindowServer& windowServer) {
   const bool first = restoreTarget.exchange(&windowServer) == nullptr;
   if (!first) return;

@@ -13,4 +13,8 @@ namespace tolvane {
 /// second time only changes the window server the handlers use.
 void installNativeHotKeyEmergencyRestore(WindowServer& windowServer);
 
+/// Leaves the handlers installed but doing nothing. For the end of a normal quit, once the
+/// hotkeys are back, so that the window server may be destroyed before the process exits.
+void disarmNativeHotKeyEmergencyRestore();
+
 }  // namespace tolvane
