@@ -1,0 +1,154 @@
+// A private X display for one desktop test: Xvfb on a free display number, optionally openbox,
+// client programs in their own process groups, and bounded waits on X events and properties.
+#pragma once
+
+#include <sys/types.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace tolvane::test {
+
+/// Another X connection a wait must keep reading (the one of the service under test): its file
+/// descriptor and a function that reads and dispatches what is queued, answering how many
+/// events it handled. A drain that makes a round trip first is sure to see every event the
+/// server sent before it.
+struct PumpedConnection {
+  int fd = -1;
+  std::function<int()> drain;
+};
+
+/// A client program the session started, with the managed windows it showed.
+struct SpawnedClient {
+  pid_t pid = -1;
+  std::vector<xcb_window_t> windows;
+};
+
+/// One display per test. Everything it starts is killed when it is destroyed. Not copyable.
+class XSession {
+ public:
+  /// How long any single wait may take before the test gives up: generous, because the machine
+  /// may be loaded; a healthy run never comes near it.
+  static constexpr std::chrono::milliseconds kBound{20000};
+
+  XSession() = default;
+  ~XSession();
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+
+  /// Starts Xvfb on a display number it picks itself, connects to it, and with
+  /// `withWindowManager` starts openbox and waits until it announces itself as an EWMH window
+  /// manager. False (see error()) when any step failed.
+  bool start(bool withWindowManager = true);
+  /// What went wrong in start(), for the test's failure message.
+  const std::string& error() const { return error_; }
+
+  /// The display name (":N").
+  const std::string& display() const { return display_; }
+  /// The session's own connection, for setting up and observing; tests must not hand it to the
+  /// code under test, which opens its own.
+  xcb_connection_t* xcb() const { return connection_; }
+  xcb_window_t root() const { return root_; }
+  /// The atom with this name, interned on first use.
+  xcb_atom_t atom(std::string_view name);
+
+  /// Starts `argv` with DISPLAY set, in a process group of its own; its pid, or -1.
+  pid_t spawn(const std::vector<std::string>& argv);
+  /// Ends a process this session started, with its group (SIGTERM, then SIGKILL after the
+  /// bound), and reaps it.
+  void kill(pid_t pid);
+  /// Starts a program and waits until `windows` windows with its pid are managed; nothing when
+  /// it did not get there within the bound.
+  std::optional<SpawnedClient> startClient(const std::vector<std::string>& argv,
+                                           std::size_t windows = 1);
+  /// Starts `xterm -T title` and waits until the window manager manages its window.
+  std::optional<SpawnedClient> startXterm(const std::string& title);
+
+  /// Waits until `done()` holds, checking it again after each batch of X events on this
+  /// session's connection or on any of `pumped`, and drains `pumped` once more when it does.
+  /// False when the bound passed first.
+  bool waitUntil(const std::function<bool()>& done,
+                 const std::vector<PumpedConnection>& pumped = {},
+                 std::chrono::milliseconds bound = kBound);
+  /// Waits until the 32-bit list `property` of `window` satisfies `accept` (which sees nothing
+  /// when the property is missing).
+  bool waitForProperty(
+      xcb_window_t window, std::string_view property,
+      const std::function<bool(const std::optional<std::vector<std::uint32_t>>&)>& accept,
+      const std::vector<PumpedConnection>& pumped = {});
+  /// Selects property and structure changes on `window`, so that waits wake up for them.
+  void watch(xcb_window_t window);
+
+  // --- Reading ----------------------------------------------------------------------------------
+
+  /// A 32-bit list property (CARDINAL, WINDOW, ATOM); nothing when missing or unreadable.
+  std::optional<std::vector<std::uint32_t>> values(xcb_window_t window, std::string_view property);
+  /// The first value of a 32-bit property.
+  std::optional<std::uint32_t> value(xcb_window_t window, std::string_view property);
+  /// `_NET_CLIENT_LIST` in the window manager's order.
+  std::vector<xcb_window_t> clientList();
+  /// Managed windows whose `_NET_WM_PID` is `pid`.
+  std::vector<xcb_window_t> clientsOf(pid_t pid);
+  /// `_NET_ACTIVE_WINDOW`, or XCB_WINDOW_NONE.
+  xcb_window_t activeWindow();
+  /// Whether `_NET_WM_STATE` of `window` lists the state atom named `state`.
+  bool hasState(xcb_window_t window, std::string_view state);
+  /// Whether the window exists.
+  bool exists(xcb_window_t window);
+
+  // --- Windows of the session's own ------------------------------------------------------------
+
+  /// Creates a top-level window (not yet mapped) and watches it.
+  xcb_window_t createWindow(std::uint16_t width = 300, std::uint16_t height = 200);
+  /// Sets a property from raw bytes (`format` 8) or 32-bit values (`format` 32).
+  void setBytes(xcb_window_t window, std::string_view property, std::string_view type,
+                std::string_view bytes);
+  void setValues(xcb_window_t window, std::string_view property, std::string_view type,
+                 const std::vector<std::uint32_t>& values);
+  /// Maps the window and waits until the window manager lists it in `_NET_CLIENT_LIST`.
+  bool mapAndWaitManaged(xcb_window_t window);
+  void destroyWindow(xcb_window_t window);
+  /// Asks the window manager to minimize the window (ICCCM WM_CHANGE_STATE to IconicState) and
+  /// waits until `_NET_WM_STATE_HIDDEN` shows it.
+  bool minimize(xcb_window_t window);
+  /// Sends a root client message as a pager would (`_NET_CURRENT_DESKTOP`, ...).
+  void sendRootMessage(xcb_window_t window, std::string_view type,
+                       const std::vector<std::uint32_t>& data);
+  /// Blocks until the server has processed every request sent so far.
+  void sync();
+  /// Waits until the window manager has handled every message sent so far through `through`
+  /// (this session's connection when null): it asks for _NET_REQUEST_FRAME_EXTENTS on a
+  /// fresh window and waits for the answer, which comes after everything sent before it.
+  /// `pumped` keeps other connections read meanwhile.
+  bool syncWindowManager(xcb_connection_t* through = nullptr,
+                         const std::vector<PumpedConnection>& pumped = {});
+  /// Ends the X server (the first process started), as a crash or logout would.
+  void killServer();
+
+ private:
+  bool startServer();
+  bool startWindowManager();
+  bool wmReady();
+  int drainOwn();
+  void reap(pid_t pid);
+
+  TempDir home_;
+  std::string error_;
+  std::string display_;
+  xcb_connection_t* connection_ = nullptr;
+  xcb_window_t root_ = XCB_WINDOW_NONE;
+  std::map<std::string, xcb_atom_t, std::less<>> atoms_;
+  /// Started processes in the order they were started; the server first.
+  std::vector<pid_t> processes_;
+};
+
+}  // namespace tolvane::test
