@@ -1,0 +1,108 @@
+// Global hot keys: grabs, refusals and presses.
+#include "platform/x11/x11_hot_keys.h"
+
+#include <algorithm>
+
+namespace tolvane::x11 {
+
+namespace {
+
+constexpr std::uint16_t kModifierBits = 0xff;
+
+}  // namespace
+
+X11HotKeys::X11HotKeys(Connection& connection) : connection_(connection), keys_(connection.xcb()) {
+  connection_.addSink(this);
+}
+
+X11HotKeys::~X11HotKeys() {
+  connection_.removeSink(this);
+  for (const auto& [id, hotKey] : hotKeys_) {
+    ungrabKeys(connection_.xcb(), connection_.root(), hotKey.grabs);
+  }
+}
+
+std::optional<HotKeyId> X11HotKeys::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                                   std::function<void()> onPress) {
+  if (keyCode > 0xffff) return std::nullopt;
+  const auto code = static_cast<std::uint16_t>(keyCode);
+  const std::uint64_t flags = flagsFromHotKeyModifiers(modifiers);
+  // Grabbing again from this client would silently take over the other registration's grab.
+  const bool taken = std::any_of(hotKeys_.begin(), hotKeys_.end(), [&](const auto& entry) {
+    return entry.second.keyCode == code && entry.second.flags == flags;
+  });
+  if (taken) return std::nullopt;
+  auto grabs = grab(code, flags);
+  if (!grabs) return std::nullopt;
+  const HotKeyId id = nextId_++;
+  hotKeys_.emplace(id, HotKey{code, flags, std::move(*grabs), std::move(onPress)});
+  return id;
+}
+
+void X11HotKeys::unregisterHotKey(HotKeyId id) {
+  const auto it = hotKeys_.find(id);
+  if (it == hotKeys_.end()) return;
+  ungrabKeys(connection_.xcb(), connection_.root(), it->second.grabs);
+  hotKeys_.erase(it);
+}
+
+std::optional<std::vector<KeyGrab>> X11HotKeys::grab(std::uint16_t keyCode, std::uint64_t flags) {
+  auto grabs = keys_.grabsFor(keyCode, flags);
+  if (grabs.empty()) return std::nullopt;
+  if (grabKeys(connection_.xcb(), connection_.root(), grabs, XCB_GRAB_MODE_ASYNC)) {
+    ungrabKeys(connection_.xcb(), connection_.root(), grabs);
+    return std::nullopt;
+  }
+  connection_.flush();
+  return grabs;
+}
+
+bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
+  switch (eventType(event)) {
+    case XCB_KEY_PRESS:
+      return handlePress(reinterpret_cast<const xcb_key_press_event_t&>(event));
+    case XCB_KEY_RELEASE: {
+      // Only noted: the release may belong to a key another service is waiting for.
+      const auto& release = reinterpret_cast<const xcb_key_release_event_t&>(event);
+      if (release.event == connection_.root()) releaseTimes_[release.detail] = release.time;
+      return false;
+    }
+    case XCB_MAPPING_NOTIFY:
+      if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request !=
+          XCB_MAPPING_POINTER) {
+        handleMappingChange();
+      }
+      return false;  // every holder of a key map needs it
+    default:
+      return false;
+  }
+}
+
+bool X11HotKeys::handlePress(const xcb_key_press_event_t& event) {
+  if (event.event != connection_.root()) return false;
+  const KeyGrab key{event.detail, static_cast<std::uint16_t>(event.state & kModifierBits)};
+  const auto it = std::find_if(hotKeys_.begin(), hotKeys_.end(), [&](const auto& entry) {
+    const auto& grabs = entry.second.grabs;
+    return std::find(grabs.begin(), grabs.end(), key) != grabs.end();
+  });
+  if (it == hotKeys_.end()) return false;
+  connection_.noteUserTime(event.time);
+  const auto released = releaseTimes_.find(event.detail);
+  if (released != releaseTimes_.end() && released->second == event.time) return true;
+  // A copy: the handler may unregister its own hot key.
+  const auto onPress = it->second.onPress;
+  if (onPress) onPress();
+  return true;
+}
+
+void X11HotKeys::handleMappingChange() {
+  keys_.reload();
+  // The grabs name keycodes; a layout change may have moved the combinations. One refused
+  // now stays registered without grabs, and presses nothing, until the next change.
+  for (auto& [id, hotKey] : hotKeys_) {
+    ungrabKeys(connection_.xcb(), connection_.root(), hotKey.grabs);
+    hotKey.grabs = grab(hotKey.keyCode, hotKey.flags).value_or(std::vector<KeyGrab>{});
+  }
+}
+
+}  // namespace tolvane::x11

@@ -1,0 +1,229 @@
+// Key translation against a real server's keyboard, and global hot keys typed through XTEST.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/support/x_session.h"
+#include "input/key_codes.h"
+#include "platform/x11/x11_hot_keys.h"
+#include "platform/x11/x11_keys.h"
+
+namespace tolvane::test {
+namespace {
+
+using x11::KeyMap;
+using x11::XcbPtr;
+
+/// Runs xdotool and waits until it has exited. Tests still wait for what it typed to arrive.
+bool xdotool(XSession& session, std::vector<std::string> args) {
+  args.insert(args.begin(), "xdotool");
+  const pid_t pid = session.spawn(args);
+  if (pid < 0) return false;
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  bool exited = false;
+  if (fd >= 0) {
+    exited = session.waitUntil(
+        [fd] {
+          pollfd p{fd, POLLIN, 0};
+          return poll(&p, 1, 0) == 1;
+        },
+        {{fd, [] { return 0; }}});
+    close(fd);
+  }
+  session.kill(pid);
+  return exited;
+}
+
+/// Starts openbox on a display started without it, and returns once its key bindings are in
+/// place. openbox announces itself before it binds keys and loses map requests sent in between;
+/// a window mapped before it starts is managed only after the bindings exist.
+bool startOpenboxWithBindings(XSession& session) {
+  const xcb_window_t window = session.createWindow();
+  xcb_map_window(session.xcb(), window);
+  session.sync();
+  if (session.spawn({"openbox", "--sm-disable"}) < 0) return false;
+  return session.waitUntil([&] {
+    const auto clients = session.clientList();
+    return std::find(clients.begin(), clients.end(), window) != clients.end();
+  });
+}
+
+class X11KeyMapTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(session_.start(false)) << session_.error(); }
+  XSession session_;
+};
+
+TEST_F(X11KeyMapTest, TranslatesProductKeysToTheKeyboardsKeycodesAndBack) {
+  struct Row {
+    std::uint16_t keyCode;
+    xcb_keycode_t keycode;  // in Xvfb's default evdev keymap
+  };
+  std::vector<Row> rows = {
+      // The keys a switcher session reacts to.
+      {keycode::kTab, 23},
+      {keycode::kReturn, 36},
+      {keycode::kKeypadEnter, 104},
+      {keycode::kEscape, 9},
+      {keycode::kLeft, 113},
+      {keycode::kRight, 114},
+      {keycode::kDown, 116},
+      {keycode::kUp, 111},
+      {keycode::kSpace, 65},
+      // The key above Tab is the physical key, whatever the layout types with it.
+      {keycode::kKeyAboveTab, 49},
+      // Command is Super, Option is Alt.
+      {keycode::kLeftCommand, 133},
+      {keycode::kRightCommand, 134},
+      {keycode::kLeftOption, 64},
+      {keycode::kRightOption, 108},
+      // Letters a hot key may use.
+      {0, 38},   // a
+      {35, 33},  // p
+      {6, 52},   // z
+  };
+  for (std::size_t i = 0; i < keycode::kDigits.size(); ++i) {
+    rows.push_back({keycode::kDigits[i], static_cast<xcb_keycode_t>(10 + i)});
+  }
+  KeyMap keys(session_.xcb());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyCode);
+    const auto keycodes = keys.keycodes(row.keyCode);
+    EXPECT_NE(std::find(keycodes.begin(), keycodes.end(), row.keycode), keycodes.end());
+    EXPECT_EQ(keys.keyCode(row.keycode), row.keyCode);
+  }
+  EXPECT_EQ(keys.keyCode(107), x11::kUnknownKeyCode);  // Print has no product code
+}
+
+TEST_F(X11KeyMapTest, TranslatesModifierBitsAndFlags) {
+  KeyMap keys(session_.xcb());
+  EXPECT_EQ(keys.modifierMask(eventflags::kCommand), XCB_MOD_MASK_4);
+  EXPECT_EQ(keys.modifierMask(eventflags::kOption | eventflags::kShift),
+            XCB_MOD_MASK_1 | XCB_MOD_MASK_SHIFT);
+  EXPECT_EQ(keys.modifierMask(eventflags::kControl), XCB_MOD_MASK_CONTROL);
+  // NumLock (Mod2), CapsLock and ISO_Level3 (Mod5) are no product flags.
+  EXPECT_EQ(keys.flags(XCB_MOD_MASK_4 | XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_5 |
+                       XCB_MOD_MASK_SHIFT),
+            eventflags::kCommand | eventflags::kShift);
+  EXPECT_EQ(keys.lockVariants(), (std::vector<std::uint16_t>{0, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK,
+                                                             XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK}));
+}
+
+class X11HotKeysTest : public ::testing::Test {
+ protected:
+  /// Counts the key presses the connection reads, before the hot keys see them.
+  struct PressCounter : x11::EventSink {
+    bool handleEvent(const xcb_generic_event_t& event) override {
+      if (x11::eventType(event) == XCB_KEY_PRESS) {
+        ++presses[reinterpret_cast<const xcb_key_press_event_t&>(event).detail];
+      }
+      return false;
+    }
+    std::map<xcb_keycode_t, int> presses;
+  };
+
+  void start() {
+    ASSERT_TRUE(session_.start(false)) << session_.error();
+    connection_ = x11::Connection::open(session_.display().c_str());
+    ASSERT_TRUE(connection_);
+    connection_->addSink(&counter_);
+    hotKeys_ = std::make_unique<x11::X11HotKeys>(*connection_);
+  }
+  void TearDown() override {
+    if (connection_) connection_->removeSink(&counter_);
+  }
+
+  /// Waits until `done` holds, reading the hot keys' connection meanwhile.
+  bool waitUntil(const std::function<bool()>& done) {
+    return session_.waitUntil(done, {{xcb_get_file_descriptor(connection_->xcb()),
+                                      [this] { return connection_->dispatchPending(); }}});
+  }
+
+  /// The X error another client gets for a passive grab (0: it got it, and keeps it).
+  std::uint8_t otherClientGrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
+    XcbPtr<xcb_generic_error_t> error(xcb_request_check(
+        session_.xcb(), xcb_grab_key_checked(session_.xcb(), 0, session_.root(), modifiers, keycode,
+                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+    return error ? error->error_code : 0;
+  }
+
+  XSession session_;
+  PressCounter counter_;
+  std::unique_ptr<x11::Connection> connection_;
+  std::unique_ptr<x11::X11HotKeys> hotKeys_;
+};
+
+// Hot-key modifier encoding.
+constexpr std::uint32_t kCommandMask = 256;
+constexpr std::uint32_t kShiftMask = 512;
+constexpr std::uint32_t kOptionMask = 2048;
+constexpr std::uint32_t kControlMask = 4096;
+constexpr std::uint32_t kP = 35;
+constexpr std::uint32_t kO = 31;
+
+TEST_F(X11HotKeysTest, FiresOncePerPressUntilUnregistered) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  int p = 0;
+  int o = 0;
+  const auto superShiftP = hotKeys_->registerHotKey(kP, kCommandMask | kShiftMask, [&] { ++p; });
+  const auto controlAltO = hotKeys_->registerHotKey(kO, kControlMask | kOptionMask, [&] { ++o; });
+  ASSERT_TRUE(superShiftP && controlAltO);
+  EXPECT_NE(*superShiftP, *controlAltO);
+
+  // The server reports a client's events in order: once the last key's handler ran, every
+  // event of the keys typed before it has been handled.
+  ASSERT_TRUE(xdotool(session_, {"key", "super+shift+p", "p", "super+shift+p", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 1; }));
+  EXPECT_EQ(p, 2);
+
+  hotKeys_->unregisterHotKey(*superShiftP);
+  ASSERT_TRUE(xdotool(session_, {"key", "super+shift+p", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 2; }));
+  EXPECT_EQ(p, 2);
+  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT), 0);
+}
+
+TEST_F(X11HotKeysTest, AHeldKeyFiresOnce) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  int p = 0;
+  int o = 0;
+  ASSERT_TRUE(hotKeys_->registerHotKey(kP, kCommandMask | kShiftMask, [&] { ++p; }));
+  ASSERT_TRUE(hotKeys_->registerHotKey(kO, kControlMask | kOptionMask, [&] { ++o; }));
+  ASSERT_TRUE(xdotool(session_, {"keydown", "super+shift+p"}));
+  // The server's autorepeat reports the held key as further presses.
+  ASSERT_TRUE(waitUntil([&] { return counter_.presses[33] >= 3; }));
+  ASSERT_TRUE(xdotool(session_, {"keyup", "super+shift+p", "key", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 1; }));
+  EXPECT_EQ(p, 1);
+}
+
+TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbed) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_LOCK), 0);
+  EXPECT_FALSE(hotKeys_->registerHotKey(kP, kCommandMask, [] {}));
+  XcbPtr<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
+      connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
+  // The variants grabbed before the refusal were given back.
+  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4), 0);
+  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_2), 0);
+
+  // This client's own registration counts as owned too.
+  ASSERT_TRUE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
+  EXPECT_FALSE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
+}
+
+TEST_F(X11HotKeysTest, OpenboxOwnsAltSpace) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(startOpenboxWithBindings(session_));
+  EXPECT_FALSE(hotKeys_->registerHotKey(keycode::kSpace, kOptionMask, [] {}));
+  EXPECT_TRUE(hotKeys_->registerHotKey(keycode::kSpace, kOptionMask | kShiftMask, [] {}));
+}
+
+}  // namespace
+}  // namespace tolvane::test
