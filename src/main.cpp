@@ -1,74 +1,158 @@
-// Entry point of the `tolvane` executable.
-//
-// The X11 desktop backend does not exist yet. Until it does, this program runs the part of
-// start-up that needs no display: it opens the real diagnostic log and preference file, loads
-// the settings (creating the file and the login item on a first start), reports what it found
-// and exits.
+// Entry point of the `tolvane` executable: one instance per user and display, the real desktop
+// services, and the application core on Qt's event loop.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
-#include "platform/system/autostart_login_items.h"
-#include "platform/system/executable_path.h"
-#include "platform/system/json_preference_store.h"
-#include "platform/system/posix_file_system.h"
-#include "platform/system/real_clock.h"
-#include "platform/system/syslog_system_log.h"
-#include "platform/system/user_paths.h"
-#include "platform/system_info.h"
+#include "app/app_delegate.h"
+#include "input/emergency_restore.h"
+#include "platform/system/single_instance.h"
+#include "shell/desktop_backend.h"
+#include "shell/quit_signals.h"
+#include "shell/x11_event_bridge.h"
 
 namespace {
 
-const char* yesNo(bool value) {
-  return value ? "yes" : "no";
+constexpr const char* kUsage =
+    "usage: tolvane [--verbose] [URL]\n"
+    "       tolvane --help | --version\n"
+    "\n"
+    "Tolvane, the window switcher. Hold Super and tap Tab to switch windows.\n"
+    "  --verbose   also print the diagnostic log on standard error\n"
+    "  URL         a tolvane:// link; handed to the running instance when there is one\n"
+    "Exit status: 0 after a normal quit, 1 when Tolvane runs already on this display or\n"
+    "cannot start, 2 for a wrong command line.\n";
+
+struct CommandLine {
+  bool verbose = false;
+  std::string url;
+};
+
+/// Nothing when the program should stop at once, with `status` set.
+std::optional<CommandLine> parse(int argc, char** argv, int& status) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      status = 0;
+      return std::nullopt;
+    }
+    if (arg == "--version") {
+      std::printf("tolvane %s\n", TOLVANE_VERSION);
+      status = 0;
+      return std::nullopt;
+    }
+    if (arg == "--verbose") {
+      line.verbose = true;
+    } else if (!arg.empty() && arg[0] != '-' && line.url.empty()) {
+      line.url = arg;
+    } else {
+      std::fprintf(stderr, "tolvane: unknown argument %s\n\n%s", arg.c_str(), kUsage);
+      status = 2;
+      return std::nullopt;
+    }
+  }
+  return line;
 }
 
-void printSettings(const tolvane::AppSettings& s) {
-  std::printf("  switcher takes over Super-Tab:       %s\n", yesNo(s.interceptCmdTab()));
-  std::printf("  ... and Super plus the key above Tab: %s\n", yesNo(s.interceptAppCycle()));
-  std::printf("  trigger is Alt instead of Super:     %s\n", yesNo(s.switcherUsesOption()));
-  std::printf("  switcher paused:                     %s\n", yesNo(s.switcherPaused()));
-  std::printf("  list minimized windows:              %s\n", yesNo(s.showMinimizedWindows()));
-  std::printf("  list windows of hidden applications: %s\n", yesNo(s.showHiddenAppWindows()));
-  std::printf("  palette hotkey:                      key %lld, modifiers %lld\n",
-              static_cast<long long>(s.paletteKeyCode()),
-              static_cast<long long>(s.paletteModifiers()));
-  std::printf("  excluded applications:               %zu\n", s.excludedBundleIDs().size());
-  std::printf("  interface language:                  %s\n",
-              s.languageCode() ? s.languageCode()->c_str() : "system");
-  std::printf("  start at login:                      %s\n", yesNo(s.launchAtLogin()));
-  std::printf("  crash reports / usage data:          %s / %s\n", yesNo(s.crashReportingEnabled()),
-              yesNo(s.improveDataSharing()));
+std::string runtimeFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) return runtime;
+  return "/tmp";
+}
+
+std::string displayName() {
+  const char* display = std::getenv("DISPLAY");
+  return display ? display : "";
+}
+
+// Set while the backend lives, so that the exit Qt takes when the X server goes away can say
+// what happened.
+tolvane::shell::DesktopBackend* liveBackend = nullptr;
+
+void explainLostDisplay() {
+  if (liveBackend && liveBackend->displayLost()) {
+    std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
+  }
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace tolvane;
+  int status = 0;
+  const auto line = parse(argc, argv, status);
+  if (!line) return status;
+
+  const std::string display = displayName();
+  if (display.empty()) {
+    std::fputs("tolvane: no X display (DISPLAY is not set)\n", stderr);
+    return 1;
+  }
+  std::string error;
+  auto instance = system::SingleInstance::claim(runtimeFolder(), display, error);
+  if (!instance) {
+    if (!error.empty()) {
+      std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+      return 1;
+    }
+    if (!line->url.empty() && system::SingleInstance::send(runtimeFolder(), display, line->url)) {
+      return 0;
+    }
+    std::fprintf(stderr, "tolvane: Tolvane is already running on display %s\n", display.c_str());
+    return 1;
+  }
+
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication qtApp(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
   const BundleInfo bundle{.shortVersion = TOLVANE_VERSION, .build = TOLVANE_VERSION};
-  const UserPaths paths = system::currentUserPaths();
-  const std::string dataFolder = paths.dataHome + "/" + bundle.identifier;
-  const std::string configFolder = paths.configHome + "/" + bundle.identifier;
+  auto backend = shell::DesktopBackend::create(bundle, error);
+  if (!backend) {
+    std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+    return 1;
+  }
+  liveBackend = backend.get();
+  std::atexit(explainLostDisplay);
+  if (line->verbose) {
+    backend->log().setObserver([](std::string_view text) {
+      std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+    });
+    backend->desktop().setFocusObserver(
+        [](std::uint32_t window) { std::fprintf(stderr, "x11: focus %u\n", window); });
+  }
+  shell::X11EventBridge bridge(backend->connection());
+  qtApp.installNativeEventFilter(&bridge);
 
-  system::RealClock clock;
-  system::PosixFileSystem files;
-  DebugLog log(files, clock, dataFolder);
-  log.log("launch: tolvane " + *bundle.shortVersion + " (no desktop backend yet)");
-  system::JsonPreferenceStore preferences(files, clock, configFolder + "/preferences.json",
-                                          [&log](const std::string& line) { log.log(line); });
-  system::AutostartLoginItems loginItems(
-      files, paths.configHome + "/autostart/" + bundle.identifier + ".desktop",
-      system::executablePath().value_or("tolvane"));
-  system::SyslogSystemLog systemLog;
-  AppSettings settings(preferences, loginItems, systemLog, log);
+  prepareProcess(backend->services());
+  AppDelegate app(backend->services(), backend->log(), [](double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  });
+  backend->setSettings(&app.settings());
+  app.setInterceptionObserver([&backend] { backend->reloadKeyGrabs(); });
+  shell::QuitSignals quitSignals([&](int signal) {
+    backend->log().log("quit: signal " + std::to_string(signal));
+    QApplication::quit();
+  });
+  QSocketNotifier urls(instance->listenDescriptor(), QSocketNotifier::Read);
+  QObject::connect(&urls, &QSocketNotifier::activated, [&] {
+    for (const auto& url : instance->takeMessages()) app.handleURL(url);
+  });
 
-  std::printf("Tolvane %s\n\n", bundle.shortVersion->c_str());
-  std::printf("Settings (%s):\n", (configFolder + "/preferences.json").c_str());
-  printSettings(settings);
-  std::printf("\nDiagnostic log: %s\n", log.filePath().c_str());
-  std::printf(
-      "\nThe X11 desktop backend is not built yet, so the switcher cannot run on this desktop.\n"
-      "It runs end to end on the simulated desktop in the test suite (bash scripts/test.sh).\n");
-  return preferences.persists() ? 0 : 1;
+  backend->log().log("launch: tolvane " + *bundle.shortVersion + " on display " + display);
+  app.applicationDidFinishLaunching();
+  if (!line->url.empty()) app.handleURL(line->url);
+  const int result = QApplication::exec();
+  app.applicationWillTerminate();
+  // The hotkeys are back; the last-resort handlers must not reach the backend once it is gone.
+  disarmNativeHotKeyEmergencyRestore();
+  qtApp.removeNativeEventFilter(&bridge);
+  liveBackend = nullptr;
+  return result;
 }

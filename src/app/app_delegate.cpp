@@ -84,7 +84,10 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
                controller_, activator_, guard_, *s.runLoop, *s.clock, log, reporter_, *s.random}),
       refresh_({*s.workspace, *s.accessibility, resolver_, enumerator_, settings_, *s.preferences,
                 *s.runLoop, *s.clock, log}) {
-  settings_.setInterceptionChangedHook([this] { engine_.updateEnabled(); });
+  settings_.setInterceptionChangedHook([this] {
+    engine_.updateEnabled();
+    if (interceptionObserver_) interceptionObserver_();
+  });
   settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
 }
 

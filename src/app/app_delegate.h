@@ -48,6 +48,11 @@ class AppDelegate {
   void applicationWillTerminate();
   /// A URL delivered through the application's URL scheme.
   void handleURL(const std::string& url);
+  /// Runs after the switcher has followed a change of the interception settings; a backend
+  /// whose key grabs depend on them re-grabs here.
+  void setInterceptionObserver(std::function<void()> observer) {
+    interceptionObserver_ = std::move(observer);
+  }
 
   bool isWarmedUp() const { return engine_.isWarmed(); }
   AppSettings& settings() { return settings_; }
@@ -76,6 +81,7 @@ class AppDelegate {
   SwitcherEngine engine_;
   BackgroundRefresh refresh_;
   TaskHandle warmUpTask_;
+  std::function<void()> interceptionObserver_;
 };
 
 /// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.

@@ -1,0 +1,89 @@
+// Wiring the real services together.
+#include "shell/desktop_backend.h"
+
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+
+#include "platform/system/executable_path.h"
+#include "platform/system/user_paths.h"
+
+namespace tolvane::shell {
+
+namespace {
+
+/// The screen the display name names (":1.0" is screen 0 of display 1).
+int screenNumberOfDisplay() {
+  int screen = 0;
+  char* host = nullptr;
+  int display = 0;
+  if (!xcb_parse_display(nullptr, &host, &display, &screen)) screen = 0;
+  std::free(host);
+  return screen;
+}
+
+}  // namespace
+
+std::unique_ptr<DesktopBackend> DesktopBackend::create(const BundleInfo& bundle,
+                                                       std::string& error) {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (!x11 || !x11->connection()) {
+    error = "Tolvane needs an X11 display (DISPLAY is not set, or Qt runs without xcb)";
+    return nullptr;
+  }
+  // Qt reads this connection; the services only send requests on it and take the events Qt
+  // hands over through the native event filter.
+  auto connection = x11::Connection::borrow(x11->connection(), screenNumberOfDisplay());
+  if (!connection) {
+    error = "the X11 connection is not usable";
+    return nullptr;
+  }
+  return std::unique_ptr<DesktopBackend>(new DesktopBackend(bundle, std::move(connection)));
+}
+
+DesktopBackend::DesktopBackend(const BundleInfo& bundle,
+                               std::unique_ptr<x11::Connection> connection)
+    : paths_(system::currentUserPaths()),
+      log_(files_, clock_, paths_.dataHome + "/" + bundle.identifier),
+      preferences_(files_, clock_,
+                   paths_.configHome + "/" + bundle.identifier + "/preferences.json",
+                   [this](const std::string& line) { log_.log(line); }),
+      loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
+                  system::executablePath().value_or("tolvane")),
+      http_("Tolvane/" + bundle.shortVersion.value_or("0")),
+      connection_(std::move(connection)),
+      tap_(
+          *connection_,
+          [this] {
+            if (!settings_) return std::vector<x11::TriggerCombination>{};
+            return x11::triggerCombinations({.interceptTab = settings_->interceptCmdTab(),
+                                             .interceptKeyAboveTab = settings_->interceptAppCycle(),
+                                             .triggerIsOption = settings_->switcherUsesOption()});
+          },
+          [this](std::string_view line) { log_.log(line); }),
+      desktop_(*connection_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
+      hotKeys_(*connection_) {
+  services_ = {.clock = &clock_,
+               .runLoop = &runLoop_,
+               .files = &files_,
+               .paths = paths_,
+               .bundle = bundle,
+               .system = &system_,
+               .random = &random_,
+               .preferences = &preferences_,
+               .loginItems = &loginItems_,
+               .systemLog = &systemLog_,
+               .http = &http_,
+               .workspace = &desktop_,
+               .accessibility = &desktop_,
+               .windowServer = &desktop_,
+               .eventTap = &tap_,
+               .hotKeys = &hotKeys_,
+               .screens = &screens_,
+               .switcherPanel = &panel_};
+}
+
+DesktopBackend::~DesktopBackend() = default;
+
+}  // namespace tolvane::shell

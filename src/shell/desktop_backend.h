@@ -1,0 +1,73 @@
+// Every real service of the Linux desktop in one place: the X11 services on Qt's own
+// connection, the Qt widgets and run loop, and the display-free system services. Built once by
+// the entry point after the QApplication exists; it outlives the application object.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/app_settings.h"
+#include "app/debug_log.h"
+#include "platform/services.h"
+#include "platform/system/autostart_login_items.h"
+#include "platform/system/curl_http_client.h"
+#include "platform/system/json_preference_store.h"
+#include "platform/system/posix_file_system.h"
+#include "platform/system/posix_system_info.h"
+#include "platform/system/real_clock.h"
+#include "platform/system/syslog_system_log.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_desktop.h"
+#include "platform/x11/x11_event_tap.h"
+#include "platform/x11/x11_hot_keys.h"
+#include "ui/qt/qt_run_loop.h"
+#include "ui/qt/qt_screens.h"
+#include "ui/qt/qt_switcher_panel.h"
+
+namespace tolvane::shell {
+
+class DesktopBackend {
+ public:
+  /// Nothing, with `error` set, when Qt has no X11 connection (another platform plugin, or no
+  /// display).
+  static std::unique_ptr<DesktopBackend> create(const BundleInfo& bundle, std::string& error);
+  ~DesktopBackend();
+  DesktopBackend(const DesktopBackend&) = delete;
+  DesktopBackend& operator=(const DesktopBackend&) = delete;
+
+  Services& services() { return services_; }
+  DebugLog& log() { return log_; }
+  x11::Connection& connection() { return *connection_; }
+  bool displayLost() const { return connection_->hasFailed(); }
+  /// The settings decide which trigger combinations the tap grabs; they exist only once the
+  /// application does, so the tap asks through this.
+  void setSettings(const AppSettings* settings) { settings_ = settings; }
+  /// The trigger combinations changed: the tap gives up its grabs and takes the new ones.
+  void reloadKeyGrabs() { tap_.reloadCombinations(); }
+  x11::X11Desktop& desktop() { return desktop_; }
+
+ private:
+  DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);
+
+  UserPaths paths_;
+  system::RealClock clock_;
+  qt::QtRunLoop runLoop_;
+  system::PosixFileSystem files_;
+  system::PosixSystemInfo system_;
+  system::SystemRandom random_;
+  DebugLog log_;
+  system::JsonPreferenceStore preferences_;
+  system::AutostartLoginItems loginItems_;
+  system::SyslogSystemLog systemLog_;
+  system::CurlHttpClient http_;
+  std::unique_ptr<x11::Connection> connection_;
+  const AppSettings* settings_ = nullptr;
+  x11::X11EventTap tap_;
+  x11::X11Desktop desktop_;
+  x11::X11HotKeys hotKeys_;
+  qt::QtScreens screens_;
+  qt::QtSwitcherPanel panel_;
+  Services services_;
+};
+
+}  // namespace tolvane::shell

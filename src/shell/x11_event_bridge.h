@@ -1,0 +1,24 @@
+// Hands the X events Qt reads on its connection to the desktop services before Qt sees them.
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+
+#include "platform/x11/x11_connection.h"
+
+namespace tolvane::shell {
+
+class X11EventBridge final : public QAbstractNativeEventFilter {
+ public:
+  explicit X11EventBridge(x11::Connection& connection) : connection_(connection) {}
+
+  /// A service that consumes an event (a grabbed key) keeps it from Qt.
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+    if (eventType != "xcb_generic_event_t" || !message) return false;
+    return connection_.dispatch(*static_cast<const xcb_generic_event_t*>(message));
+  }
+
+ private:
+  x11::Connection& connection_;
+};
+
+}  // namespace tolvane::shell

@@ -1,0 +1,16 @@
+// Finding a panel on screen: a mapped override-redirect top-level window (Tolvane's HUD, rofi's
+// list), which the window manager never manages.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <optional>
+
+namespace tolvane::test {
+
+/// The geometry of the first such window larger than a toolkit's 1x1 helper windows; nothing
+/// when none is on screen.
+std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* connection,
+                                                      xcb_window_t root);
+
+}  // namespace tolvane::test

@@ -1,0 +1,40 @@
+// The `tolvane` executable as a child process on a test display, with its diagnostic log read
+// from standard error (--verbose) so that waits can end on the lines it logs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "desktop/support/x_session.h"
+
+namespace tolvane::test {
+
+class TolvaneProcess {
+ public:
+  /// Starts `executable --verbose` on `display`, with its XDG folders (runtime, config, data)
+  /// under `home`, so that nothing of the caller's desktop is read or written.
+  TolvaneProcess(const std::string& executable, const std::string& display,
+                 const std::string& home);
+  ~TolvaneProcess();
+  TolvaneProcess(const TolvaneProcess&) = delete;
+  TolvaneProcess& operator=(const TolvaneProcess&) = delete;
+
+  /// For XSession waits: reads what Tolvane logged, and wakes them when it logs.
+  PumpedConnection pump();
+  /// How many times the log read so far says `text`.
+  int count(const std::string& text) const;
+  const std::string& log() const { return log_; }
+
+  void signal(int number);
+  /// Waits for the process to end and returns its wait status.
+  int wait();
+
+ private:
+  pid_t pid_ = -1;
+  int err_ = -1;
+  bool reaped_ = false;
+  std::string log_;
+};
+
+}  // namespace tolvane::test

@@ -1,0 +1,177 @@
+// The `tolvane` executable on a real X display: xterms and a two-window client under openbox,
+// keys typed through XTEST (xdotool), and what the window manager reports as active. Every wait
+// ends on an X event or a line of Tolvane's log, bounded; none sleeps.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
+
+#include "desktop/support/overlay.h"
+#include "desktop/support/tolvane_process.h"
+#include "desktop/support/x_session.h"
+
+namespace tolvane {
+namespace {
+
+/// Types keys through XTEST, as a user would.
+int xdotool(const std::string& display, const std::string& keys) {
+  return std::system(("DISPLAY=" + display + " xdotool " + keys).c_str());
+}
+
+class TolvaneOnX11 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(x.start()) << x.error();
+    x.watch(x.root());
+  }
+
+  /// Starts Tolvane and waits until it has warmed up and taken the keys.
+  void launch() {
+    tolvane = std::make_unique<test::TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path());
+    ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();
+  }
+  bool waitForLog(const std::string& text, int times = 1) {
+    return x.waitUntil([&] { return tolvane->count(text) >= times; }, {tolvane->pump()});
+  }
+  /// Activates a window as a pager would, and waits until it is active; Tolvane's focus
+  /// tracker sees the same change.
+  void activate(xcb_window_t window) {
+    if (x.activeWindow() == window) return;  // Tolvane took it from the stacking at launch
+    const std::string seen = "x11: focus " + std::to_string(window) + "\n";
+    const int before = tolvane->count(seen);
+    x.sendRootMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0});
+    ASSERT_TRUE(waitForActive(window));
+    // Tolvane reads the active window when it handles the change: a focus shorter than its
+    // handling would never reach its history, so each step waits until Tolvane has seen it.
+    ASSERT_TRUE(waitForLog(seen, before + 1)) << tolvane->log();
+  }
+  bool waitForActive(xcb_window_t window) {
+    return x.waitUntil([&] { return x.activeWindow() == window; }, {tolvane->pump()});
+  }
+  /// The mapped override-redirect window Tolvane shows as its HUD, if any.
+  std::optional<xcb_get_geometry_reply_t> hud() { return test::mappedOverlay(x.xcb(), x.root()); }
+  /// Whether another client could take Super-Tab now: Tolvane holds no grab of it.
+  bool superTabIsFree() {
+    xcb_connection_t* other = xcb_connect(x.display().c_str(), nullptr);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(other);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0xff09);  // XK_Tab
+    const xcb_keycode_t tab = codes ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    auto cookie = xcb_grab_key_checked(other, 1, screen->root, XCB_MOD_MASK_4, tab,
+                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    xcb_generic_error_t* error = xcb_request_check(other, cookie);
+    const bool free = error == nullptr;
+    std::free(error);
+    xcb_disconnect(other);
+    return free;
+  }
+
+  test::XSession x;
+  test::TempDir home;
+  std::unique_ptr<test::TolvaneProcess> tolvane;
+};
+
+TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
+  // Three terminals: "one" and "two" on the first desktop, "three" on the second.
+  const auto one = x.startXterm("one");
+  const auto two = x.startXterm("two");
+  const auto three = x.startXterm("three");
+  ASSERT_TRUE(one && two && three);
+  const auto w1 = one->windows[0], w2 = two->windows[0], w3 = three->windows[0];
+  launch();
+  // Focus history, most recent first: two, one, three; then "three" moves to the second
+  // desktop, as a user would send it there.
+  activate(w3);
+  activate(w1);
+  activate(w2);
+  x.sendRootMessage(w3, "_NET_WM_DESKTOP", {1, 2});
+  ASSERT_TRUE(x.waitForProperty(w3, "_NET_WM_DESKTOP",
+                                [](const auto& v) { return v && !v->empty() && (*v)[0] == 1; },
+                                {tolvane->pump()}));
+  ASSERT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 0u);
+
+  // A quick Super-Tab goes back to the previous window.
+  xdotool(x.display(), "keydown super key Tab keyup super");
+  ASSERT_TRUE(waitForActive(w1)) << tolvane->log();
+
+  // Holding Super past the delay shows the HUD with a row per window (three rows).
+  xdotool(x.display(), "keydown super key Tab");
+  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
+  const auto panel = hud();
+  ASSERT_TRUE(panel);
+  EXPECT_EQ(panel->height, 144) << "a panel of three rows";
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  const std::string shot = std::string(artifacts ? artifacts : ".") + "/desktop-hud.png";
+  std::system(("import -display " + x.display() + " -window root " + shot).c_str());
+  std::printf("HUD screenshot: %s\n", shot.c_str());
+  // Tab again picks the third window of the history, on the other desktop: the desktop
+  // switches with it.
+  xdotool(x.display(), "key Tab keyup super");
+  ASSERT_TRUE(waitForActive(w3)) << tolvane->log();
+  EXPECT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 1u);
+  EXPECT_TRUE(x.waitUntil([&] { return !hud().has_value(); }, {tolvane->pump()}));
+}
+
+TEST_F(TolvaneOnX11, EscapeCancelsAndTheNextSwitchStillFollowsTheHistory) {
+  const auto one = x.startXterm("one");
+  const auto two = x.startXterm("two");
+  const auto three = x.startXterm("three");
+  ASSERT_TRUE(one && two && three);
+  launch();
+  activate(one->windows[0]);
+  activate(two->windows[0]);
+  activate(three->windows[0]);
+  // Tab, Tab, Escape: nothing is activated.
+  xdotool(x.display(), "keydown super key Tab key Tab key Escape keyup super");
+  // Had the cancelled session activated "one", the history would start with it and the next
+  // quick switch would go to "three".
+  xdotool(x.display(), "keydown super key Tab keyup super");
+  ASSERT_TRUE(waitForActive(two->windows[0]))
+      << "one " << one->windows[0] << " two " << two->windows[0] << " three " << three->windows[0]
+      << " active " << x.activeWindow() << "\n"
+      << tolvane->log();
+  EXPECT_EQ(tolvane->count("activate pid="), 1);
+}
+
+#ifdef TOLVANE_TEST_CLIENT
+TEST_F(TolvaneOnX11, SuperAndTheKeyAboveTabCycleTheFrontmostApplication) {
+  const auto term = x.startXterm("term");
+  const auto client = x.startClient({TOLVANE_TEST_CLIENT, "left", "right"}, 2);
+  ASSERT_TRUE(term && client);
+  launch();
+  activate(client->windows[0]);
+  activate(term->windows[0]);
+  activate(client->windows[1]);
+  // The terminal was used in between, but only the client's own windows take part.
+  xdotool(x.display(), "keydown super key grave keyup super");
+  ASSERT_TRUE(waitForActive(client->windows[0])) << tolvane->log();
+}
+#endif
+
+TEST_F(TolvaneOnX11, NoKeyStaysGrabbedAfterTheProcessEnds) {
+  ASSERT_TRUE(x.startXterm("one"));
+  for (int signal : {SIGTERM, SIGKILL}) {
+    launch();
+    EXPECT_FALSE(superTabIsFree()) << "Tolvane holds Super-Tab while it runs";
+    tolvane->signal(signal);
+    const int status = tolvane->wait();
+    if (signal == SIGTERM) {
+      // The normal quit path: the application ends itself, with status 0.
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n"
+                                                                 << tolvane->log();
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status));
+    }
+    x.sync();
+    EXPECT_TRUE(superTabIsFree()) << "after signal " << signal;
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
