@@ -16,6 +16,8 @@ packages=(
   clang clang-format libclang-rt-14-dev
   # the real desktop: Qt 6 Widgets for painting, xcb for windows, focus and keys
   qt6-base-dev libxcb1-dev libx11-dev libx11-xcb-dev libxcb-keysyms1-dev
+  # key presses injected at a known moment, for the desktop benchmark
+  libxcb-xtest0-dev
   # desktop tests and the private display of the run command
   xvfb xauth openbox xterm xdotool x11-utils dbus imagemagick
   # the peer measured beside Tolvane in the desktop benchmark
