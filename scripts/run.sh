@@ -1,9 +1,80 @@
 #!/usr/bin/env bash
 # Builds Tolvane (optimised) and starts it, from a clean checkout on Debian 12, as root.
+#
+# With an X display (DISPLAY set and reachable) Tolvane starts on it and runs until it quits.
+# Without one, a private display is started instead (Xvfb, openbox, three terminals): Tolvane
+# performs one switch with the HUD held, a screenshot is saved, its path printed, and everything
+# this script started is stopped again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
-exec ./build/release/src/tolvane "$@"
+cmake --build --preset release -j "$(nproc)" --target tolvane
+tolvane=$PWD/build/release/src/tolvane
+
+if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
+  exec "$tolvane" "$@"
+fi
+
+echo "run: no X display here; starting a private one to show Tolvane at work"
+work=$(mktemp -d /tmp/tolvane-demo-XXXXXX)
+out=$PWD/build/demo
+mkdir -p "$out"
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Bounded waits for the demo's own steps: a condition checked ten times a second.
+wait_for() {
+  local what=$1 tries=200
+  shift
+  until "$@" >/dev/null 2>&1; do
+    ((tries--)) || { echo "run: gave up waiting for $what" >&2; exit 1; }
+    sleep 0.1
+  done
+}
+
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/displayfd" >/dev/null 2>&1 &
+pids+=($!)
+read -r number <"$work/displayfd"
+export DISPLAY=":$number"
+export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+echo "run: private display $DISPLAY"
+
+openbox >/dev/null 2>&1 &
+pids+=($!)
+wait_for "the window manager" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+for title in Notes Mail Build; do
+  xterm -T "$title" -geometry 70x20 >/dev/null 2>&1 &
+  pids+=($!)
+  wait_for "the $title terminal" xdotool search --name "^$title\$"
+done
+
+"$tolvane" --verbose 2>"$work/tolvane.log" &
+tolvane_pid=$!
+pids+=($tolvane_pid)
+wait_for "Tolvane to warm up" grep -q "window snapshot warmed" "$work/tolvane.log"
+
+before=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
+xdotool keydown super key Tab
+# The HUD appears once Super has been held for 0.1 s; give it a moment to paint.
+sleep 0.5
+import -window root "$out/hud.png"
+xdotool keyup super
+wait_for "the switch" sh -c "[ \"\$(xprop -root _NET_ACTIVE_WINDOW | awk '{print \$NF}')\" != $before ]"
+after=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
+
+echo "run: Super-Tab switched the active window from $before ($(xdotool getwindowname "$before"))" \
+  "to $after ($(xdotool getwindowname "$after"))"
+echo "run: screenshot of the HUD: $out/hud.png"
+kill -TERM "$tolvane_pid"
+wait "$tolvane_pid" || true
+cp "$work/tolvane.log" "$out/tolvane.log"
+echo "run: Tolvane's log: $out/tolvane.log; stopping the private display"
