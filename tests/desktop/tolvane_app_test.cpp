@@ -173,5 +173,16 @@ TEST_F(TolvaneOnX11, NoKeyStaysGrabbedAfterTheProcessEnds) {
   }
 }
 
+TEST_F(TolvaneOnX11, LosingTheDisplayEndsTolvaneWithAClearMessage) {
+  ASSERT_TRUE(x.startXterm("one"));
+  launch();
+  x.killServer();
+  const int status = tolvane->wait();
+  tolvane->pump().drain();
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n"
+                                 << tolvane->log();
+  EXPECT_EQ(tolvane->count("the X display went away"), 1) << tolvane->log();
+}
+
 }  // namespace
 }  // namespace tolvane
