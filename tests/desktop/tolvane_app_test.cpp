@@ -106,6 +106,14 @@ TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
   const auto panel = hud();
   ASSERT_TRUE(panel);
   EXPECT_EQ(panel->height, 144) << "a panel of three rows";
+  // Mapped is not yet painted: the picture is taken once the selected row's accent shows.
+  // No event announces painting, so each check is one round trip to the server.
+  const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
+  bool painted = false;
+  while (!painted && std::chrono::steady_clock::now() < deadline) {
+    painted = test::showsColour(x.xcb(), x.root(), *panel, 10, 132, 255);
+  }
+  EXPECT_TRUE(painted) << "the selected row's accent never showed";
   const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
   const std::string shot = std::string(artifacts ? artifacts : ".") + "/desktop-hud.png";
   std::system(("import -display " + x.display() + " -window root " + shot).c_str());

@@ -26,4 +26,22 @@ std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* c, xcb_w
   return found;
 }
 
+bool showsColour(xcb_connection_t* c, xcb_window_t root, const xcb_get_geometry_reply_t& area,
+                 std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  auto* image = xcb_get_image_reply(c,
+                                    xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, area.x,
+                                                  area.y, area.width, area.height, ~0u),
+                                    nullptr);
+  if (!image) return false;
+  // 32 bits per pixel, blue first.
+  const std::uint8_t* data = xcb_get_image_data(image);
+  const int length = xcb_get_image_data_length(image);
+  bool found = false;
+  for (int i = 0; i + 2 < length && !found; i += 4) {
+    found = data[i] == b && data[i + 1] == g && data[i + 2] == r;
+  }
+  std::free(image);
+  return found;
+}
+
 }  // namespace tolvane::test

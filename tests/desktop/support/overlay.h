@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace tolvane::test {
@@ -12,5 +13,11 @@ namespace tolvane::test {
 /// when none is on screen.
 std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* connection,
                                                       xcb_window_t root);
+
+/// Whether any pixel of the screen inside `area` has the colour (r, g, b): a 24-bit TrueColor
+/// root, as Xvfb's "-screen 0 WxHx24" gives.
+bool showsColour(xcb_connection_t* connection, xcb_window_t root,
+                 const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
+                 std::uint8_t b);
 
 }  // namespace tolvane::test
