@@ -249,7 +249,10 @@ void X11Desktop::refreshActive() {
   if (!app) return;
   app->lastActive = window;
   app->main = window;
-  notes_.push_back(FocusNote{client->pid, window, client->serial});
+  // Built in place: gcc 12 at -O2 otherwise warns about the other alternative's string
+  // being moved uninitialised (a false positive of its variant analysis).
+  notes_.emplace_back(std::in_place_type<FocusNote>,
+                      FocusNote{client->pid, window, client->serial});
   if (pendingRaise_ && pendingRaise_->first != client->pid) pendingRaise_.reset();
   if (frontmost_ != client->pid) {
     frontmost_ = client->pid;
