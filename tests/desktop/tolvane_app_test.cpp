@@ -9,18 +9,15 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <sstream>
 
+#include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
 #include "desktop/support/tolvane_process.h"
 #include "desktop/support/x_session.h"
 
 namespace tolvane {
 namespace {
-
-/// Types keys through XTEST, as a user would.
-int xdotool(const std::string& display, const std::string& keys) {
-  return std::system(("DISPLAY=" + display + " xdotool " + keys).c_str());
-}
 
 class TolvaneOnX11 : public ::testing::Test {
  protected:
@@ -33,6 +30,13 @@ class TolvaneOnX11 : public ::testing::Test {
   void launch() {
     tolvane = std::make_unique<test::TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path());
     ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();
+  }
+  /// Types keys through XTEST, as a user would: "keydown super key Tab keyup super".
+  void type(const std::string& keys) {
+    std::vector<std::string> args;
+    std::istringstream words(keys);
+    for (std::string word; words >> word;) args.push_back(word);
+    ASSERT_TRUE(test::xdotool(x, args));
   }
   bool waitForLog(const std::string& text, int times = 1) {
     return x.waitUntil([&] { return tolvane->count(text) >= times; }, {tolvane->pump()});
@@ -97,11 +101,11 @@ TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
   ASSERT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 0u);
 
   // A quick Super-Tab goes back to the previous window.
-  xdotool(x.display(), "keydown super key Tab keyup super");
+  type("keydown super key Tab keyup super");
   ASSERT_TRUE(waitForActive(w1)) << tolvane->log();
 
   // Holding Super past the delay shows the HUD with a row per window (three rows).
-  xdotool(x.display(), "keydown super key Tab");
+  type("keydown super key Tab");
   ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
   const auto panel = hud();
   ASSERT_TRUE(panel);
@@ -120,7 +124,7 @@ TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
   std::printf("HUD screenshot: %s\n", shot.c_str());
   // Tab again picks the third window of the history, on the other desktop: the desktop
   // switches with it.
-  xdotool(x.display(), "key Tab keyup super");
+  type("key Tab keyup super");
   ASSERT_TRUE(waitForActive(w3)) << tolvane->log();
   EXPECT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 1u);
   EXPECT_TRUE(x.waitUntil([&] { return !hud().has_value(); }, {tolvane->pump()}));
@@ -136,10 +140,10 @@ TEST_F(TolvaneOnX11, EscapeCancelsAndTheNextSwitchStillFollowsTheHistory) {
   activate(two->windows[0]);
   activate(three->windows[0]);
   // Tab, Tab, Escape: nothing is activated.
-  xdotool(x.display(), "keydown super key Tab key Tab key Escape keyup super");
+  type("keydown super key Tab key Tab key Escape keyup super");
   // Had the cancelled session activated "one", the history would start with it and the next
   // quick switch would go to "three".
-  xdotool(x.display(), "keydown super key Tab keyup super");
+  type("keydown super key Tab keyup super");
   ASSERT_TRUE(waitForActive(two->windows[0]))
       << "one " << one->windows[0] << " two " << two->windows[0] << " three " << three->windows[0]
       << " active " << x.activeWindow() << "\n"
@@ -157,7 +161,7 @@ TEST_F(TolvaneOnX11, SuperAndTheKeyAboveTabCycleTheFrontmostApplication) {
   activate(term->windows[0]);
   activate(client->windows[1]);
   // The terminal was used in between, but only the client's own windows take part.
-  xdotool(x.display(), "keydown super key grave keyup super");
+  type("keydown super key grave keyup super");
   ASSERT_TRUE(waitForActive(client->windows[0])) << tolvane->log();
 }
 #endif

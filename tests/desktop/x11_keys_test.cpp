@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
 #include "input/key_codes.h"
 #include "platform/x11/x11_hot_keys.h"
@@ -19,40 +20,6 @@ namespace {
 
 using x11::KeyMap;
 using x11::XcbPtr;
-
-/// Runs xdotool and waits until it has exited. Tests still wait for what it typed to arrive.
-bool xdotool(XSession& session, std::vector<std::string> args) {
-  args.insert(args.begin(), "xdotool");
-  const pid_t pid = session.spawn(args);
-  if (pid < 0) return false;
-  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  bool exited = false;
-  if (fd >= 0) {
-    exited = session.waitUntil(
-        [fd] {
-          pollfd p{fd, POLLIN, 0};
-          return poll(&p, 1, 0) == 1;
-        },
-        {{fd, [] { return 0; }}});
-    close(fd);
-  }
-  session.kill(pid);
-  return exited;
-}
-
-/// Starts openbox on a display started without it, and returns once its key bindings are in
-/// place. openbox announces itself before it binds keys and loses map requests sent in between;
-/// a window mapped before it starts is managed only after the bindings exist.
-bool startOpenboxWithBindings(XSession& session) {
-  const xcb_window_t window = session.createWindow();
-  xcb_map_window(session.xcb(), window);
-  session.sync();
-  if (session.spawn({"openbox", "--sm-disable"}) < 0) return false;
-  return session.waitUntil([&] {
-    const auto clients = session.clientList();
-    return std::find(clients.begin(), clients.end(), window) != clients.end();
-  });
-}
 
 class X11KeyMapTest : public ::testing::Test {
  protected:

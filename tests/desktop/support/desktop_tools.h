@@ -1,0 +1,20 @@
+// Small helpers the desktop tests share: typing through xdotool, and openbox started on a
+// display that was started without it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "desktop/support/x_session.h"
+
+namespace tolvane::test {
+
+/// Runs xdotool and waits until it has exited. Tests still wait for what it typed to arrive.
+bool xdotool(XSession& session, std::vector<std::string> args);
+
+/// Starts openbox on a display started without it, and returns once its key bindings are in
+/// place. openbox announces itself before it binds keys and loses map requests sent in between;
+/// a window mapped before it starts is managed only after the bindings exist.
+bool startOpenboxWithBindings(XSession& session);
+
+}  // namespace tolvane::test
