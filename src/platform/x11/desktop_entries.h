@@ -55,7 +55,7 @@ class DesktopEntries {
   DesktopEntries(std::vector<std::string> folders, std::string locale);
 
   /// $XDG_DATA_HOME/applications, then $XDG_DATA_DIRS/*/applications (with the defaults the
-  /// base-directory specification gives when they are unset).
+  /// XDG base-directory rules give when they are unset).
   static std::vector<std::string> defaultFolders();
   /// The locale of messages: LC_ALL, else LC_MESSAGES, else LANG.
   static std::string defaultLocale();
