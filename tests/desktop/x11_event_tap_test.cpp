@@ -18,9 +18,9 @@
 namespace tolvane::test {
 namespace {
 
+using x11::Reply;
 using x11::TriggerSettings;
 using x11::X11EventTap;
-using x11::XcbPtr;
 
 constexpr std::uint64_t kCommand = eventflags::kCommand;
 constexpr std::uint64_t kOption = eventflags::kOption;
@@ -152,14 +152,14 @@ class X11EventTapTest : public ::testing::Test {
 
   /// Makes sure the server has handled every request the tap sent.
   void syncTap() {
-    XcbPtr<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
+    Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
         connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
   }
 
   /// What another client is told when it grabs the keyboard; a successful grab is undone.
   std::uint8_t otherClientGrabsKeyboard() {
     xcb_connection_t* c = session_.xcb();
-    XcbPtr<xcb_grab_keyboard_reply_t> reply(
+    Reply<xcb_grab_keyboard_reply_t> reply(
         xcb_grab_keyboard_reply(c,
                                 xcb_grab_keyboard(c, 0, session_.root(), XCB_CURRENT_TIME,
                                                   XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
@@ -174,7 +174,7 @@ class X11EventTapTest : public ::testing::Test {
 
   /// The X error another client gets for a passive grab (0: it got it, and keeps it).
   std::uint8_t otherClientGrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
-    XcbPtr<xcb_generic_error_t> error(xcb_request_check(
+    Reply<xcb_generic_error_t> error(xcb_request_check(
         session_.xcb(), xcb_grab_key_checked(session_.xcb(), 0, session_.root(), modifiers, keycode,
                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
     return error ? error->error_code : 0;
@@ -257,7 +257,7 @@ TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
   ASSERT_TRUE(create());
   // Super's keys move from Mod4 to Mod3; the grabs must move with them.
   xcb_connection_t* c = session_.xcb();
-  XcbPtr<xcb_get_modifier_mapping_reply_t> mapping(
+  Reply<xcb_get_modifier_mapping_reply_t> mapping(
       xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
   ASSERT_TRUE(mapping);
   const int perModifier = mapping->keycodes_per_modifier;
@@ -266,7 +266,7 @@ TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
   std::copy(table.begin() + 6 * perModifier, table.begin() + 7 * perModifier,
             table.begin() + 5 * perModifier);
   std::fill(table.begin() + 6 * perModifier, table.begin() + 7 * perModifier, 0);
-  XcbPtr<xcb_set_modifier_mapping_reply_t> set(xcb_set_modifier_mapping_reply(
+  Reply<xcb_set_modifier_mapping_reply_t> set(xcb_set_modifier_mapping_reply(
       c, xcb_set_modifier_mapping(c, static_cast<std::uint8_t>(perModifier), table.data()),
       nullptr));
   ASSERT_TRUE(set && set->status == XCB_MAPPING_STATUS_SUCCESS);
@@ -303,7 +303,7 @@ TEST_F(X11EventTapTest, LockKeysDoNotDefeatTheGrab) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(create());
   const auto lockState = [&] {
-    XcbPtr<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
+    Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
         session_.xcb(), xcb_query_pointer(session_.xcb(), session_.root()), nullptr));
     return reply ? reply->mask & (kNumLockMask | XCB_MOD_MASK_LOCK) : 0;
   };
@@ -473,7 +473,7 @@ TEST_F(X11EventTapTest, KeyboardGrabbedElsewhereSeesOtherClientsGrabsOnly) {
   EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_SUCCESS);
 
   xcb_connection_t* other = session_.xcb();
-  XcbPtr<xcb_grab_keyboard_reply_t> grab(
+  Reply<xcb_grab_keyboard_reply_t> grab(
       xcb_grab_keyboard_reply(other,
                               xcb_grab_keyboard(other, 0, session_.root(), XCB_CURRENT_TIME,
                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),

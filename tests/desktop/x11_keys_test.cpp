@@ -19,7 +19,7 @@ namespace tolvane::test {
 namespace {
 
 using x11::KeyMap;
-using x11::XcbPtr;
+using x11::Reply;
 
 class X11KeyMapTest : public ::testing::Test {
  protected:
@@ -114,7 +114,7 @@ class X11HotKeysTest : public ::testing::Test {
 
   /// The X error another client gets for a passive grab (0: it got it, and keeps it).
   std::uint8_t otherClientGrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
-    XcbPtr<xcb_generic_error_t> error(xcb_request_check(
+    Reply<xcb_generic_error_t> error(xcb_request_check(
         session_.xcb(), xcb_grab_key_checked(session_.xcb(), 0, session_.root(), modifiers, keycode,
                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
     return error ? error->error_code : 0;
@@ -174,7 +174,7 @@ TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbe
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_LOCK), 0);
   EXPECT_FALSE(hotKeys_->registerHotKey(kP, kCommandMask, [] {}));
-  XcbPtr<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
+  Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
       connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
   // The variants grabbed before the refusal were given back.
   EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4), 0);

@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,14 @@
 #include <vector>
 
 namespace tolvane::x11 {
+
+/// Frees an xcb reply or error (malloc'd by xcb) when it goes out of scope; every reply the
+/// services read is held by one of these.
+struct ReplyDeleter {
+  void operator()(void* block) const { std::free(block); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, ReplyDeleter>;
 
 /// A service that wants X events. Called on the thread that reads the connection (the main
 /// thread); it returns true when it consumed the event, which stops the fan-out.

@@ -94,7 +94,7 @@ bool X11EventTap::isKeyDown(std::uint16_t keyCode) const {
 bool X11EventTap::keyboardGrabbedElsewhere() {
   if (sessionTrigger_) return false;
   xcb_connection_t* c = connection_.xcb();
-  XcbPtr<xcb_grab_keyboard_reply_t> reply(
+  Reply<xcb_grab_keyboard_reply_t> reply(
       xcb_grab_keyboard_reply(c,
                               xcb_grab_keyboard(c, 0, connection_.root(), XCB_CURRENT_TIME,
                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
@@ -220,7 +220,7 @@ void X11EventTap::handleTrigger(const xcb_key_press_event_t& event, std::uint64_
 
 bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
   xcb_connection_t* c = connection_.xcb();
-  XcbPtr<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
+  Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
       c,
       xcb_grab_keyboard(c, 0, connection_.root(), time, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
       nullptr));

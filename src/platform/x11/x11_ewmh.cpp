@@ -53,10 +53,6 @@ std::optional<Sequence> sequenceOf(unsigned char lead) {
 
 }  // namespace
 
-void ReplyDeleter::operator()(void* block) const {
-  std::free(block);
-}
-
 // --- Properties -----------------------------------------------------------------------------
 
 std::vector<std::uint32_t> Property::values() const {

@@ -16,13 +16,6 @@
 
 namespace tolvane::x11 {
 
-/// Frees an xcb reply or error; every reply this module touches is held by one of these.
-struct ReplyDeleter {
-  void operator()(void* block) const;
-};
-template <class T>
-using Reply = std::unique_ptr<T, ReplyDeleter>;
-
 /// `_NET_WM_DESKTOP` of a window shown on every desktop.
 inline constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 

@@ -158,7 +158,7 @@ std::string combinationName(std::uint16_t keyCode, std::uint64_t flags) {
 }
 
 std::optional<KeyState> queryKeyState(xcb_connection_t* connection) {
-  XcbPtr<xcb_query_keymap_reply_t> reply(
+  Reply<xcb_query_keymap_reply_t> reply(
       xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
   if (!reply) return std::nullopt;
   KeyState state;
@@ -187,7 +187,7 @@ void KeyMap::reload() {
 
 void KeyMap::loadModifierMapping() {
   for (auto& keys : modifierKeys_) keys.clear();
-  XcbPtr<xcb_get_modifier_mapping_reply_t> reply(
+  Reply<xcb_get_modifier_mapping_reply_t> reply(
       xcb_get_modifier_mapping_reply(connection_, xcb_get_modifier_mapping(connection_), nullptr));
   if (reply) {
     const xcb_keycode_t* keycodes = xcb_get_modifier_mapping_keycodes(reply.get());
@@ -225,7 +225,7 @@ std::vector<xcb_keycode_t> KeyMap::keycodes(std::uint16_t keyCode) const {
   if (keyCode == keycode::kKeyAboveTab) return {kKeyAboveTabKeycode};
   const KeyEntry* entry = entryForCode(keyCode);
   if (!entry || !symbols_) return {};
-  XcbPtr<xcb_keycode_t> found(xcb_key_symbols_get_keycode(symbols_, entry->keysym));
+  Reply<xcb_keycode_t> found(xcb_key_symbols_get_keycode(symbols_, entry->keysym));
   std::vector<xcb_keycode_t> result;
   for (const xcb_keycode_t* it = found.get(); it && *it != XCB_NO_SYMBOL; ++it) {
     if (std::find(result.begin(), result.end(), *it) == result.end()) result.push_back(*it);
@@ -320,7 +320,7 @@ std::optional<GrabRefusal> grabKeys(xcb_connection_t* connection, xcb_window_t w
   // Every cookie is checked, even after a refusal, so that no error is left behind in xcb.
   std::optional<GrabRefusal> refusal;
   for (std::size_t i = 0; i < cookies.size(); ++i) {
-    XcbPtr<xcb_generic_error_t> error(xcb_request_check(connection, cookies[i]));
+    Reply<xcb_generic_error_t> error(xcb_request_check(connection, cookies[i]));
     if (error && !refusal) refusal = GrabRefusal{i, error->error_code};
   }
   return refusal;

@@ -16,14 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace tolvane::x11 {
+#include "platform/x11/x11_connection.h"
 
-/// Frees an xcb reply or error (malloc'd by xcb) when it goes out of scope.
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
-};
-template <class T>
-using XcbPtr = std::unique_ptr<T, FreeDeleter>;
+namespace tolvane::x11 {
 
 /// The product key code given to keys the translation table does not know.
 inline constexpr std::uint16_t kUnknownKeyCode = 0xffff;
