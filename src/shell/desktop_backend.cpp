@@ -64,6 +64,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
           [this](std::string_view line) { log_.log(line); }),
       desktop_(*connection_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
       hotKeys_(*connection_) {
+  panel_.setIconSource([this](const std::string& bundleID) { return desktop_.iconPNG(bundleID); });
   services_ = {.clock = &clock_,
                .runLoop = &runLoop_,
                .files = &files_,

@@ -1,11 +1,20 @@
 // Icon theme lookups for application icons, with a generic fallback.
 #include "ui/qt/app_icons.h"
 
+#include <QPixmap>
+
 namespace tolvane::qt {
 
-namespace {
-
-QIcon lookUp(const std::string& bundleID) {
+QIcon AppIcons::lookUp(const std::string& bundleID) const {
+  if (source_ && !bundleID.empty()) {
+    if (const auto png = source_(bundleID)) {
+      QPixmap pixmap;
+      if (pixmap.loadFromData(reinterpret_cast<const uchar*>(png->data()),
+                              static_cast<uint>(png->size()), "PNG")) {
+        return QIcon(pixmap);
+      }
+    }
+  }
   const QString name = QString::fromStdString(bundleID);
   if (!name.isEmpty()) {
     QIcon icon = QIcon::fromTheme(name);
@@ -14,8 +23,6 @@ QIcon lookUp(const std::string& bundleID) {
   }
   return QIcon::fromTheme(QStringLiteral("application-x-executable"));
 }
-
-}  // namespace
 
 QIcon AppIcons::icon(const std::optional<std::string>& bundleID) {
   const std::string key = bundleID.value_or(std::string());

@@ -23,8 +23,8 @@ namespace tolvane::qt {
 /// (with or without alpha) is chosen when the native window is created.
 class SwitcherHudWidget final : public QWidget {
  public:
-  SwitcherHudWidget(bool translucent, std::function<void(int)> onClick)
-      : translucent_(translucent), onClick_(std::move(onClick)) {
+  SwitcherHudWidget(bool translucent, std::function<void(int)> onClick, AppIcons::Source icons)
+      : translucent_(translucent), onClick_(std::move(onClick)), icons_(std::move(icons)) {
     // Override-redirect keeps the window manager out entirely: no frame, no entry in the client
     // list, no focus change. Without a window manager to keep it above, each show raises it.
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
@@ -143,10 +143,13 @@ void QtSwitcherPanel::ensureWidget(bool translucent) {
     widget_->hide();
     widget_.release()->deleteLater();
   }
-  widget_ = std::make_unique<SwitcherHudWidget>(translucent, [this](int slot) {
-    // A copy: the handler may replace itself while it runs.
-    if (auto handler = click_) handler(slot);
-  });
+  widget_ = std::make_unique<SwitcherHudWidget>(
+      translucent,
+      [this](int slot) {
+        // A copy: the handler may replace itself while it runs.
+        if (auto handler = click_) handler(slot);
+      },
+      iconSource_);
 }
 
 void QtSwitcherPanel::show(const SwitcherPanelView& view) {

@@ -7,6 +7,7 @@
 
 #include "platform/ui_surfaces.h"
 #include "platform/views/switcher_panel_view.h"
+#include "ui/qt/app_icons.h"
 
 class QWidget;
 
@@ -34,6 +35,9 @@ class QtSwitcherPanel final : public SwitcherPanel {
   bool isVisible() const override;
   void setClickHandler(std::function<void(int slot)> handler) override;
 
+  /// Where application icons come from before the icon theme is asked (the workspace's).
+  void setIconSource(AppIcons::Source source) { iconSource_ = std::move(source); }
+
   /// The panel's window (nothing before the first show), for screenshots and tests.
   QWidget* window() const;
 
@@ -41,6 +45,7 @@ class QtSwitcherPanel final : public SwitcherPanel {
   void ensureWidget(bool translucent);
 
   CompositorProbe compositor_;
+  AppIcons::Source iconSource_;
   std::function<void(int)> click_;
   std::unique_ptr<SwitcherHudWidget> widget_;
 };

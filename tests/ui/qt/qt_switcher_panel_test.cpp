@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QTest>
@@ -214,6 +215,43 @@ TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
     EXPECT_GT(inside, 0) << c.field << " is not painted";
     EXPECT_EQ(outside, 0) << c.field << " is painted outside its row";
   }
+}
+
+TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
+  QImage red(32, 32, QImage::Format_ARGB32);
+  red.fill(QColor(255, 0, 0));
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  red.save(&buffer, "PNG");
+  std::vector<std::string> asked;
+  qt::QtSwitcherPanel withIcons{[] { return false; }};
+  withIcons.setIconSource([&](const std::string& bundleID) -> std::optional<std::string> {
+    asked.push_back(bundleID);
+    if (bundleID != "org.example.red") return std::nullopt;
+    return png.toStdString();
+  });
+  auto view = describe(3, 0);
+  view.slots[1].iconBundleID = "org.example.red";
+  view.slots[2].iconBundleID = "org.example.unknown";
+  withIcons.show(view);
+  QImage image(withIcons.window()->size(), QImage::Format_ARGB32);
+  withIcons.window()->render(&image);
+  const auto redPixels = [&](const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x) {
+        count += sameColour(image.pixelColor(x, y), QColor(255, 0, 0), 24) ? 1 : 0;
+      }
+    }
+    return count;
+  };
+  EXPECT_GT(redPixels(rectOf(view.slots[1])), 100) << "the icon is drawn from the source";
+  EXPECT_EQ(redPixels(rectOf(view.slots[2])), 0);
+  // Looked up once per application, however often the panel is painted.
+  withIcons.show(view);
+  withIcons.window()->render(&image);
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 1);
 }
 
 TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
