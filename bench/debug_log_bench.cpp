@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "platform/system/posix_file_system.h"
 #include "platform/system/real_clock.h"
 

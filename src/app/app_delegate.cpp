@@ -3,9 +3,9 @@
 
 #include <cctype>
 
-#include "app/preference_keys.h"
 #include "input/emergency_restore.h"
 #include "localization/app_language.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

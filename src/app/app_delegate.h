@@ -5,8 +5,7 @@
 
 #include <string>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "hud/switcher_controller.h"
@@ -17,6 +16,7 @@
 #include "platform/services.h"
 #include "platform/task.h"
 #include "reporting/improve_reporter.h"
+#include "settings/app_settings.h"
 #include "windows/background_refresh.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"

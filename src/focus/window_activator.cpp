@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/preference_keys.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

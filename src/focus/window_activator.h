@@ -2,7 +2,7 @@
 // acts on other applications' windows.
 #pragma once
 
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_order.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "app/debug_log.h"
-#include "app/main_stall_watchdog.h"
+#include "diagnostics/debug_log.h"
+#include "input/main_stall_watchdog.h"
 #include "input/symbolic_hotkeys.h"
 #include "platform/clock.h"
 #include "platform/run_loop.h"

@@ -6,8 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "hud/switcher_controller.h"
@@ -19,6 +18,7 @@
 #include "platform/system_info.h"
 #include "platform/workspace.h"
 #include "reporting/usage_recorder.h"
+#include "settings/app_settings.h"
 #include "windows/window_enumerator.h"
 
 namespace tolvane {

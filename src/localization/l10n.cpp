@@ -1,8 +1,8 @@
 // Lookups with their two fallbacks, and applying a language choice everywhere it matters.
 #include "localization/l10n.h"
 
-#include "app/preference_keys.h"
 #include "localization/localization_tables.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

@@ -6,10 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/preference_keys.h"
 #include "platform/serial_queue.h"
 #include "reporting/event_queue_file.h"
 #include "reporting/install_id.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

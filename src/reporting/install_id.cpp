@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/preference_keys.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

@@ -6,8 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "platform/services.h"
 #include "platform/system/autostart_login_items.h"
 #include "platform/system/curl_http_client.h"
@@ -20,6 +19,7 @@
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_event_tap.h"
 #include "platform/x11/x11_hot_keys.h"
+#include "settings/app_settings.h"
 #include "ui/qt/qt_run_loop.h"
 #include "ui/qt/qt_screens.h"
 #include "ui/qt/qt_switcher_panel.h"

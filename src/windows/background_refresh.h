@@ -8,14 +8,14 @@
 #include <optional>
 #include <vector>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/preferences.h"
 #include "platform/run_loop.h"
 #include "platform/task.h"
 #include "platform/workspace.h"
+#include "settings/app_settings.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/window_server.h"

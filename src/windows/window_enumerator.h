@@ -9,13 +9,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_order.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/workspace.h"
 #include "reporting/usage_recorder.h"
+#include "settings/app_settings.h"
 #include "windows/space_window_resolver.h"
 #include "windows/switch_window.h"
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/preference_keys.h"
 #include "input/key_codes.h"
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
@@ -18,6 +17,7 @@
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/preference_keys.h"
 #include "support/manual_ticker.h"
 #include "support/temp_dir.h"
 

@@ -13,9 +13,8 @@
 #include <fstream>
 #include <set>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
 #include "desktop/support/x_session.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_order.h"
 #include "focus/window_activator.h"
 #include "platform/sim/faulty_file_system.h"
@@ -24,6 +23,7 @@
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/app_settings.h"
 #include "support/recorded_usage.h"
 #include "support/temp_dir.h"
 #include "windows/space_window_resolver.h"

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "app/preference_keys.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/preference_keys.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/app_settings.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

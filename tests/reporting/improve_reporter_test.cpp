@@ -11,13 +11,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/app_settings.h"
-#include "app/preference_keys.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/curl_http_client.h"
+#include "settings/app_settings.h"
+#include "settings/preference_keys.h"
 #include "support/reporter_services.h"
 
 namespace tolvane {

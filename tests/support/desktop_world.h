@@ -6,8 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_settings.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "platform/sim/faulty_file_system.h"
@@ -18,6 +17,7 @@
 #include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/app_settings.h"
 #include "support/recorded_usage.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/preference_keys.h"
+#include "settings/preference_keys.h"
 #include "support/desktop_world.h"
 
 namespace tolvane {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/preference_keys.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane::simtool {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/app_delegate.h"
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "hotkey_file.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_desktop.h"

@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 
 namespace tolvane::system {
 

@@ -1,10 +1,10 @@
 // Loading, writing and reacting to the user's settings.
-#include "app/app_settings.h"
+#include "settings/app_settings.h"
 
 #include <limits>
 #include <utility>
 
-#include "app/preference_keys.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 

@@ -1,6 +1,6 @@
 // The diagnostic log on a real temporary folder: line format, rotation, a deleted file, failing
 // folders and appends, the export tail and concurrent writers.
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The diagnostic log's writer and reader: line building, rotation, the periodic existence check
 // and the character-exact tail used by the tester-mode export.
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 
 #include <chrono>
 #include <cmath>

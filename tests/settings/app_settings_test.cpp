@@ -1,6 +1,6 @@
 // The settings store: loading with defaults, the first-launch login item, the order of a
 // setter's steps, and each setting's reaction.
-#include "app/app_settings.h"
+#include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +12,13 @@
 #include <type_traits>
 #include <vector>
 
-#include "app/preference_keys.h"
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
+#include "settings/preference_keys.h"
 
 namespace tolvane {
 namespace {

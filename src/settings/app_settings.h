@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "diagnostics/debug_log.h"
 #include "platform/account_services.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"

@@ -1,5 +1,5 @@
 // The stall check and the watchdog thread's loop.
-#include "app/main_stall_watchdog.h"
+#include "input/main_stall_watchdog.h"
 
 namespace tolvane {
 

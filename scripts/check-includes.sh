@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Keeps the floors of the house right: each folder of src/ may include only the folders listed
+# for it below. The core never reaches a backend, the shell or the tools; nothing below app/
+# includes app/, which only composes the application. Prints every include that breaks the rule
+# and exits 1 when there is one.
+set -euo pipefail
+cd "$(dirname "$0")/../src"
+
+core_ground="platform platform/views diagnostics settings"
+declare -A allowed=(
+  [platform]="platform"
+  [platform/views]="platform platform/views"
+  [diagnostics]="platform diagnostics"
+  [settings]="platform diagnostics settings"
+  [localization]="$core_ground localization"
+  [cloud]="platform cloud"
+  [reporting]="$core_ground cloud reporting"
+  # The enumerator sorts by the focus history, and the history holds window records.
+  [windows]="$core_ground reporting windows focus"
+  [focus]="$core_ground reporting windows focus"
+  [hud]="$core_ground localization windows hud"
+  [input]="$core_ground localization reporting windows focus hud input"
+  [app]="$core_ground localization cloud reporting windows focus hud input app"
+  # Backends implement the core's interfaces and may use its ground and value types.
+  [platform/sim]="$core_ground platform/sim input"
+  [platform/system]="$core_ground platform/system"
+  [platform/x11]="$core_ground platform/x11 input"
+  [ui/qt]="$core_ground ui/qt"
+  # The composition root of the real desktop.
+  [shell]="$core_ground localization cloud reporting windows focus hud input app platform/system platform/x11 ui/qt shell"
+)
+
+# The folder an include names: the longest key of `allowed` that prefixes it.
+folder_of() {
+  local path=$1 best=""
+  for key in "${!allowed[@]}"; do
+    if [[ $path == "$key/"* && ${#key} -gt ${#best} ]]; then best=$key; fi
+  done
+  echo "${best:-${path%%/*}}"
+}
+
+status=0
+while IFS= read -r file; do
+  dir=$(dirname "$file")
+  [[ $dir == . ]] && continue  # main.cpp composes everything
+  from=$(folder_of "$file")
+  if [[ -z ${allowed[$from]+set} ]]; then
+    echo "check-includes: $file lies in $dir, which has no rule here" >&2
+    status=1
+    continue
+  fi
+  while IFS= read -r included; do
+    to=$(folder_of "$included")
+    if [[ " ${allowed[$from]} " != *" $to "* ]]; then
+      echo "check-includes: $file includes \"$included\" ($from may not include $to)" >&2
+      status=1
+    fi
+  done < <(sed -n 's/^#include "\([^"]*\/[^"]*\)".*/\1/p' "$file")
+done < <(find . -name '*.h' -o -name '*.cpp' | sed 's#^\./##' | sort)
+exit $status
