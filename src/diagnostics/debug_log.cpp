@@ -155,6 +155,24 @@ void DebugLog::setObserver(std::function<void(std::string_view line)> observer) 
   observer_ = std::move(observer);
 }
 
+void DebugLog::notice(std::string_view message) {
+  log(message);
+  std::lock_guard guard(noticeLock_);
+  if (noticeObserver_) {
+    noticeObserver_(message);
+  } else if (earlyNotices_.size() < kMaxEarlyNotices) {
+    earlyNotices_.emplace_back(message);
+  }
+}
+
+void DebugLog::setNoticeObserver(std::function<void(std::string_view message)> observer) {
+  std::lock_guard guard(noticeLock_);
+  noticeObserver_ = std::move(observer);
+  if (!noticeObserver_) return;
+  for (const auto& message : earlyNotices_) noticeObserver_(message);
+  earlyNotices_.clear();
+}
+
 void DebugLog::openLocked() {
   files_.createDirectories(dir_);
   handle_ = files_.openForAppend(file_);

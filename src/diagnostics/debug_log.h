@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -24,6 +25,8 @@ class DebugLog {
   static constexpr int kExistenceCheckInterval = 256;
   /// `tail()` returns at most this many characters.
   static constexpr std::size_t kTailCharacters = 262144;
+  /// Notices kept for a notice observer that is not set yet.
+  static constexpr std::size_t kMaxEarlyNotices = 16;
 
   /// `dir` is created (with its parents) on first use, not here.
   DebugLog(FileSystem& files, const Clock& clock, std::string dir);
@@ -41,6 +44,14 @@ class DebugLog {
   /// Sees every line (without its line feed) as it is logged, under the log's lock, whether or
   /// not the file took it. Set it before other threads log; the scenario tool prints the lines.
   void setObserver(std::function<void(std::string_view line)> observer);
+
+  /// Logs `message`, and hands it to the notice observer: for what stops Tolvane from working
+  /// (a key combination owned by another program, no window manager), which a user who started
+  /// it from a terminal should see there too.
+  void notice(std::string_view message);
+  /// Receives every notice after it is logged. Notices given before it was set (while the
+  /// services that give them were being built) are handed over at once.
+  void setNoticeObserver(std::function<void(std::string_view message)> observer);
 
   const std::string& filePath() const { return file_; }
   const std::string& rotatedPath() const { return rotated_; }
@@ -61,6 +72,9 @@ class DebugLog {
   std::int64_t size_ = 0;
   int linesSinceCheck_ = 0;
   std::function<void(std::string_view)> observer_;
+  std::mutex noticeLock_;
+  std::function<void(std::string_view)> noticeObserver_;
+  std::vector<std::string> earlyNotices_;
 };
 
 /// Formats wall-clock seconds as ISO 8601 in UTC, "2026-12-06T06:29:52Z".

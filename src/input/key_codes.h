@@ -21,6 +21,7 @@ inline constexpr std::uint16_t kLeftCommand = 55;
 inline constexpr std::uint16_t kRightCommand = 54;
 inline constexpr std::uint16_t kLeftOption = 58;
 inline constexpr std::uint16_t kRightOption = 61;
+inline constexpr std::uint16_t kLeftShift = 56;
 
 /// The digit keys 1 to 9, in that order.
 inline constexpr std::array<std::uint16_t, 9> kDigits = {18, 19, 20, 21, 23, 22, 26, 28, 25};

@@ -1,11 +1,16 @@
 // The stall check and the watchdog thread's loop.
 #include "input/main_stall_watchdog.h"
 
+#include <vector>
+
 namespace tolvane {
 
-MainStallWatchdog::MainStallWatchdog(std::function<std::uint64_t()> uptime,
-                                     std::function<void(std::int64_t)> onStall)
-    : uptime_(std::move(uptime)), onStall_(std::move(onStall)), lastBeat_(uptime_()) {}
+MainStallWatchdog::MainStallWatchdog(std::function<std::uint64_t()> uptime, OnStall onHotKeyStall,
+                                     OnStall onKeyboardStall)
+    : uptime_(std::move(uptime)),
+      lastBeat_(uptime_()),
+      watches_{Watch{kStallSeconds, std::move(onHotKeyStall)},
+               Watch{kKeyboardStallSeconds, std::move(onKeyboardStall)}} {}
 
 MainStallWatchdog::~MainStallWatchdog() {
   cancelled_ = true;
@@ -28,25 +33,29 @@ void MainStallWatchdog::beat() {
   lastBeat_ = uptime_();
 }
 
-void MainStallWatchdog::setActive(bool active) {
+void MainStallWatchdog::setActive(StallWatch watch, bool active) {
   std::lock_guard guard(lock_);
-  active_ = active;
-  restoredDuringStall_ = false;
+  auto& w = watches_[static_cast<std::size_t>(watch)];
+  w.active = active;
+  w.acted = false;
 }
 
 void MainStallWatchdog::check() {
-  std::int64_t seconds = 0;
+  double stall = 0;
+  std::vector<const OnStall*> due;
   {
     std::lock_guard guard(lock_);
-    if (!active_ || restoredDuringStall_) return;
     const std::uint64_t now = uptime_();
-    const double stall = now > lastBeat_ ? static_cast<double>(now - lastBeat_) / 1e9 : 0.0;
-    if (stall <= kStallSeconds) return;
-    restoredDuringStall_ = true;
-    seconds = static_cast<std::int64_t>(stall);
+    stall = now > lastBeat_ ? static_cast<double>(now - lastBeat_) / 1e9 : 0.0;
+    for (auto& w : watches_) {
+      if (!w.active || w.acted || stall <= w.thresholdSeconds) continue;
+      w.acted = true;
+      due.push_back(&w.onStall);
+    }
   }
-  // Outside the lock: the restore calls the window server, and a beat must never wait on it.
-  onStall_(seconds);
+  // Outside the lock: the handlers talk to the window server, and a beat must never wait on
+  // them. The handlers themselves are fixed at construction, so the pointers stay valid.
+  for (const OnStall* onStall : due) (*onStall)(stall);
 }
 
 }  // namespace tolvane

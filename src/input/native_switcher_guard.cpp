@@ -25,12 +25,8 @@ NativeSwitcherGuard::NativeSwitcherGuard(Services services,
       secureInput_(services.windowServer, services.workspace),
       watchdogSleep_(std::move(watchdogSleep)),
       watchdog_([&clock = services.clock] { return clock.uptimeNanoseconds(); },
-                [this](std::int64_t seconds) {
-                  restoreAll();
-                  s_.log.log("watchdog: main stalled " + std::to_string(seconds) +
-                             "s — native hotkeys restored");
-                  s_.usage.record("watchdog.stall", {{"seconds", seconds}});
-                }) {}
+                [this](double seconds) { onHotKeyStall(seconds); },
+                [this](double seconds) { onKeyboardStall(seconds); }) {}
 
 NativeSwitcherGuard::~NativeSwitcherGuard() {
   s_.runLoop.cancel(heartbeatTimer_);
@@ -43,8 +39,33 @@ void NativeSwitcherGuard::setRequested(SymbolicHotKeySet requested) {
 
 void NativeSwitcherGuard::disarm() {
   disarmed_ = true;
-  watchdog_.setActive(false);
+  watchdog_.setActive(StallWatch::hotKeys, false);
   restoreAll();
+}
+
+void NativeSwitcherGuard::watchKeyboard(EventTap* tap) {
+  watchedTap_ = tap;
+  if (tap) startHeartbeatIfNeeded();
+  watchdog_.setActive(StallWatch::keyboard, tap != nullptr);
+}
+
+void NativeSwitcherGuard::onHotKeyStall(double seconds) {
+  const auto whole = static_cast<std::int64_t>(seconds);
+  restoreAll();
+  s_.log.log("watchdog: main stalled " + std::to_string(whole) + "s — native hotkeys restored");
+  s_.usage.record("watchdog.stall", {{"seconds", whole}});
+}
+
+void NativeSwitcherGuard::onKeyboardStall(double seconds) {
+  EventTap* tap = watchedTap_;
+  if (!tap || !tap->releaseFromAnyThread()) return;
+  s_.log.log("watchdog: main stalled " + std::to_string(static_cast<int>(seconds * 1000)) +
+             " ms — keyboard released");
+  // Runs once the main thread is back: the tap tells its callback what happened before any key
+  // queued meanwhile could start or end a session.
+  s_.runLoop.postFromAnyThread([this] {
+    if (EventTap* watched = watchedTap_) watched->deliverPendingRelease();
+  });
 }
 
 void NativeSwitcherGuard::noteSecureInput(bool enabled) {
@@ -79,7 +100,7 @@ void NativeSwitcherGuard::reconcile() {
     s_.windowServer.setSymbolicHotKeyEnabled(raw, !suppress);
     s_.log.log("native hotkey " + std::to_string(raw) + (suppress ? " suppressed" : " restored"));
   }
-  watchdog_.setActive(!effective.empty());
+  watchdog_.setActive(StallWatch::hotKeys, !effective.empty());
 }
 
 void NativeSwitcherGuard::startHeartbeatIfNeeded() {
@@ -91,6 +112,9 @@ void NativeSwitcherGuard::startHeartbeatIfNeeded() {
 
 void NativeSwitcherGuard::heartbeat() {
   watchdog_.beat();
+  // Without the setter there is nothing to hand back, and asking may be costly (on X11 the
+  // question is a keyboard grab).
+  if (disarmed_ || !s_.windowServer.hasSymbolicHotKeySetter()) return;
   // Secure input is noticed within one beat in both directions.
   if (!requested_.empty()) {
     if (s_.windowServer.isSecureInputEnabled() != secureInputBlocking_) reconcile();

@@ -2,6 +2,7 @@
 // on at every way out: on request, under secure input, when the main thread stalls, at quit.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "input/main_stall_watchdog.h"
 #include "input/symbolic_hotkeys.h"
 #include "platform/clock.h"
+#include "platform/event_tap.h"
 #include "platform/run_loop.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -35,7 +37,8 @@ class SecureInput {
 /// Main thread, except restore-all, which the watchdog's thread may run.
 class NativeSwitcherGuard {
  public:
-  static constexpr double kHeartbeatSeconds = 0.25;
+  /// Frequent enough for the watchdog to tell a keyboard-holding stall within its threshold.
+  static constexpr double kHeartbeatSeconds = 0.1;
 
   struct Services {
     WindowServer& windowServer;
@@ -56,6 +59,10 @@ class NativeSwitcherGuard {
   void setRequested(SymbolicHotKeySet requested);
   /// At quit: never change a hotkey again, stand the watchdog down, and enable all three.
   void disarm();
+  /// The tap whose hold on the keyboard the stall watchdog releases from its own thread when
+  /// the main thread stops beating; nothing while no tap is installed and enabled. Watching
+  /// starts the heartbeat, and re-arms the watch after it acted.
+  void watchKeyboard(EventTap* tap);
 
   bool secureInputBlocking() const { return secureInputBlocking_; }
   const SymbolicHotKeySet& requested() const { return requested_; }
@@ -67,6 +74,8 @@ class NativeSwitcherGuard {
   void heartbeat();
   void noteSecureInput(bool enabled);
   void restoreAll() { restoreAllSymbolicHotKeys(s_.windowServer); }
+  void onHotKeyStall(double seconds);
+  void onKeyboardStall(double seconds);
 
   Services s_;
   SecureInput secureInput_;
@@ -75,6 +84,8 @@ class NativeSwitcherGuard {
   SymbolicHotKeySet requested_;
   bool secureInputBlocking_ = false;
   TimerId heartbeatTimer_ = 0;
+  // Read by the watchdog's thread.
+  std::atomic<EventTap*> watchedTap_{nullptr};
   // Last: its thread must stop before the members it reaches through onStall go away.
   MainStallWatchdog watchdog_;
 };

@@ -45,14 +45,23 @@ void SwitcherEngine::updateEnabled() {
   const bool trusted = s_.accessibility.isProcessTrusted();
   if (!paused && (settings.interceptCmdTab() || settings.interceptAppCycle()) && trusted) {
     installTapIfNeeded();
+    // A tap the stall watchdog let go reports it first (and is enabled again by that report),
+    // whichever of this poll and the report's own delivery the loop runs first.
+    if (hasTap_) s_.tap.deliverPendingRelease();
     if (hasTap_ && !s_.tap.isEnabled()) {
       if (isActive_) {
         s_.log.log("ending switcher session: event tap was silently disabled");
         cancel();
       }
       s_.tap.setEnabled(true);
-      s_.log.log("event tap re-enabled by poll (was silently disabled)");
+      if (s_.tap.isEnabled()) {
+        s_.log.log("event tap re-enabled by poll (was silently disabled)");
+        tapFailure_.reset();
+      } else {
+        noteTapFailure("event tap re-enable failed");
+      }
     }
+    watchKeyboard();
     // Option mode leaves the system's Command-Tab alone, so nothing is suppressed then.
     SymbolicHotKeySet suppress;
     if (hasTap_ && isWarmed_ && !settings.switcherUsesOption()) {
@@ -65,6 +74,7 @@ void SwitcherEngine::updateEnabled() {
     return;
   }
   s_.guard.setRequested({});
+  tapFailure_.reset();  // not wanted now, so nothing stands in its way
   if (hasTap_) {
     s_.log.log(std::string("removing tap: paused=") + boolText(paused) +
                " intercept=" + boolText(settings.interceptCmdTab()) + "/" +
@@ -84,21 +94,55 @@ void SwitcherEngine::installTapIfNeeded() {
     }
   });
   if (!created) {
-    s_.log.log("event tap creation failed (accessibility not granted?)");
+    noteTapFailure("event tap creation failed");
     return;
   }
   hasTap_ = true;
+  tapFailure_.reset();
   s_.tap.setEnabled(true);
   s_.log.log("event tap installed");
+}
+
+void SwitcherEngine::noteTapFailure(const std::string& what) {
+  // The poll retries every two seconds for as long as the cause lasts (another program owning
+  // the trigger may keep it for days): the log hears of each new cause once, then hourly.
+  const std::string reason = s_.tap.failureReason().value_or("accessibility not granted?");
+  const double now = s_.clock.now();
+  if (tapFailure_ == reason && now - tapFailureLoggedAt_ < kFailureRelogSeconds) return;
+  const bool first = tapFailure_ != reason;
+  tapFailure_ = reason;
+  tapFailureLoggedAt_ = now;
+  const std::string line = what + " (" + reason + ")";
+  if (first) {
+    s_.log.notice(line);
+  } else {
+    s_.log.log(line + ", still");
+  }
+}
+
+void SwitcherEngine::watchKeyboard() {
+  s_.guard.watchKeyboard(hasTap_ && s_.tap.isEnabled() ? &s_.tap : nullptr);
 }
 
 void SwitcherEngine::removeTap() {
   if (!hasTap_) return;
   if (isActive_) cancel();
+  s_.guard.watchKeyboard(nullptr);
   s_.tap.setEnabled(false);
   s_.tap.destroy();
   hasTap_ = false;
   s_.log.log("event tap removed");
+}
+
+bool SwitcherEngine::cancelIfAbandoned() {
+  if (!isActive_) return false;
+  const double silence = s_.clock.now() - lastSessionActivity_;
+  if (silence <= kAbandonedSessionSeconds) return false;
+  s_.log.log("ending switcher session: nothing heard for " +
+             std::to_string(static_cast<std::int64_t>(silence)) +
+             "s (Tolvane was stopped or stalled) — cancelled");
+  cancel();
+  return true;
 }
 
 TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
@@ -113,6 +157,7 @@ TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
       s_.tap.setEnabled(true);
       recovered = s_.tap.isEnabled();
     }
+    watchKeyboard();
     s_.usage.record("tap.disabled",
                     {{"reason", std::string(reason)},
                      {"recovered", recovered},
@@ -121,6 +166,8 @@ TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
     return TapVerdict::pass;
   }
   if (!isWarmed_) return TapVerdict::pass;
+  cancelIfAbandoned();
+  if (isActive_) lastSessionActivity_ = s_.clock.now();
   const auto& settings = s_.settings;
   const std::uint64_t trigger =
       settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
@@ -200,6 +247,7 @@ void SwitcherEngine::beginOrAdvance(std::optional<Pid> scope, bool backwards) {
   layout_ = s_.controller.layout(static_cast<std::int64_t>(windows_.size()));
   isActive_ = true;
   sessionStartTime_ = s_.clock.now();
+  lastSessionActivity_ = *sessionStartTime_;
   sessionKeystrokes_ = 0;
   sessionTriggerFlag_ =
       s_.settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
@@ -263,6 +311,7 @@ void SwitcherEngine::endSession() {
   layout_.reset();
   scopePID_.reset();
   s_.controller.hide();
+  s_.tap.sessionEnded();
 }
 
 void SwitcherEngine::scheduleShow() {
@@ -270,6 +319,7 @@ void SwitcherEngine::scheduleShow() {
   // A press and release within the delay switches without the panel ever appearing.
   pendingShow_ = s_.runLoop.postAfter(kShowDelaySeconds, [this] {
     pendingShow_ = 0;
+    if (cancelIfAbandoned()) return;
     if (isActive_ && layout_) s_.controller.show(windows_, selection_, *layout_);
   });
 }
@@ -278,6 +328,8 @@ void SwitcherEngine::startSessionWatchdog() {
   s_.runLoop.cancel(sessionWatchdog_);
   // Covers a lost flags-changed event: the release is read from the keyboard itself.
   sessionWatchdog_ = s_.runLoop.repeatEvery(kReleaseWatchdogSeconds, [this] {
+    if (cancelIfAbandoned()) return;
+    lastSessionActivity_ = s_.clock.now();
     if (isActive_ && !isSessionTriggerPhysicallyDown()) {
       s_.log.log("ending switcher session: modifier release recovered by watchdog");
       commit();

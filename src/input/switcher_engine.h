@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "diagnostics/debug_log.h"
@@ -30,6 +31,12 @@ class SwitcherEngine {
   static constexpr double kPollSeconds = 2.0;
   static constexpr double kShowDelaySeconds = 0.1;
   static constexpr double kReleaseWatchdogSeconds = 0.15;
+  /// A session that has heard neither a key nor its own watchdog for this long was left behind
+  /// by a stopped or stalled main thread: the user has moved on, so it is cancelled, never
+  /// committed. Many release-watchdog intervals, so a merely late timer never trips it.
+  static constexpr double kAbandonedSessionSeconds = 1.0;
+  /// While the tap cannot be installed for the same reason, the log repeats it this seldom.
+  static constexpr double kFailureRelogSeconds = 3600;
 
   struct Services {
     const AppSettings& settings;
@@ -72,10 +79,16 @@ class SwitcherEngine {
   int selection() const { return selection_; }
   const std::vector<SwitchWindow>& windows() const { return windows_; }
   bool hasTap() const { return hasTap_; }
+  /// Why the switcher cannot take its keys right now ("Super+Tab is grabbed by another
+  /// program"), for the tray and the settings; nothing while it can.
+  const std::optional<std::string>& tapFailure() const { return tapFailure_; }
 
  private:
   void installTapIfNeeded();
+  void noteTapFailure(const std::string& what);
+  void watchKeyboard();
   void removeTap();
+  bool cancelIfAbandoned();
   void beginOrAdvance(std::optional<Pid> scope, bool backwards);
   void move(int delta);
   void moveColumn(int delta);
@@ -102,8 +115,12 @@ class SwitcherEngine {
   std::optional<std::uint64_t> sessionTriggerFlag_;
   std::optional<double> sessionStartTime_;
   int sessionKeystrokes_ = 0;
+  /// When the session last heard a key or its watchdog.
+  double lastSessionActivity_ = 0;
   const double launchTime_;
   bool isWarmed_ = false;
+  std::optional<std::string> tapFailure_;
+  double tapFailureLoggedAt_ = 0;
 };
 
 }  // namespace tolvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace tolvane {
 
@@ -48,6 +49,23 @@ class EventTap {
   virtual bool isEnabled() const = 0;
   /// Whether the key is physically down right now, whatever events were delivered.
   virtual bool isKeyDown(std::uint16_t keyCode) const = 0;
+  /// Why the last create() or setEnabled(true) failed, in a few words for the log and for the
+  /// user ("Super+Tab is grabbed by another program"); nothing while it works.
+  virtual std::optional<std::string> failureReason() const { return std::nullopt; }
+
+  /// The switcher's session is over. A tap that took the whole keyboard for the session gives
+  /// it back at once, so the keys that follow reach their windows even while the trigger
+  /// modifier is still held.
+  virtual void sessionEnded() {}
+
+  /// Any thread, without waiting for the main thread: lets go of everything through which the
+  /// tap holds the user's keyboard (a freeze, a session's grab, the trigger combinations), as a
+  /// system does with a tap whose callback has stopped answering. When the main thread runs
+  /// again the callback first receives tapDisabledByTimeout, and keys queued meanwhile are
+  /// dropped. False when the tap held nothing.
+  virtual bool releaseFromAnyThread() { return false; }
+  /// Main thread: delivers the tapDisabledByTimeout that releaseFromAnyThread left pending.
+  virtual void deliverPendingRelease() {}
 };
 
 using HotKeyId = std::uint64_t;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "input/key_codes.h"
 #include "support/switcher_world.h"
 
@@ -176,6 +178,149 @@ TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOn
   EXPECT_FALSE(engine.isActive());
   EXPECT_TRUE(tap.isEnabled());
   EXPECT_EQ(linesStartingWith("event tap re-enabled by poll").size(), 1u);
+}
+
+TEST_F(SwitcherEngineTest, AStalledMainThreadLetsTheKeyboardGoAndCancelsTheSession) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  loop.advance(SwitcherEngine::kShowDelaySeconds);
+  auto& watchdog = guard.watchdog();
+  // The main thread stops: only the watchdog's thread runs, on its own clock.
+  for (double stalled : {0.3, 0.4}) {
+    watchdog.beat();
+    clock.advance(stalled);
+    watchdog.check();
+  }
+  EXPECT_FALSE(tap.isEnabled());
+  EXPECT_EQ(linesStartingWith("watchdog:"),
+            std::vector<std::string>{"watchdog: main stalled 400 ms — keyboard released"});
+  EXPECT_TRUE(engine.isActive());  // the engine belongs to the stalled thread
+
+  loop.runUntilIdle();  // the main thread is back
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_FALSE(panel.visible);
+  EXPECT_TRUE(tap.isEnabled());
+  EXPECT_EQ(usage.events.back().name, "tap.disabled");
+  EXPECT_EQ(usage.events.back().properties.at("recovered"), EventValue(true));
+  releaseTrigger();
+  EXPECT_EQ(frontOfHistory(), 11u);  // nothing was activated
+}
+
+TEST_F(SwitcherEngineTest, ASessionResumedLongAfterItsLastKeyIsCancelledNotCommitted) {
+  struct Row {
+    const char* what;
+    bool panelShown;  // before the stop
+    std::function<void()> resume;
+  };
+  const Row rows[] = {
+      {"the release comes first", true, [this] { releaseTrigger(); }},
+      {"the release watchdog comes first", true,
+       [this] {
+         tap.loseRelease(kLeftCommand);
+         loop.advance(0);
+       }},
+      {"the delayed show comes first", false, [this] { loop.advance(0); }},
+  };
+  ready();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    pressTrigger();
+    key(kTab);
+    if (row.panelShown) loop.advance(SwitcherEngine::kShowDelaySeconds);
+    clock.advance(30);  // stopped: no timer ran, no key came
+    row.resume();
+    EXPECT_FALSE(engine.isActive());
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(frontOfHistory(), 11u);
+    EXPECT_EQ(linesStartingWith("ending switcher session: nothing heard for 30s").size(), 1u);
+    logLines.clear();
+    releaseTrigger();
+  }
+}
+
+TEST_F(SwitcherEngineTest, EveryWayASessionEndsGivesTheTapItsKeyboardBack) {
+  ready();
+  const std::function<void()> ends[] = {
+      [this] { key(kEscape); },   [this] { key(kReturn); },     [this] { key(kDigits[0]); },
+      [this] { panel.click(0); }, [this] { releaseTrigger(); },
+  };
+  for (const auto& end : ends) {
+    pressTrigger();
+    key(kTab);
+    loop.advance(SwitcherEngine::kShowDelaySeconds);
+    const int before = tap.sessionEnds;
+    end();
+    EXPECT_FALSE(engine.isActive());
+    EXPECT_GT(tap.sessionEnds, before);
+    // With the trigger still held, the next key is no longer the switcher's.
+    EXPECT_EQ(key(kDown), TapVerdict::pass);
+    releaseTrigger();
+  }
+}
+
+TEST_F(SwitcherEngineTest, ShiftAndTheRightHandModifierBehaveLikeTheirTwins) {
+  ready();
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(engine.selection(), 1);
+  tap.modifier(kLeftShift, true, kCmd | kShift);  // Shift joins in the middle of the session
+  key(kTab, kCmd | kShift);
+  EXPECT_EQ(engine.selection(), 0);
+  tap.modifier(kLeftShift, false, kCmd);
+  releaseTrigger();
+
+  // Held with the right-hand Super alone: the release watchdog reads that key too, and the
+  // release itself commits at once.
+  tap.modifier(kRightCommand, true, kCmd);
+  key(kTab);
+  loop.advance(1.0);
+  EXPECT_TRUE(engine.isActive());
+  tap.modifier(kRightCommand, false, 0);
+  EXPECT_FALSE(engine.isActive());
+  EXPECT_EQ(frontOfHistory(), 12u);
+}
+
+TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
+  tap.creationFails = true;
+  engine.setWarmed();
+  engine.startPolling();
+  std::vector<std::string> notices;
+  log.setNoticeObserver([&](std::string_view line) { notices.emplace_back(line); });
+  const auto lines = [this] { return linesStartingWith("event tap"); };
+  engine.updateEnabled();
+  loop.advance(10 * SwitcherEngine::kPollSeconds);
+  EXPECT_EQ(lines(),
+            std::vector<std::string>{"event tap creation failed (accessibility not granted?)"});
+  tap.failure = "Super+Tab is grabbed by another program";
+  loop.advance(SwitcherEngine::kPollSeconds);
+  EXPECT_EQ(engine.tapFailure(), tap.failure);
+  loop.advance(SwitcherEngine::kFailureRelogSeconds);
+  EXPECT_EQ(lines().size(), 3u);
+  EXPECT_EQ(lines().back(),
+            "event tap creation failed (Super+Tab is grabbed by another program), still");
+  EXPECT_EQ(notices.size(), 2u);  // each new cause is worth telling the user once
+
+  tap.creationFails = false;
+  loop.advance(SwitcherEngine::kPollSeconds);
+  EXPECT_EQ(lines().back(), "event tap installed");
+  EXPECT_FALSE(engine.tapFailure());
+  // A re-enable that does not take is never reported as done.
+  tap.enablingFails = true;
+  tap.disableSilently();
+  loop.advance(5 * SwitcherEngine::kPollSeconds);
+  EXPECT_TRUE(linesStartingWith("event tap re-enabled").empty());
+  EXPECT_EQ(lines().back(), "event tap re-enable failed (Super+Tab is grabbed by another program)");
+}
+
+TEST_F(SwitcherEngineTest, TurningOneBindingOffGivesBackOnlyItsHotkeys) {
+  ready();
+  settings.setInterceptCmdTab(false);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, false}));
+  EXPECT_EQ(key(kTab), TapVerdict::pass);
+  settings.setInterceptCmdTab(true);
+  settings.setInterceptAppCycle(false);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
 }
 
 TEST_F(SwitcherEngineTest, PausingOrLosingThePermissionRemovesTheTapAndRestores) {

@@ -12,7 +12,9 @@ namespace tolvane::simtool {
 
 namespace {
 
-constexpr std::int64_t kNanos = 1000000000;
+// The watchdog's thread wakes on a fixed virtual grid, so traces are the same on every run.
+constexpr std::int64_t kWakeNanos =
+    static_cast<std::int64_t>(MainStallWatchdog::kWakeSeconds * 1e9);
 
 std::int64_t toNanos(double seconds) {
   return static_cast<std::int64_t>(std::llround(seconds * 1e9));
@@ -223,7 +225,7 @@ void Simulator::advance(double seconds) {
   // timeline's time runs before it.
   timelineNanos_ += toNanos(seconds);
   for (;;) {
-    const std::int64_t nextWake = (clock_.nanos() / kNanos + 1) * kNanos;
+    const std::int64_t nextWake = (clock_.nanos() / kWakeNanos + 1) * kWakeNanos;
     const std::int64_t stop = std::min(nextWake, timelineNanos_);
     loop_.advance(static_cast<double>(stop - clock_.nanos()) / 1e9);
     if (clock_.nanos() >= nextWake) watchdogWake();
@@ -237,7 +239,7 @@ void Simulator::stall(double seconds) {
   // runs until the stall is over.
   const std::int64_t target = clock_.nanos() + toNanos(seconds);
   while (clock_.nanos() < target) {
-    const std::int64_t nextWake = (clock_.nanos() / kNanos + 1) * kNanos;
+    const std::int64_t nextWake = (clock_.nanos() / kWakeNanos + 1) * kWakeNanos;
     clock_.advanceTo(std::min(nextWake, target));
     if (clock_.nanos() >= nextWake) watchdogWake();
   }

@@ -69,7 +69,7 @@ class Simulator {
   void settle();
   void traceFocusOrder();
   void addApp(const ScenarioApp& app, bool launched);
-  /// The watchdog thread's wake-up, at a whole virtual second.
+  /// The watchdog thread's wake-up, on its fixed grid of virtual time.
   void watchdogWake();
 
   const Scenario& scenario_;

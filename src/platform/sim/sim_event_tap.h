@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
+#include <string>
+#include <utility>
 
 #include "platform/event_tap.h"
 
@@ -13,7 +16,13 @@ class SimEventTap final : public EventTap {
  public:
   /// create() fails while set (a combination owned elsewhere, no permission).
   bool creationFails = false;
+  /// setEnabled(true) fails while set (a combination taken since the tap was created).
+  bool enablingFails = false;
+  /// What failureReason() says while creation fails; nothing keeps the core's own wording.
+  std::optional<std::string> failure;
   int creations = 0;
+  /// How often the engine said its session was over.
+  int sessionEnds = 0;
 
   bool create(Callback callback) override {
     if (creationFails) return false;
@@ -28,9 +37,23 @@ class SimEventTap final : public EventTap {
     enabled_ = false;
     callback_ = nullptr;
   }
-  void setEnabled(bool enabled) override { enabled_ = exists_ && enabled; }
+  void setEnabled(bool enabled) override { enabled_ = exists_ && enabled && !enablingFails; }
   bool isEnabled() const override { return enabled_; }
   bool isKeyDown(std::uint16_t keyCode) const override { return down_.count(keyCode) != 0; }
+  std::optional<std::string> failureReason() const override {
+    return creationFails || enablingFails ? failure : std::nullopt;
+  }
+  void sessionEnded() override { ++sessionEnds; }
+  bool releaseFromAnyThread() override {
+    if (!exists_ || !enabled_) return false;
+    enabled_ = false;
+    releasePending_ = true;
+    return true;
+  }
+  void deliverPendingRelease() override {
+    if (!std::exchange(releasePending_, false) || !callback_) return;
+    callback_({KeyEventType::tapDisabledByTimeout, 0, 0});
+  }
 
   bool exists() const { return exists_; }
   /// The system switches the tap off without telling anyone.
@@ -42,6 +65,11 @@ class SimEventTap final : public EventTap {
     if (type == KeyEventType::keyDown) down_.insert(keyCode);
     if (type == KeyEventType::keyUp) down_.erase(keyCode);
     if (!exists_ || !callback_) return TapVerdict::pass;
+    if (releasePending_) {
+      // Keys typed while the tap was let go belong to whoever had the keyboard then.
+      deliverPendingRelease();
+      return TapVerdict::pass;
+    }
     const bool control =
         type == KeyEventType::tapDisabledByTimeout || type == KeyEventType::tapDisabledByUserInput;
     if (!enabled_ && !control) return TapVerdict::pass;
@@ -64,6 +92,7 @@ class SimEventTap final : public EventTap {
   Callback callback_;
   bool exists_ = false;
   bool enabled_ = false;
+  bool releasePending_ = false;
   std::set<std::uint16_t> down_;
 };
 
