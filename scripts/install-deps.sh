@@ -19,7 +19,7 @@ packages=(
   # key presses injected at a known moment, for the desktop benchmark
   libxcb-xtest0-dev
   # desktop tests and the private display of the run command
-  xvfb xauth xfonts-base fonts-dejavu-core openbox xterm xdotool x11-utils dbus imagemagick
+  xvfb x11-xkb-utils xauth xfonts-base fonts-dejavu-core openbox xterm xdotool x11-utils dbus imagemagick
   # the peer measured beside Tolvane in the desktop benchmark
   rofi
 )

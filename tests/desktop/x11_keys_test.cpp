@@ -68,6 +68,18 @@ TEST_F(X11KeyMapTest, TranslatesProductKeysToTheKeyboardsKeycodesAndBack) {
   EXPECT_EQ(keys.keyCode(107), x11::kUnknownKeyCode);  // Print has no product code
 }
 
+TEST_F(X11KeyMapTest, DigitsArePhysicalPositionsOnEveryLayout) {
+  // French AZERTY types "&", "é", ... on the digit row unshifted; its users still mean row 1, 2.
+  for (const char* layout : {"us", "fr"}) {
+    SCOPED_TRACE(layout);
+    ASSERT_TRUE(runToExit(session_, {"setxkbmap", layout}));
+    KeyMap keys(session_.xcb());
+    for (std::size_t i = 0; i < keycode::kDigits.size(); ++i) {
+      EXPECT_EQ(keys.keyCode(static_cast<xcb_keycode_t>(10 + i)), keycode::kDigits[i]);
+    }
+  }
+}
+
 TEST_F(X11KeyMapTest, TranslatesModifierBitsAndFlags) {
   KeyMap keys(session_.xcb());
   EXPECT_EQ(keys.modifierMask(eventflags::kCommand), XCB_MOD_MASK_4);

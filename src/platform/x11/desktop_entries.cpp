@@ -2,6 +2,7 @@
 #include "platform/x11/desktop_entries.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -252,8 +253,16 @@ bool launchDetached(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // Tolvane keeps SIGCONT blocked to notice its own stops; the program must not inherit that.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
-  const int failed = posix_spawnp(&pid, "setsid", &actions, nullptr, args.data(), environ);
+  const int failed = posix_spawnp(&pid, "setsid", &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed) return false;
   int status = 0;

@@ -1,5 +1,5 @@
-// The X11 event tap: trigger grabs, the session's keyboard grab, and key translation on the way
-// to the callback.
+// The X11 event tap: trigger grabs, the session's keyboard grab, key translation on the way to
+// the callback, and the way back after a stall or a stop.
 #include "platform/x11/x11_event_tap.h"
 
 #include <algorithm>
@@ -49,10 +49,20 @@ X11EventTap::X11EventTap(Connection& connection, Combinations combinations, Log 
       log_(std::move(log)),
       keys_(connection.xcb()) {
   connection_.addSink(this);
+  // An unmapped input-only window of our own, so that the fence's PropertyNotify reaches only
+  // this client.
+  xcb_connection_t* c = connection_.xcb();
+  fence_ = xcb_generate_id(c);
+  const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_create_window(c, 0, fence_, connection_.root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+  fenceAtom_ = connection_.atom("_TOLVANE_KEY_FENCE");
 }
 
 X11EventTap::~X11EventTap() {
   destroy();
+  xcb_destroy_window(connection_.xcb(), fence_);
+  connection_.flush();
   connection_.removeSink(this);
 }
 
@@ -73,6 +83,7 @@ void X11EventTap::destroy() {
 }
 
 void X11EventTap::setEnabled(bool enabled) {
+  recoverIfLetGo();
   if (!enabled) {
     endSession();
     ungrabCombinations();
@@ -119,6 +130,12 @@ bool X11EventTap::handleEvent(const xcb_generic_event_t& event) {
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), true);
     case XCB_KEY_RELEASE:
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), false);
+    case XCB_PROPERTY_NOTIFY: {
+      const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+      if (notify.window != fence_) return false;
+      droppingUntil_.reset();
+      return true;
+    }
     case XCB_MAPPING_NOTIFY:
       if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request !=
           XCB_MAPPING_POINTER) {
@@ -132,6 +149,8 @@ bool X11EventTap::handleEvent(const xcb_generic_event_t& event) {
 
 bool X11EventTap::handleKey(const xcb_key_press_event_t& event, bool press) {
   if (event.event != connection_.root()) return false;
+  // Only our grabs bring key events to the root, so every one of them is ours to drop.
+  if (recoverIfLetGo() || dropsQueuedKeys()) return true;
   if (sessionTrigger_) {
     connection_.noteUserTime(event.time);
     deliverSessionKey(event, press);
@@ -141,14 +160,9 @@ bool X11EventTap::handleKey(const xcb_key_press_event_t& event, bool press) {
   const KeyGrab key{event.detail, static_cast<std::uint16_t>(event.state & kModifierBits)};
   const auto it =
       std::find_if(grabs_.begin(), grabs_.end(), [&](const Grab& grab) { return grab.key == key; });
-  if (!enabled_ || it == grabs_.end()) {
-    // A press one of our grabs froze before the tap gave it up (disabled, destroyed, moved by
-    // a mapping change) must not leave the keyboard frozen. Without a freeze of ours, replaying
-    // does nothing.
-    xcb_allow_events(connection_.xcb(), XCB_ALLOW_REPLAY_KEYBOARD, event.time);
-    connection_.flush();
-    return false;
-  }
+  // A press of a grab given up since (disabled, destroyed, moved by a mapping change): the
+  // server already ended that grab at the key's release, so there is nothing to thaw.
+  if (!enabled_ || it == grabs_.end()) return false;
   connection_.noteUserTime(event.time);
   handleTrigger(event, it->combination.flags & ~eventflags::kShift);
   return true;
@@ -172,23 +186,27 @@ bool X11EventTap::grabCombinations() {
   for (const TriggerCombination& combination : combinations) {
     const auto keys = keys_.grabsFor(combination.keyCode, combination.flags);
     if (keys.empty()) {
-      log("x11 tap: " + combinationName(combination.keyCode, combination.flags) +
-          " cannot be typed on this keyboard");
+      failure_ = combinationName(combination.keyCode, combination.flags) +
+                 " cannot be typed on this keyboard";
       return false;
     }
     for (const KeyGrab& key : keys) grabs.push_back({key, combination});
   }
   const auto keys = keysOf(grabs);
+  // Asynchronous: the server thaws nothing because nothing is frozen, and it ends the grab a
+  // press activates when that key is released, whether Tolvane runs or not.
   if (const auto refusal =
-          grabKeys(connection_.xcb(), connection_.root(), keys, XCB_GRAB_MODE_SYNC)) {
+          grabKeys(connection_.xcb(), connection_.root(), keys, XCB_GRAB_MODE_ASYNC)) {
     // Only this client's grabs are released, so the refused combination stays its owner's.
     ungrabKeys(connection_.xcb(), connection_.root(), keys);
     const TriggerCombination& refused = grabs[refusal->index].combination;
-    log("x11 tap: " + combinationName(refused.keyCode, refused.flags) + " " +
-        refusalText(refusal->errorCode));
+    failure_ =
+        combinationName(refused.keyCode, refused.flags) + " " + refusalText(refusal->errorCode);
     return false;
   }
+  failure_.reset();
   grabs_ = std::move(grabs);
+  publishHeld();
   return true;
 }
 
@@ -196,26 +214,74 @@ void X11EventTap::ungrabCombinations() {
   if (grabs_.empty()) return;
   ungrabKeys(connection_.xcb(), connection_.root(), keysOf(grabs_));
   grabs_.clear();
+  publishHeld();
+}
+
+void X11EventTap::publishHeld() {
+  std::lock_guard guard(heldLock_);
+  held_ = keysOf(grabs_);
+  heldKeyboard_ = sessionTrigger_.has_value();
+}
+
+bool X11EventTap::releaseFromAnyThread() {
+  std::lock_guard guard(heldLock_);
+  if (released_ || (held_.empty() && !heldKeyboard_)) return false;
+  // xcb serialises requests from any thread; the main thread is not needed and not waited for.
+  xcb_connection_t* c = connection_.xcb();
+  xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+  for (const KeyGrab& key : held_)
+    xcb_ungrab_key(c, key.keycode, connection_.root(), key.modifiers);
+  // Nothing of ours freezes the keyboard, but should anything ever, this thaws it.
+  xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, XCB_CURRENT_TIME);
+  xcb_flush(c);
+  released_ = true;
+  return true;
+}
+
+bool X11EventTap::recoverIfLetGo() {
+  const bool released = released_.exchange(false);
+  const bool stopped = stopDetector_ && stopDetector_();
+  if (!released && !stopped) return false;
+  // After a stop nothing was released yet: whatever is still held goes now. Either way the
+  // keys queued meanwhile belong to a moment the user has left behind.
+  endSession();
+  ungrabCombinations();
+  enabled_ = false;
+  raiseFence();
+  if (stopped) log("x11 tap: Tolvane was stopped; keys pressed meanwhile are dropped");
+  deliver({KeyEventType::tapDisabledByTimeout, 0, 0});
+  return true;
+}
+
+void X11EventTap::raiseFence() {
+  // Appending nothing still notifies, after every event the server generated before.
+  xcb_change_property(connection_.xcb(), XCB_PROP_MODE_APPEND, fence_, fenceAtom_, XCB_ATOM_STRING,
+                      8, 0, nullptr);
+  connection_.flush();
+  droppingUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+}
+
+bool X11EventTap::dropsQueuedKeys() {
+  if (!droppingUntil_) return false;
+  // Should the fence's notice never come, keys are not dropped for more than a moment.
+  if (std::chrono::steady_clock::now() < *droppingUntil_) return true;
+  droppingUntil_.reset();
+  return false;
 }
 
 void X11EventTap::handleTrigger(const xcb_key_press_event_t& event, std::uint64_t trigger) {
   const KeyEvent key{KeyEventType::keyDown, keys_.keyCode(event.detail), keys_.flags(event.state)};
   // A copy: the callback may destroy the tap, and with it callback_.
   const Callback callback = callback_;
+  inTrigger_ = true;
+  sessionEndedInTrigger_ = false;
   const bool consumed = callback && callback(key) == TapVerdict::consume;
-  // The keyboard stays frozen until allow_events, whatever the callback did to the tap.
-  xcb_connection_t* c = connection_.xcb();
-  if (consumed && enabled_ && beginSession(event.time, trigger)) {
-    // The session grab is in place before the keyboard thaws, so the modifier's release is
-    // reported to us however fast it follows.
-    xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, event.time);
-    connection_.flush();
+  inTrigger_ = false;
+  // Taking the keyboard on top of the grab the press activated keeps it past the Tab key's
+  // release, so the modifier's release is reported to us.
+  if (consumed && enabled_ && !sessionEndedInTrigger_ && beginSession(event.time, trigger)) {
     endIfTriggerAlreadyUp();
-    return;
   }
-  // Replaying hands the press to the focused client as if nothing had grabbed it.
-  xcb_allow_events(c, consumed ? XCB_ALLOW_ASYNC_KEYBOARD : XCB_ALLOW_REPLAY_KEYBOARD, event.time);
-  connection_.flush();
 }
 
 bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
@@ -230,12 +296,19 @@ bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
     return false;
   }
   sessionTrigger_ = trigger;
+  publishHeld();
   return true;
+}
+
+void X11EventTap::sessionEnded() {
+  if (inTrigger_) sessionEndedInTrigger_ = true;
+  endSession();
 }
 
 void X11EventTap::endSession() {
   if (!sessionTrigger_) return;
   sessionTrigger_.reset();
+  publishHeld();
   xcb_ungrab_keyboard(connection_.xcb(), XCB_CURRENT_TIME);
   connection_.flush();
 }

@@ -1,9 +1,12 @@
-// The event tap on X11: passive synchronous grabs of the trigger combinations on the root window,
-// and an active keyboard grab for as long as a consumed trigger's modifier is held.
+// The event tap on X11: passive asynchronous grabs of the trigger combinations on the root window,
+// and an active keyboard grab for as long as a switcher session needs every key.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,39 +37,57 @@ struct TriggerSettings {
 /// without Shift.
 std::vector<TriggerCombination> triggerCombinations(const TriggerSettings& settings);
 
-/// Main thread only (the thread that dispatches the connection's events). The tap adds itself
-/// to the connection's sinks when constructed, so construct it before any other service that
-/// reacts to key events on the root window (the hot keys): during a session every key is the
-/// tap's.
+/// Main thread only (the thread that dispatches the connection's events), except
+/// releaseFromAnyThread. The tap adds itself to the connection's sinks when constructed, so
+/// construct it before any other service that reacts to key events on the root window (the hot
+/// keys): during a session every key is the tap's.
+///
+/// Nothing here can freeze the keyboard: the trigger grabs are asynchronous, so the server ends
+/// each one by itself when the trigger key is released, even while Tolvane is stopped. The
+/// session's keyboard grab is the one hold that needs Tolvane to end it; the stall watchdog
+/// ends it from its own thread when the main thread stops answering. A trigger press the
+/// callback passes on cannot be handed to another client any more: asynchronous grabs cannot
+/// replay.
 class X11EventTap final : public EventTap, private EventSink {
  public:
   using Combinations = std::function<std::vector<TriggerCombination>()>;
   using Log = std::function<void(std::string_view)>;
+  /// Whether the process was stopped and continued since the last call (see
+  /// system::takeContinueSignal).
+  using StopDetector = std::function<bool()>;
 
   /// `combinations` is asked each time the tap grabs (create, setEnabled(true), a keyboard
-  /// mapping change); `log` receives one line per refusal or failed grab.
+  /// mapping change); `log` receives the tap's rare diagnostic lines.
   X11EventTap(Connection& connection, Combinations combinations, Log log);
   ~X11EventTap() override;
   X11EventTap(const X11EventTap&) = delete;
   X11EventTap& operator=(const X11EventTap&) = delete;
 
-  /// Grabs every combination; false, with nothing left grabbed, when another client owns one.
-  /// The tap is enabled afterwards.
+  void setStopDetector(StopDetector detector) { stopDetector_ = std::move(detector); }
+
+  /// Grabs every combination; false, with nothing left grabbed, when another client owns one
+  /// (failureReason() names it). The tap is enabled afterwards.
   bool create(Callback callback) override;
   void destroy() override;
   /// Disabling gives the combinations back to every client and ends a running grab.
   void setEnabled(bool enabled) override;
-  bool isEnabled() const override { return enabled_; }
+  bool isEnabled() const override { return enabled_ && !released_; }
   bool isKeyDown(std::uint16_t keyCode) const override;
+  std::optional<std::string> failureReason() const override { return failure_; }
+  void sessionEnded() override;
+  bool releaseFromAnyThread() override;
+  /// Also what to call when the process may have been stopped and continued (a SIGCONT
+  /// notice): keys queued meanwhile are then dropped.
+  void deliverPendingRelease() override { recoverIfLetGo(); }
 
   /// Grabs the combinations again after the settings behind them changed; the tap ends up
-  /// disabled when one is refused (logged), as with setEnabled(true).
+  /// disabled when one is refused, as with setEnabled(true).
   void reloadCombinations();
 
   /// Whether another client holds the keyboard (a screen locker, a password prompt): a keyboard
   /// grab of our own is refused. False while this tap's own session grab holds.
   bool keyboardGrabbedElsewhere();
-  /// Whether a consumed trigger holds the keyboard right now.
+  /// Whether a session holds the keyboard right now.
   bool holdsKeyboard() const { return sessionTrigger_.has_value(); }
 
  private:
@@ -89,18 +110,43 @@ class X11EventTap final : public EventTap, private EventSink {
   std::uint64_t flagsAfterModifierKey(const xcb_key_press_event_t& event, bool press) const;
   void deliver(const KeyEvent& event);
   void log(const std::string& line) const;
+  /// What the watchdog's thread may release: kept in step with every grab and ungrab.
+  void publishHeld();
+  /// After the watchdog let go, or after a stop: forgets the grabs, drops the keys queued
+  /// meanwhile, and tells the callback. True when there was something to recover from.
+  bool recoverIfLetGo();
+  /// Keys arrive in the order the server generated them; everything before the fence's
+  /// PropertyNotify was queued before the recovery and is dropped.
+  void raiseFence();
+  bool dropsQueuedKeys();
 
   Connection& connection_;
   Combinations combinations_;
   Log log_;
+  StopDetector stopDetector_;
   KeyMap keys_;
   Callback callback_;
   bool created_ = false;
   bool enabled_ = false;
+  std::optional<std::string> failure_;
   std::vector<Grab> grabs_;
-  /// The trigger modifier of the session whose keyboard grab holds; the grab ends when its
-  /// release has been delivered.
+  /// The trigger modifier of the session whose keyboard grab holds.
   std::optional<std::uint64_t> sessionTrigger_;
+  /// Set while a trigger press is with the callback: the session it starts may already be over
+  /// when the callback returns (an empty window list), and then no keyboard grab is taken.
+  bool inTrigger_ = false;
+  bool sessionEndedInTrigger_ = false;
+
+  xcb_window_t fence_ = XCB_WINDOW_NONE;
+  xcb_atom_t fenceAtom_ = XCB_ATOM_NONE;
+  /// Until when keys are dropped at the latest, should the fence's notice never come.
+  std::optional<std::chrono::steady_clock::time_point> droppingUntil_;
+
+  // Shared with the watchdog's thread.
+  std::mutex heldLock_;
+  std::vector<KeyGrab> held_;
+  bool heldKeyboard_ = false;
+  std::atomic<bool> released_{false};
 };
 
 }  // namespace tolvane::x11

@@ -13,6 +13,17 @@ namespace {
 /// The physical key above Tab (evdev TLDE). The product means the key, whatever the layout
 /// types with it, so it is named by keycode rather than keysym.
 constexpr xcb_keycode_t kKeyAboveTabKeycode = 49;
+/// The digit row, 1 to 9 then 0 (evdev AE01..AE10). A session picks rows by position: French
+/// AZERTY types "&", "é", ... there unshifted, and its users still press the key marked 1.
+constexpr xcb_keycode_t kDigitRowKeycodes[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+constexpr std::uint16_t kDigitRowKeyCodes[] = {18, 19, 20, 21, 23, 22, 26, 28, 25, 29};
+
+std::optional<xcb_keycode_t> digitRowKeycode(std::uint16_t keyCode) {
+  for (std::size_t i = 0; i < std::size(kDigitRowKeyCodes); ++i) {
+    if (kDigitRowKeyCodes[i] == keyCode) return kDigitRowKeycodes[i];
+  }
+  return std::nullopt;
+}
 
 struct KeyEntry {
   std::uint16_t keyCode;
@@ -223,6 +234,7 @@ std::optional<std::uint16_t> KeyMap::bitOfKeysyms(
 
 std::vector<xcb_keycode_t> KeyMap::keycodes(std::uint16_t keyCode) const {
   if (keyCode == keycode::kKeyAboveTab) return {kKeyAboveTabKeycode};
+  if (const auto digit = digitRowKeycode(keyCode)) return {*digit};
   const KeyEntry* entry = entryForCode(keyCode);
   if (!entry || !symbols_) return {};
   Reply<xcb_keycode_t> found(xcb_key_symbols_get_keycode(symbols_, entry->keysym));
@@ -235,6 +247,9 @@ std::vector<xcb_keycode_t> KeyMap::keycodes(std::uint16_t keyCode) const {
 
 std::uint16_t KeyMap::keyCode(xcb_keycode_t keycode) const {
   if (keycode == kKeyAboveTabKeycode) return keycode::kKeyAboveTab;
+  if (keycode >= kDigitRowKeycodes[0] && keycode <= std::end(kDigitRowKeycodes)[-1]) {
+    return kDigitRowKeyCodes[keycode - kDigitRowKeycodes[0]];
+  }
   if (!symbols_) return kUnknownKeyCode;
   const KeyEntry* entry = entryForKeysym(xcb_key_symbols_get_keysym(symbols_, keycode, 0));
   return entry ? entry->keyCode : kUnknownKeyCode;
@@ -334,7 +349,7 @@ void ungrabKeys(xcb_connection_t* connection, xcb_window_t window, std::span<con
 }
 
 std::string refusalText(std::uint8_t errorCode) {
-  if (errorCode == XCB_ACCESS) return "is grabbed by another client";
+  if (errorCode == XCB_ACCESS) return "is grabbed by another program";
   return "could not be grabbed (X error " + std::to_string(errorCode) + ")";
 }
 

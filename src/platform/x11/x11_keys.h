@@ -105,7 +105,7 @@ std::optional<GrabRefusal> grabKeys(xcb_connection_t* connection, xcb_window_t w
 /// Releases passive grabs this client holds; grabs other clients hold are not touched.
 void ungrabKeys(xcb_connection_t* connection, xcb_window_t window, std::span<const KeyGrab> grabs);
 
-/// "is grabbed by another client" for BadAccess, the error code otherwise.
+/// "is grabbed by another program" for BadAccess, the error code otherwise.
 std::string refusalText(std::uint8_t errorCode);
 
 }  // namespace tolvane::x11

@@ -11,6 +11,10 @@ namespace tolvane::test {
 
 bool xdotool(XSession& session, std::vector<std::string> args) {
   args.insert(args.begin(), "xdotool");
+  return runToExit(session, args);
+}
+
+bool runToExit(XSession& session, const std::vector<std::string>& args) {
   const pid_t pid = session.spawn(args);
   if (pid < 0) return false;
   const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));

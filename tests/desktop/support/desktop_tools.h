@@ -1,5 +1,5 @@
-// Small helpers the desktop tests share: typing through xdotool, and openbox started on a
-// display that was started without it.
+// Small helpers the desktop tests share: typing through xdotool, short-lived programs, and
+// openbox started on a display that was started without it.
 #pragma once
 
 #include <string>
@@ -11,6 +11,8 @@ namespace tolvane::test {
 
 /// Runs xdotool and waits until it has exited. Tests still wait for what it typed to arrive.
 bool xdotool(XSession& session, std::vector<std::string> args);
+/// Runs a program on the session's display and waits until it has exited (or the bound passed).
+bool runToExit(XSession& session, const std::vector<std::string>& args);
 
 /// Starts openbox on a display started without it, and returns once its key bindings are in
 /// place. openbox announces itself before it binds keys and loses map requests sent in between;
