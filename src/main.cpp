@@ -1,19 +1,25 @@
 // Entry point of the `tolvane` executable: one instance per user and display, the real desktop
 // services, and the application core on Qt's event loop.
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "app/app_delegate.h"
 #include "input/emergency_restore.h"
+#include "platform/system/continue_signal.h"
 #include "platform/system/single_instance.h"
 #include "shell/desktop_backend.h"
 #include "shell/quit_signals.h"
+#include "shell/test_hooks.h"
 #include "shell/x11_event_bridge.h"
 
 namespace {
@@ -72,6 +78,24 @@ std::string displayName() {
   return display ? display : "";
 }
 
+/// Whether the display answers: Qt aborts when it cannot connect, and a user deserves a
+/// sentence instead.
+bool displayAnswers(const std::string& display) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  const bool answers = !xcb_connection_has_error(connection);
+  xcb_disconnect(connection);
+  return answers;
+}
+
+/// Each distinct notice once on standard error, for a user who started Tolvane from a terminal.
+void printNoticeOnce(std::string_view message) {
+  static std::mutex lock;
+  static std::set<std::string, std::less<>> printed;
+  std::lock_guard guard(lock);
+  if (!printed.emplace(message).second) return;
+  std::fprintf(stderr, "tolvane: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
 // Set while the backend lives, so that the exit Qt takes when the X server goes away can say
 // what happened.
 tolvane::shell::DesktopBackend* liveBackend = nullptr;
@@ -86,6 +110,8 @@ void explainLostDisplay() {
 
 int main(int argc, char** argv) {
   using namespace tolvane;
+  // Before any thread exists, so that every thread inherits it.
+  system::holdContinueSignal();
   int status = 0;
   const auto line = parse(argc, argv, status);
   if (!line) return status;
@@ -109,6 +135,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (!displayAnswers(display)) {
+    std::fprintf(stderr, "tolvane: cannot open the X display %s\n", display.c_str());
+    return 1;
+  }
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication qtApp(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
@@ -120,12 +150,20 @@ int main(int argc, char** argv) {
   }
   liveBackend = backend.get();
   std::atexit(explainLostDisplay);
+  // Notices given while the services were built (a preference file set aside) come now.
+  backend->log().setNoticeObserver(printNoticeOnce);
   if (line->verbose) {
+    // Every line reaches standard error from here on, notices included.
+    backend->log().setNoticeObserver(nullptr);
     backend->log().setObserver([](std::string_view text) {
       std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
     });
     backend->desktop().setFocusObserver(
         [](std::uint32_t window) { std::fprintf(stderr, "x11: focus %u\n", window); });
+  }
+  if (!backend->desktop().isProcessTrusted()) {
+    backend->log().notice("no EWMH window manager runs on display " + display +
+                          "; Tolvane takes Super-Tab as soon as one starts");
   }
   shell::X11EventBridge bridge(backend->connection());
   qtApp.installNativeEventFilter(&bridge);
@@ -136,20 +174,41 @@ int main(int argc, char** argv) {
   });
   backend->setSettings(&app.settings());
   app.setInterceptionObserver([&backend] { backend->reloadKeyGrabs(); });
-  shell::QuitSignals quitSignals([&](int signal) {
-    backend->log().log("quit: signal " + std::to_string(signal));
-    QApplication::quit();
-  });
+  shell::QuitSignals quitSignals(
+      [&](int signal) {
+        backend->log().log("quit: signal " + std::to_string(signal));
+        QApplication::quit();
+      },
+      [&](int signal) {
+        // The deadline's thread: the main thread is stuck, so nothing here may need it.
+        backend->tap().releaseFromAnyThread();
+        backend->log().log(
+            "quit: the main thread did not get there within 2 s; keyboard "
+            "released, ending by signal " +
+            std::to_string(signal));
+      });
+  // Keys pressed while Tolvane was stopped are dropped even when no key comes after the resume.
+  const int continued = system::continueSignalDescriptor();
+  std::unique_ptr<QSocketNotifier> continueNotifier;
+  if (continued >= 0) {
+    continueNotifier = std::make_unique<QSocketNotifier>(continued, QSocketNotifier::Read);
+    QObject::connect(continueNotifier.get(), &QSocketNotifier::activated,
+                     [&] { backend->tap().deliverPendingRelease(); });
+  }
+  const auto handleURL = [&](const std::string& url) {
+    if (!shell::runTestHook(url, backend->log())) app.handleURL(url);
+  };
   QSocketNotifier urls(instance->listenDescriptor(), QSocketNotifier::Read);
   QObject::connect(&urls, &QSocketNotifier::activated, [&] {
-    for (const auto& url : instance->takeMessages()) app.handleURL(url);
+    for (const auto& url : instance->takeMessages()) handleURL(url);
   });
 
   backend->log().log("launch: tolvane " + *bundle.shortVersion + " on display " + display);
   app.applicationDidFinishLaunching();
-  if (!line->url.empty()) app.handleURL(line->url);
+  if (!line->url.empty()) handleURL(line->url);
   const int result = QApplication::exec();
   app.applicationWillTerminate();
+  quitSignals.quitFinished();
   // The hotkeys are back; the last-resort handlers must not reach the backend once it is gone.
   disarmNativeHotKeyEmergencyRestore();
   qtApp.removeNativeEventFilter(&bridge);

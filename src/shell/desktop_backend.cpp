@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include "platform/system/continue_signal.h"
 #include "platform/system/executable_path.h"
 #include "platform/system/user_paths.h"
 
@@ -48,7 +49,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       log_(files_, clock_, paths_.dataHome + "/" + bundle.identifier),
       preferences_(files_, clock_,
                    paths_.configHome + "/" + bundle.identifier + "/preferences.json",
-                   [this](const std::string& line) { log_.log(line); }),
+                   // A preference file set aside or unreadable is worth telling a user who
+                   // started Tolvane from a terminal.
+                   [this](const std::string& line) { log_.notice(line); }),
       loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
                   system::executablePath().value_or("tolvane")),
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
@@ -64,6 +67,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
           [this](std::string_view line) { log_.log(line); }),
       desktop_(*connection_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
       hotKeys_(*connection_) {
+  tap_.setStopDetector(system::takeContinueSignal);
   panel_.setIconSource([this](const std::string& bundleID) { return desktop_.iconPNG(bundleID); });
   services_ = {.clock = &clock_,
                .runLoop = &runLoop_,

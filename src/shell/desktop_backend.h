@@ -45,6 +45,7 @@ class DesktopBackend {
   /// The trigger combinations changed: the tap gives up its grabs and takes the new ones.
   void reloadKeyGrabs() { tap_.reloadCombinations(); }
   x11::X11Desktop& desktop() { return desktop_; }
+  x11::X11EventTap& tap() { return tap_; }
 
  private:
   DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);

@@ -14,6 +14,7 @@
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
 #include "desktop/support/tolvane_process.h"
+#include "desktop/support/typing_recorder.h"
 #include "desktop/support/x_session.h"
 
 namespace tolvane {
@@ -165,6 +166,102 @@ TEST_F(TolvaneOnX11, SuperAndTheKeyAboveTabCycleTheFrontmostApplication) {
   ASSERT_TRUE(waitForActive(client->windows[0])) << tolvane->log();
 }
 #endif
+
+// A recording terminal in front, another window behind it in the history: a stray switch
+// would activate "other".
+class TolvaneKeepsNoKeyboard : public TolvaneOnX11 {
+ protected:
+  void SetUp() override {
+    TolvaneOnX11::SetUp();
+    const auto otherClient = x.startXterm("other");
+    const auto recorderClient = recorder.start(x, "recorder");
+    ASSERT_TRUE(otherClient && recorderClient);
+    other = otherClient->windows[0];
+    typing = recorderClient->windows[0];
+    launch();
+    activate(other);
+    activate(typing);
+  }
+  /// Blocks Tolvane's main thread for `seconds`, as a hung call would.
+  void stall(int seconds) {
+    ASSERT_EQ(tolvane->sendURL("tolvane://test-stall?seconds=" + std::to_string(seconds)), 0);
+    ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
+  }
+  bool stalled() const { return tolvane->count("test hook: the main thread runs again") == 0; }
+  bool waitForTyped(const std::string& text) {
+    return x.waitUntil([&] { return recorder.text().find(text) != std::string::npos; },
+                       {recorder.pump(), tolvane->pump()});
+  }
+  /// After the keys pressed meanwhile were dropped, a quick switch still follows the history.
+  void expectNoLateSwitch() {
+    EXPECT_EQ(x.activeWindow(), typing);
+    EXPECT_EQ(tolvane->count("activate pid="), 0) << tolvane->log();
+    type("keydown super key Tab keyup super");
+    ASSERT_TRUE(waitForActive(other)) << tolvane->log();
+    EXPECT_EQ(tolvane->count("activate pid="), 1) << tolvane->log();
+  }
+
+  test::TypingRecorder recorder;
+  xcb_window_t other = XCB_WINDOW_NONE;
+  xcb_window_t typing = XCB_WINDOW_NONE;
+};
+
+TEST_F(TolvaneKeepsNoKeyboard, AStallWhileIdleLetsTypingThroughAndSwitchesNothingLater) {
+  stall(5);
+  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
+  type("keydown super key Tab keyup super key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  EXPECT_TRUE(stalled()) << "the text must arrive while the main thread is still blocked";
+  ASSERT_TRUE(waitForLog("event tap disabled by system (timeout)")) << tolvane->log();
+  expectNoLateSwitch();
+}
+
+TEST_F(TolvaneKeepsNoKeyboard, AStallDuringASessionReleasesItsGrabAndCancelsIt) {
+  type("keydown super key Tab");
+  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
+  stall(5);
+  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
+  type("keyup super key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  EXPECT_TRUE(stalled());
+  ASSERT_TRUE(waitForLog("event tap disabled by system (timeout)")) << tolvane->log();
+  EXPECT_TRUE(x.waitUntil([&] { return !hud().has_value(); }, {tolvane->pump()}));
+  expectNoLateSwitch();
+}
+
+TEST_F(TolvaneKeepsNoKeyboard, WhileStoppedTypingGoesThroughAndAfterwardsNothingSwitches) {
+  tolvane->signal(SIGSTOP);
+  type("keydown super key Tab keyup super key a b c");
+  ASSERT_TRUE(waitForTyped("abc"));
+  tolvane->signal(SIGCONT);
+  ASSERT_TRUE(waitForLog("keys pressed meanwhile are dropped")) << tolvane->log();
+  expectNoLateSwitch();
+}
+
+TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {
+  type("keydown super key Tab");
+  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
+  stall(30);
+  tolvane->signal(SIGTERM);
+  const int status = tolvane->wait();
+  tolvane->pump().drain();
+  // Ended long before the stall would have: by the deadline, not by the normal quit.
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  EXPECT_EQ(tolvane->count("quit: the main thread did not get there within 2 s"), 1)
+      << tolvane->log();
+  type("keyup super");
+  x.sync();
+  EXPECT_TRUE(superTabIsFree());
+}
+
+TEST_F(TolvaneOnX11, WithoutAWindowManagerItSaysSoOnce) {
+  test::XSession bare;
+  ASSERT_TRUE(bare.start(false)) << bare.error();
+  tolvane = std::make_unique<test::TolvaneProcess>(TOLVANE_EXECUTABLE, bare.display(), home.path());
+  ASSERT_TRUE(bare.waitUntil([&] { return tolvane->count("window snapshot warmed") > 0; },
+                             {tolvane->pump()}));
+  EXPECT_EQ(tolvane->count("no EWMH window manager runs on display"), 1) << tolvane->log();
+}
 
 TEST_F(TolvaneOnX11, NoKeyStaysGrabbedAfterTheProcessEnds) {
   ASSERT_TRUE(x.startXterm("one"));

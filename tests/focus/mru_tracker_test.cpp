@@ -92,6 +92,13 @@ TEST_F(MRUTrackerTest, LaunchedApplicationsAreObservedAfterASecondAndForgottenOn
   loop.runUntilIdle();
   EXPECT_EQ(desktop.registeredNotifications(400), 0);
   EXPECT_EQ(history().front(), 31u);  // the history keeps numbers of quit applications
+
+  // A process id used again by a new application must not inherit the old one's window.
+  desktop.quitApp(300);
+  loop.runUntilIdle();
+  desktop.launchApp({.pid = 300});
+  desktop.setFrontmost(300);
+  EXPECT_EQ(tracker.frontmostFocusedWindowID(), std::nullopt);
 }
 
 }  // namespace

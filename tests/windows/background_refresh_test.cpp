@@ -65,6 +65,26 @@ TEST_F(BackgroundRefreshTest, PassesRefreshOnlyWhatMayHaveChangedAndRetryShortfa
                       }));
 }
 
+TEST_F(BackgroundRefreshTest, AQuietPassRefreshesTheFrontmostApplicationAndTheOneJustLeft) {
+  for (Pid pid : {Pid{100}, Pid{200}, Pid{300}}) {
+    desktop.addApp({.pid = pid});
+    desktop.addWindow({.number = static_cast<std::uint32_t>(pid) + 1, .pid = pid});
+  }
+  desktop.setFrontmost(100);
+  refresher.start();
+  loop.advance(0.5);  // pass 1 caches everything
+  loop.advance(5.0);  // pass 2: only the frontmost
+  desktop.setFrontmost(200);
+  loop.advance(5.0);  // pass 3: the new frontmost and the one just left
+  loop.advance(5.0);  // pass 4: only the frontmost again
+  const auto all = passes();
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(all.begin() + 1, all.end()),
+            (std::vector<std::string>{"refresh pass=2 full=false apps=1/3 pending=0",
+                                      "refresh pass=3 full=false apps=2/3 pending=0",
+                                      "refresh pass=4 full=false apps=1/3 pending=0"}));
+}
+
 TEST_F(BackgroundRefreshTest, WithoutTheMapEveryPassIsFullAndWithoutTrustNothingIsRefreshed) {
   desktop.addApp({.pid = 100});
   desktop.available.copyWindowsOnSpaces = false;

@@ -200,6 +200,16 @@ TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
   EXPECT_EQ(desktop.windowServerCalls(), ws);
 }
 
+TEST_F(WindowEnumeratorTest, HidingAnApplicationChangesTheNextSnapshotWithoutARefresh) {
+  desktop.addWindow({.number = 501, .pid = kApp});
+  refresh(kApp);
+  settings.setShowHiddenAppWindows(false);
+  desktop.setHidden(kApp, true);
+  EXPECT_TRUE(idsOf(enumerator.snapshot(std::nullopt, false)).empty());
+  desktop.setHidden(kApp, false);
+  EXPECT_EQ(idsOf(enumerator.snapshot(std::nullopt, false)), Ids{501});
+}
+
 TEST_F(WindowEnumeratorTest, SnapshotsFollowTheFocusHistory) {
   for (std::uint32_t n = 501; n <= 503; ++n) desktop.addWindow({.number = n, .pid = kApp});
   refresh(kApp);

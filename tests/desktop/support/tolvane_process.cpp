@@ -13,28 +13,45 @@
 namespace tolvane::test {
 
 TolvaneProcess::TolvaneProcess(const std::string& executable, const std::string& display,
-                               const std::string& home) {
+                               const std::string& home)
+    : executable_(executable), display_(display), home_(home) {
   for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
     std::filesystem::create_directories(home + "/" + name);
   }
   chmod((home + "/XDG_RUNTIME_DIR").c_str(), 0700);
   int err[2];
   if (pipe2(err, O_CLOEXEC) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(err[1], STDERR_FILENO);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, STDOUT_FILENO);
-    setenv("DISPLAY", display.c_str(), 1);
-    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
-      setenv(name, (home + "/" + name).c_str(), 1);
-    }
-    execl(executable.c_str(), executable.c_str(), "--verbose", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  pid_ = start({"--verbose"}, err[1]);
   close(err[1]);
   err_ = err[0];
   fcntl(err_, F_SETFL, O_NONBLOCK);
+}
+
+pid_t TolvaneProcess::start(const std::vector<std::string>& arguments, int errorOutput) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(errorOutput, STDERR_FILENO);
+  const int devnull = open("/dev/null", O_WRONLY);
+  dup2(devnull, STDOUT_FILENO);
+  setenv("DISPLAY", display_.c_str(), 1);
+  setenv("TOLVANE_TEST_HOOKS", "1", 1);
+  for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+    setenv(name, (home_ + "/" + name).c_str(), 1);
+  }
+  std::vector<char*> argv{executable_.data()};
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  execv(executable_.c_str(), argv.data());
+  _exit(127);
+}
+
+int TolvaneProcess::sendURL(const std::string& url) {
+  const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = start({url}, devnull);
+  close(devnull);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  return status;
 }
 
 TolvaneProcess::~TolvaneProcess() {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "desktop/support/x_session.h"
 
@@ -13,7 +14,8 @@ namespace tolvane::test {
 class TolvaneProcess {
  public:
   /// Starts `executable --verbose` on `display`, with its XDG folders (runtime, config, data)
-  /// under `home`, so that nothing of the caller's desktop is read or written.
+  /// under `home`, so that nothing of the caller's desktop is read or written, and its test
+  /// hooks enabled.
   TolvaneProcess(const std::string& executable, const std::string& display,
                  const std::string& home);
   ~TolvaneProcess();
@@ -26,11 +28,18 @@ class TolvaneProcess {
   int count(const std::string& text) const;
   const std::string& log() const { return log_; }
 
+  /// Hands `url` to the running instance as a second start would, and waits for that start to
+  /// end; its exit status.
+  int sendURL(const std::string& url);
+
   void signal(int number);
   /// Waits for the process to end and returns its wait status.
   int wait();
 
  private:
+  pid_t start(const std::vector<std::string>& arguments, int errorOutput);
+
+  std::string executable_, display_, home_;
   pid_t pid_ = -1;
   int err_ = -1;
   bool reaped_ = false;
