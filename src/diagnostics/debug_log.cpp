@@ -85,6 +85,30 @@ std::string lastCharacters(std::string text, std::size_t characters) {
   return text;
 }
 
+// A message may carry text from outside (a URL's host, a window title, an application name).
+// A line feed in it would start a line of its own that reads like one the log wrote, so every
+// byte below 0x20 and DEL is written as an escape. A backslash stays as it is: the escapes keep
+// lines whole, they are not meant to be undone.
+void appendEscaped(std::string& line, std::string_view message) {
+  static constexpr std::string_view kHexDigits = "0123456789abcdef";
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      line += c;
+    } else if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else {
+      line += "\\x";
+      line += kHexDigits[byte >> 4];
+      line += kHexDigits[byte & 0xf];
+    }
+  }
+}
+
 }  // namespace
 
 std::string iso8601(double wallSeconds) {
@@ -117,7 +141,7 @@ void DebugLog::log(std::string_view message) {
   std::lock_guard guard(lock_);
   std::string line = iso8601(clock_.wallSeconds());
   line += ' ';
-  line += message;
+  appendEscaped(line, message);
   if (observer_) observer_(line);
   line += '\n';
   const auto bytes = static_cast<std::int64_t>(line.size());

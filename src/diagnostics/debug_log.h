@@ -34,7 +34,8 @@ class DebugLog {
   DebugLog(const DebugLog&) = delete;
   DebugLog& operator=(const DebugLog&) = delete;
 
-  /// Appends "<ISO 8601 UTC timestamp> <message>\n". Safe from any thread.
+  /// Appends "<ISO 8601 UTC timestamp> <message>\n". Bytes of `message` below 0x20 and DEL
+  /// are written as \n, \r, \t or \xNN, so each call stays one line. Safe from any thread.
   void log(std::string_view message);
 
   /// The rotated file then the current one, joined, cut to the last kTailCharacters characters;

@@ -71,6 +71,28 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceMessageLineFeed) {
   EXPECT_EQ(observed, expected);
 }
 
+TEST_F(DebugLogTest, ControlCharactersAreEscapedSoNoMessageForgesALine) {
+  std::vector<std::string> observed;
+  log.setObserver([&](std::string_view line) { observed.emplace_back(line); });
+  const std::pair<std::string, std::string> rows[] = {
+      {"open https://a.example\n2026-01-01T00:00:00Z forged",
+       "open https://a.example\\n2026-01-01T00:00:00Z forged"},
+      {"title \"a\rb\tc\"", "title \"a\\rb\\tc\""},
+      {std::string("nul \0 esc \x1b del \x7f", 17), "nul \\x00 esc \\x1b del \\x7f"},
+      // Backslashes and text beyond ASCII stay as they are.
+      {"C:\\path\\n é", "C:\\path\\n é"},
+  };
+  std::string expectedFile;
+  std::vector<std::string> expectedLines;
+  for (const auto& [message, written] : rows) {
+    log.log(message);
+    expectedFile += lines({written});
+    expectedLines.push_back("2026-01-01T00:00:00Z " + written);
+  }
+  EXPECT_EQ(read("tester.log"), expectedFile);
+  EXPECT_EQ(observed, expectedLines);
+}
+
 TEST_F(DebugLogTest, RotatesOnlyWhenTheLinePassesTheLimit) {
   const std::string line = lines({"next"});
   // Bytes left below the limit before the second line, and whether that line rotates the file.
