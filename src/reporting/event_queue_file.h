@@ -13,6 +13,8 @@ namespace tolvane {
 struct QueueSelection {
   /// Up to the batch size of usable events, in file order, as parsed.
   nlohmann::json batch = nlohmann::json::array();
+  /// The same events as their original lines.
+  std::vector<std::string> batchLines;
   /// Usable events beyond the batch, as their original lines.
   std::vector<std::string> kept;
 };
@@ -25,5 +27,8 @@ std::vector<std::string> queueLines(const std::string& text);
 /// the batch, the others are kept.
 QueueSelection selectBatch(const std::vector<std::string>& lines, double cutoff,
                            std::size_t batchSize);
+
+/// The lines of `lines` that selectBatch would not drop at `cutoff`, in order.
+std::vector<std::string> usableLines(const std::vector<std::string>& lines, double cutoff);
 
 }  // namespace tolvane

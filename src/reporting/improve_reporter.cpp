@@ -71,19 +71,34 @@ struct ImproveReporter::State {
   explicit State(Dependencies d)
       : deps(std::move(d)), config(deps.preferences, deps.random, deps.cloud) {}
 
+  /// A batch in the air and the file it was cut from.
+  struct SentBatch {
+    /// `clears` when the batch left.
+    std::uint64_t clears = 0;
+    /// What the file held when the batch left. Appends only ever add lines after these.
+    Lines fileStart;
+    Lines batchLines;
+    Lines kept;
+  };
+
   // Everything below runs on `queue` only, except `tokenProvider` (under `tokenLock`).
   void append(const std::string& line);
-  void rewrite(const Lines& lines);
+  bool rewrite(const Lines& lines);
   void flush(std::weak_ptr<State> self, std::function<void()> completion);
-  void finishBatch(const Lines& original, const Lines& kept);
+  void dropUnusableLines(SentBatch& batch);
+  void finishBatch(const SentBatch& sent, bool taken);
   std::string uploadBody(const Json& events) const;
   std::optional<std::string> token();
+  double cutoff() const { return deps.clock.wallSeconds() - kMaxEventAgeSeconds; }
 
   Dependencies deps;
   ImproveConfig config;
   std::mutex tokenLock;
   std::function<std::optional<std::string>()> tokenProvider;
   bool inFlight = false;
+  /// How many times the queue was cleared. A batch that left before a clear must not touch the
+  /// file when its reply comes.
+  std::uint64_t clears = 0;
   // Whether the file is known to end with a line feed. A crash mid-append can leave a partial
   // last line; the next event must not be glued onto it.
   bool endsWithNewline = false;
@@ -106,11 +121,12 @@ void ImproveReporter::State::append(const std::string& line) {
   endsWithNewline = file && file->append(bytes);
 }
 
-void ImproveReporter::State::rewrite(const Lines& lines) {
+bool ImproveReporter::State::rewrite(const Lines& lines) {
   std::string text;
   for (const auto& line : lines) text += line + "\n";
   deps.files.createDirectories(parentFolder(deps.queueFile));
   endsWithNewline = writeFileAtomically(deps.files, deps.queueFile, text);
+  return endsWithNewline;
 }
 
 std::optional<std::string> ImproveReporter::State::token() {
@@ -141,48 +157,61 @@ void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void
   const Lines lines = text ? queueLines(*text) : Lines{};
   if (lines.empty()) return completion();
 
-  auto selection = selectBatch(lines, deps.clock.wallSeconds() - kMaxEventAgeSeconds, kBatchSize);
-  const Json& batch = selection.batch;
-  const Lines kept = std::move(selection.kept);
-  if (batch.empty()) {
-    rewrite(kept);
-    return completion();
-  }
+  auto selection = selectBatch(lines, cutoff(), kBatchSize);
+  SentBatch sent{.clears = clears,
+                 .fileStart = lines,
+                 .batchLines = std::move(selection.batchLines),
+                 .kept = std::move(selection.kept)};
+  dropUnusableLines(sent);
+  if (selection.batch.empty()) return completion();
 
-  auto request = deps.cloud.request(CloudEndpoint::improve, "POST", token(), uploadBody(batch));
+  auto request =
+      deps.cloud.request(CloudEndpoint::improve, "POST", token(), uploadBody(selection.batch));
   if (!request) return completion();
   inFlight = true;
-  deps.http.send(std::move(*request), [self, lines, kept, completion](HttpResponse reply) {
+  deps.http.send(std::move(*request), [self, sent, completion](HttpResponse reply) {
     auto state = self.lock();
     if (!state) return completion();
-    state->queue.async([self, reply = std::move(reply), lines, kept, completion] {
+    state->queue.async([self, reply = std::move(reply), sent, completion] {
       auto state = self.lock();
       if (!state) return completion();
       state->inFlight = false;
       // 2xx to 4xx: taken, or never to be taken (a malformed batch must not be retried
       // forever). 5xx or no reply: the batch stays for the next flush.
-      if (reply.status && *reply.status >= 200 && *reply.status <= 499) {
-        state->finishBatch(lines, kept);
-      }
+      state->finishBatch(sent, reply.status && *reply.status >= 200 && *reply.status <= 499);
       completion();
     });
   });
 }
 
-void ImproveReporter::State::finishBatch(const Lines& original, const Lines& kept) {
-  // Events recorded while the batch was in the air were appended after the lines it was cut
-  // from; they stay. If the file no longer starts with those lines it was cleared or rewritten
-  // meanwhile, and the batch is not in it any more.
+void ImproveReporter::State::dropUnusableLines(SentBatch& batch) {
+  // Expired and unreadable lines leave the file at every attempt, before anything is sent: with
+  // the network down no reply ever comes to rewrite the file, and it would only grow.
+  Lines usable = batch.batchLines;
+  usable.insert(usable.end(), batch.kept.begin(), batch.kept.end());
+  if (usable.size() != batch.fileStart.size() && rewrite(usable)) batch.fileStart = usable;
+}
+
+void ImproveReporter::State::finishBatch(const SentBatch& sent, bool taken) {
+  // A clear deleted every line the batch was cut from, the kept ones too; whatever the file
+  // holds now was recorded after it. The lines themselves cannot tell: two events of the same
+  // second with the same properties are the same bytes.
+  if (clears != sent.clears) return;
   const auto text = deps.files.readFile(deps.queueFile);
   const Lines current = text ? queueLines(*text) : Lines{};
-  if (current.size() < original.size() ||
-      !std::equal(original.begin(), original.end(), current.begin())) {
+  // Events recorded while the batch was in the air follow the lines it was cut from, and stay.
+  // A file that no longer starts with those lines was changed by someone else: left alone.
+  if (current.size() < sent.fileStart.size() ||
+      !std::equal(sent.fileStart.begin(), sent.fileStart.end(), current.begin())) {
     return;
   }
-  Lines next = kept;
-  next.insert(next.end(), current.begin() + static_cast<std::ptrdiff_t>(original.size()),
+  // A batch that stays loses what expired while it was in the air.
+  Lines next = taken ? Lines{} : usableLines(sent.batchLines, cutoff());
+  next.insert(next.end(), sent.kept.begin(), sent.kept.end());
+  next.insert(next.end(), current.begin() + static_cast<std::ptrdiff_t>(sent.fileStart.size()),
               current.end());
-  rewrite(next);
+  // `next` is `current` less some lines: the same size means nothing to write.
+  if (next.size() != current.size()) rewrite(next);
 }
 
 ImproveReporter::ImproveReporter(Dependencies deps)
@@ -251,6 +280,7 @@ void ImproveReporter::clearQueue() {
   state_->queue.async([self] {
     if (auto state = self.lock()) {
       state->deps.files.remove(state->deps.queueFile);
+      ++state->clears;
       state->endsWithNewline = true;  // no file: the next append starts a fresh one
     }
   });

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "reporting/event_queue_file.h"
 
@@ -20,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The upload serialises the batch; invalid UTF-8 inside must not throw there.
     (void)event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  // The flush rewrites the file with the batch's lines and the kept ones: together they must be
+  // exactly the usable lines, in file order.
+  std::vector<std::string> batchThenKept = selection.batchLines;
+  batchThenKept.insert(batchThenKept.end(), selection.kept.begin(), selection.kept.end());
+  if (selection.batchLines.size() != selection.batch.size() ||
+      batchThenKept != tolvane::usableLines(lines, 1000.0)) {
+    std::abort();
   }
   // Kept lines are re-read at the next flush and must still qualify then.
   if (tolvane::selectBatch(selection.kept, 1000.0, selection.kept.size()).batch.size() !=

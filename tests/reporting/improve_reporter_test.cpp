@@ -82,6 +82,19 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
     }
     return numbers;
   }
+  // The "n" property of every queued event in file order; -1 for a line that is no event.
+  std::vector<std::int64_t> queuedNumbers() const {
+    std::vector<std::int64_t> numbers;
+    std::istringstream in(disk.readFile(queueFile).value_or(""));
+    for (std::string line; std::getline(in, line);) {
+      const auto event = Json::parse(line, nullptr, false);
+      numbers.push_back(event.is_object() ? event.value(Json::json_pointer("/p/n"), -1) : -1);
+    }
+    return numbers;
+  }
+  static std::string eventLine(double t, int n) {
+    return Json({{"t", t}, {"n", "session"}, {"p", {{"n", n}}}}).dump() + "\n";
+  }
   void writeQueue(const std::string& text) {
     ASSERT_TRUE(disk.createDirectories(temp.path() + "/brenmoor"));
     ASSERT_TRUE(disk.writeFileSynced(queueFile, text));
@@ -162,21 +175,85 @@ TEST_F(ImproveReporterTest, TheServiceAnswerDecidesWhetherTheBatchStays) {
 
 TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder) {
   const double now = clock.wallSeconds();
-  const auto event = [](double t, int n) {
-    return Json({{"t", t}, {"n", "session"}, {"p", {{"n", n}}}}).dump() + "\n";
-  };
-  writeQueue(event(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 10) +
-             event(now - 8 * 86400, 99) +  // eight days old
+  writeQueue(eventLine(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 10) +
+             eventLine(now - 8 * 86400, 99) +  // eight days old
              R"({"t":"yesterday","n":"x","p":{}})"
              "\n" +
              R"({"n":"no time"})"
              "\n" +
-             "[1,2]\n" + event(now - 30, 2) + R"({"t":12)");  // truncated last line, no line feed
+             "[1,2]\n" + eventLine(now - 30, 2) +
+             R"({"t":12)");                             // truncated last line, no line feed
   reporter().record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
   reporter().drain();
   ASSERT_TRUE(reporter().flushNow(true));
   EXPECT_EQ(sentNumbers(0), (std::vector<std::int64_t>{1, 2, 3}));
   EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(ImproveReporterTest, AFailedUploadStillDropsExpiredEvents) {
+  struct Row {
+    const char* what;
+    std::optional<test::MockReply> reply;  // nothing: no server listens at the address
+  };
+  const Row rows[] = {
+      {"503", test::MockReply::json(503, "{}")},
+      {"no reply", test::MockReply::dropped()},
+      {"host unreachable", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const double now = clock.wallSeconds();
+    writeQueue(eventLine(now - 8 * 86400, 99) + eventLine(now - 60, 1) + "garbage\n" +
+               eventLine(now - 30, 2));
+    auto deps = dependencies(http, clock, loop);
+    if (row.reply) {
+      mock.reply("/api/improve", *row.reply);
+    } else {
+      deps.cloud = CloudConfig("http://127.0.0.1:1");
+    }
+    ImproveReporter failing(std::move(deps));
+    ASSERT_TRUE(failing.flushNow(true));
+    EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{1, 2}));
+  }
+  EXPECT_EQ(mock.requestCount(), 2u);
+}
+
+TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {
+  const double now = clock.wallSeconds();
+  writeQueue(eventLine(now - ImproveReporter::kMaxEventAgeSeconds + 10, 1) +
+             eventLine(now - 60, 2));
+  mock.reply("/api/improve", test::MockReply::json(503, "{}"));
+  mock.holdReplies();
+  reporter().flushNow(false);
+  ASSERT_TRUE(mock.waitForRequests(1));
+  EXPECT_EQ(sentNumbers(0), (std::vector<std::int64_t>{1, 2}));
+  clock.advance(20);
+  mock.releaseReplies();
+  ASSERT_TRUE(http.waitForReplies(1));
+  reporter().drain();
+  EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{2}));
+}
+
+TEST_F(ImproveReporterTest, AClearWhileABatchIsInTheAirIsNeverUndoneByItsReply) {
+  const test::MockReply replies[] = {test::MockReply::json(200, "{}"),
+                                     test::MockReply::json(503, "{}")};
+  int sent = 0;
+  for (const auto& reply : replies) {
+    SCOPED_TRACE(reply.status);
+    reporter().clearQueue();
+    recordN(3);
+    mock.reply("/api/improve", reply);
+    mock.holdReplies();
+    reporter().flushNow(false);
+    ASSERT_TRUE(mock.waitForRequests(++sent));
+    reporter().clearQueue();
+    // The same second and properties as the cleared events: three of these are the same bytes.
+    recordN(4);
+    mock.releaseReplies();
+    ASSERT_TRUE(http.waitForReplies(sent));
+    reporter().drain();
+    EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{0, 1, 2, 3}));
+  }
 }
 
 TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
