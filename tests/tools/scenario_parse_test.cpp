@@ -51,6 +51,9 @@ TEST(ScenarioParse, RefusalsNameTheLineOrField) {
        "timeline[0].seconds: expected seconds from 0 to 86400"},
       {withTimeline(R"({"action": "advance", "seconds": 1e9})"),
        "timeline[0].seconds: expected seconds from 0 to 86400"},
+      // Past a double's range the JSON reader itself gives up; still a refusal with a place.
+      {"{\"timeline\": [\n  {\"action\": \"advance\", \"seconds\": 1e400}]}",
+       "line 2, column 40: not valid JSON: number overflow parsing '1e400'"},
       {withTimeline(R"({"action": "keyDown", "key": "tab", "flags": ["hyper"]})"),
        "timeline[0].flags[0]: expected \"command\", \"option\", \"shift\" or \"control\""},
       {withTimeline(R"({"action": "switchSpace", "space": 3})"),

@@ -468,20 +468,56 @@ std::string lineAndColumn(const std::string& text, std::size_t byte) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+/// Reads JSON without building it, to find where and why it is not valid. Json::parse throws a
+/// number past a double's range ("1e400") as an out_of_range error that carries no position;
+/// here every fault comes with one.
+class JsonFault final : public nlohmann::json_sax<Json> {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t byte, const std::string&, const Json::exception& error) override {
+    byte_ = byte;
+    why_ = error.what();
+    return false;
+  }
+
+  /// "line 3, column 15: not valid JSON: <why>".
+  std::string refusal(const std::string& text) const {
+    // nlohmann's message starts with "[json.exception.<kind>.<id>] ", and a parse error's
+    // repeats the position in bytes up to its last ": "; ours gives it as a line instead.
+    std::string why = why_;
+    if (const auto colon = why.rfind(": "); colon != std::string::npos) {
+      why.erase(0, colon + 2);
+    } else if (const auto bracket = why.find("] "); bracket != std::string::npos) {
+      why.erase(0, bracket + 2);
+    }
+    return lineAndColumn(text, byte_ == 0 ? 0 : byte_ - 1) + ": not valid JSON: " + why;
+  }
+
+ private:
+  std::size_t byte_ = 0;
+  std::string why_;
+};
+
 }  // namespace
 
 ParseResult parseScenario(const std::string& text) {
-  Json root;
+  JsonFault fault;
+  if (!Json::sax_parse(text, &fault)) return fault.refusal(text);
   try {
-    root = Json::parse(text);
-  } catch (const Json::parse_error& error) {
-    // nlohmann's message repeats the position in bytes; ours gives it as a line instead.
-    std::string why = error.what();
-    if (const auto colon = why.rfind(": "); colon != std::string::npos) why.erase(0, colon + 2);
-    return lineAndColumn(text, error.byte == 0 ? 0 : error.byte - 1) + ": not valid JSON: " + why;
-  }
-  try {
-    return parseTop(root);
+    // Cannot fail once the same parser has read the text to its end: a discarded value would
+    // be refused as "expected an object".
+    return parseTop(Json::parse(text, nullptr, /*allow_exceptions=*/false));
   } catch (const Refusal& refusal) {
     return std::string(refusal.what());
   }
