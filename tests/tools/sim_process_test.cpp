@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -18,7 +20,15 @@ namespace {
 /// A tolvane-sim child with its standard output on a pipe.
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
+  /// `environment` ("NAME=value") comes before, and so wins over, this process's own.
+  explicit SimProcess(std::vector<std::string> args, std::vector<std::string> environment = {}) {
+    std::vector<char*> argv{const_cast<char*>(TOLVANE_SIM_EXECUTABLE)};
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    for (char** entry = environ; *entry; ++entry) envp.push_back(*entry);
+    envp.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -28,10 +38,7 @@ class SimProcess {
       dup2(devnull, STDERR_FILENO);
       close(out[0]);
       close(out[1]);
-      std::vector<char*> argv{const_cast<char*>(TOLVANE_SIM_EXECUTABLE)};
-      for (auto& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
+      execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     close(out[1]);
@@ -113,6 +120,35 @@ TEST_F(SimProcessTest, SigtermRestoresTheHotKeysAndStillEndsBySigterm) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(readFile(hotKeys), restoredState);
   EXPECT_NE(sim.lines().back().find("hotkey 6 enabled"), std::string::npos);
+}
+
+TEST_F(SimProcessTest, TheTemporaryStateFolderGoesAtTheEndAndOnSigtermOrSigint) {
+  const std::string tmp = temp.path() + "/tmp";
+  ASSERT_TRUE(std::filesystem::create_directory(tmp));
+  const auto entries = [](const std::string& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  };
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal));
+    SimProcess sim({scenario, "--hotkeys", hotKeys, "--wait-for-signal"}, {"TMPDIR=" + tmp});
+    ASSERT_TRUE(sim.readUntil("waiting for a signal"));
+    // The run's folder, with the diagnostic log and its folder in it.
+    EXPECT_GE(entries(tmp), 3u);
+    sim.signal(signal);
+    const int status = sim.wait();
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(readFile(hotKeys), restoredState);
+    EXPECT_EQ(entries(tmp), 0u);
+  }
+  SimProcess sim({scenario}, {"TMPDIR=" + tmp});
+  ASSERT_EQ(sim.wait(), 0);
+  EXPECT_EQ(entries(tmp), 0u);
 }
 
 TEST_F(SimProcessTest, AfterSigkillTheNextLaunchRestoresFirst) {

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "scenario.h"
 #include "simulator.h"
+#include "state_folder.h"
 #include "trace.h"
 
 namespace {
@@ -24,7 +26,8 @@ constexpr const char* kUsage =
     "                      outlives this process (the next run starts from it)\n"
     "  --wait-for-signal   after the timeline, wait for a signal instead of quitting\n"
     "  --state DIR         keep the diagnostic log and usage queue in DIR (default: a\n"
-    "                      temporary folder, removed at the end)\n"
+    "                      folder under $TMPDIR or /tmp, removed at the end, also when\n"
+    "                      SIGTERM, SIGINT or SIGHUP ends the run)\n"
     "Exit status: 0 when the scenario ran, 2 when it was refused, 1 when it could not be read.\n"
     "The scenario and trace formats are described in docs/scenarios.md.\n";
 
@@ -49,13 +52,6 @@ bool parseArguments(int argc, char** argv, Arguments& out) {
     }
   }
   return !out.scenario.empty();
-}
-
-std::string makeStateFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvane-sim-XXXXXX";
-  if (!mkdtemp(pattern.data())) return {};
-  return pattern;
 }
 
 }  // namespace
@@ -89,8 +85,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tolvane-sim: %s: %s\n", args.scenario.c_str(), refusal->c_str());
     return 2;
   }
-  const bool temporaryState = args.stateFolder.empty();
-  const std::string state = temporaryState ? makeStateFolder() : args.stateFolder;
+  std::optional<simtool::TemporaryStateFolder> temporary;
+  if (args.stateFolder.empty()) temporary.emplace();
+  const std::string state = temporary ? temporary->path() : args.stateFolder;
   if (state.empty() || !std::filesystem::is_directory(state)) {
     std::fprintf(stderr, "tolvane-sim: no folder for the run's state (%s)\n", state.c_str());
     return 1;
@@ -98,8 +95,12 @@ int main(int argc, char** argv) {
   static std::unique_ptr<simtool::Simulator> simulator;
   simulator = std::make_unique<simtool::Simulator>(
       std::get<simtool::Scenario>(parsed), clock, trace,
-      simtool::SimulatorOptions{
-          .hotKeyFile = args.hotKeyFile, .stateFolder = state, .installEmergencyRestore = true});
+      simtool::SimulatorOptions{.hotKeyFile = args.hotKeyFile,
+                                .stateFolder = state,
+                                .installEmergencyRestore = true,
+                                .afterEmergencyRestore = [&temporary] {
+                                  if (temporary) temporary->removeOnTerminatingSignals();
+                                }});
   simulator->run();
   if (args.waitForSignal && !simulator->hasQuit()) {
     trace.line("waiting", "for a signal");
@@ -107,9 +108,5 @@ int main(int argc, char** argv) {
   }
   simulator->quit();
   trace.line("end", "");
-  if (temporaryState) {
-    std::error_code ignored;
-    std::filesystem::remove_all(state, ignored);
-  }
   return 0;
 }

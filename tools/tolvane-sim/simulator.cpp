@@ -185,6 +185,7 @@ void Simulator::launch() {
   trace_.line("launch", "tolvane-sim: " + std::to_string(scenario_.apps.size()) + " applications");
   if (options_.installEmergencyRestore) {
     prepareProcess(services_);
+    if (options_.afterEmergencyRestore) options_.afterEmergencyRestore();
   } else {
     prepareLanguage(preferences_);
   }

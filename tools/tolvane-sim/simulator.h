@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,9 @@ struct SimulatorOptions {
   /// Installs the process-wide last-resort restore (exit, signals, terminate) as the real
   /// entry point does. Only a process of its own may do this: the handlers outlive the run.
   bool installEmergencyRestore = false;
+  /// Runs once the emergency restore is installed, for signal handlers that must run before it
+  /// and then hand over to it.
+  std::function<void()> afterEmergencyRestore;
 };
 
 class Simulator {
