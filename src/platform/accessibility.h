@@ -77,6 +77,9 @@ class Accessibility {
   virtual bool isProcessTrusted() const = 0;
   /// Like isProcessTrusted, and asks the user for the permission when it is missing.
   virtual bool isProcessTrustedWithPrompt() = 0;
+  /// Where the user grants the permission by hand, as a URL for Workspace::openURL; nothing
+  /// when this desktop has no such place.
+  virtual std::optional<std::string> permissionSettingsURL() const = 0;
 
   virtual AXElement applicationElement(Pid pid) = 0;
   virtual AXElement systemWideElement() = 0;

@@ -1,8 +1,6 @@
 // The accessibility permission request.
 #include "windows/permissions.h"
 
-#include <string>
-
 namespace tolvane {
 
 void Permissions::request() {
@@ -16,7 +14,14 @@ void Permissions::request() {
 }
 
 void Permissions::openAccessibilitySettings() {
-  workspace_.openURL(std::string(kAccessibilitySettingsURL));
+  if (const auto url = accessibility_.permissionSettingsURL()) {
+    workspace_.openURL(*url);
+    return;
+  }
+  // The log line names no backend: the core does not know what the desktop wants instead.
+  log_.log(
+      "accessibility settings: nothing to open on this desktop (it has no setting that grants "
+      "the permission)");
 }
 
 }  // namespace tolvane

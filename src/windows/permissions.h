@@ -1,8 +1,7 @@
 // Asking for the permission to read and raise other applications' windows.
 #pragma once
 
-#include <string_view>
-
+#include "diagnostics/debug_log.h"
 #include "platform/accessibility.h"
 #include "platform/workspace.h"
 
@@ -12,21 +11,19 @@ namespace tolvane {
 /// location instead, where the user can grant the permission by hand.
 class Permissions {
  public:
-  /// Where the permission is granted. The desktop backend's openURL maps it to its own place.
-  static constexpr std::string_view kAccessibilitySettingsURL =
-      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
-
-  Permissions(Accessibility& accessibility, Workspace& workspace)
-      : accessibility_(accessibility), workspace_(workspace) {}
+  Permissions(Accessibility& accessibility, Workspace& workspace, DebugLog& log)
+      : accessibility_(accessibility), workspace_(workspace), log_(log) {}
 
   /// Nothing when already trusted; else the prompt the first time, the settings afterwards.
   void request();
+  /// Opens the desktop's place for granting the permission; logs why not when it has none.
   void openAccessibilitySettings();
   bool didPromptAccessibility() const { return didPrompt_; }
 
  private:
   Accessibility& accessibility_;
   Workspace& workspace_;
+  DebugLog& log_;
   bool didPrompt_ = false;
 };
 

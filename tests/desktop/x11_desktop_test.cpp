@@ -593,6 +593,7 @@ TEST_F(X11DesktopTest, SecureInputComesFromTheProbeAndPrivateFunctionsAreAbsent)
   EXPECT_NE(desktop->setSymbolicHotKeyEnabled(1, false), 0);
   EXPECT_EQ(desktop->isSymbolicHotKeyEnabled(1), std::nullopt);
   EXPECT_TRUE(desktop->isProcessTrusted());
+  EXPECT_EQ(desktop->permissionSettingsURL(), std::nullopt);
 }
 
 TEST_F(X11DesktopTest, ALostDisplayFailsEveryCallWithoutCrashing) {

@@ -104,6 +104,9 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   static constexpr int kHotKeyFailure = 1000;
   /// The connection id mainConnectionID hands out.
   static constexpr std::int32_t kConnectionID = 0x51d;
+  /// The permission's settings page until someone sets another.
+  static constexpr std::string_view kPermissionSettingsURL =
+      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
   SimDesktop(SimClock& clock, SimRunLoop& loop, Pid ownPid = 99999);
   ~SimDesktop() override;
@@ -191,6 +194,10 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
 
   /// Grants or withdraws the accessibility permission; without it every call answers -25211.
   void setTrusted(bool trusted) { trusted_ = trusted; }
+  /// Where the permission is granted by hand; nothing makes a desktop without such a place.
+  void setPermissionSettingsURL(std::optional<std::string> url) {
+    permissionSettingsURL_ = std::move(url);
+  }
   /// How often isProcessTrustedWithPrompt asked the user.
   int prompts() const { return prompts_; }
 
@@ -232,6 +239,9 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
 
   bool isProcessTrusted() const override { return trusted_; }
   bool isProcessTrustedWithPrompt() override;
+  std::optional<std::string> permissionSettingsURL() const override {
+    return permissionSettingsURL_;
+  }
   AXElement applicationElement(Pid pid) override;
   AXElement systemWideElement() override;
   AXResult copyAttribute(const AXElement& element, std::string_view attribute) override;
@@ -336,6 +346,7 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
 
   bool trusted_ = true;
   int prompts_ = 0;
+  std::optional<std::string> permissionSettingsURL_{kPermissionSettingsURL};
   double defaultTimeout_ = kDefaultMessagingTimeout;
   std::map<Pid, double> timeouts_;
 

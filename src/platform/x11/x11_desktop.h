@@ -119,6 +119,8 @@ class X11Desktop final : public Workspace,
   bool isProcessTrusted() const override { return trusted_; }
   /// There is nothing to ask the user for: a window manager runs or it does not.
   bool isProcessTrustedWithPrompt() override;
+  /// Nothing: no setting grants the permission, a running EWMH window manager is all it takes.
+  std::optional<std::string> permissionSettingsURL() const override { return std::nullopt; }
   AXElement applicationElement(Pid pid) override;
   AXElement systemWideElement() override;
   AXResult copyAttribute(const AXElement& element, std::string_view attribute) override;
