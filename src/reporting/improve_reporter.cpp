@@ -169,16 +169,18 @@ void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void
       deps.cloud.request(CloudEndpoint::improve, "POST", token(), uploadBody(selection.batch));
   if (!request) return completion();
   inFlight = true;
-  deps.http.send(std::move(*request), [self, sent, completion](HttpResponse reply) {
+  // Shared, not copied, into each hop: the kept lines may be a week of events.
+  auto shared = std::make_shared<const SentBatch>(std::move(sent));
+  deps.http.send(std::move(*request), [self, shared, completion](HttpResponse reply) {
     auto state = self.lock();
     if (!state) return completion();
-    state->queue.async([self, reply = std::move(reply), sent, completion] {
+    state->queue.async([self, reply = std::move(reply), shared, completion] {
       auto state = self.lock();
       if (!state) return completion();
       state->inFlight = false;
       // 2xx to 4xx: taken, or never to be taken (a malformed batch must not be retried
       // forever). 5xx or no reply: the batch stays for the next flush.
-      state->finishBatch(sent, reply.status && *reply.status >= 200 && *reply.status <= 499);
+      state->finishBatch(*shared, reply.status && *reply.status >= 200 && *reply.status <= 499);
       completion();
     });
   });
