@@ -50,7 +50,7 @@ bool removeEntry(int folder, const char* name, int depth) {
 // Reading a folder while removing its entries may skip some, so the walk starts over until a
 // pass removes nothing.
 void removeContents(int folder, int depth) {
-  alignas(dirent64) char buffer[4096];
+  alignas(dirent64) char buffer[1024];  // one per level: small enough for any thread's stack
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     bool removedAny = false;
     lseek(folder, 0, SEEK_SET);
