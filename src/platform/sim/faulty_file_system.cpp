@@ -39,6 +39,15 @@ bool FaultyFileSystem::writeFileSynced(const std::string& path, std::string_view
   return inner_.writeFileSynced(path, bytes);
 }
 
+std::optional<std::string> FaultyFileSystem::writeNewTemporaryFile(const std::string& besidePath,
+                                                                   std::string_view bytes) {
+  if (failWrites) {
+    ++refusals;
+    return std::nullopt;
+  }
+  return inner_.writeNewTemporaryFile(besidePath, bytes);
+}
+
 std::unique_ptr<AppendFile> FaultyFileSystem::openForAppend(const std::string& path) {
   if (failCreates) {
     ++refusals;

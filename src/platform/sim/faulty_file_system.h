@@ -13,7 +13,7 @@ class FaultyFileSystem final : public FileSystem {
  public:
   explicit FaultyFileSystem(FileSystem& inner) : inner_(inner) {}
 
-  /// writeFileSynced fails (nothing is written, as on a full disk).
+  /// writeFileSynced and writeNewTemporaryFile fail (nothing is written, as on a full disk).
   bool failWrites = false;
   /// rename fails, leaving the source in place: a crash between writing and renaming.
   bool failRenames = false;
@@ -30,8 +30,19 @@ class FaultyFileSystem final : public FileSystem {
   std::optional<std::string> readFile(const std::string& path) const override {
     return inner_.readFile(path);
   }
+  BoundedRead readRegularFile(const std::string& path, std::size_t maxBytes) const override {
+    return inner_.readRegularFile(path, maxBytes);
+  }
   bool writeFileSynced(const std::string& path, std::string_view bytes) override;
+  std::optional<std::string> writeNewTemporaryFile(const std::string& besidePath,
+                                                   std::string_view bytes) override;
   std::unique_ptr<AppendFile> openForAppend(const std::string& path) override;
+  std::optional<LinkFacts> linkFacts(const std::string& path) const override {
+    return inner_.linkFacts(path);
+  }
+  std::optional<std::string> linkTarget(const std::string& path) const override {
+    return inner_.linkTarget(path);
+  }
   bool rename(const std::string& from, const std::string& to) override;
   bool remove(const std::string& path) override { return inner_.remove(path); }
 

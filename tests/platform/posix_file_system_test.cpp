@@ -1,0 +1,122 @@
+// The real file system seam against names someone else may have placed: links, FIFOs, devices,
+// folders and files too large to read.
+#include "platform/system/posix_file_system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace tolvane::system {
+namespace {
+
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  std::string at(const std::string& name) const { return temp.path() + "/" + name; }
+  void write(const std::string& name, const std::string& text) {
+    ASSERT_TRUE(disk.writeFileSynced(at(name), text));
+  }
+  void link(const std::string& name, const std::string& target) {
+    ASSERT_EQ(::symlink(target.c_str(), at(name).c_str()), 0);
+  }
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(temp.path()),
+                                                  std::filesystem::directory_iterator()));
+  }
+
+  const test::TempDir temp;
+  PosixFileSystem disk;
+};
+
+TEST_F(PosixFileSystemTest, BoundedReadsTakeOnlyRegularFilesWithinTheCap) {
+  constexpr std::size_t kCap = 8;
+  struct Row {
+    const char* what;
+    std::function<void()> place;
+    std::optional<std::string> content;
+    ReadFailure failure;
+  };
+  const Row rows[] = {
+      {"nothing", [] {}, std::nullopt, ReadFailure::missing},
+      {"a dangling link", [this] { link("f", "nowhere"); }, std::nullopt, ReadFailure::missing},
+      {"exactly the cap", [this] { write("f", "12345678"); }, "12345678", {}},
+      {"one byte past it", [this] { write("f", "123456789"); }, std::nullopt,
+       ReadFailure::tooLarge},
+      {"a link to a small file",
+       [this] {
+         write("g", "ok");
+         link("f", "g");
+       },
+       "ok",
+       {}},
+      // Opening a FIFO waits for a writer unless told not to; a device never ends.
+      {"a FIFO", [this] { ASSERT_EQ(::mkfifo(at("f").c_str(), 0600), 0); }, std::nullopt,
+       ReadFailure::notRegularFile},
+      {"a link to /dev/zero", [this] { link("f", "/dev/zero"); }, std::nullopt,
+       ReadFailure::notRegularFile},
+      {"a folder", [this] { ASSERT_TRUE(disk.createDirectories(at("f"))); }, std::nullopt,
+       ReadFailure::notRegularFile},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove_all(at("f"));
+    std::filesystem::remove_all(at("g"));
+    row.place();
+    const auto read = disk.readRegularFile(at("f"), kCap);
+    EXPECT_EQ(read.content, row.content) << row.what;
+    if (!row.content) {
+      EXPECT_EQ(read.failure, row.failure) << row.what;
+    }
+  }
+}
+
+TEST_F(PosixFileSystemTest, AppendingRefusesLinksAndFilesThatAreNotRegular) {
+  write("target", "kept");
+  link("log", "target");
+  EXPECT_EQ(disk.openForAppend(at("log")), nullptr);
+  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(disk.openForAppend(at("fifo")), nullptr);
+  EXPECT_EQ(disk.readFile(at("target")), "kept");
+
+  auto file = disk.openForAppend(at("plain"));
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(file->append("line\n"));
+  EXPECT_EQ(disk.readFile(at("plain")), "line\n");
+}
+
+TEST_F(PosixFileSystemTest, AnAtomicWriteReplacesTheFileAtTheEndOfALinkChain) {
+  ASSERT_TRUE(disk.createDirectories(at("repo")));
+  write("repo/real.json", "old");
+  // A relative link resolves against its own folder: "chain" -> "repo/link" -> "real.json".
+  link("repo/link", "real.json");
+  link("chain", "repo/link");
+  ASSERT_TRUE(writeFileAtomically(disk, at("chain"), "new"));
+  EXPECT_EQ(disk.readFile(at("repo/real.json")), "new");
+  for (const char* name : {"chain", "repo/link"}) {
+    EXPECT_EQ(disk.linkFacts(at(name)).value_or(LinkFacts{}).kind, LinkFacts::Kind::symlink)
+        << name;
+  }
+  EXPECT_EQ(entries(), 2u) << "no temporary file is left behind";
+
+  link("loop", "loop");
+  EXPECT_FALSE(writeFileAtomically(disk, at("loop"), "never"));
+  EXPECT_EQ(entries(), 3u);
+}
+
+TEST_F(PosixFileSystemTest, TemporaryFilesAreNewPrivateAndUnique) {
+  const auto first = disk.writeNewTemporaryFile(at("prefs"), "a");
+  const auto second = disk.writeNewTemporaryFile(at("prefs"), "b");
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(*first, *second);
+  EXPECT_TRUE(first->starts_with(at("prefs.tmp-")));
+  EXPECT_EQ(disk.readFile(*second), "b");
+  EXPECT_EQ(disk.linkFacts(*first).value_or(LinkFacts{}).permissions, 0600u);
+}
+
+}  // namespace
+}  // namespace tolvane::system
