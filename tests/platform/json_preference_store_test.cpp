@@ -2,9 +2,14 @@
 // interrupted saves, and concurrent use.
 #include "platform/system/json_preference_store.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -35,10 +40,21 @@ class JsonPreferenceStoreTest : public ::testing::Test {
         files, clock, path, [this](const std::string& line) { diagnostics.push_back(line); });
   }
   void writeFile(const std::string& at, const std::string& text) {
-    ASSERT_TRUE(disk.createDirectories(dir));
+    ASSERT_TRUE(disk.createDirectories(parentFolder(at)));
     ASSERT_TRUE(disk.writeFileSynced(at, text));
   }
+  std::optional<LinkFacts::Kind> kindAt(const std::string& at) const {
+    const auto facts = disk.linkFacts(at);
+    return facts ? std::optional(facts->kind) : std::nullopt;
+  }
   Json fileJson() { return Json::parse(disk.readFile(path).value_or("null")); }
+  int temporaryFilesLeft() const {
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      found += entry.path().filename().string().find(".tmp-") != std::string::npos;
+    }
+    return found;
+  }
 
   const test::TempDir temp;
   const std::string dir = temp.path() + "/com.brenmoor.tolvane";
@@ -73,9 +89,7 @@ TEST_F(JsonPreferenceStoreTest, UnusableFilesGiveAnEmptyDomainAndCorruptOnesAreM
   // Nothing to read is a first launch; from kFirstCorrupt on, none is one JSON object.
   constexpr std::size_t kFirstCorrupt = 3;
   const std::optional<std::string> contents[] = {
-      std::nullopt,  "",        " \n\t",         "{\"a\": tru",
-      "a = false\n", "[\"a\"]", "{\"a\": 1} {}", "{\"a\": \"\xff\"}",
-      tooDeep};
+      std::nullopt, "", " \n\t", "{\"a\": tru", "a = false\n", "[\"a\"]", "{\"a\": 1} {}", tooDeep};
   for (std::size_t i = 0; i < std::size(contents); ++i) {
     const bool corrupt = i >= kFirstCorrupt;
     // All in the same second: each keeps its own copy.
@@ -91,6 +105,115 @@ TEST_F(JsonPreferenceStoreTest, UnusableFilesGiveAnEmptyDomainAndCorruptOnesAreM
     EXPECT_EQ(open()->value("a"), PrefValue(false)) << i;
     EXPECT_EQ(disk.readFile(moved), corrupt ? contents[i] : std::nullopt) << i;
   }
+}
+
+TEST(ParsePreferenceDocument, AMemberThatDoesNotParseCostsOnlyItself) {
+  struct Row {
+    const char* text;
+    const char* written;  // what a save writes, or nothing when the file is set aside
+    Strings dropped;
+  };
+  const Row rows[] = {
+      // Numbers past the range of a double, which the JSON library refuses in any document.
+      {R"({"a": true, "n": 1e400})", R"({"a": true})", {"n"}},
+      {R"({"n": -1e400, "b": ["x"], "c": {"d": 1e400}})", R"({"b": ["x"]})", {"n", "c"}},
+      // Damaged members: a cut value, a missing value, bytes that are not UTF-8, a stray comma.
+      {R"({"a": 1, "t": tru, "k", "z": "end"})", R"({"a": 1, "z": "end"})", {"t", "k"}},
+      {"{\"u\": \"\xff\", \"a\": 2,}", R"({"a": 2})", {"u"}},
+      // A valid file reads as it always did, the last of two equal keys winning.
+      {R"({"a": 1, "b": ["x", "y"], "a": 3})", R"({"a": 3, "b": ["x", "y"]})", {}},
+      // Not one object: still set aside whole.
+      {R"({"a": 1, "n": 1e400)", nullptr, {}},
+      {R"({"a": 1} {"n": 1e400})", nullptr, {}},
+      {"[1e400]", nullptr, {}},
+      {R"({"a": [1, 2})", nullptr, {}},
+  };
+  for (const auto& row : rows) {
+    const auto document = parsePreferenceDocument(row.text);
+    ASSERT_EQ(document.has_value(), row.written != nullptr) << row.text;
+    if (!document) continue;
+    EXPECT_EQ(Json::parse(serializePreferenceDocument(*document)), Json::parse(row.written))
+        << row.text;
+    EXPECT_EQ(document->dropped, row.dropped) << row.text;
+  }
+}
+
+TEST_F(JsonPreferenceStoreTest, DroppedMembersAreNamedOnceAndNotWrittenBack) {
+  writeFile(path, "{\"a\": true, \"x,\\n\": 1e400, \"n\": 1e400, \"r\": 0.5}");
+  auto store = open();
+  EXPECT_EQ(store->value("a"), PrefValue(true));
+  EXPECT_EQ(diagnostics, (Strings{"preferences values dropped keys=x\\x2c\\x0a,n path=" + path,
+                                  "preferences values skipped keys=r path=" + path}));
+  store->set("b", false);
+  EXPECT_EQ(fileJson(), Json::parse(R"({"a": true, "b": false, "r": 0.5})"));
+}
+
+TEST_F(JsonPreferenceStoreTest, FilesThatAreNotPlainOrTooLargeNeverStallOrCrashTheStart) {
+  const std::string atCap = "{\"a\":\"" + std::string(kMaxPreferenceFileBytes - 8, 'x') + "\"}";
+  ASSERT_EQ(atCap.size(), kMaxPreferenceFileBytes);
+  const std::string notRegular =
+      "preferences file not a regular file path=" + path + " left in place, changes stay in memory";
+  const std::string tooLarge = "preferences file corrupt reason=larger than " +
+                               std::to_string(kMaxPreferenceFileBytes) + " bytes movedTo=" + path +
+                               kCorruptSuffix;
+  struct Row {
+    const char* what;
+    std::function<void()> place;
+    Strings diagnostics;
+    bool persists;
+    bool readsA = false;
+  };
+  const Row rows[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, {notRegular}, false},
+      {"a link to a device",
+       [&] { ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0); },
+       {notRegular},
+       false},
+      {"a folder", [&] { ASSERT_TRUE(disk.createDirectories(path)); }, {notRegular}, false},
+      {"one byte past the cap", [&] { writeFile(path, atCap + " "); }, {tooLarge}, true},
+      {"exactly the cap", [&] { writeFile(path, atCap); }, {}, true, true},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(disk.createDirectories(dir));
+    row.place();
+    const auto before = kindAt(path);
+    diagnostics.clear();
+    auto store = open();
+    EXPECT_EQ(diagnostics, row.diagnostics) << row.what;
+    EXPECT_EQ(store->persists(), row.persists) << row.what;
+    EXPECT_EQ(store->value("a").has_value(), row.readsA) << row.what;
+    store->set("b", true);
+    if (row.persists) {
+      EXPECT_EQ(fileJson()["b"], true) << row.what;
+    } else {
+      EXPECT_EQ(kindAt(path), before) << row.what << " was replaced";
+    }
+  }
+}
+
+TEST_F(JsonPreferenceStoreTest, LinksAtTheFileOrItsOldTemporaryNameAreNeverFollowedWrongly) {
+  // A link placed where the temporary file used to be written: our bytes must not reach its
+  // target, and the link must not become the preference file.
+  writeFile(dir + "/victim", "victim");
+  ASSERT_EQ(::symlink("victim", (path + ".tmp").c_str()), 0);
+  open()->set("a", true);
+  EXPECT_EQ(disk.readFile(dir + "/victim"), "victim");
+  EXPECT_EQ(kindAt(path + ".tmp"), LinkFacts::Kind::symlink);
+  EXPECT_EQ(kindAt(path), LinkFacts::Kind::regular);
+
+  // A dotfile manager's link stays a link; the file it points to takes every change.
+  const std::string real = temp.path() + "/dotfiles/tolvane.json";
+  writeFile(real, R"({"kept": 1})");
+  ASSERT_TRUE(disk.remove(path));
+  ASSERT_EQ(::symlink("../dotfiles/tolvane.json", path.c_str()), 0);
+  auto store = open();
+  EXPECT_EQ(store->value("kept"), PrefValue(I64{1}));
+  store->set("a", false);
+  EXPECT_EQ(kindAt(path), LinkFacts::Kind::symlink);
+  EXPECT_EQ(Json::parse(disk.readFile(real).value_or("null")),
+            Json::parse(R"({"a": false, "kept": 1})"));
+  EXPECT_TRUE(diagnostics.empty());
 }
 
 TEST_F(JsonPreferenceStoreTest, ACorruptFileThatCannotBeMovedIsNeverOverwritten) {
@@ -136,6 +259,7 @@ TEST_F(JsonPreferenceStoreTest, AFailedSaveKeepsThePreviousFileAndTheValueInMemo
     store->remove("never-set");  // nothing to save, so nothing to fail
     EXPECT_EQ(diagnostics, Strings{"preferences save failed path=" + path +
                                    " changes stay in memory until the next save"});
+    EXPECT_EQ(temporaryFilesLeft(), 0) << "a failed save leaves its temporary file";
     // A real crash would leave the temporary file behind; the next launch must ignore it.
     writeFile(path + ".tmp", "{\"a\": 2");
     EXPECT_EQ(open()->value("a"), PrefValue(I64(1)));

@@ -76,13 +76,149 @@ std::string compactTimestamp(double wallSeconds) {
   return stamp;
 }
 
-std::string joined(const std::map<std::string, Json, std::less<>>& members) {
-  std::string keys;
-  for (const auto& [key, value] : members) {
-    if (!keys.empty()) keys += ',';
-    keys += key;
+// A key as it may appear in one diagnostic line: bytes that could break the line or the list
+// (controls, commas, backslashes) are escaped, and a long key is cut.
+std::string printableKey(std::string_view key) {
+  constexpr std::size_t kMaxKeyBytes = 64;
+  std::string out;
+  for (char c : key.substr(0, kMaxKeyBytes)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == ',' || c == '\\') {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
   }
+  if (key.size() > kMaxKeyBytes) out += "...";
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& keys) {
+  // A file with thousands of bad keys still makes one readable line.
+  constexpr std::size_t kMaxKeysListed = 20;
+  std::string list;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i == kMaxKeysListed) return list + ",+" + std::to_string(keys.size() - i) + " more";
+    if (i > 0) list += ',';
+    list += printableKey(keys[i]);
+  }
+  return list;
+}
+
+std::vector<std::string> keysOf(const std::map<std::string, Json, std::less<>>& members) {
+  std::vector<std::string> keys;
+  for (const auto& [key, member] : members) keys.push_back(key);
   return keys;
+}
+
+Json parseJson(std::string_view text) {
+  return Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+}
+
+// Files with a duplicate key keep the last one, as the JSON library does for a whole document.
+void addMember(PreferenceDocument& document, const std::string& key, const Json& member) {
+  document.values.erase(key);
+  document.kept.erase(key);
+  if (auto value = representable(member)) {
+    document.values.emplace(key, std::move(*value));
+  } else {
+    document.kept.emplace(key, member);
+  }
+}
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The texts between the top-level commas of one JSON object, found by tracking strings, escapes
+// and brackets only; whether each member is valid JSON is left to its own parse. Nothing when
+// the text is not one object: no opening brace, no matching closing brace, or text after it.
+std::optional<std::vector<std::string_view>> topLevelMembers(std::string_view text) {
+  text = trimmed(text);
+  if (text.starts_with("\xEF\xBB\xBF")) text = trimmed(text.substr(3));
+  if (!text.starts_with('{')) return std::nullopt;
+  std::vector<std::string_view> members;
+  std::size_t memberStart = 1;
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      ++depth;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    } else if (c == ']') {
+      return std::nullopt;
+    } else if (c == '}' || c == ',') {
+      members.push_back(text.substr(memberStart, i - memberStart));
+      memberStart = i + 1;
+      if (c == '}') return i + 1 == text.size() ? std::optional(members) : std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+// The key of a member that did not parse, as well as it can be told: the decoded key when the
+// key itself is a valid string, else the member's raw opening bytes.
+std::string keyOfBrokenMember(std::string_view member) {
+  constexpr std::size_t kMaxRawBytes = 32;
+  member = trimmed(member);
+  if (member.starts_with('"')) {
+    bool escaped = false;
+    for (std::size_t i = 1; i < member.size(); ++i) {
+      if (escaped) {
+        escaped = false;
+      } else if (member[i] == '\\') {
+        escaped = true;
+      } else if (member[i] == '"') {
+        const Json key = parseJson(member.substr(0, i + 1));
+        if (key.is_string()) return key.get<std::string>();
+        break;
+      }
+    }
+  }
+  return std::string(member.substr(0, kMaxRawBytes));
+}
+
+// The fallback for a document the JSON library refuses as a whole: a number out of range or a
+// damaged value must cost its own member only, not every setting of the file.
+std::optional<PreferenceDocument> parseMemberByMember(std::string_view text) {
+  const auto members = topLevelMembers(text);
+  if (!members) return std::nullopt;
+  PreferenceDocument document;
+  for (std::string_view member : *members) {
+    // An empty member (a stray comma) holds nothing to lose.
+    if (isBlank(member)) continue;
+    std::string single = "{";
+    single.append(member);
+    single += '}';
+    const Json object = parseJson(single);
+    if (object.is_object() && object.size() == 1) {
+      addMember(document, object.begin().key(), object.begin().value());
+      continue;
+    }
+    std::string key = keyOfBrokenMember(member);
+    document.values.erase(key);
+    document.kept.erase(key);
+    document.dropped.push_back(std::move(key));
+  }
+  return document;
 }
 
 }  // namespace
@@ -90,16 +226,11 @@ std::string joined(const std::map<std::string, Json, std::less<>>& members) {
 std::optional<PreferenceDocument> parsePreferenceDocument(std::string_view text) {
   if (isBlank(text)) return PreferenceDocument{};
   if (nestsTooDeep(text)) return std::nullopt;
-  const Json root = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (root.is_discarded() || !root.is_object()) return std::nullopt;
+  const Json root = parseJson(text);
+  if (root.is_discarded()) return parseMemberByMember(text);
+  if (!root.is_object()) return std::nullopt;
   PreferenceDocument document;
-  for (const auto& [key, member] : root.items()) {
-    if (auto value = representable(member)) {
-      document.values.emplace(key, std::move(*value));
-    } else {
-      document.kept.emplace(key, member);
-    }
-  }
+  for (const auto& [key, member] : root.items()) addMember(document, key, member);
   return document;
 }
 
@@ -119,22 +250,44 @@ JsonPreferenceStore::JsonPreferenceStore(FileSystem& files, const Clock& clock, 
 }
 
 void JsonPreferenceStore::load() {
-  if (!files_.exists(path_)) return;
-  const auto text = files_.readFile(path_);
-  if (!text) {
-    // Whatever the file holds may be fine; overwriting it with the defaults would lose it.
-    persists_ = false;
-    diagnose("preferences file unreadable path=" + path_ + " changes stay in memory");
+  const auto read = files_.readRegularFile(path_, kMaxPreferenceFileBytes);
+  if (!read.content) {
+    refuseUnread(read.failure);
     return;
   }
-  auto document = parsePreferenceDocument(*text);
+  auto document = parsePreferenceDocument(*read.content);
   if (!document) {
     setAside("not a JSON object");
     return;
   }
   document_ = std::move(*document);
+  if (!document_.dropped.empty()) {
+    diagnose("preferences values dropped keys=" + joined(document_.dropped) + " path=" + path_);
+  }
   if (!document_.kept.empty()) {
-    diagnose("preferences values skipped keys=" + joined(document_.kept) + " path=" + path_);
+    diagnose("preferences values skipped keys=" + joined(keysOf(document_.kept)) +
+             " path=" + path_);
+  }
+}
+
+void JsonPreferenceStore::refuseUnread(ReadFailure failure) {
+  switch (failure) {
+    case ReadFailure::missing:
+      return;
+    case ReadFailure::tooLarge:
+      setAside("larger than " + std::to_string(kMaxPreferenceFileBytes) + " bytes");
+      return;
+    case ReadFailure::notRegularFile:
+      // A FIFO, device or folder is not ours to move or replace; it stays as the user made it.
+      persists_ = false;
+      diagnose("preferences file not a regular file path=" + path_ +
+               " left in place, changes stay in memory");
+      return;
+    case ReadFailure::unreadable:
+      // Whatever the file holds may be fine; overwriting it with the defaults would lose it.
+      persists_ = false;
+      diagnose("preferences file unreadable path=" + path_ + " changes stay in memory");
+      return;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +26,9 @@ struct PreferenceDocument {
   /// Every other member (fractions, null, objects, mixed arrays, integers past the signed
   /// range), kept as parsed so that a rewrite does not lose a newer version's settings.
   std::map<std::string, nlohmann::json, std::less<>> kept;
+  /// Keys of members that are not valid JSON on their own (a number past the range of a
+  /// double, a damaged value) in a file that is otherwise one object. Never written back.
+  std::vector<std::string> dropped;
 
   bool operator==(const PreferenceDocument&) const = default;
 };
@@ -33,8 +37,13 @@ struct PreferenceDocument {
 /// and deeper input would only cost stack in the recursive parts of the JSON library.
 inline constexpr int kMaxPreferenceDocumentDepth = 256;
 
+/// Preference files larger than this are set aside unread; ours stay under a few kilobytes.
+inline constexpr std::size_t kMaxPreferenceFileBytes = 4 * 1024 * 1024;
+
 /// Parses a preference file. Blank text is an empty document; anything that is not one JSON
-/// object (garbage, truncation, another top-level type, too deep) gives nothing.
+/// object (garbage, a missing closing brace, another top-level type, too deep) gives nothing.
+/// In an object that does not parse as a whole, each member is parsed on its own and the ones
+/// that fail are listed in `dropped`.
 std::optional<PreferenceDocument> parsePreferenceDocument(std::string_view text);
 
 /// The file text for `document`: one JSON object with sorted keys, ending in a line feed.
@@ -43,10 +52,12 @@ std::string serializePreferenceDocument(const PreferenceDocument& document);
 
 /// The preference domain backed by the JSON file at `path`. Thread-safe.
 ///
-/// A file that cannot be parsed is moved aside to "<path>.corrupt-<UTC timestamp>" and the
-/// domain starts empty. When it cannot be moved (or the file exists but cannot be read), the
-/// file is never overwritten and changes live only in memory. A failed save loses nothing in
-/// memory; the next successful save writes every value.
+/// A file that is not one JSON object, or is larger than kMaxPreferenceFileBytes, is moved aside
+/// to "<path>.corrupt-<UTC timestamp>" and the domain starts empty; members that do not parse
+/// on their own are dropped and the rest kept. A FIFO, device or folder at `path` is left alone
+/// and changes live only in memory, as they do when a file to set aside cannot be moved or a
+/// file cannot be read: such a file is never overwritten. A failed save loses nothing in memory;
+/// the next successful save writes every value.
 class JsonPreferenceStore final : public PreferenceStore {
  public:
   /// Receives one line per noteworthy event: a file moved aside, values skipped, a save failed.
@@ -67,6 +78,7 @@ class JsonPreferenceStore final : public PreferenceStore {
 
  private:
   void load();
+  void refuseUnread(ReadFailure failure);
   void setAside(const std::string& reason);
   std::optional<std::string> availableCorruptName() const;
   // Returns the diagnostic line to emit once the lock is released, if the save failed.
