@@ -17,6 +17,7 @@
 #include "input/emergency_restore.h"
 #include "platform/system/continue_signal.h"
 #include "platform/system/single_instance.h"
+#include "platform/system/user_paths.h"
 #include "shell/desktop_backend.h"
 #include "shell/quit_signals.h"
 #include "shell/test_hooks.h"
@@ -67,12 +68,6 @@ std::optional<CommandLine> parse(int argc, char** argv, int& status) {
   return line;
 }
 
-std::string runtimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return runtime;
-  return "/tmp";
-}
-
 std::string displayName() {
   const char* display = std::getenv("DISPLAY");
   return display ? display : "";
@@ -121,14 +116,18 @@ int main(int argc, char** argv) {
     std::fputs("tolvane: no X display (DISPLAY is not set)\n", stderr);
     return 1;
   }
+  std::string runtimeNote;
+  const auto runtime = system::currentRuntimeFolder(runtimeNote);
+  if (!runtimeNote.empty()) std::fprintf(stderr, "tolvane: %s\n", runtimeNote.c_str());
+  if (!runtime) return 1;
   std::string error;
-  auto instance = system::SingleInstance::claim(runtimeFolder(), display, error);
+  auto instance = system::SingleInstance::claim(*runtime, display, error);
   if (!instance) {
     if (!error.empty()) {
       std::fprintf(stderr, "tolvane: %s\n", error.c_str());
       return 1;
     }
-    if (!line->url.empty() && system::SingleInstance::send(runtimeFolder(), display, line->url)) {
+    if (!line->url.empty() && system::SingleInstance::send(*runtime, display, line->url)) {
       return 0;
     }
     std::fprintf(stderr, "tolvane: Tolvane is already running on display %s\n", display.c_str());
