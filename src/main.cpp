@@ -3,7 +3,6 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "platform/system/single_instance.h"
 #include "platform/system/user_paths.h"
 #include "shell/desktop_backend.h"
+#include "shell/instance_listener.h"
 #include "shell/quit_signals.h"
 #include "shell/test_hooks.h"
 #include "shell/x11_event_bridge.h"
@@ -197,10 +197,7 @@ int main(int argc, char** argv) {
   const auto handleURL = [&](const std::string& url) {
     if (!shell::runTestHook(url, backend->log())) app.handleURL(url);
   };
-  QSocketNotifier urls(instance->listenDescriptor(), QSocketNotifier::Read);
-  QObject::connect(&urls, &QSocketNotifier::activated, [&] {
-    for (const auto& url : instance->takeMessages()) handleURL(url);
-  });
+  shell::InstanceListener urls(*instance, *backend->services().clock, handleURL);
 
   backend->log().log("launch: tolvane " + *bundle.shortVersion + " on display " + display);
   app.applicationDidFinishLaunching();
