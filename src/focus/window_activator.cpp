@@ -2,6 +2,7 @@
 #include "focus/window_activator.h"
 
 #include <cmath>
+#include <optional>
 
 #include "settings/preference_keys.h"
 
@@ -28,6 +29,10 @@ bool WindowActivator::activate(const SwitchWindow& window) {
     report(window, ok, "reopen", started);
     return ok;
   }
+  return activateWindow(window, started);
+}
+
+bool WindowActivator::activateWindow(const SwitchWindow& window, double started) {
   auto& ax = s_.accessibility;
   const auto& element = window.axWindow();
   // The live state: the snapshot may be seconds old. Unreadable means trust the snapshot.
@@ -41,9 +46,38 @@ bool WindowActivator::activate(const SwitchWindow& window) {
   if (app && app->hidden) s_.workspace.unhide(window.pid());
   ax.setAttribute(element, ax::kMain, true);
   ax.performAction(element, ax::kRaise);
-  const bool ok = app ? s_.workspace.activate(window.pid()) : false;
-  s_.order.bump(window.id());
 
+  // An answer given inside the call waits until the window is promoted, so that the order of
+  // effects is the same whenever the answer comes.
+  struct Answer {
+    bool promoted = false;
+    std::optional<bool> early;
+  };
+  auto answer = std::make_shared<Answer>();
+  bool requested = false;
+  if (app) {
+    requested = s_.workspace.activate(
+        window.pid(), [this, alive = std::weak_ptr<int>(alive_), answer, window, started](bool ok) {
+          if (!alive.lock()) return;
+          if (!answer->promoted) {
+            answer->early = ok;
+            return;
+          }
+          conclude(window, ok, started);
+        });
+  } else {
+    answer->early = false;
+  }
+  s_.order.bump(window.id());
+  answer->promoted = true;
+  if (answer->early) {
+    conclude(window, *answer->early, started);
+    return *answer->early;
+  }
+  return requested;
+}
+
+void WindowActivator::conclude(const SwitchWindow& window, bool ok, double started) {
   s_.log.log("activate pid=" + std::to_string(window.pid()) +
              " window=" + std::to_string(window.id()) + " ok=" + (ok ? "true" : "false"));
   if (testerMode()) {
@@ -51,7 +85,6 @@ bool WindowActivator::activate(const SwitchWindow& window) {
     s_.log.log("activate title=" + title + " app=" + window.appName());
   }
   report(window, ok, "axRaise", started);
-  return ok;
 }
 
 bool WindowActivator::activateApp(const SwitchWindow& window) {
@@ -61,7 +94,8 @@ bool WindowActivator::activateApp(const SwitchWindow& window) {
     if (app->bundleLocation) {
       s_.workspace.openApplication(*app->bundleLocation);
     } else {
-      s_.workspace.activate(window.pid());
+      // Not awaited: an application entry counts as brought forward once asked.
+      s_.workspace.activate(window.pid(), [](bool) {});
     }
   }
   s_.order.bump(window.id());

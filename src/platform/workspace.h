@@ -49,8 +49,16 @@ class Workspace {
   virtual void removeObserver(ObserverToken token) = 0;
 
   virtual void unhide(Pid pid) = 0;
-  /// Makes the application frontmost; whether it accepted.
-  virtual bool activate(Pid pid) = 0;
+
+  /// Receives whether the application became frontmost. Runs once, on the main thread (not at
+  /// all when the desktop is destroyed before it knows).
+  using ActivationAnswer = std::function<void(bool accepted)>;
+  /// Asks for the application to become frontmost. A desktop that knows the outcome at once
+  /// calls `answer` before returning; one whose window manager decides calls it later, when the
+  /// window manager acted or a bound ran out, never from inside this call. Returns false when
+  /// the request was refused at once (the application is gone, say: `answer` had false then
+  /// too), true when it was accepted or is still undecided.
+  virtual bool activate(Pid pid, ActivationAnswer answer) = 0;
   /// Starts (or re-opens) the application found at `bundleLocation`; nothing is awaited.
   virtual void openApplication(const std::string& bundleLocation) = 0;
   /// Opens `url` in its handler (the browser for https); false when nothing could open it.

@@ -467,7 +467,7 @@ TEST_F(X11DesktopWithClientTest, ActivatingAnApplicationKeepsTheWindowJustRaised
   // As the activator does it: raise the chosen window, then activate its application.
   const auto raiseThenActivate = [&](xcb_window_t window) {
     EXPECT_EQ(desktop->performAction(element(window), ax::kRaise), ax::kSuccess);
-    EXPECT_TRUE(desktop->activate(client->pid));
+    EXPECT_TRUE(desktop->activate(client->pid, {}));
   };
   raiseThenActivate(w2);
   ASSERT_TRUE(eventually([&] { return isActive(w2); }));
@@ -478,11 +478,11 @@ TEST_F(X11DesktopWithClientTest, ActivatingAnApplicationKeepsTheWindowJustRaised
   EXPECT_TRUE(isActive(w1));
 
   // Activated alone, an application comes back with its most recently active window.
-  EXPECT_TRUE(desktop->activate(other->pid));
+  EXPECT_TRUE(desktop->activate(other->pid, {}));
   ASSERT_TRUE(eventually([&] { return isActive(other->windows.front()); }));
-  EXPECT_TRUE(desktop->activate(client->pid));
+  EXPECT_TRUE(desktop->activate(client->pid, {}));
   EXPECT_TRUE(eventually([&] { return isActive(w1); }));
-  EXPECT_FALSE(desktop->activate(X11Desktop::kSyntheticPidBase - 1));
+  EXPECT_FALSE(desktop->activate(X11Desktop::kSyntheticPidBase - 1, {}));
 }
 
 // --- Notifications ------------------------------------------------------------------------------
@@ -519,7 +519,7 @@ TEST_F(X11DesktopWithClientTest, FocusChangesReachObserversAndTheWorkspace) {
 
   const xcb_window_t w2 = client->windows[1];
   EXPECT_EQ(desktop->performAction(element(w2), ax::kRaise), ax::kSuccess);
-  EXPECT_TRUE(desktop->activate(client->pid));
+  EXPECT_TRUE(desktop->activate(client->pid, {}));
   // Never from inside the call: only the event handler delivers.
   EXPECT_TRUE(focused.empty());
   EXPECT_TRUE(activated.empty());
@@ -610,7 +610,7 @@ TEST_F(X11DesktopTest, ALostDisplayFailsEveryCallWithoutCrashing) {
   EXPECT_EQ(connection->dispatchPending(), 0);
   EXPECT_EQ(desktop->copyAttribute(window, ax::kMinimized).error, ax::kCannotComplete);
   EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kCannotComplete);
-  EXPECT_FALSE(desktop->activate(xterm->pid));
+  EXPECT_FALSE(desktop->activate(xterm->pid, {}));
   EXPECT_EQ(desktop->onScreenWindows(), std::nullopt);
   EXPECT_EQ(desktop->mainConnectionID(), std::nullopt);
   int error = ax::kSuccess;

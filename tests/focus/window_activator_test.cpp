@@ -98,6 +98,51 @@ TEST_F(WindowActivatorTest, AGoneOrRefusingApplicationIsStillPromotedAndReported
   EXPECT_EQ(usage.events.back().properties.at("ok"), EventValue(false));
 }
 
+TEST_F(WindowActivatorTest, ALateAnswerIsLoggedAndReportedWhenItComes) {
+  struct Row {
+    const char* what;
+    bool accepts;
+    double answerSeconds;
+  };
+  const Row rows[] = {
+      {"a late yes", true, 0.25},
+      {"a late no", false, 0.5},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    desktop.setAcceptsActivation(100, row.accepts);
+    desktop.setActivationAnswerSeconds(100, row.answerSeconds);
+    const auto window = windowRecord(11, false);
+    tracker.order().bump(5);
+    usage.events.clear();
+    const auto linesBefore = linesStartingWith("activate pid=").size();
+
+    EXPECT_TRUE(activator.activate(window)) << "undecided yet";
+    EXPECT_EQ(tracker.order().ids().front(), 11u) << "promoted at once";
+    loop.advance(row.answerSeconds / 2);
+    EXPECT_EQ(linesStartingWith("activate pid=").size(), linesBefore);
+    EXPECT_TRUE(usage.events.empty());
+
+    loop.advance(row.answerSeconds);
+    const auto lines = linesStartingWith("activate pid=");
+    ASSERT_EQ(lines.size(), linesBefore + 1);
+    EXPECT_EQ(lines.back(),
+              std::string("activate pid=100 window=11 ok=") + (row.accepts ? "true" : "false"));
+    ASSERT_EQ(usage.events.size(), 1u);
+    EXPECT_EQ(usage.events[0].properties.at("ok"), EventValue(row.accepts));
+    EXPECT_EQ(usage.events[0].properties.at("ms"),
+              EventValue(static_cast<std::int64_t>(row.answerSeconds * 1000)));
+  }
+  // An answer that finds its activator gone is dropped.
+  usage.events.clear();
+  {
+    WindowActivator shortLived{{desktop, desktop, tracker.order(), clock, log, usage, preferences}};
+    shortLived.activate(windowRecord(11, false));
+  }
+  loop.advance(1);
+  EXPECT_TRUE(usage.events.empty());
+}
+
 TEST_F(WindowActivatorTest, ApplicationEntriesAreReopenedOrActivated) {
   desktop.addApp({.pid = 200,
                   .localizedName = "Files",

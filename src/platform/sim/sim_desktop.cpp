@@ -153,6 +153,12 @@ bool SimDesktop::setAcceptsActivation(Pid pid, bool accepts) {
   return app != nullptr;
 }
 
+bool SimDesktop::setActivationAnswerSeconds(Pid pid, double seconds) {
+  AppState* app = findApp(pid);
+  if (app) app->config.activationAnswerSeconds = seconds;
+  return app != nullptr;
+}
+
 // --- Window knobs ---------------------------------------------------------------------------
 
 bool SimDesktop::addWindow(const SimWindow& window) {
@@ -302,7 +308,23 @@ void SimDesktop::unhide(Pid pid) {
   record("unhide " + std::to_string(pid));
 }
 
-bool SimDesktop::activate(Pid pid) {
+bool SimDesktop::activate(Pid pid, ActivationAnswer answer) {
+  const AppState* app = findApp(pid);
+  if (app && app->config.activationAnswerSeconds > 0) {
+    loop_.postAfter(app->config.activationAnswerSeconds,
+                    [this, alive = std::weak_ptr<int>(alive_), pid, answer = std::move(answer)] {
+                      if (!alive.lock()) return;
+                      const bool accepted = answerActivation(pid);
+                      if (answer) answer(accepted);
+                    });
+    return true;
+  }
+  const bool accepted = answerActivation(pid);
+  if (answer) answer(accepted);
+  return accepted;
+}
+
+bool SimDesktop::answerActivation(Pid pid) {
   AppState* app = findApp(pid);
   const bool accepted = app && app->config.acceptsActivation;
   record("activate " + std::to_string(pid) + (accepted ? " accepted" : " refused"));

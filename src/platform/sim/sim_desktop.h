@@ -37,6 +37,9 @@ struct SimApp {
   bool hung = false;
   /// What Workspace::activate answers for it.
   bool acceptsActivation = true;
+  /// Virtual seconds until Workspace::activate answers, as a window manager that decides later;
+  /// 0 answers inside the call.
+  double activationAnswerSeconds = 0;
   /// createObserver for this process fails.
   bool observersFail = false;
   /// addNotification on this process's elements fails.
@@ -140,6 +143,8 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   bool setCallCost(Pid pid, double seconds);
   /// Changes what Workspace::activate answers for the application; false if not running.
   bool setAcceptsActivation(Pid pid, bool accepts);
+  /// Changes how long Workspace::activate takes to answer (see SimApp); false if not running.
+  bool setActivationAnswerSeconds(Pid pid, double seconds);
   /// A process that exists without being an application (for processExists).
   void addProcess(Pid pid) { processes_.insert(pid); }
   /// Sets this process's own id.
@@ -230,7 +235,9 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   ObserverToken addObserver(WorkspaceEvent event, AppHandler handler) override;
   void removeObserver(ObserverToken token) override { workspaceObservers_.erase(token); }
   void unhide(Pid pid) override;
-  bool activate(Pid pid) override;
+  /// Answers (and records "activate <pid> accepted/refused") at once, or after the
+  /// application's activationAnswerSeconds, deciding then.
+  bool activate(Pid pid, ActivationAnswer answer) override;
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
@@ -309,6 +316,8 @@ class SimDesktop final : public Workspace, public Accessibility, public WindowSe
   bool isOnScreen(const WindowState& window) const;
   void bringToFront(std::uint32_t number);
   void notifyWorkspace(WorkspaceEvent event, const RunningApp& app);
+  /// Decides an activation now: whether the application (still) runs and accepts.
+  bool answerActivation(Pid pid);
   std::vector<WindowInfo> windowList(bool onScreenOnly);
   /// Charges one call to the element's application and says whether it answers: kSuccess with
   /// the live application (and window, for window elements), or the error the call fails with.

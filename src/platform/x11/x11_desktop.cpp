@@ -505,7 +505,13 @@ ObserverToken X11Desktop::addObserver(WorkspaceEvent event, AppHandler handler) 
 
 void X11Desktop::unhide(Pid) {}
 
-bool X11Desktop::activate(Pid pid) {
+bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
+  const bool sent = requestActivation(pid);
+  if (answer) answer(sent);
+  return sent;
+}
+
+bool X11Desktop::requestActivation(Pid pid) {
   App* app = findApp(pid);
   if (!app || connectionLost()) return false;
   const auto raised = std::exchange(pendingRaise_, std::nullopt);

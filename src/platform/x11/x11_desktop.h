@@ -109,7 +109,8 @@ class X11Desktop final : public Workspace,
   void removeObserver(ObserverToken token) override { workspaceObservers_.erase(token); }
   /// Applications are never hidden on X11: nothing to do.
   void unhide(Pid pid) override;
-  bool activate(Pid pid) override;
+  /// Answers at once whether the request could be sent.
+  bool activate(Pid pid, ActivationAnswer answer) override;
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
@@ -230,6 +231,7 @@ class X11Desktop final : public Workspace,
   // Requests to the window manager.
   xcb_timestamp_t timestamp() const;
   void activateWindow(xcb_window_t window);
+  bool requestActivation(Pid pid);
 
   // Accessibility (x11_desktop_accessibility.cpp).
   /// Whether the element is alive: ax::kSuccess with its application (and client, for a
