@@ -65,7 +65,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                                              .triggerIsOption = settings_->switcherUsesOption()});
           },
           [this](std::string_view line) { log_.log(line); }),
-      desktop_(*connection_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
+      desktop_(*connection_, runLoop_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
       hotKeys_(*connection_) {
   tap_.setStopDetector(system::takeContinueSignal);
   panel_.setIconSource([this](const std::string& bundleID) { return desktop_.iconPNG(bundleID); });

@@ -149,6 +149,10 @@ TEST_F(TolvaneOnX11, EscapeCancelsAndTheNextSwitchStillFollowsTheHistory) {
       << "one " << one->windows[0] << " two " << two->windows[0] << " three " << three->windows[0]
       << " active " << x.activeWindow() << "\n"
       << tolvane->log();
+  // The line comes once the window manager's answer is seen, which may be after the test saw
+  // the window become active.
+  ASSERT_TRUE(waitForLog("window=" + std::to_string(two->windows[0]) + " ok=true"))
+      << tolvane->log();
   EXPECT_EQ(tolvane->count("activate pid="), 1);
 }
 

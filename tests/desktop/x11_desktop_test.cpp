@@ -21,6 +21,7 @@
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
 #include "settings/app_settings.h"
@@ -36,6 +37,7 @@
 namespace tolvane::test {
 namespace {
 
+using x11::ActivationWatch;
 using x11::X11Desktop;
 using Numbers = std::set<std::uint32_t>;
 
@@ -44,6 +46,47 @@ constexpr std::string_view kTestClient = TOLVANE_TEST_CLIENT;
 Numbers asSet(const std::vector<xcb_window_t>& windows) {
   return Numbers(windows.begin(), windows.end());
 }
+
+/// The core's discovery and activation built on a desktop, on virtual time; the log keeps its
+/// lines in memory.
+struct CoreOnDesktop {
+  CoreOnDesktop(X11Desktop& desktop, sim::SimClock& clock) : desktop(desktop), clock(clock) {
+    noDisk.failCreates = true;
+    log.setObserver([this](std::string_view line) {
+      lines.emplace_back(line.substr(line.find(' ') + 1));  // without the timestamp
+    });
+  }
+  /// The window as the enumerator would list it.
+  SwitchWindow record(xcb_window_t window, const AXElement& element) {
+    const Pid pid = *desktop.pidOf(element);
+    return SwitchWindow({.id = window,
+                         .axWindow = element,
+                         .pid = pid,
+                         .appName = SwitchWindow::appNameFor(*desktop.application(pid))});
+  }
+  std::vector<std::string> linesStartingWith(std::string_view prefix) const {
+    std::vector<std::string> found;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                 [&](const std::string& line) { return line.starts_with(prefix); });
+    return found;
+  }
+
+  X11Desktop& desktop;
+  sim::SimClock& clock;
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem noDisk{disk};
+  DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
+  std::vector<std::string> lines;
+  sim::SimPreferenceStore preferences{{{"launchAtLogin", false}}};
+  sim::SimLoginItems loginItems;
+  sim::SimSystemLog systemLog;
+  AppSettings settings{preferences, loginItems, systemLog, log};
+  RecordedUsage usage;
+  MRUOrder order;
+  SpaceWindowResolver resolver{desktop, desktop, clock, log};
+  WindowEnumerator enumerator{{desktop, desktop, resolver, settings, order, clock, log, usage}};
+  WindowActivator activator{{desktop, desktop, order, clock, log, usage, preferences}};
+};
 
 /// One session with openbox, and the desktop under test on a connection of its own.
 class X11DesktopTest : public ::testing::Test {
@@ -65,18 +108,21 @@ class X11DesktopTest : public ::testing::Test {
     connection = x11::Connection::open(session.display().c_str());
     EXPECT_TRUE(connection);
     desktop = std::make_unique<X11Desktop>(
-        *connection, [this] { return secureInput; },
+        *connection, loop, [this] { return secureInput; },
         X11Desktop::Options{.applicationFolders = {applications()}, .locale = "de_DE.UTF-8"});
     return *desktop;
   }
 
-  /// The desktop's connection, read while a wait runs, as the application's loop would. The
-  /// round trip first makes sure that everything the server sent before is read.
+  /// The desktop's connection, read while a wait runs, as the application's loop would, and
+  /// the loop's work that is due. The round trip first makes sure that everything the server
+  /// sent before is read.
   std::vector<PumpedConnection> pumped() {
     return {{xcb_get_file_descriptor(connection->xcb()), [this] {
                xcb_connection_t* c = connection->xcb();
                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-               return connection->dispatchPending();
+               const int dispatched = connection->dispatchPending();
+               loop.runUntilIdle();
+               return dispatched;
              }}};
   }
   bool eventually(const std::function<bool()>& done) { return session.waitUntil(done, pumped()); }
@@ -151,6 +197,9 @@ class X11DesktopTest : public ::testing::Test {
   XSession session;
   TempDir folder;
   bool secureInput = false;
+  // Virtual time for the desktop's timers: a bound runs out when a test says so.
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
   std::unique_ptr<x11::Connection> connection;
   std::unique_ptr<X11Desktop> desktop;
 };
@@ -425,34 +474,72 @@ TEST_F(X11DesktopTest, OtherDesktopsAreSpacesTheCoreCanReachAndActivate) {
 
   // The core's own discovery: the all-Spaces map, then a refresh of b's application, without
   // remote tokens.
-  sim::SimClock clock;
-  system::PosixFileSystem disk;
-  sim::FaultyFileSystem noDisk{disk};
-  noDisk.failCreates = true;
-  DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
-  sim::SimPreferenceStore preferences{{{"launchAtLogin", false}}};
-  sim::SimLoginItems loginItems;
-  sim::SimSystemLog systemLog;
-  AppSettings settings{preferences, loginItems, systemLog, log};
-  RecordedUsage usage;
-  MRUOrder order;
-  SpaceWindowResolver resolver{*desktop, *desktop, clock, log};
-  WindowEnumerator enumerator{{*desktop, *desktop, resolver, settings, order, clock, log, usage}};
-  WindowActivator activator{{*desktop, *desktop, order, clock, log, usage, preferences}};
-
-  const auto map = resolver.windowIDsAcrossSpaces();
+  CoreOnDesktop core{*desktop, clock};
+  const auto map = core.resolver.windowIDsAcrossSpaces();
   ASSERT_TRUE(map);
   EXPECT_EQ(map->at(there->pid), Numbers{b});
-  ASSERT_TRUE(enumerator.refreshApp(*desktop->application(there->pid), clock.now() + 0.15, map,
-                                    true, false));
-  const auto snapshot = enumerator.snapshot(there->pid, true);
+  ASSERT_TRUE(core.enumerator.refreshApp(*desktop->application(there->pid), clock.now() + 0.15, map,
+                                         true, false));
+  const auto snapshot = core.enumerator.snapshot(there->pid, true);
   ASSERT_EQ(snapshot.size(), 1u);
   EXPECT_EQ(snapshot.front().id(), b);
   EXPECT_EQ(snapshot.front().title(), "there");
 
-  EXPECT_TRUE(activator.activate(snapshot.front()));
+  EXPECT_TRUE(core.activator.activate(snapshot.front()));
   EXPECT_TRUE(eventually(
       [&] { return session.value(session.root(), "_NET_CURRENT_DESKTOP") == 1u && isActive(b); }));
+}
+
+TEST_F(X11DesktopTest, AnActivationIsReportedAsTheWindowManagerCarriedItOut) {
+  const xcb_window_t a = ownWindow();
+  const xcb_window_t b = ownWindow();
+  const xcb_window_t doomed = ownWindow();
+  settleFocusOn(a);
+  makeDesktop();
+  CoreOnDesktop core{*desktop, clock};
+  struct Row {
+    const char* why;
+    xcb_window_t window;
+    bool destroyFirst;
+    /// Virtual time to let pass: the answer comes from the bound, not from an event.
+    bool waitsForBound;
+    bool ok;
+  };
+  const Row rows[] = {
+      {"a live window: accepted once the window manager made it active", b, false, false, true},
+      {"the active window: nothing changes, the bound's look at the server confirms it", b, false,
+       true, true},
+      {"a window destroyed right before: refused once the window manager dropped it", doomed, true,
+       false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    const std::string line = "activate pid=" + std::to_string(getpid()) +
+                             " window=" + std::to_string(row.window) +
+                             " ok=" + (row.ok ? "true" : "false");
+    const AXElement window = element(row.window);
+    ASSERT_TRUE(window);
+    if (row.destroyFirst) {
+      session.destroyWindow(row.window);
+      session.sync();
+    }
+    const auto before = core.lines.size();
+    const double started = clock.now();
+    core.activator.activate(core.record(row.window, window));
+    // The call never waits for the window manager: the answer comes from handling its events
+    // (or the bound's timer) later, as the main thread goes on.
+    EXPECT_EQ(core.lines.size(), before);
+    if (row.waitsForBound) {
+      ASSERT_TRUE(session.syncWindowManager(connection->xcb(), pumped()));
+      EXPECT_EQ(core.lines.size(), before) << "answered before the bound";
+      loop.advance(ActivationWatch::kBoundSeconds);
+    }
+    ASSERT_TRUE(eventually([&] { return core.lines.size() > before; }));
+    EXPECT_EQ(core.linesStartingWith("activate pid=").back(), line);
+    EXPECT_EQ(core.usage.events.back().properties.at("ms"),
+              EventValue(static_cast<std::int64_t>((clock.now() - started) * 1000)));
+    EXPECT_EQ(core.usage.events.back().properties.at("ok"), EventValue(row.ok));
+  }
 }
 
 TEST_F(X11DesktopWithClientTest, ActivatingAnApplicationKeepsTheWindowJustRaised) {
@@ -680,6 +767,83 @@ TEST_F(X11TrustTest, TrustFollowsTheWindowManagerComingAndGoing) {
   // A window manager that dies leaves its root properties behind, but its check window goes.
   session.destroyWindow(check);
   EXPECT_TRUE(eventually([&] { return !desktop->isProcessTrusted(); }));
+}
+
+// --- Answers to activations ------------------------------------------------------------------
+
+/// A session that only pretends to be a window manager: activation requests reach nobody, and
+/// the test plays the window manager's part by naming the active window itself.
+class X11SilentWindowManagerTest : public X11TrustTest {
+ protected:
+  void SetUp() override {
+    X11TrustTest::SetUp();
+    announce({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW"});
+    for (xcb_window_t* window : {&first, &second}) {
+      *window = session.createWindow();
+      session.setValues(*window, "_NET_WM_PID", "CARDINAL", {static_cast<std::uint32_t>(getpid())});
+    }
+    listClients({first, second});
+    makeDesktop();
+  }
+  void listClients(const std::vector<xcb_window_t>& windows) {
+    session.setValues(session.root(), "_NET_CLIENT_LIST", "WINDOW", windows);
+    session.sync();
+  }
+  void nameActive(xcb_window_t window) {
+    session.setValues(session.root(), "_NET_ACTIVE_WINDOW", "WINDOW", {window});
+    session.sync();
+  }
+  /// Raises `window` and activates its application, as the activator does.
+  void activate(xcb_window_t window) {
+    EXPECT_EQ(desktop->performAction(element(window), ax::kRaise), ax::kSuccess);
+    EXPECT_TRUE(
+        desktop->activate(getpid(), [this, window](bool ok) { answers.emplace_back(window, ok); }));
+  }
+
+  using Answers = std::vector<std::pair<xcb_window_t, bool>>;
+  xcb_window_t first = XCB_WINDOW_NONE;
+  xcb_window_t second = XCB_WINDOW_NONE;
+  Answers answers;
+};
+
+TEST_F(X11SilentWindowManagerTest, TheAnswerIsWhatTheWindowManagerDidWithinTheBound) {
+  constexpr double kHalf = ActivationWatch::kBoundSeconds / 2;
+  // Nobody acts on the request: refused when the bound runs out, not before.
+  activate(first);
+  loop.advance(kHalf);
+  EXPECT_TRUE(answers.empty());
+  loop.advance(kHalf);
+  EXPECT_EQ(answers, (Answers{{first, false}}));
+
+  // The window manager passes through another window, then makes this one active: accepted as
+  // soon as that is seen, with no time passed.
+  answers.clear();
+  activate(first);
+  nameActive(second);
+  nameActive(first);
+  ASSERT_TRUE(eventually([&] { return !answers.empty(); }));
+  EXPECT_EQ(answers, (Answers{{first, true}}));
+
+  // Active already: the window manager changes nothing; at the bound the server confirms it.
+  answers.clear();
+  activate(first);
+  loop.advance(kHalf);
+  EXPECT_TRUE(answers.empty());
+  loop.advance(kHalf);
+  EXPECT_EQ(answers, (Answers{{first, true}}));
+
+  // A newer request supersedes the one waiting, which is refused at once; the newer one is
+  // refused as soon as its window leaves the client list, active or not.
+  answers.clear();
+  activate(second);
+  activate(first);
+  loop.runUntilIdle();
+  EXPECT_EQ(answers, (Answers{{second, false}}));
+  listClients({second});
+  ASSERT_TRUE(eventually([&] { return answers.size() == 2; }));
+  EXPECT_EQ(answers.back(), std::make_pair(first, false));
+  loop.advance(ActivationWatch::kBoundSeconds);
+  EXPECT_EQ(answers.size(), 2u) << "one answer per request";
 }
 
 }  // namespace

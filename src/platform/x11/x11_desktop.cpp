@@ -50,8 +50,8 @@ std::string hostName() {
 
 }  // namespace
 
-X11Desktop::X11Desktop(Connection& connection, std::function<bool()> secureInputProbe,
-                       Options options)
+X11Desktop::X11Desktop(Connection& connection, RunLoop& loop,
+                       std::function<bool()> secureInputProbe, Options options)
     : connection_(connection),
       xcb_(connection.xcb()),
       atoms_(connection),
@@ -60,7 +60,8 @@ X11Desktop::X11Desktop(Connection& connection, std::function<bool()> secureInput
                                                   : std::move(options.applicationFolders),
                options.locale.empty() ? DesktopEntries::defaultLocale() : options.locale),
       ownPid_(getpid()),
-      hostname_(hostName()) {
+      hostname_(hostName()),
+      activation_(loop, [this] { return readActiveWindow(); }) {
   // Select first, then read: a change between the two arrives as an event, never goes missing.
   connection_.selectRootEvents(XCB_EVENT_MASK_PROPERTY_CHANGE);
   connection_.addSink(this);
@@ -201,6 +202,7 @@ void X11Desktop::refreshClientList() {
     if (clients_.count(window) && !contains(clientOrder_, window)) clientOrder_.push_back(window);
   }
   regroup();
+  activation_.clientsChanged();
 }
 
 void X11Desktop::addClients(const std::vector<xcb_window_t>& windows) {
@@ -241,6 +243,7 @@ void X11Desktop::refreshActive() {
   if (window != XCB_WINDOW_NONE && !clients_.count(window)) refreshClientList();
   const Client* client = findClient(window);
   active_ = client ? window : xcb_window_t{XCB_WINDOW_NONE};
+  activation_.activeChanged(active_);
   if (!client || window == lastFocused_) return;
   lastFocused_ = window;
   if (focusObserver_) focusObserver_(window);
@@ -506,18 +509,19 @@ ObserverToken X11Desktop::addObserver(WorkspaceEvent event, AppHandler handler) 
 void X11Desktop::unhide(Pid) {}
 
 bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
-  const bool sent = requestActivation(pid);
-  if (answer) answer(sent);
-  return sent;
-}
-
-bool X11Desktop::requestActivation(Pid pid) {
   App* app = findApp(pid);
-  if (!app || connectionLost()) return false;
+  if (!app || connectionLost()) {
+    raiseAsked_.reset();
+    if (answer) answer(false);
+    return false;
+  }
   const auto raised = std::exchange(pendingRaise_, std::nullopt);
   // A raise of one of its windows just asked for exactly this: picking a window here would
   // undo the user's choice.
-  if (raised && raised->first == pid && isManaged(raised->second)) return true;
+  if (raised && raised->first == pid && isManaged(raised->second)) {
+    watchActivation(pid, std::move(answer));
+    return true;
+  }
   std::optional<xcb_window_t> target;
   if (isManaged(app->main)) {
     target = app->main;
@@ -530,8 +534,13 @@ bool X11Desktop::requestActivation(Pid pid) {
     const auto windows = windowsOf(pid);
     if (!target && !windows.empty()) target = windows.front();
   }
-  if (!target) return false;
+  if (!target) {
+    raiseAsked_.reset();
+    if (answer) answer(false);
+    return false;
+  }
   activateWindow(*target);
+  watchActivation(pid, std::move(answer));
   return true;
 }
 

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "platform/accessibility.h"
+#include "platform/run_loop.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
+#include "platform/x11/activation_watch.h"
 #include "platform/x11/desktop_entries.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_ewmh.h"
@@ -80,8 +82,10 @@ class X11Desktop final : public Workspace,
   static constexpr int kHotKeyFailure = 1000;
 
   /// Reads the current state at once and follows it through `connection`'s events from then
-  /// on. `secureInputProbe` answers whether another client holds the keyboard.
-  X11Desktop(Connection& connection, std::function<bool()> secureInputProbe, Options options = {});
+  /// on. `loop` times the answers to activations; `secureInputProbe` answers whether another
+  /// client holds the keyboard.
+  X11Desktop(Connection& connection, RunLoop& loop, std::function<bool()> secureInputProbe,
+             Options options = {});
   ~X11Desktop() override;
   X11Desktop(const X11Desktop&) = delete;
   X11Desktop& operator=(const X11Desktop&) = delete;
@@ -109,7 +113,10 @@ class X11Desktop final : public Workspace,
   void removeObserver(ObserverToken token) override { workspaceObservers_.erase(token); }
   /// Applications are never hidden on X11: nothing to do.
   void unhide(Pid pid) override;
-  /// Answers at once whether the request could be sent.
+  /// Sends the request at once and answers when `_NET_ACTIVE_WINDOW` names the window raised
+  /// just before (or, without one, any window of the application), false after
+  /// ActivationWatch::kBoundSeconds without it, when the target goes, or when a newer
+  /// activation supersedes it.
   bool activate(Pid pid, ActivationAnswer answer) override;
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
@@ -197,6 +204,12 @@ class X11Desktop final : public Workspace,
     std::uint64_t serial;
   };
   using Note = std::variant<AppNote, FocusNote>;
+  /// One incarnation of a window a raise was asked for.
+  struct RaiseAsked {
+    Pid pid;
+    xcb_window_t window;
+    std::uint64_t serial;
+  };
 
   // State refreshes (x11_desktop.cpp).
   bool handleEvent(const xcb_generic_event_t& event) override;
@@ -231,7 +244,12 @@ class X11Desktop final : public Workspace,
   // Requests to the window manager.
   xcb_timestamp_t timestamp() const;
   void activateWindow(xcb_window_t window);
-  bool requestActivation(Pid pid);
+
+  // Answers to activations (x11_desktop_activation.cpp).
+  /// Follows the request just sent for `pid`, answered for the window the latest raise asked
+  /// for when it was one of the application's (else for any of its windows).
+  void watchActivation(Pid pid, ActivationAnswer answer);
+  std::optional<xcb_window_t> readActiveWindow() const;
 
   // Accessibility (x11_desktop_accessibility.cpp).
   /// Whether the element is alive: ax::kSuccess with its application (and client, for a
@@ -274,6 +292,11 @@ class X11Desktop final : public Workspace,
   /// The window a raise just asked for, so that activating its application right after keeps
   /// it instead of picking another window.
   std::optional<std::pair<Pid, xcb_window_t>> pendingRaise_;
+  /// The window the latest raise was for, whether or not it could be sent (a window that died
+  /// cannot be raised): activating its application right after is answered for this window.
+  std::optional<RaiseAsked> raiseAsked_;
+
+  ActivationWatch activation_;
 
   std::vector<Note> notes_;
   std::map<ObserverToken, WorkspaceObserver> workspaceObservers_;

@@ -196,6 +196,10 @@ int X11Desktop::setAttribute(const AXElement& element, std::string_view attribut
 }
 
 int X11Desktop::performAction(const AXElement& element, std::string_view action) {
+  if (const X11Element* e = x11Element(element);
+      e && e->kind == X11Element::Kind::window && action == ax::kRaise) {
+    raiseAsked_ = RaiseAsked{e->pid, e->window, e->serial};
+  }
   App* app = nullptr;
   const Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
