@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
