@@ -1,5 +1,5 @@
-// The names of every key in the preference domain, and which of them settings sync carries.
-// No other file spells a key: a misspelt key reads as absent and silently yields a default.
+// The names of every key in the preference domain. No other file spells a key: a misspelt key
+// reads as absent and silently yields a default. settings/setting_table.h describes the settings.
 #pragma once
 
 #include <array>
@@ -37,26 +37,9 @@ inline constexpr std::string_view kCrashInstallID = "crashInstallID";
 inline constexpr std::string_view kTesterModeEnabled = "testerModeEnabled";
 inline constexpr std::string_view kTesterLastExport = "testerLastExport";
 
-/// Every key AppSettings owns, in the order its properties are declared.
-inline constexpr std::array<std::string_view, 14> kSettingKeys = {
-    kOnboardingCompleted,   kLaunchAtLogin,        kLanguageCode,         kInterceptCmdTab,
-    kInterceptAppCycle,     kShowMinimizedWindows, kShowHiddenAppWindows, kSwitcherUsesOption,
-    kPaletteKeyCode,        kPaletteModifiers,     kSwitcherPaused,       kExcludedBundleIDs,
-    kCrashReportingEnabled, kImproveDataSharing};
-
-/// The settings that settings sync copies between machines. Per-machine state (onboarding,
-/// login item, the pause switch) and the crash-report consent stay local.
-inline constexpr std::array<std::string_view, 10> kSyncedSettingKeys = {
-    kLanguageCode,      kInterceptCmdTab,   kInterceptAppCycle,    kSwitcherUsesOption,
-    kPaletteKeyCode,    kPaletteModifiers,  kShowMinimizedWindows, kShowHiddenAppWindows,
-    kExcludedBundleIDs, kImproveDataSharing};
-
-/// Whether settings sync carries `key`; false for every key not owned by AppSettings.
-constexpr bool carriedBySync(std::string_view key) {
-  for (auto synced : kSyncedSettingKeys) {
-    if (synced == key) return true;
-  }
-  return false;
-}
+/// Every key above that AppSettings does not own.
+inline constexpr std::array kKeysOfOtherComponents = {
+    kAppleLanguages, kCloudSyncEnabled,  kCloudSyncLastBlob, kCloudSyncBaseVersion,
+    kCrashInstallID, kTesterModeEnabled, kTesterLastExport};
 
 }  // namespace tolvane::prefkey

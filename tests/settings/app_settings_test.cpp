@@ -19,6 +19,7 @@
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
 #include "settings/preference_keys.h"
+#include "settings/setting_table.h"
 
 namespace tolvane {
 namespace {

@@ -1,0 +1,148 @@
+// The one table of the settings AppSettings owns: each key with its type, default, the values it
+// accepts and whether settings sync carries it. Every list of setting keys is derived from it.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "platform/preferences.h"
+#include "settings/preference_keys.h"
+
+namespace tolvane {
+
+/// What a setting holds, in the order of PrefValue's alternatives. A string setting may also be
+/// nil, which the preference domain keeps as an absent key.
+enum class SettingType { boolean, integer, string, stringList };
+
+/// Whether settings sync copies a setting between machines.
+enum class Sync { local, carried };
+
+/// One setting: its key and the stored values that count as a value of it.
+struct SettingSpec {
+  std::string_view key;
+  SettingType type = SettingType::boolean;
+  Sync sync = Sync::local;
+  /// A boolean's default (0 or 1) or an integer's. A string is nil and a list empty by default.
+  std::int64_t defaultNumber = 0;
+  /// The closed range an integer lies in.
+  std::int64_t min = 0;
+  std::int64_t max = 0;
+  /// The most bytes of a string or of one list item.
+  std::size_t maxLength = 0;
+  /// The most items of a list.
+  std::size_t maxItems = 0;
+
+  /// Whether `value` has this setting's type and lies within its range. Loading treats any other
+  /// stored value as absent; settings sync rejects any other remote value for this key alone.
+  bool accepts(const PrefValue& value) const;
+  /// What the setting holds when its key is absent or not accepted; nothing for a nil string.
+  std::optional<PrefValue> defaultValue() const;
+};
+
+/// Builders of table entries, one per type.
+namespace setting {
+constexpr SettingSpec flag(std::string_view key, bool byDefault, Sync sync) {
+  return {key, SettingType::boolean, sync, byDefault};
+}
+constexpr SettingSpec integer(std::string_view key, std::int64_t byDefault, std::int64_t min,
+                              std::int64_t max, Sync sync) {
+  return {key, SettingType::integer, sync, byDefault, min, max};
+}
+constexpr SettingSpec optionalString(std::string_view key, std::size_t maxLength, Sync sync) {
+  return {key, SettingType::string, sync, 0, 0, 0, maxLength};
+}
+constexpr SettingSpec stringList(std::string_view key, std::size_t maxItems,
+                                 std::size_t maxItemLength, Sync sync) {
+  return {key, SettingType::stringList, sync, 0, 0, 0, maxItemLength, maxItems};
+}
+}  // namespace setting
+
+/// Every setting, in the order AppSettings declares its properties. Per-machine state
+/// (onboarding, login item, the pause switch) and the crash-report consent stay local.
+inline constexpr auto kSettingTable = [] {
+  using namespace prefkey;
+  using namespace setting;
+  return std::array{
+      flag(kOnboardingCompleted, false, Sync::local),
+      flag(kLaunchAtLogin, true, Sync::local),
+      // 35 bytes hold any language tag short of the extension and private-use forms (RFC 5646,
+      // section 4.4.1).
+      optionalString(kLanguageCode, 35, Sync::carried),
+      flag(kInterceptCmdTab, true, Sync::carried),
+      flag(kInterceptAppCycle, true, Sync::carried),
+      flag(kShowMinimizedWindows, true, Sync::carried),
+      flag(kShowHiddenAppWindows, true, Sync::carried),
+      flag(kSwitcherUsesOption, false, Sync::carried),
+      // Space with Option. Virtual key codes and the modifier bits (Command 256, Shift 512,
+      // Option 2048, Control 4096) both fit in 16 bits.
+      integer(kPaletteKeyCode, 49, 0, 0xFFFF, Sync::carried),
+      integer(kPaletteModifiers, 2048, 0, 0xFFFF, Sync::carried),
+      flag(kSwitcherPaused, false, Sync::local),
+      // Application identifiers are reverse domain names or desktop-file ids, which the DNS and
+      // D-Bus name rules cap at 255 bytes.
+      stringList(kExcludedBundleIDs, 1000, 255, Sync::carried),
+      flag(kCrashReportingEnabled, true, Sync::local),
+      flag(kImproveDataSharing, true, Sync::carried),
+  };
+}();
+
+/// The entry of `key`, or nothing when no setting has that key.
+constexpr const SettingSpec* findSetting(std::string_view key) {
+  for (const auto& spec : kSettingTable) {
+    if (spec.key == key) return &spec;
+  }
+  return nullptr;
+}
+
+// Declared only: reaching it while compiling a SettingIndex stops the build.
+void noSettingHasThisKey();
+
+/// The position of a setting in kSettingTable, found from its key while compiling: a key that
+/// names no setting does not build.
+struct SettingIndex {
+  // Implicit, so that a key constant stands for its setting wherever an index is asked for.
+  consteval SettingIndex(std::string_view key) {
+    while (value < kSettingTable.size() && kSettingTable[value].key != key) ++value;
+    if (value == kSettingTable.size()) noSettingHasThisKey();
+  }
+  std::size_t value = 0;
+};
+
+/// The entry of a setting named by its key constant, e.g. settingSpec(prefkey::kLanguageCode).
+constexpr const SettingSpec& settingSpec(SettingIndex setting) {
+  return kSettingTable[setting.value];
+}
+
+namespace prefkey {
+
+/// Every key AppSettings owns, in the order of kSettingTable.
+inline constexpr auto kSettingKeys = [] {
+  std::array<std::string_view, kSettingTable.size()> keys{};
+  for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = kSettingTable[i].key;
+  return keys;
+}();
+
+/// The keys settings sync copies between machines, in the order of kSettingTable.
+inline constexpr auto kSyncedSettingKeys = [] {
+  constexpr auto isCarried = [](const SettingSpec& spec) { return spec.sync == Sync::carried; };
+  std::array<std::string_view, std::ranges::count_if(kSettingTable, isCarried)> keys{};
+  std::size_t next = 0;
+  for (const auto& spec : kSettingTable) {
+    if (isCarried(spec)) keys[next++] = spec.key;
+  }
+  return keys;
+}();
+
+/// Whether settings sync carries `key`; false for every key not owned by AppSettings.
+constexpr bool carriedBySync(std::string_view key) {
+  const SettingSpec* spec = findSetting(key);
+  return spec && spec->sync == Sync::carried;
+}
+
+}  // namespace prefkey
+
+}  // namespace tolvane
