@@ -2,19 +2,26 @@
 // and applied at once to the parts of the running system that depend on them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "diagnostics/debug_log.h"
 #include "platform/account_services.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
+#include "settings/setting_table.h"
 
 namespace tolvane {
+
+/// What a setting holds in memory: the preference domain's types, with a string that may be nil.
+using SettingValue =
+    std::variant<bool, std::int64_t, std::optional<std::string>, std::vector<std::string>>;
 
 /// The single observable store of the user's preferences. Main thread only.
 ///
@@ -23,13 +30,12 @@ namespace tolvane {
 /// values, so re-assigning a value writes it again and runs its reaction again.
 class AppSettings {
  public:
-  static constexpr std::int64_t kDefaultPaletteKeyCode = 49;      // Space
-  static constexpr std::int64_t kDefaultPaletteModifiers = 2048;  // Option
   /// The start of the system-log line written when the login item cannot be updated.
   static constexpr std::string_view kLoginItemFailurePrefix =
       "Tolvane: launch-at-login update failed: ";
 
-  /// Loads every setting from `store`. On a first launch (no "launchAtLogin" key at all) it
+  /// Loads every setting from `store`; a stored value kSettingTable does not accept counts as
+  /// absent and yields the default. On a first launch (no "launchAtLogin" key at all) it
   /// also writes launchAtLogin = true and registers the login item.
   AppSettings(PreferenceStore& store, LoginItems& loginItems, SystemLog& systemLog,
               DebugLog& debugLog);
@@ -48,76 +54,64 @@ class AppSettings {
   /// Empties the usage reporter's pending queue.
   void setUsageQueueClearer(std::function<void()> clearer);
 
-  /// Registers the palette hotkey from paletteKeyCode and paletteModifiers. Values outside the
-  /// unsigned 32-bit range register nothing and leave one diagnostic line.
+  /// Registers the palette hotkey from paletteKeyCode and paletteModifiers. Values kSettingTable
+  /// does not accept register nothing and leave one diagnostic line.
   void applyPaletteHotKey();
 
   /// The first-run onboarding has been finished.
-  bool onboardingCompleted() const { return values_.onboardingCompleted; }
+  bool onboardingCompleted() const { return get<bool>(prefkey::kOnboardingCompleted); }
   void setOnboardingCompleted(bool value);
   /// The application is registered to start at login.
-  bool launchAtLogin() const { return values_.launchAtLogin; }
+  bool launchAtLogin() const { return get<bool>(prefkey::kLaunchAtLogin); }
   void setLaunchAtLogin(bool value);
   /// The chosen interface language; nothing means the interface follows the system language.
-  const std::optional<std::string>& languageCode() const { return values_.languageCode; }
+  const std::optional<std::string>& languageCode() const {
+    return get<std::optional<std::string>>(prefkey::kLanguageCode);
+  }
   void setLanguageCode(std::optional<std::string> value);
   /// The switcher takes over the all-windows binding.
-  bool interceptCmdTab() const { return values_.interceptCmdTab; }
+  bool interceptCmdTab() const { return get<bool>(prefkey::kInterceptCmdTab); }
   void setInterceptCmdTab(bool value);
   /// The switcher takes over the same-application binding.
-  bool interceptAppCycle() const { return values_.interceptAppCycle; }
+  bool interceptAppCycle() const { return get<bool>(prefkey::kInterceptAppCycle); }
   void setInterceptAppCycle(bool value);
   /// Minimized windows are listed.
-  bool showMinimizedWindows() const { return values_.showMinimizedWindows; }
+  bool showMinimizedWindows() const { return get<bool>(prefkey::kShowMinimizedWindows); }
   void setShowMinimizedWindows(bool value);
   /// Windows of hidden applications are listed.
-  bool showHiddenAppWindows() const { return values_.showHiddenAppWindows; }
+  bool showHiddenAppWindows() const { return get<bool>(prefkey::kShowHiddenAppWindows); }
   void setShowHiddenAppWindows(bool value);
   /// The switcher is driven by Option instead of Command.
-  bool switcherUsesOption() const { return values_.switcherUsesOption; }
+  bool switcherUsesOption() const { return get<bool>(prefkey::kSwitcherUsesOption); }
   void setSwitcherUsesOption(bool value);
-  /// Virtual key code of the palette hotkey. Not range-checked: synced or hand-edited values
-  /// may lie outside what a hotkey can take.
-  std::int64_t paletteKeyCode() const { return values_.paletteKeyCode; }
+  /// Virtual key code of the palette hotkey. The setter takes any value; only loading and
+  /// registration check the range.
+  std::int64_t paletteKeyCode() const { return get<std::int64_t>(prefkey::kPaletteKeyCode); }
   void setPaletteKeyCode(std::int64_t value);
   /// Modifier mask of the palette hotkey (Command 256, Shift 512, Option 2048, Control 4096).
-  std::int64_t paletteModifiers() const { return values_.paletteModifiers; }
+  std::int64_t paletteModifiers() const { return get<std::int64_t>(prefkey::kPaletteModifiers); }
   void setPaletteModifiers(std::int64_t value);
   /// The user has paused the switcher from the menu.
-  bool switcherPaused() const { return values_.switcherPaused; }
+  bool switcherPaused() const { return get<bool>(prefkey::kSwitcherPaused); }
   void setSwitcherPaused(bool value);
   /// Bundle identifiers whose windows never appear.
-  const std::vector<std::string>& excludedBundleIDs() const { return values_.excludedBundleIDs; }
+  const std::vector<std::string>& excludedBundleIDs() const {
+    return get<std::vector<std::string>>(prefkey::kExcludedBundleIDs);
+  }
   void setExcludedBundleIDs(std::vector<std::string> value);
   /// Crash reports may be sent.
-  bool crashReportingEnabled() const { return values_.crashReportingEnabled; }
+  bool crashReportingEnabled() const { return get<bool>(prefkey::kCrashReportingEnabled); }
   void setCrashReportingEnabled(bool value);
   /// Anonymous usage events may be sent.
-  bool improveDataSharing() const { return values_.improveDataSharing; }
+  bool improveDataSharing() const { return get<bool>(prefkey::kImproveDataSharing); }
   void setImproveDataSharing(bool value);
 
  private:
-  // The member initialisers are the defaults used when a key is absent or of the wrong type.
-  struct Values {
-    bool onboardingCompleted = false;
-    bool launchAtLogin = true;
-    std::optional<std::string> languageCode;
-    bool interceptCmdTab = true;
-    bool interceptAppCycle = true;
-    bool showMinimizedWindows = true;
-    bool showHiddenAppWindows = true;
-    bool switcherUsesOption = false;
-    std::int64_t paletteKeyCode = kDefaultPaletteKeyCode;
-    std::int64_t paletteModifiers = kDefaultPaletteModifiers;
-    bool switcherPaused = false;
-    std::vector<std::string> excludedBundleIDs;
-    bool crashReportingEnabled = true;
-    bool improveDataSharing = true;
-  };
-
-  static Values load(const PreferenceStore& store);
   template <typename T>
-  void assign(T Values::*field, T value, std::string_view key);
+  const T& get(SettingIndex setting) const {
+    return std::get<T>(values_[setting.value]);
+  }
+  void assign(SettingIndex setting, SettingValue value);
   void applyLaunchAtLogin();
   void interceptionChanged();
 
@@ -126,7 +120,8 @@ class AppSettings {
   SystemLog& systemLog_;
   DebugLog& debugLog_;
   Notifier changed_;
-  Values values_;
+  // In the order of kSettingTable; each holds the type its entry names.
+  std::array<SettingValue, kSettingTable.size()> values_;
   std::function<void()> interceptionChangedHook_;
   std::function<void(std::uint32_t, std::uint32_t)> paletteHotKeyRegistrar_;
   std::function<void()> usageQueueClearer_;

@@ -1,10 +1,11 @@
-// The settings store: loading with defaults, the first-launch login item, the order of a
-// setter's steps, and each setting's reaction.
+// The settings store, walked along its table: loading with defaults and ranges, the first-launch
+// login item, the order of a setter's steps, and each setting's reaction.
 #include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,18 +30,14 @@ using OptValue = std::optional<PrefValue>;
 using I64 = std::int64_t;
 using S = AppSettings;
 
-// One setting: its getter and setter seen through PrefValue (nothing for a nil language), its
-// default, another value of its type, a value of a wrong type, and the reaction that every
-// assignment runs (the login item has its own tests).
-struct Setting {
+// One setting's typed getter and setter seen through PrefValue (nothing for a nil string), and
+// the reaction each assignment of its default runs (the login item has its own tests).
+struct Binding {
   template <typename T, typename A>
-  Setting(T (S::*getter)() const, void (S::*setter)(A), OptValue byDefault, PrefValue other,
-          PrefValue wrongType, Strings reaction = {})
-      : get([getter](const S& s) { return asValue((s.*getter)()); }),
+  Binding(SettingIndex setting, T (S::*getter)() const, void (S::*setter)(A), Strings reaction = {})
+      : spec(settingSpec(setting)),
+        get([getter](const S& s) { return asValue((s.*getter)()); }),
         set([setter](S& s, const OptValue& v) { (s.*setter)(asArgument<std::decay_t<A>>(v)); }),
-        byDefault(byDefault),
-        other(other),
-        wrongType(wrongType),
         reaction(reaction) {}
 
   static OptValue asValue(const std::optional<std::string>& v) { return v ? OptValue(*v) : v; }
@@ -54,32 +51,65 @@ struct Setting {
     }
   }
 
+  const SettingSpec& spec;
   std::function<OptValue(const S&)> get;
   std::function<void(S&, const OptValue&)> set;
-  OptValue byDefault;
-  PrefValue other, wrongType;
   Strings reaction;
 };
 const Strings kUpdate = {"update enabled"};
 const Strings kRegister = {"register 49/2048"};
-const std::string kYes = "YES";
-// In the order of prefkey::kSettingKeys, which names each row's key.
-const Setting kSettings[] = {
-    {&S::onboardingCompleted, &S::setOnboardingCompleted, false, true, kYes},
-    {&S::launchAtLogin, &S::setLaunchAtLogin, true, false, I64(0)},
-    {&S::languageCode, &S::setLanguageCode, std::nullopt, std::string("ja"), Strings{"ja"}},
-    {&S::interceptCmdTab, &S::setInterceptCmdTab, true, false, I64(0), kUpdate},
-    {&S::interceptAppCycle, &S::setInterceptAppCycle, true, false, kYes, kUpdate},
-    {&S::showMinimizedWindows, &S::setShowMinimizedWindows, true, false, Strings{}},
-    {&S::showHiddenAppWindows, &S::setShowHiddenAppWindows, true, false, I64(0)},
-    {&S::switcherUsesOption, &S::setSwitcherUsesOption, false, true, I64(1), kUpdate},
-    {&S::paletteKeyCode, &S::setPaletteKeyCode, I64(49), I64(36), kYes, kRegister},
-    {&S::paletteModifiers, &S::setPaletteModifiers, I64(2048), I64(-3), true, kRegister},
-    {&S::switcherPaused, &S::setSwitcherPaused, false, true, kYes, kUpdate},
-    {&S::excludedBundleIDs, &S::setExcludedBundleIDs, Strings{}, Strings{"x.y", "z"}, kYes},
-    {&S::crashReportingEnabled, &S::setCrashReportingEnabled, true, false, Strings{"0"}},
-    {&S::improveDataSharing, &S::setImproveDataSharing, true, false, I64(0)},
+// In the order of kSettingTable.
+const Binding kBindings[] = {
+    {prefkey::kOnboardingCompleted, &S::onboardingCompleted, &S::setOnboardingCompleted},
+    {prefkey::kLaunchAtLogin, &S::launchAtLogin, &S::setLaunchAtLogin},
+    {prefkey::kLanguageCode, &S::languageCode, &S::setLanguageCode},
+    {prefkey::kInterceptCmdTab, &S::interceptCmdTab, &S::setInterceptCmdTab, kUpdate},
+    {prefkey::kInterceptAppCycle, &S::interceptAppCycle, &S::setInterceptAppCycle, kUpdate},
+    {prefkey::kShowMinimizedWindows, &S::showMinimizedWindows, &S::setShowMinimizedWindows},
+    {prefkey::kShowHiddenAppWindows, &S::showHiddenAppWindows, &S::setShowHiddenAppWindows},
+    {prefkey::kSwitcherUsesOption, &S::switcherUsesOption, &S::setSwitcherUsesOption, kUpdate},
+    {prefkey::kPaletteKeyCode, &S::paletteKeyCode, &S::setPaletteKeyCode, kRegister},
+    {prefkey::kPaletteModifiers, &S::paletteModifiers, &S::setPaletteModifiers, kRegister},
+    {prefkey::kSwitcherPaused, &S::switcherPaused, &S::setSwitcherPaused, kUpdate},
+    {prefkey::kExcludedBundleIDs, &S::excludedBundleIDs, &S::setExcludedBundleIDs},
+    {prefkey::kCrashReportingEnabled, &S::crashReportingEnabled, &S::setCrashReportingEnabled},
+    {prefkey::kImproveDataSharing, &S::improveDataSharing, &S::setImproveDataSharing},
 };
+
+// Values of the setting's type at both edges of what the table accepts.
+std::vector<PrefValue> acceptedValues(const SettingSpec& spec) {
+  const std::string longest(spec.maxLength, 'a');
+  switch (spec.type) {
+    case SettingType::boolean:
+      return {true, false};
+    case SettingType::integer:
+      return {spec.min, spec.max};
+    case SettingType::string:
+      return {std::string(), longest};
+    case SettingType::stringList:
+      return {Strings{}, Strings(spec.maxItems, longest)};
+  }
+  return {};
+}
+
+// Values just beyond each edge of the range, then one value of every other type.
+std::vector<PrefValue> rejectedValues(const SettingSpec& spec) {
+  const std::string tooLong(spec.maxLength + 1, 'a');
+  std::vector<PrefValue> rejected;
+  if (spec.type == SettingType::integer) {
+    if (spec.min > std::numeric_limits<I64>::min()) rejected.push_back(spec.min - 1);
+    if (spec.max < std::numeric_limits<I64>::max()) rejected.push_back(spec.max + 1);
+  }
+  if (spec.type == SettingType::string) rejected = {tooLong};
+  if (spec.type == SettingType::stringList) {
+    rejected = {Strings(spec.maxItems + 1, "a"), Strings{"a", tooLong}};
+  }
+  for (PrefValue other :
+       {PrefValue(true), PrefValue(I64(1)), PrefValue(std::string("1")), PrefValue(Strings{"1"})}) {
+    if (other.index() != static_cast<std::size_t>(spec.type)) rejected.push_back(other);
+  }
+  return rejected;
+}
 
 class AppSettingsTest : public ::testing::Test {
  protected:
@@ -121,9 +151,10 @@ class AppSettingsTest : public ::testing::Test {
 
 TEST_F(AppSettingsTest, EmptyDomainYieldsDefaultsAndRegistersLoginItemOnce) {
   auto& s = create({});
-  ASSERT_EQ(std::size(kSettings), prefkey::kSettingKeys.size());
-  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
-    EXPECT_EQ(kSettings[i].get(s), kSettings[i].byDefault) << prefkey::kSettingKeys[i];
+  ASSERT_EQ(std::size(kBindings), kSettingTable.size());
+  for (std::size_t i = 0; i < std::size(kBindings); ++i) {
+    EXPECT_EQ(kBindings[i].spec.key, prefkey::kSettingKeys[i]) << "a row per setting, in order";
+    EXPECT_EQ(kBindings[i].get(s), kSettingTable[i].defaultValue()) << kSettingTable[i].key;
   }
   EXPECT_EQ(store->snapshot(), (sim::SimPreferenceStore::Values{{"launchAtLogin", true}}));
   EXPECT_EQ(store->totalWrites(), 1);
@@ -131,26 +162,42 @@ TEST_F(AppSettingsTest, EmptyDomainYieldsDefaultsAndRegistersLoginItemOnce) {
   EXPECT_TRUE(systemLog.lines.empty());
 }
 
-TEST_F(AppSettingsTest, EachSettingLoadsItsTypeAndWritesItsOwnKeyAndReactsEveryTime) {
-  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
-    const auto& row = kSettings[i];
-    const std::string key(prefkey::kSettingKeys[i]);
-    loginItems.calls.clear();
-    // Any other type counts as absent and yields the default.
-    EXPECT_EQ(row.get(createSeen({{key, row.wrongType}})), row.byDefault) << key;
-    auto& s = createSeen({{key, row.other}});
-    EXPECT_EQ(row.get(s), row.other) << key;
-    // Any stored launchAtLogin, even false or of a wrong type, means this is no first launch.
-    EXPECT_EQ(store->totalWrites(), 0) << key;
-    EXPECT_TRUE(loginItems.calls.empty()) << key;
-    row.set(s, row.byDefault);
-    EXPECT_EQ(row.get(s), row.byDefault) << key;
-    EXPECT_EQ(store->value(key), row.byDefault) << key << ": with its type; nil removes the key";
+TEST_F(AppSettingsTest, AStoredValueLoadsAsItselfOnlyWhenTheTableAcceptsIt) {
+  for (const auto& row : kBindings) {
+    const std::string key(row.spec.key);
+    for (const auto& value : acceptedValues(row.spec)) {
+      EXPECT_TRUE(row.spec.accepts(value)) << key;
+      EXPECT_EQ(row.get(createSeen({{key, value}})), value) << key;
+    }
+    for (const auto& value : rejectedValues(row.spec)) {
+      EXPECT_FALSE(row.spec.accepts(value)) << key;
+      loginItems.calls.clear();
+      EXPECT_EQ(row.get(createSeen({{key, value}})), row.spec.defaultValue()) << key;
+      // Any stored launchAtLogin, even of a wrong type, means this is no first launch.
+      EXPECT_EQ(store->totalWrites(), 0) << key;
+      EXPECT_TRUE(loginItems.calls.empty()) << key;
+    }
+  }
+}
+
+TEST_F(AppSettingsTest, EverySetterWritesItsOwnKeyAndReactsEveryTime) {
+  for (const auto& row : kBindings) {
+    const std::string key(row.spec.key);
+    auto& s = createSeen();
+    auto values = acceptedValues(row.spec);
+    for (const auto& value : values) {
+      row.set(s, value);
+      EXPECT_EQ(row.get(s), value) << key;
+      EXPECT_EQ(store->value(key), value) << key << ": with its type";
+    }
+    row.set(s, row.spec.defaultValue());
+    EXPECT_EQ(store->value(key), row.spec.defaultValue()) << key << ": nil removes the key";
     reactions.clear();
-    row.set(s, row.byDefault);  // the same value again still writes and reacts
+    row.set(s, row.spec.defaultValue());  // the same value again still writes and reacts
     EXPECT_EQ(reactions, row.reaction) << key;
-    EXPECT_EQ(store->writes(key) + store->removals(key), 2) << key;
-    EXPECT_EQ(store->totalWrites(), 2) << key << ": no other key is written";
+    const int assignments = static_cast<int>(values.size()) + 2;
+    EXPECT_EQ(store->writes(key) + store->removals(key), assignments) << key;
+    EXPECT_EQ(store->totalWrites(), assignments) << key << ": no other key is written";
   }
 }
 
@@ -171,24 +218,26 @@ TEST_F(AppSettingsTest, NotificationPrecedesStoreAndWriteWhichPrecedeTheReaction
 }
 
 TEST_F(AppSettingsTest, TurningDataSharingOffClearsTheQueueEveryTime) {
-  auto& s = createSeen();  // assigning true clears nothing: kSettings covers that
+  auto& s = createSeen();  // assigning true clears nothing: kBindings covers that
   s.setImproveDataSharing(false);
   s.setImproveDataSharing(false);
   EXPECT_EQ(reactions, (Strings{"clear queue", "clear queue"}));
 }
 
-TEST_F(AppSettingsTest, PaletteHotKeyRegistersOnlyValuesInTheUnsigned32BitRange) {
+TEST_F(AppSettingsTest, PaletteHotKeyRegistersOnlyValuesTheTableAccepts) {
   const std::string no = "palette hotkey not registered: keyCode=";
   const std::tuple<I64, I64, std::string> rows[] = {
       {0, 0, "register 0/0"},
-      {4294967295, 4294967295, "register 4294967295/4294967295"},
+      {65535, 65535, "register 65535/65535"},
       {-1, 2048, no + "-1 modifiers=2048 out of range"},
-      {49, 4294967296, no + "49 modifiers=4294967296 out of range"},
+      {49, 65536, no + "49 modifiers=65536 out of range"},
+      {4294967296, 2048, no + "4294967296 modifiers=2048 out of range"},
   };
   for (const auto& [keyCode, modifiers, outcome] : rows) {
-    auto& s = createSeen({{"paletteKeyCode", keyCode}, {"paletteModifiers", modifiers}});
+    auto& s = createSeen();
+    s.setPaletteKeyCode(keyCode);  // a setter stores whatever it is given
     reactions.clear();
-    s.applyPaletteHotKey();
+    s.setPaletteModifiers(modifiers);
     EXPECT_EQ(reactions, Strings{outcome});
   }
 }
