@@ -1,10 +1,14 @@
 // The settings store, walked along its table: loading with defaults and ranges, the first-launch
-// login item, the order of a setter's steps, and each setting's reaction.
+// login item, the order of a setter's steps, each setting's reaction, and the preferences page.
 #include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -109,6 +113,30 @@ std::vector<PrefValue> rejectedValues(const SettingSpec& spec) {
     if (other.index() != static_cast<std::size_t>(spec.type)) rejected.push_back(other);
   }
   return rejected;
+}
+
+// The start of the preferences page's row for `spec`: every cell but the meaning, which is prose.
+std::string documentedRow(const SettingSpec& spec) {
+  const std::string bytes = std::to_string(spec.maxLength) + " bytes";
+  std::array<std::string, 3> cells;  // type, default, accepted values
+  switch (spec.type) {
+    case SettingType::boolean:
+      cells = {"boolean", spec.defaultNumber ? "`true`" : "`false`", "true or false"};
+      break;
+    case SettingType::integer:
+      cells = {"integer", "`" + std::to_string(spec.defaultNumber) + "`",
+               std::to_string(spec.min) + " to " + std::to_string(spec.max)};
+      break;
+    case SettingType::string:
+      cells = {"string or nil", "nil", "up to " + bytes};
+      break;
+    case SettingType::stringList:
+      cells = {"string list", "empty",
+               "up to " + std::to_string(spec.maxItems) + " items of up to " + bytes};
+      break;
+  }
+  return "\n| `" + std::string(spec.key) + "` | " + cells[0] + " | " + cells[1] + " | " + cells[2] +
+         " | " + (prefkey::carriedBySync(spec.key) ? "yes" : "no") + " | ";
 }
 
 class AppSettingsTest : public ::testing::Test {
@@ -252,6 +280,20 @@ TEST_F(AppSettingsTest, LoginItemFailureGoesToTheSystemLogAndKeepsTheChoice) {
   EXPECT_EQ(loginItems.calls, (Strings{"register", "unregister"}));
   EXPECT_EQ(systemLog.lines,
             Strings(2, "Tolvane: launch-at-login update failed: Operation not permitted"));
+}
+
+TEST(PreferencesPageTest, DescribesEverySettingAsTheTableDoesAndNamesEveryOtherKey) {
+  std::ifstream file(TOLVANE_SOURCE_DIR "/docs/preferences.md");
+  ASSERT_TRUE(file);
+  const std::string page{std::istreambuf_iterator<char>(file), {}};
+  for (const auto& spec : kSettingTable) {
+    EXPECT_NE(page.find(documentedRow(spec)), std::string::npos) << documentedRow(spec);
+    EXPECT_EQ(std::ranges::count(prefkey::kSyncedSettingKeys, spec.key),
+              prefkey::carriedBySync(spec.key) ? 1 : 0);
+  }
+  for (auto key : prefkey::kKeysOfOtherComponents) {
+    EXPECT_NE(page.find("\n| `" + std::string(key) + "` |"), std::string::npos) << key;
+  }
 }
 
 }  // namespace
