@@ -12,11 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_system_log.h"
 #include "platform/system/curl_http_client.h"
-#include "settings/app_settings.h"
 #include "settings/preference_keys.h"
 #include "support/reporter_services.h"
 
@@ -24,6 +21,7 @@ namespace tolvane {
 namespace {
 
 using Json = nlohmann::json;
+using Numbers = std::vector<std::int64_t>;
 
 // The real client, counting the replies whose completion has run, so a test can wait until the
 // reporter has been handed a reply.
@@ -66,16 +64,9 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
     for (int i = 0; i < count; ++i) reporter().record(name, {{"n", std::int64_t{i}}});
     reporter().drain();
   }
-  std::vector<Json> queued() const {
-    std::vector<Json> events;
-    auto text = disk.readFile(queueFile).value_or("");
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) events.push_back(Json::parse(line));
-    return events;
-  }
   // The "n" property of every event in the i-th upload.
-  std::vector<std::int64_t> sentNumbers(std::size_t i) const {
-    std::vector<std::int64_t> numbers;
+  Numbers sentNumbers(std::size_t i) const {
+    Numbers numbers;
     const auto body = Json::parse(mock.requests().at(i).body);
     for (const auto& e : body["events"]) {
       numbers.push_back(e["p"]["n"].get<std::int64_t>());
@@ -83,8 +74,8 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
     return numbers;
   }
   // The "n" property of every queued event in file order; -1 for a line that is no event.
-  std::vector<std::int64_t> queuedNumbers() const {
-    std::vector<std::int64_t> numbers;
+  Numbers queuedNumbers() const {
+    Numbers numbers;
     std::istringstream in(disk.readFile(queueFile).value_or(""));
     for (std::string line; std::getline(in, line);) {
       const auto event = Json::parse(line, nullptr, false);
@@ -114,7 +105,7 @@ TEST_F(ImproveReporterTest, QueuedEventsGoOutInBatchesOf200WithTheUploadBody) {
   EXPECT_EQ(sentNumbers(1).front(), 200);
   EXPECT_EQ(sentNumbers(2).size(), 50u);
   EXPECT_EQ(sentNumbers(2).back(), 449);
-  EXPECT_TRUE(queued().empty());
+  EXPECT_TRUE(queuedNumbers().empty());
 
   const auto request = mock.requests().front();
   EXPECT_EQ(request.method, "POST");
@@ -139,37 +130,51 @@ TEST_F(ImproveReporterTest, EventLinesCarryTimeNameAndCutProperties) {
                                        {"ms", std::int64_t{151}},
                                        {"partial", true}});
   reporter().drain();
-  const auto events = queued();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0]["t"].get<double>(), clock.wallSeconds());
-  EXPECT_EQ(events[0]["n"], "enumerate.slow");
-  EXPECT_EQ(events[0]["p"]["app"], std::string(256, 'a'));
-  EXPECT_EQ(events[0]["p"]["who"], std::string(255, 'x') + "é");
-  EXPECT_EQ(events[0]["p"]["ms"], 151);
-  EXPECT_EQ(events[0]["p"]["partial"], true);
+  const Json event = Json::parse(disk.readFile(queueFile).value_or(""), nullptr, false);
+  EXPECT_EQ(event, Json({{"t", clock.wallSeconds()},
+                         {"n", "enumerate.slow"},
+                         {"p",
+                          {{"app", std::string(256, 'a')},
+                           {"who", std::string(255, 'x') + "é"},
+                           {"ms", 151},
+                           {"partial", true}}}}));
 
   ASSERT_TRUE(reporter().flushNow(true));
   EXPECT_EQ(mock.requests().at(0).header("Authorization"), "Bearer tok");
 }
 
-TEST_F(ImproveReporterTest, TheServiceAnswerDecidesWhetherTheBatchStays) {
+TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndExpiredEventsGoEitherWay) {
   struct Row {
-    test::MockReply reply;
+    std::optional<test::MockReply> reply;  // nothing: no server listens at the address
     bool kept;
   };
+  // A 404 is never to be taken, so it is not retried forever.
   const Row rows[] = {
       {test::MockReply::json(200, "{}"), false},   {test::MockReply::json(204, ""), false},
-      {test::MockReply::json(404, "nope"), false},  // never to be taken: not retried forever
-      {test::MockReply::json(499, "[]"), false},   {test::MockReply::json(500, "{}"), true},
-      {test::MockReply::json(503, "{}"), true},    {test::MockReply::dropped(), true},
+      {test::MockReply::json(404, "nope"), false}, {test::MockReply::json(499, "[]"), false},
+      {test::MockReply::json(500, "{}"), true},    {test::MockReply::json(503, "{}"), true},
+      {test::MockReply::dropped(), true},          {std::nullopt, true},
   };
+  std::size_t sent = 0;
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.reply.drop ? "dropped" : std::to_string(row.reply.status));
-    reporter().clearQueue();
-    recordN(3);
-    mock.reply("/api/improve", row.reply);
-    ASSERT_TRUE(reporter().flushNow(true));
-    EXPECT_EQ(queued().size(), row.kept ? 3u : 0u);
+    SCOPED_TRACE(!row.reply        ? "unreachable"
+                 : row.reply->drop ? "dropped"
+                                   : std::to_string(row.reply->status));
+    const double now = clock.wallSeconds();
+    writeQueue(eventLine(now - 8 * 86400, 99) + eventLine(now - 60, 1) + "garbage\n" +
+               eventLine(now - 30, 2));
+    auto deps = dependencies(http, clock, loop);
+    if (row.reply) {
+      mock.reply("/api/improve", *row.reply);
+    } else {
+      deps.cloud = CloudConfig("http://127.0.0.1:1");
+    }
+    ImproveReporter fresh(std::move(deps));
+    ASSERT_TRUE(fresh.flushNow(true));
+    if (row.reply) {
+      EXPECT_EQ(sentNumbers(sent++), (Numbers{1, 2}));
+    }
+    EXPECT_EQ(queuedNumbers(), row.kept ? (Numbers{1, 2}) : Numbers{});
   }
 }
 
@@ -186,36 +191,8 @@ TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder
   reporter().record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
   reporter().drain();
   ASSERT_TRUE(reporter().flushNow(true));
-  EXPECT_EQ(sentNumbers(0), (std::vector<std::int64_t>{1, 2, 3}));
-  EXPECT_TRUE(queued().empty());
-}
-
-TEST_F(ImproveReporterTest, AFailedUploadStillDropsExpiredEvents) {
-  struct Row {
-    const char* what;
-    std::optional<test::MockReply> reply;  // nothing: no server listens at the address
-  };
-  const Row rows[] = {
-      {"503", test::MockReply::json(503, "{}")},
-      {"no reply", test::MockReply::dropped()},
-      {"host unreachable", std::nullopt},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    const double now = clock.wallSeconds();
-    writeQueue(eventLine(now - 8 * 86400, 99) + eventLine(now - 60, 1) + "garbage\n" +
-               eventLine(now - 30, 2));
-    auto deps = dependencies(http, clock, loop);
-    if (row.reply) {
-      mock.reply("/api/improve", *row.reply);
-    } else {
-      deps.cloud = CloudConfig("http://127.0.0.1:1");
-    }
-    ImproveReporter failing(std::move(deps));
-    ASSERT_TRUE(failing.flushNow(true));
-    EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{1, 2}));
-  }
-  EXPECT_EQ(mock.requestCount(), 2u);
+  EXPECT_EQ(sentNumbers(0), (Numbers{1, 2, 3}));
+  EXPECT_TRUE(queuedNumbers().empty());
 }
 
 TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {
@@ -226,12 +203,12 @@ TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {
   mock.holdReplies();
   reporter().flushNow(false);
   ASSERT_TRUE(mock.waitForRequests(1));
-  EXPECT_EQ(sentNumbers(0), (std::vector<std::int64_t>{1, 2}));
+  EXPECT_EQ(sentNumbers(0), (Numbers{1, 2}));
   clock.advance(20);
   mock.releaseReplies();
   ASSERT_TRUE(http.waitForReplies(1));
   reporter().drain();
-  EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{2}));
+  EXPECT_EQ(queuedNumbers(), (Numbers{2}));
 }
 
 TEST_F(ImproveReporterTest, AClearWhileABatchIsInTheAirIsNeverUndoneByItsReply) {
@@ -252,7 +229,7 @@ TEST_F(ImproveReporterTest, AClearWhileABatchIsInTheAirIsNeverUndoneByItsReply) 
     mock.releaseReplies();
     ASSERT_TRUE(http.waitForReplies(sent));
     reporter().drain();
-    EXPECT_EQ(queuedNumbers(), (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(queuedNumbers(), (Numbers{0, 1, 2, 3}));
   }
 }
 
@@ -263,7 +240,7 @@ TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
   ASSERT_TRUE(mock.waitForRequests(1));
   clock.advance(ImproveReporter::kSyncFlushWaitSeconds);
   EXPECT_FALSE(waiting.get());  // gave up after 2 s of the clock
-  EXPECT_EQ(queued().size(), 5u);
+  EXPECT_EQ(queuedNumbers().size(), 5u);
 
   EXPECT_TRUE(reporter().flushNow(true));  // in flight: nothing to do
   recordN(2);                              // recorded while the batch is in the air
@@ -271,9 +248,7 @@ TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
   ASSERT_TRUE(http.waitForReplies(1));
   reporter().drain();
   EXPECT_EQ(mock.requestCount(), 1u);
-  const auto left = queued();
-  ASSERT_EQ(left.size(), 2u);  // the batch went; the two late events stayed
-  EXPECT_EQ(left[0]["p"]["n"], 0);
+  EXPECT_EQ(queuedNumbers(), (Numbers{0, 1}));  // the batch went; the two late events stayed
 }
 
 TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
@@ -292,19 +267,14 @@ TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
   for (auto& thread : threads) thread.join();
   reporter().drain();
   std::vector<bool> seen(kThreads * kEach);
-  for (const auto& e : queued()) seen.at(e["p"]["n"].get<std::size_t>()) = true;
+  for (const auto n : queuedNumbers()) seen.at(static_cast<std::size_t>(n)) = true;
   EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kThreads * kEach);
 }
 
 TEST_F(ImproveReporterTest, SwitchingSharingOffClearsTheQueueAndStopsRecording) {
-  sim::SimLoginItems loginItems;
-  sim::SimSystemLog systemLog;
-  DebugLog log(files, clock, temp.path() + "/log");
-  AppSettings settings(preferences, loginItems, systemLog, log);
-  settings.setUsageQueueClearer([this] { reporter().clearQueue(); });
-
   recordN(3);
-  settings.setImproveDataSharing(false);
+  preferences.set(prefkey::kImproveDataSharing, false);
+  reporter().clearQueue();  // as the settings store asks when sharing goes off
   reporter().drain();
   EXPECT_FALSE(disk.exists(queueFile));
   recordN(3);
@@ -341,7 +311,7 @@ TEST_F(ImproveReporterTest, FlushesRunAfterAMinuteThenEveryFifteenMinutesAndAtQu
   recordN(1);
   reporter().applicationWillTerminate();
   EXPECT_EQ(mock.requestCount(), 3u);
-  EXPECT_TRUE(queued().empty());
+  EXPECT_TRUE(queuedNumbers().empty());
 }
 
 TEST_F(ImproveReporterTest, AFailedAppendLosesOnlyThatEvent) {
@@ -350,7 +320,7 @@ TEST_F(ImproveReporterTest, AFailedAppendLosesOnlyThatEvent) {
   recordN(1);
   files.failAppends = false;
   recordN(1);
-  EXPECT_EQ(queued().size(), 2u);
+  EXPECT_EQ(queuedNumbers().size(), 2u);
 }
 
 }  // namespace

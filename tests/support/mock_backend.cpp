@@ -11,7 +11,6 @@
 #include <cctype>
 #include <charconv>
 #include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -116,14 +115,6 @@ MockReply MockReply::json(int status, std::string body) {
   return MockReply{.status = status, .body = std::move(body)};
 }
 
-MockReply MockReply::text(int status, std::string body) {
-  return MockReply{.status = status, .body = std::move(body), .contentType = "text/plain"};
-}
-
-MockReply MockReply::redirect(int status, std::string location) {
-  return MockReply{.status = status, .body = "", .headers = {{"Location", std::move(location)}}};
-}
-
 MockReply MockReply::dropped() {
   return MockReply{.drop = true};
 }
@@ -138,45 +129,31 @@ struct MockBackend::State {
   mutable std::condition_variable arrived;
   std::condition_variable released;
   std::vector<RecordedRequest> requests;
-  std::map<std::string, std::deque<MockReply>> scripts;
-  MockReply defaultReply;
+  std::map<std::string, MockReply> replies;
   bool holding = false;
-  bool dropping = false;
   bool stopping = false;
 
   void handle(const httplib::Request& request, httplib::Response& response);
-  MockReply nextReply(const std::string& path);
 };
 
 void MockBackend::State::handle(const httplib::Request& request, httplib::Response& response) {
   RecordedRequest record = recordOf(request);
   const std::string path = record.path;
   MockReply reply;
-  bool drop = false;
   {
     std::unique_lock lock(mutex);
     requests.push_back(std::move(record));
     arrived.notify_all();
     released.wait(lock, [&] { return !holding || stopping; });
-    reply = nextReply(path);
-    drop = dropping || reply.drop;
+    if (const auto found = replies.find(path); found != replies.end()) reply = found->second;
   }
-  if (drop) {
+  if (reply.drop) {
     if (shutDownConnection(port, request.remote_port)) return;
-    reply = MockReply::text(500, "mock backend: the connection could not be dropped");
+    reply = MockReply::json(500, "mock backend: the connection could not be dropped");
   }
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
-  response.set_content(reply.body, reply.contentType);
-}
-
-MockReply MockBackend::State::nextReply(const std::string& path) {
-  const auto found = scripts.find(path);
-  if (found == scripts.end() || found->second.empty()) return defaultReply;
-  std::deque<MockReply>& queue = found->second;
-  MockReply reply = queue.front();
-  if (queue.size() > 1) queue.pop_front();
-  return reply;
+  response.set_content(reply.body, "application/json");
 }
 
 MockBackend::MockBackend() : state_(std::make_unique<State>()) {
@@ -238,18 +215,9 @@ std::string MockBackend::baseURL() const {
   return "http://127.0.0.1:" + std::to_string(state_->port);
 }
 
-void MockBackend::setDefaultReply(MockReply reply) {
-  std::lock_guard lock(state_->mutex);
-  state_->defaultReply = std::move(reply);
-}
-
-void MockBackend::script(const std::string& path, std::vector<MockReply> replies) {
-  std::lock_guard lock(state_->mutex);
-  state_->scripts[path] = std::deque<MockReply>(replies.begin(), replies.end());
-}
-
 void MockBackend::reply(const std::string& path, MockReply reply) {
-  script(path, {std::move(reply)});
+  std::lock_guard lock(state_->mutex);
+  state_->replies[path] = std::move(reply);
 }
 
 void MockBackend::holdReplies() {
@@ -263,11 +231,6 @@ void MockBackend::releaseReplies() {
     state_->holding = false;
   }
   state_->released.notify_all();
-}
-
-void MockBackend::dropConnections(bool on) {
-  std::lock_guard lock(state_->mutex);
-  state_->dropping = on;
 }
 
 std::vector<RecordedRequest> MockBackend::requests() const {

@@ -33,7 +33,6 @@ struct RecordedRequest {
 struct MockReply {
   int status = 200;
   std::string body = "{}";
-  std::string contentType = "application/json";
   /// Further reply headers, e.g. "Location".
   std::vector<std::pair<std::string, std::string>> headers;
   /// Close the connection without sending a single byte of a reply.
@@ -41,10 +40,6 @@ struct MockReply {
 
   /// `status` with a JSON body (object, array or malformed: sent as given).
   static MockReply json(int status, std::string body);
-  /// `status` with a plain-text body.
-  static MockReply text(int status, std::string body);
-  /// `status` (301, 302, 303, 307, 308…) with "Location" = `location` and no body.
-  static MockReply redirect(int status, std::string location);
   /// No reply at all: the connection is closed.
   static MockReply dropped();
 };
@@ -52,7 +47,7 @@ struct MockReply {
 /// An HTTP server on 127.0.0.1 at a free port, answering from its own threads.
 ///
 /// Each request is recorded on arrival, then waits while replies are held, then gets its reply:
-/// the next one scripted for its path (the last one repeats), else the default reply. Dropping
+/// the one set for its path, else 200 with "{}". Dropping
 /// a connection shuts its socket down from the handler, so the client sees the connection end
 /// before any byte of a reply; the reply the server library then tries to write fails quietly.
 class MockBackend {
@@ -68,19 +63,13 @@ class MockBackend {
   /// "http://127.0.0.1:<port>".
   std::string baseURL() const;
 
-  /// What requests to a path without a script get; 200 with "{}" until set.
-  void setDefaultReply(MockReply reply);
-  /// Requests to `path` take these replies in turn; the last one then repeats.
-  void script(const std::string& path, std::vector<MockReply> replies);
-  /// Every request to `path` gets `reply`.
+  /// Every later request to `path` gets `reply`.
   void reply(const std::string& path, MockReply reply);
 
   /// From now on requests are recorded but not answered until releaseReplies().
   void holdReplies();
   /// Answers the held requests and every later one at once.
   void releaseReplies();
-  /// While on, every request, scripted or not, has its connection closed without a reply.
-  void dropConnections(bool on = true);
 
   /// Every request so far, in arrival order.
   std::vector<RecordedRequest> requests() const;
