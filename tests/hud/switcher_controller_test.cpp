@@ -8,23 +8,14 @@
 #include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_switcher_panel.h"
 #include "platform/system/posix_file_system.h"
+#include "support/window_list.h"
 
 namespace tolvane {
 namespace {
 
 using Slot = SwitcherSlotView;
 
-std::vector<SwitchWindow> windows(int count, const std::string& title = "Doc") {
-  std::vector<SwitchWindow> list;
-  for (int i = 0; i < count; ++i) {
-    list.emplace_back(SwitchWindow::Fields{.id = static_cast<std::uint32_t>(100 + i),
-                                           .pid = 7,
-                                           .title = title + " " + std::to_string(i),
-                                           .appName = "Editor",
-                                           .bundleID = "org.example.editor"});
-  }
-  return list;
-}
+using test::editorWindows;
 
 class SwitcherControllerTest : public ::testing::Test {
  protected:
@@ -55,9 +46,9 @@ TEST_F(SwitcherControllerTest, AHiddenPanelStaysHiddenUnlessANewerShowCame) {
   loop.advance(2);
   EXPECT_EQ(panel.hides, 0);
 
-  showAll(windows(3));
+  showAll(editorWindows(3));
   controller.hide();
-  showAll(windows(3));  // within 0.25 s: neither re-hide may act
+  showAll(editorWindows(3));  // within 0.25 s: neither re-hide may act
   loop.advance(2);
   EXPECT_TRUE(panel.visible);
 
@@ -68,17 +59,17 @@ TEST_F(SwitcherControllerTest, AHiddenPanelStaysHiddenUnlessANewerShowCame) {
 }
 
 TEST_F(SwitcherControllerTest, PanelIsCentredOnTheVisibleFrameOrKeepsItsFrameWithoutAScreen) {
-  showAll(windows(1));
+  showAll(editorWindows(1));
   EXPECT_EQ(panel.last->frame->x, 1512 / 2 - 560 / 2);
   EXPECT_EQ(panel.last->frame->y, 25 + 875 / 2.0 - 60 / 2.0);
   screens.visibleFrame.reset();
   EXPECT_EQ(controller.layout(17), HUDLayout::compute(17, SwitcherController::kFallbackScreen));
-  showAll(windows(1));
+  showAll(editorWindows(1));
   EXPECT_FALSE(panel.last->frame);
 }
 
 TEST_F(SwitcherControllerTest, RepeatedTitlesAreMarkedOnlyAmongShownCompactRows) {
-  auto list = windows(81, "Same");
+  auto list = editorWindows(81, "Same");
   std::vector<SwitchWindow> same;
   for (int i = 0; i < 81; ++i) {
     // Rows 0 and 1 share a title; row 80 (folded into the tile) repeats row 2's.
@@ -93,12 +84,12 @@ TEST_F(SwitcherControllerTest, RepeatedTitlesAreMarkedOnlyAmongShownCompactRows)
   EXPECT_FALSE(slots()[2].titleSuffix);
   EXPECT_EQ(slots()[3].title, "Ed");  // untitled: the application's name
 
-  showAll(windows(3, "Twin"));
+  showAll(editorWindows(3, "Twin"));
   EXPECT_TRUE(controller.model().duplicateTitles.empty());  // normal density: never
 }
 
 TEST_F(SwitcherControllerTest, OverflowTileBadgesAndRowTexts) {
-  auto list = windows(81);
+  auto list = editorWindows(81);
   list[5] = SwitchWindow({.id = 5, .title = "Min", .appName = "Editor", .isMinimized = true});
   showAll(list, 0);
   ASSERT_EQ(slots().size(), 80u);
@@ -108,19 +99,15 @@ TEST_F(SwitcherControllerTest, OverflowTileBadgesAndRowTexts) {
   EXPECT_EQ(tile.overflowText, "+2 more");
   EXPECT_FALSE(panel.click(79));  // the tile takes no click
 
-  int numbered = 0;
-  int placeholders = 0;
+  // The digits 1 to 9 pick the first rows; the rest of the first column holds their place.
   for (const auto& slot : slots()) {
-    if (slot.badge == Slot::Badge::number) {
-      EXPECT_EQ(slot.badgeNumber, ++numbered);
-    }
-    if (slot.badge == Slot::Badge::placeholder) ++placeholders;
-    if (slot.index >= 20) {
-      EXPECT_EQ(slot.badge, Slot::Badge::none);
-    }
+    const bool digit = slot.index < 9;
+    EXPECT_EQ(slot.badge, digit             ? Slot::Badge::number
+                          : slot.index < 20 ? Slot::Badge::placeholder
+                                            : Slot::Badge::none)
+        << slot.index;
+    EXPECT_EQ(slot.badgeNumber, digit ? slot.index + 1 : 0) << slot.index;
   }
-  EXPECT_EQ(numbered, 9);
-  EXPECT_EQ(placeholders, 11);
   EXPECT_TRUE(slots()[5].minimizedMarker);
   EXPECT_FALSE(slots()[5].appName);  // compact rows carry no separate application name
   EXPECT_EQ(slots()[21].frame.x, 10 + 300 + 20);
@@ -130,7 +117,7 @@ TEST_F(SwitcherControllerTest, OverflowTileBadgesAndRowTexts) {
 }
 
 TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationExceptForApplicationEntries) {
-  auto list = windows(2);
+  auto list = editorWindows(2);
   list.push_back(SwitchWindow::appEntry({.pid = 9, .localizedName = "Files"}, nullptr));
   showAll(list, 0);
   EXPECT_EQ(slots()[1].appName, "Editor");

@@ -17,25 +17,13 @@
 #include "platform/sim/sim_preference_store.h"
 #include "platform/system/posix_file_system.h"
 #include "settings/theme.h"
+#include "support/window_list.h"
 #include "ui/qt/compositor.h"
 
 namespace tolvane {
 namespace {
 
 using Slot = SwitcherSlotView;
-
-std::vector<SwitchWindow> windows(int count) {
-  std::vector<SwitchWindow> list;
-  for (int i = 0; i < count; ++i) {
-    list.emplace_back(SwitchWindow::Fields{.id = static_cast<std::uint32_t>(100 + i),
-                                           .pid = 7,
-                                           .title = "Report " + std::to_string(i),
-                                           .appName = "Editor",
-                                           .bundleID = "org.example.editor",
-                                           .isMinimized = i == 1});
-  }
-  return list;
-}
 
 QRect rectOf(const Slot& slot) {
   return QRect(static_cast<int>(slot.frame.x), static_cast<int>(slot.frame.y),
@@ -65,15 +53,20 @@ bool sameColour(const QColor& a, const QColor& b, int tolerance = 2) {
          << expected.name(QColor::HexArgb).toStdString();
 }
 
-// Pixels inside `area` that stand out from `background`: text, icons, marks.
-int inkIn(const QImage& image, const QRect& area, const QColor& background) {
-  int ink = 0;
+// Pixels inside `area` of about the colour `like`.
+int pixelsLike(const QImage& image, const QRect& area, const QColor& like) {
+  int count = 0;
   for (int y = area.top(); y <= area.bottom(); ++y) {
     for (int x = area.left(); x <= area.right(); ++x) {
-      if (!sameColour(image.pixelColor(x, y), background, 24)) ++ink;
+      count += sameColour(image.pixelColor(x, y), like, 24) ? 1 : 0;
     }
   }
-  return ink;
+  return count;
+}
+
+// Pixels inside `area` that stand out from `background`: text, icons, marks.
+int inkIn(const QImage& image, const QRect& area, const QColor& background) {
+  return area.width() * area.height() - pixelsLike(image, area, background);
 }
 
 // Pixels that differ between two renderings, inside and outside `area`.
@@ -102,7 +95,8 @@ class QtSwitcherPanelTest : public ::testing::Test {
 
   // What the core pushes for `count` windows on a usable area of `screen`, placed at (40, 30).
   SwitcherPanelView describe(int count, int selection, Size screen = {1512, 875}) {
-    SwitcherModel model{windows(count), selection, HUDLayout::compute(count, screen), {}};
+    SwitcherModel model{
+        test::editorWindows(count), selection, HUDLayout::compute(count, screen), {}};
     SwitcherPanelView view = describeSwitcher(model, l10n);
     view.frame = Rect{40, 30, view.size.width, view.size.height};
     return view;
@@ -148,16 +142,6 @@ TEST_F(QtSwitcherPanelTest, WindowTakesTheDescribedFrameNeverFocusAndKeepsItsPla
 
   panel.hide();
   EXPECT_FALSE(panel.isVisible());
-}
-
-TEST_F(QtSwitcherPanelTest, SelectedRowIsFilledWithTheAccentAndOthersShowTheBackdrop) {
-  const auto view = describe(5, 2);
-  panel.show(view);
-  const QImage image = rendered();
-  for (const Slot& slot : view.slots) {
-    const QColor expected = slot.index == 2 ? accent() : backdrop();
-    EXPECT_TRUE(hasColour(image, paddingOf(slot), expected)) << "row " << slot.index;
-  }
 }
 
 TEST_F(QtSwitcherPanelTest, CornersAreTransparentWhenCompositedAndMaskedOtherwise) {
@@ -218,15 +202,15 @@ TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
 }
 
 TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
-  QImage red(32, 32, QImage::Format_ARGB32);
-  red.fill(QColor(255, 0, 0));
+  const QColor red(255, 0, 0);
+  QImage icon(32, 32, QImage::Format_ARGB32);
+  icon.fill(red);
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  red.save(&buffer, "PNG");
+  icon.save(&buffer, "PNG");
   std::vector<std::string> asked;
-  qt::QtSwitcherPanel withIcons{[] { return false; }};
-  withIcons.setIconSource([&](const std::string& bundleID) -> std::optional<std::string> {
+  panel.setIconSource([&](const std::string& bundleID) -> std::optional<std::string> {
     asked.push_back(bundleID);
     if (bundleID != "org.example.red") return std::nullopt;
     return png.toStdString();
@@ -234,23 +218,11 @@ TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
   auto view = describe(3, 0);
   view.slots[1].iconBundleID = "org.example.red";
   view.slots[2].iconBundleID = "org.example.unknown";
-  withIcons.show(view);
-  QImage image(withIcons.window()->size(), QImage::Format_ARGB32);
-  withIcons.window()->render(&image);
-  const auto redPixels = [&](const QRect& area) {
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-      for (int x = area.left(); x <= area.right(); ++x) {
-        count += sameColour(image.pixelColor(x, y), QColor(255, 0, 0), 24) ? 1 : 0;
-      }
-    }
-    return count;
-  };
-  EXPECT_GT(redPixels(rectOf(view.slots[1])), 100) << "the icon is drawn from the source";
-  EXPECT_EQ(redPixels(rectOf(view.slots[2])), 0);
+  panel.show(view);
+  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[1]), red), 100) << "drawn from the source";
+  EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[2]), red), 0);
   // Looked up once per application, however often the panel is painted.
-  withIcons.show(view);
-  withIcons.window()->render(&image);
+  panel.show(view);
   EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 1);
 }
 
@@ -258,7 +230,6 @@ TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
   auto view = describe(30, 0, {800, 400});  // two compact columns, the last slot folds the rest
   const Slot& tile = view.slots.back();
   ASSERT_EQ(tile.kind, Slot::Kind::overflow);
-  ASSERT_EQ(tile.overflowText, "+15 more");
   // Leaves out the tile's rounded corners, whose edge pixels are blended.
   const QRect inner = rectOf(tile).adjusted(10, 0, -10, 0);
 
@@ -272,26 +243,20 @@ TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
   EXPECT_EQ(inkIn(rendered(), inner, tileBackground), 0);
 }
 
-TEST_F(QtSwitcherPanelTest, HoverTintsOnlyTheRowUnderThePointer) {
+TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnderThePointer) {
   const auto view = describe(5, 0);
   panel.show(view);
-  const Slot& selected = view.slots[0];
-  const Slot& other = view.slots[2];
-  const QColor text = window().palette().color(QPalette::WindowText);
-  const QColor b = backdrop();
-  const auto mix = [](int under, int over) { return qRound(under * 0.92 + over * 0.08); };
-  const QColor tinted(mix(b.red(), text.red()), mix(b.green(), text.green()),
-                      mix(b.blue(), text.blue()));
+  const QImage plain = rendered();
+  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[0]), accent()));
+  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[2]), backdrop()));
 
-  QTest::mouseMove(&window(), centreOf(other));
-  QImage image = rendered();
-  EXPECT_TRUE(hasColour(image, paddingOf(other), tinted));
-  EXPECT_TRUE(hasColour(image, paddingOf(selected), accent()));
-
-  QTest::mouseMove(&window(), centreOf(selected));
-  image = rendered();
-  EXPECT_TRUE(hasColour(image, paddingOf(other), b));
-  EXPECT_TRUE(hasColour(image, paddingOf(selected), accent()));
+  QTest::mouseMove(&window(), centreOf(view.slots[2]));
+  const auto [inside, outside] = differences(plain, rendered(), rectOf(view.slots[2]));
+  EXPECT_GT(inside, 0);
+  EXPECT_EQ(outside, 0);
+  // Over the selected row the tint goes, and the selection shows as it was.
+  QTest::mouseMove(&window(), centreOf(view.slots[0]));
+  EXPECT_EQ(differences(plain, rendered(), {}), std::make_pair(0, 0));
 }
 
 TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing) {
