@@ -150,16 +150,17 @@ TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndExpiredEvents
   };
   // A 404 is never to be taken, so it is not retried forever.
   const Row rows[] = {
-      {test::MockReply::json(200, "{}"), false},   {test::MockReply::json(204, ""), false},
-      {test::MockReply::json(404, "nope"), false}, {test::MockReply::json(499, "[]"), false},
-      {test::MockReply::json(500, "{}"), true},    {test::MockReply::json(503, "{}"), true},
-      {test::MockReply::dropped(), true},          {std::nullopt, true},
+      {test::MockReply::json(200, "{}"), false},
+      {test::MockReply::json(204, ""), false},
+      {test::MockReply::json(404, "nope"), false},
+      {test::MockReply::json(499, "[]"), false},
+      {test::MockReply::json(500, "{}"), true},
+      {test::MockReply::json(503, "{}"), true},
+      {std::nullopt, true},
   };
   std::size_t sent = 0;
   for (const auto& row : rows) {
-    SCOPED_TRACE(!row.reply        ? "unreachable"
-                 : row.reply->drop ? "dropped"
-                                   : std::to_string(row.reply->status));
+    SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) : "unreachable");
     const double now = clock.wallSeconds();
     writeQueue(eventLine(now - 8 * 86400, 99) + eventLine(now - 60, 1) + "garbage\n" +
                eventLine(now - 30, 2));

@@ -1,21 +1,16 @@
-// The loopback backend mock on cpp-httplib: recording, scripted replies, held replies and
-// dropped connections.
+// The loopback backend mock on cpp-httplib: recording, scripted replies and held replies.
 #include "support/mock_backend.h"
 
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <condition_variable>
-#include <filesystem>
 #include <future>
 #include <map>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 namespace tolvane::test {
@@ -50,41 +45,7 @@ RecordedRequest recordOf(const httplib::Request& request) {
   return record;
 }
 
-int portOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET) {
-    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-  }
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  }
-  return -1;
-}
-
-// cpp-httplib neither lets a handler close its connection nor shows it the socket. The
-// connection stays open while its handler runs, so its socket is the one descriptor of this
-// process whose own port is the server's and whose peer's port is the client's (the client's end,
-// when it lives in this process too, has the two the other way round). shutdown(), not close():
-// the library still owns the descriptor and closes it later.
-bool shutDownConnection(int serverPort, int clientPort) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-    const std::string name = entry.path().filename().string();
-    int fd = -1;
-    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
-    sockaddr_storage own{};
-    sockaddr_storage peer{};
-    socklen_t ownSize = sizeof own;
-    socklen_t peerSize = sizeof peer;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &ownSize) != 0) continue;
-    if (portOf(own) != serverPort) continue;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) continue;
-    if (portOf(peer) != clientPort) continue;
-    return ::shutdown(fd, SHUT_RDWR) == 0;
-  }
-  return false;
-}
-
-// The library writes its reply to a dropped connection anyway, which raises SIGPIPE and would
+// The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and would
 // end the test program. Server threads inherit the signal mask of the thread that starts them,
 // which is the listening thread.
 void blockBrokenPipeSignal() {
@@ -115,10 +76,6 @@ MockReply MockReply::json(int status, std::string body) {
   return MockReply{.status = status, .body = std::move(body)};
 }
 
-MockReply MockReply::dropped() {
-  return MockReply{.drop = true};
-}
-
 struct MockBackend::State {
   Server server;
   int port = -1;
@@ -147,10 +104,6 @@ void MockBackend::State::handle(const httplib::Request& request, httplib::Respon
     released.wait(lock, [&] { return !holding || stopping; });
     if (const auto found = replies.find(path); found != replies.end()) reply = found->second;
   }
-  if (reply.drop) {
-    if (shutDownConnection(port, request.remote_port)) return;
-    reply = MockReply::json(500, "mock backend: the connection could not be dropped");
-  }
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
   response.set_content(reply.body, "application/json");
@@ -159,7 +112,7 @@ void MockBackend::State::handle(const httplib::Request& request, httplib::Respon
 MockBackend::MockBackend() : state_(std::make_unique<State>()) {
   State& state = *state_;
   // One request per connection: the server never waits on an idle connection, so it stops at
-  // once, and a dropped connection can never be one the client meant to reuse.
+  // once.
   state.server.set_keep_alive_max_count(1);
   // Only a client that is not speaking HTTP (a TLS handshake) leaves a request unfinished; this
   // bounds how long it keeps a server thread.

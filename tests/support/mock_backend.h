@@ -1,5 +1,5 @@
-// A loopback stand-in for the backend service: scripted replies per path, replies held until the
-// test releases them, connections closed without a reply, and a record of every request.
+// A loopback stand-in for the backend service: a reply per path, replies held until the test
+// releases them, and a record of every request.
 #pragma once
 
 #include <chrono>
@@ -35,21 +35,15 @@ struct MockReply {
   std::string body = "{}";
   /// Further reply headers, e.g. "Location".
   std::vector<std::pair<std::string, std::string>> headers;
-  /// Close the connection without sending a single byte of a reply.
-  bool drop = false;
 
   /// `status` with a JSON body (object, array or malformed: sent as given).
   static MockReply json(int status, std::string body);
-  /// No reply at all: the connection is closed.
-  static MockReply dropped();
 };
 
 /// An HTTP server on 127.0.0.1 at a free port, answering from its own threads.
 ///
 /// Each request is recorded on arrival, then waits while replies are held, then gets its reply:
-/// the one set for its path, else 200 with "{}". Dropping
-/// a connection shuts its socket down from the handler, so the client sees the connection end
-/// before any byte of a reply; the reply the server library then tries to write fails quietly.
+/// the one set for its path, else 200 with "{}".
 class MockBackend {
  public:
   /// Listening when this returns; port() is -1 when no port could be bound.
