@@ -59,38 +59,28 @@ TEST(Iso8601, FormatsWholeUTCSecondsRoundedTowardsThePast) {
   EXPECT_EQ(iso8601(-0.5), "1969-12-31T23:59:59Z");
 }
 
-TEST_F(DebugLogTest, LinesAreTimestampSpaceMessageLineFeed) {
-  std::vector<std::string> observed;
-  log.setObserver([&](std::string_view line) { observed.emplace_back(line); });
-  log.log("started");
-  clock.advance(3723.75);
-  log.log("fenêtre «Übersicht» activée");
-  const std::vector<std::string> expected = {"2026-01-01T00:00:00Z started",
-                                             "2026-01-01T01:02:03Z fenêtre «Übersicht» activée"};
-  EXPECT_EQ(read("tester.log"), expected[0] + "\n" + expected[1] + "\n");
-  EXPECT_EQ(observed, expected);
-}
-
-TEST_F(DebugLogTest, ControlCharactersAreEscapedSoNoMessageForgesALine) {
-  std::vector<std::string> observed;
-  log.setObserver([&](std::string_view line) { observed.emplace_back(line); });
+TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
+  std::string observed;
+  log.setObserver([&](std::string_view line) { observed += std::string(line) + "\n"; });
   const std::pair<std::string, std::string> rows[] = {
+      // Control characters are escaped, so that no message forges a line.
       {"open https://a.example\n2026-01-01T00:00:00Z forged",
        "open https://a.example\\n2026-01-01T00:00:00Z forged"},
       {"title \"a\rb\tc\"", "title \"a\\rb\\tc\""},
       {std::string("nul \0 esc \x1b del \x7f", 17), "nul \\x00 esc \\x1b del \\x7f"},
       // Backslashes and text beyond ASCII stay as they are.
-      {"C:\\path\\n é", "C:\\path\\n é"},
+      {"C:\\path\\n fenêtre «Übersicht»", "C:\\path\\n fenêtre «Übersicht»"},
   };
-  std::string expectedFile;
-  std::vector<std::string> expectedLines;
+  std::string expected;
   for (const auto& [message, written] : rows) {
     log.log(message);
-    expectedFile += lines({written});
-    expectedLines.push_back("2026-01-01T00:00:00Z " + written);
+    expected += lines({written});
   }
-  EXPECT_EQ(read("tester.log"), expectedFile);
-  EXPECT_EQ(observed, expectedLines);
+  clock.advance(3723.75);
+  log.log("later");
+  expected += "2026-01-01T01:02:03Z later\n";
+  EXPECT_EQ(read("tester.log"), expected);
+  EXPECT_EQ(observed, expected);
 }
 
 TEST_F(DebugLogTest, RotatesOnlyWhenTheLinePassesTheLimit) {

@@ -22,26 +22,20 @@ class RunLoopTest : public ::testing::Test {
   }
 };
 
-TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrder) {
+TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrderAndCancelledItemsNever) {
   loop.postAfter(0.2, note("late"));
   loop.post(note("first"));
+  const TimerId cancelled = loop.postAfter(0.1, note("cancelled"));
   loop.postAfter(0.1, note("early"));
   loop.post(note("second"));
+  loop.cancel(cancelled);
+  loop.cancel(cancelled);  // twice is harmless
+  loop.cancel(0);
   EXPECT_EQ(loop.runUntilIdle(), 2);
   loop.advance(1.0);
   EXPECT_EQ(trace, (std::vector<std::string>{"first@0.000000", "second@0.000000", "early@0.100000",
                                              "late@0.200000"}));
   EXPECT_DOUBLE_EQ(clock.now(), 1.0);
-}
-
-TEST_F(RunLoopTest, CancelledItemsNeverRun) {
-  auto id = loop.postAfter(0.1, note("cancelled"));
-  loop.postAfter(0.1, note("kept"));
-  loop.cancel(id);
-  loop.cancel(id);  // twice is harmless
-  loop.cancel(0);
-  loop.advance(1);
-  EXPECT_EQ(trace, (std::vector<std::string>{"kept@0.100000"}));
 }
 
 TEST_F(RunLoopTest, RepeatingTimerTicksUntilItCancelsItself) {

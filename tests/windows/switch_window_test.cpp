@@ -44,20 +44,5 @@ TEST(SwitchWindowTest, ApplicationEntriesFollowTheNamingAndIdRules) {
   }
 }
 
-TEST(SwitchWindowTest, CopiesShareTheAccessibilityElement) {
-  struct Element : AXElementRef {};
-  AXElement element = std::make_shared<Element>();
-  std::weak_ptr<const AXElementRef> watch = element;
-  std::optional<SwitchWindow> copy;
-  {
-    SwitchWindow original({.id = 5, .axWindow = element});
-    element.reset();
-    copy = original;
-  }
-  EXPECT_FALSE(watch.expired());  // the copy keeps it alive
-  copy.reset();
-  EXPECT_TRUE(watch.expired());
-}
-
 }  // namespace
 }  // namespace tolvane

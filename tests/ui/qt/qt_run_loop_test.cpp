@@ -51,35 +51,27 @@ class QtRunLoopTest : public ::testing::Test {
   std::function<void()> finish_;
 };
 
-TEST_F(QtRunLoopTest, PostedWorkRunsInOrderAndCancelledWorkNever) {
+TEST_F(QtRunLoopTest, PostedWorkRunsInOrderThenDelayedWorkByDueTimeAndCancelledWorkNever) {
+  loop.postAfter(0.03, note("later"));
+  loop.postAfter(0.01, note("soon"));
   loop.post(note("a"));
   const TimerId b = loop.post(note("b"));
   loop.post(note("c"));
-  const TimerId late = loop.postAfter(0.01, note("late"));
+  const TimerId cancelled = loop.postAfter(0.01, note("cancelled"));
   TimerId self = 0;
   self = loop.post([&] {
     log.push_back("self");
     loop.cancel(self);  // cancelling the running item does nothing more
   });
   loop.cancel(b);
-  loop.cancel(late);
+  loop.cancel(cancelled);
   loop.cancel(0);
   loop.cancel(9999);
-  // Past the cancelled delay, so it would have run by then.
+  // Past every delay, so all that was due has run by then.
   loop.postAfter(0.05, [&] { finish(); });
 
   ASSERT_TRUE(runUntilFinished());
-  EXPECT_EQ(log, (std::vector<std::string>{"a", "c", "self"}));
-}
-
-TEST_F(QtRunLoopTest, DelayedWorkRunsAfterPostedWorkInOrderOfDueTime) {
-  loop.postAfter(0.03, note("later"));
-  loop.postAfter(0.01, note("soon"));
-  loop.post(note("now"));
-  loop.postAfter(0.05, [&] { finish(); });
-
-  ASSERT_TRUE(runUntilFinished());
-  EXPECT_EQ(log, (std::vector<std::string>{"now", "soon", "later"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "c", "self", "soon", "later"}));
 }
 
 TEST_F(QtRunLoopTest, RepeatingTimerTicksUntilItCancelsItself) {
