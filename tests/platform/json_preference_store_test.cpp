@@ -164,12 +164,8 @@ TEST_F(JsonPreferenceStoreTest, FilesThatAreNotPlainOrTooLargeNeverStallOrCrashT
     bool readsA = false;
   };
   const Row rows[] = {
+      // The file seam's own test tells a FIFO from a device or a folder; here all are one.
       {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, {notRegular}, false},
-      {"a link to a device",
-       [&] { ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0); },
-       {notRegular},
-       false},
-      {"a folder", [&] { ASSERT_TRUE(disk.createDirectories(path)); }, {notRegular}, false},
       {"one byte past the cap", [&] { writeFile(path, atCap + " "); }, {tooLarge}, true},
       {"exactly the cap", [&] { writeFile(path, atCap); }, {}, true, true},
   };
