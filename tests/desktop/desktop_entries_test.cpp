@@ -34,8 +34,6 @@ TEST(DesktopEntryTest, OnlyTheMainGroupOfVisibleApplicationsCounts) {
        "[Desktop Entry]\nType=Application\nName=Files\n[Desktop Action new]\nName=New Window\n",
        "Files"},
       {"a link is not an application", "[Desktop Entry]\nType=Link\nName=Web\n", std::nullopt},
-      {"a hidden entry is deleted", "[Desktop Entry]\nType=Application\nName=X\nHidden=true\n",
-       std::nullopt},
       {"keys outside the main group do not count", "Type=Application\nName=X\n", std::nullopt},
   };
   for (const auto& row : rows) {
