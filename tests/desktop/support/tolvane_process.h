@@ -26,6 +26,8 @@ class TolvaneProcess {
   int count(const std::string& text) const;
   const std::string& log() const { return log_; }
 
+  /// The child's process id, for reading its use of the machine under /proc.
+  pid_t pid() const { return pid_; }
   void signal(int number);
   /// Waits for the process to end and returns its wait status.
   int wait();
