@@ -126,6 +126,7 @@ class Desktop {
 
   /// Super+Tab tapped: seconds from the Tab press until the active window changed.
   std::optional<double> quickSwitch() {
+    settle();
     const auto before = x.activeWindow();
     key(kSuperL, true);
     const auto start = Clock::now();
@@ -142,6 +143,7 @@ class Desktop {
   /// Super held, Tab tapped: seconds from the Tab press until the HUD is mapped, less the
   /// designed delay; then Escape, and the HUD gone.
   std::optional<double> heldSwitch() {
+    settle();
     key(kSuperL, true);
     overlayMaps_.clear();
     const auto start = Clock::now();
@@ -170,6 +172,53 @@ class Desktop {
     x.kill(rofi);
     if (!shown || !x.waitUntil([&] { return !overlayOnScreen(); })) return std::nullopt;
     return seconds;
+  }
+
+  /// The window manager's part of a quick switch: a pager's activation request, until
+  /// `_NET_ACTIVE_WINDOW` names the window.
+  std::optional<double> pagerActivation() {
+    const auto clients = x.clientList();
+    if (clients.size() < 2) return std::nullopt;
+    // Between the first terminal and the newest window, as a quick switch goes back and forth.
+    const auto current = x.activeWindow();
+    const auto target = current == clients.front() ? clients.back() : clients.front();
+    settle();
+    const auto start = Clock::now();
+    x.sendRootMessage(target, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, current});
+    if (!x.waitUntil([&] { return x.activeWindow() == target; })) return std::nullopt;
+    return secondsSince(start);
+  }
+
+  /// The X server's part of showing the HUD: an override-redirect window of the HUD's size
+  /// mapped above every other, until its MapNotify; then unmapped again.
+  std::optional<double> overlayMap() {
+    if (!hud_) return std::nullopt;
+    const auto& hud = *hud_;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x.xcb())).data;
+    const xcb_window_t window = xcb_generate_id(x.xcb());
+    const std::uint32_t values[] = {screen->white_pixel, 1};
+    xcb_create_window(x.xcb(), XCB_COPY_FROM_PARENT, window, x.root(), hud.x, hud.y, hud.width,
+                      hud.height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    settle();
+    overlayMaps_.clear();
+    const auto start = Clock::now();
+    xcb_map_window(x.xcb(), window);
+    xcb_flush(x.xcb());
+    const bool shown = x.waitUntil([&] { return panelMapped(); });
+    const double seconds = secondsSince(start);
+    xcb_destroy_window(x.xcb(), window);
+    x.sync();
+    if (!shown) return std::nullopt;
+    return seconds;
+  }
+
+  /// Waits until the window manager has handled everything the last measurement caused. A
+  /// window that leaves the screen exposes the ones below: openbox repaints their frames and
+  /// the server is busy with that for a while, which would land on the next measurement.
+  void settle() {
+    x.syncWindowManager(nullptr, {tolvane->pump()});
+    x.sync();
   }
 
   /// Lets the display run for `span` while reading what Tolvane logs; no key is touched.
@@ -203,6 +252,7 @@ class Desktop {
     for (auto window : overlayMaps_) {
       auto* geometry = xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), window), nullptr);
       const bool panel = geometry && geometry->width > 100 && geometry->height > 40;
+      if (panel) hud_ = *geometry;
       std::free(geometry);
       if (panel) return true;
     }
@@ -213,6 +263,9 @@ class Desktop {
   int windows_;
   xcb_key_symbols_t* symbols_ = nullptr;
   std::vector<xcb_window_t> overlayMaps_;
+  /// Where the latest panel was: the HUD's place and size, for the X server's floor.
+  std::optional<xcb_get_geometry_reply_t> hud_;
+  xcb_window_t previousActive_ = XCB_WINDOW_NONE;
 };
 
 /// The desktop of this size; the previous size's is ended first, so one display runs at a time.
@@ -275,6 +328,26 @@ void memory(benchmark::State& state, int windows) {
   }
 }
 
+void pagerActivation(benchmark::State& state, int windows) {
+  auto& d = desktop(windows);
+  if (!d.ready) return state.SkipWithError("no desktop");
+  for (auto _ : state) {
+    const auto seconds = d.pagerActivation();
+    if (!seconds) return state.SkipWithError("no activation");
+    state.SetIterationTime(*seconds);
+  }
+}
+
+void overlayMap(benchmark::State& state, int windows) {
+  auto& d = desktop(windows);
+  if (!d.ready) return state.SkipWithError("no desktop");
+  for (auto _ : state) {
+    const auto seconds = d.overlayMap();
+    if (!seconds) return state.SkipWithError("no overlay");
+    state.SetIterationTime(*seconds);
+  }
+}
+
 void rofiShow(benchmark::State& state, int windows) {
   auto& d = desktop(windows);
   if (!d.ready) return state.SkipWithError("no desktop");
@@ -302,6 +375,20 @@ bool registerAll() {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("HeldKeyPressToHudMappedLessDelay" + size).c_str(), heldSwitch,
                                  windows)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(kSwitchRuns)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMillisecond);
+    // The floors under the two switches: what the window manager and the X server take.
+    benchmark::RegisterBenchmark(("WindowManagerPagerActivation" + size).c_str(), pagerActivation,
+                                 windows)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(kSwitchRuns)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("XServerOverlayMap" + size).c_str(), overlayMap, windows)
         ->UseManualTime()
         ->Iterations(1)
         ->Repetitions(kSwitchRuns)
