@@ -21,11 +21,13 @@
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
 #include "settings/app_settings.h"
 #include "support/recorded_usage.h"
 #include "support/temp_dir.h"
+#include "windows/background_refresh.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"
 
@@ -44,6 +46,37 @@ constexpr std::string_view kTestClient = TOLVANE_TEST_CLIENT;
 Numbers asSet(const std::vector<xcb_window_t>& windows) {
   return Numbers(windows.begin(), windows.end());
 }
+
+/// The core's window discovery and activation on the desktop under test, wired as the
+/// application wires them, on a simulated clock.
+struct Core {
+  explicit Core(X11Desktop& desktop) : desktop(desktop) { noDisk.failCreates = true; }
+
+  /// Refreshes every application as a background pass does, then lists what the switcher
+  /// would show.
+  std::vector<SwitchWindow> switcherList() {
+    for (const auto& app : desktop.runningApplications()) refresh.refreshSingle(app.pid);
+    return enumerator.snapshot(std::nullopt, true);
+  }
+
+  X11Desktop& desktop;
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem noDisk{disk};
+  DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
+  sim::SimPreferenceStore preferences{{{"launchAtLogin", false}}};
+  sim::SimLoginItems loginItems;
+  sim::SimSystemLog systemLog;
+  AppSettings settings{preferences, loginItems, systemLog, log};
+  RecordedUsage usage;
+  MRUOrder order;
+  SpaceWindowResolver resolver{desktop, desktop, clock, log};
+  WindowEnumerator enumerator{{desktop, desktop, resolver, settings, order, clock, log, usage}};
+  WindowActivator activator{{desktop, desktop, order, clock, log, usage, preferences}};
+  BackgroundRefresh refresh{
+      {desktop, desktop, resolver, enumerator, settings, preferences, loop, clock, log}};
+};
 
 /// One session with openbox, and the desktop under test on a connection of its own.
 class X11DesktopTest : public ::testing::Test {
@@ -249,17 +282,18 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
   struct Row {
     const char* why;
     xcb_window_t window;
-    bool ownPid;
+    std::optional<Pid> owner;  // nothing: grouped by its X client
   };
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const std::vector<Row> rows = {
-      {"no _NET_WM_PID", claim(std::nullopt), false},
-      {"pid 0", claim(0), false},
-      {"a negative pid", claim(0xFFFFFFFF), false},
-      {"beyond any pid Linux hands out", claim(4194305), false},
-      {"a process on another machine", claim(getpid(), "elsewhere.invalid"), false},
-      {"this very process, on this machine", claim(getpid(), host), true},
+      {"no _NET_WM_PID", claim(std::nullopt), std::nullopt},
+      {"pid 0", claim(0), std::nullopt},
+      {"a negative pid", claim(0xFFFFFFFF), std::nullopt},
+      {"beyond any pid Linux hands out", claim(4194305), std::nullopt},
+      {"a process on another machine", claim(getppid(), "elsewhere.invalid"), std::nullopt},
+      {"this very process, on this machine", claim(getpid(), host), getpid()},
+      {"a live process on this machine", claim(getppid(), host), getppid()},
   };
   makeDesktop();
   std::set<Pid> synthetic;
@@ -267,8 +301,8 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
     SCOPED_TRACE(row.why);
     const auto owner = ownerOf(row.window);
     ASSERT_TRUE(owner);
-    if (row.ownPid) {
-      EXPECT_EQ(*owner, desktop->ownPid());
+    if (row.owner) {
+      EXPECT_EQ(*owner, *row.owner);
       continue;
     }
     EXPECT_GE(*owner, X11Desktop::kSyntheticPidBase);
@@ -283,7 +317,7 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
 
 // --- Window attributes ------------------------------------------------------------------------
 
-TEST_F(X11DesktopTest, WindowAttributesAreReadFromTheServer) {
+TEST_F(X11DesktopTest, WindowAttributesComeFromTheWindowsProperties) {
   struct Row {
     const char* why;
     std::function<void(xcb_window_t)> setup;
@@ -364,38 +398,48 @@ TEST_F(X11DesktopTest, MinimizedFollowsTheHiddenStateBothWays) {
   const AXElement window = element(w);
   ASSERT_TRUE(window);
 
+  const auto minimized = [&] {
+    return std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value);
+  };
   ASSERT_TRUE(session.minimize(w));
-  EXPECT_TRUE(std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value));
+  EXPECT_TRUE(eventually(minimized));
 
   EXPECT_EQ(desktop->setAttribute(window, ax::kMinimized, false), ax::kSuccess);
   EXPECT_TRUE(
       eventually([&] { return !session.hasState(w, "_NET_WM_STATE_HIDDEN") && isActive(w); }));
-  EXPECT_FALSE(std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value));
+  EXPECT_FALSE(minimized());
 
   EXPECT_EQ(desktop->setAttribute(window, ax::kMinimized, true), ax::kSuccess);
   EXPECT_TRUE(eventually([&] { return session.hasState(w, "_NET_WM_STATE_HIDDEN"); }));
 }
 
-TEST_F(X11DesktopTest, AWindowDestroyedAfterListingAnswersInvalidElement) {
-  const xcb_window_t w = ownWindow();
+TEST_F(X11DesktopTest, KeptAttributesFollowTheirWindowsChanges) {
+  const xcb_window_t w = ownWindow([&](xcb_window_t window) {
+    session.setBytes(window, "_NET_WM_NAME", "UTF8_STRING", "before");
+  });
   makeDesktop();
   const AXElement window = element(w);
   ASSERT_TRUE(window);
-  session.destroyWindow(w);
-  session.sync();
+  const auto title = [&] { return desktop->copyAttribute(window, ax::kTitle); };
+  const auto size = [&] { return desktop->copyAttribute(window, ax::kSize); };
+  ASSERT_EQ(std::get<std::string>(*title().value), "before");
+  ASSERT_EQ(std::get<Size>(*size().value).width, 300);
 
-  // The desktop has not seen the window go (no event handled yet): the server says so.
-  for (auto attribute :
-       {ax::kTitle, ax::kSubrole, ax::kRole, ax::kSize, ax::kMinimized, ax::kMain}) {
-    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kInvalidUIElement) << attribute;
-  }
-  EXPECT_EQ(desktop->setAttribute(window, ax::kMain, true), ax::kInvalidUIElement);
-  EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kInvalidUIElement);
-
-  // Once the window manager's list is read again, the element is dead without asking.
-  ASSERT_TRUE(eventually([&] { return !ownerOf(w); }));
-  std::uint32_t number = 0;
-  EXPECT_EQ(desktop->windowNumber(window, number), ax::kInvalidUIElement);
+  session.setBytes(w, "_NET_WM_NAME", "UTF8_STRING", "after");
+  EXPECT_TRUE(eventually([&] { return std::get<std::string>(*title().value) == "after"; }));
+  session.setValues(w, "_NET_WM_WINDOW_TYPE", "ATOM", {session.atom("_NET_WM_WINDOW_TYPE_DIALOG")});
+  EXPECT_TRUE(eventually([&] {
+    return std::get<std::string>(*desktop->copyAttribute(window, ax::kSubrole).value) ==
+           ax::kDialog;
+  }));
+  // A client's own resize request, which the window manager grants.
+  const std::uint32_t wider[] = {420, 260};
+  xcb_configure_window(session.xcb(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wider);
+  xcb_flush(session.xcb());
+  EXPECT_TRUE(eventually([&] {
+    const auto now = std::get<Size>(*size().value);
+    return now.width == 420 && now.height == 260;
+  }));
 }
 
 // --- Desktops and activation --------------------------------------------------------------------
@@ -425,32 +469,18 @@ TEST_F(X11DesktopTest, OtherDesktopsAreSpacesTheCoreCanReachAndActivate) {
 
   // The core's own discovery: the all-Spaces map, then a refresh of b's application, without
   // remote tokens.
-  sim::SimClock clock;
-  system::PosixFileSystem disk;
-  sim::FaultyFileSystem noDisk{disk};
-  noDisk.failCreates = true;
-  DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
-  sim::SimPreferenceStore preferences{{{"launchAtLogin", false}}};
-  sim::SimLoginItems loginItems;
-  sim::SimSystemLog systemLog;
-  AppSettings settings{preferences, loginItems, systemLog, log};
-  RecordedUsage usage;
-  MRUOrder order;
-  SpaceWindowResolver resolver{*desktop, *desktop, clock, log};
-  WindowEnumerator enumerator{{*desktop, *desktop, resolver, settings, order, clock, log, usage}};
-  WindowActivator activator{{*desktop, *desktop, order, clock, log, usage, preferences}};
-
-  const auto map = resolver.windowIDsAcrossSpaces();
+  Core core(*desktop);
+  const auto map = core.resolver.windowIDsAcrossSpaces();
   ASSERT_TRUE(map);
   EXPECT_EQ(map->at(there->pid), Numbers{b});
-  ASSERT_TRUE(enumerator.refreshApp(*desktop->application(there->pid), clock.now() + 0.15, map,
-                                    true, false));
-  const auto snapshot = enumerator.snapshot(there->pid, true);
+  ASSERT_TRUE(core.enumerator.refreshApp(*desktop->application(there->pid), core.clock.now() + 0.15,
+                                         map, true, false));
+  const auto snapshot = core.enumerator.snapshot(there->pid, true);
   ASSERT_EQ(snapshot.size(), 1u);
   EXPECT_EQ(snapshot.front().id(), b);
   EXPECT_EQ(snapshot.front().title(), "there");
 
-  EXPECT_TRUE(activator.activate(snapshot.front()));
+  EXPECT_TRUE(core.activator.activate(snapshot.front()));
   EXPECT_TRUE(eventually(
       [&] { return session.value(session.root(), "_NET_CURRENT_DESKTOP") == 1u && isActive(b); }));
 }
@@ -604,8 +634,11 @@ TEST_F(X11DesktopTest, ALostDisplayFailsEveryCallWithoutCrashing) {
   ASSERT_FALSE(desktop->connectionLost());
 
   session.killServer();
-  EXPECT_EQ(desktop->copyAttribute(window, ax::kTitle).error, ax::kCannotComplete);
+  // The loss is noticed when the connection is next read, as the event loop reads it; what
+  // the desktop kept is of no use from then on.
+  connection->dispatchPending();
   EXPECT_TRUE(desktop->connectionLost());
+  EXPECT_EQ(desktop->copyAttribute(window, ax::kTitle).error, ax::kCannotComplete);
   EXPECT_EQ(connection->dispatchPending(), 0);
   EXPECT_EQ(desktop->copyAttribute(window, ax::kMinimized).error, ax::kCannotComplete);
   EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kCannotComplete);
@@ -679,6 +712,41 @@ TEST_F(X11TrustTest, TrustFollowsTheWindowManagerComingAndGoing) {
   // A window manager that dies leaves its root properties behind, but its check window goes.
   session.destroyWindow(check);
   EXPECT_TRUE(eventually([&] { return !desktop->isProcessTrusted(); }));
+}
+
+// The test plays the window manager: the client list says what the test wants, and a window
+// stays listed after it is destroyed.
+using X11HandMadeListTest = X11TrustTest;
+
+TEST_F(X11HandMadeListTest, AWindowDestroyedWhileListedAnswersInvalidElement) {
+  announce({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW"});
+  const xcb_window_t w = session.createWindow();
+  session.setBytes(w, "_NET_WM_NAME", "UTF8_STRING", "doomed");
+  session.setValues(session.root(), "_NET_CLIENT_LIST", "WINDOW", {w});
+  makeDesktop();
+  const AXElement window = element(w);
+  ASSERT_TRUE(window);
+  const std::string_view attributes[] = {ax::kTitle,     ax::kSubrole, ax::kRole,
+                                         ax::kMinimized, ax::kMain,    ax::kSize};
+  for (auto attribute : attributes) {
+    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kSuccess) << attribute;
+  }
+
+  session.destroyWindow(w);
+  session.sync();
+  for (const auto& pump : pumped()) pump.drain();
+  // Still listed, but what the desktop kept of the window went with its DestroyNotify.
+  ASSERT_TRUE(ownerOf(w));
+  for (auto attribute : attributes) {
+    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kInvalidUIElement) << attribute;
+  }
+  EXPECT_EQ(desktop->setAttribute(window, ax::kMain, true), ax::kInvalidUIElement);
+  EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kInvalidUIElement);
+
+  session.setValues(session.root(), "_NET_CLIENT_LIST", "WINDOW", {});
+  ASSERT_TRUE(eventually([&] { return !ownerOf(w); }));
+  std::uint32_t number = 0;
+  EXPECT_EQ(desktop->windowNumber(window, number), ax::kInvalidUIElement);
 }
 
 }  // namespace
