@@ -292,7 +292,8 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
       {"a negative pid", claim(0xFFFFFFFF), std::nullopt},
       {"beyond any pid Linux hands out", claim(4194305), std::nullopt},
       {"a process on another machine", claim(getppid(), "elsewhere.invalid"), std::nullopt},
-      {"this very process, on this machine", claim(getpid(), host), getpid()},
+      {"the desktop's own process, from a window it did not create", claim(getpid(), host),
+       std::nullopt},
       {"a live process on this machine", claim(getppid(), host), getppid()},
   };
   makeDesktop();
@@ -313,6 +314,31 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
   // All of them came from the session's one connection: one X client, one application.
   EXPECT_EQ(synthetic.size(), 1u);
   EXPECT_FALSE(desktop->processExists(*synthetic.begin() + 1));
+}
+
+TEST_F(X11DesktopTest, OwnWindowsAreKnownByTheirConnectionNotByTheirPid) {
+  // Another client's window that claims the desktop's process, as any client can.
+  const xcb_window_t impostor = ownWindow();
+  makeDesktop();
+  // A window of the desktop's own connection, as Qt makes Tolvane's windows.
+  xcb_connection_t* own = connection->xcb();
+  const xcb_window_t mine = xcb_generate_id(own);
+  xcb_create_window(own, XCB_COPY_FROM_PARENT, mine, session.root(), 0, 0, 300, 200, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_map_window(own, mine);
+  xcb_flush(own);
+  ASSERT_TRUE(eventually([&] { return ownerOf(mine).has_value(); }));
+
+  EXPECT_EQ(ownerOf(mine), desktop->ownPid());
+  const auto impostorOwner = ownerOf(impostor);
+  ASSERT_TRUE(impostorOwner);
+  EXPECT_GE(*impostorOwner, X11Desktop::kSyntheticPidBase);
+
+  Core core(*desktop);
+  std::set<std::uint32_t> listed;
+  for (const auto& window : core.switcherList()) listed.insert(window.id());
+  EXPECT_TRUE(listed.count(impostor));
+  EXPECT_FALSE(listed.count(mine));
 }
 
 // --- Window attributes ------------------------------------------------------------------------

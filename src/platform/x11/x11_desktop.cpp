@@ -403,7 +403,10 @@ RunningApp X11Desktop::describe(Pid pid, const std::vector<xcb_window_t>& window
 }
 
 Pid X11Desktop::groupPid(xcb_window_t window, const ClientFacts& facts) const {
-  if (facts.claimedPid) {
+  // Ours by the connection that made it: any client can write our pid into its property, and
+  // the core never lists this process's windows.
+  if (isOwnResource(window)) return ownPid_;
+  if (facts.claimedPid && *facts.claimedPid != static_cast<std::uint32_t>(ownPid_)) {
     const auto claimed = *facts.claimedPid;
     const bool plausible = claimed > 0 && claimed < static_cast<std::uint32_t>(kSyntheticPidBase);
     const bool local = !facts.machine || sameHost(*facts.machine, hostname_);

@@ -49,11 +49,12 @@ class X11Element final : public AXElementRef {
 /// from the server on every ask. Notifications and observer callbacks are delivered from the
 /// connection's event handler on the main thread, never from inside a call. Main thread only.
 ///
-/// Process ids: a window's application is its `_NET_WM_PID`. Windows whose process cannot be
-/// known (no `_NET_WM_PID`, a value that is not a pid or names no process, a client on another
-/// machine) are grouped by the X client that created them, under kSyntheticPidBase plus the
-/// client's index in the server's resource-id space. Those numbers are above the largest pid
-/// Linux can hand out (2^22), so they never name a real process.
+/// Process ids: the windows this connection created are this process's, whatever their
+/// `_NET_WM_PID` says. Any other window's application is its `_NET_WM_PID`, unless that names
+/// this process, no process at all (missing, not a pid, not running) or one on another machine:
+/// then the window is grouped by the X client that created it, under kSyntheticPidBase plus
+/// the client's index in the server's resource-id space. Those numbers are above the largest
+/// pid Linux can hand out (2^22), so they never name a real process.
 ///
 /// Spaces are EWMH desktops: desktop n (counting from 0) is Space n + 1, so that no Space is 0.
 class X11Desktop final : public Workspace,
