@@ -8,7 +8,8 @@
 // leaves for the server.
 //
 // TOLVANE_BENCH_IDLE_SECONDS shortens or lengthens the quiet span (30 s: six background passes,
-// one of them full).
+// one of them full). TOLVANE_BENCH_EXECUTABLE runs another build of tolvane (an older commit's,
+// say) under the same measurements.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <xcb/xcb_keysyms.h>
@@ -51,6 +52,11 @@ constexpr std::chrono::milliseconds kSettle{2000};
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string tolvaneExecutable() {
+  const char* other = std::getenv("TOLVANE_BENCH_EXECUTABLE");
+  return other && *other ? other : TOLVANE_EXECUTABLE;
 }
 
 std::chrono::milliseconds idleSpan() {
@@ -109,7 +115,7 @@ class Desktop {
     }
     x.watch(x.root());
     x.observeEvents([this](const xcb_generic_event_t& event) { noteOverlayMap(event); });
-    tolvane = std::make_unique<test::TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path());
+    tolvane = std::make_unique<test::TolvaneProcess>(tolvaneExecutable(), x.display(), home.path());
     const bool warmed = x.waitUntil([&] { return tolvane->count("window snapshot warmed") > 0; },
                                     {tolvane->pump()}, kStartBound);
     symbols_ = xcb_key_symbols_alloc(x.xcb());
