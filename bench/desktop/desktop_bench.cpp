@@ -185,9 +185,12 @@ class Desktop {
   std::optional<double> pagerActivation() {
     const auto clients = x.clientList();
     if (clients.size() < 2) return std::nullopt;
-    // Between the first terminal and the newest window, as a quick switch goes back and forth.
+    // Between the two newest windows, as the quick switches go back and forth between the two
+    // most recent ones, which are those after the warm-up.
+    const auto newest = clients.back();
+    const auto second = clients[clients.size() - 2];
     const auto current = x.activeWindow();
-    const auto target = current == clients.front() ? clients.back() : clients.front();
+    const auto target = current == newest ? second : newest;
     settle();
     const auto start = Clock::now();
     x.sendRootMessage(target, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, current});
