@@ -198,6 +198,14 @@ class Desktop {
     return secondsSince(start);
   }
 
+  /// The count of Tolvane's "window snapshot warmed" line.
+  std::optional<int> warmedEntries() const {
+    const std::string marker = "window snapshot warmed count=";
+    const auto at = tolvane->log().find(marker);
+    if (at == std::string::npos) return std::nullopt;
+    return std::atoi(tolvane->log().c_str() + at + marker.size());
+  }
+
   /// Activates the newest managed window as a pager would; false when it did not become active.
   bool focusNewest() {
     const auto clients = x.clientList();
@@ -340,6 +348,8 @@ void memory(benchmark::State& state, int windows) {
   if (!d.ready) return state.SkipWithError("no desktop");
   for (auto _ : state) {
     reportMemory(state, "", d.tolvane->pid());
+    // How many entries the warm-up found: a warm-up cut short by its deadline lists fewer.
+    state.counters["warmed_entries"] = d.warmedEntries().value_or(-1);
     const auto bare = d.x.startClient({TOLVANE_BARE_QT_WINDOW});
     if (!bare) return state.SkipWithError("the bare Qt window did not come");
     d.idle(kSettle);  // time to paint, as Tolvane has painted its HUD
