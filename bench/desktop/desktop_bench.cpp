@@ -3,7 +3,9 @@
 // windows. For each size: key press to activation for a quick switch, key press to the HUD on
 // screen (less the designed 0.1 s delay), the idle CPU of the tolvane process over a quiet span,
 // its memory beside a bare Qt Widgets window's, and `rofi -show window` from start to its
-// window on screen. Each size gets a private Xvfb display with openbox and its own Tolvane.
+// window on screen; and the floors under the two switches, what openbox and the X server alone
+// take to activate a window and to map one above all others. Each size gets a private Xvfb
+// display with openbox and its own Tolvane.
 // Keys are injected with XTEST on our own connection, so the clock starts when the press
 // leaves for the server.
 //
