@@ -27,6 +27,7 @@
 #include "settings/app_settings.h"
 #include "support/recorded_usage.h"
 #include "support/temp_dir.h"
+#include "windows/background_refresh.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"
 
@@ -47,10 +48,11 @@ Numbers asSet(const std::vector<xcb_window_t>& windows) {
   return Numbers(windows.begin(), windows.end());
 }
 
-/// The core's discovery and activation built on a desktop, on virtual time; the log keeps its
-/// lines in memory.
+/// The core's window discovery and activation built on a desktop, wired as the application
+/// wires them, on the fixture's virtual time; the log keeps its lines in memory.
 struct CoreOnDesktop {
-  CoreOnDesktop(X11Desktop& desktop, sim::SimClock& clock) : desktop(desktop), clock(clock) {
+  CoreOnDesktop(X11Desktop& desktop, sim::SimClock& clock, sim::SimRunLoop& loop)
+      : desktop(desktop), clock(clock), loop(loop) {
     noDisk.failCreates = true;
     log.setObserver([this](std::string_view line) {
       lines.emplace_back(line.substr(line.find(' ') + 1));  // without the timestamp
@@ -70,9 +72,16 @@ struct CoreOnDesktop {
                  [&](const std::string& line) { return line.starts_with(prefix); });
     return found;
   }
+  /// Refreshes every application as a background pass does, then lists what the switcher
+  /// would show.
+  std::vector<SwitchWindow> switcherList() {
+    for (const auto& app : desktop.runningApplications()) refresh.refreshSingle(app.pid);
+    return enumerator.snapshot(std::nullopt, true);
+  }
 
   X11Desktop& desktop;
   sim::SimClock& clock;
+  sim::SimRunLoop& loop;
   system::PosixFileSystem disk;
   sim::FaultyFileSystem noDisk{disk};
   DebugLog log{noDisk, clock, "/nonexistent/tolvane-tests"};
@@ -86,6 +95,8 @@ struct CoreOnDesktop {
   SpaceWindowResolver resolver{desktop, desktop, clock, log};
   WindowEnumerator enumerator{{desktop, desktop, resolver, settings, order, clock, log, usage}};
   WindowActivator activator{{desktop, desktop, order, clock, log, usage, preferences}};
+  BackgroundRefresh refresh{
+      {desktop, desktop, resolver, enumerator, settings, preferences, loop, clock, log}};
 };
 
 /// One session with openbox, and the desktop under test on a connection of its own.
@@ -298,17 +309,19 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
   struct Row {
     const char* why;
     xcb_window_t window;
-    bool ownPid;
+    std::optional<Pid> owner;  // nothing: grouped by its X client
   };
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const std::vector<Row> rows = {
-      {"no _NET_WM_PID", claim(std::nullopt), false},
-      {"pid 0", claim(0), false},
-      {"a negative pid", claim(0xFFFFFFFF), false},
-      {"beyond any pid Linux hands out", claim(4194305), false},
-      {"a process on another machine", claim(getpid(), "elsewhere.invalid"), false},
-      {"this very process, on this machine", claim(getpid(), host), true},
+      {"no _NET_WM_PID", claim(std::nullopt), std::nullopt},
+      {"pid 0", claim(0), std::nullopt},
+      {"a negative pid", claim(0xFFFFFFFF), std::nullopt},
+      {"beyond any pid Linux hands out", claim(4194305), std::nullopt},
+      {"a process on another machine", claim(getppid(), "elsewhere.invalid"), std::nullopt},
+      {"the desktop's own process, from a window it did not create", claim(getpid(), host),
+       std::nullopt},
+      {"a live process on this machine", claim(getppid(), host), getppid()},
   };
   makeDesktop();
   std::set<Pid> synthetic;
@@ -316,8 +329,8 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
     SCOPED_TRACE(row.why);
     const auto owner = ownerOf(row.window);
     ASSERT_TRUE(owner);
-    if (row.ownPid) {
-      EXPECT_EQ(*owner, desktop->ownPid());
+    if (row.owner) {
+      EXPECT_EQ(*owner, *row.owner);
       continue;
     }
     EXPECT_GE(*owner, X11Desktop::kSyntheticPidBase);
@@ -330,9 +343,34 @@ TEST_F(X11DesktopTest, WindowsWithoutATrustworthyPidAreGroupedByTheirXClient) {
   EXPECT_FALSE(desktop->processExists(*synthetic.begin() + 1));
 }
 
+TEST_F(X11DesktopTest, OwnWindowsAreKnownByTheirConnectionNotByTheirPid) {
+  // Another client's window that claims the desktop's process, as any client can.
+  const xcb_window_t impostor = ownWindow();
+  makeDesktop();
+  // A window of the desktop's own connection, as Qt makes Tolvane's windows.
+  xcb_connection_t* own = connection->xcb();
+  const xcb_window_t mine = xcb_generate_id(own);
+  xcb_create_window(own, XCB_COPY_FROM_PARENT, mine, session.root(), 0, 0, 300, 200, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_map_window(own, mine);
+  xcb_flush(own);
+  ASSERT_TRUE(eventually([&] { return ownerOf(mine).has_value(); }));
+
+  EXPECT_EQ(ownerOf(mine), desktop->ownPid());
+  const auto impostorOwner = ownerOf(impostor);
+  ASSERT_TRUE(impostorOwner);
+  EXPECT_GE(*impostorOwner, X11Desktop::kSyntheticPidBase);
+
+  CoreOnDesktop core{*desktop, clock, loop};
+  std::set<std::uint32_t> listed;
+  for (const auto& window : core.switcherList()) listed.insert(window.id());
+  EXPECT_TRUE(listed.count(impostor));
+  EXPECT_FALSE(listed.count(mine));
+}
+
 // --- Window attributes ------------------------------------------------------------------------
 
-TEST_F(X11DesktopTest, WindowAttributesAreReadFromTheServer) {
+TEST_F(X11DesktopTest, WindowAttributesComeFromTheWindowsProperties) {
   struct Row {
     const char* why;
     std::function<void(xcb_window_t)> setup;
@@ -413,38 +451,48 @@ TEST_F(X11DesktopTest, MinimizedFollowsTheHiddenStateBothWays) {
   const AXElement window = element(w);
   ASSERT_TRUE(window);
 
+  const auto minimized = [&] {
+    return std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value);
+  };
   ASSERT_TRUE(session.minimize(w));
-  EXPECT_TRUE(std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value));
+  EXPECT_TRUE(eventually(minimized));
 
   EXPECT_EQ(desktop->setAttribute(window, ax::kMinimized, false), ax::kSuccess);
   EXPECT_TRUE(
       eventually([&] { return !session.hasState(w, "_NET_WM_STATE_HIDDEN") && isActive(w); }));
-  EXPECT_FALSE(std::get<bool>(*desktop->copyAttribute(window, ax::kMinimized).value));
+  EXPECT_FALSE(minimized());
 
   EXPECT_EQ(desktop->setAttribute(window, ax::kMinimized, true), ax::kSuccess);
   EXPECT_TRUE(eventually([&] { return session.hasState(w, "_NET_WM_STATE_HIDDEN"); }));
 }
 
-TEST_F(X11DesktopTest, AWindowDestroyedAfterListingAnswersInvalidElement) {
-  const xcb_window_t w = ownWindow();
+TEST_F(X11DesktopTest, KeptAttributesFollowTheirWindowsChanges) {
+  const xcb_window_t w = ownWindow([&](xcb_window_t window) {
+    session.setBytes(window, "_NET_WM_NAME", "UTF8_STRING", "before");
+  });
   makeDesktop();
   const AXElement window = element(w);
   ASSERT_TRUE(window);
-  session.destroyWindow(w);
-  session.sync();
+  const auto title = [&] { return desktop->copyAttribute(window, ax::kTitle); };
+  const auto size = [&] { return desktop->copyAttribute(window, ax::kSize); };
+  ASSERT_EQ(std::get<std::string>(*title().value), "before");
+  ASSERT_EQ(std::get<Size>(*size().value).width, 300);
 
-  // The desktop has not seen the window go (no event handled yet): the server says so.
-  for (auto attribute :
-       {ax::kTitle, ax::kSubrole, ax::kRole, ax::kSize, ax::kMinimized, ax::kMain}) {
-    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kInvalidUIElement) << attribute;
-  }
-  EXPECT_EQ(desktop->setAttribute(window, ax::kMain, true), ax::kInvalidUIElement);
-  EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kInvalidUIElement);
-
-  // Once the window manager's list is read again, the element is dead without asking.
-  ASSERT_TRUE(eventually([&] { return !ownerOf(w); }));
-  std::uint32_t number = 0;
-  EXPECT_EQ(desktop->windowNumber(window, number), ax::kInvalidUIElement);
+  session.setBytes(w, "_NET_WM_NAME", "UTF8_STRING", "after");
+  EXPECT_TRUE(eventually([&] { return std::get<std::string>(*title().value) == "after"; }));
+  session.setValues(w, "_NET_WM_WINDOW_TYPE", "ATOM", {session.atom("_NET_WM_WINDOW_TYPE_DIALOG")});
+  EXPECT_TRUE(eventually([&] {
+    return std::get<std::string>(*desktop->copyAttribute(window, ax::kSubrole).value) ==
+           ax::kDialog;
+  }));
+  // A client's own resize request, which the window manager grants.
+  const std::uint32_t wider[] = {420, 260};
+  xcb_configure_window(session.xcb(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wider);
+  xcb_flush(session.xcb());
+  EXPECT_TRUE(eventually([&] {
+    const auto now = std::get<Size>(*size().value);
+    return now.width == 420 && now.height == 260;
+  }));
 }
 
 // --- Desktops and activation --------------------------------------------------------------------
@@ -474,7 +522,7 @@ TEST_F(X11DesktopTest, OtherDesktopsAreSpacesTheCoreCanReachAndActivate) {
 
   // The core's own discovery: the all-Spaces map, then a refresh of b's application, without
   // remote tokens.
-  CoreOnDesktop core{*desktop, clock};
+  CoreOnDesktop core{*desktop, clock, loop};
   const auto map = core.resolver.windowIDsAcrossSpaces();
   ASSERT_TRUE(map);
   EXPECT_EQ(map->at(there->pid), Numbers{b});
@@ -496,7 +544,7 @@ TEST_F(X11DesktopTest, AnActivationIsReportedAsTheWindowManagerCarriedItOut) {
   const xcb_window_t doomed = ownWindow();
   settleFocusOn(a);
   makeDesktop();
-  CoreOnDesktop core{*desktop, clock};
+  CoreOnDesktop core{*desktop, clock, loop};
   struct Row {
     const char* why;
     xcb_window_t window;
@@ -514,11 +562,13 @@ TEST_F(X11DesktopTest, AnActivationIsReportedAsTheWindowManagerCarriedItOut) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
-    const std::string line = "activate pid=" + std::to_string(getpid()) +
-                             " window=" + std::to_string(row.window) +
-                             " ok=" + (row.ok ? "true" : "false");
     const AXElement window = element(row.window);
     ASSERT_TRUE(window);
+    // The session's windows claim this process's pid, which is the desktop's own: they are
+    // grouped by their X client instead.
+    const std::string line = "activate pid=" + std::to_string(*desktop->pidOf(window)) +
+                             " window=" + std::to_string(row.window) +
+                             " ok=" + (row.ok ? "true" : "false");
     if (row.destroyFirst) {
       session.destroyWindow(row.window);
       session.sync();
@@ -692,8 +742,11 @@ TEST_F(X11DesktopTest, ALostDisplayFailsEveryCallWithoutCrashing) {
   ASSERT_FALSE(desktop->connectionLost());
 
   session.killServer();
-  EXPECT_EQ(desktop->copyAttribute(window, ax::kTitle).error, ax::kCannotComplete);
+  // The loss is noticed when the connection is next read, as the event loop reads it; what
+  // the desktop kept is of no use from then on.
+  connection->dispatchPending();
   EXPECT_TRUE(desktop->connectionLost());
+  EXPECT_EQ(desktop->copyAttribute(window, ax::kTitle).error, ax::kCannotComplete);
   EXPECT_EQ(connection->dispatchPending(), 0);
   EXPECT_EQ(desktop->copyAttribute(window, ax::kMinimized).error, ax::kCannotComplete);
   EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kCannotComplete);
@@ -796,8 +849,8 @@ class X11SilentWindowManagerTest : public X11TrustTest {
   /// Raises `window` and activates its application, as the activator does.
   void activate(xcb_window_t window) {
     EXPECT_EQ(desktop->performAction(element(window), ax::kRaise), ax::kSuccess);
-    EXPECT_TRUE(
-        desktop->activate(getpid(), [this, window](bool ok) { answers.emplace_back(window, ok); }));
+    EXPECT_TRUE(desktop->activate(*desktop->pidOf(element(window)),
+                                  [this, window](bool ok) { answers.emplace_back(window, ok); }));
   }
 
   using Answers = std::vector<std::pair<xcb_window_t, bool>>;
@@ -844,6 +897,41 @@ TEST_F(X11SilentWindowManagerTest, TheAnswerIsWhatTheWindowManagerDidWithinTheBo
   EXPECT_EQ(answers.back(), std::make_pair(first, false));
   loop.advance(ActivationWatch::kBoundSeconds);
   EXPECT_EQ(answers.size(), 2u) << "one answer per request";
+}
+
+// The test plays the window manager: the client list says what the test wants, and a window
+// stays listed after it is destroyed.
+using X11HandMadeListTest = X11TrustTest;
+
+TEST_F(X11HandMadeListTest, AWindowDestroyedWhileListedAnswersInvalidElement) {
+  announce({"_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW"});
+  const xcb_window_t w = session.createWindow();
+  session.setBytes(w, "_NET_WM_NAME", "UTF8_STRING", "doomed");
+  session.setValues(session.root(), "_NET_CLIENT_LIST", "WINDOW", {w});
+  makeDesktop();
+  const AXElement window = element(w);
+  ASSERT_TRUE(window);
+  const std::string_view attributes[] = {ax::kTitle,     ax::kSubrole, ax::kRole,
+                                         ax::kMinimized, ax::kMain,    ax::kSize};
+  for (auto attribute : attributes) {
+    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kSuccess) << attribute;
+  }
+
+  session.destroyWindow(w);
+  session.sync();
+  for (const auto& pump : pumped()) pump.drain();
+  // Still listed, but what the desktop kept of the window went with its DestroyNotify.
+  ASSERT_TRUE(ownerOf(w));
+  for (auto attribute : attributes) {
+    EXPECT_EQ(desktop->copyAttribute(window, attribute).error, ax::kInvalidUIElement) << attribute;
+  }
+  EXPECT_EQ(desktop->setAttribute(window, ax::kMain, true), ax::kInvalidUIElement);
+  EXPECT_EQ(desktop->performAction(window, ax::kRaise), ax::kInvalidUIElement);
+
+  session.setValues(session.root(), "_NET_CLIENT_LIST", "WINDOW", {});
+  ASSERT_TRUE(eventually([&] { return !ownerOf(w); }));
+  std::uint32_t number = 0;
+  EXPECT_EQ(desktop->windowNumber(window, number), ax::kInvalidUIElement);
 }
 
 }  // namespace

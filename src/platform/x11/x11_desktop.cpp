@@ -9,6 +9,9 @@
 #include <bit>
 #include <cctype>
 #include <cerrno>
+#include <deque>
+#include <span>
+#include <unordered_set>
 #include <utility>
 
 namespace tolvane::x11 {
@@ -22,6 +25,12 @@ constexpr std::uint32_t kSourcePager = 2;
 /// The layer the window server reports for docks and panels: not 0, so nobody takes them for
 /// windows to switch to.
 constexpr std::int64_t kDockLayer = 20;
+/// New windows read per round trip: a thousand of them cost a few round trips, while the
+/// replies xcb holds at once stay bounded (each property read is bounded in ewmh).
+constexpr std::size_t kReadBatch = 64;
+/// What a desktop hears of a window it follows: property changes, size changes, destruction.
+constexpr std::uint32_t kFollowedEvents =
+    XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
 bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
@@ -47,6 +56,20 @@ std::string hostName() {
   if (gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
+
+/// Everything the desktop keeps of a new window, asked for at once.
+struct ClientRead {
+  ClientRead(xcb_connection_t* connection, const Atoms& atoms, xcb_window_t window)
+      : window(window),
+        facts(connection, atoms, window),
+        title(connection, atoms, window),
+        size(connection, window) {}
+
+  xcb_window_t window;
+  PendingClientFacts facts;
+  PendingTitle title;
+  PendingSize size;
+};
 
 }  // namespace
 
@@ -90,8 +113,12 @@ bool X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     case XCB_DESTROY_NOTIFY: {
       const auto& destroyed = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
       if (destroyed.window == wmCheckWindow_) refreshTrust();  // the window manager went away
+      handleClientStructure(event);
       break;
     }
+    case XCB_CONFIGURE_NOTIFY:
+      handleClientStructure(event);
+      break;
     default:
       break;
   }
@@ -138,6 +165,11 @@ void X11Desktop::handleRootProperty(xcb_atom_t atom) {
 }
 
 void X11Desktop::handleClientProperty(xcb_window_t window, xcb_atom_t atom) {
+  if (atom == atoms_.wmName || atom == XCB_ATOM_WM_NAME) {
+    // Read again when next asked: a terminal may retitle its window many times in between.
+    clients_[window].title.reset();
+    return;
+  }
   const bool identity = atom == atoms_.wmPid || atom == XCB_ATOM_WM_CLIENT_MACHINE;
   const bool fact = identity || atom == XCB_ATOM_WM_CLASS || atom == atoms_.gtkApplicationID ||
                     atom == atoms_.wmWindowType || atom == atoms_.wmState ||
@@ -152,6 +184,21 @@ void X11Desktop::handleClientProperty(xcb_window_t window, xcb_atom_t atom) {
   if (identity) client.pid = groupPid(window, client.facts);
   if (App* app = findApp(client.pid)) app->stale = true;  // its policy or name may change
   regroup();
+}
+
+void X11Desktop::handleClientStructure(const xcb_generic_event_t& event) {
+  // Only the client window's own notifications (its event field is the window itself): a
+  // client's child windows are none of ours.
+  if (eventType(event) == XCB_CONFIGURE_NOTIFY) {
+    const auto& change = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+    auto it = clients_.find(change.window);
+    if (it == clients_.end() || change.event != change.window) return;
+    it->second.size = PixelSize{change.width, change.height};
+    return;
+  }
+  const auto& destroyed = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
+  auto it = clients_.find(destroyed.window);
+  if (it != clients_.end() && destroyed.event == destroyed.window) it->second.destroyed = true;
 }
 
 void X11Desktop::refreshTrust() {
@@ -191,35 +238,54 @@ void X11Desktop::refreshClientList() {
     if (list.status == ReadStatus::noReply) return;
     listed = list.values();
   }
+  // Sets, not searches of the list: this runs on every change of a list of a thousand windows.
+  const std::unordered_set<xcb_window_t> current(listed.begin(), listed.end());
   std::vector<xcb_window_t> fresh;
+  std::unordered_set<xcb_window_t> queued;
   for (auto window : listed) {
-    if (!clients_.count(window)) fresh.push_back(window);
+    if (!clients_.count(window) && queued.insert(window).second) fresh.push_back(window);
   }
   addClients(fresh);
-  std::erase_if(clients_, [&](const auto& entry) { return !contains(listed, entry.first); });
+  std::erase_if(clients_, [&](const auto& entry) { return !current.count(entry.first); });
   clientOrder_.clear();
+  std::unordered_set<xcb_window_t> ordered;
   for (auto window : listed) {
-    if (clients_.count(window) && !contains(clientOrder_, window)) clientOrder_.push_back(window);
+    if (clients_.count(window) && ordered.insert(window).second) clientOrder_.push_back(window);
   }
   regroup();
   activation_.clientsChanged();
 }
 
 void X11Desktop::addClients(const std::vector<xcb_window_t>& windows) {
-  for (auto window : windows) {
-    // Property changes of the window keep its facts current. The event mask is per client, so
-    // this replaces nothing another program selected; windows of this very connection (our
-    // own, when the connection is Qt's) keep the mask their owner chose.
-    if (!isOwnResource(window)) {
-      const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-      xcb_discard_reply(
-          xcb_,
-          xcb_change_window_attributes_checked(xcb_, window, XCB_CW_EVENT_MASK, &mask).sequence);
+  for (std::size_t first = 0; first < windows.size(); first += kReadBatch) {
+    const auto batch =
+        std::span(windows).subspan(first, std::min(kReadBatch, windows.size() - first));
+    std::deque<ClientRead> reads;  // in place: pending reads cannot move
+    for (auto window : batch) {
+      // The events of the window keep what is read here current; selected before the reads,
+      // so a change in between arrives as an event. The event mask is per client, so this
+      // replaces nothing another program selected; windows of this very connection (our own,
+      // when the connection is Qt's) keep the mask their owner chose.
+      if (!isOwnResource(window)) {
+        xcb_discard_reply(xcb_, xcb_change_window_attributes_checked(
+                                    xcb_, window, XCB_CW_EVENT_MASK, &kFollowedEvents)
+                                    .sequence);
+      }
+      reads.emplace_back(xcb_, atoms_, window);
     }
-    auto facts = readClientFacts(xcb_, atoms_, window);
-    if (!facts) continue;  // destroyed before we could look: it never was an application's
-    clients_[window] =
-        Client{.serial = nextSerial_++, .pid = groupPid(window, *facts), .facts = *facts};
+    for (auto& read : reads) {
+      auto facts = read.facts.take();
+      if (!facts) continue;  // destroyed before we could look: it never was an application's
+      Client client{.serial = nextSerial_++,
+                    .pid = groupPid(read.window, *facts),
+                    .facts = std::move(*facts),
+                    .followed = !isOwnResource(read.window)};
+      ReadStatus status = ReadStatus::ok;
+      auto title = read.title.take(status);
+      if (status == ReadStatus::ok) client.title = std::move(title);
+      client.size = read.size.take(status);  // unknown when the read failed: read when asked
+      clients_[read.window] = std::move(client);
+    }
   }
 }
 
@@ -340,7 +406,10 @@ RunningApp X11Desktop::describe(Pid pid, const std::vector<xcb_window_t>& window
 }
 
 Pid X11Desktop::groupPid(xcb_window_t window, const ClientFacts& facts) const {
-  if (facts.claimedPid) {
+  // Ours by the connection that made it: any client can write our pid into its property, and
+  // the core never lists this process's windows.
+  if (isOwnResource(window)) return ownPid_;
+  if (facts.claimedPid && *facts.claimedPid != static_cast<std::uint32_t>(ownPid_)) {
     const auto claimed = *facts.claimedPid;
     const bool plausible = claimed > 0 && claimed < static_cast<std::uint32_t>(kSyntheticPidBase);
     const bool local = !facts.machine || sameHost(*facts.machine, hostname_);
@@ -419,14 +488,6 @@ const X11Desktop::App* X11Desktop::findApp(Pid pid) const {
   auto it =
       std::find_if(apps_.begin(), apps_.end(), [pid](const App& app) { return app.pid == pid; });
   return it == apps_.end() ? nullptr : &*it;
-}
-
-std::vector<xcb_window_t> X11Desktop::windowsOf(Pid pid) const {
-  std::vector<xcb_window_t> windows;
-  for (auto window : clientOrder_) {
-    if (clients_.at(window).pid == pid) windows.push_back(window);
-  }
-  return windows;
 }
 
 bool X11Desktop::isManaged(std::optional<xcb_window_t> window) const {
@@ -531,8 +592,7 @@ bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
     for (auto it = stacking_.rbegin(); it != stacking_.rend() && !target; ++it) {
       if (const Client* client = findClient(*it); client && client->pid == pid) target = *it;
     }
-    const auto windows = windowsOf(pid);
-    if (!target && !windows.empty()) target = windows.front();
+    if (!target && !app->windows.empty()) target = app->windows.front();
   }
   if (!target) {
     raiseAsked_.reset();
@@ -587,11 +647,10 @@ std::optional<std::vector<WindowInfo>> X11Desktop::onScreenWindows() {
 std::optional<std::vector<WindowInfo>> X11Desktop::allWindows() {
   if (connectionLost()) return std::nullopt;
   std::vector<WindowInfo> list;
-  std::vector<xcb_window_t> listed;
+  std::unordered_set<xcb_window_t> listed;
   const auto add = [&](xcb_window_t window) {
     const Client* client = findClient(window);
-    if (!client || isDesktopElement(*client) || contains(listed, window)) return;
-    listed.push_back(window);
+    if (!client || isDesktopElement(*client) || !listed.insert(window).second) return;
     list.push_back(infoOf(window, *client));
   };
   std::for_each(stacking_.rbegin(), stacking_.rend(), add);

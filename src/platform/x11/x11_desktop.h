@@ -42,17 +42,21 @@ class X11Element final : public AXElementRef {
 };
 
 /// Workspace, accessibility and window server on one X connection. Everything the switcher
-/// asks on a key press (the running applications, the window lists) comes from a cache that
-/// PropertyNotify events keep current; attributes of single windows are read from the server
-/// when asked, so they are never stale and a vanished window answers -25202. Notifications and
-/// observer callbacks are delivered from the connection's event handler on the main thread,
-/// never from inside a call. Main thread only.
+/// asks on a key press (the running applications, the window lists) and the attributes of
+/// single windows come from a cache that the windows' own events keep current: PropertyNotify
+/// drops what a property change made stale, ConfigureNotify brings the new size, DestroyNotify
+/// makes the window's element answer -25202 before the window manager has unlisted it. So a
+/// refresh of an application whose windows did not change asks the server nothing. Windows of
+/// this very connection (Tolvane's own) keep the event masks their owner chose: they are read
+/// from the server on every ask. Notifications and observer callbacks are delivered from the
+/// connection's event handler on the main thread, never from inside a call. Main thread only.
 ///
-/// Process ids: a window's application is its `_NET_WM_PID`. Windows whose process cannot be
-/// known (no `_NET_WM_PID`, a value that is not a pid or names no process, a client on another
-/// machine) are grouped by the X client that created them, under kSyntheticPidBase plus the
-/// client's index in the server's resource-id space. Those numbers are above the largest pid
-/// Linux can hand out (2^22), so they never name a real process.
+/// Process ids: the windows this connection created are this process's, whatever their
+/// `_NET_WM_PID` says. Any other window's application is its `_NET_WM_PID`, unless that names
+/// this process, no process at all (missing, not a pid, not running) or one on another machine:
+/// then the window is grouped by the X client that created it, under kSyntheticPidBase plus
+/// the client's index in the server's resource-id space. Those numbers are above the largest
+/// pid Linux can hand out (2^22), so they never name a real process.
 ///
 /// Spaces are EWMH desktops: desktop n (counting from 0) is Space n + 1, so that no Space is 0.
 class X11Desktop final : public Workspace,
@@ -170,6 +174,15 @@ class X11Desktop final : public Workspace,
     std::uint64_t serial = 0;
     Pid pid = 0;
     ClientFacts facts;
+    /// Whether this desktop hears the window's property, size and destruction events, which
+    /// keep `facts`, `title` and `size` current.
+    bool followed = false;
+    /// Its DestroyNotify was handled: the window is gone, whatever the client list says yet.
+    bool destroyed = false;
+    /// The title as last read (nothing inside: the window has none); unknown after a change.
+    std::optional<std::optional<std::string>> title;
+    /// The size as last read or announced; unknown when a read failed.
+    std::optional<PixelSize> size;
   };
   struct App {
     Pid pid = 0;
@@ -215,6 +228,7 @@ class X11Desktop final : public Workspace,
   bool handleEvent(const xcb_generic_event_t& event) override;
   void handleRootProperty(xcb_atom_t atom);
   void handleClientProperty(xcb_window_t window, xcb_atom_t atom);
+  void handleClientStructure(const xcb_generic_event_t& event);
   void noteServerTime(const xcb_generic_event_t& event);
   void refreshTrust();
   void refreshClientList();
@@ -234,7 +248,6 @@ class X11Desktop final : public Workspace,
   const Client* findClient(xcb_window_t window) const;
   App* findApp(Pid pid);
   const App* findApp(Pid pid) const;
-  std::vector<xcb_window_t> windowsOf(Pid pid) const;
   bool isManaged(std::optional<xcb_window_t> window) const;
   AXElement windowElement(xcb_window_t window) const;
   bool isDesktopElement(const Client& client) const;
@@ -254,12 +267,18 @@ class X11Desktop final : public Workspace,
   // Accessibility (x11_desktop_accessibility.cpp).
   /// Whether the element is alive: ax::kSuccess with its application (and client, for a
   /// window element), or the error every call on it answers.
-  int reach(const AXElement& element, App*& app, const Client*& client);
+  int reach(const AXElement& element, App*& app, Client*& client);
+  /// Makes `client`'s title, size and facts current for a read: nothing to do for a followed
+  /// window; a window of our own is read again. ax::kSuccess or the error of the read.
+  int refreshUnfollowed(Client& client, xcb_window_t window);
+  /// Whether an action on the window can go ahead: ax::kSuccess, or the error it answers.
+  int checkAlive(const Client& client, xcb_window_t window) const;
   /// Converts a failed read of a live-looking window into the answer for the caller.
   int readError(ReadStatus status) const;
   std::string subroleOf(xcb_atom_t type) const;
   AXResult applicationAttribute(App& app, std::string_view attribute);
-  AXResult windowAttribute(App& app, xcb_window_t window, std::string_view attribute);
+  AXResult windowAttribute(App& app, Client& client, xcb_window_t window,
+                           std::string_view attribute);
   int addNotification(std::uint64_t observer, const AXElement& element,
                       std::string_view notification);
 

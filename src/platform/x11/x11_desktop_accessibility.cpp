@@ -56,7 +56,7 @@ AXElement X11Desktop::systemWideElement() {
   return std::make_shared<X11Element>(X11Element::Kind::systemWide, 0, XCB_WINDOW_NONE, 0);
 }
 
-int X11Desktop::reach(const AXElement& element, App*& app, const Client*& client) {
+int X11Desktop::reach(const AXElement& element, App*& app, Client*& client) {
   app = nullptr;
   client = nullptr;
   const X11Element* e = x11Element(element);
@@ -70,13 +70,40 @@ int X11Desktop::reach(const AXElement& element, App*& app, const Client*& client
     app = owner;
     return ax::kSuccess;
   }
-  const Client* window = findClient(e->window);
-  if (!window || window->serial != e->serial || window->pid != e->pid) {
+  auto found = clients_.find(e->window);
+  Client* window = found == clients_.end() ? nullptr : &found->second;
+  if (!window || window->serial != e->serial || window->pid != e->pid || window->destroyed) {
     return ax::kInvalidUIElement;
   }
   app = owner;
   client = window;
   return ax::kSuccess;
+}
+
+int X11Desktop::refreshUnfollowed(Client& client, xcb_window_t window) {
+  if (client.followed) return ax::kSuccess;
+  // No event tells this desktop about the window: everything is read again, in one round trip,
+  // and a window destroyed since it was listed answers -25202 from the server.
+  PendingClientFacts facts(xcb_, atoms_, window);
+  PendingTitle title(xcb_, atoms_, window);
+  PendingSize size(xcb_, window);
+  ReadStatus status = ReadStatus::ok;
+  auto freshFacts = facts.take(&status);
+  if (!freshFacts) return readError(status);
+  auto freshTitle = title.take(status);
+  if (status != ReadStatus::ok) return readError(status);
+  const auto freshSize = size.take(status);
+  if (!freshSize) return readError(status);
+  client.facts = std::move(*freshFacts);
+  client.title = std::move(freshTitle);
+  client.size = freshSize;
+  return ax::kSuccess;
+}
+
+int X11Desktop::checkAlive(const Client& client, xcb_window_t window) const {
+  // A followed window's destruction is known from its event (reach answers for it).
+  if (client.followed) return ax::kSuccess;
+  return readError(probeWindow(xcb_, window));
 }
 
 int X11Desktop::readError(ReadStatus status) const {
@@ -103,16 +130,17 @@ std::string X11Desktop::subroleOf(xcb_atom_t type) const {
 
 AXResult X11Desktop::copyAttribute(const AXElement& element, std::string_view attribute) {
   App* app = nullptr;
-  const Client* client = nullptr;
+  Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return failure(error);
   if (!client) return applicationAttribute(*app, attribute);
-  return windowAttribute(*app, x11Element(element)->window, attribute);
+  return windowAttribute(*app, *client, x11Element(element)->window, attribute);
 }
 
 AXResult X11Desktop::applicationAttribute(App& app, std::string_view attribute) {
   if (attribute == ax::kWindows) {
     std::vector<AXElement> list;
-    for (auto window : windowsOf(app.pid)) list.push_back(windowElement(window));
+    list.reserve(app.windows.size());
+    for (auto window : app.windows) list.push_back(windowElement(window));
     return value(std::move(list));
   }
   if (attribute == ax::kFocusedWindow) {
@@ -124,51 +152,42 @@ AXResult X11Desktop::applicationAttribute(App& app, std::string_view attribute) 
   return failure(ax::kAttributeUnsupported);
 }
 
-AXResult X11Desktop::windowAttribute(App& app, xcb_window_t window, std::string_view attribute) {
-  // Every answer comes from the server, so that a window destroyed since it was listed answers
-  // -25202 even before its events are handled.
-  ReadStatus status = ReadStatus::ok;
+AXResult X11Desktop::windowAttribute(App& app, Client& client, xcb_window_t window,
+                                     std::string_view attribute) {
+  if (const int error = refreshUnfollowed(client, window); error != ax::kSuccess) {
+    return failure(error);
+  }
   if (attribute == ax::kTitle) {
-    auto title = readTitle(xcb_, atoms_, window, status);
-    if (status != ReadStatus::ok) return failure(readError(status));
-    return title ? value(std::move(*title)) : failure(ax::kNoValue);
+    if (!client.title) {
+      ReadStatus status = ReadStatus::ok;
+      auto title = readTitle(xcb_, atoms_, window, status);
+      if (status != ReadStatus::ok) return failure(readError(status));
+      client.title = std::move(title);
+    }
+    return *client.title ? value(**client.title) : failure(ax::kNoValue);
   }
   if (attribute == ax::kSubrole) {
-    const auto type = readWindowType(xcb_, atoms_, window, status);
-    if (!type) return failure(readError(status));
-    const std::string subrole = subroleOf(*type);
+    const std::string subrole = subroleOf(client.facts.effectiveType(atoms_));
     return subrole.empty() ? failure(ax::kNoValue) : value(subrole);
   }
   if (attribute == ax::kSize) {
-    xcb_generic_error_t* rawError = nullptr;
-    Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(xcb_, xcb_get_geometry(xcb_, window), &rawError));
-    Reply<xcb_generic_error_t> error(rawError);
-    if (!geometry) return failure(readError(error ? ReadStatus::deadWindow : ReadStatus::noReply));
-    return value(Size{double(geometry->width), double(geometry->height)});
-  }
-  if (attribute == ax::kMinimized) {
-    const Property state = readProperty(xcb_, window, atoms_.wmState);
-    if (state.status != ReadStatus::ok && state.status != ReadStatus::missing) {
-      return failure(readError(state.status));
+    if (!client.size) {
+      ReadStatus status = ReadStatus::ok;
+      client.size = PendingSize(xcb_, window).take(status);
+      if (!client.size) return failure(readError(status));
     }
-    const auto states = state.values();
-    return value(std::find(states.begin(), states.end(), atoms_.stateHidden) != states.end());
+    return value(Size{double(client.size->width), double(client.size->height)});
   }
-  if (attribute == ax::kRole || attribute == ax::kMain) {
-    if (const auto alive = probeWindow(xcb_, window); alive != ReadStatus::ok) {
-      return failure(readError(alive));
-    }
-    if (attribute == ax::kRole) return value(std::string("AXWindow"));
-    return value(app.main == window);
-  }
+  if (attribute == ax::kMinimized) return value(client.facts.hasState(atoms_.stateHidden));
+  if (attribute == ax::kRole) return value(std::string("AXWindow"));
+  if (attribute == ax::kMain) return value(app.main == window);
   return failure(ax::kAttributeUnsupported);
 }
 
 int X11Desktop::setAttribute(const AXElement& element, std::string_view attribute,
                              const AXValue& newValue) {
   App* app = nullptr;
-  const Client* client = nullptr;
+  Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
   if (!client || (attribute != ax::kMinimized && attribute != ax::kMain)) {
     return ax::kAttributeUnsupported;
@@ -176,9 +195,7 @@ int X11Desktop::setAttribute(const AXElement& element, std::string_view attribut
   const bool* flag = std::get_if<bool>(&newValue);
   if (!flag) return ax::kFailure;
   const xcb_window_t window = x11Element(element)->window;
-  if (const auto alive = probeWindow(xcb_, window); alive != ReadStatus::ok) {
-    return readError(alive);
-  }
+  if (const int alive = checkAlive(*client, window); alive != ax::kSuccess) return alive;
   if (attribute == ax::kMain) {
     // Main, not focused: only an activation moves the focus.
     if (*flag) {
@@ -201,13 +218,11 @@ int X11Desktop::performAction(const AXElement& element, std::string_view action)
     raiseAsked_ = RaiseAsked{e->pid, e->window, e->serial};
   }
   App* app = nullptr;
-  const Client* client = nullptr;
+  Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
   if (!client || action != ax::kRaise) return ax::kFailure;
   const xcb_window_t window = x11Element(element)->window;
-  if (const auto alive = probeWindow(xcb_, window); alive != ReadStatus::ok) {
-    return readError(alive);
-  }
+  if (const int alive = checkAlive(*client, window); alive != ax::kSuccess) return alive;
   activateWindow(window);
   pendingRaise_ = std::make_pair(app->pid, window);
   return ax::kSuccess;
@@ -227,7 +242,7 @@ std::optional<Pid> X11Desktop::pidOf(const AXElement& element) {
 
 int X11Desktop::windowNumber(const AXElement& element, std::uint32_t& number) {
   App* app = nullptr;
-  const Client* client = nullptr;
+  Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
   if (!client) return ax::kFailure;
   number = x11Element(element)->window;
@@ -249,7 +264,7 @@ std::unique_ptr<AXObserver> X11Desktop::createObserver(Pid pid, ObserverCallback
 int X11Desktop::addNotification(std::uint64_t observer, const AXElement& element,
                                 std::string_view notification) {
   App* app = nullptr;
-  const Client* client = nullptr;
+  Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
   auto it = axObservers_.find(observer);
   if (it == axObservers_.end() || it->second.pid != app->pid) return ax::kFailure;

@@ -147,18 +147,25 @@ xcb_atom_t ClientFacts::effectiveType(const Atoms& atoms) const {
   return transient ? atoms.typeDialog : atoms.typeNormal;
 }
 
+PendingClientFacts::PendingClientFacts(xcb_connection_t* connection, const Atoms& atoms,
+                                       xcb_window_t window)
+    : pid_(connection, window, atoms.wmPid),
+      machine_(connection, window, XCB_ATOM_WM_CLIENT_MACHINE),
+      wmClass_(connection, window, XCB_ATOM_WM_CLASS),
+      gtkID_(connection, window, atoms.gtkApplicationID),
+      types_(connection, window, atoms.wmWindowType),
+      states_(connection, window, atoms.wmState),
+      transient_(connection, window, XCB_ATOM_WM_TRANSIENT_FOR),
+      desktop_(connection, window, atoms.wmDesktop) {}
+
 std::optional<ClientFacts> readClientFacts(xcb_connection_t* connection, const Atoms& atoms,
                                            xcb_window_t window, ReadStatus* status) {
-  PendingProperty pid(connection, window, atoms.wmPid);
-  PendingProperty machine(connection, window, XCB_ATOM_WM_CLIENT_MACHINE);
-  PendingProperty wmClass(connection, window, XCB_ATOM_WM_CLASS);
-  PendingProperty gtkID(connection, window, atoms.gtkApplicationID);
-  PendingProperty types(connection, window, atoms.wmWindowType);
-  PendingProperty states(connection, window, atoms.wmState);
-  PendingProperty transient(connection, window, XCB_ATOM_WM_TRANSIENT_FOR);
-  PendingProperty desktop(connection, window, atoms.wmDesktop);
-  const Property read[] = {pid.take(),   machine.take(), wmClass.take(),   gtkID.take(),
-                           types.take(), states.take(),  transient.take(), desktop.take()};
+  return PendingClientFacts(connection, atoms, window).take(status);
+}
+
+std::optional<ClientFacts> PendingClientFacts::take(ReadStatus* status) {
+  const Property read[] = {pid_.take(),   machine_.take(), wmClass_.take(),   gtkID_.take(),
+                           types_.take(), states_.take(),  transient_.take(), desktop_.take()};
 
   ReadStatus overall = ReadStatus::ok;
   for (const auto& property : read) overall = worst(overall, property.status);
@@ -183,17 +190,45 @@ std::optional<ClientFacts> readClientFacts(xcb_connection_t* connection, const A
   return facts;
 }
 
-std::optional<std::string> readTitle(xcb_connection_t* connection, const Atoms& atoms,
-                                     xcb_window_t window, ReadStatus& status) {
-  PendingProperty netName(connection, window, atoms.wmName);
-  PendingProperty legacyName(connection, window, XCB_ATOM_WM_NAME);
-  const Property utf8 = netName.take();
-  const Property legacy = legacyName.take();
+PendingTitle::PendingTitle(xcb_connection_t* connection, const Atoms& atoms, xcb_window_t window)
+    : atoms_(atoms),
+      netName_(connection, window, atoms.wmName),
+      legacyName_(connection, window, XCB_ATOM_WM_NAME) {}
+
+std::optional<std::string> PendingTitle::take(ReadStatus& status) {
+  const Property utf8 = netName_.take();
+  const Property legacy = legacyName_.take();
   status = worst(utf8.status, legacy.status);
   if (status != ReadStatus::ok) return std::nullopt;
-  if (utf8.ok() && utf8.format == 8) return textOf(utf8, atoms);
-  if (legacy.ok() && legacy.format == 8) return textOf(legacy, atoms);
+  if (utf8.ok() && utf8.format == 8) return textOf(utf8, atoms_);
+  if (legacy.ok() && legacy.format == 8) return textOf(legacy, atoms_);
   return std::nullopt;
+}
+
+std::optional<std::string> readTitle(xcb_connection_t* connection, const Atoms& atoms,
+                                     xcb_window_t window, ReadStatus& status) {
+  return PendingTitle(connection, atoms, window).take(status);
+}
+
+PendingSize::PendingSize(xcb_connection_t* connection, xcb_window_t window)
+    : connection_(connection), cookie_(xcb_get_geometry(connection, window)) {}
+
+PendingSize::~PendingSize() {
+  if (!taken_) xcb_discard_reply(connection_, cookie_.sequence);
+}
+
+std::optional<PixelSize> PendingSize::take(ReadStatus& status) {
+  status = ReadStatus::noReply;
+  if (std::exchange(taken_, true)) return std::nullopt;
+  xcb_generic_error_t* rawError = nullptr;
+  Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(connection_, cookie_, &rawError));
+  Reply<xcb_generic_error_t> error(rawError);
+  if (!geometry) {
+    status = error ? ReadStatus::deadWindow : ReadStatus::noReply;
+    return std::nullopt;
+  }
+  status = ReadStatus::ok;
+  return PixelSize{geometry->width, geometry->height};
 }
 
 std::optional<xcb_atom_t> readWindowType(xcb_connection_t* connection, const Atoms& atoms,

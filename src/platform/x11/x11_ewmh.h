@@ -103,15 +103,63 @@ struct ClientFacts {
   xcb_atom_t effectiveType(const Atoms& atoms) const;
 };
 
+/// A read of a window's facts on its way (see PendingProperty): the facts of many windows,
+/// asked for one after the other, cost one round trip.
+class PendingClientFacts {
+ public:
+  PendingClientFacts(xcb_connection_t* connection, const Atoms& atoms, xcb_window_t window);
+  /// The facts; nothing when the window is gone or the connection broke (then `status` says
+  /// which). Only the first call gets them.
+  std::optional<ClientFacts> take(ReadStatus* status = nullptr);
+
+ private:
+  PendingProperty pid_, machine_, wmClass_, gtkID_, types_, states_, transient_, desktop_;
+};
+
 /// Reads a window's facts; nothing when the window is gone or the connection broke (then
 /// `status` says which).
 std::optional<ClientFacts> readClientFacts(xcb_connection_t* connection, const Atoms& atoms,
                                            xcb_window_t window, ReadStatus* status = nullptr);
 
-/// A window's title: `_NET_WM_NAME` (UTF-8), else `WM_NAME` (Latin-1 or compound text).
-/// `status` is ok (with the title, or nothing when the window has none) or says what failed.
+/// A read of a window's title on its way: `_NET_WM_NAME` (UTF-8), else `WM_NAME` (Latin-1 or
+/// compound text).
+class PendingTitle {
+ public:
+  PendingTitle(xcb_connection_t* connection, const Atoms& atoms, xcb_window_t window);
+  /// `status` is ok (with the title, or nothing when the window has none) or says what failed.
+  std::optional<std::string> take(ReadStatus& status);
+
+ private:
+  const Atoms& atoms_;
+  PendingProperty netName_, legacyName_;
+};
+
+/// A window's title, read now (see PendingTitle).
 std::optional<std::string> readTitle(xcb_connection_t* connection, const Atoms& atoms,
                                      xcb_window_t window, ReadStatus& status);
+
+/// A window's width and height in pixels.
+struct PixelSize {
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+};
+
+/// A read of a window's size on its way.
+class PendingSize {
+ public:
+  PendingSize(xcb_connection_t* connection, xcb_window_t window);
+  /// Discards a reply nobody took.
+  ~PendingSize();
+  PendingSize(const PendingSize&) = delete;
+  PendingSize& operator=(const PendingSize&) = delete;
+  /// The size; nothing when the window is gone (deadWindow) or the connection broke (noReply).
+  std::optional<PixelSize> take(ReadStatus& status);
+
+ private:
+  xcb_connection_t* connection_;
+  xcb_get_geometry_cookie_t cookie_;
+  bool taken_ = false;
+};
 
 /// The window's kind as ClientFacts::effectiveType tells it, read from the server now.
 std::optional<xcb_atom_t> readWindowType(xcb_connection_t* connection, const Atoms& atoms,

@@ -2,6 +2,7 @@
 #include "desktop/support/overlay.h"
 
 #include <cstdlib>
+#include <vector>
 
 namespace tolvane::test {
 
@@ -10,16 +11,25 @@ std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* c, xcb_w
   auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
   if (!tree) return found;
   const auto* children = xcb_query_tree_children(tree);
-  for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-    auto* attributes =
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-    if (attributes && attributes->override_redirect &&
-        attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
-      auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
-      // Toolkits keep 1x1 helper windows mapped off-screen; a panel is larger.
-      if (geometry && geometry->width > 100 && geometry->height > 40) found = *geometry;
-      std::free(geometry);
+  const int count = xcb_query_tree_children_length(tree);
+  // Every request first, then the replies: with a thousand frames on the root, one round trip
+  // per child would make the look itself the slowest part of what a benchmark measures.
+  std::vector<xcb_get_window_attributes_cookie_t> attributeCookies;
+  std::vector<xcb_get_geometry_cookie_t> geometryCookies;
+  for (int i = 0; i < count; ++i) {
+    attributeCookies.push_back(xcb_get_window_attributes(c, children[i]));
+    geometryCookies.push_back(xcb_get_geometry(c, children[i]));
+  }
+  for (int i = 0; i < count; ++i) {
+    auto* attributes = xcb_get_window_attributes_reply(c, attributeCookies[i], nullptr);
+    auto* geometry = xcb_get_geometry_reply(c, geometryCookies[i], nullptr);
+    const bool overlay = attributes && attributes->override_redirect &&
+                         attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    // Toolkits keep 1x1 helper windows mapped off-screen; a panel is larger.
+    if (!found && overlay && geometry && geometry->width > 100 && geometry->height > 40) {
+      found = *geometry;
     }
+    std::free(geometry);
     std::free(attributes);
   }
   std::free(tree);

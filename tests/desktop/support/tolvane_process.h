@@ -31,7 +31,8 @@ class TolvaneProcess {
   /// Hands `url` to the running instance as a second start would, and waits for that start to
   /// end; its exit status.
   int sendURL(const std::string& url);
-
+  /// The child's process id, for reading its use of the machine under /proc.
+  pid_t pid() const { return pid_; }
   void signal(int number);
   /// Waits for the process to end and returns its wait status.
   int wait();

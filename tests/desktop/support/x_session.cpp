@@ -263,14 +263,17 @@ void XSession::kill(pid_t pid) {
 }
 
 std::optional<SpawnedClient> XSession::startClient(const std::vector<std::string>& argv,
-                                                   std::size_t windows) {
+                                                   std::size_t windows,
+                                                   std::chrono::milliseconds bound) {
   const pid_t pid = spawn(argv);
   if (pid < 0) return std::nullopt;
   SpawnedClient client{.pid = pid};
-  const bool shown = waitUntil([&] {
-    client.windows = clientsOf(pid);
-    return client.windows.size() >= windows;
-  });
+  const bool shown = waitUntil(
+      [&] {
+        client.windows = clientsOf(pid);
+        return client.windows.size() >= windows;
+      },
+      {}, bound);
   if (!shown) return std::nullopt;
   for (auto window : client.windows) watch(window);
   return client;
@@ -286,6 +289,7 @@ std::optional<SpawnedClient> XSession::startXterm(const std::string& title) {
 int XSession::drainOwn() {
   int count = 0;
   while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+    if (eventObserver_) eventObserver_(*event);
     std::free(event);
     ++count;
   }
@@ -360,9 +364,21 @@ std::vector<xcb_window_t> XSession::clientList() {
 }
 
 std::vector<xcb_window_t> XSession::clientsOf(pid_t pid) {
+  // Every request first, then every reply: one round trip, not one per window, so that a wait
+  // on a client with a thousand windows does not spend its bound asking.
+  const auto windows = clientList();
+  const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+  std::vector<xcb_get_property_cookie_t> cookies;
+  cookies.reserve(windows.size());
+  for (auto window : windows) {
+    cookies.push_back(xcb_get_property(connection_, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+  }
   std::vector<xcb_window_t> result;
-  for (auto window : clientList()) {
-    if (value(window, "_NET_WM_PID") == static_cast<std::uint32_t>(pid)) result.push_back(window);
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    auto reply = own(xcb_get_property_reply(connection_, cookies[i], nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) continue;
+    const auto* claimed = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    if (*claimed == static_cast<std::uint32_t>(pid)) result.push_back(windows[i]);
   }
   return result;
 }

@@ -67,9 +67,10 @@ class XSession {
   /// bound), and reaps it.
   void kill(pid_t pid);
   /// Starts a program and waits until `windows` windows with its pid are managed; nothing when
-  /// it did not get there within the bound.
+  /// it did not get there within `bound`.
   std::optional<SpawnedClient> startClient(const std::vector<std::string>& argv,
-                                           std::size_t windows = 1);
+                                           std::size_t windows = 1,
+                                           std::chrono::milliseconds bound = kBound);
   /// Starts `xterm -T title` and waits until the window manager manages its window.
   std::optional<SpawnedClient> startXterm(const std::string& title);
 
@@ -87,6 +88,11 @@ class XSession {
       const std::vector<PumpedConnection>& pumped = {});
   /// Selects property and structure changes on `window`, so that waits wake up for them.
   void watch(xcb_window_t window);
+  /// Sees every event of the session's own connection as a wait reads it, before `done` is
+  /// asked: a wait can then end on an event itself rather than on a query made after it.
+  void observeEvents(std::function<void(const xcb_generic_event_t&)> observer) {
+    eventObserver_ = std::move(observer);
+  }
 
   // --- Reading ----------------------------------------------------------------------------------
 
@@ -147,6 +153,7 @@ class XSession {
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t root_ = XCB_WINDOW_NONE;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
+  std::function<void(const xcb_generic_event_t&)> eventObserver_;
   /// Started processes in the order they were started; the server first.
   std::vector<pid_t> processes_;
 };
