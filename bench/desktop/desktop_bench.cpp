@@ -305,22 +305,16 @@ Desktop& desktop(int windows) {
   return *current;
 }
 
-void quickSwitch(benchmark::State& state, int windows) {
-  auto& d = desktop(windows);
-  if (!d.ready) return state.SkipWithError("no desktop");
-  for (auto _ : state) {
-    const auto seconds = d.quickSwitch();
-    if (!seconds) return state.SkipWithError("no activation");
-    state.SetIterationTime(*seconds);
-  }
-}
+/// A measurement the desktop times itself, once per repetition; it answers nothing when what it
+/// waited for never came.
+using Timed = std::optional<double> (Desktop::*)();
 
-void heldSwitch(benchmark::State& state, int windows) {
+void timed(benchmark::State& state, int windows, Timed measure, const char* failure) {
   auto& d = desktop(windows);
   if (!d.ready) return state.SkipWithError("no desktop");
   for (auto _ : state) {
-    const auto seconds = d.heldSwitch();
-    if (!seconds) return state.SkipWithError("the HUD did not come and go");
+    const auto seconds = (d.*measure)();
+    if (!seconds) return state.SkipWithError(failure);
     state.SetIterationTime(*seconds);
   }
 }
@@ -360,82 +354,41 @@ void memory(benchmark::State& state, int windows) {
   }
 }
 
-void pagerActivation(benchmark::State& state, int windows) {
-  auto& d = desktop(windows);
-  if (!d.ready) return state.SkipWithError("no desktop");
-  for (auto _ : state) {
-    const auto seconds = d.pagerActivation();
-    if (!seconds) return state.SkipWithError("no activation");
-    state.SetIterationTime(*seconds);
-  }
-}
-
-void overlayMap(benchmark::State& state, int windows) {
-  auto& d = desktop(windows);
-  if (!d.ready) return state.SkipWithError("no desktop");
-  for (auto _ : state) {
-    const auto seconds = d.overlayMap();
-    if (!seconds) return state.SkipWithError("no overlay");
-    state.SetIterationTime(*seconds);
-  }
-}
-
-void rofiShow(benchmark::State& state, int windows) {
-  auto& d = desktop(windows);
-  if (!d.ready) return state.SkipWithError("no desktop");
-  for (auto _ : state) {
-    const auto seconds = d.rofiShow();
-    if (!seconds) return state.SkipWithError("rofi did not come and go");
-    state.SetIterationTime(*seconds);
-  }
-}
-
 /// One size after the other, every measurement of a size on its one desktop. Memory comes
 /// first: it is taken after the warm-up and one HUD.
 bool registerAll() {
+  struct Switch {
+    const char* name;
+    Timed measure;
+    const char* failure;
+    int runs;
+  };
+  const Switch switches[] = {
+      {"QuickSwitchKeyPressToActivation", &Desktop::quickSwitch, "no activation", kSwitchRuns},
+      {"HeldKeyPressToHudMappedLessDelay", &Desktop::heldSwitch, "the HUD did not come and go",
+       kSwitchRuns},
+      // The floors under the two switches: what the window manager and the X server take.
+      {"WindowManagerPagerActivation", &Desktop::pagerActivation, "no activation", kSwitchRuns},
+      {"XServerOverlayMap", &Desktop::overlayMap, "no overlay", kSwitchRuns},
+      {"RofiShowWindowStartToMapped", &Desktop::rofiShow, "rofi did not come and go", kRofiRuns},
+  };
   for (const int windows : kSizes) {
     const std::string size = "/windows:" + std::to_string(windows);
     benchmark::RegisterBenchmark(("Memory" + size).c_str(), memory, windows)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("QuickSwitchKeyPressToActivation" + size).c_str(), quickSwitch,
-                                 windows)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kSwitchRuns)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("HeldKeyPressToHudMappedLessDelay" + size).c_str(), heldSwitch,
-                                 windows)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kSwitchRuns)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
-    // The floors under the two switches: what the window manager and the X server take.
-    benchmark::RegisterBenchmark(("WindowManagerPagerActivation" + size).c_str(), pagerActivation,
-                                 windows)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kSwitchRuns)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("XServerOverlayMap" + size).c_str(), overlayMap, windows)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kSwitchRuns)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
+    for (const Switch& s : switches) {
+      benchmark::RegisterBenchmark((s.name + size).c_str(), timed, windows, s.measure, s.failure)
+          ->UseManualTime()
+          ->Iterations(1)
+          ->Repetitions(s.runs)
+          ->ReportAggregatesOnly(true)
+          ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RegisterBenchmark(("IdleCpu" + size).c_str(), idleCpu, windows)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark(("RofiShowWindowStartToMapped" + size).c_str(), rofiShow, windows)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kRofiRuns)
-        ->ReportAggregatesOnly(true)
-        ->Unit(benchmark::kMillisecond);
   }
   return true;
 }

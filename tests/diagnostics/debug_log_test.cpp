@@ -83,6 +83,18 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
   EXPECT_EQ(observed, expected);
 }
 
+TEST_F(DebugLogTest, NoticesAreLoggedAndReachTheirObserverEvenWhenGivenBeforeItWasSet) {
+  log.notice("preferences file corrupt");  // while the services are still being built
+  std::vector<std::string> seen;
+  log.setNoticeObserver([&](std::string_view message) { seen.emplace_back(message); });
+  log.notice("Super+Tab is grabbed by another program");
+  log.log("not a notice");
+  EXPECT_EQ(seen, (std::vector<std::string>{"preferences file corrupt",
+                                            "Super+Tab is grabbed by another program"}));
+  EXPECT_EQ(read("tester.log"), lines({"preferences file corrupt",
+                                       "Super+Tab is grabbed by another program", "not a notice"}));
+}
+
 TEST_F(DebugLogTest, RotatesOnlyWhenTheLinePassesTheLimit) {
   const std::string line = lines({"next"});
   // Bytes left below the limit before the second line, and whether that line rotates the file.

@@ -17,25 +17,40 @@ bool isBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
+// Follows JSON text a character at a time and tells the structure apart from what lies inside
+// strings, escapes included.
+class StructureTracker {
+ public:
+  /// Whether `c` is structure: outside every string, and not a string's own quote.
+  bool structural(char c) {
+    if (inString_) {
+      if (escaped_) {
+        escaped_ = false;
+      } else if (c == '\\') {
+        escaped_ = true;
+      } else if (c == '"') {
+        inString_ = false;
+      }
+      return false;
+    }
+    inString_ = c == '"';
+    return !inString_;
+  }
+
+ private:
+  bool inString_ = false;
+  bool escaped_ = false;
+};
+
 // The JSON library recurses while copying, comparing and writing values, so an absurdly deep
 // file must be refused before it is parsed. Exact for valid JSON; for invalid text the parser
 // rejects it anyway.
 bool nestsTooDeep(std::string_view text) {
+  StructureTracker tracker;
   int depth = 0;
-  bool inString = false;
-  bool escaped = false;
   for (char c : text) {
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
+    if (!tracker.structural(c)) continue;
+    if (c == '[' || c == '{') {
       if (++depth > kMaxPreferenceDocumentDepth) return true;
     } else if (c == ']' || c == '}') {
       --depth;
@@ -144,22 +159,12 @@ std::optional<std::vector<std::string_view>> topLevelMembers(std::string_view te
   if (!text.starts_with('{')) return std::nullopt;
   std::vector<std::string_view> members;
   std::size_t memberStart = 1;
+  StructureTracker tracker;
   int depth = 0;
-  bool inString = false;
-  bool escaped = false;
   for (std::size_t i = 1; i < text.size(); ++i) {
     const char c = text[i];
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
+    if (!tracker.structural(c)) continue;
+    if (c == '[' || c == '{') {
       ++depth;
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;

@@ -29,8 +29,8 @@ std::optional<std::string> processEnvironment(const std::string& name) {
 }
 
 std::string octal(std::uint32_t permissions) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(permissions));
+  char text[16];  // room for any 32-bit value, though only the permission bits are shown
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(permissions & 07777));
   return text;
 }
 }  // namespace
