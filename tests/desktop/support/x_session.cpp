@@ -392,14 +392,6 @@ bool XSession::hasState(xcb_window_t window, std::string_view state) {
   return std::find(states.begin(), states.end(), atom(state)) != states.end();
 }
 
-bool XSession::exists(xcb_window_t window) {
-  xcb_generic_error_t* error = nullptr;
-  auto reply = own(xcb_get_window_attributes_reply(
-      connection_, xcb_get_window_attributes(connection_, window), &error));
-  std::free(error);
-  return reply != nullptr;
-}
-
 // --- Own windows ----------------------------------------------------------------------------
 
 xcb_window_t XSession::createWindow(std::uint16_t width, std::uint16_t height) {
@@ -441,49 +433,36 @@ void XSession::destroyWindow(xcb_window_t window) {
 
 bool XSession::minimize(xcb_window_t window) {
   // IconicState; the window manager turns this into _NET_WM_STATE_HIDDEN.
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = window;
-  message.type = atom("WM_CHANGE_STATE");
-  message.data.data32[0] = 3;
-  xcb_send_event(connection_, 0, root_,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(connection_);
+  sendRootMessage(window, "WM_CHANGE_STATE", {3});
   watch(window);
   return waitUntil([&] { return hasState(window, "_NET_WM_STATE_HIDDEN"); });
 }
 
 void XSession::sendRootMessage(xcb_window_t window, std::string_view type,
                                const std::vector<std::uint32_t>& data) {
+  sendRootMessage(connection_, window, type, data);
+}
+
+void XSession::sendRootMessage(xcb_connection_t* through, xcb_window_t window,
+                               std::string_view type, const std::vector<std::uint32_t>& data) {
   xcb_client_message_event_t message{};
   message.response_type = XCB_CLIENT_MESSAGE;
   message.format = 32;
   message.window = window;
   message.type = atom(type);
   for (std::size_t i = 0; i < data.size() && i < 5; ++i) message.data.data32[i] = data[i];
-  xcb_send_event(connection_, 0, root_,
+  xcb_send_event(through, 0, root_,
                  XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                  reinterpret_cast<const char*>(&message));
-  xcb_flush(connection_);
+  xcb_flush(through);
 }
 
 bool XSession::syncWindowManager(xcb_connection_t* through,
                                  const std::vector<PumpedConnection>& pumped) {
   const xcb_window_t probe = createWindow(1, 1);
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = probe;
-  message.type = atom("_NET_REQUEST_FRAME_EXTENTS");
-  xcb_connection_t* connection = through ? through : connection_;
   // The probe must exist before the request reaches the window manager.
   sync();
-  xcb_send_event(connection, 0, root_,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(connection);
+  sendRootMessage(through ? through : connection_, probe, "_NET_REQUEST_FRAME_EXTENTS", {});
   const bool answered = waitForProperty(
       probe, "_NET_FRAME_EXTENTS", [](const auto& extents) { return extents.has_value(); }, pumped);
   destroyWindow(probe);

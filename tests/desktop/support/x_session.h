@@ -108,8 +108,6 @@ class XSession {
   xcb_window_t activeWindow();
   /// Whether `_NET_WM_STATE` of `window` lists the state atom named `state`.
   bool hasState(xcb_window_t window, std::string_view state);
-  /// Whether the window exists.
-  bool exists(xcb_window_t window);
 
   // --- Windows of the session's own ------------------------------------------------------------
 
@@ -145,6 +143,8 @@ class XSession {
   bool startWindowManager();
   bool wmReady();
   int drainOwn();
+  void sendRootMessage(xcb_connection_t* through, xcb_window_t window, std::string_view type,
+                       const std::vector<std::uint32_t>& data);
   void reap(pid_t pid);
 
   TempDir home_;
