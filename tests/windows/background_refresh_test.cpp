@@ -25,9 +25,13 @@ TEST_F(BackgroundRefreshTest, NotificationsRefreshRegularApplicationsAndQuitsFor
   desktop.launchApp({.pid = 100});
   desktop.addWindow({.number = 11, .pid = 100});
   desktop.launchApp({.pid = 200, .activationPolicy = ActivationPolicy::accessory});
+  // Tolvane's own windows (its settings, say) are never switched to.
+  desktop.launchApp({.pid = desktop.ownPid()});
+  desktop.addWindow({.number = 12, .pid = desktop.ownPid()});
   loop.runUntilIdle();
   EXPECT_TRUE(enumerator.isCached(100));
   EXPECT_FALSE(enumerator.isCached(200));
+  EXPECT_FALSE(enumerator.isCached(desktop.ownPid()));
   const int calls = desktop.axCalls();
   desktop.setFrontmost(100);
   loop.runUntilIdle();
