@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -59,21 +58,19 @@ class TolvaneOnX11 : public ::testing::Test {
   }
   /// The mapped override-redirect window Tolvane shows as its HUD, if any.
   std::optional<xcb_get_geometry_reply_t> hud() { return test::mappedOverlay(x.xcb(), x.root()); }
+  bool waitForHud(bool shown) {
+    return x.waitUntil([&] { return hud().has_value() == shown; }, {tolvane->pump()});
+  }
   /// Whether another client could take Super-Tab now: Tolvane holds no grab of it.
   bool superTabIsFree() {
-    xcb_connection_t* other = xcb_connect(x.display().c_str(), nullptr);
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(other);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 0xff09);  // XK_Tab
-    const xcb_keycode_t tab = codes ? codes[0] : 0;
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-    auto cookie = xcb_grab_key_checked(other, 1, screen->root, XCB_MOD_MASK_4, tab,
-                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    xcb_generic_error_t* error = xcb_request_check(other, cookie);
+    constexpr xcb_keycode_t kTab = 23;  // in Xvfb's default keymap
+    xcb_generic_error_t* error =
+        xcb_request_check(x.xcb(), xcb_grab_key_checked(x.xcb(), 1, x.root(), XCB_MOD_MASK_4, kTab,
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     const bool free = error == nullptr;
     std::free(error);
-    xcb_disconnect(other);
+    xcb_ungrab_key(x.xcb(), kTab, x.root(), XCB_MOD_MASK_4);
+    x.sync();
     return free;
   }
 
@@ -101,13 +98,19 @@ TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
                                 {tolvane->pump()}));
   ASSERT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 0u);
 
-  // A quick Super-Tab goes back to the previous window.
+  // Tab, Tab, Escape activates nothing: had it activated "three", the history would start with
+  // it and the quick Super-Tab that follows would go to "two", not back to "one".
+  type("keydown super key Tab key Tab key Escape keyup super");
   type("keydown super key Tab keyup super");
   ASSERT_TRUE(waitForActive(w1)) << tolvane->log();
+  // The line comes once the window manager's answer is seen, which may be after the test saw
+  // the window become active.
+  ASSERT_TRUE(waitForLog("window=" + std::to_string(w1) + " ok=true")) << tolvane->log();
+  EXPECT_EQ(tolvane->count("activate pid="), 1);
 
   // Holding Super past the delay shows the HUD with a row per window (three rows).
   type("keydown super key Tab");
-  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
+  ASSERT_TRUE(waitForHud(true));
   const auto panel = hud();
   ASSERT_TRUE(panel);
   EXPECT_EQ(panel->height, 144) << "a panel of three rows";
@@ -128,32 +131,7 @@ TEST_F(TolvaneOnX11, SwitchesAcrossDesktopsWithSuperTab) {
   type("key Tab keyup super");
   ASSERT_TRUE(waitForActive(w3)) << tolvane->log();
   EXPECT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), 1u);
-  EXPECT_TRUE(x.waitUntil([&] { return !hud().has_value(); }, {tolvane->pump()}));
-}
-
-TEST_F(TolvaneOnX11, EscapeCancelsAndTheNextSwitchStillFollowsTheHistory) {
-  const auto one = x.startXterm("one");
-  const auto two = x.startXterm("two");
-  const auto three = x.startXterm("three");
-  ASSERT_TRUE(one && two && three);
-  launch();
-  activate(one->windows[0]);
-  activate(two->windows[0]);
-  activate(three->windows[0]);
-  // Tab, Tab, Escape: nothing is activated.
-  type("keydown super key Tab key Tab key Escape keyup super");
-  // Had the cancelled session activated "one", the history would start with it and the next
-  // quick switch would go to "three".
-  type("keydown super key Tab keyup super");
-  ASSERT_TRUE(waitForActive(two->windows[0]))
-      << "one " << one->windows[0] << " two " << two->windows[0] << " three " << three->windows[0]
-      << " active " << x.activeWindow() << "\n"
-      << tolvane->log();
-  // The line comes once the window manager's answer is seen, which may be after the test saw
-  // the window become active.
-  ASSERT_TRUE(waitForLog("window=" + std::to_string(two->windows[0]) + " ok=true"))
-      << tolvane->log();
-  EXPECT_EQ(tolvane->count("activate pid="), 1);
+  EXPECT_TRUE(waitForHud(false));
 }
 
 #ifdef TOLVANE_TEST_CLIENT
@@ -192,6 +170,16 @@ class TolvaneKeepsNoKeyboard : public TolvaneOnX11 {
     ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
   }
   bool stalled() const { return tolvane->count("test hook: the main thread runs again") == 0; }
+  /// Stalls the main thread and types `keys`, which end in "a b c": the text must reach the
+  /// focused window while the main thread is still blocked, and the tap hear of it afterwards.
+  void typeThroughAStall(const std::string& keys) {
+    stall(5);
+    ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
+    type(keys);
+    ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+    EXPECT_TRUE(stalled()) << "the text must arrive while the main thread is still blocked";
+    ASSERT_TRUE(waitForLog("event tap disabled by system (timeout)")) << tolvane->log();
+  }
   bool waitForTyped(const std::string& text) {
     return x.waitUntil([&] { return recorder.text().find(text) != std::string::npos; },
                        {recorder.pump(), tolvane->pump()});
@@ -211,25 +199,15 @@ class TolvaneKeepsNoKeyboard : public TolvaneOnX11 {
 };
 
 TEST_F(TolvaneKeepsNoKeyboard, AStallWhileIdleLetsTypingThroughAndSwitchesNothingLater) {
-  stall(5);
-  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
-  type("keydown super key Tab keyup super key a b c");
-  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
-  EXPECT_TRUE(stalled()) << "the text must arrive while the main thread is still blocked";
-  ASSERT_TRUE(waitForLog("event tap disabled by system (timeout)")) << tolvane->log();
+  ASSERT_NO_FATAL_FAILURE(typeThroughAStall("keydown super key Tab keyup super key a b c"));
   expectNoLateSwitch();
 }
 
 TEST_F(TolvaneKeepsNoKeyboard, AStallDuringASessionReleasesItsGrabAndCancelsIt) {
   type("keydown super key Tab");
-  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
-  stall(5);
-  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
-  type("keyup super key a b c");
-  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
-  EXPECT_TRUE(stalled());
-  ASSERT_TRUE(waitForLog("event tap disabled by system (timeout)")) << tolvane->log();
-  EXPECT_TRUE(x.waitUntil([&] { return !hud().has_value(); }, {tolvane->pump()}));
+  ASSERT_TRUE(waitForHud(true));
+  ASSERT_NO_FATAL_FAILURE(typeThroughAStall("keyup super key a b c"));
+  EXPECT_TRUE(waitForHud(false));
   expectNoLateSwitch();
 }
 
@@ -244,7 +222,7 @@ TEST_F(TolvaneKeepsNoKeyboard, WhileStoppedTypingGoesThroughAndAfterwardsNothing
 
 TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {
   type("keydown super key Tab");
-  ASSERT_TRUE(x.waitUntil([&] { return hud().has_value(); }, {tolvane->pump()}));
+  ASSERT_TRUE(waitForHud(true));
   stall(30);
   tolvane->signal(SIGTERM);
   const int status = tolvane->wait();
