@@ -18,9 +18,6 @@ const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::comm
 class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopWorld {
  protected:
   ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
-  std::vector<bool> hotKeys() {
-    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
-  }
   Lines hotKeyLines() { return linesStartingWith("native hotkey "); }
 
   test::ManualTicker ticker;

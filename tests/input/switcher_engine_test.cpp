@@ -27,10 +27,11 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherWorld
     refresh(100);
     refresh(200);
     desktop.setFrontmost(100);
-    tracker.order().bump(21);
-    tracker.order().bump(12);
-    tracker.order().bump(11);                            // history: 11, 12, 21
+    resetHistory();
     random.forced = std::vector<std::uint64_t>(100, 0);  // every session is sampled
+  }
+  void resetHistory() {
+    for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);  // 11, 12, 21
   }
 
   void ready() {
@@ -46,10 +47,8 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherWorld
   }
   void pressTrigger() { tap.modifier(kLeftCommand, true, kCmd); }
   void releaseTrigger() { tap.modifier(kLeftCommand, false, 0); }
-  std::vector<bool> hotKeys() {
-    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
-  }
   const std::vector<bool> kAllOn{true, true, true};
+  const std::vector<bool> kAllOff{false, false, false};
   std::uint32_t frontOfHistory() { return tracker.order().ids().front(); }
 };
 
@@ -61,9 +60,9 @@ TEST_F(SwitcherEngineTest, BeforeWarmUpEveryKeyPassesAndNothingIsSuppressed) {
   EXPECT_EQ(hotKeys(), kAllOn);
 }
 
-TEST_F(SwitcherEngineTest, ASessionShowsThePanelAfterADelayAndActivatesOnRelease) {
+TEST_F(SwitcherEngineTest, ASessionShowsThePanelOnlyAfterADelayAndActivatesOnRelease) {
   ready();
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
   pressTrigger();
   EXPECT_EQ(key(kTab), TapVerdict::consume);
   EXPECT_EQ(engine.selection(), 1);  // the entry after the current window
@@ -79,20 +78,18 @@ TEST_F(SwitcherEngineTest, ASessionShowsThePanelAfterADelayAndActivatesOnRelease
             std::vector<std::string>{"activate pid=100 window=12 ok=true"});
   EXPECT_EQ(usage.events.front().name, "session");
   EXPECT_EQ(usage.events.front().properties.at("cancelled"), EventValue(false));
-}
 
-TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanel) {
-  ready();
+  // Released before the delay: a quick switch never shows the panel.
   pressTrigger();
   key(kTab);
   loop.advance(0.05);
   releaseTrigger();
   loop.advance(1);
-  EXPECT_EQ(panel.shows, 0);
-  EXPECT_EQ(frontOfHistory(), 12u);
+  EXPECT_EQ(panel.shows, 1);
+  EXPECT_EQ(frontOfHistory(), 11u);
 }
 
-TEST_F(SwitcherEngineTest, NavigationKeysMoveDigitsPickAndEscapeCancels) {
+TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {
   ready();
   pressTrigger();
   key(kTab, kCmd | kShift);  // backwards on the first press: the last entry
@@ -110,10 +107,6 @@ TEST_F(SwitcherEngineTest, NavigationKeysMoveDigitsPickAndEscapeCancels) {
   EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 11u);  // nothing activated
   EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
-
-  key(kTab);
-  key(kDigits[2]);  // 3: the third entry
-  EXPECT_EQ(frontOfHistory(), 21u);
 }
 
 TEST_F(SwitcherEngineTest, OptionModeLeavesCommandTabToTheSystem) {
@@ -141,19 +134,7 @@ TEST_F(SwitcherEngineTest, TheKeyAboveTabRescopesToTheFrontmostApplication) {
   releaseTrigger();
   settings.setInterceptAppCycle(false);
   EXPECT_EQ(key(kKeyAboveTab), TapVerdict::pass);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
-}
-
-TEST_F(SwitcherEngineTest, ALostReleaseIsRecoveredByTheWatchdog) {
-  ready();
-  pressTrigger();
-  key(kTab);
-  tap.loseRelease(kLeftCommand);
-  loop.advance(SwitcherEngine::kReleaseWatchdogSeconds);
-  EXPECT_FALSE(engine.isActive());
-  EXPECT_EQ(frontOfHistory(), 12u);
-  EXPECT_EQ(linesStartingWith("ending switcher session").back(),
-            "ending switcher session: modifier release recovered by watchdog");
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));  // only its own hotkey back
 }
 
 TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOnce) {
@@ -171,7 +152,7 @@ TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOn
 
   engine.startPolling();
   loop.advance(SwitcherEngine::kPollSeconds);  // the next poll suppresses again
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
   key(kTab);
   tap.disableSilently();
   loop.advance(SwitcherEngine::kPollSeconds);
@@ -240,19 +221,36 @@ TEST_F(SwitcherEngineTest, ASessionResumedLongAfterItsLastKeyIsCancelledNotCommi
 }
 
 TEST_F(SwitcherEngineTest, EveryWayASessionEndsGivesTheTapItsKeyboardBack) {
-  ready();
-  const std::function<void()> ends[] = {
-      [this] { key(kEscape); },   [this] { key(kReturn); },     [this] { key(kDigits[0]); },
-      [this] { panel.click(0); }, [this] { releaseTrigger(); },
+  struct Row {
+    const char* what;
+    std::function<void()> end;
+    std::uint32_t front;  // of the history afterwards; 11 when nothing was activated
   };
-  for (const auto& end : ends) {
+  const Row rows[] = {
+      {"Escape", [this] { key(kEscape); }, 11},
+      {"Return", [this] { key(kReturn); }, 12},
+      {"digit 3", [this] { key(kDigits[2]); }, 21},
+      {"click on the third row", [this] { EXPECT_TRUE(panel.click(2)); }, 21},
+      {"release", [this] { releaseTrigger(); }, 12},
+      {"release lost, seen by the watchdog",
+       [this] {
+         tap.loseRelease(kLeftCommand);
+         loop.advance(SwitcherEngine::kReleaseWatchdogSeconds);
+       },
+       12},
+  };
+  ready();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    resetHistory();
     pressTrigger();
     key(kTab);
     loop.advance(SwitcherEngine::kShowDelaySeconds);
     const int before = tap.sessionEnds;
-    end();
+    row.end();
     EXPECT_FALSE(engine.isActive());
     EXPECT_GT(tap.sessionEnds, before);
+    EXPECT_EQ(frontOfHistory(), row.front);
     // With the trigger still held, the next key is no longer the switcher's.
     EXPECT_EQ(key(kDown), TapVerdict::pass);
     releaseTrigger();
@@ -313,45 +311,28 @@ TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
   EXPECT_EQ(lines().back(), "event tap re-enable failed (Super+Tab is grabbed by another program)");
 }
 
-TEST_F(SwitcherEngineTest, TurningOneBindingOffGivesBackOnlyItsHotkeys) {
+TEST_F(SwitcherEngineTest, WithoutABindingPausedOrUntrustedThereIsNoTapAndNothingSuppressed) {
   ready();
   settings.setInterceptCmdTab(false);
   EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, false}));
   EXPECT_EQ(key(kTab), TapVerdict::pass);
+  settings.setInterceptAppCycle(false);  // both bindings off
+  EXPECT_FALSE(engine.hasTap());
+  EXPECT_EQ(hotKeys(), kAllOn);
   settings.setInterceptCmdTab(true);
-  settings.setInterceptAppCycle(false);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
-}
+  settings.setInterceptAppCycle(true);
+  EXPECT_EQ(hotKeys(), kAllOff);
 
-TEST_F(SwitcherEngineTest, PausingOrLosingThePermissionRemovesTheTapAndRestores) {
-  ready();
   settings.setSwitcherPaused(true);
   EXPECT_FALSE(engine.hasTap());
   EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_EQ(linesStartingWith("removing tap").back(),
             "removing tap: paused=true intercept=true/true ax=true");
   settings.setSwitcherPaused(false);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
-  settings.setInterceptCmdTab(false);
-  settings.setInterceptAppCycle(false);  // both bindings off
-  EXPECT_EQ(hotKeys(), kAllOn);
-  EXPECT_FALSE(engine.hasTap());
-  settings.setInterceptCmdTab(true);
-  settings.setInterceptAppCycle(true);
   desktop.setTrusted(false);
   engine.updateEnabled();
-  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_FALSE(engine.hasTap());
-}
-
-TEST_F(SwitcherEngineTest, ClicksCommitShownRows) {
-  ready();
-  pressTrigger();
-  key(kTab);
-  loop.advance(SwitcherEngine::kShowDelaySeconds);
-  EXPECT_TRUE(panel.click(2));
-  EXPECT_FALSE(engine.isActive());
-  EXPECT_EQ(frontOfHistory(), 21u);
+  EXPECT_EQ(hotKeys(), kAllOn);
 }
 
 TEST_F(SwitcherEngineTest, NoEventSequenceCanBreakTheCallback) {

@@ -39,6 +39,10 @@ struct DesktopWorld {
     }
     return found;
   }
+  /// Whether the system's switcher hotkeys 1, 2 and 6 are enabled, in that order.
+  std::vector<bool> hotKeys() const {
+    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
+  }
   /// The running application `pid` as the workspace reports it now.
   RunningApp app(Pid pid) { return *desktop.application(pid); }
   /// A refresh as the background refresh does it: 0.15 s, with application entries.
