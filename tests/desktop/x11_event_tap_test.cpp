@@ -51,8 +51,6 @@ class Witness final : private x11::EventSink {
   ~Witness() override {
     if (connection_) connection_->removeSink(this);
   }
-  Witness(const Witness&) = delete;
-  Witness& operator=(const Witness&) = delete;
 
   /// Maps the window and gives it the input focus; false when it does not have the focus.
   bool show() {
