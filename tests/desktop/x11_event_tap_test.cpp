@@ -309,7 +309,7 @@ TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
   verdict_ = TapVerdict::pass;
   ASSERT_TRUE(create());
   ASSERT_TRUE(type({"keydown", "super", "key", "Tab", "key", "x"}));
-  ASSERT_TRUE(reached(53, 1));
+  ASSERT_TRUE(reached(53, 1));  // x
   EXPECT_EQ(events_, std::vector<std::string>{"keyDown 48 Command"});
   EXPECT_FALSE(tap_->holdsKeyboard());
 
@@ -325,7 +325,7 @@ TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
     disable ? tap_->setEnabled(false) : tap_->sessionEnded();
     EXPECT_FALSE(tap_->holdsKeyboard());
     ASSERT_TRUE(type({"key", "y"}));
-    ASSERT_TRUE(reached(29, disable ? 2 : 1));
+    ASSERT_TRUE(reached(29, disable ? 2 : 1));  // y
   }
 
   // Disabled with a trigger press still unread: the press starts nothing.
