@@ -10,7 +10,7 @@ MainStallWatchdog::MainStallWatchdog(std::function<std::uint64_t()> uptime, OnSt
     : uptime_(std::move(uptime)),
       lastBeat_(uptime_()),
       watches_{Watch{kStallSeconds, std::move(onHotKeyStall)},
-               Watch{kKeyboardStallSeconds, std::move(onKeyboardStall)}} {}
+               Watch{kIdleKeyboardStallSeconds, std::move(onKeyboardStall)}} {}
 
 MainStallWatchdog::~MainStallWatchdog() {
   cancelled_ = true;
@@ -21,7 +21,7 @@ void MainStallWatchdog::start(std::function<void(double)> sleep) {
   if (thread_.joinable()) return;
   thread_ = std::thread([this, sleep = std::move(sleep)] {
     while (!cancelled_) {
-      sleep(kWakeSeconds);
+      sleep(wakeSeconds_);
       if (cancelled_) return;
       check();
     }
@@ -38,6 +38,14 @@ void MainStallWatchdog::setActive(StallWatch watch, bool active) {
   auto& w = watches_[static_cast<std::size_t>(watch)];
   w.active = active;
   w.acted = false;
+}
+
+void MainStallWatchdog::setKeyboardHeld(bool held) {
+  std::lock_guard guard(lock_);
+  lastBeat_ = uptime_();
+  watches_[static_cast<std::size_t>(StallWatch::keyboard)].thresholdSeconds =
+      held ? kHeldKeyboardStallSeconds : kIdleKeyboardStallSeconds;
+  wakeSeconds_ = held ? kHeldWakeSeconds : kIdleWakeSeconds;
 }
 
 void MainStallWatchdog::check() {

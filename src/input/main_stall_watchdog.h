@@ -22,33 +22,40 @@ enum class StallWatch : std::size_t {
 
 class MainStallWatchdog {
  public:
-  /// Short enough that the keyboard is released within half a second of a stall.
-  static constexpr double kWakeSeconds = 0.05;
   static constexpr double kStallSeconds = 10.0;
-  /// Above the heartbeat's interval with room for a late timer, and with kWakeSeconds still
-  /// under half a second.
-  static constexpr double kKeyboardStallSeconds = 0.35;
+  /// While a switcher session holds the whole keyboard, a stall must end that hold within half
+  /// a second: the threshold sits above the fast heartbeat's interval with room for a late
+  /// timer, and the thread wakes often enough to act on it at once.
+  static constexpr double kHeldKeyboardStallSeconds = 0.35;
+  static constexpr double kHeldWakeSeconds = 0.05;
+  /// Otherwise the trigger grabs hold nothing (the server ends each with its key), so the
+  /// watchdog may look less often and only gives them back after a longer silence.
+  static constexpr double kIdleKeyboardStallSeconds = 1.5;
+  static constexpr double kIdleWakeSeconds = 0.25;
 
   /// Runs on the watchdog's thread with the stall's length in seconds.
   using OnStall = std::function<void(double stallSeconds)>;
 
   /// `uptime` gives monotonic nanoseconds. `onHotKeyStall` acts for the hotkeys watch after
-  /// kStallSeconds, `onKeyboardStall` for the keyboard watch after kKeyboardStallSeconds; each
-  /// at most once per stall.
+  /// kStallSeconds, `onKeyboardStall` for the keyboard watch after the keyboard threshold in
+  /// force; each at most once per stall.
   MainStallWatchdog(std::function<std::uint64_t()> uptime, OnStall onHotKeyStall,
                     OnStall onKeyboardStall);
   ~MainStallWatchdog();
   MainStallWatchdog(const MainStallWatchdog&) = delete;
   MainStallWatchdog& operator=(const MainStallWatchdog&) = delete;
 
-  /// Starts the thread once; `sleep` waits between checks (kWakeSeconds in production; tests
-  /// drive it).
+  /// Starts the thread once; `sleep` waits between checks (the wake interval in force, in
+  /// production; tests drive it).
   void start(std::function<void(double seconds)> sleep);
 
   /// Main thread: the heartbeat.
   void beat();
   /// Whether a stall matters now for `watch`; also re-arms it after it acted.
   void setActive(StallWatch watch, bool active);
+  /// Main thread: a switcher session holds the whole keyboard, or no longer does. Counts as a
+  /// beat, so that the shorter threshold never measures a gap from before the change.
+  void setKeyboardHeld(bool held);
 
   /// One wake-up of the thread: checks for a stall and acts on it. Public so the decision can be
   /// tested step by step on a simulated clock.
@@ -70,6 +77,7 @@ class MainStallWatchdog {
   std::uint64_t lastBeat_;
   std::array<Watch, 2> watches_;
 
+  std::atomic<double> wakeSeconds_{kIdleWakeSeconds};
   std::atomic<bool> cancelled_{false};
   std::thread thread_;
 };

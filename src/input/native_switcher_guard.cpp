@@ -1,6 +1,8 @@
 // Reconciling the system hotkeys with the request, the heartbeat, and secure input.
 #include "input/native_switcher_guard.h"
 
+#include <utility>
+
 namespace tolvane {
 
 std::optional<Pid> SecureInput::holderPID() {
@@ -105,9 +107,19 @@ void NativeSwitcherGuard::reconcile() {
 
 void NativeSwitcherGuard::startHeartbeatIfNeeded() {
   if (heartbeatTimer_ != 0) return;
-  heartbeatTimer_ = s_.runLoop.repeatEvery(kHeartbeatSeconds, [this] { heartbeat(); });
+  heartbeatTimer_ = s_.runLoop.repeatEvery(
+      keyboardHeld_ ? kHeldHeartbeatSeconds : kHeartbeatSeconds, [this] { heartbeat(); });
   watchdog_.beat();
   watchdog_.start(watchdogSleep_);
+}
+
+void NativeSwitcherGuard::setKeyboardHeld(bool held) {
+  if (held == keyboardHeld_) return;
+  keyboardHeld_ = held;
+  watchdog_.setKeyboardHeld(held);
+  if (heartbeatTimer_ == 0) return;
+  s_.runLoop.cancel(std::exchange(heartbeatTimer_, 0));
+  startHeartbeatIfNeeded();
 }
 
 void NativeSwitcherGuard::heartbeat() {

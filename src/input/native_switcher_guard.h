@@ -37,8 +37,10 @@ class SecureInput {
 /// Main thread, except restore-all, which the watchdog's thread may run.
 class NativeSwitcherGuard {
  public:
-  /// Frequent enough for the watchdog to tell a keyboard-holding stall within its threshold.
-  static constexpr double kHeartbeatSeconds = 0.1;
+  static constexpr double kHeartbeatSeconds = 0.25;
+  /// While a session holds the whole keyboard: frequent enough for the watchdog to tell a stall
+  /// within its short threshold.
+  static constexpr double kHeldHeartbeatSeconds = 0.1;
 
   struct Services {
     WindowServer& windowServer;
@@ -63,6 +65,9 @@ class NativeSwitcherGuard {
   /// the main thread stops beating; nothing while no tap is installed and enabled. Watching
   /// starts the heartbeat, and re-arms the watch after it acted.
   void watchKeyboard(EventTap* tap);
+  /// A switcher session holds the whole keyboard (or no longer does): the heartbeat and the
+  /// watchdog speed up while it does.
+  void setKeyboardHeld(bool held);
 
   bool secureInputBlocking() const { return secureInputBlocking_; }
   const SymbolicHotKeySet& requested() const { return requested_; }
@@ -84,6 +89,7 @@ class NativeSwitcherGuard {
   SymbolicHotKeySet requested_;
   bool secureInputBlocking_ = false;
   TimerId heartbeatTimer_ = 0;
+  bool keyboardHeld_ = false;
   // Read by the watchdog's thread.
   std::atomic<EventTap*> watchedTap_{nullptr};
   // Last: its thread must stop before the members it reaches through onStall go away.

@@ -14,7 +14,7 @@ namespace {
 
 // The watchdog's thread wakes on a fixed virtual grid, so traces are the same on every run.
 constexpr std::int64_t kWakeNanos =
-    static_cast<std::int64_t>(MainStallWatchdog::kWakeSeconds * 1e9);
+    static_cast<std::int64_t>(MainStallWatchdog::kHeldWakeSeconds * 1e9);
 
 std::int64_t toNanos(double seconds) {
   return static_cast<std::int64_t>(std::llround(seconds * 1e9));
