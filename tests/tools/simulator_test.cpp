@@ -120,8 +120,8 @@ TEST_F(SimulatorTest, AStalledMainThreadGivesTheHotKeysBack) {
     {"action": "stall", "seconds": 12},
     {"action": "advance", "seconds": 2}]})");
   // The last beat was at 1 s. No session holds the keyboard, so the trigger grabs go back after
-  // a second and a half; ten seconds later the system's hotkeys follow. Once the main thread runs again the tap reports that it was
-  // let go, and the guard suppresses the hotkeys afresh.
+  // a second and a half; ten seconds later the system's hotkeys follow. Once the main thread runs
+  // again the tap reports that it was let go, and the guard suppresses the hotkeys afresh.
   expectInOrder(lines, {"hotkey 1 disabled", "action stall",
                         "2.550 log watchdog: main stalled 1550 ms — keyboard released",
                         "11.050 hotkey 1 enabled", "11.050 hotkey 6 enabled",
