@@ -35,10 +35,10 @@ AppSettings::AppSettings(PreferenceStore& store, LoginItems& loginItems, SystemL
                          DebugLog& debugLog)
     : store_(store), loginItems_(loginItems), systemLog_(systemLog), debugLog_(debugLog) {
   for (std::size_t i = 0; i < kSettingTable.size(); ++i) {
-    const SettingSpec& spec = kSettingTable[i];
-    auto stored = store_.value(spec.key);
+    const SettingEntry& entry = kSettingTable[i];
+    auto stored = store_.value(entry.key);
     values_[i] =
-        fromStored(stored && spec.accepts(*stored) ? std::move(stored) : spec.defaultValue());
+        fromStored(stored && entry.accepts(*stored) ? std::move(stored) : entry.defaultValue());
   }
   // Existence, not type, decides whether this is a first launch: a "launchAtLogin" of the wrong
   // type reads as the default but is not rewritten, and the login item is left alone.
@@ -85,8 +85,8 @@ void AppSettings::applyPaletteHotKey() {
   const auto modifiers = paletteModifiers();
   // Loading only keeps values in range, but a setter takes anything it is given; truncating
   // would register a combination nobody chose.
-  if (!settingSpec(prefkey::kPaletteKeyCode).accepts(keyCode) ||
-      !settingSpec(prefkey::kPaletteModifiers).accepts(modifiers)) {
+  if (!settingEntry(prefkey::kPaletteKeyCode).accepts(keyCode) ||
+      !settingEntry(prefkey::kPaletteModifiers).accepts(modifiers)) {
     debugLog_.log("palette hotkey not registered: keyCode=" + std::to_string(keyCode) +
                   " modifiers=" + std::to_string(modifiers) + " out of range");
     return;

@@ -27,9 +27,9 @@ static_assert(keysAreUnclaimed());
 // A default the table rejects would be refused by everything that checks the range: the palette
 // hotkey would not register it, and settings sync would not take it from another machine.
 constexpr bool integerDefaultsLieInRange() {
-  for (const auto& spec : kSettingTable) {
-    const bool inRange = spec.defaultNumber >= spec.min && spec.defaultNumber <= spec.max;
-    if (spec.type == SettingType::integer && !inRange) return false;
+  for (const auto& entry : kSettingTable) {
+    const bool inRange = entry.defaultNumber >= entry.min && entry.defaultNumber <= entry.max;
+    if (entry.type == SettingType::integer && !inRange) return false;
   }
   return true;
 }
@@ -37,7 +37,7 @@ static_assert(integerDefaultsLieInRange());
 
 }  // namespace
 
-bool SettingSpec::accepts(const PrefValue& value) const {
+bool SettingEntry::accepts(const PrefValue& value) const {
   if (value.index() != static_cast<std::size_t>(type)) return false;
   const auto fits = [this](const std::string& text) { return text.size() <= maxLength; };
   if (const auto* number = std::get_if<std::int64_t>(&value)) {
@@ -50,7 +50,7 @@ bool SettingSpec::accepts(const PrefValue& value) const {
   return true;  // a boolean
 }
 
-std::optional<PrefValue> SettingSpec::defaultValue() const {
+std::optional<PrefValue> SettingEntry::defaultValue() const {
   switch (type) {
     case SettingType::boolean:
       return defaultNumber != 0;

@@ -22,7 +22,7 @@ enum class SettingType { boolean, integer, string, stringList };
 enum class Sync { local, carried };
 
 /// One setting: its key and the stored values that count as a value of it.
-struct SettingSpec {
+struct SettingEntry {
   std::string_view key;
   SettingType type = SettingType::boolean;
   Sync sync = Sync::local;
@@ -45,18 +45,18 @@ struct SettingSpec {
 
 /// Builders of table entries, one per type.
 namespace setting {
-constexpr SettingSpec flag(std::string_view key, bool byDefault, Sync sync) {
+constexpr SettingEntry flag(std::string_view key, bool byDefault, Sync sync) {
   return {key, SettingType::boolean, sync, byDefault};
 }
-constexpr SettingSpec integer(std::string_view key, std::int64_t byDefault, std::int64_t min,
-                              std::int64_t max, Sync sync) {
+constexpr SettingEntry integer(std::string_view key, std::int64_t byDefault, std::int64_t min,
+                               std::int64_t max, Sync sync) {
   return {key, SettingType::integer, sync, byDefault, min, max};
 }
-constexpr SettingSpec optionalString(std::string_view key, std::size_t maxLength, Sync sync) {
+constexpr SettingEntry optionalString(std::string_view key, std::size_t maxLength, Sync sync) {
   return {key, SettingType::string, sync, 0, 0, 0, maxLength};
 }
-constexpr SettingSpec stringList(std::string_view key, std::size_t maxItems,
-                                 std::size_t maxItemLength, Sync sync) {
+constexpr SettingEntry stringList(std::string_view key, std::size_t maxItems,
+                                  std::size_t maxItemLength, Sync sync) {
   return {key, SettingType::stringList, sync, 0, 0, 0, maxItemLength, maxItems};
 }
 }  // namespace setting
@@ -91,9 +91,9 @@ inline constexpr auto kSettingTable = [] {
 }();
 
 /// The entry of `key`, or nothing when no setting has that key.
-constexpr const SettingSpec* findSetting(std::string_view key) {
-  for (const auto& spec : kSettingTable) {
-    if (spec.key == key) return &spec;
+constexpr const SettingEntry* findSetting(std::string_view key) {
+  for (const auto& entry : kSettingTable) {
+    if (entry.key == key) return &entry;
   }
   return nullptr;
 }
@@ -112,8 +112,8 @@ struct SettingIndex {
   std::size_t value = 0;
 };
 
-/// The entry of a setting named by its key constant, e.g. settingSpec(prefkey::kLanguageCode).
-constexpr const SettingSpec& settingSpec(SettingIndex setting) {
+/// The entry of a setting named by its key constant, e.g. settingEntry(prefkey::kLanguageCode).
+constexpr const SettingEntry& settingEntry(SettingIndex setting) {
   return kSettingTable[setting.value];
 }
 
@@ -128,19 +128,19 @@ inline constexpr auto kSettingKeys = [] {
 
 /// The keys settings sync copies between machines, in the order of kSettingTable.
 inline constexpr auto kSyncedSettingKeys = [] {
-  constexpr auto isCarried = [](const SettingSpec& spec) { return spec.sync == Sync::carried; };
+  constexpr auto isCarried = [](const SettingEntry& entry) { return entry.sync == Sync::carried; };
   std::array<std::string_view, std::ranges::count_if(kSettingTable, isCarried)> keys{};
   std::size_t next = 0;
-  for (const auto& spec : kSettingTable) {
-    if (isCarried(spec)) keys[next++] = spec.key;
+  for (const auto& entry : kSettingTable) {
+    if (isCarried(entry)) keys[next++] = entry.key;
   }
   return keys;
 }();
 
 /// Whether settings sync carries `key`; false for every key not owned by AppSettings.
 constexpr bool carriedBySync(std::string_view key) {
-  const SettingSpec* spec = findSetting(key);
-  return spec && spec->sync == Sync::carried;
+  const SettingEntry* entry = findSetting(key);
+  return entry && entry->sync == Sync::carried;
 }
 
 }  // namespace prefkey

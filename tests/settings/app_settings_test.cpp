@@ -39,7 +39,7 @@ using S = AppSettings;
 struct Binding {
   template <typename T, typename A>
   Binding(SettingIndex setting, T (S::*getter)() const, void (S::*setter)(A), Strings reaction = {})
-      : spec(settingSpec(setting)),
+      : entry(settingEntry(setting)),
         get([getter](const S& s) { return asValue((s.*getter)()); }),
         set([setter](S& s, const OptValue& v) { (s.*setter)(asArgument<std::decay_t<A>>(v)); }),
         reaction(reaction) {}
@@ -55,7 +55,7 @@ struct Binding {
     }
   }
 
-  const SettingSpec& spec;
+  const SettingEntry& entry;
   std::function<OptValue(const S&)> get;
   std::function<void(S&, const OptValue&)> set;
   Strings reaction;
@@ -81,62 +81,62 @@ const Binding kBindings[] = {
 };
 
 // Values of the setting's type at both edges of what the table accepts.
-std::vector<PrefValue> acceptedValues(const SettingSpec& spec) {
-  const std::string longest(spec.maxLength, 'a');
-  switch (spec.type) {
+std::vector<PrefValue> acceptedValues(const SettingEntry& entry) {
+  const std::string longest(entry.maxLength, 'a');
+  switch (entry.type) {
     case SettingType::boolean:
       return {true, false};
     case SettingType::integer:
-      return {spec.min, spec.max};
+      return {entry.min, entry.max};
     case SettingType::string:
       return {std::string(), longest};
     case SettingType::stringList:
-      return {Strings{}, Strings(spec.maxItems, longest)};
+      return {Strings{}, Strings(entry.maxItems, longest)};
   }
   return {};
 }
 
 // Values just beyond each edge of the range, then one value of every other type.
-std::vector<PrefValue> rejectedValues(const SettingSpec& spec) {
-  const std::string tooLong(spec.maxLength + 1, 'a');
+std::vector<PrefValue> rejectedValues(const SettingEntry& entry) {
+  const std::string tooLong(entry.maxLength + 1, 'a');
   std::vector<PrefValue> rejected;
-  if (spec.type == SettingType::integer) {
-    if (spec.min > std::numeric_limits<I64>::min()) rejected.push_back(spec.min - 1);
-    if (spec.max < std::numeric_limits<I64>::max()) rejected.push_back(spec.max + 1);
+  if (entry.type == SettingType::integer) {
+    if (entry.min > std::numeric_limits<I64>::min()) rejected.push_back(entry.min - 1);
+    if (entry.max < std::numeric_limits<I64>::max()) rejected.push_back(entry.max + 1);
   }
-  if (spec.type == SettingType::string) rejected = {tooLong};
-  if (spec.type == SettingType::stringList) {
-    rejected = {Strings(spec.maxItems + 1, "a"), Strings{"a", tooLong}};
+  if (entry.type == SettingType::string) rejected = {tooLong};
+  if (entry.type == SettingType::stringList) {
+    rejected = {Strings(entry.maxItems + 1, "a"), Strings{"a", tooLong}};
   }
   for (PrefValue other :
        {PrefValue(true), PrefValue(I64(1)), PrefValue(std::string("1")), PrefValue(Strings{"1"})}) {
-    if (other.index() != static_cast<std::size_t>(spec.type)) rejected.push_back(other);
+    if (other.index() != static_cast<std::size_t>(entry.type)) rejected.push_back(other);
   }
   return rejected;
 }
 
-// The start of the preferences page's row for `spec`: every cell but the meaning, which is prose.
-std::string documentedRow(const SettingSpec& spec) {
-  const std::string bytes = std::to_string(spec.maxLength) + " bytes";
+// The start of the preferences page's row for `entry`: every cell but the meaning, which is prose.
+std::string documentedRow(const SettingEntry& entry) {
+  const std::string bytes = std::to_string(entry.maxLength) + " bytes";
   std::array<std::string, 3> cells;  // type, default, accepted values
-  switch (spec.type) {
+  switch (entry.type) {
     case SettingType::boolean:
-      cells = {"boolean", spec.defaultNumber ? "`true`" : "`false`", "true or false"};
+      cells = {"boolean", entry.defaultNumber ? "`true`" : "`false`", "true or false"};
       break;
     case SettingType::integer:
-      cells = {"integer", "`" + std::to_string(spec.defaultNumber) + "`",
-               std::to_string(spec.min) + " to " + std::to_string(spec.max)};
+      cells = {"integer", "`" + std::to_string(entry.defaultNumber) + "`",
+               std::to_string(entry.min) + " to " + std::to_string(entry.max)};
       break;
     case SettingType::string:
       cells = {"string or nil", "nil", "up to " + bytes};
       break;
     case SettingType::stringList:
       cells = {"string list", "empty",
-               "up to " + std::to_string(spec.maxItems) + " items of up to " + bytes};
+               "up to " + std::to_string(entry.maxItems) + " items of up to " + bytes};
       break;
   }
-  return "\n| `" + std::string(spec.key) + "` | " + cells[0] + " | " + cells[1] + " | " + cells[2] +
-         " | " + (prefkey::carriedBySync(spec.key) ? "yes" : "no") + " | ";
+  return "\n| `" + std::string(entry.key) + "` | " + cells[0] + " | " + cells[1] + " | " +
+         cells[2] + " | " + (prefkey::carriedBySync(entry.key) ? "yes" : "no") + " | ";
 }
 
 class AppSettingsTest : public ::testing::Test {
@@ -181,7 +181,7 @@ TEST_F(AppSettingsTest, EmptyDomainYieldsDefaultsAndRegistersLoginItemOnce) {
   auto& s = create({});
   ASSERT_EQ(std::size(kBindings), kSettingTable.size());
   for (std::size_t i = 0; i < std::size(kBindings); ++i) {
-    EXPECT_EQ(kBindings[i].spec.key, prefkey::kSettingKeys[i]) << "a row per setting, in order";
+    EXPECT_EQ(kBindings[i].entry.key, prefkey::kSettingKeys[i]) << "a row per setting, in order";
     EXPECT_EQ(kBindings[i].get(s), kSettingTable[i].defaultValue()) << kSettingTable[i].key;
   }
   EXPECT_EQ(store->snapshot(), (sim::SimPreferenceStore::Values{{"launchAtLogin", true}}));
@@ -192,15 +192,15 @@ TEST_F(AppSettingsTest, EmptyDomainYieldsDefaultsAndRegistersLoginItemOnce) {
 
 TEST_F(AppSettingsTest, AStoredValueLoadsAsItselfOnlyWhenTheTableAcceptsIt) {
   for (const auto& row : kBindings) {
-    const std::string key(row.spec.key);
-    for (const auto& value : acceptedValues(row.spec)) {
-      EXPECT_TRUE(row.spec.accepts(value)) << key;
+    const std::string key(row.entry.key);
+    for (const auto& value : acceptedValues(row.entry)) {
+      EXPECT_TRUE(row.entry.accepts(value)) << key;
       EXPECT_EQ(row.get(createSeen({{key, value}})), value) << key;
     }
-    for (const auto& value : rejectedValues(row.spec)) {
-      EXPECT_FALSE(row.spec.accepts(value)) << key;
+    for (const auto& value : rejectedValues(row.entry)) {
+      EXPECT_FALSE(row.entry.accepts(value)) << key;
       loginItems.calls.clear();
-      EXPECT_EQ(row.get(createSeen({{key, value}})), row.spec.defaultValue()) << key;
+      EXPECT_EQ(row.get(createSeen({{key, value}})), row.entry.defaultValue()) << key;
       // Any stored launchAtLogin, even of a wrong type, means this is no first launch.
       EXPECT_EQ(store->totalWrites(), 0) << key;
       EXPECT_TRUE(loginItems.calls.empty()) << key;
@@ -210,18 +210,18 @@ TEST_F(AppSettingsTest, AStoredValueLoadsAsItselfOnlyWhenTheTableAcceptsIt) {
 
 TEST_F(AppSettingsTest, EverySetterWritesItsOwnKeyAndReactsEveryTime) {
   for (const auto& row : kBindings) {
-    const std::string key(row.spec.key);
+    const std::string key(row.entry.key);
     auto& s = createSeen();
-    auto values = acceptedValues(row.spec);
+    auto values = acceptedValues(row.entry);
     for (const auto& value : values) {
       row.set(s, value);
       EXPECT_EQ(row.get(s), value) << key;
       EXPECT_EQ(store->value(key), value) << key << ": with its type";
     }
-    row.set(s, row.spec.defaultValue());
-    EXPECT_EQ(store->value(key), row.spec.defaultValue()) << key << ": nil removes the key";
+    row.set(s, row.entry.defaultValue());
+    EXPECT_EQ(store->value(key), row.entry.defaultValue()) << key << ": nil removes the key";
     reactions.clear();
-    row.set(s, row.spec.defaultValue());  // the same value again still writes and reacts
+    row.set(s, row.entry.defaultValue());  // the same value again still writes and reacts
     EXPECT_EQ(reactions, row.reaction) << key;
     const int assignments = static_cast<int>(values.size()) + 2;
     EXPECT_EQ(store->writes(key) + store->removals(key), assignments) << key;
@@ -286,10 +286,10 @@ TEST(PreferencesPageTest, DescribesEverySettingAsTheTableDoesAndNamesEveryOtherK
   std::ifstream file(TOLVANE_SOURCE_DIR "/docs/preferences.md");
   ASSERT_TRUE(file);
   const std::string page{std::istreambuf_iterator<char>(file), {}};
-  for (const auto& spec : kSettingTable) {
-    EXPECT_NE(page.find(documentedRow(spec)), std::string::npos) << documentedRow(spec);
-    EXPECT_EQ(std::ranges::count(prefkey::kSyncedSettingKeys, spec.key),
-              prefkey::carriedBySync(spec.key) ? 1 : 0);
+  for (const auto& entry : kSettingTable) {
+    EXPECT_NE(page.find(documentedRow(entry)), std::string::npos) << documentedRow(entry);
+    EXPECT_EQ(std::ranges::count(prefkey::kSyncedSettingKeys, entry.key),
+              prefkey::carriedBySync(entry.key) ? 1 : 0);
   }
   for (auto key : prefkey::kKeysOfOtherComponents) {
     EXPECT_NE(page.find("\n| `" + std::string(key) + "` |"), std::string::npos) << key;
