@@ -322,7 +322,7 @@ void X11Desktop::refreshActive() {
   // being moved uninitialised (a false positive of its variant analysis).
   notes_.emplace_back(std::in_place_type<FocusNote>,
                       FocusNote{client->pid, window, client->serial});
-  if (pendingRaise_ && pendingRaise_->first != client->pid) pendingRaise_.reset();
+  if (lastRaise_ && lastRaise_->pid != client->pid) lastRaise_->sent = false;
   if (frontmost_ != client->pid) {
     frontmost_ = client->pid;
     notes_.push_back(AppNote{WorkspaceEvent::activated, app->info});
@@ -355,7 +355,7 @@ void X11Desktop::regroup() {
     last.terminated = true;
     notes_.push_back(AppNote{WorkspaceEvent::terminated, std::move(last)});
     if (frontmost_ == app.pid) frontmost_.reset();
-    if (pendingRaise_ && pendingRaise_->first == app.pid) pendingRaise_.reset();
+    if (lastRaise_ && lastRaise_->pid == app.pid) lastRaise_.reset();
   }
   std::erase_if(apps_, [&](const App& app) { return !groups.count(app.pid); });
   for (const Pid pid : order) {
@@ -572,14 +572,13 @@ void X11Desktop::unhide(Pid) {}
 bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
   App* app = findApp(pid);
   if (!app || connectionLost()) {
-    raiseAsked_.reset();
+    lastRaise_.reset();
     if (answer) answer(false);
     return false;
   }
-  const auto raised = std::exchange(pendingRaise_, std::nullopt);
   // A raise of one of its windows just asked for exactly this: picking a window here would
   // undo the user's choice.
-  if (raised && raised->first == pid && isManaged(raised->second)) {
+  if (lastRaise_ && lastRaise_->sent && lastRaise_->pid == pid && isManaged(lastRaise_->window)) {
     watchActivation(pid, std::move(answer));
     return true;
   }
@@ -595,7 +594,7 @@ bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
     if (!target && !app->windows.empty()) target = app->windows.front();
   }
   if (!target) {
-    raiseAsked_.reset();
+    lastRaise_.reset();
     if (answer) answer(false);
     return false;
   }

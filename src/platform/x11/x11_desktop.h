@@ -217,11 +217,14 @@ class X11Desktop final : public Workspace,
     std::uint64_t serial;
   };
   using Note = std::variant<AppNote, FocusNote>;
-  /// One incarnation of a window a raise was asked for.
-  struct RaiseAsked {
+  /// One incarnation of a window the latest raise (or unminimize) was for.
+  struct Raise {
     Pid pid;
     xcb_window_t window;
     std::uint64_t serial;
+    /// The request went out; false when the window was already dead, or when another
+    /// application has taken the focus since.
+    bool sent = false;
   };
 
   // State refreshes (x11_desktop.cpp).
@@ -308,12 +311,10 @@ class X11Desktop final : public Workspace,
   std::uint32_t currentDesktop_ = 0;
   std::uint32_t numberOfDesktops_ = 1;
   xcb_timestamp_t latestServerTime_ = XCB_CURRENT_TIME;
-  /// The window a raise just asked for, so that activating its application right after keeps
-  /// it instead of picking another window.
-  std::optional<std::pair<Pid, xcb_window_t>> pendingRaise_;
-  /// The window the latest raise was for, whether or not it could be sent (a window that died
-  /// cannot be raised): activating its application right after is answered for this window.
-  std::optional<RaiseAsked> raiseAsked_;
+  /// The window the latest raise was for. Activating its application right after keeps a
+  /// window whose raise was sent instead of picking another one, and is answered for this
+  /// window whether or not its raise could be sent (a window that died cannot be raised).
+  std::optional<Raise> lastRaise_;
 
   ActivationWatch activation_;
 

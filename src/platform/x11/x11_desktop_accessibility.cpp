@@ -207,7 +207,7 @@ int X11Desktop::setAttribute(const AXElement& element, std::string_view attribut
     sendRootMessage(connection_, window, atoms_.wmChangeState, kIconicState);
   } else {
     activateWindow(window);
-    pendingRaise_ = std::make_pair(app->pid, window);  // the activation is for this window
+    lastRaise_ = Raise{app->pid, window, client->serial, true};  // the activation is for it
   }
   return ax::kSuccess;
 }
@@ -215,7 +215,7 @@ int X11Desktop::setAttribute(const AXElement& element, std::string_view attribut
 int X11Desktop::performAction(const AXElement& element, std::string_view action) {
   if (const X11Element* e = x11Element(element);
       e && e->kind == X11Element::Kind::window && action == ax::kRaise) {
-    raiseAsked_ = RaiseAsked{e->pid, e->window, e->serial};
+    lastRaise_ = Raise{e->pid, e->window, e->serial};
   }
   App* app = nullptr;
   Client* client = nullptr;
@@ -224,7 +224,7 @@ int X11Desktop::performAction(const AXElement& element, std::string_view action)
   const xcb_window_t window = x11Element(element)->window;
   if (const int alive = checkAlive(*client, window); alive != ax::kSuccess) return alive;
   activateWindow(window);
-  pendingRaise_ = std::make_pair(app->pid, window);
+  if (lastRaise_) lastRaise_->sent = true;
   return ax::kSuccess;
 }
 

@@ -7,7 +7,7 @@
 namespace tolvane::x11 {
 
 void X11Desktop::watchActivation(Pid pid, ActivationAnswer answer) {
-  const auto asked = std::exchange(raiseAsked_, std::nullopt);
+  const auto asked = std::exchange(lastRaise_, std::nullopt);
   ActivationWatch::Target target;
   if (asked && asked->pid == pid) {
     // The incarnation, not the XID alone: a window that closes and whose id comes back is
