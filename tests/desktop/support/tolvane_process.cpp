@@ -63,16 +63,7 @@ TolvaneProcess::~TolvaneProcess() {
 }
 
 PumpedConnection TolvaneProcess::pump() {
-  return {err_, [this] {
-            char buffer[4096];
-            int count = 0;
-            ssize_t n;
-            while ((n = read(err_, buffer, sizeof buffer)) > 0) {
-              log_.append(buffer, static_cast<std::size_t>(n));
-              ++count;
-            }
-            return count;
-          }};
+  return pumpInto(err_, log_);
 }
 
 int TolvaneProcess::count(const std::string& text) const {

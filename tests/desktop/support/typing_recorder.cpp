@@ -22,16 +22,7 @@ std::optional<SpawnedClient> TypingRecorder::start(XSession& session, const std:
 }
 
 PumpedConnection TypingRecorder::pump() {
-  return {fifo_, [this] {
-            char buffer[256];
-            int count = 0;
-            ssize_t n;
-            while ((n = read(fifo_, buffer, sizeof buffer)) > 0) {
-              text_.append(buffer, static_cast<std::size_t>(n));
-              ++count;
-            }
-            return count;
-          }};
+  return pumpInto(fifo_, text_);
 }
 
 }  // namespace tolvane::test

@@ -135,6 +135,19 @@ struct Pipe {
 
 }  // namespace
 
+PumpedConnection pumpInto(int fd, std::string& text) {
+  return {fd, [fd, &text] {
+            char buffer[4096];
+            int count = 0;
+            ssize_t n;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+              text.append(buffer, static_cast<std::size_t>(n));
+              ++count;
+            }
+            return count;
+          }};
+}
+
 XSession::~XSession() {
   // Clients first, the server last, so that nobody notices the display vanish mid-request.
   for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {

@@ -27,6 +27,10 @@ struct PumpedConnection {
   std::function<int()> drain;
 };
 
+/// A non-blocking descriptor (a child's output, a pipe) read into `text` whenever a wait pumps
+/// it; `text` must outlive the waits.
+PumpedConnection pumpInto(int fd, std::string& text);
+
 /// A client program the session started, with the managed windows it showed.
 struct SpawnedClient {
   pid_t pid = -1;
