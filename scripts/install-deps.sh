@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build ccache pkg-config
   # core libraries
-  nlohmann-json3-dev
+  nlohmann-json3-dev libicu-dev
   # system services: HTTP
   libcurl4-openssl-dev
   # tests and benchmarks (cpp-httplib: the loopback backend mock)
@@ -21,7 +21,9 @@ packages=(
   # desktop tests and the private display of the run command
   xvfb x11-xkb-utils xauth xfonts-base fonts-dejavu-core openbox xterm xdotool x11-utils dbus imagemagick
   # the peer measured beside Tolvane in the desktop benchmark
-  rofi
+  rofi fzf
+  # a tray host for the tray item's desktop tests
+  trayer
 )
 
 missing=()

@@ -79,6 +79,9 @@ class HotKeys {
   virtual std::optional<HotKeyId> registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                  std::function<void()> onPress) = 0;
   virtual void unregisterHotKey(HotKeyId id) = 0;
+  /// Why the last registerHotKey refused, in a few words for the log and for the user ("Alt+space
+  /// is grabbed by another program (the window manager is Openbox)"); nothing after a success.
+  virtual std::optional<std::string> refusalReason() const { return std::nullopt; }
 };
 
 }  // namespace tolvane

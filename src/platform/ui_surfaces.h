@@ -17,6 +17,7 @@ namespace tolvane {
 // Descriptions computed by the core; each is defined beside the view that computes it.
 struct SwitcherPanelView;
 struct PalettePanelView;
+struct StatusItemView;
 struct SettingsWindowView;
 struct OnboardingWindowView;
 
@@ -39,15 +40,22 @@ class SwitcherPanel {
   virtual void setClickHandler(std::function<void(int slot)> handler) = 0;
 };
 
-/// The search palette: takes keyboard focus while shown.
+/// The search palette: takes the keyboard while shown without activating this application, so
+/// the window the user came from stays the active one until a window is chosen.
 class PalettePanel {
  public:
   virtual ~PalettePanel() = default;
+  /// Shows the panel, or repaints it in place when it is shown already.
   virtual void show(const PalettePanelView& view) = 0;
   virtual void hide() = 0;
   virtual bool isVisible() const = 0;
+  /// Every edit of the search field, with the field's whole text (valid UTF-8).
   virtual void setQueryHandler(std::function<void(const std::string& query)> handler) = 0;
-  virtual void setClickHandler(std::function<void(int row)> handler) = 0;
+  /// A click on a row: `clickCount` 1 for a single click, 2 for a double click.
+  virtual void setRowClickHandler(std::function<void(int row, int clickCount)> handler) = 0;
+  /// The panel lost the keyboard while shown: a click outside it, another program took the
+  /// keyboard, or a watchdog let go of it. Called after the event, on the main thread.
+  virtual void setResignHandler(std::function<void()> handler) = 0;
 };
 
 /// One entry of a menu; a separator has no title.
@@ -68,11 +76,16 @@ struct MenuEntry {
 class StatusItem {
  public:
   virtual ~StatusItem() = default;
-  /// The icon by name (the backend maps names to images) and its tooltip.
-  virtual void setIcon(const std::string& name, const std::string& tooltip) = 0;
+  /// Whether a tray host shows the item; the application keeps working without one.
+  virtual bool isAvailable() const = 0;
+  /// Draws the icon, the alert dot and the tooltip from the description.
+  virtual void setAppearance(const StatusItemView& view) = 0;
+  /// The entries of the menu the next opening shows.
   virtual void setMenu(std::vector<MenuEntry> entries) = 0;
   /// Called just before the menu opens, so it can be rebuilt with fresh windows.
   virtual void setMenuWillOpenHandler(std::function<void()> handler) = 0;
+  /// A plain (primary) click on the item; a secondary click opens the menu instead.
+  virtual void setClickHandler(std::function<void()> handler) = 0;
 };
 
 /// A top-level window painted from a description (settings, onboarding).
@@ -92,6 +105,8 @@ class UserInteraction {
  public:
   virtual ~UserInteraction() = default;
   virtual void beep() = 0;
+  /// Whether the desktop asks for reduced motion (no pulsing, no decorative animation).
+  virtual bool prefersReducedMotion() const { return false; }
   /// Lets the user pick applications; `done` receives their locations (empty on cancel).
   virtual void chooseApplications(std::function<void(std::vector<std::string>)> done) = 0;
 };

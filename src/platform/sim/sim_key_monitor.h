@@ -1,0 +1,55 @@
+// The simulated local key monitor and the small user interactions: tests type into the
+// application's own windows and count beeps.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui_surfaces.h"
+
+namespace tolvane::sim {
+
+class SimKeyMonitor final : public LocalKeyMonitor {
+ public:
+  MonitorToken addKeyDownMonitor(Handler handler) override {
+    handlers_[++last_] = std::move(handler);
+    return last_;
+  }
+  void removeMonitor(MonitorToken token) override { handlers_.erase(token); }
+
+  /// A key press in one of the application's windows: the monitors see it first, in the order
+  /// they were added; true when one swallowed it (the focused control never sees it).
+  bool press(std::uint16_t keyCode, std::uint64_t flags = 0) {
+    const KeyEvent event{KeyEventType::keyDown, keyCode, flags};
+    // A handler may remove monitors (closing the palette); walk a copy of the tokens.
+    std::vector<MonitorToken> tokens;
+    for (const auto& [token, handler] : handlers_) tokens.push_back(token);
+    for (MonitorToken token : tokens) {
+      auto found = handlers_.find(token);
+      if (found != handlers_.end() && found->second(event)) return true;
+    }
+    return false;
+  }
+  std::size_t monitorCount() const { return handlers_.size(); }
+
+ private:
+  std::map<MonitorToken, Handler> handlers_;
+  MonitorToken last_ = 0;
+};
+
+class SimUserInteraction final : public UserInteraction {
+ public:
+  void beep() override { ++beeps; }
+  bool prefersReducedMotion() const override { return reducedMotion; }
+  void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
+    done(chosenApplications);
+  }
+
+  int beeps = 0;
+  bool reducedMotion = false;
+  std::vector<std::string> chosenApplications;
+};
+
+}  // namespace tolvane::sim
