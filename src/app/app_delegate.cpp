@@ -89,6 +89,12 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
     if (interceptionObserver_) interceptionObserver_();
   });
   settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
+  if (s.hotKeys) {
+    hotKey_.emplace(*s.hotKeys, log);
+    hotKey_->setOnTrigger([this] {
+      if (paletteToggle_) paletteToggle_();
+    });
+  }
 }
 
 AppDelegate::~AppDelegate() {
@@ -105,6 +111,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   engine_.updateEnabled();  // not warmed: a tap may exist, but every key passes
   engine_.startPolling();
   warmUpTask_ = warmUp().start(*s_.runLoop);
+  startPaletteHotKey();
   if (s_.secrets) {
     reporter_.setTokenProvider([secrets = s_.secrets] { return secrets->get("cloudToken"); });
   }
@@ -116,6 +123,15 @@ void AppDelegate::applicationDidFinishLaunching() {
                     {"showMinimized", settings_.showMinimizedWindows()},
                     {"showHidden", settings_.showHiddenAppWindows()},
                     {"excluded", static_cast<std::int64_t>(settings_.excludedBundleIDs().size())}});
+}
+
+void AppDelegate::startPaletteHotKey() {
+  if (!hotKey_) return;
+  // From now on every change of either palette setting re-registers the hot key.
+  settings_.setPaletteHotKeyRegistrar([this](std::uint32_t keyCode, std::uint32_t modifiers) {
+    hotKey_->registerCombo(keyCode, modifiers);
+  });
+  settings_.applyPaletteHotKey();
 }
 
 bool AppDelegate::shouldRefresh(const RunningApp& app) const {

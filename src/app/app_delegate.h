@@ -9,6 +9,7 @@
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "hud/switcher_controller.h"
+#include "input/global_hotkey.h"
 #include "input/native_switcher_guard.h"
 #include "input/switcher_engine.h"
 #include "localization/framework_language.h"
@@ -54,6 +55,11 @@ class AppDelegate {
     interceptionObserver_ = std::move(observer);
   }
 
+  /// What the palette hot key does: open the search palette, or close it when it is open.
+  void setPaletteToggle(std::function<void()> toggle) { paletteToggle_ = std::move(toggle); }
+  /// The palette hot key; nothing when the backend has no hot keys.
+  const GlobalHotKey* paletteHotKey() const { return hotKey_ ? &*hotKey_ : nullptr; }
+
   bool isWarmedUp() const { return engine_.isWarmed(); }
   AppSettings& settings() { return settings_; }
   SwitcherEngine& engine() { return engine_; }
@@ -64,6 +70,7 @@ class AppDelegate {
 
  private:
   Task warmUp();
+  void startPaletteHotKey();
   bool shouldRefresh(const RunningApp& app) const;
 
   Services& s_;
@@ -82,6 +89,8 @@ class AppDelegate {
   BackgroundRefresh refresh_;
   TaskHandle warmUpTask_;
   std::function<void()> interceptionObserver_;
+  std::optional<GlobalHotKey> hotKey_;
+  std::function<void()> paletteToggle_;
 };
 
 /// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.

@@ -8,6 +8,7 @@
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_event_tap.h"
+#include "platform/sim/sim_hot_keys.h"
 #include "platform/sim/sim_http_client.h"
 #include "platform/sim/sim_login_items.h"
 #include "platform/sim/sim_preference_store.h"
@@ -47,6 +48,7 @@ class AppDelegateTest : public ::testing::Test {
                 .accessibility = &desktop,
                 .windowServer = &desktop,
                 .eventTap = &tap,
+                .hotKeys = &paletteKeys,
                 .screens = &screens,
                 .switcherPanel = &panel};
     log.setObserver(
@@ -76,6 +78,7 @@ class AppDelegateTest : public ::testing::Test {
   sim::SimSystemLog systemLog;
   sim::SimHttpClient http;
   sim::SimEventTap tap;
+  sim::SimHotKeys paletteKeys;
   sim::SimScreens screens;
   sim::SimSwitcherPanel panel;
   test::ManualTicker ticker;
@@ -101,6 +104,28 @@ TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
   const auto queue = disk.readFile(temp.path() + "/data/brenmoor/improve-queue.jsonl");
   ASSERT_TRUE(queue);
   EXPECT_NE(queue->find("\"n\":\"app.env\""), std::string::npos);
+}
+
+TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDeniedSwitcher) {
+  int toggles = 0;
+  app().setPaletteToggle([&] { ++toggles; });
+  app().settings().setPaletteKeyCode(40);  // before launch: nothing is registered yet
+  EXPECT_EQ(paletteKeys.registerCalls, 0);
+  app().applicationDidFinishLaunching();
+  EXPECT_FALSE(app().isWarmedUp());  // registered while the warm-up still runs
+  EXPECT_TRUE(paletteKeys.press(40, 2048));
+
+  app().settings().setPaletteModifiers(4096 + 512);
+  EXPECT_FALSE(paletteKeys.press(40, 2048));
+  EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
+
+  loop.runUntilIdle();
+  app().settings().setSwitcherPaused(true);
+  desktop.setTrusted(false);
+  loop.advance(5.0);  // two polls of the engine
+  EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
+  EXPECT_EQ(toggles, 3);
+  EXPECT_EQ(paletteKeys.registrations().size(), 1u);
 }
 
 TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {

@@ -1,0 +1,88 @@
+// The palette hot key: one registration at a time, presses, and refusals told once.
+#include "input/global_hotkey.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_hot_keys.h"
+#include "platform/system/posix_file_system.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+constexpr std::uint32_t kSpace = 49;
+constexpr std::uint32_t kK = 40;
+constexpr std::uint32_t kOption = 2048;
+constexpr std::uint32_t kControlShift = 4096 + 512;
+
+class GlobalHotKeyTest : public ::testing::Test {
+ protected:
+  GlobalHotKeyTest() {
+    log.setObserver([this](std::string_view line) { lines.emplace_back(line); });
+    hotKey.setOnTrigger([this] { ++triggers; });
+  }
+  int linesContaining(const std::string& text) const {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
+      return line.find(text) != std::string::npos;
+    }));
+  }
+
+  test::TempDir temp;
+  system::PosixFileSystem files;
+  sim::SimClock clock;
+  DebugLog log{files, clock, temp.path() + "/log"};
+  std::vector<std::string> lines;
+  sim::SimHotKeys hotKeys;
+  GlobalHotKey hotKey{hotKeys, log};
+  int triggers = 0;
+};
+
+TEST_F(GlobalHotKeyTest, EachRegistrationReplacesThePreviousOne) {
+  hotKey.registerCombo(kSpace, kOption);
+  hotKey.registerCombo(kSpace, kOption);
+  ASSERT_EQ(hotKeys.registrations().size(), 1u);
+  EXPECT_TRUE(hotKeys.press(kSpace, kOption));
+  EXPECT_EQ(triggers, 1);
+
+  hotKey.registerCombo(kK, kControlShift);
+  EXPECT_FALSE(hotKeys.press(kSpace, kOption));
+  EXPECT_TRUE(hotKeys.press(kK, kControlShift));
+  EXPECT_EQ(triggers, 2);
+  EXPECT_EQ(hotKeys.registrations().size(), 1u);
+}
+
+TEST_F(GlobalHotKeyTest, ARefusalLeavesNoHotKeyAndIsLoggedOncePerCombination) {
+  hotKeys.ownElsewhere(kSpace, kOption, "Alt+space is grabbed by another program");
+  hotKey.registerCombo(kK, kControlShift);
+  hotKey.registerCombo(kSpace, kOption);
+  EXPECT_TRUE(hotKeys.registrations().empty());
+  EXPECT_FALSE(hotKey.isRegistered());
+  ASSERT_TRUE(hotKey.isRefused());
+  EXPECT_EQ(*hotKey.refusal(),
+            (HotKeyRefusal{kSpace, kOption, "Alt+space is grabbed by another program"}));
+
+  // The settings apply the hot key again on each change; the log tells the story once.
+  hotKey.registerCombo(kSpace, kOption);
+  EXPECT_EQ(linesContaining("palette hotkey refused keyCode=49 modifiers=2048 "
+                            "reason=Alt+space is grabbed by another program"),
+            1);
+
+  hotKeys.releaseElsewhere(kSpace, kOption);
+  hotKey.registerCombo(kSpace, kOption);
+  EXPECT_FALSE(hotKey.isRefused());
+  EXPECT_TRUE(hotKeys.press(kSpace, kOption));
+  EXPECT_EQ(triggers, 1);
+}
+
+TEST_F(GlobalHotKeyTest, PressesWithoutAnActionDoNothingAndDestructionUnregisters) {
+  {
+    GlobalHotKey silent(hotKeys, log);
+    silent.registerCombo(kK, kControlShift);
+    EXPECT_TRUE(hotKeys.press(kK, kControlShift));
+  }
+  EXPECT_TRUE(hotKeys.registrations().empty());
+}
+
+}  // namespace
+}  // namespace tolvane
