@@ -11,6 +11,7 @@
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
 #include "input/key_codes.h"
+#include "input/key_combo.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keys.h"
 
@@ -82,6 +83,52 @@ TEST_F(X11KeyMapTest, DigitsArePhysicalPositionsOnEveryLayout) {
   }
 }
 
+TEST_F(X11KeyMapTest, EveryNamedKeyHasItsKeyOnUsAndFrenchKeysFollowTheirLabels) {
+  ASSERT_TRUE(runToExit(session_, {"setxkbmap", "us"}));
+  {
+    KeyMap keys(session_.xcb());
+    for (std::uint16_t code = 0; code < 256; ++code) {
+      if (!keycombo::keyName(code)) continue;
+      SCOPED_TRACE(code);
+      const auto keycodes = keys.keycodes(code);
+      ASSERT_FALSE(keycodes.empty());
+      for (xcb_keycode_t keycode : keycodes) EXPECT_EQ(keys.keyCode(keycode), code);
+    }
+  }
+  struct Row {
+    std::uint16_t keyCode;
+    std::vector<xcb_keycode_t> keycodes;  // on French AZERTY
+  };
+  const Row rows[] = {
+      // Letters and punctuation are the keys that type them: A and Q, Z and W trade places,
+      // M sits where US has ";", and ";" and "," where US has "," and "m".
+      {0, {24}},   // A
+      {12, {38}},  // Q
+      {6, {25}},   // Z
+      {46, {47}},  // M
+      {41, {59}},  // ;
+      {43, {58}},  // ,
+      {24, {21}},  // =
+      // Characters AZERTY types only with Shift or AltGr, or on the digit row, have no key.
+      {33, {}},  // [
+      {44, {}},  // /
+      {27, {}},  // - (unshifted on the digit row, which belongs to the digits)
+      // Digits and the key above Tab stay where they are.
+      {18, {10}},
+      {29, {19}},
+      {keycode::kKeyAboveTab, {49}},
+      {49, {65}},   // Space
+      {122, {67}},  // F1
+  };
+  ASSERT_TRUE(runToExit(session_, {"setxkbmap", "fr"}));
+  KeyMap keys(session_.xcb());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyCode);
+    EXPECT_EQ(keys.keycodes(row.keyCode), row.keycodes);
+    for (xcb_keycode_t keycode : row.keycodes) EXPECT_EQ(keys.keyCode(keycode), row.keyCode);
+  }
+}
+
 class X11HotKeysTest : public ::testing::Test {
  protected:
   /// Counts the key presses the connection reads, before the hot keys see them.
@@ -95,8 +142,8 @@ class X11HotKeysTest : public ::testing::Test {
     std::map<xcb_keycode_t, int> presses;
   };
 
-  void start() {
-    ASSERT_TRUE(session_.start(false)) << session_.error();
+  void start(bool withWindowManager = false) {
+    ASSERT_TRUE(session_.start(withWindowManager)) << session_.error();
     connection_ = x11::Connection::open(session_.display().c_str());
     ASSERT_TRUE(connection_);
     connection_->addSink(&counter_);
@@ -177,6 +224,44 @@ TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbe
   // This client's own registration counts as owned too.
   ASSERT_TRUE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
   EXPECT_FALSE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
+}
+
+TEST_F(X11HotKeysTest, RefusalsSayWhyAndNameTheWindowManagerAsTheLikelyOwner) {
+  ASSERT_NO_FATAL_FAILURE(start(true));
+  // openbox's stock configuration binds Alt-Space to its window menu.
+  EXPECT_FALSE(hotKeys_->registerHotKey(49, kOptionMask, [] {}));
+  EXPECT_EQ(hotKeys_->refusalReason(),
+            "Alt+space is grabbed by another program, most likely the window manager (Openbox)");
+  ASSERT_TRUE(hotKeys_->registerHotKey(kP, kControlMask, [] {}));
+  EXPECT_EQ(hotKeys_->refusalReason(), std::nullopt);
+
+  ASSERT_TRUE(runToExit(session_, {"setxkbmap", "fr"}));
+  hotKeys_ = std::make_unique<x11::X11HotKeys>(*connection_);
+  EXPECT_FALSE(hotKeys_->registerHotKey(33, kControlMask, [] {}));  // "[" needs AltGr
+  EXPECT_EQ(hotKeys_->refusalReason(),
+            "Control+bracketleft cannot be typed with this keyboard layout");
+}
+
+TEST_F(X11HotKeysTest, OnAFrenchLayoutACombinationIsTheKeyLabelledWithIt) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(runToExit(session_, {"setxkbmap", "fr"}));
+  hotKeys_ = std::make_unique<x11::X11HotKeys>(*connection_);
+  constexpr std::uint32_t kA = 0;
+  constexpr std::uint32_t kSemicolon = 41;
+  constexpr std::uint32_t kOne = 18;
+  std::map<std::uint32_t, int> fired;
+  for (std::uint32_t code : {kA, kSemicolon, kOne}) {
+    ASSERT_TRUE(
+        hotKeys_->registerHotKey(code, kControlMask | kShiftMask, [&, code] { ++fired[code]; }));
+  }
+  // xdotool finds each keysym's key in the French map: "a" where US has Q, ";" where US has
+  // "," (and nothing fires for the key where US has "a", which types "q" here).
+  ASSERT_TRUE(xdotool(session_, {"key", "ctrl+shift+q", "ctrl+shift+a", "ctrl+shift+semicolon"}));
+  ASSERT_TRUE(waitUntil([&] { return fired[kSemicolon] == 1; }));
+  EXPECT_EQ(fired[kA], 1);
+  // The digit row by position: Control-Shift with the key marked 1 (keycode 10).
+  ASSERT_TRUE(xdotool(session_, {"key", "ctrl+shift+ampersand"}));
+  ASSERT_TRUE(waitUntil([&] { return fired[kOne] == 1; }));
 }
 
 }  // namespace

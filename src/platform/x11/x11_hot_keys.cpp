@@ -8,10 +8,29 @@ namespace tolvane::x11 {
 namespace {
 
 constexpr std::uint16_t kModifierBits = 0xff;
+/// A window manager's name comes from another client; the reason quotes at most this much.
+constexpr std::size_t kMaxNameBytes = 40;
+
+/// Another client's text made fit for a log line and a tooltip: valid UTF-8 without control
+/// characters, cut at a character boundary.
+std::string plainText(std::string_view text, std::size_t maxBytes) {
+  std::string plain;
+  for (unsigned char c : repairUtf8(text)) {
+    if (c < 0x20 || c == 0x7f) continue;
+    plain.push_back(static_cast<char>(c));
+  }
+  if (plain.size() > maxBytes) {
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(plain[end]) & 0xc0) == 0x80) --end;
+    plain.resize(end);
+  }
+  return plain;
+}
 
 }  // namespace
 
-X11HotKeys::X11HotKeys(Connection& connection) : connection_(connection), keys_(connection.xcb()) {
+X11HotKeys::X11HotKeys(Connection& connection)
+    : connection_(connection), atoms_(connection), keys_(connection.xcb()) {
   connection_.addSink(this);
 }
 
@@ -24,18 +43,28 @@ X11HotKeys::~X11HotKeys() {
 
 std::optional<HotKeyId> X11HotKeys::registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                    std::function<void()> onPress) {
-  if (keyCode > 0xffff) return std::nullopt;
+  refusal_.reset();
+  if (keyCode > 0xffff) {
+    refusal_ = "key " + std::to_string(keyCode) + " does not exist";
+    return std::nullopt;
+  }
   const auto code = static_cast<std::uint16_t>(keyCode);
   const std::uint64_t flags = flagsFromHotKeyModifiers(modifiers);
   // Grabbing again from this client would silently take over the other registration's grab.
   const bool taken = std::any_of(hotKeys_.begin(), hotKeys_.end(), [&](const auto& entry) {
     return entry.second.keyCode == code && entry.second.flags == flags;
   });
-  if (taken) return std::nullopt;
-  auto grabs = grab(code, flags);
-  if (!grabs) return std::nullopt;
+  if (taken) {
+    refusal_ = combinationName(code, flags) + " is registered already";
+    return std::nullopt;
+  }
+  auto outcome = grab(code, flags);
+  if (outcome.refusal) {
+    refusal_ = std::move(outcome.refusal);
+    return std::nullopt;
+  }
   const HotKeyId id = nextId_++;
-  hotKeys_.emplace(id, HotKey{code, flags, std::move(*grabs), std::move(onPress)});
+  hotKeys_.emplace(id, HotKey{code, flags, std::move(outcome.grabs), std::move(onPress)});
   return id;
 }
 
@@ -46,15 +75,34 @@ void X11HotKeys::unregisterHotKey(HotKeyId id) {
   hotKeys_.erase(it);
 }
 
-std::optional<std::vector<KeyGrab>> X11HotKeys::grab(std::uint16_t keyCode, std::uint64_t flags) {
+X11HotKeys::GrabOutcome X11HotKeys::grab(std::uint16_t keyCode, std::uint64_t flags) {
+  const std::string name = combinationName(keyCode, flags);
+  if (!keys_.modifierMask(flags)) return {{}, name + " needs a modifier this keyboard lacks"};
   auto grabs = keys_.grabsFor(keyCode, flags);
-  if (grabs.empty()) return std::nullopt;
-  if (grabKeys(connection_.xcb(), connection_.root(), grabs, XCB_GRAB_MODE_ASYNC)) {
+  if (grabs.empty()) return {{}, name + " cannot be typed with this keyboard layout"};
+  if (const auto refused =
+          grabKeys(connection_.xcb(), connection_.root(), grabs, XCB_GRAB_MODE_ASYNC)) {
     ungrabKeys(connection_.xcb(), connection_.root(), grabs);
-    return std::nullopt;
+    std::string reason = name + " " + refusalText(refused->errorCode);
+    if (refused->errorCode == XCB_ACCESS) {
+      if (const auto manager = windowManagerName()) reason += ", most likely " + *manager;
+    }
+    return {{}, std::move(reason)};
   }
   connection_.flush();
-  return grabs;
+  return {std::move(grabs), std::nullopt};
+}
+
+std::optional<std::string> X11HotKeys::windowManagerName() const {
+  xcb_connection_t* xcb = connection_.xcb();
+  const auto check = readProperty(xcb, connection_.root(), atoms_.supportingWmCheck).first();
+  if (!check || *check == XCB_WINDOW_NONE) return std::nullopt;
+  ReadStatus status = ReadStatus::ok;
+  const auto title = readTitle(xcb, atoms_, *check, status);
+  if (!title) return std::nullopt;
+  const std::string name = plainText(*title, kMaxNameBytes);
+  if (name.empty()) return std::nullopt;
+  return "the window manager (" + name + ")";
 }
 
 bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
@@ -101,7 +149,7 @@ void X11HotKeys::handleMappingChange() {
   // now stays registered without grabs, and presses nothing, until the next change.
   for (auto& [id, hotKey] : hotKeys_) {
     ungrabKeys(connection_.xcb(), connection_.root(), hotKey.grabs);
-    hotKey.grabs = grab(hotKey.keyCode, hotKey.flags).value_or(std::vector<KeyGrab>{});
+    hotKey.grabs = grab(hotKey.keyCode, hotKey.flags).grabs;
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/event_tap.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_ewmh.h"
 #include "platform/x11/x11_keys.h"
 
 namespace tolvane::x11 {
@@ -28,6 +29,9 @@ class X11HotKeys final : public HotKeys, private EventSink {
   std::optional<HotKeyId> registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                          std::function<void()> onPress) override;
   void unregisterHotKey(HotKeyId id) override;
+  /// After a refusal by the server, names the window manager as the likely owner when one
+  /// runs: X does not tell who holds a passive grab, and window managers bind such keys.
+  std::optional<std::string> refusalReason() const override { return refusal_; }
 
  private:
   struct HotKey {
@@ -40,11 +44,19 @@ class X11HotKeys final : public HotKeys, private EventSink {
   bool handleEvent(const xcb_generic_event_t& event) override;
   bool handlePress(const xcb_key_press_event_t& event);
   void handleMappingChange();
-  /// Grabs the combination; the grabs, or nothing (with nothing left grabbed) when refused.
-  std::optional<std::vector<KeyGrab>> grab(std::uint16_t keyCode, std::uint64_t flags);
+  /// The grabs of a combination, or why there are none (with nothing left grabbed).
+  struct GrabOutcome {
+    std::vector<KeyGrab> grabs;
+    std::optional<std::string> refusal;
+  };
+  GrabOutcome grab(std::uint16_t keyCode, std::uint64_t flags);
+  /// "the window manager (Openbox)", or nothing when no window manager says its name.
+  std::optional<std::string> windowManagerName() const;
 
   Connection& connection_;
+  Atoms atoms_;
   KeyMap keys_;
+  std::optional<std::string> refusal_;
   std::map<HotKeyId, HotKey> hotKeys_;
   HotKeyId nextId_ = 1;
   /// The time of each key's latest release. The server's autorepeat reports a held key as a

@@ -18,6 +18,17 @@ constexpr xcb_keycode_t kKeyAboveTabKeycode = 49;
 constexpr xcb_keycode_t kDigitRowKeycodes[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
 constexpr std::uint16_t kDigitRowKeyCodes[] = {18, 19, 20, 21, 23, 22, 26, 28, 25, 29};
 
+bool isPositional(xcb_keycode_t keycode) {
+  return keycode == kKeyAboveTabKeycode ||
+         std::find(std::begin(kDigitRowKeycodes), std::end(kDigitRowKeycodes), keycode) !=
+             std::end(kDigitRowKeycodes);
+}
+
+// Columns of the core keyboard mapping with a key's unshifted keysym: group 1 level 1, then
+// group 2 level 1.
+constexpr int kFirstGroupColumn = 0;
+constexpr int kSecondGroupColumn = 2;
+
 std::optional<xcb_keycode_t> digitRowKeycode(std::uint16_t keyCode) {
   for (std::size_t i = 0; i < std::size(kDigitRowKeyCodes); ++i) {
     if (kDigitRowKeyCodes[i] == keyCode) return kDigitRowKeycodes[i];
@@ -237,12 +248,27 @@ std::vector<xcb_keycode_t> KeyMap::keycodes(std::uint16_t keyCode) const {
   if (const auto digit = digitRowKeycode(keyCode)) return {*digit};
   const KeyEntry* entry = entryForCode(keyCode);
   if (!entry || !symbols_) return {};
-  Reply<xcb_keycode_t> found(xcb_key_symbols_get_keycode(symbols_, entry->keysym));
-  std::vector<xcb_keycode_t> result;
-  for (const xcb_keycode_t* it = found.get(); it && *it != XCB_NO_SYMBOL; ++it) {
-    if (std::find(result.begin(), result.end(), *it) == result.end()) result.push_back(*it);
+  return keycodesTyping(entry->keysym);
+}
+
+std::vector<xcb_keycode_t> KeyMap::keycodesTyping(xcb_keysym_t keysym) const {
+  const xcb_setup_t* setup = xcb_get_setup(connection_);
+  for (int column : {kFirstGroupColumn, kSecondGroupColumn}) {
+    std::vector<xcb_keycode_t> found;
+    for (int code = setup->min_keycode; code <= setup->max_keycode; ++code) {
+      const auto keycode = static_cast<xcb_keycode_t>(code);
+      if (isPositional(keycode)) continue;
+      if (xcb_key_symbols_get_keysym(symbols_, keycode, column) == keysym) found.push_back(keycode);
+    }
+    if (!found.empty()) return found;
   }
-  return result;
+  return {};
+}
+
+xcb_keysym_t KeyMap::unshiftedKeysym(xcb_keycode_t keycode) const {
+  const xcb_keysym_t first = xcb_key_symbols_get_keysym(symbols_, keycode, kFirstGroupColumn);
+  if (entryForKeysym(first)) return first;
+  return xcb_key_symbols_get_keysym(symbols_, keycode, kSecondGroupColumn);
 }
 
 std::uint16_t KeyMap::keyCode(xcb_keycode_t keycode) const {
@@ -251,7 +277,7 @@ std::uint16_t KeyMap::keyCode(xcb_keycode_t keycode) const {
     return kDigitRowKeyCodes[keycode - kDigitRowKeycodes[0]];
   }
   if (!symbols_) return kUnknownKeyCode;
-  const KeyEntry* entry = entryForKeysym(xcb_key_symbols_get_keysym(symbols_, keycode, 0));
+  const KeyEntry* entry = entryForKeysym(unshiftedKeysym(keycode));
   return entry ? entry->keyCode : kUnknownKeyCode;
 }
 

@@ -47,6 +47,20 @@ bool isDown(const KeyState& state, xcb_keycode_t keycode);
 
 /// The server's keyboard and modifier mappings as the product's codes see them. Reload after
 /// a MappingNotify: keycodes and modifier bits may move with the layout.
+///
+/// Which X key a product key is:
+/// - The digits 0-9 and the key above Tab (the product's "`") by physical position, the evdev
+///   keycodes of the digit row and TLDE. The product means the key: French AZERTY types "&",
+///   "é", ... and "²" there unshifted, and its users still press the key marked 1 or the one
+///   left of it.
+/// - Every other key (letters, punctuation, Space, Return, Tab, Escape, BackSpace, Delete, the
+///   arrows, Home, End, Prior, Next, F1-F12, the modifiers) by the keysym the key types without
+///   a modifier, skipping the keys taken by position. A French user pressing Control-A means
+///   the key labelled A, and one pressing Control-; the key labelled ";". Punctuation is not
+///   positional because positions would collide with letters on other layouts (the US ";" key
+///   types "m" on AZERTY); a layout on which no key types the character unshifted ("[" on
+///   AZERTY needs AltGr) has no key for that product code, and a combination with it cannot be
+///   grabbed. A keymap whose first group is not Latin is searched in its second group too.
 class KeyMap {
  public:
   explicit KeyMap(xcb_connection_t* connection);
@@ -81,6 +95,12 @@ class KeyMap {
 
  private:
   void loadModifierMapping();
+  /// Keys not taken by position whose unshifted keysym, in the first group or else the second,
+  /// is `keysym`.
+  std::vector<xcb_keycode_t> keycodesTyping(xcb_keysym_t keysym) const;
+  /// The unshifted keysym of a key in the first group, or the second group's when the first
+  /// names no product key.
+  xcb_keysym_t unshiftedKeysym(xcb_keycode_t keycode) const;
   std::optional<std::uint16_t> bitOfKeysyms(std::initializer_list<xcb_keysym_t> keysyms) const;
 
   xcb_connection_t* connection_;

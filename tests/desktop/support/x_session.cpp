@@ -211,8 +211,10 @@ bool XSession::startWindowManager() {
   // that reach it in between can sit unread until some later event wakes it. Its --startup
   // command runs when it is done, so the command's output on our pipe is the sign to go on.
   Pipe started;
-  const pid_t wm = spawnProcess({"openbox", "--sm-disable", "--startup", "echo started"},
-                                childEnvironment(display_, home_.path()), {{started.write, 1}});
+  std::vector<std::string> argv = {"openbox", "--sm-disable", "--startup", "echo started"};
+  argv.insert(argv.end(), windowManagerArguments_.begin(), windowManagerArguments_.end());
+  const pid_t wm =
+      spawnProcess(argv, childEnvironment(display_, home_.path()), {{started.write, 1}});
   started.closeWrite();
   if (wm < 0) {
     error_ = "cannot start openbox";

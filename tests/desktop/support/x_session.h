@@ -53,6 +53,10 @@ class XSession {
   /// `withWindowManager` starts openbox and waits until it announces itself as an EWMH window
   /// manager. False (see error()) when any step failed.
   bool start(bool withWindowManager = true);
+  /// Extra arguments for openbox (such as "--config-file", path); call before start().
+  void setWindowManagerArguments(std::vector<std::string> arguments) {
+    windowManagerArguments_ = std::move(arguments);
+  }
   /// What went wrong in start(), for the test's failure message.
   const std::string& error() const { return error_; }
 
@@ -158,6 +162,7 @@ class XSession {
   xcb_window_t root_ = XCB_WINDOW_NONE;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
   std::function<void(const xcb_generic_event_t&)> eventObserver_;
+  std::vector<std::string> windowManagerArguments_;
   /// Started processes in the order they were started; the server first.
   std::vector<pid_t> processes_;
 };
