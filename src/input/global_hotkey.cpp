@@ -48,7 +48,8 @@ void GlobalHotKey::noteRefusal(std::uint32_t keyCode, std::uint32_t modifiers) {
   }
   refusal_ = HotKeyRefusal{keyCode, modifiers, reason};
   if (loggedRefusals_.insert({keyCode, modifiers}).second) {
-    log_.log("palette hotkey refused " + comboFields(keyCode, modifiers) + " reason=" + reason);
+    // A user who started Tolvane from a terminal sees why the palette does not open.
+    log_.notice("palette hotkey refused " + comboFields(keyCode, modifiers) + " reason=" + reason);
   }
 }
 

@@ -20,6 +20,7 @@ class GlobalHotKeyTest : public ::testing::Test {
  protected:
   GlobalHotKeyTest() {
     log.setObserver([this](std::string_view line) { lines.emplace_back(line); });
+    log.setNoticeObserver([this](std::string_view notice) { notices.emplace_back(notice); });
     hotKey.setOnTrigger([this] { ++triggers; });
   }
   int linesContaining(const std::string& text) const {
@@ -33,6 +34,7 @@ class GlobalHotKeyTest : public ::testing::Test {
   sim::SimClock clock;
   DebugLog log{files, clock, temp.path() + "/log"};
   std::vector<std::string> lines;
+  std::vector<std::string> notices;  // what a user who started Tolvane in a terminal sees
   sim::SimHotKeys hotKeys;
   GlobalHotKey hotKey{hotKeys, log};
   int triggers = 0;
@@ -67,6 +69,7 @@ TEST_F(GlobalHotKeyTest, ARefusalLeavesNoHotKeyAndIsLoggedOncePerCombination) {
   EXPECT_EQ(linesContaining("palette hotkey refused keyCode=49 modifiers=2048 "
                             "reason=Alt+space is grabbed by another program"),
             1);
+  EXPECT_EQ(notices.size(), 1u);
 
   hotKeys.releaseElsewhere(kSpace, kOption);
   hotKey.registerCombo(kSpace, kOption);
