@@ -57,7 +57,9 @@ class AppDelegate {
 
   /// What the palette hot key does: open the search palette, or close it when it is open.
   void setPaletteToggle(std::function<void()> toggle) { paletteToggle_ = std::move(toggle); }
-  /// The palette hot key; nothing when the backend has no hot keys.
+  /// The palette hot key (registration state, refusal, an observer of both); nothing when the
+  /// backend has no hot keys.
+  GlobalHotKey* paletteHotKey() { return hotKey_ ? &*hotKey_ : nullptr; }
   const GlobalHotKey* paletteHotKey() const { return hotKey_ ? &*hotKey_ : nullptr; }
 
   bool isWarmedUp() const { return engine_.isWarmed(); }

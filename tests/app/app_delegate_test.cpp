@@ -126,6 +126,13 @@ TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDe
   EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
   EXPECT_EQ(toggles, 3);
   EXPECT_EQ(paletteKeys.registrations().size(), 1u);
+
+  // What the tray shows of a refusal comes from here.
+  paletteKeys.ownElsewhere(40, 4096, "taken");
+  app().settings().setPaletteModifiers(4096);
+  ASSERT_TRUE(app().paletteHotKey()->isRefused());
+  EXPECT_EQ(app().paletteHotKey()->refusal()->reason, "taken");
+  EXPECT_TRUE(paletteKeys.registrations().empty());
 }
 
 TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
