@@ -127,6 +127,12 @@ TEST_F(X11KeyMapTest, EveryNamedKeyHasItsKeyOnUsAndFrenchKeysFollowTheirLabels) 
     EXPECT_EQ(keys.keycodes(row.keyCode), row.keycodes);
     for (xcb_keycode_t keycode : row.keycodes) EXPECT_EQ(keys.keyCode(keycode), row.keyCode);
   }
+
+  // A Cyrillic first group: the Latin letters of the second group still name the keys.
+  ASSERT_TRUE(runToExit(session_, {"setxkbmap", "-layout", "ru,us"}));
+  KeyMap cyrillic(session_.xcb());
+  EXPECT_EQ(cyrillic.keycodes(0), std::vector<xcb_keycode_t>{38});
+  EXPECT_EQ(cyrillic.keyCode(38), 0);
 }
 
 class X11HotKeysTest : public ::testing::Test {
