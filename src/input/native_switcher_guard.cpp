@@ -1,6 +1,7 @@
 // Reconciling the system hotkeys with the request, the heartbeat, and secure input.
 #include "input/native_switcher_guard.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tolvane {
@@ -113,7 +114,9 @@ void NativeSwitcherGuard::startHeartbeatIfNeeded() {
   watchdog_.start(watchdogSleep_);
 }
 
-void NativeSwitcherGuard::setKeyboardHeld(bool held) {
+void NativeSwitcherGuard::setKeyboardHeld(KeyboardHolder holder, bool held) {
+  heldBy_[static_cast<std::size_t>(holder)] = held;
+  held = std::find(heldBy_.begin(), heldBy_.end(), true) != heldBy_.end();
   if (held == keyboardHeld_) return;
   keyboardHeld_ = held;
   watchdog_.setKeyboardHeld(held);

@@ -2,6 +2,7 @@
 // on at every way out: on request, under secure input, when the main thread stalls, at quit.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -34,6 +35,9 @@ class SecureInput {
   Workspace& workspace_;
 };
 
+/// Who may hold the whole keyboard: a switcher session, or the search palette while it is open.
+enum class KeyboardHolder : std::size_t { switcherSession, palette };
+
 /// Main thread, except restore-all, which the watchdog's thread may run.
 class NativeSwitcherGuard {
  public:
@@ -65,9 +69,9 @@ class NativeSwitcherGuard {
   /// the main thread stops beating; nothing while no tap is installed and enabled. Watching
   /// starts the heartbeat, and re-arms the watch after it acted.
   void watchKeyboard(EventTap* tap);
-  /// A switcher session holds the whole keyboard (or no longer does): the heartbeat and the
-  /// watchdog speed up while it does.
-  void setKeyboardHeld(bool held);
+  /// `holder` holds the whole keyboard (or no longer does): the heartbeat and the watchdog run
+  /// fast while any holder does.
+  void setKeyboardHeld(KeyboardHolder holder, bool held);
 
   bool secureInputBlocking() const { return secureInputBlocking_; }
   const SymbolicHotKeySet& requested() const { return requested_; }
@@ -89,6 +93,7 @@ class NativeSwitcherGuard {
   SymbolicHotKeySet requested_;
   bool secureInputBlocking_ = false;
   TimerId heartbeatTimer_ = 0;
+  std::array<bool, 2> heldBy_{};
   bool keyboardHeld_ = false;
   // Read by the watchdog's thread.
   std::atomic<EventTap*> watchedTap_{nullptr};

@@ -246,7 +246,7 @@ void SwitcherEngine::beginOrAdvance(std::optional<Pid> scope, bool backwards) {
   }
   layout_ = s_.controller.layout(static_cast<std::int64_t>(windows_.size()));
   isActive_ = true;
-  s_.guard.setKeyboardHeld(true);
+  s_.guard.setKeyboardHeld(KeyboardHolder::switcherSession, true);
   sessionStartTime_ = s_.clock.now();
   lastSessionActivity_ = *sessionStartTime_;
   sessionKeystrokes_ = 0;
@@ -313,7 +313,7 @@ void SwitcherEngine::endSession() {
   scopePID_.reset();
   s_.controller.hide();
   s_.tap.sessionEnded();
-  s_.guard.setKeyboardHeld(false);
+  s_.guard.setKeyboardHeld(KeyboardHolder::switcherSession, false);
 }
 
 void SwitcherEngine::scheduleShow() {

@@ -1,0 +1,22 @@
+// The palette's content as a description: the search field, the ranked rows with their
+// matched characters, the message when there is nothing to list, and the keyboard hints.
+#pragma once
+
+#include <optional>
+
+#include "localization/l10n.h"
+#include "palette/palette_model.h"
+#include "platform/geometry.h"
+#include "platform/views/palette_panel_view.h"
+
+namespace tolvane {
+
+/// Rows from the tenth on have no Command-digit shortcut.
+inline constexpr int kPaletteShortcutRows = 9;
+
+/// The panel content for `model`, with texts from `l10n`. `trusted` is the accessibility
+/// permission as of this drawing: without it an empty list explains the permission.
+PalettePanelView describePalette(const PaletteModel& model, const L10n& l10n, bool trusted,
+                                 std::optional<Rect> frame);
+
+}  // namespace tolvane
