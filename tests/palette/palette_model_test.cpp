@@ -1,0 +1,93 @@
+// The palette's model: the snapshot it opens with, ranking and ties, and selection moves.
+#include "palette/palette_model.h"
+
+#include <gtest/gtest.h>
+
+#include "palette/palette_snapshot.h"
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+SwitchWindow window(std::uint32_t id, std::string title, std::string app) {
+  return SwitchWindow({.id = id, .pid = 7, .title = std::move(title), .appName = std::move(app)});
+}
+
+std::vector<std::uint32_t> ids(const std::vector<SwitchWindow>& windows) {
+  std::vector<std::uint32_t> out;
+  for (const auto& w : windows) out.push_back(w.id());
+  return out;
+}
+
+TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
+  // Most recently used first.
+  PaletteModel model([] {
+    return std::vector{window(1, "Quarterly report", "Pages"), window(2, "Inbox", "Mail"),
+                       window(3, "", "Notes"), window(4, "Mail merge", "Pages")};
+  });
+  model.reload();
+  EXPECT_EQ(ids(model.visible()), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(model.selectedID(), 1u);
+  EXPECT_EQ(model.focusRequestID(), 1u);
+  struct Row {
+    std::string query;
+    std::vector<std::uint32_t> expected;
+  };
+  const Row rows[] = {
+      {"mail", {2, 4}},     // both earn 20: recency decides
+      {"notes", {3}},       // an untitled window is found by its application's name
+      {"pages", {4, 1}},    // a run at a word start beats scattered letters
+      {" ", {1, 2, 3, 4}},  // a space is a query: every candidate has one
+      {"zz", {}},
+  };
+  for (const auto& row : rows) {
+    model.setQuery(row.query);
+    EXPECT_EQ(ids(model.visible()), row.expected) << row.query;
+    EXPECT_EQ(model.selectedID(),
+              row.expected.empty() ? std::nullopt : std::optional(row.expected.front()));
+  }
+  model.setQuery("pa");
+  EXPECT_EQ(model.rowText(0).appNameMatches, (std::vector<TextRange>{{0, 2}}));
+  EXPECT_TRUE(model.rowText(0).titleMatches.empty());
+}
+
+TEST(PaletteModelTest, SelectionMovesClampWithoutWrapping) {
+  PaletteModel model([] {
+    return std::vector{window(1, "a", "A"), window(2, "b", "B"), window(3, "c", "C")};
+  });
+  model.reload();
+  struct Row {
+    std::vector<int> steps;
+    std::optional<std::size_t> expected;
+  };
+  const Row rows[] = {
+      {{+1}, 1}, {{+1, +1, +1}, 2}, {{-1}, 0}, {{+1, -1, -1}, 0}, {{+5}, 2},
+  };
+  for (const auto& row : rows) {
+    model.refresh();
+    for (int step : row.steps) model.moveSelection(step);
+    EXPECT_EQ(model.selectionIndex(), row.expected);
+  }
+  // With nothing selected, either direction selects the first row; an empty list stays empty.
+  model.setQuery("zz");
+  model.moveSelection(+1);
+  EXPECT_EQ(model.selectedWindow(), std::nullopt);
+}
+
+TEST(PaletteModelTest, TheSnapshotNeedsThePermissionAndLeavesApplicationEntriesOut) {
+  test::DesktopWorld world;
+  world.desktop.addApp({.pid = 100, .localizedName = "Editor"});
+  world.desktop.addWindow({.number = 11, .pid = 100, .title = "Budget"});
+  world.desktop.addApp({.pid = 200, .localizedName = "Empty"});  // no window: an app entry
+  world.refresh(200);
+  const PaletteSnapshotSources sources{world.desktop,    world.desktop,  world.resolver,
+                                       world.enumerator, world.settings, world.clock};
+  world.desktop.setTrusted(false);
+  EXPECT_TRUE(takePaletteSnapshot(sources).empty());
+  EXPECT_FALSE(world.enumerator.isCached(100));  // nobody was asked
+  world.desktop.setTrusted(true);
+  EXPECT_EQ(ids(takePaletteSnapshot(sources)), std::vector<std::uint32_t>{11});
+}
+
+}  // namespace
+}  // namespace tolvane
