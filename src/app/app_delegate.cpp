@@ -5,6 +5,7 @@
 
 #include "input/emergency_restore.h"
 #include "localization/app_language.h"
+#include "palette/palette_snapshot.h"
 #include "settings/preference_keys.h"
 
 namespace tolvane {
@@ -91,9 +92,47 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
   settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
   if (s.hotKeys) {
     hotKey_.emplace(*s.hotKeys, log);
-    hotKey_->setOnTrigger([this] {
-      if (paletteToggle_) paletteToggle_();
-    });
+    hotKey_->setOnTrigger([this] { togglePalette(); });
+  }
+  if (s.palettePanel && s.keyMonitor) palette_.emplace(paletteServices());
+}
+
+PaletteController::Services AppDelegate::paletteServices() {
+  return {
+      .panel = *s_.palettePanel,
+      .keyMonitor = *s_.keyMonitor,
+      .screens = *s_.screens,
+      .runLoop = *s_.runLoop,
+      .clock = *s_.clock,
+      .l10n = l10n_,
+      .accessibility = *s_.accessibility,
+      .activator = activator_,
+      .usage = reporter_,
+      .random = *s_.random,
+      .log = log_,
+      .snapshot =
+          [this] {
+            return takePaletteSnapshot(
+                {*s_.workspace, *s_.accessibility, resolver_, enumerator_, settings_, *s_.clock});
+          },
+      .switcherSessionActive = [this] { return engine_.isActive(); },
+      .holdKeyboard = [this](bool held) { guard_.setKeyboardHeld(KeyboardHolder::palette, held); },
+  };
+}
+
+void AppDelegate::togglePalette() {
+  if (palette_) {
+    palette_->toggle();
+  } else {
+    log_.log("palette: this desktop has no palette panel");
+  }
+}
+
+void AppDelegate::showPalette() {
+  if (palette_) {
+    palette_->show();
+  } else {
+    log_.log("palette: this desktop has no palette panel");
   }
 }
 

@@ -14,6 +14,7 @@
 #include "input/switcher_engine.h"
 #include "localization/framework_language.h"
 #include "localization/l10n.h"
+#include "palette/palette_controller.h"
 #include "platform/services.h"
 #include "platform/task.h"
 #include "reporting/improve_reporter.h"
@@ -55,8 +56,10 @@ class AppDelegate {
     interceptionObserver_ = std::move(observer);
   }
 
-  /// What the palette hot key does: open the search palette, or close it when it is open.
-  void setPaletteToggle(std::function<void()> toggle) { paletteToggle_ = std::move(toggle); }
+  /// The global hotkey and the tray's click: closes an open palette, opens a closed one.
+  void togglePalette();
+  /// The tray menu's palette entry: opens the palette, or reloads it when it is open.
+  void showPalette();
   /// The palette hot key (registration state, refusal, an observer of both); nothing when the
   /// backend has no hot keys.
   GlobalHotKey* paletteHotKey() { return hotKey_ ? &*hotKey_ : nullptr; }
@@ -69,10 +72,13 @@ class AppDelegate {
   L10n& l10n() { return l10n_; }
   ImproveReporter& reporter() { return reporter_; }
   NativeSwitcherGuard& guard() { return guard_; }
+  /// Nothing on a desktop without a palette panel or a local key monitor.
+  PaletteController* palette() { return palette_ ? &*palette_ : nullptr; }
 
  private:
   Task warmUp();
   void startPaletteHotKey();
+  PaletteController::Services paletteServices();
   bool shouldRefresh(const RunningApp& app) const;
 
   Services& s_;
@@ -89,10 +95,10 @@ class AppDelegate {
   NativeSwitcherGuard guard_;
   SwitcherEngine engine_;
   BackgroundRefresh refresh_;
+  std::optional<PaletteController> palette_;
   TaskHandle warmUpTask_;
   std::function<void()> interceptionObserver_;
   std::optional<GlobalHotKey> hotKey_;
-  std::function<void()> paletteToggle_;
 };
 
 /// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.

@@ -10,7 +10,9 @@
 #include "platform/sim/sim_event_tap.h"
 #include "platform/sim/sim_hot_keys.h"
 #include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_key_monitor.h"
 #include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_palette_panel.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_switcher_panel.h"
@@ -50,7 +52,9 @@ class AppDelegateTest : public ::testing::Test {
                 .eventTap = &tap,
                 .hotKeys = &paletteKeys,
                 .screens = &screens,
-                .switcherPanel = &panel};
+                .switcherPanel = &panel,
+                .palettePanel = &palettePanel,
+                .keyMonitor = &keys};
     log.setObserver(
         [this](std::string_view line) { lines.emplace_back(line.substr(line.find(' ') + 1)); });
   }
@@ -81,6 +85,8 @@ class AppDelegateTest : public ::testing::Test {
   sim::SimHotKeys paletteKeys;
   sim::SimScreens screens;
   sim::SimSwitcherPanel panel;
+  sim::SimPalettePanel palettePanel;
+  sim::SimKeyMonitor keys;
   test::ManualTicker ticker;
   DebugLog log{files, clock, temp.path() + "/log"};
   std::vector<std::string> lines;
@@ -107,8 +113,6 @@ TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
 }
 
 TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDeniedSwitcher) {
-  int toggles = 0;
-  app().setPaletteToggle([&] { ++toggles; });
   app().settings().setPaletteKeyCode(40);  // before launch: nothing is registered yet
   EXPECT_EQ(paletteKeys.registerCalls, 0);
   app().applicationDidFinishLaunching();
@@ -124,7 +128,8 @@ TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDe
   desktop.setTrusted(false);
   loop.advance(5.0);  // two polls of the engine
   EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
-  EXPECT_EQ(toggles, 3);
+  EXPECT_EQ(palettePanel.shows, 2);  // open, close, open
+  EXPECT_EQ(palettePanel.hides, 1);
   EXPECT_EQ(paletteKeys.registrations().size(), 1u);
 
   // What the tray shows of a refusal comes from here.
@@ -133,6 +138,22 @@ TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDe
   ASSERT_TRUE(app().paletteHotKey()->isRefused());
   EXPECT_EQ(app().paletteHotKey()->refusal()->reason, "taken");
   EXPECT_TRUE(paletteKeys.registrations().empty());
+}
+
+TEST_F(AppDelegateTest, ThePaletteTogglesWithEveryWindowAndStaysShutDuringASession) {
+  app().applicationDidFinishLaunching();
+  loop.runUntilIdle();
+  app().togglePalette();
+  ASSERT_TRUE(palettePanel.visible);
+  EXPECT_EQ(palettePanel.last->rows.size(), 2u);
+  app().togglePalette();
+  EXPECT_FALSE(palettePanel.visible);
+
+  tap.modifier(55, true, eventflags::kCommand);
+  tap.deliver(KeyEventType::keyDown, 48, eventflags::kCommand);
+  ASSERT_TRUE(app().engine().isActive());
+  app().showPalette();
+  EXPECT_FALSE(palettePanel.visible);
 }
 
 TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {

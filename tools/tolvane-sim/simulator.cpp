@@ -127,7 +127,9 @@ Simulator::Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trac
                .eventTap = &tap_,
                .screens = &screens_,
                .switcherPanel = panel_.get(),
-               .interaction = interaction_.get()};
+               .palettePanel = &palettePanel_,
+               .interaction = interaction_.get(),
+               .keyMonitor = &keyMonitor_};
   log_.setObserver([this](std::string_view line) {
     const auto space = line.find(' ');
     trace_.line("log", space == std::string_view::npos ? line : line.substr(space + 1));

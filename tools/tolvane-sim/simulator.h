@@ -17,7 +17,9 @@
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_event_tap.h"
 #include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_key_monitor.h"
 #include "platform/sim/sim_login_items.h"
+#include "platform/sim/sim_palette_panel.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
 #include "platform/sim/sim_switcher_panel.h"
@@ -86,6 +88,8 @@ class Simulator {
   FileHotKeyServer hotKeys_;
   sim::SimEventTap tap_;
   std::unique_ptr<TracingPanel> panel_;
+  sim::SimPalettePanel palettePanel_;
+  sim::SimKeyMonitor keyMonitor_;
   sim::SimScreens screens_;
   std::unique_ptr<TracingInteraction> interaction_;
   system::PosixFileSystem files_;
