@@ -12,9 +12,11 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app_delegate.h"
 #include "input/emergency_restore.h"
+#include "palette/palette_filter.h"
 #include "platform/system/continue_signal.h"
 #include "platform/system/single_instance.h"
 #include "platform/system/user_paths.h"
@@ -28,13 +30,53 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tolvane [--verbose] [URL]\n"
+    "       tolvane filter QUERY\n"
     "       tolvane --help | --version\n"
     "\n"
     "Tolvane, the window switcher. Hold Super and tap Tab to switch windows.\n"
     "  --verbose   also print the diagnostic log on standard error\n"
     "  URL         a tolvane:// link; handed to the running instance when there is one\n"
-    "Exit status: 0 after a normal quit, 1 when Tolvane runs already on this display or\n"
-    "cannot start, 2 for a wrong command line.\n";
+    "  filter      prints the lines of standard input that match QUERY, best first, as the\n"
+    "              search palette ranks windows; needs no display\n"
+    "Exit status: 0 after a normal quit or a filter, 1 when Tolvane runs already on this\n"
+    "display or cannot start, 2 for a wrong command line.\n";
+
+/// Standard input's lines, each cut to what the filter keeps; a long line is never held whole.
+std::vector<std::string> readBoundedLines(std::FILE* input) {
+  std::vector<std::string> lines;
+  std::string line;
+  bool cut = false;
+  char buffer[1 << 16];
+  std::size_t read = 0;
+  while ((read = std::fread(buffer, 1, sizeof buffer, input)) > 0) {
+    for (std::size_t i = 0; i < read; ++i) {
+      if (buffer[i] == '\n') {
+        lines.push_back(tolvane::filterLine(line));
+        line.clear();
+        cut = false;
+      } else if (!cut) {
+        line.push_back(buffer[i]);
+        // One byte past the limit tells whether the cut falls inside a character.
+        cut = line.size() > tolvane::kFilterLineBytes;
+      }
+    }
+  }
+  if (!line.empty()) lines.push_back(tolvane::filterLine(line));
+  return lines;
+}
+
+/// `tolvane filter QUERY`: standard input's lines ranked for the query.
+int runFilter(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "tolvane: filter takes one QUERY\n\n%s", kUsage);
+    return 2;
+  }
+  for (const auto& line : tolvane::filterLines(argv[2], readBoundedLines(stdin))) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
 
 struct CommandLine {
   bool verbose = false;
@@ -106,6 +148,7 @@ void explainLostDisplay() {
 
 int main(int argc, char** argv) {
   using namespace tolvane;
+  if (argc >= 2 && std::strcmp(argv[1], "filter") == 0) return runFilter(argc, argv);
   // Before any thread exists, so that every thread inherits it.
   system::holdContinueSignal();
   int status = 0;
