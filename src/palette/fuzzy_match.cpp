@@ -8,6 +8,8 @@
 #include <unicode/utf8.h>
 
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace tolvane {
 
@@ -79,6 +81,30 @@ std::u32string codePoints(const icu::UnicodeString& text, int32_t start, int32_t
   return out;
 }
 
+/// The characters one original character folds to. Titles repeat the same few characters, so
+/// each thread remembers the answers; the memory is bounded by starting over when full.
+const std::vector<std::u32string>& foldedCharacters(std::u16string_view cluster) {
+  constexpr std::size_t kRemembered = 4096;
+  thread_local std::unordered_map<std::u16string, std::vector<std::u32string>> remembered;
+  std::u16string key(cluster);
+  if (auto found = remembered.find(key); found != remembered.end()) return found->second;
+  if (remembered.size() >= kRemembered) remembered.clear();
+  const auto folded =
+      foldCluster(icu::UnicodeString(cluster.data(), static_cast<int32_t>(cluster.size())));
+  std::vector<std::u32string> characters;
+  if (folded.countChar32() == 1) {
+    characters.push_back(codePoints(folded, 0, folded.length()));
+  } else if (!folded.isEmpty()) {
+    auto& parts = graphemeIterator(1);
+    parts.setText(folded);
+    for (int32_t a = parts.first(), b = parts.next(); b != icu::BreakIterator::DONE;
+         a = b, b = parts.next()) {
+      characters.push_back(codePoints(folded, a, b));
+    }
+  }
+  return remembered.emplace(std::move(key), std::move(characters)).first->second;
+}
+
 bool isPlainAscii(std::string_view text) {
   for (unsigned char c : text) {
     // CR LF is the one ASCII pair that forms a single character.
@@ -114,9 +140,12 @@ FoldedText FoldedText::fold(std::string_view text) {
     }
     return out;
   }
-  // The byte offset where each UTF-16 unit's code point starts, and one past the end.
-  icu::UnicodeString utf16;
+  // The text in UTF-16 for ICU, and the byte offset where each unit's code point starts (and
+  // one past the end).
+  std::u16string utf16;
+  utf16.reserve(text.size());
   std::vector<std::size_t> byteAt;
+  byteAt.reserve(text.size() + 1);
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const auto length = static_cast<int32_t>(text.size());
   for (int32_t i = 0; i < length;) {
@@ -124,35 +153,39 @@ FoldedText FoldedText::fold(std::string_view text) {
     UChar32 c;
     U8_NEXT(bytes, i, length, c);
     if (c < 0) c = kReplacement;
-    utf16 += c;
-    byteAt.resize(static_cast<std::size_t>(utf16.length()), start);
+    if (U_IS_BMP(c)) {
+      utf16.push_back(static_cast<char16_t>(c));
+    } else {
+      utf16.push_back(U16_LEAD(c));
+      utf16.push_back(U16_TRAIL(c));
+    }
+    byteAt.resize(utf16.size(), start);
   }
   byteAt.push_back(text.size());
 
   auto& graphemes = graphemeIterator(0);
-  graphemes.setText(utf16);
-  auto& parts = graphemeIterator(1);
-  for (int32_t start = graphemes.first(), end = graphemes.next(); end != icu::BreakIterator::DONE;
-       start = end, end = graphemes.next()) {
+  const icu::UnicodeString alias(false, utf16.data(), static_cast<int32_t>(utf16.size()));
+  graphemes.setText(alias);
+  const auto units = static_cast<int32_t>(utf16.size());
+  const auto unitAt = [&utf16](int32_t i) { return utf16[static_cast<std::size_t>(i)]; };
+  for (int32_t start = 0, end = 0; start < units; start = end) {
+    // Two ASCII characters other than CR LF never share a cluster, so ICU is asked only where
+    // the text leaves ASCII: most titles are mostly ASCII.
+    const bool asciiPair = unitAt(start) < 0x80 && unitAt(start) != '\r' &&
+                           (start + 1 == units || unitAt(start + 1) < 0x80);
+    end = asciiPair ? start + 1 : graphemes.following(start);
     const TextRange source{
         byteAt[static_cast<std::size_t>(start)],
         byteAt[static_cast<std::size_t>(end)] - byteAt[static_cast<std::size_t>(start)]};
-    const UChar unit = utf16.charAt(start);
+    const char16_t unit = unitAt(start);
     if (end - start == 1 && unit < 0x80) {
-      out.add(std::u32string(1, foldAscii(static_cast<char>(unit))), source);
+      const char32_t folded = foldAscii(static_cast<char>(unit));
+      out.add(std::u32string_view(&folded, 1), source);
       continue;
     }
-    const auto folded = foldCluster(icu::UnicodeString(utf16, start, end - start));
-    if (folded.isEmpty()) continue;  // a lone mark folds to nothing
-    if (folded.countChar32() == 1) {
-      out.add(codePoints(folded, 0, folded.length()), source);
-      continue;
-    }
-    parts.setText(folded);
-    for (int32_t a = parts.first(), b = parts.next(); b != icu::BreakIterator::DONE;
-         a = b, b = parts.next()) {
-      out.add(codePoints(folded, a, b), source);
-    }
+    const std::u16string_view cluster(utf16.data() + start, static_cast<std::size_t>(end - start));
+    // A lone mark folds to nothing and adds no character.
+    for (const auto& character : foldedCharacters(cluster)) out.add(character, source);
   }
   return out;
 }
