@@ -45,6 +45,10 @@ PaletteController::PaletteController(Services services)
 }
 
 PaletteController::~PaletteController() {
+  // The panel belongs to the backend and may outlive the controller.
+  s_.panel.setQueryHandler(nullptr);
+  s_.panel.setRowClickHandler(nullptr);
+  s_.panel.setResignHandler(nullptr);
   if (keyMonitor_) s_.keyMonitor.removeMonitor(*keyMonitor_);
   if (open_) s_.holdKeyboard(false);
 }
