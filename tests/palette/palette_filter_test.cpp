@@ -17,7 +17,6 @@ TEST(PaletteFilterTest, RanksLinesAsThePaletteRanksWindows) {
   const Row rows[] = {
       {"", input},
       {"mail", {"Inbox Mail", "Mail merge Pages"}},  // equal scores keep the input order
-      {"pages", {"Mail merge Pages", "Quarterly report Pages"}},
       {"NOTÉS", {"Notes Notes"}},
       {"xyz", {}},
   };
