@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/faulty_file_system.h"
@@ -108,12 +110,8 @@ TEST_F(JsonPreferenceStoreTest, UnusableFilesGiveAnEmptyDomainAndCorruptOnesAreM
 }
 
 TEST(ParsePreferenceDocument, AMemberThatDoesNotParseCostsOnlyItself) {
-  struct Row {
-    const char* text;
-    const char* written;  // what a save writes, or nothing when the file is set aside
-    Strings dropped;
-  };
-  const Row rows[] = {
+  // The text, what a save writes (nothing when the file is set aside) and the members dropped.
+  const std::tuple<const char*, const char*, Strings> rows[] = {
       // Numbers past the range of a double, which the JSON library refuses in any document.
       {R"({"a": true, "n": 1e400})", R"({"a": true})", {"n"}},
       {R"({"n": -1e400, "b": ["x"], "c": {"d": 1e400}})", R"({"b": ["x"]})", {"n", "c"}},
@@ -128,13 +126,12 @@ TEST(ParsePreferenceDocument, AMemberThatDoesNotParseCostsOnlyItself) {
       {"[1e400]", nullptr, {}},
       {R"({"a": [1, 2})", nullptr, {}},
   };
-  for (const auto& row : rows) {
-    const auto document = parsePreferenceDocument(row.text);
-    ASSERT_EQ(document.has_value(), row.written != nullptr) << row.text;
+  for (const auto& [text, written, dropped] : rows) {
+    const auto document = parsePreferenceDocument(text);
+    ASSERT_EQ(document.has_value(), written != nullptr) << text;
     if (!document) continue;
-    EXPECT_EQ(Json::parse(serializePreferenceDocument(*document)), Json::parse(row.written))
-        << row.text;
-    EXPECT_EQ(document->dropped, row.dropped) << row.text;
+    EXPECT_EQ(Json::parse(serializePreferenceDocument(*document)), Json::parse(written)) << text;
+    EXPECT_EQ(document->dropped, dropped) << text;
   }
 }
 
@@ -148,11 +145,10 @@ TEST_F(JsonPreferenceStoreTest, DroppedMembersAreNamedOnceAndNotWrittenBack) {
   EXPECT_EQ(fileJson(), Json::parse(R"({"a": true, "b": false, "r": 0.5})"));
 }
 
-TEST_F(JsonPreferenceStoreTest, FilesThatAreNotPlainOrTooLargeNeverStallOrCrashTheStart) {
+TEST_F(JsonPreferenceStoreTest, FilesThatCannotBeReadOrMovedAsideAreNeverReplaced) {
   const std::string atCap = "{\"a\":\"" + std::string(kMaxPreferenceFileBytes - 8, 'x') + "\"}";
   ASSERT_EQ(atCap.size(), kMaxPreferenceFileBytes);
-  const std::string notRegular =
-      "preferences file not a regular file path=" + path + " left in place, changes stay in memory";
+  const std::string inMemory = " left in place, changes stay in memory";
   const std::string tooLarge = "preferences file corrupt reason=larger than " +
                                std::to_string(kMaxPreferenceFileBytes) + " bytes movedTo=" + path +
                                kCorruptSuffix;
@@ -165,25 +161,39 @@ TEST_F(JsonPreferenceStoreTest, FilesThatAreNotPlainOrTooLargeNeverStallOrCrashT
   };
   const Row rows[] = {
       // The file seam's own test tells a FIFO from a device or a folder; here all are one.
-      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, {notRegular}, false},
+      {"a FIFO",
+       [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       {"preferences file not a regular file path=" + path + inMemory},
+       false},
       {"one byte past the cap", [&] { writeFile(path, atCap + " "); }, {tooLarge}, true},
       {"exactly the cap", [&] { writeFile(path, atCap); }, {}, true, true},
+      {"corrupt and cannot be moved",
+       [&] {
+         writeFile(path, "{ half a file");
+         files.failRenames = true;
+       },
+       {kCorruptLine + ("path=" + path) + " move failed, file" + inMemory},
+       false},
   };
   for (const auto& row : rows) {
     std::filesystem::remove_all(dir);
     ASSERT_TRUE(disk.createDirectories(dir));
     row.place();
-    const auto before = kindAt(path);
+    // A bounded read never waits on the FIFO.
+    const auto before = std::pair(kindAt(path), disk.readRegularFile(path, 64).content);
     diagnostics.clear();
     auto store = open();
+    files.failRenames = false;
     EXPECT_EQ(diagnostics, row.diagnostics) << row.what;
     EXPECT_EQ(store->persists(), row.persists) << row.what;
     EXPECT_EQ(store->value("a").has_value(), row.readsA) << row.what;
     store->set("b", true);
+    EXPECT_EQ(store->value("b"), PrefValue(true)) << row.what;
     if (row.persists) {
       EXPECT_EQ(fileJson()["b"], true) << row.what;
     } else {
-      EXPECT_EQ(kindAt(path), before) << row.what << " was replaced";
+      EXPECT_EQ(std::pair(kindAt(path), disk.readRegularFile(path, 64).content), before)
+          << row.what << " was replaced";
     }
   }
 }
@@ -210,18 +220,6 @@ TEST_F(JsonPreferenceStoreTest, LinksAtTheFileOrItsOldTemporaryNameAreNeverFollo
   EXPECT_EQ(Json::parse(disk.readFile(real).value_or("null")),
             Json::parse(R"({"a": false, "kept": 1})"));
   EXPECT_TRUE(diagnostics.empty());
-}
-
-TEST_F(JsonPreferenceStoreTest, ACorruptFileThatCannotBeMovedIsNeverOverwritten) {
-  writeFile(path, "{ half a file");
-  files.failRenames = true;
-  auto store = open();
-  files.failRenames = false;
-  store->set("a", false);
-  EXPECT_EQ(store->value("a"), PrefValue(false));
-  EXPECT_EQ(disk.readFile(path), "{ half a file");
-  EXPECT_EQ(diagnostics, Strings{kCorruptLine + ("path=" + path) +
-                                 " move failed, file left in place, changes stay in memory"});
 }
 
 TEST_F(JsonPreferenceStoreTest, UnrepresentableValuesAreHiddenButSurviveEveryRewrite) {

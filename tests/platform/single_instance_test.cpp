@@ -19,6 +19,13 @@
 namespace tolvane::system {
 namespace {
 
+// The instance socket's address; a temporary folder's path always fits.
+sockaddr_un addressOf(const std::string& path) {
+  sockaddr_un address{.sun_family = AF_UNIX};
+  std::strcpy(address.sun_path, path.c_str());
+  return address;
+}
+
 TEST(SingleInstance, OnePerDisplayAndUrlsReachTheFirst) {
   test::TempDir runtime;
   std::string error;
@@ -45,15 +52,13 @@ TEST(SingleInstance, ALeftoverSocketFileDoesNotBlockTheNextInstance) {
   const auto path = SingleInstance::socketPath(runtime.path(), "host:0.0");
   EXPECT_EQ(path, runtime.path() + "/tolvane-host_0.0.sock");
   // A socket file nobody listens on, as a killed instance leaves it.
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(fd);
+  {
+    const UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = addressOf(path);
+    ASSERT_EQ(bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  }
   std::string error;
   auto instance = SingleInstance::claim(runtime.path(), "host:0.0", error);
-  ASSERT_TRUE(instance) << error;
   EXPECT_TRUE(SingleInstance::send(runtime.path(), "host:0.0", "tolvane://x"));
   EXPECT_EQ(instance->service(0).size(), 1u);
 }
@@ -62,10 +67,9 @@ TEST(SingleInstance, ALeftoverSocketFileDoesNotBlockTheNextInstance) {
 class Client {
  public:
   explicit Client(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, path.c_str());
-    connected_ = connect(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const auto address = addressOf(path);
+    connected_ =
+        connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   }
   bool connected() const { return connected_; }
   void write(std::string_view bytes) {
@@ -87,16 +91,15 @@ class Client {
 
 class SingleInstanceClients : public ::testing::Test {
  protected:
-  SingleInstanceClients() : instance(SingleInstance::claim(runtime.path(), ":5", error)) {}
+  void SetUp() override { ASSERT_TRUE(instance) << error; }
   std::string socket() const { return SingleInstance::socketPath(runtime.path(), ":5"); }
 
   test::TempDir runtime;
   std::string error;
-  std::unique_ptr<SingleInstance> instance;
+  std::unique_ptr<SingleInstance> instance = SingleInstance::claim(runtime.path(), ":5", error);
 };
 
 TEST_F(SingleInstanceClients, ATrickledLineIsAssembledAcrossWakeUpsWithoutWaitingForIt) {
-  ASSERT_TRUE(instance) << error;
   Client client(socket());
   ASSERT_TRUE(client.connected());
   // One byte every 150 ms, as a client that wants to hold the main thread would send; each
@@ -126,7 +129,6 @@ TEST_F(SingleInstanceClients, ATrickledLineIsAssembledAcrossWakeUpsWithoutWaitin
 }
 
 TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
-  ASSERT_TRUE(instance) << error;
   struct Row {
     std::string sent;
     std::vector<std::string> delivered;
@@ -151,7 +153,6 @@ TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
 }
 
 TEST_F(SingleInstanceClients, ANinthClientIsClosedAtOnceAndAFreedPlaceIsTakenAgain) {
-  ASSERT_TRUE(instance) << error;
   std::vector<std::unique_ptr<Client>> slow;
   for (std::size_t i = 0; i < SingleInstance::kMaxClients; ++i) {
     slow.push_back(std::make_unique<Client>(socket()));
