@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "focus/mru_order.h"
@@ -12,13 +13,9 @@ namespace {
 
 using Ids = std::vector<std::uint32_t>;
 
-SwitchWindow window(std::uint32_t id) {
-  return SwitchWindow(SwitchWindow::Fields{.id = id, .pid = 1, .appName = "A"});
-}
-
 std::vector<SwitchWindow> windows(const Ids& ids) {
   std::vector<SwitchWindow> result;
-  for (auto id : ids) result.push_back(window(id));
+  for (auto id : ids) result.emplace_back(SwitchWindow::Fields{.id = id, .pid = 1, .appName = "A"});
   return result;
 }
 
@@ -103,27 +100,24 @@ TEST(MRUOrderTest, SortedPutsHistoryFirstAndKeepsInputOrderForTheRest) {
 }
 
 TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
-  struct Case {
-    const char* what;
-    std::optional<std::uint32_t> id;
-    Ids expected;
-  };
   const Ids input{10, 11, 12, 13, 14};
-  const Case cases[] = {
-      {"absent id", std::nullopt, input},       {"already first", 10, input},
-      {"not in the list", 99, input},           {"found at index 3", 13, {13, 10, 11, 12, 14}},
-      {"found last", 14, {14, 10, 11, 12, 13}},
+  const std::pair<std::optional<std::uint32_t>, Ids> rows[] = {
+      // Nothing to move: no id, the first already, or an id not in the list.
+      {std::nullopt, input},
+      {10, input},
+      {99, input},
+      // From the middle and from the back, the others keeping their order.
+      {13, {13, 10, 11, 12, 14}},
+      {14, {14, 10, 11, 12, 13}},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(idsOf(MRUOrder::promoting(c.id, windows(input))), c.expected) << c.what;
+  for (const auto& [id, expected] : rows) {
+    EXPECT_EQ(idsOf(MRUOrder::promoting(id, windows(input))), expected) << id.value_or(0);
   }
-}
-
-TEST(MRUOrderTest, PromotingTakesTheFirstOfTwoEqualIds) {
-  std::vector<SwitchWindow> list{window(1), SwitchWindow({.id = 2, .pid = 10, .title = "first"}),
-                                 SwitchWindow({.id = 2, .pid = 20, .title = "second"})};
-  auto result = MRUOrder::promoting(2, list);
-  EXPECT_EQ(result.front().title(), "first");
+  // Of two records with the same id, the first moves.
+  auto list = windows({1, 2, 2});
+  list[2] = SwitchWindow({.id = 2, .title = "second"});
+  const auto result = MRUOrder::promoting(2, list);
+  EXPECT_EQ(result.front().title(), "");
   EXPECT_EQ(idsOf(result), (Ids{2, 1, 2}));
 }
 

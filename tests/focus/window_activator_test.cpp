@@ -10,6 +10,8 @@
 namespace tolvane {
 namespace {
 
+using Properties = std::map<std::string, EventValue>;
+
 class WindowActivatorTest : public ::testing::Test, protected test::DesktopWorld {
  protected:
   WindowActivatorTest() {
@@ -19,16 +21,14 @@ class WindowActivatorTest : public ::testing::Test, protected test::DesktopWorld
   SwitchWindow windowRecord(std::uint32_t number, bool snapshotMinimized) {
     refresh(100);
     for (const auto& w : enumerator.snapshot(100, true)) {
-      if (w.id() == number) {
-        auto fields = SwitchWindow::Fields{.id = w.id(),
-                                           .axWindow = w.axWindow(),
-                                           .pid = w.pid(),
-                                           .title = w.title(),
-                                           .appName = w.appName(),
-                                           .bundleID = w.bundleID(),
-                                           .isMinimized = snapshotMinimized};
-        return SwitchWindow(fields);
-      }
+      if (w.id() != number) continue;
+      return SwitchWindow({.id = w.id(),
+                           .axWindow = w.axWindow(),
+                           .pid = w.pid(),
+                           .title = w.title(),
+                           .appName = w.appName(),
+                           .bundleID = w.bundleID(),
+                           .isMinimized = snapshotMinimized});
     }
     ADD_FAILURE() << "no window " << number;
     return SwitchWindow({});
@@ -79,9 +79,11 @@ TEST_F(WindowActivatorTest, AHiddenApplicationIsUnhiddenRaisedAndActivated) {
                                                         "activate 100 accepted"}));
   ASSERT_EQ(usage.events.size(), 1u);
   EXPECT_EQ(usage.events[0].name, "activate.result");
-  EXPECT_EQ(usage.events[0].properties.at("method"), EventValue(std::string("axRaise")));
-  EXPECT_EQ(usage.events[0].properties.at("app"), EventValue(std::string("org.example.editor")));
-  EXPECT_EQ(usage.events[0].properties.at("ok"), EventValue(true));
+  EXPECT_EQ(usage.events[0].properties, (Properties{{"method", std::string("axRaise")},
+                                                    {"app", std::string("org.example.editor")},
+                                                    {"minimized", false},
+                                                    {"ok", true},
+                                                    {"ms", std::int64_t{0}}}));
 }
 
 TEST_F(WindowActivatorTest, AGoneOrRefusingApplicationIsStillPromotedAndReported) {
@@ -98,16 +100,12 @@ TEST_F(WindowActivatorTest, AGoneOrRefusingApplicationIsStillPromotedAndReported
 
 TEST_F(WindowActivatorTest, ALateAnswerIsLoggedAndReportedWhenItComes) {
   struct Row {
-    const char* what;
     bool accepts;
     double answerSeconds;
   };
-  const Row rows[] = {
-      {"a late yes", true, 0.25},
-      {"a late no", false, 0.5},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+  // A late yes and a late no.
+  for (const auto& row : {Row{true, 0.25}, Row{false, 0.5}}) {
+    SCOPED_TRACE(row.accepts);
     desktop.setAcceptsActivation(100, row.accepts);
     desktop.setActivationAnswerSeconds(100, row.answerSeconds);
     const auto window = windowRecord(11, false);
@@ -129,7 +127,7 @@ TEST_F(WindowActivatorTest, ALateAnswerIsLoggedAndReportedWhenItComes) {
     ASSERT_EQ(usage.events.size(), 1u);
     EXPECT_EQ(usage.events[0].properties.at("ok"), EventValue(row.accepts));
     EXPECT_EQ(usage.events[0].properties.at("ms"),
-              EventValue(static_cast<std::int64_t>(row.answerSeconds * 1000)));
+              EventValue(std::int64_t(row.answerSeconds * 1000)));
   }
   // An answer that finds its activator gone is dropped.
   usage.events.clear();
