@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/desktop_world.h"
 
 namespace tolvane {
@@ -14,29 +16,22 @@ constexpr std::string_view kNothingToOpen = "accessibility settings: nothing to 
 TEST(PermissionsTest, PromptsOnceThenOpensTheSettingsOrSaysWhyNotAndDoesNothingWhenTrusted) {
   const std::string settingsPage =
       "openURL " + std::string(sim::SimDesktop::kPermissionSettingsURL);
-  struct Row {
-    const char* what;
-    bool hasSettingsPage;
-    std::vector<std::string> events;
-    std::size_t logLines;
-  };
-  const Row rows[] = {
-      {"a settings page", true, {settingsPage, settingsPage}, 0},
-      // X11: no setting grants the permission, and a macOS address must not reach xdg-open.
-      {"no settings page", false, {}, 2},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+  // Whether the desktop has a settings page, what is opened, and how often nothing can be. On
+  // X11 no setting grants the permission, and a macOS address must not reach xdg-open.
+  const std::tuple<bool, std::vector<std::string>, std::size_t> rows[] = {
+      {true, {settingsPage, settingsPage}, 0}, {false, {}, 2}};
+  for (const auto& [hasSettingsPage, events, logLines] : rows) {
+    SCOPED_TRACE(hasSettingsPage);
     test::DesktopWorld world;
-    if (!row.hasSettingsPage) world.desktop.setPermissionSettingsURL(std::nullopt);
+    if (!hasSettingsPage) world.desktop.setPermissionSettingsURL(std::nullopt);
     Permissions permissions(world.desktop, world.desktop, world.log);
     world.desktop.setTrusted(false);
     permissions.request();
     permissions.request();
     permissions.request();
     EXPECT_EQ(world.desktop.prompts(), 1);
-    EXPECT_EQ(world.desktop.events(), row.events);
-    EXPECT_EQ(world.linesStartingWith(kNothingToOpen).size(), row.logLines);
+    EXPECT_EQ(world.desktop.events(), events);
+    EXPECT_EQ(world.linesStartingWith(kNothingToOpen).size(), logLines);
 
     world.desktop.setTrusted(true);
     world.desktop.clearEvents();

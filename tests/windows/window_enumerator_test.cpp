@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
+
 #include "support/desktop_world.h"
 
 namespace tolvane {
@@ -24,16 +27,15 @@ class WindowEnumeratorTest : public ::testing::Test, protected test::DesktopWorl
     desktop.addApp({.pid = kApp, .localizedName = "Editor", .bundleID = "org.example.editor"});
   }
   Ids cached(Pid pid) { return idsOf(enumerator.snapshot(pid, true)); }
+  std::set<std::uint32_t> allShown() {
+    const auto ids = idsOf(enumerator.snapshot(std::nullopt, true));
+    return {ids.begin(), ids.end()};
+  }
 };
 
 TEST_F(WindowEnumeratorTest, OnlyStandardWindowsAndDialogsOfAUsableSizeQualify) {
-  struct Row {
-    const char* what;
-    std::optional<AXValue> subrole;
-    std::optional<Size> size;
-    bool qualifies;
-  };
-  const Row rows[] = {
+  // What the window is, its subrole and size, and whether it is listed.
+  const std::tuple<const char*, std::optional<AXValue>, std::optional<Size>, bool> rows[] = {
       {"standard window", std::string("AXStandardWindow"), Size{800, 600}, true},
       {"small dialog that is wide enough", std::string("AXDialog"), Size{120, 40}, true},
       {"exactly 100 wide", std::string("AXDialog"), Size{100, 10}, true},
@@ -44,15 +46,14 @@ TEST_F(WindowEnumeratorTest, OnlyStandardWindowsAndDialogsOfAUsableSizeQualify) 
       {"subrole of the wrong type", AXValue(std::int64_t{7}), Size{800, 600}, false},
   };
   std::uint32_t number = 500;
-  for (const auto& row : rows) {
-    desktop.addWindow({.number = ++number, .pid = kApp, .subrole = row.subrole, .size = row.size});
+  for (const auto& [what, subrole, size, qualifies] : rows) {
+    desktop.addWindow({.number = ++number, .pid = kApp, .subrole = subrole, .size = size});
   }
   refresh(kApp);
   const auto ids = cached(kApp);
   number = 500;
-  for (const auto& row : rows) {
-    const bool listed = std::find(ids.begin(), ids.end(), ++number) != ids.end();
-    EXPECT_EQ(listed, row.qualifies) << row.what;
+  for (const auto& [what, subrole, size, qualifies] : rows) {
+    EXPECT_EQ(std::find(ids.begin(), ids.end(), ++number) != ids.end(), qualifies) << what;
   }
 }
 
@@ -188,8 +189,7 @@ TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
 
   const int ax = desktop.axCalls();
   const int ws = desktop.windowServerCalls();
-  const auto all = idsOf(enumerator.snapshot(std::nullopt, true));
-  EXPECT_EQ(std::set<std::uint32_t>(all.begin(), all.end()), (std::set<std::uint32_t>{501, 701}));
+  EXPECT_EQ(allShown(), (std::set<std::uint32_t>{501, 701}));
   EXPECT_EQ(cached(kApp), (Ids{501, 502}));  // scoped: minimized shown
   EXPECT_EQ(cached(200), Ids{601});          // scoped: hidden shown
   settings.setExcludedBundleIDs({"org.example.mail", ""});
@@ -198,9 +198,7 @@ TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
   // Hidden is read when the snapshot is taken, not kept from the refresh.
   settings.setExcludedBundleIDs({});
   desktop.setHidden(200, false);
-  const auto unhidden = idsOf(enumerator.snapshot(std::nullopt, true));
-  EXPECT_EQ(std::set<std::uint32_t>(unhidden.begin(), unhidden.end()),
-            (std::set<std::uint32_t>{501, 601, 701}));
+  EXPECT_EQ(allShown(), (std::set<std::uint32_t>{501, 601, 701}));
   EXPECT_EQ(desktop.axCalls(), ax);
   EXPECT_EQ(desktop.windowServerCalls(), ws);
 }
