@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "platform/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {
@@ -87,10 +87,7 @@ class SimProcess {
 };
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return system::PosixFileSystem().readFile(path).value_or("");
 }
 
 class SimProcessTest : public ::testing::Test {
@@ -151,20 +148,17 @@ TEST_F(SimProcessTest, AfterSigkillTheNextLaunchRestoresFirst) {
   // Straight after the launch line, before anything else happens, all three come back.
   ASSERT_GE(next.lines().size(), 4u);
   EXPECT_NE(next.lines()[0].find("launch"), std::string::npos);
-  EXPECT_EQ(next.lines()[1], "0.000 hotkey 1 enabled");
-  EXPECT_EQ(next.lines()[2], "0.000 hotkey 2 enabled");
-  EXPECT_EQ(next.lines()[3], "0.000 hotkey 6 enabled");
+  EXPECT_EQ(std::vector(next.lines().begin() + 1, next.lines().begin() + 4),
+            (std::vector<std::string>{"0.000 hotkey 1 enabled", "0.000 hotkey 2 enabled",
+                                      "0.000 hotkey 6 enabled"}));
   EXPECT_EQ(readFile(hotKeys), restoredState);
 }
 
 TEST_F(SimProcessTest, ExitStatusSaysWhetherTheScenarioRan) {
   const std::string broken = temp.path() + "/broken.json";
   std::ofstream(broken) << R"({"timeline": [{"action": "fly"}]})";
-  struct Row {
-    std::vector<std::string> args;
-    int status;
-  };
-  const Row rows[] = {
+  // The arguments, and the exit status they end with.
+  const std::pair<std::vector<std::string>, int> rows[] = {
       {{scenario}, 0},
       // The documented examples always run to their end.
       {{TOLVANE_SOURCE_DIR "/docs/scenarios/switcher-session.json"}, 0},
@@ -173,9 +167,9 @@ TEST_F(SimProcessTest, ExitStatusSaysWhetherTheScenarioRan) {
       {{temp.path() + "/missing.json"}, 1},
       {{"--no-such-option"}, 2},
   };
-  for (const auto& row : rows) {
-    const int status = SimProcess(row.args).wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << row.args[0];
+  for (const auto& [args, expected] : rows) {
+    const int status = SimProcess(args).wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == expected) << args[0];
   }
 }
 

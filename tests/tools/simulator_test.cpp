@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/temp_dir.h"
 
 namespace tolvane::simtool {
@@ -28,8 +30,7 @@ class SimulatorTest : public ::testing::Test {
   /// the index of the line that matched the last one.
   static std::size_t expectInOrder(const std::vector<std::string>& lines,
                                    const std::vector<std::string>& expected) {
-    std::size_t at = 0;
-    std::size_t last = 0;
+    std::size_t at = 0, last = 0;
     for (const auto& text : expected) {
       while (at < lines.size() && lines[at].find(text) == std::string::npos) ++at;
       if (at == lines.size()) {
@@ -41,10 +42,8 @@ class SimulatorTest : public ::testing::Test {
     return last;
   }
   static std::size_t indexOf(const std::vector<std::string>& lines, const std::string& text) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].find(text) != std::string::npos) return i;
-    }
-    return lines.size();
+    const auto has = [&](const std::string& line) { return line.find(text) != std::string::npos; };
+    return static_cast<std::size_t>(std::ranges::find_if(lines, has) - lines.begin());
   }
 
   test::TempDir temp;
