@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
+#include <utility>
 
 #include "platform/sim/sim_preference_store.h"
 #include "platform/system/posix_file_system.h"
@@ -17,11 +19,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(AppLanguageTest, SystemDefaultTakesTheFirstSupportedPreference) {
-  struct Row {
-    Strings preferred;
-    AppLanguage expected;
-  };
-  const Row rows[] = {
+  // The system's preferred languages, and the one chosen.
+  const std::pair<Strings, AppLanguage> rows[] = {
       {{}, AppLanguage::en},
       {{"sv-SE", "de-DE"}, AppLanguage::de},
       {{"sv"}, AppLanguage::en},
@@ -35,9 +34,8 @@ TEST(AppLanguageTest, SystemDefaultTakesTheFirstSupportedPreference) {
       {{"fi", "en-GB", "fr"}, AppLanguage::en},
       {{"tr-TR"}, AppLanguage::tr},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(systemDefaultLanguage(row.preferred), row.expected)
-        << (row.preferred.empty() ? "(empty)" : row.preferred.front());
+  for (const auto& [preferred, expected] : rows) {
+    EXPECT_EQ(systemDefaultLanguage(preferred), expected) << testing::PrintToString(preferred);
   }
 }
 
@@ -149,20 +147,15 @@ class FrameworkLanguageTest : public ::testing::Test {
 };
 
 TEST_F(FrameworkLanguageTest, LookupsGoToTheBestLanguageFolder) {
-  struct Row {
-    std::optional<std::string> override;
-    Strings folders;
-    std::string expected;
-  };
-  const Row rows[] = {
+  // The language asked for, the bundle's language folders, and where the lookup goes.
+  const std::tuple<std::optional<std::string>, Strings, std::string> rows[] = {
       {"pt-BR", {"pt"}, "pt.lproj"},        {"pt-BR", {"pt", "pt-BR"}, "pt-BR.lproj"},
       {"en", {"Base", "de"}, "Base.lproj"}, {"zh-Hans", {"zh", "Base"}, "zh.lproj"},
       {"de", {"Base", "fr"}, "(bundle)"},   {std::nullopt, {"de"}, "(bundle)"},
   };
-  for (const auto& row : rows) {
-    framework.setOverride(row.override);
-    EXPECT_EQ(lookupFolder(bundleWith(row.folders)), row.expected)
-        << row.override.value_or("(none)");
+  for (const auto& [language, folders, expected] : rows) {
+    framework.setOverride(language);
+    EXPECT_EQ(lookupFolder(bundleWith(folders)), expected) << language.value_or("(none)");
   }
 }
 
