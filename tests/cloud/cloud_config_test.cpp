@@ -7,7 +7,8 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
+#include <tuple>
+#include <utility>
 
 namespace tolvane {
 namespace {
@@ -15,22 +16,19 @@ namespace {
 using Headers = std::map<std::string, std::string>;
 
 TEST(CloudConfig, BaseCanPointAtALoopbackServer) {
-  struct Row {
-    const char* given;
-    const char* base;
-  };
-  const Row rows[] = {
+  // The base given, and the base used.
+  const std::pair<const char*, const char*> rows[] = {
       {"http://127.0.0.1:41234", "http://127.0.0.1:41234"},
       // Trailing slashes would otherwise double up before "api/".
       {"http://127.0.0.1:41234/", "http://127.0.0.1:41234"},
       {"http://[::1]:8080//", "http://[::1]:8080"},
   };
-  for (const auto& row : rows) {
-    const CloudConfig config{row.given};
-    EXPECT_EQ(config.baseURL(), row.base) << row.given;
+  for (const auto& [given, base] : rows) {
+    const CloudConfig config{given};
+    EXPECT_EQ(config.baseURL(), base) << given;
     const auto request = config.request(CloudEndpoint::crash, "POST", std::nullopt, "{}");
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->url, std::string(row.base) + "/api/crash");
+    EXPECT_EQ(request->url, std::string(base) + "/api/crash");
   }
 }
 
@@ -78,12 +76,7 @@ TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
 
 TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
   const CloudConfig config;
-  struct Row {
-    CloudEndpoint endpoint;
-    const char* method;
-    std::optional<std::string> token;
-  };
-  const Row rows[] = {
+  const std::tuple<CloudEndpoint, const char*, std::optional<std::string>> rows[] = {
       // Methods outside the table, including a lower-case spelling of an allowed one.
       {CloudEndpoint::me, "POST", "tok"},
       {CloudEndpoint::sync, "POST", "tok"},
@@ -96,9 +89,9 @@ TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
       {CloudEndpoint::logout, "POST", ""},
       {CloudEndpoint::sync, "PUT", std::nullopt},
   };
-  for (const auto& row : rows) {
-    EXPECT_FALSE(config.request(row.endpoint, row.method, row.token, std::nullopt))
-        << config.url(row.endpoint) << " " << row.method;
+  for (const auto& [endpoint, method, token] : rows) {
+    EXPECT_FALSE(config.request(endpoint, method, token, std::nullopt))
+        << config.url(endpoint) << " " << method;
   }
   // An empty token on an endpoint where it is optional is simply not sent.
   const auto improve = config.request(CloudEndpoint::improve, "POST", "", "[]");
