@@ -68,9 +68,7 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
   Numbers sentNumbers(std::size_t i) const {
     Numbers numbers;
     const auto body = Json::parse(mock.requests().at(i).body);
-    for (const auto& e : body["events"]) {
-      numbers.push_back(e["p"]["n"].get<std::int64_t>());
-    }
+    for (const auto& e : body["events"]) numbers.push_back(e["p"]["n"].get<std::int64_t>());
     return numbers;
   }
   // The "n" property of every queued event in file order; -1 for a line that is no event.
@@ -144,12 +142,9 @@ TEST_F(ImproveReporterTest, EventLinesCarryTimeNameAndCutProperties) {
 }
 
 TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndExpiredEventsGoEitherWay) {
-  struct Row {
-    std::optional<test::MockReply> reply;  // nothing: no server listens at the address
-    bool kept;
-  };
-  // A 404 is never to be taken, so it is not retried forever.
-  const Row rows[] = {
+  // The reply (none: no server listens at the address), and whether the batch stays. A 404 is
+  // never to be taken, so it is not retried forever.
+  const std::pair<std::optional<test::MockReply>, bool> rows[] = {
       {test::MockReply::json(200, "{}"), false},
       {test::MockReply::json(204, ""), false},
       {test::MockReply::json(404, "nope"), false},
@@ -159,23 +154,23 @@ TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndExpiredEvents
       {std::nullopt, true},
   };
   std::size_t sent = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) : "unreachable");
+  for (const auto& [reply, kept] : rows) {
+    SCOPED_TRACE(reply ? std::to_string(reply->status) : "unreachable");
     const double now = clock.wallSeconds();
     writeQueue(eventLine(now - 8 * 86400, 99) + eventLine(now - 60, 1) + "garbage\n" +
                eventLine(now - 30, 2));
     auto deps = dependencies(http, clock, loop);
-    if (row.reply) {
-      mock.reply("/api/improve", *row.reply);
+    if (reply) {
+      mock.reply("/api/improve", *reply);
     } else {
       deps.cloud = CloudConfig("http://127.0.0.1:1");
     }
     ImproveReporter fresh(std::move(deps));
     ASSERT_TRUE(fresh.flushNow(true));
-    if (row.reply) {
+    if (reply) {
       EXPECT_EQ(sentNumbers(sent++), (Numbers{1, 2}));
     }
-    EXPECT_EQ(queuedNumbers(), row.kept ? (Numbers{1, 2}) : Numbers{});
+    EXPECT_EQ(queuedNumbers(), kept ? (Numbers{1, 2}) : Numbers{});
   }
 }
 
@@ -183,11 +178,10 @@ TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder
   const double now = clock.wallSeconds();
   writeQueue(eventLine(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 10) +
              eventLine(now - 8 * 86400, 99) +  // eight days old
-             R"({"t":"yesterday","n":"x","p":{}})"
-             "\n" +
-             R"({"n":"no time"})"
-             "\n" +
-             "[1,2]\n" + eventLine(now - 30, 2) +
+             R"({"t":"yesterday","n":"x","p":{}}
+{"n":"no time"}
+[1,2]
+)" + eventLine(now - 30, 2) +
              R"({"t":12)");                             // truncated last line, no line feed
   reporter().record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
   reporter().drain();
@@ -284,8 +278,7 @@ TEST_F(ImproveReporterTest, SwitchingSharingOffClearsTheQueueAndStopsRecording) 
   EXPECT_EQ(mock.requestCount(), 0u);
 
   // Off at the next launch too: start() deletes whatever an older version left.
-  writeQueue(R"({"t":1,"n":"x","p":{}})"
-             "\n");
+  writeQueue(eventLine(1, 0));
   reporter().start();
   reporter().drain();
   EXPECT_FALSE(disk.exists(queueFile));
