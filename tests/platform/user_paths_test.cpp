@@ -22,9 +22,7 @@ class RuntimeFolderTest : public ::testing::Test {
  protected:
   std::optional<std::string> choose(std::uint32_t uid) {
     const auto lookup = [this](const std::string& name) -> std::optional<std::string> {
-      const auto it = env.find(name);
-      if (it == env.end()) return std::nullopt;
-      return it->second;
+      return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
     };
     return chooseRuntimeFolder(lookup, disk, uid, message);
   }
