@@ -223,12 +223,20 @@ void X11EventTap::publishHeld() {
   heldKeyboard_ = sessionTrigger_.has_value();
 }
 
+void X11EventTap::setWindowGrabHeld(bool held) {
+  std::lock_guard guard(heldLock_);
+  windowGrabHeld_ = held;
+}
+
 bool X11EventTap::releaseFromAnyThread() {
   std::lock_guard guard(heldLock_);
-  if (released_ || (held_.empty() && !heldKeyboard_)) return false;
+  if (released_ || (held_.empty() && !heldKeyboard_ && !windowGrabHeld_)) return false;
   // xcb serialises requests from any thread; the main thread is not needed and not waited for.
   xcb_connection_t* c = connection_.xcb();
   xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+  // A window's hold (the palette's) has the pointer as well; ungrabbing it when nothing of ours
+  // holds it does nothing.
+  xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
   for (const KeyGrab& key : held_)
     xcb_ungrab_key(c, key.keycode, connection_.root(), key.modifiers);
   // Nothing of ours freezes the keyboard, but should anything ever, this thaws it.

@@ -87,8 +87,14 @@ class X11EventTap final : public EventTap, private EventSink {
   /// Whether another client holds the keyboard (a screen locker, a password prompt): a keyboard
   /// grab of our own is refused. False while this tap's own session grab holds.
   bool keyboardGrabbedElsewhere();
+  /// The keyboard as the tap translates it, kept current across mapping changes.
+  const KeyMap& keyMap() const { return keys_; }
   /// Whether a session holds the keyboard right now.
   bool holdsKeyboard() const { return sessionTrigger_.has_value(); }
+  /// A window of this process (the palette) holds the keyboard and the pointer, or no longer
+  /// does: releaseFromAnyThread lets go of them too, since they are grabs of the same
+  /// connection.
+  void setWindowGrabHeld(bool held);
 
  private:
   struct Grab {
@@ -146,6 +152,7 @@ class X11EventTap final : public EventTap, private EventSink {
   std::mutex heldLock_;
   std::vector<KeyGrab> held_;
   bool heldKeyboard_ = false;
+  bool windowGrabHeld_ = false;
   std::atomic<bool> released_{false};
 };
 
