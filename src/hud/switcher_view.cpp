@@ -58,6 +58,7 @@ SwitcherSlotView windowSlot(const SwitcherModel& model, std::int64_t index, Rect
     slot.titleSuffix = " — " + window.appName();
   }
   if (!compact && !window.isAppEntry()) slot.appName = window.appName();
+  if (!window.isAppEntry()) slot.iconWindowID = window.id();
   if (inFirstColumn) {
     // Rows past the ninth keep an empty badge, so first-column titles stay aligned.
     slot.badge = index < kNumberedBadges ? SwitcherSlotView::Badge::number

@@ -1,6 +1,7 @@
 // The switcher HUD as a description: everything the backend paints, computed by the core.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct SwitcherSlotView {
   bool clickable = false;
 
   // Window rows.
+  /// The window whose own icon is shown when the desktop has one (real windows, not
+  /// application entries); else the application's icon by bundle id.
+  std::optional<std::uint32_t> iconWindowID;
   std::optional<std::string> iconBundleID;
   double iconSize = 24;
   std::string title;

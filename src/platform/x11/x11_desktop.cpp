@@ -2,6 +2,8 @@
 // the window server.
 #include "platform/x11/x11_desktop.h"
 
+#include "platform/x11/x11_window_icons.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -165,6 +167,10 @@ void X11Desktop::handleRootProperty(xcb_atom_t atom) {
 }
 
 void X11Desktop::handleClientProperty(xcb_window_t window, xcb_atom_t atom) {
+  if (atom == atoms_.wmIcon) {
+    if (auto it = clients_.find(window); it != clients_.end()) it->second.icons.clear();
+    return;
+  }
   if (atom == atoms_.wmName || atom == XCB_ATOM_WM_NAME) {
     // Read again when next asked: a terminal may retitle its window many times in between.
     clients_[window].title.reset();
@@ -627,6 +633,20 @@ std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) cons
   const DesktopEntry* entry = entries_.byID(bundleID);
   if (!entry) return std::nullopt;
   return entries_.iconPNG(*entry);
+}
+
+std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, int side) {
+  if (connectionLost()) return nullptr;
+  auto it = clients_.find(window);
+  if (it == clients_.end() || it->second.destroyed) return nullptr;
+  Client& client = it->second;
+  // Only a followed window tells when its icon changes; any other is read each time.
+  if (!client.followed) return readWindowIcon(xcb_, window, atoms_.wmIcon, side);
+  auto cached = client.icons.find(side);
+  if (cached == client.icons.end()) {
+    cached = client.icons.emplace(side, readWindowIcon(xcb_, window, atoms_.wmIcon, side)).first;
+  }
+  return cached->second;
 }
 
 // --- Window server --------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 
 #include "platform/accessibility.h"
 #include "platform/run_loop.h"
+#include "platform/window_icon.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 #include "platform/x11/activation_watch.h"
@@ -125,6 +126,10 @@ class X11Desktop final : public Workspace,
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
+  /// The window's own icon (`_NET_WM_ICON`), the size nearest to `side` pixels; null when it
+  /// has none. Read once per window and size and kept until the property changes or the
+  /// window goes, so the same pointer comes back meanwhile.
+  std::shared_ptr<const WindowIcon> windowIcon(std::uint32_t window, int side);
 
   // --- Accessibility --------------------------------------------------------------------------
 
@@ -183,6 +188,9 @@ class X11Desktop final : public Workspace,
     std::optional<std::optional<std::string>> title;
     /// The size as last read or announced; unknown when a read failed.
     std::optional<PixelSize> size;
+    /// Its own icon by the side asked for, as read (null: it has none); dropped when
+    /// `_NET_WM_ICON` changes.
+    std::map<int, std::shared_ptr<const WindowIcon>> icons;
   };
   struct App {
     Pid pid = 0;

@@ -134,7 +134,8 @@ Atoms::Atoms(Connection& c)
       stateSkipTaskbar(c.atom("_NET_WM_STATE_SKIP_TASKBAR")),
       stateSticky(c.atom("_NET_WM_STATE_STICKY")),
       gtkApplicationID(c.atom("_GTK_APPLICATION_ID")),
-      wmChangeState(c.atom("WM_CHANGE_STATE")) {}
+      wmChangeState(c.atom("WM_CHANGE_STATE")),
+      wmIcon(c.atom("_NET_WM_ICON")) {}
 
 // --- Window facts ---------------------------------------------------------------------------
 

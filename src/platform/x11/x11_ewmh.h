@@ -76,7 +76,7 @@ struct Atoms {
   xcb_atom_t supported, supportingWmCheck, clientList, clientListStacking, activeWindow,
       currentDesktop, numberOfDesktops, wmDesktop, wmPid, wmName, utf8String, compoundText,
       wmWindowType, typeNormal, typeDialog, typeDesktop, typeDock, wmState, stateHidden,
-      stateSkipTaskbar, stateSticky, gtkApplicationID, wmChangeState;
+      stateSkipTaskbar, stateSticky, gtkApplicationID, wmChangeState, wmIcon;
 };
 
 /// What a desktop needs to know about a managed window, read in one round trip. Title, size

@@ -23,7 +23,7 @@ namespace tolvane::qt {
 /// (with or without alpha) is chosen when the native window is created.
 class SwitcherHudWidget final : public QWidget {
  public:
-  SwitcherHudWidget(bool translucent, std::function<void(int)> onClick, AppIcons::Source icons)
+  SwitcherHudWidget(bool translucent, std::function<void(int)> onClick, AppIcons icons)
       : translucent_(translucent), onClick_(std::move(onClick)), icons_(std::move(icons)) {
     // Override-redirect keeps the window manager out entirely: no frame, no entry in the client
     // list, no focus change. Without a window manager to keep it above, each show raises it.
@@ -149,7 +149,7 @@ void QtSwitcherPanel::ensureWidget(bool translucent) {
         // A copy: the handler may replace itself while it runs.
         if (auto handler = click_) handler(slot);
       },
-      iconSource_);
+      AppIcons(iconSource_, windowIcons_));
 }
 
 void QtSwitcherPanel::show(const SwitcherPanelView& view) {

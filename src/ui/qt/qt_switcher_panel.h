@@ -35,8 +35,12 @@ class QtSwitcherPanel final : public SwitcherPanel {
   bool isVisible() const override;
   void setClickHandler(std::function<void(int slot)> handler) override;
 
-  /// Where application icons come from before the icon theme is asked (the workspace's).
-  void setIconSource(AppIcons::Source source) { iconSource_ = std::move(source); }
+  /// Where icons come from before the icon theme is asked: the workspace's application icons
+  /// and the windows' own.
+  void setIconSources(AppIcons::Source applications, AppIcons::WindowSource windows = {}) {
+    iconSource_ = std::move(applications);
+    windowIcons_ = std::move(windows);
+  }
 
   /// The panel's window (nothing before the first show), for screenshots and tests.
   QWidget* window() const;
@@ -46,6 +50,7 @@ class QtSwitcherPanel final : public SwitcherPanel {
 
   CompositorProbe compositor_;
   AppIcons::Source iconSource_;
+  AppIcons::WindowSource windowIcons_;
   std::function<void(int)> click_;
   std::unique_ptr<SwitcherHudWidget> widget_;
 };

@@ -3,6 +3,7 @@
 
 #include <QFontMetricsF>
 #include <QIcon>
+#include <QtMath>
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -95,7 +96,8 @@ std::pair<QString, QString> fitTitle(const QFontMetricsF& metrics, const QString
 
 void paintIcon(QPainter& painter, const SwitcherSlotView& slot, const QRectF& rect,
                const SwitcherPaintContext& context) {
-  const QIcon icon = context.icons.icon(slot.iconBundleID);
+  const int side = qCeil(rect.width() * painter.device()->devicePixelRatioF());
+  const QIcon icon = context.icons.icon(slot.iconWindowID, slot.iconBundleID, side);
   if (!icon.isNull()) {
     icon.paint(&painter, rect.toAlignedRect());
     return;

@@ -210,7 +210,7 @@ TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
   buffer.open(QIODevice::WriteOnly);
   icon.save(&buffer, "PNG");
   std::vector<std::string> asked;
-  panel.setIconSource([&](const std::string& bundleID) -> std::optional<std::string> {
+  panel.setIconSources([&](const std::string& bundleID) -> std::optional<std::string> {
     asked.push_back(bundleID);
     if (bundleID != "org.example.red") return std::nullopt;
     return png.toStdString();
