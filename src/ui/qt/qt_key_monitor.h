@@ -1,0 +1,44 @@
+// Key presses aimed at this application's own windows, shown to the core's monitors before the
+// focused control sees them.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <map>
+
+#include "platform/ui_surfaces.h"
+
+class QKeyEvent;
+
+namespace tolvane::qt {
+
+/// Main thread only; needs a QApplication, on which it installs itself as an event filter while
+/// it has monitors. A press is offered once, when it reaches the widget it is aimed at (the
+/// focused control of its window), not again as it propagates to the parents.
+class QtKeyMonitor final : public QObject, public LocalKeyMonitor {
+ public:
+  /// The product's key event for a press: from the native key code and modifier state the
+  /// window system reported (on X11 the keycode and the event's state).
+  using Translator =
+      std::function<KeyEvent(std::uint32_t nativeScanCode, std::uint32_t nativeModifiers)>;
+
+  explicit QtKeyMonitor(Translator translator);
+  ~QtKeyMonitor() override;
+
+  MonitorToken addKeyDownMonitor(Handler handler) override;
+  void removeMonitor(MonitorToken token) override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool offer(const QKeyEvent& event);
+
+  Translator translator_;
+  std::map<MonitorToken, Handler> handlers_;
+  MonitorToken last_ = 0;
+  bool installed_ = false;
+};
+
+}  // namespace tolvane::qt

@@ -1,0 +1,224 @@
+// The palette's window on X11: it takes the keyboard and the pointer without taking the window
+// manager's focus, typing (dead keys included) reaches its field, and every way its hold ends
+// is reported.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QTest>
+#include <QWidget>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desktop/support/desktop_tools.h"
+#include "desktop/support/x_session.h"
+#include "platform/views/palette_panel_view.h"
+#include "platform/x11/x11_event_tap.h"
+#include "platform/x11/x11_input_grab.h"
+#include "shell/x11_event_bridge.h"
+#include "ui/qt/qt_key_monitor.h"
+#include "ui/qt/qt_palette_panel.h"
+
+namespace tolvane::test {
+
+extern std::unique_ptr<XSession> sharedSession;
+
+namespace {
+
+constexpr int kBoundMs = static_cast<int>(XSession::kBound.count());
+constexpr Rect kFrame{100, 100, 600, 420};
+
+xcb_connection_t* qtConnection() {
+  return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+}
+
+PalettePanelView paletteView() {
+  PalettePanelView view;
+  view.frame = kFrame;
+  view.placeholder = "Search windows…";
+  view.focusRequestID = 1;
+  for (int i = 0; i < 12; ++i) {
+    PaletteRowView row{.windowID = 100u + static_cast<std::uint32_t>(i), .index = i};
+    row.title = "Quarterly report " + std::to_string(i + 1);
+    row.subtitle = "Editor";
+    row.titlePaint = {SemanticColor::primary, 1};
+    row.subtitlePaint = {SemanticColor::secondary, 1};
+    view.rows.push_back(row);
+  }
+  view.rows[0].selected = true;
+  view.rows[0].background = {SemanticColor::accent, 1};
+  view.selectedID = view.rows[0].windowID;
+  view.hints = {{"↩", "Switch"}, {"⌘1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
+  return view;
+}
+
+/// What another client is told when it grabs `device` now; a grab it gets is given back.
+std::uint8_t otherClientGrabs(bool keyboard) {
+  xcb_connection_t* c = sharedSession->xcb();
+  const xcb_window_t root = sharedSession->root();
+  std::uint8_t status = 0xff;
+  if (keyboard) {
+    auto* reply = xcb_grab_keyboard_reply(
+        c,
+        xcb_grab_keyboard(c, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr);
+    if (reply) status = reply->status;
+    std::free(reply);
+    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+  } else {
+    auto* reply = xcb_grab_pointer_reply(
+        c,
+        xcb_grab_pointer(c, 0, root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE,
+                         XCB_CURSOR_NONE, XCB_CURRENT_TIME),
+        nullptr);
+    if (reply) status = reply->status;
+    std::free(reply);
+    xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
+  }
+  sharedSession->sync();
+  return status;
+}
+
+xcb_window_t inputFocus() {
+  xcb_connection_t* c = sharedSession->xcb();
+  auto* reply = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+  const xcb_window_t focus = reply ? reply->focus : xcb_window_t{XCB_WINDOW_NONE};
+  std::free(reply);
+  return focus;
+}
+
+/// The palette as the shell builds it: on Qt's connection, with the tap whose release the
+/// watchdog uses, and the key monitor translating through the tap's key map.
+class PaletteGrabTest : public ::testing::Test {
+ protected:
+  PaletteGrabTest() {
+    qApp->installNativeEventFilter(&bridge);
+    grab.setHoldObserver([this](bool held) { tap.setWindowGrabHeld(held); });
+    panel.setQueryHandler([this](const std::string& text) { query = text; });
+    panel.setRowClickHandler([this](int row, int count) { clicks.push_back({row, count}); });
+    panel.setResignHandler([this] {
+      ++resignations;
+      panel.hide();
+    });
+  }
+  ~PaletteGrabTest() override {
+    panel.hide();
+    qApp->removeNativeEventFilter(&bridge);
+  }
+
+  bool eventually(const std::function<bool()>& done) { return QTest::qWaitFor(done, kBoundMs); }
+  bool type(std::vector<std::string> args) { return xdotool(*sharedSession, std::move(args)); }
+
+  void open() {
+    panel.show(paletteView());
+    ASSERT_TRUE(eventually([&] { return grab.isHeld(); }));
+  }
+
+  XSession& session = *sharedSession;
+  std::unique_ptr<x11::Connection> connection = x11::Connection::borrow(qtConnection(), 0);
+  shell::X11EventBridge bridge{*connection};
+  std::vector<std::string> log;
+  x11::X11EventTap tap{*connection, {}, [this](std::string_view line) { log.emplace_back(line); }};
+  x11::X11InputGrab grab{*connection};
+  qt::QtPalettePanel panel{&grab, [] { return false; },
+                           [this](std::string_view line) { log.emplace_back(line); }};
+  std::string query;
+  std::vector<std::pair<int, int>> clicks;
+  int resignations = 0;
+};
+
+TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysActive) {
+  const auto terminal = session.startXterm("came from");
+  ASSERT_TRUE(terminal);
+  ASSERT_TRUE(eventually([&] { return session.activeWindow() == terminal->windows[0]; }));
+  const xcb_window_t focusBefore = inputFocus();
+
+  std::vector<KeyEvent> monitored;
+  qt::QtKeyMonitor monitor([this](std::uint32_t keycode, std::uint32_t state) {
+    return KeyEvent{KeyEventType::keyDown,
+                    tap.keyMap().keyCode(static_cast<xcb_keycode_t>(keycode)),
+                    tap.keyMap().flags(static_cast<std::uint16_t>(state))};
+  });
+  // Swallows X, as the palette's controller swallows its own keys.
+  monitor.addKeyDownMonitor([&](const KeyEvent& event) {
+    monitored.push_back(event);
+    return event.keyCode == 7;
+  });
+
+  open();
+  EXPECT_EQ(session.activeWindow(), terminal->windows[0]);
+  EXPECT_EQ(inputFocus(), focusBefore);
+
+  ASSERT_TRUE(type({"type", "--delay", "0", "abx"}));
+  ASSERT_TRUE(eventually([&] { return monitored.size() == 3; }));
+  EXPECT_EQ(monitored[2].keyCode, 7);  // X, swallowed before the field saw it
+  // A layout with dead keys of its own, so that xdotool need not map one for the moment of the
+  // press (a mapping it takes back at once, before Qt has read it).
+  ASSERT_TRUE(runToExit(session, {"setxkbmap", "-layout", "us", "-variant", "intl"}));
+  ASSERT_TRUE(type({"key", "shift+c"}));
+  ASSERT_TRUE(eventually([&] { return query == "abC"; })) << query;
+  ASSERT_TRUE(type({"key", "dead_acute", "e"}));
+  EXPECT_TRUE(eventually([&] { return query == "abCé"; })) << query;
+  EXPECT_EQ(monitored[3].flags, eventflags::kShift);  // the C; the Shift key itself is no key-down
+
+  EXPECT_EQ(session.activeWindow(), terminal->windows[0]);
+  EXPECT_EQ(resignations, 0);
+  EXPECT_TRUE(runToExit(session, {"setxkbmap", "-layout", "us"}));
+  panel.hide();
+  EXPECT_FALSE(grab.isHeld());
+  EXPECT_EQ(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
+  session.kill(terminal->pid);
+}
+
+TEST_F(PaletteGrabTest, ARowClickIsReportedAndAClickOutsideResigns) {
+  open();
+  // The first row's middle: below the search row and the list's inset.
+  const int rowX = static_cast<int>(kFrame.x + kFrame.width / 2);
+  const int rowY = static_cast<int>(kFrame.y + 46 + 6 + 19);
+  ASSERT_TRUE(type({"mousemove", std::to_string(rowX), std::to_string(rowY), "click", "1"}));
+  ASSERT_TRUE(eventually([&] { return !clicks.empty(); }));
+  EXPECT_EQ(clicks.front(), std::make_pair(0, 1));
+  EXPECT_EQ(resignations, 0);
+
+  ASSERT_TRUE(type({"mousemove", "20", "20", "click", "1"}));
+  EXPECT_TRUE(eventually([&] { return resignations == 1; }));
+}
+
+TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
+  open();
+  EXPECT_NE(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
+  bool released = false;
+  std::thread watchdog([&] { released = tap.releaseFromAnyThread(); });
+  watchdog.join();
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(eventually([&] { return resignations == 1; }));
+  EXPECT_FALSE(grab.isHeld());
+  EXPECT_EQ(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(otherClientGrabs(false), XCB_GRAB_STATUS_SUCCESS);
+}
+
+TEST_F(PaletteGrabTest, AKeyboardHeldByAnotherProgramClosesThePaletteWithOneLine) {
+  xcb_connection_t* c = session.xcb();
+  std::free(xcb_grab_keyboard_reply(c,
+                                    xcb_grab_keyboard(c, 0, session.root(), XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr));
+  panel.show(paletteView());
+  EXPECT_TRUE(eventually([&] { return resignations == 1; }));
+  EXPECT_FALSE(grab.isHeld());
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("another program holds the keyboard") !=
+                                   std::string::npos;
+                          }),
+            1);
+  xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+  session.sync();
+}
+
+}  // namespace
+}  // namespace tolvane::test
