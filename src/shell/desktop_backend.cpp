@@ -66,9 +66,25 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
           },
           [this](std::string_view line) { log_.log(line); }),
       desktop_(*connection_, runLoop_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
-      hotKeys_(*connection_) {
+      hotKeys_(*connection_),
+      paletteGrab_(*connection_),
+      palettePanel_(&paletteGrab_, {}, [this](std::string_view line) { log_.log(line); }),
+      keyMonitor_([this](std::uint32_t keycode, std::uint32_t state) {
+        const x11::KeyMap& keys = tap_.keyMap();
+        return KeyEvent{KeyEventType::keyDown, keys.keyCode(static_cast<xcb_keycode_t>(keycode)),
+                        keys.flags(static_cast<std::uint16_t>(state))};
+      }) {
   tap_.setStopDetector(system::takeContinueSignal);
-  panel_.setIconSource([this](const std::string& bundleID) { return desktop_.iconPNG(bundleID); });
+  // The watchdog's release through the tap lets go of the palette's grabs too.
+  paletteGrab_.setHoldObserver([this](bool held) { tap_.setWindowGrabHeld(held); });
+  auto applicationIcons = [this](const std::string& bundleID) {
+    return desktop_.iconPNG(bundleID);
+  };
+  auto windowIcons = [this](std::uint32_t window, int side) {
+    return desktop_.windowIcon(window, side);
+  };
+  panel_.setIconSources(applicationIcons, windowIcons);
+  palettePanel_.setIconSources(applicationIcons, windowIcons);
   services_ = {.clock = &clock_,
                .runLoop = &runLoop_,
                .files = &files_,
@@ -86,7 +102,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                .eventTap = &tap_,
                .hotKeys = &hotKeys_,
                .screens = &screens_,
-               .switcherPanel = &panel_};
+               .switcherPanel = &panel_,
+               .palettePanel = &palettePanel_,
+               .keyMonitor = &keyMonitor_};
 }
 
 DesktopBackend::~DesktopBackend() = default;

@@ -19,7 +19,10 @@
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_event_tap.h"
 #include "platform/x11/x11_hot_keys.h"
+#include "platform/x11/x11_input_grab.h"
 #include "settings/app_settings.h"
+#include "ui/qt/qt_key_monitor.h"
+#include "ui/qt/qt_palette_panel.h"
 #include "ui/qt/qt_run_loop.h"
 #include "ui/qt/qt_screens.h"
 #include "ui/qt/qt_switcher_panel.h"
@@ -68,6 +71,9 @@ class DesktopBackend {
   x11::X11HotKeys hotKeys_;
   qt::QtScreens screens_;
   qt::QtSwitcherPanel panel_;
+  x11::X11InputGrab paletteGrab_;
+  qt::QtPalettePanel palettePanel_;
+  qt::QtKeyMonitor keyMonitor_;
   Services services_;
 };
 
