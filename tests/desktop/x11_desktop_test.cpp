@@ -2,6 +2,7 @@
 // desktops as Spaces, activation and its answers, notifications, trust, and a display that
 // goes away.
 #include "platform/x11/x11_desktop.h"
+#include "platform/x11/x11_window_icons.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -635,6 +636,45 @@ TEST_F(X11SilentWindowManagerTest, AWindowDestroyedWhileListedIsDeadAndSoIsItsAc
   listClients({second});
   ASSERT_TRUE(eventually([&] { return !answers.empty(); }));
   EXPECT_EQ(answers, (Answers{{first, false}}));
+}
+
+}  // namespace
+}  // namespace tolvane::test
+
+namespace tolvane::test {
+namespace {
+
+TEST_F(X11DesktopTest, AWindowsOwnIconIsReadOnceUntilItChangesAndAMalformedOneIsRejected) {
+  // 2x2 and 1x1 entries; the one nearer to what is asked is chosen.
+  const std::vector<std::uint32_t> twoSizes{2,          2, 0xff000001, 0xff000002, 0xff000003,
+                                            0xff000004, 1, 1,          0xffff0000};
+  const xcb_window_t own = ownWindow([&](xcb_window_t window) {
+    session.setValues(window, "_NET_WM_ICON", "CARDINAL", twoSizes);
+  });
+  makeDesktop();
+
+  const auto first = desktop->windowIcon(own, 2);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width, 2);
+  EXPECT_EQ(desktop->windowIcon(own, 2), first) << "read once";
+  EXPECT_EQ(desktop->windowIcon(own, 1)->argb, std::vector<std::uint32_t>{0xffff0000});
+  // A new icon replaces what was read.
+  session.setValues(own, "_NET_WM_ICON", "CARDINAL", {1, 1, 0xff00ff00});
+  EXPECT_TRUE(eventually([&] {
+    const auto icon = desktop->windowIcon(own, 2);
+    return icon && icon->argb == std::vector<std::uint32_t>{0xff00ff00};
+  }));
+
+  // Unmanaged windows, which no window manager repairs: what a client got wrong is refused.
+  const xcb_atom_t property = session.atom("_NET_WM_ICON");
+  const xcb_window_t oversized = session.createWindow();
+  session.setValues(oversized, "_NET_WM_ICON", "CARDINAL", {1000, 1000, 1, 2, 3});
+  const xcb_window_t text = session.createWindow();
+  session.setBytes(text, "_NET_WM_ICON", "STRING",
+                   std::string("\x01\0\0\0\x01\0\0\0\xff\xff\xff\xff", 12));
+  session.sync();
+  EXPECT_EQ(x11::readWindowIcon(session.xcb(), oversized, property, 26), nullptr);
+  EXPECT_EQ(x11::readWindowIcon(session.xcb(), text, property, 26), nullptr);
 }
 
 }  // namespace
