@@ -56,9 +56,9 @@ class PaletteList final : public QAbstractScrollArea {
   /// Takes the rows of the current view; scrolls to the top for a new opening and the minimum
   /// that shows `selectedID` when the selection moved.
   void refresh(bool newOpening, bool selectionChanged) {
-    const int span = qCeil(contentHeight()) - viewport()->height();
+    const int span = qCeil(contentHeight()) - viewportHeight();
     verticalScrollBar()->setRange(0, std::max(0, span));
-    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setPageStep(viewportHeight());
     verticalScrollBar()->setSingleStep(qRound(pitch()));
     if (newOpening) verticalScrollBar()->setValue(0);
     if ((newOpening || selectionChanged) && view_.selectedID) scrollTo(*view_.selectedID);
@@ -92,6 +92,9 @@ class PaletteList final : public QAbstractScrollArea {
 
  private:
   double pitch() const { return view_.rowHeight + view_.rowSpacing; }
+
+  // From the list's own size: a hidden list's viewport is resized only once it is shown.
+  int viewportHeight() const { return maximumViewportSize().height(); }
 
   double contentHeight() const {
     const auto count = static_cast<double>(view_.rows.size());
@@ -135,8 +138,8 @@ class PaletteList final : public QAbstractScrollArea {
     QScrollBar& bar = *verticalScrollBar();
     if (frame.top() < bar.value()) {
       bar.setValue(qFloor(frame.top()));
-    } else if (frame.bottom() > bar.value() + viewport()->height()) {
-      bar.setValue(qCeil(frame.bottom() - viewport()->height()));
+    } else if (frame.bottom() > bar.value() + viewportHeight()) {
+      bar.setValue(qCeil(frame.bottom() - viewportHeight()));
     }
   }
 
