@@ -14,9 +14,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
   clang clang-format libclang-rt-14-dev
-  # the real desktop: Qt 6 Widgets for painting (and its window-system interface, to activate
-  # the palette without the input focus), xcb for windows, focus and keys
-  qt6-base-dev qt6-base-private-dev libxcb1-dev libx11-dev libx11-xcb-dev libxcb-keysyms1-dev
+  # the real desktop: Qt 6 Widgets for painting, xcb for windows, focus and keys
+  qt6-base-dev libxcb1-dev libx11-dev libx11-xcb-dev libxcb-keysyms1-dev
   # key presses injected at a known moment, for the desktop benchmark
   libxcb-xtest0-dev
   # desktop tests and the private display of the run command

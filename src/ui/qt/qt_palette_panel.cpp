@@ -3,9 +3,7 @@
 // made by the core.
 #include "ui/qt/qt_palette_panel.h"
 
-#include <qpa/qwindowsysteminterface.h>
 #include <QAbstractScrollArea>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -310,9 +308,7 @@ void QtPalettePanel::show(const PalettePanelView& view) {
 void QtPalettePanel::hide() {
   ++opening_;
   if (grab_) grab_->release();
-  if (!widget_) return;
-  activate(false);
-  widget_->hide();
+  if (widget_) widget_->hide();
 }
 
 bool QtPalettePanel::isVisible() const {
@@ -326,15 +322,12 @@ void QtPalettePanel::startGrab() {
 
 void QtPalettePanel::tryGrab(std::uint64_t opening, int attempt) {
   if (opening != opening_ || !isVisible()) return;
-  if (!grab_) {
-    activate(true);
-    return;
-  }
+  if (!grab_) return;
+  // The server tells the grab window that it has the keyboard (a FocusIn), and Qt then treats
+  // it as its active window: text input (dead keys, an input method) follows, while the
+  // window manager's focus stays where it was. The ungrab's FocusOut ends it again.
   const auto outcome = grab_->take(static_cast<std::uint32_t>(widget_->winId()));
-  if (outcome == InputGrab::Outcome::taken) {
-    activate(true);
-    return;
-  }
+  if (outcome == InputGrab::Outcome::taken) return;
   if (outcome == InputGrab::Outcome::busy && attempt < kGrabAttempts) {
     // A window manager's own grab or an override-redirect map still in progress passes
     // within moments; the main thread is not held up meanwhile.
@@ -343,20 +336,6 @@ void QtPalettePanel::tryGrab(std::uint64_t opening, int attempt) {
     return;
   }
   resignLater("another program holds the keyboard or the pointer; the palette closes");
-}
-
-void QtPalettePanel::activate(bool active) {
-  // Text input (dead keys, an input method) goes to the focus object of the window Qt
-  // considers active. Qt is told directly: asking the window manager would move the input
-  // focus, and the window the user came from would stop being the active one.
-  QWindow* window = widget_ ? widget_->windowHandle() : nullptr;
-  if (active && window) {
-    QWindowSystemInterface::handleWindowActivated<QWindowSystemInterface::SynchronousDelivery>(
-        window, Qt::ActiveWindowFocusReason);
-  } else if (!active && window && QGuiApplication::focusWindow() == window) {
-    QWindowSystemInterface::handleWindowActivated<QWindowSystemInterface::SynchronousDelivery>(
-        nullptr, Qt::ActiveWindowFocusReason);
-  }
 }
 
 void QtPalettePanel::resignLater(const char* reason) {

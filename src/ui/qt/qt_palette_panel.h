@@ -64,7 +64,6 @@ class QtPalettePanel final : public PalettePanel {
   void ensureWidget(bool translucent);
   void startGrab();
   void tryGrab(std::uint64_t opening, int attempt);
-  void activate(bool active);
   /// Reports resignation once the current event has been handled, if the panel is still shown.
   void resignLater(const char* reason);
 

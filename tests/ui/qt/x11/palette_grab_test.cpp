@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QWidget>
@@ -152,6 +153,9 @@ TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysA
   open();
   EXPECT_EQ(session.activeWindow(), terminal->windows[0]);
   EXPECT_EQ(inputFocus(), focusBefore);
+  // Text input follows the window Qt considers active, which the grab alone makes it.
+  EXPECT_TRUE(
+      eventually([&] { return QGuiApplication::focusWindow() == panel.window()->windowHandle(); }));
 
   ASSERT_TRUE(type({"type", "--delay", "0", "abx"}));
   ASSERT_TRUE(eventually([&] { return monitored.size() == 3; }));
@@ -170,6 +174,7 @@ TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysA
   EXPECT_TRUE(runToExit(session, {"setxkbmap", "-layout", "us"}));
   panel.hide();
   EXPECT_FALSE(grab.isHeld());
+  EXPECT_TRUE(eventually([&] { return QGuiApplication::focusWindow() == nullptr; }));
   EXPECT_EQ(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
   session.kill(terminal->pid);
 }
