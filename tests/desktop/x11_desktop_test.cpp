@@ -677,5 +677,40 @@ TEST_F(X11DesktopTest, AWindowsOwnIconIsReadOnceUntilItChangesAndAMalformedOneIs
   EXPECT_EQ(x11::readWindowIcon(session.xcb(), text, property, 26), nullptr);
 }
 
+TEST_F(X11DesktopTest, WithoutNetWmIconTheBitmapOfTheHintsIsTheIcon) {
+  // xterm names a bitmap and its mask in WM_HINTS, and nothing else.
+  const auto terminal = session.startXterm("hinted");
+  ASSERT_TRUE(terminal);
+  // A 2x1 bitmap of the session's own: the left pixel set, the right one masked out.
+  xcb_connection_t* c = session.xcb();
+  const auto bitmap = [&](std::uint8_t row) {
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, 1, pixmap, session.root(), 2, 1);
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, pixmap, 0, nullptr);
+    const std::uint8_t data[4] = {row, 0, 0, 0};  // one row, padded to 32 bits
+    xcb_put_image(c, XCB_IMAGE_FORMAT_XY_PIXMAP, pixmap, gc, 2, 1, 0, 0, 0, 1, sizeof data, data);
+    xcb_free_gc(c, gc);
+    return pixmap;
+  };
+  const xcb_pixmap_t icon = bitmap(0b01);
+  const xcb_pixmap_t mask = bitmap(0b01);
+  const xcb_window_t own = ownWindow([&](xcb_window_t window) {
+    // Flags: icon pixmap and icon mask.
+    session.setValues(window, "WM_HINTS", "WM_HINTS",
+                      {(1u << 2) | (1u << 5), 0, 0, icon, 0, 0, 0, mask, 0});
+  });
+  makeDesktop();
+
+  const auto hinted = desktop->windowIcon(own, 26);
+  ASSERT_TRUE(hinted);
+  EXPECT_EQ(hinted->argb, (std::vector<std::uint32_t>{0xff000000, 0}));
+  const auto xtermIcon = desktop->windowIcon(terminal->windows[0], 26);
+  ASSERT_TRUE(xtermIcon);
+  EXPECT_GT(xtermIcon->width, 8);
+  EXPECT_EQ(xtermIcon->argb.size(), static_cast<std::size_t>(xtermIcon->width * xtermIcon->height));
+  session.kill(terminal->pid);
+}
+
 }  // namespace
 }  // namespace tolvane::test

@@ -167,7 +167,7 @@ void X11Desktop::handleRootProperty(xcb_atom_t atom) {
 }
 
 void X11Desktop::handleClientProperty(xcb_window_t window, xcb_atom_t atom) {
-  if (atom == atoms_.wmIcon) {
+  if (atom == atoms_.wmIcon || atom == XCB_ATOM_WM_HINTS) {
     if (auto it = clients_.find(window); it != clients_.end()) it->second.icons.clear();
     return;
   }
@@ -640,12 +640,14 @@ std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, i
   auto it = clients_.find(window);
   if (it == clients_.end() || it->second.destroyed) return nullptr;
   Client& client = it->second;
+  const auto read = [&] {
+    auto icon = readWindowIcon(xcb_, window, atoms_.wmIcon, side);
+    return icon ? icon : readHintsIcon(xcb_, window);
+  };
   // Only a followed window tells when its icon changes; any other is read each time.
-  if (!client.followed) return readWindowIcon(xcb_, window, atoms_.wmIcon, side);
+  if (!client.followed) return read();
   auto cached = client.icons.find(side);
-  if (cached == client.icons.end()) {
-    cached = client.icons.emplace(side, readWindowIcon(xcb_, window, atoms_.wmIcon, side)).first;
-  }
+  if (cached == client.icons.end()) cached = client.icons.emplace(side, read()).first;
   return cached->second;
 }
 

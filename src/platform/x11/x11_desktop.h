@@ -126,9 +126,9 @@ class X11Desktop final : public Workspace,
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
-  /// The window's own icon (`_NET_WM_ICON`), the size nearest to `side` pixels; null when it
-  /// has none. Read once per window and size and kept until the property changes or the
-  /// window goes, so the same pointer comes back meanwhile.
+  /// The window's own icon (`_NET_WM_ICON`, the size nearest to `side` pixels; else the icon
+  /// pixmap of its `WM_HINTS`); null when it has none. Read once per window and size and kept until
+  /// the property changes or the window goes, so the same pointer comes back meanwhile.
   std::shared_ptr<const WindowIcon> windowIcon(std::uint32_t window, int side);
 
   // --- Accessibility --------------------------------------------------------------------------
@@ -189,7 +189,7 @@ class X11Desktop final : public Workspace,
     /// The size as last read or announced; unknown when a read failed.
     std::optional<PixelSize> size;
     /// Its own icon by the side asked for, as read (null: it has none); dropped when
-    /// `_NET_WM_ICON` changes.
+    /// `_NET_WM_ICON` or `WM_HINTS` changes.
     std::map<int, std::shared_ptr<const WindowIcon>> icons;
   };
   struct App {

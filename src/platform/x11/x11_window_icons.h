@@ -30,4 +30,10 @@ std::optional<WindowIcon> nearestIcon(std::span<const std::uint32_t> values, int
 std::shared_ptr<const WindowIcon> readWindowIcon(xcb_connection_t* connection, xcb_window_t window,
                                                  xcb_atom_t property, int side);
 
+/// The icon of the window's ICCCM hints (`WM_HINTS` icon pixmap, with its mask when it has
+/// one), for clients that set no `_NET_WM_ICON` (xterm): a bitmap is drawn black on white, a
+/// pixmap of 24 or 32 bits per pixel in its own colours. Null when there is none, it is larger
+/// than kMaxIconSide a side, or its format is another.
+std::shared_ptr<const WindowIcon> readHintsIcon(xcb_connection_t* connection, xcb_window_t window);
+
 }  // namespace tolvane::x11
