@@ -116,13 +116,15 @@ TEST_F(SwitcherControllerTest, OverflowTileBadgesAndRowTexts) {
   EXPECT_EQ(clicks, std::vector<int>{7});
 }
 
-TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationExceptForApplicationEntries) {
+TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationAndShowTheWindowsIconExceptForEntries) {
   auto list = editorWindows(2);
   list.push_back(SwitchWindow::appEntry({.pid = 9, .localizedName = "Files"}, nullptr));
   showAll(list, 0);
   EXPECT_EQ(slots()[1].appName, "Editor");
+  EXPECT_EQ(slots()[1].iconWindowID, list[1].id());  // a window shows its own icon
   EXPECT_EQ(slots()[2].title, "Files");
   EXPECT_FALSE(slots()[2].appName);
+  EXPECT_FALSE(slots()[2].iconWindowID);  // an application entry has no window
   controller.setSelection(2);
   EXPECT_EQ(slots()[2].background, (Paint{SemanticColor::accent, 1}));
   EXPECT_EQ(slots()[0].background, (Paint{SemanticColor::clear, 0}));

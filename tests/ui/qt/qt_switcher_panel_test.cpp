@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -201,7 +202,7 @@ TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
   }
 }
 
-TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
+TEST_F(QtSwitcherPanelTest, AWindowsOwnIconThenItsApplicationsComeBeforeTheTheme) {
   const QColor red(255, 0, 0);
   QImage icon(32, 32, QImage::Format_ARGB32);
   icon.fill(red);
@@ -210,20 +211,33 @@ TEST_F(QtSwitcherPanelTest, AnApplicationsOwnIconComesBeforeTheTheme) {
   buffer.open(QIODevice::WriteOnly);
   icon.save(&buffer, "PNG");
   std::vector<std::string> asked;
-  panel.setIconSources([&](const std::string& bundleID) -> std::optional<std::string> {
-    asked.push_back(bundleID);
-    if (bundleID != "org.example.red") return std::nullopt;
-    return png.toStdString();
-  });
-  auto view = describe(3, 0);
+  // Window 7's own icon is green; no other window has one.
+  const QColor green(0, 255, 0);
+  auto greenIcon = std::make_shared<const WindowIcon>(WindowIcon{1, 1, {0xff00ff00}});
+  panel.setIconSources(
+      [&](const std::string& bundleID) -> std::optional<std::string> {
+        asked.push_back(bundleID);
+        if (bundleID != "org.example.red") return std::nullopt;
+        return png.toStdString();
+      },
+      [&](std::uint32_t window, int) { return window == 7 ? greenIcon : nullptr; });
+  auto view = describe(4, 0);
   view.slots[1].iconBundleID = "org.example.red";
   view.slots[2].iconBundleID = "org.example.unknown";
+  view.slots[3].iconBundleID = "org.example.red";
+  view.slots[3].iconWindowID = 7;
   panel.show(view);
   EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[1]), red), 100) << "drawn from the source";
   EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[2]), red), 0);
+  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[3]), green), 100) << "the window's own";
+  EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[3]), red), 0);
   // Looked up once per application, however often the panel is painted.
   panel.show(view);
   EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 1);
+  // A window whose icon went shows its application's.
+  greenIcon.reset();
+  panel.show(view);
+  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[3]), red), 100);
 }
 
 TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
