@@ -302,11 +302,14 @@ void QtPalettePanel::show(const PalettePanelView& view) {
   const bool wasVisible = isVisible();
   ensureWidget(compositor_());
   widget_->present(view);
-  if (!wasVisible || (grab_ && !grab_->isHeld())) startGrab();
+  // Only an opening takes the grab: once lost, the hold is not taken back behind the core's
+  // back, which hears of the loss and closes the panel.
+  if (!wasVisible) startGrab();
 }
 
 void QtPalettePanel::hide() {
-  ++opening_;
+  ++closings_;
+  ++grabRound_;
   if (grab_) grab_->release();
   if (widget_) widget_->hide();
 }
@@ -316,12 +319,11 @@ bool QtPalettePanel::isVisible() const {
 }
 
 void QtPalettePanel::startGrab() {
-  ++opening_;
-  tryGrab(opening_, 1);
+  tryGrab(++grabRound_, 1);
 }
 
-void QtPalettePanel::tryGrab(std::uint64_t opening, int attempt) {
-  if (opening != opening_ || !isVisible()) return;
+void QtPalettePanel::tryGrab(std::uint64_t round, int attempt) {
+  if (round != grabRound_ || !isVisible()) return;
   if (!grab_) return;
   // The server tells the grab window that it has the keyboard (a FocusIn), and Qt then treats
   // it as its active window: text input (dead keys, an input method) follows, while the
@@ -332,7 +334,7 @@ void QtPalettePanel::tryGrab(std::uint64_t opening, int attempt) {
     // A window manager's own grab or an override-redirect map still in progress passes
     // within moments; the main thread is not held up meanwhile.
     QTimer::singleShot(kGrabRetryMs, deferred_.get(),
-                       [this, opening, attempt] { tryGrab(opening, attempt + 1); });
+                       [this, round, attempt] { tryGrab(round, attempt + 1); });
     return;
   }
   resignLater("another program holds the keyboard or the pointer; the palette closes");
@@ -340,9 +342,9 @@ void QtPalettePanel::tryGrab(std::uint64_t opening, int attempt) {
 
 void QtPalettePanel::resignLater(const char* reason) {
   if (reason && log_) log_(std::string("palette: ") + reason);
-  const std::uint64_t opening = opening_;
-  QTimer::singleShot(0, deferred_.get(), [this, opening] {
-    if (opening != opening_ || !isVisible()) return;
+  const std::uint64_t closings = closings_;
+  QTimer::singleShot(0, deferred_.get(), [this, closings] {
+    if (closings != closings_ || !isVisible()) return;
     if (auto handler = resign_) handler();
   });
 }

@@ -63,7 +63,7 @@ class QtPalettePanel final : public PalettePanel {
  private:
   void ensureWidget(bool translucent);
   void startGrab();
-  void tryGrab(std::uint64_t opening, int attempt);
+  void tryGrab(std::uint64_t round, int attempt);
   /// Reports resignation once the current event has been handled, if the panel is still shown.
   void resignLater(const char* reason);
 
@@ -78,8 +78,11 @@ class QtPalettePanel final : public PalettePanel {
   std::unique_ptr<PaletteWidget> widget_;
   /// The context of deferred calls: they are dropped with the panel.
   std::unique_ptr<QObject> deferred_;
-  /// Counts openings, so that a retry or a resignation scheduled for an earlier one does nothing.
-  std::uint64_t opening_ = 0;
+  /// Counts closings, so that a resignation scheduled while an earlier opening was shown does
+  /// nothing.
+  std::uint64_t closings_ = 0;
+  /// Counts grab attempts begun and ended, so that a retry of an earlier one does nothing.
+  std::uint64_t grabRound_ = 0;
 };
 
 }  // namespace tolvane::qt
