@@ -112,7 +112,7 @@ bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
     case XCB_KEY_RELEASE: {
       // Only noted: the release may belong to a key another service is waiting for.
       const auto& release = reinterpret_cast<const xcb_key_release_event_t&>(event);
-      if (release.event == connection_.root()) releaseTimes_[release.detail] = release.time;
+      releaseTimes_[release.detail] = release.time;
       return false;
     }
     case XCB_MAPPING_NOTIFY:
@@ -127,7 +127,9 @@ bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
 }
 
 bool X11HotKeys::handlePress(const xcb_key_press_event_t& event) {
-  if (event.event != connection_.root()) return false;
+  // Whatever window the press was reported to: the root window through the passive grab, or,
+  // while a window of ours holds the keyboard (the palette), that window, since a passive grab
+  // does not activate under an active one.
   const KeyGrab key{event.detail, static_cast<std::uint16_t>(event.state & kModifierBits)};
   const auto it = std::find_if(hotKeys_.begin(), hotKeys_.end(), [&](const auto& entry) {
     const auto& grabs = entry.second.grabs;

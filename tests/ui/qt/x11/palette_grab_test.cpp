@@ -19,6 +19,7 @@
 #include "desktop/support/x_session.h"
 #include "platform/views/palette_panel_view.h"
 #include "platform/x11/x11_event_tap.h"
+#include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_input_grab.h"
 #include "shell/x11_event_bridge.h"
 #include "ui/qt/qt_key_monitor.h"
@@ -191,6 +192,18 @@ TEST_F(PaletteGrabTest, ARowClickIsReportedAndAClickOutsideResigns) {
 
   ASSERT_TRUE(type({"mousemove", "20", "20", "click", "1"}));
   EXPECT_TRUE(eventually([&] { return resignations == 1; }));
+}
+
+TEST_F(PaletteGrabTest, TheGlobalHotKeyStillFiresWhileThePaletteHoldsTheKeyboard) {
+  x11::X11HotKeys hotKeys(*connection);
+  int presses = 0;
+  // Control-Option-P standing for the palette's combination (openbox owns Option-Space):
+  // pressed again, it closes the palette.
+  ASSERT_TRUE(hotKeys.registerHotKey(35, 4096 | 2048, [&] { ++presses; }));
+  open();
+  ASSERT_TRUE(type({"key", "ctrl+alt+p"}));
+  EXPECT_TRUE(eventually([&] { return presses == 1; }));
+  EXPECT_EQ(query, "") << "the combination is not typed into the field";
 }
 
 TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
