@@ -65,7 +65,10 @@ struct MenuEntry {
   std::string title;
   bool enabled = true;
   bool checked = false;
+  /// The shortcut shown beside the title: one character (" " for Space), with its modifiers
+  /// in `keyEquivalentFlags` (eventflags); empty for none.
   std::string keyEquivalent;
+  std::uint64_t keyEquivalentFlags = 0;
   /// Bundle id whose icon is shown beside the title, when any.
   std::optional<std::string> iconBundleID;
   std::function<void()> action;
@@ -107,6 +110,8 @@ class UserInteraction {
   virtual void beep() = 0;
   /// Whether the desktop asks for reduced motion (no pulsing, no decorative animation).
   virtual bool prefersReducedMotion() const { return false; }
+  /// The desktop's about box for this application, with its name and version.
+  virtual void showAbout(const std::string& applicationName, const std::string& version) = 0;
   /// Lets the user pick applications; `done` receives their locations (empty on cancel).
   virtual void chooseApplications(std::function<void(std::vector<std::string>)> done) = 0;
 };

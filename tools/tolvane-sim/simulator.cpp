@@ -81,6 +81,9 @@ class Simulator::TracingInteraction final : public UserInteraction {
  public:
   explicit TracingInteraction(Trace& trace) : trace_(trace) {}
   void beep() override { trace_.line("beep", ""); }
+  void showAbout(const std::string& applicationName, const std::string& version) override {
+    trace_.line("about", applicationName + " " + version);
+  }
   void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
     trace_.line("choose-applications", "cancelled");
     done({});

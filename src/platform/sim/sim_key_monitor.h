@@ -43,12 +43,17 @@ class SimUserInteraction final : public UserInteraction {
  public:
   void beep() override { ++beeps; }
   bool prefersReducedMotion() const override { return reducedMotion; }
+  void showAbout(const std::string& applicationName, const std::string& version) override {
+    aboutShown.push_back(applicationName + " " + version);
+  }
   void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
     done(chosenApplications);
   }
 
   int beeps = 0;
   bool reducedMotion = false;
+  /// Each about box shown: name and version.
+  std::vector<std::string> aboutShown;
   std::vector<std::string> chosenApplications;
 };
 
