@@ -23,7 +23,9 @@ declare -A allowed=(
   # The palette reads key codes, never the switcher: what it needs of the session comes in as
   # functions.
   [palette]="$core_ground localization reporting windows focus input/key_codes.h palette"
-  [app]="$core_ground localization cloud reporting windows focus hud input palette app"
+  # The tray menu lists recent windows and shows the switcher's and the palette hotkey's state.
+  [menu]="$core_ground localization windows focus input menu"
+  [app]="$core_ground localization cloud reporting windows focus hud input palette menu app"
   # Backends implement the core's interfaces and may use its ground and value types.
   [platform/sim]="$core_ground platform/sim input"
   [platform/system]="$core_ground platform/system"

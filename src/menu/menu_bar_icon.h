@@ -1,0 +1,21 @@
+// The tray icon's drawing: two windows, an arrow unless switching is paused, and a hole at the
+// top right where the alert dot sits.
+#pragma once
+
+#include "platform/views/status_item_view.h"
+
+namespace tolvane::MenuBarIcon {
+
+/// The icon's side in units; backends scale the drawing to the tray's size.
+inline constexpr double kSize = 16;
+/// The alert dot's centre, in the icon's unscaled units: the centre of the hole.
+inline constexpr Point kBadgeCenter{13, 3.1};
+/// The alert dot's diameter for an icon of `iconSize` (5.8 for 16).
+constexpr double badgeDiameter(double iconSize) {
+  return iconSize * 0.0625 * 5.8;
+}
+
+/// The drawing for `state`; `badged` cuts the hole the alert dot fills.
+VectorIcon describe(MenuBarIconState state, bool badged);
+
+}  // namespace tolvane::MenuBarIcon

@@ -1,0 +1,278 @@
+// The tray item's appearance, its menu and the menu's actions.
+#include "menu/status_item_controller.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "menu/menu_bar_icon.h"
+#include "platform/event_tap.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+constexpr std::string_view kApplicationName = "Tolvane";
+
+bool isContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
+/// The length of the well-formed UTF-8 sequence at `at` (no overlong forms, surrogates or
+/// values past U+10FFFF), with its code point; 0 when the bytes there are malformed.
+std::size_t sequenceAt(std::string_view text, std::size_t at, char32_t& codePoint) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(1) < low || byte(1) > high) return 0;
+  codePoint = lead & (0xFF >> (length + 1));
+  for (std::size_t i = 1; i < length; ++i) {
+    if (!isContinuation(byte(i))) return 0;
+    codePoint = (codePoint << 6) | (byte(i) & 0x3F);
+  }
+  return length;
+}
+
+/// Characters that would break a line, move the cursor or switch a toolkit's parsing.
+bool isControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+/// The first "%@" of a text table's format replaced by `argument`.
+std::string formatted(std::string format, const std::string& argument) {
+  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
+  return format;
+}
+
+MenuEntry separator() {
+  return {.kind = MenuEntry::Kind::separator};
+}
+
+}  // namespace
+
+std::string displayText(std::string_view text, std::size_t characters) {
+  std::string shown;
+  shown.reserve(std::min(text.size(), characters * 4));
+  std::size_t at = 0;
+  for (std::size_t count = 0; at < text.size() && count < characters; ++count) {
+    char32_t codePoint = 0;
+    const std::size_t length = sequenceAt(text, at, codePoint);
+    if (length == 0) {
+      shown += kReplacementCharacter;
+      ++at;
+    } else {
+      if (isControl(codePoint)) {
+        shown += ' ';
+      } else {
+        shown += text.substr(at, length);
+      }
+      at += length;
+    }
+  }
+  return shown;
+}
+
+std::uint64_t eventFlagsOfHotKeyModifiers(std::int64_t modifiers) {
+  std::uint64_t flags = 0;
+  if (modifiers & 4096) flags |= eventflags::kControl;
+  if (modifiers & 2048) flags |= eventflags::kOption;
+  if (modifiers & 512) flags |= eventflags::kShift;
+  if (modifiers & 256) flags |= eventflags::kCommand;
+  return flags;
+}
+
+StatusItemController::StatusItemController(Services services, Actions actions)
+    : s_(services), actions_(std::move(actions)) {}
+
+StatusItemController::~StatusItemController() {
+  s_.runLoop.cancel(iconTimer_);
+  // The item outlives the controller; nothing it keeps may reach back here.
+  s_.item.setClickHandler({});
+  s_.item.setMenuWillOpenHandler({});
+  s_.item.setMenu({});
+}
+
+void StatusItemController::start() {
+  s_.item.setClickHandler([this] { run(actions_.togglePalette); });
+  s_.item.setMenuWillOpenHandler([this] { s_.item.setMenu(buildMenu()); });
+  refreshIcon();
+  iconTimer_ = s_.runLoop.repeatEvery(kIconRefreshSeconds, [this] { refreshIcon(); });
+}
+
+void StatusItemController::noteAvailability() {
+  const bool available = s_.item.isAvailable();
+  if (available_ == available) return;
+  if (!available) {
+    s_.log.log(
+        "tray: no tray host; the tray icon and its menu are missing until one starts, "
+        "switching works without them");
+  } else if (available_) {
+    s_.log.log("tray: a tray host shows the icon again");
+  }
+  available_ = available;
+}
+
+std::optional<std::string> StatusItemController::secureInputNotice() {
+  if (!s_.guard.secureInputBlocking()) return std::nullopt;
+  if (const auto holder = s_.secureInput.holderName()) {
+    return formatted(s_.l10n.string("menu.secureInput"),
+                     displayText(*holder, kHolderNameCharacters));
+  }
+  return s_.l10n.string("menu.secureInputStale");
+}
+
+std::optional<std::string> StatusItemController::hotKeyProblem() const {
+  if (!actions_.hotKeyProblem) return std::nullopt;
+  auto problem = actions_.hotKeyProblem();
+  if (!problem || problem->empty()) return std::nullopt;
+  return problem;
+}
+
+StatusItemController::Appearance StatusItemController::currentAppearance() {
+  Appearance look;
+  const bool trusted = s_.accessibility.isProcessTrusted();
+  const auto problem = hotKeyProblem();
+  if (!trusted) {
+    look.state = MenuBarIconState::permissionWarning;
+  } else if (s_.settings.switcherPaused()) {
+    look.state = MenuBarIconState::paused;
+  }
+  // A refused palette hotkey is as much in the user's way as a missing permission: both put
+  // the dot on the icon; secure input only ever shows in the tooltip and the menu.
+  look.badged = !trusted || problem.has_value();
+  look.pulse = look.badged && !s_.interaction.prefersReducedMotion();
+  if (auto notice = secureInputNotice()) {
+    look.tooltip = std::move(*notice);
+  } else if (problem) {
+    look.tooltip = *problem;
+  } else {
+    look.tooltip = kApplicationName;
+  }
+  return look;
+}
+
+void StatusItemController::refreshIcon() {
+  noteAvailability();
+  auto look = currentAppearance();
+  if (shown_ == look) return;
+  StatusItemView view{.state = look.state,
+                      .icon = MenuBarIcon::describe(look.state, look.badged),
+                      .badged = look.badged,
+                      .pulse = look.pulse,
+                      .tooltip = look.tooltip};
+  if (look.badged) {
+    view.badgeCenter = MenuBarIcon::kBadgeCenter;
+    view.badgeDiameter = MenuBarIcon::badgeDiameter(MenuBarIcon::kSize);
+  }
+  s_.item.setAppearance(view);
+  shown_ = std::move(look);
+}
+
+MenuEntry StatusItemController::paletteEntry() const {
+  MenuEntry entry{.title = s_.l10n.string("menu.open"),
+                  .action = [this] { run(actions_.showPalette); }};
+  const auto keyCode = s_.settings.paletteKeyCode();
+  if (actions_.paletteKeyEquivalent && keyCode >= 0 &&
+      keyCode <= std::numeric_limits<std::uint16_t>::max()) {
+    if (auto key = actions_.paletteKeyEquivalent(static_cast<std::uint16_t>(keyCode))) {
+      entry.keyEquivalent = std::move(*key);
+      entry.keyEquivalentFlags = eventFlagsOfHotKeyModifiers(s_.settings.paletteModifiers());
+    }
+  }
+  return entry;
+}
+
+void StatusItemController::appendRecentWindows(std::vector<MenuEntry>& menu) {
+  if (!s_.accessibility.isProcessTrusted() || !actions_.recentWindows) return;
+  const auto windows = actions_.recentWindows();
+  if (windows.empty()) return;
+  menu.push_back(separator());
+  std::string ids;
+  const auto count = std::min(windows.size(), kRecentWindowCount);
+  for (std::size_t i = 0; i < count; ++i) {
+    const SwitchWindow& window = windows[i];
+    const auto& title = window.title().empty() ? window.appName() : window.title();
+    menu.push_back({.title = displayText(title, kRecentTitleCharacters),
+                    .iconBundleID = window.bundleID(),
+                    .action = [this, window] {
+                      // A window closed since the menu opened still goes to the activator,
+                      // which reports the failure.
+                      if (actions_.activate) actions_.activate(window);
+                    }});
+    ids += (ids.empty() ? "" : ",") + std::to_string(window.id());
+  }
+  s_.log.log("tray: menu lists recent windows " + ids);
+}
+
+std::vector<MenuEntry> StatusItemController::buildMenu() {
+  refreshIcon();
+  std::vector<MenuEntry> menu;
+  if (!s_.accessibility.isProcessTrusted()) {
+    menu.push_back({.title = s_.l10n.string("menu.grantPermission"), .action = [this] {
+                      if (!s_.accessibility.isProcessTrusted()) run(actions_.requestPermission);
+                    }});
+    menu.push_back(separator());
+  }
+  if (auto notice = secureInputNotice()) {
+    menu.push_back({.title = std::move(*notice), .enabled = false});
+    menu.push_back(separator());
+  }
+  menu.push_back(paletteEntry());
+  appendRecentWindows(menu);
+  menu.push_back(separator());
+  const bool paused = s_.settings.switcherPaused();
+  menu.push_back({.title = s_.l10n.string(paused ? "menu.resume" : "menu.pause"),
+                  .checked = paused,
+                  .action = [this] { togglePause(); }});
+  menu.push_back(separator());
+  menu.push_back({.title = s_.l10n.string("menu.settings"),
+                  .keyEquivalent = ",",
+                  .keyEquivalentFlags = eventflags::kCommand,
+                  .action = [this] { run(actions_.showSettings); }});
+  menu.push_back(
+      {.title = s_.l10n.string("menu.guide"), .action = [this] { run(actions_.showOnboarding); }});
+  if (s_.bundle.feedURL) {
+    menu.push_back({.title = s_.l10n.string("menu.check_updates"),
+                    .action = [this] { run(actions_.checkForUpdates); }});
+  }
+  menu.push_back(
+      {.title = s_.l10n.string("menu.about"), .action = [this] { run(actions_.showAbout); }});
+  menu.push_back(separator());
+  menu.push_back({.title = s_.l10n.string("menu.quit"),
+                  .keyEquivalent = "q",
+                  .keyEquivalentFlags = eventflags::kCommand,
+                  .action = [this] { run(actions_.quit); }});
+  return menu;
+}
+
+void StatusItemController::togglePause() {
+  const bool paused = !s_.settings.switcherPaused();
+  s_.settings.setSwitcherPaused(paused);
+  s_.log.log(paused ? "tray: switching paused" : "tray: switching resumed");
+  refreshIcon();
+}
+
+void StatusItemController::run(const std::function<void()>& action) const {
+  if (action) action();
+}
+
+}  // namespace tolvane

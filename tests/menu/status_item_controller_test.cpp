@@ -1,0 +1,255 @@
+// The tray item on the simulated desktop: the icon, dot and tooltip for each state, the menu as
+// it opens, and what its entries do.
+#include "menu/status_item_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "menu/menu_bar_icon.h"
+#include "platform/sim/sim_key_monitor.h"
+#include "platform/sim/sim_status_item.h"
+#include "support/switcher_world.h"
+
+namespace tolvane {
+namespace {
+
+using Strings = std::vector<std::string>;
+constexpr auto kSeparator = "—";
+const std::string kFiftyCharacters = "Quarterly report — draft 7 (ünïcödé) for the board";
+
+class StatusItemControllerTest : public ::testing::Test, protected test::SwitcherWorld {
+ protected:
+  StatusItemControllerTest() {
+    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
+    for (std::uint32_t n = 1; n <= 6; ++n) {
+      desktop.addWindow({.number = n, .pid = 100, .title = "doc " + std::to_string(n)});
+    }
+    desktop.setTitle(4, kFiftyCharacters);
+    desktop.setTitle(5, std::nullopt);
+    refresh(100);
+    for (std::uint32_t n = 1; n <= 6; ++n) tracker.order().bump(n);  // 6, 5, 4, 3, 2, 1
+    controller.actions() = {
+        .togglePalette = [this] { calls.push_back("toggle palette"); },
+        .showPalette = [this] { calls.push_back("show palette"); },
+        .recentWindows = [this] { return enumerator.snapshot(std::nullopt, false); },
+        .activate = [this](const SwitchWindow& w) { calls.push_back(std::to_string(w.id())); },
+        .requestPermission = [this] { calls.push_back("request permission"); },
+        .paletteKeyEquivalent = [](std::uint16_t key) -> std::optional<std::string> {
+          if (key == 49) return " ";
+          if (key == 40) return "k";
+          return std::nullopt;
+        },
+        .hotKeyProblem = [this] { return hotKeyProblem; }};
+  }
+
+  /// The titles of the menu as it opens now; separators as "—", disabled items in brackets.
+  Strings openMenu() {
+    Strings titles;
+    for (const auto& entry : item.openMenu()) {
+      if (entry.kind == MenuEntry::Kind::separator) {
+        titles.push_back(kSeparator);
+      } else {
+        titles.push_back(entry.enabled ? entry.title : "[" + entry.title + "]");
+      }
+    }
+    return titles;
+  }
+  MenuEntry entryTitled(const std::string& title) {
+    for (const auto& entry : item.openMenu()) {
+      if (entry.title == title) return entry;
+    }
+    ADD_FAILURE() << "no entry " << title;
+    return {};
+  }
+  /// The switcher in charge: the guard watches secure input from now on.
+  void switcherReady() {
+    engine.setWarmed();
+    engine.updateEnabled();
+  }
+
+  sim::SimStatusItem item;
+  sim::SimUserInteraction interaction;
+  SecureInput secureInput{desktop, desktop};
+  BundleInfo bundle;
+  std::optional<std::string> hotKeyProblem;
+  Strings calls;
+  StatusItemController controller{
+      {item, settings, desktop, guard, secureInput, l10n, loop, log, interaction, bundle}};
+};
+
+TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefresh) {
+  struct Row {
+    const char* what;
+    std::function<void()> arrange;
+    MenuBarIconState state;
+    bool badged, pulse;
+    std::string tooltip;
+  };
+  const std::string refused = "Alt+space is grabbed by another program";
+  const Row rows[] = {
+      {"switching", [] {}, MenuBarIconState::active, false, false, "Tolvane"},
+      {"paused", [this] { settings.setSwitcherPaused(true); }, MenuBarIconState::paused, false,
+       false, "Tolvane"},
+      {"no permission", [this] { desktop.setTrusted(false); }, MenuBarIconState::permissionWarning,
+       true, true, "Tolvane"},
+      {"no permission, reduced motion",
+       [this] {
+         desktop.setTrusted(false);
+         interaction.reducedMotion = true;
+       },
+       MenuBarIconState::permissionWarning, true, false, "Tolvane"},
+      {"hotkey refused", [&] { hotKeyProblem = refused; }, MenuBarIconState::active, true, true,
+       refused},
+      // Secure input never touches the icon; its notice wins the tooltip.
+      {"secure input over a refused hotkey",
+       [&] {
+         hotKeyProblem = refused;
+         desktop.addApp({.pid = 300, .localizedName = "Pass\nwords"});
+         desktop.setSecureInput(true, 300);
+       },
+       MenuBarIconState::active, true, true,
+       "Secure Input is on in Pass words — standard ⌘⇥ in use"},
+      {"secure input of a holder that quit", [this] { desktop.setSecureInput(true, 4242); },
+       MenuBarIconState::active, false, false,
+       "Secure Input stuck (its owner has quit) — lock and unlock the screen"},
+  };
+  switcherReady();
+  controller.start();
+  for (const auto& row : rows) {
+    row.arrange();
+    loop.advance(StatusItemController::kIconRefreshSeconds);
+    ASSERT_TRUE(item.appearance) << row.what;
+    const auto& view = *item.appearance;
+    EXPECT_EQ(view.state, row.state) << row.what;
+    EXPECT_EQ(view.badged, row.badged) << row.what;
+    EXPECT_EQ(view.icon.hole.has_value(), row.badged) << row.what;
+    EXPECT_EQ(view.pulse, row.pulse) << row.what;
+    EXPECT_EQ(view.tooltip, row.tooltip) << row.what;
+    // Two windows, and the arrow unless paused.
+    EXPECT_EQ(view.icon.paths.size(), row.state == MenuBarIconState::paused ? 2u : 3u) << row.what;
+
+    const int pushes = item.appearancePushes;
+    loop.advance(StatusItemController::kIconRefreshSeconds);
+    EXPECT_EQ(item.appearancePushes, pushes) << row.what << ": an unchanged look is not pushed";
+
+    settings.setSwitcherPaused(false);
+    desktop.setTrusted(true);
+    desktop.setSecureInput(false);
+    interaction.reducedMotion = false;
+    hotKeyProblem.reset();
+    loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
+  }
+}
+
+TEST_F(StatusItemControllerTest, TheBadgeSitsInTheHoleOfTheIcon) {
+  const auto icon = MenuBarIcon::describe(MenuBarIconState::permissionWarning, true);
+  ASSERT_TRUE(icon.hole);
+  const Rect hole = *icon.hole;
+  EXPECT_DOUBLE_EQ(hole.x + hole.width / 2, MenuBarIcon::kBadgeCenter.x);
+  EXPECT_DOUBLE_EQ(hole.y + hole.height / 2, MenuBarIcon::kBadgeCenter.y);
+  EXPECT_DOUBLE_EQ(MenuBarIcon::badgeDiameter(16), 5.8);
+  EXPECT_FALSE(MenuBarIcon::describe(MenuBarIconState::active, false).hole);
+}
+
+TEST_F(StatusItemControllerTest, TheMenuListsFiveRecentWindowsAndPausesAndResumesAtOnce) {
+  controller.start();
+  const std::string cut = "Quarterly report — draft 7 (ünïcödé) for";  // 40 of 50 characters
+  EXPECT_EQ(openMenu(),
+            (Strings{"Search Windows…", kSeparator, "doc 6", "Editor", cut, "doc 3", "doc 2",
+                     kSeparator, "Pause Window Switching", kSeparator, "Settings…",
+                     "Getting Started Guide", "About Tolvane", kSeparator, "Quit Tolvane"}));
+  EXPECT_EQ(entryTitled("doc 6").iconBundleID, "org.example.editor");
+  EXPECT_TRUE(item.choose("doc 3"));
+  EXPECT_TRUE(item.choose("Search Windows…"));
+  EXPECT_EQ(calls, (Strings{"3", "show palette"}));
+
+  EXPECT_TRUE(item.choose("Pause Window Switching"));
+  EXPECT_TRUE(settings.switcherPaused());
+  EXPECT_EQ(item.appearance->state, MenuBarIconState::paused) << "redrawn without waiting";
+  EXPECT_TRUE(entryTitled("Resume Window Switching").checked);
+  EXPECT_FALSE(entryTitled("Search Windows…").checked);
+  EXPECT_TRUE(item.choose("Resume Window Switching"));
+  EXPECT_FALSE(settings.switcherPaused());
+  EXPECT_EQ(item.appearance->state, MenuBarIconState::active);
+  EXPECT_EQ(linesStartingWith("tray: switching"),
+            (Strings{"tray: switching paused", "tray: switching resumed"}));
+
+  EXPECT_TRUE(item.click());
+  EXPECT_EQ(calls.back(), "toggle palette");
+}
+
+TEST_F(StatusItemControllerTest, ThePaletteEntryShowsTheHotkeyAndTheOtherShortcutsAreFixed) {
+  controller.start();
+  const auto shortcut = [&] {
+    const auto& entry = entryTitled("Search Windows…");
+    return std::pair(entry.keyEquivalent, entry.keyEquivalentFlags);
+  };
+  EXPECT_EQ(shortcut(), std::pair(std::string(" "), eventflags::kOption));  // the default
+  settings.setPaletteKeyCode(40);
+  settings.setPaletteModifiers(4096 + 512);
+  EXPECT_EQ(shortcut(), std::pair(std::string("k"), eventflags::kControl | eventflags::kShift));
+  settings.setPaletteKeyCode(53);  // a key without a menu character
+  EXPECT_EQ(shortcut(), std::pair(std::string(), std::uint64_t{0}));
+  EXPECT_EQ(entryTitled("Quit Tolvane").keyEquivalent, "q");
+  EXPECT_EQ(entryTitled("Settings…").keyEquivalentFlags, eventflags::kCommand);
+}
+
+TEST_F(StatusItemControllerTest, WithoutPermissionTheGrantEntryComesFirstAndNoWindowIsListed) {
+  desktop.setTrusted(false);
+  bundle.feedURL = "https://example.org/appcast.xml";
+  controller.start();
+  EXPECT_EQ(openMenu(),
+            (Strings{"Grant Accessibility Permission…", kSeparator, "Search Windows…", kSeparator,
+                     "Pause Window Switching", kSeparator, "Settings…", "Getting Started Guide",
+                     "Check for Updates…", "About Tolvane", kSeparator, "Quit Tolvane"}));
+  EXPECT_TRUE(item.choose("Grant Accessibility Permission…"));
+  EXPECT_EQ(calls, Strings{"request permission"});
+}
+
+TEST_F(StatusItemControllerTest, SecureInputShowsAsADisabledNoticeAboveTheSearchEntry) {
+  desktop.addApp({.pid = 300, .localizedName = "Passwords"});
+  switcherReady();
+  desktop.setSecureInput(true, 300);
+  loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
+  controller.start();
+  const std::string notice = "Secure Input is on in Passwords — standard ⌘⇥ in use";
+  const auto menu = openMenu();
+  ASSERT_GE(menu.size(), 3u);
+  EXPECT_EQ(Strings(menu.begin(), menu.begin() + 3),
+            (Strings{"[" + notice + "]", kSeparator, "Search Windows…"}));
+  EXPECT_FALSE(item.choose(notice));
+  EXPECT_EQ(item.appearance->tooltip, notice);
+}
+
+TEST_F(StatusItemControllerTest, AMissingTrayHostIsLoggedOnceAndAgainOnlyWhenItChanges) {
+  item.available = false;
+  controller.start();
+  loop.advance(3 * StatusItemController::kIconRefreshSeconds);
+  item.available = true;
+  loop.advance(3 * StatusItemController::kIconRefreshSeconds);
+  item.available = false;
+  loop.advance(StatusItemController::kIconRefreshSeconds);
+  const auto lines = linesStartingWith("tray: ");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(lines[0].starts_with("tray: no tray host;"));
+  EXPECT_EQ(lines[1], "tray: a tray host shows the icon again");
+  EXPECT_EQ(lines[2], lines[0]);
+}
+
+TEST(DisplayTextTest, CutsAfterCodePointsAndReplacesWhatCannotBeShown) {
+  const std::tuple<std::string, std::size_t, std::string> rows[] = {
+      {"short", 40, "short"},
+      {"日本語のタイトル", 3, "日本語"},  // three characters, nine bytes
+      {"tab\there\nnew\x7f", 40, "tab here new "},
+      {"\xC2\x85next line", 40, " next line"},  // C1 control
+      {"bad \xFF\xC3 end", 40, "bad \xEF\xBF\xBD\xEF\xBF\xBD end"},
+      {"cut \xE2\x82", 40, "cut \xEF\xBF\xBD\xEF\xBF\xBD"},          // truncated sequence
+      {"\xED\xA0\x80", 40, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+      {"😀😀😀", 2, "😀😀"},
+  };
+  for (const auto& [text, characters, shown] : rows) {
+    EXPECT_EQ(displayText(text, characters), shown) << text;
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
