@@ -1,6 +1,9 @@
 // The tray icon's paths, in the 16-unit square before the 0.8 scale.
 #include "menu/menu_bar_icon.h"
 
+#include <array>
+#include <cmath>
+
 namespace tolvane::MenuBarIcon {
 
 namespace {
@@ -47,7 +50,43 @@ std::vector<PathElement> arrow() {
   return {moveTo(10, 12.5), lineTo(15, 12.5), moveTo(13, 10.5), lineTo(15, 12.5), lineTo(13, 14.5)};
 }
 
+struct KeyFrame {
+  double time;
+  double scale;
+};
+constexpr std::array<KeyFrame, 6> kBeat{
+    {{0, 1.0}, {0.12, 0.74}, {0.28, 1.0}, {0.42, 0.82}, {0.6, 1.0}, {1.0, 1.0}}};
+
+/// The ease-in-ease-out curve, the cubic Bézier through (0.42, 0) and (0.58, 1): the eased
+/// progress at `progress`. The curve's x grows monotonically, so bisection finds its parameter.
+double easeInEaseOut(double progress) {
+  const auto bezier = [](double t, double p1, double p2) {
+    const double u = 1 - t;
+    return 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t;
+  };
+  double low = 0, high = 1;
+  for (int i = 0; i < 30; ++i) {
+    const double mid = (low + high) / 2;
+    (bezier(mid, 0.42, 0.58) < progress ? low : high) = mid;
+  }
+  return bezier((low + high) / 2, 0, 1);
+}
+
 }  // namespace
+
+double pulseScale(double seconds) {
+  double progress = std::fmod(seconds, kPulsePeriodSeconds) / kPulsePeriodSeconds;
+  if (progress < 0) progress += 1;
+  // The easing spans the whole beat; the key frames are joined linearly on the eased time.
+  const double time = easeInEaseOut(progress);
+  for (std::size_t i = 1; i < kBeat.size(); ++i) {
+    if (time > kBeat[i].time) continue;
+    const KeyFrame& from = kBeat[i - 1];
+    const KeyFrame& to = kBeat[i];
+    return from.scale + (to.scale - from.scale) * (time - from.time) / (to.time - from.time);
+  }
+  return kBeat.back().scale;
+}
 
 VectorIcon describe(MenuBarIconState state, bool badged) {
   VectorIcon icon{.size = kSize, .scale = 0.8, .lineWidth = 1.5};

@@ -18,4 +18,9 @@ constexpr double badgeDiameter(double iconSize) {
 /// The drawing for `state`; `badged` cuts the hole the alert dot fills.
 VectorIcon describe(MenuBarIconState state, bool badged);
 
+/// One beat of the alert dot: a deep and a shallow pulse, then a rest for the last 40 %.
+inline constexpr double kPulsePeriodSeconds = 1.6;
+/// The dot's scale (1 at rest) `seconds` into the beat, which repeats forever.
+double pulseScale(double seconds);
+
 }  // namespace tolvane::MenuBarIcon

@@ -235,6 +235,24 @@ TEST_F(StatusItemControllerTest, AMissingTrayHostIsLoggedOnceAndAgainOnlyWhenItC
   EXPECT_EQ(lines[2], lines[0]);
 }
 
+TEST(MenuBarIconTest, TheDotBeatsDeepThenShallowAndRestsBeforeTheNextBeat) {
+  // The lowest scale before and after the dot is first back to about full size.
+  double firstDip = 1, secondDip = 1;
+  bool backUp = false;
+  for (int step = 0; step <= 160; ++step) {
+    const double seconds = step * 0.01, scale = MenuBarIcon::pulseScale(seconds);
+    if (seconds >= 0.6 * MenuBarIcon::kPulsePeriodSeconds) {
+      EXPECT_DOUBLE_EQ(scale, 1.0) << "at rest, " << seconds << " s in";
+    }
+    if (firstDip < 0.8 && scale > 0.95) backUp = true;
+    double& dip = backUp ? secondDip : firstDip;
+    dip = std::min(dip, scale);
+  }
+  EXPECT_NEAR(firstDip, 0.74, 0.01);
+  EXPECT_NEAR(secondDip, 0.82, 0.01);
+  EXPECT_DOUBLE_EQ(MenuBarIcon::pulseScale(0.3), MenuBarIcon::pulseScale(0.3 + 1.6));
+}
+
 TEST(DisplayTextTest, CutsAfterCodePointsAndReplacesWhatCannotBeShown) {
   const std::tuple<std::string, std::size_t, std::string> rows[] = {
       {"short", 40, "short"},
