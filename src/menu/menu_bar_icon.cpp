@@ -88,6 +88,13 @@ double pulseScale(double seconds) {
   return kBeat.back().scale;
 }
 
+std::vector<double> pulseFrames() {
+  std::vector<double> frames;
+  const auto count = static_cast<int>(std::lround(kPulsePeriodSeconds / kPulseFrameSeconds));
+  for (int i = 0; i < count; ++i) frames.push_back(pulseScale(i * kPulseFrameSeconds));
+  return frames;
+}
+
 VectorIcon describe(MenuBarIconState state, bool badged) {
   VectorIcon icon{.size = kSize, .scale = 0.8, .lineWidth = 1.5};
   icon.paths = {backWindow(), frontWindow()};

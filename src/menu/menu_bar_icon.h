@@ -22,5 +22,10 @@ VectorIcon describe(MenuBarIconState state, bool badged);
 inline constexpr double kPulsePeriodSeconds = 1.6;
 /// The dot's scale (1 at rest) `seconds` into the beat, which repeats forever.
 double pulseScale(double seconds);
+/// How long each frame of the beat a backend plays lasts: 20 frames a beat, smooth enough for
+/// a dot of a few pixels and cheap to repaint.
+inline constexpr double kPulseFrameSeconds = 0.08;
+/// The beat sampled at the start of each frame.
+std::vector<double> pulseFrames();
 
 }  // namespace tolvane::MenuBarIcon

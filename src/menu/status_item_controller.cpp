@@ -183,6 +183,10 @@ void StatusItemController::refreshIcon() {
     view.badgeCenter = MenuBarIcon::kBadgeCenter;
     view.badgeDiameter = MenuBarIcon::badgeDiameter(MenuBarIcon::kSize);
   }
+  if (look.pulse) {
+    view.pulseScales = MenuBarIcon::pulseFrames();
+    view.pulseFrameSeconds = MenuBarIcon::kPulseFrameSeconds;
+  }
   s_.item.setAppearance(view);
   shown_ = std::move(look);
 }

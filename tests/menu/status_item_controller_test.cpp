@@ -123,6 +123,8 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
     EXPECT_EQ(view.badged, row.badged) << row.what;
     EXPECT_EQ(view.icon.hole.has_value(), row.badged) << row.what;
     EXPECT_EQ(view.pulse, row.pulse) << row.what;
+    EXPECT_DOUBLE_EQ(view.pulseScales.size() * view.pulseFrameSeconds, row.pulse ? 1.6 : 0)
+        << row.what;
     EXPECT_EQ(view.tooltip, row.tooltip) << row.what;
     // Two windows, and the arrow unless paused.
     EXPECT_EQ(view.icon.paths.size(), row.state == MenuBarIconState::paused ? 2u : 3u) << row.what;

@@ -42,6 +42,10 @@ struct StatusItemView {
   double badgeDiameter = 0;
   /// Whether the dot beats; false when the desktop asks for reduced motion.
   bool pulse = false;
+  /// The beat as frames: the dot's scale (1 at rest) in each frame of one beat, each shown for
+  /// `pulseFrameSeconds`, repeated while `pulse` is set.
+  std::vector<double> pulseScales;
+  double pulseFrameSeconds = 0;
   std::string tooltip;
 };
 
