@@ -1,0 +1,274 @@
+// Painting the tray icon from its description, playing the alert dot's beat, and the menu.
+#include "ui/qt/qt_status_item.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <utility>
+
+#include "platform/event_tap.h"
+
+namespace tolvane::qt {
+
+namespace {
+
+/// The alert dot's red, the colour desktops use for alerts.
+const QColor kAlertRed(255, 59, 48);
+
+QPointF toQt(Point point) {
+  return {point.x, point.y};
+}
+
+QPainterPath pathOf(const std::vector<PathElement>& elements) {
+  QPainterPath path;
+  for (const auto& element : elements) {
+    switch (element.op) {
+      case PathElement::Op::move:
+        path.moveTo(toQt(element.to));
+        break;
+      case PathElement::Op::line:
+        path.lineTo(toQt(element.to));
+        break;
+      case PathElement::Op::curve:
+        path.cubicTo(toQt(element.control1), toQt(element.control2), toQt(element.to));
+        break;
+      case PathElement::Op::close:
+        path.closeSubpath();
+        break;
+    }
+  }
+  return path;
+}
+
+QIcon iconOf(const StatusItemView& view, const QColor& ink, double dotScale,
+             const std::vector<int>& sizes) {
+  QIcon icon;
+  for (int size : sizes) {
+    icon.addPixmap(QPixmap::fromImage(renderStatusIcon(view, size, ink, dotScale)));
+  }
+  return icon;
+}
+
+std::vector<int> allSizes(int traySize) {
+  std::vector<int> sizes(std::begin(QtStatusItem::kIconSizes), std::end(QtStatusItem::kIconSizes));
+  if (std::find(sizes.begin(), sizes.end(), traySize) == sizes.end()) sizes.push_back(traySize);
+  return sizes;
+}
+
+/// The keys a menu character names that are not printable characters of their own.
+const std::map<std::string, Qt::Key>& namedKeys() {
+  static const std::map<std::string, Qt::Key> keys{
+      {" ", Qt::Key_Space},   {"↩", Qt::Key_Return}, {"⇥", Qt::Key_Tab},   {"⌫", Qt::Key_Backspace},
+      {"⌦", Qt::Key_Delete},  {"←", Qt::Key_Left},   {"→", Qt::Key_Right}, {"↑", Qt::Key_Up},
+      {"↓", Qt::Key_Down},    {"↖", Qt::Key_Home},   {"↘", Qt::Key_End},   {"⇞", Qt::Key_PageUp},
+      {"⇟", Qt::Key_PageDown}};
+  return keys;
+}
+
+/// A title as a menu shows it: a single "&" is Qt's mnemonic marker.
+QString menuText(const std::string& title) {
+  return QString::fromStdString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+/// A tooltip as the text it is: a tray may render tooltips as rich text when they look like it.
+QString tooltipText(const std::string& tooltip) {
+  const QString text = QString::fromStdString(tooltip);
+  if (!Qt::mightBeRichText(text)) return text;
+  return QLatin1String("<qt>") + text.toHtmlEscaped() + QLatin1String("</qt>");
+}
+
+void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons) {
+  for (const auto& entry : entries) {
+    switch (entry.kind) {
+      case MenuEntry::Kind::separator:
+        menu.addSeparator();
+        continue;
+      case MenuEntry::Kind::header:
+        menu.addSection(menuText(entry.title));
+        continue;
+      case MenuEntry::Kind::item:
+        break;
+    }
+    if (!entry.submenu.empty()) {
+      fill(*menu.addMenu(menuText(entry.title)), entry.submenu, icons);
+      continue;
+    }
+    QAction* action = menu.addAction(menuText(entry.title));
+    action->setEnabled(entry.enabled);
+    action->setCheckable(entry.checked);
+    action->setChecked(entry.checked);
+    action->setShortcut(keySequenceOf(entry.keyEquivalent, entry.keyEquivalentFlags));
+    if (entry.iconBundleID) action->setIcon(icons.icon(entry.iconBundleID));
+    if (!entry.action) continue;
+    QObject::connect(action, &QAction::triggered, action, [run = entry.action] {
+      // After the menu has closed and let go of the pointer and keyboard: an action may open
+      // a window that takes the keyboard itself.
+      QTimer::singleShot(0, QCoreApplication::instance(), run);
+    });
+  }
+}
+
+}  // namespace
+
+QColor trayInk(const QPalette& palette) {
+  QColor ink = palette.color(QPalette::Active, QPalette::WindowText);
+  ink.setAlpha(255);
+  return ink;
+}
+
+QImage renderStatusIcon(const StatusItemView& view, int pixels, const QColor& ink,
+                        double dotScale) {
+  QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const VectorIcon& icon = view.icon;
+  painter.scale(pixels / icon.size, pixels / icon.size);
+  painter.save();
+  painter.scale(icon.scale, icon.scale);
+  painter.setPen(QPen(ink, icon.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  painter.setBrush(Qt::NoBrush);
+  for (const auto& path : icon.paths) painter.drawPath(pathOf(path));
+  painter.restore();
+  if (icon.hole) {
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    painter.drawEllipse(QRectF(icon.hole->x, icon.hole->y, icon.hole->width, icon.hole->height));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  }
+  if (view.badged) {
+    const double radius = view.badgeDiameter * dotScale / 2;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kAlertRed);
+    painter.drawEllipse(toQt(view.badgeCenter), radius, radius);
+  }
+  return image;
+}
+
+QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags) {
+  int code = 0;
+  if (const auto named = namedKeys().find(key); named != namedKeys().end()) {
+    code = named->second;
+  } else if (key.size() == 1 && std::isprint(static_cast<unsigned char>(key[0]))) {
+    // Qt's codes of printable ASCII keys are the upper-case characters themselves.
+    code = std::toupper(static_cast<unsigned char>(key[0]));
+  } else {
+    return {};
+  }
+  Qt::KeyboardModifiers modifiers;
+  if (flags & eventflags::kControl) modifiers |= Qt::ControlModifier;
+  if (flags & eventflags::kOption) modifiers |= Qt::AltModifier;
+  if (flags & eventflags::kShift) modifiers |= Qt::ShiftModifier;
+  if (flags & eventflags::kCommand) modifiers |= Qt::MetaModifier;  // Super
+  return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(code)));
+}
+
+QtStatusItem::QtStatusItem()
+    : menu_(std::make_unique<QMenu>()),
+      tray_(std::make_unique<QSystemTrayIcon>()),
+      pulseTimer_(std::make_unique<QTimer>()) {
+  tray_->setContextMenu(menu_.get());
+  QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] {
+    if (willOpen_) willOpen_();
+  });
+  QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
+                   [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+  QObject::connect(pulseTimer_.get(), &QTimer::timeout, pulseTimer_.get(), [this] {
+    if (view_ && !view_->pulseScales.empty()) showFrame((frame_ + 1) % view_->pulseScales.size());
+  });
+}
+
+QtStatusItem::~QtStatusItem() {
+  tray_->setContextMenu(nullptr);
+}
+
+bool QtStatusItem::isAvailable() const {
+  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+  if (available != available_) {
+    available_ = available;
+    updatePulse();  // no beat for a tray nobody sees
+  }
+  return available;
+}
+
+int QtStatusItem::traySize() const {
+  const QRect geometry = tray_->geometry();
+  const int size = std::min(geometry.width(), geometry.height());
+  return size > 0 ? size : kDefaultTraySize;
+}
+
+void QtStatusItem::setAppearance(const StatusItemView& view) {
+  view_ = view;
+  frames_.clear();
+  frame_ = 0;
+  tray_->setIcon(iconOf(view, trayInk(QGuiApplication::palette()), 1.0, allSizes(traySize())));
+  tray_->setToolTip(tooltipText(view.tooltip));
+  if (!tray_->isVisible()) tray_->show();
+  updatePulse();
+}
+
+void QtStatusItem::updatePulse() const {
+  const bool beats = view_ && view_->badged && view_->pulse && !view_->pulseScales.empty() &&
+                     view_->pulseFrameSeconds > 0 && available_;
+  if (!beats) {
+    pulseTimer_->stop();
+    return;
+  }
+  if (!pulseTimer_->isActive()) {
+    pulseTimer_->start(std::max(1, static_cast<int>(view_->pulseFrameSeconds * 1000)));
+  }
+}
+
+bool QtStatusItem::isPulsing() const {
+  return pulseTimer_->isActive();
+}
+
+void QtStatusItem::showFrame(std::size_t frame) {
+  const auto& scales = view_->pulseScales;
+  // Most of a beat is rest: a frame that looks like the one before costs nothing.
+  const bool same = scales[frame] == scales[frame_];
+  frame_ = frame;
+  if (same) return;
+  if (frames_.empty()) {
+    const QColor ink = trayInk(QGuiApplication::palette());
+    for (double scale : scales) frames_.push_back(iconOf(*view_, ink, scale, {traySize()}));
+  }
+  tray_->setIcon(frames_[frame]);
+}
+
+void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
+  menu_->clear();
+  fill(*menu_, entries, icons_);
+}
+
+void QtStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {
+  willOpen_ = std::move(handler);
+}
+
+void QtStatusItem::setClickHandler(std::function<void()> handler) {
+  click_ = std::move(handler);
+}
+
+void QtStatusItem::activated(int reason) {
+  if (reason != QSystemTrayIcon::Trigger) return;  // the context menu opens by itself
+  // A Control-click is a secondary click, as on a one-button pointer.
+  if (QGuiApplication::keyboardModifiers() & Qt::ControlModifier) {
+    menu_->popup(QCursor::pos());
+  } else if (click_) {
+    click_();
+  }
+}
+
+}  // namespace tolvane::qt

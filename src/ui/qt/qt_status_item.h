@@ -1,0 +1,86 @@
+// The tray item on the Qt desktop: a QSystemTrayIcon (a StatusNotifierItem where a watcher runs,
+// an XEmbed icon otherwise; Qt chooses) painted from the core's description, with a QMenu built
+// from the core's entries each time it opens.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QImage>
+#include <QKeySequence>
+#include <QPalette>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui_surfaces.h"
+#include "platform/views/status_item_view.h"
+#include "ui/qt/app_icons.h"
+
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace tolvane::qt {
+
+/// Main thread only; needs a QApplication. The icon shows from the first appearance on; while
+/// no tray host runs Qt keeps it ready and docks it when one starts.
+class QtStatusItem final : public StatusItem {
+ public:
+  /// Icon sizes put into every icon, so that any tray finds its own without scaling.
+  static constexpr int kIconSizes[] = {16, 22, 24, 32, 48};
+  /// The tray's icon size while the tray has not said.
+  static constexpr int kDefaultTraySize = 22;
+
+  QtStatusItem();
+  ~QtStatusItem() override;
+  QtStatusItem(const QtStatusItem&) = delete;
+  QtStatusItem& operator=(const QtStatusItem&) = delete;
+
+  bool isAvailable() const override;
+  void setAppearance(const StatusItemView& view) override;
+  void setMenu(std::vector<MenuEntry> entries) override;
+  void setMenuWillOpenHandler(std::function<void()> handler) override;
+  void setClickHandler(std::function<void()> handler) override;
+
+  /// Where application icons of the recent windows come from before the icon theme is asked.
+  void setIconSource(AppIcons::Source source) { icons_ = AppIcons(std::move(source)); }
+
+  /// For tests: the tray icon and its menu.
+  QSystemTrayIcon& trayIcon() const { return *tray_; }
+  QMenu& menu() const { return *menu_; }
+  /// For tests: whether the dot's beat is being played.
+  bool isPulsing() const;
+
+ private:
+  void activated(int reason);
+  void showFrame(std::size_t frame);
+  void updatePulse() const;
+  int traySize() const;
+
+  std::unique_ptr<QMenu> menu_;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QTimer> pulseTimer_;
+  AppIcons icons_;
+  std::optional<StatusItemView> view_;
+  /// The beat's frames at the tray's size, rendered when first shown.
+  std::vector<QIcon> frames_;
+  std::size_t frame_ = 0;
+  std::function<void()> willOpen_;
+  std::function<void()> click_;
+  mutable bool available_ = false;
+};
+
+/// The ink of the icon on a panel painted with `palette`: its window text colour, opaque.
+QColor trayInk(const QPalette& palette);
+
+/// The icon of `view` at `pixels` square in `ink`, with the alert dot at `dotScale` of its size
+/// when the view has one.
+QImage renderStatusIcon(const StatusItemView& view, int pixels, const QColor& ink,
+                        double dotScale = 1.0);
+
+/// A menu entry's key equivalent ("k" with Control and Shift) as Qt shows it; empty for none.
+QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags);
+
+}  // namespace tolvane::qt

@@ -1,0 +1,105 @@
+// The beep, the reduced-motion reading, the about box and the application chooser.
+#include "ui/qt/qt_user_interaction.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTimer>
+
+namespace tolvane::qt {
+
+namespace {
+
+/// More than any answer of the setting; the rest of a chatty program's output is not read.
+constexpr qint64 kProbeOutputBytes = 64;
+
+}  // namespace
+
+QtUserInteraction::QtUserInteraction(std::vector<std::string> probe) : probe_(std::move(probe)) {
+  startProbe();
+}
+
+QtUserInteraction::~QtUserInteraction() {
+  if (running_) {
+    running_->disconnect();
+    running_->kill();
+    running_->waitForFinished(kProbeTimeoutMilliseconds);
+  }
+}
+
+void QtUserInteraction::beep() {
+  QApplication::beep();
+}
+
+bool QtUserInteraction::prefersReducedMotion() const {
+  if (!running_ && (!sinceProbe_.isValid() || sinceProbe_.hasExpired(kRecheckSeconds * 1000))) {
+    startProbe();
+  }
+  return reducedMotion_;
+}
+
+void QtUserInteraction::startProbe() const {
+  sinceProbe_.start();
+  if (probe_.empty()) return;
+  running_ = std::make_unique<QProcess>();
+  QStringList arguments;
+  for (std::size_t i = 1; i < probe_.size(); ++i) arguments << QString::fromStdString(probe_[i]);
+  running_->setProgram(QString::fromStdString(probe_[0]));
+  running_->setArguments(arguments);
+  running_->setStandardErrorFile(QProcess::nullDevice());
+  QObject::connect(running_.get(), &QProcess::finished, running_.get(), [this] { probeEnded(); });
+  QObject::connect(running_.get(), &QProcess::errorOccurred, running_.get(),
+                   [this](QProcess::ProcessError error) {
+                     // A program that could not start never finishes; one that did reports
+                     // its end through `finished` as well.
+                     if (error == QProcess::FailedToStart) probeEnded();
+                   });
+  QTimer::singleShot(kProbeTimeoutMilliseconds, running_.get(),
+                     [process = running_.get()] { process->kill(); });
+  running_->start(QIODevice::ReadOnly);
+}
+
+void QtUserInteraction::probeEnded() const {
+  const bool finished = running_->exitStatus() == QProcess::NormalExit && running_->exitCode() == 0;
+  const QByteArray answer = running_->read(kProbeOutputBytes).trimmed();
+  // Only a clear "false" asks for reduced motion; anything else leaves motion on.
+  reducedMotion_ = finished && answer == "false";
+  // The process object is inside its own signal: it goes once control is back in the loop.
+  running_.release()->deleteLater();
+  if (probeObserver_) probeObserver_();
+}
+
+void QtUserInteraction::showAbout(const std::string& applicationName, const std::string& version) {
+  if (about_) {
+    about_->raise();
+    about_->activateWindow();
+    return;
+  }
+  const QString name = QString::fromStdString(applicationName);
+  auto* box =
+      new QMessageBox(QMessageBox::NoIcon, name,
+                      name + QLatin1Char(' ') + QString::fromStdString(version), QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+  box->setModal(false);
+  about_ = box;
+  box->show();
+}
+
+void QtUserInteraction::chooseApplications(std::function<void(std::vector<std::string>)> done) {
+  auto* dialog = new QFileDialog(nullptr, QString(), QStringLiteral("/usr/share/applications"),
+                                 QStringLiteral("*.desktop"));
+  dialog->setFileMode(QFileDialog::ExistingFiles);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+    std::vector<std::string> chosen;
+    if (result == QDialog::Accepted) {
+      for (const QString& file : dialog->selectedFiles()) chosen.push_back(file.toStdString());
+    }
+    done(std::move(chosen));
+  });
+  dialog->open();
+}
+
+}  // namespace tolvane::qt

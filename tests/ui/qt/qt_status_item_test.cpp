@@ -1,0 +1,172 @@
+// The tray item on Qt: the icon painted from the core's description, the menu built from its
+// entries as it opens, clicks, and the desktop's reduced-motion setting.
+#include "ui/qt/qt_status_item.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "menu/menu_bar_icon.h"
+#include "platform/event_tap.h"
+#include "ui/qt/qt_user_interaction.h"
+
+namespace tolvane {
+namespace {
+
+StatusItemView viewOf(MenuBarIconState state, bool badged) {
+  StatusItemView view{.state = state,
+                      .icon = MenuBarIcon::describe(state, badged),
+                      .badged = badged,
+                      .tooltip = "Tolvane"};
+  if (badged) {
+    view.badgeCenter = MenuBarIcon::kBadgeCenter;
+    view.badgeDiameter = MenuBarIcon::badgeDiameter(16);
+  }
+  return view;
+}
+
+int redPixels(const QImage& image) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      count += c.alpha() > 200 && c.red() > 200 && c.green() < 100 ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+TEST(QtStatusIconTest, PaintsTheArrowUnlessPausedAndTheDotInItsHole) {
+  const QColor ink(Qt::black);
+  // At 32 pixels a unit is two: the arrow's shaft crosses (20, 20); the back window's top edge
+  // runs through (19, 4), inside the hole around the dot's centre (26, 6.2) yet outside the dot.
+  const QPoint arrow(20, 20), holeRing(19, 4);
+  const auto active = qt::renderStatusIcon(viewOf(MenuBarIconState::active, false), 32, ink);
+  const auto paused = qt::renderStatusIcon(viewOf(MenuBarIconState::paused, false), 32, ink);
+  const auto badged =
+      qt::renderStatusIcon(viewOf(MenuBarIconState::permissionWarning, true), 32, ink);
+  EXPECT_GT(active.pixelColor(arrow).alpha(), 200);
+  EXPECT_EQ(paused.pixelColor(arrow).alpha(), 0);
+  EXPECT_GT(active.pixelColor(holeRing).alpha(), 200);
+  EXPECT_EQ(badged.pixelColor(holeRing).alpha(), 0);
+  EXPECT_EQ(redPixels(active), 0);
+  const QColor centre = badged.pixelColor(26, 6);
+  EXPECT_TRUE(centre.red() > 200 && centre.green() < 100) << centre.name().toStdString();
+  // A beat's smaller frame paints a smaller dot.
+  const auto shrunk =
+      qt::renderStatusIcon(viewOf(MenuBarIconState::permissionWarning, true), 32, ink, 0.74);
+  EXPECT_LT(redPixels(shrunk), redPixels(badged) * 0.7);
+
+  QPalette dark;
+  dark.setColor(QPalette::WindowText, QColor(240, 240, 240, 128));
+  EXPECT_EQ(qt::trayInk(dark), QColor(240, 240, 240));
+}
+
+TEST(QtStatusIconTest, KeyEquivalentsBecomeQtShortcuts) {
+  using namespace eventflags;
+  const std::tuple<std::string, std::uint64_t, QString> rows[] = {
+      {" ", kOption, "Alt+Space"}, {"k", kControl | kShift, "Ctrl+Shift+K"},
+      {",", kCommand, "Meta+,"},   {"←", 0, "Left"},
+      {"", kCommand, ""},          {"esc", 0, ""},  // a name, not a character
+  };
+  for (const auto& [key, flags, shown] : rows) {
+    EXPECT_EQ(qt::keySequenceOf(key, flags).toString(QKeySequence::PortableText), shown) << key;
+  }
+}
+
+class QtStatusItemTest : public ::testing::Test {
+ protected:
+  QtStatusItemTest() {
+    item.setMenuWillOpenHandler([this] { item.setMenu(entries); });
+    item.setClickHandler([this] { calls.push_back("click"); });
+  }
+  /// Opens the menu as the tray does and answers its actions.
+  QList<QAction*> openMenu() {
+    Q_EMIT item.menu().aboutToShow();
+    return item.menu().actions();
+  }
+
+  qt::QtStatusItem item;
+  std::vector<MenuEntry> entries;
+  std::vector<std::string> calls;
+};
+
+TEST_F(QtStatusItemTest, TheMenuIsBuiltAtEachOpeningAndItsActionsRunOnceItHasClosed) {
+  entries = {{.title = "Search Windows…",
+              .keyEquivalent = " ",
+              .keyEquivalentFlags = eventflags::kOption,
+              .action = [this] { calls.push_back("search"); }},
+             {.kind = MenuEntry::Kind::separator},
+             {.title = "Tom & Jerry", .iconBundleID = "org.example.editor"},
+             {.title = "Secure Input is on", .enabled = false},
+             {.title = "Resume Window Switching", .checked = true}};
+  auto actions = openMenu();
+  ASSERT_EQ(actions.size(), 5);
+  EXPECT_EQ(actions[0]->text(), "Search Windows…");
+  EXPECT_EQ(actions[0]->shortcut().toString(QKeySequence::PortableText), "Alt+Space");
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2]->text(), "Tom && Jerry");
+  EXPECT_FALSE(actions[3]->isEnabled());
+  EXPECT_TRUE(actions[4]->isChecked());
+  EXPECT_FALSE(actions[0]->isChecked());
+
+  actions[0]->trigger();
+  EXPECT_TRUE(calls.empty()) << "the action waits for the menu to close";
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(calls, std::vector<std::string>{"search"});
+
+  entries.pop_back();
+  EXPECT_EQ(openMenu().size(), 4) << "rebuilt, not appended";
+}
+
+TEST_F(QtStatusItemTest, APrimaryClickReachesTheHandlerAndTheTooltipStaysPlainText) {
+  Q_EMIT item.trayIcon().activated(QSystemTrayIcon::Context);
+  EXPECT_TRUE(calls.empty());
+  Q_EMIT item.trayIcon().activated(QSystemTrayIcon::Trigger);
+  EXPECT_EQ(calls, std::vector<std::string>{"click"});
+
+  auto view = viewOf(MenuBarIconState::active, false);
+  view.tooltip = "Secure Input is on in <b>Evil</b>";
+  item.setAppearance(view);
+  EXPECT_EQ(item.trayIcon().toolTip(), "<qt>Secure Input is on in &lt;b&gt;Evil&lt;/b&gt;</qt>");
+  EXPECT_FALSE(item.trayIcon().icon().isNull());
+}
+
+/// Runs Qt's event loop until the interaction's reading of the setting has ended, or a bound.
+bool waitForProbe(qt::QtUserInteraction& interaction) {
+  QEventLoop events;
+  QTimer bound;
+  bool ended = false;
+  interaction.setProbeObserver([&] {
+    ended = true;
+    events.quit();
+  });
+  QObject::connect(&bound, &QTimer::timeout, &events, &QEventLoop::quit);
+  bound.start(20'000);
+  events.exec();
+  interaction.setProbeObserver({});
+  return ended;
+}
+
+TEST(QtUserInteractionTest, OnlyAClearNoToAnimationsAsksForReducedMotion) {
+  const std::pair<std::vector<std::string>, bool> rows[] = {
+      {{"sh", "-c", "echo false"}, true},
+      {{"sh", "-c", "echo true"}, false},
+      {{"sh", "-c", "echo false; exit 1"}, false},  // no schema, say
+      {{"/nonexistent/gsettings"}, false},
+  };
+  for (const auto& [probe, reduced] : rows) {
+    qt::QtUserInteraction interaction(probe);
+    ASSERT_TRUE(waitForProbe(interaction)) << probe.back();
+    EXPECT_EQ(interaction.prefersReducedMotion(), reduced) << probe.back();
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
