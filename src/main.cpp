@@ -216,6 +216,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   });
   backend->setSettings(&app.settings());
+  app.statusItem().actions().quit = [] { QApplication::quit(); };
   app.setInterceptionObserver([&backend] { backend->reloadKeyGrabs(); });
   shell::QuitSignals quitSignals(
       [&](int signal) {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "input/emergency_restore.h"
+#include "input/key_combo.h"
 #include "localization/app_language.h"
 #include "palette/palette_snapshot.h"
 #include "settings/preference_keys.h"
@@ -84,7 +85,12 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
       engine_({settings_, *s.accessibility, *s.eventTap, *s.workspace, tracker_, enumerator_,
                controller_, activator_, guard_, *s.runLoop, *s.clock, log, reporter_, *s.random}),
       refresh_({*s.workspace, *s.accessibility, resolver_, enumerator_, settings_, *s.preferences,
-                *s.runLoop, *s.clock, log}) {
+                *s.runLoop, *s.clock, log}),
+      secureInput_(*s.windowServer, *s.workspace),
+      permissions_(*s.accessibility, *s.workspace, log),
+      statusItem_({*s.statusItem, settings_, *s.accessibility, guard_, secureInput_, l10n_,
+                   *s.runLoop, log, *s.interaction, s_.bundle},
+                  trayActions()) {
   settings_.setInterceptionChangedHook([this] {
     engine_.updateEnabled();
     if (interceptionObserver_) interceptionObserver_();
@@ -146,6 +152,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   s_.accessibility->setMessagingTimeout(s_.accessibility->systemWideElement(),
                                         kLaunchMessagingTimeout);
   l10n_.bootstrap();
+  statusItem_.start();
   tracker_.start();
   engine_.updateEnabled();  // not warmed: a tap may exist, but every key passes
   engine_.startPolling();
@@ -171,6 +178,31 @@ void AppDelegate::startPaletteHotKey() {
     hotKey_->registerCombo(keyCode, modifiers);
   });
   settings_.applyPaletteHotKey();
+}
+
+StatusItemController::Actions AppDelegate::trayActions() {
+  return {
+      .togglePalette = [this] { togglePalette(); },
+      .showPalette = [this] { showPalette(); },
+      // Refreshed as the palette refreshes when it opens, so the menu lists what it would.
+      .recentWindows =
+          [this] {
+            return takePaletteSnapshot(
+                {*s_.workspace, *s_.accessibility, resolver_, enumerator_, settings_, *s_.clock});
+          },
+      .activate = [this](const SwitchWindow& window) { activator_.activate(window); },
+      .showAbout =
+          [this] {
+            s_.interaction->showAbout("Tolvane", s_.bundle.shortVersion.value_or(std::string()));
+          },
+      .requestPermission = [this] { permissions_.request(); },
+      .paletteKeyEquivalent =
+          [](std::uint16_t keyCode) { return keycombo::keyEquivalent(keyCode); },
+      .hotKeyProblem = [this]() -> std::optional<std::string> {
+        if (!hotKey_ || !hotKey_->isRefused()) return std::nullopt;
+        return hotKey_->refusal()->reason;
+      },
+  };
 }
 
 bool AppDelegate::shouldRefresh(const RunningApp& app) const {

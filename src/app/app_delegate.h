@@ -14,12 +14,14 @@
 #include "input/switcher_engine.h"
 #include "localization/framework_language.h"
 #include "localization/l10n.h"
+#include "menu/status_item_controller.h"
 #include "palette/palette_controller.h"
 #include "platform/services.h"
 #include "platform/task.h"
 #include "reporting/improve_reporter.h"
 #include "settings/app_settings.h"
 #include "windows/background_refresh.h"
+#include "windows/permissions.h"
 #include "windows/space_window_resolver.h"
 #include "windows/window_enumerator.h"
 
@@ -74,11 +76,15 @@ class AppDelegate {
   NativeSwitcherGuard& guard() { return guard_; }
   /// Nothing on a desktop without a palette panel or a local key monitor.
   PaletteController* palette() { return palette_ ? &*palette_ : nullptr; }
+  /// The tray item; its actions that other parts own are set through actions().
+  StatusItemController& statusItem() { return statusItem_; }
 
  private:
   Task warmUp();
   void startPaletteHotKey();
   PaletteController::Services paletteServices();
+  /// What the tray's entries do, as far as the application's own components can do it.
+  StatusItemController::Actions trayActions();
   bool shouldRefresh(const RunningApp& app) const;
 
   Services& s_;
@@ -96,6 +102,9 @@ class AppDelegate {
   SwitcherEngine engine_;
   BackgroundRefresh refresh_;
   std::optional<PaletteController> palette_;
+  SecureInput secureInput_;
+  Permissions permissions_;
+  StatusItemController statusItem_;
   TaskHandle warmUpTask_;
   std::function<void()> interceptionObserver_;
   std::optional<GlobalHotKey> hotKey_;

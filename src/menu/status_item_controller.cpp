@@ -248,12 +248,16 @@ std::vector<MenuEntry> StatusItemController::buildMenu() {
                   .checked = paused,
                   .action = [this] { togglePause(); }});
   menu.push_back(separator());
+  // The settings window and the guide come with later parts of the application; until they are
+  // connected their entries are shown, but disabled, rather than doing nothing.
   menu.push_back({.title = s_.l10n.string("menu.settings"),
+                  .enabled = static_cast<bool>(actions_.showSettings),
                   .keyEquivalent = ",",
                   .keyEquivalentFlags = eventflags::kCommand,
                   .action = [this] { run(actions_.showSettings); }});
-  menu.push_back(
-      {.title = s_.l10n.string("menu.guide"), .action = [this] { run(actions_.showOnboarding); }});
+  menu.push_back({.title = s_.l10n.string("menu.guide"),
+                  .enabled = static_cast<bool>(actions_.showOnboarding),
+                  .action = [this] { run(actions_.showOnboarding); }});
   if (s_.bundle.feedURL) {
     menu.push_back({.title = s_.l10n.string("menu.check_updates"),
                     .action = [this] { run(actions_.checkForUpdates); }});

@@ -85,6 +85,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   };
   panel_.setIconSources(applicationIcons, windowIcons);
   palettePanel_.setIconSources(applicationIcons, windowIcons);
+  statusItem_.setIconSource(applicationIcons);
   services_ = {.clock = &clock_,
                .runLoop = &runLoop_,
                .files = &files_,
@@ -104,6 +105,8 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                .screens = &screens_,
                .switcherPanel = &panel_,
                .palettePanel = &palettePanel_,
+               .statusItem = &statusItem_,
+               .interaction = &interaction_,
                .keyMonitor = &keyMonitor_};
 }
 

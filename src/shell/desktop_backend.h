@@ -25,7 +25,9 @@
 #include "ui/qt/qt_palette_panel.h"
 #include "ui/qt/qt_run_loop.h"
 #include "ui/qt/qt_screens.h"
+#include "ui/qt/qt_status_item.h"
 #include "ui/qt/qt_switcher_panel.h"
+#include "ui/qt/qt_user_interaction.h"
 
 namespace tolvane::shell {
 
@@ -74,6 +76,8 @@ class DesktopBackend {
   x11::X11InputGrab paletteGrab_;
   qt::QtPalettePanel palettePanel_;
   qt::QtKeyMonitor keyMonitor_;
+  qt::QtStatusItem statusItem_;
+  qt::QtUserInteraction interaction_;
   Services services_;
 };
 

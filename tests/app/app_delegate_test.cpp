@@ -15,6 +15,7 @@
 #include "platform/sim/sim_palette_panel.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_status_item.h"
 #include "platform/sim/sim_switcher_panel.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_system_log.h"
@@ -54,6 +55,8 @@ class AppDelegateTest : public ::testing::Test {
                 .screens = &screens,
                 .switcherPanel = &panel,
                 .palettePanel = &palettePanel,
+                .statusItem = &statusItem,
+                .interaction = &interaction,
                 .keyMonitor = &keys};
     log.setObserver(
         [this](std::string_view line) { lines.emplace_back(line.substr(line.find(' ') + 1)); });
@@ -87,6 +90,8 @@ class AppDelegateTest : public ::testing::Test {
   sim::SimSwitcherPanel panel;
   sim::SimPalettePanel palettePanel;
   sim::SimKeyMonitor keys;
+  sim::SimStatusItem statusItem;
+  sim::SimUserInteraction interaction;
   test::ManualTicker ticker;
   DebugLog log{files, clock, temp.path() + "/log"};
   std::vector<std::string> lines;
@@ -154,6 +159,25 @@ TEST_F(AppDelegateTest, ThePaletteTogglesWithEveryWindowAndStaysShutDuringASessi
   ASSERT_TRUE(app().engine().isActive());
   app().showPalette();
   EXPECT_FALSE(palettePanel.visible);
+}
+
+TEST_F(AppDelegateTest, TheTrayPausesTheSwitcherListsTheWarmedWindowsAndShowsTheAboutBox) {
+  services.bundle.shortVersion = "1.4";
+  app().applicationDidFinishLaunching();
+  loop.runUntilIdle();
+  ASSERT_TRUE(statusItem.appearance);
+  const auto menu = statusItem.openMenu();
+  EXPECT_EQ(std::count_if(menu.begin(), menu.end(),
+                          [](const MenuEntry& entry) { return entry.title == "Editor"; }),
+            2);
+  ASSERT_TRUE(statusItem.choose("Pause Window Switching"));
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_FALSE(app().engine().hasTap());
+  statusItem.openMenu();
+  ASSERT_TRUE(statusItem.choose("Resume Window Switching"));
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  ASSERT_TRUE(statusItem.choose("About Tolvane"));
+  EXPECT_EQ(interaction.aboutShown, Strings{"Tolvane 1.4"});
 }
 
 TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {

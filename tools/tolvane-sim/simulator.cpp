@@ -131,6 +131,7 @@ Simulator::Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trac
                .screens = &screens_,
                .switcherPanel = panel_.get(),
                .palettePanel = &palettePanel_,
+               .statusItem = &statusItem_,
                .interaction = interaction_.get(),
                .keyMonitor = &keyMonitor_};
   log_.setObserver([this](std::string_view line) {

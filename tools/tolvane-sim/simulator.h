@@ -22,6 +22,7 @@
 #include "platform/sim/sim_palette_panel.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_status_item.h"
 #include "platform/sim/sim_switcher_panel.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_system_log.h"
@@ -91,6 +92,7 @@ class Simulator {
   sim::SimPalettePanel palettePanel_;
   sim::SimKeyMonitor keyMonitor_;
   sim::SimScreens screens_;
+  sim::SimStatusItem statusItem_;
   std::unique_ptr<TracingInteraction> interaction_;
   system::PosixFileSystem files_;
   sim::SimSystemInfo system_;
