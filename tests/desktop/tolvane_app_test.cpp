@@ -236,6 +236,164 @@ TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {
   EXPECT_TRUE(superTabIsFree());
 }
 
+// A tray host (trayer) runs before Tolvane starts, so Tolvane's icon docks into it (XEmbed).
+class TolvaneInATray : public TolvaneOnX11 {
+ protected:
+  void SetUp() override {
+    TolvaneOnX11::SetUp();
+    x.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+             "24", "--SetDockType", "true"});
+    // The host announces itself by owning the tray selection (and a MANAGER message on the
+    // root, which wakes the wait).
+    ASSERT_TRUE(x.waitUntil([&] { return trayOwner() != XCB_WINDOW_NONE; }));
+  }
+  xcb_window_t trayOwner() {
+    auto* reply = xcb_get_selection_owner_reply(
+        x.xcb(), xcb_get_selection_owner(x.xcb(), x.atom("_NET_SYSTEM_TRAY_S0")), nullptr);
+    const xcb_window_t owner = reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
+    std::free(reply);
+    return owner;
+  }
+  /// Tolvane's window below `window` that is not a top-level one: its docked tray icon.
+  xcb_window_t dockedIcon(xcb_window_t window, bool topLevel = true) {
+    auto* tree = xcb_query_tree_reply(x.xcb(), xcb_query_tree(x.xcb(), window), nullptr);
+    if (!tree) return XCB_WINDOW_NONE;
+    xcb_window_t found = XCB_WINDOW_NONE;
+    const auto* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+      const auto pid = x.value(children[i], "_NET_WM_PID");
+      if (!topLevel && pid && *pid == static_cast<std::uint32_t>(tolvane->pid())) {
+        found = children[i];
+      } else {
+        found = dockedIcon(children[i], false);
+      }
+    }
+    std::free(tree);
+    return found;
+  }
+  /// Waits until the icon is docked and shown, and answers its centre on the screen.
+  std::optional<std::pair<int, int>> iconCentre() {
+    xcb_window_t icon = XCB_WINDOW_NONE;
+    // Docking reparents the icon away from the root, which the root's watch sees.
+    if (!x.waitUntil([&] { return (icon = dockedIcon(x.root())) != XCB_WINDOW_NONE; },
+                     {tolvane->pump()})) {
+      return std::nullopt;
+    }
+    x.watch(icon);
+    const auto viewable = [&] {
+      auto* attributes = xcb_get_window_attributes_reply(
+          x.xcb(), xcb_get_window_attributes(x.xcb(), icon), nullptr);
+      const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+      std::free(attributes);
+      return shown;
+    };
+    if (!x.waitUntil(viewable, {tolvane->pump()})) return std::nullopt;
+    auto* geometry = xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr);
+    auto* place = xcb_translate_coordinates_reply(
+        x.xcb(), xcb_translate_coordinates(x.xcb(), icon, x.root(), 0, 0), nullptr);
+    std::optional<std::pair<int, int>> centre;
+    if (geometry && place) {
+      centre = std::pair(place->dst_x + geometry->width / 2, place->dst_y + geometry->height / 2);
+    }
+    std::free(geometry);
+    std::free(place);
+    return centre;
+  }
+  /// Whether another client holds the keyboard (an open menu does); the probe lets go at once.
+  bool keyboardTaken() {
+    auto* reply =
+        xcb_grab_keyboard_reply(x.xcb(),
+                                xcb_grab_keyboard(x.xcb(), 0, x.root(), XCB_CURRENT_TIME,
+                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr);
+    const bool taken = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+    if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
+      xcb_ungrab_keyboard(x.xcb(), XCB_CURRENT_TIME);
+      x.sync();
+    }
+    std::free(reply);
+    return taken;
+  }
+  /// Checks `done` once per round trip to the server until it holds or the bound passes: for
+  /// states no event announces (a grab taken or given up).
+  bool pollUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      tolvane->pump().drain();
+      if (done()) return true;
+    }
+    return false;
+  }
+  /// Opens the menu with a secondary click on the icon and waits until it holds the keyboard;
+  /// the recent windows it lists, as Tolvane logged them.
+  std::string openMenu(std::pair<int, int> icon) {
+    const std::string listed = "tray: menu lists recent windows ";
+    const int before = tolvane->count(listed);
+    EXPECT_TRUE(test::xdotool(
+        x, {"mousemove", std::to_string(icon.first), std::to_string(icon.second), "click", "3"}));
+    EXPECT_TRUE(waitForLog(listed, before + 1)) << tolvane->log();
+    // Qt maps the menu and grabs the keyboard in one go: probing the grab only once the menu
+    // is mapped keeps the probe from taking the keyboard before the menu asks for it.
+    EXPECT_TRUE(x.waitUntil([&] { return test::mappedOverlay(x.xcb(), x.root()).has_value(); },
+                            {tolvane->pump()}));
+    EXPECT_TRUE(pollUntil([&] { return keyboardTaken(); })) << "the menu never took the keys";
+    const auto& log = tolvane->log();
+    const auto at = log.rfind(listed) + listed.size();
+    return log.substr(at, log.find('\n', at) - at);
+  }
+  /// Chooses the pause entry: below "Search Windows…" and the five recent windows.
+  void choosePauseEntry() { type("key Down Down Down Down Down Down Down Return"); }
+};
+
+TEST_F(TolvaneInATray, TheMenuListsTheFiveRecentTerminalsAndPausesAndResumesSwitching) {
+  std::vector<xcb_window_t> terms;
+  for (const char* title : {"one", "two", "three", "four", "five", "six"}) {
+    const auto term = x.startXterm(title);
+    ASSERT_TRUE(term);
+    terms.push_back(term->windows[0]);
+  }
+  launch();
+  for (xcb_window_t term : terms) activate(term);  // "six" is the most recent
+  const auto icon = iconCentre();
+  ASSERT_TRUE(icon) << tolvane->log();
+
+  std::string recent;
+  for (auto term = terms.rbegin(); term != terms.rbegin() + 5; ++term) {
+    recent += (recent.empty() ? "" : ",") + std::to_string(*term);
+  }
+  EXPECT_EQ(openMenu(*icon), recent);
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  const std::string shot = std::string(artifacts ? artifacts : ".") + "/desktop-tray-menu.png";
+  std::system(("import -display " + x.display() + " -window root " + shot).c_str());
+  std::printf("tray menu screenshot: %s\n", shot.c_str());
+  choosePauseEntry();
+  ASSERT_TRUE(waitForLog("tray: switching paused")) << tolvane->log();
+  ASSERT_TRUE(pollUntil([&] { return superTabIsFree(); })) << "paused, yet Super-Tab is held";
+  type("keydown super key Tab keyup super");
+  ASSERT_TRUE(x.syncWindowManager(nullptr, {tolvane->pump()}));
+  EXPECT_EQ(x.activeWindow(), terms[5]);
+  EXPECT_EQ(tolvane->count("activate pid="), 0) << tolvane->log();
+
+  openMenu(*icon);
+  choosePauseEntry();  // now "Resume Window Switching", in the same place
+  ASSERT_TRUE(waitForLog("tray: switching resumed")) << tolvane->log();
+  ASSERT_TRUE(pollUntil([&] { return !superTabIsFree(); })) << tolvane->log();
+  type("keydown super key Tab keyup super");
+  EXPECT_TRUE(waitForActive(terms[4])) << tolvane->log();
+}
+
+TEST_F(TolvaneOnX11, WithoutATrayHostItSwitchesAndSaysSoOnce) {
+  const auto one = x.startXterm("one");
+  const auto two = x.startXterm("two");
+  ASSERT_TRUE(one && two);
+  launch();
+  activate(one->windows[0]);
+  activate(two->windows[0]);
+  type("keydown super key Tab keyup super");
+  ASSERT_TRUE(waitForActive(one->windows[0])) << tolvane->log();
+  EXPECT_EQ(tolvane->count("tray: no tray host;"), 1) << tolvane->log();
+}
+
 TEST_F(TolvaneOnX11, WithoutAWindowManagerItSaysSoOnce) {
   test::XSession bare;
   ASSERT_TRUE(bare.start(false)) << bare.error();
