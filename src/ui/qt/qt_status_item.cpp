@@ -175,8 +175,9 @@ QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags) {
   return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(code)));
 }
 
-QtStatusItem::QtStatusItem()
-    : menu_(std::make_unique<QMenu>()),
+QtStatusItem::QtStatusItem(TrayProbe trayProbe)
+    : trayProbe_(trayProbe ? std::move(trayProbe) : &QSystemTrayIcon::isSystemTrayAvailable),
+      menu_(std::make_unique<QMenu>()),
       tray_(std::make_unique<QSystemTrayIcon>()),
       pulseTimer_(std::make_unique<QTimer>()) {
   tray_->setContextMenu(menu_.get());
@@ -195,7 +196,7 @@ QtStatusItem::~QtStatusItem() {
 }
 
 bool QtStatusItem::isAvailable() const {
-  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+  const bool available = trayProbe_();
   if (available != available_) {
     available_ = available;
     updatePulse();  // no beat for a tray nobody sees

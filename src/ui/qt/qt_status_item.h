@@ -33,7 +33,12 @@ class QtStatusItem final : public StatusItem {
   /// The tray's icon size while the tray has not said.
   static constexpr int kDefaultTraySize = 22;
 
-  QtStatusItem();
+  /// Answers whether a tray host runs.
+  using TrayProbe = std::function<bool()>;
+
+  /// `trayProbe` defaults to asking Qt, which looks for a StatusNotifierItem watcher on the
+  /// session bus and for the X11 tray selection's owner.
+  explicit QtStatusItem(TrayProbe trayProbe = {});
   ~QtStatusItem() override;
   QtStatusItem(const QtStatusItem&) = delete;
   QtStatusItem& operator=(const QtStatusItem&) = delete;
@@ -59,6 +64,7 @@ class QtStatusItem final : public StatusItem {
   void updatePulse() const;
   int traySize() const;
 
+  TrayProbe trayProbe_;
   std::unique_ptr<QMenu> menu_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QTimer> pulseTimer_;

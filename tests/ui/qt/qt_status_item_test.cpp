@@ -138,6 +138,25 @@ TEST_F(QtStatusItemTest, APrimaryClickReachesTheHandlerAndTheTooltipStaysPlainTe
   EXPECT_FALSE(item.trayIcon().icon().isNull());
 }
 
+TEST(QtStatusIconTest, TheDotBeatsOnlyWhileATrayShowsItAndTheViewAsksForIt) {
+  bool trayRuns = false;
+  qt::QtStatusItem beating([&] { return trayRuns; });
+  auto view = viewOf(MenuBarIconState::permissionWarning, true);
+  view.pulse = true;
+  view.pulseScales = MenuBarIcon::pulseFrames();
+  view.pulseFrameSeconds = MenuBarIcon::kPulseFrameSeconds;
+  beating.setAppearance(view);
+  EXPECT_FALSE(beating.isPulsing()) << "no tray host";
+  trayRuns = true;
+  EXPECT_TRUE(beating.isAvailable());
+  EXPECT_TRUE(beating.isPulsing()) << "a tray host came";
+
+  view.pulse = false;  // reduced motion
+  view.pulseScales.clear();
+  beating.setAppearance(view);
+  EXPECT_FALSE(beating.isPulsing());
+}
+
 /// Runs Qt's event loop until the interaction's reading of the setting has ended, or a bound.
 bool waitForProbe(qt::QtUserInteraction& interaction) {
   QEventLoop events;
