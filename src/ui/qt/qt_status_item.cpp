@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/event_tap.h"
+#include "ui/qt/tray_colors.h"
 
 namespace tolvane::qt {
 
@@ -214,7 +215,9 @@ void QtStatusItem::setAppearance(const StatusItemView& view) {
   view_ = view;
   frames_.clear();
   frame_ = 0;
-  tray_->setIcon(iconOf(view, trayInk(QGuiApplication::palette()), 1.0, allSizes(traySize())));
+  // The host knows its panel; without a word from it the application's palette decides.
+  ink_ = trayForeground().value_or(trayInk(QGuiApplication::palette()));
+  tray_->setIcon(iconOf(view, ink_, 1.0, allSizes(traySize())));
   tray_->setToolTip(tooltipText(view.tooltip));
   if (!tray_->isVisible()) tray_->show();
   updatePulse();
@@ -243,8 +246,7 @@ void QtStatusItem::showFrame(std::size_t frame) {
   frame_ = frame;
   if (same) return;
   if (frames_.empty()) {
-    const QColor ink = trayInk(QGuiApplication::palette());
-    for (double scale : scales) frames_.push_back(iconOf(*view_, ink, scale, {traySize()}));
+    for (double scale : scales) frames_.push_back(iconOf(*view_, ink_, scale, {traySize()}));
   }
   tray_->setIcon(frames_[frame]);
 }

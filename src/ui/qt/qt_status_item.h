@@ -70,6 +70,7 @@ class QtStatusItem final : public StatusItem {
   std::unique_ptr<QTimer> pulseTimer_;
   AppIcons icons_;
   std::optional<StatusItemView> view_;
+  QColor ink_;
   /// The beat's frames at the tray's size, rendered when first shown.
   std::vector<QIcon> frames_;
   std::size_t frame_ = 0;
