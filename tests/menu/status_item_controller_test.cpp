@@ -142,16 +142,6 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
   }
 }
 
-TEST_F(StatusItemControllerTest, TheBadgeSitsInTheHoleOfTheIcon) {
-  const auto icon = MenuBarIcon::describe(MenuBarIconState::permissionWarning, true);
-  ASSERT_TRUE(icon.hole);
-  const Rect hole = *icon.hole;
-  EXPECT_DOUBLE_EQ(hole.x + hole.width / 2, MenuBarIcon::kBadgeCenter.x);
-  EXPECT_DOUBLE_EQ(hole.y + hole.height / 2, MenuBarIcon::kBadgeCenter.y);
-  EXPECT_DOUBLE_EQ(MenuBarIcon::badgeDiameter(16), 5.8);
-  EXPECT_FALSE(MenuBarIcon::describe(MenuBarIconState::active, false).hole);
-}
-
 TEST_F(StatusItemControllerTest, TheMenuListsFiveRecentWindowsAndPausesAndResumesAtOnce) {
   controller.start();
   const std::string cut = "Quarterly report — draft 7 (ünïcödé) for";  // 40 of 50 characters
