@@ -99,6 +99,9 @@ class ReportedInteraction final : public UserInteraction {
     report_.line("beep");
   }
   void chooseApplications(std::function<void(std::vector<std::string>)> done) override { done({}); }
+  void showAbout(const std::string& name, const std::string&) override {
+    report_.line("about " + name);
+  }
 
  private:
   Report& report_;
