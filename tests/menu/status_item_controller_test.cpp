@@ -145,10 +145,11 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
 TEST_F(StatusItemControllerTest, TheMenuListsFiveRecentWindowsAndPausesAndResumesAtOnce) {
   controller.start();
   const std::string cut = "Quarterly report — draft 7 (ünïcödé) for";  // 40 of 50 characters
-  EXPECT_EQ(openMenu(),
-            (Strings{"Search Windows…", kSeparator, "doc 6", "Editor", cut, "doc 3", "doc 2",
-                     kSeparator, "Pause Window Switching", kSeparator, "Settings…",
-                     "Getting Started Guide", "About Tolvane", kSeparator, "Quit Tolvane"}));
+  EXPECT_EQ(openMenu(), (Strings{"Search Windows…", kSeparator, "doc 6", "Editor", cut, "doc 3",
+                                 "doc 2", kSeparator, "Pause Window Switching", kSeparator,
+                                 // Disabled until the settings window and the guide are connected.
+                                 "[Settings…]", "[Getting Started Guide]", "About Tolvane",
+                                 kSeparator, "Quit Tolvane"}));
   EXPECT_EQ(entryTitled("doc 6").iconBundleID, "org.example.editor");
   EXPECT_TRUE(item.choose("doc 3"));
   EXPECT_TRUE(item.choose("Search Windows…"));
@@ -191,7 +192,7 @@ TEST_F(StatusItemControllerTest, WithoutPermissionTheGrantEntryComesFirstAndNoWi
   controller.start();
   EXPECT_EQ(openMenu(),
             (Strings{"Grant Accessibility Permission…", kSeparator, "Search Windows…", kSeparator,
-                     "Pause Window Switching", kSeparator, "Settings…", "Getting Started Guide",
+                     "Pause Window Switching", kSeparator, "[Settings…]", "[Getting Started Guide]",
                      "Check for Updates…", "About Tolvane", kSeparator, "Quit Tolvane"}));
   EXPECT_TRUE(item.choose("Grant Accessibility Permission…"));
   EXPECT_EQ(calls, Strings{"request permission"});
