@@ -9,7 +9,6 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "desktop/support/desktop_tools.h"
 
@@ -23,19 +22,6 @@ constexpr const char* kRefusedLine =
     "palette hotkey refused keyCode=49 modifiers=2048 reason=Alt+space is grabbed by another "
     "program, most likely the window manager (Openbox)";
 constexpr const char* kRegisteredLine = "palette hotkey registered keyCode=49 modifiers=2048";
-
-/// openbox's stock configuration without its Alt-Space binding (the window menu).
-std::string configWithoutAltSpace() {
-  std::ifstream stock("/etc/xdg/openbox/rc.xml");
-  std::stringstream text;
-  text << stock.rdbuf();
-  std::string config = text.str();
-  const auto start = config.find("<keybind key=\"A-space\">");
-  if (start == std::string::npos) return {};
-  const std::string end = "</keybind>";
-  config.erase(start, config.find(end, start) + end.size() - start);
-  return config;
-}
 
 class PaletteHotKeyOnX11 : public ::testing::Test {
  protected:
@@ -70,11 +56,8 @@ TEST_F(PaletteHotKeyOnX11, OpenboxsStockAltSpaceIsRefusedAndTheLogSaysSoOnce) {
 }
 
 TEST_F(PaletteHotKeyOnX11, WithoutOpenboxsBindingAltSpaceIsTolvanes) {
-  const std::string config = configWithoutAltSpace();
-  ASSERT_FALSE(config.empty()) << "openbox's stock rc.xml binds no A-space";
-  const std::string path = home.path() + "/rc.xml";
-  std::ofstream(path) << config;
-  x.setWindowManagerArguments({"--config-file", path});
+  ASSERT_TRUE(test::freeAltSpaceFromOpenbox(x, home.path()))
+      << "openbox's stock rc.xml binds no A-space";
   ASSERT_NO_FATAL_FAILURE(launch());
   EXPECT_EQ(tolvane->count(kRegisteredLine), 1) << tolvane->log();
   EXPECT_EQ(tolvane->count("palette hotkey refused"), 0);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 namespace tolvane::test {
 
@@ -41,6 +43,21 @@ bool startOpenboxWithBindings(XSession& session) {
     const auto clients = session.clientList();
     return std::find(clients.begin(), clients.end(), window) != clients.end();
   });
+}
+
+bool freeAltSpaceFromOpenbox(XSession& session, const std::string& folder) {
+  std::ifstream stock("/etc/xdg/openbox/rc.xml");
+  std::stringstream text;
+  text << stock.rdbuf();
+  std::string config = text.str();
+  const auto start = config.find("<keybind key=\"A-space\">");
+  if (start == std::string::npos) return false;
+  const std::string end = "</keybind>";
+  config.erase(start, config.find(end, start) + end.size() - start);
+  const std::string path = folder + "/rc.xml";
+  if (!(std::ofstream(path) << config)) return false;
+  session.setWindowManagerArguments({"--config-file", path});
+  return true;
 }
 
 }  // namespace tolvane::test

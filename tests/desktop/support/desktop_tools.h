@@ -1,5 +1,5 @@
 // Small helpers the desktop tests share: typing through xdotool, short-lived programs, and
-// openbox started on a display that was started without it.
+// openbox started on a display that was started without it or configured without Alt-Space.
 #pragma once
 
 #include <string>
@@ -18,5 +18,10 @@ bool runToExit(XSession& session, const std::vector<std::string>& args);
 /// place. openbox announces itself before it binds keys and loses map requests sent in between;
 /// a window mapped before it starts is managed only after the bindings exist.
 bool startOpenboxWithBindings(XSession& session);
+
+/// Has the session's openbox (call before start()) read its stock configuration without the
+/// Alt-Space binding (the window menu), written to `folder`/rc.xml, so that Alt-Space is free
+/// for Tolvane's palette. False when the stock configuration binds no Alt-Space.
+bool freeAltSpaceFromOpenbox(XSession& session, const std::string& folder);
 
 }  // namespace tolvane::test
