@@ -1,6 +1,7 @@
-// Walking the root's children for a mapped override-redirect window.
+// Walking the root's children for a mapped override-redirect window, and reading its pixels.
 #include "desktop/support/overlay.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -36,22 +37,44 @@ std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* c, xcb_w
   return found;
 }
 
-bool showsColour(xcb_connection_t* c, xcb_window_t root, const xcb_get_geometry_reply_t& area,
-                 std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+namespace {
+
+/// How many pixels of each line of `area` have the colour (r, g, b); empty when the screen
+/// could not be read.
+std::vector<int> colourPerLine(xcb_connection_t* c, xcb_window_t root,
+                               const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
+                               std::uint8_t b) {
+  std::vector<int> lines;
   auto* image = xcb_get_image_reply(c,
                                     xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, area.x,
                                                   area.y, area.width, area.height, ~0u),
                                     nullptr);
-  if (!image) return false;
+  if (!image) return lines;
   // 32 bits per pixel, blue first.
   const std::uint8_t* data = xcb_get_image_data(image);
   const int length = xcb_get_image_data_length(image);
-  bool found = false;
-  for (int i = 0; i + 2 < length && !found; i += 4) {
-    found = data[i] == b && data[i + 1] == g && data[i + 2] == r;
+  const int stride = 4 * area.width;
+  lines.assign(area.height, 0);
+  for (int i = 0; i + 2 < length && i / stride < area.height; i += 4) {
+    if (data[i] == b && data[i + 1] == g && data[i + 2] == r) ++lines[i / stride];
   }
   std::free(image);
-  return found;
+  return lines;
+}
+
+}  // namespace
+
+bool showsColour(xcb_connection_t* c, xcb_window_t root, const xcb_get_geometry_reply_t& area,
+                 std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  const auto lines = colourPerLine(c, root, area, r, g, b);
+  return std::any_of(lines.begin(), lines.end(), [](int count) { return count > 0; });
+}
+
+bool showsColourAsText(xcb_connection_t* c, xcb_window_t root, const xcb_get_geometry_reply_t& area,
+                       std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  const auto lines = colourPerLine(c, root, area, r, g, b);
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](int count) { return count > 0 && 3 * count < area.width; });
 }
 
 }  // namespace tolvane::test

@@ -20,4 +20,11 @@ bool showsColour(xcb_connection_t* connection, xcb_window_t root,
                  const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
                  std::uint8_t b);
 
+/// Whether some line of pixels inside `area` has the colour (r, g, b) on fewer than a third of
+/// its pixels: text or a thin mark in that colour, where a filled band of it (a selected row)
+/// covers most of the line.
+bool showsColourAsText(xcb_connection_t* connection, xcb_window_t root,
+                       const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
+                       std::uint8_t b);
+
 }  // namespace tolvane::test
