@@ -239,8 +239,10 @@ int main(int argc, char** argv) {
     QObject::connect(continueNotifier.get(), &QSocketNotifier::activated,
                      [&] { backend->tap().deliverPendingRelease(); });
   }
+  shell::TestHooks testHooks(
+      {backend->log(), app.settings(), *backend->services().keyMonitor, app.l10n()});
   const auto handleURL = [&](const std::string& url) {
-    if (!shell::runTestHook(url, backend->log())) app.handleURL(url);
+    if (!testHooks.run(url)) app.handleURL(url);
   };
   shell::InstanceListener urls(*instance, *backend->services().clock, handleURL);
 

@@ -1,37 +1,161 @@
-// The stall hook: a plain sleep on the main thread, which is exactly the fault it stands for.
+// The stall hook, a plain sleep on the main thread, which is exactly the fault it stands for;
+// and the recorder hook, a window of its own around the recorder the settings window will hold.
 #include "shell/test_hooks.h"
 
+#include <QApplication>
+#include <QVBoxLayout>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "input/hotkey_recorder.h"
+#include "ui/qt/hotkey_recorder_widget.h"
 
 namespace tolvane::shell {
 
 namespace {
 
 constexpr std::string_view kStallPrefix = "tolvane://test-stall?seconds=";
+constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr int kMaxStallSeconds = 30;
 
+std::string describe(const HotkeyRecorderView& view) {
+  std::string text = std::string("recording=") + (view.recording ? "1" : "0") + " chips=";
+  for (const auto& chip : view.chips) text += chip;
+  return text + " reset=" + (view.showsReset ? "1" : "0");
+}
+
+/// Hands each key to the real monitor's handlers, then tells the window, which shows what the
+/// key changed: the recorder's capture swallows the key, so nothing later would see it.
+class NotifyingKeyMonitor final : public LocalKeyMonitor {
+ public:
+  NotifyingKeyMonitor(LocalKeyMonitor& monitor, std::function<void()> afterKey)
+      : monitor_(monitor), afterKey_(std::move(afterKey)) {}
+  MonitorToken addKeyDownMonitor(Handler handler) override {
+    return monitor_.addKeyDownMonitor([this, handler = std::move(handler)](const KeyEvent& key) {
+      const bool swallowed = handler(key);
+      afterKey_();
+      return swallowed;
+    });
+  }
+  void removeMonitor(MonitorToken token) override { monitor_.removeMonitor(token); }
+
+ private:
+  LocalKeyMonitor& monitor_;
+  std::function<void()> afterKey_;
+};
+
+class LoggedBeep final : public UserInteraction {
+ public:
+  explicit LoggedBeep(DebugLog& log) : log_(log) {}
+  void beep() override {
+    QApplication::beep();
+    log_.log("test hook: recorder beep");
+  }
+  void chooseApplications(std::function<void(std::vector<std::string>)> done) override { done({}); }
+
+ private:
+  DebugLog& log_;
+};
+
 }  // namespace
+
+class TestHooks::RecorderWindow {
+ public:
+  explicit RecorderWindow(const Services& s)
+      : log_(s.log),
+        monitor_(s.keyMonitor, [this] { refresh(); }),
+        beep_(s.log),
+        recorder_({s.settings, monitor_, beep_, s.l10n}) {
+    window_.setWindowTitle("Tolvane hot-key recorder");
+    auto* layout = new QVBoxLayout(&window_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    widget_ = new qt::HotkeyRecorderWidget;
+    layout->addWidget(widget_);
+    widget_->setClickHandler([this] {
+      recorder_.click();
+      refresh();
+    });
+    widget_->setResetHandler([this] {
+      recorder_.reset();
+      refresh();
+    });
+    widget_->setHiddenHandler([this] {
+      recorder_.leftScreen();
+      refresh();
+    });
+    refresh();
+  }
+  ~RecorderWindow() {
+    // The window goes with this object: its leaving the screen must not call back into a
+    // recorder and a widget that are being taken apart.
+    widget_->setHiddenHandler(nullptr);
+    recorder_.leftScreen();
+  }
+  RecorderWindow(const RecorderWindow&) = delete;
+  RecorderWindow& operator=(const RecorderWindow&) = delete;
+
+  void show() {
+    window_.show();
+    window_.raise();
+    log_.log("test hook: recorder window=" + std::to_string(window_.winId()));
+  }
+
+ private:
+  void refresh() {
+    const HotkeyRecorderView view = recorder_.view();
+    widget_->setView(view);
+    if (describe(view) == shown_) return;
+    shown_ = describe(view);
+    log_.log("test hook: recorder " + shown_);
+  }
+
+  DebugLog& log_;
+  NotifyingKeyMonitor monitor_;
+  LoggedBeep beep_;
+  HotkeyRecorder recorder_;
+  std::string shown_;
+  QWidget window_;
+  qt::HotkeyRecorderWidget* widget_ = nullptr;  // owned by window_
+};
 
 bool testHooksEnabled() {
   const char* value = std::getenv("TOLVANE_TEST_HOOKS");
   return value && std::strcmp(value, "1") == 0;
 }
 
-bool runTestHook(const std::string& url, DebugLog& log) {
-  if (!testHooksEnabled() || !url.starts_with(kStallPrefix)) return false;
+TestHooks::TestHooks(Services services) : s_(services) {}
+
+TestHooks::~TestHooks() = default;
+
+bool TestHooks::run(const std::string& url) {
+  if (!testHooksEnabled()) return false;
+  if (url == kRecorderURL) {
+    showRecorder();
+    return true;
+  }
+  return stall(url);
+}
+
+bool TestHooks::stall(const std::string& url) {
+  if (!url.starts_with(kStallPrefix)) return false;
   const std::string digits = url.substr(kStallPrefix.size());
   if (digits.empty() || digits.size() > 2 ||
       digits.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   const int seconds = std::min(std::stoi(digits), kMaxStallSeconds);
-  log.log("test hook: the main thread stalls for " + std::to_string(seconds) + "s");
+  s_.log.log("test hook: the main thread stalls for " + std::to_string(seconds) + "s");
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  log.log("test hook: the main thread runs again");
+  s_.log.log("test hook: the main thread runs again");
   return true;
+}
+
+void TestHooks::showRecorder() {
+  if (!recorder_) recorder_ = std::make_unique<RecorderWindow>(s_);
+  recorder_->show();
 }
 
 }  // namespace tolvane::shell

@@ -1,18 +1,54 @@
 // What desktop tests need from the real executable and users never reach: a way to stall the
-// main thread on purpose, to prove that a stalled Tolvane never holds the keyboard.
+// main thread on purpose, to prove that a stalled Tolvane never holds the keyboard, and the
+// palette hot-key recorder on the running application's own settings.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "diagnostics/debug_log.h"
+#include "localization/l10n.h"
+#include "platform/ui_surfaces.h"
+#include "settings/app_settings.h"
 
 namespace tolvane::shell {
 
 /// Whether the environment enables the hooks ("TOLVANE_TEST_HOOKS=1").
 bool testHooksEnabled();
 
-/// With the hooks enabled, "tolvane://test-stall?seconds=N" blocks the main thread for N
-/// seconds (at most 30), logging a line before and after. True when `url` was a hook and ran.
-bool runTestHook(const std::string& url, DebugLog& log);
+/// The hooks of one running application. Main thread only; needs a QApplication.
+class TestHooks {
+ public:
+  struct Services {
+    DebugLog& log;
+    /// The live settings: what the recorder stores is what the application applies.
+    AppSettings& settings;
+    LocalKeyMonitor& keyMonitor;
+    const L10n& l10n;
+  };
+
+  explicit TestHooks(Services services);
+  ~TestHooks();
+  TestHooks(const TestHooks&) = delete;
+  TestHooks& operator=(const TestHooks&) = delete;
+
+  /// With the hooks enabled:
+  /// - "tolvane://test-stall?seconds=N" blocks the main thread for N seconds (at most 30),
+  ///   logging a line before and after;
+  /// - "tolvane://test-recorder" shows a window holding the palette hot-key recorder at its
+  ///   origin, logs "test hook: recorder window=<X window>" and then one line for each change
+  ///   of what the recorder shows, and one for each beep.
+  /// True when `url` was a hook and ran.
+  bool run(const std::string& url);
+
+ private:
+  class RecorderWindow;
+
+  bool stall(const std::string& url);
+  void showRecorder();
+
+  Services s_;
+  std::unique_ptr<RecorderWindow> recorder_;
+};
 
 }  // namespace tolvane::shell
