@@ -72,10 +72,11 @@ class PaletteInTolvane : public ::testing::Test {
   std::optional<xcb_get_geometry_reply_t> palette() {
     return test::mappedOverlay(x.xcb(), x.root());
   }
-  /// Alt-Space, until the palette is on screen and has taken the keyboard.
-  void open() {
+  /// The hot key (Alt-Space unless changed), until the palette is on screen and has taken the
+  /// keyboard.
+  void open(const std::string& hotKey = "alt+space") {
     const int grabs = grabs_;
-    type("key alt+space");
+    type("key " + hotKey);
     ASSERT_TRUE(x.waitUntil([&] { return grabs_ > grabs && palette(); }, {tolvane->pump()}))
         << tolvane->log();
   }
@@ -197,6 +198,29 @@ TEST_F(PaletteInTolvane, AQueryIsPaintedWithItsMatches) {
   const std::string shot = std::string(artifacts ? artifacts : ".") + "/desktop-palette.png";
   std::system(("import -display " + x.display() + " -window root " + shot).c_str());
   std::printf("palette screenshot: %s\n", shot.c_str());
+}
+
+TEST_F(PaletteInTolvane, TheRecorderInTolvaneMovesTheHotKey) {
+  const std::string shown = "test hook: recorder window=";
+  ASSERT_EQ(tolvane->sendURL("tolvane://test-recorder"), 0);
+  ASSERT_TRUE(waitForLog(shown)) << tolvane->log();
+  terminal["recorder"] = static_cast<xcb_window_t>(std::strtoul(
+      tolvane->log().c_str() + tolvane->log().find(shown) + shown.size(), nullptr, 10));
+  ASSERT_TRUE(waitForActive("recorder")) << tolvane->log();
+  EXPECT_EQ(tolvane->count("test hook: recorder recording=0 chips=⌥Space reset=0"), 1);
+
+  // The recorder sits at the window's origin, 28 pixels high.
+  const std::string window = std::to_string(terminal.at("recorder"));
+  ASSERT_TRUE(test::xdotool(x, {"mousemove", "--window", window, "12", "14", "click", "1"}));
+  ASSERT_TRUE(waitForLog("test hook: recorder recording=1 chips= reset=0")) << tolvane->log();
+  type("key ctrl+shift+k");
+  ASSERT_TRUE(waitForLog("test hook: recorder recording=0 chips=⌃⇧K reset=1")) << tolvane->log();
+  EXPECT_EQ(tolvane->count("palette hotkey registered keyCode=40 modifiers=4608"), 1);
+
+  ASSERT_NO_FATAL_FAILURE(open("ctrl+shift+k"));
+  type("key Escape");
+  ASSERT_TRUE(waitClosed());
+  EXPECT_TRUE(test::comboIsFree(x, 65, XCB_MOD_MASK_1)) << "Alt-Space is still held";
 }
 
 }  // namespace

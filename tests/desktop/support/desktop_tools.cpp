@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +44,18 @@ bool startOpenboxWithBindings(XSession& session) {
     const auto clients = session.clientList();
     return std::find(clients.begin(), clients.end(), window) != clients.end();
   });
+}
+
+bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
+  xcb_connection_t* c = session.xcb();
+  xcb_generic_error_t* error =
+      xcb_request_check(c, xcb_grab_key_checked(c, 1, session.root(), modifiers, keycode,
+                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+  const bool free = error == nullptr;
+  std::free(error);
+  if (free) xcb_ungrab_key(c, keycode, session.root(), modifiers);
+  session.sync();
+  return free;
 }
 
 bool freeAltSpaceFromOpenbox(XSession& session, const std::string& folder) {

@@ -2,6 +2,7 @@
 // openbox started on a display that was started without it or configured without Alt-Space.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ bool runToExit(XSession& session, const std::vector<std::string>& args);
 /// place. openbox announces itself before it binds keys and loses map requests sent in between;
 /// a window mapped before it starts is managed only after the bindings exist.
 bool startOpenboxWithBindings(XSession& session);
+
+/// Whether another client could grab the key combination now (passively, on the root): no
+/// program holds it. The probe's grab is given back at once.
+bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers);
 
 /// Has the session's openbox (call before start()) read its stock configuration without the
 /// Alt-Space binding (the window menu), written to `folder`/rc.xml, so that Alt-Space is free
