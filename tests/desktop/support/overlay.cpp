@@ -37,6 +37,23 @@ std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* c, xcb_w
   return found;
 }
 
+bool keyboardGrabbedForPanel(const xcb_generic_event_t& event, xcb_window_t root) {
+  if ((event.response_type & 0x7f) != XCB_FOCUS_OUT) return false;
+  const auto& focus = reinterpret_cast<const xcb_focus_out_event_t&>(event);
+  // A grab for a top-level window takes the focus from the focused window to one outside its
+  // ancestry. When the grabbing client held a passive grab on the root (its hot key, not yet
+  // released), its grab moves from the root to the panel instead: the root loses the focus to
+  // an inferior. (The root's ungrab gives the focus back to an inferior too, in mode Ungrab.)
+  // A grab on the root itself takes the focus from the focused window to an ancestor.
+  const bool fromFocused =
+      focus.mode == XCB_NOTIFY_MODE_GRAB && focus.detail == XCB_NOTIFY_DETAIL_NONLINEAR;
+  const bool fromRoot =
+      focus.event == root &&
+      (focus.mode == XCB_NOTIFY_MODE_GRAB || focus.mode == XCB_NOTIFY_MODE_WHILE_GRABBED) &&
+      focus.detail == XCB_NOTIFY_DETAIL_INFERIOR;
+  return fromFocused || fromRoot;
+}
+
 namespace {
 
 /// How many pixels of each line of `area` have the colour (r, g, b); empty when the screen

@@ -1,5 +1,6 @@
-// Finding a panel on screen: a mapped override-redirect top-level window (Tolvane's HUD, rofi's
-// list), which the window manager never manages.
+// Finding a panel on screen: a mapped override-redirect top-level window (Tolvane's HUD and
+// palette, rofi's list), which the window manager never manages; its pixels, and its keyboard
+// grab.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -13,6 +14,11 @@ namespace tolvane::test {
 /// when none is on screen.
 std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* connection,
                                                       xcb_window_t root);
+
+/// Whether `event` tells that the keyboard was grabbed for a top-level window outside the
+/// focused window's ancestry (a panel): a FocusOut on the focused window or on the root, whose
+/// events must both be selected.
+bool keyboardGrabbedForPanel(const xcb_generic_event_t& event, xcb_window_t root);
 
 /// Whether any pixel of the screen inside `area` has the colour (r, g, b): a 24-bit TrueColor
 /// root, as Xvfb's "-screen 0 WxHx24" gives.
