@@ -35,7 +35,7 @@ class PaletteInTolvane : public ::testing::Test {
     for (const char* title : {"alpha", "notes", "build"}) {
       const auto term = x.startXterm(title);
       ASSERT_TRUE(term);
-      terminal[title] = term->windows[0];
+      windowTitled[title] = term->windows[0];
       const std::uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
       xcb_change_window_attributes(x.xcb(), term->windows[0], XCB_CW_EVENT_MASK, &mask);
     }
@@ -57,9 +57,9 @@ class PaletteInTolvane : public ::testing::Test {
   bool waitForLog(const std::string& text, int times = 1) {
     return x.waitUntil([&] { return tolvane->count(text) >= times; }, {tolvane->pump()});
   }
-  /// Activates a terminal as a pager would, once Tolvane's focus history has it too.
+  /// Activates a window as a pager would, once Tolvane's focus history has it too.
   void activate(const std::string& title) {
-    const xcb_window_t window = terminal.at(title);
+    const xcb_window_t window = windowTitled.at(title);
     if (x.activeWindow() == window) return;
     const std::string seen = "x11: focus " + std::to_string(window) + "\n";
     const int before = tolvane->count(seen);
@@ -68,7 +68,8 @@ class PaletteInTolvane : public ::testing::Test {
     ASSERT_TRUE(waitForLog(seen, before + 1)) << tolvane->log();
   }
   bool waitForActive(const std::string& title) {
-    return x.waitUntil([&] { return x.activeWindow() == terminal.at(title); }, {tolvane->pump()});
+    return x.waitUntil([&] { return x.activeWindow() == windowTitled.at(title); },
+                       {tolvane->pump()});
   }
 
   std::optional<xcb_get_geometry_reply_t> palette() {
@@ -118,7 +119,7 @@ class PaletteInTolvane : public ::testing::Test {
   test::XSession x;
   test::TempDir home;
   std::unique_ptr<test::TolvaneProcess> tolvane;
-  std::map<std::string, xcb_window_t> terminal;
+  std::map<std::string, xcb_window_t> windowTitled;
 
  private:
   int grabs_ = 0;
@@ -131,12 +132,12 @@ TEST_F(PaletteInTolvane, AltSpaceOpensItOverTheActiveWindowAndAgainClosesIt) {
   EXPECT_EQ(panel->width, 600);
   EXPECT_EQ(panel->height, 420);
   EXPECT_TRUE(keyboardIsTaken());
-  EXPECT_EQ(x.activeWindow(), terminal.at("build"));
+  EXPECT_EQ(x.activeWindow(), windowTitled.at("build"));
 
   type("key alt+space");
   ASSERT_TRUE(waitClosed()) << tolvane->log();
   EXPECT_FALSE(keyboardIsTaken());
-  EXPECT_EQ(x.activeWindow(), terminal.at("build"));
+  EXPECT_EQ(x.activeWindow(), windowTitled.at("build"));
 }
 
 TEST_F(PaletteInTolvane, TypingFiltersAndReturnActivatesTheMatch) {
@@ -158,14 +159,14 @@ TEST_F(PaletteInTolvane, EscapeClearsTheQueryFirstAndClosesSecond) {
   ASSERT_NO_FATAL_FAILURE(open());
   type("key n o t Escape Escape");
   ASSERT_TRUE(waitClosed()) << tolvane->log();
-  EXPECT_EQ(x.activeWindow(), terminal.at("alpha"));
+  EXPECT_EQ(x.activeWindow(), windowTitled.at("alpha"));
 }
 
 TEST_F(PaletteInTolvane, AClickOutsideClosesIt) {
   ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_TRUE(test::xdotool(x, {"mousemove", "5", "5", "click", "1"}));
   ASSERT_TRUE(waitClosed()) << tolvane->log();
-  EXPECT_EQ(x.activeWindow(), terminal.at("build"));
+  EXPECT_EQ(x.activeWindow(), windowTitled.at("build"));
 }
 
 TEST_F(PaletteInTolvane, SuperAndADigitPicksThatRow) {
@@ -190,13 +191,13 @@ TEST_F(PaletteInTolvane, TheRecorderInTolvaneMovesTheHotKey) {
   const std::string shown = "test hook: recorder window=";
   ASSERT_EQ(tolvane->sendURL("tolvane://test-recorder"), 0);
   ASSERT_TRUE(waitForLog(shown)) << tolvane->log();
-  terminal["recorder"] = static_cast<xcb_window_t>(std::strtoul(
+  windowTitled["recorder"] = static_cast<xcb_window_t>(std::strtoul(
       tolvane->log().c_str() + tolvane->log().find(shown) + shown.size(), nullptr, 10));
   ASSERT_TRUE(waitForActive("recorder")) << tolvane->log();
   EXPECT_EQ(tolvane->count("test hook: recorder recording=0 chips=⌥Space reset=0"), 1);
 
   // The recorder sits at the window's origin, 28 pixels high.
-  const std::string window = std::to_string(terminal.at("recorder"));
+  const std::string window = std::to_string(windowTitled.at("recorder"));
   ASSERT_TRUE(test::xdotool(x, {"mousemove", "--window", window, "12", "14", "click", "1"}));
   ASSERT_TRUE(waitForLog("test hook: recorder recording=1 chips= reset=0")) << tolvane->log();
   type("key ctrl+shift+k");
