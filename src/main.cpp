@@ -239,8 +239,8 @@ int main(int argc, char** argv) {
     QObject::connect(continueNotifier.get(), &QSocketNotifier::activated,
                      [&] { backend->tap().deliverPendingRelease(); });
   }
-  shell::TestHooks testHooks(
-      {backend->log(), app.settings(), *backend->services().keyMonitor, app.l10n()});
+  shell::TestHooks testHooks({backend->log(), app.settings(), *backend->services().keyMonitor,
+                              *backend->services().interaction, app.l10n()});
   const auto handleURL = [&](const std::string& url) {
     if (!testHooks.run(url)) app.handleURL(url);
   };

@@ -2,7 +2,6 @@
 // and the recorder hook, a window of its own around the recorder the settings window will hold.
 #include "shell/test_hooks.h"
 
-#include <QApplication>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <chrono>
@@ -47,19 +46,6 @@ class NotifyingKeyMonitor final : public LocalKeyMonitor {
   std::function<void()> afterKey_;
 };
 
-class LoggedBeep final : public UserInteraction {
- public:
-  explicit LoggedBeep(DebugLog& log) : log_(log) {}
-  void beep() override {
-    QApplication::beep();
-    log_.log("test hook: recorder beep");
-  }
-  void chooseApplications(std::function<void(std::vector<std::string>)> done) override { done({}); }
-
- private:
-  DebugLog& log_;
-};
-
 }  // namespace
 
 class TestHooks::RecorderWindow {
@@ -67,8 +53,7 @@ class TestHooks::RecorderWindow {
   explicit RecorderWindow(const Services& s)
       : log_(s.log),
         monitor_(s.keyMonitor, [this] { refresh(); }),
-        beep_(s.log),
-        recorder_({s.settings, monitor_, beep_, s.l10n}) {
+        recorder_({s.settings, monitor_, s.interaction, s.l10n}) {
     window_.setWindowTitle("Tolvane hot-key recorder");
     auto* layout = new QVBoxLayout(&window_);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -114,7 +99,6 @@ class TestHooks::RecorderWindow {
 
   DebugLog& log_;
   NotifyingKeyMonitor monitor_;
-  LoggedBeep beep_;
   HotkeyRecorder recorder_;
   std::string shown_;
   QWidget window_;

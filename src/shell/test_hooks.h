@@ -24,6 +24,7 @@ class TestHooks {
     /// The live settings: what the recorder stores is what the application applies.
     AppSettings& settings;
     LocalKeyMonitor& keyMonitor;
+    UserInteraction& interaction;
     const L10n& l10n;
   };
 
@@ -37,7 +38,7 @@ class TestHooks {
   ///   logging a line before and after;
   /// - "tolvane://test-recorder" shows a window holding the palette hot-key recorder at its
   ///   origin, logs "test hook: recorder window=<X window>" and then one line for each change
-  ///   of what the recorder shows, and one for each beep.
+  ///   of what the recorder shows.
   /// True when `url` was a hook and ran.
   bool run(const std::string& url);
 
