@@ -3,10 +3,10 @@
 // windows. For each size: key press to activation for a quick switch, key press to the HUD on
 // screen (less the designed 0.1 s delay), the idle CPU of the tolvane process over a quiet span,
 // its memory beside a bare Qt Widgets window's, Alt-Space to the search palette on screen with
-// the keyboard held, and `rofi -show window` from start to its window on screen; and the floors
-// under the two switches, what openbox and the X server alone take to activate a window and to
-// map one above all others. Each size gets a private Xvfb display with openbox (without its
-// Alt-Space binding) and its own Tolvane.
+// the keyboard held and Escape to the palette gone, and `rofi -show window` from start to its
+// window on screen; and the floors under the two switches, what openbox and the X server alone
+// take to activate a window and to map one above all others. Each size gets a private Xvfb
+// display with openbox (without its Alt-Space binding) and its own Tolvane.
 // Keys are injected with XTEST on our own connection, so the clock starts when the press
 // leaves for the server.
 //
@@ -188,29 +188,15 @@ class Desktop {
   /// Alt-Space: seconds from the Space press until the palette is mapped and holds the
   /// keyboard; then Escape, and the palette gone.
   std::optional<double> paletteShow() {
-    settle();
-    // The focused window hears of the grab; the root does when it comes before Alt-Space's
-    // own passive grab has ended.
-    const std::uint32_t focusMask = XCB_EVENT_MASK_FOCUS_CHANGE;
-    xcb_change_window_attributes(x.xcb(), x.activeWindow(), XCB_CW_EVENT_MASK, &focusMask);
-    overlayMaps_.clear();
-    const int grabs = panelGrabs_;
-    key(kAltL, true);
-    const auto start = Clock::now();
-    key(kSpace, true);
-    key(kSpace, false);
-    key(kAltL, false);
-    xcb_flush(x.xcb());
-    const bool shown =
-        x.waitUntil([&] { return panelGrabs_ > grabs && panelMapped(); }, {tolvane->pump()});
-    const double seconds = secondsSince(start);
-    key(kEscape, true);
-    key(kEscape, false);
-    xcb_flush(x.xcb());
-    if (!shown || !x.waitUntil([&] { return !overlayOnScreen(); }, {tolvane->pump()})) {
-      return std::nullopt;
-    }
-    return seconds;
+    const auto opened = openPalette();
+    if (!opened || !escapePalette()) return std::nullopt;
+    return opened;
+  }
+
+  /// Alt-Space, then Escape: seconds from the Escape press until the palette is unmapped.
+  std::optional<double> paletteEscape() {
+    if (!openPalette()) return std::nullopt;
+    return escapePalette();
   }
 
   /// `rofi -show window`: seconds from its start until its window is mapped.
@@ -310,10 +296,49 @@ class Desktop {
     std::free(codes);
   }
 
-  // A panel counts from its MapNotify, read as the wait reads events: looking through the
-  // root's children instead would take longer the more windows there are.
+  std::optional<double> openPalette() {
+    settle();
+    // The focused window hears of the grab; the root does when it comes before Alt-Space's
+    // own passive grab has ended.
+    const std::uint32_t focusMask = XCB_EVENT_MASK_FOCUS_CHANGE;
+    xcb_change_window_attributes(x.xcb(), x.activeWindow(), XCB_CW_EVENT_MASK, &focusMask);
+    overlayMaps_.clear();
+    const int grabs = panelGrabs_;
+    key(kAltL, true);
+    const auto start = Clock::now();
+    key(kSpace, true);
+    key(kSpace, false);
+    key(kAltL, false);
+    xcb_flush(x.xcb());
+    if (!x.waitUntil([&] { return panelGrabs_ > grabs && panelMapped(); }, {tolvane->pump()})) {
+      return std::nullopt;
+    }
+    return secondsSince(start);
+  }
+
+  std::optional<double> escapePalette() {
+    const xcb_window_t palette = panel_;
+    unmapped_.clear();
+    const auto start = Clock::now();
+    key(kEscape, true);
+    key(kEscape, false);
+    xcb_flush(x.xcb());
+    const bool gone = x.waitUntil(
+        [&] { return std::find(unmapped_.begin(), unmapped_.end(), palette) != unmapped_.end(); },
+        {tolvane->pump()});
+    if (!gone) return std::nullopt;
+    return secondsSince(start);
+  }
+
+  // A panel counts from its MapNotify, and is gone at its UnmapNotify, read as the wait reads
+  // events: looking through the root's children instead would take longer the more windows
+  // there are.
   void noteOverlayMap(const xcb_generic_event_t& event) {
-    if ((event.response_type & 0x7f) != XCB_MAP_NOTIFY) return;
+    const auto type = event.response_type & 0x7f;
+    if (type == XCB_UNMAP_NOTIFY) {
+      unmapped_.push_back(reinterpret_cast<const xcb_unmap_notify_event_t&>(event).window);
+    }
+    if (type != XCB_MAP_NOTIFY) return;
     const auto& map = reinterpret_cast<const xcb_map_notify_event_t&>(event);
     if (map.override_redirect) overlayMaps_.push_back(map.window);
   }
@@ -322,7 +347,10 @@ class Desktop {
     for (auto window : overlayMaps_) {
       auto* geometry = xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), window), nullptr);
       const bool panel = geometry && geometry->width > 100 && geometry->height > 40;
-      if (panel) hud_ = *geometry;
+      if (panel) {
+        hud_ = *geometry;
+        panel_ = window;
+      }
       std::free(geometry);
       if (panel) return true;
     }
@@ -335,6 +363,9 @@ class Desktop {
   std::vector<xcb_window_t> overlayMaps_;
   /// Keyboard grabs for a panel seen so far.
   int panelGrabs_ = 0;
+  /// The latest panel's window, and the windows unmapped since the last clear.
+  xcb_window_t panel_ = XCB_WINDOW_NONE;
+  std::vector<xcb_window_t> unmapped_;
   /// Where the latest panel was: the HUD's place and size, for the X server's floor.
   std::optional<xcb_get_geometry_reply_t> hud_;
   xcb_window_t previousActive_ = XCB_WINDOW_NONE;
@@ -417,6 +448,8 @@ bool registerAll() {
       {"XServerOverlayMap", &Desktop::overlayMap, "no overlay", kSwitchRuns},
       {"PaletteAltSpaceToMappedAndGrabbed", &Desktop::paletteShow,
        "the palette did not come and go", kSwitchRuns},
+      {"PaletteEscapeToUnmapped", &Desktop::paletteEscape, "the palette did not come and go",
+       kSwitchRuns},
       {"RofiShowWindowStartToMapped", &Desktop::rofiShow, "rofi did not come and go", kRofiRuns},
   };
   for (const int windows : kSizes) {
