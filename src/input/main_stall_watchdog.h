@@ -16,7 +16,8 @@ namespace tolvane {
 enum class StallWatch : std::size_t {
   /// The system's switcher hotkeys, while they are suppressed.
   hotKeys,
-  /// The event tap's hold on the keyboard, while the tap is installed.
+  /// Every hold of ours on the keyboard, through the event tap: its trigger grabs while they
+  /// are installed, and a session's or the palette's grab while either holds.
   keyboard,
 };
 

@@ -46,10 +46,22 @@ void NativeSwitcherGuard::disarm() {
   restoreAll();
 }
 
-void NativeSwitcherGuard::watchKeyboard(EventTap* tap) {
-  watchedTap_ = tap;
-  if (tap) startHeartbeatIfNeeded();
-  watchdog_.setActive(StallWatch::keyboard, tap != nullptr);
+void NativeSwitcherGuard::setKeyboardTap(EventTap* tap) {
+  keyboardTap_ = tap;
+  updateKeyboardWatch();
+}
+
+void NativeSwitcherGuard::watchTriggerGrabs(bool installed) {
+  triggerGrabsWatched_ = installed;
+  updateKeyboardWatch();
+}
+
+void NativeSwitcherGuard::updateKeyboardWatch() {
+  // A holder needs the watch even while the switcher is paused: the palette grabs the keyboard
+  // with no trigger grab installed.
+  const bool active = keyboardTap_ != nullptr && (triggerGrabsWatched_ || keyboardHeld_);
+  if (active) startHeartbeatIfNeeded();
+  watchdog_.setActive(StallWatch::keyboard, active);
 }
 
 void NativeSwitcherGuard::onHotKeyStall(double seconds) {
@@ -60,14 +72,14 @@ void NativeSwitcherGuard::onHotKeyStall(double seconds) {
 }
 
 void NativeSwitcherGuard::onKeyboardStall(double seconds) {
-  EventTap* tap = watchedTap_;
+  EventTap* tap = keyboardTap_;
   if (!tap || !tap->releaseFromAnyThread()) return;
   s_.log.log("watchdog: main stalled " + std::to_string(static_cast<int>(seconds * 1000)) +
              " ms — keyboard released");
   // Runs once the main thread is back: the tap tells its callback what happened before any key
   // queued meanwhile could start or end a session.
   s_.runLoop.postFromAnyThread([this] {
-    if (EventTap* watched = watchedTap_) watched->deliverPendingRelease();
+    if (EventTap* released = keyboardTap_) released->deliverPendingRelease();
   });
 }
 
@@ -120,9 +132,11 @@ void NativeSwitcherGuard::setKeyboardHeld(KeyboardHolder holder, bool held) {
   if (held == keyboardHeld_) return;
   keyboardHeld_ = held;
   watchdog_.setKeyboardHeld(held);
-  if (heartbeatTimer_ == 0) return;
-  s_.runLoop.cancel(std::exchange(heartbeatTimer_, 0));
-  startHeartbeatIfNeeded();
+  if (heartbeatTimer_ != 0) {
+    s_.runLoop.cancel(std::exchange(heartbeatTimer_, 0));
+    startHeartbeatIfNeeded();
+  }
+  updateKeyboardWatch();
 }
 
 void NativeSwitcherGuard::heartbeat() {

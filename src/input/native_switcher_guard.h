@@ -65,12 +65,16 @@ class NativeSwitcherGuard {
   void setRequested(SymbolicHotKeySet requested);
   /// At quit: never change a hotkey again, stand the watchdog down, and enable all three.
   void disarm();
-  /// The tap whose hold on the keyboard the stall watchdog releases from its own thread when
-  /// the main thread stops beating; nothing while no tap is installed and enabled. Watching
-  /// starts the heartbeat, and re-arms the watch after it acted.
-  void watchKeyboard(EventTap* tap);
+  /// The tap through which the stall watchdog lets go, from its own thread, of every hold this
+  /// process has on the keyboard: the trigger grabs, a session's grab and a window's grab (the
+  /// palette's). Set for as long as the tap exists, installed or not; nothing forgets it.
+  void setKeyboardTap(EventTap* tap);
+  /// Whether the tap's trigger grabs are installed and enabled. The keyboard is watched while
+  /// they are or while any holder holds it; either call starts the heartbeat then, and re-arms
+  /// the watch after it acted.
+  void watchTriggerGrabs(bool installed);
   /// `holder` holds the whole keyboard (or no longer does): the heartbeat and the watchdog run
-  /// fast while any holder does.
+  /// fast while any holder does, whether the switcher intercepts keys or not.
   void setKeyboardHeld(KeyboardHolder holder, bool held);
 
   bool secureInputBlocking() const { return secureInputBlocking_; }
@@ -85,6 +89,7 @@ class NativeSwitcherGuard {
   void restoreAll() { restoreAllSymbolicHotKeys(s_.windowServer); }
   void onHotKeyStall(double seconds);
   void onKeyboardStall(double seconds);
+  void updateKeyboardWatch();
 
   Services s_;
   SecureInput secureInput_;
@@ -95,8 +100,9 @@ class NativeSwitcherGuard {
   TimerId heartbeatTimer_ = 0;
   std::array<bool, 2> heldBy_{};
   bool keyboardHeld_ = false;
+  bool triggerGrabsWatched_ = false;
   // Read by the watchdog's thread.
-  std::atomic<EventTap*> watchedTap_{nullptr};
+  std::atomic<EventTap*> keyboardTap_{nullptr};
   // Last: its thread must stop before the members it reaches through onStall go away.
   MainStallWatchdog watchdog_;
 };

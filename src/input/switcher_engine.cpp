@@ -25,10 +25,12 @@ int digitIndex(std::uint16_t keyCode) {
 SwitcherEngine::SwitcherEngine(Services services)
     : s_(services), launchTime_(services.clock.now()) {
   s_.controller.setRowClickHandler([this](int index) { clickCommit(index); });
+  s_.guard.setKeyboardTap(&s_.tap);
 }
 
 SwitcherEngine::~SwitcherEngine() {
   s_.controller.setRowClickHandler({});
+  s_.guard.setKeyboardTap(nullptr);
   for (auto timer : {refreshTimer_, pendingShow_, sessionWatchdog_}) s_.runLoop.cancel(timer);
   if (hasTap_) s_.tap.destroy();
 }
@@ -121,13 +123,13 @@ void SwitcherEngine::noteTapFailure(const std::string& what) {
 }
 
 void SwitcherEngine::watchKeyboard() {
-  s_.guard.watchKeyboard(hasTap_ && s_.tap.isEnabled() ? &s_.tap : nullptr);
+  s_.guard.watchTriggerGrabs(hasTap_ && s_.tap.isEnabled());
 }
 
 void SwitcherEngine::removeTap() {
   if (!hasTap_) return;
   if (isActive_) cancel();
-  s_.guard.watchKeyboard(nullptr);
+  s_.guard.watchTriggerGrabs(false);
   s_.tap.setEnabled(false);
   s_.tap.destroy();
   hasTap_ = false;

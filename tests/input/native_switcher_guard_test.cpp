@@ -1,11 +1,13 @@
 // Suppressing the system's switcher hotkeys and giving them back: on request, under secure
-// input, on a stalled main thread, and at quit.
+// input, on a stalled main thread, and at quit; and the keyboard let go on a stall whoever
+// holds it.
 #include "input/native_switcher_guard.h"
 
 #include <gtest/gtest.h>
 
 #include "support/desktop_world.h"
 #include "support/manual_ticker.h"
+#include "support/palette_world.h"
 
 namespace tolvane {
 namespace {
@@ -109,6 +111,28 @@ TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
   EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
   stallFor(11);
   EXPECT_EQ(linesStartingWith("watchdog:").size(), 2u);
+}
+
+TEST(NativeSwitcherGuardHoldTest, ThePalettesGrabIsWatchedWithTheSwitcherPaused) {
+  test::PaletteWorld world;
+  world.settings.setSwitcherPaused(true);
+  world.engine.setWarmed();
+  world.engine.updateEnabled();
+  ASSERT_FALSE(world.tap.exists());
+  world.palette.show();
+  world.tap.setWindowGrabHeld(true);  // as the backend's grab tells the real tap
+  auto& watchdog = world.guard.watchdog();
+  // The heartbeat runs: a second of a live main thread is no stall.
+  world.loop.advance(1.0);
+  watchdog.check();
+  EXPECT_TRUE(world.tap.windowGrabHeld());
+  // The main thread stops beating.
+  watchdog.beat();
+  world.clock.advance(0.4);
+  watchdog.check();
+  EXPECT_FALSE(world.tap.windowGrabHeld());
+  EXPECT_EQ(world.linesStartingWith("watchdog:"),
+            Lines{"watchdog: main stalled 400 ms — keyboard released"});
 }
 
 }  // namespace

@@ -45,9 +45,13 @@ class SimEventTap final : public EventTap {
   }
   void sessionEnded() override { ++sessionEnds; }
   bool releaseFromAnyThread() override {
-    if (!exists_ || !enabled_) return false;
-    enabled_ = false;
-    releasePending_ = true;
+    const bool tapHolds = exists_ && enabled_;
+    if (!tapHolds && !windowGrabHeld_) return false;
+    windowGrabHeld_ = false;
+    if (tapHolds) {
+      enabled_ = false;
+      releasePending_ = true;
+    }
     return true;
   }
   void deliverPendingRelease() override {
@@ -56,6 +60,10 @@ class SimEventTap final : public EventTap {
   }
 
   bool exists() const { return exists_; }
+  /// A window of the application (the palette) holds the keyboard, or no longer does, as the
+  /// real backend tells its tap: releaseFromAnyThread lets go of that hold too, installed or not.
+  void setWindowGrabHeld(bool held) { windowGrabHeld_ = held; }
+  bool windowGrabHeld() const { return windowGrabHeld_; }
   /// The system switches the tap off without telling anyone.
   void disableSilently() { enabled_ = false; }
 
@@ -93,6 +101,7 @@ class SimEventTap final : public EventTap {
   bool exists_ = false;
   bool enabled_ = false;
   bool releasePending_ = false;
+  bool windowGrabHeld_ = false;
   std::set<std::uint16_t> down_;
 };
 
