@@ -270,6 +270,34 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
   EXPECT_NE(connection_->userTime(), XCB_CURRENT_TIME);
 }
 
+TEST_F(X11EventTapTest, PublishesAWindowOfItsConnectionWhileAGrabOfItsOwnHoldsTheKeyboard) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  // Each change of what is published, once.
+  std::vector<std::uint32_t> published;
+  tap_->setHoldPublisher([&](std::uint32_t window) {
+    if (published.empty() || published.back() != window) published.push_back(window);
+  });
+  ASSERT_TRUE(create());  // the trigger grabs end with their keys: nothing to publish
+  tap_->keyboardGrabbedElsewhere();
+  ASSERT_TRUE(type({"keydown", "super", "key", "Tab"}));
+  ASSERT_TRUE(waitForEvents(2));
+  ASSERT_TRUE(tap_->holdsKeyboard());
+  ASSERT_EQ(published.size(), 4u);
+  const std::uint32_t window = published[1];
+  EXPECT_NE(window, 0u);
+  ASSERT_TRUE(type({"keyup", "super"}));
+  ASSERT_TRUE(waitForEvents(3));
+  tap_->setWindowGrabHeld(true);
+  std::thread([&] { tap_->releaseFromAnyThread(); }).join();
+  EXPECT_EQ(published, (std::vector<std::uint32_t>{0, window, 0, window, 0, window, 0}));
+  tap_->setHoldPublisher({});  // `published` goes before the tap
+  // Closing the client that owns the window closes the tap's own connection.
+  xcb_kill_client(session_.xcb(), window);
+  session_.sync();
+  syncTap();
+  EXPECT_TRUE(connection_->hasFailed());
+}
+
 TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(create());

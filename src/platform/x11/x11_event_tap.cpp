@@ -105,16 +105,20 @@ bool X11EventTap::isKeyDown(std::uint16_t keyCode) const {
 bool X11EventTap::keyboardGrabbedElsewhere() {
   if (sessionTrigger_) return false;
   xcb_connection_t* c = connection_.xcb();
+  setGrabPending(true);
   Reply<xcb_grab_keyboard_reply_t> reply(
       xcb_grab_keyboard_reply(c,
                               xcb_grab_keyboard(c, 0, connection_.root(), XCB_CURRENT_TIME,
                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
                               nullptr));
+  if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
+    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    connection_.flush();
+  }
+  setGrabPending(false);
   if (!reply) return false;
   switch (reply->status) {
     case XCB_GRAB_STATUS_SUCCESS:
-      xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-      connection_.flush();
       return false;
     case XCB_GRAB_STATUS_ALREADY_GRABBED:
     case XCB_GRAB_STATUS_FROZEN:
@@ -221,11 +225,33 @@ void X11EventTap::publishHeld() {
   std::lock_guard guard(heldLock_);
   held_ = keysOf(grabs_);
   heldKeyboard_ = sessionTrigger_.has_value();
+  publishHoldLocked();
 }
 
 void X11EventTap::setWindowGrabHeld(bool held) {
   std::lock_guard guard(heldLock_);
   windowGrabHeld_ = held;
+  publishHoldLocked();
+}
+
+void X11EventTap::setGrabPending(bool pending) {
+  std::lock_guard guard(heldLock_);
+  grabPending_ = pending;
+  publishHoldLocked();
+}
+
+void X11EventTap::setHoldPublisher(HoldPublisher publisher) {
+  std::lock_guard guard(heldLock_);
+  holdPublisher_ = std::move(publisher);
+  publishHoldLocked();
+}
+
+void X11EventTap::publishHoldLocked() {
+  if (!holdPublisher_) return;
+  // The trigger grabs are not named: the server ends each by itself when its key is released.
+  // The fence lives as long as the tap, and is this connection's own.
+  const bool holds = heldKeyboard_ || windowGrabHeld_ || grabPending_;
+  holdPublisher_(holds ? fence_ : xcb_window_t{XCB_WINDOW_NONE});
 }
 
 bool X11EventTap::releaseFromAnyThread() {
@@ -243,6 +269,10 @@ bool X11EventTap::releaseFromAnyThread() {
   xcb_allow_events(c, XCB_ALLOW_ASYNC_KEYBOARD, XCB_CURRENT_TIME);
   xcb_flush(c);
   released_ = true;
+  // Nothing holds any more; the main thread's own bookkeeping follows when it runs again.
+  heldKeyboard_ = false;
+  windowGrabHeld_ = false;
+  publishHoldLocked();
   return true;
 }
 
@@ -294,17 +324,24 @@ void X11EventTap::handleTrigger(const xcb_key_press_event_t& event, std::uint64_
 
 bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
   xcb_connection_t* c = connection_.xcb();
+  setGrabPending(true);
   Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
       c,
       xcb_grab_keyboard(c, 0, connection_.root(), time, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
       nullptr));
-  if (!reply || reply->status != XCB_GRAB_STATUS_SUCCESS) {
+  const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+  if (granted) sessionTrigger_ = trigger;
+  // One step from pending to held, so that the hold is never published as ended in between.
+  {
+    std::lock_guard guard(heldLock_);
+    grabPending_ = false;
+  }
+  publishHeld();
+  if (!granted) {
     log("x11 tap: the keyboard grab for a session failed (status " +
         std::to_string(reply ? reply->status : -1) + ")");
     return false;
   }
-  sessionTrigger_ = trigger;
-  publishHeld();
   return true;
 }
 

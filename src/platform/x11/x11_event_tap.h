@@ -55,6 +55,11 @@ class X11EventTap final : public EventTap, private EventSink {
   /// Whether the process was stopped and continued since the last call (see
   /// system::takeContinueSignal).
   using StopDetector = std::function<bool()>;
+  /// Told, from any thread and under a lock it must not wait on, a window of this connection
+  /// while a grab of ours holds the whole keyboard (a session's, a window's, or one being
+  /// asked for), and 0 once none does: a process outside can then end the hold, by closing
+  /// the connection, while this one is stopped.
+  using HoldPublisher = std::function<void(std::uint32_t window)>;
 
   /// `combinations` is asked each time the tap grabs (create, setEnabled(true), a keyboard
   /// mapping change); `log` receives the tap's rare diagnostic lines.
@@ -64,6 +69,8 @@ class X11EventTap final : public EventTap, private EventSink {
   X11EventTap& operator=(const X11EventTap&) = delete;
 
   void setStopDetector(StopDetector detector) { stopDetector_ = std::move(detector); }
+  /// Before create(); told at once what holds now.
+  void setHoldPublisher(HoldPublisher publisher);
 
   /// Grabs every combination; false, with nothing left grabbed, when another client owns one
   /// (failureReason() names it). The tap is enabled afterwards.
@@ -118,6 +125,11 @@ class X11EventTap final : public EventTap, private EventSink {
   void log(const std::string& line) const;
   /// What the watchdog's thread may release: kept in step with every grab and ungrab.
   void publishHeld();
+  /// Under heldLock_: tells the hold publisher what holds now.
+  void publishHoldLocked();
+  /// The keyboard grab about to be asked for (or answered): a stop while the request is on its
+  /// way would keep the keyboard as surely as a granted one.
+  void setGrabPending(bool pending);
   /// After the watchdog let go, or after a stop: forgets the grabs, drops the keys queued
   /// meanwhile, and tells the callback. True when there was something to recover from.
   bool recoverIfLetGo();
@@ -153,6 +165,8 @@ class X11EventTap final : public EventTap, private EventSink {
   std::vector<KeyGrab> held_;
   bool heldKeyboard_ = false;
   bool windowGrabHeld_ = false;
+  bool grabPending_ = false;
+  HoldPublisher holdPublisher_;
   std::atomic<bool> released_{false};
 };
 

@@ -27,11 +27,17 @@ X11InputGrab::~X11InputGrab() {
 InputGrab::Outcome X11InputGrab::take(std::uint32_t window) {
   release();
   xcb_connection_t* c = connection_.xcb();
+  // Announced before it is asked for: a stop while the request is on its way keeps the
+  // keyboard as surely as a granted grab.
+  if (holdObserver_) holdObserver_(true);
   const auto keyboardCookie =
       xcb_grab_keyboard(c, 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
   Reply<xcb_grab_keyboard_reply_t> keyboard(xcb_grab_keyboard_reply(c, keyboardCookie, nullptr));
   const Outcome keyboardOutcome = outcomeOf(keyboard.get());
-  if (keyboardOutcome != Outcome::taken) return keyboardOutcome;
+  if (keyboardOutcome != Outcome::taken) {
+    setHeld(XCB_WINDOW_NONE);
+    return keyboardOutcome;
+  }
 
   constexpr std::uint16_t kButtons = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
   Reply<xcb_grab_pointer_reply_t> pointer(xcb_grab_pointer_reply(
@@ -44,6 +50,7 @@ InputGrab::Outcome X11InputGrab::take(std::uint32_t window) {
     // unseen, so the keyboard goes back too and the caller may try again.
     xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
     connection_.flush();
+    setHeld(XCB_WINDOW_NONE);
     return pointer ? Outcome::busy : Outcome::failed;
   }
   grabSequence_ = keyboardCookie.sequence;

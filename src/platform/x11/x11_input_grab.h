@@ -27,7 +27,8 @@ class X11InputGrab final : public InputGrab, private EventSink {
   bool isHeld() const override { return window_ != XCB_WINDOW_NONE; }
   void setLostHandler(std::function<void()> handler) override { lost_ = std::move(handler); }
   /// Told whenever the hold starts or ends, so that whoever releases the keyboard from another
-  /// thread knows there is something to release.
+  /// thread knows there is something to release; a start is told before the grab is asked for,
+  /// and an end follows when it is refused.
   void setHoldObserver(std::function<void(bool held)> observer) {
     holdObserver_ = std::move(observer);
   }
