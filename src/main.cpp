@@ -18,6 +18,7 @@
 #include "input/emergency_restore.h"
 #include "palette/palette_filter.h"
 #include "platform/system/continue_signal.h"
+#include "platform/system/keyboard_sentinel.h"
 #include "platform/system/single_instance.h"
 #include "platform/system/user_paths.h"
 #include "shell/desktop_backend.h"
@@ -134,14 +135,37 @@ void printNoticeOnce(std::string_view message) {
   std::fprintf(stderr, "tolvane: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
+/// Runs in the sentinel's process: its own connection, opened only when it must act, closes
+/// the one that owns `window` (Tolvane's), and with it every grab Tolvane holds.
+bool closeClientOf(const std::string& display, std::uint32_t window) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  bool closed = false;
+  if (!xcb_connection_has_error(connection)) {
+    xcb_generic_error_t* error =
+        xcb_request_check(connection, xcb_kill_client_checked(connection, window));
+    closed = error == nullptr;
+    std::free(error);
+  }
+  xcb_disconnect(connection);
+  return closed;
+}
+
 // Set while the backend lives, so that the exit Qt takes when the X server goes away can say
 // what happened.
 tolvane::shell::DesktopBackend* liveBackend = nullptr;
+// Lives until the process ends: the exit Qt takes when the display goes happens inside main.
+tolvane::system::KeyboardSentinel* liveSentinel = nullptr;
 
 void explainLostDisplay() {
-  if (liveBackend && liveBackend->displayLost()) {
-    std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
+  if (!liveBackend || !liveBackend->displayLost()) return;
+  if (liveSentinel && liveSentinel->acted()) {
+    std::fputs(
+        "tolvane: Tolvane was stopped while it held the keyboard; it let go of the display so "
+        "that typing could go on. Start it again.\n",
+        stderr);
+    return;
   }
+  std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
 }
 
 }  // namespace
@@ -182,6 +206,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tolvane: cannot open the X display %s\n", display.c_str());
     return 1;
   }
+  // Forked while the main thread is the only one: the child copies no lock another thread held.
+  std::string sentinelError;
+  auto sentinel = system::KeyboardSentinel::start(
+      [display](std::uint32_t window) { return closeClientOf(display, window); }, sentinelError);
+  liveSentinel = sentinel.get();
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication qtApp(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
@@ -203,6 +232,14 @@ int main(int argc, char** argv) {
     });
     backend->desktop().setFocusObserver(
         [](std::uint32_t window) { std::fprintf(stderr, "x11: focus %u\n", window); });
+  }
+  if (sentinel) {
+    backend->tap().setHoldPublisher(
+        [&sentinel = *sentinel](std::uint32_t window) { sentinel.publishHold(window); });
+    backend->log().log("keyboard sentinel: watching from pid " + std::to_string(sentinel->pid()));
+  } else {
+    backend->log().log("keyboard sentinel: " + sentinelError +
+                       "; a stopped Tolvane keeps a held keyboard until it is continued");
   }
   if (!backend->desktop().isProcessTrusted()) {
     backend->log().notice("no EWMH window manager runs on display " + display +
@@ -256,5 +293,6 @@ int main(int argc, char** argv) {
   disarmNativeHotKeyEmergencyRestore();
   qtApp.removeNativeEventFilter(&bridge);
   liveBackend = nullptr;
+  liveSentinel = nullptr;
   return result;
 }

@@ -220,6 +220,25 @@ TEST_F(TolvaneKeepsNoKeyboard, WhileStoppedTypingGoesThroughAndAfterwardsNothing
   expectNoLateSwitch();
 }
 
+TEST_F(TolvaneKeepsNoKeyboard, StoppedWhileHoldingTheKeyboardItLetsGoOfTheDisplay) {
+  type("keydown super key Tab");
+  ASSERT_TRUE(waitForHud(true));  // the session holds the whole keyboard
+  tolvane->signal(SIGSTOP);
+  type("keyup super");
+  // Nothing of Tolvane runs: its windows go only when its connection is closed for it.
+  ASSERT_TRUE(waitForHud(false)) << tolvane->log();
+  type("key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  tolvane->signal(SIGCONT);
+  const int status = tolvane->wait();
+  tolvane->pump().drain();
+  EXPECT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << tolvane->log();
+  EXPECT_EQ(tolvane->count("tolvane: Tolvane was stopped while it held the keyboard"), 1)
+      << tolvane->log();
+  EXPECT_EQ(tolvane->count("the X display went away"), 0) << tolvane->log();
+  EXPECT_EQ(x.activeWindow(), typing);
+}
+
 TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {
   type("keydown super key Tab");
   ASSERT_TRUE(waitForHud(true));
