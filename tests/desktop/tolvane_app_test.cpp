@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "desktop/support/desktop_tools.h"
@@ -22,9 +24,12 @@ namespace {
 class TolvaneOnX11 : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(configureDisplay());
     ASSERT_TRUE(x.start()) << x.error();
     x.watch(x.root());
   }
+  /// Before the display starts: the window manager's arguments, for one.
+  virtual void configureDisplay() {}
 
   /// Starts Tolvane and waits until it has warmed up and taken the keys.
   void launch() {
@@ -56,10 +61,24 @@ class TolvaneOnX11 : public ::testing::Test {
   bool waitForActive(xcb_window_t window) {
     return x.waitUntil([&] { return x.activeWindow() == window; }, {tolvane->pump()});
   }
-  /// The mapped override-redirect window Tolvane shows as its HUD, if any.
+  /// The mapped override-redirect window Tolvane shows as its HUD (or its palette), if any.
   std::optional<xcb_get_geometry_reply_t> hud() { return test::mappedOverlay(x.xcb(), x.root()); }
   bool waitForHud(bool shown) {
     return x.waitUntil([&] { return hud().has_value() == shown; }, {tolvane->pump()});
+  }
+  /// Whether another client could take the whole keyboard now; a grab it got is given back.
+  bool keyboardIsFree() {
+    xcb_connection_t* c = x.xcb();
+    const auto reply = std::unique_ptr<xcb_grab_keyboard_reply_t, decltype(&std::free)>(
+        xcb_grab_keyboard_reply(c,
+                                xcb_grab_keyboard(c, 0, x.root(), XCB_CURRENT_TIME,
+                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr),
+        &std::free);
+    const bool free = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    if (free) xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    x.sync();
+    return free;
   }
   /// Whether another client could take Super-Tab now: Tolvane holds no grab of it.
   bool superTabIsFree() {
@@ -193,6 +212,25 @@ class TolvaneKeepsNoKeyboard : public TolvaneOnX11 {
     EXPECT_EQ(tolvane->count("activate pid="), 1) << tolvane->log();
   }
 
+  /// Stops Tolvane while one of its grabs holds the whole keyboard and types `whileStopped`:
+  /// once its windows are gone, which only a closed connection does to a stopped client,
+  /// typing reaches the terminal; continued, Tolvane ends with one line that says why.
+  void stopAndTypeThrough(const std::string& whileStopped) {
+    tolvane->signal(SIGSTOP);
+    if (!whileStopped.empty()) type(whileStopped);
+    ASSERT_TRUE(waitForHud(false)) << tolvane->log();
+    type("key a b c");
+    ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+    tolvane->signal(SIGCONT);
+    const int status = tolvane->wait();
+    tolvane->pump().drain();
+    EXPECT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << tolvane->log();
+    EXPECT_EQ(tolvane->count("tolvane: Tolvane was stopped while it held the keyboard"), 1)
+        << tolvane->log();
+    EXPECT_EQ(tolvane->count("the X display went away"), 0) << tolvane->log();
+    EXPECT_EQ(x.activeWindow(), typing);
+  }
+
   test::TypingRecorder recorder;
   xcb_window_t other = XCB_WINDOW_NONE;
   xcb_window_t typing = XCB_WINDOW_NONE;
@@ -220,23 +258,30 @@ TEST_F(TolvaneKeepsNoKeyboard, WhileStoppedTypingGoesThroughAndAfterwardsNothing
   expectNoLateSwitch();
 }
 
-TEST_F(TolvaneKeepsNoKeyboard, StoppedWhileHoldingTheKeyboardItLetsGoOfTheDisplay) {
+TEST_F(TolvaneKeepsNoKeyboard, StoppedDuringASessionItLetsGoOfTheDisplay) {
   type("keydown super key Tab");
   ASSERT_TRUE(waitForHud(true));  // the session holds the whole keyboard
-  tolvane->signal(SIGSTOP);
-  type("keyup super");
-  // Nothing of Tolvane runs: its windows go only when its connection is closed for it.
-  ASSERT_TRUE(waitForHud(false)) << tolvane->log();
-  type("key a b c");
-  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
-  tolvane->signal(SIGCONT);
-  const int status = tolvane->wait();
-  tolvane->pump().drain();
-  EXPECT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << tolvane->log();
-  EXPECT_EQ(tolvane->count("tolvane: Tolvane was stopped while it held the keyboard"), 1)
-      << tolvane->log();
-  EXPECT_EQ(tolvane->count("the X display went away"), 0) << tolvane->log();
-  EXPECT_EQ(x.activeWindow(), typing);
+  ASSERT_NO_FATAL_FAILURE(stopAndTypeThrough("keyup super"));
+}
+
+// Alt-Space is the palette's once openbox's own binding of it is gone.
+class TolvaneKeepsNoKeyboardWithThePalette : public TolvaneKeepsNoKeyboard {
+ protected:
+  void configureDisplay() override {
+    ASSERT_TRUE(test::freeAltSpaceFromOpenbox(x, home.path()))
+        << "openbox's stock rc.xml binds no A-space";
+  }
+};
+
+TEST_F(TolvaneKeepsNoKeyboardWithThePalette, StoppedWithThePaletteOpenItLetsGoOfTheDisplay) {
+  type("key alt+space");
+  ASSERT_TRUE(waitForHud(true)) << tolvane->log();
+  // No event tells that the palette's grab is in place: each check is one round trip.
+  const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
+  bool held = false;
+  while (!held && std::chrono::steady_clock::now() < deadline) held = !keyboardIsFree();
+  ASSERT_TRUE(held) << tolvane->log();
+  ASSERT_NO_FATAL_FAILURE(stopAndTypeThrough(""));
 }
 
 TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {

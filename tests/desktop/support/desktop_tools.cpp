@@ -1,4 +1,4 @@
-// xdotool runs and openbox start-ups for the desktop tests.
+// xdotool runs, openbox start-ups and configurations for the desktop tests.
 #include "desktop/support/desktop_tools.h"
 
 #include <poll.h>
