@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <ctime>
 #include <new>
 
@@ -74,7 +75,8 @@ void closeInheritedDescriptors() {
   for (int fd = STDERR_FILENO + 1; fd < last; ++fd) close(fd);
 }
 
-[[noreturn]] void runSentinel(pid_t parent, std::atomic<std::uint32_t>& heldWindow,
+[[noreturn]] void runSentinel(pid_t parent, const std::string& statPath,
+                              std::atomic<std::uint32_t>& heldWindow,
                               std::atomic<std::uint32_t>& acted,
                               const KeyboardSentinel::LetGo& letGo) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -83,7 +85,6 @@ void closeInheritedDescriptors() {
   prctl(PR_SET_NAME, "tolvane-sentry");
   detachFromSignals();
   closeInheritedDescriptors();
-  const std::string statPath = "/proc/" + std::to_string(parent) + "/stat";
   SentinelWatch watch({
       .now = monotonicSeconds,
       .heldWindow = [&] { return heldWindow.load(std::memory_order_acquire); },
@@ -144,6 +145,8 @@ std::unique_ptr<KeyboardSentinel> KeyboardSentinel::start(LetGo letGo, std::stri
   }
   auto* page = new (memory) Page;
   const pid_t parent = getpid();
+  // Made before the fork, so that the child allocates nothing until it must act.
+  const std::string statPath = "/proc/" + std::to_string(parent) + "/stat";
   const pid_t child = fork();
   if (child < 0) {
     page->~Page();
@@ -151,13 +154,14 @@ std::unique_ptr<KeyboardSentinel> KeyboardSentinel::start(LetGo letGo, std::stri
     error = "the keyboard sentinel could not be started";
     return nullptr;
   }
-  if (child == 0) runSentinel(parent, page->heldWindow, page->acted, letGo);
+  if (child == 0) runSentinel(parent, statPath, page->heldWindow, page->acted, letGo);
   return std::unique_ptr<KeyboardSentinel>(new KeyboardSentinel(page, child));
 }
 
 KeyboardSentinel::~KeyboardSentinel() {
   kill(child_, SIGKILL);
-  waitpid(child_, nullptr, 0);
+  while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+  }
   page_->~Page();
   munmap(page_, sizeof(Page));
 }
