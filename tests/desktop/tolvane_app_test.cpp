@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -271,17 +272,44 @@ class TolvaneKeepsNoKeyboardWithThePalette : public TolvaneKeepsNoKeyboard {
     ASSERT_TRUE(test::freeAltSpaceFromOpenbox(x, home.path()))
         << "openbox's stock rc.xml binds no A-space";
   }
+  /// Opens the palette and waits until its grab holds the keyboard.
+  void openPalette() {
+    type("key alt+space");
+    ASSERT_TRUE(waitForHud(true)) << tolvane->log();
+    // No event tells that the palette's grab is in place: each check is one round trip.
+    const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
+    bool held = false;
+    while (!held && std::chrono::steady_clock::now() < deadline) held = !keyboardIsFree();
+    ASSERT_TRUE(held) << tolvane->log();
+  }
 };
 
 TEST_F(TolvaneKeepsNoKeyboardWithThePalette, StoppedWithThePaletteOpenItLetsGoOfTheDisplay) {
-  type("key alt+space");
-  ASSERT_TRUE(waitForHud(true)) << tolvane->log();
-  // No event tells that the palette's grab is in place: each check is one round trip.
-  const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
-  bool held = false;
-  while (!held && std::chrono::steady_clock::now() < deadline) held = !keyboardIsFree();
-  ASSERT_TRUE(held) << tolvane->log();
+  ASSERT_NO_FATAL_FAILURE(openPalette());
   ASSERT_NO_FATAL_FAILURE(stopAndTypeThrough(""));
+}
+
+// A paused switcher holds no key of its own; the palette's grab is watched all the same.
+class TolvanePausedKeepsNoKeyboard : public TolvaneKeepsNoKeyboardWithThePalette {
+ protected:
+  void configureDisplay() override {
+    ASSERT_NO_FATAL_FAILURE(TolvaneKeepsNoKeyboardWithThePalette::configureDisplay());
+    const std::string folder = home.path() + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/preferences.json") << R"({"switcherPaused": true})";
+  }
+};
+
+TEST_F(TolvanePausedKeepsNoKeyboard, AStallWithThePaletteOpenLetsTypingThrough) {
+  ASSERT_TRUE(superTabIsFree()) << tolvane->log();
+  ASSERT_NO_FATAL_FAILURE(openPalette());
+  stall(5);
+  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
+  type("key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  EXPECT_TRUE(stalled()) << "the text must arrive while the main thread is still blocked";
+  // Back, the palette hears that its grab is gone and closes.
+  EXPECT_TRUE(waitForHud(false)) << tolvane->log();
 }
 
 TEST_F(TolvaneKeepsNoKeyboard, SigtermWithTheMainThreadBlockedEndsByTheSignal) {
