@@ -67,19 +67,31 @@ class TolvaneOnX11 : public ::testing::Test {
   bool waitForHud(bool shown) {
     return x.waitUntil([&] { return hud().has_value() == shown; }, {tolvane->pump()});
   }
-  /// Whether another client could take the whole keyboard now; a grab it got is given back.
-  bool keyboardIsFree() {
-    xcb_connection_t* c = x.xcb();
-    const auto reply = std::unique_ptr<xcb_grab_keyboard_reply_t, decltype(&std::free)>(
-        xcb_grab_keyboard_reply(c,
-                                xcb_grab_keyboard(c, 0, x.root(), XCB_CURRENT_TIME,
+  /// Whether another client holds the keyboard (an open menu or the palette does); the probe
+  /// lets go at once.
+  bool keyboardTaken() {
+    auto* reply =
+        xcb_grab_keyboard_reply(x.xcb(),
+                                xcb_grab_keyboard(x.xcb(), 0, x.root(), XCB_CURRENT_TIME,
                                                   XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                nullptr),
-        &std::free);
-    const bool free = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-    if (free) xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-    x.sync();
-    return free;
+                                nullptr);
+    const bool taken = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+    if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
+      xcb_ungrab_keyboard(x.xcb(), XCB_CURRENT_TIME);
+      x.sync();
+    }
+    std::free(reply);
+    return taken;
+  }
+  /// Checks `done` once per round trip to the server until it holds or the bound passes: for
+  /// states no event announces (a grab taken or given up).
+  bool pollUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      tolvane->pump().drain();
+      if (done()) return true;
+    }
+    return false;
   }
   /// Whether another client could take Super-Tab now: Tolvane holds no grab of it.
   bool superTabIsFree() {
@@ -276,11 +288,7 @@ class TolvaneKeepsNoKeyboardWithThePalette : public TolvaneKeepsNoKeyboard {
   void openPalette() {
     type("key alt+space");
     ASSERT_TRUE(waitForHud(true)) << tolvane->log();
-    // No event tells that the palette's grab is in place: each check is one round trip.
-    const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
-    bool held = false;
-    while (!held && std::chrono::steady_clock::now() < deadline) held = !keyboardIsFree();
-    ASSERT_TRUE(held) << tolvane->log();
+    ASSERT_TRUE(pollUntil([&] { return keyboardTaken(); })) << tolvane->log();
   }
 };
 
@@ -396,31 +404,6 @@ class TolvaneInATray : public TolvaneOnX11 {
     std::free(geometry);
     std::free(place);
     return area;
-  }
-  /// Whether another client holds the keyboard (an open menu does); the probe lets go at once.
-  bool keyboardTaken() {
-    auto* reply =
-        xcb_grab_keyboard_reply(x.xcb(),
-                                xcb_grab_keyboard(x.xcb(), 0, x.root(), XCB_CURRENT_TIME,
-                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                nullptr);
-    const bool taken = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-    if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) {
-      xcb_ungrab_keyboard(x.xcb(), XCB_CURRENT_TIME);
-      x.sync();
-    }
-    std::free(reply);
-    return taken;
-  }
-  /// Checks `done` once per round trip to the server until it holds or the bound passes: for
-  /// states no event announces (a grab taken or given up).
-  bool pollUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + test::XSession::kBound;
-    while (std::chrono::steady_clock::now() < deadline) {
-      tolvane->pump().drain();
-      if (done()) return true;
-    }
-    return false;
   }
   /// Opens the menu with `click` (xdotool's words) on the icon and waits until it holds the
   /// keyboard; the recent windows it lists, as Tolvane logged them.
