@@ -1,5 +1,6 @@
 // Entry point of the `tolvane` executable: one instance per user and display, the real desktop
 // services, and the application core on Qt's event loop.
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -163,9 +164,15 @@ void explainLostDisplay() {
         "tolvane: Tolvane was stopped while it held the keyboard; it let go of the display so "
         "that typing could go on. Start it again.\n",
         stderr);
-    return;
+  } else {
+    std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
   }
-  std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
+  // Qt ends the process with status 1 when its display goes, while threads that served it (the
+  // stall watchdog, which may be acting on the very stop that closed the display) still run:
+  // ending here keeps the static destructors that would follow from pulling Qt's globals out
+  // from under them. With the display gone there is nothing left to tidy.
+  std::fflush(nullptr);
+  _exit(1);
 }
 
 }  // namespace
