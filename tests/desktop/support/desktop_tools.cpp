@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -46,16 +47,43 @@ bool startOpenboxWithBindings(XSession& session) {
   });
 }
 
-bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
+std::uint8_t grabKeyError(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
   xcb_connection_t* c = session.xcb();
   xcb_generic_error_t* error =
       xcb_request_check(c, xcb_grab_key_checked(c, 1, session.root(), modifiers, keycode,
                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-  const bool free = error == nullptr;
+  const std::uint8_t code = error ? error->error_code : 0;
   std::free(error);
-  if (free) xcb_ungrab_key(c, keycode, session.root(), modifiers);
+  return code;
+}
+
+bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
+  const bool free = grabKeyError(session, keycode, modifiers) == 0;
+  if (free) xcb_ungrab_key(session.xcb(), keycode, session.root(), modifiers);
   session.sync();
   return free;
+}
+
+std::uint8_t grabKeyboardStatus(XSession& session, bool keep) {
+  xcb_connection_t* c = session.xcb();
+  auto* reply = xcb_grab_keyboard_reply(c,
+                                        xcb_grab_keyboard(c, 0, session.root(), XCB_CURRENT_TIME,
+                                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                        nullptr);
+  const std::uint8_t status = reply ? reply->status : 0xff;
+  std::free(reply);
+  if (status == XCB_GRAB_STATUS_SUCCESS && !keep) {
+    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    session.sync();
+  }
+  return status;
+}
+
+void saveScreenshot(XSession& session, const std::string& name) {
+  const char* folder = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  const std::string path = std::string(folder ? folder : ".") + "/" + name;
+  std::system(("import -display " + session.display() + " -window root " + path).c_str());
+  std::printf("screenshot: %s\n", path.c_str());
 }
 
 bool freeAltSpaceFromOpenbox(XSession& session, const std::string& folder) {

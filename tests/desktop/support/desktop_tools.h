@@ -23,6 +23,15 @@ bool startOpenboxWithBindings(XSession& session);
 /// Whether another client could grab the key combination now (passively, on the root): no
 /// program holds it. The probe's grab is given back at once.
 bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers);
+/// The X error the session's client gets for a passive grab of the combination on the root
+/// (0: it got the grab, and keeps it).
+std::uint8_t grabKeyError(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers);
+/// What the session's client is told when it grabs the keyboard now (an XCB_GRAB_STATUS_*); a
+/// grab it gets is given back unless `keep`.
+std::uint8_t grabKeyboardStatus(XSession& session, bool keep = false);
+/// Saves the whole screen as `name` in $TOLVANE_TEST_ARTIFACTS (else the working folder) and
+/// says where.
+void saveScreenshot(XSession& session, const std::string& name);
 
 /// Has the session's openbox (call before start()) read its stock configuration without the
 /// Alt-Space binding (the window menu), written to `folder`/rc.xml, so that Alt-Space is free
