@@ -14,38 +14,13 @@
 #include <vector>
 
 #include "platform/input_grab.h"
-#include "settings/theme.h"
 #include "ui/qt/palette_painting.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
 
 constexpr double kBodyTop = 46.5;  // the search row and its hairline
-
-PalettePanelView describe(int count, int selected = 0) {
-  PalettePanelView view;
-  view.frame = Rect{40, 30, 600, 420};
-  view.placeholder = "Search windows…";
-  view.focusRequestID = 1;
-  for (int i = 0; i < count; ++i) {
-    PaletteRowView row{.windowID = 1000u + static_cast<std::uint32_t>(i), .index = i};
-    row.title = "Quarterly report " + std::to_string(i + 1);
-    row.subtitle = "Editor";
-    row.titlePaint = {SemanticColor::primary, 1};
-    row.subtitlePaint = {SemanticColor::secondary, 1};
-    if (i < 9) row.shortcut = "⌘" + std::to_string(i + 1);
-    row.shortcutPaint = {SemanticColor::primary, 0.3};
-    if (i == selected) {
-      row.selected = true;
-      row.background = {SemanticColor::accent, 1};
-      row.titlePaint = {SemanticColor::white, 1};
-    }
-    view.rows.push_back(row);
-  }
-  if (count > 0) view.selectedID = view.rows[static_cast<std::size_t>(selected)].windowID;
-  view.hints = {{"↩", "Switch"}, {"⌘1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
-  return view;
-}
 
 /// A row's frame in the panel while the list is scrolled to the top.
 QRect rowRect(int index) {
@@ -53,18 +28,8 @@ QRect rowRect(int index) {
   return {6, top, 588, 38};
 }
 
-int differing(const QImage& a, const QImage& b, const QRect& area) {
-  int count = 0;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) count += a.pixel(x, y) != b.pixel(x, y);
-  }
-  return count;
-}
-
 bool isAccent(const QColor& colour) {
-  const QColor accent =
-      QColor::fromRgbF(theme::kAccent.red, theme::kAccent.green, theme::kAccent.blue);
-  return std::abs(colour.red() - accent.red()) <= 2 && std::abs(colour.blue() - accent.blue()) <= 2;
+  return test::sameColour(colour, test::accent());
 }
 
 class QtPalettePanelTest : public ::testing::Test {
@@ -74,13 +39,7 @@ class QtPalettePanelTest : public ::testing::Test {
     panel.setRowClickHandler([this](int row, int count) { clicks.emplace_back(row, count); });
   }
 
-  QImage rendered() {
-    QWidget& window = *panel.window();
-    QImage image(window.size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    window.render(&image);
-    return image;
-  }
+  QImage rendered() { return test::rendered(*panel.window()); }
 
   qt::QtPalettePanel panel{nullptr, [] { return false; }};
   std::vector<std::string> queries;
@@ -88,7 +47,7 @@ class QtPalettePanelTest : public ::testing::Test {
 };
 
 TEST_F(QtPalettePanelTest, MatchedCharactersAreHighlightedInTheirRowOnly) {
-  auto view = describe(5);
+  auto view = test::paletteView(5);
   view.query = "qr";
   panel.show(view);
   const QImage plain = rendered();
@@ -101,8 +60,9 @@ TEST_F(QtPalettePanelTest, MatchedCharactersAreHighlightedInTheirRowOnly) {
     matched.rows[static_cast<std::size_t>(row)].titleMatches = {{0, 1}, {10, 1}};
     panel.show(matched);
     const QImage image = rendered();
-    EXPECT_GT(differing(plain, image, rowRect(row)), 0) << "row " << row;
-    EXPECT_EQ(differing(plain, image, image.rect()), differing(plain, image, rowRect(row)));
+    const auto [inside, outside] = test::differences(plain, image, rowRect(row));
+    EXPECT_GT(inside, 0) << "row " << row;
+    EXPECT_EQ(outside, 0) << "row " << row;
     if (row == 2) {
       QDir().mkpath(QStringLiteral("artifacts"));
       image.save(QStringLiteral("artifacts/palette.png"));
@@ -112,7 +72,7 @@ TEST_F(QtPalettePanelTest, MatchedCharactersAreHighlightedInTheirRowOnly) {
 }
 
 TEST_F(QtPalettePanelTest, ALongListScrollsTheSelectionIntoViewAndReportsClicksByIndex) {
-  auto view = describe(1000, 999);
+  auto view = test::paletteView(1000, 999);
   panel.show(view);
   QWidget* list = panel.window()->childAt(300, 300);
   ASSERT_NE(list, nullptr);
@@ -132,23 +92,24 @@ TEST_F(QtPalettePanelTest, ALongListScrollsTheSelectionIntoViewAndReportsClicksB
 }
 
 TEST_F(QtPalettePanelTest, TheMessageReplacesTheList) {
-  auto view = describe(0);
+  auto view = test::paletteView(0);
   panel.show(view);
   const QImage empty = rendered();
   const QRect body(0, 50, 600, 330);
   view.message = PaletteMessageView{"magnifyingglass", "No matches", "Try a different search."};
   panel.show(view);
-  EXPECT_GT(differing(empty, rendered(), body), 200);
-  EXPECT_EQ(differing(empty, rendered(), QRect(0, 0, 600, 40)), 0) << "the search row stays";
+  EXPECT_GT(test::differences(empty, rendered(), body).first, 200);
+  EXPECT_EQ(test::differences(empty, rendered(), QRect(0, 0, 600, 40)).first, 0)
+      << "the search row stays";
 }
 
 TEST_F(QtPalettePanelTest, EditsAreReportedAndAnUnchangedQueryKeepsTheCaret) {
-  panel.show(describe(3));
+  panel.show(test::paletteView(3));
   QLineEdit* field = panel.searchField();
   QTest::keyClicks(field, "rep");
   EXPECT_EQ(queries, (std::vector<std::string>{"r", "re", "rep"}));
   field->setCursorPosition(1);
-  auto view = describe(3);
+  auto view = test::paletteView(3);
   view.query = "rep";
   panel.show(view);
   EXPECT_EQ(field->cursorPosition(), 1);
@@ -206,7 +167,7 @@ TEST(QtPaletteGrabTest, ABusyKeyboardIsRetriedThenResignedOnceAndALostHoldIsNotT
       ++resignations;
       panel.hide();
     });
-    panel.show(describe(3));
+    panel.show(test::paletteView(3));
     EXPECT_TRUE(QTest::qWaitFor([&] { return grab.held || resignations > 0; }, 5000)) << c.what;
     EXPECT_EQ(grab.takes, c.takes) << c.what;
     EXPECT_EQ(resignations, c.resignations) << c.what;
@@ -215,7 +176,7 @@ TEST(QtPaletteGrabTest, ABusyKeyboardIsRetriedThenResignedOnceAndALostHoldIsNotT
 
     // Lost, then repainted before the loss is reported: reported all the same, not re-taken.
     grab.lose();
-    panel.show(describe(3));
+    panel.show(test::paletteView(3));
     EXPECT_TRUE(QTest::qWaitFor([&] { return resignations == 1; }, 5000)) << c.what;
     EXPECT_EQ(grab.takes, c.takes) << c.what;
   }

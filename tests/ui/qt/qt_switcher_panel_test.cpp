@@ -17,14 +17,16 @@
 #include "localization/l10n.h"
 #include "platform/sim/sim_preference_store.h"
 #include "platform/system/posix_file_system.h"
-#include "settings/theme.h"
 #include "support/window_list.h"
 #include "ui/qt/compositor.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
 
 using Slot = SwitcherSlotView;
+using test::differences;
+using test::sameColour;
 
 QRect rectOf(const Slot& slot) {
   return QRect(static_cast<int>(slot.frame.x), static_cast<int>(slot.frame.y),
@@ -38,11 +40,6 @@ QPoint centreOf(const Slot& slot) {
 // A point in the slot's left padding, where nothing but its background is painted.
 QPoint paddingOf(const Slot& slot) {
   return {rectOf(slot).left() + 4, centreOf(slot).y()};
-}
-
-bool sameColour(const QColor& a, const QColor& b, int tolerance = 2) {
-  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-         std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
 }
 
 ::testing::AssertionResult hasColour(const QImage& image, QPoint at, const QColor& expected) {
@@ -70,23 +67,6 @@ int inkIn(const QImage& image, const QRect& area, const QColor& background) {
   return area.width() * area.height() - pixelsLike(image, area, background);
 }
 
-// Pixels that differ between two renderings, inside and outside `area`.
-std::pair<int, int> differences(const QImage& a, const QImage& b, const QRect& area) {
-  int inside = 0;
-  int outside = 0;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.pixel(x, y) == b.pixel(x, y)) continue;
-      ++(area.contains(x, y) ? inside : outside);
-    }
-  }
-  return {inside, outside};
-}
-
-QColor accent() {
-  return QColor::fromRgbF(theme::kAccent.red, theme::kAccent.green, theme::kAccent.blue);
-}
-
 class QtSwitcherPanelTest : public ::testing::Test {
  protected:
   QtSwitcherPanelTest() {
@@ -105,13 +85,7 @@ class QtSwitcherPanelTest : public ::testing::Test {
 
   QWidget& window() { return *panel.window(); }
 
-  // The panel as it reaches the screen: painted over nothing, cut by its mask when it has one.
-  QImage rendered() {
-    QImage image(window().size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    window().render(&image);
-    return image;
-  }
+  QImage rendered() { return test::rendered(window()); }
 
   QColor backdrop() { return window().palette().color(QPalette::Window); }
 
@@ -261,7 +235,7 @@ TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnd
   const auto view = describe(5, 0);
   panel.show(view);
   const QImage plain = rendered();
-  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[0]), accent()));
+  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[0]), test::accent()));
   EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[2]), backdrop()));
 
   QTest::mouseMove(&window(), centreOf(view.slots[2]));

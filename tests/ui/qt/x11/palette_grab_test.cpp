@@ -17,13 +17,13 @@
 
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
-#include "platform/views/palette_panel_view.h"
 #include "platform/x11/x11_event_tap.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_input_grab.h"
 #include "shell/x11_event_bridge.h"
 #include "ui/qt/qt_key_monitor.h"
 #include "ui/qt/qt_palette_panel.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane::test {
 
@@ -38,49 +38,17 @@ xcb_connection_t* qtConnection() {
   return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
 }
 
-PalettePanelView paletteView() {
-  PalettePanelView view;
-  view.frame = kFrame;
-  view.placeholder = "Search windows…";
-  view.focusRequestID = 1;
-  for (int i = 0; i < 12; ++i) {
-    PaletteRowView row{.windowID = 100u + static_cast<std::uint32_t>(i), .index = i};
-    row.title = "Quarterly report " + std::to_string(i + 1);
-    row.subtitle = "Editor";
-    row.titlePaint = {SemanticColor::primary, 1};
-    row.subtitlePaint = {SemanticColor::secondary, 1};
-    view.rows.push_back(row);
-  }
-  view.rows[0].selected = true;
-  view.rows[0].background = {SemanticColor::accent, 1};
-  view.selectedID = view.rows[0].windowID;
-  view.hints = {{"↩", "Switch"}, {"⌘1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
-  return view;
-}
-
-/// What another client is told when it grabs `device` now; a grab it gets is given back.
-std::uint8_t otherClientGrabs(bool keyboard) {
+/// What another client is told when it grabs the pointer now; a grab it gets is given back.
+std::uint8_t otherClientGrabsPointer() {
   xcb_connection_t* c = sharedSession->xcb();
-  const xcb_window_t root = sharedSession->root();
-  std::uint8_t status = 0xff;
-  if (keyboard) {
-    auto* reply = xcb_grab_keyboard_reply(
-        c,
-        xcb_grab_keyboard(c, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-        nullptr);
-    if (reply) status = reply->status;
-    std::free(reply);
-    xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-  } else {
-    auto* reply = xcb_grab_pointer_reply(
-        c,
-        xcb_grab_pointer(c, 0, root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE,
-                         XCB_CURSOR_NONE, XCB_CURRENT_TIME),
-        nullptr);
-    if (reply) status = reply->status;
-    std::free(reply);
-    xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
-  }
+  auto* reply = xcb_grab_pointer_reply(
+      c,
+      xcb_grab_pointer(c, 0, sharedSession->root(), 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
+                       XCB_WINDOW_NONE, XCB_CURSOR_NONE, XCB_CURRENT_TIME),
+      nullptr);
+  const std::uint8_t status = reply ? reply->status : 0xff;
+  std::free(reply);
+  xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
   sharedSession->sync();
   return status;
 }
@@ -116,7 +84,7 @@ class PaletteGrabTest : public ::testing::Test {
   bool type(std::vector<std::string> args) { return xdotool(*sharedSession, std::move(args)); }
 
   void open() {
-    panel.show(paletteView());
+    panel.show(paletteView(12, 0, kFrame));
     ASSERT_TRUE(eventually([&] { return grab.isHeld(); }));
   }
 
@@ -176,7 +144,7 @@ TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysA
   panel.hide();
   EXPECT_FALSE(grab.isHeld());
   EXPECT_TRUE(eventually([&] { return QGuiApplication::focusWindow() == nullptr; }));
-  EXPECT_EQ(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(grabKeyboardStatus(session), XCB_GRAB_STATUS_SUCCESS);
   session.kill(terminal->pid);
 }
 
@@ -208,7 +176,7 @@ TEST_F(PaletteGrabTest, TheGlobalHotKeyStillFiresWhileThePaletteHoldsTheKeyboard
 
 TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
   open();
-  EXPECT_NE(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_NE(grabKeyboardStatus(session), XCB_GRAB_STATUS_SUCCESS);
   bool released = false;
   std::thread watchdog([&] { released = tap.releaseFromAnyThread(); });
   watchdog.join();
@@ -218,19 +186,15 @@ TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
   std::free(
       xcb_get_input_focus_reply(qtConnection(), xcb_get_input_focus(qtConnection()), nullptr));
   // Both devices are free.
-  EXPECT_EQ(otherClientGrabs(true), XCB_GRAB_STATUS_SUCCESS);
-  EXPECT_EQ(otherClientGrabs(false), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(grabKeyboardStatus(session), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(otherClientGrabsPointer(), XCB_GRAB_STATUS_SUCCESS);
   EXPECT_TRUE(eventually([&] { return resignations == 1; }));
   EXPECT_FALSE(grab.isHeld());
 }
 
 TEST_F(PaletteGrabTest, AKeyboardHeldByAnotherProgramClosesThePaletteWithOneLine) {
-  xcb_connection_t* c = session.xcb();
-  std::free(xcb_grab_keyboard_reply(c,
-                                    xcb_grab_keyboard(c, 0, session.root(), XCB_CURRENT_TIME,
-                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                    nullptr));
-  panel.show(paletteView());
+  ASSERT_EQ(grabKeyboardStatus(session, true), XCB_GRAB_STATUS_SUCCESS);
+  panel.show(paletteView(12, 0, kFrame));
   EXPECT_TRUE(eventually([&] { return resignations == 1; }));
   EXPECT_FALSE(grab.isHeld());
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
@@ -239,7 +203,7 @@ TEST_F(PaletteGrabTest, AKeyboardHeldByAnotherProgramClosesThePaletteWithOneLine
                                    std::string::npos;
                           }),
             1);
-  xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+  xcb_ungrab_keyboard(session.xcb(), XCB_CURRENT_TIME);
   session.sync();
 }
 
