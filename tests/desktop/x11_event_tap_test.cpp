@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,55 +41,6 @@ std::string describe(const KeyEvent& event) {
   return std::string(kTypes[static_cast<int>(event.type)]) + " " + std::to_string(event.keyCode) +
          " " + (flags.empty() ? "-" : flags);
 }
-
-/// A focused window of a client of its own, which records the keys pressed in it.
-class Witness final : private x11::EventSink {
- public:
-  explicit Witness(const XSession& session)
-      : connection_(x11::Connection::open(session.display().c_str())) {
-    if (connection_) connection_->addSink(this);
-  }
-  ~Witness() override {
-    if (connection_) connection_->removeSink(this);
-  }
-
-  /// Maps the window and gives it the input focus; false when it does not have the focus.
-  bool show() {
-    if (!connection_) return false;
-    xcb_connection_t* c = connection_->xcb();
-    const xcb_window_t window = xcb_generate_id(c);
-    const std::uint32_t mask = XCB_EVENT_MASK_KEY_PRESS;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, connection_->root(), 0, 0, 200, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, connection_->screen().root_visual,
-                      XCB_CW_EVENT_MASK, &mask);
-    // Without a window manager the map takes effect at once, and requests of one client are
-    // handled in order: the window is viewable when the focus request comes.
-    xcb_map_window(c, window);
-    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
-    Reply<xcb_get_input_focus_reply_t> focus(
-        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    return focus && focus->focus == window;
-  }
-  PumpedConnection pump() {
-    return {xcb_get_file_descriptor(connection_->xcb()),
-            [this] { return connection_->dispatchPending(); }};
-  }
-  /// How many presses of `keycode` the window received.
-  long presses(xcb_keycode_t keycode) const {
-    return std::count(pressed_.begin(), pressed_.end(), keycode);
-  }
-
- private:
-  bool handleEvent(const xcb_generic_event_t& event) override {
-    if (x11::eventType(event) == XCB_KEY_PRESS) {
-      pressed_.push_back(reinterpret_cast<const xcb_key_press_event_t&>(event).detail);
-    }
-    return false;
-  }
-
-  std::unique_ptr<x11::Connection> connection_;
-  std::vector<xcb_keycode_t> pressed_;
-};
 
 class X11EventTapTest : public ::testing::Test {
  protected:
@@ -134,33 +86,30 @@ class X11EventTapTest : public ::testing::Test {
         connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
   }
 
-  /// What another client is told when it grabs the keyboard; a successful grab is undone
-  /// unless `keep`.
-  std::uint8_t otherClientGrabsKeyboard(bool keep = false) {
-    xcb_connection_t* c = session_.xcb();
-    Reply<xcb_grab_keyboard_reply_t> reply(
-        xcb_grab_keyboard_reply(c,
-                                xcb_grab_keyboard(c, 0, session_.root(), XCB_CURRENT_TIME,
-                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                nullptr));
-    if (!reply) return 0xff;
-    if (reply->status == XCB_GRAB_STATUS_SUCCESS && !keep) {
-      xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-      session_.sync();
-    }
-    return reply->status;
-  }
-
-  /// The X error another client gets for a passive grab (0: it got it, and keeps it).
-  std::uint8_t otherClientGrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
-    Reply<xcb_generic_error_t> error(xcb_request_check(
-        session_.xcb(), xcb_grab_key_checked(session_.xcb(), 0, session_.root(), modifiers, keycode,
-                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-    return error ? error->error_code : 0;
-  }
   void otherClientUngrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
     xcb_ungrab_key(session_.xcb(), keycode, session_.root(), modifiers);
     session_.sync();
+  }
+
+  /// Maps a window of the session's own client, gives it the input focus and counts the keys
+  /// pressed in it; false when it does not have the focus.
+  bool showWitness() {
+    xcb_connection_t* c = session_.xcb();
+    const xcb_window_t window = session_.createWindow(200, 100);
+    const std::uint32_t mask = XCB_EVENT_MASK_KEY_PRESS;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+    // Without a window manager the map takes effect at once, and requests of one client are
+    // handled in order: the window is viewable when the focus request comes.
+    xcb_map_window(c, window);
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    session_.observeEvents([this](const xcb_generic_event_t& event) {
+      if (x11::eventType(event) == XCB_KEY_PRESS) {
+        ++witnessed_[reinterpret_cast<const xcb_key_press_event_t&>(event).detail];
+      }
+    });
+    Reply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return focus && focus->focus == window;
   }
 
   /// The lock modifiers (NumLock, CapsLock) now on.
@@ -177,6 +126,8 @@ class X11EventTapTest : public ::testing::Test {
   std::vector<std::string> events_;
   std::vector<std::string> log_;
   std::unique_ptr<X11EventTap> tap_;
+  /// Presses of each keycode in the witness window.
+  std::map<xcb_keycode_t, int> witnessed_;
 };
 
 const std::vector<std::string> kSuperTab = {"keyDown 48 Command", "flagsChanged 55 -"};
@@ -218,7 +169,7 @@ TEST_F(X11EventTapTest, TriggersReachTheCallbackInProductCodes) {
     EXPECT_EQ(typeAndRead({"key", row.keys}, row.expected.size()), row.expected);
     syncTap();
     EXPECT_FALSE(tap_->holdsKeyboard());
-    EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_SUCCESS);
+    EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
     tap_->destroy();
     if (row.locks) {
       ASSERT_TRUE(type(toggleLocks));
@@ -233,7 +184,7 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
   // keeps nothing itself.
   EXPECT_FALSE(tap_->keyboardGrabbedElsewhere());
   syncTap();
-  ASSERT_EQ(otherClientGrabsKeyboard(true), XCB_GRAB_STATUS_SUCCESS);
+  ASSERT_EQ(grabKeyboardStatus(session_, true), XCB_GRAB_STATUS_SUCCESS);
   EXPECT_TRUE(tap_->keyboardGrabbedElsewhere());
   xcb_ungrab_keyboard(session_.xcb(), XCB_CURRENT_TIME);
   session_.sync();
@@ -241,7 +192,7 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
   ASSERT_TRUE(type({"keydown", "super", "key", "Tab"}));
   ASSERT_TRUE(waitForEvents(2));
   EXPECT_TRUE(tap_->holdsKeyboard());
-  EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_ALREADY_GRABBED);
+  EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_ALREADY_GRABBED);
   EXPECT_FALSE(tap_->keyboardGrabbedElsewhere()) << "the session's own grab is no secure input";
   EXPECT_TRUE(tap_->isKeyDown(keycode::kLeftCommand));
   EXPECT_FALSE(tap_->isKeyDown(keycode::kRightCommand));
@@ -265,7 +216,7 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
   EXPECT_FALSE(tap_->isKeyDown(keycode::kLeftCommand));
   syncTap();
   EXPECT_FALSE(tap_->holdsKeyboard());
-  EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
   // Window managers honour activations stamped with the time of the input behind them.
   EXPECT_NE(connection_->userTime(), XCB_CURRENT_TIME);
 }
@@ -327,11 +278,9 @@ TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
 
 TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
   ASSERT_NO_FATAL_FAILURE(start());
-  Witness witness(session_);
-  ASSERT_TRUE(witness.show());
-  const auto reached = [&](xcb_keycode_t keycode, long presses) {
-    return session_.waitUntil([&] { return witness.presses(keycode) == presses; },
-                              {pump(), witness.pump()});
+  ASSERT_TRUE(showWitness());
+  const auto reached = [&](xcb_keycode_t keycode, int presses) {
+    return session_.waitUntil([&] { return witnessed_[keycode] == presses; }, {pump()});
   };
   // A passed trigger: the grab its press activated ended with the Tab key.
   verdict_ = TapVerdict::pass;
@@ -366,7 +315,7 @@ TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
   connection_->dispatchPending();
   syncTap();
   EXPECT_TRUE(events_.empty());
-  EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_SUCCESS);
+  EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
 }
 
 TEST_F(X11EventTapTest, LetGoFromAnotherThreadOrStoppedItDropsTheKeysQueuedMeanwhile) {
@@ -388,8 +337,8 @@ TEST_F(X11EventTapTest, LetGoFromAnotherThreadOrStoppedItDropsTheKeysQueuedMeanw
       std::thread([&] { released = tap_->releaseFromAnyThread(); }).join();
       ASSERT_TRUE(released);
       // Nothing holds the keyboard any more, the main thread not having run at all.
-      EXPECT_EQ(otherClientGrabsKeyboard(), XCB_GRAB_STATUS_SUCCESS);
-      EXPECT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask), 0);
+      EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
+      EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
       otherClientUngrabsKey(kTabKeycode, kSuperMask);
     } else {
       stopped = true;
@@ -414,23 +363,23 @@ TEST_F(X11EventTapTest, LetGoFromAnotherThreadOrStoppedItDropsTheKeysQueuedMeanw
 TEST_F(X11EventTapTest, HoldsTheCombinationsOnlyWhileEnabledAndNeverOneOwnedElsewhere) {
   ASSERT_NO_FATAL_FAILURE(start());
   // Another client owns Super+Shift+Tab: creation fails, names it, and gives Super+Tab back.
-  ASSERT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT), 0);
+  ASSERT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT), 0);
   EXPECT_FALSE(create());
   EXPECT_FALSE(tap_->isEnabled());
   EXPECT_EQ(tap_->failureReason(), "Super+Shift+Tab is grabbed by another program");
   syncTap();
-  EXPECT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask), 0);
+  EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
   otherClientUngrabsKey(kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT);
   otherClientUngrabsKey(kTabKeycode, kSuperMask);
 
   // Created, the tap holds Super+Tab; disabled, it gives it back; re-enabled while another
   // client holds it, it stays disabled.
   ASSERT_TRUE(create());
-  EXPECT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask), XCB_ACCESS);
+  EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), XCB_ACCESS);
   tap_->setEnabled(false);
   syncTap();
   EXPECT_FALSE(tap_->isEnabled());
-  ASSERT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask), 0);
+  ASSERT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
   tap_->setEnabled(true);
   EXPECT_FALSE(tap_->isEnabled());
   EXPECT_EQ(tap_->failureReason(), "Super+Tab is grabbed by another program");
@@ -443,13 +392,13 @@ TEST_F(X11EventTapTest, HoldsTheCombinationsOnlyWhileEnabledAndNeverOneOwnedElse
   settings_.interceptKeyAboveTab = false;
   tap_->reloadCombinations();
   syncTap();
-  EXPECT_EQ(otherClientGrabsKey(kKeyAboveTabKeycode, kSuperMask), 0);
+  EXPECT_EQ(grabKeyError(session_, kKeyAboveTabKeycode, kSuperMask), 0);
   EXPECT_TRUE(tap_->isEnabled());
 
   tap_->destroy();
   syncTap();
-  EXPECT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask), 0);
-  EXPECT_EQ(otherClientGrabsKey(kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT), 0);
+  EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
+  EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT), 0);
 }
 
 }  // namespace

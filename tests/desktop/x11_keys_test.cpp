@@ -165,14 +165,6 @@ class X11HotKeysTest : public ::testing::Test {
                                       [this] { return connection_->dispatchPending(); }}});
   }
 
-  /// The X error another client gets for a passive grab (0: it got it, and keeps it).
-  std::uint8_t otherClientGrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
-    Reply<xcb_generic_error_t> error(xcb_request_check(
-        session_.xcb(), xcb_grab_key_checked(session_.xcb(), 0, session_.root(), modifiers, keycode,
-                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-    return error ? error->error_code : 0;
-  }
-
   XSession session_;
   PressCounter counter_;
   std::unique_ptr<x11::Connection> connection_;
@@ -214,18 +206,18 @@ TEST_F(X11HotKeysTest, FiresOncePerPressHeldOrNotUntilUnregistered) {
   ASSERT_TRUE(xdotool(session_, {"key", "super+shift+p", "ctrl+alt+o"}));
   ASSERT_TRUE(waitUntil([&] { return o == 3; }));
   EXPECT_EQ(p, 3);
-  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT), 0);
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT), 0);
 }
 
 TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbed) {
   ASSERT_NO_FATAL_FAILURE(start());
-  ASSERT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_LOCK), 0);
+  ASSERT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_LOCK), 0);
   EXPECT_FALSE(hotKeys_->registerHotKey(kP, kCommandMask, [] {}));
   Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
       connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
   // The variants grabbed before the refusal were given back.
-  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4), 0);
-  EXPECT_EQ(otherClientGrabsKey(33, XCB_MOD_MASK_4 | XCB_MOD_MASK_2), 0);
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4), 0);
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_2), 0);
 
   // This client's own registration counts as owned too.
   ASSERT_TRUE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
