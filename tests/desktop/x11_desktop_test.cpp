@@ -561,19 +561,23 @@ class X11SilentWindowManagerTest : public X11TrustTest {
   }
 
   using Answers = std::vector<std::pair<xcb_window_t, bool>>;
+  /// Activates `window` and lets the bound run out; no answer may come before it.
+  Answers answersAtTheBound(xcb_window_t window) {
+    answers.clear();
+    activate(window);
+    loop.advance(ActivationWatch::kBoundSeconds / 2);
+    EXPECT_TRUE(answers.empty()) << "answered before the bound";
+    loop.advance(ActivationWatch::kBoundSeconds / 2);
+    return answers;
+  }
   xcb_window_t first = XCB_WINDOW_NONE;
   xcb_window_t second = XCB_WINDOW_NONE;
   Answers answers;
 };
 
 TEST_F(X11SilentWindowManagerTest, TheAnswerIsWhatTheWindowManagerDidWithinTheBound) {
-  constexpr double kHalf = ActivationWatch::kBoundSeconds / 2;
   // Nobody acts on the request: refused when the bound runs out, not before.
-  activate(first);
-  loop.advance(kHalf);
-  EXPECT_TRUE(answers.empty());
-  loop.advance(kHalf);
-  EXPECT_EQ(answers, (Answers{{first, false}}));
+  EXPECT_EQ(answersAtTheBound(first), (Answers{{first, false}}));
 
   // The window manager passes through another window, then makes this one active: accepted as
   // soon as that is seen, with no time passed.
@@ -585,12 +589,7 @@ TEST_F(X11SilentWindowManagerTest, TheAnswerIsWhatTheWindowManagerDidWithinTheBo
   EXPECT_EQ(answers, (Answers{{first, true}}));
 
   // Active already: the window manager changes nothing; at the bound the server confirms it.
-  answers.clear();
-  activate(first);
-  loop.advance(kHalf);
-  EXPECT_TRUE(answers.empty());
-  loop.advance(kHalf);
-  EXPECT_EQ(answers, (Answers{{first, true}}));
+  EXPECT_EQ(answersAtTheBound(first), (Answers{{first, true}}));
 
   // A newer request supersedes the one waiting, which is refused at once; the newer one is
   // refused as soon as its window leaves the client list, active or not.
@@ -637,12 +636,6 @@ TEST_F(X11SilentWindowManagerTest, AWindowDestroyedWhileListedIsDeadAndSoIsItsAc
   ASSERT_TRUE(eventually([&] { return !answers.empty(); }));
   EXPECT_EQ(answers, (Answers{{first, false}}));
 }
-
-}  // namespace
-}  // namespace tolvane::test
-
-namespace tolvane::test {
-namespace {
 
 TEST_F(X11DesktopTest, AWindowsOwnIconIsReadOnceUntilItChangesAndAMalformedOneIsRejected) {
   // 2x2 and 1x1 entries; the one nearer to what is asked is chosen.

@@ -1,11 +1,10 @@
-// xdotool runs, openbox start-ups and configurations for the desktop tests.
+// xdotool runs, grab probes, screenshots and openbox configurations for the desktop tests.
 #include "desktop/support/desktop_tools.h"
 
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -34,17 +33,6 @@ bool runToExit(XSession& session, const std::vector<std::string>& args) {
   }
   session.kill(pid);
   return exited;
-}
-
-bool startOpenboxWithBindings(XSession& session) {
-  const xcb_window_t window = session.createWindow();
-  xcb_map_window(session.xcb(), window);
-  session.sync();
-  if (session.spawn({"openbox", "--sm-disable"}) < 0) return false;
-  return session.waitUntil([&] {
-    const auto clients = session.clientList();
-    return std::find(clients.begin(), clients.end(), window) != clients.end();
-  });
 }
 
 std::uint8_t grabKeyError(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {

@@ -1,5 +1,5 @@
-// Small helpers the desktop tests share: typing through xdotool, short-lived programs, and
-// openbox started on a display that was started without it or configured without Alt-Space.
+// Small helpers the desktop tests share: typing through xdotool, short-lived programs, grab
+// probes, screenshots, and openbox configured without Alt-Space.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,6 @@ namespace tolvane::test {
 bool xdotool(XSession& session, std::vector<std::string> args);
 /// Runs a program on the session's display and waits until it has exited (or the bound passed).
 bool runToExit(XSession& session, const std::vector<std::string>& args);
-
-/// Starts openbox on a display started without it, and returns once its key bindings are in
-/// place. openbox announces itself before it binds keys and loses map requests sent in between;
-/// a window mapped before it starts is managed only after the bindings exist.
-bool startOpenboxWithBindings(XSession& session);
 
 /// Whether another client could grab the key combination now (passively, on the root): no
 /// program holds it. The probe's grab is given back at once.
