@@ -2,14 +2,11 @@
 // through XTEST and storing it in a real settings file. Waits end on the lines it reports.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "desktop/support/desktop_tools.h"
+#include "desktop/support/pipe_reader.h"
 #include "desktop/support/x_session.h"
 
 namespace tolvane {
@@ -20,23 +17,16 @@ class RecorderHarnessOnX11 : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(x.start()) << x.error();
-    const std::string fifo = folder.path() + "/report";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // Opened before the writer exists, so that its open does not block and nothing is lost.
-    report = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(report, 0);
-    const auto client = x.startClient({TOLVANE_RECORDER_HARNESS, folder.path(), fifo});
+    ASSERT_FALSE(report.path().empty());
+    const auto client = x.startClient({TOLVANE_RECORDER_HARNESS, folder.path(), report.path()});
     ASSERT_TRUE(client);
     window = client->windows[0];
     x.sendRootMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0});
     ASSERT_TRUE(x.waitUntil([&] { return x.activeWindow() == window; }));
   }
-  void TearDown() override {
-    if (report >= 0) close(report);
-  }
   bool waitForReport(const std::string& line) {
-    return x.waitUntil([&] { return reported.find(line + "\n") != std::string::npos; },
-                       {test::pumpInto(report, reported)});
+    return x.waitUntil([&] { return report.text().find(line + "\n") != std::string::npos; },
+                       {report.pump()});
   }
   nlohmann::json storedPreferences() {
     std::ifstream file(folder.path() + "/preferences.json");
@@ -45,29 +35,28 @@ class RecorderHarnessOnX11 : public ::testing::Test {
 
   test::XSession x;
   test::TempDir folder;
-  int report = -1;
-  std::string reported;
+  test::PipeReader report;
   xcb_window_t window = XCB_WINDOW_NONE;
 };
 
 TEST_F(RecorderHarnessOnX11, RecordsControlShiftKTypedIntoItsWindowAndStoresIt) {
-  ASSERT_TRUE(waitForReport("view recording=0 chips=⌥Space reset=0")) << reported;
+  ASSERT_TRUE(waitForReport("view recording=0 chips=⌥Space reset=0")) << report.text();
   // The recorder sits at the window's origin, 28 pixels high.
   const std::string id = std::to_string(window);
   ASSERT_TRUE(test::xdotool(x, {"mousemove", "--window", id, "12", "14", "click", "1"}));
-  ASSERT_TRUE(waitForReport("view recording=1 chips= reset=0")) << reported;
+  ASSERT_TRUE(waitForReport("view recording=1 chips= reset=0")) << report.text();
 
   // A key without a modifier beeps and recording goes on; Control-Shift-K is taken.
   ASSERT_TRUE(test::xdotool(x, {"key", "k", "ctrl+shift+k"}));
-  ASSERT_TRUE(waitForReport("view recording=0 chips=⌃⇧K reset=1")) << reported;
+  ASSERT_TRUE(waitForReport("view recording=0 chips=⌃⇧K reset=1")) << report.text();
   // One beep for the bare key; the key code is stored (and applied) before the mask.
-  EXPECT_NE(reported.find("view recording=1 chips= reset=0\n"
-                          "beep\n"
-                          "register keyCode=40 modifiers=2048\n"
-                          "register keyCode=40 modifiers=4608\n"
-                          "view recording=0 chips=⌃⇧K reset=1\n"),
+  EXPECT_NE(report.text().find("view recording=1 chips= reset=0\n"
+                               "beep\n"
+                               "register keyCode=40 modifiers=2048\n"
+                               "register keyCode=40 modifiers=4608\n"
+                               "view recording=0 chips=⌃⇧K reset=1\n"),
             std::string::npos)
-      << reported;
+      << report.text();
   const auto stored = storedPreferences();
   ASSERT_TRUE(stored.is_object());
   EXPECT_EQ(stored.value("paletteKeyCode", 0), 40);

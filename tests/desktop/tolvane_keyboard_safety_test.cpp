@@ -5,8 +5,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include "desktop/support/pipe_reader.h"
 #include "desktop/support/tolvane_desktop.h"
-#include "desktop/support/typing_recorder.h"
 
 namespace tolvane::test {
 namespace {
@@ -18,7 +18,7 @@ class TolvaneKeepsNoKeyboard : public TolvaneDesktopTest {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(TolvaneDesktopTest::SetUp());
     const auto otherClient = x.startXterm("other");
-    const auto recorderClient = recorder.start(x, "recorder");
+    const auto recorderClient = startTypingRecorder(x, typed, "recorder");
     ASSERT_TRUE(otherClient && recorderClient);
     other = otherClient->windows[0];
     typing = recorderClient->windows[0];
@@ -42,8 +42,8 @@ class TolvaneKeepsNoKeyboard : public TolvaneDesktopTest {
         << "the text must arrive while the main thread is still blocked";
   }
   bool waitForTyped(const std::string& text) {
-    return x.waitUntil([&] { return recorder.text().find(text) != std::string::npos; },
-                       {recorder.pump(), tolvane->pump()});
+    return x.waitUntil([&] { return typed.text().find(text) != std::string::npos; },
+                       {typed.pump(), tolvane->pump()});
   }
   /// After the keys pressed meanwhile were dropped, a quick switch still follows the history.
   void expectNoLateSwitch() {
@@ -75,7 +75,7 @@ class TolvaneKeepsNoKeyboard : public TolvaneDesktopTest {
     ASSERT_TRUE(waitForPanel(true));
   }
 
-  TypingRecorder recorder;
+  PipeReader typed;
   xcb_window_t other = XCB_WINDOW_NONE;
   xcb_window_t typing = XCB_WINDOW_NONE;
 };

@@ -4,9 +4,12 @@
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
 #include "desktop/support/tolvane_desktop.h"
+#include "platform/x11/x11_connection.h"
 
 namespace tolvane::test {
 namespace {
+
+using x11::Reply;
 
 // A tray host (trayer) runs before Tolvane starts, so Tolvane's icon docks into it (XEmbed).
 class TolvaneInATray : public TolvaneDesktopTest {
@@ -24,19 +27,18 @@ class TolvaneInATray : public TolvaneDesktopTest {
   }
   static constexpr std::uint8_t kForeground[] = {0, 0xA0, 0x50};
   xcb_window_t trayOwner() {
-    auto* reply = xcb_get_selection_owner_reply(
-        x.xcb(), xcb_get_selection_owner(x.xcb(), x.atom("_NET_SYSTEM_TRAY_S0")), nullptr);
-    const xcb_window_t owner = reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
-    std::free(reply);
-    return owner;
+    const Reply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+        x.xcb(), xcb_get_selection_owner(x.xcb(), x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+    return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
   }
   /// Tolvane's window below `window` that is not a top-level one: its docked tray icon.
   xcb_window_t dockedIcon(xcb_window_t window, bool topLevel = true) {
-    auto* tree = xcb_query_tree_reply(x.xcb(), xcb_query_tree(x.xcb(), window), nullptr);
+    const Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(x.xcb(), xcb_query_tree(x.xcb(), window), nullptr));
     if (!tree) return XCB_WINDOW_NONE;
     xcb_window_t found = XCB_WINDOW_NONE;
-    const auto* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+    const auto* children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()) && !found; ++i) {
       const auto pid = x.value(children[i], "_NET_WM_PID");
       if (!topLevel && pid && *pid == static_cast<std::uint32_t>(tolvane->pid())) {
         found = children[i];
@@ -44,7 +46,6 @@ class TolvaneInATray : public TolvaneDesktopTest {
         found = dockedIcon(children[i], false);
       }
     }
-    std::free(tree);
     return found;
   }
   /// Waits until the icon is docked and shown, and answers where it is on the screen.
@@ -57,24 +58,19 @@ class TolvaneInATray : public TolvaneDesktopTest {
     }
     x.watch(icon);
     const auto viewable = [&] {
-      auto* attributes = xcb_get_window_attributes_reply(
-          x.xcb(), xcb_get_window_attributes(x.xcb(), icon), nullptr);
-      const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-      std::free(attributes);
-      return shown;
+      const Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+          x.xcb(), xcb_get_window_attributes(x.xcb(), icon), nullptr));
+      return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     };
     if (!x.waitUntil(viewable, {tolvane->pump()})) return std::nullopt;
-    auto* geometry = xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr);
-    auto* place = xcb_translate_coordinates_reply(
-        x.xcb(), xcb_translate_coordinates(x.xcb(), icon, x.root(), 0, 0), nullptr);
-    std::optional<xcb_get_geometry_reply_t> area;
-    if (geometry && place) {
-      area = *geometry;
-      area->x = place->dst_x;
-      area->y = place->dst_y;
-    }
-    std::free(geometry);
-    std::free(place);
+    const Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr));
+    const Reply<xcb_translate_coordinates_reply_t> place(xcb_translate_coordinates_reply(
+        x.xcb(), xcb_translate_coordinates(x.xcb(), icon, x.root(), 0, 0), nullptr));
+    if (!geometry || !place) return std::nullopt;
+    xcb_get_geometry_reply_t area = *geometry;
+    area.x = place->dst_x;
+    area.y = place->dst_y;
     return area;
   }
   /// Opens the menu with `click` (xdotool's words) on the icon and waits until it holds the
