@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
-#include <QTimer>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
@@ -20,19 +20,10 @@ class QtRunLoopTest : public ::testing::Test {
   // Runs Qt's event loop until some work calls finish(), or a generous bound passes. False
   // when the bound passed first.
   bool runUntilFinished() {
-    QEventLoop events;
-    bool timedOut = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-      timedOut = true;
-      events.quit();
-    });
-    finish_ = [&events] { events.quit(); };
-    guard.start(10'000);
-    events.exec();
+    const bool finished =
+        test::runEventsUntil([this](std::function<void()> quit) { finish_ = std::move(quit); });
     finish_ = nullptr;
-    return !timedOut;
+    return finished;
   }
 
   void finish() {

@@ -6,14 +6,13 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
 #include "ui/qt/qt_user_interaction.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
@@ -159,16 +158,8 @@ TEST(QtStatusIconTest, TheDotBeatsOnlyWhileATrayShowsItAndTheViewAsksForIt) {
 
 /// Runs Qt's event loop until the interaction's reading of the setting has ended, or a bound.
 bool waitForProbe(qt::QtUserInteraction& interaction) {
-  QEventLoop events;
-  QTimer bound;
-  bool ended = false;
-  interaction.setProbeObserver([&] {
-    ended = true;
-    events.quit();
-  });
-  QObject::connect(&bound, &QTimer::timeout, &events, &QEventLoop::quit);
-  bound.start(20'000);
-  events.exec();
+  const bool ended = test::runEventsUntil(
+      [&](std::function<void()> quit) { interaction.setProbeObserver(std::move(quit)); });
   interaction.setProbeObserver({});
   return ended;
 }

@@ -1,12 +1,15 @@
-// What the Qt tests share: a palette described as the core would describe it, and the pixels a
-// widget paints, compared.
+// What the Qt tests share: a palette described as the core would describe it, the pixels a
+// widget paints, compared, and Qt's event loop run until the work under test says it is done.
 #pragma once
 
 #include <QColor>
+#include <QEventLoop>
 #include <QImage>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -68,6 +71,22 @@ inline std::pair<int, int> differences(const QImage& a, const QImage& b, const Q
     }
   }
   return {inside, outside};
+}
+
+/// Runs Qt's event loop until the function `arm` is handed is called, or `boundMs` passes;
+/// false when the bound passed first. `arm` hands it to the work under test, which must drop it
+/// once this returns.
+inline bool runEventsUntil(const std::function<void(std::function<void()>)>& arm,
+                           int boundMs = 20'000) {
+  QEventLoop events;
+  bool done = false;
+  QTimer::singleShot(boundMs, &events, &QEventLoop::quit);
+  arm([&] {
+    done = true;
+    events.quit();
+  });
+  events.exec();
+  return done;
 }
 
 }  // namespace tolvane::test
