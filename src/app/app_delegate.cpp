@@ -202,6 +202,7 @@ StatusItemController::Actions AppDelegate::trayActions() {
         if (!hotKey_ || !hotKey_->isRefused()) return std::nullopt;
         return hotKey_->refusal()->reason;
       },
+      .holdKeyboard = [this](bool held) { guard_.setKeyboardHeld(KeyboardHolder::trayMenu, held); },
   };
 }
 

@@ -35,8 +35,9 @@ class SecureInput {
   Workspace& workspace_;
 };
 
-/// Who may hold the whole keyboard: a switcher session, or the search palette while it is open.
-enum class KeyboardHolder : std::size_t { switcherSession, palette };
+/// Who may hold the whole keyboard: a switcher session, the search palette or the tray's menu
+/// while it is open.
+enum class KeyboardHolder : std::size_t { switcherSession, palette, trayMenu };
 
 /// Main thread, except restore-all, which the watchdog's thread may run.
 class NativeSwitcherGuard {
@@ -98,7 +99,7 @@ class NativeSwitcherGuard {
   SymbolicHotKeySet requested_;
   bool secureInputBlocking_ = false;
   TimerId heartbeatTimer_ = 0;
-  std::array<bool, 2> heldBy_{};
+  std::array<bool, 3> heldBy_{};
   bool keyboardHeld_ = false;
   bool triggerGrabsWatched_ = false;
   // Read by the watchdog's thread.

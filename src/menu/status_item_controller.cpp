@@ -108,12 +108,16 @@ StatusItemController::~StatusItemController() {
   // The item outlives the controller; nothing it keeps may reach back here.
   s_.item.setClickHandler({});
   s_.item.setMenuWillOpenHandler({});
+  s_.item.setMenuVisibilityHandler({});
   s_.item.setMenu({});
 }
 
 void StatusItemController::start() {
   s_.item.setClickHandler([this] { run(actions_.togglePalette); });
   s_.item.setMenuWillOpenHandler([this] { s_.item.setMenu(buildMenu()); });
+  s_.item.setMenuVisibilityHandler([this](bool open) {
+    if (actions_.holdKeyboard) actions_.holdKeyboard(open);
+  });
   refreshIcon();
   iconTimer_ = s_.runLoop.repeatEvery(kIconRefreshSeconds, [this] { refreshIcon(); });
 }

@@ -70,6 +70,9 @@ class StatusItemController {
     std::function<std::optional<std::string>(std::uint16_t keyCode)> paletteKeyEquivalent;
     /// Why the palette hotkey is not registered, in words for the user; nothing while it is.
     std::function<std::optional<std::string>()> hotKeyProblem;
+    /// The open menu may hold the keyboard (true), or has closed (false): while it is open, a
+    /// stalled main thread must not keep the keyboard.
+    std::function<void(bool held)> holdKeyboard;
   };
 
   explicit StatusItemController(Services services, Actions actions = {});

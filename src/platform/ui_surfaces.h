@@ -87,6 +87,9 @@ class StatusItem {
   virtual void setMenu(std::vector<MenuEntry> entries) = 0;
   /// Called just before the menu opens, so it can be rebuilt with fresh windows.
   virtual void setMenuWillOpenHandler(std::function<void()> handler) = 0;
+  /// Called when the menu opens (true) and closes (false): while it is open it may hold the
+  /// keyboard and the pointer.
+  virtual void setMenuVisibilityHandler(std::function<void(bool open)> handler) = 0;
   /// A plain (primary) click on the item; a secondary click opens the menu instead.
   virtual void setClickHandler(std::function<void()> handler) = 0;
 };

@@ -180,6 +180,30 @@ TEST_F(AppDelegateTest, TheTrayPausesTheSwitcherListsTheWarmedWindowsAndShowsThe
   EXPECT_EQ(interaction.aboutShown, Strings{"Tolvane 1.4"});
 }
 
+TEST_F(AppDelegateTest, AStallWhileTheTrayMenuIsOpenLetsGoOfItsGrabEvenWhenPaused) {
+  app().applicationDidFinishLaunching();
+  loop.runUntilIdle();
+  app().settings().setSwitcherPaused(true);  // no trigger grab is watched now
+  // The open menu's grab, as the desktop publishes it to its tap.
+  tap.setWindowGrabHeld(true);
+  auto& watchdog = app().guard().watchdog();
+  const auto stallWithTheMenu = [&](bool open) {
+    lines.clear();
+    if (open) statusItem.openMenu();
+    watchdog.beat();
+    clock.advance(0.4);
+    watchdog.check();
+    if (open) statusItem.closeMenu();
+    return std::count(lines.begin(), lines.end(),
+                      "watchdog: main stalled 400 ms — keyboard released");
+  };
+  EXPECT_EQ(stallWithTheMenu(false), 0);
+  EXPECT_EQ(stallWithTheMenu(true), 1);
+  EXPECT_FALSE(tap.windowGrabHeld());
+  tap.setWindowGrabHeld(true);
+  EXPECT_EQ(stallWithTheMenu(false), 0);  // closing the menu ended the fast watch
+}
+
 TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
   app().applicationDidFinishLaunching();
   for (std::int32_t key : {1, 2, 6}) desktop.seedHotKey(key, false);

@@ -23,6 +23,9 @@ class SimStatusItem final : public StatusItem {
   void setMenuWillOpenHandler(std::function<void()> handler) override {
     willOpen_ = std::move(handler);
   }
+  void setMenuVisibilityHandler(std::function<void(bool open)> handler) override {
+    visibility_ = std::move(handler);
+  }
   void setClickHandler(std::function<void()> handler) override { click_ = std::move(handler); }
 
   /// A primary click; false when nothing listens.
@@ -34,13 +37,18 @@ class SimStatusItem final : public StatusItem {
   /// Opens the menu: it is rebuilt first, as before every real opening.
   const std::vector<MenuEntry>& openMenu() {
     if (willOpen_) willOpen_();
+    setMenuOpen(true);
     return menu_;
   }
+  /// The user dismisses the menu without choosing (Escape, a click elsewhere).
+  void closeMenu() { setMenuOpen(false); }
   /// Chooses the enabled item titled `title` in the menu as last opened; false when there is
   /// none (a separator, a disabled notice, a title not listed).
   bool choose(const std::string& title) {
     for (const auto& entry : menu_) {
       if (entry.kind == MenuEntry::Kind::item && entry.title == title && entry.enabled) {
+        // The menu closes before the action runs, as a real one lets go of its grabs first.
+        setMenuOpen(false);
         // The action may rebuild the menu this entry lives in.
         if (auto action = entry.action) action();
         return true;
@@ -54,8 +62,16 @@ class SimStatusItem final : public StatusItem {
   int appearancePushes = 0;
 
  private:
+  void setMenuOpen(bool open) {
+    if (open == menuOpen_) return;
+    menuOpen_ = open;
+    if (visibility_) visibility_(open);
+  }
+
   std::vector<MenuEntry> menu_;
+  bool menuOpen_ = false;
   std::function<void()> willOpen_;
+  std::function<void(bool)> visibility_;
   std::function<void()> click_;
 };
 

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
@@ -120,6 +121,20 @@ void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons) {
   }
 }
 
+/// Reports the shown and hidden events of the object it watches.
+class ShowHideWatch final : public QObject {
+ public:
+  explicit ShowHideWatch(std::function<void(bool shown)> changed) : changed_(std::move(changed)) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Show) changed_(true);
+    if (event->type() == QEvent::Hide) changed_(false);
+    return false;
+  }
+
+ private:
+  std::function<void(bool)> changed_;
+};
+
 }  // namespace
 
 QColor trayInk(const QPalette& palette) {
@@ -182,6 +197,10 @@ QtStatusItem::QtStatusItem(TrayProbe trayProbe)
       tray_(std::make_unique<QSystemTrayIcon>()),
       pulseTimer_(std::make_unique<QTimer>()) {
   tray_->setContextMenu(menu_.get());
+  // The widget itself is shown only where Qt draws the menu, and then Qt grabs the keyboard
+  // and the pointer for it on our connection.
+  menuWatch_ = std::make_unique<ShowHideWatch>([this](bool shown) { menuShown(shown); });
+  menu_->installEventFilter(menuWatch_.get());
   QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] {
     if (willOpen_) willOpen_();
   });
@@ -193,6 +212,7 @@ QtStatusItem::QtStatusItem(TrayProbe trayProbe)
 }
 
 QtStatusItem::~QtStatusItem() {
+  menu_->removeEventFilter(menuWatch_.get());
   tray_->setContextMenu(nullptr);
 }
 
@@ -258,6 +278,15 @@ void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
 
 void QtStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {
   willOpen_ = std::move(handler);
+}
+
+void QtStatusItem::setMenuVisibilityHandler(std::function<void(bool open)> handler) {
+  visibility_ = std::move(handler);
+}
+
+void QtStatusItem::menuShown(bool shown) {
+  if (grabObserver_) grabObserver_(shown);
+  if (visibility_) visibility_(shown);
 }
 
 void QtStatusItem::setClickHandler(std::function<void()> handler) {

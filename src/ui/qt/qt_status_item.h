@@ -19,6 +19,7 @@
 #include "ui/qt/app_icons.h"
 
 class QMenu;
+class QObject;
 class QSystemTrayIcon;
 class QTimer;
 
@@ -47,7 +48,15 @@ class QtStatusItem final : public StatusItem {
   void setAppearance(const StatusItemView& view) override;
   void setMenu(std::vector<MenuEntry> entries) override;
   void setMenuWillOpenHandler(std::function<void()> handler) override;
+  void setMenuVisibilityHandler(std::function<void(bool open)> handler) override;
   void setClickHandler(std::function<void()> handler) override;
+
+  /// Told when this process's menu window appears, taking the keyboard and the pointer (true),
+  /// and when it goes (false). A menu a StatusNotifierItem host shows for us takes nothing of
+  /// ours and is not told.
+  void setMenuGrabObserver(std::function<void(bool held)> observer) {
+    grabObserver_ = std::move(observer);
+  }
 
   /// Where application icons of the recent windows come from before the icon theme is asked.
   void setIconSource(AppIcons::Source source) { icons_ = AppIcons(std::move(source)); }
@@ -60,6 +69,7 @@ class QtStatusItem final : public StatusItem {
 
  private:
   void activated(int reason);
+  void menuShown(bool shown);
   void showFrame(std::size_t frame);
   void updatePulse() const;
   int traySize() const;
@@ -75,7 +85,10 @@ class QtStatusItem final : public StatusItem {
   std::vector<QIcon> frames_;
   std::size_t frame_ = 0;
   std::function<void()> willOpen_;
+  std::function<void(bool)> visibility_;
+  std::function<void(bool)> grabObserver_;
   std::function<void()> click_;
+  std::unique_ptr<QObject> menuWatch_;
   mutable bool available_ = false;
 };
 
