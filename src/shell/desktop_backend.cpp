@@ -76,7 +76,12 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       }) {
   tap_.setStopDetector(system::takeContinueSignal);
   // The watchdog's release through the tap lets go of the palette's grabs too.
-  paletteGrab_.setHoldObserver([this](bool held) { tap_.setWindowGrabHeld(held); });
+  paletteGrab_.setHoldObserver(
+      [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::palette); });
+  // Qt's grab for the tray menu is of the same connection: the watchdog lets go of it too.
+  // Qt then closes the menu by itself once the main thread is back.
+  statusItem_.setMenuGrabObserver(
+      [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::trayMenu); });
   auto applicationIcons = [this](const std::string& bundleID) {
     return desktop_.iconPNG(bundleID);
   };

@@ -228,10 +228,14 @@ void X11EventTap::publishHeld() {
   publishHoldLocked();
 }
 
-void X11EventTap::setWindowGrabHeld(bool held) {
+void X11EventTap::setWindowGrabHeld(bool held, WindowGrab grab) {
   std::lock_guard guard(heldLock_);
-  windowGrabHeld_ = held;
+  windowGrabs_[static_cast<std::size_t>(grab)] = held;
   publishHoldLocked();
+}
+
+bool X11EventTap::windowGrabHeldLocked() const {
+  return std::find(windowGrabs_.begin(), windowGrabs_.end(), true) != windowGrabs_.end();
 }
 
 void X11EventTap::setGrabPending(bool pending) {
@@ -250,13 +254,14 @@ void X11EventTap::publishHoldLocked() {
   if (!holdPublisher_) return;
   // The trigger grabs are not named: the server ends each by itself when its key is released.
   // The fence lives as long as the tap, and is this connection's own.
-  const bool holds = heldKeyboard_ || windowGrabHeld_ || grabPending_;
+  const bool holds = heldKeyboard_ || windowGrabHeldLocked() || grabPending_;
   holdPublisher_(holds ? fence_ : xcb_window_t{XCB_WINDOW_NONE});
 }
 
 bool X11EventTap::releaseFromAnyThread() {
   std::lock_guard guard(heldLock_);
-  if (released_ || (held_.empty() && !heldKeyboard_ && !windowGrabHeld_)) return false;
+  const bool windowGrabHeld = windowGrabHeldLocked();
+  if (released_ || (held_.empty() && !heldKeyboard_ && !windowGrabHeld)) return false;
   // xcb serialises requests from any thread; the main thread is not needed and not waited for.
   xcb_connection_t* c = connection_.xcb();
   xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
@@ -271,7 +276,7 @@ bool X11EventTap::releaseFromAnyThread() {
   released_ = true;
   // Nothing holds any more; the main thread's own bookkeeping follows when it runs again.
   heldKeyboard_ = false;
-  windowGrabHeld_ = false;
+  windowGrabs_.fill(false);
   publishHoldLocked();
   return true;
 }

@@ -2,6 +2,7 @@
 // and an active keyboard grab for as long as a switcher session needs every key.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -98,10 +99,12 @@ class X11EventTap final : public EventTap, private EventSink {
   const KeyMap& keyMap() const { return keys_; }
   /// Whether a session holds the keyboard right now.
   bool holdsKeyboard() const { return sessionTrigger_.has_value(); }
-  /// A window of this process (the palette) holds the keyboard and the pointer, or no longer
-  /// does: releaseFromAnyThread lets go of them too, since they are grabs of the same
-  /// connection.
-  void setWindowGrabHeld(bool held);
+  /// The windows of this process that may hold the keyboard and the pointer.
+  enum class WindowGrab : std::size_t { palette, trayMenu };
+  /// `grab`'s window holds the keyboard and the pointer, or no longer does: releaseFromAnyThread
+  /// lets go of them too, since they are grabs of the same connection. Each window's hold is
+  /// its own, so one closing never clears another's.
+  void setWindowGrabHeld(bool held, WindowGrab grab = WindowGrab::palette);
 
  private:
   struct Grab {
@@ -127,6 +130,8 @@ class X11EventTap final : public EventTap, private EventSink {
   void publishHeld();
   /// Under heldLock_: tells the hold publisher what holds now.
   void publishHoldLocked();
+  /// Under heldLock_: whether the grab of any window of ours holds.
+  bool windowGrabHeldLocked() const;
   /// The keyboard grab about to be asked for (or answered): a stop while the request is on its
   /// way would keep the keyboard as surely as a granted one.
   void setGrabPending(bool pending);
@@ -164,7 +169,7 @@ class X11EventTap final : public EventTap, private EventSink {
   std::mutex heldLock_;
   std::vector<KeyGrab> held_;
   bool heldKeyboard_ = false;
-  bool windowGrabHeld_ = false;
+  std::array<bool, 2> windowGrabs_{};
   bool grabPending_ = false;
   HoldPublisher holdPublisher_;
   std::atomic<bool> released_{false};
