@@ -2,6 +2,9 @@
 // for the open menu is let go of like every other, even with switching paused, and the menu
 // closes once Tolvane runs again.
 // Every wait ends on an X event or a line of Tolvane's log, bounded; none sleeps.
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -106,6 +109,11 @@ class TrayMenuKeepsNoKeyboard : public ::testing::Test {
     ASSERT_TRUE(pollUntil([&] { return keyboardTaken(); })) << "the menu never took the keys";
   }
 
+  bool waitForTyped(const std::string& text) {
+    return x.waitUntil([&] { return recorder.text().find(text) != std::string::npos; },
+                       {recorder.pump(), tolvane->pump()});
+  }
+
   test::XSession x;
   test::TempDir home;
   test::TypingRecorder recorder;
@@ -119,15 +127,28 @@ TEST_F(TrayMenuKeepsNoKeyboard, AStallWithTheMenuOpenLetsTypingThroughAndTheMenu
   ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
   ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
   ASSERT_TRUE(test::xdotool(x, {"key", "a", "b", "c"}));
-  ASSERT_TRUE(x.waitUntil([&] { return recorder.text().find("abc") != std::string::npos; },
-                          {recorder.pump(), tolvane->pump()}))
-      << tolvane->log();
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
   EXPECT_EQ(tolvane->count("test hook: the main thread runs again"), 0)
       << "the text must arrive while the main thread is still blocked";
   // Back, Tolvane closes the menu rather than leave it up with no grab to close it.
   ASSERT_TRUE(waitForLog("test hook: the main thread runs again")) << tolvane->log();
   EXPECT_TRUE(x.waitUntil([&] { return !menuShown(); }, {tolvane->pump()})) << tolvane->log();
   EXPECT_FALSE(keyboardTaken());
+}
+
+TEST_F(TrayMenuKeepsNoKeyboard, StoppedWithTheMenuOpenItLetsGoOfTheDisplay) {
+  ASSERT_NO_FATAL_FAILURE(openMenu());
+  tolvane->signal(SIGSTOP);
+  // Only a closed connection takes the windows of a stopped client away.
+  ASSERT_TRUE(x.waitUntil([&] { return !menuShown(); }, {tolvane->pump()})) << tolvane->log();
+  ASSERT_TRUE(test::xdotool(x, {"key", "a", "b", "c"}));
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  tolvane->signal(SIGCONT);
+  const int status = tolvane->wait();
+  tolvane->pump().drain();
+  EXPECT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << tolvane->log();
+  EXPECT_EQ(tolvane->count("tolvane: Tolvane was stopped while it held the keyboard"), 1)
+      << tolvane->log();
 }
 
 // The sentinel is told of a hold for as long as any window of ours holds, whichever closes first.
