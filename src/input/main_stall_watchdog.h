@@ -17,7 +17,7 @@ enum class StallWatch : std::size_t {
   /// The system's switcher hotkeys, while they are suppressed.
   hotKeys,
   /// Every hold of ours on the keyboard, through the event tap: its trigger grabs while they
-  /// are installed, and a session's or the palette's grab while either holds.
+  /// are installed, and a session's, the palette's or the tray menu's grab while one holds.
   keyboard,
 };
 

@@ -1,8 +1,12 @@
 // The real `tolvane`'s tray icon docked in an XEmbed tray (trayer) on a real display: painted in
 // the host's colour, its menu of recent windows opened by clicks through XTEST, and the pause
 // entry that lets go of Super-Tab.
+#include <signal.h>
+#include <sys/wait.h>
+
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
+#include "desktop/support/pipe_reader.h"
 #include "desktop/support/tolvane_desktop.h"
 #include "platform/x11/x11_connection.h"
 
@@ -131,6 +135,54 @@ TEST_F(TolvaneInATray, TheMenuListsTheFiveRecentTerminalsAndPausesAndResumesSwit
   ASSERT_TRUE(pollUntil([&] { return !superTabIsFree(); })) << tolvane->log();
   type("keydown super key Tab keyup super");
   EXPECT_TRUE(waitForActive(terms[4])) << tolvane->log();
+}
+
+// Paused, Tolvane holds no key of its own: only the open menu's grab can be what is let go of,
+// by the watchdog for a stalled Tolvane and by the sentinel for a stopped one.
+class TrayMenuKeepsNoKeyboard : public TolvaneInATray {
+ protected:
+  void configureDisplay() override { writePreferences(R"({"switcherPaused": true})"); }
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(TolvaneInATray::SetUp());
+    const auto typingClient = startTypingRecorder(x, typed, "recorder");
+    ASSERT_TRUE(typingClient);
+    launch();
+    activate(typingClient->windows[0]);
+    const auto icon = iconArea();
+    ASSERT_TRUE(icon) << tolvane->log();
+    openMenu(*icon, {"click", "3"});
+  }
+  bool waitForTyped(const std::string& text) {
+    return x.waitUntil([&] { return typed.text().find(text) != std::string::npos; },
+                       {typed.pump(), tolvane->pump()});
+  }
+  PipeReader typed;
+};
+
+TEST_F(TrayMenuKeepsNoKeyboard, AStallWithTheMenuOpenLetsTypingThroughAndTheMenuCloses) {
+  ASSERT_EQ(tolvane->sendURL("tolvane://test-stall?seconds=3"), 0);
+  ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
+  ASSERT_TRUE(waitForLog("keyboard released")) << tolvane->log();
+  type("key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  EXPECT_EQ(tolvane->count("test hook: the main thread runs again"), 0)
+      << "the text must arrive while the main thread is still blocked";
+  ASSERT_TRUE(waitForLog("test hook: the main thread runs again")) << tolvane->log();
+  EXPECT_TRUE(waitForPanel(false)) << tolvane->log();
+  EXPECT_FALSE(keyboardTaken());
+}
+
+TEST_F(TrayMenuKeepsNoKeyboard, StoppedWithTheMenuOpenItLetsGoOfTheDisplay) {
+  tolvane->signal(SIGSTOP);
+  // Only a closed connection takes the windows of a stopped client away.
+  ASSERT_TRUE(waitForPanel(false)) << tolvane->log();
+  type("key a b c");
+  ASSERT_TRUE(waitForTyped("abc")) << tolvane->log();
+  tolvane->signal(SIGCONT);
+  const int status = waitForExit();
+  EXPECT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << tolvane->log();
+  EXPECT_EQ(tolvane->count("tolvane: Tolvane was stopped while it held the keyboard"), 1)
+      << tolvane->log();
 }
 
 }  // namespace

@@ -249,6 +249,22 @@ TEST_F(X11EventTapTest, PublishesAWindowOfItsConnectionWhileAGrabOfItsOwnHoldsTh
   EXPECT_TRUE(connection_->hasFailed());
 }
 
+// The sentinel is told of a hold for as long as any window of ours holds, whichever closes first.
+TEST_F(X11EventTapTest, ThePalettesAndTheTrayMenusHoldsNeverClearEachOther) {
+  using Grab = x11::X11EventTap::WindowGrab;
+  ASSERT_NO_FATAL_FAILURE(start());
+  std::vector<bool> published;
+  tap_->setHoldPublisher([&](std::uint32_t window) { published.push_back(window != 0); });
+  tap_->setWindowGrabHeld(true, Grab::trayMenu);
+  tap_->setWindowGrabHeld(true, Grab::palette);
+  tap_->setWindowGrabHeld(false, Grab::palette);
+  tap_->setWindowGrabHeld(false, Grab::trayMenu);
+  tap_->setWindowGrabHeld(true, Grab::palette);
+  tap_->setWindowGrabHeld(false, Grab::trayMenu);
+  EXPECT_EQ(published, (std::vector<bool>{false, true, true, true, false, true, true}));
+  tap_->setHoldPublisher({});
+}
+
 TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(create());
