@@ -265,6 +265,29 @@ TEST_F(X11EventTapTest, ThePalettesAndTheTrayMenusHoldsNeverClearEachOther) {
   tap_->setHoldPublisher({});
 }
 
+// When the sentinel is told that nothing is held any more, the keyboard is free already: a stop
+// between the two can never leave it held.
+TEST_F(X11EventTapTest, ASessionsHoldIsWithdrawnOnlyOnceItsUngrabIsSent) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(create());
+  std::vector<std::uint8_t> statusWhenWithdrawn;
+  bool holding = false;
+  tap_->setHoldPublisher([&](std::uint32_t window) {
+    if (holding && window == 0) {
+      syncTap();  // everything the tap sent before this moment has been handled
+      statusWhenWithdrawn.push_back(grabKeyboardStatus(session_));
+    }
+    holding = window != 0;
+  });
+  ASSERT_TRUE(type({"keydown", "super", "key", "Tab"}));
+  ASSERT_TRUE(waitForEvents(2));
+  ASSERT_TRUE(tap_->holdsKeyboard());
+  tap_->sessionEnded();
+  EXPECT_EQ(statusWhenWithdrawn, (std::vector<std::uint8_t>{XCB_GRAB_STATUS_SUCCESS}));
+  tap_->setHoldPublisher({});
+  ASSERT_TRUE(type({"keyup", "super"}));
+}
+
 TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(create());

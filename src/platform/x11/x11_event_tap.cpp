@@ -358,9 +358,12 @@ void X11EventTap::sessionEnded() {
 void X11EventTap::endSession() {
   if (!sessionTrigger_) return;
   sessionTrigger_.reset();
-  publishHeld();
+  // The ungrab is sent before the hold is withdrawn: a stop between the two then finds the hold
+  // still published, and the sentinel lets go, rather than leaving the keyboard held until
+  // Tolvane is continued.
   xcb_ungrab_keyboard(connection_.xcb(), XCB_CURRENT_TIME);
   connection_.flush();
+  publishHeld();
 }
 
 void X11EventTap::endIfTriggerAlreadyUp() {

@@ -60,11 +60,12 @@ InputGrab::Outcome X11InputGrab::take(std::uint32_t window) {
 
 void X11InputGrab::release() {
   if (!isHeld()) return;
-  setHeld(XCB_WINDOW_NONE);
   xcb_connection_t* c = connection_.xcb();
   xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
   xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
   connection_.flush();
+  // Withdrawn only once the ungrab is on its way, as the tap does for a session's grab.
+  setHeld(XCB_WINDOW_NONE);
 }
 
 void X11InputGrab::setHeld(xcb_window_t window) {
