@@ -8,8 +8,8 @@ packages=(
   g++ cmake ninja-build ccache pkg-config
   # core libraries
   nlohmann-json3-dev libicu-dev
-  # system services: HTTP
-  libcurl4-openssl-dev
+  # system services: HTTP, digests and random bytes, the secret store, the journal, update feeds
+  libcurl4-openssl-dev libssl-dev libsecret-1-dev libsystemd-dev libexpat1-dev
   # tests and benchmarks (cpp-httplib: the loopback backend mock)
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
@@ -24,6 +24,8 @@ packages=(
   rofi fzf
   # a tray host for the tray item's desktop tests
   trayer
+  # a Secret Service for the secret store's tests
+  gnome-keyring
 )
 
 missing=()

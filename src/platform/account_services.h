@@ -2,11 +2,13 @@
 // items, HTTP, the system log and crash records of earlier runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvane {
@@ -19,6 +21,13 @@ class SecretStore {
   /// Best effort: failures are not reported.
   virtual void set(const std::string& account, const std::string& value) = 0;
   virtual void remove(const std::string& account) = 0;
+};
+
+/// Message digests from the system's cryptography library; never hand-written.
+class Digest {
+ public:
+  virtual ~Digest() = default;
+  virtual std::array<std::uint8_t, 32> sha256(std::string_view bytes) const = 0;
 };
 
 /// Whether the application starts with the user's session.

@@ -1,6 +1,9 @@
 // The service registry: one place that names every desktop service a backend provides.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "platform/accessibility.h"
 #include "platform/account_services.h"
 #include "platform/clock.h"
@@ -10,6 +13,7 @@
 #include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
+#include "platform/update_feed.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -31,6 +35,12 @@ struct Services {
   SystemLog* systemLog = nullptr;
   ProcessLogReader* processLog = nullptr;
   SecretStore* secrets = nullptr;
+  Digest* digest = nullptr;
+  /// Reads update feeds; nothing where the build has no feed.
+  FeedParser* feedParser = nullptr;
+  /// The backend service's base URL when the user pointed Tolvane at another service
+  /// (environment or command line); nothing means the built-in one.
+  std::optional<std::string> cloudBaseURL;
   HttpClient* http = nullptr;
   CrashDiagnostics* crashDiagnostics = nullptr;
   Workspace* workspace = nullptr;

@@ -1,10 +1,13 @@
-// os-release, uname, the locale environment and getrandom.
+// os-release, uname, the locale environment, getrandom and OpenSSL's generator.
 #include "platform/system/posix_system_info.h"
+
+#include <openssl/rand.h>
 
 #include <sys/random.h>
 #include <sys/utsname.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -97,8 +100,11 @@ std::uint64_t SystemRandom::uniform(std::uint64_t upperBound) {
 }
 
 std::vector<std::uint8_t> SystemRandom::secureBytes(std::size_t count) {
+  // Secrets (sign-in verifiers and states, install ids) come from OpenSSL's generator, which
+  // the kernel seeds; an empty result tells the caller that no secret could be made.
   std::vector<std::uint8_t> bytes(count);
-  if (!fillRandom(bytes.data(), count)) return {};
+  if (count > static_cast<std::size_t>(INT_MAX)) return {};
+  if (count > 0 && RAND_bytes(bytes.data(), static_cast<int>(count)) != 1) return {};
   return bytes;
 }
 

@@ -1,0 +1,86 @@
+// The user's account on the backend service: browser sign-in with PKCE, the bearer token and
+// the account's e-mail and tier kept in the secret store, refresh and sign-out.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cloud/cloud_config.h"
+#include "diagnostics/debug_log.h"
+#include "platform/account_services.h"
+#include "platform/notifier.h"
+#include "platform/run_loop.h"
+#include "platform/system_info.h"
+#include "platform/workspace.h"
+
+namespace tolvane {
+
+/// Secret-store accounts of the cloud account.
+namespace secretkey {
+inline constexpr const char* kCloudToken = "cloudToken";
+inline constexpr const char* kCloudEmail = "cloudEmail";
+inline constexpr const char* kCloudTier = "cloudTier";
+inline constexpr const char* kCloudDeviceID = "cloudDeviceID";
+}  // namespace secretkey
+
+/// Signed in (with the account's e-mail and tier) or signed out.
+struct CloudAccountState {
+  bool signedIn = false;
+  std::string email;
+  std::string tier;
+
+  bool operator==(const CloudAccountState&) const = default;
+};
+
+/// One per process. Main thread only; requests complete on the HTTP worker and hop back
+/// through the run loop before touching any state.
+class CloudAccount {
+ public:
+  struct Dependencies {
+    SecretStore& secrets;
+    HttpClient& http;
+    RunLoop& runLoop;
+    /// Opens the sign-in page in the user's browser.
+    Workspace& workspace;
+    RandomSource& random;
+    const Digest& digest;
+    const CloudConfig& cloud;
+    DebugLog& log;
+  };
+
+  /// Signed in at once when the secret store holds a token (with the stored e-mail, or "", and
+  /// tier, or "free"), so the interface shows the account before the network answers.
+  explicit CloudAccount(Dependencies deps);
+  ~CloudAccount();
+  CloudAccount(const CloudAccount&) = delete;
+  CloudAccount& operator=(const CloudAccount&) = delete;
+
+  /// Refreshes the account from the service.
+  void start();
+  /// Opens the browser sign-in; replaces any sign-in in progress.
+  void signIn();
+  /// A URL that arrived through the URL scheme. True exactly when it was the callback of the
+  /// pending sign-in and the token exchange has started.
+  bool handleCallback(const std::string& url);
+  /// Re-reads the account from the service; a 401 signs out, other failures change nothing.
+  void refresh();
+  /// Forgets the account locally at once, then tells the service (result ignored).
+  void signOut();
+
+  const CloudAccountState& state() const;
+  /// Called after every change of state().
+  [[nodiscard]] Notifier::Subscription subscribe(std::function<void()> handler);
+
+  /// The bearer token, when signed in.
+  std::optional<std::string> token() const;
+  /// This machine's id at the service: "cloudDeviceID", created and stored on first use.
+  std::string deviceID();
+
+ private:
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace tolvane
