@@ -70,6 +70,8 @@ struct HttpRequest {
   std::map<std::string, std::string> headers;
   std::string body;
   double timeoutSeconds = 60;
+  /// A longer reply is abandoned and reported as no reply at all.
+  std::size_t maxReplyBytes = 4 * 1024 * 1024;
 };
 
 /// A reply; no status means no reply at all (refused, reset, timed out, bad certificate).

@@ -96,16 +96,6 @@ HttpResponse noReply(std::string why) {
   return HttpResponse{.transportError = std::move(why)};
 }
 
-size_t appendBody(char* data, size_t size, size_t count, void* body) {
-  // An exception must not unwind through curl; a short count makes curl abort the transfer.
-  try {
-    static_cast<std::string*>(body)->append(data, size * count);
-    return size * count;
-  } catch (...) {
-    return 0;
-  }
-}
-
 struct Origin {
   std::string scheme;
   std::string host;
@@ -167,8 +157,28 @@ struct Transfer {
   EasyHandle easy;
   HeaderList headers;
   std::string body;
+  /// The reply grew past the request's limit and the transfer was aborted.
+  bool tooLarge = false;
   std::array<char, CURL_ERROR_SIZE> error{};
 };
+
+size_t appendBody(char* data, size_t size, size_t count, void* userData) {
+  auto& transfer = *static_cast<Transfer*>(userData);
+  const size_t bytes = size * count;
+  // A short count makes curl abort the transfer: a server cannot make us hold more than the
+  // caller is prepared to read. An exception must not unwind through curl.
+  if (bytes > transfer.request.maxReplyBytes -
+                  std::min(transfer.request.maxReplyBytes, transfer.body.size())) {
+    transfer.tooLarge = true;
+    return 0;
+  }
+  try {
+    transfer.body.append(data, bytes);
+    return bytes;
+  } catch (...) {
+    return 0;
+  }
+}
 
 // Nothing on success, else why the list cannot be built.
 std::optional<std::string> buildHeaderList(const HttpRequest& request, HeaderList& list) {
@@ -195,6 +205,10 @@ std::optional<std::string> buildHeaderList(const HttpRequest& request, HeaderLis
 }
 
 HttpResponse responseOf(Transfer& transfer, CURLcode result) {
+  if (transfer.tooLarge) {
+    return noReply("reply larger than " + std::to_string(transfer.request.maxReplyBytes) +
+                   " bytes");
+  }
   if (result != CURLE_OK) {
     return noReply(transfer.error[0] != '\0' ? transfer.error.data() : curl_easy_strerror(result));
   }
@@ -348,6 +362,7 @@ std::optional<std::string> CurlHttpClient::Worker::configure(Transfer& transfer)
   if (!isToken(request.method)) return "invalid method \"" + request.method + "\"";
   if (auto error = buildHeaderList(request, transfer.headers)) return error;
   transfer.body.clear();
+  transfer.tooLarge = false;
   transfer.error.fill('\0');
 
   CURL* easy = transfer.easy.get();
@@ -364,7 +379,7 @@ std::optional<std::string> CurlHttpClient::Worker::configure(Transfer& transfer)
   set(CURLOPT_FOLLOWLOCATION, 0L);
   set(CURLOPT_ERRORBUFFER, transfer.error.data());
   set(CURLOPT_WRITEFUNCTION, &appendBody);
-  set(CURLOPT_WRITEDATA, &transfer.body);
+  set(CURLOPT_WRITEDATA, &transfer);
   set(CURLOPT_TIMEOUT_MS, timeout);
   set(CURLOPT_CONNECTTIMEOUT_MS, timeout);
   set(CURLOPT_USERAGENT, userAgent_.c_str());
