@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/app_delegate.h"
+#include "cloud/cloud_config.h"
 #include "input/emergency_restore.h"
 #include "palette/palette_filter.h"
 #include "platform/system/continue_signal.h"
@@ -31,12 +32,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tolvane [--verbose] [URL]\n"
+    "usage: tolvane [--verbose] [--base-url URL] [URL]\n"
     "       tolvane filter QUERY\n"
     "       tolvane --help | --version\n"
     "\n"
     "Tolvane, the window switcher. Hold Super and tap Tab to switch windows.\n"
     "  --verbose   also print the diagnostic log on standard error\n"
+    "  --base-url  the account and sync service to use instead of the built-in one\n"
+    "              (https://host[:port], or http:// on this machine only); the environment\n"
+    "              variable TOLVANE_BASE_URL does the same, the option wins\n"
     "  URL         a tolvane:// link; handed to the running instance when there is one\n"
     "  filter      prints the lines of standard input that match QUERY, best first, as the\n"
     "              search palette ranks windows; needs no display\n"
@@ -83,6 +87,7 @@ int runFilter(int argc, char** argv) {
 struct CommandLine {
   bool verbose = false;
   std::string url;
+  std::optional<std::string> baseURL;
 };
 
 /// Nothing when the program should stop at once, with `status` set.
@@ -102,6 +107,13 @@ std::optional<CommandLine> parse(int argc, char** argv, int& status) {
     }
     if (arg == "--verbose") {
       line.verbose = true;
+    } else if (arg == "--base-url" || arg.starts_with("--base-url=")) {
+      if (arg == "--base-url" && i + 1 == argc) {
+        std::fprintf(stderr, "tolvane: --base-url needs a URL\n\n%s", kUsage);
+        status = 2;
+        return std::nullopt;
+      }
+      line.baseURL = arg == "--base-url" ? argv[++i] : arg.substr(std::strlen("--base-url="));
     } else if (!arg.empty() && arg[0] != '-' && line.url.empty()) {
       line.url = arg;
     } else {
@@ -183,8 +195,21 @@ int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits it.
   system::holdContinueSignal();
   int status = 0;
-  const auto line = parse(argc, argv, status);
+  auto line = parse(argc, argv, status);
   if (!line) return status;
+  if (!line->baseURL) {
+    if (const char* fromEnvironment = std::getenv("TOLVANE_BASE_URL")) {
+      line->baseURL = fromEnvironment;
+    }
+  }
+  if (line->baseURL) {
+    std::string problem;
+    line->baseURL = tolvane::checkBaseURLOverride(*line->baseURL, problem);
+    if (!line->baseURL) {
+      std::fprintf(stderr, "tolvane: %s\n", problem.c_str());
+      return 2;
+    }
+  }
 
   const std::string display = displayName();
   if (display.empty()) {
@@ -229,6 +254,7 @@ int main(int argc, char** argv) {
   }
   liveBackend = backend.get();
   std::atexit(explainLostDisplay);
+  backend->services().cloudBaseURL = line->baseURL;
   // Notices given while the services were built (a preference file set aside) come now.
   backend->log().setNoticeObserver(printNoticeOnce);
   if (line->verbose) {

@@ -92,6 +92,8 @@ class AppDelegate {
   AppSettings settings_;
   FrameworkLanguage framework_;
   L10n l10n_;
+  /// Before every component that talks to the service.
+  CloudConfig cloud_;
   ImproveReporter reporter_;
   SpaceWindowResolver resolver_;
   MRUTracker tracker_;

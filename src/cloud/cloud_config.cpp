@@ -1,6 +1,8 @@
 // The endpoint table as data and the request builder behind every call to the backend service.
 #include "cloud/cloud_config.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace tolvane {
@@ -24,7 +26,116 @@ bool isUnreserved(unsigned char c) {
          c == '.' || c == '_' || c == '~';
 }
 
+constexpr std::size_t kMaxBaseURLLength = 2048;
+
+bool isHostCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
+
+bool isDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// 127.0.0.0/8 as a dotted quad of decimal octets.
+bool isLoopbackIPv4(std::string_view host) {
+  int octets = 0;
+  bool first = true;
+  while (!host.empty()) {
+    const auto dot = host.find('.');
+    const auto part = host.substr(0, dot);
+    if (!isDigits(part) || part.size() > 3 || std::stoi(std::string(part)) > 255) return false;
+    if (first && part != "127") return false;
+    first = false;
+    ++octets;
+    if (dot == std::string_view::npos) break;
+    host.remove_prefix(dot + 1);
+    if (host.empty()) return false;
+  }
+  return octets == 4;
+}
+
+bool isLoopbackHost(std::string_view host) {
+  std::string lower(host);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower == "localhost" || lower == "[::1]" || isLoopbackIPv4(lower);
+}
+
+// Nothing when `authority` is a plain host (name, IPv4 or bracketed IPv6) with an optional
+// port; otherwise why not. `host` receives the host part.
+std::optional<std::string> authorityProblem(std::string_view authority, std::string_view& host) {
+  if (authority.empty()) return "it names no host";
+  if (authority.find('@') != std::string_view::npos) return "it carries user information";
+  std::string_view port;
+  if (authority.front() == '[') {
+    const auto close = authority.find(']');
+    if (close == std::string_view::npos) return "its IPv6 address is not closed";
+    host = authority.substr(0, close + 1);
+    const auto inner = host.substr(1, host.size() - 2);
+    if (inner.empty() || !std::all_of(inner.begin(), inner.end(), [](char c) {
+          return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+        })) {
+      return "its IPv6 address is malformed";
+    }
+    const auto rest = authority.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return "its host is malformed";
+    if (!rest.empty()) port = rest.substr(1);
+    if (!rest.empty() && port.empty()) return "its port is empty";
+  } else {
+    const auto colon = authority.find(':');
+    host = authority.substr(0, colon);
+    if (colon != std::string_view::npos) {
+      port = authority.substr(colon + 1);
+      if (port.empty()) return "its port is empty";
+    }
+    if (host.empty() || !std::all_of(host.begin(), host.end(), isHostCharacter) ||
+        host.front() == '.' || host.front() == '-') {
+      return "its host is malformed";
+    }
+  }
+  if (!port.empty() && (!isDigits(port) || port.size() > 5 || std::stoi(std::string(port)) == 0 ||
+                        std::stoi(std::string(port)) > 65535)) {
+    return "its port is not a number from 1 to 65535";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> checkBaseURLOverride(std::string_view url, std::string& error) {
+  const auto refuse = [&](std::string why) -> std::optional<std::string> {
+    error = "the service address is not usable: " + why;
+    return std::nullopt;
+  };
+  if (url.size() > kMaxBaseURLLength) return refuse("it is too long");
+  if (std::any_of(url.begin(), url.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F;
+      })) {
+    return refuse("it contains spaces, control or non-ASCII characters");
+  }
+  const auto separator = url.find("://");
+  if (separator == std::string_view::npos) return refuse("it has no http:// or https:// scheme");
+  std::string scheme(url.substr(0, separator));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme != "http" && scheme != "https") {
+    return refuse("its scheme is neither http nor https");
+  }
+  auto rest = url.substr(separator + 3);
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  if (rest.find_first_of("/?#") != std::string_view::npos) {
+    return refuse("it has a path, a query or a fragment; give the scheme and host alone");
+  }
+  std::string_view host;
+  if (auto problem = authorityProblem(rest, host)) return refuse(*problem);
+  if (scheme == "http" && !isLoopbackHost(host)) {
+    return refuse(
+        "http:// is accepted only for this machine (localhost, 127.0.0.1, [::1]); "
+        "use https://");
+  }
+  return scheme + "://" + std::string(rest);
+}
 
 bool CloudEndpointTraits::allows(std::string_view method) const {
   for (const auto allowed : methods) {

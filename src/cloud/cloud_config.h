@@ -74,6 +74,13 @@ class CloudConfig {
   std::string baseURL_;
 };
 
+/// A base URL given at run time (environment or command line) to point Tolvane at another
+/// service: "https://host[:port]", or "http://" for a loopback host alone (localhost, 127.0.0.0/8,
+/// [::1]), so that tokens never cross a network in clear text. A trailing "/" is allowed; user
+/// information, a path, a query or a fragment are not. Returns the base without the trailing
+/// slash and with the scheme in lower case; nothing, with the reason in `error`, otherwise.
+std::optional<std::string> checkBaseURLOverride(std::string_view url, std::string& error);
+
 /// `text` with every byte outside RFC 3986's unreserved set written as "%XX" (upper-case hex).
 std::string percentEncode(std::string_view text);
 

@@ -32,6 +32,41 @@ TEST(CloudConfig, BaseCanPointAtALoopbackServer) {
   }
 }
 
+TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
+  // The address given, and the base used; nothing where it is refused.
+  const std::pair<const char*, std::optional<std::string>> rows[] = {
+      {"https://sync.example.org", "https://sync.example.org"},
+      {"HTTPS://sync.example.org:8443/", "https://sync.example.org:8443"},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+      {"http://127.10.0.3", "http://127.10.0.3"},
+      {"http://localhost:9", "http://localhost:9"},
+      {"http://[::1]:8080", "http://[::1]:8080"},
+      // Tokens in clear text across a network.
+      {"http://sync.example.org", std::nullopt},
+      {"http://128.0.0.1", std::nullopt},
+      {"http://127.0.0.1.example.org", std::nullopt},
+      {"http://localhost@evil.example", std::nullopt},
+      {"https://user:pw@sync.example.org", std::nullopt},
+      {"https://sync.example.org/base", std::nullopt},
+      {"https://sync.example.org?x=1", std::nullopt},
+      {"https://sync.example.org:0", std::nullopt},
+      {"https://sync.example.org:65536", std::nullopt},
+      {"https://sync.example.org:", std::nullopt},
+      {"https://sync.exa mple.org", std::nullopt},
+      {"ftp://sync.example.org", std::nullopt},
+      {"sync.example.org", std::nullopt},
+      {"https://", std::nullopt},
+      {"http://[::1", std::nullopt},
+  };
+  for (const auto& [given, expected] : rows) {
+    std::string error;
+    EXPECT_EQ(checkBaseURLOverride(given, error), expected) << given;
+    EXPECT_EQ(error.empty(), expected.has_value()) << given << ": " << error;
+  }
+  std::string error;
+  EXPECT_FALSE(checkBaseURLOverride("https://" + std::string(3000, 'a') + ".org", error));
+}
+
 TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
   const CloudConfig config{"http://127.0.0.1:9"};
   const std::optional<std::string> json = R"({"k":1})", none, tok = "tok";

@@ -118,6 +118,8 @@ TEST_F(CurlHttpClientTest, EveryStatusComesBackWithItsBody) {
 
 TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
   const std::string url = mock.baseURL() + "/api/me";
+  mock.reply("/big", MockReply::json(200, std::string(2 * 1024 * 1024, ' ') + "{}"));
+  mock.reply("/cut", MockReply{.status = 200, .cutOff = true});
   struct Row {
     const char* name;
     HttpRequest request;
@@ -133,6 +135,9 @@ TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
       {"header name", {.url = url, .headers = {{"Bad Name", "v"}}}, 0},
       {"method", {.method = "GET /x", .url = url}, 0},
       {"scheme", {.url = "ftp://127.0.0.1/file"}, 0},
+      // Never held in memory beyond what the caller said it would read.
+      {"too large", {.url = mock.baseURL() + "/big", .maxReplyBytes = 1024 * 1024}, 1},
+      {"broken off", {.url = mock.baseURL() + "/cut"}, 1},
       // Last: held replies hold every later request too.
       {"timeout", {.url = url, .timeoutSeconds = 0.3}, 1, true},
   };

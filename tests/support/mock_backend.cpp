@@ -87,6 +87,7 @@ struct MockBackend::State {
   std::condition_variable released;
   std::vector<RecordedRequest> requests;
   std::map<std::string, MockReply> replies;
+  std::map<std::string, std::function<MockReply(const RecordedRequest&)>> responders;
   bool holding = false;
   bool stopping = false;
 
@@ -99,13 +100,24 @@ void MockBackend::State::handle(const httplib::Request& request, httplib::Respon
   MockReply reply;
   {
     std::unique_lock lock(mutex);
-    requests.push_back(std::move(record));
+    requests.push_back(record);
     arrived.notify_all();
     released.wait(lock, [&] { return !holding || stopping; });
-    if (const auto found = replies.find(path); found != replies.end()) reply = found->second;
+    if (const auto found = responders.find(path); found != responders.end()) {
+      reply = found->second(record);
+    } else if (const auto fixed = replies.find(path); fixed != replies.end()) {
+      reply = fixed->second;
+    }
   }
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
+  if (reply.cutOff) {
+    // A provider that gives up before its first chunk: cpp-httplib has sent the headers and
+    // closes the connection without the terminating chunk.
+    response.set_chunked_content_provider("application/json",
+                                          [](std::size_t, httplib::DataSink&) { return false; });
+    return;
+  }
   response.set_content(reply.body, "application/json");
 }
 
@@ -170,7 +182,15 @@ std::string MockBackend::baseURL() const {
 
 void MockBackend::reply(const std::string& path, MockReply reply) {
   std::lock_guard lock(state_->mutex);
+  state_->responders.erase(path);
   state_->replies[path] = std::move(reply);
+}
+
+void MockBackend::respond(const std::string& path,
+                          std::function<MockReply(const RecordedRequest&)> responder) {
+  std::lock_guard lock(state_->mutex);
+  state_->replies.erase(path);
+  state_->responders[path] = std::move(responder);
 }
 
 void MockBackend::holdReplies() {

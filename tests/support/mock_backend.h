@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,9 @@ struct MockReply {
   std::string body = "{}";
   /// Further reply headers, e.g. "Location".
   std::vector<std::pair<std::string, std::string>> headers;
+  /// The connection closes after the status line and headers, before any of the body: the
+  /// client sees the reply broken off, as by a reset.
+  bool cutOff = false;
 
   /// `status` with a JSON body (object, array or malformed: sent as given).
   static MockReply json(int status, std::string body);
@@ -59,6 +63,10 @@ class MockBackend {
 
   /// Every later request to `path` gets `reply`.
   void reply(const std::string& path, MockReply reply);
+  /// Every later request to `path` gets what `responder` makes of it: a service with state
+  /// (accounts, a sync store). Responders run one at a time, under the mock's own lock, so they
+  /// must not call the mock. Replaces a fixed reply for the path.
+  void respond(const std::string& path, std::function<MockReply(const RecordedRequest&)> responder);
 
   /// From now on requests are recorded but not answered until releaseReplies().
   void holdReplies();
