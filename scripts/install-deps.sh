@@ -26,6 +26,8 @@ packages=(
   trayer
   # a Secret Service for the secret store's tests
   gnome-keyring
+  # the browser hand-off and URL-scheme registration of the run command
+  xdg-utils
 )
 
 missing=()

@@ -13,7 +13,23 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tolvane
 tolvane=$PWD/build/release/src/tolvane
 
+# The desktop entry for this build: the browser's sign-in hands its tolvane:// callback to the
+# program the entry names.
+register_url_handler() {
+  local applications=${XDG_DATA_HOME:-$HOME/.local/share}/applications
+  mkdir -p "$applications"
+  sed "s|@TOLVANE_EXEC@|$tolvane|" data/com.brenmoor.tolvane.desktop.in \
+    >"$applications/com.brenmoor.tolvane.desktop"
+  if command -v xdg-mime >/dev/null; then
+    xdg-mime default com.brenmoor.tolvane.desktop x-scheme-handler/tolvane
+  fi
+  if command -v update-desktop-database >/dev/null; then
+    update-desktop-database "$applications" 2>/dev/null || true
+  fi
+}
+
 if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
+  register_url_handler
   exec "$tolvane" "$@"
 fi
 
