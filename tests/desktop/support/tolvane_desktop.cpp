@@ -28,7 +28,8 @@ void TolvaneDesktopTest::writePreferences(const std::string& json) {
 }
 
 void TolvaneDesktopTest::launch() {
-  tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path());
+  tolvane =
+      std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path(), environment);
   ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();
 }
 

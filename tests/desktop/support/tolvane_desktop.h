@@ -52,6 +52,8 @@ class TolvaneDesktopTest : public ::testing::Test {
   int waitForExit(int signal = 0);
 
   bool withWindowManager = true;
+  /// Given to every Tolvane that launch() starts.
+  Environment environment;
   XSession x;
   TempDir home;
   std::unique_ptr<TolvaneProcess> tolvane;

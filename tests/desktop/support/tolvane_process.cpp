@@ -13,8 +13,11 @@
 namespace tolvane::test {
 
 TolvaneProcess::TolvaneProcess(const std::string& executable, const std::string& display,
-                               const std::string& home)
-    : executable_(executable), display_(display), home_(home) {
+                               const std::string& home, Environment environment)
+    : executable_(executable),
+      display_(display),
+      home_(home),
+      environment_(std::move(environment)) {
   for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
     std::filesystem::create_directories(home + "/" + name);
   }
@@ -38,6 +41,7 @@ pid_t TolvaneProcess::start(const std::vector<std::string>& arguments, int error
   for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
     setenv(name, (home_ + "/" + name).c_str(), 1);
   }
+  for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
   std::vector<char*> argv{executable_.data()};
   for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);

@@ -5,19 +5,24 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "desktop/support/x_session.h"
 
 namespace tolvane::test {
 
+/// Variables set in a child's environment, name → value.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 class TolvaneProcess {
  public:
   /// Starts `executable --verbose` on `display`, with its XDG folders (runtime, config, data)
   /// under `home`, so that nothing of the caller's desktop is read or written, and its test
-  /// hooks enabled.
-  TolvaneProcess(const std::string& executable, const std::string& display,
-                 const std::string& home);
+  /// hooks enabled. `environment` adds or replaces variables of the child (PATH, the service's
+  /// address).
+  TolvaneProcess(const std::string& executable, const std::string& display, const std::string& home,
+                 Environment environment = {});
   ~TolvaneProcess();
   TolvaneProcess(const TolvaneProcess&) = delete;
   TolvaneProcess& operator=(const TolvaneProcess&) = delete;
@@ -41,6 +46,7 @@ class TolvaneProcess {
   pid_t start(const std::vector<std::string>& arguments, int errorOutput);
 
   std::string executable_, display_, home_;
+  Environment environment_;
   pid_t pid_ = -1;
   int err_ = -1;
   bool reaped_ = false;
