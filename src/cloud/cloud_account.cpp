@@ -85,6 +85,8 @@ struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
   };
 
   void publish(CloudAccountState next);
+  /// Why a parsed callback is not the one of the pending sign-in; empty when it is.
+  std::string_view refusalOf(const CallbackParse& parsed) const;
   void forgetAccount();
   std::optional<std::string> storedToken() const;
   std::optional<std::string> deviceID();
@@ -116,6 +118,13 @@ CloudAccount::Impl::Impl(Dependencies d) : deps(d) {
 void CloudAccount::Impl::publish(CloudAccountState next) {
   state = std::move(next);
   notifier.notify();
+}
+
+std::string_view CloudAccount::Impl::refusalOf(const CallbackParse& parsed) const {
+  if (!parsed.callback) return parsed.refusal;
+  if (!pending) return "no-pending";
+  if (!sameSecret(parsed.callback->state, pending->state)) return "state";
+  return {};
 }
 
 void CloudAccount::Impl::forgetAccount() {
@@ -229,13 +238,7 @@ void CloudAccount::signIn() {
 bool CloudAccount::handleCallback(const std::string& url) {
   auto& d = impl_->deps;
   const CallbackParse parsed = parseAuthCallback(url);
-  std::string_view refusal = parsed.refusal;
-  if (parsed.callback && !impl_->pending) refusal = "no-pending";
-  if (parsed.callback && impl_->pending &&
-      !sameSecret(parsed.callback->state, impl_->pending->state)) {
-    refusal = "state";
-  }
-  if (!refusal.empty()) {
+  if (const auto refusal = impl_->refusalOf(parsed); !refusal.empty()) {
     d.log.log("cloud callback: refused reason=" + std::string(refusal));
     return false;
   }

@@ -228,12 +228,23 @@ TEST_F(CloudAccountTest, OnlyTheCallbackOfThePendingSignInStartsAnExchange) {
   settle(accepted);
 }
 
-TEST_F(CloudAccountTest, NoSecureRandomBytesNoSignIn) {
-  random.script = {std::vector<std::uint8_t>(31, 7)};
+TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
+  using Bytes = std::vector<std::uint8_t>;
+  // Too few bytes for the verifier: no sign-in page, nothing pending.
+  random.script = {Bytes(31, 7)};
   account().signIn();
   EXPECT_TRUE(desktop.events().empty());
   EXPECT_NE(logLines().back().find("cloud sign-in: not started"), std::string::npos);
-  EXPECT_FALSE(account().handleCallback(callback("c", std::string(kForeignState))));
+  EXPECT_FALSE(account().handleCallback(callback("c", kForeignState)));
+
+  // Too few for a new device id: no exchange, and the sign-in stays pending.
+  random.script = {Bytes(32, 1), Bytes(16, 2), Bytes(15, 3)};
+  const std::string state = signIn().state;
+  EXPECT_FALSE(account().handleCallback(callback("c", state)));
+  EXPECT_EQ(http.sentCount(), 0);
+  EXPECT_FALSE(secrets.get(secretkey::kCloudDeviceID));
+  EXPECT_TRUE(account().handleCallback(callback("c", state)));
+  settle(1);
 }
 
 TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswers) {
