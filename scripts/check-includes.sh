@@ -13,7 +13,7 @@ declare -A allowed=(
   [diagnostics]="platform diagnostics"
   [settings]="platform diagnostics settings"
   [localization]="$core_ground localization"
-  [cloud]="platform cloud"
+  [cloud]="platform diagnostics cloud"
   [reporting]="$core_ground cloud reporting"
   # The enumerator sorts by the focus history, and the history holds window records.
   [windows]="$core_ground reporting windows focus"

@@ -51,7 +51,8 @@ class CloudAccount {
   };
 
   /// Signed in at once when the secret store holds a token (with the stored e-mail, or "", and
-  /// tier, or "free"), so the interface shows the account before the network answers.
+  /// tier, or "free"), so the interface shows the account before the network answers. An empty
+  /// stored token counts as none.
   explicit CloudAccount(Dependencies deps);
   ~CloudAccount();
   CloudAccount(const CloudAccount&) = delete;
@@ -70,12 +71,15 @@ class CloudAccount {
   void signOut();
 
   const CloudAccountState& state() const;
-  /// Called after every change of state().
+  /// Called each time the state is set, also when a refresh confirms the account unchanged,
+  /// so that a subscriber can act on every confirmed sign-in.
   [[nodiscard]] Notifier::Subscription subscribe(std::function<void()> handler);
 
-  /// The bearer token, when signed in.
+  /// The bearer token, when signed in. Safe from any thread (the usage reporter asks from its
+  /// queue).
   std::optional<std::string> token() const;
-  /// This machine's id at the service: "cloudDeviceID", created and stored on first use.
+  /// This machine's id at the service: "cloudDeviceID", created and stored on first use; empty
+  /// when the secure random source cannot make one.
   std::string deviceID();
 
  private:

@@ -1,0 +1,302 @@
+// Browser sign-in, token exchange, refresh and sign-out of the cloud account.
+#include "cloud/cloud_account.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "cloud/callback_url.h"
+#include "cloud/cloud_reply.h"
+#include "cloud/pkce.h"
+
+namespace tolvane {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The e-mail address and tier are shown in the settings window; anything longer than an
+// address can be is not one.
+constexpr std::size_t kMaxAccountTextBytes = 320;
+// The token goes into a header line of every request: bounded, and no byte that could end the
+// line or the value early.
+constexpr std::size_t kMaxTokenBytes = 8 * 1024;
+
+bool hasControlCharacter(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
+// The reply's text under `key` when it is a string that may be shown; nothing otherwise.
+// UTF-8 was checked by the parser.
+std::optional<std::string> accountText(const Json& reply, const char* key) {
+  const auto it = reply.find(key);
+  if (it == reply.end() || !it->is_string()) return std::nullopt;
+  const auto& text = it->get_ref<const std::string&>();
+  if (text.size() > kMaxAccountTextBytes || hasControlCharacter(text)) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string> bearerToken(const Json& reply) {
+  const auto it = reply.find("token");
+  if (it == reply.end() || !it->is_string()) return std::nullopt;
+  const auto& token = it->get_ref<const std::string&>();
+  // Visible ASCII only: a line break would let the service's reply add headers of its own.
+  for (const char c : token) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return std::nullopt;
+  }
+  if (token.empty() || token.size() > kMaxTokenBytes) return std::nullopt;
+  return token;
+}
+
+CloudAccountState signedIn(std::string email, std::string tier) {
+  return {.signedIn = true, .email = std::move(email), .tier = std::move(tier)};
+}
+
+// A random (version 4) UUID in upper-case text form; nothing without 16 secure bytes.
+std::optional<std::string> newDeviceID(RandomSource& random) {
+  auto bytes = random.secureBytes(16);
+  if (bytes.size() < 16) return std::nullopt;
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+  char text[37];
+  std::snprintf(text, sizeof text,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return text;
+}
+
+}  // namespace
+
+struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
+  explicit Impl(Dependencies d);
+
+  /// The sign-in the next callback must match.
+  struct Pending {
+    std::string verifier;
+    std::string state;
+  };
+
+  void publish(CloudAccountState next);
+  /// Why a parsed callback is not the one of the pending sign-in; empty when it is.
+  std::string_view refusalOf(const CallbackParse& parsed) const;
+  void forgetAccount();
+  std::optional<std::string> storedToken() const;
+  std::optional<std::string> deviceID();
+  void exchange(const std::string& code, const std::string& verifier, const std::string& device);
+  void finishExchange(const CloudReply& reply);
+  void finishRefresh(const std::string& sentToken, const CloudReply& reply);
+  /// Sends `request`; `done` runs on the main thread while this account lives.
+  void send(HttpRequest request, std::function<void(Impl&, CloudReply)> done);
+
+  Dependencies deps;
+  CloudAccountState state;
+  Notifier notifier;
+  std::optional<Pending> pending;
+  // "cloudToken" as last read or written. Other components ask for it from their own threads,
+  // and the secret store may be a round trip on the session bus.
+  mutable std::mutex tokenLock;
+  std::optional<std::string> token;
+};
+
+CloudAccount::Impl::Impl(Dependencies d) : deps(d) {
+  auto stored = deps.secrets.get(secretkey::kCloudToken);
+  // An empty token is no credential: the service could only refuse it.
+  if (!stored || stored->empty()) return;
+  token = std::move(stored);
+  state = signedIn(deps.secrets.get(secretkey::kCloudEmail).value_or(""),
+                   deps.secrets.get(secretkey::kCloudTier).value_or("free"));
+}
+
+void CloudAccount::Impl::publish(CloudAccountState next) {
+  state = std::move(next);
+  notifier.notify();
+}
+
+std::string_view CloudAccount::Impl::refusalOf(const CallbackParse& parsed) const {
+  if (!parsed.callback) return parsed.refusal;
+  if (!pending) return "no-pending";
+  if (!sameSecret(parsed.callback->state, pending->state)) return "state";
+  return {};
+}
+
+void CloudAccount::Impl::forgetAccount() {
+  deps.secrets.remove(secretkey::kCloudToken);
+  deps.secrets.remove(secretkey::kCloudEmail);
+  deps.secrets.remove(secretkey::kCloudTier);
+  std::lock_guard guard(tokenLock);
+  token.reset();
+}
+
+std::optional<std::string> CloudAccount::Impl::storedToken() const {
+  std::lock_guard guard(tokenLock);
+  return token;
+}
+
+std::optional<std::string> CloudAccount::Impl::deviceID() {
+  if (auto stored = deps.secrets.get(secretkey::kCloudDeviceID); stored && !stored->empty()) {
+    return stored;
+  }
+  auto fresh = newDeviceID(deps.random);
+  if (fresh) deps.secrets.set(secretkey::kCloudDeviceID, *fresh);
+  return fresh;
+}
+
+void CloudAccount::Impl::send(HttpRequest request, std::function<void(Impl&, CloudReply)> done) {
+  std::weak_ptr<Impl> self = weak_from_this();
+  sendCloudRequest(deps.http, deps.runLoop, std::move(request), self,
+                   [self, done = std::move(done)](CloudReply reply) {
+                     if (auto account = self.lock()) done(*account, std::move(reply));
+                   });
+}
+
+void CloudAccount::Impl::exchange(const std::string& code, const std::string& verifier,
+                                  const std::string& device) {
+  const Json body = {{"code", code}, {"verifier", verifier}, {"deviceId", device}};
+  // A stored device id is not ours to trust to be UTF-8; dump must not throw over it.
+  auto request = deps.cloud.request(CloudEndpoint::token, "POST", std::nullopt,
+                                    body.dump(-1, ' ', false, Json::error_handler_t::replace));
+  if (!request) return;
+  send(std::move(*request), [](Impl& self, CloudReply reply) { self.finishExchange(reply); });
+}
+
+void CloudAccount::Impl::finishExchange(const CloudReply& reply) {
+  if (!reply.ok()) {
+    deps.log.log("cloud exchange: failed reply=" + describe(reply));
+    return;
+  }
+  const auto newToken = bearerToken(*reply.object);
+  if (!newToken) {
+    deps.log.log("cloud exchange: failed reason=token");
+    return;
+  }
+  const std::string email = accountText(*reply.object, "email").value_or("");
+  const std::string tier = accountText(*reply.object, "tier").value_or("free");
+  deps.secrets.set(secretkey::kCloudToken, *newToken);
+  deps.secrets.set(secretkey::kCloudEmail, email);
+  deps.secrets.set(secretkey::kCloudTier, tier);
+  {
+    std::lock_guard guard(tokenLock);
+    token = newToken;
+  }
+  deps.log.log("cloud exchange: signed in");
+  publish(signedIn(email, tier));
+}
+
+void CloudAccount::Impl::finishRefresh(const std::string& sentToken, const CloudReply& reply) {
+  // A sign-out or another sign-in while "me" was in the air: the reply speaks of a token that
+  // is gone, and must neither sign the new account out nor bring the old one back.
+  if (storedToken() != sentToken) {
+    deps.log.log("cloud refresh: ignored reason=token-changed");
+    return;
+  }
+  if (reply.failure == CloudFailure::unauthorized) {
+    forgetAccount();
+    deps.log.log("cloud refresh: signed out reply=401");
+    publish({});
+    return;
+  }
+  if (!reply.ok()) {
+    deps.log.log("cloud refresh: unchanged reply=" + describe(reply));
+    return;
+  }
+  const std::string email = accountText(*reply.object, "email").value_or("");
+  const std::string tier = accountText(*reply.object, "tier").value_or("free");
+  deps.secrets.set(secretkey::kCloudEmail, email);
+  deps.secrets.set(secretkey::kCloudTier, tier);
+  deps.log.log("cloud refresh: ok");
+  publish(signedIn(email, tier));
+}
+
+CloudAccount::CloudAccount(Dependencies deps) : impl_(std::make_shared<Impl>(deps)) {}
+
+CloudAccount::~CloudAccount() = default;
+
+void CloudAccount::start() {
+  refresh();
+}
+
+void CloudAccount::signIn() {
+  auto& d = impl_->deps;
+  auto pair = makePkcePair(d.random, d.digest);
+  if (!pair) {
+    d.log.log("cloud sign-in: not started reason=random");
+    return;
+  }
+  impl_->pending = Impl::Pending{pair->verifier, pair->state};
+  const bool opened = d.workspace.openURL(d.cloud.connectURL(pair->challenge, pair->state));
+  d.log.log(std::string("cloud sign-in: opened=") + (opened ? "true" : "false"));
+}
+
+bool CloudAccount::handleCallback(const std::string& url) {
+  auto& d = impl_->deps;
+  const CallbackParse parsed = parseAuthCallback(url);
+  if (const auto refusal = impl_->refusalOf(parsed); !refusal.empty()) {
+    d.log.log("cloud callback: refused reason=" + std::string(refusal));
+    return false;
+  }
+  const auto device = impl_->deviceID();
+  if (!device) {
+    d.log.log("cloud callback: refused reason=device-id");
+    return false;
+  }
+  // Accepted once: the same callback opened again (or a forged copy of it) finds nothing
+  // pending.
+  const Impl::Pending accepted = std::move(*impl_->pending);
+  impl_->pending.reset();
+  d.log.log("cloud callback: accepted");
+  impl_->exchange(parsed.callback->code, accepted.verifier, *device);
+  return true;
+}
+
+void CloudAccount::refresh() {
+  auto& d = impl_->deps;
+  const auto sent = impl_->storedToken();
+  if (!sent) {
+    d.log.log("cloud refresh: skipped reason=signed-out");
+    return;
+  }
+  auto request = d.cloud.request(CloudEndpoint::me, "GET", *sent, std::nullopt);
+  if (!request) return;
+  impl_->send(std::move(*request),
+              [sent = *sent](Impl& self, CloudReply reply) { self.finishRefresh(sent, reply); });
+}
+
+void CloudAccount::signOut() {
+  auto& d = impl_->deps;
+  const auto had = impl_->storedToken();
+  impl_->forgetAccount();
+  d.log.log(std::string("cloud sign-out: logout=") + (had ? "sent" : "none"));
+  impl_->publish({});
+  if (!had) return;
+  auto request = d.cloud.request(CloudEndpoint::logout, "POST", *had, "{}");
+  if (!request) return;
+  impl_->send(std::move(*request), [](Impl& self, CloudReply reply) {
+    self.deps.log.log("cloud sign-out: logout reply=" + describe(reply));
+  });
+}
+
+const CloudAccountState& CloudAccount::state() const {
+  return impl_->state;
+}
+
+Notifier::Subscription CloudAccount::subscribe(std::function<void()> handler) {
+  return impl_->notifier.subscribe(std::move(handler));
+}
+
+std::optional<std::string> CloudAccount::token() const {
+  return impl_->storedToken();
+}
+
+std::string CloudAccount::deviceID() {
+  return impl_->deviceID().value_or("");
+}
+
+}  // namespace tolvane

@@ -1,0 +1,363 @@
+// The cloud account end to end: browser sign-in, callback, token exchange, refresh and sign-out
+// against the loopback mock through the real HTTP client, the main thread on the simulated loop.
+#include "cloud/cloud_account.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "cloud/pkce.h"
+#include "platform/sim/faulty_file_system.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/system/openssl_digest.h"
+#include "platform/system/posix_file_system.h"
+#include "support/counting_http_client.h"
+#include "support/memory_secret_store.h"
+#include "support/mock_backend.h"
+#include "support/scripted_random.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+using Items = std::map<std::string, std::string>;
+
+const CloudAccountState kSignedOut{};
+// A state of the right form that no sign-in issued.
+constexpr const char* kForeignState = "abcdefghijklmnopqrstu_";
+
+CloudAccountState signedIn(std::string email, std::string tier) {
+  return {.signedIn = true, .email = std::move(email), .tier = std::move(tier)};
+}
+
+class CloudAccountTest : public ::testing::Test {
+ protected:
+  /// What the sign-in page was opened with.
+  struct Opened {
+    std::string challenge;
+    std::string state;
+  };
+
+  CloudAccountTest() {
+    files.failCreates = true;  // the log never reaches a disk; the observer sees every line
+    log.setObserver([this](std::string_view line) {
+      std::lock_guard guard(linesLock);
+      lines.emplace_back(line);
+    });
+  }
+
+  CloudAccount& account(const CloudConfig& config) {
+    account_ = std::make_unique<CloudAccount>(CloudAccount::Dependencies{
+        secrets, http, loop, desktop.workspace(), random, digest, config, log});
+    subscription = account_->subscribe([this] { ++published; });
+    return *account_;
+  }
+  CloudAccount& account() { return account_ ? *account_ : account(cloud); }
+
+  // Signs in with the browser; the opened address must list app, challenge and state in order.
+  Opened signIn() {
+    desktop.clearEvents();
+    account().signIn();
+    static const std::regex opened(
+        "openURL http://127\\.0\\.0\\.1:\\d+/app/connect\\?app=tolvane"
+        "&challenge=([A-Za-z0-9_-]{43})&state=([A-Za-z0-9_-]{22})");
+    std::smatch match;
+    if (desktop.events().size() != 1 || !std::regex_match(desktop.events()[0], match, opened)) {
+      ADD_FAILURE() << "no sign-in page: " << ::testing::PrintToString(desktop.events());
+      return {};
+    }
+    return {match[1], match[2]};
+  }
+  static std::string callback(const std::string& code, const std::string& state) {
+    return "tolvane://auth?code=" + code + "&state=" + state;
+  }
+  // Waits until the HTTP client has handed over `replies` replies in all, then runs the main
+  // thread's share of them.
+  void settle(int replies) {
+    ASSERT_TRUE(http.waitForReplies(replies));
+    loop.runUntilIdle();
+  }
+  void storeAccount() {
+    secrets.set(secretkey::kCloudToken, "tok");
+    secrets.set(secretkey::kCloudEmail, "old@example.org");
+    secrets.set(secretkey::kCloudTier, "pro");
+    secrets.set(secretkey::kCloudDeviceID, "device-1");
+  }
+  std::vector<std::string> logLines() {
+    std::lock_guard guard(linesLock);
+    return lines;
+  }
+
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimDesktop desktop{clock, loop};
+  system::PosixFileSystem disk;
+  sim::FaultyFileSystem files{disk};
+  DebugLog log{files, clock, "/nonexistent/tolvane-tests"};
+  std::mutex linesLock;
+  std::vector<std::string> lines;
+  test::MemorySecretStore secrets;
+  test::ScriptedRandom random;
+  const system::OpenSslDigest digest;
+  test::MockBackend mock;
+  const CloudConfig cloud{mock.baseURL()};
+  // Nothing listens there: every request ends without a reply.
+  const CloudConfig offline{"http://127.0.0.1:1"};
+  test::CountingHttpClient http;
+  int published = 0;
+  Notifier::Subscription subscription;
+  std::unique_ptr<CloudAccount> account_;
+};
+
+TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
+  const Opened opened = signIn();
+  mock.reply("/api/app/token",
+             test::MockReply::json(200, R"({"token":"tok-1","email":"ada@example.org"})"));
+  ASSERT_TRUE(account().handleCallback(callback("code-1", opened.state)));
+  settle(1);
+
+  const auto request = mock.requests().at(0);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/api/app/token");
+  EXPECT_EQ(request.header("Content-Type"), "application/json");
+  EXPECT_FALSE(request.header("Authorization"));
+  const Json body = Json::parse(request.body);
+  ASSERT_EQ(body.size(), 3u) << body;
+  EXPECT_EQ(body["code"], "code-1");
+  const std::string verifier = body["verifier"];
+  EXPECT_EQ(pkceChallenge(digest, verifier), opened.challenge);
+  const std::string device = body["deviceId"];
+  EXPECT_TRUE(std::regex_match(device, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB]"
+                                                  "[0-9A-F]{3}-[0-9A-F]{12}")))
+      << device;
+
+  // No tier in the reply: "free".
+  EXPECT_EQ(account().state(), signedIn("ada@example.org", "free"));
+  EXPECT_EQ(published, 1);
+  EXPECT_EQ(account().token(), "tok-1");
+  EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
+                                    {secretkey::kCloudEmail, "ada@example.org"},
+                                    {secretkey::kCloudTier, "free"},
+                                    {secretkey::kCloudDeviceID, device}}));
+  for (const auto& line : logLines()) {
+    for (const auto& secret : {std::string("tok-1"), std::string("code-1"), verifier}) {
+      EXPECT_EQ(line.find(secret), std::string::npos) << line;
+    }
+  }
+}
+
+TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
+  // The token endpoint's reply, and the state after it.
+  const std::pair<test::MockReply, CloudAccountState> rows[] = {
+      {test::MockReply::json(200, R"({"token":"t","email":"a@b.c","tier":"pro"})"),
+       signedIn("a@b.c", "pro")},
+      // A tier or e-mail that is no string, or no text to show, counts as absent.
+      {test::MockReply::json(200, R"({"token":"t","email":7,"tier":["pro"]})"),
+       signedIn("", "free")},
+      {test::MockReply::json(200, R"({"token":"t","email":"a\nb","tier":"p\u0000"})"),
+       signedIn("", "free")},
+      // No token, none that fits a header line, or no object at all: nothing changes.
+      {test::MockReply::json(200, R"({"email":"a@b.c"})"), kSignedOut},
+      {test::MockReply::json(200, R"({"token":""})"), kSignedOut},
+      {test::MockReply::json(200, R"({"token":"t\r\nX-Evil: 1"})"), kSignedOut},
+      {test::MockReply::json(200, R"({"token":42})"), kSignedOut},
+      {test::MockReply::json(200, "[]"), kSignedOut},
+      {test::MockReply::json(200, "garbage"), kSignedOut},
+      {test::MockReply::json(401, R"({"token":"t"})"), kSignedOut},
+      {test::MockReply::json(409, R"({"token":"t"})"), kSignedOut},
+      {test::MockReply::json(500, R"({"token":"t"})"), kSignedOut},
+  };
+  int replies = 0;
+  for (const auto& [reply, state] : rows) {
+    SCOPED_TRACE(std::to_string(reply.status) + " " + reply.body);
+    secrets.remove(secretkey::kCloudToken);
+    account(cloud);
+    mock.reply("/api/app/token", reply);
+    ASSERT_TRUE(account().handleCallback(callback("c", signIn().state)));
+    settle(++replies);
+    EXPECT_EQ(account().state(), state);
+    EXPECT_EQ(account().token(), state.signedIn ? std::optional<std::string>("t") : std::nullopt);
+    EXPECT_EQ(secrets.get(secretkey::kCloudToken), account().token());
+  }
+}
+
+TEST_F(CloudAccountTest, OnlyTheCallbackOfThePendingSignInStartsAnExchange) {
+  using States = std::vector<std::string>;
+  struct Row {
+    const char* what;
+    int signIns;
+    // The callback that is refused, given the states of the sign-ins made.
+    std::string (*url)(const States&);
+    // Whether the right callback is accepted before the refused one.
+    bool acceptFirst = false;
+  };
+  const Row rows[] = {
+      {"no sign-in pending", 0,
+       [](const States&) { return callback("c", std::string(kForeignState)); }},
+      {"wrong host", 1, [](const States& s) { return "tolvane://settings?code=c&state=" + s[0]; }},
+      {"wrong state", 1, [](const States&) { return callback("c", std::string(kForeignState)); }},
+      {"stale state", 2, [](const States& s) { return callback("c", s[0]); }},
+      {"missing code", 1, [](const States& s) { return "tolvane://auth?state=" + s[0]; }},
+      {"100 KB code", 1, [](const States& s) { return callback(std::string(102400, 'c'), s[0]); }},
+      {"percent garbage", 1, [](const States& s) { return callback("%G1%", s[0]); }},
+      {"second callback", 1, [](const States& s) { return callback("c", s[0]); }, true},
+  };
+  int accepted = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    account(cloud);
+    States states;
+    for (int i = 0; i < row.signIns; ++i) states.push_back(signIn().state);
+    if (row.acceptFirst) {
+      ASSERT_TRUE(account().handleCallback(callback("c", states.back())));
+      ++accepted;
+    }
+    const int sent = http.sentCount();
+    EXPECT_FALSE(account().handleCallback(row.url(states)));
+    EXPECT_EQ(http.sentCount(), sent);
+    EXPECT_EQ(account().state(), kSignedOut);
+    // A refused callback leaves the latest sign-in pending.
+    if (!states.empty() && !row.acceptFirst) {
+      EXPECT_TRUE(account().handleCallback(callback("c", states.back())));
+      ++accepted;
+    }
+  }
+  settle(accepted);
+}
+
+TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
+  using Bytes = std::vector<std::uint8_t>;
+  // Too few bytes for the verifier: no sign-in page, nothing pending.
+  random.script = {Bytes(31, 7)};
+  account().signIn();
+  EXPECT_TRUE(desktop.events().empty());
+  EXPECT_NE(logLines().back().find("cloud sign-in: not started"), std::string::npos);
+  EXPECT_FALSE(account().handleCallback(callback("c", kForeignState)));
+
+  // Too few for a new device id: no exchange, and the sign-in stays pending.
+  random.script = {Bytes(32, 1), Bytes(16, 2), Bytes(15, 3)};
+  const std::string state = signIn().state;
+  EXPECT_FALSE(account().handleCallback(callback("c", state)));
+  EXPECT_EQ(http.sentCount(), 0);
+  EXPECT_FALSE(secrets.get(secretkey::kCloudDeviceID));
+  EXPECT_TRUE(account().handleCallback(callback("c", state)));
+  settle(1);
+}
+
+TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswers) {
+  // Token, e-mail and tier as stored (absent when empty in the row), and the state at start.
+  const std::tuple<const char*, const char*, const char*, CloudAccountState> rows[] = {
+      {"tok", "a@b.c", "pro", signedIn("a@b.c", "pro")},
+      {"tok", "", "", signedIn("", "free")},
+      {"", "a@b.c", "pro", kSignedOut},
+  };
+  for (const auto& [token, email, tier, state] : rows) {
+    const std::pair<const char*, const char*> items[] = {{secretkey::kCloudToken, token},
+                                                         {secretkey::kCloudEmail, email},
+                                                         {secretkey::kCloudTier, tier}};
+    for (const auto& [key, value] : items) {
+      if (*value) {
+        secrets.set(key, value);
+      } else {
+        secrets.remove(key);
+      }
+    }
+    EXPECT_EQ(account(cloud).state(), state) << token << email << tier;
+  }
+}
+
+TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
+  const Items stored{{secretkey::kCloudToken, "tok"},
+                     {secretkey::kCloudEmail, "old@example.org"},
+                     {secretkey::kCloudTier, "pro"},
+                     {secretkey::kCloudDeviceID, "device-1"}};
+  struct Row {
+    std::optional<test::MockReply> reply;  // none: nothing answers
+    CloudAccountState state;
+    Items items;
+  };
+  const Row rows[] = {
+      {test::MockReply::json(200, R"({"email":"new@example.org"})"),
+       signedIn("new@example.org", "free"),
+       {{secretkey::kCloudToken, "tok"},
+        {secretkey::kCloudEmail, "new@example.org"},
+        {secretkey::kCloudTier, "free"},
+        {secretkey::kCloudDeviceID, "device-1"}}},
+      // The token is no longer valid: the account goes, the device id stays.
+      {test::MockReply::json(401, "{}"), kSignedOut, {{secretkey::kCloudDeviceID, "device-1"}}},
+      // Every other failure leaves everything as it was.
+      {test::MockReply::json(500, "{}"), signedIn("old@example.org", "pro"), stored},
+      {test::MockReply::json(409, "{}"), signedIn("old@example.org", "pro"), stored},
+      {test::MockReply::json(200, "garbage"), signedIn("old@example.org", "pro"), stored},
+      {test::MockReply::json(200, "[]"), signedIn("old@example.org", "pro"), stored},
+      {test::MockReply::json(200, ""), signedIn("old@example.org", "pro"), stored},
+      {std::nullopt, signedIn("old@example.org", "pro"), stored},
+  };
+  int replies = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) + " " + row.reply->body : "none");
+    storeAccount();
+    if (row.reply) mock.reply("/api/me", *row.reply);
+    account(row.reply ? cloud : offline).start();
+    published = 0;
+    settle(++replies);
+    EXPECT_EQ(account().state(), row.state);
+    EXPECT_EQ(secrets.items(), row.items);
+    EXPECT_EQ(published, row.state == signedIn("old@example.org", "pro") ? 0 : 1);
+  }
+  const auto request = mock.requests().at(0);
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.path, "/api/me");
+  EXPECT_EQ(request.header("Authorization"), "Bearer tok");
+}
+
+TEST_F(CloudAccountTest, RefreshWithoutATokenSendsNothing) {
+  account().refresh();
+  EXPECT_EQ(http.sentCount(), 0);
+  EXPECT_EQ(account().state(), kSignedOut);
+}
+
+TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack) {
+  storeAccount();
+  mock.reply("/api/me", test::MockReply::json(200, R"({"email":"old@example.org"})"));
+  mock.holdReplies();
+  account().refresh();
+  ASSERT_TRUE(mock.waitForRequests(1));
+  account().signOut();
+  mock.releaseReplies();
+  settle(2);
+  EXPECT_EQ(account().state(), kSignedOut);
+  EXPECT_EQ(account().token(), std::nullopt);
+  EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
+}
+
+TEST_F(CloudAccountTest, SignOutIsImmediateAndTellsTheServiceWhenItCan) {
+  for (const CloudConfig* config : {&cloud, &offline}) {
+    SCOPED_TRACE(config->baseURL());
+    storeAccount();
+    account(*config);
+    published = 0;
+    account().signOut();
+    // Before any reply.
+    EXPECT_EQ(account().state(), kSignedOut);
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
+    EXPECT_EQ(account().deviceID(), "device-1");
+  }
+  settle(2);
+  ASSERT_EQ(mock.requestCount(), 1u);
+  const auto request = mock.requests().at(0);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/api/app/logout");
+  EXPECT_EQ(request.header("Authorization"), "Bearer tok");
+
+  // Signed out already: nothing to tell.
+  account().signOut();
+  EXPECT_EQ(http.sentCount(), 2);
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,90 @@
+// A sign-in's proof key: URL-safe Base64, the verifier and state lengths, the S256 challenge
+// through the real digest, and no sign-in secrets from a short read of the random source.
+#include "cloud/pkce.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/system/openssl_digest.h"
+#include "support/scripted_random.h"
+
+namespace tolvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// RFC 7636, appendix B: the verifier's 32 octets, their encoding, and its S256 challenge.
+const Bytes kRfcVerifierBytes = {116, 24,  223, 180, 151, 153, 224, 37,  79,  250, 96,
+                                 125, 216, 173, 187, 186, 22,  212, 37,  77,  105, 214,
+                                 191, 240, 91,  88,  5,   88,  83,  132, 141, 121};
+constexpr const char* kRfcVerifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
+constexpr const char* kRfcChallenge = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+
+TEST(Pkce, Base64URLHasNoPaddingAndTheURLSafeAlphabet) {
+  const std::pair<Bytes, const char*> rows[] = {
+      // RFC 4648's test vectors, their padding left off: every length of the last group.
+      {bytesOf(""), ""},
+      {bytesOf("f"), "Zg"},
+      {bytesOf("fo"), "Zm8"},
+      {bytesOf("foo"), "Zm9v"},
+      {bytesOf("foob"), "Zm9vYg"},
+      {bytesOf("fooba"), "Zm9vYmE"},
+      {bytesOf("foobar"), "Zm9vYmFy"},
+      // The two characters that differ from plain Base64 ("+/8=" there).
+      {Bytes{0xFB, 0xFF}, "-_8"},
+      {kRfcVerifierBytes, kRfcVerifier},
+  };
+  for (const auto& [bytes, encoded] : rows) EXPECT_EQ(base64URL(bytes), encoded);
+}
+
+TEST(Pkce, TheChallengeIsTheEncodedSha256OfTheVerifier) {
+  const system::OpenSslDigest digest;
+  EXPECT_EQ(pkceChallenge(digest, kRfcVerifier), kRfcChallenge);
+
+  test::ScriptedRandom random;
+  random.script = {kRfcVerifierBytes, Bytes(16, 0xFF)};
+  const auto pair = makePkcePair(random, digest);
+  ASSERT_TRUE(pair);
+  EXPECT_EQ(pair->verifier, kRfcVerifier);
+  EXPECT_EQ(pair->challenge, kRfcChallenge);
+  EXPECT_EQ(pair->state, "_____________________w");
+}
+
+TEST(Pkce, FreshPairsHaveTheirLengthsAndDiffer) {
+  const system::OpenSslDigest digest;
+  test::ScriptedRandom random;
+  const auto first = makePkcePair(random, digest);
+  const auto second = makePkcePair(random, digest);
+  ASSERT_TRUE(first && second);
+  const std::regex verifier("[A-Za-z0-9_-]{43}"), state("[A-Za-z0-9_-]{22}");
+  EXPECT_TRUE(std::regex_match(first->verifier, verifier)) << first->verifier;
+  EXPECT_TRUE(std::regex_match(first->state, state)) << first->state;
+  EXPECT_NE(first->verifier, second->verifier);
+  EXPECT_NE(first->state, second->state);
+}
+
+TEST(Pkce, AShortReadOfTheRandomSourceMakesNoPair) {
+  const system::OpenSslDigest digest;
+  // The answers to the verifier's request and the state's.
+  const std::pair<Bytes, Bytes> rows[] = {
+      {Bytes(31, 1), Bytes(16, 2)},
+      {Bytes(32, 1), Bytes(15, 2)},
+      {Bytes{}, Bytes{}},
+  };
+  for (const auto& [verifierBytes, stateBytes] : rows) {
+    test::ScriptedRandom random;
+    random.script = {verifierBytes, stateBytes};
+    EXPECT_FALSE(makePkcePair(random, digest)) << verifierBytes.size() << "+" << stateBytes.size();
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
