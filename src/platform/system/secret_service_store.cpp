@@ -79,7 +79,9 @@ struct SecretServiceStore::Worker {
     error.reset(raw);
     // Storing into a missing default collection would ask the user to create a keyring, a
     // prompt that a session without one (a bare X session, a test) cannot even show.
-    if (!collection) return "the Secret Service has no default collection: " + describe(error);
+    if (!collection) {
+      return "the Secret Service has no default collection" + (error ? ": " + describe(error) : "");
+    }
     return std::nullopt;
   }
 
