@@ -13,7 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <future>
 
@@ -28,6 +30,33 @@ namespace {
 using Json = nlohmann::json;
 using Diagnostics = std::vector<CrashDiagnostic>;
 
+// Coredump entries as a list; cursors are the entries' positions.
+class ListedJournal final : public CoredumpJournal {
+ public:
+  std::vector<CoredumpEntry> entries;
+
+  std::vector<CoredumpEntry> entriesAfter(const std::optional<std::string>& cursor,
+                                          std::int64_t sinceUsec, std::size_t limit) override {
+    std::vector<CoredumpEntry> after;
+    bool passedCursor = !cursor;
+    for (const auto& entry : entries) {
+      if (!passedCursor) {
+        passedCursor = entry.cursor == *cursor;
+        continue;
+      }
+      if (entry.realtimeUsec >= sinceUsec && after.size() < limit) after.push_back(entry);
+    }
+    return after;
+  }
+  void add(std::int64_t pid, std::int64_t time, int signal) {
+    const std::string number = std::to_string(entries.size());
+    entries.push_back({"c" + number,
+                       time * 1000000,
+                       {std::to_string(signal), std::to_string(pid), std::to_string(time * 1000000),
+                        "Stack trace of thread 1:\n#0  0x1 f (tolvane + 0x1)\n"}});
+  }
+};
+
 class CrashRecordTest : public ::testing::Test {
  protected:
   CrashRecordTest() { files.writeFileSynced(corePattern, "core\n"); }
@@ -35,7 +64,7 @@ class CrashRecordTest : public ::testing::Test {
   // One subscription of a fresh instance, as one launch sees it.
   Diagnostics nextLaunch() {
     JournalCrashDiagnostics diagnostics({.recordFolder = folder,
-                                         .executable = "/usr/bin/tolvane",
+                                         .journal = journal,
                                          .osVersion = "Today OS",
                                          .arch = "x86_64",
                                          .corePatternFile = corePattern});
@@ -58,7 +87,25 @@ class CrashRecordTest : public ::testing::Test {
   std::string folder = temp.path() + "/data/com.brenmoor.tolvane/crashes";
   std::string corePattern = temp.path() + "/core_pattern";
   PosixFileSystem files;
+  ListedJournal journal;
 };
+
+std::string recordText(std::int64_t pid, std::int64_t time, int signal) {
+  return "tolvane-crash-record 1\npid " + std::to_string(pid) + "\ntime " + std::to_string(time) +
+         "\nsignal " + std::to_string(signal) + "\ncode 0\naddress 0x0\nos R\narch x86_64\nend\n";
+}
+
+// Each crash as "<source> <signal>", sorted.
+std::vector<std::string> described(const Diagnostics& diagnostics) {
+  std::vector<std::string> lines;
+  for (const auto& d : diagnostics) {
+    const Json stack = Json::parse(d.callStackJSON);
+    lines.push_back(stack["source"].get<std::string>() + " " +
+                    std::to_string(d.signal.value_or(0)));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
 
 void crashByNullWrite() {
   volatile int* volatile nowhere = nullptr;
@@ -171,6 +218,36 @@ TEST_F(CrashRecordTest, CorruptRecordsAreRemovedWithoutDelivery) {
   EXPECT_EQ(delivered[0].osVersion, "good");
   EXPECT_EQ(filesInFolder(), (std::vector<std::string>{"fresh.partial", "journal.state"}));
   EXPECT_TRUE(files.exists(elsewhere));
+}
+
+TEST_F(CrashRecordTest, JournalEntriesAndRecordsOfOneCrashGoOutOnceAcrossLaunches) {
+  using Lines = std::vector<std::string>;
+  const std::int64_t now = std::time(nullptr);
+  const auto writeRecord = [&](std::int64_t pid, std::int64_t time, int signal) {
+    ASSERT_TRUE(files.createDirectories(folder));
+    ASSERT_TRUE(files.writeFileSynced(folder + "/" + std::to_string(pid) + ".crash",
+                                      recordText(pid, time, signal)));
+  };
+  journal.add(100, now - 100, SIGSEGV);
+  journal.add(200, now - 50, SIGABRT);
+  writeRecord(300, now - 40, SIGBUS);
+  journal.add(999, now - 40 * 86400, SIGFPE);  // older than a first launch looks back
+
+  // Without systemd-coredump the journal is not asked: only the record goes out.
+  EXPECT_EQ(described(nextLaunch()), Lines{"record 7"});
+
+  ASSERT_TRUE(files.writeFileSynced(corePattern, "|/lib/systemd/systemd-coredump %P %u %g %s\n"));
+  writeRecord(100, now - 99, SIGSEGV);  // the record of the journal's first crash
+  writeRecord(400, now - 30, SIGILL);
+  EXPECT_EQ(described(nextLaunch()), (Lines{"journal 11", "journal 6", "record 4"}));
+
+  // systemd-coredump wrote its entries of the records' crashes only after that launch read them.
+  journal.add(300, now - 40, SIGBUS);
+  journal.add(400, now - 31, SIGILL);
+  journal.add(500, now - 10, SIGSEGV);
+  journal.entries.push_back({"c-bad", now * 1000000, {"x", "1", "1", ""}});
+  EXPECT_EQ(described(nextLaunch()), Lines{"journal 11"});
+  EXPECT_TRUE(nextLaunch().empty());
 }
 
 TEST(CoredumpEntryTest, FieldsAndStackTraceBecomeADiagnostic) {

@@ -228,7 +228,10 @@ bool sameCrash(const FoundCrash& crash, std::int64_t pid, std::int64_t time) {
 
 // ---- the journal ----
 
-using Journal = std::unique_ptr<sd_journal, decltype(&sd_journal_close)>;
+struct ClosesJournal {
+  void operator()(sd_journal* journal) const { sd_journal_close(journal); }
+};
+using Journal = std::unique_ptr<sd_journal, ClosesJournal>;
 
 std::optional<std::string> journalField(sd_journal* journal, std::string_view name,
                                         std::size_t limit) {
@@ -250,59 +253,28 @@ std::optional<std::string> currentCursor(sd_journal* journal) {
   return std::string(cursor);
 }
 
-Journal openCoredumpJournal(const JournalCrashDiagnostics::Config& config) {
+Journal openCoredumpJournal(const std::string& executable) {
   sd_journal* raw = nullptr;
-  if (sd_journal_open(&raw, SD_JOURNAL_LOCAL_ONLY) < 0) return Journal(nullptr, &sd_journal_close);
-  Journal journal(raw, &sd_journal_close);
+  if (sd_journal_open(&raw, SD_JOURNAL_LOCAL_ONLY) < 0) return nullptr;
+  Journal journal(raw);
   // Bounds what sd_journal_get_data hands back, whatever a field holds.
   sd_journal_set_data_threshold(raw, kMaxMessageBytes);
   const std::string matches[] = {"MESSAGE_ID=" + std::string(kCoredumpMessageID),
-                                 "COREDUMP_EXE=" + config.executable,
+                                 "COREDUMP_EXE=" + executable,
                                  "COREDUMP_UID=" + std::to_string(::getuid())};
   for (const auto& match : matches) {
-    if (sd_journal_add_match(raw, match.data(), match.size()) < 0) {
-      return Journal(nullptr, &sd_journal_close);
-    }
+    if (sd_journal_add_match(raw, match.data(), match.size()) < 0) return nullptr;
   }
   return journal;
 }
 
-// Positions the journal just before the first entry not yet looked at.
-bool seekPastDelivered(sd_journal* journal, const DeliveredState& state) {
-  if (state.cursor && sd_journal_seek_cursor(journal, state.cursor->c_str()) >= 0) return true;
-  std::int64_t since = static_cast<std::int64_t>(std::time(nullptr)) -
-                       JournalCrashDiagnostics::kFirstLookBackSeconds;
-  since = std::max(since, state.realtimeUsec / 1000000);
-  return sd_journal_seek_realtime_usec(journal, static_cast<std::uint64_t>(since) * 1000000) >= 0;
-}
-
-std::vector<FoundCrash> readJournal(const JournalCrashDiagnostics::Config& config,
-                                    DeliveredState& state) {
-  std::vector<FoundCrash> crashes;
-  Journal journal = openCoredumpJournal(config);
-  if (!journal || !seekPastDelivered(journal.get(), state)) return crashes;
-  for (std::size_t seen = 0; seen < JournalCrashDiagnostics::kMaxJournalEntries;) {
-    if (sd_journal_next(journal.get()) <= 0) break;
-    std::uint64_t usec = 0;
-    if (sd_journal_get_realtime_usec(journal.get(), &usec) < 0) continue;
-    // The entry the cursor names was delivered; so was everything older, should the cursor's
-    // entry have been rotated away and the seek landed earlier.
-    if (state.cursor && sd_journal_test_cursor(journal.get(), state.cursor->c_str()) > 0) continue;
-    if (static_cast<std::int64_t>(usec) < state.realtimeUsec) continue;
-    ++seen;
-    state.cursor = currentCursor(journal.get());
-    state.realtimeUsec = static_cast<std::int64_t>(usec);
-    CoredumpFields fields;
-    fields.signal = journalField(journal.get(), "COREDUMP_SIGNAL", kMaxFieldBytes).value_or("");
-    fields.pid = journalField(journal.get(), "COREDUMP_PID", kMaxFieldBytes).value_or("");
-    fields.timestamp =
-        journalField(journal.get(), "COREDUMP_TIMESTAMP", kMaxFieldBytes).value_or("");
-    fields.message = journalField(journal.get(), "MESSAGE", kMaxMessageBytes).value_or("");
-    if (auto crash = crashFromCoredump(fields, config.osVersion, config.arch)) {
-      crashes.push_back(std::move(*crash));
-    }
-  }
-  return crashes;
+CoredumpFields fieldsOf(sd_journal* journal) {
+  CoredumpFields fields;
+  fields.signal = journalField(journal, "COREDUMP_SIGNAL", kMaxFieldBytes).value_or("");
+  fields.pid = journalField(journal, "COREDUMP_PID", kMaxFieldBytes).value_or("");
+  fields.timestamp = journalField(journal, "COREDUMP_TIMESTAMP", kMaxFieldBytes).value_or("");
+  fields.message = journalField(journal, "MESSAGE", kMaxMessageBytes).value_or("");
+  return fields;
 }
 
 // ---- the records ----
@@ -412,6 +384,29 @@ FoundCrash crashFromRecord(const CrashRecord& record) {
   return crash;
 }
 
+std::vector<CoredumpEntry> SystemCoredumpJournal::entriesAfter(
+    const std::optional<std::string>& cursor, std::int64_t sinceUsec, std::size_t limit) {
+  std::vector<CoredumpEntry> entries;
+  Journal journal = openCoredumpJournal(executable_);
+  if (!journal) return entries;
+  const bool seeked =
+      (cursor && sd_journal_seek_cursor(journal.get(), cursor->c_str()) >= 0) ||
+      sd_journal_seek_realtime_usec(journal.get(), static_cast<std::uint64_t>(sinceUsec)) >= 0;
+  if (!seeked) return entries;
+  while (entries.size() < limit && sd_journal_next(journal.get()) > 0) {
+    std::uint64_t usec = 0;
+    if (sd_journal_get_realtime_usec(journal.get(), &usec) < 0) continue;
+    // The cursor's own entry was delivered; so was everything older, should that entry have
+    // been rotated away and the seek landed earlier.
+    if (cursor && sd_journal_test_cursor(journal.get(), cursor->c_str()) > 0) continue;
+    if (static_cast<std::int64_t>(usec) < sinceUsec) continue;
+    auto at = currentCursor(journal.get());
+    if (!at) continue;
+    entries.push_back({std::move(*at), static_cast<std::int64_t>(usec), fieldsOf(journal.get())});
+  }
+  return entries;
+}
+
 bool coredumpHandlesCrashes(std::string_view corePattern) {
   return corePattern.starts_with("|") &&
          corePattern.find("systemd-coredump") != std::string_view::npos;
@@ -431,9 +426,20 @@ std::vector<CrashDiagnostic> JournalCrashDiagnostics::pass() {
   DeliveredState state = loadState(config_.recordFolder);
   PosixFileSystem files;
   const auto pattern = files.readRegularFile(config_.corePatternFile, 4096).content;
-  const std::vector<FoundCrash> journal = pattern && coredumpHandlesCrashes(*pattern)
-                                              ? readJournal(config_, state)
-                                              : std::vector<FoundCrash>{};
+  std::vector<FoundCrash> journal;
+  if (pattern && coredumpHandlesCrashes(*pattern)) {
+    const std::int64_t monthAgo =
+        (static_cast<std::int64_t>(std::time(nullptr)) - kFirstLookBackSeconds) * 1000000;
+    const std::int64_t since = std::max(state.realtimeUsec, monthAgo);
+    for (auto& entry : config_.journal.entriesAfter(state.cursor, since, kMaxJournalEntries)) {
+      if (entry.cursor.empty() || entry.cursor.size() > kMaxCursorBytes) continue;
+      state.cursor = entry.cursor;
+      state.realtimeUsec = entry.realtimeUsec;
+      if (auto crash = crashFromCoredump(entry.fields, config_.osVersion, config_.arch)) {
+        journal.push_back(std::move(*crash));
+      }
+    }
+  }
   const std::vector<FoundCrash> records = takeRecords(config_.recordFolder);
 
   std::vector<CrashDiagnostic> delivered;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/account_services.h"
@@ -26,6 +27,39 @@ struct CoredumpFields {
   /// MESSAGE: a summary line, then "Stack trace of thread N:" blocks of "#k  0x… symbol
   /// (image + 0x…)" lines.
   std::string message;
+};
+
+/// One coredump entry and where it stands in the journal.
+struct CoredumpEntry {
+  /// The journal's cursor of the entry.
+  std::string cursor;
+  /// When the journal took it, microseconds since 1970.
+  std::int64_t realtimeUsec = 0;
+  CoredumpFields fields;
+};
+
+/// The coredump entries of one executable and user: systemd's journal, or a test's list.
+class CoredumpJournal {
+ public:
+  virtual ~CoredumpJournal() = default;
+  /// The entries after the one `cursor` names, none older than `sinceUsec` (which also serves
+  /// when there is no cursor, or the journal no longer holds its entry), oldest first, at most
+  /// `limit`.
+  virtual std::vector<CoredumpEntry> entriesAfter(const std::optional<std::string>& cursor,
+                                                  std::int64_t sinceUsec, std::size_t limit) = 0;
+};
+
+/// The local journal through sd-journal: systemd-coredump's entries (its MESSAGE_ID) whose
+/// COREDUMP_EXE is `executable` and COREDUMP_UID this process's user. Every field is read
+/// bounded; an unreadable journal has no entries.
+class SystemCoredumpJournal final : public CoredumpJournal {
+ public:
+  explicit SystemCoredumpJournal(std::string executable) : executable_(std::move(executable)) {}
+  std::vector<CoredumpEntry> entriesAfter(const std::optional<std::string>& cursor,
+                                          std::int64_t sinceUsec, std::size_t limit) override;
+
+ private:
+  std::string executable_;
 };
 
 /// A crash as delivered, with what ties a journal entry and a record of the same crash together.
@@ -58,21 +92,23 @@ bool coredumpHandlesCrashes(std::string_view corePattern);
 ///
 /// Each subscribe runs one pass on the object's own worker thread and then calls `deliver` there
 /// exactly once, with an empty list when there was nothing new. A pass reads the coredump
-/// entries of this executable and user that are newer than the last one delivered (when
-/// systemd-coredump handles crashes) and the records of the record folder. A record is deleted
-/// as it is read (corrupt or oversized ones too); a record and a journal entry of the same crash
-/// (same pid, at most a minute apart) are delivered once, the journal's richer stack preferred.
-/// What was delivered is saved before `deliver` runs, so a crash inside it never repeats.
+/// entries newer than the last one delivered (when systemd-coredump handles crashes) and the
+/// records of the record folder. A record is deleted as it is read (corrupt or oversized ones too);
+/// a record and a journal entry of the same crash (same pid, at most a minute apart) are delivered
+/// once, the journal's richer stack preferred. What was delivered is saved before `deliver` runs,
+/// so a crash inside it never repeats.
 class JournalCrashDiagnostics final : public CrashDiagnostics {
  public:
   struct Config {
     /// crashRecordFolder(); also holds the small state file "journal.state".
     std::string recordFolder;
-    /// This program's path, as COREDUMP_EXE names it.
-    std::string executable;
+    /// Where coredump entries come from (a SystemCoredumpJournal of this executable); must
+    /// outlive this object.
+    CoredumpJournal& journal;
     /// For journal crashes, which do not carry them.
     std::string osVersion;
     std::string arch;
+    /// Read at every pass: the journal is asked only while it pipes to systemd-coredump.
     std::string corePatternFile = "/proc/sys/kernel/core_pattern";
   };
 
