@@ -1,5 +1,6 @@
 // The stall hook, a plain sleep on the main thread, which is exactly the fault it stands for;
-// and the recorder hook, a window of its own around the recorder the settings window will hold.
+// the recorder hook, a window of its own around the recorder the settings window will hold; and
+// the crash hook, a real fault.
 #include "shell/test_hooks.h"
 
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr std::string_view kStallPrefix = "tolvane://test-stall?seconds=";
 constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
+constexpr std::string_view kCrashURL = "tolvane://test-crash";
 constexpr int kMaxStallSeconds = 30;
 
 std::string describe(const HotkeyRecorderView& view) {
@@ -120,6 +122,7 @@ bool TestHooks::run(const std::string& url) {
     showRecorder();
     return true;
   }
+  if (url == kCrashURL) crash();
   return stall(url);
 }
 
@@ -135,6 +138,15 @@ bool TestHooks::stall(const std::string& url) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   s_.log.log("test hook: the main thread runs again");
   return true;
+}
+
+void TestHooks::crash() {
+  s_.log.log("test hook: crashing");
+  // Through volatile, so the compiler can neither drop the write nor turn it into a trap
+  // instruction (SIGILL): the fault must be the one a real bug causes.
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+  std::abort();  // not reached
 }
 
 void TestHooks::showRecorder() {

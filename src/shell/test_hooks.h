@@ -1,6 +1,6 @@
 // What desktop tests need from the real executable and users never reach: a way to stall the
-// main thread on purpose, to prove that a stalled Tolvane never holds the keyboard, and the
-// palette hot-key recorder on the running application's own settings.
+// main thread on purpose, to prove that a stalled Tolvane never holds the keyboard, the palette
+// hot-key recorder on the running application's own settings, and a real crash.
 #pragma once
 
 #include <memory>
@@ -38,7 +38,9 @@ class TestHooks {
   ///   logging a line before and after;
   /// - "tolvane://test-recorder" shows a window holding the palette hot-key recorder at its
   ///   origin, logs "test hook: recorder window=<X window>" and then one line for each change
-  ///   of what the recorder shows.
+  ///   of what the recorder shows;
+  /// - "tolvane://test-crash" logs "test hook: crashing" and crashes the process with a real
+  ///   SIGSEGV (a write through a null pointer), for crash records and reports end to end.
   /// True when `url` was a hook and ran.
   bool run(const std::string& url);
 
@@ -47,6 +49,7 @@ class TestHooks {
 
   bool stall(const std::string& url);
   void showRecorder();
+  [[noreturn]] void crash();
 
   Services s_;
   std::unique_ptr<RecorderWindow> recorder_;

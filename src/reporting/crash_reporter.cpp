@@ -1,0 +1,93 @@
+// Building the crash report body and sending it.
+#include "reporting/crash_reporter.h"
+
+#include <nlohmann/json.hpp>
+
+#include "reporting/install_id.h"
+#include "settings/preference_keys.h"
+
+namespace tolvane {
+
+namespace {
+
+using Json = nlohmann::json;
+
+Json callStackObject(const std::string& text) {
+  // The service expects an object here. A stack that arrives as anything else (a bare array, a
+  // cut-off text) costs the stack, never the report: the signal and versions still tell the
+  // maker that this build crashed.
+  Json parsed = Json::parse(text, nullptr, false);
+  return parsed.is_object() ? parsed : Json::object();
+}
+
+}  // namespace
+
+bool CrashConfig::reportingEnabled() const {
+  return preferences_.boolValue(prefkey::kCrashReportingEnabled).value_or(true);
+}
+
+std::string CrashConfig::installID() const {
+  return tolvane::installID(preferences_, random_);
+}
+
+struct CrashReporter::State {
+  explicit State(Dependencies d)
+      : deps(std::move(d)), config(deps.preferences, deps.random, deps.cloud) {}
+  void receive(const std::vector<CrashDiagnostic>& diagnostics);
+  std::string body(const CrashDiagnostic& diagnostic) const;
+
+  Dependencies deps;
+  CrashConfig config;
+};
+
+CrashReporter::CrashReporter(Dependencies deps)
+    : state_(std::make_shared<State>(std::move(deps))) {}
+
+void CrashReporter::start(CrashDiagnostics& diagnostics) {
+  // A weak reference: a delivery that comes after the reporter is gone finds nothing to send
+  // with, rather than a dangling reporter.
+  std::weak_ptr<State> weak = state_;
+  diagnostics.subscribe([weak](std::vector<CrashDiagnostic> delivered) {
+    if (auto state = weak.lock()) state->receive(delivered);
+  });
+}
+
+void CrashReporter::receive(const std::vector<CrashDiagnostic>& diagnostics) {
+  state_->receive(diagnostics);
+}
+
+std::string CrashReporter::reportBody(const CrashDiagnostic& diagnostic) const {
+  return state_->body(diagnostic);
+}
+
+void CrashReporter::State::receive(const std::vector<CrashDiagnostic>& diagnostics) {
+  if (!config.reportingEnabled()) return;
+  for (const auto& diagnostic : diagnostics) {
+    auto request = deps.cloud.request(CloudEndpoint::crash, "POST", std::nullopt, body(diagnostic));
+    if (!request) continue;
+    // The reply is not examined: a report the service refused would be refused again.
+    deps.http.send(std::move(*request), [](HttpResponse) {});
+  }
+}
+
+std::string CrashReporter::State::body(const CrashDiagnostic& diagnostic) const {
+  const auto& bundle = deps.bundle;
+  Json body = {
+      {"type", "crash"},
+      {"app", std::string(CloudConfig::kAppName)},
+      {"installID", config.installID()},
+      {"appVersion", bundle.shortVersion.value_or("?")},
+      {"build", bundle.build.value_or("?")},
+      {"osVersion", diagnostic.osVersion},
+      {"arch", diagnostic.arch},
+      {"callStack", callStackObject(diagnostic.callStackJSON)},
+  };
+  if (diagnostic.signal) body["signal"] = *diagnostic.signal;
+  if (diagnostic.exceptionType) body["exceptionType"] = *diagnostic.exceptionType;
+  if (diagnostic.exceptionCode) body["exceptionCode"] = *diagnostic.exceptionCode;
+  if (diagnostic.terminationReason) body["terminationReason"] = *diagnostic.terminationReason;
+  // A stray invalid byte in a text read from a crash record must not cost the whole report.
+  return body.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace tolvane

@@ -1,0 +1,173 @@
+// Crash reports: the body each diagnostic becomes, one POST per crash over real HTTP to the
+// loopback mock, and silence while reporting is off or after the reporter is gone.
+#include "reporting/crash_reporter.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/system/curl_http_client.h"
+#include "settings/preference_keys.h"
+#include "support/reporter_services.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+
+// The real client, counting what was handed to it (at once) and the replies that came back.
+class CountingHttpClient final : public HttpClient {
+ public:
+  void send(HttpRequest request, Completion completion) override {
+    {
+      std::lock_guard guard(lock_);
+      ++sent_;
+    }
+    curl_.send(std::move(request), [this, completion](HttpResponse reply) {
+      completion(std::move(reply));
+      std::lock_guard guard(lock_);
+      ++replied_;
+      changed_.notify_all();
+    });
+  }
+  int sent() {
+    std::lock_guard guard(lock_);
+    return sent_;
+  }
+  bool waitForReplies(int count) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return replied_ >= count; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int sent_ = 0;
+  int replied_ = 0;
+  system::CurlHttpClient curl_{"Tolvane/test"};  // last: its completions touch the members above
+};
+
+// Keeps the subscriber so a test can deliver from a thread of its choosing, at a time of its
+// choosing.
+class HeldDiagnostics final : public CrashDiagnostics {
+ public:
+  void subscribe(std::function<void(std::vector<CrashDiagnostic>)> deliver) override {
+    deliver_ = std::move(deliver);
+  }
+  void deliverFromAnotherThread(std::vector<CrashDiagnostic> diagnostics) {
+    std::thread([&] { deliver_(diagnostics); }).join();
+  }
+
+ private:
+  std::function<void(std::vector<CrashDiagnostic>)> deliver_;
+};
+
+class CrashReporterTest : public ::testing::Test, protected test::ReporterServices {
+ protected:
+  std::unique_ptr<CrashReporter> makeReporter(BundleInfo bundle) {
+    return std::make_unique<CrashReporter>(
+        CrashReporter::Dependencies{.preferences = preferences,
+                                    .http = http,
+                                    .random = random,
+                                    .bundle = std::move(bundle),
+                                    .cloud = CloudConfig(mock.baseURL())});
+  }
+  std::string installID() const { return *preferences.stringValue(prefkey::kCrashInstallID); }
+
+  CountingHttpClient http;
+};
+
+TEST_F(CrashReporterTest, EachDiagnosticBecomesOnePostWithItsBody) {
+  struct Row {
+    CrashDiagnostic diagnostic;
+    BundleInfo bundle;
+    Json expected;  // without the fields every body shares
+  };
+  const std::string stack = R"({"threads":[{"frames":[{"address":"0x401000"}]}]})";
+  const Row rows[] = {
+      // Everything present.
+      {{"Debian 12", "x86_64", stack, 11, "SIGSEGV", "SEGV_MAPERR at 0x0", "killed"},
+       {.shortVersion = "1.4", .build = "140"},
+       {{"osVersion", "Debian 12"},
+        {"arch", "x86_64"},
+        {"appVersion", "1.4"},
+        {"build", "140"},
+        {"callStack", Json::parse(stack)},
+        {"signal", 11},
+        {"exceptionType", "SIGSEGV"},
+        {"exceptionCode", "SEGV_MAPERR at 0x0"},
+        {"terminationReason", "killed"}}},
+      // No exception information, no versions in the bundle.
+      {{"Fedora 40", "aarch64", "{}", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+       {},
+       {{"osVersion", "Fedora 40"},
+        {"arch", "aarch64"},
+        {"appVersion", "?"},
+        {"build", "?"},
+        {"callStack", Json::object()}}},
+      // Stacks that are not JSON objects are sent as empty objects.
+      {{"array", "x86_64", "[1,2]"}, {}, {{"osVersion", "array"}, {"callStack", Json::object()}}},
+      {{"cut", "x86_64", R"({"threads":[)"},
+       {},
+       {{"osVersion", "cut"}, {"callStack", Json::object()}}},
+      // An invalid byte in a text still gives a valid body.
+      {{"bad\xff", "x86_64", ""}, {}, {{"osVersion", "bad\xef\xbf\xbd"}}},
+  };
+  std::vector<CrashDiagnostic> delivery;
+  for (const auto& row : rows) {
+    auto reporter = makeReporter(row.bundle);
+    reporter->receive({row.diagnostic});
+    delivery.push_back(row.diagnostic);
+  }
+  ASSERT_TRUE(mock.waitForRequests(std::size(rows)));
+
+  // Requests travel at once, so they may arrive in any order: each is found by its osVersion.
+  std::map<std::string, Json> bodies;
+  for (const auto& request : mock.requests()) {
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path, "/api/crash");
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    EXPECT_FALSE(request.header("Authorization"));
+    const Json body = Json::parse(request.body);
+    bodies[body["osVersion"]] = body;
+  }
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.diagnostic.osVersion);
+    Json expected = {
+        {"type", "crash"}, {"app", "tolvane"}, {"installID", installID()},   {"appVersion", "?"},
+        {"build", "?"},    {"arch", "x86_64"}, {"callStack", Json::object()}};
+    expected.update(row.expected);
+    EXPECT_EQ(bodies[row.expected["osVersion"]], expected);
+  }
+
+  // Several crashes in one delivery: one POST each.
+  makeReporter({})->receive(delivery);
+  EXPECT_TRUE(mock.waitForRequests(2 * std::size(rows)));
+}
+
+TEST_F(CrashReporterTest, NothingIsSentWhileSwitchedOffOrAfterTheReporterIsGone) {
+  HeldDiagnostics diagnostics;
+  auto reporter = makeReporter({});
+  reporter->start(diagnostics);
+  const std::vector<CrashDiagnostic> crash{{"Debian 12", "x86_64", "{}", 6}};
+
+  preferences.set(prefkey::kCrashReportingEnabled, false);
+  diagnostics.deliverFromAnotherThread(crash);
+  EXPECT_EQ(http.sent(), 0);
+
+  preferences.set(prefkey::kCrashReportingEnabled, true);
+  diagnostics.deliverFromAnotherThread(crash);
+  EXPECT_EQ(http.sent(), 1);
+  ASSERT_TRUE(http.waitForReplies(1));
+
+  reporter.reset();
+  diagnostics.deliverFromAnotherThread(crash);
+  EXPECT_EQ(http.sent(), 1);
+}
+
+}  // namespace
+}  // namespace tolvane
