@@ -48,6 +48,8 @@ std::size_t wellFormedLength(std::string_view bytes) {
   return length;
 }
 
+}  // namespace
+
 // The export puts the tail into a JSON body, and a JSON encoder refuses malformed UTF-8. A write
 // error can leave half a character at the end of a file, and callers may log arbitrary bytes,
 // so each malformed sequence (a bad byte and the continuation bytes after it) becomes one U+FFFD
@@ -84,6 +86,8 @@ std::string lastCharacters(std::string text, std::size_t characters) {
   }
   return text;
 }
+
+namespace {
 
 // A message may carry text from outside (a URL's host, a window title, an application name).
 // A line feed in it would start a line of its own that reads like one the log wrote, so every

@@ -78,6 +78,14 @@ class DebugLog {
   std::vector<std::string> earlyNotices_;
 };
 
+/// `bytes` with each malformed UTF-8 sequence (a bad byte and the continuation bytes after it)
+/// replaced by one U+FFFD, so a JSON encoder takes it.
+std::string validUTF8(std::string_view bytes);
+
+/// The last `characters` Unicode code points of well-formed UTF-8 `text`, all of it when shorter;
+/// the cut never falls inside a character.
+std::string lastCharacters(std::string text, std::size_t characters);
+
 /// Formats wall-clock seconds as ISO 8601 in UTC, "2026-12-06T06:29:52Z".
 std::string iso8601(double wallSeconds);
 

@@ -1,0 +1,284 @@
+// Tester mode on virtual time: the switch and its timer, adjacent upload windows, the exported
+// text and its cut, the upload body, and a slow system log that must not hold the main thread.
+#include "reporting/tester_mode.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_process_log.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/sim/sim_system.h"
+#include "platform/system/posix_file_system.h"
+#include "settings/preference_keys.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
+
+constexpr std::string_view kSystemHeading = "\n\n== unified log (own process, since ";
+
+std::size_t codePoints(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+class TesterModeTest : public ::testing::Test {
+ protected:
+  TesterModeTest() {
+    log.setObserver(
+        [this](std::string_view line) { logged.emplace_back(line.substr(line.find(' ') + 1)); });
+  }
+
+  TesterMode& mode(BundleInfo bundle = {.shortVersion = "1.4", .build = "140"}) {
+    if (!mode_) {
+      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{.preferences = preferences,
+                                                                    .http = http,
+                                                                    .clock = clock,
+                                                                    .runLoop = loop,
+                                                                    .random = random,
+                                                                    .system = system,
+                                                                    .log = log,
+                                                                    .processLog = reader,
+                                                                    .bundle = std::move(bundle),
+                                                                    .cloud = CloudConfig(kBase)});
+    }
+    return *mode_;
+  }
+  std::size_t uploads() {
+    mode().drain();
+    return http.requests().size();
+  }
+  Json body(std::size_t i) {
+    mode().drain();
+    return Json::parse(http.requests().at(i).body);
+  }
+  // The system-log section of the i-th upload: its "since" and its lines.
+  std::pair<std::string, Lines> systemSection(std::size_t i) {
+    const std::string text = body(i)["log"];
+    const auto at = text.find(kSystemHeading);
+    if (at == std::string::npos) return {};
+    std::istringstream rest(text.substr(at + kSystemHeading.size()));
+    std::string since;
+    std::getline(rest, since);
+    Lines lines;
+    for (std::string line; std::getline(rest, line);) lines.push_back(line);
+    return {since, lines};
+  }
+  double wall() const { return clock.wallSeconds(); }
+
+  static constexpr const char* kBase = "http://127.0.0.1:9";
+  test::TempDir temp;
+  system::PosixFileSystem disk;
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimPreferenceStore preferences{{{std::string(prefkey::kTesterModeEnabled), true}}};
+  sim::SimHttpClient http;
+  sim::SimRandom random;
+  sim::SimSystemInfo system;
+  DebugLog log{disk, clock, temp.path() + "/log"};
+  sim::SimProcessLog processLog;
+  ProcessLogReader* reader = &processLog;
+  Lines logged;
+  std::unique_ptr<TesterMode> mode_;
+};
+
+TEST_F(TesterModeTest, UploadsCoverAdjacentWindowsFromTheStoredExportTime) {
+  // A fraction past a whole second: the boundary of a window is a whole second, and the
+  // fraction between it and "now" belongs to the next window, not to both or neither.
+  clock.advance(100.25);
+  const double t0 = std::floor(wall());
+  const auto entry = [&](double at, const char* message) { processLog.add({at, "info", message}); };
+  entry(t0 - 1800.5, "before the first window");
+  entry(t0 - 1800, "first window opens");
+  entry(t0 - 0.5, "first window closes");
+  entry(t0 + 0.1, "second window opens");
+  entry(t0 + 1799.9, "second window closes");
+  entry(t0 + 1800, "after the second window");
+
+  mode().start();
+  loop.advance(TesterMode::kUploadIntervalSeconds);
+
+  ASSERT_EQ(uploads(), 2u);
+  EXPECT_EQ(systemSection(0), std::pair(iso8601(t0 - 1800) + ")",
+                                        Lines{iso8601(t0 - 1800) + " [info] first window opens",
+                                              iso8601(t0 - 0.5) + " [info] first window closes"}));
+  EXPECT_EQ(
+      systemSection(1),
+      std::pair(iso8601(t0) + ")", Lines{iso8601(t0) + " [info] second window opens",
+                                         iso8601(t0 + 1799) + " [info] second window closes"}));
+  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(t0 + 1800));
+
+  // A later process goes on from the stored time.
+  mode_.reset();
+  EXPECT_EQ(mode().lastExport(), t0 + 1800);
+}
+
+TEST_F(TesterModeTest, SwitchingOffUploadsOnceMoreAndLeavesNoTimer) {
+  int changes = 0;
+  const auto subscription = mode().subscribe([&] { ++changes; });
+  mode().start();
+  mode().toggle();
+  EXPECT_FALSE(mode().enabled());
+  EXPECT_EQ(preferences.boolValue(prefkey::kTesterModeEnabled), false);
+  EXPECT_EQ(loop.pendingCount(), 0u);
+  loop.advance(3 * TesterMode::kUploadIntervalSeconds);
+  EXPECT_EQ(uploads(), 2u);
+
+  mode().toggle();
+  loop.advance(TesterMode::kUploadIntervalSeconds);
+  EXPECT_EQ(uploads(), 4u);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(logged, (Lines{"tester: session start (v1.4 build 140)", "tester: mode OFF",
+                           "tester: mode ON"}));
+  // The last line of the final upload's app log says why it was the last one.
+  EXPECT_NE(body(1)["log"].get<std::string>().find("tester: mode OFF\n\n\n=="), std::string::npos);
+}
+
+TEST_F(TesterModeTest, StartWhileOffDoesNothing) {
+  preferences.set(prefkey::kTesterModeEnabled, false);
+  mode().start();
+  loop.advance(2 * TesterMode::kUploadIntervalSeconds);
+  EXPECT_EQ(uploads(), 0u);
+  EXPECT_TRUE(logged.empty());
+  EXPECT_EQ(mode().lastExport(), std::floor(sim::SimClock::kEpochWallSeconds) - 1800);
+}
+
+TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
+  struct Row {
+    BundleInfo bundle;
+    const char* version;
+    const char* build;
+  };
+  for (const Row& row :
+       {Row{{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, Row{{}, "dev", "0"}}) {
+    SCOPED_TRACE(row.version);
+    mode_.reset();
+    logged.clear();
+    const auto before = http.requests().size();
+    mode(row.bundle).start();
+    ASSERT_EQ(uploads(), before + 1);
+    const HttpRequest request = http.requests().back();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.url, std::string(kBase) + "/api/testlog");
+    EXPECT_EQ(request.headers,
+              (std::map<std::string, std::string>{{"Content-Type", "application/json"}}));
+    EXPECT_EQ(request.timeoutSeconds, 60);
+    Json sent = Json::parse(request.body);
+    EXPECT_TRUE(sent["log"].get<std::string>().starts_with("== app log (DebugLog) ==\n"));
+    sent.erase("log");
+    EXPECT_EQ(sent, Json({{"type", "testlog"},
+                          {"app", "tolvane"},
+                          {"installID", *preferences.stringValue(prefkey::kCrashInstallID)},
+                          {"appVersion", row.version},
+                          {"build", row.build},
+                          {"osVersion", "Debian GNU/Linux 12"}}));
+    EXPECT_EQ(logged, Lines{"tester: session start (v" + std::string(row.version) + " build " +
+                            row.build + ")"});
+  }
+}
+
+TEST(TesterLogText, SectionsLinesAndFailures) {
+  const double t = sim::SimClock::kEpochWallSeconds;
+  const std::string head = "== app log (DebugLog) ==\nA\n\n\n== unified log (own process, since ";
+  struct Row {
+    const char* what;
+    std::optional<std::vector<ProcessLogEntry>> entries;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"two entries",
+       std::vector<ProcessLogEntry>{{t + 1, "err", "disk full"}, {t + 61.5, "info", "ok"}},
+       head + "2026-01-01T00:00:00Z)\n2026-01-01T00:00:01Z [err] disk full\n"
+              "2026-01-01T00:01:01Z [info] ok"},
+      {"no entries", std::vector<ProcessLogEntry>{}, head + "2026-01-01T00:00:00Z)\n"},
+      {"failed read", std::nullopt, head + "2026-01-01T00:00:00Z)\n(oslog export failed: gone)"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(testerLogText("A\n", t, row.entries, "gone"), row.expected) << row.what;
+  }
+}
+
+TEST(TesterLogText, ALongTextKeepsItsNewestCharactersWhole) {
+  constexpr std::size_t kMax = TesterMode::kMaxLogCharacters;
+  const std::vector<ProcessLogEntry> none;
+  // The text around an empty tail; the tail goes in after the first heading.
+  const std::string frame = testerLogText("", 0, none, "");
+  const std::size_t afterHeading = frame.find('\n') + 1;
+  struct Row {
+    const char* what;
+    std::string tail;
+    bool cut;
+  };
+  std::string megabyte;
+  for (int i = 0; megabyte.size() < 1000000; ++i) {
+    megabyte += "line " + std::to_string(i) + " é€😀\n";
+  }
+  const Row rows[] = {
+      {"exactly at the limit", std::string(kMax - frame.size(), 'a'), false},
+      {"one byte over", std::string(kMax - frame.size() + 1, 'a'), true},
+      // More bytes than the limit but fewer characters: all of it is kept.
+      {"two-byte characters",
+       [&] {
+         std::string s;
+         while (s.size() < kMax + 100) s += "é";
+         return s;
+       }(),
+       false},
+      {"a megabyte of mixed lines", megabyte, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string full = frame;
+    full.insert(afterHeading, row.tail);
+    const std::string sent = testerLogText(row.tail, 0, none, "");
+    EXPECT_TRUE(full.ends_with(sent));
+    EXPECT_EQ(validUTF8(sent), sent);
+    EXPECT_EQ(codePoints(sent), row.cut ? kMax : codePoints(full));
+  }
+  // The newest line survives the cut; the oldest does not.
+  const std::string sent = testerLogText(megabyte, 0, none, "");
+  EXPECT_EQ(sent.find("line 0 "), std::string::npos);
+  EXPECT_NE(sent.find(megabyte.substr(megabyte.rfind("line "))), std::string::npos);
+}
+
+// The system log may take long to answer: the main thread must neither wait for it nor hold
+// back the moved and stored export time.
+class HeldProcessLog final : public ProcessLogReader {
+ public:
+  std::promise<void> release;
+  /// Whether the read saw the release; read on the main thread, it would wait out its bound.
+  bool sawRelease = false;
+
+  std::optional<std::vector<ProcessLogEntry>> entriesSince(double, std::string&) override {
+    sawRelease = released_.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    return std::vector<ProcessLogEntry>{};
+  }
+
+ private:
+  std::shared_future<void> released_ = release.get_future().share();
+};
+
+TEST_F(TesterModeTest, TheMainThreadDoesNotWaitForTheSystemLog) {
+  HeldProcessLog held;
+  reader = &held;
+  mode().upload();
+  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(wall()));
+  held.release.set_value();
+  EXPECT_EQ(uploads(), 1u);
+  EXPECT_TRUE(held.sawRelease);
+}
+
+}  // namespace
+}  // namespace tolvane
