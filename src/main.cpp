@@ -20,7 +20,9 @@
 #include "input/emergency_restore.h"
 #include "palette/palette_filter.h"
 #include "platform/system/continue_signal.h"
+#include "platform/system/crash_record.h"
 #include "platform/system/keyboard_sentinel.h"
+#include "platform/system/posix_system_info.h"
 #include "platform/system/single_instance.h"
 #include "platform/system/user_paths.h"
 #include "shell/desktop_backend.h"
@@ -247,6 +249,16 @@ int main(int argc, char** argv) {
   QApplication qtApp(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   const BundleInfo bundle{.shortVersion = TOLVANE_VERSION, .build = TOLVANE_VERSION};
+  // After the sentinel's fork, so that only this process leaves crash records behind.
+  {
+    system::PosixSystemInfo systemInfo;
+    if (!system::installCrashRecorder(
+            {.folder = system::crashRecordFolder(system::currentUserPaths(), bundle),
+             .osVersion = systemInfo.osVersion(),
+             .arch = systemInfo.architecture()})) {
+      std::fputs("tolvane: crash records cannot be kept; crashes go unreported\n", stderr);
+    }
+  }
   auto backend = shell::DesktopBackend::create(bundle, error);
   if (!backend) {
     std::fprintf(stderr, "tolvane: %s\n", error.c_str());
@@ -310,7 +322,13 @@ int main(int argc, char** argv) {
                      [&] { backend->tap().deliverPendingRelease(); });
   }
   shell::TestHooks testHooks({backend->log(), app.settings(), *backend->services().keyMonitor,
-                              *backend->services().interaction, app.l10n()});
+                              *backend->services().interaction, app.l10n(),
+                              [&app] {
+                                if (app.account()) app.account()->signIn();
+                              },
+                              [&app] {
+                                if (app.account()) app.account()->signOut();
+                              }});
   const auto handleURL = [&](const std::string& url) {
     if (!testHooks.run(url)) app.handleURL(url);
   };

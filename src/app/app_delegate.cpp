@@ -74,6 +74,22 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
                  .bundle = s.bundle,
                  .cloud = cloud_,
                  .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl"}),
+      crashReporter_({.preferences = *s.preferences,
+                      .http = *s.http,
+                      .random = *s.random,
+                      .bundle = s.bundle,
+                      .cloud = cloud_,
+                      .log = &log}),
+      tester_({.preferences = *s.preferences,
+               .http = *s.http,
+               .clock = *s.clock,
+               .runLoop = *s.runLoop,
+               .random = *s.random,
+               .system = *s.system,
+               .log = log,
+               .processLog = s.processLog,
+               .bundle = s.bundle,
+               .cloud = cloud_}),
       resolver_(*s.windowServer, *s.accessibility, *s.clock, log),
       tracker_({*s.workspace, *s.accessibility, *s.windowServer, *s.runLoop}),
       enumerator_({*s.workspace, *s.accessibility, resolver_, settings_, tracker_.order(), *s.clock,
@@ -102,6 +118,10 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
     hotKey_->setOnTrigger([this] { togglePalette(); });
   }
   if (s.palettePanel && s.keyMonitor) palette_.emplace(paletteServices());
+  if (s.secrets && s.digest) {
+    account_.emplace(CloudAccount::Dependencies{*s.secrets, *s.http, *s.runLoop, *s.workspace,
+                                                *s.random, *s.digest, cloud_, log});
+  }
 }
 
 PaletteController::Services AppDelegate::paletteServices() {
@@ -159,8 +179,10 @@ void AppDelegate::applicationDidFinishLaunching() {
   engine_.startPolling();
   warmUpTask_ = warmUp().start(*s_.runLoop);
   startPaletteHotKey();
-  if (s_.secrets) {
-    reporter_.setTokenProvider([secrets = s_.secrets] { return secrets->get("cloudToken"); });
+  if (account_) {
+    account_->start();
+    // Asked from the reporter's queue: token() is safe from any thread.
+    reporter_.setTokenProvider([account = &*account_] { return account->token(); });
   }
   reporter_.start();
   reporter_.record("app.env",
@@ -170,6 +192,7 @@ void AppDelegate::applicationDidFinishLaunching() {
                     {"showMinimized", settings_.showMinimizedWindows()},
                     {"showHidden", settings_.showHiddenAppWindows()},
                     {"excluded", static_cast<std::int64_t>(settings_.excludedBundleIDs().size())}});
+  tester_.start();
 }
 
 void AppDelegate::startPaletteHotKey() {
@@ -242,6 +265,9 @@ Task AppDelegate::warmUp() {
   s_.accessibility->setMessagingTimeout(s_.accessibility->systemWideElement(),
                                         kRunningMessagingTimeout);
   refresh_.start();
+  // Crashes of earlier runs are collected now, off the main thread, so that reading the
+  // journal never delays the moment the switcher takes the keys.
+  if (s_.crashDiagnostics) crashReporter_.start(*s_.crashDiagnostics);
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -254,7 +280,10 @@ void AppDelegate::handleURL(const std::string& url) {
   const auto host = urlHost(url);
   if (!host) return;  // not a URL: ignored
   log_.log("url event: host=" + (host->empty() ? std::string("?") : *host));
-  // The settings window and the cloud account take these once they exist.
+  if (*host == "settings") return;  // the settings window takes these once it exists
+  if (account_ && account_->handleCallback(url)) {
+    log_.log("url event: sign-in callback accepted");
+  }
 }
 
 }  // namespace tolvane

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cloud/cloud_account.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
@@ -18,7 +19,9 @@
 #include "palette/palette_controller.h"
 #include "platform/services.h"
 #include "platform/task.h"
+#include "reporting/crash_reporter.h"
 #include "reporting/improve_reporter.h"
+#include "reporting/tester_mode.h"
 #include "settings/app_settings.h"
 #include "windows/background_refresh.h"
 #include "windows/permissions.h"
@@ -73,6 +76,9 @@ class AppDelegate {
   MRUTracker& tracker() { return tracker_; }
   L10n& l10n() { return l10n_; }
   ImproveReporter& reporter() { return reporter_; }
+  /// Nothing on a desktop without a secret store or a digest.
+  CloudAccount* account() { return account_ ? &*account_ : nullptr; }
+  TesterMode& testerMode() { return tester_; }
   NativeSwitcherGuard& guard() { return guard_; }
   /// Nothing on a desktop without a palette panel or a local key monitor.
   PaletteController* palette() { return palette_ ? &*palette_ : nullptr; }
@@ -95,6 +101,9 @@ class AppDelegate {
   /// Before every component that talks to the service.
   CloudConfig cloud_;
   ImproveReporter reporter_;
+  std::optional<CloudAccount> account_;
+  CrashReporter crashReporter_;
+  TesterMode tester_;
   SpaceWindowResolver resolver_;
   MRUTracker tracker_;
   WindowEnumerator enumerator_;

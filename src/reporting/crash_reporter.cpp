@@ -61,7 +61,12 @@ std::string CrashReporter::reportBody(const CrashDiagnostic& diagnostic) const {
 }
 
 void CrashReporter::State::receive(const std::vector<CrashDiagnostic>& diagnostics) {
-  if (!config.reportingEnabled()) return;
+  const bool enabled = config.reportingEnabled();
+  if (deps.log) {
+    deps.log->log("crash reports: delivered=" + std::to_string(diagnostics.size()) +
+                  (enabled ? " sending" : " reporting off"));
+  }
+  if (!enabled) return;
   for (const auto& diagnostic : diagnostics) {
     auto request = deps.cloud.request(CloudEndpoint::crash, "POST", std::nullopt, body(diagnostic));
     if (!request) continue;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cloud/cloud_config.h"
+#include "diagnostics/debug_log.h"
 #include "platform/account_services.h"
 #include "platform/preferences.h"
 #include "platform/system_info.h"
@@ -42,6 +43,8 @@ class CrashReporter {
     RandomSource& random;
     BundleInfo bundle;
     CloudConfig cloud;
+    /// One line per delivery; nothing without a log.
+    DebugLog* log = nullptr;
   };
 
   explicit CrashReporter(Dependencies deps);

@@ -3,11 +3,15 @@
 
 #include <xcb/xcb.h>
 
+#include <unistd.h>
 #include <QGuiApplication>
+
 #include <cstdlib>
 
+#include "cloud/cloud_account.h"
 #include "platform/system/continue_signal.h"
 #include "platform/system/executable_path.h"
+#include "platform/system/secret_store_choice.h"
 #include "platform/system/user_paths.h"
 
 namespace tolvane::shell {
@@ -55,6 +59,15 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
                   system::executablePath().value_or("tolvane")),
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
+      secrets_(system::makeSecretStore(bundle, paths_,
+                                       {secretkey::kCloudToken, secretkey::kCloudEmail,
+                                        secretkey::kCloudTier, secretkey::kCloudDeviceID},
+                                       files_, ::getuid(), log_)),
+      coredumps_(system::executablePath().value_or("")),
+      crashes_({.recordFolder = system::crashRecordFolder(paths_, bundle),
+                .journal = coredumps_,
+                .osVersion = system_.osVersion(),
+                .arch = system_.architecture()}),
       connection_(std::move(connection)),
       tap_(
           *connection_,
@@ -101,7 +114,11 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                .preferences = &preferences_,
                .loginItems = &loginItems_,
                .systemLog = &systemLog_,
+               .processLog = &processLog_,
+               .secrets = secrets_.get(),
+               .digest = &digest_,
                .http = &http_,
+               .crashDiagnostics = &crashes_,
                .workspace = &desktop_,
                .accessibility = &desktop_,
                .windowServer = &desktop_,

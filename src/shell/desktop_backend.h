@@ -9,8 +9,12 @@
 #include "diagnostics/debug_log.h"
 #include "platform/services.h"
 #include "platform/system/autostart_login_items.h"
+#include "platform/system/crash_record.h"
 #include "platform/system/curl_http_client.h"
+#include "platform/system/journal_crash_diagnostics.h"
+#include "platform/system/journal_process_log.h"
 #include "platform/system/json_preference_store.h"
+#include "platform/system/openssl_digest.h"
 #include "platform/system/posix_file_system.h"
 #include "platform/system/posix_system_info.h"
 #include "platform/system/real_clock.h"
@@ -66,6 +70,11 @@ class DesktopBackend {
   system::AutostartLoginItems loginItems_;
   system::SyslogSystemLog systemLog_;
   system::CurlHttpClient http_;
+  std::unique_ptr<SecretStore> secrets_;
+  system::OpenSslDigest digest_;
+  system::SystemCoredumpJournal coredumps_;
+  system::JournalCrashDiagnostics crashes_;
+  system::JournalProcessLog processLog_;
   std::unique_ptr<x11::Connection> connection_;
   const AppSettings* settings_ = nullptr;
   x11::X11EventTap tap_;

@@ -20,6 +20,8 @@ namespace {
 constexpr std::string_view kStallPrefix = "tolvane://test-stall?seconds=";
 constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr std::string_view kCrashURL = "tolvane://test-crash";
+constexpr std::string_view kSignInURL = "tolvane://test-sign-in";
+constexpr std::string_view kSignOutURL = "tolvane://test-sign-out";
 constexpr int kMaxStallSeconds = 30;
 
 std::string describe(const HotkeyRecorderView& view) {
@@ -123,6 +125,12 @@ bool TestHooks::run(const std::string& url) {
     return true;
   }
   if (url == kCrashURL) crash();
+  for (const auto& [hook, action] :
+       {std::pair{kSignInURL, &s_.signIn}, {kSignOutURL, &s_.signOut}}) {
+    if (url != hook) continue;
+    if (*action) (*action)();
+    return true;
+  }
   return stall(url);
 }
 

@@ -3,6 +3,7 @@
 // hot-key recorder on the running application's own settings, and a real crash.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,10 @@ class TestHooks {
     LocalKeyMonitor& keyMonitor;
     UserInteraction& interaction;
     const L10n& l10n;
+    /// The account page's buttons, until the settings window has them; nothing without an
+    /// account.
+    std::function<void()> signIn;
+    std::function<void()> signOut;
   };
 
   explicit TestHooks(Services services);
@@ -40,7 +45,9 @@ class TestHooks {
   ///   origin, logs "test hook: recorder window=<X window>" and then one line for each change
   ///   of what the recorder shows;
   /// - "tolvane://test-crash" logs "test hook: crashing" and crashes the process with a real
-  ///   SIGSEGV (a write through a null pointer), for crash records and reports end to end.
+  ///   SIGSEGV (a write through a null pointer), for crash records and reports end to end;
+  /// - "tolvane://test-sign-in" and "tolvane://test-sign-out" start a browser sign-in and sign
+  ///   out, as the account page does.
   /// True when `url` was a hook and ran.
   bool run(const std::string& url);
 
