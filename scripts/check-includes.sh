@@ -13,7 +13,9 @@ declare -A allowed=(
   [diagnostics]="platform diagnostics"
   [settings]="platform diagnostics settings"
   [localization]="$core_ground localization"
-  [cloud]="platform diagnostics cloud"
+  # Settings sync reads and writes the settings and checks remote values against the languages
+  # and the key names this machine knows.
+  [cloud]="$core_ground localization cloud input/key_combo.h"
   [reporting]="$core_ground cloud reporting"
   # The enumerator sorts by the focus history, and the history holds window records.
   [windows]="$core_ground reporting windows focus"

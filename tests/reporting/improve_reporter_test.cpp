@@ -4,17 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_run_loop.h"
-#include "platform/system/curl_http_client.h"
 #include "settings/preference_keys.h"
+#include "support/counting_http_client.h"
 #include "support/reporter_services.h"
 
 namespace tolvane {
@@ -22,32 +20,6 @@ namespace {
 
 using Json = nlohmann::json;
 using Numbers = std::vector<std::int64_t>;
-
-// The real client, counting the replies whose completion has run, so a test can wait until the
-// reporter has been handed a reply.
-class CountingHttpClient final : public HttpClient {
- public:
-  void send(HttpRequest request, Completion completion) override {
-    curl_.send(std::move(request), [this, completion](HttpResponse reply) {
-      completion(std::move(reply));
-      std::lock_guard guard(lock_);
-      ++delivered_;
-      changed_.notify_all();
-    });
-  }
-  bool waitForReplies(int count) {
-    std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return delivered_ >= count; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  int delivered_ = 0;
-  // Last, so it is destroyed first: its destructor runs the completions still pending, and they
-  // touch the members above.
-  system::CurlHttpClient curl_{"Tolvane/test"};
-};
 
 class ImproveReporterTest : public ::testing::Test, protected test::ReporterServices {
  protected:
@@ -91,7 +63,7 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
 
   sim::SimClock clock;
   sim::SimRunLoop loop{clock};
-  CountingHttpClient http;
+  test::CountingHttpClient http;
   std::unique_ptr<ImproveReporter> reporter_;
 };
 

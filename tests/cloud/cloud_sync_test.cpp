@@ -1,0 +1,324 @@
+// Settings sync on virtual time: when pushes go out, what a pull does with each kind of reply,
+// conflicts, echoes of applied blobs, replies that race the user, and failures.
+#include "cloud/cloud_sync.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/counting_http_client.h"
+#include "support/mock_backend.h"
+#include "support/sync_world.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+using Strings = std::vector<std::string>;
+using Status = CloudSync::Status;
+
+struct Rig : test::SyncWorld {
+  using SyncWorld::SyncWorld;
+
+  CloudSync& sync() {
+    if (!sync_) {
+      sync_ = std::make_unique<CloudSync>(dependencies(scripted));
+      statusSubscription_ = sync_->subscribe([this] { statuses.push_back(sync_->status()); });
+      sync_->start();
+    }
+    return *sync_;
+  }
+  void reply(const std::string& method, int status, const Json& body) {
+    scripted.replies[method] = {status, body.dump(), ""};
+  }
+  Strings methods() const {
+    Strings methods;
+    for (const auto& request : scripted.requests) methods.push_back(request.method);
+    return methods;
+  }
+  Json body(std::size_t i) const { return Json::parse(scripted.requests.at(i).body); }
+  std::string lastBlob() const {
+    return preferences.stringValue(prefkey::kCloudSyncLastBlob).value_or("<none>");
+  }
+  std::int64_t base() const {
+    return preferences.intValue(prefkey::kCloudSyncBaseVersion).value_or(0);
+  }
+  void seedBookkeeping(std::int64_t base, const std::string& blob) {
+    preferences.set(prefkey::kCloudSyncBaseVersion, base);
+    preferences.set(prefkey::kCloudSyncLastBlob, blob);
+  }
+  // Item by item, at most `steps`: a chain of requests that never ends fails instead of hanging.
+  void runAtMost(int steps) {
+    for (int i = 0; i < steps && loop.runNext(); ++i) {
+    }
+  }
+
+  std::unique_ptr<CloudSync> sync_;
+  std::vector<Status> statuses;
+  Notifier::Subscription statusSubscription_;
+};
+
+const std::string kRemoteBlob = R"({"excludedBundleIDs":["org.remote"],"languageCode":"ja"})";
+
+TEST(CloudSync, ABurstOfChangesIsOnePushTwoSecondsAfterTheLast) {
+  Rig rig;
+  rig.sync();
+  rig.reply("PUT", 200, {{"version", 4}});
+  for (int i = 0; i < 10; ++i) {
+    rig.settings.setExcludedBundleIDs({"org.app" + std::to_string(i)});
+    rig.loop.advance(0.1);
+  }
+  rig.loop.advance(1.85);  // the last change came at 0.9 s; now is 2.85 s
+  EXPECT_TRUE(rig.scripted.requests.empty());
+  rig.loop.advance(0.1);
+
+  ASSERT_EQ(rig.methods(), Strings{"PUT"});
+  const auto& put = rig.scripted.requests[0];
+  EXPECT_EQ(put.url, "http://sync.test/api/sync/tolvane");
+  EXPECT_EQ(put.timeoutSeconds, 60);
+  EXPECT_EQ(put.headers,
+            (std::map<std::string, std::string>{{"Authorization", "Bearer token-1"},
+                                                {"Content-Type", "application/json"}}));
+  const std::string blob = rig.sync().snapshotBlob();
+  EXPECT_EQ(Json::parse(blob)["excludedBundleIDs"], Json({"org.app9"}));
+  EXPECT_EQ(rig.body(0), Json({{"blob", blob}, {"baseVersion", 0}, {"deviceId", "device-1"}}));
+  EXPECT_EQ(rig.lastBlob(), blob);
+  EXPECT_EQ(rig.base(), 4);
+  EXPECT_EQ(rig.statuses, (std::vector{Status::syncing, Status::idle}));
+}
+
+TEST(CloudSync, AChangeBackToTheLastSyncedSettingsSendsNothing) {
+  Rig rig;
+  rig.seedBookkeeping(3, rig.sync().snapshotBlob());
+  rig.settings.setShowMinimizedWindows(false);
+  rig.settings.setShowMinimizedWindows(true);
+  rig.loop.advance(10);
+  EXPECT_TRUE(rig.scripted.requests.empty());
+}
+
+TEST(CloudSync, FirstSignInWithNothingAtTheServicePushesWithBaseZero) {
+  Rig rig;
+  test::MockBackend mock;
+  test::CountingHttpClient http;
+  // A version without a blob: the service holds nothing.
+  mock.reply("/api/sync/tolvane", test::MockReply::json(200, R"({"version":1})"));
+  rig.cloud = CloudConfig(mock.baseURL());
+  CloudSync sync(rig.dependencies(http));
+  sync.start();
+  rig.loop.runUntilIdle();
+  EXPECT_EQ(mock.requestCount(), 0u);
+
+  rig.signIn();
+  for (int replies = 1; replies <= 2; ++replies) {
+    rig.loop.runUntilIdle();
+    ASSERT_TRUE(http.waitForReplies(replies));
+  }
+  rig.loop.runUntilIdle();
+  // Still signed in: no new sign-in, no new pull.
+  rig.account.notify();
+  rig.loop.runUntilIdle();
+
+  const auto requests = mock.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].path, "/api/sync/tolvane");
+  EXPECT_EQ(requests[0].header("Authorization"), "Bearer token-1");
+  EXPECT_EQ(requests[1].method, "PUT");
+  EXPECT_EQ(requests[1].header("Content-Type"), "application/json");
+  const std::string blob = sync.snapshotBlob();
+  EXPECT_EQ(Json::parse(requests[1].body),
+            Json({{"blob", blob}, {"baseVersion", 0}, {"deviceId", "device-1"}}));
+  EXPECT_EQ(rig.base(), 1);
+  EXPECT_EQ(rig.lastBlob(), blob);
+  EXPECT_EQ(sync.status(), Status::idle);
+}
+
+TEST(CloudSync, AConflictTakesTheServiceSettingsWhateverTheirVersionAndPushesNoEcho) {
+  Rig rig;
+  rig.seedBookkeeping(9, "{}");
+  rig.reply("PUT", 409, Json::object());
+  rig.reply("GET", 200, {{"version", 3}, {"blob", kRemoteBlob}});
+  rig.sync();
+  rig.settings.setShowMinimizedWindows(false);
+  rig.loop.advance(2);
+
+  EXPECT_EQ(rig.methods(), (Strings{"PUT", "GET"}));
+  EXPECT_EQ(rig.settings.languageCode(), "ja");
+  EXPECT_EQ(rig.settings.excludedBundleIDs(), Strings{"org.remote"});
+  EXPECT_FALSE(rig.settings.showMinimizedWindows());  // absent from the blob: left alone
+  EXPECT_EQ(rig.base(), 3);
+  EXPECT_EQ(rig.lastBlob(), kRemoteBlob);
+  EXPECT_EQ(rig.sync().status(), Status::idle);
+  // The settings the blob changed are no change of ours to push back.
+  rig.loop.advance(10);
+  EXPECT_EQ(rig.scripted.requests.size(), 2u);
+}
+
+TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
+  struct Row {
+    const char* name;
+    std::int64_t base;
+    bool changedHere;
+    Json reply;
+    Strings methods;
+    bool applied;
+  };
+  const Row rows[] = {
+      {"nothing at the service", 5, false, Json::object(), {"GET", "PUT"}, false},
+      {"version 0", 5, false, {{"version", 0}, {"blob", kRemoteBlob}}, {"GET", "PUT"}, false},
+      {"no blob", 5, false, {{"version", 7}, {"blob", nullptr}}, {"GET", "PUT"}, false},
+      {"not newer, same here", 7, false, {{"version", 7}, {"blob", kRemoteBlob}}, {"GET"}, false},
+      {"not newer, changed here",
+       8,
+       true,
+       {{"version", 7}, {"blob", kRemoteBlob}},
+       {"GET", "PUT"},
+       false},
+      {"newer", 6, true, {{"version", 7}, {"blob", kRemoteBlob}}, {"GET"}, true},
+  };
+  for (const auto& row : rows) {
+    Rig rig({{std::string(prefkey::kCloudSyncEnabled), false}});
+    rig.seedBookkeeping(row.base, row.changedHere ? "{}" : rig.sync().snapshotBlob());
+    rig.reply("GET", 200, row.reply);
+    rig.reply("PUT", 200, {{"version", 8}});
+    rig.sync().setEnabled(true);  // switching sync on pulls
+    rig.loop.runUntilIdle();
+
+    EXPECT_EQ(rig.methods(), row.methods) << row.name;
+    if (row.methods.size() == 2) {
+      EXPECT_EQ(rig.body(1)["baseVersion"], row.base) << row.name;
+    }
+    EXPECT_EQ(rig.settings.languageCode() == "ja", row.applied) << row.name;
+    const auto base = row.applied ? 7 : row.methods.size() == 2 ? 8 : row.base;
+    EXPECT_EQ(rig.base(), base) << row.name;
+    EXPECT_EQ(rig.sync().status(), Status::idle) << row.name;
+  }
+}
+
+TEST(CloudSync, AnUnreadableBlobBecomesTheBaseAndAppliesNothing) {
+  for (const std::string blob : {"[1]", "not json", ""}) {
+    Rig rig;
+    const std::string before = rig.sync().snapshotBlob();
+    rig.reply("GET", 200, {{"version", 7}, {"blob", blob}});
+    rig.sync().pull(false);
+    rig.loop.runUntilIdle();
+    EXPECT_EQ(rig.methods(), Strings{"GET"}) << blob;
+    EXPECT_EQ(rig.sync().snapshotBlob(), before) << blob;
+    EXPECT_EQ(rig.base(), 7) << blob;
+    EXPECT_EQ(rig.lastBlob(), blob);
+    EXPECT_EQ(rig.sync().status(), Status::idle) << blob;
+  }
+}
+
+TEST(CloudSync, AFailedOrInvalidReplyChangesNothingButTheStatus) {
+  struct Row {
+    const char* name;
+    HttpResponse response;
+    bool pushFailsToo;  // a push reads only "version"
+  };
+  const Row rows[] = {
+      {"unauthorized", {401, "{}", ""}, true},
+      {"server error", {500, "{}", ""}, true},
+      {"garbage", {200, "<html>", ""}, true},
+      {"array", {200, "[1]", ""}, true},
+      {"empty", {200, "", ""}, true},
+      {"no reply", {std::nullopt, "", "connection refused"}, true},
+      {"version as a string", {200, R"({"version":"9","blob":"{}"})", ""}, true},
+      {"negative version", {200, R"({"version":-9,"blob":"{}"})", ""}, true},
+      {"fractional version", {200, R"({"version":9.5,"blob":"{}"})", ""}, true},
+      {"version beyond 64 bits",
+       {200, R"({"version":18446744073709551616,"blob":"{}"})", ""},
+       true},
+      {"blob not a string", {200, R"({"version":9,"blob":{"languageCode":"de"}})", ""}, false},
+  };
+  for (const auto& row : rows) {
+    for (const bool pushing : {false, true}) {
+      if (pushing && !row.pushFailsToo) continue;
+      Rig rig;
+      rig.seedBookkeeping(5, "{}");
+      rig.scripted.replies[pushing ? "PUT" : "GET"] = row.response;
+      rig.sync();
+      if (pushing) rig.settings.setInterceptCmdTab(false);
+      const std::string before = rig.sync().snapshotBlob();
+      if (pushing) {
+        rig.loop.advance(2);
+      } else {
+        rig.sync().pull(false);
+        rig.loop.runUntilIdle();
+      }
+      const auto name = row.name + std::string(pushing ? " to a push" : " to a pull");
+      EXPECT_EQ(rig.methods(), Strings{pushing ? "PUT" : "GET"}) << name;
+      EXPECT_EQ(rig.sync().status(), Status::error) << name;
+      EXPECT_EQ(rig.base(), 5) << name;
+      EXPECT_EQ(rig.lastBlob(), "{}") << name;
+      EXPECT_EQ(rig.sync().snapshotBlob(), before) << name;
+    }
+  }
+}
+
+TEST(CloudSync, ChangesMadeWhileAPushIsInTheAirGoOutAfterItsReply) {
+  Rig rig;
+  rig.reply("PUT", 200, {{"version", 5}});
+  rig.scripted.hold = true;
+  rig.sync();
+  rig.settings.setInterceptCmdTab(false);
+  rig.loop.advance(2);
+  const std::string sent = rig.sync().snapshotBlob();
+  rig.settings.setInterceptAppCycle(false);
+  rig.loop.advance(2);
+  EXPECT_EQ(rig.methods(), Strings{"PUT"}) << "a second push would carry the outdated base";
+
+  rig.scripted.release();
+  rig.loop.runUntilIdle();
+  EXPECT_EQ(rig.lastBlob(), sent) << "the reply commits what was sent, not what is set now";
+  ASSERT_EQ(rig.methods(), (Strings{"PUT", "PUT"}));
+  EXPECT_EQ(rig.body(1)["baseVersion"], 5);
+  EXPECT_EQ(rig.body(1)["blob"], rig.sync().snapshotBlob());
+}
+
+TEST(CloudSync, AServiceThatRefusesEveryPushWhileHoldingNothingEndsInError) {
+  Rig rig;
+  rig.reply("PUT", 409, Json::object());
+  rig.sync();
+  rig.settings.setInterceptCmdTab(false);
+  rig.runAtMost(50);
+  EXPECT_EQ(rig.methods(), (Strings{"PUT", "GET", "PUT"}));
+  EXPECT_EQ(rig.sync().status(), Status::error);
+}
+
+TEST(CloudSync, NothingGoesOutWhileSyncIsOffOrThereIsNoToken) {
+  for (const bool off : {true, false}) {
+    Rig rig;
+    if (off) rig.preferences.set(prefkey::kCloudSyncEnabled, false);
+    if (!off) rig.secrets.remove(secretkey::kCloudToken);
+    rig.sync();
+    rig.signIn();
+    rig.settings.setInterceptCmdTab(false);
+    rig.sync().pull(true);
+    rig.loop.advance(10);
+    EXPECT_TRUE(rig.scripted.requests.empty()) << off;
+    EXPECT_EQ(rig.sync().status(), Status::idle) << off;
+  }
+}
+
+TEST(CloudSync, NothingRunsOnceTheSyncIsGone) {
+  Rig rig;
+  rig.scripted.hold = true;
+  rig.sync();
+  rig.settings.setInterceptCmdTab(false);
+  rig.loop.advance(2);
+  rig.sync().pull(false);
+  rig.sync_.reset();
+  rig.scripted.release();
+  rig.loop.advance(10);
+  EXPECT_EQ(rig.methods(), Strings{"PUT"});
+  EXPECT_EQ(rig.lastBlob(), "<none>");
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,163 @@
+// The synchronised record: its blob, reading another machine's blob key by key, and applying it
+// through the settings store's setters.
+#include "cloud/sync_payload.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/settings_world.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+using Strings = std::vector<std::string>;
+
+// Local settings in which every carried value differs from the defaults and from kRemote.
+sim::SimPreferenceStore::Values localSeed() {
+  return {{"languageCode", std::string("fr")},
+          {"interceptCmdTab", false},
+          {"interceptAppCycle", false},
+          {"switcherUsesOption", true},
+          {"paletteKeyCode", std::int64_t{0}},
+          {"paletteModifiers", std::int64_t{4096}},
+          {"showMinimizedWindows", false},
+          {"showHiddenAppWindows", false},
+          {"excludedBundleIDs", Strings{"org.local"}},
+          {"improveDataSharing", false}};
+}
+
+// Another machine's blob: every carried key, every value different from localSeed's.
+const Json kRemote = {{"languageCode", "ja"},           {"interceptCmdTab", true},
+                      {"interceptAppCycle", true},      {"switcherUsesOption", false},
+                      {"paletteKeyCode", 122},          {"paletteModifiers", 256 | 512},
+                      {"showMinimizedWindows", true},   {"showHiddenAppWindows", true},
+                      {"excludedBundleIDs", {"org.a"}}, {"improveDataSharing", true}};
+
+TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSystem) {
+  test::SettingsWorld world;
+  EXPECT_EQ(
+      SyncPayload::from(world.settings).blob(),
+      R"({"excludedBundleIDs":[],"improveDataSharing":true,"interceptAppCycle":true,)"
+      R"("interceptCmdTab":true,"paletteKeyCode":49,"paletteModifiers":2048,)"
+      R"("showHiddenAppWindows":true,"showMinimizedWindows":true,"switcherUsesOption":false})");
+
+  // Settings that stay on this machine never enter the blob.
+  test::SettingsWorld local(localSeed());
+  local.settings.setSwitcherPaused(true);
+  local.settings.setCrashReportingEnabled(false);
+  local.settings.setOnboardingCompleted(true);
+  auto expected = Json::parse(SyncPayload::from(local.settings).blob());
+  EXPECT_EQ(expected.size(), prefkey::kSyncedSettingKeys.size());
+  EXPECT_EQ(expected["languageCode"], "fr");
+
+  // A string that is not UTF-8 cannot be encoded.
+  local.settings.setExcludedBundleIDs({"org.\xff"});
+  EXPECT_EQ(SyncPayload::from(local.settings).blob(), "{}");
+}
+
+TEST(SyncPayload, ABlobAppliedElsewhereGivesTheSameBlobThere) {
+  test::SettingsWorld source(localSeed()), target;
+  const auto blob = SyncPayload::from(source.settings).blob();
+  const auto payload = SyncPayload::decode(blob, target.log);
+  ASSERT_TRUE(payload);
+  payload->apply(target.settings);
+  EXPECT_EQ(SyncPayload::from(target.settings).blob(), blob);
+  // Through the setters: the palette hotkey was registered as a local change registers it.
+  EXPECT_EQ(target.registered.back(), std::make_pair(0u, 4096u));
+  EXPECT_TRUE(target.logLines.empty());
+}
+
+TEST(SyncPayload, LanguageIsAlwaysWrittenEveryOtherFieldOnlyWhenPresent) {
+  struct Row {
+    Json remote;
+    std::optional<std::string> language;
+    bool showMinimized;
+  };
+  const Row rows[] = {
+      // Absent language: back to the system's. Absent flag: left as it was.
+      {Json::object(), std::nullopt, false},
+      {{{"languageCode", nullptr}}, std::nullopt, false},
+      {{{"languageCode", "de"}, {"showMinimizedWindows", true}}, "de", true},
+  };
+  for (const auto& row : rows) {
+    test::SettingsWorld world(localSeed());
+    SyncPayload::decode(row.remote.dump(), world.log)->apply(world.settings);
+    EXPECT_EQ(world.settings.languageCode(), row.language) << row.remote;
+    EXPECT_EQ(world.settings.showMinimizedWindows(), row.showMinimized) << row.remote;
+    EXPECT_EQ(world.settings.interceptCmdTab(), false) << row.remote;
+  }
+}
+
+TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
+  const std::string tooLong(256, 'a');
+  struct Row {
+    const char* key;
+    Json value;
+    const char* reason;
+  };
+  const Row rows[] = {
+      // Key codes: the table's 16 bits, and only keys with a name.
+      {"paletteKeyCode", 0x10000, "out-of-range"},
+      {"paletteKeyCode", -1, "out-of-range"},
+      {"paletteKeyCode", 18446744073709551615ull, "out-of-range"},
+      {"paletteKeyCode", 127, "unsupported"},
+      {"paletteKeyCode", 49.0, "wrong-type"},
+      {"paletteKeyCode", "49", "wrong-type"},
+      // Modifiers: Carbon bits only, and at least one of them.
+      {"paletteModifiers", 1, "unsupported"},
+      {"paletteModifiers", 0, "unsupported"},
+      {"paletteModifiers", 0x10000, "out-of-range"},
+      // Languages: the fourteen codes, spelt exactly.
+      {"languageCode", "xx", "unsupported"},
+      {"languageCode", "pt-br", "unsupported"},
+      {"languageCode", std::string(36, 'a'), "out-of-range"},
+      {"languageCode", 5, "wrong-type"},
+      // Identifiers: a list of at most 1,000 strings of at most 255 bytes.
+      {"excludedBundleIDs", "org.a", "wrong-type"},
+      {"excludedBundleIDs", {"org.a", 1}, "wrong-type"},
+      {"excludedBundleIDs", Strings(1001, "org.a"), "out-of-range"},
+      {"excludedBundleIDs", {tooLong}, "out-of-range"},
+      {"interceptCmdTab", "true", "wrong-type"},
+      {"improveDataSharing", 1, "wrong-type"},
+  };
+  for (const auto& row : rows) {
+    test::SettingsWorld world(localSeed());
+    const auto before = Json::parse(SyncPayload::from(world.settings).blob());
+    Json remote = kRemote;
+    remote[row.key] = row.value;
+    const auto payload = SyncPayload::decode(remote.dump(), world.log);
+    ASSERT_TRUE(payload) << row.key << " " << row.value;
+    payload->apply(world.settings);
+
+    Json expected = kRemote;
+    expected[row.key] = before[row.key];
+    EXPECT_EQ(Json::parse(SyncPayload::from(world.settings).blob()), expected) << row.value;
+    const std::string line = std::string("sync: rejected key=") + row.key + " reason=" + row.reason;
+    EXPECT_EQ(world.logLines, Strings{line}) << row.value;
+  }
+}
+
+TEST(SyncPayload, ABlobThatIsNoObjectOrTooLongIsUnreadableAsAWhole) {
+  const std::string huge =
+      R"({"excludedBundleIDs":[")" + std::string(10'000'000, 'a') + R"("],"languageCode":"de"})";
+  const std::string padded =
+      R"({"languageCode":"de")" + std::string(SyncPayload::kMaxBlobBytes, ' ') + "}";
+  const std::string rows[] = {"", "[]", "null", "\"text\"", "42", "{",
+                              R"({"languageCode":"de"} {})",
+                              // Bytes that are not UTF-8 make the document no JSON at all.
+                              "{\"languageCode\":\"d\xff\"}", huge, padded};
+  for (const auto& blob : rows) {
+    test::SettingsWorld world;
+    EXPECT_FALSE(SyncPayload::decode(blob, world.log)) << blob.substr(0, 40);
+    EXPECT_TRUE(world.logLines.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,52 @@
+// Fuzz target for another machine's settings blob: any bytes must decode or be refused without a
+// crash, a refusal may only name a carried key and a reason, and whatever applies must leave
+// settings that this machine would itself send and take back unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "cloud/sync_payload.h"
+#include "settings/setting_table.h"
+#include "support/settings_world.h"
+
+namespace {
+
+// "sync: rejected key=<carried key> reason=<word>" and nothing else: a line that carried bytes
+// of the blob would let a remote machine write into the log.
+bool isRefusalLine(std::string_view line) {
+  constexpr std::string_view kStart = "sync: rejected key=";
+  if (!line.starts_with(kStart)) return false;
+  line.remove_prefix(kStart.size());
+  const auto space = line.find(' ');
+  if (space == std::string_view::npos) return false;
+  if (!tolvane::prefkey::carriedBySync(line.substr(0, space))) return false;
+  const auto reason = line.substr(space + 1);
+  return reason == "reason=wrong-type" || reason == "reason=out-of-range" ||
+         reason == "reason=unsupported";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tolvane;
+  const std::string_view blob(reinterpret_cast<const char*>(data), size);
+  test::SettingsWorld world;
+  const auto payload = SyncPayload::decode(blob, world.log);
+  for (const auto& line : world.logLines) {
+    if (!isRefusalLine(line)) std::abort();
+  }
+  if (!payload) return 0;
+  if (payload->rejectedKeys.size() != world.logLines.size()) std::abort();
+  payload->apply(world.settings);
+
+  // What was applied passed every check, so this machine's own blob of it is taken whole.
+  const std::string mine = SyncPayload::from(world.settings).blob();
+  test::SettingsWorld other;
+  const auto again = SyncPayload::decode(mine, other.log);
+  if (!again || !again->rejectedKeys.empty() || !other.logLines.empty()) std::abort();
+  again->apply(other.settings);
+  if (SyncPayload::from(other.settings).blob() != mine) std::abort();
+  return 0;
+}
