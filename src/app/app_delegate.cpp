@@ -121,6 +121,22 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
   if (s.secrets && s.digest) {
     account_.emplace(CloudAccount::Dependencies{*s.secrets, *s.http, *s.runLoop, *s.workspace,
                                                 *s.random, *s.digest, cloud_, log});
+    CloudAccount& account = *account_;
+    sync_.emplace(CloudSync::Dependencies{
+        .settings = settings_,
+        .preferences = *s.preferences,
+        .secrets = *s.secrets,
+        .http = *s.http,
+        .runLoop = *s.runLoop,
+        .cloud = cloud_,
+        .log = log,
+        .deviceID = [&account] { return account.deviceID(); },
+        .signedIn = [&account] { return account.state().signedIn; },
+        .subscribeToAccount =
+            [&account](std::function<void()> handler) {
+              return account.subscribe(std::move(handler));
+            },
+    });
   }
 }
 
@@ -181,6 +197,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   startPaletteHotKey();
   if (account_) {
     account_->start();
+    sync_->start();
     // Asked from the reporter's queue: token() is safe from any thread.
     reporter_.setTokenProvider([account = &*account_] { return account->token(); });
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cloud/cloud_account.h"
+#include "cloud/cloud_sync.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
@@ -78,6 +79,8 @@ class AppDelegate {
   ImproveReporter& reporter() { return reporter_; }
   /// Nothing on a desktop without a secret store or a digest.
   CloudAccount* account() { return account_ ? &*account_ : nullptr; }
+  /// Exists exactly when account() does.
+  CloudSync* sync() { return sync_ ? &*sync_ : nullptr; }
   TesterMode& testerMode() { return tester_; }
   NativeSwitcherGuard& guard() { return guard_; }
   /// Nothing on a desktop without a palette panel or a local key monitor.
@@ -102,6 +105,7 @@ class AppDelegate {
   CloudConfig cloud_;
   ImproveReporter reporter_;
   std::optional<CloudAccount> account_;
+  std::optional<CloudSync> sync_;
   CrashReporter crashReporter_;
   TesterMode tester_;
   SpaceWindowResolver resolver_;
