@@ -21,8 +21,8 @@ inline constexpr std::size_t kStateBytes = 16;
 /// The encoded length of kStateBytes, the only length a returned state may have.
 inline constexpr std::size_t kStateCharacters = 22;
 
-/// One sign-in's secrets. The verifier and the state never leave the process except in the
-/// token exchange and the sign-in page's address respectively.
+/// One sign-in's secrets. The verifier leaves the process only in the token exchange, the
+/// challenge and the state only in the sign-in page's address.
 struct PkcePair {
   std::string verifier;
   std::string challenge;
