@@ -56,9 +56,15 @@ class CloudInTolvane : public TolvaneDesktopTest {
     const int exchanges = tolvane->count("cloud exchange: signed in");
     ASSERT_EQ(tolvane->sendURL("tolvane://test-sign-in"), 0);
     ASSERT_TRUE(waitForLog("cloud sign-in: opened=true", exchanges + 1)) << tolvane->log();
-    std::istringstream lines(readFile(opened()));
+    // The opener runs detached: the page is noted a moment after Tolvane logs that it started.
     std::string page;
-    for (std::string line; std::getline(lines, line);) page = line;
+    ASSERT_TRUE(pollUntil([&] {
+      std::istringstream lines(readFile(opened()));
+      int count = 0;
+      for (std::string line; std::getline(lines, line); ++count) page = line;
+      return count > pagesOpened_;
+    }));
+    ++pagesOpened_;
     ASSERT_TRUE(page.starts_with(mock.baseURL() + "/app/connect?app=tolvane&challenge=")) << page;
     const auto challenge = queryItem(page, "challenge");
     const auto state = queryItem(page, "state");
@@ -77,6 +83,7 @@ class CloudInTolvane : public TolvaneDesktopTest {
 
   MockBackend mock;
   FakeCloudService service{mock};
+  int pagesOpened_ = 0;
   TempDir machineB;
 };
 
