@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/account_services.h"
 
@@ -13,6 +14,9 @@ namespace tolvane::test {
 /// Safe from any thread, as the real stores are.
 class MemorySecretStore final : public SecretStore {
  public:
+  explicit MemorySecretStore(std::map<std::string, std::string> initial = {})
+      : items_(std::move(initial)) {}
+
   std::optional<std::string> get(const std::string& account) override {
     std::lock_guard guard(lock_);
     const auto it = items_.find(account);

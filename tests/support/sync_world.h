@@ -13,27 +13,10 @@
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
 #include "platform/sim/sim_run_loop.h"
+#include "support/memory_secret_store.h"
 #include "support/settings_world.h"
 
 namespace tolvane::test {
-
-/// Secrets in memory.
-class MemorySecretStore final : public SecretStore {
- public:
-  explicit MemorySecretStore(std::map<std::string, std::string> initial = {})
-      : secrets(std::move(initial)) {}
-
-  std::map<std::string, std::string> secrets;
-
-  std::optional<std::string> get(const std::string& account) override {
-    const auto it = secrets.find(account);
-    return it == secrets.end() ? std::nullopt : std::optional(it->second);
-  }
-  void set(const std::string& account, const std::string& value) override {
-    secrets[account] = value;
-  }
-  void remove(const std::string& account) override { secrets.erase(account); }
-};
 
 /// Answers each request at once with the reply chosen for its method (200 with "{}" when none
 /// is), or, while `hold` is set, keeps it until release(). Records every request.
