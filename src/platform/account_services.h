@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,6 +71,9 @@ struct HttpRequest {
   std::map<std::string, std::string> headers;
   std::string body;
   double timeoutSeconds = 60;
+  /// The longest reply body taken: a longer one ends the exchange with no reply, before the
+  /// rest arrives. Nothing means no bound.
+  std::optional<std::size_t> maxResponseBytes;
 };
 
 /// A reply; no status means no reply at all (refused, reset, timed out, bad certificate).

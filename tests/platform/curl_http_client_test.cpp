@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cloud/cloud_config.h"
@@ -110,7 +111,10 @@ TEST_F(CurlHttpClientTest, EveryStatusComesBackWithItsBody) {
   for (const auto& [status, body] : rows) {
     SCOPED_TRACE(status);
     mock.reply("/api/improve", MockReply::json(status, body));
-    const HttpResponse response = exchange(post("/api/improve"));
+    // A body as long as the bound still comes back whole.
+    HttpRequest request = post("/api/improve");
+    request.maxResponseBytes = std::string_view(body).size();
+    const HttpResponse response = exchange(std::move(request));
     EXPECT_EQ(response.status, status) << response.transportError;
     EXPECT_EQ(response.body, body);
   }
@@ -133,6 +137,8 @@ TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
       {"header name", {.url = url, .headers = {{"Bad Name", "v"}}}, 0},
       {"method", {.method = "GET /x", .url = url}, 0},
       {"scheme", {.url = "ftp://127.0.0.1/file"}, 0},
+      // The reply "{}" is one byte over the bound.
+      {"reply too long", {.url = url, .maxResponseBytes = 1}, 1},
       // Last: held replies hold every later request too.
       {"timeout", {.url = url, .timeoutSeconds = 0.3}, 1, true},
   };

@@ -96,10 +96,23 @@ HttpResponse noReply(std::string why) {
   return HttpResponse{.transportError = std::move(why)};
 }
 
-size_t appendBody(char* data, size_t size, size_t count, void* body) {
-  // An exception must not unwind through curl; a short count makes curl abort the transfer.
+// The reply body as it arrives, within the request's bound.
+struct ReplyBody {
+  std::string bytes;
+  std::optional<std::size_t> maxBytes;
+  bool overflowed = false;
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* target) {
+  auto& body = *static_cast<ReplyBody*>(target);
+  // A short count makes curl abort the transfer; the rest of an overlong reply is never read.
+  if (body.maxBytes && size * count > *body.maxBytes - body.bytes.size()) {
+    body.overflowed = true;
+    return 0;
+  }
+  // An exception must not unwind through curl.
   try {
-    static_cast<std::string*>(body)->append(data, size * count);
+    body.bytes.append(data, size * count);
     return size * count;
   } catch (...) {
     return 0;
@@ -166,7 +179,7 @@ struct Transfer {
   int redirects = 0;
   EasyHandle easy;
   HeaderList headers;
-  std::string body;
+  ReplyBody body;
   std::array<char, CURL_ERROR_SIZE> error{};
 };
 
@@ -195,13 +208,17 @@ std::optional<std::string> buildHeaderList(const HttpRequest& request, HeaderLis
 }
 
 HttpResponse responseOf(Transfer& transfer, CURLcode result) {
+  if (transfer.body.overflowed) {
+    return noReply("the reply is longer than " + std::to_string(*transfer.body.maxBytes) +
+                   " bytes");
+  }
   if (result != CURLE_OK) {
     return noReply(transfer.error[0] != '\0' ? transfer.error.data() : curl_easy_strerror(result));
   }
   long status = 0;
   curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
   if (status < 100 || status > 999) return noReply("no HTTP status in the reply");
-  return HttpResponse{.status = static_cast<int>(status), .body = std::move(transfer.body)};
+  return HttpResponse{.status = static_cast<int>(status), .body = std::move(transfer.body.bytes)};
 }
 
 // Turns `transfer` into its next hop when its reply is a redirect we follow.
@@ -347,7 +364,7 @@ std::optional<std::string> CurlHttpClient::Worker::configure(Transfer& transfer)
   const HttpRequest& request = transfer.request;
   if (!isToken(request.method)) return "invalid method \"" + request.method + "\"";
   if (auto error = buildHeaderList(request, transfer.headers)) return error;
-  transfer.body.clear();
+  transfer.body = {.maxBytes = request.maxResponseBytes};
   transfer.error.fill('\0');
 
   CURL* easy = transfer.easy.get();
