@@ -27,7 +27,9 @@ declare -A allowed=(
   [palette]="$core_ground localization reporting windows focus input/key_codes.h palette"
   # The tray menu lists recent windows and shows the switcher's and the palette hotkey's state.
   [menu]="$core_ground localization windows focus input menu"
-  [app]="$core_ground localization cloud reporting windows focus hud input palette menu app"
+  # Update checks speak the interface language and log; they may share the cloud's conventions.
+  [updates]="$core_ground localization cloud updates"
+  [app]="$core_ground localization cloud reporting windows focus hud input palette menu updates app"
   # Backends implement the core's interfaces and may use its ground and value types.
   [platform/sim]="$core_ground platform/sim input"
   [platform/system]="$core_ground platform/system"

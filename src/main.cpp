@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -248,7 +249,11 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication qtApp(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  const BundleInfo bundle{.shortVersion = TOLVANE_VERSION, .build = TOLVANE_VERSION};
+  constexpr std::string_view kFeedURL = TOLVANE_FEED_URL;
+  const BundleInfo bundle{
+      .shortVersion = TOLVANE_VERSION,
+      .build = TOLVANE_VERSION,
+      .feedURL = kFeedURL.empty() ? std::nullopt : std::optional<std::string>(kFeedURL)};
   // After the sentinel's fork, so that only this process leaves crash records behind.
   {
     system::PosixSystemInfo systemInfo;

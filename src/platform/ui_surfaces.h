@@ -106,6 +106,19 @@ class DescribedWindow {
 using SettingsWindow = DescribedWindow<SettingsWindowView>;
 using OnboardingWindow = DescribedWindow<OnboardingWindowView>;
 
+/// What an update check found, in the interface language: a newer release and where to get it,
+/// no newer release, or a check that failed.
+struct UpdateNotice {
+  std::string title;
+  std::string message;
+  /// The release's web page (http or https only), opened by a button labelled `downloadLabel`;
+  /// nothing when there is no page to offer.
+  std::optional<std::string> downloadPage;
+  std::string downloadLabel;
+  /// The button that closes the notice.
+  std::string dismissLabel;
+};
+
 /// Small interactions with the user that need no window of the core's own.
 class UserInteraction {
  public:
@@ -117,6 +130,9 @@ class UserInteraction {
   virtual void showAbout(const std::string& applicationName, const std::string& version) = 0;
   /// Lets the user pick applications; `done` receives their locations (empty on cancel).
   virtual void chooseApplications(std::function<void(std::vector<std::string>)> done) = 0;
+  /// A small message box with the notice; it does not wait for an answer. A notice still open
+  /// gives way to the new one.
+  virtual void showUpdateNotice(const UpdateNotice& notice) = 0;
 };
 
 using MonitorToken = std::uint64_t;

@@ -36,10 +36,14 @@ inline constexpr std::string_view kCrashInstallID = "crashInstallID";
 /// Tester mode: its switch and the time of the last log export.
 inline constexpr std::string_view kTesterModeEnabled = "testerModeEnabled";
 inline constexpr std::string_view kTesterLastExport = "testerLastExport";
+/// Update checking: the automatic-check switch and the wall-clock time of the last check.
+inline constexpr std::string_view kSUEnableAutomaticChecks = "SUEnableAutomaticChecks";
+inline constexpr std::string_view kSULastCheckTime = "SULastCheckTime";
 
 /// Every key above that AppSettings does not own.
 inline constexpr std::array kKeysOfOtherComponents = {
-    kAppleLanguages, kCloudSyncEnabled,  kCloudSyncLastBlob, kCloudSyncBaseVersion,
-    kCrashInstallID, kTesterModeEnabled, kTesterLastExport};
+    kAppleLanguages,       kCloudSyncEnabled,        kCloudSyncLastBlob,
+    kCloudSyncBaseVersion, kCrashInstallID,          kTesterModeEnabled,
+    kTesterLastExport,     kSUEnableAutomaticChecks, kSULastCheckTime};
 
 }  // namespace tolvane::prefkey

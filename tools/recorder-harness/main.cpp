@@ -102,6 +102,9 @@ class ReportedInteraction final : public UserInteraction {
   void showAbout(const std::string& name, const std::string&) override {
     report_.line("about " + name);
   }
+  void showUpdateNotice(const UpdateNotice& notice) override {
+    report_.line("update notice " + notice.title);
+  }
 
  private:
   Report& report_;

@@ -88,6 +88,10 @@ class Simulator::TracingInteraction final : public UserInteraction {
     trace_.line("choose-applications", "cancelled");
     done({});
   }
+  void showUpdateNotice(const UpdateNotice& notice) override {
+    trace_.line("update-notice",
+                notice.title + (notice.downloadPage ? " " + *notice.downloadPage : ""));
+  }
 
  private:
   Trace& trace_;

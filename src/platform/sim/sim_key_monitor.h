@@ -1,5 +1,5 @@
 // The simulated local key monitor and the small user interactions: tests type into the
-// application's own windows and count beeps.
+// application's own windows, count beeps and read the notices shown.
 #pragma once
 
 #include <functional>
@@ -49,12 +49,15 @@ class SimUserInteraction final : public UserInteraction {
   void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
     done(chosenApplications);
   }
+  void showUpdateNotice(const UpdateNotice& notice) override { updateNotices.push_back(notice); }
 
   int beeps = 0;
   bool reducedMotion = false;
   /// Each about box shown: name and version.
   std::vector<std::string> aboutShown;
   std::vector<std::string> chosenApplications;
+  /// Each update notice shown, oldest first.
+  std::vector<UpdateNotice> updateNotices;
 };
 
 }  // namespace tolvane::sim

@@ -1,11 +1,16 @@
-// The beep, the reduced-motion reading, the about box and the application chooser.
+// The beep, the reduced-motion reading, the about box, the application chooser and the update
+// notice.
 #include "ui/qt/qt_user_interaction.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
+#include <QUrl>
+#include <optional>
 
 namespace tolvane::qt {
 
@@ -13,6 +18,22 @@ namespace {
 
 /// More than any answer of the setting; the rest of a chatty program's output is not read.
 constexpr qint64 kProbeOutputBytes = 64;
+
+// The notice's texts carry a version read from the feed: escaped, so markup in it is shown as
+// typed rather than interpreted.
+QString noticeText(const UpdateNotice& notice) {
+  return QStringLiteral("<p><b>%1</b></p><p>%2</p>")
+      .arg(QString::fromStdString(notice.title).toHtmlEscaped(),
+           QString::fromStdString(notice.message).toHtmlEscaped());
+}
+
+// The core offers only web pages; checked again here because this is where a link is opened.
+std::optional<QUrl> webPage(const std::string& page) {
+  const QUrl url(QString::fromStdString(page), QUrl::StrictMode);
+  const bool web = url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http");
+  if (!url.isValid() || !web || url.host().isEmpty()) return std::nullopt;
+  return url;
+}
 
 }  // namespace
 
@@ -100,6 +121,36 @@ void QtUserInteraction::chooseApplications(std::function<void(std::vector<std::s
     done(std::move(chosen));
   });
   dialog->open();
+}
+
+void QtUserInteraction::showUpdateNotice(const UpdateNotice& notice) {
+  // What the last check said is stale once a newer answer comes.
+  if (updateNotice_) updateNotice_->close();
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(notice.title),
+                              noticeText(notice), QMessageBox::NoButton);
+  box->setTextFormat(Qt::RichText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  if (notice.downloadPage) {
+    QPushButton* download =
+        box->addButton(QString::fromStdString(notice.downloadLabel), QMessageBox::AcceptRole);
+    QObject::connect(download, &QPushButton::clicked, box, [this, page = *notice.downloadPage] {
+      const auto url = webPage(page);
+      if (!url) return;
+      if (pageOpener_) {
+        pageOpener_(*url);
+      } else {
+        QDesktopServices::openUrl(*url);
+      }
+    });
+    box->setDefaultButton(download);
+  }
+  box->setEscapeButton(
+      box->addButton(QString::fromStdString(notice.dismissLabel), QMessageBox::RejectRole));
+  updateNotice_ = box;
+  box->show();
+  box->raise();
+  box->activateWindow();
 }
 
 }  // namespace tolvane::qt

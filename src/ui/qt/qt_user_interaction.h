@@ -1,9 +1,10 @@
 // The small interactions with the user on the Qt desktop: the beep, the desktop's wish for
-// reduced motion, the about box and the choice of applications.
+// reduced motion, the about box, the choice of applications and the update notice.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,9 +41,13 @@ class QtUserInteraction final : public UserInteraction {
   bool prefersReducedMotion() const override;
   void showAbout(const std::string& applicationName, const std::string& version) override;
   void chooseApplications(std::function<void(std::vector<std::string>)> done) override;
+  /// A non-modal message box; its Download button opens the page in the desktop's browser.
+  void showUpdateNotice(const UpdateNotice& notice) override;
 
   /// Called each time a reading of the desktop's setting has ended, whatever it said.
   void setProbeObserver(std::function<void()> observer) { probeObserver_ = std::move(observer); }
+  /// Replaces the desktop's browser for the web pages the update notice opens (tests).
+  void setPageOpener(std::function<void(const QUrl&)> opener) { pageOpener_ = std::move(opener); }
 
  private:
   void startProbe() const;
@@ -50,10 +55,12 @@ class QtUserInteraction final : public UserInteraction {
 
   std::vector<std::string> probe_;
   std::function<void()> probeObserver_;
+  std::function<void(const QUrl&)> pageOpener_;
   mutable std::unique_ptr<QProcess> running_;
   mutable QElapsedTimer sinceProbe_;
   mutable bool reducedMotion_ = false;
   QPointer<QMessageBox> about_;
+  QPointer<QMessageBox> updateNotice_;
 };
 
 }  // namespace tolvane::qt

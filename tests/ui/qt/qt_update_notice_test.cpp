@@ -1,0 +1,87 @@
+// The update notice as a message box: its texts shown as typed, its buttons, one notice at a
+// time, and the only pages its Download button opens.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <string>
+#include <vector>
+
+#include "ui/qt/qt_user_interaction.h"
+
+namespace tolvane::qt {
+namespace {
+
+class QtUpdateNoticeTest : public ::testing::Test {
+ protected:
+  QtUpdateNoticeTest() {
+    interaction.setPageOpener([this](const QUrl& url) { opened.push_back(url.toString()); });
+  }
+  ~QtUpdateNoticeTest() override {
+    for (QMessageBox* box : boxes()) box->close();
+    settle();
+  }
+
+  static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+  static std::vector<QMessageBox*> boxes() {
+    std::vector<QMessageBox*> shown;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+        shown.push_back(box);
+      }
+    }
+    return shown;
+  }
+  static QStringList buttonTexts(QMessageBox& box) {
+    QStringList texts;
+    for (QAbstractButton* button : box.buttons()) texts << button->text();
+    texts.sort();
+    return texts;
+  }
+  static UpdateNotice newer(std::string page) {
+    return {.title = "Tolvane <i>2.0</i> is available",
+            .message = "You have version 1.4 & friends.",
+            .downloadPage = std::move(page),
+            .downloadLabel = "Download",
+            .dismissLabel = "Later"};
+  }
+
+  QtUserInteraction interaction{{}};
+  std::vector<QString> opened;
+};
+
+TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
+  interaction.showUpdateNotice(newer("https://example.org/releases/2.0"));
+  ASSERT_EQ(boxes().size(), 1u);
+  QMessageBox& box = *boxes()[0];
+  EXPECT_FALSE(box.isModal());
+  // Markup from the feed is shown, not applied.
+  EXPECT_TRUE(box.text().contains("Tolvane &lt;i&gt;2.0&lt;/i&gt; is available"))
+      << box.text().toStdString();
+  EXPECT_TRUE(box.text().contains("1.4 &amp; friends")) << box.text().toStdString();
+  EXPECT_EQ(buttonTexts(box), (QStringList{"Download", "Later"}));
+
+  qobject_cast<QPushButton*>(box.defaultButton())->click();
+  settle();
+  EXPECT_EQ(opened, (std::vector<QString>{"https://example.org/releases/2.0"}));
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(QtUpdateNoticeTest, ANewNoticeReplacesTheOpenOneAndOnlyWebPagesOpen) {
+  interaction.showUpdateNotice(newer("javascript:alert(1)"));
+  interaction.showUpdateNotice(newer("file:///etc/passwd"));
+  settle();
+  ASSERT_EQ(boxes().size(), 1u);
+  boxes()[0]->defaultButton()->click();
+  EXPECT_TRUE(opened.empty());
+
+  interaction.showUpdateNotice({.title = "You’re up to date",
+                                .message = "Tolvane 1.4 is the newest.",
+                                .dismissLabel = "OK"});
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(buttonTexts(*boxes()[0]), (QStringList{"OK"}));
+}
+
+}  // namespace
+}  // namespace tolvane::qt

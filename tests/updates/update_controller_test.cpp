@@ -1,0 +1,227 @@
+// Update checks on virtual time: what the user is told after each kind of reply, when automatic
+// checks run, and the switch that stops them.
+#include "updates/update_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_key_monitor.h"
+#include "platform/sim/sim_preference_store.h"
+#include "platform/sim/sim_run_loop.h"
+#include "platform/system/expat_feed_parser.h"
+#include "platform/system/posix_file_system.h"
+#include "settings/preference_keys.h"
+#include "support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+constexpr const char* kFeed = "https://updates.example.org/tolvane/appcast.xml";
+constexpr double kDay = UpdateController::kCheckIntervalSeconds;
+constexpr double kFirst = UpdateController::kFirstCheckDelaySeconds;
+
+std::string appcast(const std::vector<std::string>& versions) {
+  std::string items;
+  for (const auto& version : versions) {
+    items += "<item><title>Tolvane " + version + "</title><link>https://example.org/" + version +
+             "</link><enclosure url=\"https://example.org/tolvane.tar.gz\" sparkle:version=\"" +
+             version + "\"/></item>";
+  }
+  return R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)" +
+         items + "</channel></rss>";
+}
+
+class UpdateControllerTest : public ::testing::Test {
+ protected:
+  UpdateControllerTest() { l10n.apply("en"); }
+
+  UpdateController& controller(std::optional<std::string> feed = kFeed) {
+    controller_ = std::make_unique<UpdateController>(UpdateController::Dependencies{
+        .preferences = preferences,
+        .http = http,
+        .parser = parser,
+        .clock = clock,
+        .runLoop = loop,
+        .interaction = interaction,
+        .l10n = l10n,
+        .log = log,
+        .bundle = {.shortVersion = "1.4", .build = "1.4", .feedURL = std::move(feed)}});
+    return *controller_;
+  }
+  std::size_t requests() const { return http.requests().size(); }
+  const std::vector<UpdateNotice>& notices() const { return interaction.updateNotices; }
+  std::int64_t wallNow() const {
+    return static_cast<std::int64_t>(std::floor(clock.wallSeconds()));
+  }
+
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  sim::SimHttpClient http;
+  system::ExpatFeedParser parser;
+  sim::SimPreferenceStore preferences;
+  sim::SimUserInteraction interaction;
+  system::PosixFileSystem files;
+  test::TempDir temp;
+  DebugLog log{files, clock, temp.path()};
+  FrameworkLanguage framework{files};
+  L10n l10n{preferences, framework, {}};
+  std::unique_ptr<UpdateController> controller_;
+};
+
+TEST_F(UpdateControllerTest, ANewerReleaseIsAnnouncedWithItsPage) {
+  http.reply = {200, appcast({"1.3", "1.5", "1.4.1"}), ""};
+  controller().checkForUpdates();
+  loop.runUntilIdle();
+
+  ASSERT_EQ(notices().size(), 1u);
+  const UpdateNotice& notice = notices()[0];
+  EXPECT_EQ(notice.title, "Tolvane 1.5 is available");
+  EXPECT_EQ(notice.message,
+            "You have version 1.4. Get the new version from your package manager or from the "
+            "download page.");
+  EXPECT_EQ(notice.downloadPage, "https://example.org/1.5");
+  EXPECT_EQ(notice.downloadLabel, "Download");
+  EXPECT_EQ(notice.dismissLabel, "Later");
+
+  const HttpRequest request = http.requests().at(0);
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.url, kFeed);
+  EXPECT_GE(request.timeoutSeconds, 30);
+  EXPECT_LE(request.timeoutSeconds, 60);
+  EXPECT_EQ(request.maxReplyBytes, system::ExpatFeedParser::kMaxDocumentBytes);
+}
+
+TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAutomaticOnesOnlyTellOfANewerRelease) {
+  struct Row {
+    HttpResponse reply;
+    std::string title;
+    bool shownAutomatically;
+  };
+  const std::vector<Row> rows = {
+      {{200, appcast({"1.5"}), ""}, "Tolvane 1.5 is available", true},
+      {{200, appcast({"1.4", "1.4.0", "1.4b9"}), ""}, "You’re up to date", false},
+      {{200, appcast({}), ""}, "You’re up to date", false},
+      {{404, "<html>Not found</html>", ""}, "Update check failed", false},
+      // A feed on an error page is still an error.
+      {{503, appcast({"1.5"}), ""}, "Update check failed", false},
+      {{200, "<html><body>captive portal", ""}, "Update check failed", false},
+      {{std::nullopt, "", "Could not resolve host"}, "Update check failed", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.title + " " + row.reply.body);
+    interaction.updateNotices.clear();
+    preferences.remove(prefkey::kSULastCheckTime);
+    http.reply = row.reply;
+    auto& updates = controller();
+    updates.start();
+    updates.checkForUpdates();
+    loop.runUntilIdle();
+    ASSERT_EQ(notices().size(), 1u);
+    EXPECT_EQ(notices()[0].title, row.title);
+    // Only a newer release offers a page.
+    EXPECT_EQ(notices()[0].downloadPage.has_value(), row.shownAutomatically);
+
+    // The check just made counts: the automatic one comes a day later.
+    const std::size_t before = requests();
+    loop.advance(kDay);
+    EXPECT_EQ(requests(), before + 1);
+    EXPECT_EQ(notices().size(), row.shownAutomatically ? 2u : 1u);
+  }
+}
+
+TEST_F(UpdateControllerTest, AutomaticChecksFollowTheLastCheckEvenAcrossRestarts) {
+  http.reply = {200, appcast({}), ""};
+  // When the last check was, against the wall clock at start, and when the next one is due.
+  const std::vector<std::pair<std::optional<std::int64_t>, double>> rows = {
+      {std::nullopt, kFirst},
+      {-3600, kDay - 3600},
+      {-(kDay - 10), kFirst},
+      {-10 * kDay, kFirst},
+      // A last check in the future: the clock was set back, which must not stop the checks.
+      {+5000, kFirst},
+  };
+  for (const auto& [last, due] : rows) {
+    SCOPED_TRACE(due);
+    preferences.remove(prefkey::kSULastCheckTime);
+    if (last) preferences.set(prefkey::kSULastCheckTime, wallNow() + *last);
+    const std::size_t before = requests();
+    controller().start();
+    loop.advance(due - 1);
+    EXPECT_EQ(requests(), before);
+    loop.advance(1);
+    EXPECT_EQ(requests(), before + 1);
+    EXPECT_EQ(preferences.intValue(prefkey::kSULastCheckTime), wallNow());
+    loop.advance(kDay - 1);
+    EXPECT_EQ(requests(), before + 1);
+    loop.advance(1);
+    EXPECT_EQ(requests(), before + 2);
+  }
+  EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(UpdateControllerTest, TheSwitchIsStoredAndTheScheduleFollowsIt) {
+  http.reply = {200, appcast({}), ""};
+  auto& updates = controller();
+  EXPECT_TRUE(updates.automaticallyChecksForUpdates());
+  updates.start();
+  updates.setAutomaticallyChecksForUpdates(false);
+  EXPECT_EQ(preferences.boolValue(prefkey::kSUEnableAutomaticChecks), false);
+  loop.advance(10 * kDay);
+  EXPECT_EQ(requests(), 0u);
+
+  // The next run reads the switch back and stays quiet too.
+  auto& restarted = controller();
+  EXPECT_FALSE(restarted.automaticallyChecksForUpdates());
+  restarted.start();
+  loop.advance(10 * kDay);
+  EXPECT_EQ(requests(), 0u);
+  // A check the user asks for still runs with the switch off.
+  restarted.checkForUpdates();
+  loop.runUntilIdle();
+  EXPECT_EQ(requests(), 1u);
+
+  restarted.setAutomaticallyChecksForUpdates(true);
+  EXPECT_EQ(preferences.boolValue(prefkey::kSUEnableAutomaticChecks), true);
+  loop.advance(kDay);
+  EXPECT_EQ(requests(), 2u);
+}
+
+TEST_F(UpdateControllerTest, WithoutAFeedNothingIsChecked) {
+  for (const std::optional<std::string>& feed :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
+    EXPECT_FALSE(UpdateController::isOffered({.feedURL = feed}));
+    auto& updates = controller(feed);
+    updates.start();
+    updates.checkForUpdates();
+    loop.advance(10 * kDay);
+  }
+  EXPECT_EQ(requests(), 0u);
+  EXPECT_TRUE(notices().empty());
+  EXPECT_TRUE(UpdateController::isOffered({.feedURL = kFeed}));
+}
+
+TEST_F(UpdateControllerTest, ChecksAskedForTogetherShareOneReplyAndNoneOutlivesTheController) {
+  http.reply = {200, appcast({"1.5"}), ""};
+  auto& updates = controller();
+  updates.checkForUpdates();
+  updates.checkForUpdates();
+  loop.runUntilIdle();
+  EXPECT_EQ(requests(), 1u);
+  EXPECT_EQ(notices().size(), 1u);
+
+  // The reply is on its way to the main thread when the controller goes.
+  controller().checkForUpdates();
+  controller_.reset();
+  loop.runUntilIdle();
+  EXPECT_EQ(notices().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tolvane
