@@ -118,6 +118,13 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
     hotKey_->setOnTrigger([this] { togglePalette(); });
   }
   if (s.palettePanel && s.keyMonitor) palette_.emplace(paletteServices());
+  if (UpdateController::isOffered(s.bundle) && s.feedParser) {
+    updates_.emplace(UpdateController::Dependencies{*s.preferences, *s.http, *s.feedParser,
+                                                    *s.clock, *s.runLoop, *s.interaction, l10n_,
+                                                    log, s.bundle});
+    // The tray offers the command only where there is something to check.
+    statusItem_.actions().checkForUpdates = [this] { updates_->checkForUpdates(); };
+  }
   if (s.secrets && s.digest) {
     account_.emplace(CloudAccount::Dependencies{*s.secrets, *s.http, *s.runLoop, *s.workspace,
                                                 *s.random, *s.digest, cloud_, log});
@@ -195,6 +202,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   engine_.startPolling();
   warmUpTask_ = warmUp().start(*s_.runLoop);
   startPaletteHotKey();
+  if (updates_) updates_->start();
   if (account_) {
     account_->start();
     sync_->start();

@@ -24,6 +24,7 @@
 #include "reporting/improve_reporter.h"
 #include "reporting/tester_mode.h"
 #include "settings/app_settings.h"
+#include "updates/update_controller.h"
 #include "windows/background_refresh.h"
 #include "windows/permissions.h"
 #include "windows/space_window_resolver.h"
@@ -82,6 +83,8 @@ class AppDelegate {
   /// Exists exactly when account() does.
   CloudSync* sync() { return sync_ ? &*sync_ : nullptr; }
   TesterMode& testerMode() { return tester_; }
+  /// Nothing when the build names no update feed, or the backend reads none.
+  UpdateController* updates() { return updates_ ? &*updates_ : nullptr; }
   NativeSwitcherGuard& guard() { return guard_; }
   /// Nothing on a desktop without a palette panel or a local key monitor.
   PaletteController* palette() { return palette_ ? &*palette_ : nullptr; }
@@ -123,6 +126,7 @@ class AppDelegate {
   TaskHandle warmUpTask_;
   std::function<void()> interceptionObserver_;
   std::optional<GlobalHotKey> hotKey_;
+  std::optional<UpdateController> updates_;
 };
 
 /// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.

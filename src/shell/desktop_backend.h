@@ -11,6 +11,7 @@
 #include "platform/system/autostart_login_items.h"
 #include "platform/system/crash_record.h"
 #include "platform/system/curl_http_client.h"
+#include "platform/system/expat_feed_parser.h"
 #include "platform/system/journal_crash_diagnostics.h"
 #include "platform/system/journal_process_log.h"
 #include "platform/system/json_preference_store.h"
@@ -75,6 +76,7 @@ class DesktopBackend {
   system::SystemCoredumpJournal coredumps_;
   system::JournalCrashDiagnostics crashes_;
   system::JournalProcessLog processLog_;
+  system::ExpatFeedParser feedParser_;
   std::unique_ptr<x11::Connection> connection_;
   const AppSettings* settings_ = nullptr;
   x11::X11EventTap tap_;
