@@ -136,9 +136,9 @@ void writeRecord(int signal, const siginfo_t* info) {
   ::clock_gettime(CLOCK_REALTIME, &now);
   const std::int64_t pid = ::getpid();
   char partial[PATH_MAX];
-  char final[PATH_MAX];
+  char complete[PATH_MAX];
   recordPath(partial, now.tv_sec, pid, kPartialRecordSuffix);
-  recordPath(final, now.tv_sec, pid, kCrashRecordSuffix);
+  recordPath(complete, now.tv_sec, pid, kCrashRecordSuffix);
 
   Out out;
   out.fd = ::open(partial, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -164,7 +164,7 @@ void writeRecord(int signal, const siginfo_t* info) {
   out.flush();
   const bool written = out.ok && ::fsync(out.fd) == 0;
   ::close(out.fd);
-  if (written) ::rename(partial, final);
+  if (written) ::rename(partial, complete);
 }
 
 // Should the handler hang (see the header), the alarm's default action ends the process.
