@@ -1,7 +1,6 @@
 // Browser sign-in, token exchange, refresh and sign-out of the cloud account.
 #include "cloud/cloud_account.h"
 
-#include <cstdio>
 #include <mutex>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include "cloud/callback_url.h"
 #include "cloud/cloud_reply.h"
 #include "cloud/pkce.h"
+#include "platform/random_uuid.h"
 
 namespace tolvane {
 
@@ -57,20 +57,6 @@ std::optional<std::string> bearerToken(const Json& reply) {
 
 CloudAccountState signedIn(std::string email, std::string tier) {
   return {.signedIn = true, .email = std::move(email), .tier = std::move(tier)};
-}
-
-// A random (version 4) UUID in upper-case text form; nothing without 16 secure bytes.
-std::optional<std::string> newDeviceID(RandomSource& random) {
-  auto bytes = random.secureBytes(16);
-  if (bytes.size() < 16) return std::nullopt;
-  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
-  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
-  char text[37];
-  std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
 }
 
 }  // namespace
@@ -144,7 +130,7 @@ std::optional<std::string> CloudAccount::Impl::deviceID() {
   if (auto stored = deps.secrets.get(secretkey::kCloudDeviceID); stored && !stored->empty()) {
     return stored;
   }
-  auto fresh = newDeviceID(deps.random);
+  auto fresh = randomUUID(deps.random);
   if (fresh) deps.secrets.set(secretkey::kCloudDeviceID, *fresh);
   return fresh;
 }

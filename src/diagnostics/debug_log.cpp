@@ -7,48 +7,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/utf8.h"
+
 namespace tolvane {
-
-namespace {
-
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-
-bool isContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `bytes` (Unicode's table of
-// well-formed byte sequences, which excludes overlong forms, surrogates and code points past
-// U+10FFFF), or 0 when it is not well formed.
-std::size_t wellFormedLength(std::string_view bytes) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = at(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  if (at(1) < low || at(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (!isContinuation(at(i))) return 0;
-  }
-  return length;
-}
-
-}  // namespace
 
 // The export puts the tail into a JSON body, and a JSON encoder refuses malformed UTF-8. A write
 // error can leave half a character at the end of a file, and callers may log arbitrary bytes,
@@ -58,11 +19,12 @@ std::string validUTF8(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
   while (!bytes.empty()) {
-    const std::size_t length = wellFormedLength(bytes);
+    char32_t codePoint = 0;
+    const std::size_t length = utf8SequenceAt(bytes, 0, codePoint);
     if (length == 0) {
       text += kReplacementCharacter;
       bytes.remove_prefix(1);
-      while (!bytes.empty() && isContinuation(static_cast<unsigned char>(bytes.front()))) {
+      while (!bytes.empty() && isUtf8Continuation(static_cast<unsigned char>(bytes.front()))) {
         bytes.remove_prefix(1);
       }
     } else {
@@ -78,7 +40,7 @@ std::string validUTF8(std::string_view bytes) {
 std::string lastCharacters(std::string text, std::size_t characters) {
   std::size_t seen = 0;
   for (std::size_t i = text.size(); i > 0; --i) {
-    if (isContinuation(static_cast<unsigned char>(text[i - 1]))) continue;
+    if (isUtf8Continuation(static_cast<unsigned char>(text[i - 1]))) continue;
     if (++seen == characters) {
       text.erase(0, i - 1);
       return text;

@@ -7,50 +7,13 @@
 
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
+#include "platform/utf8.h"
 
 namespace tolvane {
 
 namespace {
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::string_view kApplicationName = "Tolvane";
-
-bool isContinuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
-
-/// The length of the well-formed UTF-8 sequence at `at` (no overlong forms, surrogates or
-/// values past U+10FFFF), with its code point; 0 when the bytes there are malformed.
-std::size_t sequenceAt(std::string_view text, std::size_t at, char32_t& codePoint) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    codePoint = lead;
-    return 1;
-  }
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size() || byte(1) < low || byte(1) > high) return 0;
-  codePoint = lead & (0xFF >> (length + 1));
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!isContinuation(byte(i))) return 0;
-    codePoint = (codePoint << 6) | (byte(i) & 0x3F);
-  }
-  return length;
-}
 
 /// Characters that would break a line, move the cursor or switch a toolkit's parsing.
 bool isControl(char32_t c) {
@@ -75,7 +38,7 @@ std::string displayText(std::string_view text, std::size_t characters) {
   std::size_t at = 0;
   for (std::size_t count = 0; at < text.size() && count < characters; ++count) {
     char32_t codePoint = 0;
-    const std::size_t length = sequenceAt(text, at, codePoint);
+    const std::size_t length = utf8SequenceAt(text, at, codePoint);
     if (length == 0) {
       shown += kReplacementCharacter;
       ++at;

@@ -10,9 +10,7 @@ namespace tolvane {
 
 /// The UUID stored under "crashInstallID", created and stored on first use. Safe from any
 /// thread: concurrent first uses agree on one identifier.
+/// Empty, and nothing stored, when no secure random bytes can be had.
 std::string installID(PreferenceStore& preferences, RandomSource& random);
-
-/// A random (version 4) UUID in upper-case text form, "E621E1F8-C36C-495A-93FC-0C247A3E6E5F".
-std::string makeUUID(RandomSource& random);
 
 }  // namespace tolvane

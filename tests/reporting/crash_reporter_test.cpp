@@ -12,6 +12,7 @@
 
 #include "platform/system/curl_http_client.h"
 #include "settings/preference_keys.h"
+#include "support/counting_http_client.h"
 #include "support/reporter_services.h"
 
 namespace tolvane {
@@ -19,37 +20,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-// The real client, counting what was handed to it (at once) and the replies that came back.
-class CountingHttpClient final : public HttpClient {
- public:
-  void send(HttpRequest request, Completion completion) override {
-    {
-      std::lock_guard guard(lock_);
-      ++sent_;
-    }
-    curl_.send(std::move(request), [this, completion](HttpResponse reply) {
-      completion(std::move(reply));
-      std::lock_guard guard(lock_);
-      ++replied_;
-      changed_.notify_all();
-    });
-  }
-  int sent() {
-    std::lock_guard guard(lock_);
-    return sent_;
-  }
-  bool waitForReplies(int count) {
-    std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return replied_ >= count; });
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  int sent_ = 0;
-  int replied_ = 0;
-  system::CurlHttpClient curl_{"Tolvane/test"};  // last: its completions touch the members above
-};
+using test::CountingHttpClient;
 
 // Keeps the subscriber so a test can deliver from a thread of its choosing, at a time of its
 // choosing.
@@ -157,16 +128,16 @@ TEST_F(CrashReporterTest, NothingIsSentWhileSwitchedOffOrAfterTheReporterIsGone)
 
   preferences.set(prefkey::kCrashReportingEnabled, false);
   diagnostics.deliverFromAnotherThread(crash);
-  EXPECT_EQ(http.sent(), 0);
+  EXPECT_EQ(http.sentCount(), 0);
 
   preferences.set(prefkey::kCrashReportingEnabled, true);
   diagnostics.deliverFromAnotherThread(crash);
-  EXPECT_EQ(http.sent(), 1);
+  EXPECT_EQ(http.sentCount(), 1);
   ASSERT_TRUE(http.waitForReplies(1));
 
   reporter.reset();
   diagnostics.deliverFromAnotherThread(crash);
-  EXPECT_EQ(http.sent(), 1);
+  EXPECT_EQ(http.sentCount(), 1);
 }
 
 }  // namespace
