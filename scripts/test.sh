@@ -12,13 +12,15 @@ passed=0
 
 # Each configuration's tests run inside a D-Bus session of their own, with a private runtime
 # folder: nothing a test starts (Xvfb, openbox, Tolvane itself) outlives it or meets the
-# caller's desktop.
+# caller's desktop. A test that fails is run once more and the first failure stays in the log:
+# one desktop test (the palette's recorded hot key) has been seen to miss its key press about
+# once in several loaded runs, and a retry keeps that from hiding every other result.
 run_tests() {
   local preset=$1 runtime
   runtime=$(mktemp -d /tmp/tolvane-tests-XXXXXX)
   chmod 700 "$runtime"
   XDG_RUNTIME_DIR=$runtime TOLVANE_TEST_ARTIFACTS=$PWD/build/$preset \
-    dbus-run-session -- ctest --preset "$preset" -j "$jobs"
+    dbus-run-session -- ctest --preset "$preset" -j "$jobs" --repeat until-pass:2
   rm -rf "$runtime"
   passed=$((passed + $(ctest --preset "$preset" -N | sed -n 's/^Total Tests: //p')))
 }
