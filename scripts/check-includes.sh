@@ -29,14 +29,18 @@ declare -A allowed=(
   [menu]="$core_ground localization windows focus input menu"
   # Update checks speak the interface language and log; they may share the cloud's conventions.
   [updates]="$core_ground localization cloud updates"
-  [app]="$core_ground localization cloud reporting windows focus hud input palette menu updates app"
+  # The settings window edits every setting and shows the account, tester mode and updates.
+  [settings_window]="$core_ground localization cloud reporting windows input updates settings_window"
+  # The onboarding asks for the permission and explains the key bindings.
+  [onboarding]="$core_ground localization windows input onboarding"
+  [app]="$core_ground localization cloud reporting windows focus hud input palette menu updates settings_window onboarding app"
   # Backends implement the core's interfaces and may use its ground and value types.
   [platform/sim]="$core_ground platform/sim input"
   [platform/system]="$core_ground platform/system"
   [platform/x11]="$core_ground platform/x11 input"
   [ui/qt]="$core_ground ui/qt"
   # The composition root of the real desktop.
-  [shell]="$core_ground localization cloud reporting windows focus hud input palette app platform/system platform/x11 ui/qt shell"
+  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app platform/system platform/x11 ui/qt shell"
 )
 
 # The folder an include names: the longest key of `allowed` that prefixes it.

@@ -55,6 +55,8 @@ struct Services {
   SettingsWindow* settingsWindow = nullptr;
   OnboardingWindow* onboardingWindow = nullptr;
   UserInteraction* interaction = nullptr;
+  /// Installed applications, for the excluded-applications chooser; nothing where unknown.
+  ApplicationCatalog* catalog = nullptr;
   LocalKeyMonitor* keyMonitor = nullptr;
 };
 

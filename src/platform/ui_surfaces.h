@@ -94,17 +94,47 @@ class StatusItem {
   virtual void setClickHandler(std::function<void()> handler) = 0;
 };
 
-/// A top-level window painted from a description (settings, onboarding).
+/// A top-level window painted from a description (settings, onboarding): a normal window that
+/// the window manager decorates and the user can close.
 template <typename View>
 class DescribedWindow {
  public:
   virtual ~DescribedWindow() = default;
+  /// Shows the window, or repaints it in place when it is shown already; never raises it.
   virtual void show(const View& view) = 0;
+  /// Raises and activates the window with a current user timestamp, so that the window
+  /// manager's focus-stealing prevention lets it come forward.
+  virtual void bringToFront() = 0;
+  /// Closes the window without calling the close handler.
   virtual void close() = 0;
   virtual bool isVisible() const = 0;
+  /// The window's frame on the screen; empty while it is not shown.
+  virtual Rect frame() const = 0;
+  /// Called on the main thread after the user (or the window manager) closed the window.
+  virtual void setCloseHandler(std::function<void()> handler) = 0;
 };
 using SettingsWindow = DescribedWindow<SettingsWindowView>;
 using OnboardingWindow = DescribedWindow<OnboardingWindowView>;
+
+/// An application the user could pick: its bundle id (on X11 the desktop-file id) and its name
+/// in the user's language.
+struct InstalledApplication {
+  std::string bundleID;
+  std::string name;
+  bool operator==(const InstalledApplication&) const = default;
+};
+
+/// The applications installed on this computer, whether running or not.
+class ApplicationCatalog {
+ public:
+  virtual ~ApplicationCatalog() = default;
+  /// Every application a user could start, sorted by name; entries marked as not for menus
+  /// are left out.
+  virtual std::vector<InstalledApplication> installedApplications() = 0;
+  /// The name of the application with this bundle id in the user's language; nothing when no
+  /// installed application has it.
+  virtual std::optional<std::string> displayName(const std::string& bundleID) = 0;
+};
 
 /// What an update check found, in the interface language: a newer release and where to get it,
 /// no newer release, or a check that failed.
@@ -128,8 +158,12 @@ class UserInteraction {
   virtual bool prefersReducedMotion() const { return false; }
   /// The desktop's about box for this application, with its name and version.
   virtual void showAbout(const std::string& applicationName, const std::string& version) = 0;
-  /// Lets the user pick applications; `done` receives their locations (empty on cancel).
-  virtual void chooseApplications(std::function<void(std::vector<std::string>)> done) = 0;
+  /// Lets the user pick any number of `candidates` (shown with their names and icons) in a
+  /// dialog titled `title`; `done` receives the chosen bundle ids (empty on cancel). It does not
+  /// wait for the answer.
+  virtual void chooseApplications(const std::vector<InstalledApplication>& candidates,
+                                  const std::string& title,
+                                  std::function<void(std::vector<std::string>)> done) = 0;
   /// A small message box with the notice; it does not wait for an answer. A notice still open
   /// gives way to the new one.
   virtual void showUpdateNotice(const UpdateNotice& notice) = 0;

@@ -98,7 +98,10 @@ class ReportedInteraction final : public UserInteraction {
     QApplication::beep();
     report_.line("beep");
   }
-  void chooseApplications(std::function<void(std::vector<std::string>)> done) override { done({}); }
+  void chooseApplications(const std::vector<InstalledApplication>&, const std::string&,
+                          std::function<void(std::vector<std::string>)> done) override {
+    done({});
+  }
   void showAbout(const std::string& name, const std::string&) override {
     report_.line("about " + name);
   }

@@ -84,8 +84,9 @@ class Simulator::TracingInteraction final : public UserInteraction {
   void showAbout(const std::string& applicationName, const std::string& version) override {
     trace_.line("about", applicationName + " " + version);
   }
-  void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
-    trace_.line("choose-applications", "cancelled");
+  void chooseApplications(const std::vector<InstalledApplication>& candidates, const std::string&,
+                          std::function<void(std::vector<std::string>)> done) override {
+    trace_.line("choose-applications", std::to_string(candidates.size()) + " offered, cancelled");
     done({});
   }
   void showUpdateNotice(const UpdateNotice& notice) override {

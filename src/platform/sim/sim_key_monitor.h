@@ -46,7 +46,11 @@ class SimUserInteraction final : public UserInteraction {
   void showAbout(const std::string& applicationName, const std::string& version) override {
     aboutShown.push_back(applicationName + " " + version);
   }
-  void chooseApplications(std::function<void(std::vector<std::string>)> done) override {
+  void chooseApplications(const std::vector<InstalledApplication>& candidates,
+                          const std::string& title,
+                          std::function<void(std::vector<std::string>)> done) override {
+    chooserCandidates = candidates;
+    chooserTitle = title;
     done(chosenApplications);
   }
   void showUpdateNotice(const UpdateNotice& notice) override { updateNotices.push_back(notice); }
@@ -55,7 +59,10 @@ class SimUserInteraction final : public UserInteraction {
   bool reducedMotion = false;
   /// Each about box shown: name and version.
   std::vector<std::string> aboutShown;
+  /// The bundle ids the chooser answers with, and what it offered last.
   std::vector<std::string> chosenApplications;
+  std::vector<InstalledApplication> chooserCandidates;
+  std::string chooserTitle;
   /// Each update notice shown, oldest first.
   std::vector<UpdateNotice> updateNotices;
 };

@@ -2,9 +2,10 @@
 // notice.
 #include "ui/qt/qt_user_interaction.h"
 
+#include "ui/qt/application_chooser.h"
+
 #include <QApplication>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -108,17 +109,13 @@ void QtUserInteraction::showAbout(const std::string& applicationName, const std:
   box->show();
 }
 
-void QtUserInteraction::chooseApplications(std::function<void(std::vector<std::string>)> done) {
-  auto* dialog = new QFileDialog(nullptr, QString(), QStringLiteral("/usr/share/applications"),
-                                 QStringLiteral("*.desktop"));
-  dialog->setFileMode(QFileDialog::ExistingFiles);
+void QtUserInteraction::chooseApplications(const std::vector<InstalledApplication>& candidates,
+                                           const std::string& title,
+                                           std::function<void(std::vector<std::string>)> done) {
+  auto* dialog = new ApplicationChooser(candidates, QString::fromStdString(title), icons_);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
-    std::vector<std::string> chosen;
-    if (result == QDialog::Accepted) {
-      for (const QString& file : dialog->selectedFiles()) chosen.push_back(file.toStdString());
-    }
-    done(std::move(chosen));
+  QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done](int result) {
+    done(result == QDialog::Accepted ? dialog->chosen() : std::vector<std::string>());
   });
   dialog->open();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QPointer>
 #include <QUrl>
 #include <functional>
@@ -40,7 +41,13 @@ class QtUserInteraction final : public UserInteraction {
   void beep() override;
   bool prefersReducedMotion() const override;
   void showAbout(const std::string& applicationName, const std::string& version) override;
-  void chooseApplications(std::function<void(std::vector<std::string>)> done) override;
+  void chooseApplications(const std::vector<InstalledApplication>& candidates,
+                          const std::string& title,
+                          std::function<void(std::vector<std::string>)> done) override;
+  /// Where the application chooser takes its icons from.
+  void setIconSource(std::function<QIcon(const std::string& bundleID)> icons) {
+    icons_ = std::move(icons);
+  }
   /// A non-modal message box; its Download button opens the page in the desktop's browser.
   void showUpdateNotice(const UpdateNotice& notice) override;
 
@@ -56,6 +63,7 @@ class QtUserInteraction final : public UserInteraction {
   std::vector<std::string> probe_;
   std::function<void()> probeObserver_;
   std::function<void(const QUrl&)> pageOpener_;
+  std::function<QIcon(const std::string&)> icons_;
   mutable std::unique_ptr<QProcess> running_;
   mutable QElapsedTimer sinceProbe_;
   mutable bool reducedMotion_ = false;
