@@ -112,6 +112,8 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
     engine_.updateEnabled();
     if (interceptionObserver_) interceptionObserver_();
   });
+  // A language chosen in the settings or arriving by sync relabels every window at once.
+  settings_.setLanguageChangedHook([this] { l10n_.apply(settings_.languageCode()); });
   settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
   if (s.hotKeys) {
     hotKey_.emplace(*s.hotKeys, log);

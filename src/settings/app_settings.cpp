@@ -104,6 +104,10 @@ void AppSettings::applyLaunchAtLogin() {
   if (error) systemLog_.write(std::string(kLoginItemFailurePrefix) + *error);
 }
 
+void AppSettings::setLanguageChangedHook(std::function<void()> hook) {
+  languageChangedHook_ = std::move(hook);
+}
+
 void AppSettings::interceptionChanged() {
   if (interceptionChangedHook_) interceptionChangedHook_();
 }
@@ -119,6 +123,7 @@ void AppSettings::setLaunchAtLogin(bool value) {
 
 void AppSettings::setLanguageCode(std::optional<std::string> value) {
   assign(prefkey::kLanguageCode, std::move(value));
+  if (languageChangedHook_) languageChangedHook_();
 }
 
 void AppSettings::setInterceptCmdTab(bool value) {

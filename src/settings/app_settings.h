@@ -48,6 +48,8 @@ class AppSettings {
 
   /// Called after a change of anything that decides whether the switcher intercepts keys.
   void setInterceptionChangedHook(std::function<void()> hook);
+  /// Called after every change of languageCode, so the interface can switch to it at once.
+  void setLanguageChangedHook(std::function<void()> hook);
   /// Registers the palette hotkey, replacing the one registered before.
   void setPaletteHotKeyRegistrar(
       std::function<void(std::uint32_t keyCode, std::uint32_t modifiers)> registrar);
@@ -123,6 +125,7 @@ class AppSettings {
   // In the order of kSettingTable; each holds the type its entry names.
   std::array<SettingValue, kSettingTable.size()> values_;
   std::function<void()> interceptionChangedHook_;
+  std::function<void()> languageChangedHook_;
   std::function<void(std::uint32_t, std::uint32_t)> paletteHotKeyRegistrar_;
   std::function<void()> usageQueueClearer_;
 };
