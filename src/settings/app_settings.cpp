@@ -80,6 +80,48 @@ void AppSettings::assign(SettingIndex setting, SettingValue value) {
   }
 }
 
+bool AppSettings::followStore() {
+  bool changed = false;
+  for (std::size_t i = 0; i < kSettingTable.size(); ++i) {
+    const SettingEntry& entry = kSettingTable[i];
+    auto stored = store_.value(entry.key);
+    SettingValue now =
+        fromStored(stored && entry.accepts(*stored) ? std::move(stored) : entry.defaultValue());
+    if (now == values_[i]) continue;
+    changed = true;
+    followChange(i, std::move(now));
+  }
+  return changed;
+}
+
+void AppSettings::followChange(std::size_t index, SettingValue value) {
+  // Through the setters, so each change notifies and takes effect exactly as if it had been
+  // made here; writing the same value back to the store leaves the file as it is.
+  const std::string_view key = kSettingTable[index].key;
+  const auto asBool = [&value] { return std::get<bool>(value); };
+  const auto asInt = [&value] { return std::get<std::int64_t>(value); };
+  if (key == prefkey::kOnboardingCompleted) return setOnboardingCompleted(asBool());
+  if (key == prefkey::kLaunchAtLogin) return setLaunchAtLogin(asBool());
+  if (key == prefkey::kLanguageCode) {
+    return setLanguageCode(std::get<std::optional<std::string>>(std::move(value)));
+  }
+  if (key == prefkey::kInterceptCmdTab) return setInterceptCmdTab(asBool());
+  if (key == prefkey::kInterceptAppCycle) return setInterceptAppCycle(asBool());
+  if (key == prefkey::kShowMinimizedWindows) return setShowMinimizedWindows(asBool());
+  if (key == prefkey::kShowHiddenAppWindows) return setShowHiddenAppWindows(asBool());
+  if (key == prefkey::kSwitcherUsesOption) return setSwitcherUsesOption(asBool());
+  if (key == prefkey::kPaletteKeyCode) return setPaletteKeyCode(asInt());
+  if (key == prefkey::kPaletteModifiers) return setPaletteModifiers(asInt());
+  if (key == prefkey::kSwitcherPaused) return setSwitcherPaused(asBool());
+  if (key == prefkey::kExcludedBundleIDs) {
+    return setExcludedBundleIDs(std::get<std::vector<std::string>>(std::move(value)));
+  }
+  if (key == prefkey::kCrashReportingEnabled) return setCrashReportingEnabled(asBool());
+  // The last setting of the table; a new one needs its line above (the test of following the
+  // store changes every setting and would see it unchanged).
+  setImproveDataSharing(asBool());
+}
+
 void AppSettings::applyPaletteHotKey() {
   const auto keyCode = paletteKeyCode();
   const auto modifiers = paletteModifiers();

@@ -60,6 +60,12 @@ class AppSettings {
   /// does not accept register nothing and leave one diagnostic line.
   void applyPaletteHotKey();
 
+  /// Takes up every value the store now holds that differs from memory (the preference file
+  /// was changed by another program or by hand): each one through its setter, so observers
+  /// hear of it and it takes effect at once. Values the table does not accept count as the
+  /// default, as at loading. Returns whether anything changed.
+  bool followStore();
+
   /// The first-run onboarding has been finished.
   bool onboardingCompleted() const { return get<bool>(prefkey::kOnboardingCompleted); }
   void setOnboardingCompleted(bool value);
@@ -115,6 +121,7 @@ class AppSettings {
   }
   void assign(SettingIndex setting, SettingValue value);
   void applyLaunchAtLogin();
+  void followChange(std::size_t index, SettingValue value);
   void interceptionChanged();
 
   PreferenceStore& store_;

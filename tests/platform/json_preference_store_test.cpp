@@ -109,6 +109,34 @@ TEST_F(JsonPreferenceStoreTest, UnusableFilesGiveAnEmptyDomainAndCorruptOnesAreM
   }
 }
 
+TEST_F(JsonPreferenceStoreTest, AnEditByHandIsTakenUpAndABrokenOneIsNeverOverwritten) {
+  auto store = open();
+  store->set("a", true);
+  store->set("b", I64(1));
+  EXPECT_FALSE(store->reload()) << "our own save is no change";
+
+  writeFile(path, R"({"a": false, "b": 1, "future": {"x": 1}})");
+  EXPECT_TRUE(store->reload());
+  EXPECT_EQ(store->value("a"), PrefValue(false));
+  store->set("b", I64(2));
+  EXPECT_EQ(fileJson()["future"], Json({{"x", 1}})) << "what the edit added survives a save";
+
+  std::filesystem::remove(path);
+  EXPECT_FALSE(store->reload()) << "a removed file changes nothing";
+  EXPECT_EQ(store->value("b"), PrefValue(I64(2)));
+
+  const std::string broken = R"({"a": tru)";
+  writeFile(path, broken);
+  diagnostics.clear();
+  EXPECT_FALSE(store->reload());
+  EXPECT_EQ(store->value("a"), PrefValue(false));
+  EXPECT_EQ(disk.readFile(path), broken) << "left alone while the user may still be editing";
+  store->set("a", true);
+  EXPECT_EQ(disk.readFile(path + kCorruptSuffix), broken) << "moved aside before the save";
+  EXPECT_EQ(fileJson()["a"], true);
+  EXPECT_EQ(diagnostics.size(), 1u);
+}
+
 TEST(ParsePreferenceDocument, AMemberThatDoesNotParseCostsOnlyItself) {
   // The text, what a save writes (nothing when the file is set aside) and the members dropped.
   const std::tuple<const char*, const char*, Strings> rows[] = {

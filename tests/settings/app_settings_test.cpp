@@ -229,6 +229,31 @@ TEST_F(AppSettingsTest, EverySetterWritesItsOwnKeyAndReactsEveryTime) {
   }
 }
 
+TEST_F(AppSettingsTest, FollowingTheStoreTakesUpEveryChangedValueWithItsReaction) {
+  for (const auto& row : kBindings) {
+    const std::string key(row.entry.key);
+    auto& s = createSeen();
+    const auto values = acceptedValues(row.entry);
+    const PrefValue changed =
+        values.front() == row.entry.defaultValue() ? values.back() : values.front();
+    int notified = 0;
+    auto subscription = s.subscribe([&] { ++notified; });
+    store->set(key, changed);  // as another program would write the file
+    reactions.clear();
+    EXPECT_TRUE(s.followStore()) << key;
+    EXPECT_EQ(row.get(s), changed) << key;
+    EXPECT_EQ(notified, 1) << key;
+    if (row.entry.key != prefkey::kPaletteKeyCode && row.entry.key != prefkey::kPaletteModifiers &&
+        row.entry.key != prefkey::kImproveDataSharing) {
+      EXPECT_EQ(reactions, row.reaction) << key;
+    }
+    EXPECT_FALSE(s.followStore()) << key << ": nothing more to take up";
+    store->set(key, rejectedValues(row.entry).front());
+    EXPECT_TRUE(s.followStore()) << key;
+    EXPECT_EQ(row.get(s), row.entry.defaultValue()) << key;
+  }
+}
+
 TEST_F(AppSettingsTest, NotificationPrecedesStoreAndWriteWhichPrecedeTheReaction) {
   auto& s = createSeen();
   // What each one sees: the property, then the stored value.

@@ -354,8 +354,44 @@ bool JsonPreferenceStore::persists() const {
   return persists_;
 }
 
+bool JsonPreferenceStore::reload() {
+  std::optional<std::string> line;
+  bool changed = false;
+  {
+    std::lock_guard guard(lock_);
+    if (!persists_) return false;
+    const auto read = files_.readRegularFile(path_, kMaxPreferenceFileBytes);
+    // A file removed by hand is written again, whole, by the next change; until then memory
+    // holds every setting, so nothing is lost by waiting.
+    if (!read.content) return false;
+    auto document = parsePreferenceDocument(*read.content);
+    if (!document) {
+      // Left as it is while the user may still be editing it; the next save moves it aside
+      // first, so their text is never simply overwritten.
+      unparsedOnDisk_ = true;
+      line = "preferences file changed on disk but is not a JSON object path=" + path_ +
+             " settings in memory kept";
+    } else {
+      unparsedOnDisk_ = false;
+      changed = document->values != document_.values;
+      document_ = std::move(*document);
+    }
+  }
+  if (line) diagnose(*line);
+  return changed;
+}
+
 std::optional<std::string> JsonPreferenceStore::saveLocked() {
   if (!persists_) return std::nullopt;
+  if (unparsedOnDisk_) {
+    unparsedOnDisk_ = false;
+    const auto target = availableCorruptName();
+    if (!target || !files_.rename(path_, *target)) {
+      persists_ = false;
+      return "preferences file not a JSON object path=" + path_ +
+             " move failed, file left in place, changes stay in memory";
+    }
+  }
   // Saving under the lock keeps the file in step with memory: two threads' saves cannot land
   // in the opposite order of their changes.
   const std::string text = serializePreferenceDocument(document_);

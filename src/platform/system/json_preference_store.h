@@ -73,6 +73,12 @@ class JsonPreferenceStore final : public PreferenceStore {
   void set(std::string_view key, PrefValue v) override;
   void remove(std::string_view key) override;
 
+  /// Reads the file again after another program (or the user, by hand) changed it, and returns
+  /// whether any readable value differs from memory. A missing or unreadable file changes
+  /// nothing. A file that is not a JSON object is left in place and memory kept; the next save
+  /// first moves it aside as a corrupt file, so the user's text is never lost.
+  bool reload();
+
   /// False when changes can no longer reach the file (see the class comment).
   bool persists() const;
 
@@ -93,6 +99,8 @@ class JsonPreferenceStore final : public PreferenceStore {
   mutable std::mutex lock_;
   PreferenceDocument document_;
   bool persists_ = true;
+  /// The file was found changed and not parseable by reload().
+  bool unparsedOnDisk_ = false;
 };
 
 }  // namespace tolvane::system
