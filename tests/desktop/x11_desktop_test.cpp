@@ -161,6 +161,7 @@ TEST_F(X11DesktopWithClientTest, ApplicationsComeAndGoWithTheClientListNamedByDe
   entry("editor.desktop", "Name=Editor\nStartupWMClass=editor-main\n");
   entry("notes.desktop", "Name=Notes\nName[de]=Notizen (de)\nName[de_DE]=Notizen\n");
   entry("ghost.desktop", "Name=Ghost\nHidden=true\nStartupWMClass=Ghost\n");
+  entry("helper.desktop", "Name=Helper\nNoDisplay=true\n");
   struct Row {
     const char* why;
     std::string options;
@@ -179,6 +180,13 @@ TEST_F(X11DesktopWithClientTest, ApplicationsComeAndGoWithTheClientListNamedByDe
        "Ghost", false},
   };
   makeDesktop();
+  // What a user can pick to exclude: by name in their language, without hidden or unlisted
+  // entries; a name is found for an unlisted one all the same.
+  EXPECT_EQ(desktop->installedApplications(),
+            (std::vector<InstalledApplication>{
+                {"org.example.Viewer", "Betrachter"}, {"editor", "Editor"}, {"notes", "Notizen"}}));
+  EXPECT_EQ(desktop->displayName("helper"), "Helper");
+  EXPECT_EQ(desktop->displayName("ghost"), std::nullopt);
   std::vector<RunningApp> launched;
   std::vector<RunningApp> terminated;
   desktop->addObserver(WorkspaceEvent::launched,

@@ -145,6 +145,8 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
       isApplication = value == "Application";
     } else if (key == "Hidden") {
       hidden = value == "true";
+    } else if (key == "NoDisplay") {
+      entry.noDisplay = value == "true";
     } else if (key == "Name") {
       entry.name = value;
     } else if (key.starts_with("Name[") && key.ends_with("]")) {
@@ -346,6 +348,11 @@ const DesktopEntry* DesktopEntries::lookup(Find find) {
   if (!foldersChanged()) return nullptr;
   scan();
   return find();
+}
+
+const std::vector<DesktopEntry>& DesktopEntries::all() {
+  if (!scanned_ || foldersChanged()) scan();
+  return entries_;
 }
 
 const DesktopEntry* DesktopEntries::byID(std::string_view id) {

@@ -24,6 +24,8 @@ struct DesktopEntry {
   std::string startupWMClass;
   std::string exec;
   std::string icon;
+  /// The entry asks not to be listed in menus (a helper, a settings module).
+  bool noDisplay = false;
 };
 
 /// Parses the [Desktop Entry] group of a desktop file's text; nothing unless it is an
@@ -60,6 +62,8 @@ class DesktopEntries {
   /// The locale of messages: LC_ALL, else LC_MESSAGES, else LANG.
   static std::string defaultLocale();
 
+  /// Every entry, scanned again first when a folder changed since the last scan.
+  const std::vector<DesktopEntry>& all();
   /// The entry with this desktop-file id.
   const DesktopEntry* byID(std::string_view id);
   /// The entry for a window's WM_CLASS, compared without case: StartupWMClass against the

@@ -635,6 +635,26 @@ std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) cons
   return entries_.iconPNG(*entry);
 }
 
+std::vector<InstalledApplication> X11Desktop::installedApplications() {
+  std::vector<InstalledApplication> apps;
+  for (const DesktopEntry& entry : entries_.all()) {
+    if (!entry.noDisplay) apps.push_back({entry.id, entries_.localizedName(entry)});
+  }
+  const auto folded = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::stable_sort(apps.begin(), apps.end(),
+                   [&](const auto& a, const auto& b) { return folded(a.name) < folded(b.name); });
+  return apps;
+}
+
+std::optional<std::string> X11Desktop::displayName(const std::string& bundleID) {
+  const DesktopEntry* entry = entries_.byID(bundleID);
+  if (!entry) return std::nullopt;
+  return entries_.localizedName(*entry);
+}
+
 std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, int side) {
   if (connectionLost()) return nullptr;
   auto it = clients_.find(window);

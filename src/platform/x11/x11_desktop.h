@@ -15,6 +15,7 @@
 
 #include "platform/accessibility.h"
 #include "platform/run_loop.h"
+#include "platform/ui_surfaces.h"
 #include "platform/window_icon.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -63,6 +64,7 @@ class X11Element final : public AXElementRef {
 class X11Desktop final : public Workspace,
                          public Accessibility,
                          public WindowServer,
+                         public ApplicationCatalog,
                          private EventSink {
  public:
   /// Where applications' desktop entries are looked up, and in which language.
@@ -126,6 +128,10 @@ class X11Desktop final : public Workspace,
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
+
+  // ApplicationCatalog: the desktop entries of the applications folders.
+  std::vector<InstalledApplication> installedApplications() override;
+  std::optional<std::string> displayName(const std::string& bundleID) override;
   /// The window's own icon (`_NET_WM_ICON`, the size nearest to `side` pixels; else the icon
   /// pixmap of its `WM_HINTS`); null when it has none. Read once per window and size and kept until
   /// the property changes or the window goes, so the same pointer comes back meanwhile.
