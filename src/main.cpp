@@ -28,6 +28,7 @@
 #include "platform/system/user_paths.h"
 #include "shell/desktop_backend.h"
 #include "shell/instance_listener.h"
+#include "shell/preference_file_watch.h"
 #include "shell/quit_signals.h"
 #include "shell/test_hooks.h"
 #include "shell/x11_event_bridge.h"
@@ -338,6 +339,9 @@ int main(int argc, char** argv) {
     if (!testHooks.run(url)) app.handleURL(url);
   };
   shell::InstanceListener urls(*instance, *backend->services().clock, handleURL);
+  shell::PreferenceFileWatch preferenceFile(backend->preferencesPath(), [&] {
+    if (backend->preferences().reload()) app.settings().followStore();
+  });
 
   backend->log().log("launch: tolvane " + *bundle.shortVersion + " on display " + display);
   app.applicationDidFinishLaunching();

@@ -111,6 +111,8 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
   settings_.setInterceptionChangedHook([this] {
     engine_.updateEnabled();
     if (interceptionObserver_) interceptionObserver_();
+    // The grabs were just taken again: whether another program owns the keys may have changed.
+    if (settingsWindow_) settingsWindow_->refresh();
   });
   // A language chosen in the settings or arriving by sync relabels every window at once.
   settings_.setLanguageChangedHook([this] { l10n_.apply(settings_.languageCode()); });
@@ -146,6 +148,72 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
               return account.subscribe(std::move(handler));
             },
     });
+  }
+  buildWindows();
+}
+
+void AppDelegate::buildWindows() {
+  if (s_.settingsWindow) {
+    settingsWindow_.emplace(SettingsWindowController::Dependencies{
+        .window = *s_.settingsWindow,
+        .settings = settings_,
+        .l10n = l10n_,
+        .clock = *s_.clock,
+        .log = log_,
+        .accessibility = *s_.accessibility,
+        .permissions = permissions_,
+        .interaction = *s_.interaction,
+        .keyMonitor = s_.keyMonitor,
+        .catalog = s_.catalog,
+        .bundle = s_.bundle,
+        .tester = tester_,
+        .account = account(),
+        .sync = sync(),
+        .updates = updates(),
+        .switcherKeysProblem = [this] { return switcherKeysProblem(); }});
+    statusItem_.actions().showSettings = [this] { showSettings(); };
+  }
+  if (s_.onboardingWindow) {
+    onboarding_.emplace(OnboardingWindowController::Dependencies{
+        .window = *s_.onboardingWindow,
+        .settings = settings_,
+        .l10n = l10n_,
+        .runLoop = *s_.runLoop,
+        .log = log_,
+        .accessibility = *s_.accessibility,
+        .permissions = permissions_,
+        .switcherKeysProblem = [this] { return switcherKeysProblem(); },
+        .openSwitcherSettings = [this] { showSettings(SettingsTab::switcher); }});
+    statusItem_.actions().showOnboarding = [this] { showOnboarding(); };
+  }
+}
+
+std::optional<std::string> AppDelegate::switcherKeysProblem() const {
+  return s_.eventTap->failureReason();
+}
+
+void AppDelegate::showSettings(std::optional<SettingsTab> tab) {
+  if (settingsWindow_) {
+    settingsWindow_->show(tab);
+  } else {
+    log_.log("settings: this desktop has no settings window");
+  }
+}
+
+void AppDelegate::showOnboarding(bool startAtPermissions) {
+  if (onboarding_) {
+    onboarding_->show(startAtPermissions);
+  } else {
+    log_.log("onboarding: this desktop has no onboarding window");
+  }
+}
+
+void AppDelegate::showOnboardingIfNeeded() {
+  const auto forced = s_.system->environment("BRENMOOR_ONBOARDING");
+  if ((forced && *forced == "1") || !settings_.onboardingCompleted()) {
+    showOnboarding(false);
+  } else if (!s_.accessibility->isProcessTrusted()) {
+    showOnboarding(true);
   }
 }
 
@@ -204,6 +272,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   engine_.startPolling();
   warmUpTask_ = warmUp().start(*s_.runLoop);
   startPaletteHotKey();
+  showOnboardingIfNeeded();
   if (updates_) updates_->start();
   if (account_) {
     account_->start();
@@ -307,9 +376,13 @@ void AppDelegate::handleURL(const std::string& url) {
   const auto host = urlHost(url);
   if (!host) return;  // not a URL: ignored
   log_.log("url event: host=" + (host->empty() ? std::string("?") : *host));
-  if (*host == "settings") return;  // the settings window takes these once it exists
+  if (*host == "settings") {
+    showSettings();
+    return;
+  }
   if (account_ && account_->handleCallback(url)) {
     log_.log("url event: sign-in callback accepted");
+    showSettings(SettingsTab::account);
   }
 }
 

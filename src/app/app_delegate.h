@@ -17,6 +17,7 @@
 #include "localization/framework_language.h"
 #include "localization/l10n.h"
 #include "menu/status_item_controller.h"
+#include "onboarding/onboarding_window_controller.h"
 #include "palette/palette_controller.h"
 #include "platform/services.h"
 #include "platform/task.h"
@@ -24,6 +25,7 @@
 #include "reporting/improve_reporter.h"
 #include "reporting/tester_mode.h"
 #include "settings/app_settings.h"
+#include "settings_window/settings_window_controller.h"
 #include "updates/update_controller.h"
 #include "windows/background_refresh.h"
 #include "windows/permissions.h"
@@ -72,6 +74,16 @@ class AppDelegate {
   GlobalHotKey* paletteHotKey() { return hotKey_ ? &*hotKey_ : nullptr; }
   const GlobalHotKey* paletteHotKey() const { return hotKey_ ? &*hotKey_ : nullptr; }
 
+  /// Opens the settings window (or brings it forward), on `tab` when given; logs why not on a
+  /// desktop without one.
+  void showSettings(std::optional<SettingsTab> tab = std::nullopt);
+  /// Opens the getting-started guide, from its first page or from the requirements page.
+  void showOnboarding(bool startAtPermissions = false);
+  /// Nothing on a desktop without a settings window.
+  SettingsWindowController* settingsWindow() { return settingsWindow_ ? &*settingsWindow_ : nullptr; }
+  /// Nothing on a desktop without an onboarding window.
+  OnboardingWindowController* onboarding() { return onboarding_ ? &*onboarding_ : nullptr; }
+
   bool isWarmedUp() const { return engine_.isWarmed(); }
   AppSettings& settings() { return settings_; }
   SwitcherEngine& engine() { return engine_; }
@@ -98,6 +110,11 @@ class AppDelegate {
   /// What the tray's entries do, as far as the application's own components can do it.
   StatusItemController::Actions trayActions();
   bool shouldRefresh(const RunningApp& app) const;
+  void buildWindows();
+  /// At launch: the guide when it was never finished (or is forced), or its requirements page
+  /// when the desktop lacks what the switcher needs.
+  void showOnboardingIfNeeded();
+  std::optional<std::string> switcherKeysProblem() const;
 
   Services& s_;
   DebugLog& log_;
@@ -127,6 +144,9 @@ class AppDelegate {
   std::function<void()> interceptionObserver_;
   std::optional<GlobalHotKey> hotKey_;
   std::optional<UpdateController> updates_;
+  /// Last: they show the state of everything above.
+  std::optional<SettingsWindowController> settingsWindow_;
+  std::optional<OnboardingWindowController> onboarding_;
 };
 
 /// The host of a URL ("settings" in "tolvane://settings"), or nothing when it is not a URL.

@@ -50,9 +50,9 @@ std::unique_ptr<DesktopBackend> DesktopBackend::create(const BundleInfo& bundle,
 DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                                std::unique_ptr<x11::Connection> connection)
     : paths_(system::currentUserPaths()),
+      preferencesPath_(paths_.configHome + "/" + bundle.identifier + "/preferences.json"),
       log_(files_, clock_, paths_.dataHome + "/" + bundle.identifier),
-      preferences_(files_, clock_,
-                   paths_.configHome + "/" + bundle.identifier + "/preferences.json",
+      preferences_(files_, clock_, preferencesPath_,
                    // A preference file set aside or unreadable is worth telling a user who
                    // started Tolvane from a terminal.
                    [this](const std::string& line) { log_.notice(line); }),
@@ -104,6 +104,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   panel_.setIconSources(applicationIcons, windowIcons);
   palettePanel_.setIconSources(applicationIcons, windowIcons);
   statusItem_.setIconSource(applicationIcons);
+  chooserIcons_ = std::make_unique<qt::AppIcons>(applicationIcons);
+  interaction_.setIconSource(
+      [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
   services_ = {.clock = &clock_,
                .runLoop = &runLoop_,
                .files = &files_,
@@ -130,6 +133,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                .palettePanel = &palettePanel_,
                .statusItem = &statusItem_,
                .interaction = &interaction_,
+               .catalog = &desktop_,
                .keyMonitor = &keyMonitor_};
 }
 

@@ -26,6 +26,7 @@
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_input_grab.h"
 #include "settings/app_settings.h"
+#include "ui/qt/app_icons.h"
 #include "ui/qt/qt_key_monitor.h"
 #include "ui/qt/qt_palette_panel.h"
 #include "ui/qt/qt_run_loop.h"
@@ -55,12 +56,15 @@ class DesktopBackend {
   /// The trigger combinations changed: the tap gives up its grabs and takes the new ones.
   void reloadKeyGrabs() { tap_.reloadCombinations(); }
   x11::X11Desktop& desktop() { return desktop_; }
+  system::JsonPreferenceStore& preferences() { return preferences_; }
+  const std::string& preferencesPath() const { return preferencesPath_; }
   x11::X11EventTap& tap() { return tap_; }
 
  private:
   DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);
 
   UserPaths paths_;
+  std::string preferencesPath_;
   system::RealClock clock_;
   qt::QtRunLoop runLoop_;
   system::PosixFileSystem files_;
@@ -89,6 +93,7 @@ class DesktopBackend {
   qt::QtKeyMonitor keyMonitor_;
   qt::QtStatusItem statusItem_;
   qt::QtUserInteraction interaction_;
+  std::unique_ptr<qt::AppIcons> chooserIcons_;
   Services services_;
 };
 
