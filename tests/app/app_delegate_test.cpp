@@ -6,6 +6,7 @@
 
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_described_window.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_event_tap.h"
 #include "platform/sim/sim_hot_keys.h"
@@ -56,6 +57,8 @@ class AppDelegateTest : public ::testing::Test {
                 .switcherPanel = &panel,
                 .palettePanel = &palettePanel,
                 .statusItem = &statusItem,
+                .settingsWindow = &settingsWindow,
+                .onboardingWindow = &onboardingWindow,
                 .interaction = &interaction,
                 .keyMonitor = &keys};
     log.setObserver(
@@ -92,6 +95,8 @@ class AppDelegateTest : public ::testing::Test {
   sim::SimKeyMonitor keys;
   sim::SimStatusItem statusItem;
   sim::SimUserInteraction interaction;
+  sim::SimSettingsWindow settingsWindow;
+  sim::SimOnboardingWindow onboardingWindow;
   test::ManualTicker ticker;
   DebugLog log{files, clock, temp.path() + "/log"};
   std::vector<std::string> lines;
@@ -224,8 +229,36 @@ TEST_F(AppDelegateTest, UrlEventsAreLoggedByTheHostAUrlParserWouldReadAndNonUrls
   for (const auto& [url, host] : rows) {
     lines.clear();
     app().handleURL(url);
-    EXPECT_EQ(lines, host ? Strings{"url event: host=" + *host} : Strings{}) << url;
+    ASSERT_EQ(lines.empty(), !host) << url;
+    if (host) EXPECT_EQ(lines.front(), "url event: host=" + *host) << url;
   }
+}
+
+TEST_F(AppDelegateTest, TheGuideComesAtTheFirstLaunchOnlyAndSettingsOpenByURLAndFromTheTray) {
+  app().applicationDidFinishLaunching();
+  EXPECT_TRUE(onboardingWindow.isVisible());
+  onboardingWindow.closeByUser();
+  EXPECT_TRUE(app().settings().onboardingCompleted());
+
+  app().handleURL("tolvane://settings");
+  EXPECT_TRUE(settingsWindow.isVisible());
+  statusItem.openMenu();
+  ASSERT_TRUE(statusItem.choose("Settings…"));
+  EXPECT_EQ(settingsWindow.opened, 1) << "one window, brought forward again";
+  EXPECT_EQ(settingsWindow.broughtToFront, 2);
+  statusItem.openMenu();
+  ASSERT_TRUE(statusItem.choose("Getting Started Guide"));
+  EXPECT_EQ(onboardingWindow.opened, 2);
+
+  // A later launch: finished, with a window manager, nothing forced.
+  onboardingWindow.close();
+  app_.reset();
+  app().applicationDidFinishLaunching();
+  EXPECT_FALSE(onboardingWindow.isVisible());
+  app_.reset();
+  system.env["BRENMOOR_ONBOARDING"] = "1";
+  app().applicationDidFinishLaunching();
+  EXPECT_TRUE(onboardingWindow.isVisible());
 }
 
 TEST(AppStartTest, TheChosenLanguageReachesThePlatformListAndAStaleListGoes) {
