@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
@@ -27,7 +28,18 @@ void TolvaneDesktopTest::writePreferences(const std::string& json) {
   std::ofstream(folder + "/preferences.json") << json;
 }
 
+void TolvaneDesktopTest::markGuideFinished() {
+  const std::string path = home.path() + "/XDG_CONFIG_HOME/com.brenmoor.tolvane/preferences.json";
+  std::ifstream in(path);
+  auto json = nlohmann::json::parse(in, nullptr, false);
+  if (!json.is_object()) json = nlohmann::json::object();
+  if (json.contains("onboardingCompleted")) return;
+  json["onboardingCompleted"] = true;
+  writePreferences(json.dump());
+}
+
 void TolvaneDesktopTest::launch() {
+  if (!firstLaunch) markGuideFinished();
   tolvane =
       std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), home.path(), environment);
   ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();

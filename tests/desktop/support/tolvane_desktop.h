@@ -28,8 +28,10 @@ class TolvaneDesktopTest : public ::testing::Test {
   /// For configureDisplay(): the settings file Tolvane reads when it starts.
   void writePreferences(const std::string& json);
 
-  /// Starts Tolvane and waits until it has warmed up and taken its keys.
+  /// Starts Tolvane and waits until it has warmed up and taken its keys. Unless `firstLaunch`,
+  /// the settings say the guide was finished, so that its window stays out of the way.
   void launch();
+  void markGuideFinished();
   /// Types through XTEST as a user would: "keydown super key Tab keyup super".
   void type(const std::string& keys);
   bool waitForLog(const std::string& text, int times = 1);
@@ -52,6 +54,8 @@ class TolvaneDesktopTest : public ::testing::Test {
   int waitForExit(int signal = 0);
 
   bool withWindowManager = true;
+  /// launch() leaves the settings as they are: the guide appears when they never saw it.
+  bool firstLaunch = false;
   /// Given to every Tolvane that launch() starts.
   Environment environment;
   XSession x;
