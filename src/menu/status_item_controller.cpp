@@ -215,8 +215,8 @@ std::vector<MenuEntry> StatusItemController::buildMenu() {
                   .checked = paused,
                   .action = [this] { togglePause(); }});
   menu.push_back(separator());
-  // The settings window and the guide come with later parts of the application; until they are
-  // connected their entries are shown, but disabled, rather than doing nothing.
+  // A desktop without a settings window or a guide shows their entries disabled rather than
+  // doing nothing.
   menu.push_back({.title = s_.l10n.string("menu.settings"),
                   .enabled = static_cast<bool>(actions_.showSettings),
                   .keyEquivalent = ",",

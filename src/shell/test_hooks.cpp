@@ -3,6 +3,7 @@
 // the crash hook, a real fault.
 #include "shell/test_hooks.h"
 
+#include <QApplication>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <chrono>
@@ -22,6 +23,7 @@ constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr std::string_view kCrashURL = "tolvane://test-crash";
 constexpr std::string_view kSignInURL = "tolvane://test-sign-in";
 constexpr std::string_view kSignOutURL = "tolvane://test-sign-out";
+constexpr std::string_view kLocatePrefix = "tolvane://test-locate?name=";
 constexpr int kMaxStallSeconds = 30;
 
 std::string describe(const HotkeyRecorderView& view) {
@@ -131,7 +133,25 @@ bool TestHooks::run(const std::string& url) {
     if (*action) (*action)();
     return true;
   }
+  if (url.starts_with(kLocatePrefix)) {
+    locate(url.substr(kLocatePrefix.size()));
+    return true;
+  }
   return stall(url);
+}
+
+void TestHooks::locate(const std::string& name) {
+  const QString wanted = QString::fromStdString(name);
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->isVisible()) continue;
+    QWidget* found = top->objectName() == wanted ? top : top->findChild<QWidget*>(wanted);
+    if (!found || !found->isVisible()) continue;
+    const QPoint centre = found->mapToGlobal(found->rect().center());
+    s_.log.log("test hook: located " + name + " at " + std::to_string(centre.x()) + "," +
+               std::to_string(centre.y()));
+    return;
+  }
+  s_.log.log("test hook: " + name + " not found");
 }
 
 bool TestHooks::stall(const std::string& url) {

@@ -48,6 +48,9 @@ class TestHooks {
   ///   SIGSEGV (a write through a null pointer), for crash records and reports end to end;
   /// - "tolvane://test-sign-in" and "tolvane://test-sign-out" start a browser sign-in and sign
   ///   out, as the account page does.
+  /// - "tolvane://test-locate?name=N" logs "test hook: located N at X,Y", the screen position of
+  ///   the centre of the shown widget named N (settings controls are named after their rows),
+  ///   so that a test can click it as a user would; or "test hook: N not found".
   /// True when `url` was a hook and ran.
   bool run(const std::string& url);
 
@@ -55,6 +58,7 @@ class TestHooks {
   class RecorderWindow;
 
   bool stall(const std::string& url);
+  void locate(const std::string& name);
   void showRecorder();
   [[noreturn]] void crash();
 

@@ -137,6 +137,31 @@ TEST_F(TolvaneInATray, TheMenuListsTheFiveRecentTerminalsAndPausesAndResumesSwit
   EXPECT_TRUE(waitForActive(terms[4])) << tolvane->log();
 }
 
+TEST_F(TolvaneInATray, SettingsOpenFromTheMenuAndByURLAsOneWindowThatComesForward) {
+  const auto other = x.startXterm("other");
+  ASSERT_TRUE(other);
+  launch();
+  const auto icon = iconArea();
+  ASSERT_TRUE(icon) << tolvane->log();
+  openMenu(*icon, {"click", "3"});
+  type("key Up Up Up Up Return");  // "Settings…", above the guide, "About" and "Quit"
+  ASSERT_TRUE(waitForLog("settings shown: visible=true")) << tolvane->log();
+  std::vector<xcb_window_t> shown;
+  const auto oneSettingsWindow = [&] {
+    shown = windowsTitled(x, tolvane->pid(), "Tolvane Settings");
+    return shown.size() == 1;
+  };
+  ASSERT_TRUE(x.waitUntil(oneSettingsWindow, {tolvane->pump()})) << tolvane->log();
+  const xcb_window_t settings = shown[0];
+  EXPECT_TRUE(waitForActive(settings)) << tolvane->log();
+
+  activate(other->windows[0]);
+  ASSERT_EQ(tolvane->sendURL("tolvane://settings"), 0);
+  ASSERT_TRUE(waitForLog("settings shown: visible=true", 2)) << tolvane->log();
+  EXPECT_TRUE(waitForActive(settings)) << "the open window comes forward\n" << tolvane->log();
+  EXPECT_TRUE(oneSettingsWindow());
+}
+
 // Paused, Tolvane holds no key of its own: only the open menu's grab can be what is let go of,
 // by the watchdog for a stalled Tolvane and by the sentinel for a stopped one.
 class TrayMenuKeepsNoKeyboard : public TolvaneInATray {

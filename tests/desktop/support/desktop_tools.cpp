@@ -74,6 +74,31 @@ void saveScreenshot(XSession& session, const std::string& name) {
   std::printf("screenshot: %s\n", path.c_str());
 }
 
+std::string windowTitle(XSession& session, xcb_window_t window) {
+  for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        session.xcb(),
+        xcb_get_property(session.xcb(), 0, window, session.atom(property), XCB_ATOM_ANY, 0, 1024),
+        nullptr);
+    std::string title;
+    if (reply && reply->format == 8) {
+      title.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                   static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+    }
+    std::free(reply);
+    if (!title.empty()) return title;
+  }
+  return {};
+}
+
+std::vector<xcb_window_t> windowsTitled(XSession& session, pid_t pid, const std::string& title) {
+  std::vector<xcb_window_t> found;
+  for (xcb_window_t window : session.clientsOf(pid)) {
+    if (windowTitle(session, window) == title) found.push_back(window);
+  }
+  return found;
+}
+
 bool freeAltSpaceFromOpenbox(XSession& session, const std::string& folder) {
   std::ifstream stock("/etc/xdg/openbox/rc.xml");
   std::stringstream text;

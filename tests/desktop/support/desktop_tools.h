@@ -28,6 +28,11 @@ std::uint8_t grabKeyboardStatus(XSession& session, bool keep = false);
 /// says where.
 void saveScreenshot(XSession& session, const std::string& name);
 
+/// The window's `_NET_WM_NAME` (UTF-8), else its `WM_NAME`; empty when it has neither.
+std::string windowTitle(XSession& session, xcb_window_t window);
+/// The managed windows of process `pid` titled exactly `title`.
+std::vector<xcb_window_t> windowsTitled(XSession& session, pid_t pid, const std::string& title);
+
 /// Has the session's openbox (call before start()) read its stock configuration without the
 /// Alt-Space binding (the window menu), written to `folder`/rc.xml, so that Alt-Space is free
 /// for Tolvane's palette. False when the stock configuration binds no Alt-Space.
