@@ -3,6 +3,8 @@
 // the guide at the first launch only, and pictures of every page.
 #include <xcb/xcb.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
