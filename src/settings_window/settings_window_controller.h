@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
@@ -37,6 +39,9 @@ class SettingsWindowController {
     AppSettings& settings;
     L10n& l10n;
     const Clock& clock;
+    /// Repaints run on it, after the change that asked for them has been made: the settings
+    /// tell of a change before they make it.
+    RunLoop& runLoop;
     DebugLog& log;
     Accessibility& accessibility;
     Permissions& permissions;
@@ -75,8 +80,48 @@ class SettingsWindowController {
 
  private:
   struct State;
+
+  void open();
+  /// Forgets the open window's state: capture stops, subscriptions and a pending repaint end.
+  void dropState();
+  void selectTab(SettingsTab tab);
+  /// Repaints once on a later turn of the run loop, however many changes come first. Never
+  /// repaints from inside a control's callback, which the backend may still be running.
+  void scheduleRepaint();
+  void repaintNow();
+  void logShown();
+  void iconClicked();
+  void chooseExcludedApplications();
+  void addExcludedApplications(const std::vector<std::string>& chosen,
+                               const std::vector<std::string>& offered);
+  void removeExcludedApplication(const std::string& bundleID);
+  /// The name shown for an excluded application; looked up once per open window.
+  std::string applicationName(const std::string& bundleID);
+
+  // The pages, in settings_pages.cpp.
+  std::string text(std::string_view key) const;
+  std::vector<SettingsSidebarEntry> sidebar() const;
+  SettingsRowView row(std::string_view titleKey, std::string_view subtitleKey,
+                      std::vector<SettingsControl> controls) const;
+  SettingsSwitch toggle(bool on, std::function<void(bool)> set);
+  SettingsPillButton pill(std::string_view titleKey, bool filled, std::function<void()> action);
+  SettingsRecorder recorder();
+  SettingsHeroView hero() const;
+  std::vector<SettingsCardView> generalCards();
+  std::vector<SettingsCardView> switcherCards();
+  std::vector<SettingsCardView> privacyCards();
+  std::vector<SettingsCardView> permissionCards();
+  std::vector<SettingsCardView> accountCards();
+  std::vector<SettingsCardView> aboutCards();
+
   Dependencies d_;
+  /// Outlives the window: the next opening without a tab shows the page last shown.
+  SettingsTab tab_ = SettingsTab::general;
+  /// Exists exactly while the window is open.
   std::unique_ptr<State> state_;
+  /// Callbacks that may come after this controller is gone (the application chooser's answer)
+  /// hold it weakly.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace tolvane

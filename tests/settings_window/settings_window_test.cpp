@@ -1,0 +1,348 @@
+// The settings window on the simulated desktop: one window at a time, every control bound to
+// what it changes and painted again after the change, the excluded applications, the hot-key
+// recorder's capture, the tester-mode clicks, the account and the permissions page.
+#include "settings_window/settings_window_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/sim/sim_described_window.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_http_client.h"
+#include "platform/sim/sim_key_monitor.h"
+#include "platform/sim/sim_system.h"
+#include "platform/system/openssl_digest.h"
+#include "support/memory_secret_store.h"
+#include "support/settings_world.h"
+
+namespace tolvane {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+/// The installed applications, counting how often the window asks for a name.
+class CountingCatalog final : public ApplicationCatalog {
+ public:
+  std::vector<InstalledApplication> installedApplications() override {
+    return apps.installedApplications();
+  }
+  std::optional<std::string> displayName(const std::string& bundleID) override {
+    ++nameLookups;
+    return apps.displayName(bundleID);
+  }
+  sim::SimApplicationCatalog apps;
+  int nameLookups = 0;
+};
+
+class SettingsWindowTest : public ::testing::Test, protected test::SettingsWorld {
+ protected:
+  SettingsWindowTest() {
+    l10n.apply("en");
+    // As the application does: every language change reaches the strings.
+    settings.setLanguageChangedHook([this] { l10n.apply(settings.languageCode()); });
+    settings.setInterceptionChangedHook([this] { ++interceptionChanges; });
+    catalog.apps.applications = {{"org.example.Editor", "Editor"},
+                                 {"org.example.Mail", "Mail"},
+                                 {"org.example.Terminal", "Terminal"}};
+  }
+
+  SettingsWindowController& controller() {
+    if (!controller_) {
+      controller_ =
+          std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
+              .window = window,
+              .settings = settings,
+              .l10n = l10n,
+              .clock = clock,
+              .runLoop = loop,
+              .log = log,
+              .accessibility = desktop,
+              .permissions = permissions,
+              .interaction = interaction,
+              .keyMonitor = &keyMonitor,
+              .catalog = &catalog,
+              .bundle = bundle,
+              .tester = tester,
+              .account = account.get(),
+              .sync = nullptr,
+              .updates = nullptr,
+              .switcherKeysProblem = [this] { return keysProblem; }});
+    }
+    return *controller_;
+  }
+  /// Shows the window on `tab` and answers what it paints.
+  const SettingsWindowView& open(SettingsTab tab) {
+    controller().show(tab);
+    return painted();
+  }
+  /// The window after the repaints asked for so far.
+  const SettingsWindowView& painted() {
+    loop.runUntilIdle();
+    return window.view();
+  }
+  SettingsRowView row(const std::string& id) {
+    for (const auto& card : painted().cards) {
+      for (const auto& item : card.items) {
+        const auto* found = std::get_if<SettingsRowView>(&item);
+        if (found && found->id == id) return *found;
+      }
+    }
+    ADD_FAILURE() << "no row " << id;
+    return {};
+  }
+  /// The first control of type `Control` in row `id`.
+  template <typename Control>
+  Control control(const std::string& id) {
+    for (const auto& each : row(id).controls) {
+      if (const auto* found = std::get_if<Control>(&each)) return *found;
+    }
+    ADD_FAILURE() << "no such control in " << id;
+    return {};
+  }
+  SettingsCardView card(const std::string& id) {
+    for (const auto& each : painted().cards) {
+      if (each.id == id) return each;
+    }
+    ADD_FAILURE() << "no card " << id;
+    return {};
+  }
+  SettingsAppListView excludedList() {
+    return std::get<SettingsAppListView>(card("priv.user").items.front());
+  }
+  void signInAs(const std::string& email) {
+    secrets.set(secretkey::kCloudToken, "token-1");
+    secrets.set(secretkey::kCloudEmail, email);
+    account = std::make_unique<CloudAccount>(
+        CloudAccount::Dependencies{secrets, http, loop, desktop, random, digest, cloud, log});
+  }
+
+  sim::SimRunLoop loop{clock};
+  sim::SimDesktop desktop{clock, loop};
+  sim::SimSettingsWindow window;
+  sim::SimKeyMonitor keyMonitor;
+  sim::SimUserInteraction interaction;
+  sim::SimHttpClient http;
+  sim::SimRandom random;
+  sim::SimSystemInfo system;
+  system::OpenSslDigest digest;
+  CloudConfig cloud{"http://sync.test"};
+  test::MemorySecretStore secrets;
+  FrameworkLanguage framework{disk};
+  L10n l10n{preferences, framework, {}};
+  Permissions permissions{desktop, desktop, log};
+  CountingCatalog catalog;
+  BundleInfo bundle{.shortVersion = "1.2.0"};
+  TesterMode tester{{preferences, http, clock, loop, random, system, log, nullptr, bundle, cloud}};
+  std::unique_ptr<CloudAccount> account;
+  std::optional<std::string> keysProblem;
+  int interceptionChanges = 0;
+  std::unique_ptr<SettingsWindowController> controller_;
+};
+
+TEST_F(SettingsWindowTest, OneWindowComesForwardOnTheTabAskedForAndANewOneAfterTheUserClosedIt) {
+  EXPECT_EQ(open(SettingsTab::switcher).tab, SettingsTab::switcher);
+  const auto& view = open(SettingsTab::privacy);
+  EXPECT_EQ(view.tab, SettingsTab::privacy);
+  EXPECT_EQ(view.pageTitle, "Privacy");
+  EXPECT_TRUE(view.sidebar[2].selected);
+  EXPECT_EQ(window.opened, 1);
+  EXPECT_EQ(window.broughtToFront, 2);
+  EXPECT_EQ(view.version, "1.2.0");
+  EXPECT_EQ(logLines, Strings(2, "settings shown: visible=true frame=(100,100,760,520)"));
+
+  window.closeByUser();
+  EXPECT_FALSE(controller().isOpen());
+  controller().show();
+  EXPECT_EQ(window.opened, 2);
+  EXPECT_EQ(painted().tab, SettingsTab::privacy);  // the page last shown
+}
+
+TEST_F(SettingsWindowTest, EachSwitchStoresItsSettingAndIsPaintedAsStored) {
+  struct Row {
+    SettingsTab tab;
+    const char* rowId;
+    bool (AppSettings::*stored)() const;
+    void (AppSettings::*store)(bool);
+    int interceptionChanges;
+  };
+  const Row rows[] = {
+      {SettingsTab::general, "gen.launchLogin", &AppSettings::launchAtLogin,
+       &AppSettings::setLaunchAtLogin, 0},
+      // These decide whether the switcher takes the keys: the hook makes them act.
+      {SettingsTab::switcher, "sw.cmdTab", &AppSettings::interceptCmdTab,
+       &AppSettings::setInterceptCmdTab, 1},
+      {SettingsTab::switcher, "sw.appCycle", &AppSettings::interceptAppCycle,
+       &AppSettings::setInterceptAppCycle, 1},
+      {SettingsTab::privacy, "priv.pause", &AppSettings::switcherPaused,
+       &AppSettings::setSwitcherPaused, 1},
+      {SettingsTab::switcher, "sw.minimized", &AppSettings::showMinimizedWindows,
+       &AppSettings::setShowMinimizedWindows, 0},
+      {SettingsTab::switcher, "sw.hiddenApps", &AppSettings::showHiddenAppWindows,
+       &AppSettings::setShowHiddenAppWindows, 0},
+      {SettingsTab::about, "gen.crashReports", &AppSettings::crashReportingEnabled,
+       &AppSettings::setCrashReportingEnabled, 0},
+      {SettingsTab::about, "priv.improve", &AppSettings::improveDataSharing,
+       &AppSettings::setImproveDataSharing, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.rowId);
+    open(r.tab);
+    const bool before = (settings.*r.stored)();
+    const int paints = window.paints;
+    interceptionChanges = 0;
+    control<SettingsSwitch>(r.rowId).onChange(!before);
+    EXPECT_EQ((settings.*r.stored)(), !before);
+    EXPECT_EQ(interceptionChanges, r.interceptionChanges);
+    EXPECT_EQ(control<SettingsSwitch>(r.rowId).on, !before);
+    EXPECT_EQ(window.paints, paints + 1);
+    // A change made elsewhere (the tray's pause entry, settings sync) shows as well.
+    (settings.*r.store)(before);
+    EXPECT_EQ(control<SettingsSwitch>(r.rowId).on, before);
+  }
+}
+
+TEST_F(SettingsWindowTest, TheModifierChoiceSwitchesTheFooterAtOnce) {
+  open(SettingsTab::switcher);
+  const auto modifier = control<SettingsSegmented>("sw.modifier");
+  EXPECT_EQ(modifier.symbols, (Strings{"Super", "Alt"}));
+  EXPECT_EQ(modifier.selectedIndex, 0);
+  EXPECT_EQ(card("sw").footer, l10n.string("sw.footer"));
+
+  modifier.onSelect(1);
+  EXPECT_TRUE(settings.switcherUsesOption());
+  EXPECT_EQ(card("sw").footer, l10n.string("sw.footerOpt"));
+  EXPECT_EQ(control<SettingsSegmented>("sw.modifier").selectedIndex, 1);
+}
+
+TEST_F(SettingsWindowTest, AddingExcludedApplicationsSkipsTheOnesListedAndRemovingDropsOne) {
+  settings.setExcludedBundleIDs({"org.example.Mail", "org.gone.Tool"});
+  open(SettingsTab::privacy);
+  EXPECT_EQ(excludedList().entries[1].name, "org.gone.Tool");  // no installed application
+
+  interaction.chosenApplications = {"org.example.Terminal", "org.example.Mail",
+                                    "org.example.Terminal", "org.not.Offered"};
+  control<SettingsPillButton>("priv.addApp").action();
+  EXPECT_EQ(interaction.chooserTitle, l10n.string("priv.chooseTitle"));
+  EXPECT_EQ(interaction.chooserCandidates,
+            (std::vector<InstalledApplication>{{"org.example.Editor", "Editor"},
+                                               {"org.example.Terminal", "Terminal"}}));
+  EXPECT_EQ(settings.excludedBundleIDs(),
+            (Strings{"org.example.Mail", "org.gone.Tool", "org.example.Terminal"}));
+  const auto entries = excludedList().entries;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].name, "Terminal");
+
+  excludedList().onRemove("org.example.Mail");
+  EXPECT_EQ(settings.excludedBundleIDs(), (Strings{"org.gone.Tool", "org.example.Terminal"}));
+}
+
+TEST_F(SettingsWindowTest, AFullListTakesNoMoreAndNamesAreLookedUpOncePerWindow) {
+  Strings thousand;
+  for (int i = 0; i < 999; ++i) thousand.push_back("org.example.App" + std::to_string(i));
+  settings.setExcludedBundleIDs(thousand);
+  open(SettingsTab::privacy);
+  interaction.chosenApplications = {"org.example.Editor", "org.example.Terminal"};
+  control<SettingsPillButton>("priv.addApp").action();
+  // One more would make the stored list one the settings refuse to read back.
+  EXPECT_EQ(settings.excludedBundleIDs().size(), 1000u);
+  EXPECT_EQ(settings.excludedBundleIDs().back(), "org.example.Editor");
+  EXPECT_EQ(interaction.beeps, 1);
+
+  for (int i = 0; i < 3; ++i) control<SettingsSwitch>("priv.pause").onChange(i % 2 == 0);
+  EXPECT_EQ(excludedList().entries.size(), 1000u);
+  EXPECT_EQ(catalog.nameLookups, 1000);
+}
+
+TEST_F(SettingsWindowTest, ChoosingALanguageRelabelsTheWindow) {
+  open(SettingsTab::general);
+  const auto language = control<SettingsDropdown>("gen.language");
+  ASSERT_EQ(language.options.size(), 15u);
+  EXPECT_EQ(language.options[0].title, "System");
+  EXPECT_EQ(language.selection, "");
+
+  language.onSelect("de");
+  EXPECT_EQ(settings.languageCode(), "de");
+  EXPECT_EQ(painted().pageTitle, "Allgemein");
+  EXPECT_EQ(control<SettingsDropdown>("gen.language").selection, "de");
+
+  language.onSelect("");
+  EXPECT_EQ(settings.languageCode(), std::nullopt);
+  EXPECT_EQ(painted().sidebar[0].title, "General");
+}
+
+TEST_F(SettingsWindowTest, TheRecorderStoresACombinationAndStopsWhenItsPageOrWindowGoes) {
+  open(SettingsTab::switcher);
+  control<SettingsRecorder>("sw.hotkeySearch").onClick();
+  EXPECT_TRUE(control<SettingsRecorder>("sw.hotkeySearch").view.recording);
+  EXPECT_TRUE(keyMonitor.press(40, eventflags::kControl | eventflags::kShift));
+  const auto recorded = control<SettingsRecorder>("sw.hotkeySearch").view;
+  EXPECT_FALSE(recorded.recording);
+  EXPECT_EQ(recorded.chips, (Strings{"⌃", "⇧", "K"}));
+
+  control<SettingsRecorder>("sw.hotkeySearch").onClick();
+  controller().show(SettingsTab::general);
+  EXPECT_EQ(keyMonitor.monitorCount(), 0u);
+
+  open(SettingsTab::switcher);
+  control<SettingsRecorder>("sw.hotkeySearch").onClick();
+  window.closeByUser();
+  EXPECT_EQ(keyMonitor.monitorCount(), 0u);
+  EXPECT_EQ(settings.paletteKeyCode(), 40);
+  EXPECT_EQ(settings.paletteModifiers(), 4608);
+}
+
+TEST_F(SettingsWindowTest, EightQuickClicksOnTheIconToggleTesterModeOnce) {
+  open(SettingsTab::about);
+  const auto click = [this](double after) {
+    clock.advance(after);
+    painted().onIconClick();
+  };
+  for (int i = 0; i < 7; ++i) click(1.9);
+  click(2.1);  // too late: the count starts again with this click
+  for (int i = 0; i < 6; ++i) click(2.0);
+  EXPECT_FALSE(tester.enabled());
+  click(1.0);
+  EXPECT_TRUE(tester.enabled());
+  EXPECT_EQ(card("about.reports").footer, l10n.string("about.testerOn"));
+  for (int i = 0; i < 7; ++i) click(0.5);
+  EXPECT_TRUE(tester.enabled());
+  tester.drain();
+}
+
+TEST_F(SettingsWindowTest, TheAccountPageFollowsTheAccount) {
+  EXPECT_EQ(open(SettingsTab::account).cards[0].items.size(), 1u);
+  EXPECT_EQ(row("acct.signedOutTitle").subtitle, l10n.string("acct.unavailable"));
+
+  controller_.reset();
+  signInAs("ada@example.org");
+  open(SettingsTab::account);
+  EXPECT_EQ(control<SettingsValueText>("acct.status").text, "ada@example.org");
+  control<SettingsPillButton>("acct.status").action();
+  EXPECT_FALSE(account->state().signedIn);
+  EXPECT_EQ(row("acct.status").title, "Not signed in");
+  EXPECT_EQ(control<SettingsPillButton>("acct.status").title, "Sign in");
+}
+
+TEST_F(SettingsWindowTest, ThePermissionsPageSaysWhatIsMissingAndChecksAgain) {
+  desktop.setTrusted(false);
+  keysProblem = "Super+Tab";
+  open(SettingsTab::permissions);
+  EXPECT_EQ(control<SettingsBadge>("perm.ax").kind, SettingsBadge::Kind::notGranted);
+  EXPECT_EQ(control<SettingsPillButton>("perm.ax").title, "Allow");
+  EXPECT_EQ(card("perm.ax").footer, l10n.string("perm.wmMissing"));
+  std::string busy = l10n.string("perm.keysBusy");
+  if (const auto at = busy.find("%@"); at != std::string::npos) busy.replace(at, 2, "Super+Tab");
+  EXPECT_EQ(card("perm.keys").footer, busy);
+  EXPECT_TRUE(card("perm.keys").footerTinted);
+
+  desktop.setTrusted(true);
+  keysProblem.reset();
+  control<SettingsPillButton>("perm.checkAgain").action();
+  EXPECT_EQ(row("perm.ax").controls.size(), 1u);
+  EXPECT_EQ(control<SettingsBadge>("perm.keys").kind, SettingsBadge::Kind::granted);
+  EXPECT_EQ(card("perm.keys").footer, "");
+}
+
+}  // namespace
+}  // namespace tolvane
