@@ -1,0 +1,279 @@
+// The first-run guide on the simulated desktop: where it opens, how the requirement page waits
+// and moves on, what the pages show and store, and how finishing or closing it ends a showing.
+#include "onboarding/onboarding_window_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "input/key_codes.h"
+#include "input/key_combo.h"
+#include "platform/sim/sim_described_window.h"
+#include "support/desktop_world.h"
+
+namespace tolvane {
+namespace {
+
+constexpr double kTick = OnboardingWindowController::kReevaluateSeconds;
+
+class OnboardingTest : public ::testing::Test, protected test::DesktopWorld {
+ protected:
+  OnboardingTest() { l10n.apply("en"); }
+
+  std::string text(std::string_view key) const { return l10n.string(key); }
+  const OnboardingWindowView& shown() const { return window.view(); }
+
+  /// Every block of type `Block` on the painted page.
+  template <typename Block>
+  std::vector<Block> blocks() const {
+    std::vector<Block> found;
+    for (const auto& block : shown().blocks) {
+      if (const auto* b = std::get_if<Block>(&block)) found.push_back(*b);
+    }
+    return found;
+  }
+  std::string heading() const {
+    const auto headings = blocks<OnboardingHeading>();
+    return headings.empty() ? "" : headings.front().text;
+  }
+  bool showsText(const std::string& wanted) const {
+    for (const auto& t : blocks<OnboardingText>()) {
+      if (t.text == wanted) return true;
+    }
+    return false;
+  }
+  OnboardingRequirement requirement(const std::string& id) const {
+    for (const auto& r : blocks<OnboardingRequirement>()) {
+      if (r.id == id) return r;
+    }
+    ADD_FAILURE() << "no requirement " << id;
+    return {};
+  }
+
+  /// Runs an action as a backend does: from its own copy, because the action may replace the
+  /// painted description it came from.
+  template <typename... Args>
+  static void press(const std::function<void(Args...)>& action, Args... args) {
+    ASSERT_TRUE(action);
+    auto copy = action;
+    copy(args...);
+  }
+  void pressPrimary() {
+    ASSERT_TRUE(shown().primaryEnabled);
+    press(shown().primary.action);
+  }
+  void showAndWalkTo(const std::string& title) {
+    controller.show();
+    for (int i = 0; i < 4 && heading() != title; ++i) pressPrimary();
+    ASSERT_EQ(heading(), title);
+  }
+
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+  L10n l10n{preferences, framework, {}};
+  sim::SimOnboardingWindow window;
+  Permissions permissions{desktop, desktop, log};
+  std::optional<std::string> keysProblem;
+  int settingsOpened = 0;
+  OnboardingWindowController controller{{window, settings, l10n, loop, log, desktop, permissions,
+                                         [this] { return keysProblem; },
+                                         [this] { ++settingsOpened; }}};
+};
+
+TEST_F(OnboardingTest, OpensOnTheWelcomeOrThePermissionPageAndAnOpenGuideComesForward) {
+  controller.show();
+  EXPECT_EQ(shown().windowTitle, text("menu.guide"));
+  EXPECT_EQ(heading(), text("onb.tagline"));
+  EXPECT_EQ(blocks<OnboardingIcon>().size(), 1u);
+  EXPECT_EQ(shown().pageIndex, 0);
+  EXPECT_FALSE(shown().back);
+  EXPECT_EQ(shown().primary.title, text("onb.continue"));
+  EXPECT_EQ(window.broughtToFront, 1);
+
+  // Asked again for the permission page, the same window moves there and comes forward.
+  controller.show(true);
+  EXPECT_EQ(heading(), text("onb.permTitle"));
+  EXPECT_EQ(shown().pageIndex, 1);
+  EXPECT_EQ(shown().back->title, text("common.back"));
+  EXPECT_EQ(window.opened, 1);
+  EXPECT_EQ(window.broughtToFront, 2);
+  EXPECT_EQ(linesStartingWith("onboarding:"),
+            std::vector<std::string>{"onboarding: shown page=welcome"});
+}
+
+TEST_F(OnboardingTest, GrantingTrustMovesOnWithinOneTickWithoutAClick) {
+  desktop.setTrusted(false);
+  controller.show(true);
+  EXPECT_EQ(shown().waitingText, text("onb.waiting"));
+  EXPECT_FALSE(shown().primaryEnabled);
+  EXPECT_TRUE(showsText(text("perm.wmMissing")));
+  const auto ax = requirement("accessibility");
+  EXPECT_FALSE(ax.granted);
+  EXPECT_EQ(ax.buttonTitle, text("common.grant"));
+  press(ax.onButton);
+  EXPECT_EQ(desktop.prompts(), 1);
+
+  loop.advance(3 * kTick);
+  EXPECT_EQ(heading(), text("onb.permTitle"));
+  desktop.setTrusted(true);
+  loop.advance(kTick);
+  EXPECT_EQ(heading(), text("onb.tutTitle"));
+  EXPECT_TRUE(shown().waitingText.empty());
+}
+
+TEST_F(OnboardingTest, AKeysProblemKeepsThePageWaitingExplainsItAndCanBeSkipped) {
+  keysProblem = "Super+Tab is grabbed by another program";
+  controller.show(true);
+  loop.advance(3 * kTick);
+  EXPECT_EQ(heading(), text("onb.permTitle"));
+  EXPECT_EQ(shown().waitingText, text("onb.waiting"));
+  EXPECT_TRUE(requirement("accessibility").granted);
+  const auto keys = requirement("switcherKeys");
+  EXPECT_FALSE(keys.granted);
+  EXPECT_FALSE(keys.onButton);
+  // The tables may not have the text yet; then its key stands in, without the reason.
+  std::string explanation = text("perm.keysBusy");
+  if (const auto at = explanation.find("%@"); at != std::string::npos) {
+    explanation.replace(at, 2, *keysProblem);
+  }
+  EXPECT_TRUE(showsText(explanation));
+  EXPECT_FALSE(showsText(text("perm.wmMissing")));
+  press(blocks<OnboardingLink>().at(0).action);
+  EXPECT_EQ(settingsOpened, 1);
+
+  // A reason from elsewhere is shown on one line and bounded.
+  keysProblem = "owner\nline two" + std::string(5000, 'x');
+  loop.advance(kTick);
+  for (const auto& t : blocks<OnboardingText>()) {
+    EXPECT_EQ(t.text.find('\n'), std::string::npos);
+    EXPECT_LT(t.text.size(), 1000u);
+  }
+
+  // What cannot be fixed here can be skipped.
+  ASSERT_TRUE(shown().secondary);
+  EXPECT_EQ(shown().secondary->title, text("onb.skipPerm"));
+  press(shown().secondary->action);
+  EXPECT_EQ(heading(), text("onb.tutTitle"));
+}
+
+TEST_F(OnboardingTest, APageReachedAlreadyDoneWaitsForTheUserAndBackReturnsToIt) {
+  showAndWalkTo(text("onb.permTitle"));
+  EXPECT_TRUE(shown().waitingText.empty());
+  EXPECT_FALSE(shown().secondary);
+  EXPECT_EQ(requirement("accessibility").buttonTitle, text("common.granted"));
+  loop.advance(2 * kTick);
+  EXPECT_EQ(heading(), text("onb.permTitle"));
+
+  pressPrimary();
+  EXPECT_EQ(heading(), text("onb.tutTitle"));
+  press(shown().back->action);
+  loop.advance(2 * kTick);
+  EXPECT_EQ(heading(), text("onb.permTitle"));
+  press(shown().back->action);
+  EXPECT_EQ(heading(), text("onb.tagline"));
+}
+
+TEST_F(OnboardingTest, TheTutorialShowsTheBindingsInTheSettings) {
+  using namespace hotkeymask;
+  struct Row {
+    bool usesOption;
+    std::int64_t paletteKey, paletteModifiers;
+    std::uint32_t trigger;
+  };
+  const Row rows[] = {
+      {false, keycode::kSpace, kOption, kCommand},
+      {true, 40, kControl | kShift, kOption},
+      // A stored key code out of range names no key.
+      {false, std::int64_t{1} << 32 | 40, kCommand, kCommand},
+  };
+  for (const auto& row : rows) {
+    settings.setSwitcherUsesOption(row.usesOption);
+    settings.setPaletteKeyCode(row.paletteKey);
+    settings.setPaletteModifiers(row.paletteModifiers);
+    showAndWalkTo(text("onb.tutTitle"));
+    const auto keys = blocks<OnboardingKeyRow>();
+    ASSERT_EQ(keys.size(), 4u);
+    const auto palette = row.paletteKey > 0xFFFF ? 0xFFFFFFFFu : row.paletteKey;
+    const std::vector<std::vector<std::string>> expected = {
+        keycombo::symbols(keycode::kTab, row.trigger),
+        keycombo::symbols(keycode::kTab, row.trigger | kShift),
+        keycombo::symbols(keycode::kKeyAboveTab, row.trigger),
+        keycombo::symbols(static_cast<std::uint32_t>(palette),
+                          static_cast<std::uint32_t>(row.paletteModifiers))};
+    for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(keys[i].chips, expected[i]) << i;
+    EXPECT_EQ(keys[3].searchSymbol, true);
+    EXPECT_EQ(keys[3].meaning, text("onb.tutSearch"));
+    window.closeByUser();
+  }
+}
+
+TEST_F(OnboardingTest, TheConsentSwitchesStoreTheirSettings) {
+  showAndWalkTo(text("onb.readyTitle"));
+  EXPECT_EQ(shown().primary.title, text("onb.startCta"));
+  const auto consents = blocks<OnboardingConsent>();
+  ASSERT_EQ(consents.size(), 2u);
+  EXPECT_EQ(consents[0].on, settings.improveDataSharing());
+  EXPECT_EQ(consents[1].on, settings.crashReportingEnabled());
+  press(consents[0].onChange, false);
+  press(consents[1].onChange, false);
+  EXPECT_FALSE(settings.improveDataSharing());
+  EXPECT_FALSE(settings.crashReportingEnabled());
+  EXPECT_EQ(preferences.value(prefkey::kCrashReportingEnabled), std::optional<PrefValue>(false));
+  for (const auto& consent : blocks<OnboardingConsent>()) EXPECT_FALSE(consent.on) << consent.id;
+}
+
+TEST_F(OnboardingTest, FinishingAndClosingEarlyBothEndTheGuideForGood) {
+  struct Row {
+    const char* what;
+    std::function<void()> end;
+    const char* page;
+    const char* logLine;
+  };
+  const Row rows[] = {
+      {"finish", [this] { pressPrimary(); }, "onb.readyTitle", "onboarding: completed"},
+      {"close on the tutorial", [this] { window.closeByUser(); }, "onb.tutTitle",
+       "onboarding: closed page=tutorial"},
+  };
+  for (const auto& row : rows) {
+    settings.setOnboardingCompleted(false);
+    logLines.clear();
+    showAndWalkTo(text(row.page));
+    const auto stale = shown();
+    row.end();
+    EXPECT_TRUE(settings.onboardingCompleted()) << row.what;
+    EXPECT_FALSE(controller.isOpen()) << row.what;
+    EXPECT_FALSE(window.isVisible()) << row.what;
+    // A late close report and the buttons of the last painted page reach nothing.
+    window.closeByUser();
+    press(stale.primary.action);
+    press(stale.back->action);
+    EXPECT_EQ(linesStartingWith("onboarding: c"), std::vector<std::string>{row.logLine})
+        << row.what;
+  }
+
+  // From the menu afterwards: the welcome page again, and the guide stays done.
+  controller.show();
+  EXPECT_EQ(heading(), text("onb.tagline"));
+  EXPECT_EQ(window.opened, 3);
+  EXPECT_TRUE(settings.onboardingCompleted());
+}
+
+TEST_F(OnboardingTest, AClosedGuideNeitherTicksNorRelabels) {
+  const auto idle = loop.pendingCount();
+  desktop.setTrusted(false);
+  controller.show(true);
+  loop.advance(kTick);
+  EXPECT_EQ(window.paints, 2);
+
+  l10n.apply("de");
+  EXPECT_EQ(heading(), l10n.string("onb.permTitle"));
+  EXPECT_NE(heading(), "One required permission");
+
+  window.closeByUser();
+  const int paints = window.paints;
+  loop.advance(5 * kTick);
+  l10n.apply("en");
+  EXPECT_EQ(window.paints, paints);
+  EXPECT_EQ(loop.pendingCount(), idle);
+}
+
+}  // namespace
+}  // namespace tolvane
