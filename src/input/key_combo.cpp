@@ -11,25 +11,29 @@ namespace {
 
 struct NamedKey {
   std::uint32_t keyCode;
+  /// The name as the desktop writes it in shortcuts.
   std::string_view name;
+  /// The character a menu entry stands for the key with, where the name is a word; the tray
+  /// turns these characters back into keys.
+  std::string_view menuCharacter = {};
 };
 
 constexpr NamedKey kNamedKeys[] = {
-    {49, "Space"},
+    {49, "Space", " "},
     // Editing and navigation keys.
-    {36, "↩"},
-    {48, "⇥"},
-    {53, "esc"},
-    {51, "⌫"},
-    {117, "⌦"},
-    {123, "←"},
-    {124, "→"},
-    {126, "↑"},
-    {125, "↓"},
-    {115, "↖"},
-    {119, "↘"},
-    {116, "⇞"},
-    {121, "⇟"},
+    {36, "Return", "↩"},
+    {48, "Tab", "⇥"},
+    {53, "Esc"},
+    {51, "Backspace", "⌫"},
+    {117, "Delete", "⌦"},
+    {123, "Left", "←"},
+    {124, "Right", "→"},
+    {126, "Up", "↑"},
+    {125, "Down", "↓"},
+    {115, "Home", "↖"},
+    {119, "End", "↘"},
+    {116, "Page Up", "⇞"},
+    {121, "Page Down", "⇟"},
     // Punctuation.
     {50, "`"},
     {27, "-"},
@@ -96,21 +100,18 @@ constexpr NamedKey kNamedKeys[] = {
 };
 static_assert(std::size(kNamedKeys) == kNamedKeyCount);
 
-/// Whether a UTF-8 name is exactly one character.
-bool isOneCharacter(std::string_view name) {
-  if (name.empty()) return false;
-  const auto lead = static_cast<unsigned char>(name[0]);
-  const std::size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
-  return name.size() == length;
+const NamedKey* namedKey(std::uint32_t keyCode) {
+  const auto it = std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys),
+                               [&](const NamedKey& key) { return key.keyCode == keyCode; });
+  return it == std::end(kNamedKeys) ? nullptr : it;
 }
 
 }  // namespace
 
 std::optional<std::string_view> keyName(std::uint32_t keyCode) {
-  const auto it = std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys),
-                               [&](const NamedKey& key) { return key.keyCode == keyCode; });
-  if (it == std::end(kNamedKeys)) return std::nullopt;
-  return it->name;
+  const NamedKey* key = namedKey(keyCode);
+  if (!key) return std::nullopt;
+  return key->name;
 }
 
 std::uint32_t carbonFlags(std::uint64_t eventFlags) {
@@ -124,24 +125,23 @@ std::uint32_t carbonFlags(std::uint64_t eventFlags) {
 
 std::vector<std::string> symbols(std::uint32_t keyCode, std::uint32_t carbonMask) {
   std::vector<std::string> parts;
-  if (carbonMask & hotkeymask::kControl) parts.emplace_back("⌃");
-  if (carbonMask & hotkeymask::kOption) parts.emplace_back("⌥");
-  if (carbonMask & hotkeymask::kShift) parts.emplace_back("⇧");
-  if (carbonMask & hotkeymask::kCommand) parts.emplace_back("⌘");
+  if (carbonMask & hotkeymask::kControl) parts.emplace_back("Ctrl");
+  if (carbonMask & hotkeymask::kOption) parts.emplace_back("Alt");
+  if (carbonMask & hotkeymask::kShift) parts.emplace_back("Shift");
+  if (carbonMask & hotkeymask::kCommand) parts.emplace_back("Super");
   parts.emplace_back(keyName(keyCode).value_or("?"));
   return parts;
 }
 
 std::optional<std::string> keyEquivalent(std::uint32_t keyCode) {
-  if (keyCode == 49) return " ";
-  const auto name = keyName(keyCode);
-  if (!name || !isOneCharacter(*name)) return std::nullopt;
-  // Only ASCII letters have a case here; arrows and other symbols come back unchanged.
-  std::string lowered(*name);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
+  const NamedKey* key = namedKey(keyCode);
+  if (!key) return std::nullopt;
+  if (!key->menuCharacter.empty()) return std::string(key->menuCharacter);
+  // Letters, digits and punctuation stand for themselves, letters in lower case; longer names
+  // (Esc, the function keys) have no menu character.
+  if (key->name.size() != 1) return std::nullopt;
+  const char c = key->name[0];
+  return std::string(1, c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
 }
 
 }  // namespace tolvane::keycombo

@@ -30,12 +30,13 @@ std::optional<std::string_view> keyName(std::uint32_t keyCode);
 /// (Caps Lock, Function, device bits) is dropped.
 std::uint32_t carbonFlags(std::uint64_t eventFlags);
 
-/// "⌃", "⌥", "⇧", "⌘" for the modifiers present, in that order, then the key's name, or "?" for
-/// a key without one.
+/// "Ctrl", "Alt", "Shift", "Super" for the modifiers present, in that order, then the key's name
+/// ("K", "Space", "Page Up"), or "?" for a key without one.
 std::vector<std::string> symbols(std::uint32_t keyCode, std::uint32_t carbonMask);
 
-/// The key equivalent of a menu entry for the key: " " for Space, a one-character name
-/// lower-cased, nothing for longer names ("esc", "F1") and unnamed keys.
+/// The key equivalent of a menu entry for the key: " " for Space, a symbol for the editing and
+/// navigation keys ("↩", "⇥", "←", "⇞"…), a one-character name lower-cased, nothing for "Esc",
+/// the function keys and unnamed keys.
 std::optional<std::string> keyEquivalent(std::uint32_t keyCode);
 
 }  // namespace keycombo

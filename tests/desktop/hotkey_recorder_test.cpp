@@ -40,7 +40,7 @@ class RecorderHarnessOnX11 : public ::testing::Test {
 };
 
 TEST_F(RecorderHarnessOnX11, RecordsControlShiftKTypedIntoItsWindowAndStoresIt) {
-  ASSERT_TRUE(waitForReport("view recording=0 chips=⌥Space reset=0")) << report.text();
+  ASSERT_TRUE(waitForReport("view recording=0 chips=AltSpace reset=0")) << report.text();
   // The recorder sits at the window's origin, 28 pixels high.
   const std::string id = std::to_string(window);
   ASSERT_TRUE(test::xdotool(x, {"mousemove", "--window", id, "12", "14", "click", "1"}));
@@ -48,13 +48,13 @@ TEST_F(RecorderHarnessOnX11, RecordsControlShiftKTypedIntoItsWindowAndStoresIt) 
 
   // A key without a modifier beeps and recording goes on; Control-Shift-K is taken.
   ASSERT_TRUE(test::xdotool(x, {"key", "k", "ctrl+shift+k"}));
-  ASSERT_TRUE(waitForReport("view recording=0 chips=⌃⇧K reset=1")) << report.text();
+  ASSERT_TRUE(waitForReport("view recording=0 chips=CtrlShiftK reset=1")) << report.text();
   // One beep for the bare key; the key code is stored (and applied) before the mask.
   EXPECT_NE(report.text().find("view recording=1 chips= reset=0\n"
                                "beep\n"
                                "register keyCode=40 modifiers=2048\n"
                                "register keyCode=40 modifiers=4608\n"
-                               "view recording=0 chips=⌃⇧K reset=1\n"),
+                               "view recording=0 chips=CtrlShiftK reset=1\n"),
             std::string::npos)
       << report.text();
   const auto stored = storedPreferences();

@@ -129,14 +129,15 @@ TEST_F(PaletteInTolvane, TheRecorderInTolvaneMovesTheHotKey) {
   windowTitled["recorder"] = static_cast<xcb_window_t>(std::strtoul(
       tolvane->log().c_str() + tolvane->log().find(shown) + shown.size(), nullptr, 10));
   ASSERT_TRUE(waitForActive("recorder")) << tolvane->log();
-  EXPECT_EQ(tolvane->count("test hook: recorder recording=0 chips=⌥Space reset=0"), 1);
+  EXPECT_EQ(tolvane->count("test hook: recorder recording=0 chips=AltSpace reset=0"), 1);
 
   // The recorder sits at the window's origin, 28 pixels high.
   const std::string window = std::to_string(windowTitled.at("recorder"));
   ASSERT_TRUE(xdotool(x, {"mousemove", "--window", window, "12", "14", "click", "1"}));
   ASSERT_TRUE(waitForLog("test hook: recorder recording=1 chips= reset=0")) << tolvane->log();
   type("key ctrl+shift+k");
-  ASSERT_TRUE(waitForLog("test hook: recorder recording=0 chips=⌃⇧K reset=1")) << tolvane->log();
+  ASSERT_TRUE(waitForLog("test hook: recorder recording=0 chips=CtrlShiftK reset=1"))
+      << tolvane->log();
   EXPECT_EQ(tolvane->count("palette hotkey registered keyCode=40 modifiers=4608"), 1);
 
   ASSERT_NO_FATAL_FAILURE(open("ctrl+shift+k"));

@@ -76,7 +76,7 @@ TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps
 }
 
 TEST_F(HotkeyRecorderTest, ShowsChipsOrThePromptAndResetsOnlyACustomizedCombination) {
-  EXPECT_EQ(recorder.view().chips, (Strings{"⌥", "Space"}));
+  EXPECT_EQ(recorder.view().chips, (Strings{"Alt", "Space"}));
   EXPECT_FALSE(recorder.view().showsReset);
 
   recorder.click();
@@ -93,7 +93,7 @@ TEST_F(HotkeyRecorderTest, ShowsChipsOrThePromptAndResetsOnlyACustomizedCombinat
   recorder.click();
   monitor.press(40, eventflags::kControl | eventflags::kCommand);
   const auto customized = recorder.view();
-  EXPECT_EQ(customized.chips, (Strings{"⌃", "⌘", "K"}));
+  EXPECT_EQ(customized.chips, (Strings{"Ctrl", "Super", "K"}));
   EXPECT_TRUE(customized.showsReset);
   EXPECT_TRUE(customized.prompt.empty());
 

@@ -107,10 +107,10 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
          desktop.setSecureInput(true, 300);
        },
        MenuBarIconState::active, true, true,
-       "Secure Input is on in Pass words — standard ⌘⇥ in use"},
+       "Pass words holds the keyboard — Super+Tab is left to the window manager"},
       {"secure input of a holder that quit", [this] { desktop.setSecureInput(true, 4242); },
        MenuBarIconState::active, false, false,
-       "Secure Input stuck (its owner has quit) — lock and unlock the screen"},
+       "The keyboard is still held though its owner has quit — lock and unlock the screen"},
   };
   switcherReady();
   controller.start();
@@ -191,10 +191,10 @@ TEST_F(StatusItemControllerTest, WithoutPermissionTheGrantEntryComesFirstAndNoWi
   bundle.feedURL = "https://example.org/appcast.xml";
   controller.start();
   EXPECT_EQ(openMenu(),
-            (Strings{"Grant Accessibility Permission…", kSeparator, "Search Windows…", kSeparator,
+            (Strings{"Window Manager Required…", kSeparator, "Search Windows…", kSeparator,
                      "Pause Window Switching", kSeparator, "[Settings…]", "[Getting Started Guide]",
                      "Check for Updates…", "About Tolvane", kSeparator, "Quit Tolvane"}));
-  EXPECT_TRUE(item.choose("Grant Accessibility Permission…"));
+  EXPECT_TRUE(item.choose("Window Manager Required…"));
   EXPECT_EQ(calls, Strings{"request permission"});
 }
 
@@ -204,7 +204,8 @@ TEST_F(StatusItemControllerTest, SecureInputShowsAsADisabledNoticeAboveTheSearch
   desktop.setSecureInput(true, 300);
   loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
   controller.start();
-  const std::string notice = "Secure Input is on in Passwords — standard ⌘⇥ in use";
+  const std::string notice =
+      "Passwords holds the keyboard — Super+Tab is left to the window manager";
   const auto menu = openMenu();
   ASSERT_GE(menu.size(), 3u);
   EXPECT_EQ(Strings(menu.begin(), menu.begin() + 3),

@@ -30,8 +30,8 @@ TEST(PaletteViewTest, AnEmptyListExplainsWhy) {
       {false, "", true, "No windows"},
       {false, "x", true, "No matches"},
       {true, "zz", true, "No matches"},
-      {false, "", false, "Accessibility permission needed"},
-      {false, "x", false, "Accessibility permission needed"},
+      {false, "", false, "Window manager needed"},
+      {false, "x", false, "Window manager needed"},
       {true, "", false, std::nullopt},  // rows to show: no message
   };
   for (const auto& row : rows) {

@@ -17,7 +17,7 @@ HotkeyRecorderView chips(std::vector<std::string> parts, bool reset) {
 
 TEST(HotkeyRecorderWidgetTest, ChipsAreAtLeastTwentyWideAndSitInsideTheRecorder) {
   const QFont font;
-  const auto geometry = recorderGeometry(chips({"⌃", "⇧", "Space"}, false), font);
+  const auto geometry = recorderGeometry(chips({"Ctrl", "Shift", "Space"}, false), font);
   ASSERT_EQ(geometry.chips.size(), 3u);
   EXPECT_EQ(geometry.recorder.height(), HotkeyRecorderView::kHeight);
   for (const QRectF& chip : geometry.chips) {
@@ -44,7 +44,7 @@ TEST(HotkeyRecorderWidgetTest, ClicksReachTheRecorderOrTheResetButtonAndHidingIs
   widget.setClickHandler([&] { ++clicks; });
   widget.setResetHandler([&] { ++resets; });
   widget.setHiddenHandler([&] { ++hides; });
-  widget.setView(chips({"⌥", "Space"}, true));
+  widget.setView(chips({"Alt", "Space"}, true));
   widget.show();
   const auto geometry = recorderGeometry(widget.view(), widget.font());
   EXPECT_EQ(widget.size(), geometry.size.toSize());
@@ -55,7 +55,7 @@ TEST(HotkeyRecorderWidgetTest, ClicksReachTheRecorderOrTheResetButtonAndHidingIs
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(resets, 1);
 
-  widget.setView(chips({"⌥", "Space"}, false));  // no reset button: its place does nothing
+  widget.setView(chips({"Alt", "Space"}, false));  // no reset button: its place does nothing
   QTest::mouseClick(&widget, Qt::LeftButton, {}, geometry.reset.center().toPoint());
   EXPECT_EQ(resets, 1);
   widget.hide();

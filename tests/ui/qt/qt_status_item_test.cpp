@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include "input/key_combo.h"
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
 #include "ui/qt/qt_user_interaction.h"
@@ -75,6 +76,12 @@ TEST(QtStatusIconTest, KeyEquivalentsBecomeQtShortcuts) {
   };
   for (const auto& [key, flags, shown] : rows) {
     EXPECT_EQ(qt::keySequenceOf(key, flags).toString(QKeySequence::PortableText), shown) << key;
+  }
+  // Every key a palette hotkey may use and the menu shows keeps its shortcut in the tray.
+  for (std::uint32_t code = 0; code < 512; ++code) {
+    const auto key = keycombo::keyEquivalent(code);
+    if (!key) continue;
+    EXPECT_FALSE(qt::keySequenceOf(*key, kControl).isEmpty()) << *keycombo::keyName(code);
   }
 }
 
