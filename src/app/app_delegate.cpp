@@ -159,6 +159,7 @@ void AppDelegate::buildWindows() {
         .settings = settings_,
         .l10n = l10n_,
         .clock = *s_.clock,
+        .runLoop = *s_.runLoop,
         .log = log_,
         .accessibility = *s_.accessibility,
         .permissions = permissions_,
@@ -189,6 +190,8 @@ void AppDelegate::buildWindows() {
 }
 
 std::optional<std::string> AppDelegate::switcherKeysProblem() const {
+  // The combination alone: the windows set it into a sentence of the interface language.
+  if (auto combination = s_.eventTap->failedCombination()) return combination;
   return s_.eventTap->failureReason();
 }
 

@@ -32,8 +32,8 @@ class OnboardingWindowController {
     /// Trust means an EWMH window manager runs.
     Accessibility& accessibility;
     Permissions& permissions;
-    /// Why the switcher's trigger combinations cannot be grabbed right now; nothing while they
-    /// can.
+    /// The switcher's trigger combination that cannot be grabbed right now ("Super+Tab");
+    /// nothing while they can.
     std::function<std::optional<std::string>()> switcherKeysProblem;
     /// Opens the settings window (on the switcher page, where the trigger key is chosen).
     std::function<void()> openSwitcherSettings;

@@ -52,6 +52,9 @@ class EventTap {
   /// Why the last create() or setEnabled(true) failed, in a few words for the log and for the
   /// user ("Super+Tab is grabbed by another program"); nothing while it works.
   virtual std::optional<std::string> failureReason() const { return std::nullopt; }
+  /// The combination the last failure was about, as the desktop writes it ("Super+Tab"), for
+  /// texts that explain it in the user's language; nothing while it works.
+  virtual std::optional<std::string> failedCombination() const { return std::nullopt; }
 
   /// The switcher's session is over. A tap that took the whole keyboard for the session gives
   /// it back at once, so the keys that follow reach their windows even while the trigger

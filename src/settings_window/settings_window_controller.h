@@ -58,8 +58,8 @@ class SettingsWindowController {
     CloudSync* sync;
     /// Nothing when the build names no update feed.
     UpdateController* updates;
-    /// Why the switcher's trigger combinations cannot be grabbed right now ("Super+Tab is
-    /// grabbed by another program"); nothing while they can.
+    /// The switcher's trigger combination that cannot be grabbed right now ("Super+Tab");
+    /// nothing while they can.
     std::function<std::optional<std::string>()> switcherKeysProblem;
   };
 

@@ -230,7 +230,9 @@ TEST_F(AppDelegateTest, UrlEventsAreLoggedByTheHostAUrlParserWouldReadAndNonUrls
     lines.clear();
     app().handleURL(url);
     ASSERT_EQ(lines.empty(), !host) << url;
-    if (host) EXPECT_EQ(lines.front(), "url event: host=" + *host) << url;
+    if (host) {
+      EXPECT_EQ(lines.front(), "url event: host=" + *host) << url;
+    }
   }
 }
 

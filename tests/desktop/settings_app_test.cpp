@@ -55,7 +55,7 @@ class SettingsInTolvane : public TolvaneDesktopTest {
         x.waitUntil([&] { return (shown = windowsTitled(x, tolvane->pid(), title)).size() == 1; },
                     {tolvane->pump()});
     EXPECT_TRUE(found) << title << "\n" << tolvane->log();
-    return found ? shown[0] : XCB_WINDOW_NONE;
+    return found ? shown[0] : xcb_window_t{XCB_WINDOW_NONE};
   }
   /// Clicks the centre of the widget of Tolvane's named `name`, as a user would.
   void click(const std::string& name) {

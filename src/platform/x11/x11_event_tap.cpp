@@ -190,8 +190,8 @@ bool X11EventTap::grabCombinations() {
   for (const TriggerCombination& combination : combinations) {
     const auto keys = keys_.grabsFor(combination.keyCode, combination.flags);
     if (keys.empty()) {
-      failure_ = combinationName(combination.keyCode, combination.flags) +
-                 " cannot be typed on this keyboard";
+      failedCombination_ = combinationName(combination.keyCode, combination.flags);
+      failure_ = *failedCombination_ + " cannot be typed on this keyboard";
       return false;
     }
     for (const KeyGrab& key : keys) grabs.push_back({key, combination});
@@ -204,11 +204,12 @@ bool X11EventTap::grabCombinations() {
     // Only this client's grabs are released, so the refused combination stays its owner's.
     ungrabKeys(connection_.xcb(), connection_.root(), keys);
     const TriggerCombination& refused = grabs[refusal->index].combination;
-    failure_ =
-        combinationName(refused.keyCode, refused.flags) + " " + refusalText(refusal->errorCode);
+    failedCombination_ = combinationName(refused.keyCode, refused.flags);
+    failure_ = *failedCombination_ + " " + refusalText(refusal->errorCode);
     return false;
   }
   failure_.reset();
+  failedCombination_.reset();
   grabs_ = std::move(grabs);
   publishHeld();
   return true;

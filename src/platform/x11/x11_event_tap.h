@@ -82,6 +82,7 @@ class X11EventTap final : public EventTap, private EventSink {
   bool isEnabled() const override { return enabled_ && !released_; }
   bool isKeyDown(std::uint16_t keyCode) const override;
   std::optional<std::string> failureReason() const override { return failure_; }
+  std::optional<std::string> failedCombination() const override { return failedCombination_; }
   void sessionEnded() override;
   bool releaseFromAnyThread() override;
   /// Also what to call when the process may have been stopped and continued (a SIGCONT
@@ -152,6 +153,7 @@ class X11EventTap final : public EventTap, private EventSink {
   bool created_ = false;
   bool enabled_ = false;
   std::optional<std::string> failure_;
+  std::optional<std::string> failedCombination_;
   std::vector<Grab> grabs_;
   /// The trigger modifier of the session whose keyboard grab holds.
   std::optional<std::uint64_t> sessionTrigger_;
