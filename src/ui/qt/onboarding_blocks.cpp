@@ -3,7 +3,6 @@
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -35,13 +34,9 @@ class BlockWidget : public QWidget {
 class IconBlock final : public BlockWidget {
  public:
   explicit IconBlock(QWidget* parent) : BlockWidget(parent) {
-    auto* icon = new QLabel(this);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(applicationIcon().pixmap(kIconSide, kIconSide));
-    icon->setMinimumHeight(kIconSide);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(icon);
+    layout->addWidget(new ApplicationIconWidget(kIconSide, this), 0, Qt::AlignHCenter);
   }
   void apply(const OnboardingBlock&) override {}
 };

@@ -237,16 +237,14 @@ SettingsPage::SettingsPage(const SettingsWindowView& view, const AppIconSource& 
   layout->addSpacing(kCardSpacing - 4);
   if (view.hero) {
     hero_ = new QWidget(this);
-    auto* icon = new QLabel(hero_);
-    icon->setPixmap(applicationIcon().pixmap(kHeroIconSide, kHeroIconSide));
-    icon->setAlignment(Qt::AlignCenter);
+    auto* icon = new ApplicationIconWidget(kHeroIconSide, hero_);
     heroName_ = new TextLabel(hero_);
     heroName_->setStyle(4, QFont::Bold);
     heroVersion_ = new TextLabel(hero_, kSecondary);
     heroTagline_ = new TextLabel(hero_);
     auto* column = new QVBoxLayout(hero_);
     column->setSpacing(4);
-    column->addWidget(icon);
+    column->addWidget(icon, 0, Qt::AlignHCenter);
     for (TextLabel* label : {heroName_, heroVersion_, heroTagline_}) {
       label->setAlignment(Qt::AlignCenter);
       column->addWidget(label);

@@ -78,13 +78,7 @@ QSize HeaderIcon::sizeHint() const {
 
 void HeaderIcon::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QIcon icon = applicationIcon();
-  if (!icon.isNull()) {
-    icon.paint(&painter, rect());
-  } else {
-    paintIconChip(painter, rect(), QIcon(), QStringLiteral("T"),
-                  toQColor({SemanticColor::accent, 1.0}, palette()));
-  }
+  paintApplicationIcon(painter, rect(), palette());
 }
 
 SettingsSidebar::SettingsSidebar(QWidget* parent)

@@ -269,14 +269,27 @@ void CardBox::paintEvent(QPaintEvent*) {
 
 void retireWidget(QWidget* widget) {
   widget->hide();
-  widget->setParent(nullptr);
   widget->deleteLater();
 }
 
-QIcon applicationIcon() {
-  const QIcon own = QApplication::windowIcon();
-  if (!own.isNull()) return own;
-  return QIcon::fromTheme(QStringLiteral("preferences-system"));
+void paintApplicationIcon(QPainter& painter, const QRect& rect, const QPalette& palette) {
+  QIcon icon = QApplication::windowIcon();
+  if (icon.isNull()) icon = QIcon::fromTheme(QStringLiteral("preferences-system"));
+  if (!icon.isNull()) {
+    icon.paint(&painter, rect);
+    return;
+  }
+  paintIconChip(painter, rect, QIcon(), QApplication::applicationDisplayName(),
+                toQColor(kAccent, palette));
+}
+
+ApplicationIconWidget::ApplicationIconWidget(int side, QWidget* parent) : QWidget(parent) {
+  setFixedSize(side, side);
+}
+
+void ApplicationIconWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  paintApplicationIcon(painter, rect(), palette());
 }
 
 }  // namespace tolvane::qt

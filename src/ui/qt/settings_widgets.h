@@ -134,8 +134,19 @@ class CardBox final : public QWidget {
 /// action that led here may be running inside one of its controls.
 void retireWidget(QWidget* widget);
 
-/// The application's own icon for window headers: the window icon Qt was given, else the
-/// theme's settings icon.
-QIcon applicationIcon();
+/// Paints the application's own icon into `rect`: the window icon Qt was given, else the
+/// theme's settings icon, else the first letter of the application's name on an accent chip.
+void paintApplicationIcon(QPainter& painter, const QRect& rect, const QPalette& palette);
+
+/// The application's own icon, `side` points square.
+class ApplicationIconWidget final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ApplicationIconWidget(int side, QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
 
 }  // namespace tolvane::qt
