@@ -235,6 +235,7 @@ void paintIconChip(QPainter& painter, const QRectF& rect, const QIcon& icon,
   } else if (!fallback.isEmpty()) {
     QFont font = painter.font();
     font.setWeight(QFont::Bold);
+    font.setPixelSize(std::max(1, static_cast<int>(rect.height() * 0.5)));
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(rect, Qt::AlignCenter, fallback.left(1).toUpper());
