@@ -20,20 +20,23 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLVANE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "window switcher for X11 desktops")
+# CPack puts the summary first and indents each line of the rest; an empty line separates
+# paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "window switcher for X11 desktops
- Hold Super and tap Tab: a panel lists every window of every application on
- every workspace, most recently used first, and releasing Super raises and
- focuses the chosen one. Super plus the key above Tab cycles the windows of the
- frontmost application. Alt-Space opens a search palette that filters every
- window as you type, and a tray icon lists recent windows.
- .
- Tolvane works with any EWMH window manager on Xorg, such as GNOME, KDE Plasma,
- Xfce, MATE or Openbox.")
+    "Hold Super and tap Tab: a panel lists every window of every application on
+every workspace, most recently used first, and releasing Super raises and
+focuses the chosen one. Super plus the key above Tab cycles the windows of the
+frontmost application. Alt-Space opens a search palette that filters every
+window as you type, and a tray icon lists recent windows.
+
+Tolvane works with any EWMH window manager on Xorg, such as GNOME, KDE Plasma,
+Xfce, MATE or Openbox.")
 # The libraries the binary links come from dpkg-shlibdeps. It cannot see programs started at run
-# time: xdg-open opens the browser for signing in, and a Secret Service keeps the account's token
-# (without one, Tolvane keeps it in a file only the user can read).
+# time: the sign-in's browser opens through xdg-open, else sensible-browser (always there, so a
+# dependency), and a Secret Service keeps the account's token (without one, Tolvane keeps it in
+# a file only the user can read).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS sensible-utils)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-keyring)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
