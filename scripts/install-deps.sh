@@ -28,6 +28,9 @@ packages=(
   gnome-keyring
   # the browser hand-off and URL-scheme registration of the run command
   xdg-utils
+  # the Debian package: dpkg-shlibdeps and dpkg-buildflags, the ELF detection of CPack, the
+  # package's checker
+  dpkg-dev file lintian
 )
 
 missing=()

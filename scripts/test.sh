@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a clean checkout on Debian 12, as root:
-#   formatting check, gcc debug build + tests, ASan/UBSan build + tests, TSan build + tests,
-#   clang build of the fuzz targets and a short run of each.
+#   formatting check, gcc debug build + tests, the Debian package built and checked,
+#   ASan/UBSan build + tests, TSan build + tests, clang build of the fuzz targets and a short
+#   run of each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +34,10 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
 run_tests dev
 
+echo "== Debian package"
+bash scripts/package.sh
+debs=(build/package/tolvane_*.deb)
+
 echo "== ASan + UBSan build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
@@ -48,4 +53,5 @@ bash scripts/fuzz.sh 20000
 
 # A failure anywhere above has already stopped the run.
 echo "HUD screenshot of the desktop tests: build/dev/desktop-hud.png"
+echo "Debian package: ${debs[0]}"
 echo "tests: $passed passed, 0 failed"

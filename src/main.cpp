@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <chrono>
 #include <cstdio>
@@ -250,6 +251,9 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication qtApp(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // The icon the package installs into the hicolor theme, for every window Tolvane opens; a
+  // build run from its tree finds none and windows keep the window manager's default.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.brenmoor.tolvane")));
   constexpr std::string_view kFeedURL = TOLVANE_FEED_URL;
   const BundleInfo bundle{
       .shortVersion = TOLVANE_VERSION,
