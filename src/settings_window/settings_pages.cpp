@@ -13,19 +13,18 @@ namespace {
 
 struct TabLook {
   SettingsTab tab;
-  std::string_view name;
   /// A freedesktop icon-theme name.
   std::string_view symbol;
   SemanticColor chip;
 };
 
 constexpr std::array<TabLook, kSettingsTabCount> kTabLooks = {{
-    {SettingsTab::general, "general", "preferences-system", SemanticColor::secondary},
-    {SettingsTab::switcher, "switcher", "input-keyboard", SemanticColor::accent},
-    {SettingsTab::privacy, "privacy", "security-high", SemanticColor::warn},
-    {SettingsTab::permissions, "permissions", "dialog-password", SemanticColor::warn},
-    {SettingsTab::account, "account", "system-users", SemanticColor::accent},
-    {SettingsTab::about, "about", "help-about", SemanticColor::secondary},
+    {SettingsTab::general, "preferences-system", SemanticColor::secondary},
+    {SettingsTab::switcher, "input-keyboard", SemanticColor::accent},
+    {SettingsTab::privacy, "security-high", SemanticColor::warn},
+    {SettingsTab::permissions, "dialog-password", SemanticColor::warn},
+    {SettingsTab::account, "system-users", SemanticColor::accent},
+    {SettingsTab::about, "help-about", SemanticColor::secondary},
 }};
 
 /// The first "%@" of a text table's format replaced by `argument`.
@@ -52,8 +51,8 @@ std::vector<SettingsSidebarEntry> SettingsWindowController::sidebar() const {
   std::vector<SettingsSidebarEntry> entries;
   for (const TabLook& look : kTabLooks) {
     entries.push_back({.tab = look.tab,
-                       .title = text("tab." + std::string(look.name)),
-                       .subtitle = text("sub." + std::string(look.name)),
+                       .title = text(std::string("tab.") + settingsTabName(look.tab)),
+                       .subtitle = text(std::string("sub.") + settingsTabName(look.tab)),
                        .symbol = std::string(look.symbol),
                        .chip = {look.chip, 1.0},
                        .selected = look.tab == tab_});

@@ -105,6 +105,13 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   palettePanel_.setIconSources(applicationIcons, windowIcons);
   statusItem_.setIconSource(applicationIcons);
   chooserIcons_ = std::make_unique<qt::AppIcons>(applicationIcons);
+  settingsWindow_.setIconSource(applicationIcons);
+  const auto activateOwn = [this](unsigned long window) {
+    desktop_.activateOwnWindow(static_cast<std::uint32_t>(window));
+  };
+  settingsWindow_.setActivator(activateOwn);
+  onboardingWindow_.setActivator(activateOwn);
+  onboardingWindow_.setReducedMotion([this] { return interaction_.prefersReducedMotion(); });
   interaction_.setIconSource(
       [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
   services_ = {.clock = &clock_,
@@ -132,6 +139,8 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                .switcherPanel = &panel_,
                .palettePanel = &palettePanel_,
                .statusItem = &statusItem_,
+               .settingsWindow = &settingsWindow_,
+               .onboardingWindow = &onboardingWindow_,
                .interaction = &interaction_,
                .catalog = &desktop_,
                .keyMonitor = &keyMonitor_};

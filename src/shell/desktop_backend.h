@@ -28,9 +28,11 @@
 #include "settings/app_settings.h"
 #include "ui/qt/app_icons.h"
 #include "ui/qt/qt_key_monitor.h"
+#include "ui/qt/qt_onboarding_window.h"
 #include "ui/qt/qt_palette_panel.h"
 #include "ui/qt/qt_run_loop.h"
 #include "ui/qt/qt_screens.h"
+#include "ui/qt/qt_settings_window.h"
 #include "ui/qt/qt_status_item.h"
 #include "ui/qt/qt_switcher_panel.h"
 #include "ui/qt/qt_user_interaction.h"
@@ -94,6 +96,8 @@ class DesktopBackend {
   qt::QtStatusItem statusItem_;
   qt::QtUserInteraction interaction_;
   std::unique_ptr<qt::AppIcons> chooserIcons_;
+  qt::QtSettingsWindow settingsWindow_;
+  qt::QtOnboardingWindow onboardingWindow_;
   Services services_;
 };
 

@@ -19,6 +19,13 @@ namespace tolvane {
 enum class SettingsTab { general, switcher, privacy, permissions, account, about };
 inline constexpr int kSettingsTabCount = 6;
 
+/// The tab's name in logs, URLs and the names of its widgets ("privacy").
+constexpr const char* settingsTabName(SettingsTab tab) {
+  constexpr const char* kNames[] = {"general",     "switcher", "privacy",
+                                    "permissions", "account",  "about"};
+  return kNames[static_cast<int>(tab)];
+}
+
 /// An on/off switch.
 struct SettingsSwitch {
   bool on = false;

@@ -125,6 +125,10 @@ class X11Desktop final : public Workspace,
   /// ActivationWatch::kBoundSeconds without it, when the target goes, or when a newer
   /// activation supersedes it.
   bool activate(Pid pid, ActivationAnswer answer) override;
+  /// Asks the window manager to activate one of this process's own top-level windows (the
+  /// settings window, the guide) as a pager would, with a current server timestamp, which
+  /// focus-stealing prevention honours where a plain raise would be refused.
+  void activateOwnWindow(std::uint32_t window) { activateWindow(window); }
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;

@@ -142,6 +142,10 @@ void SettingsRowWidget::rebuildControls(const SettingsRowView& row) {
   controls_.clear();
   for (const auto& control : row.controls) {
     QWidget* widget = std::visit(ControlFactory{this}, control);
+    // Named after the row, for the desktop tests, which click it as a user does.
+    widget->setObjectName(
+        QStringLiteral("control:") + fromUtf8(row.id) +
+        (controls_.empty() ? QString() : QStringLiteral(":%1").arg(controls_.size())));
     controlsLayout_->addWidget(widget, 0, Qt::AlignVCenter);
     // A widget added to a row on screen stays hidden until shown.
     widget->show();
@@ -228,6 +232,7 @@ SettingsPage::SettingsPage(const SettingsWindowView& view, const AppIconSource& 
       shape_(shapeOf(view)),
       title_(new TextLabel(this)),
       subtitle_(new TextLabel(this, kSecondary)) {
+  setObjectName(QStringLiteral("page:") + QLatin1String(settingsTabName(view.tab)));
   title_->setStyle(6, QFont::Bold);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(kPageMargin, kPageMargin - 6, kPageMargin, kPageMargin);

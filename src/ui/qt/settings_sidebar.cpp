@@ -47,6 +47,8 @@ QRect SidebarRow::chipRect() {
 
 void SidebarRow::apply(const SettingsSidebarEntry& entry) {
   tab_ = entry.tab;
+  // Named for the desktop tests, which click it as a user does.
+  setObjectName(QStringLiteral("tab:") + QLatin1String(settingsTabName(entry.tab)));
   title_->setUtf8(entry.title);
   subtitle_->setUtf8(entry.subtitle);
   symbol_ = fromUtf8(entry.symbol);
