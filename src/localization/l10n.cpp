@@ -16,6 +16,11 @@ std::string L10n::string(std::string_view key) const {
   return lookupWithFallback(stringTable(language_), stringTable(AppLanguage::en), key);
 }
 
+std::string formatText(std::string format, std::string_view argument) {
+  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
+  return format;
+}
+
 void L10n::apply(const std::optional<std::string>& code) {
   const auto chosen = code ? languageFromRawValue(*code) : std::nullopt;
   syncOverride(chosen);

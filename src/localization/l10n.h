@@ -16,6 +16,10 @@ namespace tolvane {
 
 /// Main thread only. Views look texts up while drawing, so a change of language shows at once
 /// everywhere; subscribers hear of each change to redraw.
+/// The first "%@" of a text table's format replaced by `argument`; a format without one is
+/// returned as it is.
+std::string formatText(std::string format, std::string_view argument);
+
 class L10n {
  public:
   /// `preferredLanguages` answers the system's preferred languages, most preferred first.

@@ -20,12 +20,6 @@ bool isControl(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
-/// The first "%@" of a text table's format replaced by `argument`.
-std::string formatted(std::string format, const std::string& argument) {
-  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
-  return format;
-}
-
 MenuEntry separator() {
   return {.kind = MenuEntry::Kind::separator};
 }
@@ -101,8 +95,8 @@ void StatusItemController::noteAvailability() {
 std::optional<std::string> StatusItemController::secureInputNotice() {
   if (!s_.guard.secureInputBlocking()) return std::nullopt;
   if (const auto holder = s_.secureInput.holderName()) {
-    return formatted(s_.l10n.string("menu.secureInput"),
-                     displayText(*holder, kHolderNameCharacters));
+    return formatText(s_.l10n.string("menu.secureInput"),
+                      displayText(*holder, kHolderNameCharacters));
   }
   return s_.l10n.string("menu.secureInputStale");
 }

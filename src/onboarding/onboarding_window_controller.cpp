@@ -41,12 +41,6 @@ std::string shownReason(std::string_view text) {
   return shown;
 }
 
-/// The first "%@" of a text table's format replaced by `argument`.
-std::string formatted(std::string format, const std::string& argument) {
-  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
-  return format;
-}
-
 /// A stored palette key code as a key code; one no key has when it is out of range.
 std::uint32_t paletteKey(std::int64_t stored) {
   constexpr std::int64_t kLargestKeyCode = std::numeric_limits<std::uint16_t>::max();
@@ -105,7 +99,7 @@ class OnboardingPages {
                                         OnboardingText{text("onb.permBody")}, windowManagerRow(wm),
                                         switcherKeysRow(!problem)};
     if (problem) {
-      blocks.emplace_back(OnboardingText{formatted(text("perm.keysBusy"), shownReason(*problem))});
+      blocks.emplace_back(OnboardingText{formatText(text("perm.keysBusy"), shownReason(*problem))});
     }
     if (!wm) blocks.emplace_back(OnboardingText{text("perm.wmMissing")});
     blocks.emplace_back(OnboardingLink{text("onb.openSettings"), [d = &d_] {

@@ -27,12 +27,6 @@ constexpr std::array<TabLook, kSettingsTabCount> kTabLooks = {{
     {SettingsTab::about, "help-about", SemanticColor::secondary},
 }};
 
-/// The first "%@" of a text table's format replaced by `argument`.
-std::string formatted(std::string format, const std::string& argument) {
-  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
-  return format;
-}
-
 SettingsCardView card(std::string id, std::vector<SettingsCardItem> items, std::string footer = {},
                       bool footerTinted = false) {
   return {.id = std::move(id),
@@ -88,8 +82,8 @@ SettingsPillButton SettingsWindowController::pill(std::string_view titleKey, boo
 SettingsHeroView SettingsWindowController::hero() const {
   const auto& version = d_.bundle.shortVersion;
   return {.name = "Tolvane",
-          .version = formatted(text("about.version"),
-                               version && !version->empty() ? *version : "0.1.0 (dev)"),
+          .version = formatText(text("about.version"),
+                                version && !version->empty() ? *version : "0.1.0 (dev)"),
           .tagline = text("about.tagline")};
 }
 
@@ -193,7 +187,7 @@ std::vector<SettingsCardView> SettingsWindowController::permissionCards() {
   note.title.clear();
   return {card("perm.ax", {std::move(access)}, trusted ? "" : text("perm.wmMissing"), !trusted),
           card("perm.keys", {row("perm.keys", "perm.keysWhy", {badge(!problem)})},
-               problem ? formatted(text("perm.keysBusy"), *problem) : "", problem.has_value()),
+               problem ? formatText(text("perm.keysBusy"), *problem) : "", problem.has_value()),
           card("perm.note", {std::move(note)})};
 }
 

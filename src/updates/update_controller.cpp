@@ -8,15 +8,7 @@
 #include "settings/preference_keys.h"
 
 namespace tolvane {
-namespace {
-
-/// The first "%@" of a text table's format replaced by `argument`.
-std::string formatted(std::string format, std::string_view argument) {
-  if (const auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, argument);
-  return format;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 UpdateController::UpdateController(Dependencies deps)
     : deps_(std::move(deps)), alive_(std::make_shared<UpdateController*>(this)) {}
@@ -104,15 +96,15 @@ void UpdateController::present(Outcome outcome, const std::optional<FeedItem>& n
   UpdateNotice notice;
   switch (outcome) {
     case Outcome::newer:
-      notice.title = formatted(text.string("update.available"), displayVersion(*newest));
-      notice.message = formatted(text.string("update.availableBody"), installedDisplayVersion());
+      notice.title = formatText(text.string("update.available"), displayVersion(*newest));
+      notice.message = formatText(text.string("update.availableBody"), installedDisplayVersion());
       if (!newest->downloadPage.empty()) notice.downloadPage = newest->downloadPage;
       notice.downloadLabel = text.string("update.download");
       notice.dismissLabel = text.string("common.later");
       break;
     case Outcome::upToDate:
       notice.title = text.string("update.upToDate");
-      notice.message = formatted(text.string("update.upToDateBody"), installedDisplayVersion());
+      notice.message = formatText(text.string("update.upToDateBody"), installedDisplayVersion());
       notice.dismissLabel = text.string("common.ok");
       break;
     case Outcome::failed:

@@ -278,7 +278,7 @@ TEST_F(SettingsWindowTest, TheRecorderStoresACombinationAndStopsWhenItsPageOrWin
   EXPECT_TRUE(keyMonitor.press(40, eventflags::kControl | eventflags::kShift));
   const auto recorded = control<SettingsRecorder>("sw.hotkeySearch").view;
   EXPECT_FALSE(recorded.recording);
-  EXPECT_EQ(recorded.chips, (Strings{"⌃", "⇧", "K"}));
+  EXPECT_EQ(recorded.chips, (Strings{"Ctrl", "Shift", "K"}));
 
   control<SettingsRecorder>("sw.hotkeySearch").onClick();
   controller().show(SettingsTab::general);
