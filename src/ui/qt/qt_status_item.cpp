@@ -110,7 +110,14 @@ void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons) {
     action->setEnabled(entry.enabled);
     action->setCheckable(entry.checked);
     action->setChecked(entry.checked);
-    action->setShortcut(keySequenceOf(entry.keyEquivalent, entry.keyEquivalentFlags));
+    const QKeySequence shortcut = keySequenceOf(entry.keyEquivalent, entry.keyEquivalentFlags);
+    action->setShortcut(shortcut);
+    if (!shortcut.isEmpty()) {
+      // Shown by hand: Qt names the Super key "Meta", which no Linux desktop shows its users.
+      QString shown = shortcut.toString(QKeySequence::NativeText);
+      shown.replace(QStringLiteral("Meta+"), QStringLiteral("Super+"));
+      action->setText(action->text() + QLatin1Char('\t') + shown);
+    }
     if (entry.iconBundleID) action->setIcon(icons.icon(entry.iconBundleID));
     if (!entry.action) continue;
     QObject::connect(action, &QAction::triggered, action, [run = entry.action] {

@@ -103,17 +103,20 @@ class QtStatusItemTest : public ::testing::Test {
 };
 
 TEST_F(QtStatusItemTest, TheMenuIsBuiltAtEachOpeningAndItsActionsRunOnceItHasClosed) {
-  entries = {{.title = "Search Windows…",
-              .keyEquivalent = " ",
-              .keyEquivalentFlags = eventflags::kOption,
-              .action = [this] { calls.push_back("search"); }},
-             {.kind = MenuEntry::Kind::separator},
-             {.title = "Tom & Jerry", .iconBundleID = "org.example.editor"},
-             {.title = "Secure Input is on", .enabled = false},
-             {.title = "Resume Window Switching", .checked = true}};
+  entries = {
+      {.title = "Search Windows…",
+       .keyEquivalent = " ",
+       .keyEquivalentFlags = eventflags::kOption,
+       .action = [this] { calls.push_back("search"); }},
+      {.kind = MenuEntry::Kind::separator},
+      {.title = "Tom & Jerry", .iconBundleID = "org.example.editor"},
+      {.title = "Secure Input is on", .enabled = false},
+      {.title = "Resume Window Switching", .checked = true},
+      {.title = "Settings…", .keyEquivalent = ",", .keyEquivalentFlags = eventflags::kCommand}};
   auto actions = openMenu();
-  ASSERT_EQ(actions.size(), 5);
-  EXPECT_EQ(actions[0]->text(), "Search Windows…");
+  ASSERT_EQ(actions.size(), 6);
+  EXPECT_EQ(actions[0]->text(), "Search Windows…\tAlt+Space");
+  EXPECT_EQ(actions[5]->text(), "Settings…\tSuper+,") << "as the desktop names the key";
   EXPECT_EQ(actions[0]->shortcut().toString(QKeySequence::PortableText), "Alt+Space");
   EXPECT_TRUE(actions[1]->isSeparator());
   EXPECT_EQ(actions[2]->text(), "Tom && Jerry");
@@ -128,7 +131,7 @@ TEST_F(QtStatusItemTest, TheMenuIsBuiltAtEachOpeningAndItsActionsRunOnceItHasClo
   EXPECT_EQ(calls, std::vector<std::string>{"search"});
 
   entries.pop_back();
-  EXPECT_EQ(openMenu().size(), 4) << "rebuilt, not appended";
+  EXPECT_EQ(openMenu().size(), 5) << "rebuilt, not appended";
 }
 
 TEST_F(QtStatusItemTest, APrimaryClickReachesTheHandlerAndTheTooltipStaysPlainText) {
