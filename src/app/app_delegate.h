@@ -80,7 +80,9 @@ class AppDelegate {
   /// Opens the getting-started guide, from its first page or from the requirements page.
   void showOnboarding(bool startAtPermissions = false);
   /// Nothing on a desktop without a settings window.
-  SettingsWindowController* settingsWindow() { return settingsWindow_ ? &*settingsWindow_ : nullptr; }
+  SettingsWindowController* settingsWindow() {
+    return settingsWindow_ ? &*settingsWindow_ : nullptr;
+  }
   /// Nothing on a desktop without an onboarding window.
   OnboardingWindowController* onboarding() { return onboarding_ ? &*onboarding_ : nullptr; }
 
