@@ -31,7 +31,7 @@ PaletteRowView describeRow(const PaletteModel& model, std::size_t index) {
           selected ? Paint{SemanticColor::white, 0.85} : Paint{SemanticColor::secondary, 1},
       .shortcutPaint = selected ? Paint{SemanticColor::white, 0.7} : kTertiary,
   };
-  if (index < kPaletteShortcutRows) row.shortcut = "⌘" + std::to_string(index + 1);
+  if (index < kPaletteShortcutRows) row.shortcut = "Super+" + std::to_string(index + 1);
   return row;
 }
 
@@ -63,7 +63,7 @@ PalettePanelView describePalette(const PaletteModel& model, const L10n& l10n, bo
   }
   if (view.rows.empty()) view.message = describeMessage(model, l10n, trusted);
   view.hints = {{"↩", l10n.string("hint.switch")},
-                {"⌘1–9", l10n.string("hint.quick")},
+                {"Super+1–9", l10n.string("hint.quick")},
                 {"↑↓", l10n.string("hint.move")},
                 {"esc", l10n.string("hint.close")}};
   return view;

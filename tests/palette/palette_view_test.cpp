@@ -55,7 +55,7 @@ TEST(PaletteViewTest, RowsCarryShortcutsMatchesAndPaintableText) {
   world.model.reload();
   auto view = world.describe();
   ASSERT_EQ(view.rows.size(), 13u);
-  EXPECT_EQ(view.rows[8].shortcut, "⌘9");
+  EXPECT_EQ(view.rows[8].shortcut, "Super+9");
   EXPECT_EQ(view.rows[9].shortcut, std::nullopt);
   EXPECT_TRUE(view.rows[0].selected);
   EXPECT_EQ(view.rows[0].background, (Paint{SemanticColor::accent, 1}));

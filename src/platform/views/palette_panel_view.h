@@ -40,7 +40,7 @@ struct PaletteRowView {
   std::vector<TextRange> subtitleMatches;
   bool minimizedMarker = false;
   Paint markerPaint;
-  /// The row's keyboard shortcut ("⌘1" … "⌘9"); nothing from the tenth row on.
+  /// The row's keyboard shortcut ("Super+1" … "Super+9"); nothing from the tenth row on.
   std::optional<std::string> shortcut;
   Paint shortcutPaint;
 };

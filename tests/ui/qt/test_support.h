@@ -30,7 +30,7 @@ inline PalettePanelView paletteView(int count, int selected = 0, Rect frame = {4
     row.subtitle = "Editor";
     row.titlePaint = {SemanticColor::primary, 1};
     row.subtitlePaint = {SemanticColor::secondary, 1};
-    if (i < 9) row.shortcut = "⌘" + std::to_string(i + 1);
+    if (i < 9) row.shortcut = "Super+" + std::to_string(i + 1);
     row.shortcutPaint = {SemanticColor::primary, 0.3};
     if (i == selected) {
       row.selected = true;
@@ -40,7 +40,7 @@ inline PalettePanelView paletteView(int count, int selected = 0, Rect frame = {4
     }
     view.rows.push_back(row);
   }
-  view.hints = {{"↩", "Switch"}, {"⌘1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
+  view.hints = {{"↩", "Switch"}, {"Super+1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
   return view;
 }
 
