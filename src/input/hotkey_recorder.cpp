@@ -73,16 +73,20 @@ HotkeyRecorderView HotkeyRecorder::view() const {
     view.stroke = {SemanticColor::accent, 1.0};
     view.strokeWidth = 1.5;
   } else {
-    // Stored values outside 32 bits show as an unnamed key rather than a wrapped-around one.
-    const auto keyCode = s_.settings.paletteKeyCode();
-    const auto modifiers = s_.settings.paletteModifiers();
-    const bool inRange =
-        keyCode >= 0 && keyCode <= 0xffffffff && modifiers >= 0 && modifiers <= 0xffffffff;
-    view.chips = inRange ? keycombo::symbols(static_cast<std::uint32_t>(keyCode),
-                                             static_cast<std::uint32_t>(modifiers))
-                         : std::vector<std::string>{"?"};
+    view.chips = paletteComboChips(s_.settings);
   }
   return view;
+}
+
+std::vector<std::string> paletteComboChips(const AppSettings& settings) {
+  // Stored values outside 32 bits show as an unnamed key rather than a wrapped-around one.
+  const auto keyCode = settings.paletteKeyCode();
+  const auto modifiers = settings.paletteModifiers();
+  const bool inRange =
+      keyCode >= 0 && keyCode <= 0xffffffff && modifiers >= 0 && modifiers <= 0xffffffff;
+  return inRange ? keycombo::symbols(static_cast<std::uint32_t>(keyCode),
+                                     static_cast<std::uint32_t>(modifiers))
+                 : std::vector<std::string>{"?"};
 }
 
 }  // namespace tolvane

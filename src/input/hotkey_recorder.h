@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "localization/l10n.h"
 #include "platform/ui_surfaces.h"
@@ -11,6 +13,9 @@
 #include "settings/app_settings.h"
 
 namespace tolvane {
+
+/// The stored palette combination as key chips; "?" when a stored value is out of range.
+std::vector<std::string> paletteComboChips(const AppSettings& settings);
 
 /// Main thread only. A stored combination always has at least one of Command, Option, Control
 /// and Shift and a named key; Escape alone cancels, Escape with a modifier is a combination.

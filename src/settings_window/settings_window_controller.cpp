@@ -14,25 +14,6 @@
 
 namespace tolvane {
 
-namespace {
-
-/// The stored palette combination as chips, for a row that cannot record.
-HotkeyRecorderView chipsOnly(const AppSettings& settings) {
-  HotkeyRecorderView view;
-  const std::int64_t keyCode = settings.paletteKeyCode();
-  const std::int64_t modifiers = settings.paletteModifiers();
-  // The setters take any value; one outside 32 bits shows as an unnamed key rather than a
-  // wrapped-around one.
-  const bool inRange =
-      keyCode >= 0 && keyCode <= 0xffffffff && modifiers >= 0 && modifiers <= 0xffffffff;
-  view.chips = inRange ? keycombo::symbols(static_cast<std::uint32_t>(keyCode),
-                                           static_cast<std::uint32_t>(modifiers))
-                       : std::vector<std::string>{"?"};
-  return view;
-}
-
-}  // namespace
-
 struct SettingsWindowController::State {
   std::vector<Notifier::Subscription> subscriptions;
   /// Only with a key monitor.
@@ -173,7 +154,8 @@ void SettingsWindowController::iconClicked() {
 }
 
 SettingsRecorder SettingsWindowController::recorder() {
-  if (!state_ || !state_->recorder) return {.view = chipsOnly(d_.settings)};
+  if (!state_ || !state_->recorder)
+    return {.view = HotkeyRecorderView{.chips = paletteComboChips(d_.settings)}};
   return {.view = state_->recorder->view(),
           .onClick =
               [this] {
