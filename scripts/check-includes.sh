@@ -8,6 +8,8 @@ cd "$(dirname "$0")/../src"
 
 core_ground="platform platform/views diagnostics settings"
 declare -A allowed=(
+  # The bodies shared with the server stand on nothing of Tolvane's.
+  [wire]="wire"
   [platform]="platform"
   [platform/views]="platform platform/views"
   [diagnostics]="platform diagnostics"
@@ -15,8 +17,8 @@ declare -A allowed=(
   [localization]="$core_ground localization"
   # Settings sync reads and writes the settings and checks remote values against the languages
   # and the key names this machine knows.
-  [cloud]="$core_ground localization cloud input/key_combo.h"
-  [reporting]="$core_ground cloud reporting"
+  [cloud]="$core_ground wire localization cloud input/key_combo.h"
+  [reporting]="$core_ground wire cloud reporting"
   # The enumerator sorts by the focus history, and the history holds window records.
   [windows]="$core_ground reporting windows focus"
   [focus]="$core_ground reporting windows focus"
