@@ -1,0 +1,109 @@
+#include "cli/command_line.h"
+
+#include <charconv>
+
+namespace tolvane::server {
+
+const char* const kUsage =
+    "usage: tolvane-server (--db PATH | --postgres URL) [--listen ADDR:PORT] [options]\n"
+    "\n"
+    "  --db PATH             SQLite database file, created when missing (one machine)\n"
+    "  --postgres URL        PostgreSQL connection URI, e.g. postgresql://tolvane@db/tolvane\n"
+    "                        (several servers may share one database)\n"
+    "  --listen ADDR:PORT    where to serve (default 127.0.0.1:8080; [::]:8443 for IPv6)\n"
+    "  --tls-cert FILE       serve HTTPS with this PEM certificate chain\n"
+    "  --tls-key FILE        and this PEM private key (both or neither)\n"
+    "  --behind-proxy        take the client address from X-Forwarded-For (use only behind\n"
+    "                        a reverse proxy that sets it)\n"
+    "  --threads N           requests served at once (default 32)\n"
+    "  --pool N              PostgreSQL connections (default 8)\n"
+    "  --read-timeout S      drop a client silent for S seconds mid-request (default 10)\n"
+    "  --argon2-memory KIB   password hashing memory (default 19456)\n"
+    "  --argon2-passes N     password hashing passes (default 2)\n"
+    "  --version, --help\n";
+
+namespace {
+
+bool parseInt(const std::string& text, int minimum, int maximum, int& out) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return false;
+  if (value < minimum || value > maximum) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+bool parseListenAddress(const std::string& text, std::string& host, int& port) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  std::string address = text.substr(0, colon);
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+    address = address.substr(1, address.size() - 2);
+  if (address.empty()) address = "0.0.0.0";
+  if (!parseInt(text.substr(colon + 1), 0, 65535, port)) return false;
+  host = address;
+  return true;
+}
+
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& arguments,
+                                            std::string& whyNot) {
+  CommandLine line;
+  auto fail = [&](std::string reason) -> std::optional<CommandLine> {
+    whyNot = std::move(reason);
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& option = arguments[i];
+    if (option == "--help" || option == "-h") {
+      line.showHelp = true;
+      return line;
+    }
+    if (option == "--version") {
+      line.showVersion = true;
+      return line;
+    }
+    if (option == "--behind-proxy") {
+      line.http.behindProxy = true;
+      continue;
+    }
+    if (i + 1 == arguments.size()) return fail(option + " needs a value");
+    const std::string& value = arguments[++i];
+    int number = 0;
+    if (option == "--db") {
+      line.sqlitePath = value;
+    } else if (option == "--postgres") {
+      line.postgresURL = value;
+    } else if (option == "--listen") {
+      if (!parseListenAddress(value, line.http.host, line.http.port))
+        return fail("--listen wants ADDR:PORT, not \"" + value + "\"");
+    } else if (option == "--tls-cert") {
+      line.http.certificateFile = value;
+    } else if (option == "--tls-key") {
+      line.http.privateKeyFile = value;
+    } else if (option == "--threads" && parseInt(value, 1, 1024, number)) {
+      line.http.threads = number;
+    } else if (option == "--read-timeout" && parseInt(value, 1, 300, number)) {
+      line.http.readTimeoutSeconds = number;
+    } else if (option == "--pool" && parseInt(value, 1, 256, number)) {
+      line.postgresConnections = number;
+    } else if (option == "--argon2-memory" && parseInt(value, 64, 4 * 1024 * 1024, number)) {
+      line.passwordCost.memoryKiB = static_cast<std::uint32_t>(number);
+    } else if (option == "--argon2-passes" && parseInt(value, 1, 100, number)) {
+      line.passwordCost.passes = static_cast<std::uint32_t>(number);
+    } else if (option == "--threads" || option == "--pool" || option == "--read-timeout" ||
+               option == "--argon2-memory" || option == "--argon2-passes") {
+      return fail(option + " wants a number in range, not \"" + value + "\"");
+    } else {
+      return fail("unknown option " + option);
+    }
+  }
+  if (line.sqlitePath.empty() == line.postgresURL.empty())
+    return fail("name one database: --db PATH or --postgres URL");
+  if (line.http.certificateFile.empty() != line.http.privateKeyFile.empty())
+    return fail("--tls-cert and --tls-key go together");
+  return line;
+}
+
+}  // namespace tolvane::server

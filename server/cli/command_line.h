@@ -1,0 +1,34 @@
+// tolvane-server's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "auth/passwords.h"
+#include "http/http_server.h"
+
+namespace tolvane::server {
+
+struct CommandLine {
+  /// Exactly one of the two.
+  std::string sqlitePath;
+  std::string postgresURL;
+  int postgresConnections = 8;
+  HttpOptions http;
+  PasswordCost passwordCost;
+  bool showHelp = false;
+  bool showVersion = false;
+};
+
+extern const char* const kUsage;
+
+/// Nothing, with `whyNot` set, for an unknown option, a missing or malformed value, or neither
+/// or both of --db and --postgres.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& arguments,
+                                            std::string& whyNot);
+
+/// "ADDR:PORT", "[v6]:PORT" or ":PORT" (all IPv4 addresses); false when malformed.
+bool parseListenAddress(const std::string& text, std::string& host, int& port);
+
+}  // namespace tolvane::server

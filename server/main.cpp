@@ -1,0 +1,89 @@
+// tolvane-server: the account, settings-sync and upload service of Tolvane.
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "http/http_server.h"
+#include "service/service.h"
+#include "storage/storage.h"
+
+using namespace tolvane::server;
+
+namespace {
+
+std::mutex logLock;
+
+void writeLine(std::FILE* stream, const std::string& line) {
+  std::lock_guard guard(logLock);
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string whyNot;
+  const auto line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), whyNot);
+  if (!line) {
+    std::fprintf(stderr, "tolvane-server: %s\n\n%s", whyNot.c_str(), kUsage);
+    return 2;
+  }
+  if (line->showHelp) return std::fputs(kUsage, stdout) < 0;
+  if (line->showVersion) return std::printf("tolvane-server %s\n", TOLVANE_VERSION) < 0;
+
+  // Signals are taken by one thread with sigwait: none interrupts a request mid-write.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const bool sqlite = !line->sqlitePath.empty();
+  auto storage = sqlite ? openSqliteStorage(line->sqlitePath, whyNot)
+                        : openPostgresStorage(line->postgresURL, line->postgresConnections, whyNot);
+  if (!storage) {
+    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+    return 1;
+  }
+  ServiceConfig config;
+  config.passwordCost = line->passwordCost;
+  Service service(*storage, config, wallSeconds);
+  HttpServer http(service, line->http, [](const std::string& text) { writeLine(stdout, text); });
+  if (!http.bind(whyNot)) {
+    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+    return 1;
+  }
+  const bool tls = !line->http.certificateFile.empty();
+  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") +
+                        "://" + line->http.host + ":" + std::to_string(http.port()) + " with " +
+                        (sqlite ? "SQLite " + line->sqlitePath : std::string("PostgreSQL")));
+
+  std::thread stopper([&] {
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    writeLine(stderr, std::string("tolvane-server: stopping on ") + strsignal(received));
+    http.stop();
+  });
+  const bool served = http.run();
+  // run() also returns when serving failed: wake the signal thread so it can be joined (the
+  // signal is blocked everywhere, so only its sigwait takes it).
+  if (!served) {
+    writeLine(stderr, "tolvane-server: serving stopped unexpectedly");
+    kill(getpid(), SIGTERM);
+  }
+  stopper.join();
+  return served ? 0 : 1;
+}

@@ -1,0 +1,63 @@
+// What the endpoint files of the service share: its state and the reply helpers. Internal to
+// service/.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+#include "service/service.h"
+#include "storage/storage.h"
+#include "wire/cloud_bodies.h"
+
+namespace tolvane::server {
+
+using Json = nlohmann::json;
+
+struct Service::Impl {
+  Impl(Storage& s, ServiceConfig c, std::function<double()> n);
+
+  Storage& storage;
+  ServiceConfig config;
+  std::function<double()> now;
+  RateLimiter signInByAddress;
+  RateLimiter signInByAccount;
+  RateLimiter uploadsByAddress;
+  RateLimiter uploadsByAccount;
+  std::mutex purgeLock;
+  std::int64_t nextPurge = 0;
+
+  std::int64_t seconds() const { return static_cast<std::int64_t>(now()); }
+  void purgeNowAndThen();
+  /// The account of the request's bearer token. Otherwise `failure` holds 401 (missing,
+  /// malformed, unknown or revoked token) or 503.
+  std::optional<Account> authenticate(const Request& request, Reply& failure);
+
+  // Endpoints (sign_in_routes.cpp).
+  Reply connectPage(const Request& request);
+  Reply connectSubmit(const Request& request);
+  Reply token(const Request& request);
+  // Endpoints (api_routes.cpp).
+  Reply me(const Request& request);
+  Reply logout(const Request& request);
+  Reply syncGet(const Request& request);
+  Reply syncPut(const Request& request);
+  Reply upload(const Request& request, wire::UploadKind kind);
+};
+
+/// A JSON reply.
+Reply jsonReply(int status, const Json& body);
+/// A JSON error reply: {"error": code}; `reason` goes to the request log only.
+Reply errorReply(int status, std::string_view code, std::string reason = {});
+/// 503 for a storage that cannot answer now; `detail` goes to the request log only.
+Reply unavailableReply(const std::string& detail);
+
+/// The body parsed as a JSON object. Otherwise `failure` holds the 4xx to answer: 415 for
+/// another content type, 413 over `limit` bytes, 400 for text that is not JSON (invalid UTF-8
+/// included), nested deeper than the bodies ever are, or not an object.
+std::optional<Json> jsonObjectBody(const Request& request, std::size_t limit, Reply& failure);
+
+
+/// 429 or 503 with Retry-After for a request over its limit.
+Reply limitedReply(int status, double retryAfterSeconds, bool html);
+
+}  // namespace tolvane::server

@@ -1,0 +1,181 @@
+// The browser sign-in (the page and its form) and the application's code exchange.
+#include "auth/passwords.h"
+#include "auth/secrets.h"
+#include "service/connect_page.h"
+#include "service/form_text.h"
+#include "service/service_impl.h"
+
+namespace tolvane::server {
+
+namespace {
+
+constexpr std::size_t kMaxPasswordBytes = 1024;
+constexpr std::size_t kMinNewPasswordBytes = 8;
+constexpr std::size_t kMaxDeviceIdBytes = 128;
+constexpr std::size_t kMaxStateChars = 256;
+
+Reply htmlReply(int status, std::string page, std::string error = {}) {
+  Reply reply;
+  reply.status = status;
+  reply.contentType = "text/html; charset=utf-8";
+  reply.body = std::move(page);
+  reply.error = std::move(error);
+  // The page holds a single-use ticket: never cached, never framed, no scripts at all.
+  reply.headers["Cache-Control"] = "no-store";
+  reply.headers["X-Frame-Options"] = "DENY";
+  reply.headers["Content-Security-Policy"] =
+      "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'";
+  reply.headers["Referrer-Policy"] = "no-referrer";
+  return reply;
+}
+
+std::string queryItem(const Request& request, const char* name) {
+  const auto found = request.query.find(name);
+  return found == request.query.end() ? std::string() : found->second;
+}
+
+bool isDeviceId(const std::string& id) {
+  if (id.empty() || id.size() > kMaxDeviceIdBytes) return false;
+  for (const char c : id) {
+    if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Reply Service::Impl::connectPage(const Request& request) {
+  const std::string challenge = queryItem(request, "challenge");
+  const std::string state = queryItem(request, "state");
+  if (queryItem(request, "app") != wire::kAppName || !isBase64Url(challenge, 43, 43) ||
+      !isBase64Url(state, 1, kMaxStateChars)) {
+    return htmlReply(400, messagePage("This sign-in link is not valid. Start signing in again "
+                                      "from Tolvane's settings."),
+                     "invalid sign-in link");
+  }
+  const auto ticket = newSecret();
+  if (!ticket) return unavailableReply("random source");
+  const auto stored = storage.addPendingSignIn(
+      secretHash(*ticket), {challenge, state, seconds() + config.pageLifetime});
+  if (stored != StoreStatus::ok) return unavailableReply("pending sign-in not stored");
+  return htmlReply(200, connectFormPage(*ticket, "", ""));
+}
+
+Reply Service::Impl::connectSubmit(const Request& request) {
+  const double at = now();
+  if (!signInByAddress.allow(request.address, at))
+    return limitedReply(429, signInByAddress.retryAfter(request.address, at), true);
+  if (request.body.size() > BodyLimits::kForm)
+    return htmlReply(413, messagePage("That was more than a sign-in form holds."), "form size");
+  const auto form = parseForm(request.body);
+  if (!form) return htmlReply(400, messagePage("The form arrived garbled."), "form encoding");
+  auto field = [&](const char* name) {
+    const auto found = form->find(name);
+    return found == form->end() ? std::string() : found->second;
+  };
+  const std::string ticket = field("ticket");
+  if (!isBase64Url(ticket, 43, 43))
+    return htmlReply(400, messagePage("This sign-in page is not valid."), "no ticket");
+  const auto pending = storage.takePendingSignIn(secretHash(ticket), seconds());
+  if (pending.status == StoreStatus::notFound) {
+    return htmlReply(400,
+                     messagePage("This sign-in page has expired or was used already. Start "
+                                 "signing in again from Tolvane's settings."),
+                     "unknown ticket");
+  }
+  if (!pending.ok()) return unavailableReply(pending.detail);
+
+  // Every way back to the form carries a fresh ticket for the same sign-in.
+  auto again = [&](int status, const std::string& email, const std::string& message,
+                   std::string error) {
+    const auto next = newSecret();
+    if (!next || storage.addPendingSignIn(secretHash(*next), pending.value) != StoreStatus::ok)
+      return unavailableReply("pending sign-in not stored");
+    return htmlReply(status, connectFormPage(*next, email, message), std::move(error));
+  };
+
+  const std::string action = field("action");
+  const std::string password = field("password");
+  const auto email = normalisedEmail(field("email"));
+  if (!email) return again(400, "", "Enter a valid e-mail address.", "invalid e-mail");
+  if (password.empty() || password.size() > kMaxPasswordBytes)
+    return again(400, *email, "Enter your password.", "invalid password");
+  if (!signInByAccount.allow(*email, at)) {
+    return again(429, *email, "Too many attempts for this account. Try again later.",
+                 "rate limited (account)");
+  }
+
+  StoreResult<Account> account;
+  if (action == "signup") {
+    if (password.size() < kMinNewPasswordBytes)
+      return again(400, *email, "Choose a password of at least 8 characters.", "short password");
+    const auto hash = hashPassword(password, config.passwordCost);
+    if (!hash) return unavailableReply("password hashing");
+    account = storage.createAccount(*email, *hash, "free");
+    if (account.status == StoreStatus::exists) {
+      return again(409, *email, "An account with this e-mail exists already. Sign in instead.",
+                   "account exists");
+    }
+  } else if (action == "signin") {
+    account = storage.accountByEmail(*email);
+    const bool known = account.ok();
+    // An unknown address costs as much time as a wrong password.
+    const bool matches = verifyPassword(
+        known ? account.value.passwordHash : decoyHash(config.passwordCost), password);
+    if (account.status == StoreStatus::unavailable) return unavailableReply(account.detail);
+    if (!known || !matches)
+      return again(401, *email, "The e-mail or the password is wrong.", "wrong credentials");
+  } else {
+    return again(400, *email, "Choose Sign in or Create account.", "no action");
+  }
+  if (!account.ok()) return unavailableReply(account.detail);
+
+  const auto code = newSecret();
+  if (!code) return unavailableReply("random source");
+  const auto stored = storage.addCode(secretHash(*code), account.value.id,
+                                      pending.value.challenge, seconds() + config.codeLifetime);
+  if (stored != StoreStatus::ok) return unavailableReply("code not stored");
+  const std::string callback =
+      "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.value.state);
+  Reply reply = htmlReply(303, returnPage(callback));
+  reply.headers["Location"] = callback;
+  reply.accountId = account.value.id;
+  return reply;
+}
+
+Reply Service::Impl::token(const Request& request) {
+  const double at = now();
+  if (!signInByAddress.allow(request.address, at))
+    return limitedReply(429, signInByAddress.retryAfter(request.address, at), false);
+  Reply failure;
+  const auto body = jsonObjectBody(request, BodyLimits::kToken, failure);
+  if (!body) return failure;
+  const auto exchange = wire::readTokenRequest(*body);
+  if (!exchange) return errorReply(400, "invalid_request", "token request shape");
+  if (!isBase64Url(exchange->code, 43, 43) || !isPkceVerifier(exchange->verifier))
+    return errorReply(400, "invalid_grant", "code or verifier shape");
+  if (!isDeviceId(exchange->deviceId)) return errorReply(400, "invalid_request", "device id");
+  // Taking the code burns it, whatever follows: a code is tried once, by whoever holds it first.
+  const auto grant = storage.takeCode(secretHash(exchange->code), seconds());
+  if (grant.status == StoreStatus::notFound)
+    return errorReply(400, "invalid_grant", "unknown, used or expired code");
+  if (!grant.ok()) return unavailableReply(grant.detail);
+  if (!constantTimeEquals(s256Challenge(exchange->verifier), grant.value.challenge))
+    return errorReply(400, "invalid_grant", "verifier does not match");
+
+  const auto token = newSecret();
+  if (!token) return unavailableReply("random source");
+  if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId,
+                       seconds()) != StoreStatus::ok)
+    return unavailableReply("token not stored");
+  auto account = storage.accountForToken(secretHash(*token));
+  if (!account.ok()) return unavailableReply(account.detail);
+  Reply reply = jsonReply(
+      200, wire::toJson(wire::AccountReply{account.value.email, account.value.tier, *token}));
+  reply.headers["Cache-Control"] = "no-store";
+  reply.accountId = account.value.id;
+  return reply;
+}
+
+}  // namespace tolvane::server

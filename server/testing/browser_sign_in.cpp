@@ -1,0 +1,94 @@
+#include "testing/browser_sign_in.h"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "auth/secrets.h"
+#include "service/form_text.h"
+
+namespace tolvane::server::testing {
+
+namespace {
+
+// "http://host:port/path?query" → the origin and the rest.
+bool splitURL(const std::string& url, std::string& origin, std::string& rest) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return false;
+  const std::size_t slash = url.find('/', scheme + 3);
+  origin = url.substr(0, slash);
+  rest = slash == std::string::npos ? "/" : url.substr(slash);
+  return true;
+}
+
+std::string queryItem(const std::string& url, const std::string& name) {
+  const std::size_t query = url.find('?');
+  if (query == std::string::npos) return "";
+  const auto items = parseForm(url.substr(query + 1));
+  if (!items) return "";
+  const auto found = items->find(name);
+  return found == items->end() ? "" : found->second;
+}
+
+}  // namespace
+
+std::optional<std::string> submitSignInPage(const std::string& pageURL, const std::string& email,
+                                            const std::string& password,
+                                            const std::string& action, std::string& whyNot) {
+  std::string origin, path;
+  if (!splitURL(pageURL, origin, path)) {
+    whyNot = "not a URL: " + pageURL;
+    return std::nullopt;
+  }
+  httplib::Client client(origin);
+  client.set_read_timeout(30, 0);
+  const auto page = client.Get(path.c_str());
+  if (!page || page->status != 200) {
+    whyNot = "the page did not load: " + (page ? page->body : httplib::to_string(page.error()));
+    return std::nullopt;
+  }
+  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
+  std::smatch ticket;
+  if (!std::regex_search(page->body, ticket, hidden)) {
+    whyNot = "the page has no form";
+    return std::nullopt;
+  }
+  const std::string form = "ticket=" + ticket[1].str() + "&email=" + percentEncode(email) +
+                           "&password=" + percentEncode(password) + "&action=" + action;
+  const auto posted = client.Post("/app/connect", form, "application/x-www-form-urlencoded");
+  if (!posted || posted->status != 303 || !posted->has_header("Location")) {
+    whyNot = "the form was refused: " +
+             (posted ? std::to_string(posted->status) : httplib::to_string(posted.error()));
+    return std::nullopt;
+  }
+  return posted->get_header_value("Location");
+}
+
+std::optional<std::string> signInAsApplication(const std::string& baseURL,
+                                               const std::string& email,
+                                               const std::string& password, std::string& whyNot) {
+  const std::string verifier = newSecret().value_or("");
+  const std::string state = newSecret().value_or("").substr(0, 22);
+  const std::string page = baseURL + "/app/connect?app=tolvane&challenge=" +
+                           s256Challenge(verifier) + "&state=" + state;
+  auto location = submitSignInPage(page, email, password, "signup", whyNot);
+  if (!location) location = submitSignInPage(page, email, password, "signin", whyNot);
+  if (!location) return std::nullopt;
+  if (queryItem(*location, "state") != state) {
+    whyNot = "the callback carries another state: " + *location;
+    return std::nullopt;
+  }
+  httplib::Client client(baseURL);
+  const nlohmann::json body = {
+      {"code", queryItem(*location, "code")}, {"verifier", verifier}, {"deviceId", "test"}};
+  const auto reply = client.Post("/api/app/token", body.dump(), "application/json");
+  const auto json = reply ? nlohmann::json::parse(reply->body, nullptr, false) : nlohmann::json();
+  if (!reply || reply->status != 200 || !json.is_object() || !json.contains("token")) {
+    whyNot = "the exchange failed: " + (reply ? reply->body : httplib::to_string(reply.error()));
+    return std::nullopt;
+  }
+  return json["token"].get<std::string>();
+}
+
+}  // namespace tolvane::server::testing

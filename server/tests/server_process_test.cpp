@@ -1,0 +1,219 @@
+// tolvane-server as a process: what stops it from starting, bodies and clients that would hog
+// it, TLS, the request log, and a kill in the middle of writing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "testing/browser_sign_in.h"
+#include "testing/server_process.h"
+
+namespace tolvane::server::test {
+namespace {
+
+using testing::ServerProcess;
+using Json = nlohmann::json;
+
+const std::vector<std::string> kCheapHashing = {"--argon2-memory", "256", "--argon2-passes", "1"};
+
+class ServerProcessTest : public ::testing::Test {
+ protected:
+  std::string db() const { return folder.path() + "/tolvane.db"; }
+  std::unique_ptr<ServerProcess> start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments = {"--db", db()};
+    arguments.insert(arguments.end(), kCheapHashing.begin(), kCheapHashing.end());
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    std::string whyNot;
+    auto server = ServerProcess::start(TOLVANE_SERVER_EXECUTABLE, arguments, whyNot);
+    EXPECT_TRUE(server) << whyNot;
+    return server;
+  }
+  std::string signIn(const ServerProcess& server, const std::string& email = "ada@example.org") {
+    std::string whyNot;
+    auto token = testing::signInAsApplication(server.baseURL(), email, "correct horse", whyNot);
+    EXPECT_TRUE(token) << whyNot;
+    return token.value_or("");
+  }
+
+  ::tolvane::test::TempDir folder;
+};
+
+/// A raw connection to the server, for clients no library would be.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() { close(fd_); }
+  bool connected() const { return connected_; }
+  /// False once the server closed or refused to take more.
+  bool send(const std::string& bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+  }
+  /// Everything the server sends until it closes the connection (bounded by 30 s).
+  std::string readToClose() {
+    timeval bound{30, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = recv(fd_, buffer, sizeof buffer, 0)) > 0) text.append(buffer, std::size_t(got));
+    return text;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
+  auto busy = start();
+  ASSERT_TRUE(busy);
+  std::ofstream(folder.path() + "/not-a-database") << "hello, this is text\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string says;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{}, 2, "name one database"},
+           {{"--db", db(), "--postgres", "postgresql://x"}, 2, "name one database"},
+           {{"--db", db(), "--listen", "nowhere"}, 2, "--listen wants ADDR:PORT"},
+           {{"--db", db(), "--threads", "0"}, 2, "--threads wants a number"},
+           {{"--db", db(), "--tls-cert", "/x.pem"}, 2, "--tls-cert and --tls-key go together"},
+           {{"--db", folder.path() + "/missing/folder/x.db"}, 1, "missing/folder"},
+           {{"--db", folder.path() + "/not-a-database"}, 1, "not-a-database"},
+           {{"--postgres", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2"}, 1, ""},
+           {{"--db", db(), "--listen", "127.0.0.1:" + std::to_string(busy->port())},
+            1,
+            "cannot listen on 127.0.0.1:" + std::to_string(busy->port())},
+           {{"--db", db(), "--listen", "127.0.0.1:0", "--tls-cert", "/none.pem", "--tls-key",
+             "/none.pem"},
+            1,
+            "TLS"}}) {
+    std::string errors;
+    EXPECT_EQ(ServerProcess::runToEnd(TOLVANE_SERVER_EXECUTABLE, c.arguments, errors), c.exitCode)
+        << errors;
+    EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:")) << "once: " << errors;
+  }
+}
+
+TEST_F(ServerProcessTest, RefusesHugeBodiesAndCutsSlowClientsWhileServingOthers) {
+  auto server = start({"--threads", "3", "--read-timeout", "1"});
+  ASSERT_TRUE(server);
+  RawClient huge(server->port());
+  ASSERT_TRUE(huge.connected());
+  huge.send("POST /api/testlog HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+            "Content-Length: 52428800\r\n\r\n");
+  // The server answers without taking 50 MB; it may close while we still write.
+  for (int i = 0; i < 64 && huge.send(std::string(64 * 1024, ' ')); ++i) {
+  }
+  EXPECT_NE(huge.readToClose().find(" 413 "), std::string::npos);
+
+  // Two clients that stop in the middle of their headers hold two of the three workers, and
+  // only until the read timeout.
+  RawClient slow1(server->port()), slow2(server->port());
+  slow1.send("GET /api/me HTTP/1.1\r\nHost: x\r\nAuthori");
+  slow2.send("PUT /api/sync/tolvane HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"blob\"");
+  httplib::Client client(server->baseURL());
+  const auto answer = client.Get("/api/me");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 401);
+  EXPECT_EQ(slow1.readToClose().find("200"), std::string::npos);
+  EXPECT_EQ(slow2.readToClose().find("200"), std::string::npos);
+  EXPECT_TRUE(client.Get("/api/me")) << "still serving";
+}
+
+TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  const std::string token = signIn(*server);
+  httplib::Client client(server->baseURL());
+  client.Get("/api/me", {{"Authorization", "Bearer " + token}});
+  client.Get("/api/%ff%00%22nope");
+  server->stop(SIGTERM);
+  std::istringstream lines(server->output());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    const Json entry = Json::parse(line, nullptr, false);
+    ASSERT_TRUE(entry.is_object()) << line;
+    for (const char* key : {"time", "addr", "method", "path", "status", "ms"})
+      EXPECT_TRUE(entry.contains(key)) << line;
+    EXPECT_EQ(line.find(token), std::string::npos) << "token in the log";
+    EXPECT_EQ(line.find("correct horse"), std::string::npos) << "password in the log";
+    ++count;
+  }
+  EXPECT_EQ(count, 5) << server->output();  // page, form, exchange, me, the odd path
+  EXPECT_NE(server->errors().find("stopping on"), std::string::npos);
+}
+
+TEST_F(ServerProcessTest, ServesTlsDirectly) {
+  const std::string cert = folder.path() + "/cert.pem", key = folder.path() + "/key.pem";
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
+                           " -keyout " + key + " -out " + cert + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  auto server = start({"--tls-cert", cert, "--tls-key", key});
+  ASSERT_TRUE(server);
+  httplib::SSLClient client("127.0.0.1", server->port());
+  client.set_ca_cert_path(cert.c_str());
+  client.enable_server_certificate_verification(false);
+  const auto reply = client.Get("/api/me");
+  ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+  EXPECT_EQ(reply->status, 401);
+}
+
+TEST_F(ServerProcessTest, AKillMidWriteLeavesNoTornRevision) {
+  auto server = start();
+  ASSERT_TRUE(server);
+  const std::string token = signIn(*server);
+  // One writer pushes blobs that name the version they become; the server is killed while it
+  // writes. Afterwards the stored version and blob must still belong together.
+  std::atomic<int> committed = 0;
+  std::atomic<bool> stopped = false;
+  std::thread writer([&, url = server->baseURL()] {
+    httplib::Client client(url);
+    const httplib::Headers bearer = {{"Authorization", "Bearer " + token}};
+    for (std::int64_t base = 0;; ++base) {
+      const Json push = {{"blob", Json{{"n", base + 1}, {"pad", std::string(4096, 'x')}}.dump()},
+                         {"baseVersion", base},
+                         {"deviceId", "writer"}};
+      const auto reply = client.Put("/api/sync/tolvane", bearer, push.dump(), "application/json");
+      if (!reply || reply->status != 200) break;
+      ++committed;
+    }
+    stopped = true;
+  });
+  while (committed < 30 && !stopped) std::this_thread::yield();
+  server->stop(SIGKILL);
+  writer.join();
+
+  server = start();
+  ASSERT_TRUE(server);
+  httplib::Client client(server->baseURL());
+  const auto reply = client.Get("/api/sync/tolvane", {{"Authorization", "Bearer " + token}});
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->status, 200) << reply->body;
+  const Json stored = Json::parse(reply->body);
+  EXPECT_GE(stored["version"].get<int>(), committed.load());
+  EXPECT_EQ(Json::parse(stored["blob"].get<std::string>())["n"], stored["version"]);
+}
+
+}  // namespace
+}  // namespace tolvane::server::test

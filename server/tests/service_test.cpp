@@ -1,0 +1,308 @@
+// The endpoints as the application and a browser use them, and every way a request can be
+// wrong, against a real SQLite database on simulated time.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "support/service_world.h"
+
+namespace tolvane::server::test {
+namespace {
+
+using Sign = ServiceWorld;
+
+TEST_F(Sign, UpThroughThePageAndTheExchange) {
+  const auto request = newSignInRequest();
+  const Reply page = openPage(request);
+  ASSERT_EQ(page.status, 200);
+  EXPECT_EQ(page.headers.at("Cache-Control"), "no-store");
+  Reply redirect = submit(ticketOf(page.body), "Ada@Example.org", "correct horse", "signup");
+  ASSERT_EQ(redirect.status, 303) << redirect.body;
+  const std::string location = redirect.headers["Location"];
+  EXPECT_TRUE(location.starts_with("tolvane://auth?code=")) << location;
+  EXPECT_EQ(callbackItem(location, "state"), request.state);
+
+  const Reply token = exchange(callbackItem(location, "code"), request.verifier);
+  ASSERT_EQ(token.status, 200) << token.body;
+  const Json account = Json::parse(token.body);
+  EXPECT_EQ(account["email"], "ada@example.org");
+  EXPECT_EQ(account["tier"], "free");
+  const Reply me = call("GET", "/api/me", "", account["token"]);
+  EXPECT_EQ(Json::parse(me.body), Json({{"email", "ada@example.org"}, {"tier", "free"}}));
+}
+
+TEST_F(Sign, InAgainAndTheFormsWaysBack) {
+  signIn("ada@example.org");
+  const auto request = newSignInRequest();
+  std::string ticket = ticketOf(openPage(request).body);
+  struct Case {
+    std::string email, password, action;
+    int status;
+  };
+  // Each refusal shows the form again with a fresh ticket; the last attempt succeeds on it.
+  for (const Case& c : std::vector<Case>{{"ada@example.org", "wrong password", "signin", 401},
+                                         {"nobody@example.org", "correct horse", "signin", 401},
+                                         {"ada@example.org", "correct horse", "signup", 409},
+                                         {"new@example.org", "short", "signup", 400},
+                                         {"not an address", "correct horse", "signin", 400},
+                                         {"ada@example.org", "correct horse", "other", 400},
+                                         {"ADA@example.org ", "correct horse", "signin", 303}}) {
+    SCOPED_TRACE(c.email + " " + c.action);
+    const Reply reply = submit(ticket, c.email, c.password, c.action);
+    EXPECT_EQ(reply.status, c.status) << reply.body;
+    if (c.status != 303) {
+      const std::string next = ticketOf(reply.body);
+      EXPECT_FALSE(next.empty());
+      EXPECT_NE(next, ticket);
+      ticket = next;
+    }
+  }
+}
+
+TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
+  const auto request = newSignInRequest();
+  EXPECT_EQ(call("GET", "/app/connect?app=other&challenge=" + request.challenge + "&state=s")
+                .status,
+            400);
+  EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=short&state=s").status, 400);
+  EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge +
+                            "&state=%3Cscript%3E")
+                .status,
+            400);
+  // A ticket the server never issued, and one that was used.
+  EXPECT_EQ(submit(*newSecret(), "ada@example.org", "correct horse", "signup").status, 400);
+  const std::string ticket = ticketOf(openPage(request).body);
+  const Reply redirect = submit(ticket, "ada@example.org", "correct horse", "signup");
+  ASSERT_EQ(redirect.status, 303);
+  EXPECT_EQ(submit(ticket, "ada@example.org", "correct horse", "signin").status, 400);
+
+  const std::string code = callbackItem(redirect.headers.at("Location"), "code");
+  EXPECT_EQ(exchange(code, newSignInRequest().verifier).status, 400) << "verifier mismatch";
+  EXPECT_EQ(exchange(code, request.verifier).status, 400) << "a failed try burns the code";
+
+  const auto second = newSignInRequest();
+  const Reply again = submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse",
+                             "signin");
+  const std::string fresh = callbackItem(again.headers.at("Location"), "code");
+  ASSERT_EQ(exchange(fresh, second.verifier).status, 200);
+  EXPECT_EQ(exchange(fresh, second.verifier).status, 400) << "used twice";
+
+  const auto third = newSignInRequest();
+  const Reply late = submit(ticketOf(openPage(third).body), "ada@example.org", "correct horse",
+                            "signin");
+  now += testConfig().codeLifetime + 1;
+  EXPECT_EQ(exchange(callbackItem(late.headers.at("Location"), "code"), third.verifier).status,
+            400)
+      << "expired";
+  const std::string stale = ticketOf(openPage(third).body);
+  now += testConfig().pageLifetime + 1;
+  EXPECT_EQ(submit(stale, "ada@example.org", "correct horse", "signin").status, 400);
+}
+
+TEST_F(Sign, OutRevokesTheTokenAndEveryBearerEndpointRefusesBadOnes) {
+  const std::string token = signIn("ada@example.org");
+  const std::string other = signIn("bob@example.org");
+  ASSERT_EQ(call("POST", "/api/app/logout", "{}", token).status, 200);
+  struct Endpoint {
+    std::string method, path, body;
+  };
+  const std::string push = R"({"blob":"{}","baseVersion":0,"deviceId":"d"})";
+  for (const Endpoint& e : std::vector<Endpoint>{{"GET", "/api/me", ""},
+                                                 {"POST", "/api/app/logout", "{}"},
+                                                 {"GET", "/api/sync/tolvane", ""},
+                                                 {"PUT", "/api/sync/tolvane", push}}) {
+    for (const std::string& authorization : std::vector<std::string>{
+             "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
+             "Bearer " + token, "Bearer ' OR 1=1 --"}) {
+      SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
+      Request request{.method = e.method, .path = e.path, .authorization = authorization,
+                      .contentType = "application/json", .body = e.body, .address = address};
+      const Reply reply = service->handle(request);
+      EXPECT_EQ(reply.status, 401);
+      EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
+    }
+  }
+  EXPECT_EQ(call("GET", "/api/me", "", other).status, 200) << "another device stays signed in";
+}
+
+TEST_F(Sign, EveryJsonEndpointRefusesBodiesThatAreNotItsObject) {
+  const std::string token = signIn("ada@example.org");
+  struct Endpoint {
+    std::string method, path;
+    std::size_t limit;
+  };
+  const std::string deep = std::string(100, '[') + std::string(100, ']');
+  for (const Endpoint& e : std::vector<Endpoint>{{"POST", "/api/app/token", BodyLimits::kToken},
+                                                 {"PUT", "/api/sync/tolvane", BodyLimits::kSync},
+                                                 {"POST", "/api/improve", BodyLimits::kUsage},
+                                                 {"POST", "/api/crash", BodyLimits::kCrash},
+                                                 {"POST", "/api/testlog", BodyLimits::kTesterLog}}) {
+    struct Body {
+      std::string text, type;
+      int status;
+    };
+    for (const Body& b : std::vector<Body>{{"not json", "application/json", 400},
+                                           {"[1,2,3]", "application/json", 400},
+                                           {"\"text\"", "application/json", 400},
+                                           {"{\"blob\":\"\xff\xfe\"}", "application/json", 400},
+                                           {deep, "application/json", 400},
+                                           {"{}", "text/plain", 415},
+                                           {std::string(e.limit + 1, ' '), "application/json", 413},
+                                           {"{}", "application/json", 400}}) {
+      SCOPED_TRACE(e.path + " " + b.text.substr(0, 12) + " " + b.type);
+      EXPECT_EQ(call(e.method, e.path, b.text, token, b.type).status, b.status);
+    }
+  }
+}
+
+using Sync = ServiceWorld;
+
+TEST_F(Sync, VersionsFollowTheBaseAndAStaleBaseConflicts) {
+  const std::string token = signIn("ada@example.org");
+  EXPECT_EQ(Json::parse(call("GET", "/api/sync/tolvane", "", token).body), Json::object());
+  struct Step {
+    std::int64_t base;
+    std::string blob;
+    int status;
+    std::int64_t version;
+  };
+  const std::string odd = R"({"x":"'); DELETE FROM sync_records; --","y":"\u00e9\u4e2d\ud83d\ude00"})";
+  for (const Step& s : std::vector<Step>{{7, "{\"a\":1}", 200, 1},  // nothing stored: any base
+                                         {0, "{\"a\":2}", 409, 0},
+                                         {1, odd, 200, 2},
+                                         {1, "{\"a\":3}", 409, 0},
+                                         {3, "{\"a\":3}", 409, 0}}) {
+    const Reply reply = push(token, s.base, s.blob);
+    EXPECT_EQ(reply.status, s.status) << s.base << " " << reply.body;
+    if (s.status == 200) {
+      EXPECT_EQ(Json::parse(reply.body)["version"], s.version);
+    }
+  }
+  const Json pulled = Json::parse(call("GET", "/api/sync/tolvane", "", token).body);
+  EXPECT_EQ(pulled, Json({{"version", 2}, {"blob", odd}}));
+  const std::string other = signIn("bob@example.org");
+  EXPECT_EQ(Json::parse(call("GET", "/api/sync/tolvane", "", other).body), Json::object());
+}
+
+TEST_F(Sync, OfPutsRacingOnOneBaseExactlyOneWins) {
+  const std::string token = signIn("ada@example.org");
+  ASSERT_EQ(push(token, 0, "{}").status, 200);
+  std::atomic<int> won = 0, conflicted = 0;
+  std::vector<std::thread> writers;
+  for (int i = 0; i < 8; ++i) {
+    writers.emplace_back([&, i] {
+      const int status = push(token, 1, "{\"writer\":" + std::to_string(i) + "}").status;
+      if (status == 200) ++won;
+      if (status == 409) ++conflicted;
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(won, 1);
+  EXPECT_EQ(conflicted, 7);
+}
+
+TEST_F(Sync, AReadOnlyOrMissingDatabaseAnswers503UntilFixed) {
+  const std::string token = signIn("ada@example.org");
+  ASSERT_EQ(push(token, 0, "{}").status, 200);
+  ASSERT_EQ(chmod(dbPath().c_str(), 0444), 0);
+  const Reply refused = push(token, 1, "{\"a\":1}");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.headers.count("Retry-After"), 1u);
+  EXPECT_EQ(call("GET", "/api/sync/tolvane", "", token).status, 200) << "reads still answer";
+  ASSERT_EQ(chmod(dbPath().c_str(), 0644), 0);
+  EXPECT_EQ(push(token, 1, "{\"a\":1}").status, 200);
+
+  std::filesystem::rename(dbPath(), dbPath() + ".moved");
+  EXPECT_EQ(call("GET", "/api/me", "", token).status, 503);
+  std::filesystem::rename(dbPath() + ".moved", dbPath());
+  EXPECT_EQ(call("GET", "/api/me", "", token).status, 200);
+}
+
+using Uploads = ServiceWorld;
+
+Json usageBatch(std::size_t events, const std::string& installID = "install-1") {
+  Json list = Json::array();
+  for (std::size_t i = 0; i < events; ++i)
+    list.push_back({{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}});
+  return {{"app", "tolvane"}, {"installID", installID}, {"appVersion", "0.1.0"},
+          {"build", "1"},     {"os", "Debian 12"},      {"arch", "x86_64"},
+          {"locale", "en_GB"}, {"events", list}};
+}
+
+TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
+  const std::string revoked = signIn("ada@example.org");
+  call("POST", "/api/app/logout", "{}", revoked);
+  const Json crash = {{"type", "crash"},      {"app", "tolvane"},  {"installID", "i"},
+                      {"appVersion", "0.1"},  {"build", "1"},      {"osVersion", "Debian 12"},
+                      {"arch", "x86_64"},     {"callStack", {{"threads", Json::array()}}},
+                      {"signal", 11},         {"exceptionType", "SIGSEGV"}};
+  const Json log = {{"type", "testlog"}, {"app", "tolvane"}, {"installID", "i"},
+                    {"appVersion", "dev"}, {"build", "0"},   {"osVersion", "Debian 12"},
+                    {"log", "== app log (DebugLog) ==\n\xc3\xa9"}};
+  struct Case {
+    std::string path;
+    Json body;
+    std::string token;
+    int status;
+  };
+  Json tooMany = usageBatch(201), longText = usageBatch(1), otherApp = crash, wrongType = log;
+  longText["events"][0]["p"]["trigger"] = std::string(257, 'x');
+  otherApp["app"] = "other";
+  wrongType["type"] = "crash";
+  for (const Case& c : std::vector<Case>{{"/api/improve", usageBatch(3), "", 200},
+                                         {"/api/improve", usageBatch(2), revoked, 200},
+                                         {"/api/crash", crash, "", 200},
+                                         {"/api/testlog", log, "", 200},
+                                         {"/api/improve", tooMany, "", 400},
+                                         {"/api/improve", longText, "", 400},
+                                         {"/api/crash", otherApp, "", 400},
+                                         {"/api/testlog", wrongType, "", 400}}) {
+    SCOPED_TRACE(c.path + " " + c.body.dump().substr(0, 40));
+    EXPECT_EQ(call("POST", c.path, c.body.dump(), c.token).status, c.status);
+  }
+  EXPECT_EQ(storage->countUploads(UploadTable::usage).value, 2);
+  EXPECT_EQ(storage->countUploads(UploadTable::crash).value, 1);
+  EXPECT_EQ(storage->countUploads(UploadTable::testlog).value, 1);
+}
+
+TEST_F(Uploads, OverTheirLimitAreAskedBackLaterNotDropped) {
+  const RateLimit perAccount = testConfig().uploadsPerAccount;
+  int accepted = 0;
+  Reply reply;
+  while ((reply = call("POST", "/api/improve", usageBatch(1).dump())).status == 200) ++accepted;
+  EXPECT_EQ(accepted, static_cast<int>(perAccount.burst));
+  // 5xx: the application keeps the batch and sends it again.
+  EXPECT_EQ(reply.status, 503);
+  EXPECT_EQ(reply.headers.at("Retry-After"), "2");
+  EXPECT_EQ(call("POST", "/api/improve", usageBatch(1, "install-2").dump()).status, 200)
+      << "another install is not held back";
+  now += 2;
+  EXPECT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200);
+}
+
+TEST_F(Sign, InAttemptsAreLimitedPerAddressAndPerAccount) {
+  signIn("ada@example.org");
+  const auto request = newSignInRequest();
+  std::string ticket = ticketOf(openPage(request).body);
+  int refusedWrong = 0;
+  Reply reply;
+  while ((reply = submit(ticket, "ada@example.org", "wrong password", "signin")).status == 401) {
+    ++refusedWrong;
+    ticket = ticketOf(reply.body);
+  }
+  EXPECT_EQ(reply.status, 429);
+  EXPECT_EQ(refusedWrong, static_cast<int>(testConfig().signInPerAccount.burst) - 1);
+  // The account is held back, another one is not, until the address's own limit runs out.
+  ticket = ticketOf(reply.body);
+  reply = submit(ticket, "bob@example.org", "correct horse", "signup");
+  EXPECT_EQ(reply.status, 303);
+  address = "198.51.100.1";
+  for (int i = 0; i < testConfig().signInPerAddress.burst; ++i)
+    call("POST", "/api/app/token", "{}");
+  EXPECT_EQ(call("POST", "/api/app/token", "{}").status, 429);
+}
+
+}  // namespace
+}  // namespace tolvane::server::test

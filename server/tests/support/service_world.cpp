@@ -1,0 +1,95 @@
+#include "support/service_world.h"
+
+#include <regex>
+
+#include "service/form_text.h"
+
+namespace tolvane::server::test {
+
+SignInRequest newSignInRequest() {
+  SignInRequest request;
+  request.verifier = *newSecret();
+  request.challenge = s256Challenge(request.verifier);
+  request.state = newSecret()->substr(0, 22);
+  return request;
+}
+
+std::string ticketOf(const std::string& page) {
+  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
+  std::smatch match;
+  return std::regex_search(page, match, hidden) ? match[1].str() : "";
+}
+
+std::string callbackItem(const std::string& location, const std::string& name) {
+  const std::size_t query = location.find('?');
+  if (query == std::string::npos) return "";
+  const auto items = parseForm(location.substr(query + 1));
+  if (!items) return "";
+  const auto found = items->find(name);
+  return found == items->end() ? "" : found->second;
+}
+
+ServiceConfig ServiceWorld::testConfig() {
+  ServiceConfig config;
+  config.passwordCost = {.memoryKiB = 256, .passes = 1, .lanes = 1};
+  return config;
+}
+
+ServiceWorld::ServiceWorld() {
+  std::string whyNot;
+  storage = openSqliteStorage(dbPath(), whyNot);
+  if (!storage) ADD_FAILURE() << whyNot;
+  else service = std::make_unique<Service>(*storage, testConfig(), [this] { return now; });
+}
+
+Reply ServiceWorld::call(const std::string& method, const std::string& path,
+                         const std::string& body, const std::string& token,
+                         const std::string& contentType) {
+  Request request{.method = method, .body = body, .address = address};
+  const std::size_t query = path.find('?');
+  request.path = path.substr(0, query);
+  if (query != std::string::npos) {
+    if (auto items = parseForm(path.substr(query + 1))) request.query = std::move(*items);
+  }
+  if (!token.empty()) request.authorization = "Bearer " + token;
+  if (!body.empty() || method != "GET") request.contentType = contentType;
+  return service->handle(request);
+}
+
+Reply ServiceWorld::openPage(const SignInRequest& r) {
+  return call("GET", "/app/connect?app=tolvane&challenge=" + r.challenge + "&state=" + r.state);
+}
+
+Reply ServiceWorld::submit(const std::string& ticket, const std::string& email,
+                           const std::string& password, const std::string& action) {
+  return call("POST", "/app/connect",
+              "ticket=" + ticket + "&email=" + percentEncode(email) +
+                  "&password=" + percentEncode(password) + "&action=" + action,
+              "", "application/x-www-form-urlencoded");
+}
+
+Reply ServiceWorld::exchange(const std::string& code, const std::string& verifier) {
+  return call("POST", "/api/app/token",
+              Json{{"code", code}, {"verifier", verifier}, {"deviceId", "device-1"}}.dump());
+}
+
+std::string ServiceWorld::signIn(const std::string& email, const std::string& password) {
+  const auto request = newSignInRequest();
+  Reply page = openPage(request);
+  Reply redirect = submit(ticketOf(page.body), email, password, "signup");
+  if (redirect.status == 409) redirect = submit(ticketOf(redirect.body), email, password, "signin");
+  const std::string location = redirect.headers["Location"];
+  EXPECT_EQ(redirect.status, 303) << redirect.body;
+  EXPECT_EQ(callbackItem(location, "state"), request.state);
+  const Reply token = exchange(callbackItem(location, "code"), request.verifier);
+  EXPECT_EQ(token.status, 200) << token.body;
+  const Json reply = Json::parse(token.body, nullptr, false);
+  return reply.is_object() ? reply.value("token", "") : "";
+}
+
+Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob) {
+  return call("PUT", "/api/sync/tolvane",
+              Json{{"blob", blob}, {"baseVersion", base}, {"deviceId", "device-1"}}.dump(), token);
+}
+
+}  // namespace tolvane::server::test
