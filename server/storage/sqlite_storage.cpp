@@ -1,0 +1,415 @@
+// The SQLite implementation of Storage: one database file in WAL mode, a few connections so that
+// reads run in parallel, and every operation a single statement, atomic in the database.
+#include <string>
+#include <utility>
+
+#include "storage/sqlite_handles.h"
+#include "storage/sqlite_pool.h"
+#include "storage/storage.h"
+#include "storage/upload_tables.h"
+
+namespace tolvane::server {
+namespace {
+
+using sqlite::Access;
+using sqlite::Statement;
+
+// "Tolv" in the file's header: a database of another program is refused, never altered.
+constexpr std::int64_t kApplicationId = 0x546f6c76;
+constexpr std::int64_t kSchemaVersion = 1;
+// Requests are served by a thread pool; a few connections let their reads overlap, while
+// SQLite itself lets one writer at a time through.
+constexpr int kConnections = 4;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE accounts(
+  id INTEGER PRIMARY KEY,
+  email TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  tier TEXT NOT NULL);
+CREATE TABLE pending_sign_ins(
+  ticket_hash TEXT PRIMARY KEY,
+  challenge TEXT NOT NULL,
+  state TEXT NOT NULL,
+  expires_at INTEGER NOT NULL);
+CREATE INDEX pending_sign_ins_by_expiry ON pending_sign_ins(expires_at);
+CREATE TABLE codes(
+  code_hash TEXT PRIMARY KEY,
+  account_id INTEGER NOT NULL REFERENCES accounts(id),
+  challenge TEXT NOT NULL,
+  expires_at INTEGER NOT NULL);
+CREATE INDEX codes_by_expiry ON codes(expires_at);
+CREATE TABLE tokens(
+  token_hash TEXT PRIMARY KEY,
+  account_id INTEGER NOT NULL REFERENCES accounts(id),
+  device_id TEXT NOT NULL,
+  created_at INTEGER NOT NULL,
+  revoked_at INTEGER);
+CREATE TABLE sync_records(
+  account_id INTEGER PRIMARY KEY REFERENCES accounts(id),
+  version INTEGER NOT NULL,
+  blob BLOB NOT NULL,
+  device_id TEXT NOT NULL,
+  updated_at INTEGER NOT NULL);
+)sql";
+
+std::string uploadTableSchema(UploadTable table) {
+  return std::string("CREATE TABLE ") + uploadTableName(table) +
+         "(id INTEGER PRIMARY KEY, account_id INTEGER, install_id TEXT NOT NULL,"
+         " app_version TEXT NOT NULL, body TEXT NOT NULL, received_at INTEGER NOT NULL);";
+}
+
+// Why `db` could not be used for `what`; a file of another kind is named as such.
+std::string cannot(sqlite3* db, const char* what, const std::string& path) {
+  if (sqlite3_errcode(db) == SQLITE_NOTADB) {
+    return path + " is not a tolvane-server database (" + sqlite3_errmsg(db) + ")";
+  }
+  return std::string("cannot ") + what + " " + path + ": " + sqlite3_errmsg(db);
+}
+
+std::optional<std::int64_t> integerQuery(sqlite3* db, const char* sql, std::string& error) {
+  Statement statement(db, sql);
+  if (statement.step() != SQLITE_ROW) {
+    error = statement.errorText();
+    return std::nullopt;
+  }
+  return statement.integer(0);
+}
+
+bool createSchema(sqlite3* db, std::string& error) {
+  std::string sql = kSchema;
+  for (UploadTable table : kAllUploadTables) sql += uploadTableSchema(table);
+  sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
+  sql += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+  if (sqlite::execute(db, sql.c_str()) == SQLITE_OK) return true;
+  error = sqlite3_errmsg(db);
+  return false;
+}
+
+// Creates the schema in an empty database, inside one write transaction so that two processes
+// starting on a new file do not both create it. Leaves a database of ours alone.
+bool ensureSchema(sqlite3* db, const std::string& path, std::string& whyNot) {
+  std::string error;
+  if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
+    whyNot = cannot(db, "read", path);
+    return false;
+  }
+  const auto applicationId = integerQuery(db, "PRAGMA application_id", error);
+  const auto version = integerQuery(db, "PRAGMA user_version", error);
+  const auto objects = integerQuery(db, "SELECT count(*) FROM sqlite_schema", error);
+  bool ready = false;
+  if (!applicationId || !version || !objects) {
+    whyNot = "cannot read database " + path + ": " + error;
+  } else if (*applicationId == 0 && *objects == 0) {
+    ready = createSchema(db, error);
+    if (!ready) whyNot = "cannot create the schema in " + path + ": " + error;
+  } else if (*applicationId != kApplicationId) {
+    whyNot = path + " is not a tolvane-server database (it holds another program's data)";
+  } else if (*version > kSchemaVersion) {
+    whyNot = path + " was written by a newer tolvane-server (schema " + std::to_string(*version) +
+             ", this one knows " + std::to_string(kSchemaVersion) + ")";
+  } else {
+    ready = true;
+  }
+  if (ready && sqlite::execute(db, "COMMIT") != SQLITE_OK) {
+    whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
+    ready = false;
+  }
+  if (!ready) sqlite::execute(db, "ROLLBACK");
+  return ready;
+}
+
+bool prepareConnection(sqlite3* db, const std::string& path, std::string& whyNot) {
+  if (sqlite::execute(db, "PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL") != SQLITE_OK) {
+    whyNot = cannot(db, "configure", path);
+    return false;
+  }
+  std::string mode;
+  {
+    Statement journal(db, "PRAGMA journal_mode=WAL");
+    if (journal.step() != SQLITE_ROW) {
+      whyNot = cannot(db, "configure", path);
+      return false;
+    }
+    mode = journal.text(0);
+  }
+  if (mode != "wal") {
+    whyNot = "cannot switch " + path + " to write-ahead logging (journal mode " + mode + ")";
+    return false;
+  }
+  return ensureSchema(db, path, whyNot);
+}
+
+template <typename T>
+StoreResult<T> failure(const Statement& statement, int rc, const std::string& path) {
+  switch (rc) {
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+      return {StoreStatus::exists, {}, "already stored"};
+    case SQLITE_CONSTRAINT_FOREIGNKEY:
+      return {StoreStatus::notFound, {}, "no such account"};
+    default:
+      return {StoreStatus::unavailable, {}, "database " + path + ": " + statement.errorText()};
+  }
+}
+
+template <typename T>
+StoreResult<T> success(T value) {
+  return {StoreStatus::ok, std::move(value), {}};
+}
+
+Account accountFrom(const Statement& row) {
+  return Account{
+      .id = row.integer(0), .email = row.text(1), .tier = row.text(2), .passwordHash = row.text(3)};
+}
+
+class SqliteStorage final : public Storage {
+ public:
+  explicit SqliteStorage(const std::string& path)
+      : pool_(path, kConnections, [path](sqlite3* db, std::string& whyNot) {
+          return prepareConnection(db, path, whyNot);
+        }) {}
+
+  bool open(std::string& whyNot) { return pool_.open(whyNot); }
+
+  StoreResult<Account> createAccount(const std::string& email, const std::string& passwordHash,
+                                     const std::string& tier) override {
+    return run<Account>(Access::write, [&](sqlite3* db) -> StoreResult<Account> {
+      Statement insert(db,
+                       "INSERT INTO accounts(email, password_hash, tier) VALUES (?, ?, ?)"
+                       " RETURNING id, email, tier, password_hash");
+      insert.bind(email).bind(passwordHash).bind(tier);
+      if (const int rc = insert.step(); rc != SQLITE_ROW)
+        return failure<Account>(insert, rc, path());
+      Account account = accountFrom(insert);
+      if (const int rc = insert.finish(); rc != SQLITE_DONE) {
+        return failure<Account>(insert, rc, path());
+      }
+      return success(std::move(account));
+    });
+  }
+
+  StoreResult<Account> accountByEmail(const std::string& email) override {
+    return run<Account>(Access::read, [&](sqlite3* db) {
+      Statement select(db, "SELECT id, email, tier, password_hash FROM accounts WHERE email = ?");
+      select.bind(email);
+      return singleAccount(select);
+    });
+  }
+
+  StoreStatus addPendingSignIn(const std::string& ticketHash,
+                               const PendingSignIn& pending) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement insert(
+                           db,
+                           "INSERT INTO pending_sign_ins(ticket_hash, challenge, state,"
+                           " expires_at) VALUES (?, ?, ?, ?)");
+                       insert.bind(ticketHash).bind(pending.challenge).bind(pending.state);
+                       insert.bind(pending.expiresAt);
+                       return done(insert);
+                     })
+        .status;
+  }
+
+  StoreResult<PendingSignIn> takePendingSignIn(const std::string& ticketHash,
+                                               std::int64_t now) override {
+    return run<PendingSignIn>(Access::write, [&](sqlite3* db) -> StoreResult<PendingSignIn> {
+      Statement take(db,
+                     "DELETE FROM pending_sign_ins WHERE ticket_hash = ?"
+                     " RETURNING challenge, state, expires_at");
+      take.bind(ticketHash);
+      const int rc = take.step();
+      if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such sign-in"};
+      if (rc != SQLITE_ROW) return failure<PendingSignIn>(take, rc, path());
+      PendingSignIn pending{
+          .challenge = take.text(0), .state = take.text(1), .expiresAt = take.integer(2)};
+      if (const int end = take.finish(); end != SQLITE_DONE) {
+        return failure<PendingSignIn>(take, end, path());
+      }
+      if (pending.expiresAt <= now) return {StoreStatus::notFound, {}, "sign-in expired"};
+      return success(std::move(pending));
+    });
+  }
+
+  StoreStatus addCode(const std::string& codeHash, std::int64_t accountId,
+                      const std::string& challenge, std::int64_t expiresAt) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement insert(
+                           db,
+                           "INSERT INTO codes(code_hash, account_id, challenge, expires_at)"
+                           " VALUES (?, ?, ?, ?)");
+                       insert.bind(codeHash).bind(accountId).bind(challenge).bind(expiresAt);
+                       return done(insert);
+                     })
+        .status;
+  }
+
+  StoreResult<CodeGrant> takeCode(const std::string& codeHash, std::int64_t now) override {
+    return run<CodeGrant>(Access::write, [&](sqlite3* db) -> StoreResult<CodeGrant> {
+      Statement take(db,
+                     "DELETE FROM codes WHERE code_hash = ?"
+                     " RETURNING account_id, challenge, expires_at");
+      take.bind(codeHash);
+      const int rc = take.step();
+      if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such code"};
+      if (rc != SQLITE_ROW) return failure<CodeGrant>(take, rc, path());
+      CodeGrant grant{.accountId = take.integer(0), .challenge = take.text(1)};
+      const std::int64_t expiresAt = take.integer(2);
+      if (const int end = take.finish(); end != SQLITE_DONE) {
+        return failure<CodeGrant>(take, end, path());
+      }
+      if (expiresAt <= now) return {StoreStatus::notFound, {}, "code expired"};
+      return success(std::move(grant));
+    });
+  }
+
+  StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
+                       const std::string& deviceId, std::int64_t createdAt) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement insert(
+                           db,
+                           "INSERT INTO tokens(token_hash, account_id, device_id, created_at)"
+                           " VALUES (?, ?, ?, ?)");
+                       insert.bind(tokenHash).bind(accountId).bind(deviceId).bind(createdAt);
+                       return done(insert);
+                     })
+        .status;
+  }
+
+  StoreResult<Account> accountForToken(const std::string& tokenHash) override {
+    return run<Account>(Access::read, [&](sqlite3* db) {
+      Statement select(db,
+                       "SELECT a.id, a.email, a.tier, a.password_hash FROM tokens t"
+                       " JOIN accounts a ON a.id = t.account_id"
+                       " WHERE t.token_hash = ? AND t.revoked_at IS NULL");
+      select.bind(tokenHash);
+      return singleAccount(select);
+    });
+  }
+
+  StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement revoke(db,
+                                        "UPDATE tokens SET revoked_at = ?"
+                                        " WHERE token_hash = ? AND revoked_at IS NULL");
+                       revoke.bind(now).bind(tokenHash);
+                       return done(revoke);
+                     })
+        .status;
+  }
+
+  StoreResult<SyncRecord> syncRecord(std::int64_t accountId) override {
+    return run<SyncRecord>(Access::read, [&](sqlite3* db) -> StoreResult<SyncRecord> {
+      Statement select(db, "SELECT version, blob FROM sync_records WHERE account_id = ?");
+      select.bind(accountId);
+      const int rc = select.step();
+      if (rc == SQLITE_DONE) return success(SyncRecord{});
+      if (rc != SQLITE_ROW) return failure<SyncRecord>(select, rc, path());
+      return success(SyncRecord{.version = select.integer(0), .blob = select.text(1)});
+    });
+  }
+
+  StoreResult<std::int64_t> commitSync(std::int64_t accountId, std::int64_t baseVersion,
+                                       const std::string& blob, const std::string& deviceId,
+                                       std::int64_t now) override {
+    return run<std::int64_t>(Access::write, [&](sqlite3* db) -> StoreResult<std::int64_t> {
+      // One statement decides and writes: the version check and the new row cannot be
+      // separated by another writer, in this process or another.
+      Statement commit(db,
+                       "INSERT INTO sync_records(account_id, version, blob, device_id, updated_at)"
+                       " VALUES (?, 1, ?, ?, ?) ON CONFLICT(account_id) DO UPDATE SET"
+                       " version = sync_records.version + 1, blob = excluded.blob,"
+                       " device_id = excluded.device_id, updated_at = excluded.updated_at"
+                       " WHERE sync_records.version = ? RETURNING version");
+      commit.bind(accountId).bindBlob(blob).bind(deviceId).bind(now).bind(baseVersion);
+      const int rc = commit.step();
+      if (rc == SQLITE_DONE) return {StoreStatus::conflict, {}, "stored version differs"};
+      if (rc != SQLITE_ROW) return failure<std::int64_t>(commit, rc, path());
+      const std::int64_t version = commit.integer(0);
+      if (const int end = commit.finish(); end != SQLITE_DONE) {
+        return failure<std::int64_t>(commit, end, path());
+      }
+      return success(version);
+    });
+  }
+
+  StoreStatus addUpload(const StoredUpload& upload) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement insert(
+                           db, std::string("INSERT INTO ") + uploadTableName(upload.table) +
+                                   "(account_id, install_id, app_version, body, received_at)"
+                                   " VALUES (?, ?, ?, ?, ?)");
+                       insert.bind(upload.accountId).bind(upload.installID).bind(upload.appVersion);
+                       insert.bind(upload.body).bind(upload.receivedAt);
+                       return done(insert);
+                     })
+        .status;
+  }
+
+  StoreResult<std::int64_t> countUploads(UploadTable table) override {
+    return run<std::int64_t>(Access::read, [&](sqlite3* db) -> StoreResult<std::int64_t> {
+      Statement count(db, std::string("SELECT count(*) FROM ") + uploadTableName(table));
+      const int rc = count.step();
+      if (rc != SQLITE_ROW) return failure<std::int64_t>(count, rc, path());
+      return success(count.integer(0));
+    });
+  }
+
+  StoreStatus purgeExpired(std::int64_t now) override {
+    return run<bool>(Access::write,
+                     [&](sqlite3* db) {
+                       Statement pending(db, "DELETE FROM pending_sign_ins WHERE expires_at <= ?");
+                       pending.bind(now);
+                       const StoreResult<bool> first = done(pending);
+                       if (!first.ok()) return first;
+                       Statement codes(db, "DELETE FROM codes WHERE expires_at <= ?");
+                       codes.bind(now);
+                       return done(codes);
+                     })
+        .status;
+  }
+
+ private:
+  const std::string& path() const { return pool_.path(); }
+
+  // Runs one operation on a lent connection; a connection that failed is not lent again.
+  template <typename T, typename Body>
+  StoreResult<T> run(Access access, Body&& body) {
+    std::string whyNot;
+    std::optional<sqlite::Pool::Lease> lease = pool_.acquire(access, whyNot);
+    if (!lease) return {StoreStatus::unavailable, {}, whyNot};
+    StoreResult<T> result = body(lease->db());
+    if (result.status == StoreStatus::unavailable) lease->discard();
+    return result;
+  }
+
+  StoreResult<bool> done(Statement& statement) const {
+    const int rc = statement.finish();
+    if (rc != SQLITE_DONE) return failure<bool>(statement, rc, path());
+    return success(true);
+  }
+
+  StoreResult<Account> singleAccount(Statement& select) const {
+    const int rc = select.step();
+    if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such account"};
+    if (rc != SQLITE_ROW) return failure<Account>(select, rc, path());
+    return success(accountFrom(select));
+  }
+
+  sqlite::Pool pool_;
+};
+
+}  // namespace
+
+std::unique_ptr<Storage> openSqliteStorage(const std::string& path, std::string& whyNot) {
+  auto storage = std::make_unique<SqliteStorage>(path);
+  if (!storage->open(whyNot)) return nullptr;
+  return storage;
+}
+
+}  // namespace tolvane::server

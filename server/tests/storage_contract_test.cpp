@@ -1,0 +1,220 @@
+// What every storage backend promises: unique accounts, single-use expiring codes and sign-ins,
+// revocable tokens, and sync versions that only ever move one writer at a time.
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include "support/storage_fixture.h"
+
+namespace tolvane::server::test {
+namespace {
+
+TEST_P(StorageTest, AccountsKeepOddTextExactlyAndRefuseATakenEmail) {
+  const std::vector<std::string> emails = {
+      // Quotes and SQL fragments reach the database only as parameters.
+      "o'brien@example.com",
+      "x'); DROP TABLE accounts; --@example.com",
+      "\"quoted\"@example.com",
+      // LIKE wildcards and backslashes match nothing but themselves.
+      "%_\\@example.com",
+      // Composed and decomposed forms stay distinct: the server normalises, not the store.
+      "zo\u00eb@\u4f8b\u3048.jp",
+      "zoe\u0301@\u4f8b\u3048.jp",
+      "fox\U0001F98A\u200f\u202e@example.com",
+      "Upper@Example.com",
+      "upper@example.com",
+  };
+  for (const std::string& email : emails) {
+    const StoreResult<Account> created =
+        storage_->createAccount(email, "$argon2id$" + email, email);
+    ASSERT_TRUE(created.ok()) << email << ": " << created.detail;
+    EXPECT_EQ(storage_->createAccount(email, "other", "free").status, StoreStatus::exists) << email;
+  }
+  for (const std::string& email : emails) {
+    const StoreResult<Account> found = storage_->accountByEmail(email);
+    ASSERT_TRUE(found.ok()) << email << ": " << found.detail;
+    EXPECT_EQ(found.value.email, email);
+    EXPECT_EQ(found.value.passwordHash, "$argon2id$" + email);
+    EXPECT_EQ(found.value.tier, email);
+  }
+  EXPECT_EQ(storage_->accountByEmail("nobody@example.com").status, StoreStatus::notFound);
+  EXPECT_EQ(storage_->accountByEmail("%").status, StoreStatus::notFound);
+}
+
+TEST_P(StorageTest, CodesAndPendingSignInsAreSingleUseUntilTheyExpire) {
+  const std::int64_t account = newAccount();
+  struct Case {
+    std::int64_t expiresAt;
+    std::int64_t takenAt;
+    StoreStatus first;
+  };
+  const Case cases[] = {
+      {1000, 999, StoreStatus::ok},
+      // Expired at the very second named, and gone for good once looked at.
+      {1000, 1000, StoreStatus::notFound},
+      {1000, 5000, StoreStatus::notFound},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string hash = "hash-" + std::to_string(++n);
+    SCOPED_TRACE(hash);
+    ASSERT_EQ(storage_->addCode(hash, account, "challenge-" + hash, c.expiresAt), StoreStatus::ok);
+    const StoreResult<CodeGrant> grant = storage_->takeCode(hash, c.takenAt);
+    EXPECT_EQ(grant.status, c.first);
+    if (grant.ok()) {
+      EXPECT_EQ(grant.value.accountId, account);
+      EXPECT_EQ(grant.value.challenge, "challenge-" + hash);
+    }
+    EXPECT_EQ(storage_->takeCode(hash, 0).status, StoreStatus::notFound);
+
+    const PendingSignIn pending{
+        .challenge = "c'" + hash, .state = "s;--" + hash, .expiresAt = c.expiresAt};
+    ASSERT_EQ(storage_->addPendingSignIn(hash, pending), StoreStatus::ok);
+    EXPECT_EQ(storage_->addPendingSignIn(hash, pending), StoreStatus::exists);
+    const StoreResult<PendingSignIn> taken = storage_->takePendingSignIn(hash, c.takenAt);
+    EXPECT_EQ(taken.status, c.first);
+    if (taken.ok()) {
+      EXPECT_EQ(taken.value.challenge, pending.challenge);
+      EXPECT_EQ(taken.value.state, pending.state);
+      EXPECT_EQ(taken.value.expiresAt, pending.expiresAt);
+    }
+    EXPECT_EQ(storage_->takePendingSignIn(hash, 0).status, StoreStatus::notFound);
+  }
+  EXPECT_EQ(storage_->addCode("orphan", account + 1000, "c", 1000), StoreStatus::notFound);
+}
+
+TEST_P(StorageTest, PurgeDropsOnlyWhatHasExpired) {
+  const std::int64_t account = newAccount();
+  ASSERT_EQ(storage_->addCode("old", account, "c", 100), StoreStatus::ok);
+  ASSERT_EQ(storage_->addCode("fresh", account, "c", 300), StoreStatus::ok);
+  ASSERT_EQ(storage_->addPendingSignIn("old", {.expiresAt = 100}), StoreStatus::ok);
+  ASSERT_EQ(storage_->addPendingSignIn("fresh", {.expiresAt = 300}), StoreStatus::ok);
+  ASSERT_EQ(storage_->purgeExpired(200), StoreStatus::ok);
+  // Asked at a time when the purged rows were still valid: only a removed row answers notFound.
+  EXPECT_EQ(storage_->takeCode("old", 50).status, StoreStatus::notFound);
+  EXPECT_EQ(storage_->takePendingSignIn("old", 50).status, StoreStatus::notFound);
+  EXPECT_TRUE(storage_->takeCode("fresh", 250).ok());
+  EXPECT_TRUE(storage_->takePendingSignIn("fresh", 250).ok());
+}
+
+TEST_P(StorageTest, TokensResolveToTheirAccountUntilRevoked) {
+  const std::int64_t account = newAccount();
+  ASSERT_EQ(storage_->addToken("token", account, "device-1", 10), StoreStatus::ok);
+  EXPECT_EQ(storage_->addToken("token", account, "device-2", 11), StoreStatus::exists);
+  const StoreResult<Account> owner = storage_->accountForToken("token");
+  ASSERT_TRUE(owner.ok()) << owner.detail;
+  EXPECT_EQ(owner.value.id, account);
+  EXPECT_EQ(owner.value.email, "user1@example.com");
+
+  EXPECT_EQ(storage_->revokeToken("token", 20), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("token").status, StoreStatus::notFound);
+  EXPECT_EQ(storage_->revokeToken("token", 30), StoreStatus::ok);
+  EXPECT_EQ(storage_->revokeToken("never-issued", 30), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("never-issued").status, StoreStatus::notFound);
+}
+
+TEST_P(StorageTest, SyncVersionsAdvanceByOneFromTheStoredBase) {
+  const std::int64_t account = newAccount();
+  const StoreResult<SyncRecord> empty = storage_->syncRecord(account);
+  ASSERT_TRUE(empty.ok()) << empty.detail;
+  EXPECT_EQ(empty.value.version, 0);
+  EXPECT_EQ(empty.value.blob, "");
+
+  struct Step {
+    std::int64_t base;
+    StoreStatus status;
+    std::int64_t storedAfter;
+  };
+  const Step steps[] = {
+      // Nothing stored: any base writes version 1.
+      {7, StoreStatus::ok, 1},       {0, StoreStatus::conflict, 1}, {1, StoreStatus::ok, 2},
+      {1, StoreStatus::conflict, 2}, {3, StoreStatus::conflict, 2}, {2, StoreStatus::ok, 3},
+  };
+  std::string lastBlob;
+  for (const Step& step : steps) {
+    // Bytes of any value, a NUL among them, come back exactly.
+    const std::string blob =
+        std::string("{\"base\":", 8) + std::to_string(step.base) + std::string("\0\xff'}", 4);
+    const StoreResult<std::int64_t> committed =
+        storage_->commitSync(account, step.base, blob, "device", 100);
+    EXPECT_EQ(committed.status, step.status) << "base " << step.base << ": " << committed.detail;
+    if (committed.ok()) {
+      EXPECT_EQ(committed.value, step.storedAfter);
+      lastBlob = blob;
+    }
+    const StoreResult<SyncRecord> stored = storage_->syncRecord(account);
+    EXPECT_EQ(stored.value.version, step.storedAfter);
+    EXPECT_EQ(stored.value.blob, lastBlob);
+  }
+  EXPECT_EQ(storage_->syncRecord(newAccount()).value.version, 0);
+}
+
+TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWins) {
+  constexpr int kWriters = 8;
+  const std::int64_t account = newAccount();
+  ASSERT_TRUE(storage_->commitSync(account, 0, "first", "device", 1).ok());
+  ASSERT_EQ(storage_->addCode("code", account, "challenge", 1000), StoreStatus::ok);
+
+  std::latch start(kWriters);
+  std::vector<StoreStatus> commits(kWriters);
+  std::vector<StoreStatus> exchanges(kWriters);
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    writers.emplace_back([&, i] {
+      start.arrive_and_wait();
+      commits[i] = storage_->commitSync(account, 1, "writer " + std::to_string(i), "d", 2).status;
+      exchanges[i] = storage_->takeCode("code", 10).status;
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+
+  for (const auto& outcomes : {commits, exchanges}) {
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), StoreStatus::ok), 1);
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), StoreStatus::ok) +
+                  std::count(outcomes.begin(), outcomes.end(), StoreStatus::conflict) +
+                  std::count(outcomes.begin(), outcomes.end(), StoreStatus::notFound),
+              kWriters);
+  }
+  const auto winner = std::find(commits.begin(), commits.end(), StoreStatus::ok) - commits.begin();
+  const StoreResult<SyncRecord> stored = storage_->syncRecord(account);
+  EXPECT_EQ(stored.value.version, 2);
+  EXPECT_EQ(stored.value.blob, "writer " + std::to_string(winner));
+}
+
+TEST_P(StorageTest, UploadsAreCountedPerTable) {
+  const std::int64_t account = newAccount();
+  const std::pair<UploadTable, int> counts[] = {
+      {UploadTable::usage, 3}, {UploadTable::crash, 1}, {UploadTable::testlog, 0}};
+  for (const auto& [table, count] : counts) {
+    for (int i = 0; i < count; ++i) {
+      const StoredUpload upload{.table = table,
+                                .accountId = i % 2 ? std::optional(account) : std::nullopt,
+                                .installID = "install",
+                                .appVersion = "1.0",
+                                .body = "{\"n\":" + std::to_string(i) + "}",
+                                .receivedAt = 5};
+      ASSERT_EQ(storage_->addUpload(upload), StoreStatus::ok);
+    }
+  }
+  for (const auto& [table, count] : counts) {
+    const StoreResult<std::int64_t> counted = storage_->countUploads(table);
+    ASSERT_TRUE(counted.ok()) << counted.detail;
+    EXPECT_EQ(counted.value, count);
+  }
+}
+
+TEST_P(StorageTest, ASecondStorageOnTheDatabaseSeesTheFirstOnesWrites) {
+  const std::int64_t account = newAccount();
+  ASSERT_TRUE(storage_->commitSync(account, 0, "from one", "d", 1).ok());
+  std::unique_ptr<Storage> other = openAnother();
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->commitSync(account, 0, "stale", "d", 2).status, StoreStatus::conflict);
+  EXPECT_TRUE(other->commitSync(account, 1, "from two", "d", 2).ok());
+  EXPECT_EQ(storage_->syncRecord(account).value.blob, "from two");
+  EXPECT_EQ(other->createAccount("user1@example.com", "h", "free").status, StoreStatus::exists);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StorageTest, ::testing::Values(Backend::sqlite), backendName);
+
+}  // namespace
+}  // namespace tolvane::server::test

@@ -1,0 +1,139 @@
+// The SQLite file under an operator's hands: deleted and restored, made read-only, not ours at
+// all, and a writer killed in the middle of its work.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/storage_fixture.h"
+
+namespace tolvane::server::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SqliteFileTest : public StorageTest {
+ protected:
+  void SetUp() override {
+    StorageTest::SetUp();
+    account_ = newAccount();
+    ASSERT_TRUE(storage_->commitSync(account_, 0, "v1", "d", 1).ok());
+  }
+
+  std::int64_t account_ = 0;
+};
+
+TEST_P(SqliteFileTest, ADeletedFileIsUnavailableUntilABackupIsCopiedBack) {
+  // Closing the only storage checkpoints the log into the file: the copy is a whole backup.
+  storage_.reset();
+  const std::string backup = folder_.path() + "/backup.db";
+  fs::copy_file(location_, backup);
+  storage_ = openAnother();
+  ASSERT_TRUE(storage_->commitSync(account_, 1, "v2 after the backup", "d", 2).ok());
+
+  fs::remove(location_);
+  const StoreResult<SyncRecord> missing = storage_->syncRecord(account_);
+  EXPECT_EQ(missing.status, StoreStatus::unavailable);
+  EXPECT_EQ(missing.detail, "database file missing: " + location_);
+  EXPECT_EQ(storage_->commitSync(account_, 2, "v3", "d", 3).status, StoreStatus::unavailable);
+
+  fs::copy_file(backup, location_);
+  const StoreResult<SyncRecord> restored = storage_->syncRecord(account_);
+  ASSERT_TRUE(restored.ok()) << restored.detail;
+  EXPECT_EQ(restored.value.version, 1);
+  EXPECT_EQ(restored.value.blob, "v1");
+  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2 again", "d", 4).ok());
+  EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v2 again");
+
+  // Renamed over the open file, with no operation in between to see it missing.
+  fs::copy_file(backup, backup + ".new");
+  fs::rename(backup + ".new", location_);
+  EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v1");
+}
+
+TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
+  ASSERT_EQ(::chmod(location_.c_str(), 0444), 0);
+  const StoreResult<std::int64_t> refused = storage_->commitSync(account_, 1, "v2", "d", 2);
+  EXPECT_EQ(refused.status, StoreStatus::unavailable);
+  EXPECT_EQ(refused.detail, "database is read-only: " + location_);
+  EXPECT_EQ(storage_->addToken("t", account_, "d", 2), StoreStatus::unavailable);
+  EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v1");
+  EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
+
+  ASSERT_EQ(::chmod(location_.c_str(), 0644), 0);
+  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 3).ok());
+  EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v2");
+}
+
+TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
+  struct Case {
+    std::string content;
+    std::string why;
+  };
+  const Case cases[] = {
+      {"just some notes, not a database\n", " is not a tolvane-server database"},
+      {std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
+       " is not a tolvane-server database"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = folder_.path() + "/other.db";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
+    std::string whyNot;
+    EXPECT_FALSE(openSqliteStorage(path, whyNot));
+    EXPECT_NE(whyNot.find(path + c.why), std::string::npos) << whyNot;
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), c.content);
+  }
+}
+
+// The child commits version after version and reports each on the pipe; it is killed at an
+// arbitrary point of its loop. Each blob names its version, so a torn write would show.
+[[noreturn]] void commitForever(const std::string& path, std::int64_t account, int report) {
+  std::string whyNot;
+  std::unique_ptr<Storage> storage = openSqliteStorage(path, whyNot);
+  if (!storage) ::_exit(2);
+  for (std::int64_t base = 1;; ++base) {
+    if (!storage->commitSync(account, base, "version " + std::to_string(base + 1), "d", 0).ok()) {
+      ::_exit(3);
+    }
+    if (::write(report, "+", 1) != 1) ::_exit(4);
+  }
+}
+
+TEST_P(SqliteFileTest, AWriterKilledMidLoopLeavesAMatchingVersionAndBlob) {
+  constexpr int kCommitsBeforeTheKill = 40;
+  storage_.reset();
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    commitForever(location_, account_, pipeEnds[1]);
+  }
+  ::close(pipeEnds[1]);
+  char reported;
+  int commits = 0;
+  while (commits < kCommitsBeforeTheKill && ::read(pipeEnds[0], &reported, 1) == 1) ++commits;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(pipeEnds[0]);
+  ASSERT_EQ(commits, kCommitsBeforeTheKill) << "the writer stopped early, status " << status;
+
+  storage_ = openAnother();
+  ASSERT_TRUE(storage_);
+  const StoreResult<SyncRecord> stored = storage_->syncRecord(account_);
+  ASSERT_TRUE(stored.ok()) << stored.detail;
+  EXPECT_GE(stored.value.version, kCommitsBeforeTheKill + 1);
+  EXPECT_EQ(stored.value.blob, "version " + std::to_string(stored.value.version));
+  EXPECT_TRUE(storage_->commitSync(account_, stored.value.version, "after", "d", 0).ok());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);
+
+}  // namespace
+}  // namespace tolvane::server::test

@@ -1,0 +1,39 @@
+// One fixture for the storage tests, parametrised over the backends: each test gets a fresh,
+// empty database of its backend and can open a second storage on it (another server process).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "storage/storage.h"
+#include "testing/temp_folder.h"
+
+namespace tolvane::server::test {
+
+enum class Backend { sqlite, postgres };
+
+/// "SQLite" or "PostgreSQL", for the names of parametrised tests.
+std::string backendName(const ::testing::TestParamInfo<Backend>& info);
+
+class StorageTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override;
+
+  /// Another storage on the same database, as a second server process would open it.
+  std::unique_ptr<Storage> openAnother();
+  /// A new account with a unique e-mail; fails the test when it cannot be made.
+  std::int64_t newAccount();
+
+  testing::TempFolder folder_;
+  // The SQLite file, or the libpq URL of this test's own PostgreSQL database.
+  std::string location_;
+  std::unique_ptr<Storage> storage_;
+
+ private:
+  int accounts_ = 0;
+};
+
+}  // namespace tolvane::server::test
