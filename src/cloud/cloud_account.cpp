@@ -4,56 +4,15 @@
 #include <mutex>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "cloud/callback_url.h"
 #include "cloud/cloud_reply.h"
 #include "cloud/pkce.h"
 #include "platform/random_uuid.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
 namespace {
-
-using Json = nlohmann::json;
-
-// The e-mail address and tier are shown in the settings window; anything longer than an
-// address can be is not one.
-constexpr std::size_t kMaxAccountTextBytes = 320;
-// The token goes into a header line of every request: bounded, and no byte that could end the
-// line or the value early.
-constexpr std::size_t kMaxTokenBytes = 8 * 1024;
-
-bool hasControlCharacter(std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
-  }
-  return false;
-}
-
-// The reply's text under `key` when it is a string that may be shown; nothing otherwise.
-// UTF-8 was checked by the parser.
-std::optional<std::string> accountText(const Json& reply, const char* key) {
-  const auto it = reply.find(key);
-  if (it == reply.end() || !it->is_string()) return std::nullopt;
-  const auto& text = it->get_ref<const std::string&>();
-  if (text.size() > kMaxAccountTextBytes || hasControlCharacter(text)) return std::nullopt;
-  return text;
-}
-
-std::optional<std::string> bearerToken(const Json& reply) {
-  const auto it = reply.find("token");
-  if (it == reply.end() || !it->is_string()) return std::nullopt;
-  const auto& token = it->get_ref<const std::string&>();
-  // Visible ASCII only: a line break would let the service's reply add headers of its own.
-  for (const char c : token) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F) return std::nullopt;
-  }
-  if (token.empty() || token.size() > kMaxTokenBytes) return std::nullopt;
-  return token;
-}
 
 CloudAccountState signedIn(std::string email, std::string tier) {
   return {.signedIn = true, .email = std::move(email), .tier = std::move(tier)};
@@ -145,10 +104,9 @@ void CloudAccount::Impl::send(HttpRequest request, std::function<void(Impl&, Clo
 
 void CloudAccount::Impl::exchange(const std::string& code, const std::string& verifier,
                                   const std::string& device) {
-  const Json body = {{"code", code}, {"verifier", verifier}, {"deviceId", device}};
-  // A stored device id is not ours to trust to be UTF-8; dump must not throw over it.
+  // A stored device id is not ours to trust to be UTF-8: the body replaces a stray byte.
   auto request = deps.cloud.request(CloudEndpoint::token, "POST", std::nullopt,
-                                    body.dump(-1, ' ', false, Json::error_handler_t::replace));
+                                    wire::encode(wire::TokenRequest{code, verifier, device}));
   if (!request) return;
   send(std::move(*request), [](Impl& self, CloudReply reply) { self.finishExchange(reply); });
 }
@@ -158,22 +116,20 @@ void CloudAccount::Impl::finishExchange(const CloudReply& reply) {
     deps.log.log("cloud exchange: failed reply=" + describe(reply));
     return;
   }
-  const auto newToken = bearerToken(*reply.object);
-  if (!newToken) {
+  auto account = wire::readAccountReply(*reply.object, /*needsToken=*/true);
+  if (!account) {
     deps.log.log("cloud exchange: failed reason=token");
     return;
   }
-  const std::string email = accountText(*reply.object, "email").value_or("");
-  const std::string tier = accountText(*reply.object, "tier").value_or("free");
-  deps.secrets.set(secretkey::kCloudToken, *newToken);
-  deps.secrets.set(secretkey::kCloudEmail, email);
-  deps.secrets.set(secretkey::kCloudTier, tier);
+  deps.secrets.set(secretkey::kCloudToken, *account->token);
+  deps.secrets.set(secretkey::kCloudEmail, account->email);
+  deps.secrets.set(secretkey::kCloudTier, account->tier);
   {
     std::lock_guard guard(tokenLock);
-    token = newToken;
+    token = std::move(account->token);
   }
   deps.log.log("cloud exchange: signed in");
-  publish(signedIn(email, tier));
+  publish(signedIn(std::move(account->email), std::move(account->tier)));
 }
 
 void CloudAccount::Impl::finishRefresh(const std::string& sentToken, const CloudReply& reply) {
@@ -193,12 +149,13 @@ void CloudAccount::Impl::finishRefresh(const std::string& sentToken, const Cloud
     deps.log.log("cloud refresh: unchanged reply=" + describe(reply));
     return;
   }
-  const std::string email = accountText(*reply.object, "email").value_or("");
-  const std::string tier = accountText(*reply.object, "tier").value_or("free");
-  deps.secrets.set(secretkey::kCloudEmail, email);
-  deps.secrets.set(secretkey::kCloudTier, tier);
+  // Any object reads: what may not be shown becomes "" and "free", as an empty reply would.
+  auto account =
+      wire::readAccountReply(*reply.object, /*needsToken=*/false).value_or(wire::AccountReply{});
+  deps.secrets.set(secretkey::kCloudEmail, account.email);
+  deps.secrets.set(secretkey::kCloudTier, account.tier);
   deps.log.log("cloud refresh: ok");
-  publish(signedIn(email, tier));
+  publish(signedIn(std::move(account.email), std::move(account.tier)));
 }
 
 CloudAccount::CloudAccount(Dependencies deps) : impl_(std::make_shared<Impl>(deps)) {}

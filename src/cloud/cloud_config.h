@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/account_services.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
@@ -47,7 +48,7 @@ class CloudConfig {
   /// Scheme and host, no path.
   static constexpr std::string_view kDefaultBaseURL = "https://cloud.brenmoor.app";
   /// How the service knows this application, in the sign-in page's query and in upload bodies.
-  static constexpr std::string_view kAppName = "tolvane";
+  static constexpr std::string_view kAppName = wire::kAppName;
 
   CloudConfig() : CloudConfig(std::string(kDefaultBaseURL)) {}
   /// Trailing slashes of `baseURL` are dropped so paths can be appended with one slash.

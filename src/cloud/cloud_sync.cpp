@@ -2,46 +2,14 @@
 #include "cloud/cloud_sync.h"
 
 #include <cstdint>
-#include <limits>
 #include <utility>
-
-#include <nlohmann/json.hpp>
 
 #include "cloud/cloud_account.h"
 #include "cloud/sync_payload.h"
 #include "settings/preference_keys.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
-
-namespace {
-
-using Json = nlohmann::json;
-
-// Absent and null mean the service has no version yet. A present version is a non-negative
-// integer that fits; anything else makes the reply invalid.
-bool readVersion(const Json& object, std::optional<std::int64_t>& version) {
-  const auto found = object.find("version");
-  if (found == object.end() || found->is_null()) return true;
-  if (found->is_number_unsigned()) {
-    const auto value = found->get<std::uint64_t>();
-    if (value > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return false;
-    version = static_cast<std::int64_t>(value);
-    return true;
-  }
-  // A negative integer, a fraction, a string: no version the service could have assigned.
-  return false;
-}
-
-// Absent and null mean the service holds no blob; a present blob must be a string.
-bool readBlob(const Json& object, std::optional<std::string>& blob) {
-  const auto found = object.find("blob");
-  if (found == object.end() || found->is_null()) return true;
-  if (!found->is_string()) return false;
-  blob = found->get<std::string>();
-  return true;
-}
-
-}  // namespace
 
 CloudSync::CloudSync(Dependencies deps) : deps_(std::move(deps)) {}
 
@@ -149,10 +117,9 @@ void CloudSync::sendPush(const std::string& blob) {
   const auto bearer = token();
   if (!bearer) return endFlight();
   setStatus(Status::syncing);
-  const Json body = {
-      {"blob", blob}, {"baseVersion", baseVersion()}, {"deviceId", deps_.deviceID()}};
-  auto request = deps_.cloud.request(CloudEndpoint::sync, "PUT", bearer,
-                                     body.dump(-1, ' ', false, Json::error_handler_t::replace));
+  auto request =
+      deps_.cloud.request(CloudEndpoint::sync, "PUT", bearer,
+                          wire::encode(wire::SyncPush{blob, baseVersion(), deps_.deviceID()}));
   if (!request) return fail("push", "no request");
   // The blob that was sent is the one committed, whatever the settings hold when the reply
   // comes: a change made meanwhile is still unsynchronised and must still differ.
@@ -176,8 +143,8 @@ void CloudSync::onPushReply(const std::string& blob, const CloudReply& reply) {
     return sendPull(true);
   }
   if (!reply.ok()) return fail("push", describe(reply));
-  std::optional<std::int64_t> version;
-  if (!readVersion(*reply.object, version) || !version) return fail("push", "invalid (version)");
+  const auto version = wire::readPushedVersion(*reply.object);
+  if (!version) return fail("push", "invalid (version)");
   commit(blob, *version);
   deps_.log.log("sync: pushed version=" + std::to_string(*version));
   endFlight();
@@ -185,11 +152,11 @@ void CloudSync::onPushReply(const std::string& blob, const CloudReply& reply) {
 
 void CloudSync::onPullReply(bool force, const CloudReply& reply) {
   if (!reply.ok()) return fail("pull", describe(reply));
-  std::optional<std::int64_t> version;
-  std::optional<std::string> blob;
-  if (!readVersion(*reply.object, version)) return fail("pull", "invalid (version)");
-  if (!readBlob(*reply.object, blob)) return fail("pull", "invalid (blob)");
-  const std::int64_t remoteVersion = version.value_or(0);
+  std::string whyNot;
+  const auto remote = wire::readSyncState(*reply.object, whyNot);
+  if (!remote) return fail("pull", "invalid (" + whyNot + ")");
+  const std::int64_t remoteVersion = remote->version.value_or(0);
+  const auto& blob = remote->blob;
   if (remoteVersion == 0 || !blob) return sendPush(snapshotBlob());
   if (!force && baseVersion() >= remoteVersion) {
     std::string local = snapshotBlob();

@@ -5,6 +5,7 @@
 
 #include "reporting/install_id.h"
 #include "settings/preference_keys.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
@@ -77,22 +78,20 @@ void CrashReporter::State::receive(const std::vector<CrashDiagnostic>& diagnosti
 
 std::string CrashReporter::State::body(const CrashDiagnostic& diagnostic) const {
   const auto& bundle = deps.bundle;
-  Json body = {
-      {"type", "crash"},
-      {"app", std::string(CloudConfig::kAppName)},
-      {"installID", config.installID()},
-      {"appVersion", bundle.shortVersion.value_or("?")},
-      {"build", bundle.build.value_or("?")},
-      {"osVersion", diagnostic.osVersion},
-      {"arch", diagnostic.arch},
-      {"callStack", callStackObject(diagnostic.callStackJSON)},
+  const wire::CrashReport report{
+      .client = {.installID = config.installID(),
+                 .appVersion = bundle.shortVersion.value_or("?"),
+                 .build = bundle.build.value_or("?"),
+                 .osVersion = diagnostic.osVersion,
+                 .arch = diagnostic.arch},
+      .signal = diagnostic.signal,
+      .exceptionType = diagnostic.exceptionType,
+      .exceptionCode = diagnostic.exceptionCode,
+      .terminationReason = diagnostic.terminationReason,
   };
-  if (diagnostic.signal) body["signal"] = *diagnostic.signal;
-  if (diagnostic.exceptionType) body["exceptionType"] = *diagnostic.exceptionType;
-  if (diagnostic.exceptionCode) body["exceptionCode"] = *diagnostic.exceptionCode;
-  if (diagnostic.terminationReason) body["terminationReason"] = *diagnostic.terminationReason;
-  // A stray invalid byte in a text read from a crash record must not cost the whole report.
-  return body.dump(-1, ' ', false, Json::error_handler_t::replace);
+  // A stray invalid byte in a text read from a crash record must not cost the whole report:
+  // the body replaces it.
+  return wire::encode(report, callStackObject(diagnostic.callStackJSON));
 }
 
 }  // namespace tolvane

@@ -10,6 +10,7 @@
 #include "reporting/event_queue_file.h"
 #include "reporting/install_id.h"
 #include "settings/preference_keys.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
@@ -20,7 +21,7 @@ using Lines = std::vector<std::string>;
 
 std::string dumped(const Json& json) {
   // A stray invalid byte in one property must not throw away the event or the batch.
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return wire::dumpBody(json);
 }
 
 Json propertyValue(const EventValue& value) {
@@ -136,17 +137,13 @@ std::optional<std::string> ImproveReporter::State::token() {
 
 std::string ImproveReporter::State::uploadBody(const Json& events) const {
   const auto& bundle = deps.bundle;
-  Json body = {
-      {"app", std::string(CloudConfig::kAppName)},
-      {"installID", config.installID()},
-      {"appVersion", bundle.shortVersion.value_or("?")},
-      {"build", bundle.build.value_or("?")},
-      {"os", deps.system.osVersion()},
-      {"arch", deps.system.architecture()},
-      {"locale", deps.system.localeIdentifier()},
-      {"events", events},
-  };
-  return dumped(body);
+  return wire::encodeUsageBatch({.installID = config.installID(),
+                                 .appVersion = bundle.shortVersion.value_or("?"),
+                                 .build = bundle.build.value_or("?"),
+                                 .osVersion = deps.system.osVersion(),
+                                 .arch = deps.system.architecture(),
+                                 .locale = deps.system.localeIdentifier()},
+                                events);
 }
 
 void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void()> completion) {

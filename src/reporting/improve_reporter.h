@@ -19,6 +19,7 @@
 #include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "reporting/usage_recorder.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
@@ -47,8 +48,8 @@ class ImproveReporter final : public UsageRecorder {
   static constexpr double kFirstFlushSeconds = 60;
   static constexpr double kFlushIntervalSeconds = 900;
   static constexpr double kMaxEventAgeSeconds = 604800;  // 7 days
-  static constexpr std::size_t kBatchSize = 200;
-  static constexpr std::size_t kMaxStringCharacters = 256;
+  static constexpr std::size_t kBatchSize = wire::kMaxEventsPerBatch;
+  static constexpr std::size_t kMaxStringCharacters = wire::kMaxEventStringChars;
   static constexpr double kUploadTimeoutSeconds = 20;
   static constexpr double kSyncFlushWaitSeconds = 2.0;
 

@@ -5,16 +5,13 @@
 #include <cstdint>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "reporting/install_id.h"
 #include "settings/preference_keys.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
 namespace {
-
-using Json = nlohmann::json;
 
 constexpr std::string_view kAppLogHeading = "== app log (DebugLog) ==\n";
 
@@ -114,18 +111,15 @@ void TesterMode::send(double since, double until) {
   if (entries) std::erase_if(*entries, [&](const auto& e) { return e.wallSeconds >= until; });
 
   const auto& bundle = deps_.bundle;
-  const Json body = {
-      {"type", "testlog"},
-      {"app", std::string(CloudConfig::kAppName)},
-      {"installID", installID(deps_.preferences, deps_.random)},
-      {"appVersion", bundle.shortVersion.value_or("dev")},
-      {"build", bundle.build.value_or("0")},
-      {"osVersion", deps_.system.osVersion()},
-      {"log", testerLogText(deps_.log.tail(), since, entries, error)},
-  };
-  // A stray invalid byte in a category or a message must not cost the whole upload.
-  auto request = deps_.cloud.request(CloudEndpoint::testlog, "POST", std::nullopt,
-                                     body.dump(-1, ' ', false, Json::error_handler_t::replace));
+  const wire::ClientInfo client{.installID = installID(deps_.preferences, deps_.random),
+                                .appVersion = bundle.shortVersion.value_or("dev"),
+                                .build = bundle.build.value_or("0"),
+                                .osVersion = deps_.system.osVersion()};
+  // A stray invalid byte in a category or a message must not cost the whole upload: the body
+  // replaces it.
+  auto request = deps_.cloud.request(
+      CloudEndpoint::testlog, "POST", std::nullopt,
+      wire::encodeTesterLog(client, testerLogText(deps_.log.tail(), since, entries, error)));
   if (request) deps_.http.send(std::move(*request), [](HttpResponse) {});
 }
 

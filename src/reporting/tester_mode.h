@@ -18,6 +18,7 @@
 #include "platform/run_loop.h"
 #include "platform/serial_queue.h"
 #include "platform/system_info.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane {
 
@@ -29,7 +30,7 @@ class TesterMode {
  public:
   static constexpr double kUploadIntervalSeconds = 1800;
   /// A log text of more than this many UTF-8 bytes is cut to its last this-many characters.
-  static constexpr std::size_t kMaxLogCharacters = 700000;
+  static constexpr std::size_t kMaxLogCharacters = wire::kMaxTesterLogChars;
 
   struct Dependencies {
     PreferenceStore& preferences;

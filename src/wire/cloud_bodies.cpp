@@ -23,13 +23,19 @@ const std::string* stringMember(const Json& object, const char* key) {
 }
 
 // Absent or null: empty; a non-negative integer that fits: the value; anything else: invalid.
+// The parser stores a non-negative integer as unsigned, but a body built in memory (toJson)
+// holds a signed one: both are versions.
 bool readVersion(const Json& object, const char* key, std::optional<std::int64_t>& version) {
   const Json* found = member(object, key);
   if (!found || found->is_null()) return true;
-  if (!found->is_number_unsigned()) return false;
-  const auto value = found->get<std::uint64_t>();
-  if (value > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return false;
-  version = static_cast<std::int64_t>(value);
+  if (found->is_number_unsigned()) {
+    const auto value = found->get<std::uint64_t>();
+    if (value > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return false;
+    version = static_cast<std::int64_t>(value);
+    return true;
+  }
+  if (!found->is_number_integer() || found->get<std::int64_t>() < 0) return false;
+  version = found->get<std::int64_t>();
   return true;
 }
 
@@ -148,15 +154,30 @@ Json toJson(const SyncState& state) {
   return body;
 }
 
-std::optional<SyncState> readSyncState(const Json& reply) {
-  if (!reply.is_object()) return std::nullopt;
+std::optional<SyncState> readSyncState(const Json& reply, std::string& whyNot) {
+  auto refuse = [&](const char* reason) -> std::optional<SyncState> {
+    whyNot = reason;
+    return std::nullopt;
+  };
+  if (!reply.is_object()) return refuse("not an object");
   SyncState state;
-  if (!readVersion(reply, "version", state.version)) return std::nullopt;
+  if (!readVersion(reply, "version", state.version)) return refuse("version");
   if (const Json* blob = member(reply, "blob"); blob && !blob->is_null()) {
-    if (!blob->is_string()) return std::nullopt;
+    if (!blob->is_string()) return refuse("blob");
     state.blob = blob->get<std::string>();
   }
   return state;
+}
+
+std::optional<SyncState> readSyncState(const Json& reply) {
+  std::string whyNot;
+  return readSyncState(reply, whyNot);
+}
+
+std::optional<std::int64_t> readPushedVersion(const Json& reply) {
+  std::optional<std::int64_t> version;
+  if (!reply.is_object() || !readVersion(reply, "version", version)) return std::nullopt;
+  return version;
 }
 
 std::string encodeUsageBatch(const ClientInfo& client, const Json& events) {
@@ -232,8 +253,8 @@ std::optional<UploadSummary> readUpload(UploadKind kind, const Json& body, std::
         return refuse("signal");
       for (const char* key : {"exceptionType", "exceptionCode", "terminationReason"}) {
         const Json* value = member(body, key);
-        if (value && (!value->is_string() || value->get_ref<const std::string&>().size() >
-                                                 kMaxClientFieldBytes * 16))
+        if (value && (!value->is_string() ||
+                      value->get_ref<const std::string&>().size() > kMaxClientFieldBytes * 16))
           return refuse(key);
       }
       break;

@@ -79,8 +79,12 @@ struct SyncState {
 };
 Json toJson(const SyncState& state);
 /// Absent or null keys stay empty; nothing when "version" is present but not a non-negative
-/// integer, or "blob" present but not a string.
+/// integer, or "blob" present but not a string. `whyNot` names the key at fault.
+std::optional<SyncState> readSyncState(const Json& reply, std::string& whyNot);
 std::optional<SyncState> readSyncState(const Json& reply);
+/// The PUT reply's version: nothing unless "version" is a non-negative integer. The reply is
+/// taken on its version alone; whatever else it carries is not read.
+std::optional<std::int64_t> readPushedVersion(const Json& reply);
 
 // ---- api/improve, api/crash, api/testlog --------------------------------------------------
 
