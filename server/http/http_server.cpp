@@ -1,6 +1,7 @@
 #include "http/http_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -104,6 +105,12 @@ bool HttpServer::bind(std::string& whyNot) {
     s.server = std::make_unique<httplib::Server>();
   }
   httplib::Server& server = *s.server;
+  // The library's default also sets SO_REUSEPORT, which lets a second server bind a port that
+  // is in use and silently share it: a port taken by another program must be an error.
+  server.set_socket_options([](int socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   const int threads = s.options.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   // Bodies over the largest any endpoint takes are refused (413) before they are read in full.

@@ -66,7 +66,8 @@ std::optional<Pool::Lease> Pool::acquire(Access access, std::string& whyNot) {
   std::unique_lock lock(mutex_);
   if (::stat(path_.c_str(), &info) != 0) {
     const int error = errno;
-    dropAllLocked(lock, true);
+    // The connections stay: a file moved away and back must find its log (committed writes
+    // not yet checkpointed) where it left it. A different file at the path is handled below.
     whyNot = error == ENOENT ? "database file missing: " + path_
                              : "database file unreadable: " + path_ + ": " + std::strerror(error);
     return std::nullopt;
