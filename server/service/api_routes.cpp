@@ -118,9 +118,14 @@ Reply Service::Impl::upload(const Request& request, wire::UploadKind kind) {
                       .appVersion = summary->appVersion,
                       .body = request.body,
                       .receivedAt = seconds()};
+  if (summary->malformed) {
+    Json kept = *body;
+    wire::dropMalformedEvents(kept);
+    stored.body = wire::dumpBody(kept);
+  }
   if (account) stored.accountId = account->id;
   if (storage.addUpload(stored) != StoreStatus::ok) return unavailableReply("upload not stored");
-  Reply reply = jsonReply(200, {{"accepted", summary->items}});
+  Reply reply = jsonReply(200, {{"accepted", summary->items}, {"dropped", summary->malformed}});
   if (account) reply.accountId = account->id;
   return reply;
 }

@@ -240,10 +240,8 @@ std::optional<UploadSummary> readUpload(UploadKind kind, const Json& body, std::
       const Json* events = member(body, "events");
       if (!events || !events->is_array() || events->size() > kMaxEventsPerBatch)
         return refuse("events");
-      for (const auto& event : *events) {
-        if (!validEvent(event)) return refuse("event");
-      }
-      summary.items = events->size();
+      summary.items = 0;
+      for (const auto& event : *events) (validEvent(event) ? summary.items : summary.malformed)++;
       break;
     }
     case UploadKind::crash: {
@@ -266,6 +264,16 @@ std::optional<UploadSummary> readUpload(UploadKind kind, const Json& body, std::
     }
   }
   return summary;
+}
+
+void dropMalformedEvents(Json& batch) {
+  const auto found = batch.find("events");
+  if (found == batch.end() || !found->is_array()) return;
+  Json kept = Json::array();
+  for (auto& event : *found) {
+    if (validEvent(event)) kept.push_back(std::move(event));
+  }
+  *found = std::move(kept);
 }
 
 }  // namespace tolvane::wire

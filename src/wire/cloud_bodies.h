@@ -122,11 +122,17 @@ enum class UploadKind { usage, crash, testlog };
 struct UploadSummary {
   std::string installID;
   std::string appVersion;
-  /// Events in a usage batch; 1 for the others.
+  /// Well-formed events in a usage batch; 1 for the others.
   std::size_t items = 0;
+  /// Events of a usage batch that are not events (no name, nested or overlong properties).
+  /// They cost themselves, not the batch: a refused batch would be dropped by the application
+  /// with every good event in it.
+  std::size_t malformed = 0;
 };
 /// Checks an upload body of `kind`: an object naming this application, with the kind's
 /// required keys of the right types and within their bounds. `whyNot` names the first fault.
 std::optional<UploadSummary> readUpload(UploadKind kind, const Json& body, std::string& whyNot);
+/// Removes from a usage batch the events `readUpload` counted as malformed.
+void dropMalformedEvents(Json& batch);
 
 }  // namespace tolvane::wire

@@ -132,12 +132,12 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
        [&](Json& b) {
          b["events"] = {event({{"app", maxProperty + "a"}})};
        },
-       "event"},
+       ""},
       {"a nested property", UploadKind::usage,
        [](Json& b) {
          b["events"] = {event({{"app", Json::array()}})};
        },
-       "event"},
+       ""},
       // Crash reports and tester logs.
       {"a stack that is no object", UploadKind::crash,
        [](Json& b) { b["callStack"] = Json::array(); }, "callStack"},
@@ -156,6 +156,18 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
     EXPECT_EQ(taken, *row.whyNot == '\0') << row.name;
     EXPECT_EQ(whyNot, row.whyNot) << row.name;
   }
+}
+
+TEST(CloudBodies, MalformedEventsCostThemselvesNotTheBatch) {
+  Json batch = parsed(encodeUsageBatch(
+      kClient, {event(), event({{"app", Json::array()}}), Json{{"t", 1}}, event({{"ms", 3}})}));
+  std::string whyNot;
+  const auto summary = readUpload(UploadKind::usage, batch, whyNot);
+  ASSERT_TRUE(summary) << whyNot;
+  EXPECT_EQ(summary->items, 2u);
+  EXPECT_EQ(summary->malformed, 2u);
+  dropMalformedEvents(batch);
+  EXPECT_EQ(batch["events"], Json({event(), event({{"ms", 3}})}));
 }
 
 }  // namespace
