@@ -76,54 +76,72 @@ std::optional<std::int64_t> integerQuery(sqlite3* db, const char* sql, std::stri
   return statement.integer(0);
 }
 
-bool createSchema(sqlite3* db, std::string& error) {
+bool createSchema(sqlite3* db) {
   std::string sql = kSchema;
   for (UploadTable table : kAllUploadTables) sql += uploadTableSchema(table);
   sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
   sql += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-  if (sqlite::execute(db, sql.c_str()) == SQLITE_OK) return true;
-  error = sqlite3_errmsg(db);
-  return false;
+  return sqlite::execute(db, sql.c_str()) == SQLITE_OK;
 }
 
-// Creates the schema in an empty database, inside one write transaction so that two processes
-// starting on a new file do not both create it. Leaves a database of ours alone.
-bool ensureSchema(sqlite3* db, const std::string& path, std::string& whyNot) {
+enum class FileKind { ours, empty, other };
+
+// Reads what the file holds; `whyNot` says why when it is not ours or cannot be read.
+FileKind classify(sqlite3* db, const std::string& path, std::string& whyNot) {
   std::string error;
-  if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
-    whyNot = cannot(db, "read", path);
-    return false;
-  }
   const auto applicationId = integerQuery(db, "PRAGMA application_id", error);
   const auto version = integerQuery(db, "PRAGMA user_version", error);
   const auto objects = integerQuery(db, "SELECT count(*) FROM sqlite_schema", error);
-  bool ready = false;
   if (!applicationId || !version || !objects) {
     whyNot = "cannot read database " + path + ": " + error;
-  } else if (*applicationId == 0 && *objects == 0) {
-    ready = createSchema(db, error);
-    if (!ready) whyNot = "cannot create the schema in " + path + ": " + error;
-  } else if (*applicationId != kApplicationId) {
+    return FileKind::other;
+  }
+  if (*applicationId == 0 && *objects == 0) return FileKind::empty;
+  if (*applicationId != kApplicationId) {
     whyNot = path + " is not a tolvane-server database (it holds another program's data)";
-  } else if (*version > kSchemaVersion) {
+    return FileKind::other;
+  }
+  if (*version > kSchemaVersion) {
     whyNot = path + " was written by a newer tolvane-server (schema " + std::to_string(*version) +
              ", this one knows " + std::to_string(kSchemaVersion) + ")";
-  } else {
-    ready = true;
+    return FileKind::other;
   }
-  if (ready && sqlite::execute(db, "COMMIT") != SQLITE_OK) {
-    whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
-    ready = false;
+  return FileKind::ours;
+}
+
+// Creates the schema in an empty database, inside one write transaction so that two processes
+// starting on a new file do not both create it.
+bool createSchemaOnce(sqlite3* db, const std::string& path, std::string& whyNot) {
+  if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
+    whyNot = cannot(db, "write", path);
+    return false;
   }
-  if (!ready) sqlite::execute(db, "ROLLBACK");
+  bool ready = false;
+  switch (classify(db, path, whyNot)) {
+    case FileKind::ours:
+      ready = true;
+      break;
+    case FileKind::empty:
+      ready = createSchema(db) && sqlite::execute(db, "COMMIT") == SQLITE_OK;
+      if (!ready) whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
+      break;
+    case FileKind::other:
+      break;
+  }
+  if (sqlite3_get_autocommit(db) == 0) sqlite::execute(db, "ROLLBACK");
   return ready;
 }
 
+// Makes a new connection ready. The file is only read until it is known to be ours or empty:
+// another program's database is refused exactly as it was found, and a connection opened on a
+// read-only file of ours still serves reads.
 bool prepareConnection(sqlite3* db, const std::string& path, std::string& whyNot) {
   if (sqlite::execute(db, "PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL") != SQLITE_OK) {
     whyNot = cannot(db, "configure", path);
     return false;
   }
+  const FileKind kind = classify(db, path, whyNot);
+  if (kind == FileKind::other) return false;
   std::string mode;
   {
     Statement journal(db, "PRAGMA journal_mode=WAL");
@@ -137,7 +155,7 @@ bool prepareConnection(sqlite3* db, const std::string& path, std::string& whyNot
     whyNot = "cannot switch " + path + " to write-ahead logging (journal mode " + mode + ")";
     return false;
   }
-  return ensureSchema(db, path, whyNot);
+  return kind == FileKind::ours || createSchemaOnce(db, path, whyNot);
 }
 
 template <typename T>

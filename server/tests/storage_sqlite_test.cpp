@@ -68,7 +68,18 @@ TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
   EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v2");
 }
 
-TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
+std::string contentOf(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
+  // Closed, our database is all in its file: its header can be edited as bytes.
+  storage_.reset();
+  const std::string ours = contentOf(location_);
+  const auto patched = [&](std::size_t offset, std::string_view bytes) {
+    return ours.substr(0, offset) + std::string(bytes) + ours.substr(offset + bytes.size());
+  };
   struct Case {
     std::string content;
     std::string why;
@@ -77,6 +88,14 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
       {"just some notes, not a database\n", " is not a tolvane-server database"},
       {std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
        " is not a tolvane-server database"},
+      // The header's application id (offset 68), also in a file in rollback-journal mode
+      // (offsets 18 and 19), which must not be switched to a write-ahead log before refusal.
+      {patched(68, "ABCD"), " is not a tolvane-server database"},
+      {patched(18, "\1\1").substr(0, 68) + "ABCD" + ours.substr(72),
+       " is not a tolvane-server database"},
+      // The schema version (offset 60).
+      {patched(60, std::string_view("\0\0\0\2", 4)),
+       " was written by a newer tolvane-server (schema 2"},
   };
   for (const Case& c : cases) {
     const std::string path = folder_.path() + "/other.db";
@@ -84,8 +103,7 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
     std::string whyNot;
     EXPECT_FALSE(openSqliteStorage(path, whyNot));
     EXPECT_NE(whyNot.find(path + c.why), std::string::npos) << whyNot;
-    std::ifstream after(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), c.content);
+    EXPECT_TRUE(contentOf(path) == c.content) << "the refused file was changed";
   }
 }
 
