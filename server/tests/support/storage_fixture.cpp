@@ -8,6 +8,10 @@ std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
 }
 
+void PrintTo(Backend backend, std::ostream* out) {
+  *out << (backend == Backend::sqlite ? "SQLite" : "PostgreSQL");
+}
+
 namespace {
 
 // Connections per PostgreSQL storage: fewer than the racing tests' threads, so that they also

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "storage/storage.h"
@@ -20,6 +21,8 @@ enum class Backend { sqlite, postgres };
 
 /// "SQLite" or "PostgreSQL", for the names of parametrised tests.
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
+/// The same name in gtest's and ctest's listings, instead of the enum's bytes.
+void PrintTo(Backend backend, std::ostream* out);
 
 class StorageTest : public ::testing::TestWithParam<Backend> {
  protected:
