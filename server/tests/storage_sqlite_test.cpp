@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -105,6 +106,27 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
     EXPECT_NE(whyNot.find(path + c.why), std::string::npos) << whyNot;
     EXPECT_TRUE(contentOf(path) == c.content) << "the refused file was changed";
   }
+}
+
+TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
+  storage_.reset();
+  const std::string backup = folder_.path() + "/backup.db";
+  fs::copy_file(location_, backup);
+  // Every page after the first (the schema) overwritten: the file opens, its tables do not read.
+  std::string corrupt = contentOf(location_);
+  std::fill(corrupt.begin() + 4096, corrupt.end(), '\xa5');
+  std::ofstream(location_, std::ios::binary | std::ios::trunc) << corrupt;
+  storage_ = openAnother();
+  ASSERT_TRUE(storage_);
+
+  const StoreResult<Account> broken = storage_->accountByEmail("user1@example.com");
+  EXPECT_EQ(broken.status, StoreStatus::unavailable);
+  EXPECT_NE(broken.detail.find("malformed"), std::string::npos) << broken.detail;
+  EXPECT_EQ(storage_->commitSync(account_, 1, "v2", "d", 2).status, StoreStatus::unavailable);
+
+  fs::rename(backup, location_);
+  EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
+  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
 }
 
 // The child commits version after version and reports each on the pipe; it is killed at an
