@@ -57,6 +57,10 @@ CREATE TABLE IF NOT EXISTS sync_records(
   updated_at BIGINT NOT NULL);
 )sql";
 
+// The tables of kSchema, besides the upload tables.
+constexpr const char* kCoreTables[] = {"accounts", "pending_sign_ins", "codes", "tokens",
+                                       "sync_records"};
+
 std::string uploadTableSchema(UploadTable table) {
   return std::string("CREATE TABLE IF NOT EXISTS ") + uploadTableName(table) +
          "(id BIGSERIAL PRIMARY KEY, account_id BIGINT, install_id TEXT NOT NULL,"
@@ -68,6 +72,9 @@ std::string errorText(const PGresult* result, PGconn* connection) {
   std::string text = result ? PQresultErrorMessage(result) : "";
   if (text.empty()) text = PQerrorMessage(connection);
   std::replace(text.begin(), text.end(), '\n', ' ');
+  text.erase(
+      std::unique(text.begin(), text.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+      text.end());
   while (!text.empty() && text.back() == ' ') text.pop_back();
   if (text.size() > kMaxErrorLength) text.resize(kMaxErrorLength);
   return text;
@@ -86,7 +93,26 @@ postgres::Connection connect(const std::string& url, std::string& whyNot) {
   return connection;
 }
 
+// Whether every table exists already: a role that may use the tables but not create any (the
+// default for non-owners of schema public since PostgreSQL 15) then needs no CREATE rights.
+bool schemaComplete(PGconn* connection) {
+  std::string names;
+  for (const char* table : kCoreTables) names += std::string("'") + table + "',";
+  for (UploadTable table : kAllUploadTables)
+    names += std::string("'") + uploadTableName(table) + "',";
+  names.pop_back();
+  const std::string sql =
+      "SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
+      " AND tablename IN (" +
+      names + ")";
+  const Result result = Params().run(connection, sql.c_str());
+  const auto tables = static_cast<std::int64_t>(std::size(kCoreTables) + kAllUploadTables.size());
+  return PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) == 1 &&
+         postgres::integer(result.get(), 0, 0) == tables;
+}
+
 bool createSchema(PGconn* connection, std::string& whyNot) {
+  if (schemaComplete(connection)) return true;
   // The notices of tables that exist already are the normal case, not news for the log.
   std::string sql = std::string("BEGIN; SET LOCAL client_min_messages = warning;") +
                     "SELECT pg_advisory_xact_lock(" + kSchemaLockKey + ");";

@@ -129,8 +129,9 @@ std::string PrivatePostgres::logTail() const {
   return tailOf(folder_.path() + "/commands.log") + tailOf(folder_.path() + "/server.log");
 }
 
-std::string PrivatePostgres::url(const std::string& database) const {
-  return "postgresql:///" + database + "?host=" + folder_.path() + "&user=" + kSuperuser;
+std::string PrivatePostgres::url(const std::string& database, const std::string& user) const {
+  return "postgresql:///" + database + "?host=" + folder_.path() +
+         "&user=" + (user.empty() ? kSuperuser : user);
 }
 
 std::string PrivatePostgres::createDatabase(const std::string& name) {
@@ -144,14 +145,14 @@ std::string PrivatePostgres::createDatabase(const std::string& name) {
   return execute("CREATE DATABASE " + name) ? url(name) : std::string();
 }
 
-bool PrivatePostgres::execute(const std::string& sql) {
+bool PrivatePostgres::execute(const std::string& sql, const std::string& database) {
   struct Closer {
     void operator()(PGconn* connection) const { PQfinish(connection); }
   };
   struct Clearer {
     void operator()(PGresult* result) const { PQclear(result); }
   };
-  const std::unique_ptr<PGconn, Closer> connection(PQconnectdb(url().c_str()));
+  const std::unique_ptr<PGconn, Closer> connection(PQconnectdb(url(database).c_str()));
   if (PQstatus(connection.get()) != CONNECTION_OK) {
     whyNot_ = PQerrorMessage(connection.get());
     return false;

@@ -30,13 +30,14 @@ class PrivatePostgres {
   /// Why the cluster is not running: the end of initdb's or the server's log.
   const std::string& whyNot() const { return whyNot_; }
 
-  /// The libpq URL of `database` in this cluster, as its superuser over the unix socket.
-  std::string url(const std::string& database = "postgres") const;
+  /// The libpq URL of `database` in this cluster over the unix socket, as `user` (by default
+  /// the cluster's superuser).
+  std::string url(const std::string& database = "postgres", const std::string& user = {}) const;
   /// Creates an empty database named `name` (letters, digits and '_') and returns its URL;
   /// empty, with `whyNot` set, when it cannot.
   std::string createDatabase(const std::string& name);
-  /// Runs SQL as the superuser in database "postgres"; false, with `whyNot` set, on failure.
-  bool execute(const std::string& sql);
+  /// Runs SQL as the superuser in `database`; false, with `whyNot` set, on failure.
+  bool execute(const std::string& sql, const std::string& database = "postgres");
 
  private:
   bool start(const std::string& binaries);

@@ -1,5 +1,6 @@
 // PostgreSQL under an operator's hands: connections cut by the server are answered as
-// unavailable once and then reset, without restarting the storage.
+// unavailable once and then reset, without restarting the storage; a role that may only use
+// the tables an operator made works on them.
 #include "support/storage_fixture.h"
 
 namespace tolvane::server::test {
@@ -23,6 +24,23 @@ TEST_P(PostgresConnectionTest, ACutConnectionAnswersUnavailableAndIsResetOnNextU
   ASSERT_TRUE(reset.ok()) << reset.detail;
   EXPECT_EQ(reset.value.blob, "before");
   EXPECT_TRUE(storage_->commitSync(account, 1, "after", "d", 2).ok());
+}
+
+TEST_P(PostgresConnectionTest, ARoleThatMayNotCreateTablesUsesTheExistingOnes) {
+  // Since PostgreSQL 15 only the owner may create in schema public; operators grant the rest.
+  const std::string role = "worker_" + database_;
+  ASSERT_TRUE(cluster().execute("CREATE ROLE " + role + " LOGIN")) << cluster().whyNot();
+  ASSERT_TRUE(
+      cluster().execute("GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO " +
+                            role + "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + role,
+                        database_))
+      << cluster().whyNot();
+  std::string whyNot;
+  const std::unique_ptr<Storage> worker =
+      openPostgresStorage(cluster().url(database_, role), 2, whyNot);
+  ASSERT_TRUE(worker) << whyNot;
+  EXPECT_TRUE(worker->createAccount("worker@example.com", "h", "free").ok());
+  EXPECT_TRUE(storage_->accountByEmail("worker@example.com").ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostgresConnectionTest, ::testing::Values(Backend::postgres),
