@@ -71,7 +71,11 @@ class Pool {
  private:
   Connection connect(int flags, std::string& whyNot);
   void giveBack(Connection connection, bool discarded);
-  void dropAllLocked(std::unique_lock<std::mutex>& lock, bool fileMoved);
+  // Waits until every lent connection is back, then closes them all.
+  void closeAllLocked(std::unique_lock<std::mutex>& lock);
+  // Another file stands at the path: closes the connections to the old one and removes the
+  // old one's companion files.
+  void replacedLocked(std::unique_lock<std::mutex>& lock);
   void rememberCompanionFiles();
 
   const std::string path_;

@@ -55,6 +55,17 @@ TEST_P(SqliteFileTest, ADeletedFileIsUnavailableUntilABackupIsCopiedBack) {
   EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v1");
 }
 
+TEST_P(SqliteFileTest, AFileMovedAwayAndBackKeepsItsLatestWrites) {
+  // The latest commit lives in the write-ahead log next to the file until a checkpoint.
+  ASSERT_TRUE(storage_->commitSync(account_, 1, "v2 in the log", "d", 2).ok());
+  fs::rename(location_, location_ + ".away");
+  EXPECT_EQ(storage_->syncRecord(account_).detail, "database file missing: " + location_);
+  fs::rename(location_ + ".away", location_);
+  const StoreResult<SyncRecord> back = storage_->syncRecord(account_);
+  ASSERT_TRUE(back.ok()) << back.detail;
+  EXPECT_EQ(back.value.blob, "v2 in the log");
+}
+
 TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
   ASSERT_EQ(::chmod(location_.c_str(), 0444), 0);
   const StoreResult<std::int64_t> refused = storage_->commitSync(account_, 1, "v2", "d", 2);
