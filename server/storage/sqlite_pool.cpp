@@ -54,10 +54,10 @@ Connection Pool::connect(int flags, std::string& whyNot) {
   if (rc != SQLITE_OK) {
     whyNot =
         "cannot open database " + path_ + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
-    return nullptr;
+    return {};
   }
   sqlite3_busy_timeout(raw, kBusyTimeoutMilliseconds);
-  if (!prepare_(raw, whyNot)) return nullptr;
+  if (!prepare_(raw, whyNot)) return {};
   return connection;
 }
 
@@ -111,7 +111,7 @@ void Pool::giveBack(Connection connection, bool discarded) {
     --opened_;
     // The identity stays: should the file be replaced before the next connection opens, the
     // health check must still see the change.
-    connection.reset();
+    connection = Connection();
   } else {
     idle_.push_back(std::move(connection));
   }

@@ -51,7 +51,7 @@ class Pool {
           discarded_(other.discarded_) {}
     Lease& operator=(Lease&&) = delete;
     ~Lease();
-    sqlite3* db() const { return connection_.get(); }
+    Connection& connection() { return connection_; }
     /// The connection failed in a way that may outlive this operation: close it instead of
     /// lending it again, so the next operation starts on a fresh one.
     void discard() { discarded_ = true; }

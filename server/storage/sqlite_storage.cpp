@@ -192,7 +192,7 @@ class SqliteStorage final : public Storage {
 
   StoreResult<Account> createAccount(const std::string& email, const std::string& passwordHash,
                                      const std::string& tier) override {
-    return run<Account>(Access::write, [&](sqlite3* db) -> StoreResult<Account> {
+    return run<Account>(Access::write, [&](sqlite::Connection& db) -> StoreResult<Account> {
       Statement insert(db,
                        "INSERT INTO accounts(email, password_hash, tier) VALUES (?, ?, ?)"
                        " RETURNING id, email, tier, password_hash");
@@ -208,7 +208,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<Account> accountByEmail(const std::string& email) override {
-    return run<Account>(Access::read, [&](sqlite3* db) {
+    return run<Account>(Access::read, [&](sqlite::Connection& db) {
       Statement select(db, "SELECT id, email, tier, password_hash FROM accounts WHERE email = ?");
       select.bind(email);
       return singleAccount(select);
@@ -218,7 +218,7 @@ class SqliteStorage final : public Storage {
   StoreStatus addPendingSignIn(const std::string& ticketHash,
                                const PendingSignIn& pending) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO pending_sign_ins(ticket_hash, challenge, state,"
@@ -232,28 +232,29 @@ class SqliteStorage final : public Storage {
 
   StoreResult<PendingSignIn> takePendingSignIn(const std::string& ticketHash,
                                                std::int64_t now) override {
-    return run<PendingSignIn>(Access::write, [&](sqlite3* db) -> StoreResult<PendingSignIn> {
-      Statement take(db,
-                     "DELETE FROM pending_sign_ins WHERE ticket_hash = ?"
-                     " RETURNING challenge, state, expires_at");
-      take.bind(ticketHash);
-      const int rc = take.step();
-      if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such sign-in"};
-      if (rc != SQLITE_ROW) return failure<PendingSignIn>(take, rc, path());
-      PendingSignIn pending{
-          .challenge = take.text(0), .state = take.text(1), .expiresAt = take.integer(2)};
-      if (const int end = take.finish(); end != SQLITE_DONE) {
-        return failure<PendingSignIn>(take, end, path());
-      }
-      if (pending.expiresAt <= now) return {StoreStatus::notFound, {}, "sign-in expired"};
-      return success(std::move(pending));
-    });
+    return run<PendingSignIn>(
+        Access::write, [&](sqlite::Connection& db) -> StoreResult<PendingSignIn> {
+          Statement take(db,
+                         "DELETE FROM pending_sign_ins WHERE ticket_hash = ?"
+                         " RETURNING challenge, state, expires_at");
+          take.bind(ticketHash);
+          const int rc = take.step();
+          if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such sign-in"};
+          if (rc != SQLITE_ROW) return failure<PendingSignIn>(take, rc, path());
+          PendingSignIn pending{
+              .challenge = take.text(0), .state = take.text(1), .expiresAt = take.integer(2)};
+          if (const int end = take.finish(); end != SQLITE_DONE) {
+            return failure<PendingSignIn>(take, end, path());
+          }
+          if (pending.expiresAt <= now) return {StoreStatus::notFound, {}, "sign-in expired"};
+          return success(std::move(pending));
+        });
   }
 
   StoreStatus addCode(const std::string& codeHash, std::int64_t accountId,
                       const std::string& challenge, std::int64_t expiresAt) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO codes(code_hash, account_id, challenge, expires_at)"
@@ -265,7 +266,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<CodeGrant> takeCode(const std::string& codeHash, std::int64_t now) override {
-    return run<CodeGrant>(Access::write, [&](sqlite3* db) -> StoreResult<CodeGrant> {
+    return run<CodeGrant>(Access::write, [&](sqlite::Connection& db) -> StoreResult<CodeGrant> {
       Statement take(db,
                      "DELETE FROM codes WHERE code_hash = ?"
                      " RETURNING account_id, challenge, expires_at");
@@ -286,7 +287,7 @@ class SqliteStorage final : public Storage {
   StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
                        const std::string& deviceId, std::int64_t createdAt) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO tokens(token_hash, account_id, device_id, created_at)"
@@ -298,7 +299,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<Account> accountForToken(const std::string& tokenHash) override {
-    return run<Account>(Access::read, [&](sqlite3* db) {
+    return run<Account>(Access::read, [&](sqlite::Connection& db) {
       Statement select(db,
                        "SELECT a.id, a.email, a.tier, a.password_hash FROM tokens t"
                        " JOIN accounts a ON a.id = t.account_id"
@@ -310,7 +311,7 @@ class SqliteStorage final : public Storage {
 
   StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement revoke(db,
                                         "UPDATE tokens SET revoked_at = ?"
                                         " WHERE token_hash = ? AND revoked_at IS NULL");
@@ -321,7 +322,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<SyncRecord> syncRecord(std::int64_t accountId) override {
-    return run<SyncRecord>(Access::read, [&](sqlite3* db) -> StoreResult<SyncRecord> {
+    return run<SyncRecord>(Access::read, [&](sqlite::Connection& db) -> StoreResult<SyncRecord> {
       Statement select(db, "SELECT version, blob FROM sync_records WHERE account_id = ?");
       select.bind(accountId);
       const int rc = select.step();
@@ -334,30 +335,32 @@ class SqliteStorage final : public Storage {
   StoreResult<std::int64_t> commitSync(std::int64_t accountId, std::int64_t baseVersion,
                                        const std::string& blob, const std::string& deviceId,
                                        std::int64_t now) override {
-    return run<std::int64_t>(Access::write, [&](sqlite3* db) -> StoreResult<std::int64_t> {
-      // One statement decides and writes: the version check and the new row cannot be
-      // separated by another writer, in this process or another.
-      Statement commit(db,
-                       "INSERT INTO sync_records(account_id, version, blob, device_id, updated_at)"
-                       " VALUES (?, 1, ?, ?, ?) ON CONFLICT(account_id) DO UPDATE SET"
-                       " version = sync_records.version + 1, blob = excluded.blob,"
-                       " device_id = excluded.device_id, updated_at = excluded.updated_at"
-                       " WHERE sync_records.version = ? RETURNING version");
-      commit.bind(accountId).bindBlob(blob).bind(deviceId).bind(now).bind(baseVersion);
-      const int rc = commit.step();
-      if (rc == SQLITE_DONE) return {StoreStatus::conflict, {}, "stored version differs"};
-      if (rc != SQLITE_ROW) return failure<std::int64_t>(commit, rc, path());
-      const std::int64_t version = commit.integer(0);
-      if (const int end = commit.finish(); end != SQLITE_DONE) {
-        return failure<std::int64_t>(commit, end, path());
-      }
-      return success(version);
-    });
+    return run<std::int64_t>(
+        Access::write, [&](sqlite::Connection& db) -> StoreResult<std::int64_t> {
+          // One statement decides and writes: the version check and the new row cannot be
+          // separated by another writer, in this process or another.
+          Statement commit(
+              db,
+              "INSERT INTO sync_records(account_id, version, blob, device_id, updated_at)"
+              " VALUES (?, 1, ?, ?, ?) ON CONFLICT(account_id) DO UPDATE SET"
+              " version = sync_records.version + 1, blob = excluded.blob,"
+              " device_id = excluded.device_id, updated_at = excluded.updated_at"
+              " WHERE sync_records.version = ? RETURNING version");
+          commit.bind(accountId).bindBlob(blob).bind(deviceId).bind(now).bind(baseVersion);
+          const int rc = commit.step();
+          if (rc == SQLITE_DONE) return {StoreStatus::conflict, {}, "stored version differs"};
+          if (rc != SQLITE_ROW) return failure<std::int64_t>(commit, rc, path());
+          const std::int64_t version = commit.integer(0);
+          if (const int end = commit.finish(); end != SQLITE_DONE) {
+            return failure<std::int64_t>(commit, end, path());
+          }
+          return success(version);
+        });
   }
 
   StoreStatus addUpload(const StoredUpload& upload) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db, std::string("INSERT INTO ") + uploadTableName(upload.table) +
                                    "(account_id, install_id, app_version, body, received_at)"
@@ -370,17 +373,18 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<std::int64_t> countUploads(UploadTable table) override {
-    return run<std::int64_t>(Access::read, [&](sqlite3* db) -> StoreResult<std::int64_t> {
-      Statement count(db, std::string("SELECT count(*) FROM ") + uploadTableName(table));
-      const int rc = count.step();
-      if (rc != SQLITE_ROW) return failure<std::int64_t>(count, rc, path());
-      return success(count.integer(0));
-    });
+    return run<std::int64_t>(
+        Access::read, [&](sqlite::Connection& db) -> StoreResult<std::int64_t> {
+          Statement count(db, std::string("SELECT count(*) FROM ") + uploadTableName(table));
+          const int rc = count.step();
+          if (rc != SQLITE_ROW) return failure<std::int64_t>(count, rc, path());
+          return success(count.integer(0));
+        });
   }
 
   StoreStatus purgeExpired(std::int64_t now) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement pending(db, "DELETE FROM pending_sign_ins WHERE expires_at <= ?");
                        pending.bind(now);
                        const StoreResult<bool> first = done(pending);
@@ -401,7 +405,7 @@ class SqliteStorage final : public Storage {
     std::string whyNot;
     std::optional<sqlite::Pool::Lease> lease = pool_.acquire(access, whyNot);
     if (!lease) return {StoreStatus::unavailable, {}, whyNot};
-    StoreResult<T> result = body(lease->db());
+    StoreResult<T> result = body(lease->connection());
     if (result.status == StoreStatus::unavailable) lease->discard();
     return result;
   }
