@@ -73,4 +73,16 @@ while IFS= read -r file; do
     fi
   done < <(sed -n 's/^#include "\([^"]*\/[^"]*\)".*/\1/p' "$file")
 done < <(find . -name '*.h' -o -name '*.cpp' | sed 's#^\./##' | sort)
+
+# tolvane-server shares the wire bodies with the application and nothing else of it.
+cd ../server
+server_folders=" storage auth service http cli testing support wire "
+while IFS= read -r file; do
+  while IFS= read -r included; do
+    if [[ $server_folders != *" ${included%%/*} "* ]]; then
+      echo "check-includes: server/$file includes \"$included\" (the server may use only src/wire)" >&2
+      status=1
+    fi
+  done < <(sed -n 's/^#include "\([^"]*\/[^"]*\)".*/\1/p' "$file")
+done < <(find . -name '*.h' -o -name '*.cpp' | sed 's#^\./##' | sort)
 exit $status
