@@ -12,9 +12,10 @@ CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build build/fuzz -j "$(nproc)"
 
 shopt -s nullglob
-for target in build/fuzz/tests/fuzz/*_fuzz; do
+for target in build/fuzz/tests/fuzz/*_fuzz build/fuzz/server/fuzz/*_fuzz; do
   name=$(basename "$target")
   corpus="tests/fuzz/corpus/${name%_fuzz}"
+  [[ $target == */server/* ]] && corpus="server/fuzz/corpus/${name%_fuzz}"
   work=$(mktemp -d)
   seeds=()
   [[ -d $corpus ]] && seeds=("$corpus")
@@ -22,3 +23,5 @@ for target in build/fuzz/tests/fuzz/*_fuzz; do
   "$target" -runs="$runs" -max_len=65536 "$work" "${seeds[@]}" 2>&1 | tail -n 2
   rm -rf "$work"
 done
+# The server's target keeps its database in a folder of its own for the whole run.
+rm -rf /tmp/tolvane-server-fuzz-*

@@ -1,0 +1,110 @@
+// Any request to any endpoint, with or without a live token, against a real SQLite database:
+// no input may crash the service, and every reply must be a status it can give.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "auth/secrets.h"
+#include "service/form_text.h"
+#include "service/service.h"
+#include "storage/storage.h"
+
+using namespace tolvane::server;
+
+namespace {
+
+struct World {
+  std::unique_ptr<Storage> storage;
+  std::unique_ptr<Service> service;
+  std::string token;
+};
+
+World& world() {
+  static World* made = [] {
+    auto* w = new World;
+    char folder[] = "/tmp/tolvane-server-fuzz-XXXXXX";
+    std::string whyNot;
+    w->storage = openSqliteStorage(std::string(mkdtemp(folder)) + "/fuzz.db", whyNot);
+    if (!w->storage) {
+      std::fprintf(stderr, "fuzz: %s\n", whyNot.c_str());
+      abort();
+    }
+    ServiceConfig config;
+    config.passwordCost = {.memoryKiB = 64, .passes = 1, .lanes = 1};
+    // The fuzzer sends far more than any client: limits would only hide the paths behind them.
+    config.signInPerAddress = config.signInPerAccount = {.burst = 1e12, .perSecond = 1e12};
+    config.uploadsPerAddress = config.uploadsPerAccount = {.burst = 1e12, .perSecond = 1e12};
+    w->service = std::make_unique<Service>(*w->storage, config, [] { return 1.8e9; });
+    // One account signed in through the real flow, so the token's paths are reachable.
+    const std::string verifier = *newSecret();
+    Request page{.method = "GET", .path = "/app/connect", .address = "fuzz"};
+    page.query = {{"app", "tolvane"}, {"challenge", s256Challenge(verifier)}, {"state", "s"}};
+    const std::string body = w->service->handle(page).body;
+    const std::size_t at = body.find("name=ticket value=\"") + 19;
+    Request form{.method = "POST",
+                 .path = "/app/connect",
+                 .contentType = "application/x-www-form-urlencoded",
+                 .body = "ticket=" + body.substr(at, 43) +
+                         "&email=fuzz%40example.org&password=fuzz-password&action=signup",
+                 .address = "fuzz"};
+    const std::string location = w->service->handle(form).headers["Location"];
+    const std::string code = location.substr(location.find("code=") + 5, 43);
+    Request exchange{
+        .method = "POST",
+        .path = "/api/app/token",
+        .contentType = "application/json",
+        .body = nlohmann::json{{"code", code}, {"verifier", verifier}, {"deviceId", "fuzz"}}.dump(),
+        .address = "fuzz"};
+    const auto reply = nlohmann::json::parse(w->service->handle(exchange).body, nullptr, false);
+    if (!reply.is_object() || !reply.contains("token")) abort();
+    w->token = reply["token"];
+    return w;
+  }();
+  return *made;
+}
+
+struct Route {
+  const char* method;
+  const char* path;
+};
+constexpr Route kRoutes[] = {{"GET", "/app/connect"},      {"POST", "/app/connect"},
+                             {"POST", "/api/app/token"},   {"GET", "/api/me"},
+                             {"GET", "/api/sync/tolvane"}, {"PUT", "/api/sync/tolvane"},
+                             {"POST", "/api/improve"},     {"POST", "/api/crash"},
+                             {"POST", "/api/testlog"},     {"DELETE", "/api/sync/tolvane"}};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  World& w = world();
+  const std::uint8_t selector = data[0];
+  const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+  const Route& route = kRoutes[(selector & 0x0F) % std::size(kRoutes)];
+  Request request{.method = route.method, .path = route.path, .address = "fuzz"};
+  // Never sign out the one token: the rest of the run would lose its paths.
+  switch ((selector >> 4) & 3) {
+    case 0:
+      request.authorization = "Bearer " + w.token;
+      break;
+    case 1:
+      request.authorization = "Bearer " + input.substr(0, 64);
+      break;
+    default:
+      break;
+  }
+  request.contentType = (selector & 0x40)   ? "application/json"
+                        : (selector & 0x80) ? "application/x-www-form-urlencoded"
+                                            : input.substr(0, 16);
+  request.body = input;
+  if (request.method == std::string("GET")) {
+    if (auto query = parseForm(input)) request.query = std::move(*query);
+  }
+  const Reply reply = w.service->handle(request);
+  if (reply.status < 200 || reply.status > 503) abort();
+  return 0;
+}
