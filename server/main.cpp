@@ -27,8 +27,7 @@ void writeLine(std::FILE* stream, const std::string& line) {
 }
 
 double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -67,8 +66,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const bool tls = !line->http.certificateFile.empty();
-  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") +
-                        "://" + line->http.host + ":" + std::to_string(http.port()) + " with " +
+  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") + "://" +
+                        line->http.host + ":" + std::to_string(http.port()) + " with " +
                         (sqlite ? "SQLite " + line->sqlitePath : std::string("PostgreSQL")));
 
   std::thread stopper([&] {

@@ -19,12 +19,12 @@ constexpr std::size_t kHashBytes = 32;
 std::optional<std::string> hashPassword(std::string_view password, const PasswordCost& cost) {
   std::array<unsigned char, kSaltBytes> salt{};
   if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) return std::nullopt;
-  const std::size_t length = argon2_encodedlen(cost.passes, cost.memoryKiB, cost.lanes,
-                                               kSaltBytes, kHashBytes, Argon2_id);
+  const std::size_t length =
+      argon2_encodedlen(cost.passes, cost.memoryKiB, cost.lanes, kSaltBytes, kHashBytes, Argon2_id);
   std::vector<char> encoded(length);
-  const int result = argon2id_hash_encoded(cost.passes, cost.memoryKiB, cost.lanes,
-                                           password.data(), password.size(), salt.data(),
-                                           salt.size(), kHashBytes, encoded.data(), length);
+  const int result = argon2id_hash_encoded(cost.passes, cost.memoryKiB, cost.lanes, password.data(),
+                                           password.size(), salt.data(), salt.size(), kHashBytes,
+                                           encoded.data(), length);
   if (result != ARGON2_OK) return std::nullopt;
   return std::string(encoded.data());
 }

@@ -71,8 +71,7 @@ void HttpServer::Impl::serve(const httplib::Request& in, httplib::Response& out)
   for (const auto& [name, value] : reply.headers) out.set_header(name, value);
   out.set_content(reply.body, reply.contentType);
   const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-          .count();
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   log(requestLogLine({.address = request.address,
                       .method = request.method,
                       .path = request.path,
@@ -126,8 +125,8 @@ bool HttpServer::bind(std::string& whyNot) {
   server.Delete(".*", handler);
   server.Patch(".*", handler);
   // Requests the library refused before they reached the service (too large, malformed).
-  server.set_error_handler(httplib::Server::HandlerWithResponse(
-      [&s](const httplib::Request& in, httplib::Response& out) {
+  server.set_error_handler(httplib::Server::HandlerWithResponse([&s](const httplib::Request& in,
+                                                                     httplib::Response& out) {
     if (!out.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
     out.set_content(out.status == 413 ? R"({"error":"too_large"})" : R"({"error":"bad_request"})",
                     "application/json");
@@ -145,16 +144,20 @@ bool HttpServer::bind(std::string& whyNot) {
     s.port = server.bind_to_port(s.options.host, s.options.port) ? s.options.port : -1;
   }
   if (s.port <= 0) {
-    whyNot = "cannot listen on " + s.options.host + ":" + std::to_string(s.options.port) +
-             ": " + std::strerror(errno);
+    whyNot = "cannot listen on " + s.options.host + ":" + std::to_string(s.options.port) + ": " +
+             std::strerror(errno);
     return false;
   }
   return true;
 }
 
-int HttpServer::port() const { return impl_->port; }
+int HttpServer::port() const {
+  return impl_->port;
+}
 
-bool HttpServer::run() { return impl_->server && impl_->server->listen_after_bind(); }
+bool HttpServer::run() {
+  return impl_->server && impl_->server->listen_after_bind();
+}
 
 void HttpServer::stop() {
   if (impl_->server) impl_->server->stop();

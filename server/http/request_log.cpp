@@ -33,10 +33,14 @@ std::string requestLogLine(const RequestRecord& r) {
   const double now =
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   nlohmann::json line = {
-      {"time", isoTime(now)},          {"addr", bounded(r.address)},
-      {"method", bounded(r.method)},   {"path", bounded(r.path)},
-      {"status", r.status},            {"ms", std::round(r.milliseconds * 100) / 100},
-      {"in", r.bytesIn},               {"out", r.bytesOut},
+      {"time", isoTime(now)},
+      {"addr", bounded(r.address)},
+      {"method", bounded(r.method)},
+      {"path", bounded(r.path)},
+      {"status", r.status},
+      {"ms", std::round(r.milliseconds * 100) / 100},
+      {"in", r.bytesIn},
+      {"out", r.bytesOut},
   };
   if (r.accountId) line["account"] = r.accountId;
   if (!r.error.empty()) line["error"] = bounded(r.error);

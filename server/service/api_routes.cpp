@@ -10,18 +10,24 @@ constexpr std::size_t kMaxDeviceIdBytes = 128;
 
 UploadTable tableOf(wire::UploadKind kind) {
   switch (kind) {
-    case wire::UploadKind::usage: return UploadTable::usage;
-    case wire::UploadKind::crash: return UploadTable::crash;
-    case wire::UploadKind::testlog: return UploadTable::testlog;
+    case wire::UploadKind::usage:
+      return UploadTable::usage;
+    case wire::UploadKind::crash:
+      return UploadTable::crash;
+    case wire::UploadKind::testlog:
+      return UploadTable::testlog;
   }
   return UploadTable::usage;
 }
 
 std::size_t bodyLimitOf(wire::UploadKind kind) {
   switch (kind) {
-    case wire::UploadKind::usage: return BodyLimits::kUsage;
-    case wire::UploadKind::crash: return BodyLimits::kCrash;
-    case wire::UploadKind::testlog: return BodyLimits::kTesterLog;
+    case wire::UploadKind::usage:
+      return BodyLimits::kUsage;
+    case wire::UploadKind::crash:
+      return BodyLimits::kCrash;
+    case wire::UploadKind::testlog:
+      return BodyLimits::kTesterLog;
   }
   return 0;
 }
@@ -74,7 +80,8 @@ Reply Service::Impl::syncPut(const Request& request) {
   const auto push = wire::readSyncPush(*body);
   if (!push) return errorReply(400, "invalid_request", "sync push shape");
   if (push->blob.size() > BodyLimits::kSyncBlob) return errorReply(413, "too_large", "blob");
-  if (push->deviceId.size() > kMaxDeviceIdBytes) return errorReply(400, "invalid_request", "device");
+  if (push->deviceId.size() > kMaxDeviceIdBytes)
+    return errorReply(400, "invalid_request", "device");
   const auto committed =
       storage.commitSync(account->id, push->baseVersion, push->blob, push->deviceId, seconds());
   Reply reply;

@@ -27,12 +27,23 @@ std::string htmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -45,13 +56,16 @@ std::string connectFormPage(std::string_view ticket, std::string_view email,
   if (!message.empty()) page += "<p class=message role=alert>" + htmlEscape(message) + "</p>";
   page += "<form method=post action=\"/app/connect\">";
   page += "<input type=hidden name=ticket value=\"" + htmlEscape(ticket) + "\">";
-  page += "<label for=email>E-mail</label><input id=email name=email type=email required "
-          "autocomplete=username maxlength=254 value=\"" +
-          htmlEscape(email) + "\">";
-  page += "<label for=password>Password</label><input id=password name=password type=password "
-          "required minlength=8 maxlength=1024 autocomplete=current-password>";
-  page += "<div class=buttons><button name=action value=signin>Sign in</button>"
-          "<button class=secondary name=action value=signup>Create account</button></div>";
+  page +=
+      "<label for=email>E-mail</label><input id=email name=email type=email required "
+      "autocomplete=username maxlength=254 value=\"" +
+      htmlEscape(email) + "\">";
+  page +=
+      "<label for=password>Password</label><input id=password name=password type=password "
+      "required minlength=8 maxlength=1024 autocomplete=current-password>";
+  page +=
+      "<div class=buttons><button name=action value=signin>Sign in</button>"
+      "<button class=secondary name=action value=signup>Create account</button></div>";
   page += "</form>";
   page += kFoot;
   return page;
@@ -64,8 +78,7 @@ std::string messagePage(std::string_view message) {
 
 std::string returnPage(std::string_view callbackURL) {
   return std::string(kHead) + "<h1>Signed in</h1><p>You can return to Tolvane now.</p>" +
-         "<p><a href=\"" + htmlEscape(callbackURL) + "\">Open Tolvane</a></p>" +
-         std::string(kFoot);
+         "<p><a href=\"" + htmlEscape(callbackURL) + "\">Open Tolvane</a></p>" + std::string(kFoot);
 }
 
 }  // namespace tolvane::server

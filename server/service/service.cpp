@@ -22,8 +22,10 @@ bool nestsDeeperThan(std::string_view text, int limit) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {
@@ -95,8 +97,8 @@ Reply limitedReply(int status, double retryAfterSeconds, bool html) {
 }
 
 std::optional<Json> jsonObjectBody(const Request& request, std::size_t limit, Reply& failure) {
-  const std::string_view type = std::string_view(request.contentType).substr(
-      0, request.contentType.find(';'));
+  const std::string_view type =
+      std::string_view(request.contentType).substr(0, request.contentType.find(';'));
   if (type != "application/json") {
     failure = errorReply(415, "unsupported_media_type", "content type");
     return std::nullopt;

@@ -56,7 +56,6 @@ Reply unavailableReply(const std::string& detail);
 /// included), nested deeper than the bodies ever are, or not an object.
 std::optional<Json> jsonObjectBody(const Request& request, std::size_t limit, Reply& failure);
 
-
 /// 429 or 503 with Retry-After for a request over its limit.
 Reply limitedReply(int status, double retryAfterSeconds, bool html);
 

@@ -50,14 +50,15 @@ Reply Service::Impl::connectPage(const Request& request) {
   const std::string state = queryItem(request, "state");
   if (queryItem(request, "app") != wire::kAppName || !isBase64Url(challenge, 43, 43) ||
       !isBase64Url(state, 1, kMaxStateChars)) {
-    return htmlReply(400, messagePage("This sign-in link is not valid. Start signing in again "
-                                      "from Tolvane's settings."),
+    return htmlReply(400,
+                     messagePage("This sign-in link is not valid. Start signing in again "
+                                 "from Tolvane's settings."),
                      "invalid sign-in link");
   }
   const auto ticket = newSecret();
   if (!ticket) return unavailableReply("random source");
-  const auto stored = storage.addPendingSignIn(
-      secretHash(*ticket), {challenge, state, seconds() + config.pageLifetime});
+  const auto stored = storage.addPendingSignIn(secretHash(*ticket),
+                                               {challenge, state, seconds() + config.pageLifetime});
   if (stored != StoreStatus::ok) return unavailableReply("pending sign-in not stored");
   return htmlReply(200, connectFormPage(*ticket, "", ""));
 }
@@ -133,8 +134,8 @@ Reply Service::Impl::connectSubmit(const Request& request) {
 
   const auto code = newSecret();
   if (!code) return unavailableReply("random source");
-  const auto stored = storage.addCode(secretHash(*code), account.value.id,
-                                      pending.value.challenge, seconds() + config.codeLifetime);
+  const auto stored = storage.addCode(secretHash(*code), account.value.id, pending.value.challenge,
+                                      seconds() + config.codeLifetime);
   if (stored != StoreStatus::ok) return unavailableReply("code not stored");
   const std::string callback =
       "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.value.state);
@@ -166,8 +167,8 @@ Reply Service::Impl::token(const Request& request) {
 
   const auto token = newSecret();
   if (!token) return unavailableReply("random source");
-  if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId,
-                       seconds()) != StoreStatus::ok)
+  if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId, seconds()) !=
+      StoreStatus::ok)
     return unavailableReply("token not stored");
   auto account = storage.accountForToken(secretHash(*token));
   if (!account.ok()) return unavailableReply(account.detail);

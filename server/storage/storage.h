@@ -111,8 +111,7 @@ class Storage {
   /// nothing is stored yet (whatever the base: there is nothing to overwrite). Returns the new
   /// version; `conflict` otherwise. Atomic: of two writers on one base exactly one wins.
   virtual StoreResult<std::int64_t> commitSync(std::int64_t accountId, std::int64_t baseVersion,
-                                               const std::string& blob,
-                                               const std::string& deviceId,
+                                               const std::string& blob, const std::string& deviceId,
                                                std::int64_t now) = 0;
 
   virtual StoreStatus addUpload(const StoredUpload& upload) = 0;

@@ -34,8 +34,8 @@ std::string queryItem(const std::string& url, const std::string& name) {
 }  // namespace
 
 std::optional<std::string> submitSignInPage(const std::string& pageURL, const std::string& email,
-                                            const std::string& password,
-                                            const std::string& action, std::string& whyNot) {
+                                            const std::string& password, const std::string& action,
+                                            std::string& whyNot) {
   std::string origin, path;
   if (!splitURL(pageURL, origin, path)) {
     whyNot = "not a URL: " + pageURL;
@@ -65,13 +65,12 @@ std::optional<std::string> submitSignInPage(const std::string& pageURL, const st
   return posted->get_header_value("Location");
 }
 
-std::optional<std::string> signInAsApplication(const std::string& baseURL,
-                                               const std::string& email,
+std::optional<std::string> signInAsApplication(const std::string& baseURL, const std::string& email,
                                                const std::string& password, std::string& whyNot) {
   const std::string verifier = newSecret().value_or("");
   const std::string state = newSecret().value_or("").substr(0, 22);
-  const std::string page = baseURL + "/app/connect?app=tolvane&challenge=" +
-                           s256Challenge(verifier) + "&state=" + state;
+  const std::string page =
+      baseURL + "/app/connect?app=tolvane&challenge=" + s256Challenge(verifier) + "&state=" + state;
   auto location = submitSignInPage(page, email, password, "signup", whyNot);
   if (!location) location = submitSignInPage(page, email, password, "signin", whyNot);
   if (!location) return std::nullopt;

@@ -11,13 +11,12 @@ namespace tolvane::server::testing {
 /// with `action` "signup" or "signin", and returns the redirect's location (the
 /// "tolvane://auth?code=…&state=…" callback). Nothing, with `whyNot`, otherwise.
 std::optional<std::string> submitSignInPage(const std::string& pageURL, const std::string& email,
-                                            const std::string& password,
-                                            const std::string& action, std::string& whyNot);
+                                            const std::string& password, const std::string& action,
+                                            std::string& whyNot);
 
 /// The application's side as well: a PKCE pair, the page, the form ("signup", then "signin"
 /// when the account exists) and the code exchange. The bearer token, or nothing with `whyNot`.
-std::optional<std::string> signInAsApplication(const std::string& baseURL,
-                                               const std::string& email,
+std::optional<std::string> signInAsApplication(const std::string& baseURL, const std::string& email,
                                                const std::string& password, std::string& whyNot);
 
 }  // namespace tolvane::server::testing

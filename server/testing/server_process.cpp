@@ -75,7 +75,8 @@ std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executabl
   std::string text;
   std::smatch match;
   while (!std::regex_search(text, match, listening)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd ready{err[0], POLLIN, 0};
     if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
         !readSome(err[0], text)) {
@@ -88,7 +89,8 @@ std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executabl
   }
   process->port_ = std::stoi(match[1].str());
   process->errors_ = text;
-  process->reader_ = std::thread([raw = process.get(), o = out[0], e = err[0]] { raw->drain(o, e); });
+  process->reader_ =
+      std::thread([raw = process.get(), o = out[0], e = err[0]] { raw->drain(o, e); });
   return process;
 }
 
@@ -116,7 +118,9 @@ ServerProcess::~ServerProcess() {
   if (reader_.joinable()) reader_.join();
 }
 
-std::string ServerProcess::baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string ServerProcess::baseURL() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 std::string ServerProcess::output() const {
   std::lock_guard guard(lock_);

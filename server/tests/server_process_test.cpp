@@ -111,7 +111,8 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
     EXPECT_EQ(ServerProcess::runToEnd(TOLVANE_SERVER_EXECUTABLE, c.arguments, errors), c.exitCode)
         << errors;
     EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
-    EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:")) << "once: " << errors;
+    EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:"))
+        << "once: " << errors;
   }
 }
 
@@ -120,8 +121,9 @@ TEST_F(ServerProcessTest, RefusesHugeBodiesAndCutsSlowClientsWhileServingOthers)
   ASSERT_TRUE(server);
   RawClient huge(server->port());
   ASSERT_TRUE(huge.connected());
-  huge.send("POST /api/testlog HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-            "Content-Length: 52428800\r\n\r\n");
+  huge.send(
+      "POST /api/testlog HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+      "Content-Length: 52428800\r\n\r\n");
   // The server answers without taking 50 MB; it may close while we still write.
   for (int i = 0; i < 64 && huge.send(std::string(64 * 1024, ' ')); ++i) {
   }
@@ -167,8 +169,10 @@ TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
 
 TEST_F(ServerProcessTest, ServesTlsDirectly) {
   const std::string cert = folder.path() + "/cert.pem", key = folder.path() + "/key.pem";
-  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
-                           " -keyout " + key + " -out " + cert + " 2>/dev/null";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
+      " -keyout " +
+      key + " -out " + cert + " 2>/dev/null";
   ASSERT_EQ(std::system(make.c_str()), 0);
   auto server = start({"--tls-cert", cert, "--tls-key", key});
   ASSERT_TRUE(server);
@@ -236,7 +240,8 @@ TEST_F(ServerProcessTest, TwoServersOnOnePostgresDatabaseLetExactlyOneRacingPutW
   const httplib::Headers bearer = {{"Authorization", "Bearer " + token}};
   auto put = [&](const ServerProcess& server, std::int64_t base, int writer) {
     httplib::Client client(server.baseURL());
-    const Json body = {{"blob", Json{{"writer", writer}}.dump()}, {"baseVersion", base},
+    const Json body = {{"blob", Json{{"writer", writer}}.dump()},
+                       {"baseVersion", base},
                        {"deviceId", "d" + std::to_string(writer)}};
     const auto reply = client.Put("/api/sync/tolvane", bearer, body.dump(), "application/json");
     return reply ? reply->status : 0;

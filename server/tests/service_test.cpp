@@ -63,14 +63,14 @@ TEST_F(Sign, InAgainAndTheFormsWaysBack) {
 
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const auto request = newSignInRequest();
-  EXPECT_EQ(call("GET", "/app/connect?app=other&challenge=" + request.challenge + "&state=s")
-                .status,
-            400);
+  EXPECT_EQ(
+      call("GET", "/app/connect?app=other&challenge=" + request.challenge + "&state=s").status,
+      400);
   EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=short&state=s").status, 400);
-  EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge +
-                            "&state=%3Cscript%3E")
-                .status,
-            400);
+  EXPECT_EQ(
+      call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge + "&state=%3Cscript%3E")
+          .status,
+      400);
   // A ticket the server never issued, and one that was used.
   EXPECT_EQ(submit(*newSecret(), "ada@example.org", "correct horse", "signup").status, 400);
   const std::string ticket = ticketOf(openPage(request).body);
@@ -83,18 +83,17 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   EXPECT_EQ(exchange(code, request.verifier).status, 400) << "a failed try burns the code";
 
   const auto second = newSignInRequest();
-  const Reply again = submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse",
-                             "signin");
+  const Reply again =
+      submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse", "signin");
   const std::string fresh = callbackItem(again.headers.at("Location"), "code");
   ASSERT_EQ(exchange(fresh, second.verifier).status, 200);
   EXPECT_EQ(exchange(fresh, second.verifier).status, 400) << "used twice";
 
   const auto third = newSignInRequest();
-  const Reply late = submit(ticketOf(openPage(third).body), "ada@example.org", "correct horse",
-                            "signin");
+  const Reply late =
+      submit(ticketOf(openPage(third).body), "ada@example.org", "correct horse", "signin");
   now += testConfig().codeLifetime + 1;
-  EXPECT_EQ(exchange(callbackItem(late.headers.at("Location"), "code"), third.verifier).status,
-            400)
+  EXPECT_EQ(exchange(callbackItem(late.headers.at("Location"), "code"), third.verifier).status, 400)
       << "expired";
   const std::string stale = ticketOf(openPage(third).body);
   now += testConfig().pageLifetime + 1;
@@ -117,8 +116,12 @@ TEST_F(Sign, OutRevokesTheTokenAndEveryBearerEndpointRefusesBadOnes) {
              "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
              "Bearer " + token, "Bearer ' OR 1=1 --"}) {
       SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
-      Request request{.method = e.method, .path = e.path, .authorization = authorization,
-                      .contentType = "application/json", .body = e.body, .address = address};
+      Request request{.method = e.method,
+                      .path = e.path,
+                      .authorization = authorization,
+                      .contentType = "application/json",
+                      .body = e.body,
+                      .address = address};
       const Reply reply = service->handle(request);
       EXPECT_EQ(reply.status, 401);
       EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
@@ -134,11 +137,12 @@ TEST_F(Sign, EveryJsonEndpointRefusesBodiesThatAreNotItsObject) {
     std::size_t limit;
   };
   const std::string deep = std::string(100, '[') + std::string(100, ']');
-  for (const Endpoint& e : std::vector<Endpoint>{{"POST", "/api/app/token", BodyLimits::kToken},
-                                                 {"PUT", "/api/sync/tolvane", BodyLimits::kSync},
-                                                 {"POST", "/api/improve", BodyLimits::kUsage},
-                                                 {"POST", "/api/crash", BodyLimits::kCrash},
-                                                 {"POST", "/api/testlog", BodyLimits::kTesterLog}}) {
+  for (const Endpoint& e :
+       std::vector<Endpoint>{{"POST", "/api/app/token", BodyLimits::kToken},
+                             {"PUT", "/api/sync/tolvane", BodyLimits::kSync},
+                             {"POST", "/api/improve", BodyLimits::kUsage},
+                             {"POST", "/api/crash", BodyLimits::kCrash},
+                             {"POST", "/api/testlog", BodyLimits::kTesterLog}}) {
     struct Body {
       std::string text, type;
       int status;
@@ -168,7 +172,8 @@ TEST_F(Sync, VersionsFollowTheBaseAndAStaleBaseConflicts) {
     int status;
     std::int64_t version;
   };
-  const std::string odd = R"({"x":"'); DELETE FROM sync_records; --","y":"\u00e9\u4e2d\ud83d\ude00"})";
+  const std::string odd =
+      R"({"x":"'); DELETE FROM sync_records; --","y":"\u00e9\u4e2d\ud83d\ude00"})";
   for (const Step& s : std::vector<Step>{{7, "{\"a\":1}", 200, 1},  // nothing stored: any base
                                          {0, "{\"a\":2}", 409, 0},
                                          {1, odd, 200, 2},
@@ -226,20 +231,24 @@ Json usageBatch(std::size_t events, const std::string& installID = "install-1") 
   Json list = Json::array();
   for (std::size_t i = 0; i < events; ++i)
     list.push_back({{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}});
-  return {{"app", "tolvane"}, {"installID", installID}, {"appVersion", "0.1.0"},
-          {"build", "1"},     {"os", "Debian 12"},      {"arch", "x86_64"},
-          {"locale", "en_GB"}, {"events", list}};
+  return {{"app", "tolvane"},  {"installID", installID}, {"appVersion", "0.1.0"}, {"build", "1"},
+          {"os", "Debian 12"}, {"arch", "x86_64"},       {"locale", "en_GB"},     {"events", list}};
 }
 
 TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
   const std::string revoked = signIn("ada@example.org");
   call("POST", "/api/app/logout", "{}", revoked);
-  const Json crash = {{"type", "crash"},      {"app", "tolvane"},  {"installID", "i"},
-                      {"appVersion", "0.1"},  {"build", "1"},      {"osVersion", "Debian 12"},
-                      {"arch", "x86_64"},     {"callStack", {{"threads", Json::array()}}},
-                      {"signal", 11},         {"exceptionType", "SIGSEGV"}};
-  const Json log = {{"type", "testlog"}, {"app", "tolvane"}, {"installID", "i"},
-                    {"appVersion", "dev"}, {"build", "0"},   {"osVersion", "Debian 12"},
+  const Json crash = {{"type", "crash"},  {"app", "tolvane"},
+                      {"installID", "i"}, {"appVersion", "0.1"},
+                      {"build", "1"},     {"osVersion", "Debian 12"},
+                      {"arch", "x86_64"}, {"callStack", {{"threads", Json::array()}}},
+                      {"signal", 11},     {"exceptionType", "SIGSEGV"}};
+  const Json log = {{"type", "testlog"},
+                    {"app", "tolvane"},
+                    {"installID", "i"},
+                    {"appVersion", "dev"},
+                    {"build", "0"},
+                    {"osVersion", "Debian 12"},
                     {"log", "== app log (DebugLog) ==\n\xc3\xa9"}};
   struct Case {
     std::string path;

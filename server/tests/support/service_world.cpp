@@ -38,8 +38,10 @@ ServiceConfig ServiceWorld::testConfig() {
 ServiceWorld::ServiceWorld() {
   std::string whyNot;
   storage = openSqliteStorage(dbPath(), whyNot);
-  if (!storage) ADD_FAILURE() << whyNot;
-  else service = std::make_unique<Service>(*storage, testConfig(), [this] { return now; });
+  if (!storage)
+    ADD_FAILURE() << whyNot;
+  else
+    service = std::make_unique<Service>(*storage, testConfig(), [this] { return now; });
 }
 
 Reply ServiceWorld::call(const std::string& method, const std::string& path,
