@@ -61,6 +61,24 @@ TEST_F(Sign, InAgainAndTheFormsWaysBack) {
   }
 }
 
+TEST_F(Sign, KeepsSqlLikeTextAsTextAndRefusesBytesThatAreNotUtf8) {
+  const std::string email = "o'brien');drop/**/table/**/accounts;--@example.org";
+  const std::string password = "' OR '1'='1'; --";
+  const std::string token = signIn(email, password);
+  const Reply me = call("GET", "/api/me", "", token);
+  EXPECT_EQ(Json::parse(me.body)["email"], email);
+  EXPECT_FALSE(signIn("bob@example.org", password).empty()) << "the accounts table is still there";
+
+  const std::string ticket = ticketOf(openPage(newSignInRequest()).body);
+  for (const std::string& form : {"ticket=" + ticket + "&email=a%FF%FE@example.org&password=x",
+                                  "ticket=" + ticket + "&email=a@example.org&password=%C0%AF",
+                                  "ticket=" + ticket + "&email=%ZZ"}) {
+    const Reply reply = call("POST", "/app/connect", form, "", "application/x-www-form-urlencoded");
+    EXPECT_EQ(reply.status, 400) << form;
+    EXPECT_EQ(reply.error, "form encoding");
+  }
+}
+
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const auto request = newSignInRequest();
   EXPECT_EQ(
