@@ -60,9 +60,14 @@ void CloudDesktopTest::recordPaletteCombination(const std::string& keys) {
   const std::string shown = "test hook: recorder window=";
   ASSERT_EQ(tolvane->sendURL("tolvane://test-recorder"), 0);
   ASSERT_TRUE(waitForLog(shown)) << tolvane->log();
-  const std::string window = std::to_string(std::strtoul(
+  const auto window = static_cast<xcb_window_t>(std::strtoul(
       tolvane->log().c_str() + tolvane->log().find(shown) + shown.size(), nullptr, 10));
-  ASSERT_TRUE(xdotool(x, {"mousemove", "--window", window, "12", "14", "click", "1"}));
+  // The window is named as soon as it is shown, before the window manager has placed it: a
+  // click sent earlier lands on whatever lies below.
+  ASSERT_TRUE(waitForActive(window)) << tolvane->log();
+  // The recorder sits at the window's origin, 28 pixels high.
+  ASSERT_TRUE(
+      xdotool(x, {"mousemove", "--window", std::to_string(window), "12", "14", "click", "1"}));
   ASSERT_TRUE(waitForLog("test hook: recorder recording=1")) << tolvane->log();
   type(keys);
 }
