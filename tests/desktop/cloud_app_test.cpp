@@ -3,88 +3,37 @@
 // open, and the callback handed over as a second start would), the token in the Secret Service
 // of a private session bus, a setting synchronised from one configuration folder to another, a
 // crash reported once at the next launch, and a tester-mode upload holding the log's tail.
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "desktop/support/desktop_tools.h"
-#include "desktop/support/tolvane_desktop.h"
-#include "platform/system/secret_service_store.h"
+#include "desktop/support/cloud_desktop.h"
 #include "support/fake_cloud_service.h"
 #include "support/keyring_session.h"
 
 namespace tolvane::test {
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-/// What the keyring holds for `account` under Tolvane's schema, read as a new store reads it.
-std::optional<std::string> keyringValue(const std::string& account) {
-  std::string whyNot;
-  auto store = system::SecretServiceStore::open(
-      {.schemaName = "com.brenmoor.tolvane", .accounts = {account}}, whyNot);
-  return store ? store->get(account) : std::nullopt;
-}
-
-class CloudInTolvane : public TolvaneDesktopTest {
+class CloudInTolvane : public CloudDesktopTest {
  protected:
-  void configureDisplay() override { freeAltSpace(); }
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(TolvaneDesktopTest::SetUp());
-    // The browser: notes the page and opens nothing.
-    const std::string bin = home.path() + "/bin";
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin + "/xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << opened() << "\n";
-    chmod((bin + "/xdg-open").c_str(), 0755);
-    environment = {{"PATH", bin + ":" + std::getenv("PATH")}, {"TOLVANE_BASE_URL", mock.baseURL()}};
-  }
-  std::string opened() const { return home.path() + "/opened-urls"; }
+  std::string baseURL() const override { return mock.baseURL(); }
 
-  /// Asks the running Tolvane to sign in, signs in on the page it opened and hands the
-  /// callback back, until the account says it is signed in.
+  /// Signs in on the fake service's page, as the user who has an account there.
   void signIn() {
-    const int exchanges = tolvane->count("cloud exchange: signed in");
-    ASSERT_EQ(tolvane->sendURL("tolvane://test-sign-in"), 0);
-    ASSERT_TRUE(waitForLog("cloud sign-in: opened=true", exchanges + 1)) << tolvane->log();
-    // The opener runs detached: the page is noted a moment after Tolvane logs that it started.
-    std::string page;
-    ASSERT_TRUE(pollUntil([&] {
-      std::istringstream lines(readFile(opened()));
-      int count = 0;
-      for (std::string line; std::getline(lines, line); ++count) page = line;
-      return count > pagesOpened_;
-    }));
-    ++pagesOpened_;
-    ASSERT_TRUE(page.starts_with(mock.baseURL() + "/app/connect?app=tolvane&challenge=")) << page;
-    const auto challenge = queryItem(page, "challenge");
-    const auto state = queryItem(page, "state");
-    ASSERT_TRUE(challenge && state) << page;
-    const std::string code = service.authorize(*challenge);
-    ASSERT_EQ(tolvane->sendURL("tolvane://auth?code=" + code + "&state=" + *state), 0);
-    ASSERT_TRUE(waitForLog("cloud exchange: signed in", exchanges + 1)) << tolvane->log();
-  }
-
-  /// Starts a second Tolvane, on another configuration folder, as another machine would.
-  void launchMachineB() {
-    tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(), machineB.path(),
-                                               environment);
-    ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();
+    CloudDesktopTest::signIn([&](const std::string& page) -> std::optional<std::string> {
+      EXPECT_TRUE(page.starts_with(mock.baseURL() + "/app/connect?app=tolvane&challenge="));
+      const auto challenge = queryItem(page, "challenge");
+      const auto state = queryItem(page, "state");
+      if (!challenge || !state) return std::nullopt;
+      return "tolvane://auth?code=" + service.authorize(*challenge) + "&state=" + *state;
+    });
   }
 
   MockBackend mock;
   FakeCloudService service{mock};
-  int pagesOpened_ = 0;
-  TempDir machineB;
 };
 
 TEST_F(CloudInTolvane, SignsInSyncsASettingToAnotherMachineAndSignsOut) {
@@ -99,14 +48,7 @@ TEST_F(CloudInTolvane, SignsInSyncsASettingToAnotherMachineAndSignsOut) {
   EXPECT_EQ(tolvane->count("not in a keyring"), 0) << tolvane->log();
 
   // A new palette combination, recorded as a user records it.
-  const std::string shown = "test hook: recorder window=";
-  ASSERT_EQ(tolvane->sendURL("tolvane://test-recorder"), 0);
-  ASSERT_TRUE(waitForLog(shown)) << tolvane->log();
-  const std::string window = std::to_string(std::strtoul(
-      tolvane->log().c_str() + tolvane->log().find(shown) + shown.size(), nullptr, 10));
-  ASSERT_TRUE(xdotool(x, {"mousemove", "--window", window, "12", "14", "click", "1"}));
-  ASSERT_TRUE(waitForLog("test hook: recorder recording=1")) << tolvane->log();
-  type("key ctrl+shift+k");
+  ASSERT_NO_FATAL_FAILURE(recordPaletteCombination("key ctrl+shift+k"));
   ASSERT_TRUE(waitForLog("palette hotkey registered keyCode=40 modifiers=4608")) << tolvane->log();
   ASSERT_TRUE(waitForLog("sync: pushed version=2")) << tolvane->log();
   const auto blob = nlohmann::json::parse(service.syncBlob());
