@@ -28,7 +28,7 @@ Pool::Pool(std::string path, int size, Prepare prepare)
 
 Pool::~Pool() {
   std::unique_lock lock(mutex_);
-  dropAllLocked(lock, false);
+  closeAllLocked(lock);
 }
 
 Pool::Lease::~Lease() {
@@ -54,10 +54,10 @@ Connection Pool::connect(int flags, std::string& whyNot) {
   if (rc != SQLITE_OK) {
     whyNot =
         "cannot open database " + path_ + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
-    return nullptr;
+    return {};
   }
   sqlite3_busy_timeout(raw, kBusyTimeoutMilliseconds);
-  if (!prepare_(raw, whyNot)) return nullptr;
+  if (!prepare_(raw, whyNot)) return {};
   return connection;
 }
 
@@ -65,14 +65,15 @@ std::optional<Pool::Lease> Pool::acquire(Access access, std::string& whyNot) {
   struct stat info {};
   std::unique_lock lock(mutex_);
   if (::stat(path_.c_str(), &info) != 0) {
+    // The connections stay open, holding on to the file: moved back, it carries on with its
+    // log; and while they hold it, a file put in its place cannot get its inode number, so
+    // the identity check below cannot mistake one for the other.
     const int error = errno;
-    // The connections stay: a file moved away and back must find its log (committed writes
-    // not yet checkpointed) where it left it. A different file at the path is handled below.
     whyNot = error == ENOENT ? "database file missing: " + path_
                              : "database file unreadable: " + path_ + ": " + std::strerror(error);
     return std::nullopt;
   }
-  if (identity_ && *identity_ != FileIdentity{info.st_dev, info.st_ino}) dropAllLocked(lock, true);
+  if (identity_ && *identity_ != FileIdentity{info.st_dev, info.st_ino}) replacedLocked(lock);
   // Checked on the mode bits rather than by trying: root writes through any mode, and a
   // connection opened before the change keeps writing through its descriptor.
   if (access == Access::write && (info.st_mode & 0222) == 0) {
@@ -110,33 +111,35 @@ void Pool::giveBack(Connection connection, bool discarded) {
     --opened_;
     // The identity stays: should the file be replaced before the next connection opens, the
     // health check must still see the change.
-    connection.reset();
+    connection = Connection();
   } else {
     idle_.push_back(std::move(connection));
   }
   changed_.notify_all();
 }
 
-void Pool::dropAllLocked(std::unique_lock<std::mutex>& lock, bool fileMoved) {
+void Pool::closeAllLocked(std::unique_lock<std::mutex>& lock) {
   changed_.wait(lock, [&] { return lent_ == 0; });
   idle_.clear();
   opened_ = 0;
-  identity_.reset();
-  if (fileMoved) {
-    // SQLite does not checkpoint a moved database on close, so its log and shared-memory
-    // files stay behind under the path's names; only ours are removed, never files that came
-    // with whatever was put in its place.
-    for (const char* suffix : {"-wal", "-shm"}) {
-      const std::string companion = path_ + suffix;
-      const auto identity = identityOf(companion);
-      if (identity &&
-          std::find(companions_.begin(), companions_.end(), *identity) != companions_.end()) {
-        ::unlink(companion.c_str());
-      }
+  changed_.notify_all();
+}
+
+void Pool::replacedLocked(std::unique_lock<std::mutex>& lock) {
+  closeAllLocked(lock);
+  // SQLite does not checkpoint a moved database on close, so its log and shared-memory files
+  // stay behind under the path's names; only ours are removed, never files that came with
+  // whatever was put in its place.
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string companion = path_ + suffix;
+    const auto identity = identityOf(companion);
+    if (identity &&
+        std::find(companions_.begin(), companions_.end(), *identity) != companions_.end()) {
+      ::unlink(companion.c_str());
     }
   }
   companions_.clear();
-  changed_.notify_all();
+  identity_.reset();
 }
 
 void Pool::rememberCompanionFiles() {

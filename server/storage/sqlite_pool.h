@@ -51,7 +51,7 @@ class Pool {
           discarded_(other.discarded_) {}
     Lease& operator=(Lease&&) = delete;
     ~Lease();
-    sqlite3* db() const { return connection_.get(); }
+    Connection& connection() { return connection_; }
     /// The connection failed in a way that may outlive this operation: close it instead of
     /// lending it again, so the next operation starts on a fresh one.
     void discard() { discarded_ = true; }
@@ -71,7 +71,11 @@ class Pool {
  private:
   Connection connect(int flags, std::string& whyNot);
   void giveBack(Connection connection, bool discarded);
-  void dropAllLocked(std::unique_lock<std::mutex>& lock, bool fileMoved);
+  // Waits until every lent connection is back, then closes them all.
+  void closeAllLocked(std::unique_lock<std::mutex>& lock);
+  // Another file stands at the path: closes the connections to the old one and removes the
+  // old one's companion files.
+  void replacedLocked(std::unique_lock<std::mutex>& lock);
   void rememberCompanionFiles();
 
   const std::string path_;

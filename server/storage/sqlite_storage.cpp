@@ -76,54 +76,72 @@ std::optional<std::int64_t> integerQuery(sqlite3* db, const char* sql, std::stri
   return statement.integer(0);
 }
 
-bool createSchema(sqlite3* db, std::string& error) {
+bool createSchema(sqlite3* db) {
   std::string sql = kSchema;
   for (UploadTable table : kAllUploadTables) sql += uploadTableSchema(table);
   sql += "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
   sql += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-  if (sqlite::execute(db, sql.c_str()) == SQLITE_OK) return true;
-  error = sqlite3_errmsg(db);
-  return false;
+  return sqlite::execute(db, sql.c_str()) == SQLITE_OK;
 }
 
-// Creates the schema in an empty database, inside one write transaction so that two processes
-// starting on a new file do not both create it. Leaves a database of ours alone.
-bool ensureSchema(sqlite3* db, const std::string& path, std::string& whyNot) {
+enum class FileKind { ours, empty, other };
+
+// Reads what the file holds; `whyNot` says why when it is not ours or cannot be read.
+FileKind classify(sqlite3* db, const std::string& path, std::string& whyNot) {
   std::string error;
-  if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
-    whyNot = cannot(db, "read", path);
-    return false;
-  }
   const auto applicationId = integerQuery(db, "PRAGMA application_id", error);
   const auto version = integerQuery(db, "PRAGMA user_version", error);
   const auto objects = integerQuery(db, "SELECT count(*) FROM sqlite_schema", error);
-  bool ready = false;
   if (!applicationId || !version || !objects) {
     whyNot = "cannot read database " + path + ": " + error;
-  } else if (*applicationId == 0 && *objects == 0) {
-    ready = createSchema(db, error);
-    if (!ready) whyNot = "cannot create the schema in " + path + ": " + error;
-  } else if (*applicationId != kApplicationId) {
+    return FileKind::other;
+  }
+  if (*applicationId == 0 && *objects == 0) return FileKind::empty;
+  if (*applicationId != kApplicationId) {
     whyNot = path + " is not a tolvane-server database (it holds another program's data)";
-  } else if (*version > kSchemaVersion) {
+    return FileKind::other;
+  }
+  if (*version > kSchemaVersion) {
     whyNot = path + " was written by a newer tolvane-server (schema " + std::to_string(*version) +
              ", this one knows " + std::to_string(kSchemaVersion) + ")";
-  } else {
-    ready = true;
+    return FileKind::other;
   }
-  if (ready && sqlite::execute(db, "COMMIT") != SQLITE_OK) {
-    whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
-    ready = false;
+  return FileKind::ours;
+}
+
+// Creates the schema in an empty database, inside one write transaction so that two processes
+// starting on a new file do not both create it.
+bool createSchemaOnce(sqlite3* db, const std::string& path, std::string& whyNot) {
+  if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
+    whyNot = cannot(db, "write", path);
+    return false;
   }
-  if (!ready) sqlite::execute(db, "ROLLBACK");
+  bool ready = false;
+  switch (classify(db, path, whyNot)) {
+    case FileKind::ours:
+      ready = true;
+      break;
+    case FileKind::empty:
+      ready = createSchema(db) && sqlite::execute(db, "COMMIT") == SQLITE_OK;
+      if (!ready) whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
+      break;
+    case FileKind::other:
+      break;
+  }
+  if (sqlite3_get_autocommit(db) == 0) sqlite::execute(db, "ROLLBACK");
   return ready;
 }
 
+// Makes a new connection ready. The file is only read until it is known to be ours or empty:
+// another program's database is refused exactly as it was found, and a connection opened on a
+// read-only file of ours still serves reads.
 bool prepareConnection(sqlite3* db, const std::string& path, std::string& whyNot) {
   if (sqlite::execute(db, "PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL") != SQLITE_OK) {
     whyNot = cannot(db, "configure", path);
     return false;
   }
+  const FileKind kind = classify(db, path, whyNot);
+  if (kind == FileKind::other) return false;
   std::string mode;
   {
     Statement journal(db, "PRAGMA journal_mode=WAL");
@@ -137,7 +155,7 @@ bool prepareConnection(sqlite3* db, const std::string& path, std::string& whyNot
     whyNot = "cannot switch " + path + " to write-ahead logging (journal mode " + mode + ")";
     return false;
   }
-  return ensureSchema(db, path, whyNot);
+  return kind == FileKind::ours || createSchemaOnce(db, path, whyNot);
 }
 
 template <typename T>
@@ -174,7 +192,7 @@ class SqliteStorage final : public Storage {
 
   StoreResult<Account> createAccount(const std::string& email, const std::string& passwordHash,
                                      const std::string& tier) override {
-    return run<Account>(Access::write, [&](sqlite3* db) -> StoreResult<Account> {
+    return run<Account>(Access::write, [&](sqlite::Connection& db) -> StoreResult<Account> {
       Statement insert(db,
                        "INSERT INTO accounts(email, password_hash, tier) VALUES (?, ?, ?)"
                        " RETURNING id, email, tier, password_hash");
@@ -190,7 +208,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<Account> accountByEmail(const std::string& email) override {
-    return run<Account>(Access::read, [&](sqlite3* db) {
+    return run<Account>(Access::read, [&](sqlite::Connection& db) {
       Statement select(db, "SELECT id, email, tier, password_hash FROM accounts WHERE email = ?");
       select.bind(email);
       return singleAccount(select);
@@ -200,7 +218,7 @@ class SqliteStorage final : public Storage {
   StoreStatus addPendingSignIn(const std::string& ticketHash,
                                const PendingSignIn& pending) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO pending_sign_ins(ticket_hash, challenge, state,"
@@ -214,28 +232,29 @@ class SqliteStorage final : public Storage {
 
   StoreResult<PendingSignIn> takePendingSignIn(const std::string& ticketHash,
                                                std::int64_t now) override {
-    return run<PendingSignIn>(Access::write, [&](sqlite3* db) -> StoreResult<PendingSignIn> {
-      Statement take(db,
-                     "DELETE FROM pending_sign_ins WHERE ticket_hash = ?"
-                     " RETURNING challenge, state, expires_at");
-      take.bind(ticketHash);
-      const int rc = take.step();
-      if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such sign-in"};
-      if (rc != SQLITE_ROW) return failure<PendingSignIn>(take, rc, path());
-      PendingSignIn pending{
-          .challenge = take.text(0), .state = take.text(1), .expiresAt = take.integer(2)};
-      if (const int end = take.finish(); end != SQLITE_DONE) {
-        return failure<PendingSignIn>(take, end, path());
-      }
-      if (pending.expiresAt <= now) return {StoreStatus::notFound, {}, "sign-in expired"};
-      return success(std::move(pending));
-    });
+    return run<PendingSignIn>(
+        Access::write, [&](sqlite::Connection& db) -> StoreResult<PendingSignIn> {
+          Statement take(db,
+                         "DELETE FROM pending_sign_ins WHERE ticket_hash = ?"
+                         " RETURNING challenge, state, expires_at");
+          take.bind(ticketHash);
+          const int rc = take.step();
+          if (rc == SQLITE_DONE) return {StoreStatus::notFound, {}, "no such sign-in"};
+          if (rc != SQLITE_ROW) return failure<PendingSignIn>(take, rc, path());
+          PendingSignIn pending{
+              .challenge = take.text(0), .state = take.text(1), .expiresAt = take.integer(2)};
+          if (const int end = take.finish(); end != SQLITE_DONE) {
+            return failure<PendingSignIn>(take, end, path());
+          }
+          if (pending.expiresAt <= now) return {StoreStatus::notFound, {}, "sign-in expired"};
+          return success(std::move(pending));
+        });
   }
 
   StoreStatus addCode(const std::string& codeHash, std::int64_t accountId,
                       const std::string& challenge, std::int64_t expiresAt) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO codes(code_hash, account_id, challenge, expires_at)"
@@ -247,7 +266,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<CodeGrant> takeCode(const std::string& codeHash, std::int64_t now) override {
-    return run<CodeGrant>(Access::write, [&](sqlite3* db) -> StoreResult<CodeGrant> {
+    return run<CodeGrant>(Access::write, [&](sqlite::Connection& db) -> StoreResult<CodeGrant> {
       Statement take(db,
                      "DELETE FROM codes WHERE code_hash = ?"
                      " RETURNING account_id, challenge, expires_at");
@@ -268,7 +287,7 @@ class SqliteStorage final : public Storage {
   StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
                        const std::string& deviceId, std::int64_t createdAt) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db,
                            "INSERT INTO tokens(token_hash, account_id, device_id, created_at)"
@@ -280,7 +299,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<Account> accountForToken(const std::string& tokenHash) override {
-    return run<Account>(Access::read, [&](sqlite3* db) {
+    return run<Account>(Access::read, [&](sqlite::Connection& db) {
       Statement select(db,
                        "SELECT a.id, a.email, a.tier, a.password_hash FROM tokens t"
                        " JOIN accounts a ON a.id = t.account_id"
@@ -292,7 +311,7 @@ class SqliteStorage final : public Storage {
 
   StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement revoke(db,
                                         "UPDATE tokens SET revoked_at = ?"
                                         " WHERE token_hash = ? AND revoked_at IS NULL");
@@ -303,7 +322,7 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<SyncRecord> syncRecord(std::int64_t accountId) override {
-    return run<SyncRecord>(Access::read, [&](sqlite3* db) -> StoreResult<SyncRecord> {
+    return run<SyncRecord>(Access::read, [&](sqlite::Connection& db) -> StoreResult<SyncRecord> {
       Statement select(db, "SELECT version, blob FROM sync_records WHERE account_id = ?");
       select.bind(accountId);
       const int rc = select.step();
@@ -316,30 +335,32 @@ class SqliteStorage final : public Storage {
   StoreResult<std::int64_t> commitSync(std::int64_t accountId, std::int64_t baseVersion,
                                        const std::string& blob, const std::string& deviceId,
                                        std::int64_t now) override {
-    return run<std::int64_t>(Access::write, [&](sqlite3* db) -> StoreResult<std::int64_t> {
-      // One statement decides and writes: the version check and the new row cannot be
-      // separated by another writer, in this process or another.
-      Statement commit(db,
-                       "INSERT INTO sync_records(account_id, version, blob, device_id, updated_at)"
-                       " VALUES (?, 1, ?, ?, ?) ON CONFLICT(account_id) DO UPDATE SET"
-                       " version = sync_records.version + 1, blob = excluded.blob,"
-                       " device_id = excluded.device_id, updated_at = excluded.updated_at"
-                       " WHERE sync_records.version = ? RETURNING version");
-      commit.bind(accountId).bindBlob(blob).bind(deviceId).bind(now).bind(baseVersion);
-      const int rc = commit.step();
-      if (rc == SQLITE_DONE) return {StoreStatus::conflict, {}, "stored version differs"};
-      if (rc != SQLITE_ROW) return failure<std::int64_t>(commit, rc, path());
-      const std::int64_t version = commit.integer(0);
-      if (const int end = commit.finish(); end != SQLITE_DONE) {
-        return failure<std::int64_t>(commit, end, path());
-      }
-      return success(version);
-    });
+    return run<std::int64_t>(
+        Access::write, [&](sqlite::Connection& db) -> StoreResult<std::int64_t> {
+          // One statement decides and writes: the version check and the new row cannot be
+          // separated by another writer, in this process or another.
+          Statement commit(
+              db,
+              "INSERT INTO sync_records(account_id, version, blob, device_id, updated_at)"
+              " VALUES (?, 1, ?, ?, ?) ON CONFLICT(account_id) DO UPDATE SET"
+              " version = sync_records.version + 1, blob = excluded.blob,"
+              " device_id = excluded.device_id, updated_at = excluded.updated_at"
+              " WHERE sync_records.version = ? RETURNING version");
+          commit.bind(accountId).bindBlob(blob).bind(deviceId).bind(now).bind(baseVersion);
+          const int rc = commit.step();
+          if (rc == SQLITE_DONE) return {StoreStatus::conflict, {}, "stored version differs"};
+          if (rc != SQLITE_ROW) return failure<std::int64_t>(commit, rc, path());
+          const std::int64_t version = commit.integer(0);
+          if (const int end = commit.finish(); end != SQLITE_DONE) {
+            return failure<std::int64_t>(commit, end, path());
+          }
+          return success(version);
+        });
   }
 
   StoreStatus addUpload(const StoredUpload& upload) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement insert(
                            db, std::string("INSERT INTO ") + uploadTableName(upload.table) +
                                    "(account_id, install_id, app_version, body, received_at)"
@@ -352,17 +373,18 @@ class SqliteStorage final : public Storage {
   }
 
   StoreResult<std::int64_t> countUploads(UploadTable table) override {
-    return run<std::int64_t>(Access::read, [&](sqlite3* db) -> StoreResult<std::int64_t> {
-      Statement count(db, std::string("SELECT count(*) FROM ") + uploadTableName(table));
-      const int rc = count.step();
-      if (rc != SQLITE_ROW) return failure<std::int64_t>(count, rc, path());
-      return success(count.integer(0));
-    });
+    return run<std::int64_t>(
+        Access::read, [&](sqlite::Connection& db) -> StoreResult<std::int64_t> {
+          Statement count(db, std::string("SELECT count(*) FROM ") + uploadTableName(table));
+          const int rc = count.step();
+          if (rc != SQLITE_ROW) return failure<std::int64_t>(count, rc, path());
+          return success(count.integer(0));
+        });
   }
 
   StoreStatus purgeExpired(std::int64_t now) override {
     return run<bool>(Access::write,
-                     [&](sqlite3* db) {
+                     [&](sqlite::Connection& db) {
                        Statement pending(db, "DELETE FROM pending_sign_ins WHERE expires_at <= ?");
                        pending.bind(now);
                        const StoreResult<bool> first = done(pending);
@@ -383,7 +405,7 @@ class SqliteStorage final : public Storage {
     std::string whyNot;
     std::optional<sqlite::Pool::Lease> lease = pool_.acquire(access, whyNot);
     if (!lease) return {StoreStatus::unavailable, {}, whyNot};
-    StoreResult<T> result = body(lease->db());
+    StoreResult<T> result = body(lease->connection());
     if (result.status == StoreStatus::unavailable) lease->discard();
     return result;
   }

@@ -214,7 +214,8 @@ TEST_P(StorageTest, ASecondStorageOnTheDatabaseSeesTheFirstOnesWrites) {
   EXPECT_EQ(other->createAccount("user1@example.com", "h", "free").status, StoreStatus::exists);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, StorageTest, ::testing::Values(Backend::sqlite), backendName);
+INSTANTIATE_TEST_SUITE_P(Backends, StorageTest,
+                         ::testing::Values(Backend::sqlite, Backend::postgres), backendName);
 
 }  // namespace
 }  // namespace tolvane::server::test

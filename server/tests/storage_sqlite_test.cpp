@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -54,6 +55,17 @@ TEST_P(SqliteFileTest, ADeletedFileIsUnavailableUntilABackupIsCopiedBack) {
   EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v1");
 }
 
+TEST_P(SqliteFileTest, AFileMovedAwayAndBackKeepsItsLatestWrites) {
+  // The latest commit lives in the write-ahead log next to the file until a checkpoint.
+  ASSERT_TRUE(storage_->commitSync(account_, 1, "v2 in the log", "d", 2).ok());
+  fs::rename(location_, location_ + ".away");
+  EXPECT_EQ(storage_->syncRecord(account_).detail, "database file missing: " + location_);
+  fs::rename(location_ + ".away", location_);
+  const StoreResult<SyncRecord> back = storage_->syncRecord(account_);
+  ASSERT_TRUE(back.ok()) << back.detail;
+  EXPECT_EQ(back.value.blob, "v2 in the log");
+}
+
 TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
   ASSERT_EQ(::chmod(location_.c_str(), 0444), 0);
   const StoreResult<std::int64_t> refused = storage_->commitSync(account_, 1, "v2", "d", 2);
@@ -68,7 +80,18 @@ TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
   EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v2");
 }
 
-TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
+std::string contentOf(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
+  // Closed, our database is all in its file: its header can be edited as bytes.
+  storage_.reset();
+  const std::string ours = contentOf(location_);
+  const auto patched = [&](std::size_t offset, std::string_view bytes) {
+    return ours.substr(0, offset) + std::string(bytes) + ours.substr(offset + bytes.size());
+  };
   struct Case {
     std::string content;
     std::string why;
@@ -77,6 +100,14 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
       {"just some notes, not a database\n", " is not a tolvane-server database"},
       {std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
        " is not a tolvane-server database"},
+      // The header's application id (offset 68), also in a file in rollback-journal mode
+      // (offsets 18 and 19), which must not be switched to a write-ahead log before refusal.
+      {patched(68, "ABCD"), " is not a tolvane-server database"},
+      {patched(18, "\1\1").substr(0, 68) + "ABCD" + ours.substr(72),
+       " is not a tolvane-server database"},
+      // The schema version (offset 60).
+      {patched(60, std::string_view("\0\0\0\2", 4)),
+       " was written by a newer tolvane-server (schema 2"},
   };
   for (const Case& c : cases) {
     const std::string path = folder_.path() + "/other.db";
@@ -84,9 +115,29 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedWithTheReason) {
     std::string whyNot;
     EXPECT_FALSE(openSqliteStorage(path, whyNot));
     EXPECT_NE(whyNot.find(path + c.why), std::string::npos) << whyNot;
-    std::ifstream after(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), c.content);
+    EXPECT_TRUE(contentOf(path) == c.content) << "the refused file was changed";
   }
+}
+
+TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
+  storage_.reset();
+  const std::string backup = folder_.path() + "/backup.db";
+  fs::copy_file(location_, backup);
+  // Every page after the first (the schema) overwritten: the file opens, its tables do not read.
+  std::string corrupt = contentOf(location_);
+  std::fill(corrupt.begin() + 4096, corrupt.end(), '\xa5');
+  std::ofstream(location_, std::ios::binary | std::ios::trunc) << corrupt;
+  storage_ = openAnother();
+  ASSERT_TRUE(storage_);
+
+  const StoreResult<Account> broken = storage_->accountByEmail("user1@example.com");
+  EXPECT_EQ(broken.status, StoreStatus::unavailable);
+  EXPECT_NE(broken.detail.find("malformed"), std::string::npos) << broken.detail;
+  EXPECT_EQ(storage_->commitSync(account_, 1, "v2", "d", 2).status, StoreStatus::unavailable);
+
+  fs::rename(backup, location_);
+  EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
+  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
 }
 
 // The child commits version after version and reports each on the pipe; it is killed at an

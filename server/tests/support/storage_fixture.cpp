@@ -8,16 +8,46 @@ std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
 }
 
+void PrintTo(Backend backend, std::ostream* out) {
+  *out << (backend == Backend::sqlite ? "SQLite" : "PostgreSQL");
+}
+
+namespace {
+
+// Connections per PostgreSQL storage: fewer than the racing tests' threads, so that they also
+// queue for the pool.
+constexpr int kPostgresConnections = 4;
+
+}  // namespace
+
+testing::PrivatePostgres& StorageTest::cluster() {
+  static testing::PrivatePostgres shared;
+  return shared;
+}
+
 void StorageTest::SetUp() {
   ASSERT_FALSE(folder_.path().empty());
-  location_ = folder_.path() + "/tolvane.db";
+  if (GetParam() == Backend::sqlite) {
+    location_ = folder_.path() + "/tolvane.db";
+  } else {
+    if (!testing::PrivatePostgres::serverBinaries()) {
+      GTEST_SKIP() << "skipped: PostgreSQL server binaries not installed";
+    }
+    ASSERT_TRUE(cluster().running()) << cluster().whyNot();
+    static int databases = 0;
+    database_ = "test_" + std::to_string(++databases);
+    location_ = cluster().createDatabase(database_);
+    ASSERT_FALSE(location_.empty()) << cluster().whyNot();
+  }
   storage_ = openAnother();
   ASSERT_TRUE(storage_);
 }
 
 std::unique_ptr<Storage> StorageTest::openAnother() {
   std::string whyNot;
-  std::unique_ptr<Storage> storage = openSqliteStorage(location_, whyNot);
+  std::unique_ptr<Storage> storage =
+      GetParam() == Backend::sqlite ? openSqliteStorage(location_, whyNot)
+                                    : openPostgresStorage(location_, kPostgresConnections, whyNot);
   EXPECT_TRUE(storage) << whyNot;
   return storage;
 }

@@ -1,14 +1,18 @@
 // One fixture for the storage tests, parametrised over the backends: each test gets a fresh,
 // empty database of its backend and can open a second storage on it (another server process).
+// PostgreSQL runs in one private cluster for the whole test program; without the server
+// binaries its cases are skipped.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "storage/storage.h"
+#include "testing/private_postgres.h"
 #include "testing/temp_folder.h"
 
 namespace tolvane::server::test {
@@ -17,6 +21,8 @@ enum class Backend { sqlite, postgres };
 
 /// "SQLite" or "PostgreSQL", for the names of parametrised tests.
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
+/// The same name in gtest's and ctest's listings, instead of the enum's bytes.
+void PrintTo(Backend backend, std::ostream* out);
 
 class StorageTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -26,10 +32,14 @@ class StorageTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<Storage> openAnother();
   /// A new account with a unique e-mail; fails the test when it cannot be made.
   std::int64_t newAccount();
+  /// The private cluster, started at its first use.
+  static testing::PrivatePostgres& cluster();
 
   testing::TempFolder folder_;
   // The SQLite file, or the libpq URL of this test's own PostgreSQL database.
   std::string location_;
+  // This test's PostgreSQL database.
+  std::string database_;
   std::unique_ptr<Storage> storage_;
 
  private:
