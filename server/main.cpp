@@ -27,8 +27,7 @@ void writeLine(std::FILE* stream, const std::string& line) {
 }
 
 double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -58,17 +57,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
     return 1;
   }
-  ServiceConfig config;
-  config.passwordCost = line->passwordCost;
-  Service service(*storage, config, wallSeconds);
+  Service service(*storage, line->service, wallSeconds);
   HttpServer http(service, line->http, [](const std::string& text) { writeLine(stdout, text); });
   if (!http.bind(whyNot)) {
     std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
     return 1;
   }
   const bool tls = !line->http.certificateFile.empty();
-  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") +
-                        "://" + line->http.host + ":" + std::to_string(http.port()) + " with " +
+  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") + "://" +
+                        line->http.host + ":" + std::to_string(http.port()) + " with " +
                         (sqlite ? "SQLite " + line->sqlitePath : std::string("PostgreSQL")));
 
   std::thread stopper([&] {

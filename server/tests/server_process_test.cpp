@@ -18,6 +18,7 @@
 #include "support/temp_dir.h"
 #include "testing/browser_sign_in.h"
 #include "testing/server_process.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane::server::test {
 namespace {
@@ -95,6 +96,7 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
            {{"--db", db(), "--postgres", "postgresql://x"}, 2, "name one database"},
            {{"--db", db(), "--listen", "nowhere"}, 2, "--listen wants ADDR:PORT"},
            {{"--db", db(), "--threads", "0"}, 2, "--threads wants a number"},
+           {{"--db", db(), "--upload-limit", "3"}, 2, "--upload-limit wants a number"},
            {{"--db", db(), "--tls-cert", "/x.pem"}, 2, "--tls-cert and --tls-key go together"},
            {{"--db", folder.path() + "/missing/folder/x.db"}, 1, "missing/folder"},
            {{"--db", folder.path() + "/not-a-database"}, 1, "not-a-database"},
@@ -110,7 +112,8 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
     EXPECT_EQ(ServerProcess::runToEnd(TOLVANE_SERVER_EXECUTABLE, c.arguments, errors), c.exitCode)
         << errors;
     EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
-    EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:")) << "once: " << errors;
+    EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:"))
+        << "once: " << errors;
   }
 }
 
@@ -119,8 +122,9 @@ TEST_F(ServerProcessTest, RefusesHugeBodiesAndCutsSlowClientsWhileServingOthers)
   ASSERT_TRUE(server);
   RawClient huge(server->port());
   ASSERT_TRUE(huge.connected());
-  huge.send("POST /api/testlog HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-            "Content-Length: 52428800\r\n\r\n");
+  huge.send(
+      "POST /api/testlog HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+      "Content-Length: 52428800\r\n\r\n");
   // The server answers without taking 50 MB; it may close while we still write.
   for (int i = 0; i < 64 && huge.send(std::string(64 * 1024, ' ')); ++i) {
   }
@@ -164,10 +168,31 @@ TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
   EXPECT_NE(server->errors().find("stopping on"), std::string::npos);
 }
 
+TEST_F(ServerProcessTest, TakesItsRateLimitsFromTheCommandLine) {
+  auto server = start({"--sign-in-limit", "2", "--upload-limit", "8"});
+  ASSERT_TRUE(server);
+  signIn(*server);  // the form and the exchange: both attempts of this address
+  std::string whyNot;
+  EXPECT_FALSE(testing::signInAsApplication(server->baseURL(), "bo@example.org", "pw", whyNot));
+  EXPECT_NE(whyNot.find("429"), std::string::npos) << whyNot;
+
+  // Eight uploads for the address, a quarter of them for each installation.
+  httplib::Client client(server->baseURL());
+  std::vector<int> statuses;
+  for (const char* install : {"a", "a", "a", "b", "c", "d", "e", "f", "g"}) {
+    const auto body = wire::encodeUsageBatch({.installID = install}, Json::array());
+    const auto reply = client.Post("/api/improve", body, "application/json");
+    statuses.push_back(reply ? reply->status : 0);
+  }
+  EXPECT_EQ(statuses, (std::vector<int>{200, 200, 503, 200, 200, 200, 200, 200, 503}));
+}
+
 TEST_F(ServerProcessTest, ServesTlsDirectly) {
   const std::string cert = folder.path() + "/cert.pem", key = folder.path() + "/key.pem";
-  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
-                           " -keyout " + key + " -out " + cert + " 2>/dev/null";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
+      " -keyout " +
+      key + " -out " + cert + " 2>/dev/null";
   ASSERT_EQ(std::system(make.c_str()), 0);
   auto server = start({"--tls-cert", cert, "--tls-key", key});
   ASSERT_TRUE(server);
