@@ -57,9 +57,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
     return 1;
   }
-  ServiceConfig config;
-  config.passwordCost = line->passwordCost;
-  Service service(*storage, config, wallSeconds);
+  Service service(*storage, line->service, wallSeconds);
   HttpServer http(service, line->http, [](const std::string& text) { writeLine(stdout, text); });
   if (!http.bind(whyNot)) {
     std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());

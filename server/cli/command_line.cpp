@@ -20,6 +20,9 @@ const char* const kUsage =
     "  --read-timeout S      drop a client silent for S seconds mid-request (default 10)\n"
     "  --argon2-memory KIB   password hashing memory (default 19456)\n"
     "  --argon2-passes N     password hashing passes (default 2)\n"
+    "  --sign-in-limit N     sign-in attempts per client address in 10 minutes (default 30)\n"
+    "  --upload-limit N      uploads per client address per minute (default 120); one account\n"
+    "                        or installation may send a quarter of them\n"
     "  --version, --help\n";
 
 namespace {
@@ -31,6 +34,16 @@ bool parseInt(const std::string& text, int minimum, int maximum, int& out) {
   if (value < minimum || value > maximum) return false;
   out = value;
   return true;
+}
+
+// Rate limits beyond this are "no limit" for any deployment, and still fit an int.
+constexpr int kMaxLimit = 1000000000;
+
+// The defaults' proportions kept: an account or installation gets a quarter of what a whole
+// address (perhaps a household or an office behind one router) may send.
+void setUploadLimit(int perMinute, ServiceConfig& config) {
+  config.uploadsPerAddress = {.burst = double(perMinute), .perSecond = perMinute / 60.0};
+  config.uploadsPerAccount = {.burst = perMinute / 4.0, .perSecond = perMinute / 240.0};
 }
 
 }  // namespace
@@ -89,11 +102,16 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
     } else if (option == "--pool" && parseInt(value, 1, 256, number)) {
       line.postgresConnections = number;
     } else if (option == "--argon2-memory" && parseInt(value, 64, 4 * 1024 * 1024, number)) {
-      line.passwordCost.memoryKiB = static_cast<std::uint32_t>(number);
+      line.service.passwordCost.memoryKiB = static_cast<std::uint32_t>(number);
     } else if (option == "--argon2-passes" && parseInt(value, 1, 100, number)) {
-      line.passwordCost.passes = static_cast<std::uint32_t>(number);
+      line.service.passwordCost.passes = static_cast<std::uint32_t>(number);
+    } else if (option == "--sign-in-limit" && parseInt(value, 1, kMaxLimit, number)) {
+      line.service.signInPerAddress = {.burst = double(number), .perSecond = number / 600.0};
+    } else if (option == "--upload-limit" && parseInt(value, 4, kMaxLimit, number)) {
+      setUploadLimit(number, line.service);
     } else if (option == "--threads" || option == "--pool" || option == "--read-timeout" ||
-               option == "--argon2-memory" || option == "--argon2-passes") {
+               option == "--argon2-memory" || option == "--argon2-passes" ||
+               option == "--sign-in-limit" || option == "--upload-limit") {
       return fail(option + " wants a number in range, not \"" + value + "\"");
     } else {
       return fail("unknown option " + option);

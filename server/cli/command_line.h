@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "auth/passwords.h"
 #include "http/http_server.h"
+#include "service/service.h"
 
 namespace tolvane::server {
 
@@ -16,7 +16,8 @@ struct CommandLine {
   std::string postgresURL;
   int postgresConnections = 8;
   HttpOptions http;
-  PasswordCost passwordCost;
+  /// Password hashing cost and rate limits.
+  ServiceConfig service;
   bool showHelp = false;
   bool showVersion = false;
 };

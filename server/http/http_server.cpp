@@ -59,6 +59,7 @@ struct HttpServer::Impl {
   std::function<void(const std::string&)> log;
   std::unique_ptr<httplib::Server> server;
   int port = 0;
+  int listener = -1;
 
   void serve(const httplib::Request& in, httplib::Response& out);
 };
@@ -106,10 +107,15 @@ bool HttpServer::bind(std::string& whyNot) {
   httplib::Server& server = *s.server;
   // The library's default also sets SO_REUSEPORT, which lets a second server bind a port that
   // is in use and silently share it: a port taken by another program must be an error.
-  server.set_socket_options([](int socket) {
+  server.set_socket_options([&s](int socket) {
     const int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // Only the listening socket comes here; it stays open as long as the server.
+    s.listener = socket;
   });
+  // A reply goes out as headers, then body: with Nagle's algorithm the body would wait for
+  // the client's delayed ACK, some 40 ms on every request of a kept-alive connection.
+  server.set_tcp_nodelay(true);
   const int threads = s.options.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   // Bodies over the largest any endpoint takes are refused (413) before they are read in full.
@@ -148,6 +154,10 @@ bool HttpServer::bind(std::string& whyNot) {
              std::strerror(errno);
     return false;
   }
+  // The library listens with a backlog of 5: a burst of new connections (clients waking up
+  // together, a proxy opening its pool) overflows it, and each connection dropped there waits
+  // a second or more for its SYN to be sent again. Listening again only raises the bound.
+  if (s.listener >= 0) ::listen(s.listener, SOMAXCONN);
   return true;
 }
 
