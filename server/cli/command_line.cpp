@@ -15,7 +15,7 @@ const char* const kUsage =
     "  --tls-key FILE        and this PEM private key (both or neither)\n"
     "  --behind-proxy        take the client address from X-Forwarded-For (use only behind\n"
     "                        a reverse proxy that sets it)\n"
-    "  --threads N           requests served at once (default 32)\n"
+    "  --threads N           connections served at once (default 64)\n"
     "  --pool N              PostgreSQL connections (default 8)\n"
     "  --read-timeout S      drop a client silent for S seconds mid-request (default 10)\n"
     "  --argon2-memory KIB   password hashing memory (default 19456)\n"

@@ -20,8 +20,9 @@ struct HttpOptions {
   /// Behind a reverse proxy on this machine: the client address is the last one the proxy
   /// put into "X-Forwarded-For" (rate limits and logs need the real client).
   bool behindProxy = false;
-  /// Requests served at once; more wait in the queue.
-  int threads = 32;
+  /// Connections served at once; more wait in the queue. A kept-alive connection holds its
+  /// worker between requests, so this bounds the clients served without queueing.
+  int threads = 64;
   /// A client silent for this long in the middle of a request is dropped (slow clients hold a
   /// worker only this long per read).
   int readTimeoutSeconds = 10;
