@@ -34,7 +34,7 @@ const char* const kUsage =
     "usage: tolvane_server_load [--seconds S] [--threads N] [--server PATH]\n"
     "\n"
     "  --seconds S    how long each cell runs (default 3)\n"
-    "  --threads N    the server's --threads (default: its own, 32)\n"
+    "  --threads N    the server's --threads (default: its own, 64)\n"
     "  --server PATH  the tolvane-server executable (default: the one built beside this)\n";
 
 struct Options {
@@ -71,7 +71,7 @@ std::string firstLine(const std::string& text) {
 
 void printHeader(const Options& options) {
   const std::string threads =
-      options.serverThreads.empty() ? "its default 32" : options.serverThreads;
+      options.serverThreads.empty() ? "its default 64" : options.serverThreads;
   std::printf(
       "tolvane-server under load, %.3g s per cell: each client on its own thread, account, "
       "token\nand keep-alive connection; the server with %s threads and 8 PostgreSQL "
