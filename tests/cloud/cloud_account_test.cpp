@@ -122,8 +122,6 @@ TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
   const auto request = mock.requests().at(0);
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.path, "/api/app/token");
-  EXPECT_EQ(request.header("Content-Type"), "application/json");
-  EXPECT_FALSE(request.header("Authorization"));
   const Json body = Json::parse(request.body);
   ASSERT_EQ(body.size(), 3u) << body;
   EXPECT_EQ(body["code"], "code-1");
@@ -247,7 +245,7 @@ TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
   settle(1);
 }
 
-TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswers) {
+TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoTokenAsksNothing) {
   // Token, e-mail and tier as stored (absent when empty in the row), and the state at start.
   const std::tuple<const char*, const char*, const char*, CloudAccountState> rows[] = {
       {"tok", "a@b.c", "pro", signedIn("a@b.c", "pro")},
@@ -267,6 +265,9 @@ TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswers) {
     }
     EXPECT_EQ(account(cloud).state(), state) << token << email << tier;
   }
+  account().refresh();  // the last row stored no token: there is nothing to ask
+  EXPECT_EQ(http.sentCount(), 0);
+  EXPECT_EQ(account().state(), kSignedOut);
 }
 
 TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
@@ -309,15 +310,8 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
     EXPECT_EQ(published, row.state == signedIn("old@example.org", "pro") ? 0 : 1);
   }
   const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.path, "/api/me");
   EXPECT_EQ(request.header("Authorization"), "Bearer tok");
-}
-
-TEST_F(CloudAccountTest, RefreshWithoutATokenSendsNothing) {
-  account().refresh();
-  EXPECT_EQ(http.sentCount(), 0);
-  EXPECT_EQ(account().state(), kSignedOut);
 }
 
 TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack) {
@@ -350,7 +344,6 @@ TEST_F(CloudAccountTest, SignOutIsImmediateAndTellsTheServiceWhenItCan) {
   settle(2);
   ASSERT_EQ(mock.requestCount(), 1u);
   const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.path, "/api/app/logout");
   EXPECT_EQ(request.header("Authorization"), "Bearer tok");
 

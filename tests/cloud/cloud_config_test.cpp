@@ -1,5 +1,5 @@
 // The backend service's endpoint table and request builder: URLs, methods, headers, timeouts,
-// the sign-in page address and a base pointed at a loopback server.
+// the sign-in page address and a base with trailing slashes.
 #include "cloud/cloud_config.h"
 
 #include <gtest/gtest.h>
@@ -14,23 +14,6 @@ namespace tolvane {
 namespace {
 
 using Headers = std::map<std::string, std::string>;
-
-TEST(CloudConfig, BaseCanPointAtALoopbackServer) {
-  // The base given, and the base used.
-  const std::pair<const char*, const char*> rows[] = {
-      {"http://127.0.0.1:41234", "http://127.0.0.1:41234"},
-      // Trailing slashes would otherwise double up before "api/".
-      {"http://127.0.0.1:41234/", "http://127.0.0.1:41234"},
-      {"http://[::1]:8080//", "http://[::1]:8080"},
-  };
-  for (const auto& [given, base] : rows) {
-    const CloudConfig config{given};
-    EXPECT_EQ(config.baseURL(), base) << given;
-    const auto request = config.request(CloudEndpoint::crash, "POST", std::nullopt, "{}");
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->url, std::string(base) + "/api/crash");
-  }
-}
 
 TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
   // The address given, and the base used; nothing where it is refused.
@@ -134,10 +117,15 @@ TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
   EXPECT_FALSE(improve->headers.contains("Authorization"));
 }
 
-TEST(CloudConfig, ConnectURLEncodesItsQueryInOrder) {
-  const CloudConfig config{"http://127.0.0.1:41234/"};
-  EXPECT_EQ(config.connectURL("Ab9-._~", "x_Y-z"),
-            "http://127.0.0.1:41234/app/connect?app=tolvane&challenge=Ab9-._~&state=x_Y-z");
+TEST(CloudConfig, AddressesFollowTheBaseAfterOneSlashAndTheQueryIsEncodedInOrder) {
+  // Trailing slashes of the base would otherwise double up before "api/" and "app/".
+  for (const auto* given : {"http://127.0.0.1:41234/", "http://127.0.0.1:41234//"}) {
+    const CloudConfig config{given};
+    EXPECT_EQ(config.baseURL(), "http://127.0.0.1:41234") << given;
+    EXPECT_EQ(config.url(CloudEndpoint::crash), "http://127.0.0.1:41234/api/crash") << given;
+    EXPECT_EQ(config.connectURL("Ab9-._~", "x_Y-z"),
+              "http://127.0.0.1:41234/app/connect?app=tolvane&challenge=Ab9-._~&state=x_Y-z");
+  }
   // Everything outside the unreserved set is escaped, bytes of UTF-8 one by one.
   EXPECT_EQ(CloudConfig().connectURL("a+b/c=", "&state=x ?#é"),
             "https://cloud.brenmoor.app/app/connect?app=tolvane&challenge=a%2Bb%2Fc%3D"

@@ -72,21 +72,19 @@ Task countingTask(std::vector<std::string>& trace, int steps) {
   trace.push_back("done");
 }
 
-TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsSteps) {
-  auto handle = countingTask(trace, 2).start(loop);
+TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsStepsAndACancelledOneStopsAtItsCheckpoint) {
+  auto finishing = countingTask(trace, 2).start(loop);
   loop.post([this] { trace.push_back("other"); });
-  EXPECT_FALSE(handle.isFinished());
+  EXPECT_FALSE(finishing.isFinished());
   loop.runUntilIdle();
-  EXPECT_EQ(trace, (std::vector<std::string>{"step 0", "other", "step 1", "done"}));
-  EXPECT_TRUE(handle.isFinished());
-}
+  EXPECT_TRUE(finishing.isFinished());
 
-TEST_F(RunLoopTest, CancelledTaskStopsAtItsNextCheckpoint) {
-  auto handle = countingTask(trace, 5).start(loop);
+  auto cancelled = countingTask(trace, 5).start(loop);
   loop.runNext();  // step 0, then suspended in the yield
-  handle.cancel();
+  cancelled.cancel();
   loop.runUntilIdle();
-  EXPECT_EQ(trace, (std::vector<std::string>{"step 0", "cancelled"}));
+  EXPECT_EQ(trace,
+            (std::vector<std::string>{"step 0", "other", "step 1", "done", "step 0", "cancelled"}));
 }
 
 Task sleepingTask(std::vector<std::string>& trace, const Clock& clock) {

@@ -78,10 +78,8 @@ TEST_F(ImproveReporterTest, QueuedEventsGoOutInBatchesOf200WithTheUploadBody) {
   EXPECT_TRUE(queuedNumbers().empty());
 
   const auto request = mock.requests().front();
-  EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.path, "/api/improve");
-  EXPECT_EQ(request.header("Content-Type"), "application/json");
-  EXPECT_FALSE(request.header("Authorization"));
+  EXPECT_FALSE(request.header("Authorization")) << "no token provider, no token";
   auto body = Json::parse(request.body);
   body.erase("events");
   EXPECT_EQ(body, Json({{"app", "tolvane"},
