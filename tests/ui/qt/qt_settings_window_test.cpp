@@ -20,9 +20,12 @@
 #include "ui/qt/settings_page.h"
 #include "ui/qt/settings_sidebar.h"
 #include "ui/qt/settings_widgets.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane::qt {
 namespace {
+
+using test::dropRetiredWidgets;
 
 /// A page with one row per control kind and an exclusion list, on `tab`, with `extraRows` more
 /// switch rows so that the page scrolls. Every action writes what it got into `calls`.
@@ -87,10 +90,6 @@ Control* controlOf(const QtSettingsWindow& window, const char* rowID) {
     if (auto* control = dynamic_cast<Control*>(child)) return control;
   }
   return nullptr;
-}
-
-void dropRetiredWidgets() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(QtSettingsWindowTest, EveryControlPaintsAndReportsTheUsersActions) {
