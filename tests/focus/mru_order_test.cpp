@@ -7,21 +7,17 @@
 #include <vector>
 
 #include "focus/mru_order.h"
+#include "support/window_list.h"
 
 namespace tolvane {
 namespace {
 
 using Ids = std::vector<std::uint32_t>;
+using test::idsOf;
 
 std::vector<SwitchWindow> windows(const Ids& ids) {
   std::vector<SwitchWindow> result;
   for (auto id : ids) result.emplace_back(SwitchWindow::Fields{.id = id, .pid = 1, .appName = "A"});
-  return result;
-}
-
-Ids idsOf(const std::vector<SwitchWindow>& list) {
-  Ids result;
-  for (const auto& w : list) result.push_back(w.id());
   return result;
 }
 

@@ -1,13 +1,11 @@
 // Suppressing the system's switcher hotkeys and giving them back: on request, under secure
-// input, on a stalled main thread, and at quit; and the keyboard let go on a stall whoever
-// holds it.
+// input, on a stalled main thread, and at quit.
 #include "input/native_switcher_guard.h"
 
 #include <gtest/gtest.h>
 
 #include "support/desktop_world.h"
 #include "support/manual_ticker.h"
-#include "support/palette_world.h"
 
 namespace tolvane {
 namespace {
@@ -27,7 +25,7 @@ class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopW
                             [this](double seconds) { ticker.sleep(seconds); }};
 };
 
-TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedAndChangesOnlyWhatDiffers) {
+TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedChangesOnlyWhatDiffersAndStopsOnDisarm) {
   guard.setRequested(kCmdTab);
   EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, true}));
   EXPECT_EQ(hotKeyLines(), (Lines{"native hotkey 1 suppressed", "native hotkey 2 suppressed"}));
@@ -36,6 +34,13 @@ TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedAndChangesOnlyWhatDiffe
   guard.setRequested({});
   EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
   EXPECT_EQ(hotKeyLines().back(), "native hotkey 2 restored");
+
+  // Once disarmed (at quit), everything is given back and no request takes it again.
+  guard.setRequested(kAll);
+  guard.disarm();
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
 }
 
 TEST_F(NativeSwitcherGuardTest, WithoutTheQueryEveryHotkeyIsSetEachTime) {
@@ -76,14 +81,6 @@ TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
   EXPECT_EQ(usage.events.back().properties.at("holderAlive"), EventValue(false));
 }
 
-TEST_F(NativeSwitcherGuardTest, AfterDisarmingNothingIsSuppressedAgain) {
-  guard.setRequested(kAll);
-  guard.disarm();
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
-  guard.setRequested(kAll);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
-}
-
 TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
   auto& watchdog = guard.watchdog();
   const auto stallFor = [&](int seconds) {
@@ -111,28 +108,6 @@ TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
   EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
   stallFor(11);
   EXPECT_EQ(linesStartingWith("watchdog:").size(), 2u);
-}
-
-TEST(NativeSwitcherGuardHoldTest, ThePalettesGrabIsWatchedWithTheSwitcherPaused) {
-  test::PaletteWorld world;
-  world.settings.setSwitcherPaused(true);
-  world.engine.setWarmed();
-  world.engine.updateEnabled();
-  ASSERT_FALSE(world.tap.exists());
-  world.palette.show();
-  world.tap.setWindowGrabHeld(true);  // as the backend's grab tells the real tap
-  auto& watchdog = world.guard.watchdog();
-  // The heartbeat runs: a second of a live main thread is no stall.
-  world.loop.advance(1.0);
-  watchdog.check();
-  EXPECT_TRUE(world.tap.windowGrabHeld());
-  // The main thread stops beating.
-  watchdog.beat();
-  world.clock.advance(0.4);
-  watchdog.check();
-  EXPECT_FALSE(world.tap.windowGrabHeld());
-  EXPECT_EQ(world.linesStartingWith("watchdog:"),
-            Lines{"watchdog: main stalled 400 ms — keyboard released"});
 }
 
 }  // namespace

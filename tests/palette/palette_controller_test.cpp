@@ -166,7 +166,8 @@ TEST(PaletteControllerTest, OneSessionEventPerOpeningTimedFromTheLastShow) {
   EXPECT_EQ(scene.usage.events[2].properties.at("resultIndex"), EventValue(std::int64_t{-1}));
 }
 
-TEST(PaletteControllerTest, NeverOpensDuringASwitcherSessionAndWhileOpenAStallFreesTheKeys) {
+TEST(PaletteControllerTest,
+     NeverOpensDuringASwitcherSessionAndWhileOpenAStallFreesTheKeysEvenWhenPaused) {
   PaletteScene scene;
   scene.startSwitcher();
   scene.palette.toggle();
@@ -186,6 +187,20 @@ TEST(PaletteControllerTest, NeverOpensDuringASwitcherSessionAndWhileOpenAStallFr
   watchdog.check();
   EXPECT_EQ(scene.linesStartingWith("watchdog:"),
             std::vector<std::string>{"watchdog: main stalled 400 ms — keyboard released"});
+
+  // Paused, the switcher has no tap and no trigger to watch; the palette's grab is watched all
+  // the same, and a second of a live main thread is no stall.
+  scene.settings.setSwitcherPaused(true);
+  ASSERT_FALSE(scene.tap.exists());
+  scene.palette.show();
+  scene.tap.setWindowGrabHeld(true);  // as the backend's grab tells the real tap
+  scene.loop.advance(1.0);
+  watchdog.check();
+  EXPECT_TRUE(scene.tap.windowGrabHeld());
+  watchdog.beat();
+  scene.clock.advance(0.4);
+  watchdog.check();
+  EXPECT_FALSE(scene.tap.windowGrabHeld());
 }
 
 TEST(PaletteControllerTest, AWindowClosedWhileListedIsStillTheOneAsked) {

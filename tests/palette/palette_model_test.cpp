@@ -5,6 +5,7 @@
 
 #include "palette/palette_snapshot.h"
 #include "support/desktop_world.h"
+#include "support/window_list.h"
 
 namespace tolvane {
 namespace {
@@ -13,11 +14,7 @@ SwitchWindow window(std::uint32_t id, std::string title, std::string app) {
   return SwitchWindow({.id = id, .pid = 7, .title = std::move(title), .appName = std::move(app)});
 }
 
-std::vector<std::uint32_t> ids(const std::vector<SwitchWindow>& windows) {
-  std::vector<std::uint32_t> out;
-  for (const auto& w : windows) out.push_back(w.id());
-  return out;
-}
+using test::idsOf;
 
 TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
   // Most recently used first.
@@ -26,7 +23,7 @@ TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
                        window(3, "", "Notes"), window(4, "Mail merge", "Pages")};
   });
   model.reload();
-  EXPECT_EQ(ids(model.visible()), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(idsOf(model.visible()), (std::vector<std::uint32_t>{1, 2, 3, 4}));
   EXPECT_EQ(model.selectedID(), 1u);
   EXPECT_EQ(model.focusRequestID(), 1u);
   struct Row {
@@ -42,7 +39,7 @@ TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
   };
   for (const auto& row : rows) {
     model.setQuery(row.query);
-    EXPECT_EQ(ids(model.visible()), row.expected) << row.query;
+    EXPECT_EQ(idsOf(model.visible()), row.expected) << row.query;
     EXPECT_EQ(model.selectedID(),
               row.expected.empty() ? std::nullopt : std::optional(row.expected.front()));
   }
@@ -86,7 +83,7 @@ TEST(PaletteModelTest, TheSnapshotNeedsThePermissionAndLeavesApplicationEntriesO
   EXPECT_TRUE(takePaletteSnapshot(sources).empty());
   EXPECT_FALSE(world.enumerator.isCached(100));  // nobody was asked
   world.desktop.setTrusted(true);
-  EXPECT_EQ(ids(takePaletteSnapshot(sources)), std::vector<std::uint32_t>{11});
+  EXPECT_EQ(idsOf(takePaletteSnapshot(sources)), std::vector<std::uint32_t>{11});
 }
 
 }  // namespace

@@ -22,4 +22,11 @@ inline std::vector<SwitchWindow> editorWindows(int count, const std::string& tit
   return list;
 }
 
+/// The ids of `windows`, in order.
+inline std::vector<std::uint32_t> idsOf(const std::vector<SwitchWindow>& windows) {
+  std::vector<std::uint32_t> ids;
+  for (const auto& w : windows) ids.push_back(w.id());
+  return ids;
+}
+
 }  // namespace tolvane::test

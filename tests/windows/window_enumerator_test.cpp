@@ -8,18 +8,14 @@
 #include <tuple>
 
 #include "support/desktop_world.h"
+#include "support/window_list.h"
 
 namespace tolvane {
 namespace {
 
 using Ids = std::vector<std::uint32_t>;
 constexpr Pid kApp = 100;
-
-Ids idsOf(const std::vector<SwitchWindow>& windows) {
-  Ids ids;
-  for (const auto& w : windows) ids.push_back(w.id());
-  return ids;
-}
+using test::idsOf;
 
 class WindowEnumeratorTest : public ::testing::Test, protected test::DesktopWorld {
  protected:

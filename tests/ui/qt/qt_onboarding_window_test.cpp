@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -15,6 +14,7 @@
 
 #include "ui/qt/onboarding_blocks.h"
 #include "ui/qt/settings_widgets.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane::qt {
 namespace {
@@ -92,7 +92,7 @@ TEST(QtOnboardingWindowTest, BlocksAndButtonsReportTheUsersActionsAndRepaintInPl
 
   calls.clear();
   window.show(everyBlock(calls, true));  // granted: same blocks, new values
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  test::dropRetiredWidgets();
   EXPECT_EQ(window.content()->findChild<SwitchControl*>(), consent.data());
   EXPECT_FALSE(consent->isChecked());
   EXPECT_TRUE(requirement->findChild<PillButton*>()->isHidden());

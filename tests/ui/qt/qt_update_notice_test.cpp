@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/qt/qt_user_interaction.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane::qt {
 namespace {
@@ -20,10 +21,9 @@ class QtUpdateNoticeTest : public ::testing::Test {
   }
   ~QtUpdateNoticeTest() override {
     for (QMessageBox* box : boxes()) box->close();
-    settle();
+    test::dropRetiredWidgets();
   }
 
-  static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
   static std::vector<QMessageBox*> boxes() {
     std::vector<QMessageBox*> shown;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -63,7 +63,7 @@ TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
   EXPECT_EQ(buttonTexts(box), (QStringList{"Download", "Later"}));
 
   qobject_cast<QPushButton*>(box.defaultButton())->click();
-  settle();
+  test::dropRetiredWidgets();
   EXPECT_EQ(opened, (std::vector<QString>{"https://example.org/releases/2.0"}));
   EXPECT_TRUE(boxes().empty());
 }
@@ -71,7 +71,7 @@ TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
 TEST_F(QtUpdateNoticeTest, ANewNoticeReplacesTheOpenOneAndOnlyWebPagesOpen) {
   interaction.showUpdateNotice(newer("javascript:alert(1)"));
   interaction.showUpdateNotice(newer("file:///etc/passwd"));
-  settle();
+  test::dropRetiredWidgets();
   ASSERT_EQ(boxes().size(), 1u);
   boxes()[0]->defaultButton()->click();
   EXPECT_TRUE(opened.empty());

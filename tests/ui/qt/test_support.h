@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QImage>
 #include <QRect>
@@ -71,6 +72,11 @@ inline std::pair<int, int> differences(const QImage& a, const QImage& b, const Q
     }
   }
   return {inside, outside};
+}
+
+/// Deletes the widgets a repaint or a close retired with deleteLater(), as the event loop would.
+inline void dropRetiredWidgets() {
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 /// Runs Qt's event loop until the function `arm` is handed is called, or `boundMs` passes;
