@@ -153,7 +153,6 @@ Reply Service::handle(const Request& request) {
   s.purgeNowAndThen();
   const std::string& m = request.method;
   const std::string& p = request.path;
-  Reply reply;
   if (p == "/app/connect" && m == "GET") return s.connectPage(request);
   if (p == "/app/connect" && m == "POST") return s.connectSubmit(request);
   if (p == "/api/app/token" && m == "POST") return s.token(request);
