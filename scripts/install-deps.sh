@@ -11,8 +11,9 @@ packages=(
   # system services: HTTP, digests and random bytes, the secret store, the journal, update feeds
   libcurl4-openssl-dev libssl-dev libsecret-1-dev libsystemd-dev libexpat1-dev
   # tolvane-server: its databases and password hashing; the PostgreSQL server binaries start a
-  # private cluster for the server's tests and benchmark
-  libsqlite3-dev libpq-dev libargon2-dev postgresql
+  # private cluster for the server's tests and benchmark; openssl makes the certificate of the
+  # test that serves TLS directly
+  libsqlite3-dev libpq-dev libargon2-dev postgresql openssl
   # tests and benchmarks (cpp-httplib: the loopback backend mock)
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
