@@ -97,16 +97,18 @@ TEST_F(HttpServerTest, QueuesABurstOfConnectionsAndRepliesWithoutWaitingForAcks)
   burst.clear();
 
   std::thread serving([&] { http.run(); });
-  httplib::Client client("127.0.0.1", http.port());
-  client.set_keep_alive(true);
-  const auto reply = client.Get("/api/me");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->status, 401);
-  // The kept-alive connection's server side sends each reply's parts at once.
-  const std::vector<int> noDelay = noDelayOfServingSockets(http.port());
-  EXPECT_FALSE(noDelay.empty());
-  EXPECT_EQ(std::count(noDelay.begin(), noDelay.end(), 0), 0);
-  client.stop();
+  {
+    // Closed by its destructor: Client::stop() locks inside the compiled library and unlocks in
+    // its header, which ThreadSanitizer (not seeing the library) reports as a foreign unlock.
+    httplib::Client client("127.0.0.1", http.port());
+    client.set_keep_alive(true);
+    const auto reply = client.Get("/api/me");
+    EXPECT_TRUE(reply && reply->status == 401);
+    // The kept-alive connection's server side sends each reply's parts at once.
+    const std::vector<int> noDelay = noDelayOfServingSockets(http.port());
+    EXPECT_FALSE(noDelay.empty());
+    EXPECT_EQ(std::count(noDelay.begin(), noDelay.end(), 0), 0);
+  }
   http.stop();
   serving.join();
 }
