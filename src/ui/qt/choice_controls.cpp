@@ -25,22 +25,10 @@ constexpr Paint kControlFill{SemanticColor::primary, 0.08};
 constexpr Paint kAccent{SemanticColor::accent, 1.0};
 constexpr Paint kWhite{SemanticColor::white, 1.0};
 constexpr Paint kFocusRing{SemanticColor::accent, 0.6};
-constexpr double kDisabledOpacity = 0.4;
-constexpr int kPillHeight = 26;
-constexpr int kPillPadding = 14;
 constexpr int kChevronSpace = 18;
 
-QColor colour(Paint paint, const QWidget& widget) {
-  return toQColor(paint, widget.palette());
-}
-
-void beginPainting(QPainter& painter, const QWidget& widget) {
-  painter.setRenderHint(QPainter::Antialiasing);
-  if (!widget.isEnabled()) painter.setOpacity(kDisabledOpacity);
-}
-
 QPen focusPen(const QWidget& widget) {
-  return widget.hasFocus() ? QPen(colour(kFocusRing, widget), 1.5) : QPen(Qt::NoPen);
+  return widget.hasFocus() ? QPen(controlColour(kFocusRing, widget), 1.5) : QPen(Qt::NoPen);
 }
 
 }  // namespace
@@ -84,19 +72,19 @@ QSize PillDropdown::sizeHint() const {
 
 void PillDropdown::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  beginPainting(painter, *this);
+  beginControlPainting(painter, *this);
   const QRectF pill = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const double radius = pill.height() / 2;
   painter.setPen(focusPen(*this));
-  painter.setBrush(colour(kControlFill, *this));
+  painter.setBrush(controlColour(kControlFill, *this));
   painter.drawRoundedRect(pill, radius, radius);
-  painter.setPen(colour(kPrimary, *this));
+  painter.setPen(controlColour(kPrimary, *this));
   const QRectF label = pill.adjusted(kPillPadding, 0, -kPillPadding - kChevronSpace, 0);
   painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
                    QFontMetricsF(font()).elidedText(currentText(), Qt::ElideRight, label.width()));
   // A chevron pointing down.
   const QPointF tip(pill.right() - kPillPadding - 4, pill.center().y() + 2.5);
-  QPen pen(colour(kSecondary, *this), 1.6);
+  QPen pen(controlColour(kSecondary, *this), 1.6);
   pen.setCapStyle(Qt::RoundCap);
   painter.setPen(pen);
   painter.drawPolyline(QPolygonF({tip + QPointF(-4, -4.5), tip, tip + QPointF(4, -4.5)}));
@@ -151,18 +139,18 @@ void SegmentedCapsule::choose(int index) {
 
 void SegmentedCapsule::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  beginPainting(painter, *this);
+  beginControlPainting(painter, *this);
   const QRectF capsule = QRectF(QPointF(0, 0), size_).adjusted(0.5, 0.5, -0.5, -0.5);
   const double radius = capsule.height() / 2;
   painter.setPen(focusPen(*this));
-  painter.setBrush(colour(kControlFill, *this));
+  painter.setBrush(controlColour(kControlFill, *this));
   painter.drawRoundedRect(capsule, radius, radius);
   for (int i = 0; i < static_cast<int>(symbols_.size()); ++i) {
     const QRectF segment = segmentRect(i).adjusted(2, 2, -2, -2);
     const bool chosen = i == selected_;
     if (chosen) {
       painter.setPen(Qt::NoPen);
-      painter.setBrush(colour(kAccent, *this));
+      painter.setBrush(controlColour(kAccent, *this));
       painter.drawRoundedRect(segment, segment.height() / 2, segment.height() / 2);
     }
     const QString& symbol = symbols_[static_cast<std::size_t>(i)];
@@ -172,7 +160,7 @@ void SegmentedCapsule::paintEvent(QPaintEvent*) {
       const QRectF at(segment.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
       icon.paint(&painter, at.toAlignedRect());
     } else {
-      painter.setPen(colour(chosen ? kWhite : kPrimary, *this));
+      painter.setPen(controlColour(chosen ? kWhite : kPrimary, *this));
       painter.drawText(segment, Qt::AlignCenter, symbol);
     }
   }

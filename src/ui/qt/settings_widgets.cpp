@@ -27,24 +27,11 @@ constexpr Paint kWarn{SemanticColor::warn, 1.0};
 constexpr Paint kSecondary{SemanticColor::secondary, 1.0};
 /// A granted permission: the one colour the theme does not name.
 const QColor kGranted(52, 199, 89);
-/// Disabled controls are drawn at this opacity.
-constexpr double kDisabledOpacity = 0.4;
 constexpr double kBadgeFillAlpha = 0.16;
 constexpr QSize kSwitchSize(38, 22);
-constexpr int kPillHeight = 26;
-constexpr int kPillPadding = 14;
 constexpr double kCardRadius = 10;
 constexpr int kCardPadding = 4;
 constexpr int kDividerInset = 14;
-
-QColor colour(Paint paint, const QWidget& widget) {
-  return toQColor(paint, widget.palette());
-}
-
-void beginPainting(QPainter& painter, const QWidget& widget) {
-  painter.setRenderHint(QPainter::Antialiasing);
-  if (!widget.isEnabled()) painter.setOpacity(kDisabledOpacity);
-}
 
 QSize textPill(const QWidget& widget, const QString& text, int extra) {
   const double width = QFontMetricsF(widget.font()).horizontalAdvance(text);
@@ -52,6 +39,17 @@ QSize textPill(const QWidget& widget, const QString& text, int extra) {
 }
 
 }  // namespace
+
+QColor controlColour(Paint paint, const QWidget& widget) {
+  return toQColor(paint, widget.palette());
+}
+
+void beginControlPainting(QPainter& painter, const QWidget& widget) {
+  // Disabled controls are drawn faded.
+  constexpr double kDisabledOpacity = 0.4;
+  painter.setRenderHint(QPainter::Antialiasing);
+  if (!widget.isEnabled()) painter.setOpacity(kDisabledOpacity);
+}
 
 QString fromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -86,7 +84,7 @@ void TextLabel::paintEvent(QPaintEvent*) {
   // QLabel would paint with the palette's text role; the paint is resolved here instead so
   // secondary and warning texts follow an appearance change without a new palette.
   QPainter painter(this);
-  painter.setPen(colour(paint_, *this));
+  painter.setPen(controlColour(paint_, *this));
   painter.setFont(font());
   const int flags = static_cast<int>(alignment()) | (wordWrap() ? Qt::TextWordWrap : 0);
   painter.drawText(contentsRect(), flags, text());
@@ -108,19 +106,19 @@ QSize SwitchControl::sizeHint() const {
 
 void SwitchControl::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  beginPainting(painter, *this);
+  beginControlPainting(painter, *this);
   const QRectF track = QRectF(QPointF(0, 0), QSizeF(kSwitchSize)).adjusted(1, 1, -1, -1);
   const double radius = track.height() / 2;
   painter.setPen(Qt::NoPen);
-  painter.setBrush(colour(isChecked() ? kAccent : kTrackOff, *this));
+  painter.setBrush(controlColour(isChecked() ? kAccent : kTrackOff, *this));
   painter.drawRoundedRect(track, radius, radius);
   const double knob = track.height() - 4;
   const double x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
-  painter.setBrush(colour(kWhite, *this));
+  painter.setBrush(controlColour(kWhite, *this));
   painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
   if (hasFocus()) {
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(colour({SemanticColor::accent, 0.5}, *this), 2));
+    painter.setPen(QPen(controlColour({SemanticColor::accent, 0.5}, *this), 2));
     painter.drawRoundedRect(track, radius, radius);
   }
 }
@@ -145,15 +143,16 @@ QSize PillButton::sizeHint() const {
 
 void PillButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  beginPainting(painter, *this);
+  beginControlPainting(painter, *this);
   const QRectF pill = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const double radius = pill.height() / 2;
-  QColor fill = colour(filled_ ? kAccent : kControlFill, *this);
+  QColor fill = controlColour(filled_ ? kAccent : kControlFill, *this);
   if (isDown()) fill = fill.darker(115);
-  painter.setPen(hasFocus() ? QPen(colour({SemanticColor::accent, 0.6}, *this), 1.5) : Qt::NoPen);
+  painter.setPen(hasFocus() ? QPen(controlColour({SemanticColor::accent, 0.6}, *this), 1.5)
+                            : Qt::NoPen);
   painter.setBrush(fill);
   painter.drawRoundedRect(pill, radius, radius);
-  painter.setPen(colour(filled_ ? kWhite : kPrimary, *this));
+  painter.setPen(controlColour(filled_ ? kWhite : kPrimary, *this));
   painter.drawText(rect(), Qt::AlignCenter, text());
 }
 
@@ -177,10 +176,10 @@ QSize StatusBadge::sizeHint() const {
 
 void StatusBadge::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  beginPainting(painter, *this);
+  beginControlPainting(painter, *this);
   QColor tint = kind_ == SettingsBadge::Kind::granted      ? kGranted
-                : kind_ == SettingsBadge::Kind::notGranted ? colour(kWarn, *this)
-                                                           : colour(kSecondary, *this);
+                : kind_ == SettingsBadge::Kind::notGranted ? controlColour(kWarn, *this)
+                                                           : controlColour(kSecondary, *this);
   QColor fill = tint;
   fill.setAlphaF(static_cast<float>(tint.alphaF() * kBadgeFillAlpha));
   const QRectF capsule = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -251,7 +250,7 @@ RowDivider::RowDivider(QWidget* parent) : QWidget(parent) {
 void RowDivider::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(QRect(kDividerInset, 0, width() - 2 * kDividerInset, 1),
-                   colour(kDivider, *this));
+                   controlColour(kDivider, *this));
 }
 
 CardBox::CardBox(QWidget* parent) : QWidget(parent), content_(new QVBoxLayout(this)) {
@@ -262,8 +261,8 @@ CardBox::CardBox(QWidget* parent) : QWidget(parent), content_(new QVBoxLayout(th
 void CardBox::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QPen(colour(kCardStroke, *this), 1));
-  painter.setBrush(colour(kCardFill, *this));
+  painter.setPen(QPen(controlColour(kCardStroke, *this), 1));
+  painter.setBrush(controlColour(kCardFill, *this));
   const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   painter.drawRoundedRect(box, kCardRadius, kCardRadius);
 }

@@ -16,9 +16,18 @@
 #include "platform/views/settings_window_view.h"
 #include "ui/qt/hotkey_recorder_widget.h"
 
+class QPainter;
 class QVBoxLayout;
 
 namespace tolvane::qt {
+
+/// What every control of the settings window and the guide shares when it paints: pills of
+/// one height and padding, the theme colour of `paint` for `widget`, and antialiasing with the
+/// faded look of a disabled control.
+inline constexpr int kPillHeight = 26;
+inline constexpr int kPillPadding = 14;
+QColor controlColour(Paint paint, const QWidget& widget);
+void beginControlPainting(QPainter& painter, const QWidget& widget);
 
 /// Text from a description as a QString: malformed UTF-8 becomes U+FFFD.
 QString fromUtf8(const std::string& text);
