@@ -6,9 +6,9 @@
 #include <string>
 #include <system_error>
 
+#include "backends/system/posix_file_system.h"
+#include "backends/system/real_clock.h"
 #include "diagnostics/debug_log.h"
-#include "platform/system/posix_file_system.h"
-#include "platform/system/real_clock.h"
 
 namespace tolvane {
 namespace {

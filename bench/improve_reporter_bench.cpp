@@ -2,9 +2,9 @@
 // to the loopback service.
 #include <benchmark/benchmark.h>
 
-#include "platform/sim/sim_run_loop.h"
-#include "platform/system/curl_http_client.h"
-#include "platform/system/real_clock.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/system/curl_http_client.h"
+#include "backends/system/real_clock.h"
 #include "support/reporter_services.h"
 
 namespace tolvane {

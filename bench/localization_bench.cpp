@@ -1,9 +1,9 @@
 // Text lookups happen on every draw of every view.
 #include <benchmark/benchmark.h>
 
+#include "backends/sim/sim_preference_store.h"
+#include "backends/system/posix_file_system.h"
 #include "localization/l10n.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/system/posix_file_system.h"
 
 namespace tolvane {
 namespace {

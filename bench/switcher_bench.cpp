@@ -2,7 +2,7 @@
 // during one.
 #include <benchmark/benchmark.h>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 #include "support/switcher_world.h"
 
 namespace tolvane {

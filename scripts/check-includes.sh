@@ -1,51 +1,57 @@
 #!/usr/bin/env bash
 # Keeps the floors of the house right: each folder of src/ may include only the folders listed
-# for it below. The core never reaches a backend, the shell or the tools; nothing below app/
-# includes app/, which only composes the application. Prints every include that breaks the rule
-# and exits 1 when there is one.
+# for it below, and the folders' includes form no cycle. The ground (base/) stands on nothing;
+# the contracts (platform/) on the ground alone; the core never reaches a backend, the shell or
+# the tools; backends stand above the contracts they implement; nothing below app/ includes
+# app/, which only composes the application. Prints every include that breaks a rule and every
+# cycle, and exits 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
-core_ground="platform platform/views diagnostics settings"
+# What every core subsystem may stand on: the ground helpers, the service contracts, the log,
+# the settings store and the values several floors share.
+core_ground="base platform diagnostics settings model"
 declare -A allowed=(
   # The bodies shared with the server stand on nothing of Tolvane's.
   [wire]="wire"
-  [platform]="platform"
-  [platform/views]="platform platform/views"
-  [diagnostics]="platform diagnostics"
-  [settings]="platform diagnostics settings"
+  [base]="base"
+  [platform]="base platform"
+  [views]="base views"
+  [diagnostics]="base diagnostics"
+  [settings]="base platform diagnostics settings"
+  # Key combos and codes, the window record, the usage recorder and the service configuration.
+  [model]="base platform wire model"
   [localization]="$core_ground localization"
   # Settings sync reads and writes the settings and checks remote values against the languages
   # and the key names this machine knows.
-  [cloud]="$core_ground wire localization cloud input/key_combo.h"
-  [reporting]="$core_ground wire cloud reporting"
-  # The enumerator sorts by the focus history, and the history holds window records.
-  [windows]="$core_ground reporting windows focus"
-  [focus]="$core_ground reporting windows focus"
-  [hud]="$core_ground localization windows hud"
-  [input]="$core_ground localization reporting windows focus hud input"
-  # The palette reads key codes, never the switcher: what it needs of the session comes in as
-  # functions.
-  [palette]="$core_ground localization reporting windows focus input/key_codes.h palette"
+  [cloud]="$core_ground wire localization cloud"
+  [reporting]="$core_ground wire reporting"
+  [focus]="$core_ground focus"
+  # The enumerator sorts by the focus history.
+  [windows]="$core_ground focus windows"
+  [hud]="$core_ground views localization hud"
+  [input]="$core_ground views localization windows focus hud input"
+  # The palette never reads the switcher: what it needs of the session comes in as functions.
+  [palette]="$core_ground views localization windows focus palette"
   # The tray menu lists recent windows and shows the switcher's and the palette hotkey's state.
-  [menu]="$core_ground localization windows focus input menu"
-  # Update checks speak the interface language and log; they may share the cloud's conventions.
-  [updates]="$core_ground localization cloud updates"
+  [menu]="$core_ground views localization input menu"
+  # Update checks speak the interface language and log.
+  [updates]="$core_ground localization updates"
   # The settings window edits every setting and shows the account, tester mode and updates.
-  [settings_window]="$core_ground localization cloud reporting windows input updates settings_window"
+  [settings_window]="$core_ground views localization cloud reporting windows input updates settings_window"
   # The onboarding asks for the permission and explains the key bindings.
-  [onboarding]="$core_ground localization windows input onboarding"
+  [onboarding]="$core_ground views localization windows onboarding"
   [app]="$core_ground localization cloud reporting windows focus hud input palette menu updates settings_window onboarding app"
-  # Backends implement the core's interfaces and may use its ground and value types.
-  [platform/sim]="$core_ground platform/sim input"
-  [platform/system]="$core_ground platform/system"
-  [platform/x11]="$core_ground platform/x11 input"
-  [ui/qt]="$core_ground ui/qt"
+  # Backends implement the contracts and may use the ground and the shared values.
+  [backends/sim]="$core_ground views backends/sim"
+  [backends/system]="$core_ground backends/system"
+  [backends/x11]="$core_ground backends/x11"
+  [ui/qt]="$core_ground views ui/qt"
   # The composition root of the real desktop.
-  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app platform/system platform/x11 ui/qt shell"
+  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 ui/qt shell"
 )
 
-# The folder an include names: the longest key of `allowed` that prefixes it.
+# The folder a path names: the longest key of `allowed` that prefixes it.
 folder_of() {
   local path=$1 best=""
   for key in "${!allowed[@]}"; do
@@ -55,6 +61,8 @@ folder_of() {
 }
 
 status=0
+edges=$(mktemp)
+trap 'rm -f "$edges"' EXIT
 while IFS= read -r file; do
   dir=$(dirname "$file")
   [[ $dir == . ]] && continue  # main.cpp composes everything
@@ -66,13 +74,21 @@ while IFS= read -r file; do
   fi
   while IFS= read -r included; do
     to=$(folder_of "$included")
-    # A rule may also name one header of a folder rather than the whole folder.
-    if [[ " ${allowed[$from]} " != *" $to "* && " ${allowed[$from]} " != *" $included "* ]]; then
+    [[ $to == "$from" ]] || echo "$from $to" >>"$edges"
+    if [[ " ${allowed[$from]} " != *" $to "* ]]; then
       echo "check-includes: $file includes \"$included\" ($from may not include $to)" >&2
       status=1
     fi
   done < <(sed -n 's/^#include "\([^"]*\/[^"]*\)".*/\1/p' "$file")
 done < <(find . -name '*.h' -o -name '*.cpp' | sed 's#^\./##' | sort)
+
+# A cycle among the folders makes them one floor, whatever the rules above say: tsort names the
+# folders of each loop it finds.
+if ! loops=$(sort -u "$edges" | tsort 2>&1 >/dev/null); then
+  echo "check-includes: the folders' includes form a cycle:" >&2
+  sed -n 's/^tsort: //p' <<<"$loops" | grep -v 'input contains a loop' | sed 's/^/  /' >&2
+  status=1
+fi
 
 # tolvane-server shares the wire bodies with the application and nothing else of it.
 cd ../server

@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "input/emergency_restore.h"
-#include "input/key_combo.h"
 #include "localization/app_language.h"
+#include "model/key_combo.h"
 #include "palette/palette_snapshot.h"
 #include "settings/preference_keys.h"
 

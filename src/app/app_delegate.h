@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/task.h"
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
 #include "diagnostics/debug_log.h"
@@ -20,7 +21,6 @@
 #include "onboarding/onboarding_window_controller.h"
 #include "palette/palette_controller.h"
 #include "platform/services.h"
-#include "platform/task.h"
 #include "reporting/crash_reporter.h"
 #include "reporting/improve_reporter.h"
 #include "reporting/tester_mode.h"

@@ -4,10 +4,10 @@
 #include <mutex>
 #include <utility>
 
+#include "base/random_uuid.h"
 #include "cloud/callback_url.h"
 #include "cloud/cloud_reply.h"
 #include "cloud/pkce.h"
-#include "platform/random_uuid.h"
 #include "wire/cloud_bodies.h"
 
 namespace tolvane {

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "cloud/cloud_config.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
+#include "model/cloud_config.h"
 #include "platform/account_services.h"
 #include "platform/notifier.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/workspace.h"
 

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "base/run_loop.h"
 #include "platform/account_services.h"
-#include "platform/run_loop.h"
 
 namespace tolvane {
 

@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "cloud/cloud_config.h"
+#include "base/run_loop.h"
 #include "cloud/cloud_reply.h"
 #include "diagnostics/debug_log.h"
+#include "model/cloud_config.h"
 #include "platform/account_services.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
 #include "settings/app_settings.h"
 
 namespace tolvane {

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "input/key_combo.h"
 #include "localization/app_language.h"
+#include "model/key_combo.h"
 #include "settings/preference_keys.h"
 #include "settings/setting_table.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace tolvane {
 

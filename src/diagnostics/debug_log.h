@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/files.h"
+#include "base/clock.h"
+#include "base/files.h"
 
 namespace tolvane {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "windows/switch_window.h"
+#include "model/switch_window.h"
 
 namespace tolvane {
 

@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/run_loop.h"
 #include "focus/mru_order.h"
 #include "platform/accessibility.h"
-#include "platform/run_loop.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 

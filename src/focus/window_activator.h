@@ -4,14 +4,14 @@
 
 #include <memory>
 
+#include "base/clock.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_order.h"
+#include "model/switch_window.h"
+#include "model/usage_recorder.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/preferences.h"
 #include "platform/workspace.h"
-#include "reporting/usage_recorder.h"
-#include "windows/switch_window.h"
 
 namespace tolvane {
 

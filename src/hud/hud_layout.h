@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace tolvane {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/run_loop.h"
 #include "hud/switcher_view.h"
 #include "localization/l10n.h"
-#include "platform/run_loop.h"
 #include "platform/ui_surfaces.h"
 
 namespace tolvane {

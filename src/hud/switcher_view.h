@@ -8,8 +8,8 @@
 
 #include "hud/hud_layout.h"
 #include "localization/l10n.h"
-#include "platform/views/switcher_panel_view.h"
-#include "windows/switch_window.h"
+#include "model/switch_window.h"
+#include "views/switcher_panel_view.h"
 
 namespace tolvane {
 

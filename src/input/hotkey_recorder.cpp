@@ -1,8 +1,8 @@
 // Capture of a new palette hot key and the description of the recorder.
 #include "input/hotkey_recorder.h"
 
-#include "input/key_codes.h"
-#include "input/key_combo.h"
+#include "model/key_codes.h"
+#include "model/key_combo.h"
 
 namespace tolvane {
 

@@ -9,8 +9,8 @@
 
 #include "localization/l10n.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/hotkey_recorder_view.h"
 #include "settings/app_settings.h"
+#include "views/hotkey_recorder_view.h"
 
 namespace tolvane {
 

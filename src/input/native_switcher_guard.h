@@ -8,15 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "input/main_stall_watchdog.h"
 #include "input/symbolic_hotkeys.h"
-#include "platform/clock.h"
+#include "model/usage_recorder.h"
 #include "platform/event_tap.h"
-#include "platform/run_loop.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
-#include "reporting/usage_recorder.h"
 
 namespace tolvane {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 
 namespace tolvane {
 

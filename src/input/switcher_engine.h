@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "hud/switcher_controller.h"
 #include "input/native_switcher_guard.h"
+#include "model/usage_recorder.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/event_tap.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/workspace.h"
-#include "reporting/usage_recorder.h"
 #include "settings/app_settings.h"
 #include "windows/window_enumerator.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/files.h"
+#include "base/files.h"
 
 namespace tolvane {
 

@@ -2,7 +2,7 @@
 // top right where the alert dot sits.
 #pragma once
 
-#include "platform/views/status_item_view.h"
+#include "views/status_item_view.h"
 
 namespace tolvane::MenuBarIcon {
 

@@ -5,9 +5,9 @@
 #include <limits>
 #include <utility>
 
+#include "base/utf8.h"
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
-#include "platform/utf8.h"
 
 namespace tolvane {
 

@@ -10,16 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "input/native_switcher_guard.h"
 #include "localization/l10n.h"
+#include "model/switch_window.h"
 #include "platform/accessibility.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/status_item_view.h"
 #include "settings/app_settings.h"
-#include "windows/switch_window.h"
+#include "views/status_item_view.h"
 
 namespace tolvane {
 

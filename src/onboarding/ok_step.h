@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/views/onboarding_window_view.h"
+#include "views/onboarding_window_view.h"
 
 namespace tolvane {
 

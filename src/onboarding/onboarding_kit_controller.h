@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/run_loop.h"
 #include "onboarding/ok_step.h"
 #include "onboarding/ok_strings.h"
-#include "platform/run_loop.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/onboarding_window_view.h"
+#include "views/onboarding_window_view.h"
 
 namespace tolvane {
 

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "input/key_codes.h"
-#include "input/key_combo.h"
+#include "base/utf8.h"
+#include "model/key_codes.h"
+#include "model/key_combo.h"
 #include "onboarding/onboarding_kit_controller.h"
 #include "platform/notifier.h"
-#include "platform/utf8.h"
 
 namespace tolvane {
 

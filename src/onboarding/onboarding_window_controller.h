@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
 #include "platform/accessibility.h"
-#include "platform/run_loop.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/onboarding_window_view.h"
 #include "settings/app_settings.h"
+#include "views/onboarding_window_view.h"
 #include "windows/permissions.h"
 
 namespace tolvane {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/views/palette_panel_view.h"
+#include "views/palette_panel_view.h"
 
 namespace tolvane {
 

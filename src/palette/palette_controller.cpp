@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 #include "palette/palette_text.h"
 #include "palette/palette_view.h"
 

@@ -8,17 +8,17 @@
 #include <optional>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "focus/window_activator.h"
 #include "localization/l10n.h"
+#include "model/usage_recorder.h"
 #include "palette/palette_model.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/event_tap.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
-#include "reporting/usage_recorder.h"
 
 namespace tolvane {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "model/switch_window.h"
 #include "palette/fuzzy_match.h"
-#include "platform/views/palette_panel_view.h"
-#include "windows/switch_window.h"
+#include "views/palette_panel_view.h"
 
 namespace tolvane {
 

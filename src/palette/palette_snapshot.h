@@ -4,12 +4,12 @@
 
 #include <vector>
 
+#include "base/clock.h"
+#include "model/switch_window.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/workspace.h"
 #include "settings/app_settings.h"
 #include "windows/space_window_resolver.h"
-#include "windows/switch_window.h"
 #include "windows/window_enumerator.h"
 
 namespace tolvane {

@@ -4,10 +4,10 @@
 
 #include <optional>
 
+#include "base/geometry.h"
 #include "localization/l10n.h"
 #include "palette/palette_model.h"
-#include "platform/geometry.h"
-#include "platform/views/palette_panel_view.h"
+#include "views/palette_panel_view.h"
 
 namespace tolvane {
 

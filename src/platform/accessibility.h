@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 #include "platform/workspace.h"
 
 namespace tolvane {

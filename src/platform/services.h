@@ -4,13 +4,13 @@
 #include <optional>
 #include <string>
 
+#include "base/clock.h"
+#include "base/files.h"
+#include "base/run_loop.h"
 #include "platform/accessibility.h"
 #include "platform/account_services.h"
-#include "platform/clock.h"
 #include "platform/event_tap.h"
-#include "platform/files.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
 #include "platform/update_feed.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
 #include "platform/event_tap.h"
-#include "platform/geometry.h"
 
 namespace tolvane {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cloud/cloud_config.h"
 #include "diagnostics/debug_log.h"
+#include "model/cloud_config.h"
 #include "platform/account_services.h"
 #include "platform/preferences.h"
 #include "platform/system_info.h"

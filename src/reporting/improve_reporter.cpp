@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/serial_queue.h"
+#include "base/serial_queue.h"
 #include "reporting/event_queue_file.h"
 #include "reporting/install_id.h"
 #include "settings/preference_keys.h"

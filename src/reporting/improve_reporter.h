@@ -11,14 +11,14 @@
 #include <variant>
 #include <vector>
 
-#include "cloud/cloud_config.h"
+#include "base/clock.h"
+#include "base/files.h"
+#include "base/run_loop.h"
+#include "model/cloud_config.h"
+#include "model/usage_recorder.h"
 #include "platform/account_services.h"
-#include "platform/clock.h"
-#include "platform/files.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
-#include "reporting/usage_recorder.h"
 #include "wire/cloud_bodies.h"
 
 namespace tolvane {

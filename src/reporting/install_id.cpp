@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "platform/random_uuid.h"
+#include "base/random_uuid.h"
 #include "settings/preference_keys.h"
 
 namespace tolvane {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "cloud/cloud_config.h"
+#include "base/clock.h"
+#include "base/run_loop.h"
+#include "base/serial_queue.h"
 #include "diagnostics/debug_log.h"
+#include "model/cloud_config.h"
 #include "platform/account_services.h"
-#include "platform/clock.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
-#include "platform/serial_queue.h"
 #include "platform/system_info.h"
 #include "wire/cloud_bodies.h"
 

@@ -2,7 +2,7 @@
 // ::warn with them.
 #pragma once
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace tolvane::theme {
 

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "input/hotkey_recorder.h"
-#include "input/key_combo.h"
+#include "model/key_combo.h"
 #include "settings/setting_table.h"
 #include "settings_window/tester_mode_icon.h"
 

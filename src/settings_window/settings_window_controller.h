@@ -10,19 +10,19 @@
 #include <string_view>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
-#include "platform/clock.h"
 #include "platform/notifier.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/settings_window_view.h"
 #include "reporting/tester_mode.h"
 #include "settings/app_settings.h"
 #include "updates/update_controller.h"
+#include "views/settings_window_view.h"
 #include "windows/permissions.h"
 
 namespace tolvane {

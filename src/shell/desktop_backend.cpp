@@ -8,11 +8,11 @@
 
 #include <cstdlib>
 
+#include "backends/system/continue_signal.h"
+#include "backends/system/executable_path.h"
+#include "backends/system/secret_store_choice.h"
+#include "backends/system/user_paths.h"
 #include "cloud/cloud_account.h"
-#include "platform/system/continue_signal.h"
-#include "platform/system/executable_path.h"
-#include "platform/system/secret_store_choice.h"
-#include "platform/system/user_paths.h"
 
 namespace tolvane::shell {
 

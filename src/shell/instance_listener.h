@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/system/single_instance.h"
+#include "backends/system/single_instance.h"
+#include "base/clock.h"
 
 class QSocketNotifier;
 

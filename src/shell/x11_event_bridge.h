@@ -3,7 +3,7 @@
 
 #include <QAbstractNativeEventFilter>
 
-#include "platform/x11/x11_connection.h"
+#include "backends/x11/x11_connection.h"
 
 namespace tolvane::shell {
 

@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
 #include "platform/account_services.h"
-#include "platform/clock.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
 #include "platform/system_info.h"
 #include "platform/ui_surfaces.h"
 #include "platform/update_feed.h"

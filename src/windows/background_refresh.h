@@ -8,12 +8,12 @@
 #include <optional>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/run_loop.h"
+#include "base/task.h"
 #include "diagnostics/debug_log.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/preferences.h"
-#include "platform/run_loop.h"
-#include "platform/task.h"
 #include "platform/workspace.h"
 #include "settings/app_settings.h"
 #include "windows/space_window_resolver.h"

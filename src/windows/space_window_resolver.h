@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/clock.h"
 #include "diagnostics/debug_log.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/window_server.h"
 
 namespace tolvane {

@@ -9,15 +9,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/clock.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_order.h"
+#include "model/switch_window.h"
+#include "model/usage_recorder.h"
 #include "platform/accessibility.h"
-#include "platform/clock.h"
 #include "platform/workspace.h"
-#include "reporting/usage_recorder.h"
 #include "settings/app_settings.h"
 #include "windows/space_window_resolver.h"
-#include "windows/switch_window.h"
 
 namespace tolvane {
 

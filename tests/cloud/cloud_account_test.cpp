@@ -9,11 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_desktop.h"
+#include "backends/system/openssl_digest.h"
+#include "backends/system/posix_file_system.h"
 #include "cloud/pkce.h"
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_desktop.h"
-#include "platform/system/openssl_digest.h"
-#include "platform/system/posix_file_system.h"
 #include "support/counting_http_client.h"
 #include "support/memory_secret_store.h"
 #include "support/mock_backend.h"

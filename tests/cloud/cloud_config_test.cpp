@@ -1,6 +1,6 @@
 // The backend service's endpoint table and request builder: URLs, methods, headers, timeouts,
 // the sign-in page address and a base with trailing slashes.
-#include "cloud/cloud_config.h"
+#include "model/cloud_config.h"
 
 #include <gtest/gtest.h>
 

@@ -10,14 +10,14 @@
 #include <sstream>
 #include <string>
 
+#include "backends/sim/sim_desktop.h"
+#include "backends/sim/sim_process_log.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/sim/sim_system.h"
+#include "backends/system/json_preference_store.h"
+#include "backends/system/openssl_digest.h"
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
-#include "platform/sim/sim_desktop.h"
-#include "platform/sim/sim_process_log.h"
-#include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_system.h"
-#include "platform/system/json_preference_store.h"
-#include "platform/system/openssl_digest.h"
 #include "reporting/crash_reporter.h"
 #include "reporting/tester_mode.h"
 #include "support/counting_http_client.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/system/openssl_digest.h"
+#include "backends/system/openssl_digest.h"
 #include "support/scripted_random.h"
 
 namespace tolvane {

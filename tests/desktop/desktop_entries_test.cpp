@@ -1,13 +1,13 @@
 // Desktop entries without a display: parsing, Exec arguments, locale keys, folder precedence,
 // re-reading changed folders, icons, and the text repair applied to window titles.
-#include "platform/x11/desktop_entries.h"
+#include "backends/x11/desktop_entries.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "platform/x11/x11_ewmh.h"
+#include "backends/x11/x11_ewmh.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::x11 {

@@ -4,11 +4,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include "backends/x11/x11_connection.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
 #include "desktop/support/pipe_reader.h"
 #include "desktop/support/tolvane_desktop.h"
-#include "platform/x11/x11_connection.h"
 
 namespace tolvane::test {
 namespace {

@@ -1,8 +1,8 @@
 // The X11 desktop against Xvfb and openbox: applications and their names, window attributes,
 // desktops as Spaces, activation and its answers, notifications, trust, and a display that
 // goes away.
-#include "platform/x11/x11_desktop.h"
-#include "platform/x11/x11_window_icons.h"
+#include "backends/x11/x11_desktop.h"
+#include "backends/x11/x11_window_icons.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,9 +13,9 @@
 #include <set>
 #include <sstream>
 
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_run_loop.h"
 #include "desktop/support/x_session.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_run_loop.h"
 #include "support/temp_dir.h"
 
 #ifndef TOLVANE_TEST_CLIENT

@@ -1,5 +1,5 @@
 // The X11 event tap against a private X server, with keys typed through XTEST (xdotool).
-#include "platform/x11/x11_event_tap.h"
+#include "backends/x11/x11_event_tap.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 
 namespace tolvane::test {
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "backends/x11/x11_hot_keys.h"
+#include "backends/x11/x11_keys.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
-#include "input/key_codes.h"
-#include "input/key_combo.h"
-#include "platform/x11/x11_hot_keys.h"
-#include "platform/x11/x11_keys.h"
+#include "model/key_codes.h"
+#include "model/key_combo.h"
 
 namespace tolvane::test {
 namespace {

@@ -1,5 +1,5 @@
 // Choosing among the sizes of `_NET_WM_ICON`, and refusing what a client got wrong.
-#include "platform/x11/x11_window_icons.h"
+#include "backends/x11/x11_window_icons.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "cloud/callback_url.h"
-#include "cloud/cloud_config.h"
 #include "cloud/pkce.h"
+#include "model/cloud_config.h"
 
 namespace {
 

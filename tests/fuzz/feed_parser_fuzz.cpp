@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/system/expat_feed_parser.h"
+#include "backends/system/expat_feed_parser.h"
 #include "updates/appcast.h"
 
 namespace {

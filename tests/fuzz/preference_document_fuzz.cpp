@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/system/json_preference_store.h"
+#include "backends/system/json_preference_store.h"
 
 namespace {
 

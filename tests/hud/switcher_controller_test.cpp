@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_switcher_panel.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/sim/sim_switcher_panel.h"
+#include "backends/system/posix_file_system.h"
 #include "support/window_list.h"
 
 namespace tolvane {

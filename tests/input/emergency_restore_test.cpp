@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
+#include "backends/sim/sim_run_loop.h"
+#include "backends/system/posix_file_system.h"
 #include "hotkey_file.h"
-#include "platform/sim/sim_run_loop.h"
-#include "platform/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_hot_keys.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_hot_keys.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/sim_key_monitor.h"
+#include "backends/sim/sim_key_monitor.h"
 #include "support/desktop_world.h"
 
 namespace tolvane {

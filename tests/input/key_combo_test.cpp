@@ -1,5 +1,5 @@
 // Key names, modifier masks, chips and menu shortcuts of hot-key combinations.
-#include "input/key_combo.h"
+#include "model/key_combo.h"
 
 #include <gtest/gtest.h>
 

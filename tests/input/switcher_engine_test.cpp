@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 #include "support/switcher_world.h"
 
 namespace tolvane {

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <utility>
 
-#include "platform/sim/sim_preference_store.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
 #include "support/temp_dir.h"
 

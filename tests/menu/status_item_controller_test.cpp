@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_status_item.h"
 #include "menu/menu_bar_icon.h"
-#include "platform/sim/sim_key_monitor.h"
-#include "platform/sim/sim_status_item.h"
 #include "support/switcher_world.h"
 
 namespace tolvane {

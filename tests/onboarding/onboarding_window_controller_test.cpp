@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "input/key_codes.h"
-#include "input/key_combo.h"
-#include "platform/sim/sim_described_window.h"
+#include "backends/sim/sim_described_window.h"
+#include "model/key_codes.h"
+#include "model/key_combo.h"
 #include "support/desktop_world.h"
 
 namespace tolvane {

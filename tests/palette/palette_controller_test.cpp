@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 #include "support/palette_world.h"
 
 namespace tolvane {

@@ -1,14 +1,14 @@
 // The autostart entry: what a session manager reads back from it, removal, and failures named by
 // their step and path.
-#include "platform/system/autostart_login_items.h"
+#include "backends/system/autostart_login_items.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

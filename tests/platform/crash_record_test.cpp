@@ -2,7 +2,7 @@
 // delivers once; corrupt records are dropped; coredump journal entries are parsed into the same
 // shape. The journal itself is not driven here (no journald in the test container): its entries
 // are parsed through crashFromCoredump, which takes the field values the journal would give.
-#include "platform/system/journal_crash_diagnostics.h"
+#include "backends/system/journal_crash_diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/system/posix_file_system.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

@@ -1,6 +1,6 @@
 // The libcurl client against the loopback backend mock: what arrives, what comes back, every way
 // of getting no reply, redirects, concurrency and shutdown.
-#include "platform/system/curl_http_client.h"
+#include "backends/system/curl_http_client.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cloud/cloud_config.h"
+#include "model/cloud_config.h"
 #include "support/mock_backend.h"
 
 namespace tolvane::system {

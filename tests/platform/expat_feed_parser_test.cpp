@@ -1,5 +1,5 @@
 // The appcast reader: what it takes from a feed, and every document it must refuse.
-#include "platform/system/expat_feed_parser.h"
+#include "backends/system/expat_feed_parser.h"
 
 #include <gtest/gtest.h>
 

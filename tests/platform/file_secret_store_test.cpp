@@ -1,6 +1,6 @@
 // The secrets file: private modes, round trips across instances, files refused or set aside,
 // values refused, and a save that fails.
-#include "platform/system/file_secret_store.h"
+#include "backends/system/file_secret_store.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/system/posix_file_system.h"
-#include "platform/system/secret_values.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/secret_values.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

@@ -1,6 +1,6 @@
 // Reading this process's journal entries: the cleaning and bounds every entry goes through, and
 // a read of a line this process wrote where a journal runs (most containers have none).
-#include "platform/system/journal_process_log.h"
+#include "backends/system/journal_process_log.h"
 
 #include <systemd/sd-journal.h>
 #include <unistd.h>

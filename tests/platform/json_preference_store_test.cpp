@@ -1,6 +1,6 @@
 // The JSON preference file: typed round trips, corrupt and unknown content, failed and
 // interrupted saves, and concurrent use.
-#include "platform/system/json_preference_store.h"
+#include "backends/system/json_preference_store.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

@@ -1,6 +1,6 @@
 // The keyboard sentinel's reading of /proc/<pid>/stat and its decision to let go, on an
 // injected clock and injected states.
-#include "platform/system/keyboard_sentinel.h"
+#include "backends/system/keyboard_sentinel.h"
 
 #include <gtest/gtest.h>
 

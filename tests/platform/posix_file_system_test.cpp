@@ -1,6 +1,6 @@
 // The real file system seam against names someone else may have placed: links, FIFOs, devices,
 // folders and files too large to read.
-#include "platform/system/posix_file_system.h"
+#include "backends/system/posix_file_system.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

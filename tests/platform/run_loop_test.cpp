@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sim/sim_run_loop.h"
-#include "platform/task.h"
+#include "backends/sim/sim_run_loop.h"
+#include "base/task.h"
 
 namespace tolvane {
 namespace {

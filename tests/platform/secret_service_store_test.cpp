@@ -1,6 +1,6 @@
 // The keyring store against a real GNOME keyring on a private bus: values across instances,
 // one labelled item per account, refused values, and a service that never answers.
-#include "platform/system/secret_service_store.h"
+#include "backends/system/secret_service_store.h"
 
 #include <gio/gio.h>
 #include <libsecret/secret.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "backends/sim/sim_clock.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/secret_store_choice.h"
+#include "backends/system/secret_values.h"
 #include "diagnostics/debug_log.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/system/posix_file_system.h"
-#include "platform/system/secret_store_choice.h"
-#include "platform/system/secret_values.h"
 #include "support/keyring_session.h"
 #include "support/temp_dir.h"
 

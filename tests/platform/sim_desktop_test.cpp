@@ -1,6 +1,6 @@
 // The simulated desktop's misbehaviours whose meaning other tests take for granted: Spaces, hung
 // applications and remote tokens.
-#include "platform/sim/sim_desktop.h"
+#include "backends/sim/sim_desktop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // One instance per user and display: the second claim fails, a URL reaches the first, and a
 // killed instance's leftovers do not block the next one.
-#include "platform/system/single_instance.h"
+#include "backends/system/single_instance.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -1,6 +1,6 @@
 // The runtime folder that holds the instance lock and socket: only a folder of our own, closed to
 // everyone else, is ever used; anything another user could have placed first is refused.
-#include "platform/system/user_paths.h"
+#include "backends/system/user_paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "platform/system/posix_file_system.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/system/curl_http_client.h"
+#include "backends/system/curl_http_client.h"
 #include "settings/preference_keys.h"
 #include "support/counting_http_client.h"
 #include "support/reporter_services.h"

@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_run_loop.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_run_loop.h"
 #include "settings/preference_keys.h"
 #include "support/counting_http_client.h"
 #include "support/reporter_services.h"

@@ -10,13 +10,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_http_client.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_process_log.h"
-#include "platform/sim/sim_run_loop.h"
-#include "platform/sim/sim_system.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_http_client.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_process_log.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/sim/sim_system.h"
+#include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
 #include "support/temp_dir.h"
 

@@ -17,12 +17,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_login_items.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_system_log.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_login_items.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_system_log.h"
+#include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
 #include "settings/setting_table.h"
 

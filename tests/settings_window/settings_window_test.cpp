@@ -7,12 +7,12 @@
 
 #include <memory>
 
-#include "platform/sim/sim_described_window.h"
-#include "platform/sim/sim_desktop.h"
-#include "platform/sim/sim_http_client.h"
-#include "platform/sim/sim_key_monitor.h"
-#include "platform/sim/sim_system.h"
-#include "platform/system/openssl_digest.h"
+#include "backends/sim/sim_described_window.h"
+#include "backends/sim/sim_desktop.h"
+#include "backends/sim/sim_http_client.h"
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_system.h"
+#include "backends/system/openssl_digest.h"
 #include "support/memory_secret_store.h"
 #include "support/settings_world.h"
 

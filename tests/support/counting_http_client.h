@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/system/curl_http_client.h"
+#include "backends/system/curl_http_client.h"
 
 namespace tolvane::test {
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/system/openssl_digest.h"
+#include "backends/system/openssl_digest.h"
 
 namespace tolvane::test {
 

@@ -2,11 +2,11 @@
 // its snapshot taken from the world's enumerator and its keyboard hold told to the guard.
 #pragma once
 
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_palette_panel.h"
 #include "input/native_switcher_guard.h"
 #include "palette/palette_controller.h"
 #include "palette/palette_snapshot.h"
-#include "platform/sim/sim_key_monitor.h"
-#include "platform/sim/sim_palette_panel.h"
 #include "support/switcher_world.h"
 
 namespace tolvane::test {

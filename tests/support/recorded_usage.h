@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "reporting/usage_recorder.h"
+#include "model/usage_recorder.h"
 
 namespace tolvane::test {
 

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_system.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_system.h"
+#include "backends/system/posix_file_system.h"
 #include "reporting/improve_reporter.h"
 #include "support/mock_backend.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "platform/sim/sim_system.h"
+#include "backends/sim/sim_system.h"
 
 namespace tolvane::test {
 

@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_login_items.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_system_log.h"
+#include "backends/system/posix_file_system.h"
 #include "diagnostics/debug_log.h"
-#include "platform/sim/faulty_file_system.h"
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_login_items.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_system_log.h"
-#include "platform/system/posix_file_system.h"
 #include "settings/app_settings.h"
 #include "settings/preference_keys.h"
 

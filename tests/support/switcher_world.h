@@ -1,10 +1,10 @@
 // The desktop world with the whole switcher built on it: tap, HUD, guard and engine.
 #pragma once
 
+#include "backends/sim/sim_event_tap.h"
+#include "backends/sim/sim_switcher_panel.h"
+#include "backends/sim/sim_system.h"
 #include "input/switcher_engine.h"
-#include "platform/sim/sim_event_tap.h"
-#include "platform/sim/sim_switcher_panel.h"
-#include "platform/sim/sim_system.h"
 #include "support/desktop_world.h"
 #include "support/manual_ticker.h"
 

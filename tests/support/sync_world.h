@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "backends/sim/sim_run_loop.h"
 #include "cloud/cloud_account.h"
 #include "cloud/cloud_sync.h"
-#include "platform/sim/sim_run_loop.h"
 #include "support/memory_secret_store.h"
 #include "support/settings_world.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/switch_window.h"
+#include "model/switch_window.h"
 
 namespace tolvane::test {
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/system/posix_file_system.h"
+#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

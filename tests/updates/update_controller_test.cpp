@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/sim_clock.h"
-#include "platform/sim/sim_http_client.h"
-#include "platform/sim/sim_key_monitor.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/sim/sim_run_loop.h"
-#include "platform/system/expat_feed_parser.h"
-#include "platform/system/posix_file_system.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_http_client.h"
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/system/expat_feed_parser.h"
+#include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
 #include "support/temp_dir.h"
 

@@ -3,7 +3,7 @@
 
 #include <tuple>
 
-#include "windows/switch_window.h"
+#include "model/switch_window.h"
 
 namespace tolvane {
 namespace {

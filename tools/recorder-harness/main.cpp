@@ -12,16 +12,16 @@
 #include <memory>
 #include <string>
 
+#include "backends/sim/sim_login_items.h"
+#include "backends/sim/sim_system_log.h"
+#include "backends/system/json_preference_store.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/real_clock.h"
+#include "backends/x11/x11_keys.h"
 #include "diagnostics/debug_log.h"
 #include "input/hotkey_recorder.h"
 #include "localization/framework_language.h"
 #include "localization/l10n.h"
-#include "platform/sim/sim_login_items.h"
-#include "platform/sim/sim_system_log.h"
-#include "platform/system/json_preference_store.h"
-#include "platform/system/posix_file_system.h"
-#include "platform/system/real_clock.h"
-#include "platform/x11/x11_keys.h"
 #include "settings/app_settings.h"
 #include "ui/qt/hotkey_recorder_widget.h"
 

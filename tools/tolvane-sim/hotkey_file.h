@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/sim/sim_desktop.h"
+#include "backends/sim/sim_desktop.h"
 #include "platform/window_server.h"
 #include "trace.h"
 

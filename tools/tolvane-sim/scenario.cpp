@@ -10,7 +10,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "input/key_codes.h"
+#include "model/key_codes.h"
 #include "platform/event_tap.h"
 
 namespace tolvane::simtool {

@@ -9,9 +9,9 @@
 #include <variant>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "backends/sim/sim_desktop.h"
+#include "base/geometry.h"
 #include "platform/preferences.h"
-#include "platform/sim/sim_desktop.h"
 
 namespace tolvane::simtool {
 

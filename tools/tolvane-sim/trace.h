@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/sim/sim_clock.h"
+#include "backends/sim/sim_clock.h"
 
 namespace tolvane::simtool {
 

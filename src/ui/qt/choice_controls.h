@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/views/settings_window_view.h"
+#include "views/settings_window_view.h"
 
 namespace tolvane::qt {
 

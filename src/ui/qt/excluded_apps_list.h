@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/views/settings_window_view.h"
+#include "views/settings_window_view.h"
 
 class QListView;
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/views/hotkey_recorder_view.h"
+#include "views/hotkey_recorder_view.h"
 
 namespace tolvane::qt {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/views/onboarding_window_view.h"
+#include "views/onboarding_window_view.h"
 
 namespace tolvane::qt {
 

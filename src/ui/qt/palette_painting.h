@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/views/palette_panel_view.h"
 #include "ui/qt/app_icons.h"
+#include "views/palette_panel_view.h"
 
 namespace tolvane::qt {
 

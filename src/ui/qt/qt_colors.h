@@ -5,7 +5,7 @@
 #include <QColor>
 #include <QPalette>
 
-#include "platform/views/paint.h"
+#include "views/paint.h"
 
 namespace tolvane::qt {
 

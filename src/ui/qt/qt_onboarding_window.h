@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/ui_surfaces.h"
-#include "platform/views/onboarding_window_view.h"
 #include "ui/qt/window_host.h"
+#include "views/onboarding_window_view.h"
 
 class QScrollArea;
 class QVBoxLayout;

@@ -12,8 +12,8 @@
 
 #include "platform/input_grab.h"
 #include "platform/ui_surfaces.h"
-#include "platform/views/palette_panel_view.h"
 #include "ui/qt/app_icons.h"
+#include "views/palette_panel_view.h"
 
 class QLineEdit;
 class QObject;

@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/run_loop.h"
+#include "base/run_loop.h"
 
 class QObject;
 class QTimer;

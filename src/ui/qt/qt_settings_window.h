@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "platform/ui_surfaces.h"
-#include "platform/views/settings_window_view.h"
 #include "ui/qt/app_icons.h"
 #include "ui/qt/window_host.h"
+#include "views/settings_window_view.h"
 
 class QScrollArea;
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/ui_surfaces.h"
-#include "platform/views/status_item_view.h"
 #include "ui/qt/app_icons.h"
+#include "views/status_item_view.h"
 
 class QMenu;
 class QObject;

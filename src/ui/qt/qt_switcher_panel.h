@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/ui_surfaces.h"
-#include "platform/views/switcher_panel_view.h"
 #include "ui/qt/app_icons.h"
+#include "views/switcher_panel_view.h"
 
 class QWidget;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/views/settings_window_view.h"
 #include "ui/qt/excluded_apps_list.h"
+#include "views/settings_window_view.h"
 
 class QHBoxLayout;
 class QLabel;

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/views/settings_window_view.h"
+#include "views/settings_window_view.h"
 
 class QVBoxLayout;
 

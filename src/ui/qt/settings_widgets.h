@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/views/paint.h"
-#include "platform/views/settings_window_view.h"
 #include "ui/qt/hotkey_recorder_widget.h"
+#include "views/paint.h"
+#include "views/settings_window_view.h"
 
 class QPainter;
 class QVBoxLayout;

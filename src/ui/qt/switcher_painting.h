@@ -7,8 +7,8 @@
 #include <QPainterPath>
 #include <QPalette>
 
-#include "platform/views/switcher_panel_view.h"
 #include "ui/qt/app_icons.h"
+#include "views/switcher_panel_view.h"
 
 namespace tolvane::qt {
 

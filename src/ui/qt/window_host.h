@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "platform/geometry.h"
+#include "base/geometry.h"
 
 namespace tolvane::qt {
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "backends/system/secret_service_store.h"
 #include "desktop/support/desktop_tools.h"
-#include "platform/system/secret_service_store.h"
 
 namespace tolvane::test {
 

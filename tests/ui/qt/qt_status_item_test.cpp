@@ -9,8 +9,8 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include "input/key_combo.h"
 #include "menu/menu_bar_icon.h"
+#include "model/key_combo.h"
 #include "platform/event_tap.h"
 #include "ui/qt/qt_user_interaction.h"
 #include "ui/qt/test_support.h"

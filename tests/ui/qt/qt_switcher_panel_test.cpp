@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "backends/sim/sim_preference_store.h"
+#include "backends/system/posix_file_system.h"
 #include "hud/switcher_view.h"
 #include "localization/l10n.h"
-#include "platform/sim/sim_preference_store.h"
-#include "platform/system/posix_file_system.h"
 #include "support/window_list.h"
 #include "ui/qt/compositor.h"
 #include "ui/qt/test_support.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/views/palette_panel_view.h"
 #include "settings/theme.h"
+#include "views/palette_panel_view.h"
 
 namespace tolvane::test {
 

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "backends/x11/x11_event_tap.h"
+#include "backends/x11/x11_hot_keys.h"
+#include "backends/x11/x11_input_grab.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
-#include "platform/x11/x11_event_tap.h"
-#include "platform/x11/x11_hot_keys.h"
-#include "platform/x11/x11_input_grab.h"
 #include "shell/x11_event_bridge.h"
 #include "ui/qt/qt_key_monitor.h"
 #include "ui/qt/qt_palette_panel.h"

@@ -1,0 +1,57 @@
+// The simulated HUD panel and screens: they record what the core asks them to show.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "platform/ui_surfaces.h"
+#include "views/switcher_panel_view.h"
+
+namespace tolvane::sim {
+
+class SimSwitcherPanel final : public SwitcherPanel {
+ public:
+  void show(const SwitcherPanelView& view) override {
+    last = view;
+    visible = true;
+    ++shows;
+  }
+  void hide() override {
+    visible = false;
+    ++hides;
+  }
+  bool isVisible() const override { return visible; }
+  void setClickHandler(std::function<void(int)> handler) override { click_ = std::move(handler); }
+
+  /// A click on the slot with `index`, as the pointer would make it: only clickable slots of the
+  /// panel on screen respond. False when nothing took the click.
+  bool click(int index) {
+    if (!visible || !last || !click_) return false;
+    for (const auto& slot : last->slots) {
+      if (slot.index == index && slot.clickable) {
+        click_(index);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::optional<SwitcherPanelView> last;
+  bool visible = false;
+  int shows = 0;
+  int hides = 0;
+
+ private:
+  std::function<void(int)> click_;
+};
+
+class SimScreens final : public Screens {
+ public:
+  std::optional<Rect> visibleFrame = Rect{0, 25, 1512, 875};
+  int count = 1;
+  std::optional<Rect> mainVisibleFrame() const override { return visibleFrame; }
+  int screenCount() const override { return visibleFrame ? count : 0; }
+};
+
+}  // namespace tolvane::sim

@@ -1,0 +1,212 @@
+// The lock decides who is first (the socket file alone cannot: a killed instance leaves it
+// behind); the socket only carries messages.
+#include "backends/system/single_instance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tolvane::system {
+
+namespace {
+
+// Connections are accepted in bounded batches, so that a flood of them cannot hold the main
+// thread in one call; the rest wait in the backlog for the next wake-up.
+constexpr int kMaxAcceptsPerService = 32;
+
+std::string safeDisplayName(const std::string& display) {
+  std::string out;
+  for (char c : display) {
+    const bool safe = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                      c == '.' || c == '-' || c == '_';
+    out += safe ? c : '_';
+  }
+  return out.empty() ? "default" : out;
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+std::string lockPath(const std::string& socketPath) {
+  return socketPath.substr(0, socketPath.size() - 5) + ".lock";
+}
+
+// The lock file is opened without following a link and must be a plain file: a FIFO or a
+// device at its name is someone else's doing.
+UniqueFd openLockFile(const std::string& path, std::string& error) {
+  UniqueFd lock(::open(path.c_str(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+  if (!lock.valid()) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return lock;
+  }
+  struct stat st {};
+  if (::fstat(lock.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "cannot use " + path + ": not a regular file";
+    lock.reset();
+  }
+  return lock;
+}
+
+bool isAcceptableMessage(const std::string& message) {
+  return !message.empty() && std::none_of(message.begin(), message.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+enum class ReadOutcome { waiting, complete, dropped };
+
+// Takes what `client` has sent so far; never waits for more.
+ReadOutcome readAvailable(int client, std::string& received) {
+  char buffer[512];
+  for (;;) {
+    const std::size_t room = SingleInstance::kMaxMessageBytes - received.size();
+    if (room == 0) return ReadOutcome::dropped;
+    const ssize_t n = ::recv(client, buffer, std::min(sizeof buffer, room), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? ReadOutcome::waiting : ReadOutcome::dropped;
+    }
+    if (n == 0) return ReadOutcome::dropped;  // gone before finishing its line
+    const std::string_view chunk(buffer, static_cast<std::size_t>(n));
+    if (const auto end = chunk.find('\n'); end != std::string_view::npos) {
+      received.append(chunk.substr(0, end));
+      return ReadOutcome::complete;
+    }
+    received.append(chunk);
+  }
+}
+
+}  // namespace
+
+std::string SingleInstance::socketPath(const std::string& runtimeFolder,
+                                       const std::string& display) {
+  return runtimeFolder + "/tolvane-" + safeDisplayName(display) + ".sock";
+}
+
+std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& runtimeFolder,
+                                                      const std::string& display,
+                                                      std::string& error) {
+  const std::string path = socketPath(runtimeFolder, display);
+  UniqueFd lock = openLockFile(lockPath(path), error);
+  if (!lock.valid()) return nullptr;
+  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    error.clear();  // another instance: not an error of ours
+    return nullptr;
+  }
+  sockaddr_un address;
+  UniqueFd listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!listening.valid() || !fillAddress(path, address)) {
+    error = "cannot create the instance socket " + path;
+    return nullptr;
+  }
+  ::unlink(path.c_str());  // left by an instance that was killed; we hold the lock
+  if (::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listening.get(), static_cast<int>(kMaxClients)) != 0) {
+    error = "cannot listen on " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<SingleInstance>(
+      new SingleInstance(std::move(lock), std::move(listening), path));
+}
+
+bool SingleInstance::send(const std::string& runtimeFolder, const std::string& display,
+                          const std::string& message) {
+  sockaddr_un address;
+  if (!fillAddress(socketPath(runtimeFolder, display), address)) return false;
+  const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return false;
+  bool sent = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const std::string line = message.substr(0, kMaxMessageBytes - 1) + "\n";
+  std::size_t done = 0;
+  while (sent && done < line.size()) {
+    const ssize_t n = ::send(fd.get(), line.data() + done, line.size() - done, MSG_NOSIGNAL);
+    sent = n > 0;
+    if (sent) done += static_cast<std::size_t>(n);
+  }
+  return sent;
+}
+
+SingleInstance::SingleInstance(UniqueFd lock, UniqueFd listen, std::string socketPath)
+    : lock_(std::move(lock)), listen_(std::move(listen)), socketPath_(std::move(socketPath)) {}
+
+SingleInstance::~SingleInstance() {
+  clients_.clear();
+  listen_.reset();
+  ::unlink(socketPath_.c_str());
+  // lock_ goes last, releasing the lock; the lock file stays, harmlessly.
+}
+
+std::vector<int> SingleInstance::descriptors() const {
+  std::vector<int> watched{listen_.get()};
+  for (const auto& client : clients_) watched.push_back(client.socket.get());
+  return watched;
+}
+
+std::optional<double> SingleInstance::nextDeadline() const {
+  std::optional<double> earliest;
+  for (const auto& client : clients_) {
+    if (!earliest || client.deadline < *earliest) earliest = client.deadline;
+  }
+  return earliest;
+}
+
+std::vector<std::string> SingleInstance::service(double now) {
+  std::vector<std::string> messages;
+  // Clients that finish now free their places before new ones are counted against the limit.
+  readClients(0, now, messages);
+  const std::size_t firstNew = clients_.size();
+  acceptWaiting(now);
+  readClients(firstNew, now, messages);
+  return messages;
+}
+
+void SingleInstance::acceptWaiting(double now) {
+  for (int accepted = 0; accepted < kMaxAcceptsPerService; ++accepted) {
+    UniqueFd client(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!client.valid()) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;
+    }
+    // Beyond the limit the connection is closed at once, so that a flood of clients costs
+    // neither descriptors nor reads.
+    if (clients_.size() < kMaxClients) {
+      clients_.push_back({.socket = std::move(client), .deadline = now + kClientDeadlineSeconds});
+    }
+  }
+}
+
+void SingleInstance::readClients(std::size_t first, double now,
+                                 std::vector<std::string>& messages) {
+  for (std::size_t i = first; i < clients_.size(); ++i) {
+    Client& client = clients_[i];
+    switch (readAvailable(client.socket.get(), client.received)) {
+      case ReadOutcome::complete:
+        if (isAcceptableMessage(client.received)) messages.push_back(std::move(client.received));
+        client.finished = true;
+        break;
+      case ReadOutcome::dropped:
+        client.finished = true;
+        break;
+      case ReadOutcome::waiting:
+        client.finished = now >= client.deadline;
+        break;
+    }
+  }
+  std::erase_if(clients_, [](const Client& client) { return client.finished; });
+}
+
+}  // namespace tolvane::system

@@ -1,0 +1,79 @@
+// One Tolvane per user and display: the first instance holds a lock and listens on a Unix
+// socket in the runtime folder; a later start hands its URL argument over and exits.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backends/system/unique_fd.h"
+
+namespace tolvane::system {
+
+/// The running instance's side. Owns the lock and the listening socket; both go at destruction
+/// (and with the process: a killed instance leaves a socket file the next one replaces).
+///
+/// Clients are read without ever waiting on them: the main loop watches `descriptors()`, calls
+/// `service(now)` when one is readable or `nextDeadline()` has come, and each call only takes
+/// what has already arrived. A client that sends slowly, or never finishes, costs the main
+/// thread nothing but its own deadline.
+class SingleInstance {
+ public:
+  /// One message is one line of at most this many bytes, its line feed included.
+  static constexpr std::size_t kMaxMessageBytes = 4096;
+  /// Clients read at the same time; further ones are closed as soon as they are accepted.
+  static constexpr std::size_t kMaxClients = 8;
+  /// A client must finish its line this long after it was accepted, or it is dropped.
+  static constexpr double kClientDeadlineSeconds = 2.0;
+
+  /// Where the lock and the socket of `display` live: "<runtime>/tolvane-<display>.lock/.sock",
+  /// the display name reduced to characters safe in a file name.
+  static std::string socketPath(const std::string& runtimeFolder, const std::string& display);
+
+  /// Claims the instance; nothing when another process holds it (or the folder is unusable,
+  /// with `error` saying why). `runtimeFolder` must be private to the user (see
+  /// chooseRuntimeFolder); the lock file is still never opened through a link.
+  static std::unique_ptr<SingleInstance> claim(const std::string& runtimeFolder,
+                                               const std::string& display, std::string& error);
+  /// Sends `message` (a URL) to the running instance; false when none answers.
+  static bool send(const std::string& runtimeFolder, const std::string& display,
+                   const std::string& message);
+
+  ~SingleInstance();
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+
+  /// The descriptors to watch for readability: the listening socket and every client still
+  /// sending. The set changes with every `service` call.
+  std::vector<int> descriptors() const;
+  /// The earliest deadline of a client still sending, on the clock `service` is given.
+  std::optional<double> nextDeadline() const;
+  /// Accepts waiting clients, reads what every client has sent so far without waiting, and
+  /// returns the messages completed (one line each, without its line feed; empty lines and
+  /// lines with control characters are dropped). Clients past their deadline, past
+  /// kMaxMessageBytes, or gone before a line feed are closed without a message. `now` is the
+  /// current time on the caller's clock.
+  std::vector<std::string> service(double now);
+
+ private:
+  struct Client {
+    UniqueFd socket;
+    double deadline = 0;
+    std::string received;
+    bool finished = false;
+  };
+
+  SingleInstance(UniqueFd lock, UniqueFd listen, std::string socketPath);
+  void acceptWaiting(double now);
+  // Reads the clients from index `first` on and removes the ones that are done.
+  void readClients(std::size_t first, double now, std::vector<std::string>& messages);
+
+  UniqueFd lock_;
+  UniqueFd listen_;
+  std::string socketPath_;
+  std::vector<Client> clients_;
+};
+
+}  // namespace tolvane::system
