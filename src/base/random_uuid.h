@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/system_info.h"
+#include "base/random_source.h"
 
 namespace tolvane {
 

@@ -7,12 +7,14 @@
 #include <optional>
 #include <string>
 
+#include "base/random_source.h"
 #include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "model/cloud_config.h"
-#include "platform/account_services.h"
+#include "platform/digest.h"
+#include "platform/http_client.h"
 #include "platform/notifier.h"
-#include "platform/system_info.h"
+#include "platform/secret_store.h"
 #include "platform/workspace.h"
 
 namespace tolvane {

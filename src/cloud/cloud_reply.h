@@ -9,7 +9,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "base/run_loop.h"
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 
 namespace tolvane {
 

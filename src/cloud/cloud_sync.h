@@ -11,9 +11,10 @@
 #include "cloud/cloud_reply.h"
 #include "diagnostics/debug_log.h"
 #include "model/cloud_config.h"
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
+#include "platform/secret_store.h"
 #include "settings/app_settings.h"
 
 namespace tolvane {

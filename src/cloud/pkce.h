@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/account_services.h"
-#include "platform/system_info.h"
+#include "base/random_source.h"
+#include "platform/digest.h"
 
 namespace tolvane {
 

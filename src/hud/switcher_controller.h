@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/geometry.h"
 #include "base/run_loop.h"
 #include "hud/switcher_view.h"
 #include "localization/l10n.h"
-#include "platform/ui_surfaces.h"
+#include "platform/screens.h"
+#include "platform/switcher_panel.h"
 
 namespace tolvane {
 

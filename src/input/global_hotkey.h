@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "diagnostics/debug_log.h"
-#include "platform/event_tap.h"
+#include "platform/hot_keys.h"
 
 namespace tolvane {
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "localization/l10n.h"
-#include "platform/ui_surfaces.h"
+#include "platform/event_tap.h"
+#include "platform/local_key_monitor.h"
+#include "platform/user_interaction.h"
 #include "settings/app_settings.h"
 #include "views/hotkey_recorder_view.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/random_source.h"
 #include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
@@ -17,7 +18,6 @@
 #include "model/usage_recorder.h"
 #include "platform/accessibility.h"
 #include "platform/event_tap.h"
-#include "platform/system_info.h"
 #include "platform/workspace.h"
 #include "settings/app_settings.h"
 #include "windows/window_enumerator.h"

@@ -16,8 +16,9 @@
 #include "localization/l10n.h"
 #include "model/switch_window.h"
 #include "platform/accessibility.h"
+#include "platform/status_item.h"
 #include "platform/system_info.h"
-#include "platform/ui_surfaces.h"
+#include "platform/user_interaction.h"
 #include "settings/app_settings.h"
 #include "views/status_item_view.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 #include "wire/cloud_bodies.h"
 
 namespace tolvane {

@@ -12,7 +12,7 @@
 #include "base/run_loop.h"
 #include "onboarding/ok_step.h"
 #include "onboarding/ok_strings.h"
-#include "platform/ui_surfaces.h"
+#include "platform/described_window.h"
 #include "views/onboarding_window_view.h"
 
 namespace tolvane {

@@ -11,7 +11,7 @@
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
 #include "platform/accessibility.h"
-#include "platform/ui_surfaces.h"
+#include "platform/described_window.h"
 #include "settings/app_settings.h"
 #include "views/onboarding_window_view.h"
 #include "windows/permissions.h"

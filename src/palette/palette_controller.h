@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/geometry.h"
+#include "base/random_source.h"
 #include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "focus/window_activator.h"
@@ -17,8 +19,9 @@
 #include "palette/palette_model.h"
 #include "platform/accessibility.h"
 #include "platform/event_tap.h"
-#include "platform/system_info.h"
-#include "platform/ui_surfaces.h"
+#include "platform/local_key_monitor.h"
+#include "platform/palette_panel.h"
+#include "platform/screens.h"
 
 namespace tolvane {
 

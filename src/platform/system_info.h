@@ -1,10 +1,8 @@
 // Facts about this program and the machine it runs on.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tolvane {
 
@@ -38,15 +36,6 @@ class SystemInfo {
   virtual std::string architecture() const = 0;
   /// The current locale identifier ("de_DE").
   virtual std::string localeIdentifier() const = 0;
-};
-
-/// Randomness: uniform integers for sampling, and secure bytes for secrets.
-class RandomSource {
- public:
-  virtual ~RandomSource() = default;
-  /// Uniform in [0, upperBound); upperBound must be positive.
-  virtual std::uint64_t uniform(std::uint64_t upperBound) = 0;
-  virtual std::vector<std::uint8_t> secureBytes(std::size_t count) = 0;
 };
 
 }  // namespace tolvane

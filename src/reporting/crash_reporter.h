@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/random_source.h"
 #include "diagnostics/debug_log.h"
 #include "model/cloud_config.h"
-#include "platform/account_services.h"
+#include "platform/crash_diagnostics.h"
+#include "platform/http_client.h"
 #include "platform/preferences.h"
 #include "platform/system_info.h"
 

@@ -13,10 +13,11 @@
 
 #include "base/clock.h"
 #include "base/files.h"
+#include "base/random_source.h"
 #include "base/run_loop.h"
 #include "model/cloud_config.h"
 #include "model/usage_recorder.h"
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 #include "platform/preferences.h"
 #include "platform/system_info.h"
 #include "wire/cloud_bodies.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "base/random_source.h"
 #include "platform/preferences.h"
-#include "platform/system_info.h"
 
 namespace tolvane {
 

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/random_source.h"
 #include "base/run_loop.h"
 #include "base/serial_queue.h"
 #include "diagnostics/debug_log.h"
 #include "model/cloud_config.h"
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
+#include "platform/process_log.h"
 #include "platform/system_info.h"
 #include "wire/cloud_bodies.h"
 

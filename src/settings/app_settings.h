@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "diagnostics/debug_log.h"
-#include "platform/account_services.h"
+#include "platform/login_items.h"
 #include "platform/notifier.h"
 #include "platform/preferences.h"
+#include "platform/system_log.h"
 #include "settings/setting_table.h"
 
 namespace tolvane {

@@ -9,7 +9,8 @@
 
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
-#include "platform/ui_surfaces.h"
+#include "platform/local_key_monitor.h"
+#include "platform/user_interaction.h"
 #include "settings/app_settings.h"
 
 namespace tolvane::shell {

@@ -12,11 +12,11 @@
 #include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "localization/l10n.h"
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 #include "platform/preferences.h"
 #include "platform/system_info.h"
-#include "platform/ui_surfaces.h"
 #include "platform/update_feed.h"
+#include "platform/user_interaction.h"
 #include "updates/appcast.h"
 
 namespace tolvane {

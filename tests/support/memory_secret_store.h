@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/account_services.h"
+#include "platform/secret_store.h"
 
 namespace tolvane::test {
 

@@ -6,7 +6,9 @@
 #include <optional>
 #include <utility>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/application_catalog.h"
+#include "platform/described_window.h"
 #include "views/onboarding_window_view.h"
 #include "views/settings_window_view.h"
 

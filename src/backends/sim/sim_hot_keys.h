@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/event_tap.h"
+#include "platform/hot_keys.h"
 
 namespace tolvane::sim {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 
 namespace tolvane::sim {
 

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "platform/application_catalog.h"
+#include "platform/event_tap.h"
+#include "platform/local_key_monitor.h"
+#include "platform/user_interaction.h"
 
 namespace tolvane::sim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/account_services.h"
+#include "platform/login_items.h"
 
 namespace tolvane::sim {
 

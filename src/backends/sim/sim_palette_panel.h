@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/ui_surfaces.h"
+#include "platform/palette_panel.h"
 #include "views/palette_panel_view.h"
 
 namespace tolvane::sim {

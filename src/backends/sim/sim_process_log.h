@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/account_services.h"
+#include "platform/process_log.h"
 
 namespace tolvane::sim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "platform/status_item.h"
 #include "views/status_item_view.h"
 
 namespace tolvane::sim {

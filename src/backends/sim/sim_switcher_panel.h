@@ -5,7 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/screens.h"
+#include "platform/switcher_panel.h"
 #include "views/switcher_panel_view.h"
 
 namespace tolvane::sim {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/random_source.h"
 #include "platform/system_info.h"
 
 namespace tolvane::sim {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/files.h"
-#include "platform/account_services.h"
+#include "platform/login_items.h"
 
 namespace tolvane::system {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/account_services.h"
+#include "platform/http_client.h"
 
 namespace tolvane::system {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/files.h"
-#include "platform/account_services.h"
+#include "platform/secret_store.h"
 
 namespace tolvane::system {
 

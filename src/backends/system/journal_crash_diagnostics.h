@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "backends/system/crash_record.h"
+#include "base/clock.h"
 #include "base/serial_queue.h"
-#include "platform/account_services.h"
+#include "platform/crash_diagnostics.h"
 
 namespace tolvane::system {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/account_services.h"
+#include "platform/process_log.h"
 
 namespace tolvane::system {
 

@@ -1,7 +1,7 @@
 // SHA-256 from OpenSSL: the digest behind the sign-in's PKCE challenge.
 #pragma once
 
-#include "platform/account_services.h"
+#include "platform/digest.h"
 
 namespace tolvane::system {
 

@@ -1,6 +1,7 @@
 // Facts about this machine and process, read from the operating system.
 #pragma once
 
+#include "base/random_source.h"
 #include "platform/system_info.h"
 
 namespace tolvane::system {

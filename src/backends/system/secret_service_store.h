@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/account_services.h"
+#include "platform/secret_store.h"
 
 namespace tolvane::system {
 

@@ -8,7 +8,7 @@
 
 #include "base/files.h"
 #include "diagnostics/debug_log.h"
-#include "platform/account_services.h"
+#include "platform/secret_store.h"
 #include "platform/system_info.h"
 
 namespace tolvane::system {

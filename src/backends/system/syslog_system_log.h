@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/account_services.h"
+#include "platform/system_log.h"
 
 namespace tolvane::system {
 

@@ -19,7 +19,7 @@
 #include "backends/x11/x11_ewmh.h"
 #include "base/run_loop.h"
 #include "platform/accessibility.h"
-#include "platform/ui_surfaces.h"
+#include "platform/application_catalog.h"
 #include "platform/window_icon.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"

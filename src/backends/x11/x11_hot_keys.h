@@ -11,7 +11,7 @@
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_ewmh.h"
 #include "backends/x11/x11_keys.h"
-#include "platform/event_tap.h"
+#include "platform/hot_keys.h"
 
 namespace tolvane::x11 {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "platform/application_catalog.h"
 
 class QLineEdit;
 class QListWidget;

@@ -7,7 +7,8 @@
 #include <functional>
 #include <map>
 
-#include "platform/ui_surfaces.h"
+#include "platform/event_tap.h"
+#include "platform/local_key_monitor.h"
 
 class QKeyEvent;
 

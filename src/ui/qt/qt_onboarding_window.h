@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/described_window.h"
 #include "ui/qt/window_host.h"
 #include "views/onboarding_window_view.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "platform/input_grab.h"
-#include "platform/ui_surfaces.h"
+#include "platform/palette_panel.h"
 #include "ui/qt/app_icons.h"
 #include "views/palette_panel_view.h"
 

@@ -3,7 +3,8 @@
 
 #include <optional>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/screens.h"
 
 namespace tolvane::qt {
 

@@ -6,7 +6,8 @@
 #include <QPointer>
 #include <functional>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/described_window.h"
 #include "ui/qt/app_icons.h"
 #include "ui/qt/window_host.h"
 #include "views/settings_window_view.h"

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "base/geometry.h"
+#include "platform/status_item.h"
 #include "ui/qt/app_icons.h"
 #include "views/status_item_view.h"
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/ui_surfaces.h"
+#include "platform/switcher_panel.h"
 #include "ui/qt/app_icons.h"
 #include "views/switcher_panel_view.h"
 

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui_surfaces.h"
+#include "platform/application_catalog.h"
+#include "platform/user_interaction.h"
 
 class QMessageBox;
 class QProcess;

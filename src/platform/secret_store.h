@@ -1,0 +1,19 @@
+// Secrets by account name: the keychain of the account and the device.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tolvane {
+
+/// Secrets by account name (the keychain; Secret Service on Linux).
+class SecretStore {
+ public:
+  virtual ~SecretStore() = default;
+  virtual std::optional<std::string> get(const std::string& account) = 0;
+  /// Best effort: failures are not reported.
+  virtual void set(const std::string& account, const std::string& value) = 0;
+  virtual void remove(const std::string& account) = 0;
+};
+
+}  // namespace tolvane
