@@ -131,6 +131,11 @@ bool X11EventTap::keyboardGrabbedElsewhere() {
 bool X11EventTap::handleEvent(const xcb_generic_event_t& event) {
   switch (eventType(event)) {
     case XCB_KEY_PRESS:
+  if (keys_.followMappingChange(event)) {
+    // The grabs name keycodes; after a layout change the combinations may live on others.
+    reloadCombinations();
+    return false;
+  }
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), true);
     case XCB_KEY_RELEASE:
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), false);
@@ -140,12 +145,6 @@ bool X11EventTap::handleEvent(const xcb_generic_event_t& event) {
       droppingUntil_.reset();
       return true;
     }
-    case XCB_MAPPING_NOTIFY:
-      if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request !=
-          XCB_MAPPING_POINTER) {
-        handleMappingChange();
-      }
-      return false;  // every holder of a key map needs it
     default:
       return false;
   }
@@ -176,12 +175,6 @@ void X11EventTap::reloadCombinations() {
   if (!enabled_) return;
   ungrabCombinations();
   enabled_ = grabCombinations();
-}
-
-void X11EventTap::handleMappingChange() {
-  keys_.reload();
-  // The grabs name keycodes; after a layout change the combinations may live on others.
-  reloadCombinations();
 }
 
 bool X11EventTap::grabCombinations() {

@@ -115,7 +115,6 @@ class X11EventTap final : public EventTap, private EventSink {
 
   bool handleEvent(const xcb_generic_event_t& event) override;
   bool handleKey(const xcb_key_press_event_t& event, bool press);
-  void handleMappingChange();
   bool grabCombinations();
   void ungrabCombinations();
   /// `trigger` is the matched combination's modifier without Shift.

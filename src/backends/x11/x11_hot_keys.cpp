@@ -106,6 +106,10 @@ std::optional<std::string> X11HotKeys::windowManagerName() const {
 }
 
 bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
+  if (keys_.followMappingChange(event)) {
+    regrabAll();
+    return false;
+  }
   switch (eventType(event)) {
     case XCB_KEY_PRESS:
       return handlePress(reinterpret_cast<const xcb_key_press_event_t&>(event));
@@ -115,12 +119,6 @@ bool X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
       releaseTimes_[release.detail] = release.time;
       return false;
     }
-    case XCB_MAPPING_NOTIFY:
-      if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request !=
-          XCB_MAPPING_POINTER) {
-        handleMappingChange();
-      }
-      return false;  // every holder of a key map needs it
     default:
       return false;
   }
@@ -145,8 +143,7 @@ bool X11HotKeys::handlePress(const xcb_key_press_event_t& event) {
   return true;
 }
 
-void X11HotKeys::handleMappingChange() {
-  keys_.reload();
+void X11HotKeys::regrabAll() {
   // The grabs name keycodes; a layout change may have moved the combinations. One refused
   // now stays registered without grabs, and presses nothing, until the next change.
   for (auto& [id, hotKey] : hotKeys_) {

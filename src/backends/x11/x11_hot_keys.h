@@ -43,7 +43,8 @@ class X11HotKeys final : public HotKeys, private EventSink {
 
   bool handleEvent(const xcb_generic_event_t& event) override;
   bool handlePress(const xcb_key_press_event_t& event);
-  void handleMappingChange();
+  /// Grabs every registered combination again, after a keyboard mapping change.
+  void regrabAll();
   /// The grabs of a combination, or why there are none (with nothing left grabbed).
   struct GrabOutcome {
     std::vector<KeyGrab> grabs;

@@ -207,6 +207,15 @@ void KeyMap::reload() {
   loadModifierMapping();
 }
 
+bool KeyMap::followMappingChange(const xcb_generic_event_t& event) {
+  if (eventType(event) != XCB_MAPPING_NOTIFY) return false;
+  if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request == XCB_MAPPING_POINTER) {
+    return false;
+  }
+  reload();
+  return true;
+}
+
 void KeyMap::loadModifierMapping() {
   for (auto& keys : modifierKeys_) keys.clear();
   Reply<xcb_get_modifier_mapping_reply_t> reply(

@@ -71,6 +71,10 @@ class KeyMap {
   /// Reads both mappings again.
   void reload();
 
+  /// Reloads when `event` is a MappingNotify of the keyboard or the modifiers (a pointer
+  /// mapping moves no key); true when it did, so the holder can grab its keys anew. Every
+  /// holder of a key map follows every change, so nobody consumes the event.
+  bool followMappingChange(const xcb_generic_event_t& event);
   /// Every X keycode that types the product key; empty when the keyboard has none.
   std::vector<xcb_keycode_t> keycodes(std::uint16_t keyCode) const;
   /// The product key of an X keycode; kUnknownKeyCode for keys outside the table.
