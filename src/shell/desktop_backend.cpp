@@ -66,11 +66,12 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       coredumps_(system::executablePath().value_or("")),
       crashes_({.recordFolder = system::crashRecordFolder(paths_, bundle),
                 .journal = coredumps_,
+                .clock = clock_,
                 .osVersion = system_.osVersion(),
                 .arch = system_.architecture()}),
       connection_(std::move(connection)),
       tap_(
-          *connection_,
+          *connection_, clock_,
           [this] {
             if (!settings_) return std::vector<x11::TriggerCombination>{};
             return x11::triggerCombinations({.interceptTab = settings_->interceptCmdTab(),

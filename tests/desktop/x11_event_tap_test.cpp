@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "backends/sim/sim_clock.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
 #include "model/key_codes.h"
@@ -50,7 +51,7 @@ class X11EventTapTest : public ::testing::Test {
     connection_ = x11::Connection::open(session_.display().c_str());
     ASSERT_TRUE(connection_);
     tap_ = std::make_unique<X11EventTap>(
-        *connection_, [this] { return x11::triggerCombinations(settings_); },
+        *connection_, clock_, [this] { return x11::triggerCombinations(settings_); },
         [this](std::string_view line) { log_.emplace_back(line); });
   }
 
@@ -120,6 +121,7 @@ class X11EventTapTest : public ::testing::Test {
   }
 
   XSession session_;
+  sim::SimClock clock_;
   std::unique_ptr<x11::Connection> connection_;
   TriggerSettings settings_{.interceptTab = true, .interceptKeyAboveTab = true};
   TapVerdict verdict_ = TapVerdict::consume;

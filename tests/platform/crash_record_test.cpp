@@ -15,12 +15,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <future>
 
 #include <nlohmann/json.hpp>
 
+#include "backends/sim/sim_clock.h"
 #include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
@@ -65,6 +65,7 @@ class CrashRecordTest : public ::testing::Test {
   Diagnostics nextLaunch() {
     JournalCrashDiagnostics diagnostics({.recordFolder = folder,
                                          .journal = journal,
+                                         .clock = clock,
                                          .osVersion = "Today OS",
                                          .arch = "x86_64",
                                          .corePatternFile = corePattern});
@@ -88,6 +89,7 @@ class CrashRecordTest : public ::testing::Test {
   std::string corePattern = temp.path() + "/core_pattern";
   PosixFileSystem files;
   ListedJournal journal;
+  sim::SimClock clock;
 };
 
 std::string recordText(std::int64_t pid, std::int64_t time, int signal) {
@@ -223,7 +225,7 @@ TEST_F(CrashRecordTest, CorruptRecordsAreRemovedWithoutDelivery) {
 
 TEST_F(CrashRecordTest, JournalEntriesAndRecordsOfOneCrashGoOutOnceAcrossLaunches) {
   using Lines = std::vector<std::string>;
-  const std::int64_t now = std::time(nullptr);
+  const auto now = static_cast<std::int64_t>(clock.wallSeconds());
   const auto writeRecord = [&](std::int64_t pid, std::int64_t time, int signal) {
     ASSERT_TRUE(files.createDirectories(folder));
     ASSERT_TRUE(files.writeFileSynced(folder + "/" + std::to_string(pid) + ".crash",

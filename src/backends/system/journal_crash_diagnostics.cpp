@@ -15,7 +15,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -300,7 +299,7 @@ struct ClosesListing {
   void operator()(DIR* listing) const { ::closedir(listing); }
 };
 
-std::vector<FoundCrash> takeRecords(const std::string& folderPath) {
+std::vector<FoundCrash> takeRecords(const std::string& folderPath, std::int64_t now) {
   std::vector<FoundCrash> crashes;
   UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.valid()) return crashes;
@@ -309,7 +308,6 @@ std::vector<FoundCrash> takeRecords(const std::string& folderPath) {
   std::unique_ptr<DIR, ClosesListing> listing(copy >= 0 ? ::fdopendir(copy) : nullptr);
   if (!listing && copy >= 0) ::close(copy);
   if (!listing) return crashes;
-  const auto now = static_cast<std::int64_t>(std::time(nullptr));
   while (const dirent* entry = ::readdir(listing.get())) {
     const std::string_view name = entry->d_name;
     struct stat facts {};
@@ -423,13 +421,13 @@ void JournalCrashDiagnostics::subscribe(std::function<void(std::vector<CrashDiag
 }
 
 std::vector<CrashDiagnostic> JournalCrashDiagnostics::pass() {
+  const auto now = static_cast<std::int64_t>(config_.clock.wallSeconds());
   DeliveredState state = loadState(config_.recordFolder);
   PosixFileSystem files;
   const auto pattern = files.readRegularFile(config_.corePatternFile, 4096).content;
   std::vector<FoundCrash> journal;
   if (pattern && coredumpHandlesCrashes(*pattern)) {
-    const std::int64_t monthAgo =
-        (static_cast<std::int64_t>(std::time(nullptr)) - kFirstLookBackSeconds) * 1000000;
+    const std::int64_t monthAgo = (now - kFirstLookBackSeconds) * 1000000;
     const std::int64_t since = std::max(state.realtimeUsec, monthAgo);
     for (auto& entry : config_.journal.entriesAfter(state.cursor, since, kMaxJournalEntries)) {
       if (entry.cursor.empty() || entry.cursor.size() > kMaxCursorBytes) continue;
@@ -440,7 +438,7 @@ std::vector<CrashDiagnostic> JournalCrashDiagnostics::pass() {
       }
     }
   }
-  const std::vector<FoundCrash> records = takeRecords(config_.recordFolder);
+  const std::vector<FoundCrash> records = takeRecords(config_.recordFolder, now);
 
   std::vector<CrashDiagnostic> delivered;
   const auto rememberedRecords = state.records;

@@ -106,6 +106,9 @@ class JournalCrashDiagnostics final : public CrashDiagnostics {
     /// Where coredump entries come from (a SystemCoredumpJournal of this executable); must
     /// outlive this object.
     CoredumpJournal& journal;
+    /// The date that bounds the first look back and the age of a half-written record; read on
+    /// the worker thread.
+    const Clock& clock;
     /// For journal crashes, which do not carry them.
     std::string osVersion;
     std::string arch;

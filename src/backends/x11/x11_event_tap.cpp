@@ -43,8 +43,10 @@ std::vector<TriggerCombination> triggerCombinations(const TriggerSettings& setti
   return combinations;
 }
 
-X11EventTap::X11EventTap(Connection& connection, Combinations combinations, Log log)
+X11EventTap::X11EventTap(Connection& connection, const Clock& clock, Combinations combinations,
+                         Log log)
     : connection_(connection),
+      clock_(clock),
       combinations_(std::move(combinations)),
       log_(std::move(log)),
       keys_(connection.xcb()) {
@@ -129,13 +131,13 @@ bool X11EventTap::keyboardGrabbedElsewhere() {
 }
 
 bool X11EventTap::handleEvent(const xcb_generic_event_t& event) {
-  switch (eventType(event)) {
-    case XCB_KEY_PRESS:
   if (keys_.followMappingChange(event)) {
     // The grabs name keycodes; after a layout change the combinations may live on others.
     reloadCombinations();
     return false;
   }
+  switch (eventType(event)) {
+    case XCB_KEY_PRESS:
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), true);
     case XCB_KEY_RELEASE:
       return handleKey(reinterpret_cast<const xcb_key_press_event_t&>(event), false);
@@ -295,13 +297,13 @@ void X11EventTap::raiseFence() {
   xcb_change_property(connection_.xcb(), XCB_PROP_MODE_APPEND, fence_, fenceAtom_, XCB_ATOM_STRING,
                       8, 0, nullptr);
   connection_.flush();
-  droppingUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  droppingUntil_ = clock_.now() + kMaxDroppingSeconds;
 }
 
 bool X11EventTap::dropsQueuedKeys() {
   if (!droppingUntil_) return false;
   // Should the fence's notice never come, keys are not dropped for more than a moment.
-  if (std::chrono::steady_clock::now() < *droppingUntil_) return true;
+  if (clock_.now() < *droppingUntil_) return true;
   droppingUntil_.reset();
   return false;
 }

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -15,6 +14,7 @@
 
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_keys.h"
+#include "base/clock.h"
 #include "platform/event_tap.h"
 
 namespace tolvane::x11 {
@@ -51,6 +51,9 @@ std::vector<TriggerCombination> triggerCombinations(const TriggerSettings& setti
 /// replay.
 class X11EventTap final : public EventTap, private EventSink {
  public:
+  /// Keys queued while the tap was let go are dropped until the fence's notice, or this long.
+  static constexpr double kMaxDroppingSeconds = 2.0;
+
   using Combinations = std::function<std::vector<TriggerCombination>()>;
   using Log = std::function<void(std::string_view)>;
   /// Whether the process was stopped and continued since the last call (see
@@ -63,8 +66,9 @@ class X11EventTap final : public EventTap, private EventSink {
   using HoldPublisher = std::function<void(std::uint32_t window)>;
 
   /// `combinations` is asked each time the tap grabs (create, setEnabled(true), a keyboard
-  /// mapping change); `log` receives the tap's rare diagnostic lines.
-  X11EventTap(Connection& connection, Combinations combinations, Log log);
+  /// mapping change); `log` receives the tap's rare diagnostic lines; `clock` bounds how long
+  /// queued keys are dropped.
+  X11EventTap(Connection& connection, const Clock& clock, Combinations combinations, Log log);
   ~X11EventTap() override;
   X11EventTap(const X11EventTap&) = delete;
   X11EventTap& operator=(const X11EventTap&) = delete;
@@ -144,6 +148,7 @@ class X11EventTap final : public EventTap, private EventSink {
   bool dropsQueuedKeys();
 
   Connection& connection_;
+  const Clock& clock_;
   Combinations combinations_;
   Log log_;
   StopDetector stopDetector_;
@@ -163,8 +168,9 @@ class X11EventTap final : public EventTap, private EventSink {
 
   xcb_window_t fence_ = XCB_WINDOW_NONE;
   xcb_atom_t fenceAtom_ = XCB_ATOM_NONE;
-  /// Until when keys are dropped at the latest, should the fence's notice never come.
-  std::optional<std::chrono::steady_clock::time_point> droppingUntil_;
+  /// Until when (on the clock) keys are dropped at the latest, should the fence's notice never
+  /// come.
+  std::optional<double> droppingUntil_;
 
   // Shared with the watchdog's thread.
   std::mutex heldLock_;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "backends/sim/sim_clock.h"
 #include "backends/x11/x11_event_tap.h"
 #include "backends/x11/x11_hot_keys.h"
 #include "backends/x11/x11_input_grab.h"
@@ -89,10 +90,12 @@ class PaletteGrabTest : public ::testing::Test {
   }
 
   XSession& session = *sharedSession;
+  sim::SimClock clock;
   std::unique_ptr<x11::Connection> connection = x11::Connection::borrow(qtConnection(), 0);
   shell::X11EventBridge bridge{*connection};
   std::vector<std::string> log;
-  x11::X11EventTap tap{*connection, {}, [this](std::string_view line) { log.emplace_back(line); }};
+  x11::X11EventTap tap{
+      *connection, clock, {}, [this](std::string_view line) { log.emplace_back(line); }};
   x11::X11InputGrab grab{*connection};
   qt::QtPalettePanel panel{&grab, [] { return false; },
                            [this](std::string_view line) { log.emplace_back(line); }};
