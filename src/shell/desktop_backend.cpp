@@ -1,34 +1,17 @@
 // Wiring the real services together.
 #include "shell/desktop_backend.h"
 
-#include <xcb/xcb.h>
-
 #include <unistd.h>
 #include <QGuiApplication>
-
-#include <cstdlib>
 
 #include "backends/system/continue_signal.h"
 #include "backends/system/executable_path.h"
 #include "backends/system/secret_store_choice.h"
 #include "backends/system/user_paths.h"
+#include "backends/x11/x11_display_hints.h"
 #include "cloud/cloud_account.h"
 
 namespace tolvane::shell {
-
-namespace {
-
-/// The screen the display name names (":1.0" is screen 0 of display 1).
-int screenNumberOfDisplay() {
-  int screen = 0;
-  char* host = nullptr;
-  int display = 0;
-  if (!xcb_parse_display(nullptr, &host, &display, &screen)) screen = 0;
-  std::free(host);
-  return screen;
-}
-
-}  // namespace
 
 std::unique_ptr<DesktopBackend> DesktopBackend::create(const BundleInfo& bundle,
                                                        std::string& error) {
@@ -39,7 +22,7 @@ std::unique_ptr<DesktopBackend> DesktopBackend::create(const BundleInfo& bundle,
   }
   // Qt reads this connection; the services only send requests on it and take the events Qt
   // hands over through the native event filter.
-  auto connection = x11::Connection::borrow(x11->connection(), screenNumberOfDisplay());
+  auto connection = x11::Connection::borrow(x11->connection());
   if (!connection) {
     error = "the X11 connection is not usable";
     return nullptr;
@@ -71,24 +54,32 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                 .arch = system_.architecture()}),
       connection_(std::move(connection)),
       tap_(
-          *connection_, clock_,
-          [this] {
-            if (!settings_) return std::vector<x11::TriggerCombination>{};
-            return x11::triggerCombinations({.interceptTab = settings_->interceptCmdTab(),
-                                             .interceptKeyAboveTab = settings_->interceptAppCycle(),
-                                             .triggerIsOption = settings_->switcherUsesOption()});
-          },
+          *connection_, clock_, [this] { return triggerCombinations(); },
           [this](std::string_view line) { log_.log(line); }),
       desktop_(*connection_, runLoop_, [this] { return tap_.keyboardGrabbedElsewhere(); }),
       hotKeys_(*connection_),
+      panel_([this] { return x11::compositorRunning(*connection_); }),
       paletteGrab_(*connection_),
-      palettePanel_(&paletteGrab_, {}, [this](std::string_view line) { log_.log(line); }),
+      palettePanel_(
+          &paletteGrab_, [this] { return x11::compositorRunning(*connection_); },
+          [this](std::string_view line) { log_.log(line); }),
       keyMonitor_([this](std::uint32_t keycode, std::uint32_t state) {
-        const x11::KeyMap& keys = tap_.keyMap();
-        return KeyEvent{KeyEventType::keyDown, keys.keyCode(static_cast<xcb_keycode_t>(keycode)),
-                        keys.flags(static_cast<std::uint16_t>(state))};
+        return tap_.keyMap().keyDown(keycode, state);
       }) {
   tap_.setStopDetector(system::takeContinueSignal);
+  letTheWatchdogReleaseEveryGrab();
+  giveThePaintersTheirSources();
+  services_ = collectServices(bundle);
+}
+
+std::vector<x11::TriggerCombination> DesktopBackend::triggerCombinations() const {
+  if (!settings_) return {};
+  return x11::triggerCombinations({.interceptTab = settings_->interceptCmdTab(),
+                                   .interceptKeyAboveTab = settings_->interceptAppCycle(),
+                                   .triggerIsOption = settings_->switcherUsesOption()});
+}
+
+void DesktopBackend::letTheWatchdogReleaseEveryGrab() {
   // The watchdog's release through the tap lets go of the palette's grabs too.
   paletteGrab_.setHoldObserver(
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::palette); });
@@ -96,6 +87,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   // Qt then closes the menu by itself once the main thread is back.
   statusItem_.setMenuGrabObserver(
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::trayMenu); });
+}
+
+void DesktopBackend::giveThePaintersTheirSources() {
   auto applicationIcons = [this](const std::string& bundleID) {
     return desktop_.iconPNG(bundleID);
   };
@@ -105,6 +99,7 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   panel_.setIconSources(applicationIcons, windowIcons);
   palettePanel_.setIconSources(applicationIcons, windowIcons);
   statusItem_.setIconSource(applicationIcons);
+  statusItem_.setInkSource([this] { return x11::trayForeground(*connection_); });
   chooserIcons_ = std::make_unique<qt::AppIcons>(applicationIcons);
   settingsWindow_.setIconSource(applicationIcons);
   const auto activateOwn = [this](unsigned long window) {
@@ -115,36 +110,39 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   onboardingWindow_.setReducedMotion([this] { return interaction_.prefersReducedMotion(); });
   interaction_.setIconSource(
       [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
-  services_ = {.clock = &clock_,
-               .runLoop = &runLoop_,
-               .files = &files_,
-               .paths = paths_,
-               .bundle = bundle,
-               .system = &system_,
-               .random = &random_,
-               .preferences = &preferences_,
-               .loginItems = &loginItems_,
-               .systemLog = &systemLog_,
-               .processLog = &processLog_,
-               .secrets = secrets_.get(),
-               .digest = &digest_,
-               .feedParser = &feedParser_,
-               .http = &http_,
-               .crashDiagnostics = &crashes_,
-               .workspace = &desktop_,
-               .accessibility = &desktop_,
-               .windowServer = &desktop_,
-               .eventTap = &tap_,
-               .hotKeys = &hotKeys_,
-               .screens = &screens_,
-               .switcherPanel = &panel_,
-               .palettePanel = &palettePanel_,
-               .statusItem = &statusItem_,
-               .settingsWindow = &settingsWindow_,
-               .onboardingWindow = &onboardingWindow_,
-               .interaction = &interaction_,
-               .catalog = &desktop_,
-               .keyMonitor = &keyMonitor_};
+}
+
+Services DesktopBackend::collectServices(const BundleInfo& bundle) {
+  return {.clock = &clock_,
+          .runLoop = &runLoop_,
+          .files = &files_,
+          .paths = paths_,
+          .bundle = bundle,
+          .system = &system_,
+          .random = &random_,
+          .preferences = &preferences_,
+          .loginItems = &loginItems_,
+          .systemLog = &systemLog_,
+          .processLog = &processLog_,
+          .secrets = secrets_.get(),
+          .digest = &digest_,
+          .feedParser = &feedParser_,
+          .http = &http_,
+          .crashDiagnostics = &crashes_,
+          .workspace = &desktop_,
+          .accessibility = &desktop_,
+          .windowServer = &desktop_,
+          .eventTap = &tap_,
+          .hotKeys = &hotKeys_,
+          .screens = &screens_,
+          .switcherPanel = &panel_,
+          .palettePanel = &palettePanel_,
+          .statusItem = &statusItem_,
+          .settingsWindow = &settingsWindow_,
+          .onboardingWindow = &onboardingWindow_,
+          .interaction = &interaction_,
+          .catalog = &desktop_,
+          .keyMonitor = &keyMonitor_};
 }
 
 DesktopBackend::~DesktopBackend() = default;

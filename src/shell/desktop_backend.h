@@ -64,6 +64,14 @@ class DesktopBackend {
 
  private:
   DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);
+  /// What the tap grabs under the settings in force; nothing before the settings exist.
+  std::vector<x11::TriggerCombination> triggerCombinations() const;
+  /// Every grab of this connection (the palette's, the tray menu's) is one the stall watchdog
+  /// can end from its own thread.
+  void letTheWatchdogReleaseEveryGrab();
+  /// Icons, the display's hints and the activation of Tolvane's own windows for the widgets.
+  void giveThePaintersTheirSources();
+  Services collectServices(const BundleInfo& bundle);
 
   UserPaths paths_;
   std::string preferencesPath_;

@@ -13,8 +13,7 @@ class X11EventBridge final : public QAbstractNativeEventFilter {
 
   /// A service that consumes an event (a grabbed key) keeps it from Qt.
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
-    if (eventType != "xcb_generic_event_t" || !message) return false;
-    return connection_.dispatch(*static_cast<const xcb_generic_event_t*>(message));
+    return eventType == "xcb_generic_event_t" && connection_.dispatchUntyped(message);
   }
 
  private:

@@ -35,6 +35,15 @@ std::unique_ptr<Connection> Connection::borrow(xcb_connection_t* connection, int
   return std::unique_ptr<Connection>(new Connection(connection, screenNumber, false));
 }
 
+std::unique_ptr<Connection> Connection::borrow(xcb_connection_t* connection) {
+  int screen = 0;
+  char* host = nullptr;
+  int display = 0;
+  if (!xcb_parse_display(nullptr, &host, &display, &screen)) screen = 0;
+  std::free(host);
+  return borrow(connection, screen);
+}
+
 Connection::Connection(xcb_connection_t* connection, int screenNumber, bool owned)
     : connection_(connection), owned_(owned), screen_(screenOf(connection, screenNumber)) {
   root_ = screen_->root;

@@ -39,6 +39,8 @@ class Connection {
   /// Borrows a connection somebody else owns and keeps reading (Qt's, through its native
   /// event filter).
   static std::unique_ptr<Connection> borrow(xcb_connection_t* connection, int screenNumber);
+  /// The same on the screen $DISPLAY names (":1.0" is screen 0 of display 1).
+  static std::unique_ptr<Connection> borrow(xcb_connection_t* connection);
 
   ~Connection();
   Connection(const Connection&) = delete;
@@ -62,6 +64,11 @@ class Connection {
   void removeSink(EventSink* sink);
   /// Hands one event to the sinks; true when one consumed it.
   bool dispatch(const xcb_generic_event_t& event);
+  /// The same for an event handed over untyped (an xcb_generic_event_t, as Qt's native event
+  /// filter passes it); false for none.
+  bool dispatchUntyped(const void* event) {
+    return event && dispatch(*static_cast<const xcb_generic_event_t*>(event));
+  }
   /// Reads and dispatches every queued event without blocking (only for an owned connection,
   /// the borrowed one is read by its owner). Returns how many were dispatched.
   int dispatchPending();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backends/x11/x11_connection.h"
+#include "platform/event_tap.h"
 
 namespace tolvane::x11 {
 
@@ -70,15 +71,21 @@ class KeyMap {
 
   /// Reads both mappings again.
   void reload();
-
   /// Reloads when `event` is a MappingNotify of the keyboard or the modifiers (a pointer
   /// mapping moves no key); true when it did, so the holder can grab its keys anew. Every
   /// holder of a key map follows every change, so nobody consumes the event.
   bool followMappingChange(const xcb_generic_event_t& event);
+
   /// Every X keycode that types the product key; empty when the keyboard has none.
   std::vector<xcb_keycode_t> keycodes(std::uint16_t keyCode) const;
   /// The product key of an X keycode; kUnknownKeyCode for keys outside the table.
   std::uint16_t keyCode(xcb_keycode_t keycode) const;
+  /// A key press as the core sees it, from the keycode and state of an X key event that reached
+  /// another reader of the connection (Qt's).
+  KeyEvent keyDown(std::uint32_t keycode, std::uint32_t state) const {
+    return {KeyEventType::keyDown, keyCode(static_cast<xcb_keycode_t>(keycode)),
+            flags(static_cast<std::uint16_t>(state))};
+  }
 
   /// The X modifier mask of product flags; nothing when a flag has no modifier bit on this
   /// server (Super mapped nowhere, say): grabbing without it would take the bare key.

@@ -19,7 +19,6 @@
 #include <optional>
 #include <utility>
 
-#include "ui/qt/compositor.h"
 #include "ui/qt/palette_painting.h"
 
 namespace tolvane::qt {
@@ -262,7 +261,7 @@ class PaletteWidget final : public QWidget {
 
 QtPalettePanel::QtPalettePanel(InputGrab* grab, CompositorProbe compositor, Log log)
     : grab_(grab),
-      compositor_(compositor ? std::move(compositor) : CompositorProbe(&compositorRunning)),
+      compositor_(std::move(compositor)),
       log_(std::move(log)),
       deferred_(std::make_unique<QObject>()) {
   if (grab_) grab_->setLostHandler([this] { resignLater("the keyboard grab was released"); });
@@ -300,7 +299,7 @@ void QtPalettePanel::ensureWidget(bool translucent) {
 
 void QtPalettePanel::show(const PalettePanelView& view) {
   const bool wasVisible = isVisible();
-  ensureWidget(compositor_());
+  ensureWidget(compositor_ && compositor_());
   widget_->present(view);
   // Only an opening takes the grab: once lost, the hold is not taken back behind the core's
   // back, which hears of the loss and closes the panel.

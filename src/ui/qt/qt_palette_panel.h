@@ -38,7 +38,7 @@ class QtPalettePanel final : public PalettePanel {
 
   /// `grab` (which must outlive the panel) takes the keyboard and the pointer for the window;
   /// without one the panel takes nothing, as under a platform without a display server.
-  /// `compositor` defaults to asking the X display Qt is connected to.
+  /// Without a `compositor` to ask, the panel is the opaque window, right on every desktop.
   explicit QtPalettePanel(InputGrab* grab = nullptr, CompositorProbe compositor = {}, Log log = {});
   ~QtPalettePanel() override;
   QtPalettePanel(const QtPalettePanel&) = delete;

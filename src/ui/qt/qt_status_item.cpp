@@ -19,7 +19,6 @@
 #include <utility>
 
 #include "platform/event_tap.h"
-#include "ui/qt/tray_colors.h"
 
 namespace tolvane::qt {
 
@@ -243,7 +242,11 @@ void QtStatusItem::setAppearance(const StatusItemView& view) {
   frames_.clear();
   frame_ = 0;
   // The host knows its panel; without a word from it the application's palette decides.
-  ink_ = trayForeground().value_or(trayInk(QGuiApplication::palette()));
+  const auto hostInk = inkSource_ ? inkSource_() : std::nullopt;
+  ink_ = hostInk ? QColor::fromRgbF(static_cast<float>(hostInk->red),
+                                    static_cast<float>(hostInk->green),
+                                    static_cast<float>(hostInk->blue))
+                 : trayInk(QGuiApplication::palette());
   tray_->setIcon(iconOf(view, ink_, 1.0, allSizes(traySize())));
   tray_->setToolTip(tooltipText(view.tooltip));
   if (!tray_->isVisible()) tray_->show();

@@ -59,6 +59,12 @@ class QtStatusItem final : public StatusItem {
     grabObserver_ = std::move(observer);
   }
 
+  /// Answers the colour the tray host asks symbolic icons to use; nothing when it says none.
+  using InkSource = std::function<std::optional<Color>()>;
+  /// Where the host's colour comes from (the display backend); without one, or while it says
+  /// nothing, the application's palette decides.
+  void setInkSource(InkSource source) { inkSource_ = std::move(source); }
+
   /// Where application icons of the recent windows come from before the icon theme is asked.
   void setIconSource(AppIcons::Source source) { icons_ = AppIcons(std::move(source)); }
 
@@ -76,6 +82,7 @@ class QtStatusItem final : public StatusItem {
   int traySize() const;
 
   TrayProbe trayProbe_;
+  InkSource inkSource_;
   std::unique_ptr<QMenu> menu_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QTimer> pulseTimer_;

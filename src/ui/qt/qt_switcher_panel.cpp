@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "ui/qt/app_icons.h"
-#include "ui/qt/compositor.h"
 #include "ui/qt/switcher_painting.h"
 
 namespace tolvane::qt {
@@ -131,8 +130,7 @@ class SwitcherHudWidget final : public QWidget {
   AppIcons icons_;
 };
 
-QtSwitcherPanel::QtSwitcherPanel(CompositorProbe compositor)
-    : compositor_(compositor ? std::move(compositor) : CompositorProbe(&compositorRunning)) {}
+QtSwitcherPanel::QtSwitcherPanel(CompositorProbe compositor) : compositor_(std::move(compositor)) {}
 
 QtSwitcherPanel::~QtSwitcherPanel() = default;
 
@@ -153,7 +151,7 @@ void QtSwitcherPanel::ensureWidget(bool translucent) {
 }
 
 void QtSwitcherPanel::show(const SwitcherPanelView& view) {
-  ensureWidget(compositor_());
+  ensureWidget(compositor_ && compositor_());
   widget_->present(view);
 }
 

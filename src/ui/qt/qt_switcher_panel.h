@@ -24,7 +24,7 @@ class QtSwitcherPanel final : public SwitcherPanel {
   /// Answers whether a compositor blends windows over the desktop.
   using CompositorProbe = std::function<bool()>;
 
-  /// `compositor` defaults to asking the X display Qt is connected to.
+  /// Without a `compositor` to ask, the panel is the opaque window, right on every desktop.
   explicit QtSwitcherPanel(CompositorProbe compositor = {});
   ~QtSwitcherPanel() override;
   QtSwitcherPanel(const QtSwitcherPanel&) = delete;

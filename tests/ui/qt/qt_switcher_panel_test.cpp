@@ -18,7 +18,6 @@
 #include "hud/switcher_view.h"
 #include "localization/l10n.h"
 #include "support/window_list.h"
-#include "ui/qt/compositor.h"
 #include "ui/qt/test_support.h"
 
 namespace tolvane {
@@ -271,13 +270,6 @@ TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing)
   QTest::mousePress(&window(), Qt::LeftButton, {}, centreOf(view.slots[1]));
   QTest::mouseRelease(&window(), Qt::LeftButton, {}, centreOf(view.slots[2]));
   EXPECT_TRUE(clicks.empty());
-}
-
-TEST(CompositorTest, NoDisplayConnectionMeansNoCompositor) {
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-    GTEST_SKIP() << "needs the offscreen platform";
-  }
-  EXPECT_FALSE(qt::compositorRunning());
 }
 
 }  // namespace
