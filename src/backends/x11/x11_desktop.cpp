@@ -1,5 +1,37 @@
 // The X11 desktop's cache of the window manager's state, its notifications, the workspace and
-// the window server.
+// the window server. (Accessibility: x11_desktop_accessibility.cpp.)
+//
+//   Workspace                        | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   running application, pid         | clients of _NET_CLIENT_LIST grouped by a live local
+//                                    | _NET_WM_PID, else by creating X client (kSyntheticPidBase+n)
+//   bundle id, localized name        | the desktop entry of _GTK_APPLICATION_ID or WM_CLASS (its
+//                                    | id, Name for the locale), else the WM_CLASS class
+//   regular activation policy        | a window of type normal or dialog, not skip-taskbar; else
+//                                    | accessory
+//   hidden, unhide                   | never hidden; unhide does nothing
+//   frontmost application            | the owner of _NET_ACTIVE_WINDOW
+//   launched / terminated            | a process's first window enters / last leaves the list
+//   activated                        | PropertyNotify of _NET_ACTIVE_WINDOW on the root window
+//   activate                         | _NET_ACTIVE_WINDOW to its main, last active or topmost
+//                                    | window; answered by x11_desktop_activation.cpp
+//   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
+//   application icon                 | a PNG of the entry's Icon: its path, or the hicolor sizes
+//                                    | under the XDG data folders
+//   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
+//
+//   WindowServer                     | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   on-screen windows                | _NET_CLIENT_LIST_STACKING topmost first, not hidden, on the
+//                                    | current desktop or sticky; desktop-type windows left out
+//   every window                     | stacking order, then _NET_CLIENT_LIST
+//   window number, layer             | the XID; layer 0, docks kDockLayer
+//   Spaces, windows on Spaces        | EWMH desktops (_NET_NUMBER_OF_DESKTOPS, _NET_WM_DESKTOP),
+//                                    | Space id = desktop + 1; connection id kConnectionID
+//   remote tokens                    | none (hasRemoteTokens false)
+//   symbolic hotkeys                 | none: no setter, so the guard stands down
+//   secure input                     | another client holds the keyboard (the tap's probe); no pid
+//   process exists                   | kill(pid, 0); a synthetic pid while its client has windows
 #include "backends/x11/x11_desktop.h"
 
 #include "backends/x11/x11_window_icons.h"

@@ -1,5 +1,29 @@
 // The X11 desktop as an accessibility service: elements, attributes, actions and focus
 // observers of managed windows.
+//
+//   Accessibility                    | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   trusted (with or without prompt) | an EWMH window manager runs (_NET_SUPPORTING_WM_CHECK, and
+//                                    | _NET_SUPPORTED lists _NET_CLIENT_LIST, _NET_ACTIVE_WINDOW)
+//   application element              | the clients of one _NET_WM_PID; a pid not running: dead
+//   window element                   | one client window (XID) of _NET_CLIENT_LIST
+//   AXWindows                        | the application's clients in _NET_CLIENT_LIST
+//   AXFocusedWindow                  | _NET_ACTIVE_WINDOW when it is the application's, else the
+//                                    | one of its windows active last
+//   AXTitle                          | _NET_WM_NAME, else WM_NAME
+//   AXSubrole                        | _NET_WM_WINDOW_TYPE: normal or unset -> AXStandardWindow,
+//                                    | dialog -> AXDialog, other types keep their atom's name
+//   AXSize                           | the window's geometry
+//   AXMinimized (read / set)         | _NET_WM_STATE_HIDDEN / WM_CHANGE_STATE IconicState, or an
+//                                    | activation to restore
+//   AXMain (read / set)              | kept here: only an activation moves the focus
+//   AXRole                           | always "AXWindow"
+//   AXRaise                          | the _NET_ACTIVE_WINDOW client message
+//   (x11_desktop_activation) kInvalidUIElement -25202         | the window or process is gone
+//   (BadWindow, a new incarnation) kCannotComplete -25204           | no reply: the connection is
+//   lost kNoValue -25212                  | the property is not set messaging timeout | accepted
+//   and ignored: X requests do not hang on a client AXFocusedWindowChanged observer  |
+//   PropertyNotify of _NET_ACTIVE_WINDOW on the root window
 #include "backends/x11/x11_desktop.h"
 
 #include <cmath>

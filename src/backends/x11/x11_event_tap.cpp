@@ -1,5 +1,24 @@
 // The X11 event tap: trigger grabs, the session's keyboard grab, key translation on the way to
 // the callback, and the way back after a stall or a stop.
+//
+//   EventTap                         | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   create (may fail)                | passive asynchronous XGrabKey of every trigger combination
+//                                    | with each NumLock/CapsLock variant; BadAccess (another
+//                                    | client owns one) fails it, naming the combination
+//   enable / disable                 | take / give back those grabs
+//   a trigger press                  | KeyPress on the root through a grab; when the callback
+//                                    | consumes it, an active asynchronous keyboard grab for the
+//                                    | session until the trigger modifier is up
+//   keyDown, keyUp, flagsChanged     | KeyPress/KeyRelease of the session grab; a modifier key's
+//                                    | event is flagsChanged with the flags after it
+//   key codes, flags                 | product codes and eventflags through KeyMap (x11_keys)
+//   physical key state               | QueryKeymap
+//   disabled by timeout              | the watchdog's releaseFromAnyThread, or a stop (SIGSTOP,
+//                                    | SIGCONT) seen afterwards; keys queued meanwhile dropped up
+//                                    | to a fence PropertyNotify or kMaxDroppingSeconds
+//   disabled by user input           | never: X11 has no such event
+//   mapping change                   | MappingNotify: the key map reloads, the grabs are redone
 #include "backends/x11/x11_event_tap.h"
 
 #include <algorithm>

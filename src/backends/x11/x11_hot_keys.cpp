@@ -1,4 +1,19 @@
 // Global hot keys: grabs, refusals and presses.
+//
+//   HotKeys                          | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   register a combination           | passive asynchronous XGrabKey on the root window of every
+//                                    | keycode that types the key, with each lock variant
+//   modifier mask (hot-key encoding) | Command 256 -> Super, Shift 512, Option 2048 -> Alt,
+//                                    | Control 4096, through the server's modifier mapping
+//   refusal                          | the grab's X error (BadAccess: another client owns it,
+//                                    | most likely the window manager, named); a key this
+//                                    | keyboard cannot type
+//   a press                          | KeyPress of a grabbed combination, also while a window of
+//                                    | ours holds the keyboard; an auto-repeat (a press stamped
+//                                    | with the key's last release time) is not a new press
+//   unregister                       | XUngrabKey of each grab
+//   mapping change                   | MappingNotify: every combination is grabbed anew
 #include "backends/x11/x11_hot_keys.h"
 
 #include <algorithm>

@@ -1,4 +1,14 @@
 // Taking and giving back the palette's grabs, and hearing when somebody else ended them.
+//
+//   InputGrab                        | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   take(window)                     | active asynchronous owner_events grabs of the keyboard,
+//                                    | then the pointer (buttons), on that window of ours
+//   taken / busy / failed            | GrabSuccess / any other status / no reply; a keyboard
+//                                    | taken without the pointer is given back
+//   release                          | UngrabPointer and UngrabKeyboard
+//   lost                             | FocusOut with mode NotifyUngrab on the grab window (the
+//                                    | watchdog's release through the shared connection included)
 #include "backends/x11/x11_input_grab.h"
 
 namespace tolvane::x11 {
