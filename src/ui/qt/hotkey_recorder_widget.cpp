@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/qt/painting_basics.h"
 #include "ui/qt/qt_colors.h"
 
 namespace tolvane::qt {
@@ -20,22 +21,12 @@ constexpr double kResetSpacing = 6;
 /// The tertiary style: the label colour at the strength of a tertiary label.
 constexpr Paint kResetPaint{SemanticColor::primary, 0.3};
 
-QFont sized(QFont font, double pixels, QFont::Weight weight = QFont::Normal) {
-  font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixels))));
-  font.setWeight(weight);
-  return font;
-}
-
 QFont chipFont(const QFont& base) {
   return sized(base, KeyChipStyle::kFontPoints);
 }
 
 QFont promptFont(const QFont& base) {
   return sized(base, HotkeyRecorderView::kPromptFontPoints, QFont::Medium);
-}
-
-QString qs(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void strokeRoundedRect(QPainter& painter, const QRectF& rect, double radius, const QColor& fill,

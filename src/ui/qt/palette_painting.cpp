@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/qt/painting_basics.h"
 #include "ui/qt/qt_colors.h"
 
 namespace tolvane::qt {
@@ -48,22 +49,8 @@ const Paint kTertiary{SemanticColor::primary, 0.3};
 const Paint kSecondary{SemanticColor::secondary, 1};
 const Paint kHairlinePaint{SemanticColor::primary, 0.08};
 
-QFont sized(QFont font, double pixels, QFont::Weight weight = QFont::Normal) {
-  // Sizes are in points of the panel's own coordinates, the unit of its frames, so they map to
-  // pixels rather than to typographic points.
-  font.setPixelSize(std::max(1, qRound(pixels)));
-  font.setWeight(weight);
-  return font;
-}
-
 QColor colour(const Paint& paint, const PalettePaintContext& context) {
   return toQColor(paint, context.palette);
-}
-
-QPainterPath roundedRect(const QRectF& rect, double radius) {
-  QPainterPath path;
-  path.addRoundedRect(rect, radius, radius);
-  return path;
 }
 
 QPen strokePen(const QColor& color, double width) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+#include "ui/qt/painting_basics.h"
 #include "ui/qt/palette_painting.h"
 
 namespace tolvane::qt {
@@ -197,13 +198,7 @@ class PaletteWidget final : public QWidget {
     const bool newOpening = view.focusRequestID != view_.focusRequestID || !isVisible();
     const bool selectionChanged = view.selectedID != view_.selectedID;
     view_ = view;
-    const QSize size(qCeil(view.size.width), qCeil(view.size.height));
-    if (view.frame) {
-      setGeometry(QRect(QPoint(qRound(view.frame->x), qRound(view.frame->y)), size));
-    } else {
-      resize(size);
-    }
-    if (!translucent_) setMask(QRegion(paletteShape(view_).toFillPolygon().toPolygon()));
+    placePanel(*this, view.size, view.frame, translucent_, paletteShape(view_));
     field_->setGeometry(aligned(searchFieldRect(view_, font())));
     const QString placeholder = QString::fromStdString(view.placeholder);
     if (field_->placeholderText() != placeholder) field_->setPlaceholderText(placeholder);

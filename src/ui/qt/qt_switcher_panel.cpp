@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "ui/qt/app_icons.h"
+#include "ui/qt/painting_basics.h"
 #include "ui/qt/switcher_painting.h"
 
 namespace tolvane::qt {
@@ -39,13 +40,7 @@ class SwitcherHudWidget final : public QWidget {
 
   void present(const SwitcherPanelView& view) {
     view_ = view;
-    const QSize size(qCeil(view.size.width), qCeil(view.size.height));
-    if (view.frame) {
-      setGeometry(QRect(QPoint(qRound(view.frame->x), qRound(view.frame->y)), size));
-    } else {
-      resize(size);
-    }
-    if (!translucent_) setMask(QRegion(panelShape(view_).toFillPolygon().toPolygon()));
+    placePanel(*this, view.size, view.frame, translucent_, panelShape(view_));
     pressed_.reset();
     hovered_ = underMouse() ? slotAt(mapFromGlobal(QCursor::pos())) : std::nullopt;
     if (!isVisible()) show();

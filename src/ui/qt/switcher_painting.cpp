@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "ui/qt/painting_basics.h"
 #include "ui/qt/qt_colors.h"
 
 namespace tolvane::qt {
@@ -39,24 +40,6 @@ struct RowGeometry {
   QRectF appName;
   QRectF badge;
 };
-
-QFont sized(QFont font, double pixels, QFont::Weight weight = QFont::Normal) {
-  // Sizes in the description are in points of the panel's own coordinates, the same unit as
-  // its frames, so they map to pixels rather than to typographic points.
-  font.setPixelSize(std::max(1, qRound(pixels)));
-  font.setWeight(weight);
-  return font;
-}
-
-QString qs(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
-QPainterPath roundedRect(const QRectF& rect, double radius) {
-  QPainterPath path;
-  path.addRoundedRect(rect, radius, radius);
-  return path;
-}
 
 RowGeometry rowGeometry(const SwitcherSlotView& slot, const QFont& font) {
   const QRectF frame = slotRect(slot);
