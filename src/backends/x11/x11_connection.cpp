@@ -61,9 +61,8 @@ xcb_atom_t Connection::atom(std::string_view name) {
   if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
   auto cookie =
       xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data());
-  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_, cookie, nullptr);
+  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
   const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  std::free(reply);
   // A failed lookup is not cached: the connection is probably gone, and nothing is gained.
   if (atom != XCB_ATOM_NONE) atoms_.emplace(std::string(name), atom);
   return atom;
@@ -71,10 +70,9 @@ xcb_atom_t Connection::atom(std::string_view name) {
 
 void Connection::selectRootEvents(std::uint32_t mask) {
   auto cookie = xcb_get_window_attributes(connection_, root_);
-  xcb_get_window_attributes_reply_t* reply =
-      xcb_get_window_attributes_reply(connection_, cookie, nullptr);
-  std::uint32_t current = reply ? reply->your_event_mask : 0;
-  std::free(reply);
+  Reply<xcb_get_window_attributes_reply_t> reply(
+      xcb_get_window_attributes_reply(connection_, cookie, nullptr));
+  const std::uint32_t current = reply ? reply->your_event_mask : 0;
   const std::uint32_t wanted = current | mask;
   if (wanted == current) return;
   xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &wanted);
