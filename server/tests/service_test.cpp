@@ -2,9 +2,7 @@
 // wrong, against a real SQLite database on simulated time.
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 #include "support/service_world.h"
 
@@ -207,23 +205,6 @@ TEST_F(Sync, VersionsFollowTheBaseAndAStaleBaseConflicts) {
   EXPECT_EQ(pulled, Json({{"version", 2}, {"blob", odd}}));
   const std::string other = signIn("bob@example.org");
   EXPECT_EQ(Json::parse(call("GET", "/api/sync/tolvane", "", other).body), Json::object());
-}
-
-TEST_F(Sync, OfPutsRacingOnOneBaseExactlyOneWins) {
-  const std::string token = signIn("ada@example.org");
-  ASSERT_EQ(push(token, 0, "{}").status, 200);
-  std::atomic<int> won = 0, conflicted = 0;
-  std::vector<std::thread> writers;
-  for (int i = 0; i < 8; ++i) {
-    writers.emplace_back([&, i] {
-      const int status = push(token, 1, "{\"writer\":" + std::to_string(i) + "}").status;
-      if (status == 200) ++won;
-      if (status == 409) ++conflicted;
-    });
-  }
-  for (auto& writer : writers) writer.join();
-  EXPECT_EQ(won, 1);
-  EXPECT_EQ(conflicted, 7);
 }
 
 TEST_F(Sync, AReadOnlyOrMissingDatabaseAnswers503UntilFixed) {

@@ -1,9 +1,6 @@
 // The SQLite file under an operator's hands: deleted and restored, made read-only, not ours at
-// all, and a writer killed in the middle of its work.
-#include <signal.h>
+// all.
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -138,50 +135,6 @@ TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
   fs::rename(backup, location_);
   EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
   EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
-}
-
-// The child commits version after version and reports each on the pipe; it is killed at an
-// arbitrary point of its loop. Each blob names its version, so a torn write would show.
-[[noreturn]] void commitForever(const std::string& path, std::int64_t account, int report) {
-  std::string whyNot;
-  std::unique_ptr<Storage> storage = openSqliteStorage(path, whyNot);
-  if (!storage) ::_exit(2);
-  for (std::int64_t base = 1;; ++base) {
-    if (!storage->commitSync(account, base, "version " + std::to_string(base + 1), "d", 0).ok()) {
-      ::_exit(3);
-    }
-    if (::write(report, "+", 1) != 1) ::_exit(4);
-  }
-}
-
-TEST_P(SqliteFileTest, AWriterKilledMidLoopLeavesAMatchingVersionAndBlob) {
-  constexpr int kCommitsBeforeTheKill = 40;
-  storage_.reset();
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipeEnds[0]);
-    commitForever(location_, account_, pipeEnds[1]);
-  }
-  ::close(pipeEnds[1]);
-  char reported;
-  int commits = 0;
-  while (commits < kCommitsBeforeTheKill && ::read(pipeEnds[0], &reported, 1) == 1) ++commits;
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(pipeEnds[0]);
-  ASSERT_EQ(commits, kCommitsBeforeTheKill) << "the writer stopped early, status " << status;
-
-  storage_ = openAnother();
-  ASSERT_TRUE(storage_);
-  const StoreResult<SyncRecord> stored = storage_->syncRecord(account_);
-  ASSERT_TRUE(stored.ok()) << stored.detail;
-  EXPECT_GE(stored.value.version, kCommitsBeforeTheKill + 1);
-  EXPECT_EQ(stored.value.blob, "version " + std::to_string(stored.value.version));
-  EXPECT_TRUE(storage_->commitSync(account_, stored.value.version, "after", "d", 0).ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);
