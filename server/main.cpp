@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
       return 1;
     }
-    writeLine(stderr, "tolvane-server: account " + line->addAccountEmail + " added");
+    writeLine(stderr, "tolvane-server: account added");
     return 0;
   }
   Service service(*storage, line->service, wallSeconds);

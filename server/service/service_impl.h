@@ -38,6 +38,12 @@ struct Service::Impl {
   /// Stores the pending sign-in of a page carrying `ticket`, within the bound.
   StoreStatus storePending(const std::string& ticket, const PendingSignIn& pending);
 
+  /// The account of `email` when `password` is its own; `notFound` for an unknown e-mail or
+  /// a wrong password alike.
+  StoreResult<Account> accountWithPassword(const std::string& email, const std::string& password);
+  /// The 303 back to the application with a new code for `account`.
+  Reply codeRedirect(const Account& account, const PendingSignIn& pending);
+
   // Endpoints (sign_in_routes.cpp).
   Reply connectPage(const Request& request);
   Reply connectSubmit(const Request& request);

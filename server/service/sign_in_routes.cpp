@@ -134,29 +134,38 @@ Reply Service::Impl::connectSubmit(const Request& request) {
                    "account exists");
     }
   } else if (action == "signin") {
-    account = storage.accountByEmail(*email);
-    const bool known = account.ok();
-    // An unknown address costs as much time as a wrong password.
-    const bool matches = verifyPassword(
-        known ? account.value.passwordHash : decoyHash(config.passwordCost), password);
-    if (account.status == StoreStatus::unavailable) return unavailableReply(account.detail);
-    if (!known || !matches)
+    account = accountWithPassword(*email, password);
+    if (account.status == StoreStatus::notFound)
       return again(401, *email, "The e-mail or the password is wrong.", "wrong credentials");
   } else {
     return again(400, *email, "Choose Sign in or Create account.", "no action");
   }
   if (!account.ok()) return unavailableReply(account.detail);
+  return codeRedirect(account.value, pending.value);
+}
 
+StoreResult<Account> Service::Impl::accountWithPassword(const std::string& email,
+                                                        const std::string& password) {
+  StoreResult<Account> account = storage.accountByEmail(email);
+  const bool known = account.ok();
+  // An unknown address costs as much time as a wrong password.
+  const bool matches =
+      verifyPassword(known ? account.value.passwordHash : decoyHash(config.passwordCost), password);
+  if (known && !matches) return {StoreStatus::notFound, {}, "wrong password"};
+  return account;
+}
+
+Reply Service::Impl::codeRedirect(const Account& account, const PendingSignIn& pending) {
   const auto code = newSecret();
   if (!code) return unavailableReply("random source");
-  const auto stored = storage.addCode(secretHash(*code), account.value.id, pending.value.challenge,
+  const auto stored = storage.addCode(secretHash(*code), account.id, pending.challenge,
                                       seconds() + config.codeLifetime);
   if (stored != StoreStatus::ok) return unavailableReply("code not stored");
   const std::string callback =
-      "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.value.state);
+      "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.state);
   Reply reply = htmlReply(303, returnPage(callback));
   reply.headers["Location"] = callback;
-  reply.accountId = account.value.id;
+  reply.accountId = account.id;
   return reply;
 }
 
