@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
+#include "cli/add_account.h"
 #include "cli/command_line.h"
 #include "http/http_server.h"
 #include "service/service.h"
@@ -51,11 +53,23 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   const bool sqlite = !line->sqlitePath.empty();
+  if (const std::string warning = sqlite ? "" : postgresTransportWarning(line->postgresURL);
+      !warning.empty())
+    writeLine(stderr, "tolvane-server: " + warning);
   auto storage = sqlite ? openSqliteStorage(line->sqlitePath, whyNot)
                         : openPostgresStorage(line->postgresURL, line->postgresConnections, whyNot);
   if (!storage) {
     std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
     return 1;
+  }
+  if (!line->addAccountEmail.empty()) {
+    if (!addAccount(*storage, line->addAccountEmail, std::cin, line->service.passwordCost,
+                    whyNot)) {
+      std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+      return 1;
+    }
+    writeLine(stderr, "tolvane-server: account added");
+    return 0;
   }
   Service service(*storage, line->service, wallSeconds);
   HttpServer http(service, line->http, [](const std::string& text) { writeLine(stdout, text); });

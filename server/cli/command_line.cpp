@@ -6,6 +6,7 @@ namespace tolvane::server {
 
 const char* const kUsage =
     "usage: tolvane-server (--db PATH | --postgres URL) [--listen ADDR:PORT] [options]\n"
+    "       tolvane-server (--db PATH | --postgres URL) add-account EMAIL < password\n"
     "\n"
     "  --db PATH             SQLite database file, created when missing (one machine)\n"
     "  --postgres URL        PostgreSQL connection URI, e.g. postgresql://tolvane@db/tolvane\n"
@@ -23,6 +24,10 @@ const char* const kUsage =
     "  --sign-in-limit N     sign-in attempts per client address in 10 minutes (default 30)\n"
     "  --upload-limit N      uploads per client address per minute (default 120); one account\n"
     "                        or installation may send a quarter of them\n"
+    "  --keep-days N         keep uploads N days (default 90)\n"
+    "  --token-idle-days N   a sign-in unused for N days ends (default 90)\n"
+    "  --sign-up open|closed closed: the sign-in page makes no accounts; add them with\n"
+    "                        add-account (default open)\n"
     "  --version, --help\n";
 
 namespace {
@@ -36,6 +41,8 @@ bool parseInt(const std::string& text, int minimum, int maximum, int& out) {
   return true;
 }
 
+// A hundred years: any longer is "forever" and still fits the seconds' arithmetic.
+constexpr int kMaxDays = 36500;
 // Rate limits beyond this are "no limit" for any deployment, and still fit an int.
 constexpr int kMaxLimit = 1000000000;
 
@@ -81,6 +88,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
       line.http.behindProxy = true;
       continue;
     }
+    if (option == "add-account" && i + 1 < arguments.size()) {
+      line.addAccountEmail = arguments[++i];
+      continue;
+    }
     if (i + 1 == arguments.size()) return fail(option + " needs a value");
     const std::string& value = arguments[++i];
     int number = 0;
@@ -109,9 +120,18 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
       line.service.signInPerAddress = {.burst = double(number), .perSecond = number / 600.0};
     } else if (option == "--upload-limit" && parseInt(value, 4, kMaxLimit, number)) {
       setUploadLimit(number, line.service);
+    } else if (option == "--keep-days" && parseInt(value, 1, kMaxDays, number)) {
+      line.service.keepUploadsSeconds = std::int64_t{number} * 86400;
+    } else if (option == "--token-idle-days" && parseInt(value, 1, kMaxDays, number)) {
+      line.service.tokenIdleSeconds = std::int64_t{number} * 86400;
+    } else if (option == "--sign-up" && (value == "open" || value == "closed")) {
+      line.service.signUpOpen = value == "open";
+    } else if (option == "--sign-up") {
+      return fail("--sign-up wants open or closed, not \"" + value + "\"");
     } else if (option == "--threads" || option == "--pool" || option == "--read-timeout" ||
                option == "--argon2-memory" || option == "--argon2-passes" ||
-               option == "--sign-in-limit" || option == "--upload-limit") {
+               option == "--sign-in-limit" || option == "--upload-limit" ||
+               option == "--keep-days" || option == "--token-idle-days") {
       return fail(option + " wants a number in range, not \"" + value + "\"");
     } else {
       return fail("unknown option " + option);

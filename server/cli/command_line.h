@@ -18,6 +18,8 @@ struct CommandLine {
   HttpOptions http;
   /// Password hashing cost and rate limits.
   ServiceConfig service;
+  /// "add-account EMAIL": make that account (password on stdin) instead of serving.
+  std::string addAccountEmail;
   bool showHelp = false;
   bool showVersion = false;
 };

@@ -38,6 +38,7 @@ World& world() {
     // The fuzzer sends far more than any client: limits would only hide the paths behind them.
     config.signInPerAddress = config.signInPerAccount = {.burst = 1e12, .perSecond = 1e12};
     config.uploadsPerAddress = config.uploadsPerAccount = {.burst = 1e12, .perSecond = 1e12};
+    config.pagesPerAddress = config.uploadBytesPerAddress = {.burst = 1e12, .perSecond = 1e12};
     w->service = std::make_unique<Service>(*w->storage, config, [] { return 1.8e9; });
     // One account signed in through the real flow, so the token's paths are reachable.
     const std::string verifier = *newSecret();

@@ -1,5 +1,6 @@
 // The application's API: the account, sign-out, settings sync and the uploads.
 #include "auth/secrets.h"
+#include "service/client_address.h"
 #include "service/service_impl.h"
 
 namespace tolvane::server {
@@ -32,6 +33,38 @@ std::size_t bodyLimitOf(wire::UploadKind kind) {
   return 0;
 }
 
+// Keeps only `keys` of the object `from`.
+Json picked(const Json& from, std::initializer_list<const char*> keys) {
+  Json kept = Json::object();
+  for (const char* key : keys) {
+    if (const auto found = from.find(key); found != from.end()) kept[key] = *found;
+  }
+  return kept;
+}
+
+// What is stored of an upload that `readUpload` accepted: its known fields and nothing a
+// sender adds (a crash report's call-stack tree is kept whole: its shape is the crash's).
+Json knownFields(wire::UploadKind kind, const Json& body) {
+  switch (kind) {
+    case wire::UploadKind::usage: {
+      Json kept = picked(body, {"app", "installID", "appVersion", "build", "os", "arch", "locale"});
+      Json batch = body;
+      wire::dropMalformedEvents(batch);
+      kept["events"] = Json::array();
+      for (const Json& event : batch["events"])
+        kept["events"].push_back(picked(event, {"t", "n", "p"}));
+      return kept;
+    }
+    case wire::UploadKind::crash:
+      return picked(body,
+                    {"type", "app", "installID", "appVersion", "build", "osVersion", "arch",
+                     "callStack", "signal", "exceptionType", "exceptionCode", "terminationReason"});
+    case wire::UploadKind::testlog:
+      return picked(body, {"type", "app", "installID", "appVersion", "build", "osVersion", "log"});
+  }
+  return Json::object();
+}
+
 }  // namespace
 
 Reply Service::Impl::me(const Request& request) {
@@ -47,9 +80,20 @@ Reply Service::Impl::logout(const Request& request) {
   Reply failure;
   const auto account = authenticate(request, failure);
   if (!account) return failure;
-  const std::string token = request.authorization.substr(std::string_view("Bearer ").size());
-  if (storage.revokeToken(secretHash(token), seconds()) != StoreStatus::ok)
+  if (storage.revokeToken(secretHash(bearerOf(request.authorization)), seconds()) !=
+      StoreStatus::ok)
     return unavailableReply("token not revoked");
+  Reply reply = jsonReply(200, Json::object());
+  reply.accountId = account->id;
+  return reply;
+}
+
+Reply Service::Impl::logoutAll(const Request& request) {
+  Reply failure;
+  const auto account = authenticate(request, failure);
+  if (!account) return failure;
+  if (storage.revokeAllTokens(account->id, seconds()) != StoreStatus::ok)
+    return unavailableReply("tokens not revoked");
   Reply reply = jsonReply(200, Json::object());
   reply.accountId = account->id;
   return reply;
@@ -97,18 +141,25 @@ Reply Service::Impl::syncPut(const Request& request) {
 }
 
 Reply Service::Impl::upload(const Request& request, wire::UploadKind kind) {
-  // Usage batches carry the account's token when someone is signed in. One that is no longer
-  // valid files the batch anonymously: a 4xx would make the application drop its events.
+  // Usage batches carry the account's token when someone is signed in. It serves the rate
+  // limit and nothing else: uploads are anonymous, stored and logged without the account.
+  // One that is no longer valid counts as none: a 4xx would make the application drop its
+  // events.
   std::optional<Account> account;
   if (kind == wire::UploadKind::usage && !request.authorization.empty()) {
     Reply ignored;
     account = authenticate(request, ignored);
   }
   // Over its limit, an upload is asked to come back later (503): the application keeps a batch
-  // on 5xx and drops it for good on any 4xx.
+  // on 5xx and drops it for good on any 4xx. An address's limit counts bytes as well: the
+  // installation ids are the sender's to choose.
   const double at = now();
-  if (!uploadsByAddress.allow(request.address, at))
-    return limitedReply(503, uploadsByAddress.retryAfter(request.address, at), false);
+  const std::string client = addressKey(request.address);
+  const auto bytes = static_cast<double>(request.body.size());
+  if (!uploadsByAddress.allow(client, at))
+    return limitedReply(503, uploadsByAddress.retryAfter(client, at), false);
+  if (!uploadBytesByAddress.allow(client, at, bytes))
+    return limitedReply(503, uploadBytesByAddress.retryAfter(client, at, bytes), false);
   Reply failure;
   const auto body = jsonObjectBody(request, bodyLimitOf(kind), failure);
   if (!body) return failure;
@@ -120,21 +171,13 @@ Reply Service::Impl::upload(const Request& request, wire::UploadKind kind) {
   if (!uploadsByAccount.allow(sender, at))
     return limitedReply(503, uploadsByAccount.retryAfter(sender, at), false);
 
-  StoredUpload stored{.table = tableOf(kind),
-                      .installID = summary->installID,
-                      .appVersion = summary->appVersion,
-                      .body = request.body,
-                      .receivedAt = seconds()};
-  if (summary->malformed) {
-    Json kept = *body;
-    wire::dropMalformedEvents(kept);
-    stored.body = wire::dumpBody(kept);
-  }
-  if (account) stored.accountId = account->id;
+  const StoredUpload stored{.table = tableOf(kind),
+                            .installID = summary->installID,
+                            .appVersion = summary->appVersion,
+                            .body = wire::dumpBody(knownFields(kind, *body)),
+                            .receivedAt = seconds()};
   if (storage.addUpload(stored) != StoreStatus::ok) return unavailableReply("upload not stored");
-  Reply reply = jsonReply(200, {{"accepted", summary->items}, {"dropped", summary->malformed}});
-  if (account) reply.accountId = account->id;
-  return reply;
+  return jsonReply(200, {{"accepted", summary->items}, {"dropped", summary->malformed}});
 }
 
 }  // namespace tolvane::server

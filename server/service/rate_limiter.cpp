@@ -29,18 +29,18 @@ void RateLimiter::makeRoom(double now) {
   if (buckets_.size() >= maxKeys_) buckets_.clear();
 }
 
-bool RateLimiter::allow(const std::string& key, double now) {
+bool RateLimiter::allow(const std::string& key, double now, double cost) {
   std::lock_guard guard(lock_);
   Bucket& bucket = refilled(key, now);
-  if (bucket.tokens < 1) return false;
-  bucket.tokens -= 1;
+  if (bucket.tokens < cost) return false;
+  bucket.tokens -= cost;
   return true;
 }
 
-double RateLimiter::retryAfter(const std::string& key, double now) {
+double RateLimiter::retryAfter(const std::string& key, double now, double cost) {
   std::lock_guard guard(lock_);
   const Bucket& bucket = refilled(key, now);
-  return bucket.tokens >= 1 ? 0 : (1 - bucket.tokens) / limit_.perSecond;
+  return bucket.tokens >= cost ? 0 : (cost - bucket.tokens) / limit_.perSecond;
 }
 
 }  // namespace tolvane::server

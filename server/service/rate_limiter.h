@@ -22,10 +22,11 @@ class RateLimiter {
   /// when full, buckets that have refilled completely are dropped first, then all of them.
   explicit RateLimiter(RateLimit limit, std::size_t maxKeys = 100000);
 
-  /// Takes one request from `key`'s bucket at time `now` (seconds); false when it is empty.
-  bool allow(const std::string& key, double now);
-  /// Seconds until `key` may send again (0 when it may now).
-  double retryAfter(const std::string& key, double now);
+  /// Takes `cost` (one request, or its bytes) from `key`'s bucket at time `now` (seconds);
+  /// false, taking nothing, when the bucket holds less.
+  bool allow(const std::string& key, double now, double cost = 1);
+  /// Seconds until `key` may spend `cost` again (0 when it may now).
+  double retryAfter(const std::string& key, double now, double cost = 1);
 
  private:
   struct Bucket {

@@ -13,8 +13,9 @@ namespace {
 // The bodies are at most three levels deep (a crash report's call-stack tree the exception):
 // a body nested deeper than this is refused before nlohmann builds it.
 constexpr int kMaxNesting = 64;
-// Expired pages and codes are swept at most this often.
+// Expired pages and codes are swept at most this often, old uploads daily.
 constexpr std::int64_t kPurgeEverySeconds = 600;
+constexpr std::int64_t kUploadPurgeEverySeconds = 86400;
 
 bool nestsDeeperThan(std::string_view text, int limit) {
   int depth = 0;
@@ -37,13 +38,13 @@ bool nestsDeeperThan(std::string_view text, int limit) {
   return false;
 }
 
+}  // namespace
+
 std::string bearerOf(const std::string& authorization) {
   constexpr std::string_view kScheme = "Bearer ";
   if (authorization.size() <= kScheme.size() || !authorization.starts_with(kScheme)) return {};
   return authorization.substr(kScheme.size());
 }
-
-}  // namespace
 
 Service::Impl::Impl(Storage& s, ServiceConfig c, std::function<double()> n)
     : storage(s),
@@ -51,17 +52,23 @@ Service::Impl::Impl(Storage& s, ServiceConfig c, std::function<double()> n)
       now(std::move(n)),
       signInByAddress(c.signInPerAddress),
       signInByAccount(c.signInPerAccount),
+      pagesByAddress(c.pagesPerAddress),
       uploadsByAddress(c.uploadsPerAddress),
-      uploadsByAccount(c.uploadsPerAccount) {}
+      uploadsByAccount(c.uploadsPerAccount),
+      uploadBytesByAddress(c.uploadBytesPerAddress) {}
 
 void Service::Impl::purgeNowAndThen() {
   const std::int64_t at = seconds();
+  bool uploads = false;
   {
     std::lock_guard guard(purgeLock);
     if (at < nextPurge) return;
     nextPurge = at + kPurgeEverySeconds;
+    uploads = at >= nextUploadPurge;
+    if (uploads) nextUploadPurge = at + kUploadPurgeEverySeconds;
   }
   storage.purgeExpired(at);
+  if (uploads) storage.purgeUploads(at - config.keepUploadsSeconds);
 }
 
 Reply jsonReply(int status, const Json& body) {
@@ -134,8 +141,9 @@ std::optional<Account> Service::Impl::authenticate(const Request& request, Reply
   if (token.empty()) return refuse("no bearer token");
   // Ours are 43 characters; anything that is not token-shaped is not looked up.
   if (!isBase64Url(token, 43, 43)) return refuse("malformed token");
-  auto found = storage.accountForToken(secretHash(token));
-  if (found.status == StoreStatus::notFound) return refuse("unknown or revoked token");
+  const std::int64_t at = seconds();
+  auto found = storage.accountForToken(secretHash(token), at, at - config.tokenIdleSeconds);
+  if (found.status == StoreStatus::notFound) return refuse("unknown, revoked or idle token");
   if (!found.ok()) {
     failure = unavailableReply(found.detail);
     return std::nullopt;
@@ -158,13 +166,15 @@ Reply Service::handle(const Request& request) {
   if (p == "/api/app/token" && m == "POST") return s.token(request);
   if (p == "/api/me" && m == "GET") return s.me(request);
   if (p == "/api/app/logout" && m == "POST") return s.logout(request);
+  if (p == "/api/app/logout-all" && m == "POST") return s.logoutAll(request);
   if (p == "/api/sync/tolvane" && m == "GET") return s.syncGet(request);
   if (p == "/api/sync/tolvane" && m == "PUT") return s.syncPut(request);
   if (p == "/api/improve" && m == "POST") return s.upload(request, wire::UploadKind::usage);
   if (p == "/api/crash" && m == "POST") return s.upload(request, wire::UploadKind::crash);
   if (p == "/api/testlog" && m == "POST") return s.upload(request, wire::UploadKind::testlog);
-  for (const char* known : {"/app/connect", "/api/app/token", "/api/me", "/api/app/logout",
-                            "/api/sync/tolvane", "/api/improve", "/api/crash", "/api/testlog"}) {
+  for (const char* known :
+       {"/app/connect", "/api/app/token", "/api/me", "/api/app/logout", "/api/app/logout-all",
+        "/api/sync/tolvane", "/api/improve", "/api/crash", "/api/testlog"}) {
     if (p == known) return errorReply(405, "method_not_allowed");
   }
   return errorReply(404, "not_found");

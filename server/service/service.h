@@ -42,21 +42,38 @@ struct Reply {
   std::string error;
 };
 
-/// Limits and costs; the defaults are for a public deployment.
+/// Limits and costs; the defaults are for a public deployment. Client addresses are counted
+/// as `addressKey` gives them (an IPv6 client by its /64).
 struct ServiceConfig {
   PasswordCost passwordCost;
-  /// Sign-in attempts (the page's form and the token exchange) per client address and per
-  /// e-mail address.
+  /// Sign-in attempts (the page's form and the token exchange) per client address, and per
+  /// e-mail address from one client address: failures from elsewhere never hold the owner
+  /// back at their own address.
   RateLimit signInPerAddress{.burst = 30, .perSecond = 30.0 / 600};
   RateLimit signInPerAccount{.burst = 10, .perSecond = 10.0 / 900};
+  /// Sign-in pages opened per client address; each one stores a pending sign-in, and at most
+  /// `maxPendingSignIns` live ones are kept in all.
+  RateLimit pagesPerAddress{.burst = 30, .perSecond = 30.0 / 600};
+  std::int64_t maxPendingSignIns = 100000;
   /// Uploads (usage batches, crash reports, tester logs) per client address and per account
-  /// (the install id when nobody is signed in).
+  /// (the install id when nobody is signed in), and their bytes per client address.
   RateLimit uploadsPerAddress{.burst = 120, .perSecond = 2};
   RateLimit uploadsPerAccount{.burst = 30, .perSecond = 0.5};
+  RateLimit uploadBytesPerAddress{.burst = 32 << 20, .perSecond = (256 << 20) / 86400.0};
+  /// Uploads are kept this long, then dropped by a daily purge.
+  std::int64_t keepUploadsSeconds = 90 * 86400;
+  /// A token unused this long is no longer valid; each use renews it.
+  std::int64_t tokenIdleSeconds = 90 * 86400;
+  /// Closed, the sign-in page only signs in: accounts are made by the operator's command.
+  bool signUpOpen = true;
   /// A sign-in page must be submitted, and a code exchanged, within these many seconds.
   std::int64_t pageLifetime = 900;
   std::int64_t codeLifetime = 120;
 };
+
+/// Passwords: the sign-in page's and the operator's add-account command's bounds.
+inline constexpr std::size_t kMaxPasswordBytes = 1024;
+inline constexpr std::size_t kMinNewPasswordBytes = 8;
 
 /// Body bounds per endpoint, also the HTTP binding's overall limit.
 struct BodyLimits {

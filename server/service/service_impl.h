@@ -21,16 +21,28 @@ struct Service::Impl {
   std::function<double()> now;
   RateLimiter signInByAddress;
   RateLimiter signInByAccount;
+  RateLimiter pagesByAddress;
   RateLimiter uploadsByAddress;
   RateLimiter uploadsByAccount;
+  RateLimiter uploadBytesByAddress;
   std::mutex purgeLock;
   std::int64_t nextPurge = 0;
+  std::int64_t nextUploadPurge = 0;
 
   std::int64_t seconds() const { return static_cast<std::int64_t>(now()); }
   void purgeNowAndThen();
-  /// The account of the request's bearer token. Otherwise `failure` holds 401 (missing,
-  /// malformed, unknown or revoked token) or 503.
+  /// The account of the request's bearer token, renewing the token. Otherwise `failure`
+  /// holds 401 (missing, malformed, unknown, revoked or idle token) or 503.
   std::optional<Account> authenticate(const Request& request, Reply& failure);
+
+  /// Stores the pending sign-in of a page carrying `ticket`, within the bound.
+  StoreStatus storePending(const std::string& ticket, const PendingSignIn& pending);
+
+  /// The account of `email` when `password` is its own; `notFound` for an unknown e-mail or
+  /// a wrong password alike.
+  StoreResult<Account> accountWithPassword(const std::string& email, const std::string& password);
+  /// The 303 back to the application with a new code for `account`.
+  Reply codeRedirect(const Account& account, const PendingSignIn& pending);
 
   // Endpoints (sign_in_routes.cpp).
   Reply connectPage(const Request& request);
@@ -39,10 +51,14 @@ struct Service::Impl {
   // Endpoints (api_routes.cpp).
   Reply me(const Request& request);
   Reply logout(const Request& request);
+  Reply logoutAll(const Request& request);
   Reply syncGet(const Request& request);
   Reply syncPut(const Request& request);
   Reply upload(const Request& request, wire::UploadKind kind);
 };
+
+/// The token of an "Authorization: Bearer …" header; "" for any other.
+std::string bearerOf(const std::string& authorization);
 
 /// A JSON reply.
 Reply jsonReply(int status, const Json& body);

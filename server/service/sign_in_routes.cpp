@@ -1,6 +1,7 @@
 // The browser sign-in (the page and its form) and the application's code exchange.
 #include "auth/passwords.h"
 #include "auth/secrets.h"
+#include "service/client_address.h"
 #include "service/connect_page.h"
 #include "service/form_text.h"
 #include "service/service_impl.h"
@@ -9,8 +10,6 @@ namespace tolvane::server {
 
 namespace {
 
-constexpr std::size_t kMaxPasswordBytes = 1024;
-constexpr std::size_t kMinNewPasswordBytes = 8;
 constexpr std::size_t kMaxDeviceIdBytes = 128;
 constexpr std::size_t kMaxStateChars = 256;
 
@@ -55,18 +54,28 @@ Reply Service::Impl::connectPage(const Request& request) {
                                  "from Tolvane's settings."),
                      "invalid sign-in link");
   }
+  // Each page stores a pending sign-in: limited per client, and bounded in all.
+  const double at = now();
+  const std::string client = addressKey(request.address);
+  if (!pagesByAddress.allow(client, at))
+    return limitedReply(429, pagesByAddress.retryAfter(client, at), true);
   const auto ticket = newSecret();
   if (!ticket) return unavailableReply("random source");
-  const auto stored = storage.addPendingSignIn(secretHash(*ticket),
-                                               {challenge, state, seconds() + config.pageLifetime});
+  const auto stored = storePending(*ticket, {challenge, state, seconds() + config.pageLifetime});
+  if (stored == StoreStatus::full) return limitedReply(503, config.pageLifetime, true);
   if (stored != StoreStatus::ok) return unavailableReply("pending sign-in not stored");
   return htmlReply(200, connectFormPage(*ticket, "", ""));
 }
 
+StoreStatus Service::Impl::storePending(const std::string& ticket, const PendingSignIn& pending) {
+  return storage.addPendingSignIn(secretHash(ticket), pending, seconds(), config.maxPendingSignIns);
+}
+
 Reply Service::Impl::connectSubmit(const Request& request) {
   const double at = now();
-  if (!signInByAddress.allow(request.address, at))
-    return limitedReply(429, signInByAddress.retryAfter(request.address, at), true);
+  const std::string client = addressKey(request.address);
+  if (!signInByAddress.allow(client, at))
+    return limitedReply(429, signInByAddress.retryAfter(client, at), true);
   if (request.body.size() > BodyLimits::kForm)
     return htmlReply(413, messagePage("That was more than a sign-in form holds."), "form size");
   const auto form = parseForm(request.body);
@@ -91,7 +100,7 @@ Reply Service::Impl::connectSubmit(const Request& request) {
   auto again = [&](int status, const std::string& email, const std::string& message,
                    std::string error) {
     const auto next = newSecret();
-    if (!next || storage.addPendingSignIn(secretHash(*next), pending.value) != StoreStatus::ok)
+    if (!next || storePending(*next, pending.value) != StoreStatus::ok)
       return unavailableReply("pending sign-in not stored");
     return htmlReply(status, connectFormPage(*next, email, message), std::move(error));
   };
@@ -102,13 +111,19 @@ Reply Service::Impl::connectSubmit(const Request& request) {
   if (!email) return again(400, "", "Enter a valid e-mail address.", "invalid e-mail");
   if (password.empty() || password.size() > kMaxPasswordBytes)
     return again(400, *email, "Enter your password.", "invalid password");
-  if (!signInByAccount.allow(*email, at)) {
+  // Keyed by the e-mail and the client together: a stranger's failures for this e-mail
+  // slow the stranger down, never the owner at their own address.
+  if (!signInByAccount.allow(*email + " " + client, at)) {
     return again(429, *email, "Too many attempts for this account. Try again later.",
                  "rate limited (account)");
   }
 
   StoreResult<Account> account;
   if (action == "signup") {
+    if (!config.signUpOpen) {
+      return again(403, *email, "This server does not take new accounts. Ask its operator.",
+                   "sign-up closed");
+    }
     if (password.size() < kMinNewPasswordBytes)
       return again(400, *email, "Choose a password of at least 8 characters.", "short password");
     const auto hash = hashPassword(password, config.passwordCost);
@@ -119,36 +134,46 @@ Reply Service::Impl::connectSubmit(const Request& request) {
                    "account exists");
     }
   } else if (action == "signin") {
-    account = storage.accountByEmail(*email);
-    const bool known = account.ok();
-    // An unknown address costs as much time as a wrong password.
-    const bool matches = verifyPassword(
-        known ? account.value.passwordHash : decoyHash(config.passwordCost), password);
-    if (account.status == StoreStatus::unavailable) return unavailableReply(account.detail);
-    if (!known || !matches)
+    account = accountWithPassword(*email, password);
+    if (account.status == StoreStatus::notFound)
       return again(401, *email, "The e-mail or the password is wrong.", "wrong credentials");
   } else {
     return again(400, *email, "Choose Sign in or Create account.", "no action");
   }
   if (!account.ok()) return unavailableReply(account.detail);
+  return codeRedirect(account.value, pending.value);
+}
 
+StoreResult<Account> Service::Impl::accountWithPassword(const std::string& email,
+                                                        const std::string& password) {
+  StoreResult<Account> account = storage.accountByEmail(email);
+  const bool known = account.ok();
+  // An unknown address costs as much time as a wrong password.
+  const bool matches =
+      verifyPassword(known ? account.value.passwordHash : decoyHash(config.passwordCost), password);
+  if (known && !matches) return {StoreStatus::notFound, {}, "wrong password"};
+  return account;
+}
+
+Reply Service::Impl::codeRedirect(const Account& account, const PendingSignIn& pending) {
   const auto code = newSecret();
   if (!code) return unavailableReply("random source");
-  const auto stored = storage.addCode(secretHash(*code), account.value.id, pending.value.challenge,
+  const auto stored = storage.addCode(secretHash(*code), account.id, pending.challenge,
                                       seconds() + config.codeLifetime);
   if (stored != StoreStatus::ok) return unavailableReply("code not stored");
   const std::string callback =
-      "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.value.state);
+      "tolvane://auth?code=" + *code + "&state=" + percentEncode(pending.state);
   Reply reply = htmlReply(303, returnPage(callback));
   reply.headers["Location"] = callback;
-  reply.accountId = account.value.id;
+  reply.accountId = account.id;
   return reply;
 }
 
 Reply Service::Impl::token(const Request& request) {
   const double at = now();
-  if (!signInByAddress.allow(request.address, at))
-    return limitedReply(429, signInByAddress.retryAfter(request.address, at), false);
+  const std::string client = addressKey(request.address);
+  if (!signInByAddress.allow(client, at))
+    return limitedReply(429, signInByAddress.retryAfter(client, at), false);
   Reply failure;
   const auto body = jsonObjectBody(request, BodyLimits::kToken, failure);
   if (!body) return failure;
@@ -158,19 +183,24 @@ Reply Service::Impl::token(const Request& request) {
     return errorReply(400, "invalid_grant", "code or verifier shape");
   if (!isDeviceId(exchange->deviceId)) return errorReply(400, "invalid_request", "device id");
   // Taking the code burns it, whatever follows: a code is tried once, by whoever holds it first.
-  const auto grant = storage.takeCode(secretHash(exchange->code), seconds());
-  if (grant.status == StoreStatus::notFound)
+  // A code used before may have leaked: the token issued for it is revoked (RFC 6749 4.1.2).
+  const std::string codeHash = secretHash(exchange->code);
+  const auto grant = storage.takeCode(codeHash, seconds());
+  if (grant.status == StoreStatus::notFound) {
+    if (storage.revokeTokenOfCode(codeHash, seconds()) != StoreStatus::ok)
+      return unavailableReply("token of a replayed code not revoked");
     return errorReply(400, "invalid_grant", "unknown, used or expired code");
+  }
   if (!grant.ok()) return unavailableReply(grant.detail);
   if (!constantTimeEquals(s256Challenge(exchange->verifier), grant.value.challenge))
     return errorReply(400, "invalid_grant", "verifier does not match");
 
   const auto token = newSecret();
   if (!token) return unavailableReply("random source");
-  if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId, seconds()) !=
-      StoreStatus::ok)
+  if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId, codeHash,
+                       seconds()) != StoreStatus::ok)
     return unavailableReply("token not stored");
-  auto account = storage.accountForToken(secretHash(*token));
+  auto account = storage.accountForToken(secretHash(*token), seconds(), seconds() - 1);
   if (!account.ok()) return unavailableReply(account.detail);
   Reply reply = jsonReply(
       200, wire::toJson(wire::AccountReply{account.value.email, account.value.tier, *token}));

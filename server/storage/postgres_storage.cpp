@@ -22,6 +22,8 @@ using postgres::Result;
 constexpr std::size_t kMaxErrorLength = 300;
 // Seconds a new or reset connection may take before the operation answers unavailable.
 constexpr const char* kConnectTimeoutSeconds = "10";
+// A token's use is written down at most this often: most look-ups stay reads.
+constexpr std::int64_t kRenewEverySeconds = 3600;
 // Any fixed number: processes starting together take turns at creating the schema.
 constexpr const char* kSchemaLockKey = "7370019275";
 
@@ -48,23 +50,38 @@ CREATE TABLE IF NOT EXISTS tokens(
   account_id BIGINT NOT NULL REFERENCES accounts(id),
   device_id TEXT NOT NULL,
   created_at BIGINT NOT NULL,
-  revoked_at BIGINT);
+  revoked_at BIGINT,
+  last_used_at BIGINT NOT NULL DEFAULT 0,
+  code_hash TEXT);
 CREATE TABLE IF NOT EXISTS sync_records(
   account_id BIGINT PRIMARY KEY REFERENCES accounts(id),
   version BIGINT NOT NULL,
   blob BYTEA NOT NULL,
   device_id TEXT NOT NULL,
   updated_at BIGINT NOT NULL);
+-- From the first schema: tokens expire when idle (those issued before count as used at the
+-- upgrade, which signs nobody out) and remember their code.
+ALTER TABLE tokens ADD COLUMN IF NOT EXISTS last_used_at BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE tokens ADD COLUMN IF NOT EXISTS code_hash TEXT;
+UPDATE tokens SET last_used_at = GREATEST(created_at, extract(epoch FROM now())::BIGINT)
+  WHERE last_used_at = 0;
+CREATE INDEX IF NOT EXISTS tokens_by_account ON tokens(account_id);
+CREATE INDEX IF NOT EXISTS tokens_by_code ON tokens(code_hash);
 )sql";
 
 // The tables of kSchema, besides the upload tables.
 constexpr const char* kCoreTables[] = {"accounts", "pending_sign_ins", "codes", "tokens",
                                        "sync_records"};
 
+// Uploads are anonymous: the first schema's account link is dropped with its column.
 std::string uploadTableSchema(UploadTable table) {
-  return std::string("CREATE TABLE IF NOT EXISTS ") + uploadTableName(table) +
-         "(id BIGSERIAL PRIMARY KEY, account_id BIGINT, install_id TEXT NOT NULL,"
-         " app_version TEXT NOT NULL, body TEXT NOT NULL, received_at BIGINT NOT NULL);";
+  const std::string name = uploadTableName(table);
+  return "CREATE TABLE IF NOT EXISTS " + name +
+         "(id BIGSERIAL PRIMARY KEY, install_id TEXT NOT NULL,"
+         " app_version TEXT NOT NULL, body TEXT NOT NULL, received_at BIGINT NOT NULL);"
+         "ALTER TABLE " +
+         name + " DROP COLUMN IF EXISTS account_id;CREATE INDEX IF NOT EXISTS " + name +
+         "_by_time ON " + name + "(received_at);";
 }
 
 // The server's or libpq's message on one line, bounded.
@@ -96,15 +113,22 @@ postgres::Connection connect(const std::string& url, std::string& whyNot) {
 // Whether every table exists already: a role that may use the tables but not create any (the
 // default for non-owners of schema public since PostgreSQL 15) then needs no CREATE rights.
 bool schemaComplete(PGconn* connection) {
-  std::string names;
+  std::string names, uploads;
   for (const char* table : kCoreTables) names += std::string("'") + table + "',";
   for (UploadTable table : kAllUploadTables)
-    names += std::string("'") + uploadTableName(table) + "',";
-  names.pop_back();
+    uploads += std::string("'") + uploadTableName(table) + "',";
+  uploads.pop_back();
+  names += uploads;
+  // Of the current schema: the tokens' newest column there, the uploads' account link gone.
   const std::string sql =
       "SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"
       " AND tablename IN (" +
-      names + ")";
+      names +
+      ") AND EXISTS (SELECT 1 FROM information_schema.columns WHERE table_schema ="
+      " current_schema() AND table_name = 'tokens' AND column_name = 'code_hash')"
+      " AND NOT EXISTS (SELECT 1 FROM information_schema.columns WHERE table_schema ="
+      " current_schema() AND column_name = 'account_id' AND table_name IN (" +
+      uploads + "))";
   const Result result = Params().run(connection, sql.c_str());
   const auto tables = static_cast<std::int64_t>(std::size(kCoreTables) + kAllUploadTables.size());
   return PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) == 1 &&
@@ -217,12 +241,27 @@ class PostgresStorage final : public Storage {
                           Params().add(email), accountOrNotFound);
   }
 
-  StoreStatus addPendingSignIn(const std::string& ticketHash,
-                               const PendingSignIn& pending) override {
-    return command(
-        "INSERT INTO pending_sign_ins(ticket_hash, challenge, state, expires_at)"
-        " VALUES ($1, $2, $3, $4)",
-        Params().add(ticketHash).add(pending.challenge).add(pending.state).add(pending.expiresAt));
+  StoreStatus addPendingSignIn(const std::string& ticketHash, const PendingSignIn& pending,
+                               std::int64_t now, std::int64_t maxLive) override {
+    // Processes racing for the last place may both take it: the bound is a ceiling against
+    // floods, not an exact count.
+    return query<bool>(
+               "INSERT INTO pending_sign_ins(ticket_hash, challenge, state, expires_at)"
+               " SELECT $1, $2, $3, $4 WHERE (SELECT count(*) FROM pending_sign_ins"
+               " WHERE expires_at > $5) < $6",
+               Params()
+                   .add(ticketHash)
+                   .add(pending.challenge)
+                   .add(pending.state)
+                   .add(pending.expiresAt)
+                   .add(now)
+                   .add(maxLive),
+               [](const PGresult* rows) -> StoreResult<bool> {
+                 if (std::string_view(PQcmdTuples(const_cast<PGresult*>(rows))) == "0")
+                   return {StoreStatus::full, {}, "too many sign-ins"};
+                 return success(true);
+               })
+        .status;
   }
 
   StoreResult<PendingSignIn> takePendingSignIn(const std::string& ticketHash,
@@ -261,19 +300,41 @@ class PostgresStorage final : public Storage {
   }
 
   StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
-                       const std::string& deviceId, std::int64_t createdAt) override {
+                       const std::string& deviceId, const std::string& codeHash,
+                       std::int64_t createdAt) override {
     return command(
-        "INSERT INTO tokens(token_hash, account_id, device_id, created_at)"
-        " VALUES ($1, $2, $3, $4)",
-        Params().add(tokenHash).add(accountId).add(deviceId).add(createdAt));
+        "INSERT INTO tokens(token_hash, account_id, device_id, code_hash, created_at,"
+        " last_used_at) VALUES ($1, $2, $3, $4, $5, $5)",
+        Params().add(tokenHash).add(accountId).add(deviceId).add(codeHash).add(createdAt));
   }
 
-  StoreResult<Account> accountForToken(const std::string& tokenHash) override {
-    return query<Account>(
-        "SELECT a.id, a.email, a.tier, a.password_hash FROM tokens t"
+  StoreResult<Account> accountForToken(const std::string& tokenHash, std::int64_t now,
+                                       std::int64_t idleSince) override {
+    std::int64_t lastUsed = 0;
+    auto found = query<Account>(
+        "SELECT a.id, a.email, a.tier, a.password_hash, t.last_used_at FROM tokens t"
         " JOIN accounts a ON a.id = t.account_id"
-        " WHERE t.token_hash = $1 AND t.revoked_at IS NULL",
-        Params().add(tokenHash), accountOrNotFound);
+        " WHERE t.token_hash = $1 AND t.revoked_at IS NULL AND t.last_used_at > $2",
+        Params().add(tokenHash).add(idleSince), [&](const PGresult* rows) {
+          if (PQntuples(rows) == 1) lastUsed = postgres::integer(rows, 0, 4);
+          return accountOrNotFound(rows);
+        });
+    // A renewal that fails now leaves the token as it was.
+    if (found.ok() && lastUsed <= now - kRenewEverySeconds) {
+      command("UPDATE tokens SET last_used_at = $1 WHERE token_hash = $2",
+              Params().add(now).add(tokenHash));
+    }
+    return found;
+  }
+
+  StoreStatus revokeTokenOfCode(const std::string& codeHash, std::int64_t now) override {
+    return command("UPDATE tokens SET revoked_at = $1 WHERE code_hash = $2 AND revoked_at IS NULL",
+                   Params().add(now).add(codeHash));
+  }
+
+  StoreStatus revokeAllTokens(std::int64_t accountId, std::int64_t now) override {
+    return command("UPDATE tokens SET revoked_at = $1 WHERE account_id = $2 AND revoked_at IS NULL",
+                   Params().add(now).add(accountId));
   }
 
   StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) override {
@@ -312,10 +373,9 @@ class PostgresStorage final : public Storage {
 
   StoreStatus addUpload(const StoredUpload& upload) override {
     const std::string sql = std::string("INSERT INTO ") + uploadTableName(upload.table) +
-                            "(account_id, install_id, app_version, body, received_at)"
-                            " VALUES ($1, $2, $3, $4, $5)";
+                            "(install_id, app_version, body, received_at)"
+                            " VALUES ($1, $2, $3, $4)";
     return command(sql.c_str(), Params()
-                                    .add(upload.accountId)
                                     .add(upload.installID)
                                     .add(upload.appVersion)
                                     .add(upload.body)
@@ -334,6 +394,16 @@ class PostgresStorage final : public Storage {
         command("DELETE FROM pending_sign_ins WHERE expires_at <= $1", Params().add(now));
     if (pending != StoreStatus::ok) return pending;
     return command("DELETE FROM codes WHERE expires_at <= $1", Params().add(now));
+  }
+
+  StoreStatus purgeUploads(std::int64_t receivedBefore) override {
+    for (UploadTable table : kAllUploadTables) {
+      const std::string sql =
+          std::string("DELETE FROM ") + uploadTableName(table) + " WHERE received_at < $1";
+      const StoreStatus purged = command(sql.c_str(), Params().add(receivedBefore));
+      if (purged != StoreStatus::ok) return purged;
+    }
+    return StoreStatus::ok;
   }
 
  private:
@@ -363,7 +433,41 @@ class PostgresStorage final : public Storage {
   ConnectionPool pool_;
 };
 
+// Whether libpq reaches `host` without leaving this machine: a socket folder or loopback.
+bool isLocalHost(std::string_view host) {
+  return host.empty() || host.starts_with('/') || host.starts_with('@') || host == "localhost" ||
+         host.starts_with("127.") || host == "::1";
+}
+
 }  // namespace
+
+std::string postgresTransportWarning(const std::string& url) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), &error);
+  // A string libpq cannot read is reported by the connection attempt itself.
+  if (!options) {
+    PQfreemem(error);
+    return {};
+  }
+  std::string hosts, sslmode;
+  for (const PQconninfoOption* option = options; option->keyword; ++option) {
+    const std::string_view keyword = option->keyword;
+    if (!option->val) continue;
+    if (keyword == "host" || keyword == "hostaddr") hosts += std::string(option->val) + ",";
+    if (keyword == "sslmode") sslmode = option->val;
+  }
+  PQconninfoFree(options);
+  bool remote = false;
+  std::string_view rest = hosts;
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    remote = remote || !isLocalHost(rest.substr(0, comma));
+    rest.remove_prefix(comma + 1);
+  }
+  if (!remote || sslmode == "verify-full") return {};
+  return "PostgreSQL on another machine without sslmode=verify-full: the connection is not "
+         "verified and may be plain text (add sslmode=verify-full to --postgres)";
+}
 
 std::unique_ptr<Storage> openPostgresStorage(const std::string& url, int connections,
                                              std::string& whyNot) {

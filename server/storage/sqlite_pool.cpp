@@ -1,6 +1,7 @@
 // The SQLite connection pool and the health check of the database file.
 #include "storage/sqlite_pool.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,14 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
   return FileIdentity{info.st_dev, info.st_ino};
 }
 
+// A new database file is made readable by its owner alone, whatever the umask: SQLite gives
+// its "-wal" and "-shm" files the database file's mode. An existing file keeps its mode (the
+// operator's choice), and any failure here is left for SQLite to report in its own words.
+void createPrivately(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
 }  // namespace
 
 Pool::Pool(std::string path, int size, Prepare prepare)
@@ -36,6 +45,7 @@ Pool::Lease::~Lease() {
 }
 
 bool Pool::open(std::string& whyNot) {
+  createPrivately(path_);
   Connection first = connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, whyNot);
   if (!first) return false;
   std::lock_guard lock(mutex_);

@@ -16,7 +16,10 @@ using sqlite::Statement;
 
 // "Tolv" in the file's header: a database of another program is refused, never altered.
 constexpr std::int64_t kApplicationId = 0x546f6c76;
-constexpr std::int64_t kSchemaVersion = 1;
+// 2: tokens expire when idle and remember their code; uploads hold no account.
+constexpr std::int64_t kSchemaVersion = 2;
+// A token's use is written down at most this often: most look-ups stay reads.
+constexpr std::int64_t kRenewEverySeconds = 3600;
 // Requests are served by a thread pool; a few connections let their reads overlap, while
 // SQLite itself lets one writer at a time through.
 constexpr int kConnections = 4;
@@ -44,7 +47,11 @@ CREATE TABLE tokens(
   account_id INTEGER NOT NULL REFERENCES accounts(id),
   device_id TEXT NOT NULL,
   created_at INTEGER NOT NULL,
-  revoked_at INTEGER);
+  revoked_at INTEGER,
+  last_used_at INTEGER NOT NULL DEFAULT 0,
+  code_hash TEXT);
+CREATE INDEX tokens_by_account ON tokens(account_id);
+CREATE INDEX tokens_by_code ON tokens(code_hash);
 CREATE TABLE sync_records(
   account_id INTEGER PRIMARY KEY REFERENCES accounts(id),
   version INTEGER NOT NULL,
@@ -53,10 +60,29 @@ CREATE TABLE sync_records(
   updated_at INTEGER NOT NULL);
 )sql";
 
+// From schema 1. Tokens issued before count as used at the upgrade, which signs nobody out;
+// the account link of the uploads is dropped with its column (the table is rewritten).
+constexpr const char* kMigrateTokensFrom1 = R"sql(
+ALTER TABLE tokens ADD COLUMN last_used_at INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE tokens ADD COLUMN code_hash TEXT;
+UPDATE tokens SET last_used_at = max(created_at, unixepoch());
+CREATE INDEX tokens_by_account ON tokens(account_id);
+CREATE INDEX tokens_by_code ON tokens(code_hash);
+)sql";
+
 std::string uploadTableSchema(UploadTable table) {
-  return std::string("CREATE TABLE ") + uploadTableName(table) +
-         "(id INTEGER PRIMARY KEY, account_id INTEGER, install_id TEXT NOT NULL,"
-         " app_version TEXT NOT NULL, body TEXT NOT NULL, received_at INTEGER NOT NULL);";
+  const std::string name = uploadTableName(table);
+  return "CREATE TABLE " + name +
+         "(id INTEGER PRIMARY KEY, install_id TEXT NOT NULL,"
+         " app_version TEXT NOT NULL, body TEXT NOT NULL, received_at INTEGER NOT NULL);"
+         "CREATE INDEX " +
+         name + "_by_time ON " + name + "(received_at);";
+}
+
+std::string uploadTableFrom1(UploadTable table) {
+  const std::string name = uploadTableName(table);
+  return "ALTER TABLE " + name + " DROP COLUMN account_id;CREATE INDEX " + name + "_by_time ON " +
+         name + "(received_at);";
 }
 
 // Why `db` could not be used for `what`; a file of another kind is named as such.
@@ -84,7 +110,15 @@ bool createSchema(sqlite3* db) {
   return sqlite::execute(db, sql.c_str()) == SQLITE_OK;
 }
 
-enum class FileKind { ours, empty, other };
+bool migrateFrom1(sqlite3* db) {
+  std::string sql = kMigrateTokensFrom1;
+  for (UploadTable table : kAllUploadTables) sql += uploadTableFrom1(table);
+  sql += "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+  return sqlite::execute(db, sql.c_str()) == SQLITE_OK;
+}
+
+// ours: current; older: ours, of schema 1, to be migrated.
+enum class FileKind { ours, older, empty, other };
 
 // Reads what the file holds; `whyNot` says why when it is not ours or cannot be read.
 FileKind classify(sqlite3* db, const std::string& path, std::string& whyNot) {
@@ -106,11 +140,11 @@ FileKind classify(sqlite3* db, const std::string& path, std::string& whyNot) {
              ", this one knows " + std::to_string(kSchemaVersion) + ")";
     return FileKind::other;
   }
-  return FileKind::ours;
+  return *version < kSchemaVersion ? FileKind::older : FileKind::ours;
 }
 
-// Creates the schema in an empty database, inside one write transaction so that two processes
-// starting on a new file do not both create it.
+// Creates the schema in an empty database or migrates an older one, inside one write
+// transaction so that two processes starting on one file do not both do it.
 bool createSchemaOnce(sqlite3* db, const std::string& path, std::string& whyNot) {
   if (sqlite::execute(db, "BEGIN IMMEDIATE") != SQLITE_OK) {
     whyNot = cannot(db, "write", path);
@@ -124,6 +158,10 @@ bool createSchemaOnce(sqlite3* db, const std::string& path, std::string& whyNot)
     case FileKind::empty:
       ready = createSchema(db) && sqlite::execute(db, "COMMIT") == SQLITE_OK;
       if (!ready) whyNot = "cannot create the schema in " + path + ": " + sqlite3_errmsg(db);
+      break;
+    case FileKind::older:
+      ready = migrateFrom1(db) && sqlite::execute(db, "COMMIT") == SQLITE_OK;
+      if (!ready) whyNot = "cannot upgrade the schema of " + path + ": " + sqlite3_errmsg(db);
       break;
     case FileKind::other:
       break;
@@ -215,16 +253,22 @@ class SqliteStorage final : public Storage {
     });
   }
 
-  StoreStatus addPendingSignIn(const std::string& ticketHash,
-                               const PendingSignIn& pending) override {
+  StoreStatus addPendingSignIn(const std::string& ticketHash, const PendingSignIn& pending,
+                               std::int64_t now, std::int64_t maxLive) override {
     return run<bool>(Access::write,
-                     [&](sqlite::Connection& db) {
-                       Statement insert(
-                           db,
-                           "INSERT INTO pending_sign_ins(ticket_hash, challenge, state,"
-                           " expires_at) VALUES (?, ?, ?, ?)");
+                     [&](sqlite::Connection& db) -> StoreResult<bool> {
+                       // The count and the insert in one statement: racing pages cannot
+                       // both take the last place.
+                       Statement insert(db,
+                                        "INSERT INTO pending_sign_ins(ticket_hash, challenge,"
+                                        " state, expires_at) SELECT ?, ?, ?, ? WHERE (SELECT"
+                                        " count(*) FROM pending_sign_ins WHERE expires_at > ?)"
+                                        " < ? RETURNING 1");
                        insert.bind(ticketHash).bind(pending.challenge).bind(pending.state);
-                       insert.bind(pending.expiresAt);
+                       insert.bind(pending.expiresAt).bind(now).bind(maxLive);
+                       const int rc = insert.step();
+                       if (rc == SQLITE_DONE) return {StoreStatus::full, {}, "too many sign-ins"};
+                       if (rc != SQLITE_ROW) return failure<bool>(insert, rc, path());
                        return done(insert);
                      })
         .status;
@@ -285,28 +329,67 @@ class SqliteStorage final : public Storage {
   }
 
   StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
-                       const std::string& deviceId, std::int64_t createdAt) override {
+                       const std::string& deviceId, const std::string& codeHash,
+                       std::int64_t createdAt) override {
     return run<bool>(Access::write,
                      [&](sqlite::Connection& db) {
-                       Statement insert(
-                           db,
-                           "INSERT INTO tokens(token_hash, account_id, device_id, created_at)"
-                           " VALUES (?, ?, ?, ?)");
-                       insert.bind(tokenHash).bind(accountId).bind(deviceId).bind(createdAt);
+                       Statement insert(db,
+                                        "INSERT INTO tokens(token_hash, account_id, device_id,"
+                                        " code_hash, created_at, last_used_at)"
+                                        " VALUES (?, ?, ?, ?, ?, ?)");
+                       insert.bind(tokenHash).bind(accountId).bind(deviceId).bind(codeHash);
+                       insert.bind(createdAt).bind(createdAt);
                        return done(insert);
                      })
         .status;
   }
 
-  StoreResult<Account> accountForToken(const std::string& tokenHash) override {
-    return run<Account>(Access::read, [&](sqlite::Connection& db) {
+  StoreResult<Account> accountForToken(const std::string& tokenHash, std::int64_t now,
+                                       std::int64_t idleSince) override {
+    std::int64_t lastUsed = 0;
+    auto found = run<Account>(Access::read, [&](sqlite::Connection& db) -> StoreResult<Account> {
       Statement select(db,
-                       "SELECT a.id, a.email, a.tier, a.password_hash FROM tokens t"
-                       " JOIN accounts a ON a.id = t.account_id"
-                       " WHERE t.token_hash = ? AND t.revoked_at IS NULL");
-      select.bind(tokenHash);
-      return singleAccount(select);
+                       "SELECT a.id, a.email, a.tier, a.password_hash, t.last_used_at"
+                       " FROM tokens t JOIN accounts a ON a.id = t.account_id"
+                       " WHERE t.token_hash = ? AND t.revoked_at IS NULL AND t.last_used_at > ?");
+      select.bind(tokenHash).bind(idleSince);
+      auto account = singleAccount(select);
+      if (account.ok()) lastUsed = select.integer(4);
+      return account;
     });
+    // A renewal that cannot be written now (a read-only file) leaves the token as it was.
+    if (found.ok() && lastUsed <= now - kRenewEverySeconds) {
+      run<bool>(Access::write, [&](sqlite::Connection& db) {
+        Statement renew(db, "UPDATE tokens SET last_used_at = ? WHERE token_hash = ?");
+        renew.bind(now).bind(tokenHash);
+        return done(renew);
+      });
+    }
+    return found;
+  }
+
+  StoreStatus revokeTokenOfCode(const std::string& codeHash, std::int64_t now) override {
+    return run<bool>(Access::write,
+                     [&](sqlite::Connection& db) {
+                       Statement revoke(db,
+                                        "UPDATE tokens SET revoked_at = ?"
+                                        " WHERE code_hash = ? AND revoked_at IS NULL");
+                       revoke.bind(now).bind(codeHash);
+                       return done(revoke);
+                     })
+        .status;
+  }
+
+  StoreStatus revokeAllTokens(std::int64_t accountId, std::int64_t now) override {
+    return run<bool>(Access::write,
+                     [&](sqlite::Connection& db) {
+                       Statement revoke(db,
+                                        "UPDATE tokens SET revoked_at = ?"
+                                        " WHERE account_id = ? AND revoked_at IS NULL");
+                       revoke.bind(now).bind(accountId);
+                       return done(revoke);
+                     })
+        .status;
   }
 
   StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) override {
@@ -361,11 +444,11 @@ class SqliteStorage final : public Storage {
   StoreStatus addUpload(const StoredUpload& upload) override {
     return run<bool>(Access::write,
                      [&](sqlite::Connection& db) {
-                       Statement insert(
-                           db, std::string("INSERT INTO ") + uploadTableName(upload.table) +
-                                   "(account_id, install_id, app_version, body, received_at)"
-                                   " VALUES (?, ?, ?, ?, ?)");
-                       insert.bind(upload.accountId).bind(upload.installID).bind(upload.appVersion);
+                       Statement insert(db, std::string("INSERT INTO ") +
+                                                uploadTableName(upload.table) +
+                                                "(install_id, app_version, body, received_at)"
+                                                " VALUES (?, ?, ?, ?)");
+                       insert.bind(upload.installID).bind(upload.appVersion);
                        insert.bind(upload.body).bind(upload.receivedAt);
                        return done(insert);
                      })
@@ -392,6 +475,21 @@ class SqliteStorage final : public Storage {
                        Statement codes(db, "DELETE FROM codes WHERE expires_at <= ?");
                        codes.bind(now);
                        return done(codes);
+                     })
+        .status;
+  }
+
+  StoreStatus purgeUploads(std::int64_t receivedBefore) override {
+    return run<bool>(Access::write,
+                     [&](sqlite::Connection& db) {
+                       StoreResult<bool> result = success(true);
+                       for (UploadTable table : kAllUploadTables) {
+                         Statement purge(db, std::string("DELETE FROM ") + uploadTableName(table) +
+                                                 " WHERE received_at < ?");
+                         purge.bind(receivedBefore);
+                         if (result = done(purge); !result.ok()) break;
+                       }
+                       return result;
                      })
         .status;
   }

@@ -19,6 +19,8 @@ enum class StoreStatus {
   exists,
   /// The sync record's version is not the base the writer named.
   conflict,
+  /// A bounded table holds as many live rows as it may.
+  full,
   /// The database cannot answer now (file missing or read-only, connection lost, disk full).
   /// `detail` says why; the server answers 503 and tries again on the next request.
   unavailable,
@@ -63,13 +65,12 @@ struct SyncRecord {
 
 enum class UploadTable { usage, crash, testlog };
 
+/// Uploads are anonymous: nothing in one links it to an account or a token.
 struct StoredUpload {
   UploadTable table = UploadTable::usage;
-  /// The signed-in account that sent it, if any.
-  std::optional<std::int64_t> accountId;
   std::string installID;
   std::string appVersion;
-  /// The request body as received (valid UTF-8 JSON, already bounded by the server).
+  /// The body's known fields (valid UTF-8 JSON, already bounded by the server).
   std::string body;
   std::int64_t receivedAt = 0;
 };
@@ -85,8 +86,10 @@ class Storage {
                                              const std::string& tier) = 0;
   virtual StoreResult<Account> accountByEmail(const std::string& email) = 0;
 
-  virtual StoreStatus addPendingSignIn(const std::string& ticketHash,
-                                       const PendingSignIn& pending) = 0;
+  /// `full` when `maxLive` pending sign-ins not expired at `now` are stored already: a flood
+  /// of opened pages cannot grow the table without end.
+  virtual StoreStatus addPendingSignIn(const std::string& ticketHash, const PendingSignIn& pending,
+                                       std::int64_t now, std::int64_t maxLive) = 0;
   /// Removes and returns the pending sign-in; `notFound` when absent or expired at `now`.
   /// Two callers racing on one ticket: exactly one gets it.
   virtual StoreResult<PendingSignIn> takePendingSignIn(const std::string& ticketHash,
@@ -98,12 +101,21 @@ class Storage {
   /// Two exchanges racing on one code: exactly one gets it.
   virtual StoreResult<CodeGrant> takeCode(const std::string& codeHash, std::int64_t now) = 0;
 
+  /// A token issued at `createdAt` in exchange for the code `codeHash`.
   virtual StoreStatus addToken(const std::string& tokenHash, std::int64_t accountId,
-                               const std::string& deviceId, std::int64_t createdAt) = 0;
-  /// The account a live (not revoked) token belongs to; `notFound` otherwise.
-  virtual StoreResult<Account> accountForToken(const std::string& tokenHash) = 0;
+                               const std::string& deviceId, const std::string& codeHash,
+                               std::int64_t createdAt) = 0;
+  /// The account a live token belongs to: not revoked and used after `idleSince`. Using it
+  /// at `now` renews it (recorded at most hourly: most look-ups stay reads). `notFound`
+  /// otherwise.
+  virtual StoreResult<Account> accountForToken(const std::string& tokenHash, std::int64_t now,
+                                               std::int64_t idleSince) = 0;
   /// `ok` also when the token was unknown or revoked before: sign-out is idempotent.
   virtual StoreStatus revokeToken(const std::string& tokenHash, std::int64_t now) = 0;
+  /// Revokes the token issued for the code `codeHash` (a replayed code), if any.
+  virtual StoreStatus revokeTokenOfCode(const std::string& codeHash, std::int64_t now) = 0;
+  /// Revokes every token of the account: signed out everywhere.
+  virtual StoreStatus revokeAllTokens(std::int64_t accountId, std::int64_t now) = 0;
 
   /// Version 0 and an empty blob when the account never synced.
   virtual StoreResult<SyncRecord> syncRecord(std::int64_t accountId) = 0;
@@ -120,11 +132,17 @@ class Storage {
 
   /// Drops expired pending sign-ins and codes; called now and then by the server.
   virtual StoreStatus purgeExpired(std::int64_t now) = 0;
+  /// Drops the uploads received before `receivedBefore`; called daily by the server.
+  virtual StoreStatus purgeUploads(std::int64_t receivedBefore) = 0;
 };
 
 /// Opens (creating when missing) the SQLite database at `path` in WAL mode with its schema.
 /// Nothing, with `whyNot` set, when it cannot be opened or is not ours.
 std::unique_ptr<Storage> openSqliteStorage(const std::string& path, std::string& whyNot);
+/// What to tell the operator about `url` before connecting: a warning when it names a host
+/// that is not this machine without sslmode=verify-full (the password and the data would
+/// cross the network unverified, or in plain text); "" otherwise.
+std::string postgresTransportWarning(const std::string& url);
 /// Connects to PostgreSQL (a libpq connection URI or key=value string) with a pool of
 /// `connections` and creates the schema when missing.
 std::unique_ptr<Storage> openPostgresStorage(const std::string& url, int connections,

@@ -98,6 +98,7 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
            {{"--db", db(), "--listen", "nowhere"}, 2, "--listen wants ADDR:PORT"},
            {{"--db", db(), "--threads", "0"}, 2, "--threads wants a number"},
            {{"--db", db(), "--upload-limit", "3"}, 2, "--upload-limit wants a number"},
+           {{"--db", db(), "--sign-up", "maybe"}, 2, "--sign-up wants open or closed"},
            {{"--db", db(), "--tls-cert", "/x.pem"}, 2, "--tls-cert and --tls-key go together"},
            {{"--db", folder.path() + "/missing/folder/x.db"}, 1, "missing/folder"},
            {{"--db", folder.path() + "/not-a-database"}, 1, "not-a-database"},

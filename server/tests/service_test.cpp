@@ -2,10 +2,11 @@
 // wrong, against a real SQLite database on simulated time.
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
-#include <thread>
+#include <sstream>
 
+#include "cli/add_account.h"
+#include "service/client_address.h"
 #include "support/service_world.h"
 
 namespace tolvane::server::test {
@@ -104,8 +105,11 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const Reply again =
       submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse", "signin");
   const std::string fresh = callbackItem(again.headers.at("Location"), "code");
-  ASSERT_EQ(exchange(fresh, second.verifier).status, 200);
+  const Reply issued = exchange(fresh, second.verifier);
+  ASSERT_EQ(issued.status, 200);
   EXPECT_EQ(exchange(fresh, second.verifier).status, 400) << "used twice";
+  EXPECT_EQ(call("GET", "/api/me", "", Json::parse(issued.body)["token"]).status, 401)
+      << "a replayed code revokes the token issued for it";
 
   const auto third = newSignInRequest();
   const Reply late =
@@ -118,21 +122,28 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   EXPECT_EQ(submit(stale, "ada@example.org", "correct horse", "signin").status, 400);
 }
 
-TEST_F(Sign, OutRevokesTheTokenAndEveryBearerEndpointRefusesBadOnes) {
+TEST_F(Sign, OutRevokesTheTokenOrAllOfThemAndEveryBearerEndpointRefusesBadOnes) {
   const std::string token = signIn("ada@example.org");
+  const std::string elsewhere = signIn("ada@example.org");
+  const std::string third = signIn("ada@example.org");
   const std::string other = signIn("bob@example.org");
   ASSERT_EQ(call("POST", "/api/app/logout", "{}", token).status, 200);
+  EXPECT_EQ(call("GET", "/api/me", "", elsewhere).status, 200) << "signed out here only";
+  const Reply all = call("POST", "/api/app/logout-all", "{}", elsewhere);
+  EXPECT_EQ(all.status, 200);
+  EXPECT_EQ(all.body, "{}");
   struct Endpoint {
     std::string method, path, body;
   };
   const std::string push = R"({"blob":"{}","baseVersion":0,"deviceId":"d"})";
   for (const Endpoint& e : std::vector<Endpoint>{{"GET", "/api/me", ""},
                                                  {"POST", "/api/app/logout", "{}"},
+                                                 {"POST", "/api/app/logout-all", "{}"},
                                                  {"GET", "/api/sync/tolvane", ""},
                                                  {"PUT", "/api/sync/tolvane", push}}) {
     for (const std::string& authorization : std::vector<std::string>{
              "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
-             "Bearer " + token, "Bearer ' OR 1=1 --"}) {
+             "Bearer " + token, "Bearer " + elsewhere, "Bearer " + third, "Bearer ' OR 1=1 --"}) {
       SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
       Request request{.method = e.method,
                       .path = e.path,
@@ -145,7 +156,60 @@ TEST_F(Sign, OutRevokesTheTokenAndEveryBearerEndpointRefusesBadOnes) {
       EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
     }
   }
-  EXPECT_EQ(call("GET", "/api/me", "", other).status, 200) << "another device stays signed in";
+  EXPECT_EQ(call("GET", "/api/me", "", other).status, 200) << "another account stays signed in";
+}
+
+TEST_F(Sign, InLastsWhileUsedAndEndsAfterAnIdleSpell) {
+  const std::string token = signIn("ada@example.org");
+  const std::int64_t idle = testConfig().tokenIdleSeconds;
+  for (int use = 0; use < 3; ++use) {
+    now += idle - 1;
+    EXPECT_EQ(call("GET", "/api/me", "", token).status, 200) << "renewed by use " << use;
+  }
+  now += idle;
+  EXPECT_EQ(call("GET", "/api/me", "", token).status, 401);
+}
+
+TEST_F(Sign, PagesAreLimitedPerAddressAndTheirSignInsBoundInAll) {
+  int opened = 0;
+  Reply page;
+  while ((page = openPage(newSignInRequest())).status == 200 && opened < 100) ++opened;
+  EXPECT_EQ(page.status, 429);
+  EXPECT_EQ(opened, static_cast<int>(testConfig().pagesPerAddress.burst));
+
+  ServiceConfig config = testConfig();
+  config.maxPendingSignIns = opened + 1;
+  service = std::make_unique<Service>(*storage, config, [this] { return now; });
+  address = "198.51.100.1";
+  EXPECT_EQ(openPage(newSignInRequest()).status, 200);
+  EXPECT_EQ(openPage(newSignInRequest()).status, 503) << "the bound is reached";
+  now += config.pageLifetime;
+  EXPECT_EQ(openPage(newSignInRequest()).status, 200) << "expired ones do not count";
+}
+
+TEST_F(Sign, UpClosedLeavesAccountsToTheOperatorsCommand) {
+  ServiceConfig config = testConfig();
+  config.signUpOpen = false;
+  service = std::make_unique<Service>(*storage, config, [this] { return now; });
+  const Reply refused = submit(ticketOf(openPage(newSignInRequest()).body), "ada@example.org",
+                               "correct horse", "signup");
+  EXPECT_EQ(refused.status, 403);
+  EXPECT_EQ(storage->accountByEmail("ada@example.org").status, StoreStatus::notFound);
+
+  struct Case {
+    std::string email, input;
+    bool added;
+  };
+  for (const Case& c : std::vector<Case>{{"Ada@Example.org", "correct horse\nignored", true},
+                                         {"ada@example.org", "correct horse\n", false},
+                                         {"not an address", "correct horse\n", false},
+                                         {"bob@example.org", "short\n", false}}) {
+    std::istringstream input(c.input);
+    std::string whyNot;
+    EXPECT_EQ(addAccount(*storage, c.email, input, config.passwordCost, whyNot), c.added)
+        << c.email << ": " << whyNot;
+  }
+  EXPECT_FALSE(signIn("ada@example.org").empty());
 }
 
 TEST_F(Sign, EveryJsonEndpointRefusesBodiesThatAreNotItsObject) {
@@ -207,23 +271,6 @@ TEST_F(Sync, VersionsFollowTheBaseAndAStaleBaseConflicts) {
   EXPECT_EQ(pulled, Json({{"version", 2}, {"blob", odd}}));
   const std::string other = signIn("bob@example.org");
   EXPECT_EQ(Json::parse(call("GET", "/api/sync/tolvane", "", other).body), Json::object());
-}
-
-TEST_F(Sync, OfPutsRacingOnOneBaseExactlyOneWins) {
-  const std::string token = signIn("ada@example.org");
-  ASSERT_EQ(push(token, 0, "{}").status, 200);
-  std::atomic<int> won = 0, conflicted = 0;
-  std::vector<std::thread> writers;
-  for (int i = 0; i < 8; ++i) {
-    writers.emplace_back([&, i] {
-      const int status = push(token, 1, "{\"writer\":" + std::to_string(i) + "}").status;
-      if (status == 200) ++won;
-      if (status == 409) ++conflicted;
-    });
-  }
-  for (auto& writer : writers) writer.join();
-  EXPECT_EQ(won, 1);
-  EXPECT_EQ(conflicted, 7);
 }
 
 TEST_F(Sync, AReadOnlyOrMissingDatabaseAnswers503UntilFixed) {
@@ -294,6 +341,44 @@ TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
   EXPECT_EQ(storage->countUploads(UploadTable::testlog).value, 1);
 }
 
+TEST_F(Uploads, KeepTheirKnownFieldsAndNothingOfTheAccount) {
+  const std::string token = signIn("ada@example.org");
+  Json batch = usageBatch(2);
+  batch["extra"] = "unknown-top";
+  batch["events"][0]["x"] = "unknown-event";
+  const Reply reply = call("POST", "/api/improve", batch.dump(), token);
+  ASSERT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.accountId, 0) << "logged without the account";
+  batch.erase("extra");
+  batch["events"][0].erase("x");
+  EXPECT_EQ(sqliteColumn("SELECT body FROM usage_uploads"), std::vector{batch.dump()});
+  EXPECT_EQ(sqliteColumn("SELECT name FROM pragma_table_info('usage_uploads')"),
+            (std::vector<std::string>{"id", "install_id", "app_version", "body", "received_at"}));
+}
+
+TEST_F(Uploads, AreKeptForTheirDaysAndLimitedByBytesPerAddress) {
+  ASSERT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200);
+  now += testConfig().keepUploadsSeconds - 86400;
+  ASSERT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200);
+  now += 2 * 86400;
+  call("GET", "/api/me");
+  EXPECT_EQ(storage->countUploads(UploadTable::usage).value, 1) << "the first one is dropped";
+
+  // The installation ids are the sender's to choose: the bytes count per address.
+  ServiceConfig config = testConfig();
+  config.uploadBytesPerAddress = {.burst = 3.5 * usageBatch(1, "install-0").dump().size(),
+                                  .perSecond = 1};
+  service = std::make_unique<Service>(*storage, config, [this] { return now; });
+  std::vector<int> statuses;
+  for (int i = 0; i < 5; ++i) {
+    const std::string body = usageBatch(1, "install-" + std::to_string(i)).dump();
+    statuses.push_back(call("POST", "/api/improve", body).status);
+  }
+  EXPECT_EQ(statuses, (std::vector<int>{200, 200, 200, 503, 503}));
+  address = "198.51.100.1";
+  EXPECT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200) << "another address";
+}
+
 TEST_F(Uploads, OverTheirLimitAreAskedBackLaterNotDropped) {
   const RateLimit perAccount = testConfig().uploadsPerAccount;
   int accepted = 0;
@@ -321,14 +406,34 @@ TEST_F(Sign, InAttemptsAreLimitedPerAddressAndPerAccount) {
   }
   EXPECT_EQ(reply.status, 429);
   EXPECT_EQ(refusedWrong, static_cast<int>(testConfig().signInPerAccount.burst) - 1);
-  // The account is held back, another one is not, until the address's own limit runs out.
+  // The account is held back at this address, another one is not, and neither is the owner at
+  // their own address; until an address's own limit runs out, whatever its spelling.
   ticket = ticketOf(reply.body);
   reply = submit(ticket, "bob@example.org", "correct horse", "signup");
   EXPECT_EQ(reply.status, 303);
-  address = "198.51.100.1";
-  for (int i = 0; i < testConfig().signInPerAddress.burst; ++i)
+  address = "2001:db8::1";
+  EXPECT_FALSE(signIn("ada@example.org").empty());
+  // Three taken already: the sign-in's two forms (sign-up, then sign-in) and its exchange.
+  for (int i = 0; i < testConfig().signInPerAddress.burst - 3; ++i) {
+    address = (i % 2 ? "2001:DB8::" : "2001:db8::ffff:") + std::to_string(i);
     call("POST", "/api/app/token", "{}");
+  }
+  address = "2001:db8:0:0:1::1";
   EXPECT_EQ(call("POST", "/api/app/token", "{}").status, 429);
+}
+
+TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
+  for (const auto& [one, same] : std::vector<std::pair<std::string, std::string>>{
+           {"2001:DB8::1", "2001:db8::1"},
+           {"2001:db8::1", "2001:db8:0:0:ffff:ffff:ffff:ffff"},
+           {"::ffff:192.0.2.1", "192.0.2.1"},
+           {"::FFFF:c000:201", "192.0.2.1"}}) {
+    EXPECT_EQ(addressKey(one), addressKey(same)) << one << " " << same;
+  }
+  for (const auto& [one, other] : std::vector<std::pair<std::string, std::string>>{
+           {"2001:db8::1", "2001:db8:0:1::1"}, {"192.0.2.1", "192.0.2.2"}, {"unknown", "x"}}) {
+    EXPECT_NE(addressKey(one), addressKey(other)) << one << " " << other;
+  }
 }
 
 }  // namespace

@@ -69,8 +69,8 @@ TEST_P(StorageTest, CodesAndPendingSignInsAreSingleUseUntilTheyExpire) {
 
     const PendingSignIn pending{
         .challenge = "c'" + hash, .state = "s;--" + hash, .expiresAt = c.expiresAt};
-    ASSERT_EQ(storage_->addPendingSignIn(hash, pending), StoreStatus::ok);
-    EXPECT_EQ(storage_->addPendingSignIn(hash, pending), StoreStatus::exists);
+    ASSERT_EQ(storage_->addPendingSignIn(hash, pending, 0, 10), StoreStatus::ok);
+    EXPECT_EQ(storage_->addPendingSignIn(hash, pending, 0, 10), StoreStatus::exists);
     const StoreResult<PendingSignIn> taken = storage_->takePendingSignIn(hash, c.takenAt);
     EXPECT_EQ(taken.status, c.first);
     if (taken.ok()) {
@@ -87,30 +87,55 @@ TEST_P(StorageTest, PurgeDropsOnlyWhatHasExpired) {
   const std::int64_t account = newAccount();
   ASSERT_EQ(storage_->addCode("old", account, "c", 100), StoreStatus::ok);
   ASSERT_EQ(storage_->addCode("fresh", account, "c", 300), StoreStatus::ok);
-  ASSERT_EQ(storage_->addPendingSignIn("old", {.expiresAt = 100}), StoreStatus::ok);
-  ASSERT_EQ(storage_->addPendingSignIn("fresh", {.expiresAt = 300}), StoreStatus::ok);
+  ASSERT_EQ(storage_->addPendingSignIn("old", {.expiresAt = 100}, 0, 2), StoreStatus::ok);
+  ASSERT_EQ(storage_->addPendingSignIn("fresh", {.expiresAt = 300}, 0, 2), StoreStatus::ok);
+  // The bound counts the sign-ins still live at the time named.
+  EXPECT_EQ(storage_->addPendingSignIn("third", {.expiresAt = 300}, 50, 2), StoreStatus::full);
+  ASSERT_EQ(storage_->addPendingSignIn("third", {.expiresAt = 300}, 100, 2), StoreStatus::ok);
+  for (const auto& [table, receivedAt] :
+       {std::pair{UploadTable::usage, 99}, {UploadTable::usage, 100}, {UploadTable::testlog, 10}}) {
+    ASSERT_EQ(storage_->addUpload({.table = table, .body = "{}", .receivedAt = receivedAt}),
+              StoreStatus::ok);
+  }
   ASSERT_EQ(storage_->purgeExpired(200), StoreStatus::ok);
+  ASSERT_EQ(storage_->purgeUploads(100), StoreStatus::ok);
   // Asked at a time when the purged rows were still valid: only a removed row answers notFound.
   EXPECT_EQ(storage_->takeCode("old", 50).status, StoreStatus::notFound);
   EXPECT_EQ(storage_->takePendingSignIn("old", 50).status, StoreStatus::notFound);
   EXPECT_TRUE(storage_->takeCode("fresh", 250).ok());
   EXPECT_TRUE(storage_->takePendingSignIn("fresh", 250).ok());
+  EXPECT_EQ(storage_->countUploads(UploadTable::usage).value, 1);
+  EXPECT_EQ(storage_->countUploads(UploadTable::testlog).value, 0);
 }
 
-TEST_P(StorageTest, TokensResolveToTheirAccountUntilRevoked) {
+TEST_P(StorageTest, TokensResolveToTheirAccountUntilRevokedOrIdle) {
   const std::int64_t account = newAccount();
-  ASSERT_EQ(storage_->addToken("token", account, "device-1", 10), StoreStatus::ok);
-  EXPECT_EQ(storage_->addToken("token", account, "device-2", 11), StoreStatus::exists);
-  const StoreResult<Account> owner = storage_->accountForToken("token");
+  const std::int64_t other = newAccount();
+  ASSERT_EQ(storage_->addToken("token", account, "device-1", "code-1", 10), StoreStatus::ok);
+  EXPECT_EQ(storage_->addToken("token", account, "device-2", "code-9", 11), StoreStatus::exists);
+  ASSERT_EQ(storage_->addToken("second", account, "device-2", "code-2", 10), StoreStatus::ok);
+  ASSERT_EQ(storage_->addToken("others", other, "device-3", "code-3", 10), StoreStatus::ok);
+  const StoreResult<Account> owner = storage_->accountForToken("token", 20, 0);
   ASSERT_TRUE(owner.ok()) << owner.detail;
   EXPECT_EQ(owner.value.id, account);
   EXPECT_EQ(owner.value.email, "user1@example.com");
+  // Idle since its last use; a use renews it.
+  EXPECT_EQ(storage_->accountForToken("token", 20, 10).status, StoreStatus::notFound);
+  EXPECT_TRUE(storage_->accountForToken("token", 90000, 9).ok());
+  EXPECT_TRUE(storage_->accountForToken("token", 90001, 89999).ok());
 
-  EXPECT_EQ(storage_->revokeToken("token", 20), StoreStatus::ok);
-  EXPECT_EQ(storage_->accountForToken("token").status, StoreStatus::notFound);
-  EXPECT_EQ(storage_->revokeToken("token", 30), StoreStatus::ok);
-  EXPECT_EQ(storage_->revokeToken("never-issued", 30), StoreStatus::ok);
-  EXPECT_EQ(storage_->accountForToken("never-issued").status, StoreStatus::notFound);
+  EXPECT_EQ(storage_->revokeTokenOfCode("code-2", 30), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("second", 30, 0).status, StoreStatus::notFound);
+  EXPECT_TRUE(storage_->accountForToken("token", 30, 0).ok());
+  EXPECT_EQ(storage_->revokeAllTokens(account, 40), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("token", 40, 0).status, StoreStatus::notFound);
+  EXPECT_TRUE(storage_->accountForToken("others", 40, 0).ok()) << "another account's stays";
+
+  EXPECT_EQ(storage_->revokeToken("others", 50), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("others", 50, 0).status, StoreStatus::notFound);
+  EXPECT_EQ(storage_->revokeToken("others", 60), StoreStatus::ok);
+  EXPECT_EQ(storage_->revokeToken("never-issued", 60), StoreStatus::ok);
+  EXPECT_EQ(storage_->accountForToken("never-issued", 60, 0).status, StoreStatus::notFound);
 }
 
 TEST_P(StorageTest, SyncVersionsAdvanceByOneFromTheStoredBase) {
@@ -182,13 +207,11 @@ TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWins) {
 }
 
 TEST_P(StorageTest, UploadsAreCountedPerTable) {
-  const std::int64_t account = newAccount();
   const std::pair<UploadTable, int> counts[] = {
       {UploadTable::usage, 3}, {UploadTable::crash, 1}, {UploadTable::testlog, 0}};
   for (const auto& [table, count] : counts) {
     for (int i = 0; i < count; ++i) {
       const StoredUpload upload{.table = table,
-                                .accountId = i % 2 ? std::optional(account) : std::nullopt,
                                 .installID = "install",
                                 .appVersion = "1.0",
                                 .body = "{\"n\":" + std::to_string(i) + "}",

@@ -1,6 +1,7 @@
 // PostgreSQL under an operator's hands: connections cut by the server are answered as
 // unavailable once and then reset, without restarting the storage; a role that may only use
-// the tables an operator made works on them.
+// the tables an operator made works on them; a connection string that crosses the network
+// unverified is warned about.
 #include "support/storage_fixture.h"
 
 namespace tolvane::server::test {
@@ -41,6 +42,37 @@ TEST_P(PostgresConnectionTest, ARoleThatMayNotCreateTablesUsesTheExistingOnes) {
   ASSERT_TRUE(worker) << whyNot;
   EXPECT_TRUE(worker->createAccount("worker@example.com", "h", "free").ok());
   EXPECT_TRUE(storage_->accountByEmail("worker@example.com").ok());
+}
+
+TEST_P(PostgresConnectionTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
+  const std::int64_t account = newAccount();
+  // Made back into the first schema: tokens without their use and code, uploads linked.
+  std::string sql =
+      "ALTER TABLE tokens DROP COLUMN code_hash; ALTER TABLE tokens DROP COLUMN last_used_at;"
+      "INSERT INTO tokens(token_hash, account_id, device_id, created_at) VALUES ('t', " +
+      std::to_string(account) + ", 'd', 5);";
+  for (const std::string table : {"usage_uploads", "crash_uploads", "testlog_uploads"})
+    sql += "ALTER TABLE " + table + " ADD COLUMN account_id BIGINT;";
+  ASSERT_TRUE(cluster().execute(sql, database_)) << cluster().whyNot();
+  ASSERT_TRUE(openAnother());
+  EXPECT_TRUE(storage_->accountForToken("t", 10, 6).ok()) << "the upgrade signs nobody out";
+  EXPECT_FALSE(cluster().execute("SELECT account_id FROM usage_uploads", database_));
+  EXPECT_TRUE(cluster().execute("SELECT code_hash FROM tokens", database_));
+}
+
+TEST(PostgresTransport, IsWarnedAboutForAnotherMachineWithoutVerifiedTls) {
+  for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{
+           {"postgresql://tolvane@db.example.org/tolvane", true},
+           {"postgresql://db.example.org/t?sslmode=require", true},
+           {"host=localhost,db.example.org dbname=t", true},
+           {"hostaddr=192.0.2.1 dbname=t sslmode=verify-ca", true},
+           {"postgresql://db.example.org/t?sslmode=verify-full", false},
+           {"postgresql://tolvane@localhost/tolvane", false},
+           {"postgresql://127.0.0.1:5433/t", false},
+           {"postgresql:///t?host=/run/postgresql", false},
+           {"dbname=t", false}}) {
+    EXPECT_EQ(!postgresTransportWarning(url).empty(), warned) << url;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostgresConnectionTest, ::testing::Values(Backend::postgres),

@@ -1,9 +1,7 @@
 // The SQLite file under an operator's hands: deleted and restored, made read-only, not ours at
-// all, and a writer killed in the middle of its work.
-#include <signal.h>
+// all, of an older schema, and created private to its owner.
+#include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -71,7 +69,7 @@ TEST_P(SqliteFileTest, AReadOnlyFileRefusesWritesAndStillAnswersReads) {
   const StoreResult<std::int64_t> refused = storage_->commitSync(account_, 1, "v2", "d", 2);
   EXPECT_EQ(refused.status, StoreStatus::unavailable);
   EXPECT_EQ(refused.detail, "database is read-only: " + location_);
-  EXPECT_EQ(storage_->addToken("t", account_, "d", 2), StoreStatus::unavailable);
+  EXPECT_EQ(storage_->addToken("t", account_, "d", "c", 2), StoreStatus::unavailable);
   EXPECT_EQ(storage_->syncRecord(account_).value.blob, "v1");
   EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
 
@@ -106,8 +104,8 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
       {patched(18, "\1\1").substr(0, 68) + "ABCD" + ours.substr(72),
        " is not a tolvane-server database"},
       // The schema version (offset 60).
-      {patched(60, std::string_view("\0\0\0\2", 4)),
-       " was written by a newer tolvane-server (schema 2"},
+      {patched(60, std::string_view("\0\0\0\3", 4)),
+       " was written by a newer tolvane-server (schema 3"},
   };
   for (const Case& c : cases) {
     const std::string path = folder_.path() + "/other.db";
@@ -140,48 +138,58 @@ TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
   EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
 }
 
-// The child commits version after version and reports each on the pipe; it is killed at an
-// arbitrary point of its loop. Each blob names its version, so a torn write would show.
-[[noreturn]] void commitForever(const std::string& path, std::int64_t account, int report) {
+TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) {
+  const mode_t saved = ::umask(022);
+  const std::string path = folder_.path() + "/private.db";
   std::string whyNot;
   std::unique_ptr<Storage> storage = openSqliteStorage(path, whyNot);
-  if (!storage) ::_exit(2);
-  for (std::int64_t base = 1;; ++base) {
-    if (!storage->commitSync(account, base, "version " + std::to_string(base + 1), "d", 0).ok()) {
-      ::_exit(3);
-    }
-    if (::write(report, "+", 1) != 1) ::_exit(4);
+  ASSERT_TRUE(storage) << whyNot;
+  EXPECT_TRUE(storage->createAccount("a@example.com", "h", "free").ok());
+  ::umask(saved);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat((path + suffix).c_str(), &info), 0) << suffix;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << suffix;
   }
 }
 
-TEST_P(SqliteFileTest, AWriterKilledMidLoopLeavesAMatchingVersionAndBlob) {
-  constexpr int kCommitsBeforeTheKill = 40;
+TEST_P(SqliteFileTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
   storage_.reset();
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipeEnds[0]);
-    commitForever(location_, account_, pipeEnds[1]);
+  // Made back into the first schema: tokens without their use and code, uploads with the
+  // account that sent them.
+  std::string sql =
+      "DROP INDEX tokens_by_code; DROP INDEX tokens_by_account;"
+      "ALTER TABLE tokens DROP COLUMN code_hash; ALTER TABLE tokens DROP COLUMN last_used_at;"
+      "INSERT INTO tokens(token_hash, account_id, device_id, created_at) VALUES ('t', 1, 'd', 5);"
+      "PRAGMA user_version = 1;";
+  for (const std::string table : {"usage_uploads", "crash_uploads", "testlog_uploads"}) {
+    sql +=
+        "DROP INDEX " + table + "_by_time; ALTER TABLE " + table +
+        " ADD COLUMN account_id INTEGER; INSERT INTO " + table +
+        "(install_id, app_version, body, received_at, account_id) VALUES ('i', '1', '{}', 5, 1);";
   }
-  ::close(pipeEnds[1]);
-  char reported;
-  int commits = 0;
-  while (commits < kCommitsBeforeTheKill && ::read(pipeEnds[0], &reported, 1) == 1) ++commits;
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(pipeEnds[0]);
-  ASSERT_EQ(commits, kCommitsBeforeTheKill) << "the writer stopped early, status " << status;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
 
   storage_ = openAnother();
   ASSERT_TRUE(storage_);
-  const StoreResult<SyncRecord> stored = storage_->syncRecord(account_);
-  ASSERT_TRUE(stored.ok()) << stored.detail;
-  EXPECT_GE(stored.value.version, kCommitsBeforeTheKill + 1);
-  EXPECT_EQ(stored.value.blob, "version " + std::to_string(stored.value.version));
-  EXPECT_TRUE(storage_->commitSync(account_, stored.value.version, "after", "d", 0).ok());
+  EXPECT_TRUE(storage_->accountForToken("t", 10, 6).ok()) << "the upgrade signs nobody out";
+  EXPECT_EQ(storage_->countUploads(UploadTable::crash).value, 1);
+  storage_.reset();
+  ASSERT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* linked = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT count(*) FROM pragma_table_info('usage_uploads')"
+                               " WHERE name = 'account_id'",
+                               -1, &linked, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(linked), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(linked, 0), 0);
+  sqlite3_finalize(linked);
+  sqlite3_close(db);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);

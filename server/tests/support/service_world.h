@@ -7,6 +7,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "auth/secrets.h"
 #include "service/service.h"
@@ -47,6 +48,9 @@ class ServiceWorld : public ::testing::Test {
   /// bearer token, or "" with a test failure.
   std::string signIn(const std::string& email, const std::string& password = "correct horse");
   Reply push(const std::string& token, std::int64_t base, const std::string& blob);
+
+  /// The first column of each row `sql` yields from the database, read as text.
+  std::vector<std::string> sqliteColumn(const std::string& sql) const;
 
   std::string dbPath() const { return folder.path() + "/tolvane.db"; }
 
