@@ -5,7 +5,7 @@
 #include "platform/sim/sim_run_loop.h"
 #include "platform/system/curl_http_client.h"
 #include "platform/system/real_clock.h"
-#include "support/reporter_services.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {

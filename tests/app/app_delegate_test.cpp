@@ -24,7 +24,7 @@
 #include "platform/sim/sim_system_log.h"
 #include "platform/system/posix_file_system.h"
 #include "settings/preference_keys.h"
-#include "support/manual_ticker.h"
+#include "support/sim_services.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {
