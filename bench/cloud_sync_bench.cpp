@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cloud/sync_payload.h"
-#include "support/sync_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -37,7 +37,7 @@ void sizes(benchmark::internal::Benchmark* bench) {
 
 // Serialising the settings: SyncPayload::from and the blob.
 void BM_SnapshotBlob(benchmark::State& state) {
-  test::SettingsWorld world;
+  test::SimServices world;
   world.settings.setExcludedBundleIDs(identifiers(state));
   std::size_t bytes = 0;
   for (auto _ : state) {
@@ -52,7 +52,7 @@ BENCHMARK(BM_SnapshotBlob)->Apply(sizes);
 // A change that restores the last synchronised settings: the blob is made and compared, and
 // nothing is sent.
 void BM_PushOfUnchangedSettings(benchmark::State& state) {
-  test::SyncWorld world;
+  test::SyncServices world;
   AnsweringHttpClient http;
   CloudSync sync(world.dependencies(http));
   sync.start();
@@ -68,7 +68,7 @@ BENCHMARK(BM_PushOfUnchangedSettings)->Apply(sizes);
 // A change that goes out: schedule, blob, comparison, request body, and the commit when the
 // reply comes. Parsing the reply belongs to the HTTP worker but runs here too.
 void BM_PushOfChangedSettings(benchmark::State& state) {
-  test::SyncWorld world;
+  test::SyncServices world;
   AnsweringHttpClient http;
   CloudSync sync(world.dependencies(http));
   sync.start();

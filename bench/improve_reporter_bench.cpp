@@ -5,7 +5,7 @@
 #include "backends/sim/sim_run_loop.h"
 #include "backends/system/curl_http_client.h"
 #include "backends/system/real_clock.h"
-#include "support/reporter_services.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {

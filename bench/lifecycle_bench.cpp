@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "simulator.h"
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 #include "support/temp_dir.h"
 #include "windows/background_refresh.h"
 
@@ -56,7 +56,7 @@ BENCHMARK(BM_LaunchAndWarmUp50Apps)->Unit(benchmark::kMillisecond);
 // frontmost are refreshed (the pass logs "apps=2/50"). Every sixth pass is a full one; those are
 // left out of the figure.
 void BM_QuietBackgroundPassOver50Apps(benchmark::State& state) {
-  test::DesktopWorld world;
+  test::WindowServices world;
   world.preferences.set("testerModeEnabled", true);
   std::uint32_t number = 1000;
   for (Pid pid = kFirstPid; pid < kFirstPid + kApps; ++pid) {

@@ -8,7 +8,7 @@
 
 #include "palette/fuzzy_match.h"
 #include "palette/palette_view.h"
-#include "support/switcher_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -48,7 +48,7 @@ const std::vector<std::string> kTyping = {"m", "me", "mee", "meet", "meeti", "me
 
 void BM_PaletteKeystroke1000Windows(benchmark::State& state) {
   const bool describe = state.range(0) != 0;
-  test::SwitcherWorld world;
+  test::SwitcherServices world;
   const auto list = windows(1000);
   PaletteModel model([&list] { return list; });
   model.reload();

@@ -3,13 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include "model/key_codes.h"
-#include "support/switcher_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
 // 50 applications of 10 windows each, cached, with a full focus history.
-void populate(test::SwitcherWorld& world) {
+void populate(test::SwitcherServices& world) {
   std::uint32_t number = 1000;
   for (Pid pid = 100; pid < 150; ++pid) {
     world.desktop.addApp({.pid = pid, .localizedName = "App", .bundleID = "org.example.app"});
@@ -23,7 +23,7 @@ void populate(test::SwitcherWorld& world) {
 }
 
 void BM_FirstTriggerPressWith500Windows(benchmark::State& state) {
-  test::SwitcherWorld world;
+  test::SwitcherServices world;
   populate(world);
   for (auto _ : state) {
     world.tap.deliver(KeyEventType::keyDown, keycode::kTab, eventflags::kCommand);
@@ -37,7 +37,7 @@ BENCHMARK(BM_FirstTriggerPressWith500Windows)->Unit(benchmark::kMicrosecond);
 
 // With the panel on screen, so each move also redraws the highlight.
 void BM_NavigationKeyDuringASession(benchmark::State& state) {
-  test::SwitcherWorld world;
+  test::SwitcherServices world;
   populate(world);
   world.tap.deliver(KeyEventType::keyDown, keycode::kTab, eventflags::kCommand);
   world.loop.advance(SwitcherEngine::kShowDelaySeconds);

@@ -2,13 +2,13 @@
 // each element id the Space resolver searches.
 #include <benchmark/benchmark.h>
 
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
 void BM_SnapshotFiftyAppsOfTenWindows(benchmark::State& state) {
-  test::DesktopWorld world;
+  test::WindowServices world;
   std::uint32_t number = 1000;
   for (Pid pid = 100; pid < 150; ++pid) {
     world.desktop.addApp({.pid = pid, .localizedName = "App", .bundleID = "org.example.app"});
@@ -24,7 +24,7 @@ void BM_SnapshotFiftyAppsOfTenWindows(benchmark::State& state) {
 BENCHMARK(BM_SnapshotFiftyAppsOfTenWindows)->Unit(benchmark::kMicrosecond);
 
 void BM_RefreshSteadyApplicationOfTwentyWindows(benchmark::State& state) {
-  test::DesktopWorld world;
+  test::WindowServices world;
   world.desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
   for (std::uint32_t n = 1; n <= 20; ++n) {
     world.desktop.addWindow({.number = n, .pid = 100, .title = "Window"});
@@ -35,7 +35,7 @@ void BM_RefreshSteadyApplicationOfTwentyWindows(benchmark::State& state) {
 BENCHMARK(BM_RefreshSteadyApplicationOfTwentyWindows)->Unit(benchmark::kMicrosecond);
 
 void BM_ResolverSearchPerElementId(benchmark::State& state) {
-  test::DesktopWorld world;
+  test::WindowServices world;
   world.desktop.addApp({.pid = 100});
   world.desktop.addWindow({.number = 7, .pid = 100, .space = 2});
   for (auto _ : state) {

@@ -24,7 +24,7 @@
 #include "backends/sim/sim_system_log.h"
 #include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
-#include "support/manual_ticker.h"
+#include "support/sim_services.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -14,10 +13,9 @@
 #include "backends/system/openssl_digest.h"
 #include "backends/system/posix_file_system.h"
 #include "cloud/pkce.h"
+#include "backends/system/openssl_digest.h"
 #include "support/counting_http_client.h"
-#include "support/memory_secret_store.h"
-#include "support/mock_backend.h"
-#include "support/scripted_random.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -33,21 +31,13 @@ CloudAccountState signedIn(std::string email, std::string tier) {
   return {.signedIn = true, .email = std::move(email), .tier = std::move(tier)};
 }
 
-class CloudAccountTest : public ::testing::Test {
+class CloudAccountTest : public ::testing::Test, protected test::SimServices {
  protected:
   /// What the sign-in page was opened with.
   struct Opened {
     std::string challenge;
     std::string state;
   };
-
-  CloudAccountTest() {
-    files.failCreates = true;  // the log never reaches a disk; the observer sees every line
-    log.setObserver([this](std::string_view line) {
-      std::lock_guard guard(linesLock);
-      lines.emplace_back(line);
-    });
-  }
 
   CloudAccount& account(const CloudConfig& config) {
     account_ = std::make_unique<CloudAccount>(CloudAccount::Dependencies{
@@ -86,20 +76,7 @@ class CloudAccountTest : public ::testing::Test {
     secrets.set(secretkey::kCloudTier, "pro");
     secrets.set(secretkey::kCloudDeviceID, "device-1");
   }
-  std::vector<std::string> logLines() {
-    std::lock_guard guard(linesLock);
-    return lines;
-  }
 
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  sim::SimDesktop desktop{clock, loop};
-  system::PosixFileSystem disk;
-  sim::FaultyFileSystem files{disk};
-  DebugLog log{files, clock, "/nonexistent/tolvane-tests"};
-  std::mutex linesLock;
-  std::vector<std::string> lines;
-  test::MemorySecretStore secrets;
   test::ScriptedRandom random;
   const system::OpenSslDigest digest;
   test::MockBackend mock;
@@ -140,7 +117,7 @@ TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
                                     {secretkey::kCloudEmail, "ada@example.org"},
                                     {secretkey::kCloudTier, "free"},
                                     {secretkey::kCloudDeviceID, device}}));
-  for (const auto& line : logLines()) {
+  for (const auto& line : logged()) {
     for (const auto& secret : {std::string("tok-1"), std::string("code-1"), verifier}) {
       EXPECT_EQ(line.find(secret), std::string::npos) << line;
     }
@@ -232,7 +209,7 @@ TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
   random.script = {Bytes(31, 7)};
   account().signIn();
   EXPECT_TRUE(desktop.events().empty());
-  EXPECT_NE(logLines().back().find("cloud sign-in: not started"), std::string::npos);
+  EXPECT_NE(logged().back().find("cloud sign-in: not started"), std::string::npos);
   EXPECT_FALSE(account().handleCallback(callback("c", kForeignState)));
 
   // Too few for a new device id: no exchange, and the sign-in stays pending.

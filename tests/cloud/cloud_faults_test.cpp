@@ -21,9 +21,8 @@
 #include "reporting/crash_reporter.h"
 #include "reporting/tester_mode.h"
 #include "support/counting_http_client.h"
-#include "support/memory_secret_store.h"
 #include "support/mock_backend.h"
-#include "support/settings_world.h"
+#include "support/sim_services.h"
 #include "support/temp_dir.h"
 
 namespace tolvane {

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/sync_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -20,8 +20,8 @@ using Json = nlohmann::json;
 using Strings = std::vector<std::string>;
 using Status = CloudSync::Status;
 
-struct Rig : test::SyncWorld {
-  using SyncWorld::SyncWorld;
+struct Rig : test::SyncServices {
+  using SyncServices::SyncServices;
 
   CloudSync& sync() {
     if (!sync_) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "backends/system/openssl_digest.h"
-#include "support/scripted_random.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {

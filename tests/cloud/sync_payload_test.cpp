@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/settings_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -40,7 +40,7 @@ const Json kRemote = {{"languageCode", "ja"},           {"interceptCmdTab", true
                       {"excludedBundleIDs", {"org.a"}}, {"improveDataSharing", true}};
 
 TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSystem) {
-  test::SettingsWorld world;
+  test::SimServices world;
   EXPECT_EQ(
       SyncPayload::from(world.settings).blob(),
       R"({"excludedBundleIDs":[],"improveDataSharing":true,"interceptAppCycle":true,)"
@@ -48,7 +48,7 @@ TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSyste
       R"("showHiddenAppWindows":true,"showMinimizedWindows":true,"switcherUsesOption":false})");
 
   // Settings that stay on this machine never enter the blob.
-  test::SettingsWorld local(localSeed());
+  test::SimServices local(localSeed());
   local.settings.setSwitcherPaused(true);
   local.settings.setCrashReportingEnabled(false);
   local.settings.setOnboardingCompleted(true);
@@ -62,7 +62,7 @@ TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSyste
 }
 
 TEST(SyncPayload, ABlobAppliedElsewhereGivesTheSameBlobThere) {
-  test::SettingsWorld source(localSeed()), target;
+  test::SimServices source(localSeed()), target;
   const auto blob = SyncPayload::from(source.settings).blob();
   const auto payload = SyncPayload::decode(blob, target.log);
   ASSERT_TRUE(payload);
@@ -86,7 +86,7 @@ TEST(SyncPayload, LanguageIsAlwaysWrittenEveryOtherFieldOnlyWhenPresent) {
       {{{"languageCode", "de"}, {"showMinimizedWindows", true}}, "de", true},
   };
   for (const auto& row : rows) {
-    test::SettingsWorld world(localSeed());
+    test::SimServices world(localSeed());
     SyncPayload::decode(row.remote.dump(), world.log)->apply(world.settings);
     EXPECT_EQ(world.settings.languageCode(), row.language) << row.remote;
     EXPECT_EQ(world.settings.showMinimizedWindows(), row.showMinimized) << row.remote;
@@ -127,7 +127,7 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"improveDataSharing", 1, "wrong-type"},
   };
   for (const auto& row : rows) {
-    test::SettingsWorld world(localSeed());
+    test::SimServices world(localSeed());
     const auto before = Json::parse(SyncPayload::from(world.settings).blob());
     Json remote = kRemote;
     remote[row.key] = row.value;
@@ -153,7 +153,7 @@ TEST(SyncPayload, ABlobThatIsNoObjectOrTooLongIsUnreadableAsAWhole) {
                               // Bytes that are not UTF-8 make the document no JSON at all.
                               "{\"languageCode\":\"d\xff\"}", huge, padded};
   for (const auto& blob : rows) {
-    test::SettingsWorld world;
+    test::SimServices world;
     EXPECT_FALSE(SyncPayload::decode(blob, world.log)) << blob.substr(0, 40);
     EXPECT_TRUE(world.logLines.empty());
   }

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
 using Ids = std::vector<std::uint32_t>;
 
-class MRUTrackerTest : public ::testing::Test, protected test::DesktopWorld {
+class MRUTrackerTest : public ::testing::Test, protected test::WindowServices {
  protected:
   MRUTrackerTest() {
     desktop.addApp({.pid = 100});

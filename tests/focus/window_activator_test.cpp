@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "settings/preference_keys.h"
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
 using Properties = std::map<std::string, EventValue>;
 
-class WindowActivatorTest : public ::testing::Test, protected test::DesktopWorld {
+class WindowActivatorTest : public ::testing::Test, protected test::WindowServices {
  protected:
   WindowActivatorTest() {
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});

@@ -9,7 +9,7 @@
 
 #include "cloud/sync_payload.h"
 #include "settings/setting_table.h"
-#include "support/settings_world.h"
+#include "support/sim_services.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ bool isRefusalLine(std::string_view line) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tolvane;
   const std::string_view blob(reinterpret_cast<const char*>(data), size);
-  test::SettingsWorld world;
+  test::SimServices world;
   const auto payload = SyncPayload::decode(blob, world.log);
   for (const auto& line : world.logLines) {
     if (!isRefusalLine(line)) std::abort();
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // What was applied passed every check, so this machine's own blob of it is taken whole.
   const std::string mine = SyncPayload::from(world.settings).blob();
-  test::SettingsWorld other;
+  test::SimServices other;
   const auto again = SyncPayload::decode(mine, other.log);
   if (!again || !again->rejectedKeys.empty() || !other.logLines.empty()) std::abort();
   again->apply(other.settings);

@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "backends/sim/sim_clock.h"
-#include "backends/sim/sim_preference_store.h"
-#include "backends/sim/sim_run_loop.h"
 #include "backends/sim/sim_switcher_panel.h"
-#include "backends/system/posix_file_system.h"
+#include "support/sim_services.h"
 #include "support/window_list.h"
 
 namespace tolvane {
@@ -17,10 +14,9 @@ using Slot = SwitcherSlotView;
 
 using test::editorWindows;
 
-class SwitcherControllerTest : public ::testing::Test {
+class SwitcherControllerTest : public ::testing::Test, protected test::SimServices {
  protected:
   SwitcherControllerTest() {
-    l10n.apply("en");
     controller.setRowClickHandler([this](int index) { clicks.push_back(index); });
   }
   void showAll(std::vector<SwitchWindow> list, int selection = 1) {
@@ -29,12 +25,6 @@ class SwitcherControllerTest : public ::testing::Test {
   }
   const std::vector<Slot>& slots() { return panel.last->slots; }
 
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  sim::SimPreferenceStore preferences;
-  system::PosixFileSystem files;
-  FrameworkLanguage framework{files};
-  L10n l10n{preferences, framework, {}};
   sim::SimSwitcherPanel panel;
   sim::SimScreens screens;
   SwitcherController controller{{panel, screens, loop, l10n}};

@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_hot_keys.h"
-#include "backends/system/posix_file_system.h"
-#include "support/temp_dir.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -16,24 +14,18 @@ constexpr std::uint32_t kK = 40;
 constexpr std::uint32_t kOption = 2048;
 constexpr std::uint32_t kControlShift = 4096 + 512;
 
-class GlobalHotKeyTest : public ::testing::Test {
+class GlobalHotKeyTest : public ::testing::Test, protected test::SimServices {
  protected:
   GlobalHotKeyTest() {
-    log.setObserver([this](std::string_view line) { lines.emplace_back(line); });
     log.setNoticeObserver([this](std::string_view notice) { notices.emplace_back(notice); });
     hotKey.setOnTrigger([this] { ++triggers; });
   }
   int linesContaining(const std::string& text) const {
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
+    return static_cast<int>(std::count_if(logLines.begin(), logLines.end(), [&](const auto& line) {
       return line.find(text) != std::string::npos;
     }));
   }
 
-  test::TempDir temp;
-  system::PosixFileSystem files;
-  sim::SimClock clock;
-  DebugLog log{files, clock, temp.path() + "/log"};
-  std::vector<std::string> lines;
   std::vector<std::string> notices;  // what a user who started Tolvane in a terminal sees
   sim::SimHotKeys hotKeys;
   GlobalHotKey hotKey{hotKeys, log};

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "backends/sim/sim_key_monitor.h"
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -13,23 +13,14 @@ namespace {
 using Strings = std::vector<std::string>;
 constexpr std::uint64_t kCapsLock = 0x10000;
 
-struct HotkeyRecorderTest : ::testing::Test, test::DesktopWorld {
-  HotkeyRecorderTest() {
-    l10n.apply("en");
-    settings.setPaletteHotKeyRegistrar([this](std::uint32_t keyCode, std::uint32_t modifiers) {
-      registrations.emplace_back(keyCode, modifiers);
-    });
-  }
+struct HotkeyRecorderTest : ::testing::Test, test::WindowServices {
   std::pair<std::int64_t, std::int64_t> stored() const {
     return {*preferences.intValue("paletteKeyCode"), *preferences.intValue("paletteModifiers")};
   }
 
   sim::SimKeyMonitor monitor;
   sim::SimUserInteraction interaction;
-  FrameworkLanguage framework{disk};
-  L10n l10n{preferences, framework, {}};
   HotkeyRecorder recorder{{settings, monitor, interaction, l10n}};
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> registrations;
 };
 
 TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps) {
@@ -54,7 +45,7 @@ TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps
     SCOPED_TRACE(row.what);
     settings.setPaletteKeyCode(7);
     settings.setPaletteModifiers(256);
-    registrations.clear();
+    registered.clear();
     interaction.beeps = 0;
     recorder.click();
     EXPECT_TRUE(monitor.press(row.keyCode, row.flags));  // never reaches the window
@@ -64,11 +55,11 @@ TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps
     EXPECT_EQ(stored(), row.stored.value_or(std::pair<std::int64_t, std::int64_t>{7, 256}));
     if (row.stored) {
       // The key code is assigned (and applied) first, then the mask.
-      EXPECT_EQ(registrations.size(), 2u);
-      EXPECT_EQ(registrations.back(),
+      EXPECT_EQ(registered.size(), 2u);
+      EXPECT_EQ(registered.back(),
                 (std::pair<std::uint32_t, std::uint32_t>(row.stored->first, row.stored->second)));
     } else {
-      EXPECT_TRUE(registrations.empty());
+      EXPECT_TRUE(registered.empty());
     }
     recorder.leftScreen();
     EXPECT_EQ(monitor.monitorCount(), 0u);
@@ -100,7 +91,7 @@ TEST_F(HotkeyRecorderTest, ShowsChipsOrThePromptAndResetsOnlyACustomizedCombinat
   recorder.reset();
   EXPECT_EQ(stored(), (std::pair<std::int64_t, std::int64_t>{49, 2048}));
   EXPECT_FALSE(recorder.isCustomized());
-  EXPECT_EQ(registrations.back(), (std::pair<std::uint32_t, std::uint32_t>{49, 2048}));
+  EXPECT_EQ(registered.back(), (std::pair<std::uint32_t, std::uint32_t>{49, 2048}));
 }
 
 TEST_F(HotkeyRecorderTest, ClosingWhileRecordingRemovesTheMonitor) {

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/desktop_world.h"
-#include "support/manual_ticker.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -15,7 +14,7 @@ const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::c
 const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
                                 SymbolicHotKey::commandKeyAboveTab};
 
-class NativeSwitcherGuardTest : public ::testing::Test, protected test::DesktopWorld {
+class NativeSwitcherGuardTest : public ::testing::Test, protected test::WindowServices {
  protected:
   ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
   Lines hotKeyLines() { return linesStartingWith("native hotkey "); }

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "model/key_codes.h"
-#include "support/switcher_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -17,7 +17,7 @@ constexpr auto kCmd = eventflags::kCommand;
 constexpr auto kOpt = eventflags::kOption;
 constexpr auto kShift = eventflags::kShift;
 
-class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherWorld {
+class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
   SwitcherEngineTest() {
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});

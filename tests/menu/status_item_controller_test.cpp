@@ -7,7 +7,9 @@
 #include "backends/sim/sim_key_monitor.h"
 #include "backends/sim/sim_status_item.h"
 #include "menu/menu_bar_icon.h"
-#include "support/switcher_world.h"
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_status_item.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -16,7 +18,7 @@ using Strings = std::vector<std::string>;
 constexpr auto kSeparator = "—";
 const std::string kFiftyCharacters = "Quarterly report — draft 7 (ünïcödé) for the board";
 
-class StatusItemControllerTest : public ::testing::Test, protected test::SwitcherWorld {
+class StatusItemControllerTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
   StatusItemControllerTest() {
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});

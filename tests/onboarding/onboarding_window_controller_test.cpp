@@ -4,20 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include "backends/sim/sim_described_window.h"
 #include "model/key_codes.h"
 #include "model/key_combo.h"
-#include "support/desktop_world.h"
+#include "backends/sim/sim_described_window.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
 constexpr double kTick = OnboardingWindowController::kReevaluateSeconds;
 
-class OnboardingTest : public ::testing::Test, protected test::DesktopWorld {
+class OnboardingTest : public ::testing::Test, protected test::WindowServices {
  protected:
-  OnboardingTest() { l10n.apply("en"); }
-
   std::string text(std::string_view key) const { return l10n.string(key); }
   const OnboardingWindowView& shown() const { return window.view(); }
 
@@ -66,9 +64,6 @@ class OnboardingTest : public ::testing::Test, protected test::DesktopWorld {
     ASSERT_EQ(heading(), title);
   }
 
-  system::PosixFileSystem files;
-  FrameworkLanguage framework{files};
-  L10n l10n{preferences, framework, {}};
   sim::SimOnboardingWindow window;
   Permissions permissions{desktop, desktop, log};
   std::optional<std::string> keysProblem;

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "model/key_codes.h"
-#include "support/palette_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -18,7 +18,7 @@ constexpr auto kCmd = eventflags::kCommand;
 constexpr auto kCtrl = eventflags::kControl;
 
 // Budget and Report of Editor, Inbox of Mail; most recently used in that order.
-struct PaletteScene : test::PaletteWorld {
+struct PaletteScene : test::PaletteServices {
   PaletteScene() {
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
     desktop.addApp({.pid = 200, .localizedName = "Mail", .bundleID = "org.example.mail"});
@@ -33,7 +33,7 @@ struct PaletteScene : test::PaletteWorld {
   bool key(std::uint16_t code, std::uint64_t flags = 0) { return keys.press(code, flags); }
   std::optional<std::size_t> selectedRow() const { return palette.model().selectionIndex(); }
   /// The windows the activator was asked for.
-  std::vector<std::string> activations() const { return linesStartingWith("activate pid="); }
+  std::vector<std::string> activations() { return linesStartingWith("activate pid="); }
   void startSwitcher() {
     engine.setWarmed();
     engine.updateEnabled();

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "palette/palette_snapshot.h"
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 #include "support/window_list.h"
 
 namespace tolvane {
@@ -72,7 +72,7 @@ TEST(PaletteModelTest, SelectionMovesClampWithoutWrapping) {
 }
 
 TEST(PaletteModelTest, TheSnapshotNeedsThePermissionAndLeavesApplicationEntriesOut) {
-  test::DesktopWorld world;
+  test::WindowServices world;
   world.desktop.addApp({.pid = 100, .localizedName = "Editor"});
   world.desktop.addWindow({.number = 11, .pid = 100, .title = "Budget"});
   world.desktop.addApp({.pid = 200, .localizedName = "Empty"});  // no window: an app entry

@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/switcher_world.h"
+#include "support/sim_services.h"
 #include "support/window_list.h"
 
 namespace tolvane {
 namespace {
 
-struct ViewWorld : test::SwitcherWorld {
+struct ViewWorld : test::SwitcherServices {
   std::vector<SwitchWindow> windows;
   PaletteModel model{[this] { return windows; }};
   PalettePanelView describe(bool trusted = true) {

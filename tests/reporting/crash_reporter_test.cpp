@@ -13,7 +13,7 @@
 #include "backends/system/curl_http_client.h"
 #include "settings/preference_keys.h"
 #include "support/counting_http_client.h"
-#include "support/reporter_services.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {

@@ -13,7 +13,7 @@
 #include "backends/sim/sim_run_loop.h"
 #include "settings/preference_keys.h"
 #include "support/counting_http_client.h"
-#include "support/reporter_services.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -61,8 +61,6 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
     ASSERT_TRUE(disk.writeFileSynced(queueFile, text));
   }
 
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
   test::CountingHttpClient http;
   std::unique_ptr<ImproveReporter> reporter_;
 };

@@ -13,8 +13,7 @@
 #include "backends/sim/sim_key_monitor.h"
 #include "backends/sim/sim_system.h"
 #include "backends/system/openssl_digest.h"
-#include "support/memory_secret_store.h"
-#include "support/settings_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -35,10 +34,9 @@ class CountingCatalog final : public ApplicationCatalog {
   int nameLookups = 0;
 };
 
-class SettingsWindowTest : public ::testing::Test, protected test::SettingsWorld {
+class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
  protected:
   SettingsWindowTest() {
-    l10n.apply("en");
     // As the application does: every language change reaches the strings.
     settings.setLanguageChangedHook([this] { l10n.apply(settings.languageCode()); });
     settings.setInterceptionChangedHook([this] { ++interceptionChanges; });
@@ -117,19 +115,12 @@ class SettingsWindowTest : public ::testing::Test, protected test::SettingsWorld
         CloudAccount::Dependencies{secrets, http, loop, desktop, random, digest, cloud, log});
   }
 
-  sim::SimRunLoop loop{clock};
-  sim::SimDesktop desktop{clock, loop};
   sim::SimSettingsWindow window;
   sim::SimKeyMonitor keyMonitor;
   sim::SimUserInteraction interaction;
   sim::SimHttpClient http;
-  sim::SimRandom random;
-  sim::SimSystemInfo system;
   system::OpenSslDigest digest;
   CloudConfig cloud{"http://sync.test"};
-  test::MemorySecretStore secrets;
-  FrameworkLanguage framework{disk};
-  L10n l10n{preferences, framework, {}};
   Permissions permissions{desktop, desktop, log};
   CountingCatalog catalog;
   BundleInfo bundle{.shortVersion = "1.2.0"};

@@ -10,15 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_http_client.h"
 #include "backends/sim/sim_key_monitor.h"
-#include "backends/sim/sim_preference_store.h"
-#include "backends/sim/sim_run_loop.h"
 #include "backends/system/expat_feed_parser.h"
-#include "backends/system/posix_file_system.h"
-#include "settings/preference_keys.h"
-#include "support/temp_dir.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -38,10 +33,8 @@ std::string appcast(const std::vector<std::string>& versions) {
          items + "</channel></rss>";
 }
 
-class UpdateControllerTest : public ::testing::Test {
+class UpdateControllerTest : public ::testing::Test, protected test::SimServices {
  protected:
-  UpdateControllerTest() { l10n.apply("en"); }
-
   UpdateController& controller(std::optional<std::string> feed = kFeed) {
     controller_ = std::make_unique<UpdateController>(UpdateController::Dependencies{
         .preferences = preferences,
@@ -61,17 +54,9 @@ class UpdateControllerTest : public ::testing::Test {
     return static_cast<std::int64_t>(std::floor(clock.wallSeconds()));
   }
 
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
   sim::SimHttpClient http;
   system::ExpatFeedParser parser;
-  sim::SimPreferenceStore preferences;
   sim::SimUserInteraction interaction;
-  system::PosixFileSystem files;
-  test::TempDir temp;
-  DebugLog log{files, clock, temp.path()};
-  FrameworkLanguage framework{files};
-  L10n l10n{preferences, framework, {}};
   std::unique_ptr<UpdateController> controller_;
 };
 

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "settings/preference_keys.h"
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
 
-class BackgroundRefreshTest : public ::testing::Test, protected test::DesktopWorld {
+class BackgroundRefreshTest : public ::testing::Test, protected test::WindowServices {
  protected:
   BackgroundRefreshTest() { preferences.set(prefkey::kTesterModeEnabled, true); }
   std::vector<std::string> passes() { return linesStartingWith("refresh pass="); }

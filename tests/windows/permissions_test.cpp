@@ -6,7 +6,7 @@
 
 #include <tuple>
 
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -22,7 +22,7 @@ TEST(PermissionsTest, PromptsOnceThenOpensTheSettingsOrSaysWhyNotAndDoesNothingW
       {true, {settingsPage, settingsPage}, 0}, {false, {}, 2}};
   for (const auto& [hasSettingsPage, events, logLines] : rows) {
     SCOPED_TRACE(hasSettingsPage);
-    test::DesktopWorld world;
+    test::WindowServices world;
     if (!hasSettingsPage) world.desktop.setPermissionSettingsURL(std::nullopt);
     Permissions permissions(world.desktop, world.desktop, world.log);
     world.desktop.setTrusted(false);

@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 using Numbers = std::set<std::uint32_t>;
 constexpr Pid kApp = 100;
 
-class SpaceWindowResolverTest : public ::testing::Test, protected test::DesktopWorld {
+class SpaceWindowResolverTest : public ::testing::Test, protected test::WindowServices {
  protected:
   SpaceWindowResolverTest() {
     desktop.addApp({.pid = kApp, .localizedName = "Editor", .bundleID = "org.example.editor"});

@@ -7,7 +7,7 @@
 #include <set>
 #include <tuple>
 
-#include "support/desktop_world.h"
+#include "support/sim_services.h"
 #include "support/window_list.h"
 
 namespace tolvane {
@@ -17,7 +17,7 @@ using Ids = std::vector<std::uint32_t>;
 constexpr Pid kApp = 100;
 using test::idsOf;
 
-class WindowEnumeratorTest : public ::testing::Test, protected test::DesktopWorld {
+class WindowEnumeratorTest : public ::testing::Test, protected test::WindowServices {
  protected:
   WindowEnumeratorTest() {
     desktop.addApp({.pid = kApp, .localizedName = "Editor", .bundleID = "org.example.editor"});
