@@ -8,7 +8,7 @@ runs=${1:-100000}
 # The fuzz targets drive the core and the system services alone: the desktop (Qt, X11, the
 # executable) would only be compiled with the sanitizers and never run.
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTOLVANE_FUZZ=ON -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF -DTOLVANE_BUILD_DESKTOP=OFF >/dev/null
+  -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF -DTOLVANE_BUILD_DESKTOP=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
 
 shopt -s nullglob

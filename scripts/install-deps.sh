@@ -26,6 +26,8 @@ packages=(
   xvfb x11-xkb-utils xauth xfonts-base fonts-dejavu-core openbox xterm xdotool x11-utils dbus imagemagick
   # the peer measured beside Tolvane in the desktop benchmark
   rofi fzf
+  # the test command reads the results ctest writes (JUnit XML) for its summary
+  python3
   # a tray host for the tray item's desktop tests
   trayer
   # a Secret Service for the secret store's tests

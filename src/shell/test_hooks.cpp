@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "input/hotkey_recorder.h"
@@ -23,6 +24,9 @@ constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr std::string_view kCrashURL = "tolvane://test-crash";
 constexpr std::string_view kSignInURL = "tolvane://test-sign-in";
 constexpr std::string_view kSignOutURL = "tolvane://test-sign-out";
+// Created by the test in the runtime folder once it has seen what must happen during a stall:
+// a stall of a fixed length races with a loaded machine.
+constexpr std::string_view kStallReleaseFile = "test-stall-release";
 constexpr std::string_view kLocatePrefix = "tolvane://test-locate?name=";
 constexpr int kMaxStallSeconds = 30;
 
@@ -162,8 +166,17 @@ bool TestHooks::stall(const std::string& url) {
     return false;
   }
   const int seconds = std::min(std::stoi(digits), kMaxStallSeconds);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::filesystem::path release =
+      std::filesystem::path(runtime ? runtime : "/nonexistent") / kStallReleaseFile;
+  std::error_code ignored;
+  std::filesystem::remove(release, ignored);
   s_.log.log("test hook: the main thread stalls for " + std::to_string(seconds) + "s");
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < until && !std::filesystem::exists(release, ignored)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::filesystem::remove(release, ignored);
   s_.log.log("test hook: the main thread runs again");
   return true;
 }

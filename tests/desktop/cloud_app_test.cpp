@@ -1,125 +1,213 @@
-// The cloud features of the real `tolvane` against a fake service on the loopback mock: the
-// browser sign-in played by the test (an xdg-open on PATH that notes the page it was asked to
-// open, and the callback handed over as a second start would), the token in the Secret Service
-// of a private session bus, a setting synchronised from one configuration folder to another, a
-// crash reported once at the next launch, and a tester-mode upload holding the log's tail.
+// The real `tolvane` against a real tolvane-server (SQLite in the test's folder): an account made
+// on the server's own sign-in page (the test plays the browser: an xdg-open on PATH notes the
+// page, and the callback is handed over as a second start would), the token in the Secret
+// Service of a private session bus, a setting carried from one configuration folder to another,
+// a sign-out the server honours, a crash reported once at the next launch, and a tester-mode
+// upload holding the log's tail, as the server stored them.
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <httplib.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
-#include "desktop/support/cloud_desktop.h"
-#include "support/fake_cloud_service.h"
+#include "desktop/support/desktop_tools.h"
+#include "desktop/support/tolvane_desktop.h"
+#include "backends/system/secret_service_store.h"
 #include "support/keyring_session.h"
+#include "testing/browser_sign_in.h"
+#include "testing/server_process.h"
 
 namespace tolvane::test {
 namespace {
 
-class CloudInTolvane : public CloudDesktopTest {
- protected:
-  std::string baseURL() const override { return mock.baseURL(); }
+using Json = nlohmann::json;
+using server::testing::ServerProcess;
 
-  /// Signs in on the fake service's page, as the user who has an account there.
-  void signIn() {
-    CloudDesktopTest::signIn([&](const std::string& page) -> std::optional<std::string> {
-      EXPECT_TRUE(page.starts_with(mock.baseURL() + "/app/connect?app=tolvane&challenge="));
-      const auto challenge = queryItem(page, "challenge");
-      const auto state = queryItem(page, "state");
-      if (!challenge || !state) return std::nullopt;
-      return "tolvane://auth?code=" + service.authorize(*challenge) + "&state=" + *state;
-    });
+constexpr const char* kEmail = "ada@example.org";
+constexpr const char* kPassword = "correct horse battery";
+
+/// What the keyring holds for `account` under Tolvane's schema, read as a new store reads it.
+std::optional<std::string> keyringValue(const std::string& account) {
+  std::string whyNot;
+  auto store = system::SecretServiceStore::open(
+      {.schemaName = "com.brenmoor.tolvane", .accounts = {account}}, whyNot);
+  return store ? store->get(account) : std::nullopt;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TolvaneOnServer : public TolvaneDesktop {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    // Cheap hashing: the cost of the defaults buys nothing in a test.
+    server = ServerProcess::start(
+        TOLVANE_SERVER_EXECUTABLE,
+        {"--db", database(), "--argon2-memory", "256", "--argon2-passes", "1"}, whyNot);
+    ASSERT_TRUE(server) << whyNot;
+    ASSERT_NO_FATAL_FAILURE(prepare({.freeAltSpace = true}));
+    // The browser: notes the page and opens nothing.
+    const std::string bin = home.path() + "/bin";
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin + "/xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << opened() << "\n";
+    chmod((bin + "/xdg-open").c_str(), 0755);
+    environment = {{"PATH", bin + ":" + std::getenv("PATH")},
+                   {"TOLVANE_BASE_URL", server->baseURL()}};
+  }
+  void TearDown() override {
+    // Tolvane first: the server's stop waits out the keep-alive of every connection left open.
+    tolvane.reset();
+    server.reset();
+  }
+  std::string database() const { return home.path() + "/server.db"; }
+  std::string opened() const { return home.path() + "/opened-urls"; }
+
+  /// Asks Tolvane to sign in, submits the server's page as the user ("signup" makes the
+  /// account, "signin" uses it) and hands the callback back, until the account is signed in.
+  void signIn(const std::string& action) {
+    const int exchanges = tolvane->count("cloud exchange: signed in");
+    ASSERT_EQ(tolvane->sendURL("tolvane://test-sign-in"), 0);
+    ASSERT_TRUE(waitForLog("cloud sign-in: opened=true", exchanges + 1)) << tolvane->log();
+    // The opener runs detached: the page is noted a moment after Tolvane logs that it started.
+    std::string page;
+    ASSERT_TRUE(pollUntil([&] {
+      std::istringstream lines(readFile(opened()));
+      int count = 0;
+      for (std::string line; std::getline(lines, line); ++count) page = line;
+      return count > pagesOpened_;
+    }));
+    ++pagesOpened_;
+    std::string whyNot;
+    const auto callback =
+        server::testing::submitSignInPage(page, kEmail, kPassword, action, whyNot);
+    ASSERT_TRUE(callback) << whyNot << "\n" << server->errors();
+    ASSERT_EQ(tolvane->sendURL(*callback), 0);
+    ASSERT_TRUE(waitForLog("cloud exchange: signed in", exchanges + 1)) << tolvane->log();
+  }
+  /// Opens the palette hot-key recorder, clicks it and types `keys`, as a user records them.
+  void recordPaletteCombination(const std::string& keys) {
+    const std::string shown = "test hook: recorder window=";
+    ASSERT_EQ(tolvane->sendURL("tolvane://test-recorder"), 0);
+    ASSERT_TRUE(waitForLog(shown)) << tolvane->log();
+    const auto& log = tolvane->log();
+    name("recorder", static_cast<xcb_window_t>(
+                         std::strtoul(log.c_str() + log.find(shown) + shown.size(), nullptr, 10)));
+    // Named as soon as it is shown, before the window manager has placed it: a click sent
+    // earlier lands on whatever lies below. The recorder sits at its origin, 28 pixels high.
+    ASSERT_TRUE(waitForActive(windows["recorder"])) << tolvane->log();
+    type("mousemove --window {recorder} 12 14 click 1");
+    ASSERT_TRUE(waitForLog("test hook: recorder recording=1")) << tolvane->log();
+    type(keys);
+  }
+  /// The status of GET /api/me with `token`, as any client of the server would see it.
+  int accountStatus(const std::string& token) {
+    httplib::Client client(server->baseURL());
+    const auto reply = client.Get("/api/me", {{"Authorization", "Bearer " + token}});
+    return reply ? reply->status : -1;
+  }
+  /// The bodies the server stored in one of its upload tables, oldest first.
+  std::vector<Json> uploads(const std::string& table) {
+    std::vector<Json> bodies;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* rows = nullptr;
+      const std::string sql = "SELECT body FROM " + table + " ORDER BY id";
+      sqlite3_prepare_v2(db, sql.c_str(), -1, &rows, nullptr);
+      while (rows && sqlite3_step(rows) == SQLITE_ROW) {
+        bodies.push_back(Json::parse(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0)),
+                                     nullptr, false));
+      }
+      sqlite3_finalize(rows);
+    }
+    sqlite3_close(db);
+    return bodies;
   }
 
-  MockBackend mock;
-  FakeCloudService service{mock};
+  std::unique_ptr<ServerProcess> server;
+  TempDir machineB;
+
+ private:
+  int pagesOpened_ = 0;
 };
 
-TEST_F(CloudInTolvane, SignsInSyncsASettingToAnotherMachineAndSignsOut) {
+TEST_F(TolvaneOnServer, CarriesASettingToAnotherMachineAndRevokesTheTokenAtSignOut) {
   const auto& keyring = KeyringSession::shared();
   if (!keyring.problem().empty()) GTEST_SKIP() << "no Secret Service: " << keyring.problem();
   launch();
-  ASSERT_NO_FATAL_FAILURE(signIn());
-  // The service held nothing: this machine's settings become its first revision.
+  ASSERT_NO_FATAL_FAILURE(signIn("signup"));
+  // A new account holds nothing: this machine's settings become its first revision.
   ASSERT_TRUE(waitForLog("sync: pushed version=1")) << tolvane->log();
-  EXPECT_EQ(keyringValue("cloudToken").value_or("").substr(0, 6), "token-");
-  EXPECT_EQ(keyringValue("cloudEmail"), FakeCloudService::kEmail);
+  const std::string token = keyringValue("cloudToken").value_or("");
+  ASSERT_EQ(accountStatus(token), 200) << server->output();
+  EXPECT_EQ(keyringValue("cloudEmail"), kEmail);
   EXPECT_EQ(tolvane->count("not in a keyring"), 0) << tolvane->log();
 
-  // A new palette combination, recorded as a user records it.
   ASSERT_NO_FATAL_FAILURE(recordPaletteCombination("key ctrl+shift+k"));
   ASSERT_TRUE(waitForLog("palette hotkey registered keyCode=40 modifiers=4608")) << tolvane->log();
   ASSERT_TRUE(waitForLog("sync: pushed version=2")) << tolvane->log();
-  const auto blob = nlohmann::json::parse(service.syncBlob());
-  EXPECT_EQ(blob["paletteKeyCode"], 40);
-  EXPECT_EQ(blob["paletteModifiers"], 4608);
 
-  // Signing out forgets the token here and revokes it at the service.
+  // The keyring is shared with the second machine: it must start signed out.
   ASSERT_EQ(tolvane->sendURL("tolvane://test-sign-out"), 0);
   ASSERT_TRUE(waitForLog("cloud sign-out: logout reply=200")) << tolvane->log();
-  EXPECT_EQ(service.liveTokens(), 0u);
   EXPECT_EQ(keyringValue("cloudToken"), std::nullopt);
+  EXPECT_EQ(accountStatus(token), 401) << server->output();
   ASSERT_TRUE(WIFEXITED(waitForExit(SIGTERM)));
 
-  ASSERT_NO_FATAL_FAILURE(launchMachineB());
+  launch(&machineB);
   EXPECT_EQ(tolvane->count("palette hotkey registered keyCode=49 modifiers=2048"), 1);
-  ASSERT_NO_FATAL_FAILURE(signIn());
+  ASSERT_NO_FATAL_FAILURE(signIn("signin"));
   ASSERT_TRUE(waitForLog("sync: applied version=2")) << tolvane->log();
   ASSERT_TRUE(waitForLog("palette hotkey registered keyCode=40 modifiers=4608")) << tolvane->log();
-  const auto stored = nlohmann::json::parse(
-      readFile(machineB.path() + "/XDG_CONFIG_HOME/com.brenmoor.tolvane/preferences.json"));
-  EXPECT_EQ(stored["paletteKeyCode"], 40);
-  EXPECT_EQ(stored["paletteModifiers"], 4608);
+  const auto stored = Json::parse(readFile(preferencesPath(&machineB)), nullptr, false);
+  EXPECT_EQ(stored.value("paletteKeyCode", 0), 40);
+  EXPECT_EQ(stored.value("paletteModifiers", 0), 4608);
 }
 
-TEST_F(CloudInTolvane, ACrashIsReportedOnceAtTheNextLaunch) {
+TEST_F(TolvaneOnServer, ACrashIsReportedOnceAtTheNextLaunch) {
   launch();
   ASSERT_EQ(tolvane->sendURL("tolvane://test-crash"), 0);
   const int status = waitForExit();
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << tolvane->log();
 
-  const auto crashes = [&] {
-    std::vector<nlohmann::json> bodies;
-    for (const auto& request : mock.requests()) {
-      if (request.path == "/api/crash") bodies.push_back(nlohmann::json::parse(request.body));
-    }
-    return bodies;
-  };
   launch();
-  ASSERT_TRUE(mock.waitForRequests(1)) << tolvane->log();
   ASSERT_TRUE(waitForLog("crash reports: delivered=1 sending")) << tolvane->log();
-  ASSERT_EQ(crashes().size(), 1u);
-  const auto body = crashes()[0];
-  EXPECT_EQ(body["type"], "crash");
-  EXPECT_EQ(body["app"], "tolvane");
-  EXPECT_EQ(body["signal"], SIGSEGV);
-  EXPECT_TRUE(body["callStack"].is_object());
+  ASSERT_TRUE(pollUntil([&] { return !uploads("crash_uploads").empty(); })) << server->output();
+  const auto crashes = uploads("crash_uploads");
+  ASSERT_EQ(crashes.size(), 1u);
+  EXPECT_EQ(crashes[0]["type"], "crash");
+  EXPECT_EQ(crashes[0]["app"], "tolvane");
+  EXPECT_EQ(crashes[0]["signal"], SIGSEGV);
+  EXPECT_TRUE(crashes[0]["callStack"].is_object());
   // The body as the service received it, for the record of the run.
   if (const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS")) {
-    std::ofstream(std::string(artifacts) + "/crash-report.json") << body.dump(2);
+    std::ofstream(std::string(artifacts) + "/crash-report.json") << crashes[0].dump(2);
   }
   ASSERT_TRUE(WIFEXITED(waitForExit(SIGTERM)));
 
   launch();
   ASSERT_TRUE(waitForLog("crash reports: delivered=0")) << tolvane->log();
-  EXPECT_EQ(crashes().size(), 1u);
+  EXPECT_EQ(uploads("crash_uploads").size(), 1u);
 }
 
-TEST_F(CloudInTolvane, TesterModeUploadsTheLogTail) {
+TEST_F(TolvaneOnServer, TesterModeUploadsTheLogTail) {
   writePreferences(R"({"testerModeEnabled": true})");
   launch();
-  ASSERT_TRUE(mock.waitForRequests(1));
-  RecordedRequest upload;
-  ASSERT_TRUE(pollUntil([&] {
-    for (const auto& request : mock.requests()) {
-      if (request.path == "/api/testlog") upload = request;
-    }
-    return !upload.path.empty();
-  }));
-  const auto body = nlohmann::json::parse(upload.body);
+  ASSERT_TRUE(pollUntil([&] { return !uploads("testlog_uploads").empty(); })) << tolvane->log();
+  const auto body = uploads("testlog_uploads")[0];
   EXPECT_EQ(body["type"], "testlog");
-  const std::string log = body["log"];
+  const std::string log = body.value("log", "");
   EXPECT_TRUE(log.starts_with("== app log (DebugLog) ==\n")) << log.substr(0, 200);
   EXPECT_NE(log.find("tester: session start (v"), std::string::npos);
   EXPECT_NE(log.find("== unified log (own process, since "), std::string::npos);

@@ -70,7 +70,29 @@ std::uint8_t grabKeyboardStatus(XSession& session, bool keep) {
 void saveScreenshot(XSession& session, const std::string& name) {
   const char* folder = std::getenv("TOLVANE_TEST_ARTIFACTS");
   const std::string path = std::string(folder ? folder : ".") + "/" + name;
-  std::system(("import -display " + session.display() + " -window root " + path).c_str());
+  // One GetImage request, never a grab of the server (as ImageMagick's import takes): a grab
+  // stalls every client, and a Tolvane stalled past its watchdog lets go of its session.
+  xcb_connection_t* c = session.xcb();
+  auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, session.root()), nullptr);
+  auto* image =
+      geometry ? xcb_get_image_reply(c,
+                                     xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, session.root(), 0,
+                                                   0, geometry->width, geometry->height, ~0u),
+                                     nullptr)
+               : nullptr;
+  if (image) {
+    // 32 bits per pixel, blue first, as a PPM that convert turns into the picture asked for.
+    std::ofstream out(path + ".ppm", std::ios::binary);
+    out << "P6\n" << geometry->width << " " << geometry->height << "\n255\n";
+    const std::uint8_t* data = xcb_get_image_data(image);
+    for (int i = 0; i + 3 < xcb_get_image_data_length(image); i += 4) {
+      out.put(static_cast<char>(data[i + 2])).put(static_cast<char>(data[i + 1]));
+      out.put(static_cast<char>(data[i]));
+    }
+  }
+  std::free(image);
+  std::free(geometry);
+  std::system(("convert " + path + ".ppm " + path + " && rm " + path + ".ppm").c_str());
   std::printf("screenshot: %s\n", path.c_str());
 }
 

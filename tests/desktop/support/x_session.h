@@ -94,7 +94,8 @@ class XSession {
       xcb_window_t window, std::string_view property,
       const std::function<bool(const std::optional<std::vector<std::uint32_t>>&)>& accept,
       const std::vector<PumpedConnection>& pumped = {});
-  /// Selects property and structure changes on `window`, so that waits wake up for them.
+  /// Selects property, structure and focus changes on `window`, so that waits wake up for
+  /// them (and observers see a grab take the focus from it).
   void watch(xcb_window_t window);
   /// Sees every event of the session's own connection as a wait reads it, before `done` is
   /// asked: a wait can then end on an event itself rather than on a query made after it.
