@@ -71,7 +71,9 @@ def slow_clients(port, stop):
     sockets = []
     for _ in range(80):
         try:
-            s = socket.create_connection(("127.0.0.1", port), timeout=5)
+            # From another address, as a stranger would: the normal request is not theirs.
+            s = socket.create_connection(("127.0.0.1", port), timeout=5,
+                                         source_address=("127.0.0.2", 0))
             s.sendall(b"GET /api/me HTTP/1.1\r\n")
             sockets.append(s)
         except OSError:
