@@ -14,6 +14,8 @@ packages=(
   # private cluster for the server's tests and benchmark; openssl makes the certificate of the
   # test that serves TLS directly
   libsqlite3-dev libpq-dev libargon2-dev postgresql openssl
+  # tolvane-server's HTTP layer: Boost.Beast on Boost.Asio (event loop, bounded parser, TLS)
+  libboost-dev libboost-system-dev
   # tests and benchmarks (cpp-httplib: the loopback backend mock)
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check

@@ -16,9 +16,13 @@ const char* const kUsage =
     "  --tls-key FILE        and this PEM private key (both or neither)\n"
     "  --behind-proxy        take the client address from X-Forwarded-For (use only behind\n"
     "                        a reverse proxy that sets it)\n"
-    "  --threads N           connections served at once (default 64)\n"
+    "  --threads N           requests handled at once (default 64)\n"
     "  --pool N              PostgreSQL connections (default 8)\n"
-    "  --read-timeout S      drop a client silent for S seconds mid-request (default 10)\n"
+    "  --read-timeout S      a request's headers and body must arrive within S seconds\n"
+    "                        (default 10)\n"
+    "  --connections-per-address N\n"
+    "                        open connections per client address (default 32; not applied\n"
+    "                        with --behind-proxy, where every connection is the proxy's)\n"
     "  --argon2-memory KIB   password hashing memory (default 19456)\n"
     "  --argon2-passes N     password hashing passes (default 2)\n"
     "  --sign-in-limit N     sign-in attempts per client address in 10 minutes (default 30)\n"
@@ -110,6 +114,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
       line.http.threads = number;
     } else if (option == "--read-timeout" && parseInt(value, 1, 300, number)) {
       line.http.readTimeoutSeconds = number;
+    } else if (option == "--connections-per-address" && parseInt(value, 1, 100000, number)) {
+      line.http.connectionsPerAddress = number;
     } else if (option == "--pool" && parseInt(value, 1, 256, number)) {
       line.postgresConnections = number;
     } else if (option == "--argon2-memory" && parseInt(value, 64, 4 * 1024 * 1024, number)) {
@@ -129,9 +135,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
     } else if (option == "--sign-up") {
       return fail("--sign-up wants open or closed, not \"" + value + "\"");
     } else if (option == "--threads" || option == "--pool" || option == "--read-timeout" ||
-               option == "--argon2-memory" || option == "--argon2-passes" ||
-               option == "--sign-in-limit" || option == "--upload-limit" ||
-               option == "--keep-days" || option == "--token-idle-days") {
+               option == "--connections-per-address" || option == "--argon2-memory" ||
+               option == "--argon2-passes" || option == "--sign-in-limit" ||
+               option == "--upload-limit" || option == "--keep-days" ||
+               option == "--token-idle-days") {
       return fail(option + " wants a number in range, not \"" + value + "\"");
     } else {
       return fail("unknown option " + option);

@@ -1,163 +1,151 @@
 #include "http/http_server.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
 #include <chrono>
-#include <cstring>
-#include <nlohmann/json.hpp>
+#include <optional>
+#include <thread>
+#include <vector>
 
-#include "http/request_log.h"
+#include "http/connection_limits.h"
+#include "http/http_session.h"
 #include "service/service.h"
 
 namespace tolvane::server {
 
+namespace beast = boost::beast;
+
 namespace {
 
-// What an address from a proxy's header may look like (IPv4, IPv6): anything else is not
-// trusted into the logs and limits.
-bool isAddressText(std::string_view text) {
-  if (text.empty() || text.size() > 45) return false;
-  for (const char c : text) {
-    const bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-                    c == '.' || c == ':';
-    if (!ok) return false;
-  }
-  return true;
+// Connections beyond the descriptors this process may open would fail at accept anyway; the
+// rest of the process (the database, the log) keeps a margin.
+std::size_t connectionsInAll() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 256) return 128;
+  return std::min<std::size_t>(limit.rlim_cur - 128, 100000);
 }
 
-std::string clientAddress(const httplib::Request& request, bool behindProxy) {
-  if (behindProxy) {
-    std::string forwarded = request.get_header_value("X-Forwarded-For");
-    const std::size_t comma = forwarded.rfind(',');
-    std::string last = comma == std::string::npos ? forwarded : forwarded.substr(comma + 1);
-    while (!last.empty() && last.front() == ' ') last.erase(0, 1);
-    while (!last.empty() && last.back() == ' ') last.pop_back();
-    if (isAddressText(last)) return last;
-  }
-  return request.remote_addr;
-}
-
-Request toServiceRequest(const httplib::Request& in, bool behindProxy) {
-  Request out;
-  out.method = in.method;
-  out.path = in.path;
-  for (const auto& [name, value] : in.params) out.query.emplace(name, value);
-  out.authorization = in.get_header_value("Authorization");
-  out.contentType = in.get_header_value("Content-Type");
-  out.body = in.body;
-  out.address = clientAddress(in, behindProxy);
-  return out;
+std::string peerText(const asio::ip::tcp::endpoint& peer) {
+  asio::ip::address address = peer.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  return address.to_string();
 }
 
 }  // namespace
 
 struct HttpServer::Impl {
-  Service& service;
-  HttpOptions options;
-  std::function<void(const std::string&)> log;
-  std::unique_ptr<httplib::Server> server;
-  int port = 0;
-  int listener = -1;
+  Impl(Service& service, HttpOptions options, std::function<void(const std::string&)> log)
+      : shared{service, std::move(options), std::move(log), nullptr, {}},
+        limits(shared.options.behindProxy ? 0 : std::size_t(shared.options.connectionsPerAddress),
+               connectionsInAll()) {}
 
-  void serve(const httplib::Request& in, httplib::Response& out);
+  void accept();
+  void startSession(asio::ip::tcp::socket socket);
+
+  asio::io_context io;
+  /// Made by run(), so a server that only binds (tests of its queue) starts no threads.
+  std::unique_ptr<asio::thread_pool> workers;
+  SessionShared shared;
+  ConnectionLimits limits;
+  std::optional<asio::ssl::context> tls;
+  asio::ip::tcp::acceptor acceptor{asio::make_strand(io)};
+  asio::steady_timer acceptRetry{acceptor.get_executor()};
+  int port = 0;
 };
 
-void HttpServer::Impl::serve(const httplib::Request& in, httplib::Response& out) {
-  const auto started = std::chrono::steady_clock::now();
-  const Request request = toServiceRequest(in, options.behindProxy);
-  const Reply reply = service.handle(request);
-  out.status = reply.status;
-  for (const auto& [name, value] : reply.headers) out.set_header(name, value);
-  out.set_content(reply.body, reply.contentType);
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-  log(requestLogLine({.address = request.address,
-                      .method = request.method,
-                      .path = request.path,
-                      .status = reply.status,
-                      .milliseconds = ms,
-                      .bytesIn = request.body.size(),
-                      .bytesOut = reply.body.size(),
-                      .accountId = reply.accountId,
-                      .error = reply.error}));
+void HttpServer::Impl::accept() {
+  acceptor.async_accept(asio::make_strand(io),
+                        [this](beast::error_code ec, asio::ip::tcp::socket socket) {
+                          if (!acceptor.is_open()) return;
+                          if (ec) {
+                            // Out of descriptors or memory: the listening socket stays readable, so
+                            // accepting again at once would spin. Pending clients wait in the queue
+                            // meanwhile.
+                            acceptRetry.expires_after(std::chrono::milliseconds(100));
+                            acceptRetry.async_wait([this](beast::error_code) { accept(); });
+                            return;
+                          }
+                          startSession(std::move(socket));
+                          accept();
+                        });
+}
+
+void HttpServer::Impl::startSession(asio::ip::tcp::socket socket) {
+  beast::error_code ec;
+  const auto peer = socket.remote_endpoint(ec);
+  if (ec) return;
+  std::string address = peerText(peer);
+  // Over its share the connection is closed unread: a reply would invite it to try again.
+  auto slot = limits.take(address);
+  if (!slot) return;
+  // A reply goes out as headers, then body: with Nagle's algorithm the body would wait for
+  // the client's delayed ACK, some 40 ms on every request of a kept-alive connection.
+  socket.set_option(asio::ip::tcp::no_delay(true), ec);
+  if (tls) {
+    startTlsSession(shared, std::move(*slot), std::move(address), std::move(socket), *tls);
+  } else {
+    startPlainSession(shared, std::move(*slot), std::move(address), std::move(socket));
+  }
 }
 
 HttpServer::HttpServer(Service& service, HttpOptions options,
                        std::function<void(const std::string&)> log)
-    : impl_(std::make_unique<Impl>(Impl{service, std::move(options), std::move(log), nullptr})) {}
+    : impl_(std::make_unique<Impl>(service, std::move(options), std::move(log))) {}
 
 HttpServer::~HttpServer() = default;
 
+namespace {
+
+bool loadTls(asio::ssl::context& context, const HttpOptions& options) {
+  beast::error_code ec;
+  context.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                          asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                          asio::ssl::context::no_tlsv1_1,
+                      ec);
+  if (!ec) context.use_certificate_chain_file(options.certificateFile, ec);
+  if (!ec) context.use_private_key_file(options.privateKeyFile, asio::ssl::context::pem, ec);
+  return !ec;
+}
+
+}  // namespace
+
 bool HttpServer::bind(std::string& whyNot) {
   Impl& s = *impl_;
-  if (!s.options.certificateFile.empty() || !s.options.privateKeyFile.empty()) {
-    auto tls = std::make_unique<httplib::SSLServer>(s.options.certificateFile.c_str(),
-                                                    s.options.privateKeyFile.c_str());
-    if (!tls->is_valid()) {
-      whyNot = "cannot use the TLS certificate " + s.options.certificateFile + " and key " +
-               s.options.privateKeyFile;
+  const HttpOptions& options = s.shared.options;
+  if (!options.certificateFile.empty() || !options.privateKeyFile.empty()) {
+    s.tls.emplace(asio::ssl::context::tls_server);
+    if (!loadTls(*s.tls, options)) {
+      whyNot = "cannot use the TLS certificate " + options.certificateFile + " and key " +
+               options.privateKeyFile;
       return false;
     }
-    s.server = std::move(tls);
-  } else {
-    s.server = std::make_unique<httplib::Server>();
   }
-  httplib::Server& server = *s.server;
-  // The library's default also sets SO_REUSEPORT, which lets a second server bind a port that
-  // is in use and silently share it: a port taken by another program must be an error.
-  server.set_socket_options([&s](int socket) {
-    const int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    // Only the listening socket comes here; it stays open as long as the server.
-    s.listener = socket;
-  });
-  // A reply goes out as headers, then body: with Nagle's algorithm the body would wait for
-  // the client's delayed ACK, some 40 ms on every request of a kept-alive connection.
-  server.set_tcp_nodelay(true);
-  const int threads = s.options.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  // Bodies over the largest any endpoint takes are refused (413) before they are read in full.
-  server.set_payload_max_length(BodyLimits::kLargest);
-  server.set_read_timeout(s.options.readTimeoutSeconds, 0);
-  server.set_write_timeout(s.options.readTimeoutSeconds, 0);
-  server.set_keep_alive_timeout(s.options.keepAliveSeconds);
-  server.set_keep_alive_max_count(100);
-  auto handler = [&s](const httplib::Request& in, httplib::Response& out) { s.serve(in, out); };
-  server.Get(".*", handler);
-  server.Post(".*", handler);
-  server.Put(".*", handler);
-  server.Delete(".*", handler);
-  server.Patch(".*", handler);
-  // Requests the library refused before they reached the service (too large, malformed).
-  server.set_error_handler(httplib::Server::HandlerWithResponse([&s](const httplib::Request& in,
-                                                                     httplib::Response& out) {
-    if (!out.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    out.set_content(out.status == 413 ? R"({"error":"too_large"})" : R"({"error":"bad_request"})",
-                    "application/json");
-    s.log(requestLogLine({.address = clientAddress(in, s.options.behindProxy),
-                          .method = in.method,
-                          .path = in.path,
-                          .status = out.status,
-                          .bytesIn = in.body.size(),
-                          .error = "refused by the HTTP layer"}));
-    return httplib::Server::HandlerResponse::Handled;
-  }));
-  if (s.options.port == 0) {
-    s.port = server.bind_to_any_port(s.options.host);
-  } else {
-    s.port = server.bind_to_port(s.options.host, s.options.port) ? s.options.port : -1;
-  }
-  if (s.port <= 0) {
-    whyNot = "cannot listen on " + s.options.host + ":" + std::to_string(s.options.port) + ": " +
-             std::strerror(errno);
+  beast::error_code ec;
+  const auto address = asio::ip::make_address(options.host, ec);
+  const asio::ip::tcp::endpoint endpoint(address, static_cast<std::uint16_t>(options.port));
+  // SO_REUSEADDR only: SO_REUSEPORT would let a second server bind a port in use and silently
+  // share it, and a port taken by another program must be an error. The queue is as long as
+  // the system allows, so a burst of new connections waits there instead of being dropped
+  // (each dropped SYN waits a second or more to be sent again).
+  if (!ec) s.acceptor.open(endpoint.protocol(), ec);
+  if (!ec) s.acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) s.acceptor.bind(endpoint, ec);
+  if (!ec) s.acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    whyNot = "cannot listen on " + options.host + ":" + std::to_string(options.port) + ": " +
+             ec.message();
+    s.acceptor.close(ec);
     return false;
   }
-  // The library listens with a backlog of 5: a burst of new connections (clients waking up
-  // together, a proxy opening its pool) overflows it, and each connection dropped there waits
-  // a second or more for its SYN to be sent again. Listening again only raises the bound.
-  if (s.listener >= 0) ::listen(s.listener, SOMAXCONN);
+  s.port = s.acceptor.local_endpoint(ec).port();
   return true;
 }
 
@@ -166,11 +154,29 @@ int HttpServer::port() const {
 }
 
 bool HttpServer::run() {
-  return impl_->server && impl_->server->listen_after_bind();
+  Impl& s = *impl_;
+  if (!s.acceptor.is_open()) return false;
+  s.workers = std::make_unique<asio::thread_pool>(std::size_t(s.shared.options.threads));
+  s.shared.workers = s.workers.get();
+  asio::post(s.acceptor.get_executor(), [&s] { s.accept(); });
+  // TLS handshakes and parsing take some CPU: a few loop threads, never more than cores.
+  const unsigned loops = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+  std::vector<std::thread> others;
+  for (unsigned i = 1; i < loops; ++i) others.emplace_back([&s] { s.io.run(); });
+  s.io.run();
+  for (auto& other : others) other.join();
+  s.workers->join();
+  return true;
 }
 
 void HttpServer::stop() {
-  if (impl_->server) impl_->server->stop();
+  Impl& s = *impl_;
+  asio::post(s.acceptor.get_executor(), [&s] {
+    beast::error_code ec;
+    s.acceptor.close(ec);
+    s.acceptRetry.cancel();
+    s.shared.sessions.stopAll();
+  });
 }
 
 }  // namespace tolvane::server

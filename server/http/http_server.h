@@ -1,5 +1,7 @@
-// tolvane-server's HTTP side: cpp-httplib serving the service on a thread pool, with TLS when a
-// certificate is given, bounded bodies and reads, and one structured log line per request.
+// tolvane-server's HTTP side: one event loop reads and writes every connection (TLS when a
+// certificate is given) and hands complete requests to a pool of workers that run the service.
+// A client costs a socket and a small buffer until its request is whole, never a worker; each
+// request has a deadline for its headers and body, and bounded headers and body.
 #pragma once
 
 #include <functional>
@@ -20,13 +22,16 @@ struct HttpOptions {
   /// Behind a reverse proxy on this machine: the client address is the last one the proxy
   /// put into "X-Forwarded-For" (rate limits and logs need the real client).
   bool behindProxy = false;
-  /// Connections served at once; more wait in the queue. A kept-alive connection holds its
-  /// worker between requests, so this bounds the clients served without queueing.
+  /// Workers running the service: requests handled at once (hashing passwords, the database).
   int threads = 64;
-  /// A client silent for this long in the middle of a request is dropped (slow clients hold a
-  /// worker only this long per read).
+  /// A request's headers and body must have arrived this many seconds after its first byte,
+  /// however slowly they trickle in; a reply must be taken as fast.
   int readTimeoutSeconds = 10;
+  /// A kept-alive connection idle for this long is closed.
   int keepAliveSeconds = 5;
+  /// Open connections per client address (0: any number; behind a proxy every connection
+  /// comes from the proxy, so this bound is not applied there).
+  int connectionsPerAddress = 32;
 };
 
 class HttpServer {

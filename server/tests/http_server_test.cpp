@@ -1,5 +1,6 @@
 // The HTTP binding's sockets: what the kernel does with bursts of connections and with replies
-// written in parts, checked on the sockets themselves rather than by the clock.
+// written in parts, checked on the sockets themselves rather than by the clock; and requests no
+// honest client sends, refused before they cost more than their bounds.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "http/body_limits.h"
 #include "http/http_server.h"
 #include "support/service_world.h"
 
@@ -21,7 +23,8 @@ namespace {
 // A socket owned by the test.
 class Socket {
  public:
-  Socket() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {}
+  explicit Socket(int flags = SOCK_NONBLOCK)
+      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0)) {}
   ~Socket() { close(fd_); }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
@@ -82,10 +85,89 @@ std::vector<int> noDelayOfServingSockets(int port) {
   return settings;
 }
 
+// Sends `head` and then `body` (up to where the server stops taking it) and returns the first
+// line of the answer, "" when the server closed without one.
+std::string statusLineFor(int port, const std::string& head, const std::string& body) {
+  Socket client(0);
+  const sockaddr_in address = loopback(port);
+  if (connect(client.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return "no connection";
+  timeval bound{30, 0};
+  setsockopt(client.fd(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  send(client.fd(), head.data(), head.size(), MSG_NOSIGNAL);
+  for (std::size_t sent = 0; sent < body.size();) {
+    // Once the answer is there, the rest of the body is not wanted.
+    pollfd answer{client.fd(), POLLIN, 0};
+    if (poll(&answer, 1, 0) == 1) break;
+    const ssize_t n = send(client.fd(), body.data() + sent,
+                           std::min<std::size_t>(body.size() - sent, 65536), MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += std::size_t(n);
+  }
+  std::string reply;
+  char buffer[512];
+  ssize_t got;
+  while (reply.find("\r\n") == std::string::npos &&
+         (got = recv(client.fd(), buffer, sizeof buffer, 0)) > 0)
+    reply.append(buffer, std::size_t(got));
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+std::string chunked(std::size_t bytes) {
+  std::string body;
+  for (std::size_t chunk = 64 * 1024; body.size() < bytes;)
+    body += "10000\r\n" + std::string(chunk, ' ') + "\r\n";
+  return body;
+}
+
 class HttpServerTest : public ServiceWorld {
  protected:
   HttpServer http{*service, {.host = "127.0.0.1", .port = 0}, [](const std::string&) {}};
 };
+
+TEST_F(HttpServerTest, RefusesHostileRequestsBeforeTheyCostMoreThanTheirBoundsAndKeepsServing) {
+  std::string whyNot;
+  ASSERT_TRUE(http.bind(whyNot)) << whyNot;
+  std::thread serving([&] { http.run(); });
+  const std::string upload =
+      "POST /api/crash HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n";
+  std::string manyHeaders = "GET /api/me HTTP/1.1\r\n";
+  for (int i = 0; i < 100; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
+  struct Case {
+    std::string head, body, statusLine;
+  };
+  std::vector<Case> cases = {
+      // Compressed bodies would be unpacked past every bound: refused unread.
+      {upload + "Content-Encoding: gzip\r\nContent-Length: 20\r\n\r\n", std::string(20, 'z'),
+       "HTTP/1.1 415 Unsupported Media Type"},
+      {upload + "Content-Encoding: deflate\r\nContent-Length: 20\r\n\r\n", std::string(20, 'z'),
+       "HTTP/1.1 415 Unsupported Media Type"},
+      // A chunked body is refused once it passes the endpoint's bound, though it goes on.
+      {upload + "Transfer-Encoding: chunked\r\n\r\n", chunked(8 << 20),
+       "HTTP/1.1 413 Payload Too Large"},
+      // Headers bounded in count and in bytes.
+      {manyHeaders + "\r\n", "", "HTTP/1.1 431 Request Header Fields Too Large"},
+      {"GET /api/me HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n", "",
+       "HTTP/1.1 431 Request Header Fields Too Large"},
+      {"GET /api/me HTTP/1.1\r\nNo colon here\r\n\r\n", "", "HTTP/1.1 400 Bad Request"},
+      // A large body asked for politely is awaited (curl asks above 1 MiB).
+      {"PUT /api/sync/tolvane HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2000000\r\n\r\n",
+       "", "HTTP/1.1 100 Continue"},
+  };
+  // Each endpoint's bound, announced by its length, is refused before a byte of the body.
+  for (const EndpointBodyLimit& e : kEndpointBodyLimits)
+    cases.push_back({std::string(e.method) + " " + std::string(e.path) +
+                         " HTTP/1.1\r\nContent-Length: " + std::to_string(e.bytes + 1) + "\r\n\r\n",
+                     "", "HTTP/1.1 413 Payload Too Large"});
+  httplib::Client client("127.0.0.1", http.port());
+  for (const Case& c : cases) {
+    EXPECT_EQ(statusLineFor(http.port(), c.head, c.body), c.statusLine) << c.head.substr(0, 80);
+    const auto reply = client.Get("/api/me");
+    EXPECT_TRUE(reply && reply->status == 401) << "still serving after " << c.head.substr(0, 80);
+  }
+  http.stop();
+  serving.join();
+}
 
 TEST_F(HttpServerTest, QueuesABurstOfConnectionsAndRepliesWithoutWaitingForAcks) {
   std::string whyNot;
