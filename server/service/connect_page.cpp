@@ -50,7 +50,7 @@ std::string htmlEscape(std::string_view text) {
 }
 
 std::string connectFormPage(std::string_view ticket, std::string_view email,
-                            std::string_view message) {
+                            std::string_view message, bool signUp) {
   std::string page(kHead);
   page += "<h1>Sign in to Tolvane</h1>";
   if (!message.empty()) page += "<p class=message role=alert>" + htmlEscape(message) + "</p>";
@@ -63,9 +63,9 @@ std::string connectFormPage(std::string_view ticket, std::string_view email,
   page +=
       "<label for=password>Password</label><input id=password name=password type=password "
       "required minlength=8 maxlength=1024 autocomplete=current-password>";
-  page +=
-      "<div class=buttons><button name=action value=signin>Sign in</button>"
-      "<button class=secondary name=action value=signup>Create account</button></div>";
+  page += "<div class=buttons><button name=action value=signin>Sign in</button>";
+  if (signUp) page += "<button class=secondary name=action value=signup>Create account</button>";
+  page += "</div>";
   page += "</form>";
   page += kFoot;
   return page;

@@ -11,9 +11,9 @@ namespace tolvane::server {
 std::string htmlEscape(std::string_view text);
 
 /// The form, carrying `ticket` in a hidden field; `email` is filled in again and `message`
-/// (plain text) shown above it after a failed attempt.
+/// (plain text) shown above it after a failed attempt. Without `signUp` it only signs in.
 std::string connectFormPage(std::string_view ticket, std::string_view email,
-                            std::string_view message);
+                            std::string_view message, bool signUp);
 
 /// A page that says `message` and nothing else (an invalid or expired link).
 std::string messagePage(std::string_view message);

@@ -64,7 +64,7 @@ Reply Service::Impl::connectPage(const Request& request) {
   const auto stored = storePending(*ticket, {challenge, state, seconds() + config.pageLifetime});
   if (stored == StoreStatus::full) return limitedReply(503, config.pageLifetime, true);
   if (stored != StoreStatus::ok) return unavailableReply("pending sign-in not stored");
-  return htmlReply(200, connectFormPage(*ticket, "", ""));
+  return htmlReply(200, connectFormPage(*ticket, "", "", config.signUpOpen));
 }
 
 StoreStatus Service::Impl::storePending(const std::string& ticket, const PendingSignIn& pending) {
@@ -102,7 +102,8 @@ Reply Service::Impl::connectSubmit(const Request& request) {
     const auto next = newSecret();
     if (!next || storePending(*next, pending.value) != StoreStatus::ok)
       return unavailableReply("pending sign-in not stored");
-    return htmlReply(status, connectFormPage(*next, email, message), std::move(error));
+    return htmlReply(status, connectFormPage(*next, email, message, config.signUpOpen),
+                     std::move(error));
   };
 
   const std::string action = field("action");

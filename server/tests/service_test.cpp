@@ -191,8 +191,9 @@ TEST_F(Sign, UpClosedLeavesAccountsToTheOperatorsCommand) {
   ServiceConfig config = testConfig();
   config.signUpOpen = false;
   service = std::make_unique<Service>(*storage, config, [this] { return now; });
-  const Reply refused = submit(ticketOf(openPage(newSignInRequest()).body), "ada@example.org",
-                               "correct horse", "signup");
+  const Reply page = openPage(newSignInRequest());
+  EXPECT_EQ(page.body.find("value=signup"), std::string::npos) << "no Create account button";
+  const Reply refused = submit(ticketOf(page.body), "ada@example.org", "correct horse", "signup");
   EXPECT_EQ(refused.status, 403);
   EXPECT_EQ(storage->accountByEmail("ada@example.org").status, StoreStatus::notFound);
 

@@ -206,26 +206,6 @@ TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWins) {
   EXPECT_EQ(stored.value.blob, "writer " + std::to_string(winner));
 }
 
-TEST_P(StorageTest, UploadsAreCountedPerTable) {
-  const std::pair<UploadTable, int> counts[] = {
-      {UploadTable::usage, 3}, {UploadTable::crash, 1}, {UploadTable::testlog, 0}};
-  for (const auto& [table, count] : counts) {
-    for (int i = 0; i < count; ++i) {
-      const StoredUpload upload{.table = table,
-                                .installID = "install",
-                                .appVersion = "1.0",
-                                .body = "{\"n\":" + std::to_string(i) + "}",
-                                .receivedAt = 5};
-      ASSERT_EQ(storage_->addUpload(upload), StoreStatus::ok);
-    }
-  }
-  for (const auto& [table, count] : counts) {
-    const StoreResult<std::int64_t> counted = storage_->countUploads(table);
-    ASSERT_TRUE(counted.ok()) << counted.detail;
-    EXPECT_EQ(counted.value, count);
-  }
-}
-
 TEST_P(StorageTest, ASecondStorageOnTheDatabaseSeesTheFirstOnesWrites) {
   const std::int64_t account = newAccount();
   ASSERT_TRUE(storage_->commitSync(account, 0, "from one", "d", 1).ok());
