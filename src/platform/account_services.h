@@ -22,6 +22,9 @@ class SecretStore {
   /// Best effort: failures are not reported.
   virtual void set(const std::string& account, const std::string& value) = 0;
   virtual void remove(const std::string& account) = 0;
+  /// Runs `opened` on the main thread once get() answers from what the store holds: at once for
+  /// a store open from the start, later for one still opening. Main thread only.
+  virtual void whenOpen(std::function<void()> opened) { opened(); }
 };
 
 /// Message digests from the system's cryptography library; never hand-written.
