@@ -197,7 +197,8 @@ void AppDelegate::buildWindows() {
         .account = account(),
         .sync = sync(),
         .updates = updates(),
-        .switcherKeysProblem = [this] { return switcherKeysProblem(); }});
+        .switcherKeysProblem = [this] { return switcherKeysProblem(); },
+        .desktopHidesApplications = s_.workspace->hidesApplications()});
     statusItem_.actions().showSettings = [this] { showSettings(); };
   }
   if (s_.onboardingWindow) {
