@@ -59,10 +59,15 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
                   system::executablePath().value_or("tolvane")),
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
-      secrets_(system::makeSecretStore(bundle, paths_,
-                                       {secretkey::kCloudToken, secretkey::kCloudEmail,
-                                        secretkey::kCloudTier, secretkey::kCloudDeviceID},
-                                       files_, ::getuid(), log_)),
+      // Opened off the main thread: a keyring's D-Bus activation can take two seconds, and
+      // start-up does not wait for it; the account does.
+      secrets_(runLoop_,
+               [this, bundle] {
+                 return system::makeSecretStore(bundle, paths_,
+                                                {secretkey::kCloudToken, secretkey::kCloudEmail,
+                                                 secretkey::kCloudTier, secretkey::kCloudDeviceID},
+                                                files_, ::getuid(), log_);
+               }),
       coredumps_(system::executablePath().value_or("")),
       crashes_({.recordFolder = system::crashRecordFolder(paths_, bundle),
                 .journal = coredumps_,
@@ -88,6 +93,13 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                         keys.flags(static_cast<std::uint16_t>(state))};
       }) {
   tap_.setStopDetector(system::takeContinueSignal);
+  connectGrabs();
+  connectIcons();
+  connectOwnWindows();
+  services_ = collectServices(bundle);
+}
+
+void DesktopBackend::connectGrabs() {
   // The watchdog's release through the tap lets go of the palette's grabs too.
   paletteGrab_.setHoldObserver(
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::palette); });
@@ -95,6 +107,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   // Qt then closes the menu by itself once the main thread is back.
   statusItem_.setMenuGrabObserver(
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::trayMenu); });
+}
+
+void DesktopBackend::connectIcons() {
   auto applicationIcons = [this](const std::string& bundleID) {
     return desktop_.iconPNG(bundleID);
   };
@@ -106,44 +121,55 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
   statusItem_.setIconSource(applicationIcons);
   chooserIcons_ = std::make_unique<qt::AppIcons>(applicationIcons);
   settingsWindow_.setIconSource(applicationIcons);
+  interaction_.setIconSource(
+      [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
+  // A relaunched or updated application gets its icon read again. The observer lives as long
+  // as the desktop that calls it.
+  desktop_.addObserver(WorkspaceEvent::launched, [](const RunningApp& app) {
+    if (app.bundleID) qt::AppIcons::applicationLaunched(*app.bundleID);
+  });
+}
+
+void DesktopBackend::connectOwnWindows() {
   const auto activateOwn = [this](unsigned long window) {
     desktop_.activateOwnWindow(static_cast<std::uint32_t>(window));
   };
   settingsWindow_.setActivator(activateOwn);
   onboardingWindow_.setActivator(activateOwn);
   onboardingWindow_.setReducedMotion([this] { return interaction_.prefersReducedMotion(); });
-  interaction_.setIconSource(
-      [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
-  services_ = {.clock = &clock_,
-               .runLoop = &runLoop_,
-               .files = &files_,
-               .paths = paths_,
-               .bundle = bundle,
-               .system = &system_,
-               .random = &random_,
-               .preferences = &preferences_,
-               .loginItems = &loginItems_,
-               .systemLog = &systemLog_,
-               .processLog = &processLog_,
-               .secrets = secrets_.get(),
-               .digest = &digest_,
-               .feedParser = &feedParser_,
-               .http = &http_,
-               .crashDiagnostics = &crashes_,
-               .workspace = &desktop_,
-               .accessibility = &desktop_,
-               .windowServer = &desktop_,
-               .eventTap = &tap_,
-               .hotKeys = &hotKeys_,
-               .screens = &screens_,
-               .switcherPanel = &panel_,
-               .palettePanel = &palettePanel_,
-               .statusItem = &statusItem_,
-               .settingsWindow = &settingsWindow_,
-               .onboardingWindow = &onboardingWindow_,
-               .interaction = &interaction_,
-               .catalog = &desktop_,
-               .keyMonitor = &keyMonitor_};
+}
+
+Services DesktopBackend::collectServices(const BundleInfo& bundle) {
+  return {.clock = &clock_,
+          .runLoop = &runLoop_,
+          .files = &files_,
+          .paths = paths_,
+          .bundle = bundle,
+          .system = &system_,
+          .random = &random_,
+          .preferences = &preferences_,
+          .loginItems = &loginItems_,
+          .systemLog = &systemLog_,
+          .processLog = &processLog_,
+          .secrets = &secrets_,
+          .digest = &digest_,
+          .feedParser = &feedParser_,
+          .http = &http_,
+          .crashDiagnostics = &crashes_,
+          .workspace = &desktop_,
+          .accessibility = &desktop_,
+          .windowServer = &desktop_,
+          .eventTap = &tap_,
+          .hotKeys = &hotKeys_,
+          .screens = &screens_,
+          .switcherPanel = &panel_,
+          .palettePanel = &palettePanel_,
+          .statusItem = &statusItem_,
+          .settingsWindow = &settingsWindow_,
+          .onboardingWindow = &onboardingWindow_,
+          .interaction = &interaction_,
+          .catalog = &desktop_,
+          .keyMonitor = &keyMonitor_};
 }
 
 DesktopBackend::~DesktopBackend() = default;

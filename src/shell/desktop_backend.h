@@ -19,6 +19,7 @@
 #include "platform/system/posix_file_system.h"
 #include "platform/system/posix_system_info.h"
 #include "platform/system/real_clock.h"
+#include "platform/system/secret_store_choice.h"
 #include "platform/system/syslog_system_log.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_desktop.h"
@@ -64,6 +65,13 @@ class DesktopBackend {
 
  private:
   DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);
+  /// The watchdog's release reaches the grabs that Qt's windows take on the shared connection.
+  void connectGrabs();
+  /// Every painter's icons from the desktop entries and the windows, refreshed at each launch.
+  void connectIcons();
+  /// Tolvane's own windows are raised through the window manager, as other windows are.
+  void connectOwnWindows();
+  Services collectServices(const BundleInfo& bundle);
 
   UserPaths paths_;
   std::string preferencesPath_;
@@ -77,7 +85,7 @@ class DesktopBackend {
   system::AutostartLoginItems loginItems_;
   system::SyslogSystemLog systemLog_;
   system::CurlHttpClient http_;
-  std::unique_ptr<SecretStore> secrets_;
+  system::OpeningSecretStore secrets_;
   system::OpenSslDigest digest_;
   system::SystemCoredumpJournal coredumps_;
   system::JournalCrashDiagnostics crashes_;
