@@ -56,6 +56,36 @@ void prepareProcess(Services& services) {
   installNativeHotKeyEmergencyRestore(*services.windowServer);
 }
 
+namespace {
+
+ImproveReporter::Dependencies reporterDependencies(Services& s, const CloudConfig& cloud) {
+  return {.preferences = *s.preferences,
+          .http = *s.http,
+          .clock = *s.clock,
+          .runLoop = *s.runLoop,
+          .files = *s.files,
+          .random = *s.random,
+          .system = *s.system,
+          .bundle = s.bundle,
+          .cloud = cloud,
+          .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl"};
+}
+
+TesterMode::Dependencies testerDependencies(Services& s, DebugLog& log, const CloudConfig& cloud) {
+  return {.preferences = *s.preferences,
+          .http = *s.http,
+          .clock = *s.clock,
+          .runLoop = *s.runLoop,
+          .random = *s.random,
+          .system = *s.system,
+          .log = log,
+          .processLog = s.processLog,
+          .bundle = s.bundle,
+          .cloud = cloud};
+}
+
+}  // namespace
+
 AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)> watchdogSleep)
     : s_(s),
       log_(log),
@@ -64,32 +94,14 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
       l10n_(*s.preferences, framework_,
             [&system = *s.system] { return preferredLanguages(system); }),
       cloud_(s.cloudBaseURL ? CloudConfig(*s.cloudBaseURL) : CloudConfig()),
-      reporter_({.preferences = *s.preferences,
-                 .http = *s.http,
-                 .clock = *s.clock,
-                 .runLoop = *s.runLoop,
-                 .files = *s.files,
-                 .random = *s.random,
-                 .system = *s.system,
-                 .bundle = s.bundle,
-                 .cloud = cloud_,
-                 .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl"}),
+      reporter_(reporterDependencies(s, cloud_)),
       crashReporter_({.preferences = *s.preferences,
                       .http = *s.http,
                       .random = *s.random,
                       .bundle = s.bundle,
                       .cloud = cloud_,
                       .log = &log}),
-      tester_({.preferences = *s.preferences,
-               .http = *s.http,
-               .clock = *s.clock,
-               .runLoop = *s.runLoop,
-               .random = *s.random,
-               .system = *s.system,
-               .log = log,
-               .processLog = s.processLog,
-               .bundle = s.bundle,
-               .cloud = cloud_}),
+      tester_(testerDependencies(s, log, cloud_)),
       resolver_(*s.windowServer, *s.accessibility, *s.clock, log),
       tracker_({*s.workspace, *s.accessibility, *s.windowServer, *s.runLoop}),
       enumerator_({*s.workspace, *s.accessibility, resolver_, settings_, tracker_.order(), *s.clock,
@@ -108,6 +120,14 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
       statusItem_({*s.statusItem, settings_, *s.accessibility, guard_, secureInput_, l10n_,
                    *s.runLoop, log, *s.interaction, s_.bundle},
                   trayActions()) {
+  connectSettingsHooks();
+  buildPaletteParts();
+  buildUpdates();
+  buildAccount();
+  buildWindows();
+}
+
+void AppDelegate::connectSettingsHooks() {
   settings_.setInterceptionChangedHook([this] {
     engine_.updateEnabled();
     if (interceptionObserver_) interceptionObserver_();
@@ -117,39 +137,45 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
   // A language chosen in the settings or arriving by sync relabels every window at once.
   settings_.setLanguageChangedHook([this] { l10n_.apply(settings_.languageCode()); });
   settings_.setUsageQueueClearer([this] { reporter_.clearQueue(); });
-  if (s.hotKeys) {
-    hotKey_.emplace(*s.hotKeys, log);
+}
+
+void AppDelegate::buildPaletteParts() {
+  if (s_.hotKeys) {
+    hotKey_.emplace(*s_.hotKeys, log_);
     hotKey_->setOnTrigger([this] { togglePalette(); });
   }
-  if (s.palettePanel && s.keyMonitor) palette_.emplace(paletteServices());
-  if (UpdateController::isOffered(s.bundle) && s.feedParser) {
-    updates_.emplace(UpdateController::Dependencies{*s.preferences, *s.http, *s.feedParser,
-                                                    *s.clock, *s.runLoop, *s.interaction, l10n_,
-                                                    log, s.bundle});
-    // The tray offers the command only where there is something to check.
-    statusItem_.actions().checkForUpdates = [this] { updates_->checkForUpdates(); };
-  }
-  if (s.secrets && s.digest) {
-    account_.emplace(CloudAccount::Dependencies{*s.secrets, *s.http, *s.runLoop, *s.workspace,
-                                                *s.random, *s.digest, cloud_, log});
-    CloudAccount& account = *account_;
-    sync_.emplace(CloudSync::Dependencies{
-        .settings = settings_,
-        .preferences = *s.preferences,
-        .secrets = *s.secrets,
-        .http = *s.http,
-        .runLoop = *s.runLoop,
-        .cloud = cloud_,
-        .log = log,
-        .deviceID = [&account] { return account.deviceID(); },
-        .signedIn = [&account] { return account.state().signedIn; },
-        .subscribeToAccount =
-            [&account](std::function<void()> handler) {
-              return account.subscribe(std::move(handler));
-            },
-    });
-  }
-  buildWindows();
+  if (s_.palettePanel && s_.keyMonitor) palette_.emplace(paletteServices());
+}
+
+void AppDelegate::buildUpdates() {
+  if (!UpdateController::isOffered(s_.bundle) || !s_.feedParser) return;
+  updates_.emplace(UpdateController::Dependencies{*s_.preferences, *s_.http, *s_.feedParser,
+                                                  *s_.clock, *s_.runLoop, *s_.interaction, l10n_,
+                                                  log_, s_.bundle});
+  // The tray offers the command only where there is something to check.
+  statusItem_.actions().checkForUpdates = [this] { updates_->checkForUpdates(); };
+}
+
+void AppDelegate::buildAccount() {
+  if (!s_.secrets || !s_.digest) return;
+  account_.emplace(CloudAccount::Dependencies{*s_.secrets, *s_.http, *s_.runLoop, *s_.workspace,
+                                              *s_.random, *s_.digest, cloud_, log_});
+  CloudAccount& account = *account_;
+  sync_.emplace(CloudSync::Dependencies{
+      .settings = settings_,
+      .preferences = *s_.preferences,
+      .secrets = *s_.secrets,
+      .http = *s_.http,
+      .runLoop = *s_.runLoop,
+      .cloud = cloud_,
+      .log = log_,
+      .deviceID = [&account] { return account.deviceID(); },
+      .signedIn = [&account] { return account.state().signedIn; },
+      .subscribeToAccount =
+          [&account](std::function<void()> handler) {
+            return account.subscribe(std::move(handler));
+          },
+  });
 }
 
 void AppDelegate::buildWindows() {
@@ -171,7 +197,8 @@ void AppDelegate::buildWindows() {
         .account = account(),
         .sync = sync(),
         .updates = updates(),
-        .switcherKeysProblem = [this] { return switcherKeysProblem(); }});
+        .switcherKeysProblem = [this] { return switcherKeysProblem(); },
+        .desktopHidesApplications = s_.workspace->hidesApplications()});
     statusItem_.actions().showSettings = [this] { showSettings(); };
   }
   if (s_.onboardingWindow) {

@@ -112,6 +112,11 @@ class AppDelegate {
   /// What the tray's entries do, as far as the application's own components can do it.
   StatusItemController::Actions trayActions();
   bool shouldRefresh(const RunningApp& app) const;
+  /// The construction steps, in order: each needs what the ones before built.
+  void connectSettingsHooks();
+  void buildPaletteParts();
+  void buildUpdates();
+  void buildAccount();
   void buildWindows();
   /// At launch: the guide when it was never finished (or is forced), or its requirements page
   /// when the desktop lacks what the switcher needs.

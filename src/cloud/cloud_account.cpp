@@ -29,6 +29,8 @@ struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
     std::string state;
   };
 
+  /// Takes the account the secret store holds, unless a sign-in came first.
+  void adoptStored();
   void publish(CloudAccountState next);
   /// Why a parsed callback is not the one of the pending sign-in; empty when it is.
   std::string_view refusalOf(const CallbackParse& parsed) const;
@@ -51,13 +53,19 @@ struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
   std::optional<std::string> token;
 };
 
-CloudAccount::Impl::Impl(Dependencies d) : deps(d) {
+CloudAccount::Impl::Impl(Dependencies d) : deps(d) {}
+
+void CloudAccount::Impl::adoptStored() {
+  if (storedToken()) return;
   auto stored = deps.secrets.get(secretkey::kCloudToken);
   // An empty token is no credential: the service could only refuse it.
   if (!stored || stored->empty()) return;
-  token = std::move(stored);
-  state = signedIn(deps.secrets.get(secretkey::kCloudEmail).value_or(""),
-                   deps.secrets.get(secretkey::kCloudTier).value_or("free"));
+  {
+    std::lock_guard guard(tokenLock);
+    token = std::move(stored);
+  }
+  publish(signedIn(deps.secrets.get(secretkey::kCloudEmail).value_or(""),
+                   deps.secrets.get(secretkey::kCloudTier).value_or("free")));
 }
 
 void CloudAccount::Impl::publish(CloudAccountState next) {
@@ -158,12 +166,20 @@ void CloudAccount::Impl::finishRefresh(const std::string& sentToken, const Cloud
   publish(signedIn(std::move(account.email), std::move(account.tier)));
 }
 
-CloudAccount::CloudAccount(Dependencies deps) : impl_(std::make_shared<Impl>(deps)) {}
+CloudAccount::CloudAccount(Dependencies deps) : impl_(std::make_shared<Impl>(deps)) {
+  // A keyring still opening must not hold up start-up: the account appears once it answers.
+  impl_->deps.secrets.whenOpen([self = std::weak_ptr<Impl>(impl_)] {
+    if (auto account = self.lock()) account->adoptStored();
+  });
+}
 
 CloudAccount::~CloudAccount() = default;
 
 void CloudAccount::start() {
-  refresh();
+  // The refresh needs the stored token.
+  impl_->deps.secrets.whenOpen([this, self = std::weak_ptr<Impl>(impl_)] {
+    if (!self.expired()) refresh();
+  });
 }
 
 void CloudAccount::signIn() {

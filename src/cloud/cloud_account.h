@@ -52,15 +52,16 @@ class CloudAccount {
     DebugLog& log;
   };
 
-  /// Signed in at once when the secret store holds a token (with the stored e-mail, or "", and
-  /// tier, or "free"), so the interface shows the account before the network answers. An empty
+  /// Signed in as soon as the secret store is open and holds a token (with the stored e-mail,
+  /// or "", and tier, or "free"), so the interface shows the account before the network
+  /// answers: at once for an open store, with a notification for one still opening. An empty
   /// stored token counts as none.
   explicit CloudAccount(Dependencies deps);
   ~CloudAccount();
   CloudAccount(const CloudAccount&) = delete;
   CloudAccount& operator=(const CloudAccount&) = delete;
 
-  /// Refreshes the account from the service.
+  /// Refreshes the account from the service, once the secret store is open.
   void start();
   /// Opens the browser sign-in; replaces any sign-in in progress.
   void signIn();

@@ -61,7 +61,9 @@ class OnboardingPages {
         {.kind = OKStep::Kind::welcome, .content = [this] { return welcome(); }},
         {.kind = OKStep::Kind::permissions,
          .content = [this] { return permissions(); },
-         .requiredGranted = [this] { return trusted() && !keysProblem(); },
+         // Keys another program holds cannot be freed from this page, and the palette and the
+         // rest work without them: the page explains them but does not hold the user back.
+         .requiredGranted = [this] { return trusted(); },
          .skippable = true},
         {.kind = OKStep::Kind::tutorial, .content = [this] { return tutorial(); }},
         {.kind = OKStep::Kind::consent,

@@ -65,6 +65,9 @@ class Workspace {
   virtual bool openURL(const std::string& url) = 0;
   /// The application's icon as PNG bytes, or nothing when it has none.
   virtual std::optional<std::string> iconPNG(const std::string& bundleID) const = 0;
+  /// Whether this desktop can hide an application (its windows then stay open but unseen);
+  /// the settings that concern hidden applications mean nothing where it cannot.
+  virtual bool hidesApplications() const { return true; }
 };
 
 }  // namespace tolvane

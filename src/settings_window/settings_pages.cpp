@@ -133,11 +133,21 @@ std::vector<SettingsCardView> SettingsWindowController::switcherCards() {
                 row("sw.minimized", "sw.minimizedSub",
                     {toggle(settings.showMinimizedWindows(),
                             [this](bool on) { d_.settings.setShowMinimizedWindows(on); })}),
-                row("sw.hiddenApps", "sw.hiddenAppsSub",
-                    {toggle(settings.showHiddenAppWindows(),
-                            [this](bool on) { d_.settings.setShowHiddenAppWindows(on); })}),
-                row("sw.hotkeySearch", "sw.hotkeySearchSub", {recorder()})},
+                hiddenAppsRow(), row("sw.hotkeySearch", "sw.hotkeySearchSub", {recorder()})},
                text(usesAlt ? "sw.footerOpt" : "sw.footer"))};
+}
+
+SettingsRowView SettingsWindowController::hiddenAppsRow() {
+  auto shown = row("sw.hiddenApps", "sw.hiddenAppsSub",
+                   {toggle(d_.settings.showHiddenAppWindows(),
+                           [this](bool on) { d_.settings.setShowHiddenAppWindows(on); })});
+  // A switch that can change nothing here is shown for what it is, with the reason in place of
+  // the description.
+  if (!d_.desktopHidesApplications) {
+    std::get<SettingsSwitch>(shown.controls.front()).enabled = false;
+    shown.subtitle = text("sw.hiddenAppsNone");
+  }
+  return shown;
 }
 
 std::vector<SettingsCardView> SettingsWindowController::privacyCards() {

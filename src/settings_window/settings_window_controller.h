@@ -64,6 +64,9 @@ class SettingsWindowController {
     /// The switcher's trigger combination that cannot be grabbed right now ("Super+Tab");
     /// nothing while they can.
     std::function<std::optional<std::string>()> switcherKeysProblem;
+    /// Whether the desktop has hidden applications at all; where it has none, the switch that
+    /// shows their windows is disabled and says why.
+    bool desktopHidesApplications = true;
   };
 
   explicit SettingsWindowController(Dependencies deps);
@@ -112,6 +115,7 @@ class SettingsWindowController {
   SettingsHeroView hero() const;
   std::vector<SettingsCardView> generalCards();
   std::vector<SettingsCardView> switcherCards();
+  SettingsRowView hiddenAppsRow();
   std::vector<SettingsCardView> privacyCards();
   std::vector<SettingsCardView> permissionCards();
   std::vector<SettingsCardView> accountCards();

@@ -42,10 +42,15 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
                   system::executablePath().value_or("tolvane")),
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
-      secrets_(system::makeSecretStore(bundle, paths_,
-                                       {secretkey::kCloudToken, secretkey::kCloudEmail,
-                                        secretkey::kCloudTier, secretkey::kCloudDeviceID},
-                                       files_, ::getuid(), log_)),
+      // Opened off the main thread: a keyring's D-Bus activation can take two seconds, and
+      // start-up does not wait for it; the account does.
+      secrets_(runLoop_,
+               [this, bundle] {
+                 return system::makeSecretStore(bundle, paths_,
+                                                {secretkey::kCloudToken, secretkey::kCloudEmail,
+                                                 secretkey::kCloudTier, secretkey::kCloudDeviceID},
+                                                files_, ::getuid(), log_);
+               }),
       coredumps_(system::executablePath().value_or("")),
       crashes_({.recordFolder = system::crashRecordFolder(paths_, bundle),
                 .journal = coredumps_,
@@ -67,8 +72,9 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
         return tap_.keyMap().keyDown(keycode, state);
       }) {
   tap_.setStopDetector(system::takeContinueSignal);
-  letTheWatchdogReleaseEveryGrab();
-  giveThePaintersTheirSources();
+  connectGrabs();
+  connectIcons();
+  connectOwnWindows();
   services_ = collectServices(bundle);
 }
 
@@ -79,7 +85,7 @@ std::vector<x11::TriggerCombination> DesktopBackend::triggerCombinations() const
                                    .triggerIsOption = settings_->switcherUsesOption()});
 }
 
-void DesktopBackend::letTheWatchdogReleaseEveryGrab() {
+void DesktopBackend::connectGrabs() {
   // The watchdog's release through the tap lets go of the palette's grabs too.
   paletteGrab_.setHoldObserver(
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::palette); });
@@ -89,7 +95,7 @@ void DesktopBackend::letTheWatchdogReleaseEveryGrab() {
       [this](bool held) { tap_.setWindowGrabHeld(held, x11::X11EventTap::WindowGrab::trayMenu); });
 }
 
-void DesktopBackend::giveThePaintersTheirSources() {
+void DesktopBackend::connectIcons() {
   auto applicationIcons = [this](const std::string& bundleID) {
     return desktop_.iconPNG(bundleID);
   };
@@ -102,14 +108,22 @@ void DesktopBackend::giveThePaintersTheirSources() {
   statusItem_.setInkSource([this] { return x11::trayForeground(*connection_); });
   chooserIcons_ = std::make_unique<qt::AppIcons>(applicationIcons);
   settingsWindow_.setIconSource(applicationIcons);
+  interaction_.setIconSource(
+      [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
+  // A relaunched or updated application gets its icon read again. The observer lives as long
+  // as the desktop that calls it.
+  desktop_.addObserver(WorkspaceEvent::launched, [](const RunningApp& app) {
+    if (app.bundleID) qt::AppIcons::applicationLaunched(*app.bundleID);
+  });
+}
+
+void DesktopBackend::connectOwnWindows() {
   const auto activateOwn = [this](unsigned long window) {
     desktop_.activateOwnWindow(static_cast<std::uint32_t>(window));
   };
   settingsWindow_.setActivator(activateOwn);
   onboardingWindow_.setActivator(activateOwn);
   onboardingWindow_.setReducedMotion([this] { return interaction_.prefersReducedMotion(); });
-  interaction_.setIconSource(
-      [this](const std::string& bundleID) { return chooserIcons_->icon(bundleID); });
 }
 
 Services DesktopBackend::collectServices(const BundleInfo& bundle) {
@@ -124,7 +138,7 @@ Services DesktopBackend::collectServices(const BundleInfo& bundle) {
           .loginItems = &loginItems_,
           .systemLog = &systemLog_,
           .processLog = &processLog_,
-          .secrets = secrets_.get(),
+          .secrets = &secrets_,
           .digest = &digest_,
           .feedParser = &feedParser_,
           .http = &http_,

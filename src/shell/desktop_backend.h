@@ -17,6 +17,7 @@
 #include "backends/system/posix_file_system.h"
 #include "backends/system/posix_system_info.h"
 #include "backends/system/real_clock.h"
+#include "backends/system/secret_store_choice.h"
 #include "backends/system/syslog_system_log.h"
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_desktop.h"
@@ -66,11 +67,12 @@ class DesktopBackend {
   DesktopBackend(const BundleInfo& bundle, std::unique_ptr<x11::Connection> connection);
   /// What the tap grabs under the settings in force; nothing before the settings exist.
   std::vector<x11::TriggerCombination> triggerCombinations() const;
-  /// Every grab of this connection (the palette's, the tray menu's) is one the stall watchdog
-  /// can end from its own thread.
-  void letTheWatchdogReleaseEveryGrab();
-  /// Icons, the display's hints and the activation of Tolvane's own windows for the widgets.
-  void giveThePaintersTheirSources();
+  /// The watchdog's release reaches the grabs that Qt's windows take on the shared connection.
+  void connectGrabs();
+  /// Every painter's icons from the desktop entries and the windows, refreshed at each launch.
+  void connectIcons();
+  /// Tolvane's own windows are raised through the window manager, as other windows are.
+  void connectOwnWindows();
   Services collectServices(const BundleInfo& bundle);
 
   UserPaths paths_;
@@ -85,7 +87,7 @@ class DesktopBackend {
   system::AutostartLoginItems loginItems_;
   system::SyslogSystemLog systemLog_;
   system::CurlHttpClient http_;
-  std::unique_ptr<SecretStore> secrets_;
+  system::OpeningSecretStore secrets_;
   system::OpenSslDigest digest_;
   system::SystemCoredumpJournal coredumps_;
   system::JournalCrashDiagnostics crashes_;

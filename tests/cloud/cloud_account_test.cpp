@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <mutex>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -13,7 +15,11 @@
 #include "backends/system/openssl_digest.h"
 #include "backends/system/posix_file_system.h"
 #include "cloud/pkce.h"
+#include "backends/sim/faulty_file_system.h"
+#include "backends/sim/sim_desktop.h"
 #include "backends/system/openssl_digest.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/secret_store_choice.h"
 #include "support/counting_http_client.h"
 #include "support/sim_services.h"
 
@@ -245,6 +251,31 @@ TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoToken
   account().refresh();  // the last row stored no token: there is nothing to ask
   EXPECT_EQ(http.sentCount(), 0);
   EXPECT_EQ(account().state(), kSignedOut);
+}
+
+TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhenItOpens) {
+  std::promise<void> keyringAnswers;
+  std::future<void> answered = keyringAnswers.get_future();
+  system::OpeningSecretStore opening(loop, [&answered] {
+    // Bounded only so that a start that waits for the store fails here instead of hanging.
+    answered.wait_for(std::chrono::seconds(10));
+    return std::make_unique<test::MemorySecretStore>(
+        Items{{secretkey::kCloudToken, "tok"}, {secretkey::kCloudEmail, "a@b.c"}});
+  });
+  CloudAccount waiting({opening, http, loop, desktop.workspace(), random, digest, cloud, log});
+  int changes = 0;
+  const auto subscription = waiting.subscribe([&] { ++changes; });
+  waiting.start();
+  EXPECT_EQ(waiting.state(), kSignedOut);
+  EXPECT_EQ(http.sentCount(), 0);
+
+  keyringAnswers.set_value();
+  EXPECT_EQ(opening.get(secretkey::kCloudTier), std::nullopt);  // returns once it is open
+  loop.runUntilIdle();
+  EXPECT_EQ(waiting.state(), signedIn("a@b.c", "free"));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(waiting.token(), "tok");
+  EXPECT_EQ(http.sentCount(), 1) << "the refresh asked for at start";
 }
 
 TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {

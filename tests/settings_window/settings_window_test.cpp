@@ -65,7 +65,8 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
               .account = account.get(),
               .sync = nullptr,
               .updates = nullptr,
-              .switcherKeysProblem = [this] { return keysProblem; }});
+              .switcherKeysProblem = [this] { return keysProblem; },
+              .desktopHidesApplications = hidesApplications});
     }
     return *controller_;
   }
@@ -127,6 +128,7 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
   TesterMode tester{{preferences, http, clock, loop, random, system, log, nullptr, bundle, cloud}};
   std::unique_ptr<CloudAccount> account;
   std::optional<std::string> keysProblem;
+  bool hidesApplications = true;
   int interceptionChanges = 0;
   std::unique_ptr<SettingsWindowController> controller_;
 };
@@ -182,6 +184,7 @@ TEST_F(SettingsWindowTest, EachSwitchStoresItsSettingAndIsPaintedAsStored) {
     const bool before = (settings.*r.stored)();
     const int paints = window.paints;
     interceptionChanges = 0;
+    EXPECT_TRUE(control<SettingsSwitch>(r.rowId).enabled);
     control<SettingsSwitch>(r.rowId).onChange(!before);
     EXPECT_EQ((settings.*r.stored)(), !before);
     EXPECT_EQ(interceptionChanges, r.interceptionChanges);
@@ -191,6 +194,13 @@ TEST_F(SettingsWindowTest, EachSwitchStoresItsSettingAndIsPaintedAsStored) {
     (settings.*r.store)(before);
     EXPECT_EQ(control<SettingsSwitch>(r.rowId).on, before);
   }
+  // Where the desktop hides no application, that switch could change nothing: it says why.
+  controller_.reset();
+  hidesApplications = false;
+  open(SettingsTab::switcher);
+  EXPECT_FALSE(control<SettingsSwitch>("sw.hiddenApps").enabled);
+  EXPECT_EQ(row("sw.hiddenApps").subtitle, l10n.string("sw.hiddenAppsNone"));
+  EXPECT_TRUE(control<SettingsSwitch>("sw.minimized").enabled);
 }
 
 TEST_F(SettingsWindowTest, TheModifierChoiceSwitchesTheFooterAtOnce) {

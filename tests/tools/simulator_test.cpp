@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "support/temp_dir.h"
 
@@ -128,6 +130,48 @@ TEST_F(SimulatorTest, AStalledMainThreadGivesTheHotKeysBack) {
                         "13.000 log event tap disabled by system (timeout)", "hotkey 1 disabled"});
   EXPECT_FALSE(simulator->hotKeyEnabled(1));
 }
+
+// A documented example, and what its trace must show, in order.
+struct Example {
+  const char* name;
+  const char* file;
+  std::vector<std::string> expected;
+};
+
+class ExampleScenarioTest : public SimulatorTest, public ::testing::WithParamInterface<Example> {};
+
+TEST_P(ExampleScenarioTest, DrivesItsSubsystemFromTheTimeline) {
+  std::ifstream in(std::string(TOLVANE_SOURCE_DIR "/docs/scenarios/") + GetParam().file);
+  const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  expectInOrder(run(json), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ExampleScenarioTest,
+    ::testing::Values(
+        Example{"Palette",
+                "palette-search.json",
+                {"action palette hot key", "palette shown query=\"\" rows=4", "action type \"tod\"",
+                 "palette updated query=\"tod\" rows=1 [0 \"todo.txt\" app=\"Editor\" selected]",
+                 "palette updated query=\"zzz\" message=\"No matches\"", "key palette down",
+                 "[1 \"News\" app=\"Browser\" selected]", "palette key consumed",
+                 "key palette return", "palette hidden", "desktop raise 21", "mru 21 11 12 31",
+                 "palette shown query=\"\" rows=4 [0 \"News\"", "key palette escape",
+                 "palette hidden"}},
+        Example{
+            "TrayMenu",
+            "tray-menu.json",
+            {"menu [Search Windows…] [-] [notes.txt] [todo.txt] [News]", "action choose \"News\"",
+             "desktop raise 21", "action choose \"Pause Window Switching\"", "hotkey 1 enabled",
+             "key down tab [command]", "tap passed", "[Resume Window Switching checked]",
+             "action choose \"Search Windows…\"", "palette shown", "palette hidden"}},
+        Example{"Account",
+                "account.json",
+                {"desktop openURL https://cloud.brenmoor.app/app/connect?app=tolvane",
+                 "url tolvane://auth?code=code-7", "http POST /api/app/token 200",
+                 "account signed in email=\"ada@example.org\" tier=pro", "cloud callback: refused",
+                 "action sign out", "account signed out", "http POST /api/app/logout 200"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tolvane::simtool

@@ -302,6 +302,13 @@ const std::map<std::string, ActionKind, std::less<>>& actionNames() {
       {"stall", ActionKind::stall},
       {"url", ActionKind::url},
       {"click", ActionKind::click},
+      {"paletteHotKey", ActionKind::paletteHotKey},
+      {"type", ActionKind::type},
+      {"paletteKey", ActionKind::paletteKey},
+      {"trayMenu", ActionKind::trayMenu},
+      {"signIn", ActionKind::signIn},
+      {"signOut", ActionKind::signOut},
+      {"serverReply", ActionKind::serverReply},
       {"quit", ActionKind::quit},
   };
   return names;
@@ -320,26 +327,22 @@ void parseKey(Fields& f, Action& a) {
   if (const Json* flags = f.find("flags")) a.flags = parseFlags(*flags, f.at("flags"));
 }
 
-Action parseAction(const Json& json, const std::string& where, Census& census, int spaces) {
-  Fields f(json, where);
-  Action a;
-  a.where = where;
-  const auto name = f.string("action");
-  if (!name) refuse(f.at("action"), "missing");
-  const auto kind = actionNames().find(*name);
-  if (kind == actionNames().end()) refuse(f.at("action"), "unknown action \"" + *name + "\"");
-  a.kind = kind->second;
+void parseReply(Fields& f, Action& a) {
+  if (const Json* status = f.find("status"); status && !status->is_null()) {
+    const auto code = f.integer("status").value_or(0);
+    if (code < 100 || code > 599) refuse(f.at("status"), "expected an HTTP status, or null");
+    a.status = static_cast<int>(code);
+  }
+  if (const Json* body = f.find("body")) {
+    // An object or array stands for its JSON text; a string is sent as it is.
+    a.text = body->is_string() ? body->get<std::string>() : body->dump();
+  }
+}
+
+/// The fields of the steps that change applications, windows and Spaces, checked against what
+/// exists at that point of the timeline.
+void parseDesktopChange(Fields& f, Action& a, Census& census, int spaces) {
   switch (a.kind) {
-    case ActionKind::advance:
-    case ActionKind::stall:
-      a.seconds = f.seconds("seconds", true);
-      break;
-    case ActionKind::keyDown:
-    case ActionKind::keyUp:
-    case ActionKind::press:
-    case ActionKind::loseKeyUp:
-      parseKey(f, a);
-      break;
     case ActionKind::focus:
     case ActionKind::closeWindow:
     case ActionKind::minimize:
@@ -377,6 +380,32 @@ Action parseAction(const Json& json, const std::string& where, Census& census, i
       a.enabled = f.boolean("enabled").value_or(true);
       if (f.find("holder")) a.holder = f.pid("holder");
       break;
+    default:
+      break;
+  }
+}
+
+Action parseAction(const Json& json, const std::string& where, Census& census, int spaces) {
+  Fields f(json, where);
+  Action a;
+  a.where = where;
+  const auto name = f.string("action");
+  if (!name) refuse(f.at("action"), "missing");
+  const auto kind = actionNames().find(*name);
+  if (kind == actionNames().end()) refuse(f.at("action"), "unknown action \"" + *name + "\"");
+  a.kind = kind->second;
+  switch (a.kind) {
+    case ActionKind::advance:
+    case ActionKind::stall:
+      a.seconds = f.seconds("seconds", true);
+      break;
+    case ActionKind::keyDown:
+    case ActionKind::keyUp:
+    case ActionKind::press:
+    case ActionKind::loseKeyUp:
+    case ActionKind::paletteKey:
+      parseKey(f, a);
+      break;
     case ActionKind::url:
       a.url = f.string("url").value_or("");
       if (a.url.empty()) refuse(f.at("url"), "missing");
@@ -385,8 +414,25 @@ Action parseAction(const Json& json, const std::string& where, Census& census, i
       a.slot = static_cast<int>(f.integer("slot").value_or(-1));
       if (a.slot < 0) refuse(f.at("slot"), "expected a slot index from 0");
       break;
+    case ActionKind::type:
+      a.text = f.string("text").value_or("");
+      if (!f.find("text")) refuse(f.at("text"), "missing");
+      break;
+    case ActionKind::trayMenu:
+      a.text = f.string("choose").value_or("");
+      break;
+    case ActionKind::signIn:
+      a.text = f.string("code").value_or("code-1");
+      break;
+    case ActionKind::serverReply:
+      parseReply(f, a);
+      break;
+    case ActionKind::paletteHotKey:
+    case ActionKind::signOut:
     case ActionKind::quit:
       break;
+    default:
+      parseDesktopChange(f, a, census, spaces);
   }
   f.done();
   return a;

@@ -48,6 +48,13 @@ enum class ActionKind {
   stall,
   url,
   click,
+  paletteHotKey,
+  type,
+  paletteKey,
+  trayMenu,
+  signIn,
+  signOut,
+  serverReply,
   quit,
 };
 
@@ -68,6 +75,11 @@ struct Action {
   std::optional<Pid> holder;
   std::string url;
   int slot = 0;
+  /// The search text (type), the entry to choose (trayMenu, empty: only look), the code the
+  /// browser returns (signIn), the reply's body (serverReply).
+  std::string text;
+  /// The reply's status (serverReply); nothing: no reply at all.
+  std::optional<int> status;
   std::optional<ScenarioApp> app;
   std::optional<sim::SimWindow> newWindow;
 };

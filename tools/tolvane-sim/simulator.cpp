@@ -108,12 +108,14 @@ Simulator::Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trac
       desktop_(clock, loop_),
       hotKeys_(desktop_, trace, options_.hotKeyFile),
       panel_(std::make_unique<TracingPanel>(trace)),
+      palettePanel_(trace),
       interaction_(std::make_unique<TracingInteraction>(trace)),
       preferences_([&] {
         sim::SimPreferenceStore::Values values;
         for (const auto& [key, value] : scenario.preferences) values[key] = value;
         return values;
       }()),
+      http_(trace),
       log_(files_, clock, options_.stateFolder + "/log") {
   system_.env["LANG"] = "en_US.UTF-8";
   screens_.visibleFrame = scenario.screen;
@@ -128,11 +130,14 @@ Simulator::Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trac
                .preferences = &preferences_,
                .loginItems = &loginItems_,
                .systemLog = &systemLog_,
+               .secrets = &secrets_,
+               .digest = &digest_,
                .http = &http_,
                .workspace = &desktop_,
                .accessibility = &desktop_,
                .windowServer = &hotKeys_,
                .eventTap = &tap_,
+               .hotKeys = &paletteHotKeys_,
                .screens = &screens_,
                .switcherPanel = panel_.get(),
                .palettePanel = &palettePanel_,
@@ -143,7 +148,10 @@ Simulator::Simulator(const Scenario& scenario, sim::SimClock& clock, Trace& trac
     const auto space = line.find(' ');
     trace_.line("log", space == std::string_view::npos ? line : line.substr(space + 1));
   });
-  desktop_.setEventObserver([this](const std::string& event) { trace_.line("desktop", event); });
+  desktop_.setEventObserver([this](const std::string& event) {
+    if (event.rfind("openURL ", 0) == 0) lastOpenedURL_ = event.substr(8);
+    trace_.line("desktop", event);
+  });
 }
 
 Simulator::~Simulator() {
@@ -207,8 +215,93 @@ void Simulator::launch() {
   app_->reporter().setObserver([this](const std::string& name, const std::string& properties) {
     trace_.line("usage", name + " " + properties);
   });
+  if (auto* account = app_->account()) {
+    accountSubscription_ = account->subscribe([this] { traceAccount(); });
+  }
   app_->applicationDidFinishLaunching();
   settle();
+}
+
+void Simulator::traceAccount() {
+  const auto& state = app_->account()->state();
+  trace_.line("account", state.signedIn
+                             ? "signed in email=" + quoted(state.email) + " tier=" + state.tier
+                             : std::string("signed out"));
+}
+
+void Simulator::pressPaletteHotKey() {
+  const auto registrations = paletteHotKeys_.registrations();
+  if (registrations.empty()) {
+    trace_.line("action", "palette hot key (none registered)");
+    return;
+  }
+  const auto& combination = registrations.begin()->second;
+  trace_.line("action", "palette hot key");
+  paletteHotKeys_.press(combination.keyCode, combination.modifiers);
+}
+
+void Simulator::openTrayMenu(const std::string& choose) {
+  trace_.line("action", "tray menu");
+  trace_.line("menu", describeMenu(statusItem_.openMenu()));
+  if (choose.empty()) {
+    statusItem_.closeMenu();
+    return;
+  }
+  trace_.line("action", "choose " + quoted(choose));
+  if (statusItem_.choose(choose)) return;
+  trace_.line("action", "not in the menu");
+  statusItem_.closeMenu();
+}
+
+void Simulator::signIn(const std::string& code) {
+  trace_.line("action", "sign in");
+  if (!app_->account()) return;
+  lastOpenedURL_.clear();
+  app_->account()->signIn();
+  // The browser signs the user in and comes back through the URL scheme, with the state the
+  // sign-in page was opened with.
+  const auto at = lastOpenedURL_.find("state=");
+  if (at == std::string::npos) return;
+  const std::string state = lastOpenedURL_.substr(at + 6, lastOpenedURL_.find('&', at) - at - 6);
+  const std::string callback = "tolvane://auth?code=" + code + "&state=" + state;
+  trace_.line("action", "url " + callback);
+  app_->handleURL(callback);
+}
+
+bool Simulator::performForSubsystem(const Action& a) {
+  switch (a.kind) {
+    case ActionKind::paletteHotKey:
+      pressPaletteHotKey();
+      return true;
+    case ActionKind::type:
+      // Each step's line comes first, so that what it causes follows it in the trace.
+      trace_.line("action", "type " + quoted(a.text));
+      if (!palettePanel_.type(a.text)) trace_.line("action", "no palette on screen");
+      return true;
+    case ActionKind::paletteKey: {
+      trace_.line("key", "palette " + a.keyName + " [" + flagNames(a.flags.value_or(0)) + "]");
+      const bool consumed = keyMonitor_.press(a.keyCode, a.flags.value_or(0));
+      trace_.line("palette", consumed ? "key consumed" : "key passed");
+      return true;
+    }
+    case ActionKind::trayMenu:
+      openTrayMenu(a.text);
+      return true;
+    case ActionKind::signIn:
+      signIn(a.text);
+      return true;
+    case ActionKind::signOut:
+      trace_.line("action", "sign out");
+      if (app_->account()) app_->account()->signOut();
+      return true;
+    case ActionKind::serverReply:
+      trace_.line("action", "server replies " + (a.status ? std::to_string(*a.status) : "nothing"));
+      http_.setReply(a.status ? HttpResponse{.status = a.status, .body = a.text}
+                              : HttpResponse{.transportError = "no reply"});
+      return true;
+    default:
+      return false;
+  }
 }
 
 void Simulator::settle() {
@@ -275,26 +368,8 @@ void Simulator::key(const Action& action, KeyEventType type) {
   settle();
 }
 
-void Simulator::perform(const Action& a) {
+bool Simulator::performDesktopChange(const Action& a) {
   switch (a.kind) {
-    case ActionKind::advance:
-      advance(a.seconds);
-      return;
-    case ActionKind::keyDown:
-      key(a, KeyEventType::keyDown);
-      return;
-    case ActionKind::keyUp:
-      key(a, KeyEventType::keyUp);
-      return;
-    case ActionKind::press:
-      key(a, KeyEventType::keyDown);
-      key(a, KeyEventType::keyUp);
-      return;
-    case ActionKind::loseKeyUp:
-      tap_.loseRelease(a.keyCode);
-      if (auto flag = modifierFlag(a.keyCode)) heldFlags_ &= ~*flag;
-      trace_.line("key", "lost up " + a.keyName);
-      break;
     case ActionKind::focus:
       trace_.line("action", "focus " + std::to_string(a.window));
       desktop_.setFrontmost(a.pid);
@@ -333,6 +408,36 @@ void Simulator::perform(const Action& a) {
       trace_.line("action", std::string("secure input ") + (a.enabled ? "on" : "off"));
       desktop_.setSecureInput(a.enabled, a.holder);
       break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+void Simulator::perform(const Action& a) {
+  if (performForSubsystem(a) || performDesktopChange(a)) {
+    settle();
+    return;
+  }
+  switch (a.kind) {
+    case ActionKind::advance:
+      advance(a.seconds);
+      return;
+    case ActionKind::keyDown:
+      key(a, KeyEventType::keyDown);
+      return;
+    case ActionKind::keyUp:
+      key(a, KeyEventType::keyUp);
+      return;
+    case ActionKind::press:
+      key(a, KeyEventType::keyDown);
+      key(a, KeyEventType::keyUp);
+      return;
+    case ActionKind::loseKeyUp:
+      tap_.loseRelease(a.keyCode);
+      if (auto flag = modifierFlag(a.keyCode)) heldFlags_ &= ~*flag;
+      trace_.line("key", "lost up " + a.keyName);
+      break;
     case ActionKind::stall:
       trace_.line("action", "stall main thread " + seconds(a.seconds) + " s");
       stall(a.seconds);
@@ -348,6 +453,8 @@ void Simulator::perform(const Action& a) {
     case ActionKind::quit:
       quit();
       return;
+    default:
+      break;
   }
   settle();
 }

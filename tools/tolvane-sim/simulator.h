@@ -27,8 +27,25 @@
 #include "backends/system/posix_file_system.h"
 #include "diagnostics/debug_log.h"
 #include "hotkey_file.h"
+#include "backends/sim/sim_clock.h"
+#include "backends/sim/sim_desktop.h"
+#include "backends/sim/sim_event_tap.h"
+#include "backends/sim/sim_hot_keys.h"
+#include "backends/sim/sim_http_client.h"
+#include "backends/sim/sim_key_monitor.h"
+#include "backends/sim/sim_login_items.h"
+#include "backends/sim/sim_palette_panel.h"
+#include "backends/sim/sim_preference_store.h"
+#include "backends/sim/sim_run_loop.h"
+#include "backends/sim/sim_status_item.h"
+#include "backends/sim/sim_switcher_panel.h"
+#include "backends/sim/sim_system.h"
+#include "backends/sim/sim_system_log.h"
+#include "backends/system/openssl_digest.h"
+#include "backends/system/posix_file_system.h"
 #include "scenario.h"
 #include "trace.h"
+#include "traced_services.h"
 
 namespace tolvane::simtool {
 
@@ -76,6 +93,16 @@ class Simulator {
   void settle();
   void traceFocusOrder();
   void addApp(const ScenarioApp& app, bool launched);
+  /// The steps that change the simulated desktop's applications, windows and Spaces; false for
+  /// any other.
+  bool performDesktopChange(const Action& action);
+  /// The steps that reach the palette, the tray menu and the account; false for any other.
+  bool performForSubsystem(const Action& action);
+  void pressPaletteHotKey();
+  void openTrayMenu(const std::string& choose);
+  /// The browser sign-in, with the simulated browser coming back at once with `code`.
+  void signIn(const std::string& code);
+  void traceAccount();
   /// The watchdog thread's wake-up, on its fixed grid of virtual time.
   void watchdogWake();
 
@@ -89,7 +116,8 @@ class Simulator {
   FileHotKeyServer hotKeys_;
   sim::SimEventTap tap_;
   std::unique_ptr<TracingPanel> panel_;
-  sim::SimPalettePanel palettePanel_;
+  TracingPalette palettePanel_;
+  sim::SimHotKeys paletteHotKeys_;
   sim::SimKeyMonitor keyMonitor_;
   sim::SimScreens screens_;
   sim::SimStatusItem statusItem_;
@@ -100,8 +128,13 @@ class Simulator {
   sim::SimPreferenceStore preferences_;
   sim::SimLoginItems loginItems_;
   sim::SimSystemLog systemLog_;
-  sim::SimHttpClient http_;
+  TracingHttp http_;
+  MemorySecrets secrets_;
+  system::OpenSslDigest digest_;
   DebugLog log_;
+  /// The address the last "openURL" of the desktop opened: the sign-in page.
+  std::string lastOpenedURL_;
+  Notifier::Subscription accountSubscription_;
   Services services_;
   std::unique_ptr<AppDelegate> app_;
 

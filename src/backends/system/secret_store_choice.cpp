@@ -1,6 +1,8 @@
-// Choosing the keyring or the private file, once, at start-up.
+// Choosing the keyring or the private file, once, at start-up and off the main thread.
 #include "backends/system/secret_store_choice.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 
 #include "backends/system/file_secret_store.h"
@@ -28,6 +30,66 @@ std::unique_ptr<SecretStore> makeSecretStore(const BundleInfo& bundle, const Use
   log.notice("secrets not in a keyring reason=" + whyNot + "; kept in " + path +
              ", readable by this user only");
   return std::make_unique<FileSecretStore>(files, path, uid, diagnostic);
+}
+
+// The opened store is handed from the opening thread to every other under `lock`; the
+// callbacks and `announced` belong to the main thread alone.
+struct OpeningSecretStore::State {
+  std::mutex lock;
+  std::condition_variable opened;
+  std::unique_ptr<SecretStore> store;
+
+  bool announced = false;
+  std::vector<std::function<void()>> waiting;
+
+  SecretStore& awaitStore() {
+    std::unique_lock guard(lock);
+    opened.wait(guard, [this] { return store != nullptr; });
+    return *store;
+  }
+
+  void announce() {
+    announced = true;
+    // A callback may ask for more callbacks; they run at once, as the store is open now.
+    for (auto& callback : std::exchange(waiting, {})) callback();
+  }
+};
+
+OpeningSecretStore::OpeningSecretStore(RunLoop& runLoop, Opener opener)
+    : state_(std::make_shared<State>()) {
+  opening_ = std::thread([state = state_, &runLoop, opener = std::move(opener)] {
+    auto store = opener();
+    {
+      std::lock_guard guard(state->lock);
+      state->store = std::move(store);
+    }
+    state->opened.notify_all();
+    runLoop.postFromAnyThread([state] { state->announce(); });
+  });
+}
+
+OpeningSecretStore::~OpeningSecretStore() {
+  opening_.join();
+}
+
+std::optional<std::string> OpeningSecretStore::get(const std::string& account) {
+  return state_->awaitStore().get(account);
+}
+
+void OpeningSecretStore::set(const std::string& account, const std::string& value) {
+  state_->awaitStore().set(account, value);
+}
+
+void OpeningSecretStore::remove(const std::string& account) {
+  state_->awaitStore().remove(account);
+}
+
+void OpeningSecretStore::whenOpen(std::function<void()> opened) {
+  if (state_->announced) {
+    opened();
+  } else {
+    state_->waiting.push_back(std::move(opened));
+  }
 }
 
 }  // namespace tolvane::system

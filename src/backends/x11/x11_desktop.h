@@ -132,6 +132,8 @@ class X11Desktop final : public Workspace,
   void openApplication(const std::string& bundleLocation) override;
   bool openURL(const std::string& url) override;
   std::optional<std::string> iconPNG(const std::string& bundleID) const override;
+  /// X11 has no hidden applications: a window is mapped, minimised or closed.
+  bool hidesApplications() const override { return false; }
 
   // ApplicationCatalog: the desktop entries of the applications folders.
   std::vector<InstalledApplication> installedApplications() override;

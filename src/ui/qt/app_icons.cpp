@@ -1,4 +1,4 @@
-// Icon theme lookups for application icons with a generic fallback, and windows' own icons.
+// Icon theme lookups for application icons, refreshed at each launch, and windows' own icons.
 #include "ui/qt/app_icons.h"
 
 #include <QImage>
@@ -24,7 +24,24 @@ QImage imageOf(const WindowIcon& icon) {
       .copy();
 }
 
+// Launches seen per bundle id, shared by every instance: the panels, the menu and the settings
+// window each keep their own cache, and one launch must refresh them all.
+std::map<std::string, std::uint64_t>& launchCounts() {
+  static std::map<std::string, std::uint64_t> counts;
+  return counts;
+}
+
+std::uint64_t launchesOf(const std::string& bundleID) {
+  const auto& counts = launchCounts();
+  const auto it = counts.find(bundleID);
+  return it == counts.end() ? 0 : it->second;
+}
+
 }  // namespace
+
+void AppIcons::applicationLaunched(const std::string& bundleID) {
+  ++launchCounts()[bundleID];
+}
 
 QIcon AppIcons::lookUp(const std::string& bundleID) const {
   if (source_ && !bundleID.empty()) {
@@ -40,16 +57,25 @@ QIcon AppIcons::lookUp(const std::string& bundleID) const {
   if (!name.isEmpty()) {
     QIcon icon = QIcon::fromTheme(name);
     if (icon.isNull() && name != name.toLower()) icon = QIcon::fromTheme(name.toLower());
-    if (!icon.isNull()) return icon;
+    return icon;
   }
-  return QIcon::fromTheme(QStringLiteral("application-x-executable"));
+  return {};
 }
 
 QIcon AppIcons::icon(const std::optional<std::string>& bundleID) {
-  const std::string key = bundleID.value_or(std::string());
-  auto it = cache_.find(key);
-  if (it == cache_.end()) it = cache_.emplace(key, lookUp(key)).first;
-  return it->second;
+  if (!bundleID || bundleID->empty()) return {};
+  const std::uint64_t launches = launchesOf(*bundleID);
+  if (const auto it = cache_.find(*bundleID);
+      it != cache_.end() && it->second.launches == launches) {
+    return it->second.icon;
+  }
+  QIcon icon = lookUp(*bundleID);
+  if (icon.isNull()) {
+    cache_.erase(*bundleID);
+  } else {
+    cache_[*bundleID] = {icon, launches};
+  }
+  return icon;
 }
 
 QIcon AppIcons::icon(std::optional<std::uint32_t> windowID,

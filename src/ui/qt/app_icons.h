@@ -1,5 +1,5 @@
 // Icons of the rows: a window's own icon, else its application's by bundle id, as the desktop's
-// icon theme provides them.
+// icon theme provides them; none at all when neither has one, and the row draws its placeholder.
 #pragma once
 
 #include <QIcon>
@@ -14,8 +14,10 @@
 
 namespace tolvane::qt {
 
-/// Looks icons up in the icon theme once per bundle id, and scales each window's own icon once
-/// per size. Main thread only.
+/// Looks icons up once per bundle id and application launch, and scales each window's own icon
+/// once per size. A miss is not remembered: the application may be installed or its icon
+/// appear later, and asking again is cheaper than showing a placeholder for the whole session.
+/// Main thread only.
 class AppIcons {
  public:
   /// The desktop's own icon of an application as PNG bytes (from its desktop entry), or
@@ -32,8 +34,7 @@ class AppIcons {
 
   /// The application's own icon from the source; else the theme icon named after `bundleID`
   /// (as given, then lower-cased, since an X11 class name such as "XTerm" names the icon
-  /// "xterm"); else the theme's generic application icon; a null icon when there is none of
-  /// these, and the caller draws a placeholder.
+  /// "xterm"); a null icon when there is neither, and the caller draws the grey placeholder.
   QIcon icon(const std::optional<std::string>& bundleID);
   /// The window's own icon scaled to `side` device pixels when it has one; else as above.
   QIcon icon(std::optional<std::uint32_t> windowID, const std::optional<std::string>& bundleID,
@@ -45,7 +46,16 @@ class AppIcons {
     windowCache_.clear();
   }
 
+  /// An application with this bundle id launched: every instance reads its icon again on next
+  /// use, so a relaunched or updated application shows its current icon.
+  static void applicationLaunched(const std::string& bundleID);
+
  private:
+  struct CachedIcon {
+    QIcon icon;
+    /// The application's launch count when the icon was read.
+    std::uint64_t launches = 0;
+  };
   struct ScaledWindowIcon {
     std::shared_ptr<const WindowIcon> from;
     int side = 0;
@@ -57,7 +67,7 @@ class AppIcons {
 
   Source source_;
   WindowSource windows_;
-  std::map<std::string, QIcon> cache_;
+  std::map<std::string, CachedIcon> cache_;
   std::map<std::uint32_t, ScaledWindowIcon> windowCache_;
 };
 

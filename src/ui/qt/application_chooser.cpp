@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
+#include "ui/qt/excluded_apps_list.h"
+
 namespace tolvane::qt {
 
 namespace {
@@ -24,7 +26,9 @@ ApplicationChooser::ApplicationChooser(const std::vector<InstalledApplication>& 
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setIconSize(QSize(kIconSide, kIconSide));
   list_->setUniformItemSizes(true);
-  const QIcon placeholder = QIcon::fromTheme(QStringLiteral("application-x-executable"));
+  // The same grey square as the excluded list: an application without an icon looks alike in
+  // both.
+  const QIcon placeholder(placeholderAppIcon(kIconSide, palette()));
   for (const auto& app : candidates) {
     auto* item = new QListWidgetItem(QString::fromStdString(app.name), list_);
     item->setData(kBundleIDRole, QString::fromStdString(app.bundleID));

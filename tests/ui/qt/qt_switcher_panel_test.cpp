@@ -204,9 +204,14 @@ TEST_F(QtSwitcherPanelTest, AWindowsOwnIconThenItsApplicationsComeBeforeTheTheme
   EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[2]), red), 0);
   EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[3]), green), 100) << "the window's own";
   EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[3]), red), 0);
-  // Looked up once per application, however often the panel is painted.
+  // Looked up once per application, however often the panel is painted, and again after it
+  // launches; a miss is not remembered.
   panel.show(view);
   EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 1);
+  EXPECT_GT(std::count(asked.begin(), asked.end(), "org.example.unknown"), 1);
+  qt::AppIcons::applicationLaunched("org.example.red");
+  rendered();
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 2);
   // A window whose icon went shows its application's.
   greenIcon.reset();
   panel.show(view);
