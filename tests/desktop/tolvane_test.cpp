@@ -184,8 +184,10 @@ void TolvaneScenario::addWaits() {
   verbs_["active"] = [this](const Step& s) {
     EXPECT_TRUE(waitForActive(at(s.arg))) << tolvane->log();
   };
-  // Once the window manager has handled everything, the window is still the active one.
+  // The window is active (the window manager may name none for a moment while focus returns
+  // from a grab), and still is once the window manager has handled everything.
   verbs_["stays"] = [this](const Step& s) {
+    EXPECT_TRUE(waitForActive(at(s.arg))) << tolvane->log();
     ASSERT_TRUE(x.syncWindowManager(nullptr, {tolvane->pump()}));
     EXPECT_EQ(x.activeWindow(), at(s.arg));
   };
