@@ -24,8 +24,10 @@ constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr std::string_view kCrashURL = "tolvane://test-crash";
 constexpr std::string_view kSignInURL = "tolvane://test-sign-in";
 constexpr std::string_view kSignOutURL = "tolvane://test-sign-out";
-// Created by the test in the runtime folder once it has seen what must happen during a stall:
-// a stall of a fixed length races with a loaded machine.
+// With this suffix the stall goes on after its seconds until the test creates the file in the
+// runtime folder, once it has seen what must happen during the stall: a stall of a fixed length
+// races with a loaded machine.
+constexpr std::string_view kStallUntilReleased = "&until=released";
 constexpr std::string_view kStallReleaseFile = "test-stall-release";
 constexpr std::string_view kLocatePrefix = "tolvane://test-locate?name=";
 constexpr int kMaxStallSeconds = 30;
@@ -160,7 +162,9 @@ void TestHooks::locate(const std::string& name) {
 
 bool TestHooks::stall(const std::string& url) {
   if (!url.starts_with(kStallPrefix)) return false;
-  const std::string digits = url.substr(kStallPrefix.size());
+  std::string digits = url.substr(kStallPrefix.size());
+  const bool untilReleased = digits.ends_with(kStallUntilReleased);
+  if (untilReleased) digits.resize(digits.size() - kStallUntilReleased.size());
   if (digits.empty() || digits.size() > 2 ||
       digits.find_first_not_of("0123456789") != std::string::npos) {
     return false;
@@ -172,8 +176,10 @@ bool TestHooks::stall(const std::string& url) {
   std::error_code ignored;
   std::filesystem::remove(release, ignored);
   s_.log.log("test hook: the main thread stalls for " + std::to_string(seconds) + "s");
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < until && !std::filesystem::exists(release, ignored)) {
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(kMaxStallSeconds);
+  while (untilReleased && !std::filesystem::exists(release, ignored) &&
+         std::chrono::steady_clock::now() < bound) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::filesystem::remove(release, ignored);

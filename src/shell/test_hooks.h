@@ -40,9 +40,9 @@ class TestHooks {
   TestHooks& operator=(const TestHooks&) = delete;
 
   /// With the hooks enabled:
-  /// - "tolvane://test-stall?seconds=N" blocks the main thread for N seconds (at most 30), or
-  ///   until the file "test-stall-release" appears in the runtime folder, logging a line
-  ///   before and after;
+  /// - "tolvane://test-stall?seconds=N" blocks the main thread for N seconds (at most 30),
+  ///   and with "&until=released" after that until the file "test-stall-release" appears in
+  ///   the runtime folder (30 s more at most), logging a line before and after;
   /// - "tolvane://test-recorder" shows a window holding the palette hot-key recorder at its
   ///   origin, logs "test hook: recorder window=<X window>" and then one line for each change
   ///   of what the recorder shows;

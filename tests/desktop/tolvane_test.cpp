@@ -137,9 +137,10 @@ void TolvaneScenario::addActions() {
     }
   };
   verbs_["url"] = [this](const Step& s) { ASSERT_EQ(tolvane->sendURL(s.arg), 0); };
-  // Blocks Tolvane's main thread for at most n seconds, until "release".
+  // Blocks Tolvane's main thread for n seconds, and with "released" then until "release".
   verbs_["stall"] = [this](const Step& s) {
-    ASSERT_EQ(tolvane->sendURL("tolvane://test-stall?seconds=" + std::to_string(s.n)), 0);
+    const std::string url = "tolvane://test-stall?seconds=" + std::to_string(s.n);
+    ASSERT_EQ(tolvane->sendURL(url + (s.arg == "released" ? "&until=released" : "")), 0);
     ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
   };
   verbs_["release"] = [this](const Step&) {
@@ -184,10 +185,13 @@ void TolvaneScenario::addWaits() {
   verbs_["active"] = [this](const Step& s) {
     EXPECT_TRUE(waitForActive(at(s.arg))) << tolvane->log();
   };
-  // Once the window manager has handled everything, the window is still the active one.
+  // Once the window manager has handled everything, the window is the active one: a stray
+  // switch leaves another active. (It may name none for a moment while focus returns from a
+  // grab.)
   verbs_["stays"] = [this](const Step& s) {
     ASSERT_TRUE(x.syncWindowManager(nullptr, {tolvane->pump()}));
-    EXPECT_EQ(x.activeWindow(), at(s.arg));
+    EXPECT_TRUE(waitForActive(at(s.arg))) << "active: " << x.activeWindow() << "\n"
+                                          << tolvane->log();
   };
   verbs_["log"] = [this](const Step& s) {
     ASSERT_TRUE(waitForLog(expand(s.arg), s.n)) << tolvane->log();
@@ -290,8 +294,8 @@ const Steps kHoldASession = {"type keydown super key Tab", "panel"};
 /// The main thread blocked, `keys` (ending in "a b c") reach the focused window while it still
 /// is; then it runs again.
 Steps typeThroughAStall(const std::string& keys) {
-  return {"stall:30",  "log keyboard released", "type " + keys,
-          "typed abc", "count:0 " + kRunsAgain, "release"};
+  return {"stall:5 released", "log keyboard released", "type " + keys,
+          "typed abc",        "count:0 " + kRunsAgain, "release"};
 }
 
 /// Nothing switched late, and a quick switch still follows the history.

@@ -67,6 +67,16 @@ std::uint8_t grabKeyboardStatus(XSession& session, bool keep) {
   return status;
 }
 
+namespace {
+
+/// Pictures taken and not yet converted.
+std::vector<std::string>& pendingPictures() {
+  static std::vector<std::string> paths;
+  return paths;
+}
+
+}  // namespace
+
 void saveScreenshot(XSession& session, const std::string& name) {
   const char* folder = std::getenv("TOLVANE_TEST_ARTIFACTS");
   const std::string path = std::string(folder ? folder : ".") + "/" + name;
@@ -81,7 +91,8 @@ void saveScreenshot(XSession& session, const std::string& name) {
                                      nullptr)
                : nullptr;
   if (image) {
-    // 32 bits per pixel, blue first, as a PPM that convert turns into the picture asked for.
+    // 32 bits per pixel, blue first, as a PPM; convertScreenshots() makes the picture asked for
+    // once the test is done, rather than compete with Tolvane for the processor meanwhile.
     std::ofstream out(path + ".ppm", std::ios::binary);
     out << "P6\n" << geometry->width << " " << geometry->height << "\n255\n";
     const std::uint8_t* data = xcb_get_image_data(image);
@@ -92,8 +103,15 @@ void saveScreenshot(XSession& session, const std::string& name) {
   }
   std::free(image);
   std::free(geometry);
-  std::system(("convert " + path + ".ppm " + path + " && rm " + path + ".ppm").c_str());
-  std::printf("screenshot: %s\n", path.c_str());
+  pendingPictures().push_back(path);
+}
+
+void convertScreenshots() {
+  for (const auto& path : pendingPictures()) {
+    std::system(("convert " + path + ".ppm " + path + " && rm " + path + ".ppm").c_str());
+    std::printf("screenshot: %s\n", path.c_str());
+  }
+  pendingPictures().clear();
 }
 
 std::string windowTitle(XSession& session, xcb_window_t window) {

@@ -27,6 +27,8 @@ std::uint8_t grabKeyboardStatus(XSession& session, bool keep = false);
 /// Saves the whole screen as `name` in $TOLVANE_TEST_ARTIFACTS (else the working folder) and
 /// says where.
 void saveScreenshot(XSession& session, const std::string& name);
+/// Turns the screenshots saved so far into the pictures they were named as.
+void convertScreenshots();
 
 /// The window's `_NET_WM_NAME` (UTF-8), else its `WM_NAME`; empty when it has neither.
 std::string windowTitle(XSession& session, xcb_window_t window);

@@ -18,6 +18,11 @@ namespace tolvane::test {
 
 using x11::Reply;
 
+TolvaneDesktop::~TolvaneDesktop() {
+  tolvane.reset();
+  convertScreenshots();
+}
+
 void TolvaneDesktop::prepare(const Desk& desk) {
   if (desk.freeAltSpace) {
     ASSERT_TRUE(freeAltSpaceFromOpenbox(x, home.path())) << "openbox's rc.xml binds no A-space";

@@ -39,6 +39,8 @@ struct Desk {
 
 class TolvaneDesktop : public ::testing::Test {
  protected:
+  /// Converts the test's screenshots once the display and Tolvane are gone.
+  ~TolvaneDesktop() override;
   /// Starts the display of `desk` and its windows; Tolvane does not run yet.
   void prepare(const Desk& desk);
   /// Starts Tolvane (on `home`, else on its own folder) and waits until it has warmed up.
