@@ -41,6 +41,8 @@ declare -A allowed=(
   [platform/system]="$core_ground platform/system"
   [platform/x11]="$core_ground platform/x11 input"
   [ui/qt]="$core_ground ui/qt"
+  # The front door: the filter, the instance socket and the user's folders, never the desktop.
+  [front]="platform platform/system palette front"
   # The composition root of the real desktop.
   [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app platform/system platform/x11 ui/qt shell"
 )

@@ -51,6 +51,9 @@ png_size() {
 
 expect_file usr/bin/tolvane
 [[ -x $root/usr/bin/tolvane ]] || fail "usr/bin/tolvane is not executable"
+# The front door starts the desktop program from the libexec folder beside its own.
+expect_file usr/libexec/tolvane/tolvane-desktop
+[[ -x $root/usr/libexec/tolvane/tolvane-desktop ]] || fail "tolvane-desktop is not executable"
 
 entry=usr/share/applications/com.brenmoor.tolvane.desktop
 expect_file "$entry"
