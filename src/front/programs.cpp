@@ -1,6 +1,6 @@
 // Found relative to the front door's own path, so that a build tree and an installation both
 // work, wherever they lie.
-#include "front/desktop_program.h"
+#include "front/programs.h"
 
 #include <unistd.h>
 
@@ -16,14 +16,12 @@ namespace tolvane::front {
 
 namespace {
 
-constexpr const char* kDesktopName = "tolvane-desktop";
-
-std::optional<std::string> desktopPath() {
+std::optional<std::string> programPath(const std::string& name) {
   const auto self = system::executablePath();
   if (!self) return std::nullopt;
   const std::string folder = self->substr(0, self->rfind('/') + 1);
   for (const std::string& candidate :
-       {folder + TOLVANE_DESKTOP_FROM_BINDIR + "/" + kDesktopName, folder + kDesktopName}) {
+       {folder + TOLVANE_PROGRAMS_FROM_BINDIR + "/" + name, folder + name}) {
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return std::nullopt;
@@ -31,11 +29,11 @@ std::optional<std::string> desktopPath() {
 
 }  // namespace
 
-int runDesktop(char** argv) {
-  const auto path = desktopPath();
+int runProgram(const char* name, char** argv) {
+  const auto path = programPath(name);
   if (!path) {
-    std::fprintf(stderr, "tolvane: cannot find %s beside this program or in %s\n", kDesktopName,
-                 TOLVANE_DESKTOP_FROM_BINDIR);
+    std::fprintf(stderr, "tolvane: cannot find %s beside this program or in %s\n", name,
+                 TOLVANE_PROGRAMS_FROM_BINDIR);
     return 1;
   }
   ::execv(path->c_str(), argv);
