@@ -53,16 +53,19 @@ median_ms() {
 peak_mib() {
   local list=$1; shift
   /usr/bin/time -f %M -o "$out/peak" "$@" <"$list" >/dev/null 2>&1 || true
-  awk '{ printf "%.1f", $1 / 1024 }' "$out/peak"
+  # A failing command's status line comes first.
+  tail -n 1 "$out/peak" | awk '{ printf "%.1f", $1 / 1024 }'
 }
 
 queries=("rep" "mail" "meeting notes" "fox" "tolv" "résumé" "zzz")
 path_queries=("lib" "usr share doc" "py")
 top=("rep" "meeting notes" "fox" "résumé")
 
+# Sorted whole first: head closing the pipe early would fail it under pipefail.
+{ find /usr -xdev 2>/dev/null || true; } | LC_ALL=C sort >"$out/paths-all.txt"
 for n in 1000 100000; do
   generate "$n" >"$out/titles-$n.txt"
-  find /usr -xdev 2>/dev/null | LC_ALL=C sort | head -n "$n" >"$out/paths-$n.txt"
+  head -n "$n" "$out/paths-all.txt" >"$out/paths-$n.txt"
 done
 
 printf '%-14s  %-15s  %10s  %8s  %10s  %8s  %8s  %8s\n' list query "tolvane ms" "fzf ms" \
