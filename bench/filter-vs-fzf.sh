@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Times `tolvane filter` beside `fzf --filter` on the same lists of window-like titles (1,000 and
-# 100,000 lines, generated from a fixed seed), whole process each time, and keeps the top five
-# lines of each for a few queries so the rankings can be compared by eye.
+# Times `tolvane filter` beside `fzf --filter` on the same lists, whole process each time: window-
+# like titles (1,000 and 100,000 lines, generated from a fixed seed) and file paths (the first
+# 1,000 and 100,000 of /usr, sorted). Keeps the top five lines of each for a few queries so the
+# rankings can be compared by eye.
 #
 #   bash bench/filter-vs-fzf.sh [path/to/tolvane]      (default: build/release/src/tolvane)
 #
-# Prints one row per list and query: the median of five runs of each program in milliseconds.
-# The lists and the top fives go to build/filter-vs-fzf/.
+# Prints one row per list and query: the median of five runs of each program in milliseconds,
+# the peak resident memory of one run of each in MiB (GNU time's %M), and how many lines each
+# printed. The lists and the top fives go to build/filter-vs-fzf/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tolvane=${1:-build/release/src/tolvane}
@@ -14,6 +16,7 @@ runs=5
 out=build/filter-vs-fzf
 mkdir -p "$out"
 command -v fzf >/dev/null || { echo "filter-vs-fzf: fzf is not installed" >&2; exit 1; }
+[[ -x /usr/bin/time ]] || { echo "filter-vs-fzf: GNU time is not installed" >&2; exit 1; }
 [[ -x $tolvane ]] || { echo "filter-vs-fzf: no executable at $tolvane" >&2; exit 1; }
 
 # A linear congruential generator in awk, so every run writes the same lines.
@@ -46,20 +49,42 @@ median_ms() {
   printf '%s\n' "${times[@]}" | sort -n | awk -v m=$((runs / 2 + 1)) 'NR == m { printf "%.1f", $1 / 1000 }'
 }
 
+# The peak resident memory of one run, in MiB.
+peak_mib() {
+  local list=$1; shift
+  /usr/bin/time -f %M -o "$out/peak" "$@" <"$list" >/dev/null 2>&1 || true
+  # A failing command's status line comes first.
+  tail -n 1 "$out/peak" | awk '{ printf "%.1f", $1 / 1024 }'
+}
+
 queries=("rep" "mail" "meeting notes" "fox" "tolv" "résumé" "zzz")
+path_queries=("lib" "usr share doc" "py")
 top=("rep" "meeting notes" "fox" "résumé")
 
-printf '%-8s  %-15s  %12s  %12s  %8s  %8s\n' lines query "tolvane ms" "fzf ms" "tolvane#" "fzf#"
+# Sorted whole first: head closing the pipe early would fail it under pipefail.
+{ find /usr -xdev 2>/dev/null || true; } | LC_ALL=C sort >"$out/paths-all.txt"
 for n in 1000 100000; do
-  list="$out/titles-$n.txt"
-  generate "$n" >"$list"
-  for q in "${queries[@]}"; do
-    t=$(median_ms "$list" "$tolvane" filter "$q")
-    f=$(median_ms "$list" fzf --filter "$q")
-    tc=$("$tolvane" filter "$q" <"$list" | wc -l)
-    fc=$(fzf --filter "$q" <"$list" | wc -l || true)
-    printf '%-8s  %-15s  %12s  %12s  %8s  %8s\n' "$n" "\"$q\"" "$t" "$f" "$tc" "$fc"
-  done
+  generate "$n" >"$out/titles-$n.txt"
+  head -n "$n" "$out/paths-all.txt" >"$out/paths-$n.txt"
+done
+
+printf '%-14s  %-15s  %10s  %8s  %10s  %8s  %8s  %8s\n' list query "tolvane ms" "fzf ms" \
+  "tolvane MiB" "fzf MiB" "tolvane#" "fzf#"
+row() {
+  local name=$1 q=$2 list="$out/$1.txt"
+  local t f tm fm tc fc
+  t=$(median_ms "$list" "$tolvane" filter "$q")
+  f=$(median_ms "$list" fzf --filter "$q")
+  tm=$(peak_mib "$list" "$tolvane" filter "$q")
+  fm=$(peak_mib "$list" fzf --filter "$q")
+  tc=$("$tolvane" filter "$q" <"$list" | wc -l)
+  fc=$(fzf --filter "$q" <"$list" | wc -l || true)
+  printf '%-14s  %-15s  %10s  %8s  %10s  %8s  %8s  %8s\n' "$name" "\"$q\"" "$t" "$f" "$tm" "$fm" \
+    "$tc" "$fc"
+}
+for n in 1000 100000; do
+  for q in "${queries[@]}"; do row "titles-$n" "$q"; done
+  for q in "${path_queries[@]}"; do row "paths-$n" "$q"; done
 done
 
 tops="$out/top5.txt"

@@ -47,6 +47,8 @@ declare -A allowed=(
   [backends/system]="$core_ground backends/system"
   [backends/x11]="$core_ground backends/x11"
   [ui/qt]="$core_ground views ui/qt"
+  # The front door: the filter, the instance socket and the user's folders, never the desktop.
+  [front]="base platform model backends/system palette front"
   # The composition root of the real desktop.
   [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 ui/qt shell"
 )

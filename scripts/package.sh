@@ -51,6 +51,11 @@ png_size() {
 
 expect_file usr/bin/tolvane
 [[ -x $root/usr/bin/tolvane ]] || fail "usr/bin/tolvane is not executable"
+# The front door starts the desktop program and the filter from the libexec folder.
+for program in tolvane-desktop tolvane-filter; do
+  expect_file usr/libexec/tolvane/$program
+  [[ -x $root/usr/libexec/tolvane/$program ]] || fail "$program is not executable"
+done
 
 entry=usr/share/applications/com.brenmoor.tolvane.desktop
 expect_file "$entry"

@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
+# The front door and, with it, the desktop program it starts in its place (tolvane-desktop).
 cmake --build --preset release -j "$(nproc)" --target tolvane
 tolvane=$PWD/build/release/src/tolvane
 

@@ -200,8 +200,19 @@ bool FoldedText::same(std::size_t i, const FoldedText& other, std::size_t j) con
 
 namespace {
 
-// The scorer proper; `positions` collects the matched characters when given.
-std::optional<std::int64_t> greedyScore(const FoldedText& query, const FoldedText& candidate,
+// Plain ASCII text as it folds: one character per byte, letters in lower case. What the match
+// loop needs of FoldedText, without building one.
+struct AsciiText {
+  std::string_view text;
+  std::size_t size() const { return text.size(); }
+  bool same(std::size_t i, const FoldedText& other, std::size_t j) const;
+  bool isSpace(std::size_t i) const { return text[i] == ' '; }
+};
+
+// The scorer proper, on any candidate that answers size, same and isSpace as FoldedText does;
+// `positions` collects the matched characters when given.
+template <typename Candidate>
+std::optional<std::int64_t> greedyScore(const FoldedText& query, const Candidate& candidate,
                                         std::vector<std::size_t>* positions) {
   std::int64_t score = 0;
   std::int64_t run = 0;
@@ -210,7 +221,7 @@ std::optional<std::int64_t> greedyScore(const FoldedText& query, const FoldedTex
   std::int64_t last = -2;
   for (std::size_t q = 0; q < query.size(); ++q) {
     std::size_t i = cursor;
-    while (i < candidate.size() && !query.same(q, candidate, i)) ++i;
+    while (i < candidate.size() && !candidate.same(i, query, q)) ++i;
     if (i == candidate.size()) return std::nullopt;
     cursor = i + 1;
     const auto at = static_cast<std::int64_t>(i);
@@ -230,8 +241,20 @@ std::optional<std::int64_t> greedyScore(const FoldedText& query, const FoldedTex
 
 }  // namespace
 
+bool AsciiText::same(std::size_t i, const FoldedText& other, std::size_t j) const {
+  return other.codePoint(j) == foldAscii(text[i]);
+}
+
 std::optional<std::int64_t> FuzzyMatch::score(std::string_view query, std::string_view candidate) {
-  return greedyScore(FoldedText::fold(query), FoldedText::fold(candidate), nullptr);
+  return score(FoldedText::fold(query), candidate);
+}
+
+std::optional<std::int64_t> FuzzyMatch::score(const FoldedText& query, std::string_view candidate) {
+  // An ASCII candidate folds to its bytes in lower case, one character each, so the match loop
+  // reads it in place. A query character that is not a single ASCII code point meets none of
+  // them, as it would meet none of the folded ones.
+  if (isPlainAscii(candidate)) return greedyScore(query, AsciiText{candidate}, nullptr);
+  return greedyScore(query, FoldedText::fold(candidate), nullptr);
 }
 
 std::optional<FuzzyResult> FuzzyMatch::match(const FoldedText& query, const FoldedText& candidate) {

@@ -26,6 +26,8 @@ class FoldedText {
   bool empty() const { return chars_.empty(); }
   /// Whether character `i` of this text and character `j` of `other` are the same.
   bool same(std::size_t i, const FoldedText& other, std::size_t j) const;
+  /// Character `i` as a single code point, or a value above U+10FFFF for a cluster of several.
+  std::uint32_t codePoint(std::size_t i) const { return chars_[i]; }
   /// Whether character `i` is a single U+0020 space.
   bool isSpace(std::size_t i) const { return chars_[i] == U' '; }
   /// The original bytes character `i` came from.
@@ -55,6 +57,9 @@ class FuzzyMatch {
   /// Nothing when the folded query is not a subsequence of the folded candidate; 0 for a query
   /// that folds to nothing; otherwise the score, at least 1 per query character.
   static std::optional<std::int64_t> score(std::string_view query, std::string_view candidate);
+  /// The same score for a query folded in advance; the candidate is folded only when it must
+  /// be, and not kept.
+  static std::optional<std::int64_t> score(const FoldedText& query, std::string_view candidate);
   /// The same score with the characters it matched, on texts folded in advance.
   static std::optional<FuzzyResult> match(const FoldedText& query, const FoldedText& candidate);
   /// The original bytes of the matched characters, adjacent ones merged into one range.

@@ -3,9 +3,11 @@
 #include "backends/system/single_instance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,6 +22,8 @@ namespace {
 // Connections are accepted in bounded batches, so that a flood of them cannot hold the main
 // thread in one call; the rest wait in the backlog for the next wake-up.
 constexpr int kMaxAcceptsPerService = 32;
+// Connections the kernel holds for the next wake-up; beyond them a sender waits to connect.
+constexpr int kBacklog = 32;
 
 std::string safeDisplayName(const std::string& display) {
   std::string out;
@@ -67,6 +71,12 @@ bool isAcceptableMessage(const std::string& message) {
   });
 }
 
+// A one-line answer; a client that has gone or stopped reading simply misses it.
+void answer(int client, std::string_view line) {
+  [[maybe_unused]] const ssize_t n =
+      ::send(client, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 enum class ReadOutcome { waiting, complete, dropped };
 
 // Takes what `client` has sent so far; never waits for more.
@@ -88,6 +98,24 @@ ReadOutcome readAvailable(int client, std::string& received) {
     }
     received.append(chunk);
   }
+}
+
+// The instance's one-line answer, read until its line feed, the close, or `waitMillis`.
+SingleInstance::HandOff awaitAnswer(int fd, int waitMillis) {
+  std::string reply;
+  pollfd watched{.fd = fd, .events = POLLIN, .revents = 0};
+  while (reply.find('\n') == std::string::npos && reply.size() < 16) {
+    const int ready = ::poll(&watched, 1, waitMillis);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return SingleInstance::HandOff::notAcknowledged;
+    char buffer[16];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (reply == "ok\n") return SingleInstance::HandOff::delivered;
+  if (reply == "busy\n") return SingleInstance::HandOff::busy;
+  return SingleInstance::HandOff::notAcknowledged;
 }
 
 }  // namespace
@@ -115,7 +143,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& runtime
   }
   ::unlink(path.c_str());  // left by an instance that was killed; we hold the lock
   if (::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listening.get(), static_cast<int>(kMaxClients)) != 0) {
+      ::listen(listening.get(), kBacklog) != 0) {
     error = "cannot listen on " + path + ": " + std::strerror(errno);
     return nullptr;
   }
@@ -123,21 +151,29 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& runtime
       new SingleInstance(std::move(lock), std::move(listening), path));
 }
 
-bool SingleInstance::send(const std::string& runtimeFolder, const std::string& display,
-                          const std::string& message) {
+SingleInstance::HandOff SingleInstance::send(const std::string& runtimeFolder,
+                                             const std::string& display, const std::string& message,
+                                             double waitSeconds) {
   sockaddr_un address;
-  if (!fillAddress(socketPath(runtimeFolder, display), address)) return false;
+  if (!fillAddress(socketPath(runtimeFolder, display), address)) return HandOff::noInstance;
   const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) return false;
-  bool sent = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  const std::string line = message.substr(0, kMaxMessageBytes - 1) + "\n";
-  std::size_t done = 0;
-  while (sent && done < line.size()) {
-    const ssize_t n = ::send(fd.get(), line.data() + done, line.size() - done, MSG_NOSIGNAL);
-    sent = n > 0;
-    if (sent) done += static_cast<std::size_t>(n);
+  if (!fd.valid()) return HandOff::noInstance;
+  // A full backlog makes connect wait; the send timeout bounds that wait on a Unix socket.
+  const auto micros = static_cast<long>(waitSeconds * 1e6);
+  const timeval wait{.tv_sec = micros / 1000000, .tv_usec = micros % 1000000};
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    return errno == EAGAIN || errno == EINTR ? HandOff::notAcknowledged : HandOff::noInstance;
   }
-  return sent;
+  const std::string line = message.substr(0, kMaxMessageBytes - 1) + "\n";
+  // An instance that turns the sender away may close before the line is out: its answer is
+  // still there to read.
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t n = ::send(fd.get(), line.data() + done, line.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return awaitAnswer(fd.get(), static_cast<int>(waitSeconds * 1000));
 }
 
 SingleInstance::SingleInstance(UniqueFd lock, UniqueFd listen, std::string socketPath)
@@ -168,23 +204,25 @@ std::vector<std::string> SingleInstance::service(double now) {
   std::vector<std::string> messages;
   // Clients that finish now free their places before new ones are counted against the limit.
   readClients(0, now, messages);
-  const std::size_t firstNew = clients_.size();
-  acceptWaiting(now);
-  readClients(firstNew, now, messages);
+  acceptWaiting(now, messages);
   return messages;
 }
 
-void SingleInstance::acceptWaiting(double now) {
+void SingleInstance::acceptWaiting(double now, std::vector<std::string>& messages) {
   for (int accepted = 0; accepted < kMaxAcceptsPerService; ++accepted) {
     UniqueFd client(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!client.valid()) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;
     }
-    // Beyond the limit the connection is closed at once, so that a flood of clients costs
-    // neither descriptors nor reads.
-    if (clients_.size() < kMaxClients) {
-      clients_.push_back({.socket = std::move(client), .deadline = now + kClientDeadlineSeconds});
+    clients_.push_back({.socket = std::move(client), .deadline = now + kClientDeadlineSeconds});
+    // A client whose line is all there is served at once and takes no place.
+    readClients(clients_.size() - 1, now, messages);
+    if (clients_.size() > kMaxClients) {
+      // Beyond the limit the connection is answered and closed at once, so that a flood of
+      // clients costs neither descriptors nor reads.
+      answer(clients_.back().socket.get(), "busy\n");
+      clients_.pop_back();
     }
   }
 }
@@ -195,7 +233,13 @@ void SingleInstance::readClients(std::size_t first, double now,
     Client& client = clients_[i];
     switch (readAvailable(client.socket.get(), client.received)) {
       case ReadOutcome::complete:
-        if (isAcceptableMessage(client.received)) messages.push_back(std::move(client.received));
+        // Taken before it is answered: a sender told "ok" has its message in the queue.
+        if (isAcceptableMessage(client.received)) {
+          messages.push_back(std::move(client.received));
+          answer(client.socket.get(), "ok\n");
+        } else {
+          answer(client.socket.get(), "no\n");
+        }
         client.finished = true;
         break;
       case ReadOutcome::dropped:

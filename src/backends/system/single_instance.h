@@ -1,5 +1,7 @@
 // One Tolvane per user and display: the first instance holds a lock and listens on a Unix
-// socket in the runtime folder; a later start hands its URL argument over and exits.
+// socket in the runtime folder; a later start hands its URL argument over and exits. Every
+// message is answered with one line: "ok" once the instance has taken it, "busy" when every
+// place is held by a client still sending, "no" for a message it turns down.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +25,11 @@ class SingleInstance {
  public:
   /// One message is one line of at most this many bytes, its line feed included.
   static constexpr std::size_t kMaxMessageBytes = 4096;
-  /// Clients read at the same time; further ones are closed as soon as they are accepted.
+  /// Clients read at the same time; a further one whose line has not arrived whole when it is
+  /// accepted is answered "busy" and closed.
   static constexpr std::size_t kMaxClients = 8;
+  /// How long a sender waits, in all, to connect and for the answer.
+  static constexpr double kHandOffSeconds = 0.5;
   /// A client must finish its line this long after it was accepted, or it is dropped.
   static constexpr double kClientDeadlineSeconds = 2.0;
 
@@ -37,9 +42,17 @@ class SingleInstance {
   /// chooseRuntimeFolder); the lock file is still never opened through a link.
   static std::unique_ptr<SingleInstance> claim(const std::string& runtimeFolder,
                                                const std::string& display, std::string& error);
-  /// Sends `message` (a URL) to the running instance; false when none answers.
-  static bool send(const std::string& runtimeFolder, const std::string& display,
-                   const std::string& message);
+  /// What became of a message sent to the running instance.
+  enum class HandOff {
+    delivered,        // the instance answered "ok"
+    noInstance,       // nothing listens on the socket
+    busy,             // every place was held; the instance said so
+    notAcknowledged,  // turned down, closed without an answer, or no answer in time
+  };
+  /// Sends `message` (a URL) to the running instance and waits at most `waitSeconds` for its
+  /// answer.
+  static HandOff send(const std::string& runtimeFolder, const std::string& display,
+                      const std::string& message, double waitSeconds = kHandOffSeconds);
 
   ~SingleInstance();
   SingleInstance(const SingleInstance&) = delete;
@@ -51,10 +64,10 @@ class SingleInstance {
   /// The earliest deadline of a client still sending, on the clock `service` is given.
   std::optional<double> nextDeadline() const;
   /// Accepts waiting clients, reads what every client has sent so far without waiting, and
-  /// returns the messages completed (one line each, without its line feed; empty lines and
-  /// lines with control characters are dropped). Clients past their deadline, past
-  /// kMaxMessageBytes, or gone before a line feed are closed without a message. `now` is the
-  /// current time on the caller's clock.
+  /// returns the messages completed (one line each, without its line feed), each answered "ok"
+  /// as it is taken; empty lines and lines with control characters are answered "no". Clients
+  /// past their deadline, past kMaxMessageBytes, or gone before a line feed are closed without
+  /// a message. `now` is the current time on the caller's clock.
   std::vector<std::string> service(double now);
 
  private:
@@ -66,7 +79,7 @@ class SingleInstance {
   };
 
   SingleInstance(UniqueFd lock, UniqueFd listen, std::string socketPath);
-  void acceptWaiting(double now);
+  void acceptWaiting(double now, std::vector<std::string>& messages);
   // Reads the clients from index `first` on and removes the ones that are done.
   void readClients(std::size_t first, double now, std::vector<std::string>& messages);
 
