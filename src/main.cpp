@@ -27,7 +27,7 @@
 #include "backends/system/posix_system_info.h"
 #include "backends/system/single_instance.h"
 #include "backends/system/user_paths.h"
-#include "platform/x11/x11_display_probe.h"
+#include "backends/x11/x11_display_probe.h"
 #include "shell/desktop_backend.h"
 #include "shell/instance_listener.h"
 #include "shell/preference_file_watch.h"

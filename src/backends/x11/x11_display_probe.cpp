@@ -1,5 +1,5 @@
 // Each question opens its connection and closes it before answering.
-#include "platform/x11/x11_display_probe.h"
+#include "backends/x11/x11_display_probe.h"
 
 #include <xcb/xcb.h>
 
