@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "input/emergency_restore.h"
+#include "input/hotkey_recorder.h"
 #include "input/key_combo.h"
 #include "localization/app_language.h"
 #include "palette/palette_snapshot.h"
@@ -238,6 +239,7 @@ PaletteController::Services AppDelegate::paletteServices() {
             return takePaletteSnapshot(
                 {*s_.workspace, *s_.accessibility, resolver_, enumerator_, settings_, *s_.clock});
           },
+      .hotKeyText = [this] { return paletteComboText(settings_); },
       .switcherSessionActive = [this] { return engine_.isActive(); },
       .holdKeyboard = [this](bool held) { guard_.setKeyboardHeld(KeyboardHolder::palette, held); },
   };

@@ -2,6 +2,7 @@
 // its snapshot taken from the world's enumerator and its keyboard hold told to the guard.
 #pragma once
 
+#include "input/hotkey_recorder.h"
 #include "input/native_switcher_guard.h"
 #include "palette/palette_controller.h"
 #include "palette/palette_snapshot.h"
@@ -30,6 +31,7 @@ struct PaletteWorld : SwitcherWorld {
           [this] {
             return takePaletteSnapshot({desktop, desktop, resolver, enumerator, settings, clock});
           },
+      .hotKeyText = [this] { return paletteComboText(settings); },
       .switcherSessionActive = [this] { return engine.isActive(); },
       .holdKeyboard = [this](bool held) { guard.setKeyboardHeld(KeyboardHolder::palette, held); },
   }};
