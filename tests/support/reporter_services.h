@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/sim/faulty_file_system.h"
 #include "platform/sim/sim_preference_store.h"
@@ -23,6 +24,8 @@ struct ReporterServices {
   sim::SimRandom random;
   sim::SimSystemInfo system;
   MockBackend mock;
+  /// What the reporter logged, read after a drain.
+  std::vector<std::string> logged;
 
   /// The reporter's dependencies over these services, sending to the mock through `http`.
   ImproveReporter::Dependencies dependencies(HttpClient& http, const Clock& clock, RunLoop& runLoop,
@@ -36,7 +39,8 @@ struct ReporterServices {
             .system = system,
             .bundle = std::move(bundle),
             .cloud = CloudConfig(mock.baseURL()),
-            .queueFile = queueFile};
+            .queueFile = queueFile,
+            .log = [this](const std::string& line) { logged.push_back(line); }};
   }
 };
 
