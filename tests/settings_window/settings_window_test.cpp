@@ -112,6 +112,7 @@ class SettingsWindowTest : public ::testing::Test, protected test::SettingsWorld
   }
   void signInAs(const std::string& email) {
     secrets.set(secretkey::kCloudToken, "token-1");
+    secrets.set(secretkey::kCloudTokenBase, cloud.baseURL());
     secrets.set(secretkey::kCloudEmail, email);
     account = std::make_unique<CloudAccount>(
         CloudAccount::Dependencies{secrets, http, loop, desktop, random, digest, cloud, log});
