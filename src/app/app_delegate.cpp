@@ -145,6 +145,7 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
         .log = log,
         .deviceID = [&account] { return account.deviceID(); },
         .signedIn = [&account] { return account.state().signedIn; },
+        .accountEmail = [&account] { return account.state().email; },
         .subscribeToAccount =
             [&account](std::function<void()> handler) {
               return account.subscribe(std::move(handler));

@@ -67,6 +67,7 @@ struct SyncWorld : SettingsWorld {
             .log = log,
             .deviceID = [] { return std::string(kDeviceID); },
             .signedIn = [this] { return signedIn; },
+            .accountEmail = [this] { return email; },
             .subscribeToAccount =
                 [this](std::function<void()> handler) {
                   return account.subscribe(std::move(handler));
@@ -79,9 +80,13 @@ struct SyncWorld : SettingsWorld {
   }
 
   sim::SimRunLoop loop{clock};
-  MemorySecretStore secrets{{{secretkey::kCloudToken, kToken}}};
-  ScriptedHttpClient scripted;
   CloudConfig cloud{"http://sync.test"};
+  std::string email = "ada@example.org";
+  // The bookkeeping the tests seed belongs to this account.
+  MemorySecretStore secrets{{{secretkey::kCloudToken, kToken},
+                             {secretkey::kCloudTokenBase, cloud.baseURL()},
+                             {secretkey::kCloudSyncAccount, cloud.baseURL() + "\n" + email}}};
+  ScriptedHttpClient scripted;
   bool signedIn = false;
   Notifier account;
 };
