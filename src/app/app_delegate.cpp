@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "input/emergency_restore.h"
+#include "input/hotkey_recorder.h"
+#include "model/key_combo.h"
 #include "localization/app_language.h"
 #include "model/key_combo.h"
 #include "palette/palette_snapshot.h"
@@ -58,7 +60,8 @@ void prepareProcess(Services& services) {
 
 namespace {
 
-ImproveReporter::Dependencies reporterDependencies(Services& s, const CloudConfig& cloud) {
+ImproveReporter::Dependencies reporterDependencies(Services& s, DebugLog& log,
+                                                   const CloudConfig& cloud) {
   return {.preferences = *s.preferences,
           .http = *s.http,
           .clock = *s.clock,
@@ -68,7 +71,8 @@ ImproveReporter::Dependencies reporterDependencies(Services& s, const CloudConfi
           .system = *s.system,
           .bundle = s.bundle,
           .cloud = cloud,
-          .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl"};
+          .queueFile = s.paths.dataHome + "/brenmoor/improve-queue.jsonl",
+          .log = [&log](const std::string& line) { log.log(line); }};
 }
 
 TesterMode::Dependencies testerDependencies(Services& s, DebugLog& log, const CloudConfig& cloud) {
@@ -94,7 +98,7 @@ AppDelegate::AppDelegate(Services& s, DebugLog& log, std::function<void(double)>
       l10n_(*s.preferences, framework_,
             [&system = *s.system] { return preferredLanguages(system); }),
       cloud_(s.cloudBaseURL ? CloudConfig(*s.cloudBaseURL) : CloudConfig()),
-      reporter_(reporterDependencies(s, cloud_)),
+      reporter_(reporterDependencies(s, log, cloud_)),
       crashReporter_({.preferences = *s.preferences,
                       .http = *s.http,
                       .random = *s.random,
@@ -171,6 +175,7 @@ void AppDelegate::buildAccount() {
       .log = log_,
       .deviceID = [&account] { return account.deviceID(); },
       .signedIn = [&account] { return account.state().signedIn; },
+      .accountEmail = [&account] { return account.state().email; },
       .subscribeToAccount =
           [&account](std::function<void()> handler) {
             return account.subscribe(std::move(handler));
@@ -265,6 +270,7 @@ PaletteController::Services AppDelegate::paletteServices() {
             return takePaletteSnapshot(
                 {*s_.workspace, *s_.accessibility, resolver_, enumerator_, settings_, *s_.clock});
           },
+      .hotKeyText = [this] { return paletteComboText(settings_); },
       .switcherSessionActive = [this] { return engine_.isActive(); },
       .holdKeyboard = [this](bool held) { guard_.setKeyboardHeld(KeyboardHolder::palette, held); },
   };

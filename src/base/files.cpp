@@ -1,9 +1,30 @@
-// The atomic-replace recipe shared by every file that must never be seen half-written.
+// The atomic-replace recipe shared by every file that must never be seen half-written, and the
+// words of a refused bounded read.
 #include "base/files.h"
 
 #include <utility>
 
 namespace tolvane {
+
+std::string refusedReadMessage(std::string_view what, const std::string& path, ReadFailure failure,
+                               std::size_t maxBytes) {
+  std::string reason;
+  switch (failure) {
+    case ReadFailure::missing:
+      reason = "missing";
+      break;
+    case ReadFailure::notRegularFile:
+      reason = "not a regular file";
+      break;
+    case ReadFailure::tooLarge:
+      reason = "larger than " + std::to_string(maxBytes) + " bytes";
+      break;
+    case ReadFailure::unreadable:
+      reason = "unreadable";
+      break;
+  }
+  return std::string(what) + " refused path=" + path + " reason=" + reason;
+}
 
 std::string parentFolder(const std::string& path) {
   const auto slash = path.find_last_of('/');

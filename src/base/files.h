@@ -82,6 +82,12 @@ class FileSystem {
   virtual bool remove(const std::string& path) = 0;
 };
 
+/// Why a bounded read of `path` gave nothing, as the one log line a refusal gets:
+/// "<what> refused path=<path> reason=larger than <maxBytes> bytes" (or "not a regular file",
+/// "unreadable", "missing").
+std::string refusedReadMessage(std::string_view what, const std::string& path, ReadFailure failure,
+                               std::size_t maxBytes);
+
 /// The folder that holds `path`: "/a/b" for "/a/b/c", "/" for "/c", "." for a bare name.
 std::string parentFolder(const std::string& path);
 

@@ -20,6 +20,14 @@ CloudAccountState signedIn(std::string email, std::string tier) {
 
 }  // namespace
 
+std::optional<std::string> storedTokenFor(SecretStore& secrets, const CloudConfig& cloud) {
+  auto token = secrets.get(secretkey::kCloudToken);
+  // An empty token is no credential: the service could only refuse it.
+  if (!token || token->empty()) return std::nullopt;
+  if (secrets.get(secretkey::kCloudTokenBase) != cloud.baseURL()) return std::nullopt;
+  return token;
+}
+
 struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
   explicit Impl(Dependencies d);
 
@@ -40,6 +48,7 @@ struct CloudAccount::Impl : std::enable_shared_from_this<Impl> {
   void exchange(const std::string& code, const std::string& verifier, const std::string& device);
   void finishExchange(const CloudReply& reply);
   void finishRefresh(const std::string& sentToken, const CloudReply& reply);
+  void finishSignOutEverywhere(const std::string& sentToken, const CloudReply& reply);
   /// Sends `request`; `done` runs on the main thread while this account lives.
   void send(HttpRequest request, std::function<void(Impl&, CloudReply)> done);
 
@@ -57,9 +66,13 @@ CloudAccount::Impl::Impl(Dependencies d) : deps(d) {}
 
 void CloudAccount::Impl::adoptStored() {
   if (storedToken()) return;
-  auto stored = deps.secrets.get(secretkey::kCloudToken);
-  // An empty token is no credential: the service could only refuse it.
-  if (!stored || stored->empty()) return;
+  auto stored = storedTokenFor(deps.secrets, deps.cloud);
+  if (!stored) {
+    const auto other = deps.secrets.get(secretkey::kCloudToken);
+    if (other && !other->empty())
+      deps.log.log("cloud account: signed out reason=token-not-issued-here");
+    return;
+  }
   {
     std::lock_guard guard(tokenLock);
     token = std::move(stored);
@@ -82,6 +95,7 @@ std::string_view CloudAccount::Impl::refusalOf(const CallbackParse& parsed) cons
 
 void CloudAccount::Impl::forgetAccount() {
   deps.secrets.remove(secretkey::kCloudToken);
+  deps.secrets.remove(secretkey::kCloudTokenBase);
   deps.secrets.remove(secretkey::kCloudEmail);
   deps.secrets.remove(secretkey::kCloudTier);
   std::lock_guard guard(tokenLock);
@@ -129,7 +143,10 @@ void CloudAccount::Impl::finishExchange(const CloudReply& reply) {
     deps.log.log("cloud exchange: failed reason=token");
     return;
   }
+  // The token before its address: cut off between the two, an older address makes the new
+  // token unusable rather than sends it to a service that did not issue it.
   deps.secrets.set(secretkey::kCloudToken, *account->token);
+  deps.secrets.set(secretkey::kCloudTokenBase, deps.cloud.baseURL());
   deps.secrets.set(secretkey::kCloudEmail, account->email);
   deps.secrets.set(secretkey::kCloudTier, account->tier);
   {
@@ -231,7 +248,8 @@ void CloudAccount::refresh() {
 void CloudAccount::signOut() {
   auto& d = impl_->deps;
   const auto had = impl_->storedToken();
-  impl_->forgetAccount();
+  // Signed out here already: a token stored for another service stays for that service.
+  if (had) impl_->forgetAccount();
   d.log.log(std::string("cloud sign-out: logout=") + (had ? "sent" : "none"));
   impl_->publish({});
   if (!had) return;
@@ -240,6 +258,28 @@ void CloudAccount::signOut() {
   impl_->send(std::move(*request), [](Impl& self, CloudReply reply) {
     self.deps.log.log("cloud sign-out: logout reply=" + describe(reply));
   });
+}
+
+void CloudAccount::signOutEverywhere() {
+  auto& d = impl_->deps;
+  const auto sent = impl_->storedToken();
+  if (!sent) return signOut();
+  auto request = d.cloud.request(CloudEndpoint::logoutAll, "POST", *sent, "{}");
+  if (!request) return;
+  d.log.log("cloud sign-out everywhere: sent");
+  impl_->send(std::move(*request), [token = *sent](Impl& self, CloudReply reply) {
+    self.finishSignOutEverywhere(token, reply);
+  });
+}
+
+void CloudAccount::Impl::finishSignOutEverywhere(const std::string& sentToken,
+                                                 const CloudReply& reply) {
+  deps.log.log("cloud sign-out everywhere: reply=" + describe(reply));
+  // A 401 says the token was already ended; either way no session of it is left.
+  const bool ended = reply.ok() || reply.failure == CloudFailure::unauthorized;
+  if (!ended || storedToken() != sentToken) return;
+  forgetAccount();
+  publish({});
 }
 
 const CloudAccountState& CloudAccount::state() const {

@@ -22,10 +22,20 @@ namespace tolvane {
 /// Secret-store accounts of the cloud account.
 namespace secretkey {
 inline constexpr const char* kCloudToken = "cloudToken";
+/// The base address of the service that issued "cloudToken".
+inline constexpr const char* kCloudTokenBase = "cloudTokenBase";
 inline constexpr const char* kCloudEmail = "cloudEmail";
 inline constexpr const char* kCloudTier = "cloudTier";
 inline constexpr const char* kCloudDeviceID = "cloudDeviceID";
+/// Whose settings sync's bookkeeping is: "<base>\n<e-mail>". Secret, not a preference: the
+/// preference file may be published with the user's dotfiles.
+inline constexpr const char* kCloudSyncAccount = "cloudSyncAccount";
 }  // namespace secretkey
+
+/// The stored token when the service at `cloud` issued it: a token is that service's alone, and
+/// another address means signed out there (the token stays stored for its own service). A token
+/// stored without its service's address is sent nowhere, since it cannot be told whose it is.
+std::optional<std::string> storedTokenFor(SecretStore& secrets, const CloudConfig& cloud);
 
 /// Signed in (with the account's e-mail and tier) or signed out.
 struct CloudAccountState {
@@ -72,6 +82,10 @@ class CloudAccount {
   void refresh();
   /// Forgets the account locally at once, then tells the service (result ignored).
   void signOut();
+  /// Asks the service to end every session of the account, then forgets it locally once the
+  /// service has answered (or refused the token as already invalid); any other answer keeps
+  /// the account, so the user can try again.
+  void signOutEverywhere();
 
   const CloudAccountState& state() const;
   /// Called each time the state is set, also when a refresh confirms the account unchanged,

@@ -27,10 +27,25 @@ void CloudSync::start() {
 
 void CloudSync::accountChanged() {
   const bool signedIn = deps_.signedIn && deps_.signedIn();
+  if (signedIn) keepBookkeepingOfThisAccount();
   // Only the step into signed in pulls: a refresh that changes the e-mail or tier is no new
   // sign-in, and pulling on it would only repeat the last pull.
   if (signedIn && !wasSignedIn_) pull(false);
   wasSignedIn_ = signedIn;
+}
+
+void CloudSync::keepBookkeepingOfThisAccount() {
+  // Another account's (or another service's) version 7 must not make this account's version 3
+  // look old, nor its last blob make a change look already sent.
+  const std::string account =
+      deps_.cloud.baseURL() + "\n" + (deps_.accountEmail ? deps_.accountEmail() : "");
+  if (deps_.secrets.get(secretkey::kCloudSyncAccount) == account) return;
+  const bool hadBookkeeping = deps_.preferences.value(prefkey::kCloudSyncBaseVersion) ||
+                              deps_.preferences.value(prefkey::kCloudSyncLastBlob);
+  deps_.preferences.remove(prefkey::kCloudSyncBaseVersion);
+  deps_.preferences.remove(prefkey::kCloudSyncLastBlob);
+  deps_.secrets.set(secretkey::kCloudSyncAccount, account);
+  if (hadBookkeeping) deps_.log.log("sync: bookkeeping reset reason=account-changed");
 }
 
 bool CloudSync::enabled() const {
@@ -72,9 +87,7 @@ std::string CloudSync::snapshotBlob() const {
 }
 
 std::optional<std::string> CloudSync::token() const {
-  auto token = deps_.secrets.get(secretkey::kCloudToken);
-  if (!token || token->empty()) return std::nullopt;
-  return token;
+  return storedTokenFor(deps_.secrets, deps_.cloud);
 }
 
 std::int64_t CloudSync::baseVersion() const {

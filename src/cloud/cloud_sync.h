@@ -35,7 +35,8 @@ class CloudSync {
     AppSettings& settings;
     /// Where "cloudSyncEnabled", "cloudSyncLastBlob" and "cloudSyncBaseVersion" live.
     PreferenceStore& preferences;
-    /// Holds the account's bearer token, "cloudToken".
+    /// Holds the account's bearer token, "cloudToken", and whose the bookkeeping is,
+    /// "cloudSyncAccount".
     SecretStore& secrets;
     HttpClient& http;
     RunLoop& runLoop;
@@ -45,6 +46,8 @@ class CloudSync {
     std::function<std::string()> deviceID;
     /// Whether the account is signed in now.
     std::function<bool()> signedIn;
+    /// The signed-in account's e-mail ("" when the service showed none).
+    std::function<std::string()> accountEmail;
     /// Calls the handler after every change of the account's state.
     std::function<Notifier::Subscription(std::function<void()>)> subscribeToAccount;
   };
@@ -55,7 +58,8 @@ class CloudSync {
   CloudSync& operator=(const CloudSync&) = delete;
 
   /// Schedules a push after every settings change, and pulls whenever the account becomes
-  /// signed in (at once when it already is).
+  /// signed in (at once when it already is). The base version and last blob belong to one
+  /// account at one service: when either changes they are dropped before the pull.
   void start();
 
   /// The sync switch, "cloudSyncEnabled"; on when the key is absent.
@@ -98,6 +102,7 @@ class CloudSync {
   void fail(std::string_view what, const std::string& reason);
   void endFlight();
   void accountChanged();
+  void keepBookkeepingOfThisAccount();
   void send(HttpRequest request, std::function<void(const CloudReply&)> done);
   /// `fn` wrapped so it does nothing once this object is gone.
   std::function<void()> guarded(std::function<void()> fn);

@@ -49,11 +49,10 @@ bool isSupportedLanguage(const std::string& code) {
 bool isNamedKey(const std::int64_t& keyCode) {
   return keycombo::keyName(static_cast<std::uint32_t>(keyCode)).has_value();
 }
-// The hotkey recorder never produces a bare key: a global grab of one would swallow that key in
-// every other program.
-bool isHotKeyMask(const std::int64_t& mask) {
-  return mask != 0 && (mask & ~kCarbonBits) == 0;
-}
+// The hotkey recorder never produces a bare key, and the table refuses one wherever a mask is
+// read (a global grab of a bare key would swallow it in every other program); its bits must be
+// the modifiers a hot key knows.
+static_assert(settingEntry(prefkey::kPaletteModifiers).maskBits == kCarbonBits);
 
 using S = AppSettings;
 using P = SyncPayload;
@@ -74,7 +73,7 @@ constexpr auto kFields = std::tuple{
     Field{prefkey::kPaletteKeyCode, &P::paletteKeyCode, &S::paletteKeyCode, &S::setPaletteKeyCode,
           &isNamedKey},
     Field{prefkey::kPaletteModifiers, &P::paletteModifiers, &S::paletteModifiers,
-          &S::setPaletteModifiers, &isHotKeyMask},
+          &S::setPaletteModifiers},
     Field{prefkey::kExcludedBundleIDs, &P::excludedBundleIDs, &S::excludedBundleIDs,
           &S::setExcludedBundleIDs},
     Field{prefkey::kImproveDataSharing, &P::improveDataSharing, &S::improveDataSharing,

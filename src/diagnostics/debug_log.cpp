@@ -132,11 +132,21 @@ void DebugLog::log(std::string_view message) {
 }
 
 std::string DebugLog::tail() {
-  std::lock_guard guard(lock_);
   std::string joined;
-  for (const std::string* path : {&rotated_, &file_}) {
-    if (auto content = files_.readFile(*path)) joined += *content;
+  std::vector<std::string> refusals;
+  {
+    std::lock_guard guard(lock_);
+    for (const std::string* path : {&rotated_, &file_}) {
+      auto read = files_.readRegularFile(*path, kMaxTailFileBytes);
+      if (read.content) {
+        joined += *read.content;
+      } else if (read.failure != ReadFailure::missing) {
+        refusals.push_back(refusedReadMessage("log file", *path, read.failure, kMaxTailFileBytes));
+      }
+    }
   }
+  // Logged once the lock is free: logging takes it too.
+  for (const auto& refusal : refusals) log(refusal);
   return lastCharacters(validUTF8(joined), kTailCharacters);
 }
 

@@ -25,6 +25,9 @@ class DebugLog {
   static constexpr int kExistenceCheckInterval = 256;
   /// `tail()` returns at most this many characters.
   static constexpr std::size_t kTailCharacters = 262144;
+  /// The most bytes `tail()` reads of either file: the tail's characters at four bytes each.
+  /// Rotation keeps our own files far below; a larger or special file is someone else's.
+  static constexpr std::size_t kMaxTailFileBytes = kTailCharacters * 4;
   /// Notices kept for a notice observer that is not set yet.
   static constexpr std::size_t kMaxEarlyNotices = 16;
 
@@ -39,7 +42,8 @@ class DebugLog {
   void log(std::string_view message);
 
   /// The rotated file then the current one, joined, cut to the last kTailCharacters characters;
-  /// empty when neither file can be read.
+  /// empty when neither file can be read. A file that is not regular or holds more than
+  /// kMaxTailFileBytes is left unread, and that is logged.
   std::string tail();
 
   /// Sees every line (without its line feed) as it is logged, under the log's lock, whether or

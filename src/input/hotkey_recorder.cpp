@@ -89,4 +89,10 @@ std::vector<std::string> paletteComboChips(const AppSettings& settings) {
                  : std::vector<std::string>{"?"};
 }
 
+std::string paletteComboText(const AppSettings& settings) {
+  std::string text;
+  for (const auto& chip : paletteComboChips(settings)) text += (text.empty() ? "" : "+") + chip;
+  return text;
+}
+
 }  // namespace tolvane

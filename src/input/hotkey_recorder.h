@@ -18,6 +18,8 @@ namespace tolvane {
 
 /// The stored palette combination as key chips; "?" when a stored value is out of range.
 std::vector<std::string> paletteComboChips(const AppSettings& settings);
+/// The same chips joined with "+", as a sentence names the combination ("Alt+Space").
+std::string paletteComboText(const AppSettings& settings);
 
 /// Main thread only. A stored combination always has at least one of Command, Option, Control
 /// and Shift and a named key; Escape alone cancels, Escape with a modifier is a combination.

@@ -256,7 +256,12 @@ void SwitcherEngine::beginOrAdvance(std::optional<Pid> scope, bool backwards) {
       s_.settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
   startSessionWatchdog();
   const int shown = shownCount();
-  selection_ = shown > 1 ? (backwards ? shown - 1 : 1) : 0;
+  // The first entry is the current window only when it belongs to the frontmost application;
+  // from a window the list leaves out (Tolvane's own, an excluded application's) the first
+  // entry is the most recent other window, and a forward press must land on it, not skip it.
+  const auto frontmost = s_.workspace.frontmostPid();
+  const int forward = frontmost && windows_.front().pid() == *frontmost ? 1 : 0;
+  selection_ = shown > 1 ? (backwards ? shown - 1 : forward) : 0;
   if (panelVisible) {
     s_.controller.show(windows_, selection_, *layout_);
   } else {

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <utility>
 
-#include "base/utf8.h"
+#include <unicode/brkiter.h>
+#include <unicode/utext.h>
+
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
 
@@ -20,6 +23,55 @@ bool isControl(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
+// Malformed UTF-8 as U+FFFD, each control character as a space.
+std::string shownCharacters(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    char32_t codePoint = 0;
+    const std::size_t length = utf8SequenceAt(text, at, codePoint);
+    if (length == 0) {
+      shown += kReplacementCharacter;
+      ++at;
+      continue;
+    }
+    if (isControl(codePoint)) {
+      shown += ' ';
+    } else {
+      shown += text.substr(at, length);
+    }
+    at += length;
+  }
+  return shown;
+}
+
+struct UTextCloser {
+  void operator()(UText* text) const { utext_close(text); }
+};
+
+// The bytes of the first `characters` user-perceived characters (grapheme clusters) of the
+// valid UTF-8 `text`: a decomposed accent stays with its letter, a flag is never halved.
+std::size_t graphemePrefixBytes(const std::string& text, std::size_t characters) {
+  UErrorCode status = U_ZERO_ERROR;
+  // Over UTF-8 directly, so each boundary is a byte offset into `text`.
+  std::unique_ptr<UText, UTextCloser> utf8(
+      utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
+  std::unique_ptr<icu::BreakIterator> clusters(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  // Without ICU's data nothing is cut: the text is already bounded, and a cut by bytes could
+  // land inside a character.
+  if (U_FAILURE(status)) return text.size();
+  clusters->setText(utf8.get(), status);
+  if (U_FAILURE(status)) return text.size();
+  std::int32_t end = clusters->first();
+  for (std::size_t count = 0; count < characters; ++count) {
+    const std::int32_t next = clusters->next();
+    if (next == icu::BreakIterator::DONE) return text.size();
+    end = next;
+  }
+  return static_cast<std::size_t>(end);
+}
+
 MenuEntry separator() {
   return {.kind = MenuEntry::Kind::separator};
 }
@@ -27,25 +79,11 @@ MenuEntry separator() {
 }  // namespace
 
 std::string displayText(std::string_view text, std::size_t characters) {
-  std::string shown;
-  shown.reserve(std::min(text.size(), characters * 4));
-  std::size_t at = 0;
-  for (std::size_t count = 0; at < text.size() && count < characters; ++count) {
-    char32_t codePoint = 0;
-    const std::size_t length = utf8SequenceAt(text, at, codePoint);
-    if (length == 0) {
-      shown += kReplacementCharacter;
-      ++at;
-    } else {
-      if (isControl(codePoint)) {
-        shown += ' ';
-      } else {
-        shown += text.substr(at, length);
-      }
-      at += length;
-    }
-  }
-  return shown;
+  // Clusters longer than this (stacks of combining marks) are cut inside; it bounds the work a
+  // hostile title can cause.
+  constexpr std::size_t kMostBytesPerCharacter = 64;
+  const std::string shown = shownCharacters(text.substr(0, characters * kMostBytesPerCharacter));
+  return shown.substr(0, graphemePrefixBytes(shown, characters));
 }
 
 std::uint64_t eventFlagsOfHotKeyModifiers(std::int64_t modifiers) {

@@ -116,7 +116,8 @@ class StatusItemController {
 };
 
 /// `text` as a menu or tooltip shows it: malformed UTF-8 replaced by U+FFFD, control
-/// characters by spaces, and cut after `characters` code points without an ellipsis.
+/// characters by spaces, and cut after `characters` user-perceived characters (grapheme
+/// clusters) without an ellipsis.
 std::string displayText(std::string_view text, std::size_t characters);
 
 /// The event flags (eventflags) of a modifier mask in the hot-key encoding.

@@ -10,10 +10,11 @@ namespace tolvane {
 namespace {
 
 // Indexed by CloudEndpoint; the static_assert below keeps the two in step.
-constexpr std::array<CloudEndpointTraits, 7> kEndpoints{{
+constexpr std::array<CloudEndpointTraits, 8> kEndpoints{{
     {"app/token", {"POST", ""}, BearerToken::never, 60},
     {"me", {"GET", ""}, BearerToken::required, 60},
     {"app/logout", {"POST", ""}, BearerToken::required, 60},
+    {"app/logout-all", {"POST", ""}, BearerToken::required, 60},
     {"sync/tolvane", {"GET", "PUT"}, BearerToken::required, 60},
     {"improve", {"POST", ""}, BearerToken::whenSignedIn, 20},
     {"crash", {"POST", ""}, BearerToken::never, 60},

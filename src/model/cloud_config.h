@@ -13,7 +13,7 @@
 namespace tolvane {
 
 /// The service's API endpoints, each a path below "<base>/api/".
-enum class CloudEndpoint { token, me, logout, sync, improve, crash, testlog };
+enum class CloudEndpoint { token, me, logout, logoutAll, sync, improve, crash, testlog };
 
 /// Whether a request to an endpoint carries the account's bearer token.
 enum class BearerToken {

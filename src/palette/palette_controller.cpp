@@ -146,7 +146,8 @@ bool PaletteController::handle(const KeyEvent& event) {
 
 void PaletteController::render() {
   if (!open_) return;
-  s_.panel.show(describePalette(model_, s_.l10n, s_.accessibility.isProcessTrusted(), frame_));
+  s_.panel.show(describePalette(model_, s_.l10n, s_.accessibility.isProcessTrusted(), frame_,
+                                s_.hotKeyText()));
 }
 
 void PaletteController::onRowClick(int row, int clickCount) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/clock.h"
@@ -50,6 +51,8 @@ class PaletteController {
     DebugLog& log;
     /// The windows to list, taken at each opening.
     PaletteModel::SnapshotSource snapshot;
+    /// The palette hotkey in use as the user reads it ("Alt+Space"), asked at each drawing.
+    std::function<std::string()> hotKeyText;
     /// Whether a switcher session holds the keyboard right now.
     std::function<bool()> switcherSessionActive;
     /// The palette takes the keyboard (true) or gives it back (false), so the stall watchdog

@@ -35,13 +35,15 @@ PaletteRowView describeRow(const PaletteModel& model, std::size_t index) {
   return row;
 }
 
-PaletteMessageView describeMessage(const PaletteModel& model, const L10n& l10n, bool trusted) {
+PaletteMessageView describeMessage(const PaletteModel& model, const L10n& l10n, bool trusted,
+                                   std::string_view hotKey) {
   if (trusted && !model.query().empty()) {
     return {"magnifyingglass", l10n.string("palette.noResults"),
             l10n.string("palette.noResultsBody")};
   }
   if (trusted) {
-    return {"macwindow", l10n.string("palette.emptyTitle"), l10n.string("palette.emptyBody")};
+    return {"macwindow", l10n.string("palette.emptyTitle"),
+            formatText(l10n.string("palette.emptyBody"), hotKey)};
   }
   return {"lock.shield", l10n.string("palette.permTitle"), l10n.string("palette.permBody")};
 }
@@ -49,7 +51,7 @@ PaletteMessageView describeMessage(const PaletteModel& model, const L10n& l10n, 
 }  // namespace
 
 PalettePanelView describePalette(const PaletteModel& model, const L10n& l10n, bool trusted,
-                                 std::optional<Rect> frame) {
+                                 std::optional<Rect> frame, std::string_view hotKey) {
   PalettePanelView view{
       .frame = frame,
       .query = model.query(),
@@ -61,7 +63,7 @@ PalettePanelView describePalette(const PaletteModel& model, const L10n& l10n, bo
   for (std::size_t i = 0; i < model.visible().size(); ++i) {
     view.rows.push_back(describeRow(model, i));
   }
-  if (view.rows.empty()) view.message = describeMessage(model, l10n, trusted);
+  if (view.rows.empty()) view.message = describeMessage(model, l10n, trusted, hotKey);
   view.hints = {{"↩", l10n.string("hint.switch")},
                 {"Super+1–9", l10n.string("hint.quick")},
                 {"↑↓", l10n.string("hint.move")},

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 
 #include "base/geometry.h"
 #include "localization/l10n.h"
@@ -15,8 +16,9 @@ namespace tolvane {
 inline constexpr int kPaletteShortcutRows = 9;
 
 /// The panel content for `model`, with texts from `l10n`. `trusted` is the accessibility
-/// permission as of this drawing: without it an empty list explains the permission.
+/// permission as of this drawing: without it an empty list explains the permission. `hotKey`
+/// is the palette combination in use as the user reads it ("Alt+Space").
 PalettePanelView describePalette(const PaletteModel& model, const L10n& l10n, bool trusted,
-                                 std::optional<Rect> frame);
+                                 std::optional<Rect> frame, std::string_view hotKey);
 
 }  // namespace tolvane

@@ -83,6 +83,7 @@ struct ImproveReporter::State {
   };
 
   // Everything below runs on `queue` only, except `tokenProvider` (under `tokenLock`).
+  std::optional<std::string> readQueue();
   void append(const std::string& line);
   bool rewrite(const Lines& lines);
   void flush(std::weak_ptr<State> self, std::function<void()> completion);
@@ -103,15 +104,34 @@ struct ImproveReporter::State {
   // Whether the file is known to end with a line feed. A crash mid-append can leave a partial
   // last line; the next event must not be glued onto it.
   bool endsWithNewline = false;
+  // Why the queue file was last refused; nothing once it reads again.
+  std::optional<ReadFailure> lastRefusal;
   // Declared last: destroyed first, so queued work never outlives the members it touches.
   SerialQueue queue;
 };
+
+std::optional<std::string> ImproveReporter::State::readQueue() {
+  auto read = deps.files.readRegularFile(deps.queueFile, kMaxQueueFileBytes);
+  if (read.content || read.failure == ReadFailure::missing) {
+    lastRefusal.reset();
+    return std::move(read.content);
+  }
+  // Too large to be ours: it would only grow and could never be sent. Anything but a regular
+  // file is left as it is (appends refuse it too), and said once, not at every flush.
+  const bool removed = read.failure == ReadFailure::tooLarge && deps.files.remove(deps.queueFile);
+  if ((removed || lastRefusal != read.failure) && deps.log) {
+    deps.log(refusedReadMessage("usage queue", deps.queueFile, read.failure, kMaxQueueFileBytes) +
+             (removed ? ", deleted" : ""));
+  }
+  lastRefusal = removed ? std::nullopt : std::optional(read.failure);
+  return std::nullopt;
+}
 
 void ImproveReporter::State::append(const std::string& line) {
   auto& files = deps.files;
   bool partialLastLine = false;
   if (!endsWithNewline) {
-    const auto existing = files.readFile(deps.queueFile);
+    const auto existing = readQueue();
     partialLastLine = existing && !existing->empty() && existing->back() != '\n';
   }
   const std::string bytes = partialLastLine ? "\n" + line : line;
@@ -150,7 +170,7 @@ void ImproveReporter::State::flush(std::weak_ptr<State> self, std::function<void
   // Every way out calls `completion`: a waiting quit must not sit out its whole bound because
   // there was nothing to send.
   if (!config.enabled() || inFlight) return completion();
-  const auto text = deps.files.readFile(deps.queueFile);
+  const auto text = readQueue();
   const Lines lines = text ? queueLines(*text) : Lines{};
   if (lines.empty()) return completion();
 
@@ -196,7 +216,7 @@ void ImproveReporter::State::finishBatch(const SentBatch& sent, bool taken) {
   // holds now was recorded after it. The lines themselves cannot tell: two events of the same
   // second with the same properties are the same bytes.
   if (clears != sent.clears) return;
-  const auto text = deps.files.readFile(deps.queueFile);
+  const auto text = readQueue();
   const Lines current = text ? queueLines(*text) : Lines{};
   // Events recorded while the batch was in the air follow the lines it was cut from, and stay.
   // A file that no longer starts with those lines was changed by someone else: left alone.

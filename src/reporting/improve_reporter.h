@@ -53,6 +53,9 @@ class ImproveReporter final : public UsageRecorder {
   static constexpr std::size_t kMaxStringCharacters = wire::kMaxEventStringChars;
   static constexpr double kUploadTimeoutSeconds = 20;
   static constexpr double kSyncFlushWaitSeconds = 2.0;
+  /// The largest queue file read. A week of events is a few thousand lines of a few hundred
+  /// bytes; a larger file was not written by the reporter and is deleted unread.
+  static constexpr std::size_t kMaxQueueFileBytes = 8 << 20;
 
   struct Dependencies {
     PreferenceStore& preferences;
@@ -66,6 +69,8 @@ class ImproveReporter final : public UsageRecorder {
     CloudConfig cloud;
     /// "<data home>/brenmoor/improve-queue.jsonl".
     std::string queueFile;
+    /// Takes the one diagnostic line of a refused queue file; may be empty. Called on the queue.
+    std::function<void(const std::string& line)> log;
   };
 
   explicit ImproveReporter(Dependencies deps);

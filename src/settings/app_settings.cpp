@@ -1,6 +1,7 @@
 // Loading, writing and reacting to the user's settings.
 #include "settings/app_settings.h"
 
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -37,6 +38,7 @@ AppSettings::AppSettings(PreferenceStore& store, LoginItems& loginItems, SystemL
   for (std::size_t i = 0; i < kSettingTable.size(); ++i) {
     const SettingEntry& entry = kSettingTable[i];
     auto stored = store_.value(entry.key);
+    if (stored && !entry.accepts(*stored)) reportRefused(entry, *stored);
     values_[i] =
         fromStored(stored && entry.accepts(*stored) ? std::move(stored) : entry.defaultValue());
   }
@@ -46,6 +48,18 @@ AppSettings::AppSettings(PreferenceStore& store, LoginItems& loginItems, SystemL
     store_.set(prefkey::kLaunchAtLogin, true);
     applyLaunchAtLogin();
   }
+}
+
+void AppSettings::reportRefused(const SettingEntry& entry, const PrefValue& stored) {
+  // Said once, at loading: following the store later keeps the default without repeating it.
+  // Only a number is quoted; a stored string is the file's, not ours to echo.
+  std::string line = "setting refused key=" + std::string(entry.key);
+  if (const auto* number = std::get_if<std::int64_t>(&stored)) {
+    line += " value=" + std::to_string(*number);
+  }
+  line += entry.maskBits != 0 ? ": a hotkey needs a modifier and only modifier bits"
+                              : ": wrong type or out of range";
+  debugLog_.log(line + ", default kept");
 }
 
 Notifier::Subscription AppSettings::subscribe(std::function<void()> handler) {

@@ -123,6 +123,7 @@ class AppSettings {
   void assign(SettingIndex setting, SettingValue value);
   void applyLaunchAtLogin();
   void followChange(std::size_t index, SettingValue value);
+  void reportRefused(const SettingEntry& entry, const PrefValue& stored);
   void interceptionChanged();
 
   PreferenceStore& store_;

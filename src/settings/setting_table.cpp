@@ -29,7 +29,8 @@ static_assert(keysAreUnclaimed());
 constexpr bool integerDefaultsLieInRange() {
   for (const auto& entry : kSettingTable) {
     const bool inRange = entry.defaultNumber >= entry.min && entry.defaultNumber <= entry.max;
-    if (entry.type == SettingType::integer && !inRange) return false;
+    const bool inMask = entry.maskBits == 0 || (entry.defaultNumber & ~entry.maskBits) == 0;
+    if (entry.type == SettingType::integer && !(inRange && inMask)) return false;
   }
   return true;
 }
@@ -41,7 +42,8 @@ bool SettingEntry::accepts(const PrefValue& value) const {
   if (value.index() != static_cast<std::size_t>(type)) return false;
   const auto fits = [this](const std::string& text) { return text.size() <= maxLength; };
   if (const auto* number = std::get_if<std::int64_t>(&value)) {
-    return *number >= min && *number <= max;
+    const bool inMask = maskBits == 0 || (*number & ~maskBits) == 0;
+    return *number >= min && *number <= max && inMask;
   }
   if (const auto* text = std::get_if<std::string>(&value)) return fits(*text);
   if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {

@@ -35,6 +35,9 @@ struct SettingEntry {
   std::size_t maxLength = 0;
   /// The most items of a list.
   std::size_t maxItems = 0;
+  /// For an integer that is a mask: the bits it may combine. It must then hold at least one of
+  /// them and no other bit. Zero for a plain number.
+  std::int64_t maskBits = 0;
 
   /// Whether `value` has this setting's type and lies within its range. Loading treats any other
   /// stored value as absent; settings sync rejects any other remote value for this key alone.
@@ -51,6 +54,11 @@ constexpr SettingEntry flag(std::string_view key, bool byDefault, Sync sync) {
 constexpr SettingEntry integer(std::string_view key, std::int64_t byDefault, std::int64_t min,
                                std::int64_t max, Sync sync) {
   return {key, SettingType::integer, sync, byDefault, min, max};
+}
+// A non-empty combination of `bits`: its range runs from the lowest of them to all of them.
+constexpr SettingEntry mask(std::string_view key, std::int64_t byDefault, std::int64_t bits,
+                            Sync sync) {
+  return {key, SettingType::integer, sync, byDefault, bits & -bits, bits, 0, 0, bits};
 }
 constexpr SettingEntry optionalString(std::string_view key, std::size_t maxLength, Sync sync) {
   return {key, SettingType::string, sync, 0, 0, 0, maxLength};
@@ -77,10 +85,11 @@ inline constexpr auto kSettingTable = [] {
       flag(kShowMinimizedWindows, true, Sync::carried),
       flag(kShowHiddenAppWindows, true, Sync::carried),
       flag(kSwitcherUsesOption, false, Sync::carried),
-      // Space with Option. Virtual key codes and the modifier bits (Command 256, Shift 512,
-      // Option 2048, Control 4096) both fit in 16 bits.
+      // Space with Option. Virtual key codes fit in 16 bits. The modifiers combine Command 256,
+      // Shift 512, Option 2048 and Control 4096, at least one of them: a global grab of a bare
+      // key would take that key from every other program.
       integer(kPaletteKeyCode, 49, 0, 0xFFFF, Sync::carried),
-      integer(kPaletteModifiers, 2048, 0, 0xFFFF, Sync::carried),
+      mask(kPaletteModifiers, 2048, 256 | 512 | 2048 | 4096, Sync::carried),
       flag(kSwitcherPaused, false, Sync::local),
       // Application identifiers are reverse domain names or desktop-file ids, which the DNS and
       // D-Bus name rules cap at 255 bytes.

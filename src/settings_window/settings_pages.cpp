@@ -207,7 +207,9 @@ std::vector<SettingsCardView> SettingsWindowController::accountCards() {
   auto status = state.signedIn
                     ? row("acct.signedIn", "",
                           {SettingsValueText{state.email},
-                           pill("acct.signOut", false, [this] { d_.account->signOut(); })})
+                           pill("acct.signOut", false, [this] { d_.account->signOut(); }),
+                           pill("acct.signOutEverywhere", false,
+                                [this] { d_.account->signOutEverywhere(); })})
                     : row("acct.signedOutTitle", "acct.signedOutBody",
                           {pill("acct.signIn", true, [this] { d_.account->signIn(); })});
   status.id = "acct.status";

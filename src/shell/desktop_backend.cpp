@@ -47,8 +47,10 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       secrets_(runLoop_,
                [this, bundle] {
                  return system::makeSecretStore(bundle, paths_,
-                                                {secretkey::kCloudToken, secretkey::kCloudEmail,
-                                                 secretkey::kCloudTier, secretkey::kCloudDeviceID},
+                                                {secretkey::kCloudToken, secretkey::kCloudTokenBase,
+                                                 secretkey::kCloudEmail, secretkey::kCloudTier,
+                                                 secretkey::kCloudDeviceID,
+                                                 secretkey::kCloudSyncAccount},
                                                 files_, ::getuid(), log_);
                }),
       coredumps_(system::executablePath().value_or("")),

@@ -76,8 +76,10 @@ class CloudAccountTest : public ::testing::Test, protected test::SimServices {
     ASSERT_TRUE(http.waitForReplies(replies));
     loop.runUntilIdle();
   }
-  void storeAccount() {
+  // An account signed in at `config`'s service.
+  void storeAccount(const CloudConfig* config = nullptr) {
     secrets.set(secretkey::kCloudToken, "tok");
+    secrets.set(secretkey::kCloudTokenBase, (config ? *config : cloud).baseURL());
     secrets.set(secretkey::kCloudEmail, "old@example.org");
     secrets.set(secretkey::kCloudTier, "pro");
     secrets.set(secretkey::kCloudDeviceID, "device-1");
@@ -120,6 +122,7 @@ TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
   EXPECT_EQ(published, 1);
   EXPECT_EQ(account().token(), "tok-1");
   EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
+                                    {secretkey::kCloudTokenBase, cloud.baseURL()},
                                     {secretkey::kCloudEmail, "ada@example.org"},
                                     {secretkey::kCloudTier, "free"},
                                     {secretkey::kCloudDeviceID, device}}));
@@ -229,16 +232,23 @@ TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
 }
 
 TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoTokenAsksNothing) {
-  // Token, e-mail and tier as stored (absent when empty in the row), and the state at start.
-  const std::tuple<const char*, const char*, const char*, CloudAccountState> rows[] = {
-      {"tok", "a@b.c", "pro", signedIn("a@b.c", "pro")},
-      {"tok", "", "", signedIn("", "free")},
-      {"", "a@b.c", "pro", kSignedOut},
+  // Token, e-mail, tier and the issuing service as stored (absent when empty in the row), and
+  // the state at start.
+  const std::string here = cloud.baseURL();
+  const std::tuple<const char*, const char*, const char*, std::string, CloudAccountState> rows[] = {
+      {"tok", "a@b.c", "pro", here, signedIn("a@b.c", "pro")},
+      {"tok", "", "", here, signedIn("", "free")},
+      // Another service's token, or one stored before tokens kept their service: sent nowhere.
+      {"tok", "a@b.c", "pro", "http://127.0.0.1:1", kSignedOut},
+      {"tok", "a@b.c", "pro", "", kSignedOut},
+      {"", "a@b.c", "pro", here, kSignedOut},
   };
-  for (const auto& [token, email, tier, state] : rows) {
-    const std::pair<const char*, const char*> items[] = {{secretkey::kCloudToken, token},
-                                                         {secretkey::kCloudEmail, email},
-                                                         {secretkey::kCloudTier, tier}};
+  for (const auto& [token, email, tier, base, state] : rows) {
+    const std::pair<const char*, const char*> items[] = {
+        {secretkey::kCloudToken, token},
+        {secretkey::kCloudEmail, email},
+        {secretkey::kCloudTier, tier},
+        {secretkey::kCloudTokenBase, base.c_str()}};
     for (const auto& [key, value] : items) {
       if (*value) {
         secrets.set(key, value);
@@ -246,11 +256,13 @@ TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoToken
         secrets.remove(key);
       }
     }
-    EXPECT_EQ(account(cloud).state(), state) << token << email << tier;
+    EXPECT_EQ(account(cloud).state(), state) << token << email << tier << base;
+    if (state.signedIn) continue;
+    account().refresh();  // nothing to ask with
+    account().signOut();  // and nothing to forget: another service's token stays
+    EXPECT_EQ(secrets.get(secretkey::kCloudToken).value_or(""), token);
   }
-  account().refresh();  // the last row stored no token: there is nothing to ask
   EXPECT_EQ(http.sentCount(), 0);
-  EXPECT_EQ(account().state(), kSignedOut);
 }
 
 TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhenItOpens) {
@@ -280,9 +292,12 @@ TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhe
 
 TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
   const Items stored{{secretkey::kCloudToken, "tok"},
+                     {secretkey::kCloudTokenBase, cloud.baseURL()},
                      {secretkey::kCloudEmail, "old@example.org"},
                      {secretkey::kCloudTier, "pro"},
                      {secretkey::kCloudDeviceID, "device-1"}};
+  Items storedOffline = stored;
+  storedOffline[secretkey::kCloudTokenBase] = offline.baseURL();
   struct Row {
     std::optional<test::MockReply> reply;  // none: nothing answers
     CloudAccountState state;
@@ -292,6 +307,7 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
       {test::MockReply::json(200, R"({"email":"new@example.org"})"),
        signedIn("new@example.org", "free"),
        {{secretkey::kCloudToken, "tok"},
+        {secretkey::kCloudTokenBase, cloud.baseURL()},
         {secretkey::kCloudEmail, "new@example.org"},
         {secretkey::kCloudTier, "free"},
         {secretkey::kCloudDeviceID, "device-1"}}},
@@ -303,14 +319,15 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
       {test::MockReply::json(200, "garbage"), signedIn("old@example.org", "pro"), stored},
       {test::MockReply::json(200, "[]"), signedIn("old@example.org", "pro"), stored},
       {test::MockReply::json(200, ""), signedIn("old@example.org", "pro"), stored},
-      {std::nullopt, signedIn("old@example.org", "pro"), stored},
+      {std::nullopt, signedIn("old@example.org", "pro"), storedOffline},
   };
   int replies = 0;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) + " " + row.reply->body : "none");
-    storeAccount();
+    const CloudConfig& config = row.reply ? cloud : offline;
+    storeAccount(&config);
     if (row.reply) mock.reply("/api/me", *row.reply);
-    account(row.reply ? cloud : offline).start();
+    account(config).start();
     published = 0;
     settle(++replies);
     EXPECT_EQ(account().state(), row.state);
@@ -339,7 +356,7 @@ TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack)
 TEST_F(CloudAccountTest, SignOutIsImmediateAndTellsTheServiceWhenItCan) {
   for (const CloudConfig* config : {&cloud, &offline}) {
     SCOPED_TRACE(config->baseURL());
-    storeAccount();
+    storeAccount(config);
     account(*config);
     published = 0;
     account().signOut();
@@ -358,6 +375,33 @@ TEST_F(CloudAccountTest, SignOutIsImmediateAndTellsTheServiceWhenItCan) {
   // Signed out already: nothing to tell.
   account().signOut();
   EXPECT_EQ(http.sentCount(), 2);
+}
+
+TEST_F(CloudAccountTest, SignOutEverywhereForgetsTheAccountOnceTheServiceHasEndedItsSessions) {
+  struct Row {
+    std::optional<test::MockReply> reply;  // none: nothing answers
+    bool signedOut;
+  };
+  const Row rows[] = {
+      {test::MockReply::json(200, R"({"ok":true})"), true},
+      {test::MockReply::json(401, "{}"), true},  // the token had ended already
+      {test::MockReply::json(500, "{}"), false},
+      {std::nullopt, false},
+  };
+  int replies = 0;
+  for (const auto& row : rows) {
+    const CloudConfig& config = row.reply ? cloud : offline;
+    storeAccount(&config);
+    if (row.reply) mock.reply("/api/app/logout-all", *row.reply);
+    account(config).signOutEverywhere();
+    EXPECT_TRUE(account().state().signedIn);  // until the service answers
+    settle(++replies);
+    EXPECT_EQ(account().state().signedIn, !row.signedOut);
+    EXPECT_EQ(account().token().has_value(), !row.signedOut);
+  }
+  const auto request = mock.requests().at(0);
+  EXPECT_EQ(request.path, "/api/app/logout-all");
+  EXPECT_EQ(request.header("Authorization"), "Bearer tok");
 }
 
 }  // namespace

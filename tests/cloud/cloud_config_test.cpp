@@ -69,6 +69,7 @@ TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
       {CloudEndpoint::token, "POST", none, json, "/api/app/token", typed, 60},
       {CloudEndpoint::me, "GET", tok, none, "/api/me", bearer, 60},
       {CloudEndpoint::logout, "POST", tok, json, "/api/app/logout", both, 60},
+      {CloudEndpoint::logoutAll, "POST", tok, json, "/api/app/logout-all", both, 60},
       // Settings sync reads and writes the same path.
       {CloudEndpoint::sync, "GET", tok, none, "/api/sync/tolvane", bearer, 60},
       {CloudEndpoint::sync, "PUT", tok, json, "/api/sync/tolvane", both, 60},
@@ -105,6 +106,7 @@ TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
       // Endpoints that require a token, asked without one or with an empty one.
       {CloudEndpoint::me, "GET", std::nullopt},
       {CloudEndpoint::logout, "POST", ""},
+      {CloudEndpoint::logoutAll, "POST", std::nullopt},
       {CloudEndpoint::sync, "PUT", std::nullopt},
   };
   for (const auto& [endpoint, method, token] : rows) {

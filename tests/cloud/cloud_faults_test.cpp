@@ -54,7 +54,13 @@ nlohmann::json settingsOf(const std::string& path) {
 // One machine's cloud clients, signed in, with sync and tester mode on, over a real preference
 // file.
 struct Machine {
-  explicit Machine(const std::string& base) : cloud(base) {
+  explicit Machine(const std::string& base)
+      : secrets({{secretkey::kCloudToken, "tok"},
+                 {secretkey::kCloudTokenBase, base},
+                 {secretkey::kCloudEmail, "ada@example.org"},
+                 {secretkey::kCloudTier, "pro"},
+                 {secretkey::kCloudDeviceID, "device-1"}}),
+        cloud(base) {
     preferences.set("launchAtLogin", false);
     preferences.set("testerModeEnabled", true);
     preferences.set("crashInstallID", std::string("7A677879-856E-4D28-AC9D-B2D1A8FDA18D"));
@@ -72,10 +78,7 @@ struct Machine {
   sim::SimLoginItems loginItems;
   sim::SimSystemLog systemLog;
   AppSettings settings{preferences, loginItems, systemLog, log};
-  test::MemorySecretStore secrets{{{secretkey::kCloudToken, "tok"},
-                                   {secretkey::kCloudEmail, "ada@example.org"},
-                                   {secretkey::kCloudTier, "pro"},
-                                   {secretkey::kCloudDeviceID, "device-1"}}};
+  test::MemorySecretStore secrets;
   sim::SimRandom random;
   sim::SimSystemInfo system;
   sim::SimProcessLog processLog;
@@ -92,6 +95,7 @@ struct Machine {
                   .log = log,
                   .deviceID = [this] { return account.deviceID(); },
                   .signedIn = [this] { return account.state().signedIn; },
+                  .accountEmail = [this] { return account.state().email; },
                   .subscribeToAccount =
                       [this](std::function<void()> handler) {
                         return account.subscribe(std::move(handler));

@@ -151,23 +151,26 @@ TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
     Json reply;
     Strings methods;
     bool applied;
+    // The bookkeeping is another account's: it goes at sign-in, and the service's 7 is news.
+    bool otherAccount = false;
   };
+  const Json remote7 = {{"version", 7}, {"blob", kRemoteBlob}};
   const Row rows[] = {
       {"nothing at the service", 5, false, Json::object(), {"GET", "PUT"}, false},
       {"version 0", 5, false, {{"version", 0}, {"blob", kRemoteBlob}}, {"GET", "PUT"}, false},
       {"no blob", 5, false, {{"version", 7}, {"blob", nullptr}}, {"GET", "PUT"}, false},
-      {"not newer, same here", 7, false, {{"version", 7}, {"blob", kRemoteBlob}}, {"GET"}, false},
-      {"not newer, changed here",
-       8,
-       true,
-       {{"version", 7}, {"blob", kRemoteBlob}},
-       {"GET", "PUT"},
-       false},
-      {"newer", 6, true, {{"version", 7}, {"blob", kRemoteBlob}}, {"GET"}, true},
+      {"not newer, same here", 7, false, remote7, {"GET"}, false},
+      {"not newer, changed here", 8, true, remote7, {"GET", "PUT"}, false},
+      {"newer", 6, true, remote7, {"GET"}, true},
+      {"another account's newer base", 8, false, remote7, {"GET"}, true, true},
   };
   for (const auto& row : rows) {
     Rig rig({{std::string(prefkey::kCloudSyncEnabled), false}});
     rig.seedBookkeeping(row.base, row.changedHere ? "{}" : rig.sync().snapshotBlob());
+    if (row.otherAccount) rig.email = "bob@example.org";
+    rig.sync();
+    rig.signIn();
+    rig.loop.runUntilIdle();  // sync is off: the sign-in's pull sends nothing
     rig.reply("GET", 200, row.reply);
     rig.reply("PUT", 200, {{"version", 8}});
     rig.sync().setEnabled(true);  // switching sync on pulls

@@ -110,8 +110,8 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"paletteKeyCode", 49.0, "wrong-type"},
       {"paletteKeyCode", "49", "wrong-type"},
       // Modifiers: Carbon bits only, and at least one of them.
-      {"paletteModifiers", 1, "unsupported"},
-      {"paletteModifiers", 0, "unsupported"},
+      {"paletteModifiers", 257, "out-of-range"},
+      {"paletteModifiers", 0, "out-of-range"},
       {"paletteModifiers", 0x10000, "out-of-range"},
       // Languages: the fourteen codes, spelt exactly.
       {"languageCode", "xx", "unsupported"},

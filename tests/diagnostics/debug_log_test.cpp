@@ -3,6 +3,7 @@
 #include "diagnostics/debug_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <optional>
 #include <sstream>
@@ -162,6 +163,8 @@ TEST_F(DebugLogTest, TailIsRotatedThenCurrentCutToTheLastCharacters) {
       // A replacement counts as one character when cutting.
       {"malformed at the cut", "\xFF\xFF", repeat("a", kTail - 1),
        "\uFFFD" + repeat("a", kTail - 1)},
+      // A file beyond the bound is someone else's: left unread.
+      {"too large", "old\n", repeat("a", DebugLog::kMaxTailFileBytes + 1), "old\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -169,6 +172,15 @@ TEST_F(DebugLogTest, TailIsRotatedThenCurrentCutToTheLastCharacters) {
     put("tester.log", row.current);
     EXPECT_EQ(log.tail(), row.tail);
   }
+  // A FIFO never holds the read; each refusal is logged.
+  std::vector<std::string> seen;
+  log.setObserver([&seen](std::string_view line) { seen.emplace_back(line.substr(21)); });
+  put("tester.log.1", "old\n");  // the refusal just logged rotated the large file there
+  put("tester.log", std::nullopt);
+  ASSERT_EQ(::mkfifo((dir + "/tester.log").c_str(), 0600), 0);
+  EXPECT_EQ(log.tail(), "old\n");
+  EXPECT_EQ(seen, std::vector<std::string>{"log file refused path=" + dir +
+                                           "/tester.log reason=not a regular file"});
 }
 
 TEST_F(DebugLogTest, ConcurrentWritersNeverInterleaveLines) {

@@ -31,6 +31,7 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServi
     random.forced = std::vector<std::uint64_t>(100, 0);  // every session is sampled
   }
   void resetHistory() {
+    desktop.setFrontmost(100);  // the application of the most recent window
     for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);  // 11, 12, 21
   }
 
@@ -67,6 +68,14 @@ TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanelAndIsReportedAsASession
   EXPECT_EQ(frontOfHistory(), 12u);
   EXPECT_EQ(usage.events.front().name, "session");
   EXPECT_EQ(usage.events.front().properties.at("cancelled"), EventValue(false));
+
+  // From a window the list leaves out (Tolvane's own), the first Tab takes the most recent one.
+  desktop.addApp({.pid = 900, .localizedName = "Tolvane", .bundleID = "org.example.tolvane"});
+  desktop.setFrontmost(900);
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(engine.selection(), 0);
+  releaseTrigger();
 }
 
 TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {

@@ -249,7 +249,7 @@ TEST(MenuBarIconTest, TheDotBeatsDeepThenShallowAndRestsBeforeTheNextBeat) {
   EXPECT_DOUBLE_EQ(MenuBarIcon::pulseScale(0.3), MenuBarIcon::pulseScale(0.3 + 1.6));
 }
 
-TEST(DisplayTextTest, CutsAfterCodePointsAndReplacesWhatCannotBeShown) {
+TEST(DisplayTextTest, CutsAfterCharactersAndReplacesWhatCannotBeShown) {
   const std::tuple<std::string, std::size_t, std::string> rows[] = {
       {"short", 40, "short"},
       {"日本語のタイトル", 3, "日本語"},  // three characters, nine bytes
@@ -259,6 +259,9 @@ TEST(DisplayTextTest, CutsAfterCodePointsAndReplacesWhatCannotBeShown) {
       {"cut \xE2\x82", 40, "cut \xEF\xBF\xBD\xEF\xBF\xBD"},          // truncated sequence
       {"\xED\xA0\x80", 40, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
       {"😀😀😀", 2, "😀😀"},
+      // User-perceived characters: an accent kept with its letter, a flag kept whole.
+      {"e\u0301e\u0301e\u0301", 2, "e\u0301e\u0301"},
+      {"🇫🇷🇩🇪", 1, "🇫🇷"},
   };
   for (const auto& [text, characters, shown] : rows) {
     EXPECT_EQ(displayText(text, characters), shown) << text;

@@ -46,6 +46,13 @@ TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
   model.setQuery("pa");
   EXPECT_EQ(model.rowText(0).appNameMatches, (std::vector<TextRange>{{0, 2}}));
   EXPECT_TRUE(model.rowText(0).titleMatches.empty());
+
+  // A tie among more windows than an unstable sort keeps in order (16 with libstdc++).
+  const auto many = test::editorWindows(40);
+  PaletteModel crowd([&many] { return many; });
+  crowd.reload();
+  crowd.setQuery("doc");
+  EXPECT_EQ(idsOf(crowd.visible()), idsOf(many));
 }
 
 TEST(PaletteModelTest, SelectionMovesClampWithoutWrapping) {

@@ -14,7 +14,7 @@ struct ViewWorld : test::SwitcherServices {
   std::vector<SwitchWindow> windows;
   PaletteModel model{[this] { return windows; }};
   PalettePanelView describe(bool trusted = true) {
-    return describePalette(model, l10n, trusted, std::nullopt);
+    return describePalette(model, l10n, trusted, std::nullopt, "Ctrl+K");
   }
 };
 
@@ -42,6 +42,10 @@ TEST(PaletteViewTest, AnEmptyListExplainsWhy) {
     EXPECT_EQ(view.message ? std::optional(view.message->title) : std::nullopt, row.title)
         << row.query;
   }
+  // The empty list names the hotkey in use, not the default one.
+  world.windows.clear();
+  world.model.reload();
+  EXPECT_TRUE(world.describe().message->body.ends_with("anytime with Ctrl+K."));
 }
 
 TEST(PaletteViewTest, RowsCarryShortcutsMatchesAndPaintableText) {

@@ -3,6 +3,7 @@
 #include "reporting/improve_reporter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <future>
 #include <thread>
@@ -156,6 +157,17 @@ TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder
   ASSERT_TRUE(reporter().flushNow(true));
   EXPECT_EQ(sentNumbers(0), (Numbers{1, 2, 3}));
   EXPECT_TRUE(queuedNumbers().empty());
+
+  // Too large to be the reporter's: deleted unread. A FIFO: left alone, and said only once.
+  writeQueue(std::string(ImproveReporter::kMaxQueueFileBytes + 1, '\n'));
+  ASSERT_TRUE(reporter().flushNow(true));
+  EXPECT_FALSE(disk.exists(queueFile));
+  ASSERT_EQ(::mkfifo(queueFile.c_str(), 0600), 0);
+  for (int flush = 0; flush < 2; ++flush) ASSERT_TRUE(reporter().flushNow(true));
+  EXPECT_EQ(mock.requestCount(), 1u);
+  const std::string refused = "usage queue refused path=" + queueFile + " reason=";
+  EXPECT_EQ(reporterLines, (std::vector<std::string>{refused + "larger than 8388608 bytes, deleted",
+                                              refused + "not a regular file"}));
 }
 
 TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {

@@ -115,6 +115,15 @@ std::vector<PrefValue> rejectedValues(const SettingEntry& entry) {
   return rejected;
 }
 
+// "256, 512, 2048, 4096": the bits of `mask`, lowest first.
+std::string maskBitList(I64 mask) {
+  std::string list;
+  for (I64 bit = 1; bit <= mask; bit <<= 1) {
+    if (mask & bit) list += (list.empty() ? "" : ", ") + std::to_string(bit);
+  }
+  return list;
+}
+
 // The start of the preferences page's row for `entry`: every cell but the meaning, which is prose.
 std::string documentedRow(const SettingEntry& entry) {
   const std::string bytes = std::to_string(entry.maxLength) + " bytes";
@@ -126,6 +135,7 @@ std::string documentedRow(const SettingEntry& entry) {
     case SettingType::integer:
       cells = {"integer", "`" + std::to_string(entry.defaultNumber) + "`",
                std::to_string(entry.min) + " to " + std::to_string(entry.max)};
+      if (entry.maskBits != 0) cells[2] = "sums of " + maskBitList(entry.maskBits) + ", not 0";
       break;
     case SettingType::string:
       cells = {"string or nil", "nil", "up to " + bytes};
@@ -280,8 +290,10 @@ TEST_F(AppSettingsTest, TurningDataSharingOffClearsTheQueueEveryTime) {
 TEST_F(AppSettingsTest, PaletteHotKeyRegistersOnlyValuesTheTableAccepts) {
   const std::string no = "palette hotkey not registered: keyCode=";
   const std::tuple<I64, I64, std::string> rows[] = {
-      {0, 0, "register 0/0"},
-      {65535, 65535, "register 65535/65535"},
+      {0, 256, "register 0/256"},
+      {65535, 6912, "register 65535/6912"},
+      {49, 0, no + "49 modifiers=0 out of range"},
+      {49, 257, no + "49 modifiers=257 out of range"},
       {-1, 2048, no + "-1 modifiers=2048 out of range"},
       {49, 65536, no + "49 modifiers=65536 out of range"},
       {4294967296, 2048, no + "4294967296 modifiers=2048 out of range"},
@@ -293,6 +305,13 @@ TEST_F(AppSettingsTest, PaletteHotKeyRegistersOnlyValuesTheTableAccepts) {
     s.setPaletteModifiers(modifiers);
     EXPECT_EQ(reactions, Strings{outcome});
   }
+  // A bare key in the file loads as the default, and why is said once.
+  reactions.clear();
+  auto& s = createSeen({{"paletteModifiers", I64(0)}});
+  EXPECT_EQ(s.paletteModifiers(), 2048);
+  EXPECT_FALSE(s.followStore());
+  EXPECT_EQ(reactions, Strings{"setting refused key=paletteModifiers value=0: a hotkey needs a "
+                               "modifier and only modifier bits, default kept"});
 }
 
 TEST_F(AppSettingsTest, LoginItemFailureGoesToTheSystemLogAndKeepsTheChoice) {

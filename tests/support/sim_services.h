@@ -21,6 +21,7 @@
 #include "diagnostics/debug_log.h"
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
+#include "input/hotkey_recorder.h"
 #include "input/switcher_engine.h"
 #include "localization/l10n.h"
 #include "palette/palette_controller.h"
@@ -263,6 +264,7 @@ struct PaletteServices : SwitcherServices {
           [this] {
             return takePaletteSnapshot({desktop, desktop, resolver, enumerator, settings, clock});
           },
+      .hotKeyText = [this] { return paletteComboText(settings); },
       .switcherSessionActive = [this] { return engine.isActive(); },
       .holdKeyboard = [this](bool held) { guard.setKeyboardHeld(KeyboardHolder::palette, held); },
   }};
@@ -298,10 +300,16 @@ class ScriptedHttpClient final : public HttpClient {
 /// signed out until a test says otherwise.
 struct SyncServices : SimServices {
   explicit SyncServices(sim::SimPreferenceStore::Values seed = {})
-      : SimServices(std::move(seed), {{secretkey::kCloudToken, kToken}}) {}
+      // The bookkeeping the tests seed belongs to this account at this service.
+      : SimServices(std::move(seed),
+                    {{secretkey::kCloudToken, kToken},
+                     {secretkey::kCloudTokenBase, kBase},
+                     {secretkey::kCloudSyncAccount, std::string(kBase) + "\n" + kEmail}}) {}
 
   static constexpr const char* kToken = "token-1";
   static constexpr const char* kDeviceID = "device-1";
+  static constexpr const char* kBase = "http://sync.test";
+  static constexpr const char* kEmail = "ada@example.org";
 
   /// The sync's dependencies, sending through `http`.
   CloudSync::Dependencies dependencies(HttpClient& http) {
@@ -314,6 +322,7 @@ struct SyncServices : SimServices {
             .log = log,
             .deviceID = [] { return std::string(kDeviceID); },
             .signedIn = [this] { return signedIn; },
+            .accountEmail = [this] { return email; },
             .subscribeToAccount =
                 [this](std::function<void()> handler) {
                   return account.subscribe(std::move(handler));
@@ -326,7 +335,8 @@ struct SyncServices : SimServices {
   }
 
   ScriptedHttpClient scripted;
-  CloudConfig cloud{"http://sync.test"};
+  CloudConfig cloud{kBase};
+  std::string email = kEmail;
   bool signedIn = false;
   Notifier account;
 };
@@ -346,13 +356,16 @@ struct ReporterServices : SimServices {
             .system = system,
             .bundle = std::move(bundle),
             .cloud = CloudConfig(mock.baseURL()),
-            .queueFile = queueFile};
+            .queueFile = queueFile,
+            .log = [this](const std::string& line) { reporterLines.push_back(line); }};
   }
 
   TempDir temp;
   std::string queueFile = temp.path() + "/brenmoor/improve-queue.jsonl";
   sim::FaultyFileSystem files{disk};
   MockBackend mock;
+  /// What the reporter logged, read after a drain.
+  std::vector<std::string> reporterLines;
 };
 
 }  // namespace tolvane::test
