@@ -17,10 +17,6 @@
 #include <thread>
 
 #include "app/app_delegate.h"
-#include "model/cloud_config.h"
-#include "front/command_line.h"
-#include "front/hand_off.h"
-#include "input/emergency_restore.h"
 #include "backends/system/continue_signal.h"
 #include "backends/system/crash_record.h"
 #include "backends/system/keyboard_sentinel.h"
@@ -28,6 +24,10 @@
 #include "backends/system/single_instance.h"
 #include "backends/system/user_paths.h"
 #include "backends/x11/x11_display_probe.h"
+#include "front/command_line.h"
+#include "front/hand_off.h"
+#include "input/emergency_restore.h"
+#include "model/cloud_config.h"
 #include "shell/desktop_backend.h"
 #include "shell/instance_listener.h"
 #include "shell/preference_file_watch.h"

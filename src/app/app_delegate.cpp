@@ -5,7 +5,6 @@
 
 #include "input/emergency_restore.h"
 #include "input/hotkey_recorder.h"
-#include "model/key_combo.h"
 #include "localization/app_language.h"
 #include "model/key_combo.h"
 #include "palette/palette_snapshot.h"

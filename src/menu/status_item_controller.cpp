@@ -9,6 +9,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
 
+#include "base/utf8.h"
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
 

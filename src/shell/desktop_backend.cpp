@@ -44,15 +44,15 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
       // Opened off the main thread: a keyring's D-Bus activation can take two seconds, and
       // start-up does not wait for it; the account does.
-      secrets_(runLoop_,
-               [this, bundle] {
-                 return system::makeSecretStore(bundle, paths_,
-                                                {secretkey::kCloudToken, secretkey::kCloudTokenBase,
-                                                 secretkey::kCloudEmail, secretkey::kCloudTier,
-                                                 secretkey::kCloudDeviceID,
-                                                 secretkey::kCloudSyncAccount},
-                                                files_, ::getuid(), log_);
-               }),
+      secrets_(
+          runLoop_,
+          [this, bundle] {
+            return system::makeSecretStore(
+                bundle, paths_,
+                {secretkey::kCloudToken, secretkey::kCloudTokenBase, secretkey::kCloudEmail,
+                 secretkey::kCloudTier, secretkey::kCloudDeviceID, secretkey::kCloudSyncAccount},
+                files_, ::getuid(), log_);
+          }),
       coredumps_(system::executablePath().value_or("")),
       crashes_({.recordFolder = system::crashRecordFolder(paths_, bundle),
                 .journal = coredumps_,

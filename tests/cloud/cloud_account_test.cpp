@@ -14,12 +14,8 @@
 #include "backends/sim/sim_desktop.h"
 #include "backends/system/openssl_digest.h"
 #include "backends/system/posix_file_system.h"
-#include "cloud/pkce.h"
-#include "backends/sim/faulty_file_system.h"
-#include "backends/sim/sim_desktop.h"
-#include "backends/system/openssl_digest.h"
-#include "backends/system/posix_file_system.h"
 #include "backends/system/secret_store_choice.h"
+#include "cloud/pkce.h"
 #include "support/counting_http_client.h"
 #include "support/sim_services.h"
 
@@ -268,11 +264,13 @@ TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoToken
 TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhenItOpens) {
   std::promise<void> keyringAnswers;
   std::future<void> answered = keyringAnswers.get_future();
-  system::OpeningSecretStore opening(loop, [&answered] {
+  system::OpeningSecretStore opening(loop, [&answered, this] {
     // Bounded only so that a start that waits for the store fails here instead of hanging.
     answered.wait_for(std::chrono::seconds(10));
     return std::make_unique<test::MemorySecretStore>(
-        Items{{secretkey::kCloudToken, "tok"}, {secretkey::kCloudEmail, "a@b.c"}});
+        Items{{secretkey::kCloudToken, "tok"},
+              {secretkey::kCloudTokenBase, cloud.baseURL()},
+              {secretkey::kCloudEmail, "a@b.c"}});
   });
   CloudAccount waiting({opening, http, loop, desktop.workspace(), random, digest, cloud, log});
   int changes = 0;
