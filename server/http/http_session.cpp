@@ -31,6 +31,7 @@ constexpr unsigned kMaxRequestsPerConnection = 100;
 // After refusing a request whose body is still coming, the rest is read and dropped for a
 // moment: closing with unread bytes resets the connection, and the client may lose the reply.
 constexpr auto kDrainTime = std::chrono::seconds(1);
+constexpr auto kRecancelTime = std::chrono::milliseconds(50);
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 
 std::string text(boost::beast::string_view view) {
@@ -183,16 +184,28 @@ class Session : public Stoppable, public std::enable_shared_from_this<Session<St
   void startDeadline() {
     lowest().expires_never();
     late_ = false;
+    reading_ = true;
     deadline_.expires_after(deadline());
+    awaitDeadline();
+  }
+
+  // A cancel finds nothing to cancel when the composed read is between two of its reads (a
+  // completion already queued); the read would then go on past the deadline for as long as the
+  // client drips. So a late request is cancelled again until its read has ended.
+  void awaitDeadline() {
     deadline_.async_wait([self = this->shared_from_this()](beast::error_code ec) {
-      if (ec) return;
+      if (ec || !self->reading_) return;
       self->late_ = true;
       self->lowest().cancel();
+      self->deadline_.expires_after(kRecancelTime);
+      self->awaitDeadline();
     });
   }
 
   // Why reading failed decides the answer; a client gone gets none.
   void refuseRead(beast::error_code ec) {
+    reading_ = false;
+    deadline_.cancel();
     if (late_) return refuse(408, "too_slow");
     if (ec == http::error::header_limit) return refuse(431, "headers_too_large");
     if (ec == http::error::body_limit) return refuse(413, "too_large");
@@ -218,6 +231,7 @@ class Session : public Stoppable, public std::enable_shared_from_this<Session<St
 
   void handle() {
     busy_ = true;
+    reading_ = false;
     deadline_.cancel();
     version_ = parser_->get().version();
     keepAlive_ = parser_->get().keep_alive();
@@ -332,6 +346,8 @@ class Session : public Stoppable, public std::enable_shared_from_this<Session<St
   Stream stream_;
   asio::steady_timer deadline_{stream_.get_executor()};
   bool late_ = false;
+  // A request is being read: only then may the deadline cancel what the stream does.
+  bool reading_ = false;
   beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
   std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
