@@ -82,7 +82,7 @@ class CloudAccountTest : public ::testing::Test, protected test::SimServices {
   }
 
   test::ScriptedRandom random;
-  const system::OpenSslDigest digest;
+  const system::OpenSslDigest digest{};
   test::MockBackend mock;
   const CloudConfig cloud{mock.baseURL()};
   // Nothing listens there: every request ends without a reply.

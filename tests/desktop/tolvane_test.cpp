@@ -236,8 +236,12 @@ void TolvaneScenario::addWaits() {
   // "key=json": the settings file holds it.
   verbs_["stored"] = [this](const Step& s) {
     const auto [key, value] = split(s.arg);
-    EXPECT_TRUE(pollUntil([&] { return preferences().value(key, Json()) == Json::parse(value); }))
-        << s.arg << "\n"
+    // clang 14 cannot capture structured bindings in a lambda; named copies it can.
+    const std::string setting = key, expected = value;
+    EXPECT_TRUE(pollUntil([&] {
+      return preferences().value(setting, Json()) == Json::parse(expected);
+    })) << s.arg
+        << "\n"
         << tolvane->log();
   };
   verbs_["shows"] = [this](const Step& s) {
