@@ -2,10 +2,15 @@
 #include "settings/setting_table.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace tolvane {
+
+void noSettingHasThisKey() {
+  std::abort();
+}
 
 namespace {
 

@@ -107,8 +107,10 @@ constexpr const SettingEntry* findSetting(std::string_view key) {
   return nullptr;
 }
 
-// Declared only: reaching it while compiling a SettingIndex stops the build.
-void noSettingHasThisKey();
+// Not constexpr: reaching it while compiling a SettingIndex stops the build. Defined all the
+// same, because clang 14 evaluates some consteval conversions (aggregate rows of a class with
+// a converting constructor) at run time; there a known key never reaches it.
+[[noreturn]] void noSettingHasThisKey();
 
 /// The position of a setting in kSettingTable, found from its key while compiling: a key that
 /// names no setting does not build.
