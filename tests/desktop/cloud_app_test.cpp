@@ -17,9 +17,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "backends/system/secret_service_store.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/tolvane_desktop.h"
-#include "backends/system/secret_service_store.h"
 #include "support/keyring_session.h"
 #include "testing/browser_sign_in.h"
 #include "testing/server_process.h"

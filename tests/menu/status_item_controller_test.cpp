@@ -7,8 +7,6 @@
 #include "backends/sim/sim_key_monitor.h"
 #include "backends/sim/sim_status_item.h"
 #include "menu/menu_bar_icon.h"
-#include "backends/sim/sim_key_monitor.h"
-#include "backends/sim/sim_status_item.h"
 #include "support/sim_services.h"
 
 namespace tolvane {

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "backends/sim/sim_described_window.h"
 #include "model/key_codes.h"
 #include "model/key_combo.h"
-#include "backends/sim/sim_described_window.h"
 #include "support/sim_services.h"
 
 namespace tolvane {

@@ -167,7 +167,7 @@ TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder
   EXPECT_EQ(mock.requestCount(), 1u);
   const std::string refused = "usage queue refused path=" + queueFile + " reason=";
   EXPECT_EQ(reporterLines, (std::vector<std::string>{refused + "larger than 8388608 bytes, deleted",
-                                              refused + "not a regular file"}));
+                                                     refused + "not a regular file"}));
 }
 
 TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {

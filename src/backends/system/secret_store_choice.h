@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "base/run_loop.h"
 #include "diagnostics/debug_log.h"
 #include "platform/crash_diagnostics.h"
 #include "platform/digest.h"
@@ -17,10 +18,8 @@
 #include "platform/login_items.h"
 #include "platform/process_log.h"
 #include "platform/secret_store.h"
-#include "platform/system_log.h"
-#include "base/files.h"
-#include "base/run_loop.h"
 #include "platform/system_info.h"
+#include "platform/system_log.h"
 
 namespace tolvane::system {
 

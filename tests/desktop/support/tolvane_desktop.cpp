@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "backends/x11/x11_connection.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
-#include "backends/x11/x11_connection.h"
 
 #ifndef TOLVANE_TEST_CLIENT
 #define TOLVANE_TEST_CLIENT ""
