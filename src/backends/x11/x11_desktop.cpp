@@ -1,37 +1,6 @@
-// The X11 desktop's cache of the window manager's state, its notifications, the workspace and
-// the window server. (Accessibility: x11_desktop_accessibility.cpp.)
-//
-//   Workspace                        | on X11
-//   ---------------------------------+-------------------------------------------------------------
-//   running application, pid         | clients of _NET_CLIENT_LIST grouped by a live local
-//                                    | _NET_WM_PID, else by creating X client (kSyntheticPidBase+n)
-//   bundle id, localized name        | the desktop entry of _GTK_APPLICATION_ID or WM_CLASS (its
-//                                    | id, Name for the locale), else the WM_CLASS class
-//   regular activation policy        | a window of type normal or dialog, not skip-taskbar; else
-//                                    | accessory
-//   hidden, unhide                   | never hidden; unhide does nothing
-//   frontmost application            | the owner of _NET_ACTIVE_WINDOW
-//   launched / terminated            | a process's first window enters / last leaves the list
-//   activated                        | PropertyNotify of _NET_ACTIVE_WINDOW on the root window
-//   activate                         | _NET_ACTIVE_WINDOW to its main, last active or topmost
-//                                    | window; answered by x11_desktop_activation.cpp
-//   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
-//   application icon                 | a PNG of the entry's Icon: its path, or the hicolor sizes
-//                                    | under the XDG data folders
-//   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
-//
-//   WindowServer                     | on X11
-//   ---------------------------------+-------------------------------------------------------------
-//   on-screen windows                | _NET_CLIENT_LIST_STACKING topmost first, not hidden, on the
-//                                    | current desktop or sticky; desktop-type windows left out
-//   every window                     | stacking order, then _NET_CLIENT_LIST
-//   window number, layer             | the XID; layer 0, docks kDockLayer
-//   Spaces, windows on Spaces        | EWMH desktops (_NET_NUMBER_OF_DESKTOPS, _NET_WM_DESKTOP),
-//                                    | Space id = desktop + 1; connection id kConnectionID
-//   remote tokens                    | none (hasRemoteTokens false)
-//   symbolic hotkeys                 | none: no setter, so the guard stands down
-//   secure input                     | another client holds the keyboard (the tap's probe); no pid
-//   process exists                   | kill(pid, 0); a synthetic pid while its client has windows
+// The X11 desktop's cache of the window manager's state and its notifications, which the
+// workspace (x11_workspace.cpp), the window server (x11_window_server.cpp) and accessibility
+// (x11_desktop_accessibility.cpp) answer from.
 #include "backends/x11/x11_desktop.h"
 
 #include "backends/x11/x11_window_icons.h"
@@ -70,10 +39,6 @@ bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-bool processAlive(Pid pid) {
-  return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 /// Host names compared without case and without their domain: WM_CLIENT_MACHINE is whatever
 /// the client's libraries thought the host was called.
 bool sameHost(std::string_view a, std::string_view b) {
@@ -106,6 +71,10 @@ struct ClientRead {
 };
 
 }  // namespace
+
+bool X11Desktop::processAlive(Pid pid) {
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
 
 X11Desktop::X11Desktop(Connection& connection, RunLoop& loop,
                        std::function<bool()> secureInputProbe, Options options)
@@ -578,197 +547,6 @@ void X11Desktop::activateWindow(xcb_window_t window) {
   }
   // The same message unminimizes: activating a hidden window shows it.
   sendRootMessage(connection_, window, atoms_.activeWindow, kSourcePager, time, active_);
-}
-
-// --- Workspace ------------------------------------------------------------------------------
-
-std::vector<RunningApp> X11Desktop::runningApplications() const {
-  std::vector<RunningApp> result;
-  result.reserve(apps_.size());
-  for (const auto& app : apps_) result.push_back(app.info);
-  return result;
-}
-
-std::optional<RunningApp> X11Desktop::application(Pid pid) const {
-  const App* app = findApp(pid);
-  if (!app) return std::nullopt;
-  return app->info;
-}
-
-std::optional<Pid> X11Desktop::frontmostPid() const {
-  return frontmost_;
-}
-
-ObserverToken X11Desktop::addObserver(WorkspaceEvent event, AppHandler handler) {
-  const ObserverToken token = nextWorkspaceToken_++;
-  workspaceObservers_.emplace(token, WorkspaceObserver{event, std::move(handler)});
-  return token;
-}
-
-void X11Desktop::unhide(Pid) {}
-
-bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
-  App* app = findApp(pid);
-  if (!app || connectionLost()) {
-    lastRaise_.reset();
-    if (answer) answer(false);
-    return false;
-  }
-  // A raise of one of its windows just asked for exactly this: picking a window here would
-  // undo the user's choice.
-  if (lastRaise_ && lastRaise_->sent && lastRaise_->pid == pid && isManaged(lastRaise_->window)) {
-    watchActivation(pid, std::move(answer));
-    return true;
-  }
-  std::optional<xcb_window_t> target;
-  if (isManaged(app->main)) {
-    target = app->main;
-  } else if (isManaged(app->lastActive)) {
-    target = app->lastActive;
-  } else {
-    for (auto it = stacking_.rbegin(); it != stacking_.rend() && !target; ++it) {
-      if (const Client* client = findClient(*it); client && client->pid == pid) target = *it;
-    }
-    if (!target && !app->windows.empty()) target = app->windows.front();
-  }
-  if (!target) {
-    lastRaise_.reset();
-    if (answer) answer(false);
-    return false;
-  }
-  activateWindow(*target);
-  watchActivation(pid, std::move(answer));
-  return true;
-}
-
-void X11Desktop::openApplication(const std::string& bundleLocation) {
-  const auto entry = entries_.atPath(bundleLocation);
-  if (!entry) return;
-  if (const auto args = execArguments(*entry, entries_.localizedName(*entry))) {
-    launchDetached(*args);
-  }
-}
-
-bool X11Desktop::openURL(const std::string& url) {
-  if (url.empty()) return false;
-  // The desktop's own opener first; the browser alternatives only for web addresses.
-  std::vector<std::vector<std::string>> openers{{"xdg-open", url}, {"gio", "open", url}};
-  if (url.starts_with("http://") || url.starts_with("https://")) {
-    openers.push_back({"x-www-browser", url});
-    openers.push_back({"sensible-browser", url});
-  }
-  return std::any_of(openers.begin(), openers.end(),
-                     [](const auto& command) { return launchDetached(command); });
-}
-
-std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) const {
-  const DesktopEntry* entry = entries_.byID(bundleID);
-  if (!entry) return std::nullopt;
-  return entries_.iconPNG(*entry);
-}
-
-std::vector<InstalledApplication> X11Desktop::installedApplications() {
-  std::vector<InstalledApplication> apps;
-  for (const DesktopEntry& entry : entries_.all()) {
-    if (!entry.noDisplay) apps.push_back({entry.id, entries_.localizedName(entry)});
-  }
-  const auto folded = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
-  std::stable_sort(apps.begin(), apps.end(),
-                   [&](const auto& a, const auto& b) { return folded(a.name) < folded(b.name); });
-  return apps;
-}
-
-std::optional<std::string> X11Desktop::displayName(const std::string& bundleID) {
-  const DesktopEntry* entry = entries_.byID(bundleID);
-  if (!entry) return std::nullopt;
-  return entries_.localizedName(*entry);
-}
-
-std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, int side) {
-  if (connectionLost()) return nullptr;
-  auto it = clients_.find(window);
-  if (it == clients_.end() || it->second.destroyed) return nullptr;
-  Client& client = it->second;
-  const auto read = [&] {
-    auto icon = readWindowIcon(xcb_, window, atoms_.wmIcon, side);
-    return icon ? icon : readHintsIcon(xcb_, window);
-  };
-  // Only a followed window tells when its icon changes; any other is read each time.
-  if (!client.followed) return read();
-  auto cached = client.icons.find(side);
-  if (cached == client.icons.end()) cached = client.icons.emplace(side, read()).first;
-  return cached->second;
-}
-
-// --- Window server --------------------------------------------------------------------------
-
-std::optional<std::vector<WindowInfo>> X11Desktop::onScreenWindows() {
-  if (connectionLost()) return std::nullopt;
-  std::vector<WindowInfo> list;
-  for (auto it = stacking_.rbegin(); it != stacking_.rend(); ++it) {
-    const Client* client = findClient(*it);
-    if (client && !isDesktopElement(*client) && isVisible(*client)) {
-      list.push_back(infoOf(*it, *client));
-    }
-  }
-  return list;
-}
-
-std::optional<std::vector<WindowInfo>> X11Desktop::allWindows() {
-  if (connectionLost()) return std::nullopt;
-  std::vector<WindowInfo> list;
-  std::unordered_set<xcb_window_t> listed;
-  const auto add = [&](xcb_window_t window) {
-    const Client* client = findClient(window);
-    if (!client || isDesktopElement(*client) || !listed.insert(window).second) return;
-    list.push_back(infoOf(window, *client));
-  };
-  std::for_each(stacking_.rbegin(), stacking_.rend(), add);
-  std::for_each(clientOrder_.begin(), clientOrder_.end(), add);
-  return list;
-}
-
-std::optional<std::int32_t> X11Desktop::mainConnectionID() {
-  if (!trusted_ || connectionLost()) return std::nullopt;
-  return kConnectionID;
-}
-
-std::optional<std::vector<std::uint64_t>> X11Desktop::copySpaces(std::int32_t connection, int) {
-  if (connection != kConnectionID || !trusted_ || connectionLost()) return std::nullopt;
-  std::vector<std::uint64_t> spaces;
-  for (std::uint32_t desktop = 0; desktop < numberOfDesktops_; ++desktop) {
-    spaces.push_back(std::uint64_t{desktop} + 1);
-  }
-  return spaces;
-}
-
-std::optional<std::vector<std::uint32_t>> X11Desktop::copyWindowsOnSpaces(
-    std::int32_t connection, const std::vector<std::uint64_t>& spaces) {
-  if (connection != kConnectionID || !trusted_ || connectionLost()) return std::nullopt;
-  std::vector<std::uint32_t> numbers;
-  for (auto window : clientOrder_) {
-    const Client& client = clients_.at(window);
-    if (isDesktopElement(client)) continue;
-    const std::uint32_t desktop = client.facts.desktop.value_or(currentDesktop_);
-    const bool everywhere = desktop == kAllDesktops || client.facts.hasState(atoms_.stateSticky);
-    const bool onOne =
-        std::find(spaces.begin(), spaces.end(), std::uint64_t{desktop} + 1) != spaces.end();
-    if ((everywhere && !spaces.empty()) || (!everywhere && onOne)) numbers.push_back(window);
-  }
-  return numbers;
-}
-
-bool X11Desktop::isSecureInputEnabled() {
-  return secureInputProbe_ && secureInputProbe_();
-}
-
-bool X11Desktop::processExists(Pid pid) {
-  if (pid <= 0) return false;
-  if (pid >= kSyntheticPidBase) return findApp(pid) != nullptr;
-  return processAlive(pid);
 }
 
 }  // namespace tolvane::x11

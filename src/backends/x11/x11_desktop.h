@@ -185,6 +185,9 @@ class X11Desktop final : public Workspace,
   bool processExists(Pid pid) override;
 
  private:
+  /// Whether a local process runs (kill(pid, 0); EPERM means it does, as another user's).
+  static bool processAlive(Pid pid);
+
   class Observer;
 
   struct Client {

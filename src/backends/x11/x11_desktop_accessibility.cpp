@@ -19,11 +19,13 @@
 //   AXMain (read / set)              | kept here: only an activation moves the focus
 //   AXRole                           | always "AXWindow"
 //   AXRaise                          | the _NET_ACTIVE_WINDOW client message
-//   (x11_desktop_activation) kInvalidUIElement -25202         | the window or process is gone
-//   (BadWindow, a new incarnation) kCannotComplete -25204           | no reply: the connection is
-//   lost kNoValue -25212                  | the property is not set messaging timeout | accepted
-//   and ignored: X requests do not hang on a client AXFocusedWindowChanged observer  |
-//   PropertyNotify of _NET_ACTIVE_WINDOW on the root window
+//                                    | (answered by x11_desktop_activation.cpp)
+//   kInvalidUIElement -25202         | the window or process is gone (BadWindow, a new
+//                                    | incarnation)
+//   kCannotComplete -25204           | no reply: the connection is lost
+//   kNoValue -25212                  | the property is not set
+//   messaging timeout                | accepted and ignored: X requests do not hang on a client
+//   AXFocusedWindowChanged observer  | PropertyNotify of _NET_ACTIVE_WINDOW on the root window
 #include "backends/x11/x11_desktop.h"
 
 #include <cmath>

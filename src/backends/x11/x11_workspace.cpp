@@ -1,0 +1,153 @@
+// The X11 desktop as the workspace and the catalog of installed applications: running
+// applications, activation, launching, icons. (The cache they read: x11_desktop.cpp.)
+//
+//   Workspace                        | on X11
+//   ---------------------------------+-------------------------------------------------------------
+//   running application, pid         | clients of _NET_CLIENT_LIST grouped by a live local
+//                                    | _NET_WM_PID, else by creating X client (kSyntheticPidBase+n)
+//   bundle id, localized name        | the desktop entry of _GTK_APPLICATION_ID or WM_CLASS (its
+//                                    | id, Name for the locale), else the WM_CLASS class
+//   regular activation policy        | a window of type normal or dialog, not skip-taskbar; else
+//                                    | accessory
+//   hidden, unhide                   | never hidden; unhide does nothing
+//   frontmost application            | the owner of _NET_ACTIVE_WINDOW
+//   launched / terminated            | a process's first window enters / last leaves the list
+//   activated                        | PropertyNotify of _NET_ACTIVE_WINDOW on the root window
+//   activate                         | _NET_ACTIVE_WINDOW to its main, last active or topmost
+//                                    | window; answered by x11_desktop_activation.cpp
+//   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
+//   application icon                 | a PNG of the entry's Icon: its path, or the hicolor sizes
+//                                    | under the XDG data folders
+//   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
+#include "backends/x11/x11_desktop.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "backends/x11/x11_window_icons.h"
+
+namespace tolvane::x11 {
+
+std::vector<RunningApp> X11Desktop::runningApplications() const {
+  std::vector<RunningApp> result;
+  result.reserve(apps_.size());
+  for (const auto& app : apps_) result.push_back(app.info);
+  return result;
+}
+
+std::optional<RunningApp> X11Desktop::application(Pid pid) const {
+  const App* app = findApp(pid);
+  if (!app) return std::nullopt;
+  return app->info;
+}
+
+std::optional<Pid> X11Desktop::frontmostPid() const {
+  return frontmost_;
+}
+
+ObserverToken X11Desktop::addObserver(WorkspaceEvent event, AppHandler handler) {
+  const ObserverToken token = nextWorkspaceToken_++;
+  workspaceObservers_.emplace(token, WorkspaceObserver{event, std::move(handler)});
+  return token;
+}
+
+void X11Desktop::unhide(Pid) {}
+
+bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
+  App* app = findApp(pid);
+  if (!app || connectionLost()) {
+    lastRaise_.reset();
+    if (answer) answer(false);
+    return false;
+  }
+  // A raise of one of its windows just asked for exactly this: picking a window here would
+  // undo the user's choice.
+  if (lastRaise_ && lastRaise_->sent && lastRaise_->pid == pid && isManaged(lastRaise_->window)) {
+    watchActivation(pid, std::move(answer));
+    return true;
+  }
+  std::optional<xcb_window_t> target;
+  if (isManaged(app->main)) {
+    target = app->main;
+  } else if (isManaged(app->lastActive)) {
+    target = app->lastActive;
+  } else {
+    for (auto it = stacking_.rbegin(); it != stacking_.rend() && !target; ++it) {
+      if (const Client* client = findClient(*it); client && client->pid == pid) target = *it;
+    }
+    if (!target && !app->windows.empty()) target = app->windows.front();
+  }
+  if (!target) {
+    lastRaise_.reset();
+    if (answer) answer(false);
+    return false;
+  }
+  activateWindow(*target);
+  watchActivation(pid, std::move(answer));
+  return true;
+}
+
+void X11Desktop::openApplication(const std::string& bundleLocation) {
+  const auto entry = entries_.atPath(bundleLocation);
+  if (!entry) return;
+  if (const auto args = execArguments(*entry, entries_.localizedName(*entry))) {
+    launchDetached(*args);
+  }
+}
+
+bool X11Desktop::openURL(const std::string& url) {
+  if (url.empty()) return false;
+  // The desktop's own opener first; the browser alternatives only for web addresses.
+  std::vector<std::vector<std::string>> openers{{"xdg-open", url}, {"gio", "open", url}};
+  if (url.starts_with("http://") || url.starts_with("https://")) {
+    openers.push_back({"x-www-browser", url});
+    openers.push_back({"sensible-browser", url});
+  }
+  return std::any_of(openers.begin(), openers.end(),
+                     [](const auto& command) { return launchDetached(command); });
+}
+
+std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) const {
+  const DesktopEntry* entry = entries_.byID(bundleID);
+  if (!entry) return std::nullopt;
+  return entries_.iconPNG(*entry);
+}
+
+std::vector<InstalledApplication> X11Desktop::installedApplications() {
+  std::vector<InstalledApplication> apps;
+  for (const DesktopEntry& entry : entries_.all()) {
+    if (!entry.noDisplay) apps.push_back({entry.id, entries_.localizedName(entry)});
+  }
+  const auto folded = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::stable_sort(apps.begin(), apps.end(),
+                   [&](const auto& a, const auto& b) { return folded(a.name) < folded(b.name); });
+  return apps;
+}
+
+std::optional<std::string> X11Desktop::displayName(const std::string& bundleID) {
+  const DesktopEntry* entry = entries_.byID(bundleID);
+  if (!entry) return std::nullopt;
+  return entries_.localizedName(*entry);
+}
+
+std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, int side) {
+  if (connectionLost()) return nullptr;
+  auto it = clients_.find(window);
+  if (it == clients_.end() || it->second.destroyed) return nullptr;
+  Client& client = it->second;
+  const auto read = [&] {
+    auto icon = readWindowIcon(xcb_, window, atoms_.wmIcon, side);
+    return icon ? icon : readHintsIcon(xcb_, window);
+  };
+  // Only a followed window tells when its icon changes; any other is read each time.
+  if (!client.followed) return read();
+  auto cached = client.icons.find(side);
+  if (cached == client.icons.end()) cached = client.icons.emplace(side, read()).first;
+  return cached->second;
+}
+
+}  // namespace tolvane::x11
