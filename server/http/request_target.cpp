@@ -1,39 +1,19 @@
 #include "http/request_target.h"
 
+#include "service/form_text.h"
+
 namespace tolvane::server {
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// A '%' not followed by two hex digits stays as it is.
 std::string percentDecoded(std::string_view text, bool plusIsSpace) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%' && i + 2 < text.size()) {
-      const int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        out.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(plusIsSpace && c == '+' ? ' ' : c);
-  }
-  return out;
+  return *percentDecode(text, plusIsSpace, MalformedEscape::keep);
 }
 
 bool isAddressText(std::string_view text) {
   if (text.empty() || text.size() > 45) return false;
   for (const char c : text) {
-    if (hexValue(c) < 0 && c != '.' && c != ':') return false;
+    if (hexDigitValue(c) < 0 && c != '.' && c != ':') return false;
   }
   return true;
 }

@@ -4,18 +4,15 @@
 
 namespace tolvane::server {
 
-namespace {
-
-int hexValue(char c) {
+int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-}  // namespace
-
-std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace) {
+std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace,
+                                         MalformedEscape malformed) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -23,12 +20,16 @@ std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace
     if (c == '+' && plusIsSpace) {
       out += ' ';
     } else if (c == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = hexValue(text[i + 1]);
-      const int low = hexValue(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
+      const int high = i + 2 < text.size() ? hexDigitValue(text[i + 1]) : -1;
+      const int low = i + 2 < text.size() ? hexDigitValue(text[i + 2]) : -1;
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+      } else if (malformed == MalformedEscape::refuse) {
+        return std::nullopt;
+      } else {
+        out += c;
+      }
     } else {
       out += c;
     }

@@ -12,8 +12,16 @@ namespace tolvane::server {
 /// first of each name. Nothing when an escape is malformed or a field is not valid UTF-8.
 std::optional<std::map<std::string, std::string>> parseForm(std::string_view body);
 
-/// Percent-decodes `text` ("+" stays "+"); nothing for a malformed escape.
-std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace);
+/// What a '%' not followed by two hex digits means: a form refuses it; a request target keeps
+/// it as it stands, as servers commonly do.
+enum class MalformedEscape { refuse, keep };
+
+/// Percent-decodes `text`, "+" as a space when `plusIsSpace`; nothing for a malformed escape
+/// that `malformed` refuses.
+std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace,
+                                         MalformedEscape malformed = MalformedEscape::refuse);
+/// 0-15 for a hex digit, else -1.
+int hexDigitValue(char c);
 /// Percent-encodes everything but RFC 3986's unreserved characters.
 std::string percentEncode(std::string_view text);
 

@@ -6,23 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "backends/sim/recording_panel.h"
 #include "platform/palette_panel.h"
 #include "views/palette_panel_view.h"
 
 namespace tolvane::sim {
 
-class SimPalettePanel final : public PalettePanel {
+class SimPalettePanel final : public RecordingPanel<PalettePanel, PalettePanelView> {
  public:
-  void show(const PalettePanelView& view) override {
-    last = view;
-    visible = true;
-    ++shows;
-  }
-  void hide() override {
-    visible = false;
-    ++hides;
-  }
-  bool isVisible() const override { return visible; }
   void setQueryHandler(std::function<void(const std::string&)> handler) override {
     query_ = std::move(handler);
   }
@@ -49,11 +40,6 @@ class SimPalettePanel final : public PalettePanel {
   void resign() {
     if (visible && resign_) resign_();
   }
-
-  std::optional<PalettePanelView> last;
-  bool visible = false;
-  int shows = 0;
-  int hides = 0;
 
  private:
   std::function<void(const std::string&)> query_;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "backends/sim/recording_panel.h"
 #include "base/geometry.h"
 #include "platform/screens.h"
 #include "platform/switcher_panel.h"
@@ -12,18 +13,8 @@
 
 namespace tolvane::sim {
 
-class SimSwitcherPanel final : public SwitcherPanel {
+class SimSwitcherPanel final : public RecordingPanel<SwitcherPanel, SwitcherPanelView> {
  public:
-  void show(const SwitcherPanelView& view) override {
-    last = view;
-    visible = true;
-    ++shows;
-  }
-  void hide() override {
-    visible = false;
-    ++hides;
-  }
-  bool isVisible() const override { return visible; }
   void setClickHandler(std::function<void(int)> handler) override { click_ = std::move(handler); }
 
   /// A click on the slot with `index`, as the pointer would make it: only clickable slots of the
@@ -38,11 +29,6 @@ class SimSwitcherPanel final : public SwitcherPanel {
     }
     return false;
   }
-
-  std::optional<SwitcherPanelView> last;
-  bool visible = false;
-  int shows = 0;
-  int hides = 0;
 
  private:
   std::function<void(int)> click_;
