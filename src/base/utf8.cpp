@@ -44,4 +44,26 @@ bool isWellFormedUtf8(std::string_view text) {
   return true;
 }
 
+bool isDisplayControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+std::string shownText(std::string_view text, std::size_t maxCharacters) {
+  std::string shown;
+  shown.reserve(text.size());
+  std::size_t at = 0;
+  for (std::size_t count = 0; at < text.size() && count < maxCharacters; ++count) {
+    char32_t codePoint = 0;
+    const std::size_t length = utf8SequenceAt(text, at, codePoint);
+    if (length == 0) {
+      shown += kReplacementCharacter;
+      ++at;
+    } else {
+      shown += isDisplayControl(codePoint) ? std::string_view(" ") : text.substr(at, length);
+      at += length;
+    }
+  }
+  return shown;
+}
+
 }  // namespace tolvane

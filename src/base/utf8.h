@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
+#include <string>
 #include <string_view>
 
 namespace tolvane {
@@ -21,5 +23,14 @@ std::size_t utf8SequenceAt(std::string_view text, std::size_t at, char32_t& code
 
 /// Whether all of `text` is well-formed UTF-8.
 bool isWellFormedUtf8(std::string_view text);
+
+/// Characters that would break a line, move the cursor or switch a toolkit's parsing: C0 and C1
+/// controls, DEL, and the line and paragraph separators.
+bool isDisplayControl(char32_t c);
+
+/// `text` as a label may show it: each malformed byte as U+FFFD, each control as a space, at
+/// most `maxCharacters` code points of it.
+std::string shownText(std::string_view text,
+                      std::size_t maxCharacters = std::numeric_limits<std::size_t>::max());
 
 }  // namespace tolvane

@@ -19,33 +19,6 @@ namespace {
 
 constexpr std::string_view kApplicationName = "Tolvane";
 
-/// Characters that would break a line, move the cursor or switch a toolkit's parsing.
-bool isControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
-}
-
-// Malformed UTF-8 as U+FFFD, each control character as a space.
-std::string shownCharacters(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    char32_t codePoint = 0;
-    const std::size_t length = utf8SequenceAt(text, at, codePoint);
-    if (length == 0) {
-      shown += kReplacementCharacter;
-      ++at;
-      continue;
-    }
-    if (isControl(codePoint)) {
-      shown += ' ';
-    } else {
-      shown += text.substr(at, length);
-    }
-    at += length;
-  }
-  return shown;
-}
-
 struct UTextCloser {
   void operator()(UText* text) const { utext_close(text); }
 };
@@ -83,7 +56,7 @@ std::string displayText(std::string_view text, std::size_t characters) {
   // Clusters longer than this (stacks of combining marks) are cut inside; it bounds the work a
   // hostile title can cause.
   constexpr std::size_t kMostBytesPerCharacter = 64;
-  const std::string shown = shownCharacters(text.substr(0, characters * kMostBytesPerCharacter));
+  const std::string shown = shownText(text.substr(0, characters * kMostBytesPerCharacter));
   return shown.substr(0, graphemePrefixBytes(shown, characters));
 }
 

@@ -20,27 +20,6 @@ namespace {
 /// Longest reason from another component that the page shows.
 constexpr std::size_t kMaxReasonCharacters = 200;
 
-/// `text` as a page may show it: malformed bytes repaired, controls (line breaks among them)
-/// shown as spaces, cut to kMaxReasonCharacters characters.
-std::string shownReason(std::string_view text) {
-  std::string shown;
-  std::size_t at = 0;
-  for (std::size_t count = 0; at < text.size() && count < kMaxReasonCharacters; ++count) {
-    char32_t codePoint = 0;
-    const std::size_t length = utf8SequenceAt(text, at, codePoint);
-    if (length == 0) {
-      shown += kReplacementCharacter;
-      ++at;
-      continue;
-    }
-    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) ||
-                         codePoint == 0x2028 || codePoint == 0x2029;
-    shown += control ? std::string_view(" ") : text.substr(at, length);
-    at += length;
-  }
-  return shown;
-}
-
 /// A stored palette key code as a key code; one no key has when it is out of range.
 std::uint32_t paletteKey(std::int64_t stored) {
   constexpr std::int64_t kLargestKeyCode = std::numeric_limits<std::uint16_t>::max();
@@ -101,7 +80,8 @@ class OnboardingPages {
                                         OnboardingText{text("onb.permBody")}, windowManagerRow(wm),
                                         switcherKeysRow(!problem)};
     if (problem) {
-      blocks.emplace_back(OnboardingText{formatText(text("perm.keysBusy"), shownReason(*problem))});
+      blocks.emplace_back(OnboardingText{
+          formatText(text("perm.keysBusy"), shownText(*problem, kMaxReasonCharacters))});
     }
     if (!wm) blocks.emplace_back(OnboardingText{text("perm.wmMissing")});
     blocks.emplace_back(OnboardingLink{text("onb.openSettings"), [d = &d_] {

@@ -125,17 +125,17 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
        "events"},
       {"the longest property", UploadKind::usage,
        [&](Json& b) {
-         b["events"] = {event({{"app", maxProperty}})};
+         b["events"] = Json::array({event({{"app", maxProperty}})});
        },
        ""},
       {"a property one character too long", UploadKind::usage,
        [&](Json& b) {
-         b["events"] = {event({{"app", maxProperty + "a"}})};
+         b["events"] = Json::array({event({{"app", maxProperty + "a"}})});
        },
        ""},
       {"a nested property", UploadKind::usage,
        [](Json& b) {
-         b["events"] = {event({{"app", Json::array()}})};
+         b["events"] = Json::array({event({{"app", Json::array()}})});
        },
        ""},
       // Crash reports and tester logs.
