@@ -60,11 +60,13 @@ OpeningSecretStore::OpeningSecretStore(RunLoop& runLoop, Opener opener)
   opening_ = std::thread([state = state_, &runLoop, opener = std::move(opener)] {
     auto store = opener();
     {
+      // Posted under the lock: whoever sees the store open has the announcement queued
+      // already, so a main thread that waited in get() and then drains its loop hears it.
       std::lock_guard guard(state->lock);
       state->store = std::move(store);
+      runLoop.postFromAnyThread([state] { state->announce(); });
     }
     state->opened.notify_all();
-    runLoop.postFromAnyThread([state] { state->announce(); });
   });
 }
 
