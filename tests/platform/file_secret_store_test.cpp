@@ -15,6 +15,7 @@
 #include "backends/sim/faulty_file_system.h"
 #include "backends/system/posix_file_system.h"
 #include "backends/system/secret_values.h"
+#include "support/secret_store_contract.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {
@@ -56,23 +57,11 @@ class FileSecretStoreTest : public ::testing::Test {
 TEST_F(FileSecretStoreTest, ValuesSurviveANewInstanceInAPrivateFolderAndFile) {
   // A permissive umask must not widen what the store creates.
   const mode_t previous = ::umask(0);
-  {
-    auto store = open();
-    store->set("cloudToken", "first");
-    store->set("cloudToken", "tok\"en\\ ü");
-    store->set("cloudEmail", "a@example.com");
-    store->set("cloudTier", "pro");
-    store->remove("cloudTier");
-    store->remove("cloudDeviceID");  // never set: nothing to do, nothing to report
-  }
+  test::writeContractSecrets(*open());
   ::umask(previous);
   EXPECT_EQ(modeOf(dir), 0700u);
   EXPECT_EQ(modeOf(path), 0600u);
-  auto reopened = open();
-  EXPECT_EQ(reopened->get("cloudToken"), "tok\"en\\ ü");
-  EXPECT_EQ(reopened->get("cloudEmail"), "a@example.com");
-  EXPECT_EQ(reopened->get("cloudTier"), std::nullopt);
-  EXPECT_EQ(reopened->get("cloudDeviceID"), std::nullopt);
+  test::expectContractSecrets(*open());
   EXPECT_TRUE(diagnostics.empty()) << diagnostics.front();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // no temporaries
 }

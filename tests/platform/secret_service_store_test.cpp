@@ -18,6 +18,7 @@
 #include "backends/system/secret_values.h"
 #include "diagnostics/debug_log.h"
 #include "support/keyring_session.h"
+#include "support/secret_store_contract.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {
@@ -92,21 +93,11 @@ TEST_F(SecretServiceStoreTest, AValueSetByOneStoreIsReadByTheNextFromOneLabelled
   {
     auto store = open();
     ASSERT_TRUE(store) << whyNot;
-    store->set("cloudToken", "first");
-    store->set("cloudToken", "tok\"en ü");
-    store->set("cloudEmail", "a@example.com");
-    store->set("cloudTier", "pro");
-    store->remove("cloudTier");
-    store->remove("cloudDeviceID");  // never set: nothing to do, nothing to report
-    EXPECT_EQ(store->get("cloudToken"), "tok\"en ü");  // at once, before the keyring has it
-    EXPECT_EQ(store->get("cloudTier"), std::nullopt);
+    test::writeContractSecrets(*store);
   }  // the destructor lets the queued writes finish
   auto next = open();
   ASSERT_TRUE(next) << whyNot;
-  EXPECT_EQ(next->get("cloudToken"), "tok\"en ü");
-  EXPECT_EQ(next->get("cloudEmail"), "a@example.com");
-  EXPECT_EQ(next->get("cloudTier"), std::nullopt);
-  EXPECT_EQ(next->get("cloudDeviceID"), std::nullopt);
+  test::expectContractSecrets(*next);
   EXPECT_EQ(labelsInKeyring("cloudToken"), Strings{"Tolvane cloudToken"});
   EXPECT_EQ(labelsInKeyring("cloudTier"), Strings{});
   EXPECT_TRUE(diagnostics.empty()) << diagnostics.front();

@@ -87,7 +87,6 @@ struct MockBackend::State {
   std::condition_variable released;
   std::vector<RecordedRequest> requests;
   std::map<std::string, MockReply> replies;
-  std::map<std::string, std::function<MockReply(const RecordedRequest&)>> responders;
   bool holding = false;
   bool stopping = false;
 
@@ -103,11 +102,7 @@ void MockBackend::State::handle(const httplib::Request& request, httplib::Respon
     requests.push_back(record);
     arrived.notify_all();
     released.wait(lock, [&] { return !holding || stopping; });
-    if (const auto found = responders.find(path); found != responders.end()) {
-      reply = found->second(record);
-    } else if (const auto fixed = replies.find(path); fixed != replies.end()) {
-      reply = fixed->second;
-    }
+    if (const auto fixed = replies.find(path); fixed != replies.end()) reply = fixed->second;
   }
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
@@ -182,15 +177,7 @@ std::string MockBackend::baseURL() const {
 
 void MockBackend::reply(const std::string& path, MockReply reply) {
   std::lock_guard lock(state_->mutex);
-  state_->responders.erase(path);
   state_->replies[path] = std::move(reply);
-}
-
-void MockBackend::respond(const std::string& path,
-                          std::function<MockReply(const RecordedRequest&)> responder) {
-  std::lock_guard lock(state_->mutex);
-  state_->replies.erase(path);
-  state_->responders[path] = std::move(responder);
 }
 
 void MockBackend::holdReplies() {

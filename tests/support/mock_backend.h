@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,10 +62,6 @@ class MockBackend {
 
   /// Every later request to `path` gets `reply`.
   void reply(const std::string& path, MockReply reply);
-  /// Every later request to `path` gets what `responder` makes of it: a service with state
-  /// (accounts, a sync store). Responders run one at a time, under the mock's own lock, so they
-  /// must not call the mock. Replaces a fixed reply for the path.
-  void respond(const std::string& path, std::function<MockReply(const RecordedRequest&)> responder);
 
   /// From now on requests are recorded but not answered until releaseReplies().
   void holdReplies();
