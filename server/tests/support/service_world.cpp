@@ -2,8 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <regex>
-
 #include "service/form_text.h"
 
 namespace tolvane::server::test {
@@ -14,21 +12,6 @@ SignInRequest newSignInRequest() {
   request.challenge = s256Challenge(request.verifier);
   request.state = newSecret()->substr(0, 22);
   return request;
-}
-
-std::string ticketOf(const std::string& page) {
-  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
-  std::smatch match;
-  return std::regex_search(page, match, hidden) ? match[1].str() : "";
-}
-
-std::string callbackItem(const std::string& location, const std::string& name) {
-  const std::size_t query = location.find('?');
-  if (query == std::string::npos) return "";
-  const auto items = parseForm(location.substr(query + 1));
-  if (!items) return "";
-  const auto found = items->find(name);
-  return found == items->end() ? "" : found->second;
 }
 
 ServiceConfig ServiceWorld::testConfig() {

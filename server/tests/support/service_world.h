@@ -13,6 +13,7 @@
 #include "service/service.h"
 #include "storage/storage.h"
 #include "support/temp_dir.h"
+#include "testing/browser_sign_in.h"
 
 namespace tolvane::server::test {
 
@@ -26,10 +27,8 @@ struct SignInRequest {
 };
 SignInRequest newSignInRequest();
 
-/// The hidden ticket of a sign-in page; "" when the page has none.
-std::string ticketOf(const std::string& page);
-/// The query item `name` of a "tolvane://auth?…" location; "" when absent.
-std::string callbackItem(const std::string& location, const std::string& name);
+using testing::callbackItem;
+using testing::ticketOf;
 
 class ServiceWorld : public ::testing::Test {
  protected:
