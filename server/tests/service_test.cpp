@@ -332,8 +332,8 @@ TEST_F(Uploads, KeepTheirKnownFieldsAndNothingOfTheAccount) {
   EXPECT_EQ(reply.accountId, 0) << "logged without the account";
   batch.erase("extra");
   batch["events"][0].erase("x");
-  EXPECT_EQ(sqliteColumn("SELECT body FROM usage_uploads"), std::vector{batch.dump()});
-  EXPECT_EQ(sqliteColumn("SELECT name FROM pragma_table_info('usage_uploads')"),
+  EXPECT_EQ(sqliteColumn(dbPath(), "SELECT body FROM usage_uploads"), std::vector{batch.dump()});
+  EXPECT_EQ(sqliteColumn(dbPath(), "SELECT name FROM pragma_table_info('usage_uploads')"),
             (std::vector<std::string>{"id", "install_id", "app_version", "body", "received_at"}));
 }
 
