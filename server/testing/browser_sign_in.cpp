@@ -22,16 +22,19 @@ bool splitURL(const std::string& url, std::string& origin, std::string& rest) {
   return true;
 }
 
-std::string queryItem(const std::string& url, const std::string& name) {
-  const std::size_t query = url.find('?');
-  if (query == std::string::npos) return "";
-  const auto items = parseForm(url.substr(query + 1));
-  if (!items) return "";
-  const auto found = items->find(name);
-  return found == items->end() ? "" : found->second;
+}  // namespace
+
+std::string ticketOf(const std::string& page) {
+  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
+  std::smatch match;
+  return std::regex_search(page, match, hidden) ? match[1].str() : "";
 }
 
-}  // namespace
+std::string callbackItem(const std::string& url, const std::string& name) {
+  const std::size_t query = url.find('?');
+  const auto items = parseForm(query == std::string::npos ? "" : url.substr(query + 1));
+  return items && items->contains(name) ? items->at(name) : "";
+}
 
 std::optional<std::string> submitSignInPage(const std::string& pageURL, const std::string& email,
                                             const std::string& password, const std::string& action,
@@ -48,13 +51,12 @@ std::optional<std::string> submitSignInPage(const std::string& pageURL, const st
     whyNot = "the page did not load: " + (page ? page->body : httplib::to_string(page.error()));
     return std::nullopt;
   }
-  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
-  std::smatch ticket;
-  if (!std::regex_search(page->body, ticket, hidden)) {
+  const std::string ticket = ticketOf(page->body);
+  if (ticket.empty()) {
     whyNot = "the page has no form";
     return std::nullopt;
   }
-  const std::string form = "ticket=" + ticket[1].str() + "&email=" + percentEncode(email) +
+  const std::string form = "ticket=" + ticket + "&email=" + percentEncode(email) +
                            "&password=" + percentEncode(password) + "&action=" + action;
   const auto posted = client.Post("/app/connect", form, "application/x-www-form-urlencoded");
   if (!posted || posted->status != 303 || !posted->has_header("Location")) {
@@ -74,13 +76,13 @@ std::optional<std::string> signInAsApplication(const std::string& baseURL, const
   auto location = submitSignInPage(page, email, password, "signup", whyNot);
   if (!location) location = submitSignInPage(page, email, password, "signin", whyNot);
   if (!location) return std::nullopt;
-  if (queryItem(*location, "state") != state) {
+  if (callbackItem(*location, "state") != state) {
     whyNot = "the callback carries another state: " + *location;
     return std::nullopt;
   }
   httplib::Client client(baseURL);
   const nlohmann::json body = {
-      {"code", queryItem(*location, "code")}, {"verifier", verifier}, {"deviceId", "test"}};
+      {"code", callbackItem(*location, "code")}, {"verifier", verifier}, {"deviceId", "test"}};
   const auto reply = client.Post("/api/app/token", body.dump(), "application/json");
   const auto json = reply ? nlohmann::json::parse(reply->body, nullptr, false) : nlohmann::json();
   if (!reply || reply->status != 200 || !json.is_object() || !json.contains("token")) {

@@ -7,6 +7,11 @@
 
 namespace tolvane::server::testing {
 
+/// The hidden ticket of a sign-in page; "" when the page has none.
+std::string ticketOf(const std::string& page);
+/// The query item `name` of a URL ("tolvane://auth?code=…&state=…"); "" when absent.
+std::string callbackItem(const std::string& url, const std::string& name);
+
 /// Loads the sign-in page at `pageURL` ("http://127.0.0.1:PORT/app/connect?…"), posts its form
 /// with `action` "signup" or "signin", and returns the redirect's location (the
 /// "tolvane://auth?code=…&state=…" callback). Nothing, with `whyNot`, otherwise.

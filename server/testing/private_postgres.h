@@ -33,8 +33,8 @@ class PrivatePostgres {
   /// The libpq URL of `database` in this cluster over the unix socket, as `user` (by default
   /// the cluster's superuser).
   std::string url(const std::string& database = "postgres", const std::string& user = {}) const;
-  /// Creates an empty database named `name` (letters, digits and '_') and returns its URL;
-  /// empty, with `whyNot` set, when it cannot.
+  /// Creates an empty database named `name` (a plain SQL identifier: it is not quoted) and
+  /// returns its URL; empty, with `whyNot` set, when it cannot.
   std::string createDatabase(const std::string& name);
   /// Runs SQL as the superuser in `database`; false, with `whyNot` set, on failure.
   bool execute(const std::string& sql, const std::string& database = "postgres");

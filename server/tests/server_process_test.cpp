@@ -18,7 +18,6 @@
 
 #include "support/temp_dir.h"
 #include "testing/browser_sign_in.h"
-#include "testing/private_postgres.h"
 #include "testing/server_process.h"
 #include "wire/cloud_bodies.h"
 
@@ -258,51 +257,6 @@ TEST_F(ServerProcessTest, AKillMidWriteLeavesNoTornRevision) {
   const Json stored = Json::parse(reply->body);
   EXPECT_GE(stored["version"].get<int>(), committed.load());
   EXPECT_EQ(Json::parse(stored["blob"].get<std::string>())["n"], stored["version"]);
-}
-
-TEST_F(ServerProcessTest, TwoServersOnOnePostgresDatabaseLetExactlyOneRacingPutWin) {
-  if (!testing::PrivatePostgres::serverBinaries())
-    GTEST_SKIP() << "skipped: PostgreSQL server binaries not installed";
-  testing::PrivatePostgres cluster;
-  ASSERT_TRUE(cluster.running()) << cluster.whyNot();
-  const std::string url = cluster.createDatabase("shared");
-  ASSERT_FALSE(url.empty()) << cluster.whyNot();
-  std::vector<std::unique_ptr<ServerProcess>> servers;
-  for (int i = 0; i < 2; ++i) {
-    std::vector<std::string> arguments = {"--postgres", url};
-    arguments.insert(arguments.end(), kCheapHashing.begin(), kCheapHashing.end());
-    std::string whyNot;
-    servers.push_back(ServerProcess::start(TOLVANE_SERVER_EXECUTABLE, arguments, whyNot));
-    ASSERT_TRUE(servers.back()) << whyNot;
-  }
-  // Signed in through one server, the token holds on the other: they share the database.
-  const std::string token = signIn(*servers[0]);
-  const httplib::Headers bearer = {{"Authorization", "Bearer " + token}};
-  auto put = [&](const ServerProcess& server, std::int64_t base, int writer) {
-    httplib::Client client(server.baseURL());
-    const Json body = {{"blob", Json{{"writer", writer}}.dump()},
-                       {"baseVersion", base},
-                       {"deviceId", "d" + std::to_string(writer)}};
-    const auto reply = client.Put("/api/sync/tolvane", bearer, body.dump(), "application/json");
-    return reply ? reply->status : 0;
-  };
-  ASSERT_EQ(put(*servers[1], 0, 0), 200);
-  std::atomic<int> won = 0, conflicted = 0;
-  std::vector<std::thread> writers;
-  for (int i = 0; i < 8; ++i) {
-    writers.emplace_back([&, i] {
-      const int status = put(*servers[i % 2], 1, i + 1);
-      if (status == 200) ++won;
-      if (status == 409) ++conflicted;
-    });
-  }
-  for (auto& writer : writers) writer.join();
-  EXPECT_EQ(won, 1);
-  EXPECT_EQ(conflicted, 7);
-  httplib::Client client(servers[0]->baseURL());
-  const auto pulled = client.Get("/api/sync/tolvane", bearer);
-  ASSERT_TRUE(pulled);
-  EXPECT_EQ(Json::parse(pulled->body)["version"], 2);
 }
 
 }  // namespace

@@ -2,31 +2,21 @@
 // without a crash, whatever parses stays within the reader's bounds with web pages only, and
 // the version order is antisymmetric for any two texts.
 #include <cctype>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "backends/system/expat_feed_parser.h"
+#include "fuzz/fuzz_target.h"
 #include "updates/appcast.h"
 
-namespace {
-
+using tolvane::fuzz::require;
 using tolvane::system::ExpatFeedParser;
+
+namespace {
 
 bool isWebPage(std::string_view page) {
   std::string scheme(page.substr(0, 8));
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return scheme.starts_with("http://") || scheme == "https://";
-}
-
-bool withinBounds(const tolvane::FeedItem& item) {
-  for (const std::string* text :
-       {&item.title, &item.version, &item.shortVersion, &item.downloadPage}) {
-    if (text->size() > ExpatFeedParser::kMaxTextBytes) return false;
-  }
-  return item.downloadPage.empty() || isWebPage(item.downloadPage);
 }
 
 int sign(int value) {
@@ -35,22 +25,23 @@ int sign(int value) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+TOLVANE_FUZZ_TARGET(bytes) {
   std::string error;
   if (const auto items = ExpatFeedParser().parse(bytes, error)) {
-    if (items->size() > ExpatFeedParser::kMaxItems) std::abort();
+    require(items->size() <= ExpatFeedParser::kMaxItems);
     for (const auto& item : *items) {
-      if (!withinBounds(item)) std::abort();
+      for (const std::string* text :
+           {&item.title, &item.version, &item.shortVersion, &item.downloadPage})
+        require(text->size() <= ExpatFeedParser::kMaxTextBytes);
+      require(item.downloadPage.empty() || isWebPage(item.downloadPage));
     }
     tolvane::newestUpdate(*items, "1.0");
-  } else if (error.empty()) {
-    std::abort();
+  } else {
+    require(!error.empty());
   }
 
-  const std::string_view a = bytes.substr(0, size / 2);
-  const std::string_view b = bytes.substr(size / 2);
-  if (sign(tolvane::compareVersions(a, b)) != -sign(tolvane::compareVersions(b, a))) std::abort();
-  if (tolvane::compareVersions(a, a) != 0) std::abort();
-  return 0;
+  const std::string_view a = bytes.substr(0, bytes.size() / 2);
+  const std::string_view b = bytes.substr(bytes.size() / 2);
+  require(sign(tolvane::compareVersions(a, b)) == -sign(tolvane::compareVersions(b, a)));
+  require(tolvane::compareVersions(a, a) == 0);
 }

@@ -3,22 +3,17 @@
 // must not crash, the ranked lines must be valid UTF-8 taken from the input, and highlighted
 // bytes must lie inside the candidate, in order, without overlap.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_target.h"
 #include "palette/fuzzy_match.h"
 #include "palette/palette_filter.h"
 #include "palette/palette_text.h"
 
 namespace {
 
-void check(bool holds) {
-  if (!holds) std::abort();
-}
+const auto check = tolvane::fuzz::require;
 
 void checkHighlights(std::string_view query, std::string_view candidate) {
   const auto folded = tolvane::FoldedText::fold(candidate);
@@ -34,8 +29,7 @@ void checkHighlights(std::string_view query, std::string_view candidate) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+TOLVANE_FUZZ_TARGET(input) {
   const auto split = input.find('\0');
   const auto query = input.substr(0, split);
   const auto rest = split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
@@ -59,5 +53,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(byte >= 0x20 && byte != 0x7F && !c1);
     }
   }
-  return 0;
 }

@@ -1,13 +1,12 @@
 // Fuzz target for the preference file parser: any bytes must parse or be refused without a
 // crash (members that fail alone are dropped), and whatever parses must survive a save and a
 // load with every readable value intact.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "backends/system/json_preference_store.h"
+#include "fuzz/fuzz_target.h"
+
+using tolvane::fuzz::require;
 
 namespace {
 
@@ -19,22 +18,18 @@ std::string keysOf(const tolvane::system::PreferenceDocument& document) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+TOLVANE_FUZZ_TARGET(text) {
   using namespace tolvane::system;
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto parsed = parsePreferenceDocument(text);
-  if (!parsed) return 0;
+  if (!parsed) return;
 
   const std::string saved = serializePreferenceDocument(*parsed);
   const auto reloaded = parsePreferenceDocument(saved);
-  if (!reloaded) std::abort();
   // Dropped members are not written back, so what was written parses whole.
-  if (!reloaded->dropped.empty()) std::abort();
-  if (reloaded->values != parsed->values) std::abort();
+  require(reloaded && reloaded->dropped.empty() && reloaded->values == parsed->values);
   // Unreadable members must stay present; their JSON may be normalised (an overflowing number
   // is written as null), so only the keys are compared.
-  if (keysOf(*reloaded) != keysOf(*parsed)) std::abort();
+  require(keysOf(*reloaded) == keysOf(*parsed));
   // A second save must not drift: the file reaches a fixed point after one rewrite.
-  if (serializePreferenceDocument(*reloaded) != saved) std::abort();
-  return 0;
+  require(serializePreferenceDocument(*reloaded) == saved);
 }

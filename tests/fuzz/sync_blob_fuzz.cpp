@@ -1,15 +1,14 @@
 // Fuzz target for another machine's settings blob: any bytes must decode or be refused without a
 // crash, a refusal may only name a carried key and a reason, and whatever applies must leave
 // settings that this machine would itself send and take back unchanged.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "cloud/sync_payload.h"
+#include "fuzz/fuzz_target.h"
 #include "settings/setting_table.h"
 #include "support/sim_services.h"
+
+using tolvane::fuzz::require;
 
 namespace {
 
@@ -29,24 +28,20 @@ bool isRefusalLine(std::string_view line) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+TOLVANE_FUZZ_TARGET(blob) {
   using namespace tolvane;
-  const std::string_view blob(reinterpret_cast<const char*>(data), size);
   test::SimServices world;
   const auto payload = SyncPayload::decode(blob, world.log);
-  for (const auto& line : world.logLines) {
-    if (!isRefusalLine(line)) std::abort();
-  }
-  if (!payload) return 0;
-  if (payload->rejectedKeys.size() != world.logLines.size()) std::abort();
+  for (const auto& line : world.logLines) require(isRefusalLine(line));
+  if (!payload) return;
+  require(payload->rejectedKeys.size() == world.logLines.size());
   payload->apply(world.settings);
 
   // What was applied passed every check, so this machine's own blob of it is taken whole.
   const std::string mine = SyncPayload::from(world.settings).blob();
   test::SimServices other;
   const auto again = SyncPayload::decode(mine, other.log);
-  if (!again || !again->rejectedKeys.empty() || !other.logLines.empty()) std::abort();
+  require(again && again->rejectedKeys.empty() && other.logLines.empty());
   again->apply(other.settings);
-  if (SyncPayload::from(other.settings).blob() != mine) std::abort();
-  return 0;
+  require(SyncPayload::from(other.settings).blob() == mine);
 }

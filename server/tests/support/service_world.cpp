@@ -1,9 +1,5 @@
 #include "support/service_world.h"
 
-#include <sqlite3.h>
-
-#include <regex>
-
 #include "service/form_text.h"
 
 namespace tolvane::server::test {
@@ -14,21 +10,6 @@ SignInRequest newSignInRequest() {
   request.challenge = s256Challenge(request.verifier);
   request.state = newSecret()->substr(0, 22);
   return request;
-}
-
-std::string ticketOf(const std::string& page) {
-  static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
-  std::smatch match;
-  return std::regex_search(page, match, hidden) ? match[1].str() : "";
-}
-
-std::string callbackItem(const std::string& location, const std::string& name) {
-  const std::size_t query = location.find('?');
-  if (query == std::string::npos) return "";
-  const auto items = parseForm(location.substr(query + 1));
-  if (!items) return "";
-  const auto found = items->find(name);
-  return found == items->end() ? "" : found->second;
 }
 
 ServiceConfig ServiceWorld::testConfig() {
@@ -91,22 +72,6 @@ std::string ServiceWorld::signIn(const std::string& email, const std::string& pa
   EXPECT_EQ(token.status, 200) << token.body;
   const Json reply = Json::parse(token.body, nullptr, false);
   return reply.is_object() ? reply.value("token", "") : "";
-}
-
-std::vector<std::string> ServiceWorld::sqliteColumn(const std::string& sql) const {
-  std::vector<std::string> values;
-  sqlite3* db = nullptr;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(statement) == SQLITE_ROW)
-      values.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-  } else {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return values;
 }
 
 Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob) {

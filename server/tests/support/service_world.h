@@ -12,7 +12,9 @@
 #include "auth/secrets.h"
 #include "service/service.h"
 #include "storage/storage.h"
+#include "support/storage_fixture.h"
 #include "support/temp_dir.h"
+#include "testing/browser_sign_in.h"
 
 namespace tolvane::server::test {
 
@@ -26,10 +28,8 @@ struct SignInRequest {
 };
 SignInRequest newSignInRequest();
 
-/// The hidden ticket of a sign-in page; "" when the page has none.
-std::string ticketOf(const std::string& page);
-/// The query item `name` of a "tolvane://auth?…" location; "" when absent.
-std::string callbackItem(const std::string& location, const std::string& name);
+using testing::callbackItem;
+using testing::ticketOf;
 
 class ServiceWorld : public ::testing::Test {
  protected:
@@ -48,9 +48,6 @@ class ServiceWorld : public ::testing::Test {
   /// bearer token, or "" with a test failure.
   std::string signIn(const std::string& email, const std::string& password = "correct horse");
   Reply push(const std::string& token, std::int64_t base, const std::string& blob);
-
-  /// The first column of each row `sql` yields from the database, read as text.
-  std::vector<std::string> sqliteColumn(const std::string& sql) const;
 
   std::string dbPath() const { return folder.path() + "/tolvane.db"; }
 

@@ -2,6 +2,8 @@
 // cluster started once for the whole test program.
 #include "support/storage_fixture.h"
 
+#include <sqlite3.h>
+
 namespace tolvane::server::test {
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
@@ -57,6 +59,22 @@ std::int64_t StorageTest::newAccount() {
   const StoreResult<Account> created = storage_->createAccount(email, "$argon2id$hash", "free");
   EXPECT_TRUE(created.ok()) << created.detail;
   return created.value.id;
+}
+
+std::vector<std::string> sqliteColumn(const std::string& path, const std::string& sql) {
+  std::vector<std::string> values;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(statement) == SQLITE_ROW)
+      values.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+  } else {
+    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return values;
 }
 
 }  // namespace tolvane::server::test

@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "storage/storage.h"
 #include "testing/private_postgres.h"
@@ -23,6 +24,8 @@ enum class Backend { sqlite, postgres };
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 /// The same name in gtest's and ctest's listings, instead of the enum's bytes.
 void PrintTo(Backend backend, std::ostream* out);
+/// The first column of each row `sql` yields from the SQLite file at `path`, read as text.
+std::vector<std::string> sqliteColumn(const std::string& path, const std::string& sql);
 
 class StorageTest : public ::testing::TestWithParam<Backend> {
  protected:
