@@ -14,23 +14,8 @@
 
 namespace tolvane::front {
 
-namespace {
-
-std::optional<std::string> programPath(const std::string& name) {
-  const auto self = system::executablePath();
-  if (!self) return std::nullopt;
-  const std::string folder = self->substr(0, self->rfind('/') + 1);
-  for (const std::string& candidate :
-       {folder + TOLVANE_PROGRAMS_FROM_BINDIR + "/" + name, folder + name}) {
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 int runProgram(const char* name, char** argv) {
-  const auto path = programPath(name);
+  const auto path = system::companionProgram(TOLVANE_PROGRAMS_FROM_BINDIR, name);
   if (!path) {
     std::fprintf(stderr, "tolvane: cannot find %s beside this program or in %s\n", name,
                  TOLVANE_PROGRAMS_FROM_BINDIR);

@@ -40,7 +40,10 @@ DesktopBackend::DesktopBackend(const BundleInfo& bundle,
                    // started Tolvane from a terminal.
                    [this](const std::string& line) { log_.notice(line); }),
       loginItems_(files_, paths_.configHome + "/autostart/" + bundle.identifier + ".desktop",
-                  system::executablePath().value_or("tolvane")),
+                  // The front door, not this program: it is what a user starts and what
+                  // stays where it is when the program behind it moves.
+                  system::companionProgram(TOLVANE_BINDIR_FROM_PROGRAMS, "tolvane")
+                      .value_or(system::executablePath().value_or("tolvane"))),
       http_("Tolvane/" + bundle.shortVersion.value_or("0")),
       // Opened off the main thread: a keyring's D-Bus activation can take two seconds, and
       // start-up does not wait for it; the account does.

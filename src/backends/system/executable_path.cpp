@@ -19,4 +19,14 @@ std::optional<std::string> executablePath() {
   }
 }
 
+std::optional<std::string> companionProgram(const std::string& folder, const std::string& name) {
+  const auto self = executablePath();
+  if (!self) return std::nullopt;
+  const std::string own = self->substr(0, self->rfind('/') + 1);
+  for (const std::string& candidate : {own + folder + "/" + name, own + name}) {
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
 }  // namespace tolvane::system

@@ -10,4 +10,8 @@ namespace tolvane::system {
 /// when it cannot be read.
 std::optional<std::string> executablePath();
 
+/// The executable `name` in `folder` relative to this executable's own folder (an installed
+/// layout), else beside this executable (a build tree), else nothing.
+std::optional<std::string> companionProgram(const std::string& folder, const std::string& name);
+
 }  // namespace tolvane::system
