@@ -174,6 +174,7 @@ void AppDelegate::buildAccount() {
       .log = log_,
       .deviceID = [&account] { return account.deviceID(); },
       .signedIn = [&account] { return account.state().signedIn; },
+      .token = [&account] { return account.token(); },
       .accountEmail = [&account] { return account.state().email; },
       .subscribeToAccount =
           [&account](std::function<void()> handler) {

@@ -87,7 +87,7 @@ std::string CloudSync::snapshotBlob() const {
 }
 
 std::optional<std::string> CloudSync::token() const {
-  return storedTokenFor(deps_.secrets, deps_.cloud);
+  return deps_.token ? deps_.token() : std::nullopt;
 }
 
 std::int64_t CloudSync::baseVersion() const {

@@ -46,6 +46,9 @@ class CloudSync {
     std::function<std::string()> deviceID;
     /// Whether the account is signed in now.
     std::function<bool()> signedIn;
+    /// The signed-in account's bearer token, as the account holds it: asked on every settings
+    /// change, so it must not wait for a secret store that is still opening.
+    std::function<std::optional<std::string>()> token;
     /// The signed-in account's e-mail ("" when the service showed none).
     std::function<std::string()> accountEmail;
     /// Calls the handler after every change of the account's state.

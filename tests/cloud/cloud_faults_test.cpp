@@ -95,6 +95,7 @@ struct Machine {
                   .log = log,
                   .deviceID = [this] { return account.deviceID(); },
                   .signedIn = [this] { return account.state().signedIn; },
+                  .token = [this] { return account.token(); },
                   .accountEmail = [this] { return account.state().email; },
                   .subscribeToAccount =
                       [this](std::function<void()> handler) {

@@ -322,6 +322,7 @@ struct SyncServices : SimServices {
             .log = log,
             .deviceID = [] { return std::string(kDeviceID); },
             .signedIn = [this] { return signedIn; },
+            .token = [this] { return storedTokenFor(secrets, cloud); },
             .accountEmail = [this] { return email; },
             .subscribeToAccount =
                 [this](std::function<void()> handler) {
