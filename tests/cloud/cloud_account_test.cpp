@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <mutex>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "backends/system/openssl_digest.h"
 #include "backends/system/posix_file_system.h"
 #include "backends/system/secret_store_choice.h"
+#include "cloud/cloud_sync.h"
 #include "cloud/pkce.h"
 #include "support/counting_http_client.h"
 #include "support/sim_services.h"
@@ -264,9 +266,11 @@ TEST_F(CloudAccountTest, AStoredTokenIsSignedInBeforeTheNetworkAnswersAndNoToken
 TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhenItOpens) {
   std::promise<void> keyringAnswers;
   std::future<void> answered = keyringAnswers.get_future();
-  system::OpeningSecretStore opening(loop, [&answered, this] {
+  std::atomic<bool> storeOpened = false;
+  system::OpeningSecretStore opening(loop, [&answered, &storeOpened, this] {
     // Bounded only so that a start that waits for the store fails here instead of hanging.
     answered.wait_for(std::chrono::seconds(10));
+    storeOpened = true;
     return std::make_unique<test::MemorySecretStore>(
         Items{{secretkey::kCloudToken, "tok"},
               {secretkey::kCloudTokenBase, cloud.baseURL()},
@@ -276,6 +280,25 @@ TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhe
   int changes = 0;
   const auto subscription = waiting.subscribe([&] { ++changes; });
   waiting.start();
+  // Settings sync asks for the token on every change the user makes on the main thread.
+  CloudSync sync({.settings = settings,
+                  .preferences = preferences,
+                  .secrets = opening,
+                  .http = http,
+                  .runLoop = loop,
+                  .cloud = cloud,
+                  .log = log,
+                  .deviceID = [&waiting] { return waiting.deviceID(); },
+                  .signedIn = [&waiting] { return waiting.state().signedIn; },
+                  .token = [&waiting] { return waiting.token(); },
+                  .accountEmail = [&waiting] { return waiting.state().email; },
+                  .subscribeToAccount =
+                      [&waiting](std::function<void()> handler) {
+                        return waiting.subscribe(std::move(handler));
+                      }});
+  sync.start();
+  settings.setExcludedBundleIDs({"org.example.changed"});
+  EXPECT_FALSE(storeOpened) << "a settings change waited for the secret store";
   EXPECT_EQ(waiting.state(), kSignedOut);
   EXPECT_EQ(http.sentCount(), 0);
 
@@ -285,7 +308,8 @@ TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhe
   EXPECT_EQ(waiting.state(), signedIn("a@b.c", "free"));
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(waiting.token(), "tok");
-  EXPECT_EQ(http.sentCount(), 1) << "the refresh asked for at start";
+  // The refresh asked for at start, and the sync's pull once the account is signed in.
+  EXPECT_EQ(http.sentCount(), 2);
 }
 
 TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
