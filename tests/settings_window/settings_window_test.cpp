@@ -47,26 +47,12 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
 
   SettingsWindowController& controller() {
     if (!controller_) {
+      // In the order of the fields: the window, its services, the optional ones, the desktop.
       controller_ =
           std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
-              .window = window,
-              .settings = settings,
-              .l10n = l10n,
-              .clock = clock,
-              .runLoop = loop,
-              .log = log,
-              .accessibility = desktop,
-              .permissions = permissions,
-              .interaction = interaction,
-              .keyMonitor = &keyMonitor,
-              .catalog = &catalog,
-              .bundle = bundle,
-              .tester = tester,
-              .account = account.get(),
-              .sync = nullptr,
-              .updates = nullptr,
-              .switcherKeysProblem = [this] { return keysProblem; },
-              .desktopHidesApplications = hidesApplications});
+              window, settings, l10n, clock, loop, log, desktop, permissions, interaction,
+              &keyMonitor, &catalog, bundle, tester, account.get(), nullptr, nullptr,
+              [this] { return keysProblem; }, hidesApplications});
     }
     return *controller_;
   }
