@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "backends/sim/sim_described_window.h"
 #include "backends/sim/sim_desktop.h"
@@ -47,26 +48,12 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
 
   SettingsWindowController& controller() {
     if (!controller_) {
+      // In the order of the fields: the window, its services, the optional ones, the desktop.
       controller_ =
           std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
-              .window = window,
-              .settings = settings,
-              .l10n = l10n,
-              .clock = clock,
-              .runLoop = loop,
-              .log = log,
-              .accessibility = desktop,
-              .permissions = permissions,
-              .interaction = interaction,
-              .keyMonitor = &keyMonitor,
-              .catalog = &catalog,
-              .bundle = bundle,
-              .tester = tester,
-              .account = account.get(),
-              .sync = nullptr,
-              .updates = nullptr,
-              .switcherKeysProblem = [this] { return keysProblem; },
-              .desktopHidesApplications = hidesApplications});
+              window, settings, l10n, clock, loop, log, desktop, permissions, interaction,
+              &keyMonitor, &catalog, bundle, tester, account.get(), nullptr, nullptr,
+              [this] { return keysProblem; }, hidesApplications});
     }
     return *controller_;
   }
@@ -317,26 +304,24 @@ TEST_F(SettingsWindowTest, EightQuickClicksOnTheIconToggleTesterModeOnce) {
 TEST_F(SettingsWindowTest, TheAccountPageFollowsTheAccount) {
   EXPECT_EQ(open(SettingsTab::account).cards[0].items.size(), 1u);
   EXPECT_EQ(row("acct.signedOutTitle").subtitle, l10n.string("acct.unavailable"));
-
-  controller_.reset();
-  signInAs("ada@example.org");
-  open(SettingsTab::account);
-  EXPECT_EQ(control<SettingsValueText>("acct.status").text, "ada@example.org");
-  // The second button ends every session at the service first.
-  const auto everywhere = std::get<SettingsPillButton>(row("acct.status").controls.at(2));
-  EXPECT_EQ(everywhere.title, "Sign out everywhere");
-  everywhere.action();
-  loop.runUntilIdle();
-  EXPECT_EQ(http.requests().back().url, "http://sync.test/api/app/logout-all");
-  EXPECT_FALSE(account->state().signedIn);
-
-  controller_.reset();
-  signInAs("ada@example.org");
-  open(SettingsTab::account);
-  control<SettingsPillButton>("acct.status").action();
-  EXPECT_FALSE(account->state().signedIn);
-  EXPECT_EQ(row("acct.status").title, "Not signed in");
-  EXPECT_EQ(control<SettingsPillButton>("acct.status").title, "Sign in");
+  // Each button ends the session at the service; the second ends every session.
+  const std::tuple<std::size_t, std::string, std::string> buttons[] = {
+      {1, "Sign out", "logout"}, {2, "Sign out everywhere", "logout-all"}};
+  for (const auto& [at, title, endpoint] : buttons) {
+    SCOPED_TRACE(title);
+    controller_.reset();
+    signInAs("ada@example.org");
+    open(SettingsTab::account);
+    EXPECT_EQ(control<SettingsValueText>("acct.status").text, "ada@example.org");
+    const auto button = std::get<SettingsPillButton>(row("acct.status").controls.at(at));
+    EXPECT_EQ(button.title, title);
+    button.action();
+    loop.runUntilIdle();
+    EXPECT_EQ(http.requests().back().url, "http://sync.test/api/app/" + endpoint);
+    EXPECT_FALSE(account->state().signedIn);
+    EXPECT_EQ(row("acct.status").title, "Not signed in");
+    EXPECT_EQ(control<SettingsPillButton>("acct.status").title, "Sign in");
+  }
 }
 
 TEST_F(SettingsWindowTest, ThePermissionsPageSaysWhatIsMissingAndChecksAgain) {

@@ -36,16 +36,9 @@ std::string appcast(const std::vector<std::string>& versions) {
 class UpdateControllerTest : public ::testing::Test, protected test::SimServices {
  protected:
   UpdateController& controller(std::optional<std::string> feed = kFeed) {
+    BundleInfo bundle{.shortVersion = "1.4", .build = "1.4", .feedURL = std::move(feed)};
     controller_ = std::make_unique<UpdateController>(UpdateController::Dependencies{
-        .preferences = preferences,
-        .http = http,
-        .parser = parser,
-        .clock = clock,
-        .runLoop = loop,
-        .interaction = interaction,
-        .l10n = l10n,
-        .log = log,
-        .bundle = {.shortVersion = "1.4", .build = "1.4", .feedURL = std::move(feed)}});
+        preferences, http, parser, clock, loop, interaction, l10n, log, std::move(bundle)});
     return *controller_;
   }
   std::size_t requests() const { return http.requests().size(); }

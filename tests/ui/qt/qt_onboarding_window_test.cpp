@@ -63,12 +63,6 @@ OnboardingWindowView paragraphs(int count) {
   return view;
 }
 
-template <typename Widget>
-std::vector<Widget*> all(const QtOnboardingWindow& window) {
-  auto found = window.window()->findChildren<Widget*>();
-  return {found.begin(), found.end()};
-}
-
 TEST(QtOnboardingWindowTest, BlocksAndButtonsReportTheUsersActionsAndRepaintInPlace) {
   std::vector<std::string> calls;
   QtOnboardingWindow window;
@@ -84,7 +78,7 @@ TEST(QtOnboardingWindowTest, BlocksAndButtonsReportTheUsersActionsAndRepaintInPl
   QTest::mouseClick(consent, Qt::LeftButton);
   QTest::mouseClick(window.content()->findChild<LinkButton*>(), Qt::LeftButton);
   // The footer's buttons in order: Back, the secondary and the primary.
-  const auto footer = all<PillButton>(window);
+  const auto footer = window.window()->findChildren<PillButton*>();
   for (PillButton* button : footer) {
     if (!requirement->isAncestorOf(button)) QTest::mouseClick(button, Qt::LeftButton);
   }

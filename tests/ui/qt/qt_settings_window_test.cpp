@@ -92,9 +92,13 @@ Control* controlOf(const QtSettingsWindow& window, const char* rowID) {
   return nullptr;
 }
 
-TEST(QtSettingsWindowTest, EveryControlPaintsAndReportsTheUsersActions) {
+class QtSettingsWindowTest : public ::testing::Test {
+ protected:
   std::vector<std::string> calls;
   QtSettingsWindow window;
+};
+
+TEST_F(QtSettingsWindowTest, EveryControlPaintsAndReportsTheUsersActions) {
   window.show(everyControl(calls));
   EXPECT_EQ(window.window()->windowTitle(), QStringLiteral("Tolvane Settings"));
   EXPECT_EQ(window.window()->size(), QSize(760, 520));
@@ -128,9 +132,7 @@ TEST(QtSettingsWindowTest, EveryControlPaintsAndReportsTheUsersActions) {
                                       "reset", "remove app1", "tab 3", "icon", "icon"}));
 }
 
-TEST(QtSettingsWindowTest, TheSamePageRepaintsInPlaceKeepingItsScrollAndAnotherTabIsRebuilt) {
-  std::vector<std::string> calls;
-  QtSettingsWindow window;
+TEST_F(QtSettingsWindowTest, TheSamePageRepaintsInPlaceKeepingItsScrollAndAnotherTabIsRebuilt) {
   auto view = everyControl(calls, SettingsTab::switcher, 30);
   window.show(view);
   QCoreApplication::processEvents();
@@ -174,9 +176,7 @@ TEST(QtSettingsWindowTest, TheSamePageRepaintsInPlaceKeepingItsScrollAndAnotherT
   EXPECT_EQ(window.pageScroller()->verticalScrollBar()->value(), 0);
 }
 
-TEST(QtSettingsWindowTest, AThousandExcludedAppsAreRowsOfOneScrollingList) {
-  std::vector<std::string> calls;
-  QtSettingsWindow window;
+TEST_F(QtSettingsWindowTest, AThousandExcludedAppsAreRowsOfOneScrollingList) {
   window.show(everyControl(calls, SettingsTab::privacy, 0, 1000));
   const auto lists = window.window()->findChildren<ExcludedAppsList*>();
   ASSERT_EQ(lists.size(), 1);
@@ -186,7 +186,7 @@ TEST(QtSettingsWindowTest, AThousandExcludedAppsAreRowsOfOneScrollingList) {
   EXPECT_LT(window.window()->findChildren<QWidget*>().size(), 100);
 }
 
-TEST(QtSettingsWindowTest, MissingAndBrokenIconsShowThePlaceholder) {
+TEST(ExcludedAppsModelTest, MissingAndBrokenIconsShowThePlaceholder) {
   QTemporaryDir folder;
   const QString broken = folder.filePath(QStringLiteral("broken.png"));
   QFile file(broken);
@@ -210,9 +210,7 @@ TEST(QtSettingsWindowTest, MissingAndBrokenIconsShowThePlaceholder) {
   EXPECT_NE(iconOf(2), placeholder);
 }
 
-TEST(QtSettingsWindowTest, OnlyTheUsersCloseReachesTheHandlerAndTheNextShowStartsAfresh) {
-  std::vector<std::string> calls;
-  QtSettingsWindow window;
+TEST_F(QtSettingsWindowTest, OnlyTheUsersCloseReachesTheHandlerAndTheNextShowStartsAfresh) {
   int closes = 0;
   std::vector<unsigned long> activated;
   window.setCloseHandler([&] { ++closes; });

@@ -32,22 +32,9 @@ QRect rectOf(const Slot& slot) {
                static_cast<int>(slot.frame.width), static_cast<int>(slot.frame.height));
 }
 
-QPoint centreOf(const Slot& slot) {
-  return rectOf(slot).center();
-}
-
 // A point in the slot's left padding, where nothing but its background is painted.
 QPoint paddingOf(const Slot& slot) {
-  return {rectOf(slot).left() + 4, centreOf(slot).y()};
-}
-
-::testing::AssertionResult hasColour(const QImage& image, QPoint at, const QColor& expected) {
-  const QColor actual = image.pixelColor(at);
-  if (sameColour(actual, expected)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "pixel (" << at.x() << ", " << at.y() << ") is "
-         << actual.name(QColor::HexArgb).toStdString() << ", expected "
-         << expected.name(QColor::HexArgb).toStdString();
+  return {rectOf(slot).left() + 4, rectOf(slot).center().y()};
 }
 
 // Pixels inside `area` of about the colour `like`.
@@ -239,15 +226,15 @@ TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnd
   const auto view = describe(5, 0);
   panel.show(view);
   const QImage plain = rendered();
-  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[0]), test::accent()));
-  EXPECT_TRUE(hasColour(plain, paddingOf(view.slots[2]), backdrop()));
+  EXPECT_TRUE(sameColour(plain.pixelColor(paddingOf(view.slots[0])), test::accent()));
+  EXPECT_TRUE(sameColour(plain.pixelColor(paddingOf(view.slots[2])), backdrop()));
 
-  QTest::mouseMove(&window(), centreOf(view.slots[2]));
+  QTest::mouseMove(&window(), rectOf(view.slots[2]).center());
   const auto [inside, outside] = differences(plain, rendered(), rectOf(view.slots[2]));
   EXPECT_GT(inside, 0);
   EXPECT_EQ(outside, 0);
   // Over the selected row the tint goes, and the selection shows as it was.
-  QTest::mouseMove(&window(), centreOf(view.slots[0]));
+  QTest::mouseMove(&window(), rectOf(view.slots[0]).center());
   EXPECT_EQ(differences(plain, rendered(), {}), std::make_pair(0, 0));
 }
 
@@ -266,14 +253,14 @@ TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing)
   };
   for (const Case& c : cases) {
     clicks.clear();
-    QTest::mouseClick(&window(), Qt::LeftButton, {}, centreOf(view.slots[c.slot]));
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, rectOf(view.slots[c.slot]).center());
     EXPECT_EQ(clicks, c.reported) << "slot " << c.slot;
   }
 
   // Pressing one row and letting go over another is no click.
   clicks.clear();
-  QTest::mousePress(&window(), Qt::LeftButton, {}, centreOf(view.slots[1]));
-  QTest::mouseRelease(&window(), Qt::LeftButton, {}, centreOf(view.slots[2]));
+  QTest::mousePress(&window(), Qt::LeftButton, {}, rectOf(view.slots[1]).center());
+  QTest::mouseRelease(&window(), Qt::LeftButton, {}, rectOf(view.slots[2]).center());
   EXPECT_TRUE(clicks.empty());
 }
 
