@@ -111,10 +111,6 @@ __attribute__((no_sanitize("null"))) void crashByNullWrite() {
   *nowhere = 1;
 }
 
-void crashBySignal() {
-  ::raise(SIGBUS);
-}
-
 TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
   struct Row {
     void (*crash)();
@@ -126,7 +122,7 @@ TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
       {crashByNullWrite, SIGSEGV, "SIGSEGV", "SEGV_MAPERR at 0x0"},
       // A signal sent rather than caused by a fault: unless the handler raises it again, the
       // child lives on.
-      {crashBySignal, SIGBUS, "SIGBUS", "SI_TKILL"},
+      {[] { ::raise(SIGBUS); }, SIGBUS, "SIGBUS", "SI_TKILL"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.type);
