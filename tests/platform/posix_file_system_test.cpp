@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <string>
 
 #include "support/temp_dir.h"
 
