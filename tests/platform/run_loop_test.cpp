@@ -1,10 +1,8 @@
 // The simulated run loop and main-thread tasks: ordering, timers, cancellation and yielding.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "backends/sim/sim_run_loop.h"
 #include "base/task.h"
