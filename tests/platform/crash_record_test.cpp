@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <future>
 
@@ -38,13 +37,10 @@ class ListedJournal final : public CoredumpJournal {
   std::vector<CoredumpEntry> entriesAfter(const std::optional<std::string>& cursor,
                                           std::int64_t sinceUsec, std::size_t limit) override {
     std::vector<CoredumpEntry> after;
-    bool passedCursor = !cursor;
+    bool passed = !cursor;
     for (const auto& entry : entries) {
-      if (!passedCursor) {
-        passedCursor = entry.cursor == *cursor;
-        continue;
-      }
-      if (entry.realtimeUsec >= sinceUsec && after.size() < limit) after.push_back(entry);
+      if (passed && entry.realtimeUsec >= sinceUsec && after.size() < limit) after.push_back(entry);
+      passed = passed || entry.cursor == *cursor;
     }
     return after;
   }
@@ -115,10 +111,6 @@ __attribute__((no_sanitize("null"))) void crashByNullWrite() {
   *nowhere = 1;
 }
 
-void crashBySignal() {
-  ::raise(SIGBUS);
-}
-
 TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
   struct Row {
     void (*crash)();
@@ -130,7 +122,7 @@ TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
       {crashByNullWrite, SIGSEGV, "SIGSEGV", "SEGV_MAPERR at 0x0"},
       // A signal sent rather than caused by a fault: unless the handler raises it again, the
       // child lives on.
-      {crashBySignal, SIGBUS, "SIGBUS", "SI_TKILL"},
+      {[] { ::raise(SIGBUS); }, SIGBUS, "SIGBUS", "SI_TKILL"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.type);
@@ -179,6 +171,9 @@ TEST_F(CrashRecordTest, CorruptRecordsAreRemovedWithoutDelivery) {
   const std::string head = "tolvane-crash-record 1\npid 42\ntime 1700000000\n";
   const std::string tail = "code 1\naddress 0x0\narch x86_64\nframe 0x401000\nend\n";
   const std::string good = head + "signal 11\nos good\n" + tail;
+  // With the tail's own frame, one past the cap.
+  std::string tooManyFrames;
+  for (std::size_t i = 0; i < kMaxCrashFrames; ++i) tooManyFrames += "frame 0x1\n";
   const std::pair<std::string, std::string> records[] = {
       {"good", good},
       {"no-end", head + "signal 11\nos a\ncode 1\n"},
@@ -190,15 +185,9 @@ TEST_F(CrashRecordTest, CorruptRecordsAreRemovedWithoutDelivery) {
       {"long-frame", head + "signal 11\nos f\nframe 0x11112222333344445\n" + tail},
       {"unknown-key", head + "signal 11\nos g\nshell rm -rf\n" + tail},
       {"control", head + "signal 11\nos h\x1b[2J\n" + tail},
-      {"long-os", head + "signal 11\nos " + std::string(300, 'o') + "\n" + tail},
-      {"many-frames", head + "signal 11\nos i\n" +
-                          [] {
-                            std::string frames;
-                            for (std::size_t i = 0; i <= kMaxCrashFrames; ++i)
-                              frames += "frame 0x1\n";
-                            return frames;
-                          }() +
-                          tail},
+      // One past the 256 bytes a text field may hold.
+      {"long-os", head + "signal 11\nos " + std::string(257, 'o') + "\n" + tail},
+      {"many-frames", head + "signal 11\nos i\n" + tooManyFrames + tail},
       {"huge", good + std::string(kMaxCrashRecordBytes, '#')},
       {"garbage", std::string("\x00\xff\xfe\n", 4)},
   };

@@ -6,10 +6,6 @@
 
 #include <chrono>
 #include <future>
-#include <map>
-#include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 

@@ -9,8 +9,6 @@
 
 #include <chrono>
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace tolvane::system {
 namespace {

@@ -3,7 +3,6 @@
 
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "backends/sim/sim_run_loop.h"
 #include "base/task.h"
@@ -11,15 +10,17 @@
 namespace tolvane {
 namespace {
 
+using Strings = std::vector<std::string>;
+
 class RunLoopTest : public ::testing::Test {
  protected:
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  std::vector<std::string> trace;
-
   auto note(std::string what) {
     return [this, what] { trace.push_back(what + "@" + std::to_string(clock.now())); };
   }
+
+  sim::SimClock clock;
+  sim::SimRunLoop loop{clock};
+  Strings trace;
 };
 
 TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrderAndCancelledItemsNever) {
@@ -28,13 +29,14 @@ TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrderAndCancelledItemsNever) {
   const TimerId cancelled = loop.postAfter(0.1, note("cancelled"));
   loop.postAfter(0.1, note("early"));
   loop.post(note("second"));
+  std::thread([&] { loop.postFromAnyThread(note("worker")); }).join();
   loop.cancel(cancelled);
   loop.cancel(cancelled);  // twice is harmless
   loop.cancel(0);
-  EXPECT_EQ(loop.runUntilIdle(), 2);
+  EXPECT_EQ(loop.runUntilIdle(), 3);
   loop.advance(1.0);
-  EXPECT_EQ(trace, (std::vector<std::string>{"first@0.000000", "second@0.000000", "early@0.100000",
-                                             "late@0.200000"}));
+  EXPECT_EQ(trace, (Strings{"first@0.000000", "second@0.000000", "worker@0.000000",
+                            "early@0.100000", "late@0.200000"}));
   EXPECT_DOUBLE_EQ(clock.now(), 1.0);
 }
 
@@ -52,82 +54,59 @@ TEST_F(RunLoopTest, ALateRepeatingTimerSkipsMissedTicksKeepsItsPhaseAndCanCancel
   EXPECT_EQ(loop.pendingCount(), 0u);
 }
 
-TEST_F(RunLoopTest, WorkPostedFromAnotherThreadRunsOnTheLoop) {
-  std::thread worker([&] { loop.postFromAnyThread(note("from worker")); });
-  worker.join();
-  EXPECT_EQ(loop.runUntilIdle(), 1);
-  EXPECT_EQ(trace.size(), 1u);
-}
-
-Task countingTask(std::vector<std::string>& trace, int steps) {
+// Yields between steps, or sleeps `pause` seconds; `frame` lives as long as the coroutine's frame.
+Task stepping(Strings& trace, const Clock& clock, int steps, double pause,
+              [[maybe_unused]] std::shared_ptr<int> frame = nullptr) {
   for (int i = 0; i < steps; ++i) {
     const bool cancelled = co_await isCancelled();
-    if (cancelled) {
-      trace.push_back("cancelled");
-      co_return;
-    }
-    trace.push_back("step " + std::to_string(i));
-    co_await yieldNow();
-  }
-  trace.push_back("done");
-}
-
-TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsStepsAndACancelledOneStopsAtItsCheckpoint) {
-  auto finishing = countingTask(trace, 2).start(loop);
-  loop.post([this] { trace.push_back("other"); });
-  EXPECT_FALSE(finishing.isFinished());
-  loop.runUntilIdle();
-  EXPECT_TRUE(finishing.isFinished());
-
-  auto cancelled = countingTask(trace, 5).start(loop);
-  loop.runNext();  // step 0, then suspended in the yield
-  cancelled.cancel();
-  loop.runUntilIdle();
-  EXPECT_EQ(trace,
-            (std::vector<std::string>{"step 0", "other", "step 1", "done", "step 0", "cancelled"}));
-}
-
-Task sleepingTask(std::vector<std::string>& trace, const Clock& clock) {
-  for (;;) {
-    const bool cancelled = co_await isCancelled();
     if (cancelled) break;
-    trace.push_back("pass@" + std::to_string(clock.now()));
-    co_await sleepFor(5.0);
+    trace.push_back("step@" + std::to_string(clock.now()));
+    if (pause > 0) {
+      co_await sleepFor(pause);
+    } else {
+      co_await yieldNow();
+    }
   }
   trace.push_back("ended@" + std::to_string(clock.now()));
 }
 
+TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsStepsAndACancelledOneStopsAtItsCheckpoint) {
+  auto finishing = stepping(trace, clock, 2, 0).start(loop);
+  loop.post(note("other"));
+  EXPECT_FALSE(finishing.isFinished());
+  loop.runUntilIdle();
+  EXPECT_TRUE(finishing.isFinished());
+
+  auto cancelled = stepping(trace, clock, 5, 0).start(loop);
+  loop.runNext();  // one step, then suspended in the yield
+  cancelled.cancel();
+  loop.runUntilIdle();
+  EXPECT_EQ(trace, (Strings{"step@0.000000", "other@0.000000", "step@0.000000", "ended@0.000000",
+                            "step@0.000000", "ended@0.000000"}));
+}
+
 TEST_F(RunLoopTest, CancellingASleepingTaskWakesItAtOnce) {
-  auto handle = sleepingTask(trace, clock).start(loop);
+  auto handle = stepping(trace, clock, 100, 5.0).start(loop);
   loop.advance(12.0);
   handle.cancel();
   loop.runUntilIdle();
-  EXPECT_EQ(trace, (std::vector<std::string>{"pass@0.000000", "pass@5.000000", "pass@10.000000",
-                                             "ended@12.000000"}));
+  EXPECT_EQ(trace,
+            (Strings{"step@0.000000", "step@5.000000", "step@10.000000", "ended@12.000000"}));
   EXPECT_TRUE(handle.isFinished());
   EXPECT_EQ(loop.pendingCount(), 0u);
 }
 
-struct DestructionProbe {
-  bool* destroyed;
-  ~DestructionProbe() { *destroyed = true; }
-};
-
-Task probeTask(bool* destroyed) {
-  DestructionProbe probe{destroyed};
-  co_await sleepFor(100.0);
-}
-
 TEST(RunLoopLifetime, DestroyingTheLoopReleasesSuspendedTasks) {
-  bool destroyed = false;
+  const auto frame = std::make_shared<int>();
+  Strings trace;
   {
     sim::SimClock clock;
     sim::SimRunLoop loop(clock);
-    auto handle = probeTask(&destroyed).start(loop);
+    auto handle = stepping(trace, clock, 1, 100.0, frame).start(loop);
     loop.runUntilIdle();
-    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(frame.use_count(), 2);
   }
-  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(frame.use_count(), 1);
 }
 
 }  // namespace

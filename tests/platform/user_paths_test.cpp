@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <string>
 
 #include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
@@ -20,96 +18,90 @@ namespace {
 
 class RuntimeFolderTest : public ::testing::Test {
  protected:
-  std::optional<std::string> choose(std::uint32_t uid) {
-    const auto lookup = [this](const std::string& name) -> std::optional<std::string> {
-      return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
-    };
-    return chooseRuntimeFolder(lookup, disk, uid, message);
-  }
   void folder(const std::string& path, mode_t mode) {
     ASSERT_EQ(::mkdir(path.c_str(), mode), 0);
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);  // past the umask
+  }
+  std::string fallbackOf(std::uint32_t user) const {
+    return temp.path() + "/tolvane-" + std::to_string(user);
   }
 
   const test::TempDir temp;
   const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
   const std::string runtime = temp.path() + "/run";
-  const std::string fallback = temp.path() + "/tolvane-" + std::to_string(uid);
-  std::map<std::string, std::string> env{{"TMPDIR", temp.path()}};
+  const std::string fallback = fallbackOf(uid);
   PosixFileSystem disk;
-  std::string message;
 };
 
-TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndAnythingElseFallsBackToOurOwnFolder) {
+TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) {
+  const std::string notUsable = "XDG_RUNTIME_DIR is not usable: " + runtime + " ";
+  const auto refusal = [&](const std::string& at, const std::string& problem) {
+    return "cannot keep the instance lock in " + at + ": " + at + " " + problem +
+           " (remove it, or set XDG_RUNTIME_DIR to a folder only you can use)";
+  };
+  // Everything here belongs to us, so to another user every folder belongs to someone else.
+  const std::uint32_t other = uid + 1;
+  const std::string theirs =
+      " belongs to user id " + std::to_string(uid) + ", not " + std::to_string(other);
   struct Row {
     const char* what;
     std::function<void()> place;  // places XDG_RUNTIME_DIR; unset when empty
-    bool used;
-    std::string problem;
+    std::optional<std::string> chosen;
+    std::string message;
+    std::uint32_t user;
   };
   const Row rows[] = {
-      {"unset", nullptr, false, ""},
-      {"private", [&] { folder(runtime, 0700); }, true, ""},
-      {"open to others", [&] { folder(runtime, 0755); }, false,
-       "is open to other users (mode 0755)"},
+      {"unset", nullptr, fallback, "", uid},
+      {"private", [&] { folder(runtime, 0700); }, runtime, "", uid},
+      {"open to the group", [&] { folder(runtime, 0750); }, fallback,
+       notUsable + "is open to other users (mode 0750); using " + fallback, uid},
       {"a link to a private folder",
        [&] {
          folder(temp.path() + "/elsewhere", 0700);
          ASSERT_EQ(::symlink("elsewhere", runtime.c_str()), 0);
        },
-       false, "is a symbolic link"},
-      {"a file", [&] { ASSERT_TRUE(disk.writeFileSynced(runtime, "")); }, false, "is not a folder"},
+       fallback, notUsable + "is a symbolic link; using " + fallback, uid},
+      {"a file", [&] { ASSERT_TRUE(disk.writeFileSynced(runtime, "")); }, fallback,
+       notUsable + "is not a folder; using " + fallback, uid},
+      // The fallback's fixed name, placed first: a link to a folder the attacker controls, and
+      // a folder anyone may write into.
+      {"unset, the fallback a link",
+       [&] {
+         folder(temp.path() + "/trap", 0700);
+         ASSERT_EQ(::symlink("trap", fallback.c_str()), 0);
+       },
+       std::nullopt, refusal(fallback, "is a symbolic link"), uid},
+      {"unset, the fallback open", [&] { folder(fallback, 0703); }, std::nullopt,
+       refusal(fallback, "is open to other users (mode 0703)"), uid},
+      {"another user's",
+       [&] {
+         folder(runtime, 0700);
+         folder(fallbackOf(other), 0700);
+       },
+       std::nullopt,
+       notUsable.substr(0, notUsable.size() - 1) + theirs + "; " +
+           refusal(fallbackOf(other), theirs.substr(1)),
+       other},
   };
   for (const auto& row : rows) {
-    std::filesystem::remove_all(runtime);
-    std::filesystem::remove_all(fallback);
-    env.erase("XDG_RUNTIME_DIR");
-    if (row.place) {
+    SCOPED_TRACE(row.what);
+    for (const auto& made : {runtime, fallback, fallbackOf(other)})
+      std::filesystem::remove_all(made);
+    std::map<std::string, std::string> env{{"TMPDIR", temp.path()}};
+    if (row.place) row.place();
+    // The last two leave XDG_RUNTIME_DIR unset.
+    if (std::filesystem::exists(std::filesystem::symlink_status(runtime)))
       env["XDG_RUNTIME_DIR"] = runtime;
-      row.place();
-    }
-    EXPECT_EQ(choose(uid), row.used ? runtime : fallback) << row.what;
-    if (row.problem.empty()) {
-      EXPECT_EQ(message, "") << row.what;
-    } else {
-      EXPECT_EQ(message, "XDG_RUNTIME_DIR is not usable: " + runtime + " " + row.problem +
-                             "; using " + fallback)
-          << row.what;
-    }
-    if (!row.used) {
-      EXPECT_FALSE(privateFolderProblem(disk, fallback, uid)) << row.what;
+    std::string message;
+    const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+      return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
+    };
+    EXPECT_EQ(chooseRuntimeFolder(lookup, disk, row.user, message), row.chosen);
+    EXPECT_EQ(message, row.message);
+    if (row.chosen == fallback) {
+      EXPECT_FALSE(privateFolderProblem(disk, fallback, uid));
     }
   }
-}
-
-TEST_F(RuntimeFolderTest, AFallbackNameSomeoneElseCouldHavePlacedIsRefused) {
-  const auto refusal = [&](const std::string& problem) {
-    return "cannot keep the instance lock in " + fallback + ": " + fallback + " " + problem +
-           " (remove it, or set XDG_RUNTIME_DIR to a folder only you can use)";
-  };
-  // A link to a folder the attacker controls, and a folder anyone may write into.
-  folder(temp.path() + "/trap", 0700);
-  ASSERT_EQ(::symlink("trap", fallback.c_str()), 0);
-  EXPECT_EQ(choose(uid), std::nullopt);
-  EXPECT_EQ(message, refusal("is a symbolic link"));
-
-  ASSERT_EQ(::unlink(fallback.c_str()), 0);
-  folder(fallback, 0777);
-  EXPECT_EQ(choose(uid), std::nullopt);
-  EXPECT_EQ(message, refusal("is open to other users (mode 0777)"));
-
-  // Everything here belongs to us, so to another user both folders belong to someone else.
-  ASSERT_EQ(::chmod(fallback.c_str(), 0700), 0);
-  folder(runtime, 0700);
-  env["XDG_RUNTIME_DIR"] = runtime;
-  const std::uint32_t other = uid + 1;
-  const std::string otherFallback = temp.path() + "/tolvane-" + std::to_string(other);
-  EXPECT_EQ(choose(other), std::nullopt);
-  EXPECT_NE(message.find(runtime + " belongs to user id " + std::to_string(uid)), std::string::npos)
-      << message;
-  EXPECT_NE(message.find(otherFallback + " belongs to user id " + std::to_string(uid)),
-            std::string::npos)
-      << message;
 }
 
 }  // namespace
