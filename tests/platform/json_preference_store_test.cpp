@@ -139,7 +139,10 @@ TEST(ParsePreferenceDocument, AMemberThatDoesNotParseCostsOnlyItself) {
   const std::tuple<const char*, const char*, Strings> rows[] = {
       // Numbers past the range of a double, which the JSON library refuses in any document.
       {R"({"a": true, "n": 1e400})", R"({"a": true})", {"n"}},
-      {R"({"n": -1e400, "b": ["x"], "c": {"d": 1e400}})", R"({"b": ["x"]})", {"n", "c"}},
+      // A comma inside a nested value separates no members.
+      {R"({"n": -1e400, "b": ["x", 1], "c": {"d": 1e400, "e": 2}})",
+       R"({"b": ["x", 1]})",
+       {"n", "c"}},
       // Damaged members: a cut value, a missing value, bytes that are not UTF-8, a stray comma.
       {R"({"a": 1, "t": tru, "k", "z": "end"})", R"({"a": 1, "z": "end"})", {"t", "k"}},
       {"{\"u\": \"\xff\", \"a\": 2,}", R"({"a": 2})", {"u"}},

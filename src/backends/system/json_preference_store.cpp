@@ -168,6 +168,8 @@ std::optional<std::vector<std::string_view>> topLevelMembers(std::string_view te
       ++depth;
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;
+    } else if (depth > 0) {
+      continue;  // a comma inside a nested value
     } else if (c == ']') {
       return std::nullopt;
     } else if (c == '}' || c == ',') {
