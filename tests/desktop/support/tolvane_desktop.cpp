@@ -262,7 +262,7 @@ xcb_window_t TolvaneDesktop::dockedIcon(xcb_window_t below, bool topLevel) {
   return found;
 }
 
-std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
+std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon(xcb_window_t* window) {
   xcb_window_t icon = XCB_WINDOW_NONE;
   // Docking reparents the icon away from the root, which the root's watch sees.
   if (!x.waitUntil([&] { return (icon = dockedIcon(x.root(), true)) != XCB_WINDOW_NONE; },
@@ -275,7 +275,13 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
         x.xcb(), xcb_get_window_attributes(x.xcb(), icon), nullptr));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
   };
-  if (!x.waitUntil(viewable, {tolvane->pump()})) return std::nullopt;
+  // Docking widens the tray, which the window manager then moves along the screen's edge: the
+  // icon's place holds once it has handled that.
+  if (!x.waitUntil(viewable, {tolvane->pump()}) ||
+      !x.syncWindowManager(nullptr, {tolvane->pump()})) {
+    return std::nullopt;
+  }
+  if (window) *window = icon;
   const Reply<xcb_get_geometry_reply_t> geometry(
       xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr));
   const Reply<xcb_translate_coordinates_reply_t> place(xcb_translate_coordinates_reply(
@@ -288,13 +294,15 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
 }
 
 std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
-  const auto icon = trayIcon();
+  xcb_window_t window = XCB_WINDOW_NONE;
+  const auto icon = trayIcon(&window);
   EXPECT_TRUE(icon) << tolvane->log();
   if (!icon) return {};
   const std::string listed = "tray: menu lists recent windows ";
   const int before = tolvane->count(listed), grabs = grabs_;
-  type("mousemove " + std::to_string(icon->x + icon->width / 2) + " " +
-       std::to_string(icon->y + icon->height / 2) + " " + click);
+  // Relative to the icon: wherever the tray holds it when the pointer moves.
+  type("mousemove --window " + std::to_string(window) + " " + std::to_string(icon->width / 2) +
+       " " + std::to_string(icon->height / 2) + " " + click);
   EXPECT_TRUE(waitForLog(listed, before + 1)) << tolvane->log();
   // The grab is awaited by the focus it takes, never probed: a probe's own grab of the keyboard,
   // taken between the menu's map and its grab, makes Qt's grab fail.

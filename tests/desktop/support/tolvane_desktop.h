@@ -87,8 +87,9 @@ class TolvaneDesktop : public ::testing::Test {
   void clickWidget(const std::string& name);
   /// Whether Tolvane shows the widget named `name` now.
   bool showsWidget(const std::string& name);
-  /// Waits until Tolvane's tray icon is docked and shown; where it is on the screen.
-  std::optional<xcb_get_geometry_reply_t> trayIcon();
+  /// Waits until Tolvane's tray icon is docked and shown; where it is on the screen (and its
+  /// window, in `window`).
+  std::optional<xcb_get_geometry_reply_t> trayIcon(xcb_window_t* window = nullptr);
   /// Opens the tray menu with `click` (xdotool's words) on the icon and waits until it holds
   /// the keyboard; the recent windows it lists, as Tolvane logged them.
   std::string openTrayMenu(const std::string& click);
