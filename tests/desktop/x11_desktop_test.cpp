@@ -18,18 +18,12 @@
 #include "desktop/support/x_session.h"
 #include "support/temp_dir.h"
 
-#ifndef TOLVANE_TEST_CLIENT
-#define TOLVANE_TEST_CLIENT ""
-#endif
-
 namespace tolvane::test {
 namespace {
 
 using x11::ActivationWatch;
 using x11::X11Desktop;
 using Numbers = std::set<std::uint32_t>;
-
-constexpr std::string_view kTestClient = TOLVANE_TEST_CLIENT;
 
 /// One session with openbox, and the desktop under test on a connection of its own.
 class X11DesktopTest : public ::testing::Test {
@@ -64,7 +58,7 @@ class X11DesktopTest : public ::testing::Test {
 
   /// Starts the two-window client with `options` ("--class Name").
   std::optional<SpawnedClient> startTestClient(const std::string& options) {
-    std::vector<std::string> args{std::string(kTestClient)};
+    std::vector<std::string> args{TOLVANE_TEST_CLIENT};
     std::istringstream words(options);
     for (std::string word; words >> word;) args.push_back(word);
     return session.startClient(args, 2);
@@ -142,17 +136,9 @@ class X11DesktopTest : public ::testing::Test {
   std::unique_ptr<X11Desktop> desktop;
 };
 
-class X11DesktopWithClientTest : public X11DesktopTest {
- protected:
-  void SetUp() override {
-    if (kTestClient.empty()) GTEST_SKIP() << "built without the test client";
-    X11DesktopTest::SetUp();
-  }
-};
-
 // --- Applications -----------------------------------------------------------------------------
 
-TEST_F(X11DesktopWithClientTest, ApplicationsComeAndGoWithTheClientListNamedByDesktopEntries) {
+TEST_F(X11DesktopTest, ApplicationsComeAndGoWithTheClientListNamedByDesktopEntries) {
   std::filesystem::create_directories(applications());
   const auto entry = [&](const std::string& file, const std::string& keys) {
     std::ofstream(applications() + "/" + file) << "[Desktop Entry]\nType=Application\n" << keys;
@@ -388,7 +374,7 @@ TEST_F(X11DesktopTest, DesktopsAreSpacesAndOnlyTheCurrentOneIsOnScreen) {
   // shows that.
 }
 
-TEST_F(X11DesktopWithClientTest, ActivationKeepsTheRaisedWindowAndFocusReachesObservers) {
+TEST_F(X11DesktopTest, ActivationKeepsTheRaisedWindowAndFocusReachesObservers) {
   const auto client = startTestClient("--class Focus");
   const auto other = session.startXterm("other");
   ASSERT_TRUE(client && other);

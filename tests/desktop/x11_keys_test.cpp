@@ -71,22 +71,17 @@ TEST_F(X11KeyMapTest, TranslatesProductKeysAndFlagsToTheKeyboardsKeycodesAndBack
             eventflags::kCommand | eventflags::kShift);
 }
 
-TEST_F(X11KeyMapTest, DigitsArePhysicalPositionsOnEveryLayout) {
-  // French AZERTY types "&", "é", ... on the digit row unshifted; its users still mean row 1, 2.
-  for (const char* layout : {"us", "fr"}) {
-    SCOPED_TRACE(layout);
-    ASSERT_TRUE(runToExit(session_, {"setxkbmap", layout}));
-    KeyMap keys(session_.xcb());
-    for (std::size_t i = 0; i < keycode::kDigits.size(); ++i) {
-      EXPECT_EQ(keys.keyCode(static_cast<xcb_keycode_t>(10 + i)), keycode::kDigits[i]);
-    }
-  }
-}
-
 TEST_F(X11KeyMapTest, EveryNamedKeyHasItsKeyOnUsAndFrenchKeysFollowTheirLabels) {
+  // French AZERTY types "&", "é", ... on the digit row unshifted; its users still mean row 1, 2.
+  const auto digitsArePositions = [](KeyMap& keys) {
+    for (std::size_t i = 0; i < keycode::kDigits.size(); ++i) {
+      EXPECT_EQ(keys.keyCode(static_cast<xcb_keycode_t>(10 + i)), keycode::kDigits[i]) << i;
+    }
+  };
   ASSERT_TRUE(runToExit(session_, {"setxkbmap", "us"}));
   {
     KeyMap keys(session_.xcb());
+    digitsArePositions(keys);
     for (std::uint16_t code = 0; code < 256; ++code) {
       if (!keycombo::keyName(code)) continue;
       SCOPED_TRACE(code);
@@ -122,6 +117,7 @@ TEST_F(X11KeyMapTest, EveryNamedKeyHasItsKeyOnUsAndFrenchKeysFollowTheirLabels) 
   };
   ASSERT_TRUE(runToExit(session_, {"setxkbmap", "fr"}));
   KeyMap keys(session_.xcb());
+  digitsArePositions(keys);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.keyCode);
     EXPECT_EQ(keys.keycodes(row.keyCode), row.keycodes);
@@ -148,8 +144,8 @@ class X11HotKeysTest : public ::testing::Test {
     std::map<xcb_keycode_t, int> presses;
   };
 
-  void start(bool withWindowManager = false) {
-    ASSERT_TRUE(session_.start(withWindowManager)) << session_.error();
+  void start() {
+    ASSERT_TRUE(session_.start(false)) << session_.error();
     connection_ = x11::Connection::open(session_.display().c_str());
     ASSERT_TRUE(connection_);
     connection_->addSink(&counter_);
@@ -224,20 +220,17 @@ TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbe
   EXPECT_FALSE(hotKeys_->registerHotKey(kO, kOptionMask, [] {}));
 }
 
-TEST_F(X11HotKeysTest, RefusalsSayWhyAndNameTheWindowManagerAsTheLikelyOwner) {
-  ASSERT_NO_FATAL_FAILURE(start(true));
-  // openbox's stock configuration binds Alt-Space to its window menu.
-  EXPECT_FALSE(hotKeys_->registerHotKey(49, kOptionMask, [] {}));
-  EXPECT_EQ(hotKeys_->refusalReason(),
-            "Alt+space is grabbed by another program, most likely the window manager (Openbox)");
-  ASSERT_TRUE(hotKeys_->registerHotKey(kP, kControlMask, [] {}));
-  EXPECT_EQ(hotKeys_->refusalReason(), std::nullopt);
-
+// Why a combination the window manager owns is refused (Openbox and its Alt-Space) is checked by
+// the switching scenario, which reads the reason as the application logs it.
+TEST_F(X11HotKeysTest, ARefusalSaysWhyUntilACombinationIsRegistered) {
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(runToExit(session_, {"setxkbmap", "fr"}));
   hotKeys_ = std::make_unique<x11::X11HotKeys>(*connection_);
   EXPECT_FALSE(hotKeys_->registerHotKey(33, kControlMask, [] {}));  // "[" needs AltGr
   EXPECT_EQ(hotKeys_->refusalReason(),
             "Control+bracketleft cannot be typed with this keyboard layout");
+  ASSERT_TRUE(hotKeys_->registerHotKey(kP, kControlMask, [] {}));
+  EXPECT_EQ(hotKeys_->refusalReason(), std::nullopt);
 }
 
 TEST_F(X11HotKeysTest, OnAFrenchLayoutACombinationIsTheKeyLabelledWithIt) {

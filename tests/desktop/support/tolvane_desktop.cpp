@@ -1,6 +1,10 @@
 // Preparing the desktop, launching, typing and waiting for the tests of the real `tolvane`.
 #include "desktop/support/tolvane_desktop.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,13 +14,59 @@
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/overlay.h"
 
-#ifndef TOLVANE_TEST_CLIENT
-#define TOLVANE_TEST_CLIENT ""
-#endif
-
 namespace tolvane::test {
 
+using Json = nlohmann::json;
 using x11::Reply;
+
+namespace {
+
+// The selected row's accent, and the foreground the tray host asks icons to use.
+constexpr std::uint8_t kAccent[] = {10, 132, 255};
+constexpr std::uint8_t kTrayForeground[] = {0, 0xA0, 0x50};
+constexpr xcb_keycode_t kTab = 23, kSpace = 65;  // in Xvfb's default keymap
+
+/// "key=value" as its two halves.
+std::pair<std::string, std::string> split(const std::string& text) {
+  const auto at = text.find('=');
+  return {text.substr(0, at), at == std::string::npos ? "" : text.substr(at + 1)};
+}
+
+/// Whether a wait status is what "exit" expects: "0", "exited" (any code), "killed:N".
+bool endedAs(int status, const std::string& want) {
+  if (want == "0") return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (want == "exited") return WIFEXITED(status);
+  if (want.starts_with("killed:")) {
+    return WIFSIGNALED(status) && WTERMSIG(status) == std::stoi(want.substr(7));
+  }
+  return want.empty();
+}
+
+Json readPreferences(const std::string& path) {
+  std::ifstream in(path);
+  return Json::parse(in, nullptr, false);
+}
+
+}  // namespace
+
+// The recorder sits at its window's origin, 28 pixels high. Named as soon as it is shown, before
+// the window manager has placed it: a click sent before it is active lands on whatever lies
+// below. A key without a modifier beeps and recording goes on.
+const Steps kRecordCtrlShiftK = {"url tolvane://test-recorder",
+                                 "named recorder=test hook: recorder window=",
+                                 "active recorder",
+                                 "count:1 test hook: recorder recording=0 chips=AltSpace reset=0",
+                                 "type mousemove --window {recorder} 12 14 click 1",
+                                 "log test hook: recorder recording=1 chips= reset=0",
+                                 "type key k ctrl+shift+k",
+                                 "log test hook: recorder recording=0 chips=CtrlShiftK reset=1",
+                                 "count:1 palette hotkey registered keyCode=40 modifiers=4608"};
+
+TolvaneDesktop::TolvaneDesktop() {
+  addActions();
+  addWaits();
+  addChecks();
+}
 
 TolvaneDesktop::~TolvaneDesktop() {
   tolvane.reset();
@@ -212,7 +262,7 @@ xcb_window_t TolvaneDesktop::dockedIcon(xcb_window_t below, bool topLevel) {
   return found;
 }
 
-std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
+std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon(xcb_window_t* window) {
   xcb_window_t icon = XCB_WINDOW_NONE;
   // Docking reparents the icon away from the root, which the root's watch sees.
   if (!x.waitUntil([&] { return (icon = dockedIcon(x.root(), true)) != XCB_WINDOW_NONE; },
@@ -225,7 +275,13 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
         x.xcb(), xcb_get_window_attributes(x.xcb(), icon), nullptr));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
   };
-  if (!x.waitUntil(viewable, {tolvane->pump()})) return std::nullopt;
+  // Docking widens the tray, which the window manager then moves along the screen's edge: the
+  // icon's place holds once it has handled that.
+  if (!x.waitUntil(viewable, {tolvane->pump()}) ||
+      !x.syncWindowManager(nullptr, {tolvane->pump()})) {
+    return std::nullopt;
+  }
+  if (window) *window = icon;
   const Reply<xcb_get_geometry_reply_t> geometry(
       xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr));
   const Reply<xcb_translate_coordinates_reply_t> place(xcb_translate_coordinates_reply(
@@ -238,18 +294,21 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon() {
 }
 
 std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
-  const auto icon = trayIcon();
+  xcb_window_t window = XCB_WINDOW_NONE;
+  const auto icon = trayIcon(&window);
   EXPECT_TRUE(icon) << tolvane->log();
   if (!icon) return {};
   const std::string listed = "tray: menu lists recent windows ";
-  const int before = tolvane->count(listed);
-  type("mousemove " + std::to_string(icon->x + icon->width / 2) + " " +
-       std::to_string(icon->y + icon->height / 2) + " " + click);
+  const int before = tolvane->count(listed), grabs = grabs_;
+  // Relative to the icon: wherever the tray holds it when the pointer moves.
+  type("mousemove --window " + std::to_string(window) + " " + std::to_string(icon->width / 2) +
+       " " + std::to_string(icon->height / 2) + " " + click);
   EXPECT_TRUE(waitForLog(listed, before + 1)) << tolvane->log();
-  // Qt maps the menu and grabs the keyboard in one go: probing the grab only once the menu is
-  // mapped keeps the probe from taking the keyboard before the menu asks for it.
-  EXPECT_TRUE(waitForPanel(true));
-  EXPECT_TRUE(pollUntil([&] { return keyboardTaken(); })) << "the menu never took the keys";
+  // The grab is awaited by the focus it takes, never probed: a probe's own grab of the keyboard,
+  // taken between the menu's map and its grab, makes Qt's grab fail.
+  EXPECT_TRUE(x.waitUntil([&] { return grabs_ > grabs && panel(); }, {tolvane->pump()}))
+      << "the menu never took the keys\n"
+      << tolvane->log();
   const auto& log = tolvane->log();
   const auto at = log.rfind(listed) + listed.size();
   return log.substr(at, log.find('\n', at) - at);
@@ -258,6 +317,188 @@ std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
 bool TolvaneDesktop::waitForTyped(const std::string& text) {
   return x.waitUntil([&] { return typed.text().find(text) != std::string::npos; },
                      {typed.pump(), tolvane->pump()});
+}
+
+xcb_window_t TolvaneDesktop::at(const std::string& name) const {
+  const auto found = windows.find(name);
+  return found == windows.end() ? xcb_window_t{XCB_WINDOW_NONE} : found->second;
+}
+
+bool TolvaneDesktop::showsOnPanel(const std::uint8_t (&rgb)[3], bool asText) {
+  const auto shown = panel();
+  return shown && (asText ? showsColourAsText : showsColour)(x.xcb(), x.root(), *shown, rgb[0],
+                                                             rgb[1], rgb[2]);
+}
+
+void TolvaneDesktop::run(const Steps& steps) {
+  for (const std::string& text : steps) {
+    SCOPED_TRACE(text);
+    const auto space = text.find(' ');
+    Step step{text.substr(0, space), space == std::string::npos ? "" : text.substr(space + 1)};
+    if (const auto colon = step.verb.find(':'); colon != std::string::npos) {
+      step.n = std::stoi(step.verb.substr(colon + 1));
+      step.verb.resize(colon);
+    }
+    const auto verb = verbs_.find(step.verb);
+    ASSERT_NE(verb, verbs_.end()) << "no such step";
+    ASSERT_NO_FATAL_FAILURE(verb->second(step));
+    if (HasFailure()) return;
+  }
+}
+
+// What the user and the desktop do.
+void TolvaneDesktop::addActions() {
+  verbs_["launch"] = [this](const Step&) { launch(); };
+  verbs_["type"] = [this](const Step& s) {
+    if (!s.arg.empty()) type(s.arg);
+  };
+  // As a pager would, each window of the list in turn, until Tolvane saw it; "pager": without
+  // waiting for Tolvane.
+  verbs_["activate"] = verbs_["pager"] = [this](const Step& s) {
+    std::istringstream names(s.arg);
+    for (std::string name; names >> name && !HasFatalFailure();) {
+      if (s.verb == "activate") activate(at(name));
+      if (s.verb == "pager") x.sendRootMessage(at(name), "_NET_ACTIVE_WINDOW", {2, 0, 0});
+    }
+  };
+  verbs_["url"] = [this](const Step& s) { ASSERT_EQ(tolvane->sendURL(s.arg), 0); };
+  // Blocks Tolvane's main thread for n seconds, and with "released" then until "release".
+  verbs_["stall"] = [this](const Step& s) {
+    const std::string url = "tolvane://test-stall?seconds=" + std::to_string(s.n);
+    ASSERT_EQ(tolvane->sendURL(url + (s.arg == "released" ? "&until=released" : "")), 0);
+    ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
+  };
+  verbs_["release"] = [this](const Step&) {
+    std::ofstream(home.path() + "/XDG_RUNTIME_DIR/test-stall-release");
+    ASSERT_TRUE(waitForLog("test hook: the main thread runs again")) << tolvane->log();
+  };
+  verbs_["signal"] = [this](const Step& s) { tolvane->signal(s.n); };
+  // Sends signal n (none: 0) and waits for the end.
+  verbs_["exit"] = [this](const Step& s) {
+    const int status = waitForExit(s.n);
+    EXPECT_TRUE(endedAs(status, s.arg)) << "status " << status << "\n" << tolvane->log();
+  };
+  verbs_["toDesktop"] = [this](const Step& s) {
+    const auto desktop = static_cast<std::uint32_t>(s.n);
+    x.sendRootMessage(at(s.arg), "_NET_WM_DESKTOP", {desktop, 2});
+    const auto moved = [&](const auto& v) { return v && !v->empty() && (*v)[0] == desktop; };
+    ASSERT_TRUE(x.waitForProperty(at(s.arg), "_NET_WM_DESKTOP", moved, {tolvane->pump()}));
+  };
+  verbs_["close"] = [this](const Step& s) {
+    x.sendRootMessage(at(s.arg), "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
+  };
+  verbs_["killDisplay"] = [this](const Step&) { x.killServer(); };
+  verbs_["screenshot"] = [this](const Step& s) { saveScreenshot(x, s.arg); };
+  // "key=json": the settings file changed in an editor.
+  verbs_["edit"] = [this](const Step& s) {
+    const auto [key, value] = split(s.arg);
+    Json json = readPreferences(preferencesPath());
+    ASSERT_TRUE(json.is_object());
+    json[key] = Json::parse(value);
+    std::ofstream(preferencesPath() + ".edit") << json.dump(2);
+    std::filesystem::rename(preferencesPath() + ".edit", preferencesPath());
+  };
+  verbs_["widget"] = [this](const Step& s) { clickWidget(s.arg); };
+  // Opens the tray menu with a click (xdotool's words) on the icon.
+  verbs_["trayMenu"] = [this](const Step& s) { menu_ = openTrayMenu(s.arg); };
+  // Types the hot key until the palette shows and its grab holds the keyboard.
+  verbs_["palette"] = [this](const Step& s) { openPalette(s.arg.empty() ? "alt+space" : s.arg); };
+}
+
+// What Tolvane and the window manager do in answer, waited for.
+void TolvaneDesktop::addWaits() {
+  verbs_["active"] = [this](const Step& s) {
+    EXPECT_TRUE(waitForActive(at(s.arg))) << tolvane->log();
+  };
+  // Once the window manager has handled everything, the window is the active one: a stray
+  // switch leaves another active. (It may name none for a moment while focus returns from a
+  // grab.)
+  verbs_["stays"] = [this](const Step& s) {
+    ASSERT_TRUE(x.syncWindowManager(nullptr, {tolvane->pump()}));
+    EXPECT_TRUE(waitForActive(at(s.arg))) << "active: " << x.activeWindow() << "\n"
+                                          << tolvane->log();
+  };
+  verbs_["log"] = [this](const Step& s) {
+    ASSERT_TRUE(waitForLog(expand(s.arg), s.n)) << tolvane->log();
+  };
+  verbs_["typed"] = [this](const Step& s) { ASSERT_TRUE(waitForTyped(s.arg)) << tolvane->log(); };
+  // A panel shows (n 1) or is gone (n 0); "WxH" or "xH" checks its size.
+  verbs_["panel"] = [this](const Step& s) {
+    ASSERT_TRUE(waitForPanel(s.n == 1)) << tolvane->log();
+    const auto shown = panel();
+    if (s.arg.empty() || !shown) return;
+    const std::string width = s.arg[0] == 'x' ? "" : std::to_string(shown->width);
+    EXPECT_EQ(width + "x" + std::to_string(shown->height), s.arg);
+  };
+  // Mapped is not yet painted: the panel is read until the accent shows; "text": as text or a
+  // thin mark only, not as a filled band.
+  verbs_["accent"] = [this](const Step& s) {
+    EXPECT_TRUE(pollUntil([&] { return showsOnPanel(kAccent, s.arg == "text"); })) << "no accent";
+  };
+  verbs_["keyboard"] = [this](const Step& s) {
+    EXPECT_TRUE(pollUntil([&] { return keyboardTaken() == (s.n == 1); })) << tolvane->log();
+  };
+  // Tolvane holds Super-Tab (n 1) or has let go of it (n 0).
+  verbs_["superTab"] = [this](const Step& s) {
+    const auto held = [&] { return !comboIsFree(x, kTab, XCB_MOD_MASK_4); };
+    EXPECT_TRUE(pollUntil([&] { return held() == (s.n == 1); })) << tolvane->log();
+  };
+  // "name=prefix": names the window whose number the log writes after the prefix.
+  verbs_["named"] = [this](const Step& s) {
+    const auto [key, prefix] = split(s.arg);
+    ASSERT_TRUE(waitForLog(prefix)) << tolvane->log();
+    const auto& log = tolvane->log();
+    name(key, static_cast<xcb_window_t>(
+                  std::strtoul(log.c_str() + log.find(prefix) + prefix.size(), nullptr, 10)));
+  };
+  // "name=title": Tolvane's one window of that title, named.
+  verbs_["window"] = [this](const Step& s) {
+    const auto [key, title] = split(s.arg);
+    const xcb_window_t shown = windowTitledWhenShown(title);
+    ASSERT_NE(shown, XCB_WINDOW_NONE);
+    name(key, shown);
+  };
+  // "key=json": the settings file holds it.
+  verbs_["stored"] = [this](const Step& s) {
+    const auto [key, value] = split(s.arg);
+    // clang 14 cannot capture structured bindings in a lambda; named copies it can.
+    const std::string setting = key, expected = value;
+    EXPECT_TRUE(pollUntil([&] {
+      return readPreferences(preferencesPath()).value(setting, Json()) == Json::parse(expected);
+    })) << s.arg
+        << "\n"
+        << tolvane->log();
+  };
+  verbs_["shows"] = [this](const Step& s) {
+    EXPECT_TRUE(pollUntil([&] { return showsWidget(s.arg); })) << s.arg;
+  };
+}
+
+// What holds now.
+void TolvaneDesktop::addChecks() {
+  // The log says it exactly n times.
+  verbs_["count"] = [this](const Step& s) {
+    EXPECT_EQ(tolvane->count(expand(s.arg)), s.n) << tolvane->log();
+  };
+  verbs_["onDesktop"] = [this](const Step& s) {
+    EXPECT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), static_cast<std::uint32_t>(s.n));
+  };
+  verbs_["altSpace"] = [this](const Step& s) {
+    EXPECT_EQ(comboIsFree(x, kSpace, XCB_MOD_MASK_1), s.n == 0);
+  };
+  verbs_["noWindow"] = [this](const Step& s) {
+    EXPECT_TRUE(windowsTitled(x, tolvane->pid(), s.arg).empty());
+  };
+  // The last menu listed these windows, most recent first.
+  verbs_["menuLists"] = [this](const Step& s) { EXPECT_EQ(menu_, expand(s.arg)); };
+  verbs_["iconColour"] = [this](const Step&) {
+    const auto icon = trayIcon();
+    ASSERT_TRUE(icon) << tolvane->log();
+    const std::uint8_t* rgb = kTrayForeground;
+    EXPECT_TRUE(pollUntil([&] {
+      return showsColour(x.xcb(), x.root(), *icon, rgb[0], rgb[1], rgb[2]);
+    })) << "the icon is not drawn in the tray's foreground colour";
+  };
 }
 
 }  // namespace tolvane::test

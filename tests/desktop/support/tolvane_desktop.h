@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +21,13 @@
 #include "support/temp_dir.h"
 
 namespace tolvane::test {
+
+/// Steps a driver runs in order: "verb[:n] argument", as in "count:0 activate pid="; window
+/// names in braces stand for the window's number ("log window={one} ok=true").
+using Steps = std::vector<std::string>;
+
+/// The palette's hot key recorded as Control-Shift-K, as a user records it in the recorder.
+extern const Steps kRecordCtrlShiftK;
 
 /// What a scenario's display holds before Tolvane starts.
 struct Desk {
@@ -39,6 +47,7 @@ struct Desk {
 
 class TolvaneDesktop : public ::testing::Test {
  protected:
+  TolvaneDesktop();
   /// Converts the test's screenshots once the display and Tolvane are gone.
   ~TolvaneDesktop() override;
   /// Starts the display of `desk` and its windows; Tolvane does not run yet.
@@ -78,12 +87,15 @@ class TolvaneDesktop : public ::testing::Test {
   void clickWidget(const std::string& name);
   /// Whether Tolvane shows the widget named `name` now.
   bool showsWidget(const std::string& name);
-  /// Waits until Tolvane's tray icon is docked and shown; where it is on the screen.
-  std::optional<xcb_get_geometry_reply_t> trayIcon();
+  /// Waits until Tolvane's tray icon is docked and shown; where it is on the screen (and its
+  /// window, in `window`).
+  std::optional<xcb_get_geometry_reply_t> trayIcon(xcb_window_t* window = nullptr);
   /// Opens the tray menu with `click` (xdotool's words) on the icon and waits until it holds
   /// the keyboard; the recent windows it lists, as Tolvane logged them.
   std::string openTrayMenu(const std::string& click);
   bool waitForTyped(const std::string& text);
+  /// Runs `steps` in order (the verbs are in tolvane_desktop.cpp) up to the first that fails.
+  void run(const Steps& steps);
 
   XSession x;
   TempDir home;
@@ -94,7 +106,19 @@ class TolvaneDesktop : public ::testing::Test {
   std::map<std::string, xcb_window_t> windows;
 
  private:
+  struct Step {
+    std::string verb, arg;
+    int n = 1;
+  };
+  void addActions();
+  void addWaits();
+  void addChecks();
+  xcb_window_t at(const std::string& name) const;
+  bool showsOnPanel(const std::uint8_t (&rgb)[3], bool asText);
   xcb_window_t dockedIcon(xcb_window_t below, bool topLevel);
+  std::map<std::string, std::function<void(const Step&)>> verbs_;
+  /// The recent windows the last tray menu listed.
+  std::string menu_;
   bool firstLaunch_ = false;
   int grabs_ = 0;
 };
