@@ -196,9 +196,10 @@ std::vector<Scenario> settings() {
       // Closed by the user with the window manager's close button, it stays closed.
       {"SettingsInTolvane_TheGuideGreetsAFirstLaunchOnly",
        {.firstLaunch = true},
-       {"launch", "window guide=Getting Started Guide", "screenshot onboarding-welcome.png",
-        "close guide", "stored onboardingCompleted=true", "exit:" + kSigterm, "launch",
-        "noWindow Getting Started Guide", "count:0 onboarding: shown"}},
+       {"launch", "window guide=Getting Started Guide", "autostart",
+        "screenshot onboarding-welcome.png", "close guide", "stored onboardingCompleted=true",
+        "exit:" + kSigterm, "launch", "noWindow Getting Started Guide",
+        "count:0 onboarding: shown"}},
   };
 }
 

@@ -469,6 +469,15 @@ void TolvaneDesktop::addWaits() {
         << "\n"
         << tolvane->log();
   };
+  // The login entry written at the first launch starts the program a user starts: the front
+  // door, never the desktop program behind it.
+  verbs_["autostart"] = [this](const Step&) {
+    std::ifstream entry(home.path() + "/XDG_CONFIG_HOME/autostart/com.brenmoor.tolvane.desktop");
+    std::string line;
+    while (std::getline(entry, line) && !line.starts_with("Exec=")) {
+    }
+    EXPECT_EQ(line, "Exec=" + std::filesystem::canonical(TOLVANE_EXECUTABLE).string());
+  };
   verbs_["shows"] = [this](const Step& s) {
     EXPECT_TRUE(pollUntil([&] { return showsWidget(s.arg); })) << s.arg;
   };
