@@ -1,11 +1,7 @@
 // tolvane-server as a process: what stops it from starting, bodies and clients that would hog
 // it, TLS, the request log, and a kill in the middle of writing.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -16,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/raw_client.h"
 #include "support/temp_dir.h"
 #include "testing/browser_sign_in.h"
 #include "testing/server_process.h"
@@ -49,41 +46,6 @@ class ServerProcessTest : public ::testing::Test {
   }
 
   ::tolvane::test::TempDir folder;
-};
-
-/// A raw connection to the server, for clients no library would be.
-class RawClient {
- public:
-  /// From `from`, another address of the loopback network, when given.
-  explicit RawClient(int port, const char* from = nullptr)
-      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    if (from && inet_pton(AF_INET, from, &address.sin_addr) == 1)
-      ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  ~RawClient() { close(fd_); }
-  int fd() const { return fd_; }
-  /// False once the server closed or refused to take more.
-  bool send(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
-  }
-  /// Everything the server sends until it closes the connection (bounded by 30 s).
-  std::string readToClose() {
-    timeval bound{30, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = recv(fd_, buffer, sizeof buffer, 0)) > 0) text.append(buffer, std::size_t(got));
-    return text;
-  }
-
- private:
-  int fd_;
 };
 
 TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
@@ -142,11 +104,11 @@ TEST_F(ServerProcessTest, SlowClientsGetTheirShareAndTheirDeadlineWhileOthersAre
     for (std::size_t i = 0; i < slow.size(); ++i)
       waiting.push_back({cut[i].empty() ? slow[i]->fd() : -1, POLLIN, 0});
     poll(waiting.data(), waiting.size(), 100);
-    if (waiting[0].revents) answer = normal.readToClose();
+    if (waiting[0].revents) answer = normal.read();
     for (std::size_t i = 0; i < slow.size(); ++i) {
       if (!cut[i].empty()) continue;
       if (waiting[i + 1].revents) {
-        cut[i] = "closed:" + slow[i]->readToClose();
+        cut[i] = "closed:" + slow[i]->read();
         --open;
       } else {
         slow[i]->send("X-Drip: 1\r\n");
