@@ -8,6 +8,7 @@
 #include "cli/add_account.h"
 #include "service/client_address.h"
 #include "support/service_world.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane::server::test {
 namespace {
@@ -61,14 +62,11 @@ TEST_F(Sign, RefusesFormBytesThatAreNotUtf8) {
 
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const auto request = newSignInRequest();
-  EXPECT_EQ(
-      call("GET", "/app/connect?app=other&challenge=" + request.challenge + "&state=s").status,
-      400);
-  EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=short&state=s").status, 400);
-  EXPECT_EQ(
-      call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge + "&state=%3Cscript%3E")
-          .status,
-      400);
+  for (const std::string& link :
+       {"app=other&challenge=" + request.challenge + "&state=s",
+        std::string("app=tolvane&challenge=short&state=s"),
+        "app=tolvane&challenge=" + request.challenge + "&state=%3Cscript%3E"})
+    EXPECT_EQ(call("GET", "/app/connect?" + link).status, 400) << link;
   // A ticket the server never issued, and one that was used.
   EXPECT_EQ(submit(*newSecret(), "ada@example.org", "correct horse", "signup").status, 400);
   const std::string ticket = ticketOf(openPage(request).body);
@@ -82,9 +80,7 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   EXPECT_EQ(exchange(code, request.verifier).status, 400) << "a failed try burns the code";
 
   const auto second = newSignInRequest();
-  const Reply again =
-      submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse", "signin");
-  const std::string fresh = callbackItem(again.headers.at("Location"), "code");
+  const std::string fresh = codeFor(second, "ada@example.org");
   const Reply issued = exchange(fresh, second.verifier);
   ASSERT_EQ(issued.status, 200);
   EXPECT_EQ(exchange(fresh, second.verifier).status, 400) << "used twice";
@@ -92,11 +88,9 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
       << "a replayed code revokes the token issued for it";
 
   const auto third = newSignInRequest();
-  const Reply late =
-      submit(ticketOf(openPage(third).body), "ada@example.org", "correct horse", "signin");
+  const std::string late = codeFor(third, "ada@example.org");
   now += testConfig().codeLifetime + 1;
-  EXPECT_EQ(exchange(callbackItem(late.headers.at("Location"), "code"), third.verifier).status, 400)
-      << "expired";
+  EXPECT_EQ(exchange(late, third.verifier).status, 400) << "expired";
   const std::string stale = ticketOf(openPage(third).body);
   now += testConfig().pageLifetime + 1;
   EXPECT_EQ(submit(stale, "ada@example.org", "correct horse", "signin").status, 400);
@@ -273,29 +267,24 @@ TEST_F(Sync, AReadOnlyOrMissingDatabaseAnswers503UntilFixed) {
 
 using Uploads = ServiceWorld;
 
+// Who sends the uploads: installation, version, build, system, architecture, locale.
+wire::ClientInfo sender(const std::string& installID = "install-1") {
+  return {installID, "0.1.0", "1", "Debian 12", "x86_64", "en_GB"};
+}
+
 Json usageBatch(std::size_t events, const std::string& installID = "install-1") {
-  Json list = Json::array();
-  for (std::size_t i = 0; i < events; ++i)
-    list.push_back({{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}});
-  return {{"app", "tolvane"},  {"installID", installID}, {"appVersion", "0.1.0"}, {"build", "1"},
-          {"os", "Debian 12"}, {"arch", "x86_64"},       {"locale", "en_GB"},     {"events", list}};
+  const Json event = {{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}};
+  return Json::parse(wire::encodeUsageBatch(sender(installID), std::vector<Json>(events, event)));
 }
 
 TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
   const std::string revoked = signIn("ada@example.org");
   call("POST", "/api/app/logout", "{}", revoked);
-  const Json crash = {{"type", "crash"},  {"app", "tolvane"},
-                      {"installID", "i"}, {"appVersion", "0.1"},
-                      {"build", "1"},     {"osVersion", "Debian 12"},
-                      {"arch", "x86_64"}, {"callStack", {{"threads", Json::array()}}},
-                      {"signal", 11},     {"exceptionType", "SIGSEGV"}};
-  const Json log = {{"type", "testlog"},
-                    {"app", "tolvane"},
-                    {"installID", "i"},
-                    {"appVersion", "dev"},
-                    {"build", "0"},
-                    {"osVersion", "Debian 12"},
-                    {"log", "== app log (DebugLog) ==\n\xc3\xa9"}};
+  const Json crash =
+      Json::parse(wire::encode({.client = sender(), .signal = 11, .exceptionType = "SIGSEGV"},
+                               {{"threads", Json::array()}}));
+  const Json log =
+      Json::parse(wire::encodeTesterLog(sender(), "== app log (DebugLog) ==\n\xc3\xa9"));
   struct Case {
     std::string path;
     Json body;
