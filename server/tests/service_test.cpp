@@ -120,13 +120,12 @@ TEST_F(Sign, OutRevokesTheTokenOrAllOfThemAndEveryBearerEndpointRefusesBadOnes) 
              "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
              "Bearer " + token, "Bearer " + elsewhere, "Bearer " + third, "Bearer ' OR 1=1 --"}) {
       SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
-      Request request{.method = e.method,
-                      .path = e.path,
-                      .authorization = authorization,
-                      .contentType = "application/json",
-                      .body = e.body,
-                      .address = address};
-      const Reply reply = service->handle(request);
+      const Reply reply = service->handle({.method = e.method,
+                                           .path = e.path,
+                                           .authorization = authorization,
+                                           .contentType = "application/json",
+                                           .body = e.body,
+                                           .address = address});
       EXPECT_EQ(reply.status, 401);
       EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
     }
