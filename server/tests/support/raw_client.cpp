@@ -24,7 +24,9 @@ RawClient::RawClient(int port, const char* from, int flags)
   connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
-RawClient::~RawClient() { close(fd_); }
+RawClient::~RawClient() {
+  close(fd_);
+}
 
 bool RawClient::send(const std::string& bytes) {
   return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
