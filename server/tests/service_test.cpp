@@ -392,6 +392,60 @@ TEST_F(Sign, InAttemptsAreLimitedPerAddressAndPerAccount) {
   EXPECT_EQ(call("POST", "/api/app/token", "{}").status, 429);
 }
 
+using Bounds = ServiceWorld;
+
+// Every field a client chooses is refused one past its bound and taken at it.
+TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
+  const std::string token = signIn("ada@example.org");
+  const auto request = newSignInRequest();
+  const std::string code = codeFor(request, "ada@example.org");
+  const auto page = [&](std::size_t state) {
+    return call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge +
+                           "&state=" + std::string(state, 's'))
+        .status;
+  };
+  const auto form = [&](const std::string& password, std::size_t bytes = 0) {
+    std::string body = "ticket=" + ticketOf(openPage(newSignInRequest()).body) +
+                       "&email=ada%40example.org&action=signin&password=" + password + "&pad=";
+    body.resize(std::max(body.size(), bytes), 'x');
+    return call("POST", "/app/connect", body, "", "application/x-www-form-urlencoded").status;
+  };
+  const auto exchangeAs = [&](const std::string& c, const std::string& verifier,
+                              const std::string& device) {
+    const Json body = {{"code", c}, {"verifier", verifier}, {"deviceId", device}};
+    return call("POST", "/api/app/token", body.dump()).status;
+  };
+  const auto pushAs = [&](std::size_t blob, const std::string& device) {
+    const Json body = {{"blob", std::string(blob, 'b')}, {"baseVersion", 0}, {"deviceId", device}};
+    return call("PUT", "/api/sync/tolvane", body.dump(), token).status;
+  };
+  struct Case {
+    std::string what;
+    int status, expected;
+  };
+  // In order: the refused exchanges leave the code for the last one.
+  for (const Case& c : std::vector<Case>{
+           {"state past 256", page(257), 400},
+           {"state of 256", page(256), 200},
+           {"empty password", form(""), 400},
+           {"password past 1024", form(std::string(kMaxPasswordBytes + 1, 'p')), 400},
+           {"password of 1024", form(std::string(kMaxPasswordBytes, 'p')), 401},
+           {"form past 8 KiB", form("wrong", BodyLimits::kForm + 1), 413},
+           {"form of 8 KiB", form("wrong", BodyLimits::kForm), 401},
+           {"code shape", exchangeAs("short", request.verifier, "d"), 400},
+           {"verifier shape", exchangeAs(code, std::string(42, 'v'), "d"), 400},
+           {"empty device", exchangeAs(code, request.verifier, ""), 400},
+           {"device with a space", exchangeAs(code, request.verifier, "a b"), 400},
+           {"device past 128", exchangeAs(code, request.verifier, std::string(129, 'd')), 400},
+           {"device of 128", exchangeAs(code, request.verifier, std::string(128, 'd')), 200},
+           {"blob past 1 MiB", pushAs(BodyLimits::kSyncBlob + 1, "d"), 413},
+           {"sync device past 128", pushAs(1, std::string(129, 'd')), 400},
+           {"blob of 1 MiB, device of 128", pushAs(BodyLimits::kSyncBlob, std::string(128, 'd')),
+            200}}) {
+    EXPECT_EQ(c.status, c.expected) << c.what;
+  }
+}
+
 TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
   for (const auto& [one, other, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"2001:DB8::1", "2001:db8::1", true},
