@@ -40,7 +40,9 @@ World& world() {
     config.pagesPerAddress = config.uploadBytesPerAddress = {.burst = 1e12, .perSecond = 1e12};
     w->service = std::make_unique<Service>(*w->storage, config, [] { return 1.8e9; });
     // A token stored as the exchange stores one, so the token's paths are reachable.
-    const auto account = w->storage->createAccount("fuzz@example.org", "$argon2id$x", "free");
+    const auto account = w->storage->createAccount(
+        "fuzz@example.org", hashPassword("fuzz-password", config.passwordCost).value_or(""),
+        "free");
     w->token = *newSecret();
     if (!account.ok() || w->storage->addToken(secretHash(w->token), account.value.id, "fuzz",
                                               "code", 1.8e9) != StoreStatus::ok)
