@@ -438,6 +438,34 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
   }
 }
 
+// What a sign-up takes: a new password of at least 8 bytes, and an e-mail address of one @
+// between something, of 3 to 254 bytes, no spaces, controls, angle brackets or quotes.
+TEST_F(Bounds, OfASignUpAreThePasswordsLengthAndTheAddressesShape) {
+  const std::string local(254 - std::string("@example.org").size(), 'a');
+  struct Case {
+    std::string email, password;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{{"new@example.org", std::string(7, 'p'), 400},
+                                         {"new@example.org", std::string(8, 'p'), 303},
+                                         {"a@b", "correct horse", 303},
+                                         {"a@", "correct horse", 400},
+                                         {local + "@example.org", "correct horse", 303},
+                                         {local + "a@example.org", "correct horse", 400},
+                                         {"a.example.org", "correct horse", 400},
+                                         {"@example.org", "correct horse", 400},
+                                         {"a@b@example.org", "correct horse", 400},
+                                         {"a\tb@example.org", "correct horse", 400},
+                                         {"a\x7f@example.org", "correct horse", 400},
+                                         {"a<b@example.org", "correct horse", 400},
+                                         {"a>b@example.org", "correct horse", 400},
+                                         {"a\"b@example.org", "correct horse", 400}}) {
+    const std::string ticket = ticketOf(openPage(newSignInRequest()).body);
+    EXPECT_EQ(submit(ticket, c.email, c.password, "signup").status, c.status)
+        << c.email << " " << c.password;
+  }
+}
+
 TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
   for (const auto& [one, other, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"2001:DB8::1", "2001:db8::1", true},
