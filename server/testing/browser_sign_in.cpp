@@ -10,20 +10,6 @@
 
 namespace tolvane::server::testing {
 
-namespace {
-
-// "http://host:port/path?query" → the origin and the rest.
-bool splitURL(const std::string& url, std::string& origin, std::string& rest) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return false;
-  const std::size_t slash = url.find('/', scheme + 3);
-  origin = url.substr(0, slash);
-  rest = slash == std::string::npos ? "/" : url.substr(slash);
-  return true;
-}
-
-}  // namespace
-
 std::string ticketOf(const std::string& page) {
   static const std::regex hidden(R"re(name=ticket value="([A-Za-z0-9_-]+)")re");
   std::smatch match;
@@ -39,14 +25,16 @@ std::string callbackItem(const std::string& url, const std::string& name) {
 std::optional<std::string> submitSignInPage(const std::string& pageURL, const std::string& email,
                                             const std::string& password, const std::string& action,
                                             std::string& whyNot) {
-  std::string origin, path;
-  if (!splitURL(pageURL, origin, path)) {
+  // "http://host:port/path?query": the origin and the rest.
+  static const std::regex parts(R"(^(\w+://[^/]+)(/.*)?$)");
+  std::smatch url;
+  if (!std::regex_match(pageURL, url, parts)) {
     whyNot = "not a URL: " + pageURL;
     return std::nullopt;
   }
-  httplib::Client client(origin);
+  httplib::Client client(url[1].str());
   client.set_read_timeout(30, 0);
-  const auto page = client.Get(path.c_str());
+  const auto page = client.Get(url[2].length() ? url[2].str() : "/");
   if (!page || page->status != 200) {
     whyNot = "the page did not load: " + (page ? page->body : httplib::to_string(page.error()));
     return std::nullopt;

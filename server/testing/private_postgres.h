@@ -3,11 +3,8 @@
 // owner. PostgreSQL refuses to run as root, so as root the server runs as user "nobody".
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "testing/temp_folder.h"
 
@@ -41,16 +38,16 @@ class PrivatePostgres {
 
  private:
   bool start(const std::string& binaries);
-  bool run(const std::vector<std::string>& arguments);
+  /// Runs a shell command in the cluster's folder, as the server's user: true when it succeeded.
+  bool run(const std::string& command);
   std::string logTail() const;
 
   TempFolder folder_{"tolvane-pg"};
   bool running_ = false;
   std::string binaries_;
   std::string whyNot_;
-  // The unprivileged user the server runs as when we are root.
-  std::optional<uid_t> user_;
-  gid_t group_ = 0;
+  // What runs a command as the unprivileged user the server runs as when we are root.
+  std::string asUser_;
 };
 
 }  // namespace tolvane::server::testing

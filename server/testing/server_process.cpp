@@ -14,8 +14,6 @@ namespace tolvane::server::testing {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments, int out,
             int err) {
   std::vector<char*> argv;
@@ -69,28 +67,22 @@ std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executabl
   process->pid_ = spawn(executable, all, out[1], err[1]);
   close(out[1]);
   close(err[1]);
-
-  static const std::regex listening(R"(listening on https?://[^ ]*:(\d+))");
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  std::string text;
-  std::smatch match;
-  while (!std::regex_search(text, match, listening)) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd ready{err[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
-        !readSome(err[0], text)) {
-      whyNot = "tolvane-server did not start: " + text;
-      close(out[0]);
-      close(err[0]);
-      process->stop(SIGKILL);
-      return nullptr;
-    }
-  }
-  process->port_ = std::stoi(match[1].str());
-  process->errors_ = text;
   process->reader_ =
       std::thread([raw = process.get(), o = out[0], e = err[0]] { raw->drain(o, e); });
+
+  static const std::regex listening(R"(listening on https?://[^ ]*:(\d+))");
+  std::unique_lock guard(process->lock_);
+  std::smatch match;
+  process->grew_.wait_for(guard, std::chrono::seconds(30), [&] {
+    return std::regex_search(process->errors_, match, listening) || process->errorsEnded_;
+  });
+  if (match.empty()) {
+    whyNot = "tolvane-server did not start: " + process->errors_;
+    guard.unlock();
+    process->stop(SIGKILL);
+    return nullptr;
+  }
+  process->port_ = std::stoi(match[1].str());
   return process;
 }
 
@@ -105,10 +97,12 @@ void ServerProcess::drain(int outFd, int errFd) {
       std::lock_guard guard(lock_);
       (fd.fd == outFd ? output_ : errors_) += chunk;
       if (!more) {
+        errorsEnded_ = errorsEnded_ || fd.fd == errFd;
         close(fd.fd);
         fd.fd = -1;
         --open;
       }
+      grew_.notify_all();
     }
   }
 }

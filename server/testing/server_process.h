@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,9 @@ class ServerProcess {
   int port_ = 0;
   bool ended_ = false;
   mutable std::mutex lock_;
+  // Told of each piece the reader adds, and of the end of standard error.
+  std::condition_variable grew_;
+  bool errorsEnded_ = false;
   std::string output_;
   std::string errors_;
   std::thread reader_;

@@ -1,57 +1,28 @@
 // The HTTP binding's sockets: what the kernel does with bursts of connections and with replies
 // written in parts, checked on the sockets themselves rather than by the clock; and requests no
 // honest client sends, refused before they cost more than their bounds.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
 
 #include "http/body_limits.h"
 #include "http/http_server.h"
+#include "support/raw_client.h"
 #include "support/service_world.h"
 
 namespace tolvane::server::test {
 namespace {
 
-// A socket owned by the test.
-class Socket {
- public:
-  explicit Socket(int flags = SOCK_NONBLOCK)
-      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0)) {}
-  ~Socket() { close(fd_); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-sockaddr_in loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 // How many of `sockets`, connecting at once, finish their handshake within `boundMs`.
-int connectedWithin(std::vector<Socket>& sockets, int port, int boundMs) {
-  std::vector<pollfd> waiting;
-  for (Socket& s : sockets) {
-    const sockaddr_in address = loopback(port);
-    connect(s.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    waiting.push_back({s.fd(), POLLOUT, 0});
-  }
+int connectedWithin(const std::vector<std::unique_ptr<RawClient>>& sockets, int boundMs) {
   int connected = 0;
-  for (pollfd& one : waiting) {
+  for (const auto& s : sockets) {
+    pollfd one{s->fd(), POLLOUT, 0};
     if (poll(&one, 1, boundMs) == 1 && (one.revents & POLLOUT)) {
       int error = 0;
       socklen_t size = sizeof error;
@@ -88,28 +59,14 @@ std::vector<int> noDelayOfServingSockets(int port) {
 // Sends `head` and then `body` (up to where the server stops taking it) and returns the first
 // line of the answer, "" when the server closed without one.
 std::string statusLineFor(int port, const std::string& head, const std::string& body) {
-  Socket client(0);
-  const sockaddr_in address = loopback(port);
-  if (connect(client.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return "no connection";
-  timeval bound{30, 0};
-  setsockopt(client.fd(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-  send(client.fd(), head.data(), head.size(), MSG_NOSIGNAL);
-  for (std::size_t sent = 0; sent < body.size();) {
-    // Once the answer is there, the rest of the body is not wanted.
+  RawClient client(port);
+  client.send(head);
+  // Once the answer is there, the rest of the body is not wanted.
+  for (std::size_t sent = 0; sent < body.size(); sent += 65536) {
     pollfd answer{client.fd(), POLLIN, 0};
-    if (poll(&answer, 1, 0) == 1) break;
-    const ssize_t n = send(client.fd(), body.data() + sent,
-                           std::min<std::size_t>(body.size() - sent, 65536), MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += std::size_t(n);
+    if (poll(&answer, 1, 0) == 1 || !client.send(body.substr(sent, 65536))) break;
   }
-  std::string reply;
-  char buffer[512];
-  ssize_t got;
-  while (reply.find("\r\n") == std::string::npos &&
-         (got = recv(client.fd(), buffer, sizeof buffer, 0)) > 0)
-    reply.append(buffer, std::size_t(got));
+  const std::string reply = client.read("\r\n");
   return reply.substr(0, reply.find("\r\n"));
 }
 
@@ -174,8 +131,10 @@ TEST_F(HttpServerTest, QueuesABurstOfConnectionsAndRepliesWithoutWaitingForAcks)
   ASSERT_TRUE(http.bind(whyNot)) << whyNot;
   // Bound but not yet accepting: every handshake of a burst must still complete in the queue.
   // A full queue drops the rest, and they would wait a second for their SYN to go again.
-  std::vector<Socket> burst(64);
-  EXPECT_EQ(connectedWithin(burst, http.port(), 2000), 64);
+  std::vector<std::unique_ptr<RawClient>> burst;
+  for (int i = 0; i < 64; ++i)
+    burst.push_back(std::make_unique<RawClient>(http.port(), nullptr, SOCK_NONBLOCK));
+  EXPECT_EQ(connectedWithin(burst, 2000), 64);
   burst.clear();
 
   std::thread serving([&] { http.run(); });

@@ -1,11 +1,7 @@
 // tolvane-server as a process: what stops it from starting, bodies and clients that would hog
 // it, TLS, the request log, and a kill in the middle of writing.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -16,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/raw_client.h"
 #include "support/temp_dir.h"
 #include "testing/browser_sign_in.h"
 #include "testing/server_process.h"
@@ -27,14 +24,13 @@ namespace {
 using testing::ServerProcess;
 using Json = nlohmann::json;
 
-const std::vector<std::string> kCheapHashing = {"--argon2-memory", "256", "--argon2-passes", "1"};
-
 class ServerProcessTest : public ::testing::Test {
  protected:
   std::string db() const { return folder.path() + "/tolvane.db"; }
   std::unique_ptr<ServerProcess> start(std::vector<std::string> extra = {}) {
-    std::vector<std::string> arguments = {"--db", db()};
-    arguments.insert(arguments.end(), kCheapHashing.begin(), kCheapHashing.end());
+    // Cheap hashing: the tests are about the process, not the cost.
+    std::vector<std::string> arguments = {"--db", db(), "--argon2-memory", "256", "--argon2-passes",
+                                          "1"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::string whyNot;
     auto server = ServerProcess::start(TOLVANE_SERVER_EXECUTABLE, arguments, whyNot);
@@ -49,41 +45,6 @@ class ServerProcessTest : public ::testing::Test {
   }
 
   ::tolvane::test::TempDir folder;
-};
-
-/// A raw connection to the server, for clients no library would be.
-class RawClient {
- public:
-  /// From `from`, another address of the loopback network, when given.
-  explicit RawClient(int port, const char* from = nullptr)
-      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    if (from && inet_pton(AF_INET, from, &address.sin_addr) == 1)
-      ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  ~RawClient() { close(fd_); }
-  int fd() const { return fd_; }
-  /// False once the server closed or refused to take more.
-  bool send(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
-  }
-  /// Everything the server sends until it closes the connection (bounded by 30 s).
-  std::string readToClose() {
-    timeval bound{30, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = recv(fd_, buffer, sizeof buffer, 0)) > 0) text.append(buffer, std::size_t(got));
-    return text;
-  }
-
- private:
-  int fd_;
 };
 
 TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
@@ -125,42 +86,40 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
 TEST_F(ServerProcessTest, SlowClientsGetTheirShareAndTheirDeadlineWhileOthersAreServed) {
   auto server = start({"--threads", "2", "--read-timeout", "2", "--connections-per-address", "40"});
   ASSERT_TRUE(server);
-  // 80 clients from another address, each dripping its headers a line at a time.
-  std::vector<std::unique_ptr<RawClient>> slow;
-  for (int i = 0; i < 80; ++i) {
-    slow.push_back(std::make_unique<RawClient>(server->port(), "127.0.0.2"));
-    slow.back()->send("GET /api/me HTTP/1.1\r\n");
+  // 80 clients from another address, each dripping its headers a line at a time, and then one
+  // that asks once and whole.
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i <= 80; ++i) {
+    clients.push_back(std::make_unique<RawClient>(server->port(), i < 80 ? "127.0.0.2" : nullptr));
+    clients.back()->send(i < 80 ? "GET /api/me HTTP/1.1\r\n"
+                                : "GET /api/me HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   }
-  RawClient normal(server->port());
-  normal.send("GET /api/me HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-  std::string answer;
-  std::vector<std::string> cut(slow.size());
-  std::size_t open = slow.size();
+  std::vector<std::string> cut(clients.size());
+  std::size_t open = clients.size();
   // Bounded by rounds, not by time: each waits up to 100 ms for the server to do something.
   for (int round = 0; round < 300 && open > 0; ++round) {
-    std::vector<pollfd> waiting = {{answer.empty() ? normal.fd() : -1, POLLIN, 0}};
-    for (std::size_t i = 0; i < slow.size(); ++i)
-      waiting.push_back({cut[i].empty() ? slow[i]->fd() : -1, POLLIN, 0});
+    std::vector<pollfd> waiting;
+    for (std::size_t i = 0; i < clients.size(); ++i)
+      waiting.push_back({cut[i].empty() ? clients[i]->fd() : -1, POLLIN, 0});
     poll(waiting.data(), waiting.size(), 100);
-    if (waiting[0].revents) answer = normal.readToClose();
-    for (std::size_t i = 0; i < slow.size(); ++i) {
+    for (std::size_t i = 0; i < clients.size(); ++i) {
       if (!cut[i].empty()) continue;
-      if (waiting[i + 1].revents) {
-        cut[i] = "closed:" + slow[i]->readToClose();
+      if (waiting[i].revents) {
+        cut[i] = "closed:" + clients[i]->read();
         --open;
-      } else {
-        slow[i]->send("X-Drip: 1\r\n");
+      } else if (i < 80) {
+        clients[i]->send("X-Drip: 1\r\n");
       }
     }
   }
-  EXPECT_NE(answer.find("HTTP/1.1 401"), std::string::npos) << "answered while they drip";
+  EXPECT_NE(cut.back().find("HTTP/1.1 401"), std::string::npos) << "answered while they drip";
   EXPECT_EQ(open, 0u) << "each cut at its deadline, though never silent";
   // The address's share was held to its deadline (408), the rest were closed unread.
   EXPECT_EQ(
-      std::count_if(cut.begin(), cut.end(),
+      std::count_if(cut.begin(), cut.end() - 1,
                     [](const std::string& c) { return c.find(" 408 ") != std::string::npos; }),
       40);
-  EXPECT_EQ(std::count(cut.begin(), cut.end(), "closed:"), 40);
+  EXPECT_EQ(std::count(cut.begin(), cut.end() - 1, "closed:"), 40);
 }
 
 TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
@@ -208,11 +167,8 @@ TEST_F(ServerProcessTest, TakesItsRateLimitsFromTheCommandLine) {
 
 TEST_F(ServerProcessTest, ServesTlsDirectly) {
   const std::string cert = folder.path() + "/cert.pem", key = folder.path() + "/key.pem";
-  const std::string make =
-      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
-      " -keyout " +
-      key + " -out " + cert + " 2>/dev/null";
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost";
+  ASSERT_EQ(std::system((make + " -keyout " + key + " -out " + cert + " 2>/dev/null").c_str()), 0);
   auto server = start({"--tls-cert", cert, "--tls-key", key});
   ASSERT_TRUE(server);
   httplib::SSLClient client("127.0.0.1", server->port());

@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "cli/add_account.h"
 #include "service/client_address.h"
 #include "support/service_world.h"
+#include "wire/cloud_bodies.h"
 
 namespace tolvane::server::test {
 namespace {
@@ -48,27 +50,13 @@ TEST_F(Sign, InAgainAndTheFormsWaysBack) {
   }
 }
 
-TEST_F(Sign, RefusesFormBytesThatAreNotUtf8) {
-  const std::string ticket = ticketOf(openPage(newSignInRequest()).body);
-  for (const std::string& form : {"ticket=" + ticket + "&email=a%FF%FE@example.org&password=x",
-                                  "ticket=" + ticket + "&email=a@example.org&password=%C0%AF",
-                                  "ticket=" + ticket + "&email=%ZZ"}) {
-    const Reply reply = call("POST", "/app/connect", form, "", "application/x-www-form-urlencoded");
-    EXPECT_EQ(reply.status, 400) << form;
-    EXPECT_EQ(reply.error, "form encoding");
-  }
-}
-
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const auto request = newSignInRequest();
-  EXPECT_EQ(
-      call("GET", "/app/connect?app=other&challenge=" + request.challenge + "&state=s").status,
-      400);
-  EXPECT_EQ(call("GET", "/app/connect?app=tolvane&challenge=short&state=s").status, 400);
-  EXPECT_EQ(
-      call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge + "&state=%3Cscript%3E")
-          .status,
-      400);
+  for (const std::string& link :
+       {"app=other&challenge=" + request.challenge + "&state=s",
+        std::string("app=tolvane&challenge=short&state=s"),
+        "app=tolvane&challenge=" + request.challenge + "&state=%3Cscript%3E"})
+    EXPECT_EQ(call("GET", "/app/connect?" + link).status, 400) << link;
   // A ticket the server never issued, and one that was used.
   EXPECT_EQ(submit(*newSecret(), "ada@example.org", "correct horse", "signup").status, 400);
   const std::string ticket = ticketOf(openPage(request).body);
@@ -82,9 +70,7 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   EXPECT_EQ(exchange(code, request.verifier).status, 400) << "a failed try burns the code";
 
   const auto second = newSignInRequest();
-  const Reply again =
-      submit(ticketOf(openPage(second).body), "ada@example.org", "correct horse", "signin");
-  const std::string fresh = callbackItem(again.headers.at("Location"), "code");
+  const std::string fresh = codeFor(second, "ada@example.org");
   const Reply issued = exchange(fresh, second.verifier);
   ASSERT_EQ(issued.status, 200);
   EXPECT_EQ(exchange(fresh, second.verifier).status, 400) << "used twice";
@@ -92,11 +78,9 @@ TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
       << "a replayed code revokes the token issued for it";
 
   const auto third = newSignInRequest();
-  const Reply late =
-      submit(ticketOf(openPage(third).body), "ada@example.org", "correct horse", "signin");
+  const std::string late = codeFor(third, "ada@example.org");
   now += testConfig().codeLifetime + 1;
-  EXPECT_EQ(exchange(callbackItem(late.headers.at("Location"), "code"), third.verifier).status, 400)
-      << "expired";
+  EXPECT_EQ(exchange(late, third.verifier).status, 400) << "expired";
   const std::string stale = ticketOf(openPage(third).body);
   now += testConfig().pageLifetime + 1;
   EXPECT_EQ(submit(stale, "ada@example.org", "correct horse", "signin").status, 400);
@@ -125,13 +109,12 @@ TEST_F(Sign, OutRevokesTheTokenOrAllOfThemAndEveryBearerEndpointRefusesBadOnes) 
              "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
              "Bearer " + token, "Bearer " + elsewhere, "Bearer " + third, "Bearer ' OR 1=1 --"}) {
       SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
-      Request request{.method = e.method,
-                      .path = e.path,
-                      .authorization = authorization,
-                      .contentType = "application/json",
-                      .body = e.body,
-                      .address = address};
-      const Reply reply = service->handle(request);
+      const Reply reply = service->handle({.method = e.method,
+                                           .path = e.path,
+                                           .authorization = authorization,
+                                           .contentType = "application/json",
+                                           .body = e.body,
+                                           .address = address});
       EXPECT_EQ(reply.status, 401);
       EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
     }
@@ -273,29 +256,24 @@ TEST_F(Sync, AReadOnlyOrMissingDatabaseAnswers503UntilFixed) {
 
 using Uploads = ServiceWorld;
 
+// Who sends the uploads: installation, version, build, system, architecture, locale.
+wire::ClientInfo sender(const std::string& installID = "install-1") {
+  return {installID, "0.1.0", "1", "Debian 12", "x86_64", "en_GB"};
+}
+
 Json usageBatch(std::size_t events, const std::string& installID = "install-1") {
-  Json list = Json::array();
-  for (std::size_t i = 0; i < events; ++i)
-    list.push_back({{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}});
-  return {{"app", "tolvane"},  {"installID", installID}, {"appVersion", "0.1.0"}, {"build", "1"},
-          {"os", "Debian 12"}, {"arch", "x86_64"},       {"locale", "en_GB"},     {"events", list}};
+  const Json event = {{"t", 1.8e9}, {"n", "session"}, {"p", {{"trigger", "cmdTab"}, {"ms", 12}}}};
+  return Json::parse(wire::encodeUsageBatch(sender(installID), std::vector<Json>(events, event)));
 }
 
 TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
   const std::string revoked = signIn("ada@example.org");
   call("POST", "/api/app/logout", "{}", revoked);
-  const Json crash = {{"type", "crash"},  {"app", "tolvane"},
-                      {"installID", "i"}, {"appVersion", "0.1"},
-                      {"build", "1"},     {"osVersion", "Debian 12"},
-                      {"arch", "x86_64"}, {"callStack", {{"threads", Json::array()}}},
-                      {"signal", 11},     {"exceptionType", "SIGSEGV"}};
-  const Json log = {{"type", "testlog"},
-                    {"app", "tolvane"},
-                    {"installID", "i"},
-                    {"appVersion", "dev"},
-                    {"build", "0"},
-                    {"osVersion", "Debian 12"},
-                    {"log", "== app log (DebugLog) ==\n\xc3\xa9"}};
+  const Json crash =
+      Json::parse(wire::encode({.client = sender(), .signal = 11, .exceptionType = "SIGSEGV"},
+                               {{"threads", Json::array()}}));
+  const Json log =
+      Json::parse(wire::encodeTesterLog(sender(), "== app log (DebugLog) ==\n\xc3\xa9"));
   struct Case {
     std::string path;
     Json body;
@@ -403,17 +381,101 @@ TEST_F(Sign, InAttemptsAreLimitedPerAddressAndPerAccount) {
   EXPECT_EQ(call("POST", "/api/app/token", "{}").status, 429);
 }
 
-TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
-  for (const auto& [one, same] : std::vector<std::pair<std::string, std::string>>{
-           {"2001:DB8::1", "2001:db8::1"},
-           {"2001:db8::1", "2001:db8:0:0:ffff:ffff:ffff:ffff"},
-           {"::ffff:192.0.2.1", "192.0.2.1"},
-           {"::FFFF:c000:201", "192.0.2.1"}}) {
-    EXPECT_EQ(addressKey(one), addressKey(same)) << one << " " << same;
+using Bounds = ServiceWorld;
+
+// Every field a client chooses is refused one past its bound, or garbled, and taken at it.
+TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
+  const std::string token = signIn("ada@example.org");
+  const auto request = newSignInRequest();
+  const std::string code = codeFor(request, "ada@example.org");
+  const auto page = [&](std::size_t state) {
+    return call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge +
+                           "&state=" + std::string(state, 's'))
+        .status;
+  };
+  const auto form = [&](const std::string& password, std::size_t bytes = 0) {
+    std::string body = "ticket=" + ticketOf(openPage(newSignInRequest()).body) +
+                       "&email=ada%40example.org&action=signin&password=" + password + "&pad=";
+    body.resize(std::max(body.size(), bytes), 'x');
+    return call("POST", "/app/connect", body, "", "application/x-www-form-urlencoded").status;
+  };
+  const auto exchangeAs = [&](const std::string& c, const std::string& verifier,
+                              const std::string& device) {
+    const Json body = {{"code", c}, {"verifier", verifier}, {"deviceId", device}};
+    return call("POST", "/api/app/token", body.dump()).status;
+  };
+  const auto pushAs = [&](std::size_t blob, const std::string& device) {
+    const Json body = {{"blob", std::string(blob, 'b')}, {"baseVersion", 0}, {"deviceId", device}};
+    return call("PUT", "/api/sync/tolvane", body.dump(), token).status;
+  };
+  struct Case {
+    std::string what;
+    int status, expected;
+  };
+  // In order: the refused exchanges leave the code for the last one.
+  for (const Case& c : std::vector<Case>{
+           {"state past 256", page(257), 400},
+           {"state of 256", page(256), 200},
+           // Form bytes are UTF-8 and their escapes whole, whatever the field.
+           {"password not UTF-8", form("%C0%AF"), 400},
+           {"broken escape", form("%ZZ"), 400},
+           {"empty password", form(""), 400},
+           {"password past 1024", form(std::string(kMaxPasswordBytes + 1, 'p')), 400},
+           {"password of 1024", form(std::string(kMaxPasswordBytes, 'p')), 401},
+           {"form past 8 KiB", form("wrong", BodyLimits::kForm + 1), 413},
+           {"form of 8 KiB", form("wrong", BodyLimits::kForm), 401},
+           {"code shape", exchangeAs("short", request.verifier, "d"), 400},
+           {"verifier shape", exchangeAs(code, std::string(42, 'v'), "d"), 400},
+           {"empty device", exchangeAs(code, request.verifier, ""), 400},
+           {"device with a space", exchangeAs(code, request.verifier, "a b"), 400},
+           {"device past 128", exchangeAs(code, request.verifier, std::string(129, 'd')), 400},
+           {"device of 128", exchangeAs(code, request.verifier, std::string(128, 'd')), 200},
+           {"blob past 1 MiB", pushAs(BodyLimits::kSyncBlob + 1, "d"), 413},
+           {"sync device past 128", pushAs(1, std::string(129, 'd')), 400},
+           {"blob of 1 MiB, device of 128", pushAs(BodyLimits::kSyncBlob, std::string(128, 'd')),
+            200}}) {
+    EXPECT_EQ(c.status, c.expected) << c.what;
   }
-  for (const auto& [one, other] : std::vector<std::pair<std::string, std::string>>{
-           {"2001:db8::1", "2001:db8:0:1::1"}, {"192.0.2.1", "192.0.2.2"}, {"unknown", "x"}}) {
-    EXPECT_NE(addressKey(one), addressKey(other)) << one << " " << other;
+}
+
+// What a sign-up takes: a new password of at least 8 bytes, and an e-mail address of one @
+// between something, of 3 to 254 bytes, no spaces, controls, angle brackets or quotes.
+TEST_F(Bounds, OfASignUpAreThePasswordsLengthAndTheAddressesShape) {
+  const std::string local(254 - std::string("@example.org").size(), 'a');
+  struct Case {
+    std::string email, password;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{{"new@example.org", std::string(7, 'p'), 400},
+                                         {"new@example.org", std::string(8, 'p'), 303},
+                                         {"a@b", "correct horse", 303},
+                                         {"a@", "correct horse", 400},
+                                         {local + "@example.org", "correct horse", 303},
+                                         {local + "a@example.org", "correct horse", 400},
+                                         {"a.example.org", "correct horse", 400},
+                                         {"@example.org", "correct horse", 400},
+                                         {"a@b@example.org", "correct horse", 400},
+                                         {"a\tb@example.org", "correct horse", 400},
+                                         {"a\x7f@example.org", "correct horse", 400},
+                                         {"a<b@example.org", "correct horse", 400},
+                                         {"a>b@example.org", "correct horse", 400},
+                                         {"a\"b@example.org", "correct horse", 400}}) {
+    const std::string ticket = ticketOf(openPage(newSignInRequest()).body);
+    EXPECT_EQ(submit(ticket, c.email, c.password, "signup").status, c.status)
+        << c.email << " " << c.password;
+  }
+}
+
+TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
+  for (const auto& [one, other, same] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"2001:DB8::1", "2001:db8::1", true},
+           {"2001:db8::1", "2001:db8:0:0:ffff:ffff:ffff:ffff", true},
+           {"::ffff:192.0.2.1", "192.0.2.1", true},
+           {"::FFFF:c000:201", "192.0.2.1", true},
+           {"2001:db8::1", "2001:db8:0:1::1", false},
+           {"192.0.2.1", "192.0.2.2", false},
+           {"unknown", "x", false}}) {
+    EXPECT_EQ(addressKey(one) == addressKey(other), same) << one << " " << other;
   }
 }
 

@@ -1,5 +1,6 @@
 // What every storage backend promises: unique accounts, single-use expiring codes and sign-ins,
-// revocable tokens, and sync versions that only ever move one writer at a time.
+// revocable tokens, sync versions that only ever move one writer at a time, and a database of
+// an older schema upgraded in place.
 #include <latch>
 #include <thread>
 #include <vector>
@@ -215,6 +216,32 @@ TEST_P(StorageTest, ASecondStorageOnTheDatabaseSeesTheFirstOnesWrites) {
   EXPECT_TRUE(other->commitSync(account, 1, "from two", "d", 2).ok());
   EXPECT_EQ(storage_->syncRecord(account).value.blob, "from two");
   EXPECT_EQ(other->createAccount("user1@example.com", "h", "free").status, StoreStatus::exists);
+}
+
+TEST_P(StorageTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
+  const std::string account = std::to_string(newAccount());
+  storage_.reset();
+  // Made back into the first schema: tokens without their use and code, uploads with the
+  // account that sent them.
+  std::string sql =
+      "DROP INDEX tokens_by_code; DROP INDEX tokens_by_account;"
+      "ALTER TABLE tokens DROP COLUMN code_hash; ALTER TABLE tokens DROP COLUMN last_used_at;"
+      "INSERT INTO tokens(token_hash, account_id, device_id, created_at) VALUES ('t', " +
+      account + ", 'd', 5);";
+  if (GetParam() == Backend::sqlite) sql += "PRAGMA user_version = 1;";
+  for (const std::string table : {"usage_uploads", "crash_uploads", "testlog_uploads"}) {
+    sql += "DROP INDEX " + table + "_by_time; ALTER TABLE " + table +
+           " ADD COLUMN account_id BIGINT; INSERT INTO " + table +
+           "(install_id, app_version, body, received_at, account_id) VALUES ('i', '1', '{}', 5, " +
+           account + ");";
+  }
+  ASSERT_TRUE(execute(sql));
+  storage_ = openAnother();
+  ASSERT_TRUE(storage_);
+  EXPECT_TRUE(storage_->accountForToken("t", 10, 6).ok()) << "the upgrade signs nobody out";
+  EXPECT_EQ(storage_->countUploads(UploadTable::crash).value, 1);
+  EXPECT_FALSE(execute("SELECT account_id FROM usage_uploads"));
+  EXPECT_TRUE(execute("SELECT code_hash FROM tokens"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StorageTest,

@@ -44,22 +44,6 @@ TEST_P(PostgresConnectionTest, ARoleThatMayNotCreateTablesUsesTheExistingOnes) {
   EXPECT_TRUE(storage_->accountByEmail("worker@example.com").ok());
 }
 
-TEST_P(PostgresConnectionTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
-  const std::int64_t account = newAccount();
-  // Made back into the first schema: tokens without their use and code, uploads linked.
-  std::string sql =
-      "ALTER TABLE tokens DROP COLUMN code_hash; ALTER TABLE tokens DROP COLUMN last_used_at;"
-      "INSERT INTO tokens(token_hash, account_id, device_id, created_at) VALUES ('t', " +
-      std::to_string(account) + ", 'd', 5);";
-  for (const std::string table : {"usage_uploads", "crash_uploads", "testlog_uploads"})
-    sql += "ALTER TABLE " + table + " ADD COLUMN account_id BIGINT;";
-  ASSERT_TRUE(cluster().execute(sql, database_)) << cluster().whyNot();
-  ASSERT_TRUE(openAnother());
-  EXPECT_TRUE(storage_->accountForToken("t", 10, 6).ok()) << "the upgrade signs nobody out";
-  EXPECT_FALSE(cluster().execute("SELECT account_id FROM usage_uploads", database_));
-  EXPECT_TRUE(cluster().execute("SELECT code_hash FROM tokens", database_));
-}
-
 TEST(PostgresTransport, IsWarnedAboutForAnotherMachineWithoutVerifiedTls) {
   for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{
            {"postgresql://tolvane@db.example.org/tolvane", true},

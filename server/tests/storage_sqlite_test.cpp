@@ -1,6 +1,5 @@
 // The SQLite file under an operator's hands: deleted and restored, made read-only, not ours at
-// all, of an older schema, and created private to its owner.
-#include <sqlite3.h>
+// all, corrupt, and created private to its owner.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -145,37 +144,6 @@ TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) 
     ASSERT_EQ(::stat((path + suffix).c_str(), &info), 0) << suffix;
     EXPECT_EQ(info.st_mode & 0777, 0600u) << suffix;
   }
-}
-
-TEST_P(SqliteFileTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
-  storage_.reset();
-  // Made back into the first schema: tokens without their use and code, uploads with the
-  // account that sent them.
-  std::string sql =
-      "DROP INDEX tokens_by_code; DROP INDEX tokens_by_account;"
-      "ALTER TABLE tokens DROP COLUMN code_hash; ALTER TABLE tokens DROP COLUMN last_used_at;"
-      "INSERT INTO tokens(token_hash, account_id, device_id, created_at) VALUES ('t', 1, 'd', 5);"
-      "PRAGMA user_version = 1;";
-  for (const std::string table : {"usage_uploads", "crash_uploads", "testlog_uploads"}) {
-    sql +=
-        "DROP INDEX " + table + "_by_time; ALTER TABLE " + table +
-        " ADD COLUMN account_id INTEGER; INSERT INTO " + table +
-        "(install_id, app_version, body, received_at, account_id) VALUES ('i', '1', '{}', 5, 1);";
-  }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
-
-  storage_ = openAnother();
-  ASSERT_TRUE(storage_);
-  EXPECT_TRUE(storage_->accountForToken("t", 10, 6).ok()) << "the upgrade signs nobody out";
-  EXPECT_EQ(storage_->countUploads(UploadTable::crash).value, 1);
-  EXPECT_EQ(sqliteColumn(location_,
-                         "SELECT count(*) FROM pragma_table_info('usage_uploads')"
-                         " WHERE name = 'account_id'"),
-            std::vector<std::string>{"0"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);

@@ -58,17 +58,21 @@ Reply ServiceWorld::exchange(const std::string& code, const std::string& verifie
               Json{{"code", code}, {"verifier", verifier}, {"deviceId", "device-1"}}.dump());
 }
 
-std::string ServiceWorld::signIn(const std::string& email, const std::string& password) {
-  const auto request = newSignInRequest();
-  Reply page = openPage(request);
-  Reply redirect = submit(ticketOf(page.body), email, password, "signup");
+std::string ServiceWorld::codeFor(const SignInRequest& request, const std::string& email,
+                                  const std::string& password) {
+  Reply redirect = submit(ticketOf(openPage(request).body), email, password, "signup");
   // Exists already, or sign-up is closed and the account was made by the operator.
   if (redirect.status == 409 || redirect.status == 403)
     redirect = submit(ticketOf(redirect.body), email, password, "signin");
   const std::string location = redirect.headers["Location"];
   EXPECT_EQ(redirect.status, 303) << redirect.body;
   EXPECT_EQ(callbackItem(location, "state"), request.state);
-  const Reply token = exchange(callbackItem(location, "code"), request.verifier);
+  return callbackItem(location, "code");
+}
+
+std::string ServiceWorld::signIn(const std::string& email, const std::string& password) {
+  const auto request = newSignInRequest();
+  const Reply token = exchange(codeFor(request, email, password), request.verifier);
   EXPECT_EQ(token.status, 200) << token.body;
   const Json reply = Json::parse(token.body, nullptr, false);
   return reply.is_object() ? reply.value("token", "") : "";

@@ -61,6 +61,15 @@ std::int64_t StorageTest::newAccount() {
   return created.value.id;
 }
 
+bool StorageTest::execute(const std::string& sql) {
+  if (GetParam() == Backend::postgres) return cluster().execute(sql, database_);
+  sqlite3* db = nullptr;
+  const bool done = sqlite3_open(location_.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return done;
+}
+
 std::vector<std::string> sqliteColumn(const std::string& path, const std::string& sql) {
   std::vector<std::string> values;
   sqlite3* db = nullptr;

@@ -35,6 +35,8 @@ class StorageTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<Storage> openAnother();
   /// A new account with a unique e-mail; fails the test when it cannot be made.
   std::int64_t newAccount();
+  /// Runs `sql` on this test's database behind the storage's back: false when it fails.
+  bool execute(const std::string& sql);
   /// The private cluster, started at its first use.
   static testing::PrivatePostgres& cluster();
 

@@ -1,0 +1,45 @@
+#include "support/raw_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace tolvane::server::test {
+
+RawClient::RawClient(int port, const char* from, int flags)
+    : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0)) {
+  // A server that stops reading or answering fails the test instead of hanging it.
+  const timeval bound{30, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (from && inet_pton(AF_INET, from, &address.sin_addr) == 1)
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+RawClient::~RawClient() {
+  close(fd_);
+}
+
+bool RawClient::send(const std::string& bytes) {
+  return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+}
+
+std::string RawClient::read(const std::string& until) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got;
+  while ((until.empty() || text.find(until) == std::string::npos) &&
+         (got = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+    text.append(buffer, std::size_t(got));
+  return text;
+}
+
+}  // namespace tolvane::server::test
