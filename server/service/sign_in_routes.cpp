@@ -198,10 +198,13 @@ Reply Service::Impl::token(const Request& request) {
 
   const auto token = newSecret();
   if (!token) return unavailableReply("random source");
+  // One reading of the clock: a second that ends between storing the token and reading it back
+  // would otherwise make the new token look idle since before it was issued.
+  const std::int64_t issuedAt = seconds();
   if (storage.addToken(secretHash(*token), grant.value.accountId, exchange->deviceId, codeHash,
-                       seconds()) != StoreStatus::ok)
+                       issuedAt) != StoreStatus::ok)
     return unavailableReply("token not stored");
-  auto account = storage.accountForToken(secretHash(*token), seconds(), seconds() - 1);
+  auto account = storage.accountForToken(secretHash(*token), issuedAt, issuedAt - 1);
   if (!account.ok()) return unavailableReply(account.detail);
   Reply reply = jsonReply(
       200, wire::toJson(wire::AccountReply{account.value.email, account.value.tier, *token}));

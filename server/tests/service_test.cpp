@@ -50,6 +50,16 @@ TEST_F(Sign, InAgainAndTheFormsWaysBack) {
   }
 }
 
+TEST_F(Sign, AnExchangeSpanningASecondBoundaryStillIssuesItsToken) {
+  const auto request = newSignInRequest();
+  const std::string code = codeFor(request, "ada@example.org");
+  // Each reading of the clock moves it on, so the exchange's steps fall in different seconds, as
+  // they may on a busy server.
+  service = std::make_unique<Service>(*storage, testConfig(), [this] { return now += 0.4; });
+  const Reply issued = exchange(code, request.verifier);
+  EXPECT_EQ(issued.status, 200) << issued.body;
+}
+
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
   const auto request = newSignInRequest();
   for (const std::string& link :
