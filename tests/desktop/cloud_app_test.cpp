@@ -93,7 +93,8 @@ class TolvaneOnServer : public TolvaneDesktop {
         server::testing::submitSignInPage(page, kEmail, kPassword, action, whyNot);
     ASSERT_TRUE(callback) << whyNot << "\n" << server->errors();
     ASSERT_EQ(tolvane->sendURL(*callback), 0);
-    ASSERT_TRUE(waitForLog("cloud exchange: signed in", exchanges + 1)) << tolvane->log();
+    ASSERT_TRUE(waitForLog("cloud exchange: signed in", exchanges + 1)) << tolvane->log() << "\n"
+                                                                        << server->output();
   }
   /// The status of GET /api/me with `token`, as any client of the server would see it.
   int accountStatus(const std::string& token) {
