@@ -164,23 +164,13 @@ void AppDelegate::buildAccount() {
   account_.emplace(CloudAccount::Dependencies{*s_.secrets, *s_.http, *s_.runLoop, *s_.workspace,
                                               *s_.random, *s_.digest, cloud_, log_});
   CloudAccount& account = *account_;
-  sync_.emplace(CloudSync::Dependencies{
-      .settings = settings_,
-      .preferences = *s_.preferences,
-      .secrets = *s_.secrets,
-      .http = *s_.http,
-      .runLoop = *s_.runLoop,
-      .cloud = cloud_,
-      .log = log_,
-      .deviceID = [&account] { return account.deviceID(); },
-      .signedIn = [&account] { return account.state().signedIn; },
-      .token = [&account] { return account.token(); },
-      .accountEmail = [&account] { return account.state().email; },
-      .subscribeToAccount =
-          [&account](std::function<void()> handler) {
-            return account.subscribe(std::move(handler));
-          },
-  });
+  sync_.emplace(CloudSync::following(account, {.settings = settings_,
+                                               .preferences = *s_.preferences,
+                                               .secrets = *s_.secrets,
+                                               .http = *s_.http,
+                                               .runLoop = *s_.runLoop,
+                                               .cloud = cloud_,
+                                               .log = log_}));
 }
 
 void AppDelegate::buildWindows() {

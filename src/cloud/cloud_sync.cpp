@@ -11,6 +11,17 @@
 
 namespace tolvane {
 
+CloudSync::Dependencies CloudSync::following(CloudAccount& account, Dependencies deps) {
+  deps.deviceID = [&account] { return account.deviceID(); };
+  deps.signedIn = [&account] { return account.state().signedIn; };
+  deps.token = [&account] { return account.token(); };
+  deps.accountEmail = [&account] { return account.state().email; };
+  deps.subscribeToAccount = [&account](std::function<void()> handler) {
+    return account.subscribe(std::move(handler));
+  };
+  return deps;
+}
+
 CloudSync::CloudSync(Dependencies deps) : deps_(std::move(deps)) {}
 
 CloudSync::~CloudSync() {

@@ -19,6 +19,8 @@
 
 namespace tolvane {
 
+class CloudAccount;
+
 /// Pushes the local blob after the settings change and pulls the service's blob at sign-in.
 /// Main thread only; replies hop back through the run loop before touching anything.
 ///
@@ -54,6 +56,10 @@ class CloudSync {
     /// Calls the handler after every change of the account's state.
     std::function<Notifier::Subscription(std::function<void()>)> subscribeToAccount;
   };
+
+  /// `deps` with its account-facing functions answered by `account`, which must outlive the
+  /// sync.
+  static Dependencies following(CloudAccount& account, Dependencies deps);
 
   explicit CloudSync(Dependencies deps);
   ~CloudSync();

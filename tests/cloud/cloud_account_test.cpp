@@ -281,21 +281,13 @@ TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhe
   const auto subscription = waiting.subscribe([&] { ++changes; });
   waiting.start();
   // Settings sync asks for the token on every change the user makes on the main thread.
-  CloudSync sync({.settings = settings,
-                  .preferences = preferences,
-                  .secrets = opening,
-                  .http = http,
-                  .runLoop = loop,
-                  .cloud = cloud,
-                  .log = log,
-                  .deviceID = [&waiting] { return waiting.deviceID(); },
-                  .signedIn = [&waiting] { return waiting.state().signedIn; },
-                  .token = [&waiting] { return waiting.token(); },
-                  .accountEmail = [&waiting] { return waiting.state().email; },
-                  .subscribeToAccount =
-                      [&waiting](std::function<void()> handler) {
-                        return waiting.subscribe(std::move(handler));
-                      }});
+  CloudSync sync(CloudSync::following(waiting, {.settings = settings,
+                                                .preferences = preferences,
+                                                .secrets = opening,
+                                                .http = http,
+                                                .runLoop = loop,
+                                                .cloud = cloud,
+                                                .log = log}));
   sync.start();
   settings.setExcludedBundleIDs({"org.example.changed"});
   EXPECT_FALSE(storeOpened) << "a settings change waited for the secret store";

@@ -86,21 +86,13 @@ struct Machine {
   const CloudConfig cloud;
   test::CountingHttpClient http;
   CloudAccount account{{secrets, http, loop, desktop, random, digest, cloud, log}};
-  CloudSync sync{{.settings = settings,
-                  .preferences = preferences,
-                  .secrets = secrets,
-                  .http = http,
-                  .runLoop = loop,
-                  .cloud = cloud,
-                  .log = log,
-                  .deviceID = [this] { return account.deviceID(); },
-                  .signedIn = [this] { return account.state().signedIn; },
-                  .token = [this] { return account.token(); },
-                  .accountEmail = [this] { return account.state().email; },
-                  .subscribeToAccount =
-                      [this](std::function<void()> handler) {
-                        return account.subscribe(std::move(handler));
-                      }}};
+  CloudSync sync{CloudSync::following(account, {.settings = settings,
+                                                .preferences = preferences,
+                                                .secrets = secrets,
+                                                .http = http,
+                                                .runLoop = loop,
+                                                .cloud = cloud,
+                                                .log = log})};
   CrashReporter crashes{{preferences, http, random, {}, cloud}};
   TesterMode tester{{preferences, http, clock, loop, random, system, log, &processLog, {}, cloud}};
 };
