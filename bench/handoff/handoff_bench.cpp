@@ -79,6 +79,11 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
   const std::string tolvane = argc > 1 ? argv[1] : TOLVANE_EXECUTABLE;
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 101;
+  // A wrong path would otherwise be timed as a string of instant failures.
+  if (::access(tolvane.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "handoff-bench: no executable at %s\n", tolvane.c_str());
+    return 2;
+  }
   char pattern[] = "/tmp/tolvane-handoff-XXXXXX";
   const char* runtime = ::mkdtemp(pattern);
   if (!runtime) return 1;
