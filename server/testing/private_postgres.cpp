@@ -1,12 +1,14 @@
-// The private PostgreSQL cluster: initdb and pg_ctl run through the shell, as "nobody" when
+// The private PostgreSQL cluster: initdb and pg_ctl run as child processes, as "nobody" when
 // we are root, with their output kept in the cluster's folder for the failure message.
 #include "testing/private_postgres.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -18,14 +20,19 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kSuperuser = "tolvane";
+constexpr std::size_t kLogTailLength = 1500;
 
-// The end of the file at `path`: enough of a log to say what went wrong.
+bool executable(const fs::path& path) {
+  return ::access(path.c_str(), X_OK) == 0;
+}
+
 std::string tailOf(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream content;
   content << file.rdbuf();
-  const std::string text = content.str();
-  return text.substr(text.size() - std::min<std::size_t>(text.size(), 1500));
+  std::string text = content.str();
+  if (text.size() > kLogTailLength) text.erase(0, text.size() - kLogTailLength);
+  return text;
 }
 
 }  // namespace
@@ -35,9 +42,7 @@ std::optional<std::string> PrivatePostgres::serverBinaries() {
   std::optional<std::pair<int, std::string>> newest;
   for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
     const fs::path bin = entry.path() / "bin";
-    if (::access((bin / "initdb").c_str(), X_OK) != 0 ||
-        ::access((bin / "pg_ctl").c_str(), X_OK) != 0)
-      continue;
+    if (!executable(bin / "initdb") || !executable(bin / "pg_ctl")) continue;
     const int version = std::atoi(entry.path().filename().c_str());
     if (!newest || version > newest->first) newest = std::pair(version, bin.string());
   }
@@ -60,7 +65,9 @@ PrivatePostgres::PrivatePostgres() {
 
 PrivatePostgres::~PrivatePostgres() {
   // Immediate: the cluster is removed next, so nothing needs to reach its files first.
-  if (running_) run(binaries_ + "/pg_ctl -D " + folder_.path() + "/data -m immediate -w stop");
+  if (running_) {
+    run({binaries_ + "/pg_ctl", "-D", folder_.path() + "/data", "-m", "immediate", "-w", "stop"});
+  }
 }
 
 bool PrivatePostgres::start(const std::string& binaries) {
@@ -71,29 +78,50 @@ bool PrivatePostgres::start(const std::string& binaries) {
       whyNot_ = "running as root and cannot hand the cluster's folder to user nobody";
       return false;
     }
-    asUser_ = "setpriv --reuid=" + std::to_string(nobody->pw_uid) +
-              " --regid=" + std::to_string(nobody->pw_gid) + " --clear-groups ";
+    user_ = nobody->pw_uid;
+    group_ = nobody->pw_gid;
   }
   const std::string data = folder_.path() + "/data";
-  if (!run(binaries + "/initdb -D " + data + " -U " + kSuperuser +
-           " -A trust -E UTF8 --locale=C --no-sync")) {
+  if (!run({binaries + "/initdb", "-D", data, "-U", kSuperuser, "-A", "trust", "-E", "UTF8",
+            "--locale=C", "--no-sync"})) {
     whyNot_ = "initdb failed: " + logTail();
     return false;
   }
   // No TCP at all: the socket in our own folder is the only way in.
-  if (!run(binaries + "/pg_ctl -D " + data + " -l " + folder_.path() +
-           "/server.log -o \"-c listen_addresses='' -k " + folder_.path() + "\" -w -t 60 start")) {
+  const std::string options = "-c listen_addresses='' -k " + folder_.path();
+  if (!run({binaries + "/pg_ctl", "-D", data, "-l", folder_.path() + "/server.log", "-o", options,
+            "-w", "-t", "60", "start"})) {
     whyNot_ = "the PostgreSQL server did not start: " + logTail();
     return false;
   }
   return true;
 }
 
-bool PrivatePostgres::run(const std::string& command) {
-  // The folder's name is mkdtemp's and the binaries' the package's: nothing to quote.
-  const std::string line =
-      "cd " + folder_.path() + " && " + asUser_ + command + " </dev/null >>commands.log 2>&1";
-  return std::system(line.c_str()) == 0;
+bool PrivatePostgres::run(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const std::string log = folder_.path() + "/commands.log";
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    if (user_ && (::setgroups(0, nullptr) != 0 || ::setgid(group_) != 0 || ::setuid(*user_) != 0)) {
+      ::_exit(126);
+    }
+    const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const int input = ::open("/dev/null", O_RDONLY);
+    if (output < 0 || input < 0 || ::chdir(folder_.path().c_str()) != 0) ::_exit(126);
+    ::dup2(input, STDIN_FILENO);
+    ::dup2(output, STDOUT_FILENO);
+    ::dup2(output, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string PrivatePostgres::logTail() const {

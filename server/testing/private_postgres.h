@@ -3,8 +3,11 @@
 // owner. PostgreSQL refuses to run as root, so as root the server runs as user "nobody".
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "testing/temp_folder.h"
 
@@ -38,16 +41,16 @@ class PrivatePostgres {
 
  private:
   bool start(const std::string& binaries);
-  /// Runs a shell command in the cluster's folder, as the server's user: true when it succeeded.
-  bool run(const std::string& command);
+  bool run(const std::vector<std::string>& arguments);
   std::string logTail() const;
 
   TempFolder folder_{"tolvane-pg"};
   bool running_ = false;
   std::string binaries_;
   std::string whyNot_;
-  // What runs a command as the unprivileged user the server runs as when we are root.
-  std::string asUser_;
+  // The unprivileged user the server runs as when we are root.
+  std::optional<uid_t> user_;
+  gid_t group_ = 0;
 };
 
 }  // namespace tolvane::server::testing
