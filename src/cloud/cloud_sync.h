@@ -37,8 +37,7 @@ class CloudSync {
     AppSettings& settings;
     /// Where "cloudSyncEnabled", "cloudSyncLastBlob" and "cloudSyncBaseVersion" live.
     PreferenceStore& preferences;
-    /// Holds the account's bearer token, "cloudToken", and whose the bookkeeping is,
-    /// "cloudSyncAccount".
+    /// Holds whose the bookkeeping is, "cloudSyncAccount" (the token comes from `token`).
     SecretStore& secrets;
     HttpClient& http;
     RunLoop& runLoop;
