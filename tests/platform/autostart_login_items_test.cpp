@@ -1,12 +1,10 @@
-// The autostart entry: what a session manager reads back from it, removal, and failures named by
-// their step and path.
+// The autostart entry: what a session manager reads back from it.
 #include "backends/system/autostart_login_items.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "backends/sim/faulty_file_system.h"
 #include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
@@ -21,7 +19,6 @@ class AutostartLoginItemsTest : public ::testing::Test {
   const std::string folder = temp.path() + "/autostart";
   const std::string entry = folder + "/com.brenmoor.tolvane.desktop";
   PosixFileSystem disk;
-  sim::FaultyFileSystem files{disk};
 };
 
 TEST_F(AutostartLoginItemsTest, RegisterWritesAnEntryThatStartsThisExecutable) {
@@ -35,28 +32,13 @@ TEST_F(AutostartLoginItemsTest, RegisterWritesAnEntryThatStartsThisExecutable) {
       {"/a\tb\nc", R"(Exec="/a\tb\nc")"},
   };
   for (const auto& [exe, execLine] : rows) {
-    ASSERT_EQ(AutostartLoginItems(files, entry, exe).registerApp(), std::nullopt) << exe;
+    ASSERT_EQ(AutostartLoginItems(disk, entry, exe).registerApp(), std::nullopt) << exe;
     const std::string text = "\n" + disk.readFile(entry).value_or("");
     for (const auto& line : Strings{"[Desktop Entry]", "Type=Application", "Name=Tolvane",
                                     "X-GNOME-Autostart-enabled=true", execLine}) {
       EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << text;
     }
   }
-}
-
-TEST_F(AutostartLoginItemsTest, FailuresNameTheStepAndThePathAndUnregisteringIsIdempotent) {
-  // The settings store's own test sees such a text reach the system log.
-  AutostartLoginItems items(files, entry, "/usr/bin/tolvane");
-  files.failCreates = true;
-  EXPECT_EQ(items.registerApp(), "cannot create folder " + folder);
-  files.failCreates = false;
-  files.failWrites = true;
-  EXPECT_EQ(items.registerApp(), "cannot write " + entry);
-  files.failWrites = false;
-  ASSERT_EQ(items.registerApp(), std::nullopt);
-  // Removing a missing entry succeeds: it is already what was asked for.
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(items.unregisterApp(), std::nullopt);
-  EXPECT_FALSE(disk.exists(entry));
 }
 
 }  // namespace

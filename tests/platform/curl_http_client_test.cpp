@@ -1,13 +1,11 @@
-// The libcurl client against the loopback backend mock: what arrives, what comes back, every way
-// of getting no reply, redirects, concurrency and shutdown.
+// The libcurl client against the loopback backend mock: what arrives, and every way of getting no
+// reply.
 #include "backends/system/curl_http_client.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
-#include <string_view>
-#include <vector>
 
 #include "model/cloud_config.h"
 #include "support/mock_backend.h"
@@ -52,14 +50,6 @@ class CurlHttpClientTest : public ::testing::Test {
 
   HttpResponse exchange(HttpRequest request) { return await(send(std::move(request))); }
 
-  // A request with a body, its type and a credential.
-  HttpRequest post(const std::string& path, const char* method = "POST") const {
-    return {.method = method,
-            .url = mock.baseURL() + path,
-            .headers = {{"Authorization", "Bearer tok"}, {"Content-Type", "application/json"}},
-            .body = "{}"};
-  }
-
   // Declared first so it outlives the client: requests in flight end before the server does.
   MockBackend mock;
   const CloudConfig config{mock.baseURL()};
@@ -100,22 +90,6 @@ TEST_F(CurlHttpClientTest, RequestsArriveExactlyAsGiven) {
   EXPECT_EQ(mock.requestCount(), std::size(rows));
 }
 
-TEST_F(CurlHttpClientTest, EveryStatusComesBackWithItsBody) {
-  // Judging the body is the caller's business; a 3xx without a Location is a reply like any other.
-  const std::pair<int, const char*> rows[] = {{200, "{not json"},    {204, ""}, {401, "token"},
-                                              {404, "no such path"}, {503, ""}, {301, "moved"}};
-  for (const auto& [status, body] : rows) {
-    SCOPED_TRACE(status);
-    mock.reply("/api/improve", MockReply::json(status, body));
-    // A body as long as the bound still comes back whole.
-    HttpRequest request = post("/api/improve");
-    request.maxReplyBytes = std::string_view(body).size();
-    const HttpResponse response = exchange(std::move(request));
-    EXPECT_EQ(response.status, status) << response.transportError;
-    EXPECT_EQ(response.body, body);
-  }
-}
-
 TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
   const std::string url = mock.baseURL() + "/api/me";
   mock.reply("/big", MockReply::json(200, std::string(2 * 1024 * 1024, ' ') + "{}"));
@@ -132,9 +106,7 @@ TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
       {"bad TLS", {.url = "https://127.0.0.1:" + std::to_string(mock.port()) + "/api/me"}, 0},
       // A line break would smuggle a header of the caller's choosing.
       {"line break", {.url = url, .headers = {{"X-Token", "a\r\nX-Admin: 1"}}}, 0},
-      {"header name", {.url = url, .headers = {{"Bad Name", "v"}}}, 0},
       {"method", {.method = "GET /x", .url = url}, 0},
-      {"scheme", {.url = "ftp://127.0.0.1/file"}, 0},
       // Never held in memory beyond what the caller said it would read.
       {"too large", {.url = mock.baseURL() + "/big", .maxReplyBytes = 1024 * 1024}, 1},
       {"broken off", {.url = mock.baseURL() + "/cut"}, 1},
@@ -149,90 +121,6 @@ TEST_F(CurlHttpClientTest, EveryWayOfGettingNoReply) {
     expectNoReply(response);
     EXPECT_EQ(response.transportError.find("timed out") != std::string::npos, row.timesOut);
     EXPECT_EQ(mock.requestCount(), before + row.arrives);
-  }
-}
-
-TEST_F(CurlHttpClientTest, RedirectsAreFollowedOnlyWithinTheOrigin) {
-  const std::string next = "127.0.0.1:" + std::to_string(mock.port()) + "/api/next";
-  struct Row {
-    int status;
-    const char* method;
-    std::string location;
-    std::size_t arrivals;  // the first request included
-    bool bodyKept;         // by the requests after the first
-  };
-  const Row rows[] = {
-      // 307 and 308 repeat the request as it was; 301, 302 and 303 turn it into a bodiless GET.
-      {307, "POST", "http://" + next, 2, true},
-      {308, "PUT", "http://" + next, 2, true},
-      {301, "POST", "http://" + next, 2, false},
-      {303, "POST", "http://" + next, 2, false},
-      {302, "PUT", "/api/next", 2, false},
-      // Another host, scheme or port is someone else: the redirect comes back unfollowed.
-      {307, "POST", "http://localhost:" + std::to_string(mock.port()) + "/api/next", 1, true},
-      {307, "POST", "https://" + next, 1, true},
-      {307, "POST", "http://127.0.0.1:" + unusedPort() + "/api/next", 1, true},
-      // Five hops at most: the sixth reply is handed back.
-      {307, "POST", mock.baseURL() + "/api/start", 6, true},
-  };
-  mock.reply("/api/next", MockReply::json(200, "next"));
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.location);
-    mock.reply("/api/start",
-               {.status = row.status, .body = "", .headers = {{"Location", row.location}}});
-    const std::size_t before = mock.requestCount();
-    const HttpResponse response = exchange(post("/api/start", row.method));
-    const bool followed = row.arrivals == 2;
-    EXPECT_EQ(response.status, followed ? 200 : row.status) << response.transportError;
-    EXPECT_EQ(response.body, followed ? "next" : "");
-
-    // The completion comes only after the last hop, so every request sent has arrived.
-    const auto arrived = mock.requests();
-    ASSERT_EQ(arrived.size(), before + row.arrivals);
-    for (std::size_t i = before + 1; i < arrived.size(); ++i) {
-      EXPECT_EQ(arrived[i].method, row.bodyKept ? row.method : "GET");
-      EXPECT_EQ(arrived[i].header("Authorization"), "Bearer tok");
-      EXPECT_EQ(arrived[i].body, row.bodyKept ? "{}" : "");
-      EXPECT_EQ(arrived[i].header("Content-Type").has_value(), row.bodyKept);
-    }
-  }
-}
-
-TEST_F(CurlHttpClientTest, ManyRequestsAreUnderWayAtOnce) {
-  // All must reach the server while none is answered: one at a time would never get there.
-  constexpr int kCount = 16;
-  mock.holdReplies();
-  std::vector<std::future<HttpResponse>> futures;
-  for (int i = 0; i < kCount; ++i) {
-    const std::string path = "/api/n/" + std::to_string(i);
-    mock.reply(path, MockReply::json(200, std::to_string(i)));
-    futures.push_back(send(post(path)));
-  }
-  ASSERT_TRUE(mock.waitForRequests(kCount, kSafety));
-  mock.releaseReplies();
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(await(std::move(futures[i])).body, std::to_string(i));
-}
-
-TEST_F(CurlHttpClientTest, DestructionCompletesRequestsInFlightWithNoReply) {
-  mock.holdReplies();
-  // What a completion sends while the client is going away must not be lost either.
-  CurlHttpClient* const raw = client.get();
-  std::promise<HttpResponse> resent;
-  raw->send(post("/api/improve"), [&](HttpResponse) {
-    raw->send(HttpRequest{.url = mock.baseURL() + "/api/me"},
-              [&](HttpResponse response) { resent.set_value(std::move(response)); });
-  });
-  auto held = send(post("/api/crash"));
-  const bool bothArrived = mock.waitForRequests(2, kSafety);
-  client.reset();
-  ASSERT_TRUE(bothArrived);
-  // Completed before the destructor returned, not merely at some later point.
-  std::future<HttpResponse> futures[] = {std::move(held), resent.get_future()};
-  for (auto& future : futures) {
-    ASSERT_EQ(future.wait_for(0s), std::future_status::ready);
-    const HttpResponse response = future.get();
-    expectNoReply(response);
-    EXPECT_EQ(response.transportError, "cancelled");
   }
 }
 

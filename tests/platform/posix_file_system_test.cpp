@@ -43,17 +43,9 @@ TEST_F(PosixFileSystemTest, BoundedReadsTakeOnlyRegularFilesWithinTheCap) {
   };
   const Row rows[] = {
       {"nothing", [] {}, std::nullopt, ReadFailure::missing},
-      {"a dangling link", [this] { link("f", "nowhere"); }, std::nullopt, ReadFailure::missing},
       {"exactly the cap", [this] { write("f", "12345678"); }, "12345678", {}},
       {"one byte past it", [this] { write("f", "123456789"); }, std::nullopt,
        ReadFailure::tooLarge},
-      {"a link to a small file",
-       [this] {
-         write("g", "ok");
-         link("f", "g");
-       },
-       "ok",
-       {}},
       // Opening a FIFO waits for a writer unless told not to; a device never ends.
       {"a FIFO", [this] { ASSERT_EQ(::mkfifo(at("f").c_str(), 0600), 0); }, std::nullopt,
        ReadFailure::notRegularFile},
@@ -64,7 +56,6 @@ TEST_F(PosixFileSystemTest, BoundedReadsTakeOnlyRegularFilesWithinTheCap) {
   };
   for (const auto& row : rows) {
     std::filesystem::remove_all(at("f"));
-    std::filesystem::remove_all(at("g"));
     row.place();
     const auto read = disk.readRegularFile(at("f"), kCap);
     EXPECT_EQ(read.content, row.content) << row.what;
@@ -72,20 +63,6 @@ TEST_F(PosixFileSystemTest, BoundedReadsTakeOnlyRegularFilesWithinTheCap) {
       EXPECT_EQ(read.failure, row.failure) << row.what;
     }
   }
-}
-
-TEST_F(PosixFileSystemTest, AppendingRefusesLinksAndFilesThatAreNotRegular) {
-  write("target", "kept");
-  link("log", "target");
-  EXPECT_EQ(disk.openForAppend(at("log")), nullptr);
-  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(disk.openForAppend(at("fifo")), nullptr);
-  EXPECT_EQ(disk.readFile(at("target")), "kept");
-
-  auto file = disk.openForAppend(at("plain"));
-  ASSERT_NE(file, nullptr);
-  EXPECT_TRUE(file->append("line\n"));
-  EXPECT_EQ(disk.readFile(at("plain")), "line\n");
 }
 
 TEST_F(PosixFileSystemTest,

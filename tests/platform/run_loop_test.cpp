@@ -1,4 +1,4 @@
-// The simulated run loop and main-thread tasks: ordering, timers, cancellation and yielding.
+// The simulated run loop and main-thread tasks: ordering, delays, cancellation and yielding.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,73 +40,30 @@ TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrderAndCancelledItemsNever) {
   EXPECT_DOUBLE_EQ(clock.now(), 1.0);
 }
 
-TEST_F(RunLoopTest, ALateRepeatingTimerSkipsMissedTicksKeepsItsPhaseAndCanCancelItself) {
-  std::vector<double> ticks;
-  TimerId id = 0;
-  id = loop.repeatEvery(1.0, [&] {
-    ticks.push_back(clock.now());
-    if (ticks.size() == 3) loop.cancel(id);
-  });
-  // A main-thread stall of 3.5 s right after start: the ticks at 1, 2 and 3 s are missed.
-  loop.post([&] { clock.advance(3.5); });
-  loop.advance(10.0);
-  EXPECT_EQ(ticks, (std::vector<double>{3.5, 4.0, 5.0}));
-  EXPECT_EQ(loop.pendingCount(), 0u);
-}
-
-// Yields between steps, or sleeps `pause` seconds; `frame` lives as long as the coroutine's frame.
-Task stepping(Strings& trace, const Clock& clock, int steps, double pause,
-              [[maybe_unused]] std::shared_ptr<int> frame = nullptr) {
+// Yields between steps.
+Task stepping(Strings& trace, const Clock& clock, int steps) {
   for (int i = 0; i < steps; ++i) {
     const bool cancelled = co_await isCancelled();
     if (cancelled) break;
     trace.push_back("step@" + std::to_string(clock.now()));
-    if (pause > 0) {
-      co_await sleepFor(pause);
-    } else {
-      co_await yieldNow();
-    }
+    co_await yieldNow();
   }
   trace.push_back("ended@" + std::to_string(clock.now()));
 }
 
 TEST_F(RunLoopTest, TaskYieldsToWorkQueuedBetweenItsStepsAndACancelledOneStopsAtItsCheckpoint) {
-  auto finishing = stepping(trace, clock, 2, 0).start(loop);
+  auto finishing = stepping(trace, clock, 2).start(loop);
   loop.post(note("other"));
   EXPECT_FALSE(finishing.isFinished());
   loop.runUntilIdle();
   EXPECT_TRUE(finishing.isFinished());
 
-  auto cancelled = stepping(trace, clock, 5, 0).start(loop);
+  auto cancelled = stepping(trace, clock, 5).start(loop);
   loop.runNext();  // one step, then suspended in the yield
   cancelled.cancel();
   loop.runUntilIdle();
   EXPECT_EQ(trace, (Strings{"step@0.000000", "other@0.000000", "step@0.000000", "ended@0.000000",
                             "step@0.000000", "ended@0.000000"}));
-}
-
-TEST_F(RunLoopTest, CancellingASleepingTaskWakesItAtOnce) {
-  auto handle = stepping(trace, clock, 100, 5.0).start(loop);
-  loop.advance(12.0);
-  handle.cancel();
-  loop.runUntilIdle();
-  EXPECT_EQ(trace,
-            (Strings{"step@0.000000", "step@5.000000", "step@10.000000", "ended@12.000000"}));
-  EXPECT_TRUE(handle.isFinished());
-  EXPECT_EQ(loop.pendingCount(), 0u);
-}
-
-TEST(RunLoopLifetime, DestroyingTheLoopReleasesSuspendedTasks) {
-  const auto frame = std::make_shared<int>();
-  Strings trace;
-  {
-    sim::SimClock clock;
-    sim::SimRunLoop loop(clock);
-    auto handle = stepping(trace, clock, 1, 100.0, frame).start(loop);
-    loop.runUntilIdle();
-    EXPECT_EQ(frame.use_count(), 2);
-  }
-  EXPECT_EQ(frame.use_count(), 1);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <future>
 #include <string_view>
 
@@ -105,35 +104,6 @@ TEST(SingleInstance, OnePerDisplayUrlsReachTheFirstAndLeftoversDoNotBlock) {
   EXPECT_TRUE(SingleInstance::claim(runtime.path(), "host:0.0", error)) << error;
 }
 
-TEST(SingleInstance, TheSenderReadsTheAnswerItGets) {
-  // A listener that is not an instance: it takes the line and answers, closes unanswered, or
-  // never answers at all.
-  test::TempDir runtime;
-  const UniqueFd listener = unixSocket(SingleInstance::socketPath(runtime.path(), ":3"), true);
-  ASSERT_EQ(listen(listener.get(), 4), 0);
-  const std::pair<const char*, HandOff> rows[] = {
-      {"ok\n", HandOff::delivered},        {"busy\n", HandOff::busy},
-      {"no\n", HandOff::notAcknowledged},  {"", HandOff::notAcknowledged},
-      {nullptr, HandOff::notAcknowledged},
-  };
-  for (const auto& [answer, outcome] : rows) {
-    // Only the silent listener is waited out; an answer is never raced against the bound.
-    // A named copy: clang 14 cannot capture a structured binding.
-    const double bound = answer ? 60 : 0.05;
-    auto sent = std::async(std::launch::async, [&] {
-      return SingleInstance::send(runtime.path(), ":3", "tolvane://x", bound);
-    });
-    UniqueFd client(accept(listener.get(), nullptr, nullptr));
-    char line[32];
-    EXPECT_GT(recv(client.get(), line, sizeof line, 0), 0);
-    if (answer) {
-      ::send(client.get(), answer, std::strlen(answer), MSG_NOSIGNAL);
-      client.reset();
-    }
-    EXPECT_EQ(sent.get(), outcome) << (answer ? answer : "silent");
-  }
-}
-
 class SingleInstanceClients : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(instance) << error; }
@@ -143,34 +113,6 @@ class SingleInstanceClients : public ::testing::Test {
   std::string error;
   std::unique_ptr<SingleInstance> instance = SingleInstance::claim(runtime.path(), ":5", error);
 };
-
-TEST_F(SingleInstanceClients, ATrickledLineIsAssembledAcrossWakeUpsWithoutWaitingForIt) {
-  Client client(socket());
-  // One byte every 150 ms, as a client that wants to hold the main thread would send; each
-  // call takes what is there and returns.
-  const std::string line = "tolvane://auth?code=42\n";
-  const double accepted = 100;
-  double now = accepted;
-  for (std::size_t i = 0; now < accepted + SingleInstance::kClientDeadlineSeconds; ++i) {
-    client.write(line.substr(i, 1));
-    EXPECT_TRUE(instance->service(now).empty()) << i;
-    EXPECT_EQ(instance->descriptors().size(), 2u) << "the client is kept until its deadline";
-    now += 0.15;
-  }
-  // The line is not finished by the deadline: the client is dropped, unheard.
-  EXPECT_TRUE(instance->service(now).empty());
-  EXPECT_TRUE(client.closedByInstance());
-  EXPECT_EQ(instance->nextDeadline(), std::nullopt);
-
-  Client quick(socket());
-  quick.write(line.substr(0, 10));
-  EXPECT_TRUE(instance->service(now).empty());
-  EXPECT_EQ(instance->nextDeadline(), now + SingleInstance::kClientDeadlineSeconds);
-  quick.write(line.substr(10));
-  EXPECT_EQ(instance->service(now + 1.9), Strings{"tolvane://auth?code=42"});
-  EXPECT_TRUE(quick.closedByInstance());
-  EXPECT_EQ(instance->descriptors().size(), 1u);
-}
 
 TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
   struct Row {
@@ -198,45 +140,6 @@ TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
     EXPECT_EQ(client.answer(), row.answer);
     EXPECT_TRUE(client.closedByInstance());
   }
-}
-
-TEST_F(SingleInstanceClients, ANinthClientIsToldBusyAtOnceAndAFreedPlaceIsTakenAgain) {
-  std::vector<std::unique_ptr<Client>> slow;
-  for (std::size_t i = 0; i < SingleInstance::kMaxClients; ++i) {
-    slow.push_back(std::make_unique<Client>(socket()));
-    slow.back()->write("tolvane://slow");
-  }
-  Client ninth(socket());
-  ninth.write("tolvane://ninth");
-  Client whole(socket());
-  whole.write("tolvane://whole\n");
-  // A line that is all there is taken without a place; one still arriving is turned away.
-  EXPECT_EQ(instance->service(0), Strings{"tolvane://whole"});
-  EXPECT_EQ(whole.answer(), "ok\n");
-  EXPECT_EQ(ninth.answer(), "busy\n");
-  EXPECT_TRUE(ninth.closedByInstance());
-  EXPECT_EQ(instance->descriptors().size(), 1 + SingleInstance::kMaxClients);
-  for (const auto& client : slow) EXPECT_FALSE(client->closedByInstance());
-
-  slow.front()->write("\n");
-  EXPECT_EQ(instance->service(1), Strings{"tolvane://slow"});
-  Client next(socket());
-  next.write("tolvane://next\n");
-  EXPECT_EQ(instance->service(1), Strings{"tolvane://next"});
-}
-
-TEST(SingleInstance, AnUnusableFolderSaysWhy) {
-  std::string error;
-  EXPECT_FALSE(SingleInstance::claim("/nonexistent/run", ":0", error));
-  EXPECT_NE(error.find("/nonexistent/run/tolvane-_0.lock"), std::string::npos) << error;
-
-  // A link at the lock's name is never opened through.
-  test::TempDir runtime;
-  const std::string lock = runtime.path() + "/tolvane-_0.lock";
-  ASSERT_EQ(symlink("elsewhere", lock.c_str()), 0);
-  EXPECT_FALSE(SingleInstance::claim(runtime.path(), ":0", error));
-  EXPECT_NE(error.find(lock), std::string::npos) << error;
-  EXPECT_FALSE(std::filesystem::exists(runtime.path() + "/elsewhere"));
 }
 
 }  // namespace
