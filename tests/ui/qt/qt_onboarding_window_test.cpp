@@ -1,13 +1,10 @@
-// The onboarding window on Qt: every block and footer button reports the user's action, the
-// core's repaint of the same page happens in place, and the height follows the content within
-// the screen.
+// The onboarding window on Qt: every block and footer button reports the user's action, and
+// the core's repaint of the same page happens in place.
 #include "ui/qt/qt_onboarding_window.h"
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QPointer>
-#include <QScreen>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -53,16 +50,6 @@ OnboardingWindowView everyBlock(std::vector<std::string>& calls, bool granted = 
   return view;
 }
 
-/// A page of `count` paragraphs.
-OnboardingWindowView paragraphs(int count) {
-  OnboardingWindowView view;
-  for (int i = 0; i < count; ++i) {
-    view.blocks.push_back(OnboardingText{"A paragraph long enough to wrap across two lines."});
-  }
-  view.primary = OnboardingButton{"Continue", {}};
-  return view;
-}
-
 TEST(QtOnboardingWindowTest, BlocksAndButtonsReportTheUsersActionsAndRepaintInPlace) {
   std::vector<std::string> calls;
   QtOnboardingWindow window;
@@ -93,26 +80,6 @@ TEST(QtOnboardingWindowTest, BlocksAndButtonsReportTheUsersActionsAndRepaintInPl
   EXPECT_FALSE(requirement->findChild<StatusBadge*>()->isHidden());
   QTest::mouseClick(footer.back(), Qt::LeftButton);  // primary, now disabled
   EXPECT_TRUE(calls.empty());
-}
-
-TEST(QtOnboardingWindowTest, TheHeightFollowsTheContentUpToTheScreensLimit) {
-  QtOnboardingWindow window;
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  ASSERT_NE(screen, nullptr);
-  const int limit = screen->availableGeometry().height() - 40;
-  EXPECT_EQ(QtOnboardingWindow::maximumHeight(), limit);
-
-  window.show(paragraphs(1));
-  const int one = window.window()->height();
-  window.show(paragraphs(4));
-  const int four = window.window()->height();
-  EXPECT_GT(four, one);
-  EXPECT_LT(four, limit);
-  window.show(paragraphs(100));
-  EXPECT_EQ(window.window()->height(), limit);
-  window.show(paragraphs(1));
-  EXPECT_EQ(window.window()->height(), one);
-  EXPECT_EQ(window.window()->width(), 360);
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // The main thread's run loop on Qt's event loop: order, delays, cancellation, repetition and
-// hand-offs from other threads.
+// work left on a loop that is gone.
 #include "ui/qt/qt_run_loop.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,36 +76,6 @@ TEST_F(QtRunLoopTest, WorkRunsInOrderRepeatsTillCancelledAndNeverOnceCancelledOr
   ASSERT_TRUE(runUntilFinished());
   EXPECT_EQ(log, (std::vector<std::string>{"a", "c", "self", "soon", "later"}));
   EXPECT_EQ(ticks, 3);
-}
-
-TEST_F(QtRunLoopTest, WorkFromOtherThreadsArrivesOnTheMainThreadInEachThreadsOrder) {
-  constexpr int kThreads = 4;
-  constexpr int kItems = 200;
-  const auto mainThread = std::this_thread::get_id();
-  std::vector<std::vector<int>> arrived(kThreads);
-  int offThread = 0;
-  int total = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kItems; ++i) {
-        loop.postFromAnyThread([&, t, i] {
-          if (std::this_thread::get_id() != mainThread) ++offThread;
-          arrived[static_cast<std::size_t>(t)].push_back(i);
-          if (++total == kThreads * kItems) finish();
-        });
-      }
-    });
-  }
-
-  const bool finished = runUntilFinished();
-  for (auto& thread : threads) thread.join();
-  ASSERT_TRUE(finished);
-  EXPECT_EQ(offThread, 0);
-  for (const auto& items : arrived) {
-    ASSERT_EQ(items.size(), static_cast<std::size_t>(kItems));
-    EXPECT_TRUE(std::is_sorted(items.begin(), items.end()));
-  }
 }
 
 }  // namespace

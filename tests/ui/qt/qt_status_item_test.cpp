@@ -1,5 +1,5 @@
 // The tray item on Qt: the icon painted from the core's description, the menu built from its
-// entries as it opens, clicks, and the desktop's reduced-motion setting.
+// entries as it opens, and clicks.
 #include "ui/qt/qt_status_item.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +10,7 @@
 #include <QSystemTrayIcon>
 
 #include "menu/menu_bar_icon.h"
-#include "model/key_combo.h"
 #include "platform/event_tap.h"
-#include "ui/qt/qt_user_interaction.h"
-#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
@@ -57,32 +54,6 @@ TEST(QtStatusIconTest, PaintsTheArrowUnlessPausedAndTheDotInItsHole) {
   EXPECT_EQ(redPixels(active), 0);
   const QColor centre = badged.pixelColor(26, 6);
   EXPECT_TRUE(centre.red() > 200 && centre.green() < 100) << centre.name().toStdString();
-  // A beat's smaller frame paints a smaller dot.
-  const auto shrunk =
-      qt::renderStatusIcon(viewOf(MenuBarIconState::permissionWarning, true), 32, ink, 0.74);
-  EXPECT_LT(redPixels(shrunk), redPixels(badged) * 0.7);
-
-  QPalette dark;
-  dark.setColor(QPalette::WindowText, QColor(240, 240, 240, 128));
-  EXPECT_EQ(qt::trayInk(dark), QColor(240, 240, 240));
-}
-
-TEST(QtStatusIconTest, KeyEquivalentsBecomeQtShortcuts) {
-  using namespace eventflags;
-  const std::tuple<std::string, std::uint64_t, QString> rows[] = {
-      {" ", kOption, "Alt+Space"}, {"k", kControl | kShift, "Ctrl+Shift+K"},
-      {",", kCommand, "Meta+,"},   {"←", 0, "Left"},
-      {"", kCommand, ""},          {"esc", 0, ""},  // a name, not a character
-  };
-  for (const auto& [key, flags, shown] : rows) {
-    EXPECT_EQ(qt::keySequenceOf(key, flags).toString(QKeySequence::PortableText), shown) << key;
-  }
-  // Every key a palette hotkey may use and the menu shows keeps its shortcut in the tray.
-  for (std::uint32_t code = 0; code < 512; ++code) {
-    const auto key = keycombo::keyEquivalent(code);
-    if (!key) continue;
-    EXPECT_FALSE(qt::keySequenceOf(*key, kControl).isEmpty()) << *keycombo::keyName(code);
-  }
 }
 
 class QtStatusItemTest : public ::testing::Test {
@@ -145,47 +116,6 @@ TEST_F(QtStatusItemTest, APrimaryClickReachesTheHandlerAndTheTooltipStaysPlainTe
   item.setAppearance(view);
   EXPECT_EQ(item.trayIcon().toolTip(), "<qt>Secure Input is on in &lt;b&gt;Evil&lt;/b&gt;</qt>");
   EXPECT_FALSE(item.trayIcon().icon().isNull());
-}
-
-TEST(QtStatusIconTest, TheDotBeatsOnlyWhileATrayShowsItAndTheViewAsksForIt) {
-  bool trayRuns = false;
-  qt::QtStatusItem beating([&] { return trayRuns; });
-  auto view = viewOf(MenuBarIconState::permissionWarning, true);
-  view.pulse = true;
-  view.pulseScales = MenuBarIcon::pulseFrames();
-  view.pulseFrameSeconds = MenuBarIcon::kPulseFrameSeconds;
-  beating.setAppearance(view);
-  EXPECT_FALSE(beating.isPulsing()) << "no tray host";
-  trayRuns = true;
-  EXPECT_TRUE(beating.isAvailable());
-  EXPECT_TRUE(beating.isPulsing()) << "a tray host came";
-
-  view.pulse = false;  // reduced motion
-  view.pulseScales.clear();
-  beating.setAppearance(view);
-  EXPECT_FALSE(beating.isPulsing());
-}
-
-/// Runs Qt's event loop until the interaction's reading of the setting has ended, or a bound.
-bool waitForProbe(qt::QtUserInteraction& interaction) {
-  const bool ended = test::runEventsUntil(
-      [&](std::function<void()> quit) { interaction.setProbeObserver(std::move(quit)); });
-  interaction.setProbeObserver({});
-  return ended;
-}
-
-TEST(QtUserInteractionTest, OnlyAClearNoToAnimationsAsksForReducedMotion) {
-  const std::pair<std::vector<std::string>, bool> rows[] = {
-      {{"sh", "-c", "echo false"}, true},
-      {{"sh", "-c", "echo true"}, false},
-      {{"sh", "-c", "echo false; exit 1"}, false},  // no schema, say
-      {{"/nonexistent/gsettings"}, false},
-  };
-  for (const auto& [probe, reduced] : rows) {
-    qt::QtUserInteraction interaction(probe);
-    ASSERT_TRUE(waitForProbe(interaction)) << probe.back();
-    EXPECT_EQ(interaction.prefersReducedMotion(), reduced) << probe.back();
-  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The update notice as a message box: its texts shown as typed, its buttons, one notice at a
-// time, and the only pages its Download button opens.
+// The update notice as a message box: its texts shown as typed, its buttons, and the page its
+// Download button opens.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -66,21 +66,6 @@ TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
   test::dropRetiredWidgets();
   EXPECT_EQ(opened, (std::vector<QString>{"https://example.org/releases/2.0"}));
   EXPECT_TRUE(boxes().empty());
-}
-
-TEST_F(QtUpdateNoticeTest, ANewNoticeReplacesTheOpenOneAndOnlyWebPagesOpen) {
-  interaction.showUpdateNotice(newer("javascript:alert(1)"));
-  interaction.showUpdateNotice(newer("file:///etc/passwd"));
-  test::dropRetiredWidgets();
-  ASSERT_EQ(boxes().size(), 1u);
-  boxes()[0]->defaultButton()->click();
-  EXPECT_TRUE(opened.empty());
-
-  interaction.showUpdateNotice({.title = "You’re up to date",
-                                .message = "Tolvane 1.4 is the newest.",
-                                .dismissLabel = "OK"});
-  ASSERT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(buttonTexts(*boxes()[0]), (QStringList{"OK"}));
 }
 
 }  // namespace

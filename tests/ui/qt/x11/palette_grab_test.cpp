@@ -17,7 +17,6 @@
 
 #include "backends/sim/sim_clock.h"
 #include "backends/x11/x11_event_tap.h"
-#include "backends/x11/x11_hot_keys.h"
 #include "backends/x11/x11_input_grab.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
@@ -70,7 +69,6 @@ class PaletteGrabTest : public ::testing::Test {
     qApp->installNativeEventFilter(&bridge);
     grab.setHoldObserver([this](bool held) { tap.setWindowGrabHeld(held); });
     panel.setQueryHandler([this](const std::string& text) { query = text; });
-    panel.setRowClickHandler([this](int row, int count) { clicks.push_back({row, count}); });
     panel.setResignHandler([this] {
       ++resignations;
       panel.hide();
@@ -100,7 +98,6 @@ class PaletteGrabTest : public ::testing::Test {
   qt::QtPalettePanel panel{&grab, [] { return false; },
                            [this](std::string_view line) { log.emplace_back(line); }};
   std::string query;
-  std::vector<std::pair<int, int>> clicks;
   int resignations = 0;
 };
 
@@ -149,32 +146,6 @@ TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysA
   EXPECT_TRUE(eventually([&] { return QGuiApplication::focusWindow() == nullptr; }));
   EXPECT_EQ(grabKeyboardStatus(session), XCB_GRAB_STATUS_SUCCESS);
   session.kill(terminal->pid);
-}
-
-TEST_F(PaletteGrabTest, ARowClickIsReportedAndAClickOutsideResigns) {
-  open();
-  // The first row's middle: below the search row and the list's inset.
-  const int rowX = static_cast<int>(kFrame.x + kFrame.width / 2);
-  const int rowY = static_cast<int>(kFrame.y + 46 + 6 + 19);
-  ASSERT_TRUE(type({"mousemove", std::to_string(rowX), std::to_string(rowY), "click", "1"}));
-  ASSERT_TRUE(eventually([&] { return !clicks.empty(); }));
-  EXPECT_EQ(clicks.front(), std::make_pair(0, 1));
-  EXPECT_EQ(resignations, 0);
-
-  ASSERT_TRUE(type({"mousemove", "20", "20", "click", "1"}));
-  EXPECT_TRUE(eventually([&] { return resignations == 1; }));
-}
-
-TEST_F(PaletteGrabTest, TheGlobalHotKeyStillFiresWhileThePaletteHoldsTheKeyboard) {
-  x11::X11HotKeys hotKeys(*connection);
-  int presses = 0;
-  // Control-Option-P standing for the palette's combination (openbox owns Option-Space):
-  // pressed again, it closes the palette.
-  ASSERT_TRUE(hotKeys.registerHotKey(35, 4096 | 2048, [&] { ++presses; }));
-  open();
-  ASSERT_TRUE(type({"key", "ctrl+alt+p"}));
-  EXPECT_TRUE(eventually([&] { return presses == 1; }));
-  EXPECT_EQ(query, "") << "the combination is not typed into the field";
 }
 
 TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
