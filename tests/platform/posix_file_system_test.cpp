@@ -1,14 +1,12 @@
-// The real file system seam against names someone else may have placed: links, FIFOs, devices,
-// folders and files too large to read.
+// The real file system seam against names someone else may have placed: an atomic write through
+// a chain of links, a link loop, and private temporary files.
 #include "backends/system/posix_file_system.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "support/temp_dir.h"
 
@@ -32,38 +30,6 @@ class PosixFileSystemTest : public ::testing::Test {
   const test::TempDir temp;
   PosixFileSystem disk;
 };
-
-TEST_F(PosixFileSystemTest, BoundedReadsTakeOnlyRegularFilesWithinTheCap) {
-  constexpr std::size_t kCap = 8;
-  struct Row {
-    const char* what;
-    std::function<void()> place;
-    std::optional<std::string> content;
-    ReadFailure failure;
-  };
-  const Row rows[] = {
-      {"nothing", [] {}, std::nullopt, ReadFailure::missing},
-      {"exactly the cap", [this] { write("f", "12345678"); }, "12345678", {}},
-      {"one byte past it", [this] { write("f", "123456789"); }, std::nullopt,
-       ReadFailure::tooLarge},
-      // Opening a FIFO waits for a writer unless told not to; a device never ends.
-      {"a FIFO", [this] { ASSERT_EQ(::mkfifo(at("f").c_str(), 0600), 0); }, std::nullopt,
-       ReadFailure::notRegularFile},
-      {"a link to /dev/zero", [this] { link("f", "/dev/zero"); }, std::nullopt,
-       ReadFailure::notRegularFile},
-      {"a folder", [this] { ASSERT_TRUE(disk.createDirectories(at("f"))); }, std::nullopt,
-       ReadFailure::notRegularFile},
-  };
-  for (const auto& row : rows) {
-    std::filesystem::remove_all(at("f"));
-    row.place();
-    const auto read = disk.readRegularFile(at("f"), kCap);
-    EXPECT_EQ(read.content, row.content) << row.what;
-    if (!row.content) {
-      EXPECT_EQ(read.failure, row.failure) << row.what;
-    }
-  }
-}
 
 TEST_F(PosixFileSystemTest,
        AnAtomicWriteReplacesTheFileAtTheEndOfALinkChainThroughAPrivateTemporaryFile) {

@@ -1,8 +1,7 @@
-// The simulated run loop and main-thread tasks: ordering, delays, cancellation and yielding.
+// Main-thread tasks on the simulated run loop: yielding and cancellation.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "backends/sim/sim_run_loop.h"
 #include "base/task.h"
@@ -22,23 +21,6 @@ class RunLoopTest : public ::testing::Test {
   sim::SimRunLoop loop{clock};
   Strings trace;
 };
-
-TEST_F(RunLoopTest, RunsByDueTimeThenPostingOrderAndCancelledItemsNever) {
-  loop.postAfter(0.2, note("late"));
-  loop.post(note("first"));
-  const TimerId cancelled = loop.postAfter(0.1, note("cancelled"));
-  loop.postAfter(0.1, note("early"));
-  loop.post(note("second"));
-  std::thread([&] { loop.postFromAnyThread(note("worker")); }).join();
-  loop.cancel(cancelled);
-  loop.cancel(cancelled);  // twice is harmless
-  loop.cancel(0);
-  EXPECT_EQ(loop.runUntilIdle(), 3);
-  loop.advance(1.0);
-  EXPECT_EQ(trace, (Strings{"first@0.000000", "second@0.000000", "worker@0.000000",
-                            "early@0.100000", "late@0.200000"}));
-  EXPECT_DOUBLE_EQ(clock.now(), 1.0);
-}
 
 // Yields between steps.
 Task stepping(Strings& trace, const Clock& clock, int steps) {
