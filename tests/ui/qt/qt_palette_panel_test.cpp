@@ -1,11 +1,10 @@
-// The search palette as the user sees it: the painted long list, typing and clicks, and its
-// hold on the keyboard.
+// The search palette as the user sees it: the painted long list, clicks, and its hold on the
+// keyboard.
 #include "ui/qt/qt_palette_panel.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <QLineEdit>
 #include <QTest>
 #include <QWidget>
 #include <functional>
@@ -13,7 +12,6 @@
 #include <vector>
 
 #include "platform/input_grab.h"
-#include "ui/qt/palette_painting.h"
 #include "ui/qt/test_support.h"
 
 namespace tolvane {
@@ -34,14 +32,12 @@ bool isAccent(const QColor& colour) {
 class QtPalettePanelTest : public ::testing::Test {
  protected:
   QtPalettePanelTest() {
-    panel.setQueryHandler([this](const std::string& text) { queries.push_back(text); });
     panel.setRowClickHandler([this](int row, int count) { clicks.emplace_back(row, count); });
   }
 
   QImage rendered() { return test::rendered(*panel.window()); }
 
   qt::QtPalettePanel panel{nullptr, [] { return false; }};
-  std::vector<std::string> queries;
   std::vector<std::pair<int, int>> clicks;
 };
 
@@ -63,19 +59,6 @@ TEST_F(QtPalettePanelTest, ALongListScrollsTheSelectionIntoViewAndReportsClicksB
   ASSERT_FALSE(clicks.empty());
   EXPECT_EQ(clicks.front(), std::make_pair(999, 1));
   EXPECT_EQ(clicks.back(), std::make_pair(999, 2));
-}
-
-TEST_F(QtPalettePanelTest, EditsAreReportedAndAnUnchangedQueryKeepsTheCaret) {
-  panel.show(test::paletteView(3));
-  QLineEdit* field = panel.searchField();
-  QTest::keyClicks(field, "rep");
-  EXPECT_EQ(queries, (std::vector<std::string>{"r", "re", "rep"}));
-  field->setCursorPosition(1);
-  auto view = test::paletteView(3);
-  view.query = "rep";
-  panel.show(view);
-  EXPECT_EQ(field->cursorPosition(), 1);
-  EXPECT_EQ(queries.size(), 3u) << "the core's own text is no edit";
 }
 
 /// A grab that answers as scripted, and can be lost on request.
@@ -142,26 +125,6 @@ TEST(QtPaletteGrabTest, ABusyKeyboardIsRetriedThenResignedOnceAndALostHoldIsNotT
     EXPECT_TRUE(QTest::qWaitFor([&] { return resignations == 1; }, 5000)) << c.what;
     EXPECT_EQ(grab.takes, c.takes) << c.what;
   }
-}
-
-TEST(PaletteTextTest, ByteRangesBecomeUtf16RangesAndControlsNeverReachThePainter) {
-  struct Case {
-    const char* what;
-    std::string text;
-    std::vector<TextRange> bytes;
-    std::vector<std::pair<int, int>> utf16;
-  };
-  const Case cases[] = {
-      {"two-byte letters", "café au", {{3, 2}, {6, 2}}, {{3, 1}, {5, 2}}},
-      {"outside the basic plane", "a😀b", {{1, 4}, {5, 1}}, {{1, 2}, {3, 1}}},
-      {"past the end", "ab", {{1, 10}, {5, 1}}, {{1, 1}}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(qt::utf16Ranges(c.text, c.bytes), c.utf16) << c.what;
-
-  const QString safe = qt::paintableText("a\tb\nc\x1b[0m\u202Ed");
-  EXPECT_EQ(safe.size(), 11);  // one for one
-  for (const QChar c : safe) EXPECT_NE(c.category(), QChar::Other_Control);
-  EXPECT_FALSE(safe.contains(QChar(0x202E)));
 }
 
 }  // namespace

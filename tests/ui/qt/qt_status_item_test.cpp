@@ -1,5 +1,5 @@
-// The tray item on Qt: the icon painted from the core's description, the menu built from its
-// entries as it opens, and clicks.
+// The tray item on Qt: the icon painted from the core's description, and the menu built from its
+// entries as it opens, whose actions reach the controller.
 #include "ui/qt/qt_status_item.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
-#include <QSystemTrayIcon>
 
 #include "menu/menu_bar_icon.h"
 #include "platform/event_tap.h"
@@ -60,7 +59,6 @@ class QtStatusItemTest : public ::testing::Test {
  protected:
   QtStatusItemTest() {
     item.setMenuWillOpenHandler([this] { item.setMenu(entries); });
-    item.setClickHandler([this] { calls.push_back("click"); });
   }
   /// Opens the menu as the tray does and answers its actions.
   QList<QAction*> openMenu() {
@@ -103,19 +101,6 @@ TEST_F(QtStatusItemTest, TheMenuIsBuiltAtEachOpeningAndItsActionsRunOnceItHasClo
 
   entries.pop_back();
   EXPECT_EQ(openMenu().size(), 5) << "rebuilt, not appended";
-}
-
-TEST_F(QtStatusItemTest, APrimaryClickReachesTheHandlerAndTheTooltipStaysPlainText) {
-  Q_EMIT item.trayIcon().activated(QSystemTrayIcon::Context);
-  EXPECT_TRUE(calls.empty());
-  Q_EMIT item.trayIcon().activated(QSystemTrayIcon::Trigger);
-  EXPECT_EQ(calls, std::vector<std::string>{"click"});
-
-  auto view = viewOf(MenuBarIconState::active, false);
-  view.tooltip = "Secure Input is on in <b>Evil</b>";
-  item.setAppearance(view);
-  EXPECT_EQ(item.trayIcon().toolTip(), "<qt>Secure Input is on in &lt;b&gt;Evil&lt;/b&gt;</qt>");
-  EXPECT_FALSE(item.trayIcon().icon().isNull());
 }
 
 }  // namespace

@@ -135,16 +135,12 @@ TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
   const Paint warn{SemanticColor::warn, 1};
   const Case cases[] = {
       {"title", [](Slot& s) { s.title = "Quarterly figures"; }},
-      {"title paint", [&](Slot& s) { s.titlePaint = warn; }},
       {"title font size", [](Slot& s) { s.titleFontSize = 16; }},
       {"title suffix", [](Slot& s) { s.titleSuffix = " — Editor"; }},
       {"minimized marker", [](Slot& s) { s.minimizedMarker = true; }},
       {"application name", [](Slot& s) { s.appName.reset(); }},
-      {"application name paint", [&](Slot& s) { s.appNamePaint = warn; }},
       {"badge number", [](Slot& s) { s.badgeNumber = 7; }},
-      {"badge placeholder", [](Slot& s) { s.badge = Slot::Badge::placeholder; }},
       {"badge fill", [&](Slot& s) { s.badgeFill = warn; }},
-      {"badge text paint", [&](Slot& s) { s.badgeTextPaint = warn; }},
       {"icon size", [](Slot& s) { s.iconSize = 16; }},
       {"background", [&](Slot& s) { s.background = warn; }},
   };
@@ -247,7 +243,6 @@ TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing)
   };
   const Case cases[] = {
       {0, {0}},                     // first column, top
-      {3, {3}},                     // first column
       {10, {10}},                   // second column
       {view.slots.size() - 1, {}},  // the overflow tile
   };

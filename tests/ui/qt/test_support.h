@@ -1,16 +1,13 @@
-// What the Qt tests share: a palette described as the core would describe it, the pixels a
-// widget paints, compared, and Qt's event loop run until the work under test says it is done.
+// What the Qt tests share: a palette described as the core would describe it, and the pixels a
+// widget paints, compared.
 #pragma once
 
 #include <QColor>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QImage>
 #include <QRect>
-#include <QTimer>
 #include <QWidget>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <utility>
 
@@ -77,22 +74,6 @@ inline std::pair<int, int> differences(const QImage& a, const QImage& b, const Q
 /// Deletes the widgets a repaint or a close retired with deleteLater(), as the event loop would.
 inline void dropRetiredWidgets() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-/// Runs Qt's event loop until the function `arm` is handed is called, or `boundMs` passes;
-/// false when the bound passed first. `arm` hands it to the work under test, which must drop it
-/// once this returns.
-inline bool runEventsUntil(const std::function<void(std::function<void()>)>& arm,
-                           int boundMs = 20'000) {
-  QEventLoop events;
-  bool done = false;
-  QTimer::singleShot(boundMs, &events, &QEventLoop::quit);
-  arm([&] {
-    done = true;
-    events.quit();
-  });
-  events.exec();
-  return done;
 }
 
 }  // namespace tolvane::test

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   }
   setenv("DISPLAY", session->display().c_str(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
-  // Dead keys compose through the locale's compose table.
+  // Typed text composes through the locale's compose table.
   setenv("LC_ALL", "C.UTF-8", 1);
   unsetenv("QT_IM_MODULE");
   int status = 0;
