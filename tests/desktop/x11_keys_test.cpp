@@ -1,7 +1,6 @@
 // Key translation against a real server's keyboard, and global hot keys typed through XTEST.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,7 +11,6 @@
 #include "backends/x11/x11_keys.h"
 #include "desktop/support/desktop_tools.h"
 #include "desktop/support/x_session.h"
-#include "model/key_codes.h"
 #include "model/key_combo.h"
 
 namespace tolvane::test {
@@ -27,41 +25,8 @@ class X11KeyMapTest : public ::testing::Test {
   XSession session_;
 };
 
-TEST_F(X11KeyMapTest, TranslatesProductKeysAndFlagsToTheKeyboardsKeycodesAndBack) {
-  struct Row {
-    std::uint16_t keyCode;
-    xcb_keycode_t keycode;  // in Xvfb's default evdev keymap
-  };
-  const Row rows[] = {
-      // The keys a switcher session reacts to.
-      {keycode::kTab, 23},
-      {keycode::kReturn, 36},
-      {keycode::kEscape, 9},
-      {keycode::kDown, 116},
-      // The key above Tab is the physical key, whatever the layout types with it.
-      {keycode::kKeyAboveTab, 49},
-      // Command is Super, Option is Alt.
-      {keycode::kLeftCommand, 133},
-      {keycode::kRightOption, 108},
-      // A letter a hot key may use.
-      {35, 33},  // p
-  };
-  KeyMap keys(session_.xcb());
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.keyCode);
-    const auto keycodes = keys.keycodes(row.keyCode);
-    EXPECT_NE(std::find(keycodes.begin(), keycodes.end(), row.keycode), keycodes.end());
-    EXPECT_EQ(keys.keyCode(row.keycode), row.keyCode);
-  }
-  EXPECT_EQ(keys.keyCode(107), x11::kUnknownKeyCode);  // Print has no product code
-
-  // NumLock (Mod2), CapsLock and ISO_Level3 (Mod5) are no product flags. (The grabs' masks and
-  // lock variants are proven by the event tap and hot key tests typing through them.)
-  EXPECT_EQ(keys.flags(XCB_MOD_MASK_4 | XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_5 |
-                       XCB_MOD_MASK_SHIFT),
-            eventflags::kCommand | eventflags::kShift);
-}
-
+// Which keycodes Tab, the key above it, Super and Alt are, and that lock bits are no product
+// flags, is proven by the event tap test typing them.
 TEST_F(X11KeyMapTest, EveryNamedKeyHasItsKeyOnUsAndLatinLettersNameTheKeysOfACyrillicLayout) {
   ASSERT_TRUE(runToExit(session_, {"setxkbmap", "us"}));
   KeyMap keys(session_.xcb());
