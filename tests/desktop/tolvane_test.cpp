@@ -1,9 +1,9 @@
 // The real `tolvane` on a real X display, as scenarios: the desktop each starts with, then steps
 // (keys to send, the window expected, the log line awaited) that one driver runs in order.
-// Switching across desktops and within an application, the HUD, the palette and its hot key,
-// the settings window and the guide, the tray menu, and the guards that Tolvane never keeps the
-// user's keyboard: stalled, stopped or ended by a signal, with a session, the palette or the
-// tray menu open, typing reaches the focused window and nothing switches late.
+// Switching across desktops, the HUD, the palette and its hot key, the settings window and the
+// guide, the tray menu, and the guards that Tolvane never keeps the user's keyboard: stalled,
+// stopped or ended by a signal, with a session, the palette or the tray menu open, typing
+// reaches the focused window and nothing switches late.
 #include <signal.h>
 
 #include <fstream>
