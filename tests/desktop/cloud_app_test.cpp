@@ -2,8 +2,8 @@
 // on the server's own sign-in page (the test plays the browser: an xdg-open on PATH notes the
 // page, and the callback is handed over as a second start would), the token in the Secret
 // Service of a private session bus, a setting carried from one configuration folder to another,
-// a sign-out the server honours, a crash reported once at the next launch, and a tester-mode
-// upload holding the log's tail, as the server stored them.
+// a sign-out the server honours, and a crash reported once at the next launch, as the server
+// stored it.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -177,16 +177,6 @@ TEST_F(TolvaneOnServer, ACrashIsReportedOnceAtTheNextLaunch) {
   ASSERT_NO_FATAL_FAILURE(run(
       {"exit:" + std::to_string(SIGTERM) + " exited", "launch", "log crash reports: delivered=0"}));
   EXPECT_EQ(uploads("crash_uploads").size(), 1u);
-}
-
-TEST_F(TolvaneOnServer, TesterModeUploadsTheLogTail) {
-  writePreferences(R"({"testerModeEnabled": true})");
-  launch();
-  ASSERT_TRUE(pollUntil([&] { return !uploads("testlog_uploads").empty(); })) << tolvane->log();
-  const auto body = uploads("testlog_uploads")[0];
-  EXPECT_EQ(body["type"], "testlog");
-  // This process's own log, its layout being the reporter's (proven without a server).
-  EXPECT_NE(body.value("log", "").find("tester: session start (v"), std::string::npos);
 }
 
 }  // namespace

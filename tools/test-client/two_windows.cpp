@@ -4,8 +4,7 @@
 //
 // Opens one window per TITLE, then N more titled "window 1" to "window N" (two windows when
 // neither is given), all sharing this process's _NET_WM_PID, WM_CLIENT_MACHINE and WM_CLASS,
-// so that a desktop sees them as one application. A window the window manager asks to close
-// (WM_DELETE_WINDOW) goes away; the program ends with its last window or when the display does.
+// so that a desktop sees them as one application. The program ends when the display does.
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -103,8 +102,7 @@ int main(int argc, char** argv) {
   const xcb_screen_t& screen = *screens.data;
 
   // Interned once: a thousand windows must not cost a round trip per property each.
-  const xcb_atom_t utf8 = atom(c, "UTF8_STRING"), protocols = atom(c, "WM_PROTOCOLS"),
-                   deleteWindow = atom(c, "WM_DELETE_WINDOW"), name = atom(c, "_NET_WM_NAME"),
+  const xcb_atom_t utf8 = atom(c, "UTF8_STRING"), name = atom(c, "_NET_WM_NAME"),
                    pid = atom(c, "_NET_WM_PID"), type = atom(c, "_NET_WM_WINDOW_TYPE"),
                    normal = atom(c, "_NET_WM_WINDOW_TYPE_NORMAL"),
                    gtkID = atom(c, "_GTK_APPLICATION_ID");
@@ -112,12 +110,12 @@ int main(int argc, char** argv) {
   gethostname(host, sizeof host - 1);
   // WM_CLASS is two NUL-terminated strings: the instance, then the class.
   const std::string wmClass = options->instance + '\0' + options->windowClass + '\0';
-  std::vector<xcb_window_t> windows;
+  std::size_t windows = 0;
   for (const auto& title : options->titles) {
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t values[] = {screen.white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
     // A cascade that starts over every ten windows, so that hundreds stay on the screen.
-    const auto offset = static_cast<std::int16_t>(40 + 60 * (windows.size() % 10));
+    const auto offset = static_cast<std::int16_t>(40 + 60 * (windows++ % 10));
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen.root, offset, offset, 400, 300, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen.root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
@@ -127,27 +125,14 @@ int main(int argc, char** argv) {
     set(c, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, host);
     set(c, window, pid, XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
     set(c, window, type, XCB_ATOM_ATOM, normal);
-    set(c, window, protocols, XCB_ATOM_ATOM, deleteWindow);
     if (!options->gtkApplicationID.empty()) {
       set(c, window, gtkID, utf8, options->gtkApplicationID);
     }
     xcb_map_window(c, window);
-    windows.push_back(window);
   }
   xcb_flush(c);
-  // Close requests are served until no window is left or the display goes away.
-  while (!windows.empty()) {
-    xcb_generic_event_t* event = xcb_wait_for_event(c);
-    if (!event) break;
-    const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-    if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == protocols &&
-        message->data.data32[0] == deleteWindow) {
-      xcb_destroy_window(c, message->window);
-      std::erase(windows, message->window);
-      xcb_flush(c);
-    }
-    std::free(event);
-  }
+  // Events are read (and dropped) until the display goes away.
+  while (xcb_generic_event_t* event = xcb_wait_for_event(c)) std::free(event);
   xcb_disconnect(c);
   return 0;
 }

@@ -21,9 +21,8 @@ using x11::Reply;
 
 namespace {
 
-// The selected row's accent, and the foreground the tray host asks icons to use.
+// The selected row's accent.
 constexpr std::uint8_t kAccent[] = {10, 132, 255};
-constexpr std::uint8_t kTrayForeground[] = {0, 0xA0, 0x50};
 constexpr xcb_keycode_t kTab = 23, kSpace = 65;  // in Xvfb's default keymap
 
 /// "key=value" as its two halves.
@@ -89,26 +88,17 @@ void TolvaneDesktop::prepare(const Desk& desk) {
              "24", "--SetDockType", "true"});
     // The host announces itself by owning the tray selection (and a MANAGER message on the
     // root, which wakes the wait).
-    const auto owner = [&] {
+    ASSERT_TRUE(x.waitUntil([&] {
       const Reply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
           x.xcb(), xcb_get_selection_owner(x.xcb(), x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
-      return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
-    };
-    ASSERT_TRUE(x.waitUntil([&] { return owner() != XCB_WINDOW_NONE; }));
-    // The foreground the host asks icons to use (then error, warning and success colours).
-    x.setValues(owner(), "_NET_SYSTEM_TRAY_COLORS", "CARDINAL",
-                {0x0000, 0xA0A0, 0x5050, 0xFFFF, 0, 0, 0xFFFF, 0xFFFF, 0, 0, 0xFFFF, 0});
+      return reply && reply->owner != XCB_WINDOW_NONE;
+    }));
   }
   for (const auto& title : desk.windows) {
-    const auto client = title == "typing" ? startTypingRecorder(x, typed, title)
-                        : title == "client"
-                            ? x.startClient({TOLVANE_TEST_CLIENT, "left", "right"}, 2)
-                            : x.startXterm(title);
+    const auto client =
+        title == "typing" ? startTypingRecorder(x, typed, title) : x.startXterm(title);
     ASSERT_TRUE(client) << title;
-    for (std::size_t i = 0; i < client->windows.size(); ++i) {
-      name(client->windows.size() > 1 ? title + "." + std::to_string(i) : title,
-           client->windows[i]);
-    }
+    name(title, client->windows.front());
   }
 }
 
@@ -352,14 +342,10 @@ void TolvaneDesktop::addActions() {
   verbs_["type"] = [this](const Step& s) {
     if (!s.arg.empty()) type(s.arg);
   };
-  // As a pager would, each window of the list in turn, until Tolvane saw it; "pager": without
-  // waiting for Tolvane.
-  verbs_["activate"] = verbs_["pager"] = [this](const Step& s) {
+  // As a pager would, each window of the list in turn, until Tolvane saw it.
+  verbs_["activate"] = [this](const Step& s) {
     std::istringstream names(s.arg);
-    for (std::string name; names >> name && !HasFatalFailure();) {
-      if (s.verb == "activate") activate(at(name));
-      if (s.verb == "pager") x.sendRootMessage(at(name), "_NET_ACTIVE_WINDOW", {2, 0, 0});
-    }
+    for (std::string name; names >> name && !HasFatalFailure();) activate(at(name));
   };
   verbs_["url"] = [this](const Step& s) { ASSERT_EQ(tolvane->sendURL(s.arg), 0); };
   // Blocks Tolvane's main thread for n seconds, and with "released" then until "release".
@@ -500,14 +486,6 @@ void TolvaneDesktop::addChecks() {
   };
   // The last menu listed these windows, most recent first.
   verbs_["menuLists"] = [this](const Step& s) { EXPECT_EQ(menu_, expand(s.arg)); };
-  verbs_["iconColour"] = [this](const Step&) {
-    const auto icon = trayIcon();
-    ASSERT_TRUE(icon) << tolvane->log();
-    const std::uint8_t* rgb = kTrayForeground;
-    EXPECT_TRUE(pollUntil([&] {
-      return showsColour(x.xcb(), x.root(), *icon, rgb[0], rgb[1], rgb[2]);
-    })) << "the icon is not drawn in the tray's foreground colour";
-  };
 }
 
 }  // namespace tolvane::test

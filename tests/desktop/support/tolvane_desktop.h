@@ -34,14 +34,14 @@ struct Desk {
   bool windowManager = true;
   /// Openbox leaves Alt-Space to Tolvane's palette.
   bool freeAltSpace = false;
-  /// A tray host (trayer) runs, and tells icons its colours.
+  /// A tray host (trayer) runs.
   bool tray = false;
   /// The settings file as Tolvane finds it; launches mark the guide finished unless
   /// `firstLaunch`.
   std::string preferences;
   bool firstLaunch = false;
   /// Windows by name: an xterm titled so; "typing" is the terminal that records what it is
-  /// typed; "client" the two-window client (named "client.0" and "client.1").
+  /// typed.
   std::vector<std::string> windows;
 };
 
