@@ -1,16 +1,14 @@
-// Choosing the interface language: system preferences, stored choices, the platform-facing
-// language list and the toolkit redirection.
+// Choosing the interface language: system preferences, stored choices and the platform-facing
+// language list.
 #include "localization/l10n.h"
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 #include <utility>
 
 #include "backends/sim/sim_preference_store.h"
 #include "backends/system/posix_file_system.h"
 #include "settings/preference_keys.h"
-#include "support/temp_dir.h"
 
 namespace tolvane {
 namespace {
@@ -41,9 +39,7 @@ TEST(AppLanguageTest, PreferredLanguagesComeFromTheLocaleEnvironment) {
   };
   const Row rows[] = {
       {"LANGUAGE list wins", "de_DE:fr", "ja_JP.UTF-8", {}, "ru_RU", {"de-DE", "fr"}},
-      {"LANGUAGE entries of the C locale are skipped", "C:nl", {}, {}, {}, {"nl"}},
       {"LC_ALL before LC_MESSAGES and LANG", {}, "ja_JP.UTF-8", "ko_KR", "ru_RU", {"ja-JP"}},
-      {"LANG alone", {}, {}, {}, "zh_TW.Big5", {"zh-TW"}},
       {"C means no preference", {}, {}, {}, "C.UTF-8", {}},
       {"empty values are unset", "", "", {}, "it_IT", {"it-IT"}},
   };
@@ -106,39 +102,6 @@ TEST_F(L10nTest, BootstrapAppliesTheStoredChoice) {
   l10n.bootstrap();
   EXPECT_EQ(l10n.language(), AppLanguage::ja);
   EXPECT_FALSE(appleLanguages());
-}
-
-class FrameworkLanguageTest : public ::testing::Test {
- protected:
-  test::TempDir temp;
-  system::PosixFileSystem files;
-  FrameworkLanguage framework{files};
-
-  std::string bundleWith(const Strings& folders) {
-    const std::string bundle = temp.path() + "/bundle" + std::to_string(++bundles);
-    for (const auto& folder : folders) files.createDirectories(bundle + "/" + folder + ".lproj");
-    files.createDirectories(bundle);
-    return bundle;
-  }
-  // The folder the redirection sends a lookup to, relative to the bundle.
-  std::string lookupFolder(const std::string& bundle) {
-    auto seen = framework.localizedString(bundle, [](const std::string& path) { return path; });
-    return seen == bundle ? "(bundle)" : seen.substr(bundle.size() + 1);
-  }
-  int bundles = 0;
-};
-
-TEST_F(FrameworkLanguageTest, LookupsGoToTheBestLanguageFolder) {
-  // The language asked for, the bundle's language folders, and where the lookup goes.
-  const std::tuple<std::optional<std::string>, Strings, std::string> rows[] = {
-      {"pt-BR", {"pt"}, "pt.lproj"},        {"pt-BR", {"pt", "pt-BR"}, "pt-BR.lproj"},
-      {"en", {"Base", "de"}, "Base.lproj"}, {"zh-Hans", {"zh", "Base"}, "zh.lproj"},
-      {"de", {"Base", "fr"}, "(bundle)"},   {std::nullopt, {"de"}, "(bundle)"},
-  };
-  for (const auto& [language, folders, expected] : rows) {
-    framework.setOverride(language);
-    EXPECT_EQ(lookupFolder(bundleWith(folders)), expected) << language.value_or("(none)");
-  }
 }
 
 }  // namespace
