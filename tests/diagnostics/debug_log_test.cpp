@@ -1,14 +1,12 @@
 // The diagnostic log on a real temporary folder: line format, rotation, failing folders and
-// appends, the export tail and concurrent writers.
+// appends, and the export tail.
 #include "diagnostics/debug_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "backends/sim/faulty_file_system.h"
@@ -76,18 +74,6 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
   expected += "2026-01-01T01:02:03Z later\n";
   EXPECT_EQ(read("tester.log"), expected);
   EXPECT_EQ(observed, expected);
-}
-
-TEST_F(DebugLogTest, NoticesAreLoggedAndReachTheirObserverEvenWhenGivenBeforeItWasSet) {
-  log.notice("preferences file corrupt");  // while the services are still being built
-  std::vector<std::string> seen;
-  log.setNoticeObserver([&](std::string_view message) { seen.emplace_back(message); });
-  log.notice("Super+Tab is grabbed by another program");
-  log.log("not a notice");
-  EXPECT_EQ(seen, (std::vector<std::string>{"preferences file corrupt",
-                                            "Super+Tab is grabbed by another program"}));
-  EXPECT_EQ(read("tester.log"), lines({"preferences file corrupt",
-                                       "Super+Tab is grabbed by another program", "not a notice"}));
 }
 
 TEST_F(DebugLogTest, RotatesOnlyWhenTheLinePassesTheLimit) {
@@ -159,25 +145,6 @@ TEST_F(DebugLogTest, TailIsRotatedThenCurrentCutToTheLastCharacters) {
   EXPECT_EQ(log.tail(), "old\n");
   EXPECT_EQ(seen, std::vector<std::string>{"log file refused path=" + dir +
                                            "/tester.log reason=not a regular file"});
-}
-
-TEST_F(DebugLogTest, ConcurrentWritersNeverInterleaveLines) {
-  constexpr int kLinesPerThread = 2000;
-  const std::string padding(50, '-');
-  auto writer = [&](char name) {
-    for (int i = 0; i < kLinesPerThread; ++i) log.log(name + std::to_string(i) + padding);
-  };
-  std::thread a(writer, 'A'), b(writer, 'B');
-  a.join();
-  b.join();
-  // Every line whole, and each writer's lines in the order it wrote them.
-  int next[2] = {0, 0};
-  std::istringstream in(read("tester.log"));
-  for (std::string line; std::getline(in, line);) {
-    const char name = line.size() > 21 ? line[21] : '?';
-    ASSERT_EQ(line + "\n", lines({name + std::to_string(next[name == 'B']++) + padding}));
-  }
-  EXPECT_EQ(next[0] + next[1], 2 * kLinesPerThread);
 }
 
 }  // namespace
