@@ -77,21 +77,16 @@ TEST_F(OnboardingTest, OpensOnTheWelcomeOrThePermissionPageAndAnOpenGuideComesFo
   controller.show();
   EXPECT_EQ(shown().windowTitle, text("menu.guide"));
   EXPECT_EQ(heading(), text("onb.tagline"));
-  EXPECT_EQ(blocks<OnboardingIcon>().size(), 1u);
   EXPECT_EQ(shown().pageIndex, 0);
   EXPECT_FALSE(shown().back);
-  EXPECT_EQ(shown().primary.title, text("onb.continue"));
   EXPECT_EQ(window.broughtToFront, 1);
 
   // Asked again for the permission page, the same window moves there and comes forward.
   controller.show(true);
   EXPECT_EQ(heading(), text("onb.permTitle"));
   EXPECT_EQ(shown().pageIndex, 1);
-  EXPECT_EQ(shown().back->title, text("common.back"));
   EXPECT_EQ(window.opened, 1);
   EXPECT_EQ(window.broughtToFront, 2);
-  EXPECT_EQ(linesStartingWith("onboarding:"),
-            std::vector<std::string>{"onboarding: shown page=welcome"});
 }
 
 TEST_F(OnboardingTest, GrantingTrustMovesOnWithinOneTickWithoutAClick) {
@@ -99,10 +94,8 @@ TEST_F(OnboardingTest, GrantingTrustMovesOnWithinOneTickWithoutAClick) {
   controller.show(true);
   EXPECT_EQ(shown().waitingText, text("onb.waiting"));
   EXPECT_FALSE(shown().primaryEnabled);
-  EXPECT_TRUE(showsText(text("perm.wmMissing")));
   const auto ax = requirement("accessibility");
   EXPECT_FALSE(ax.granted);
-  EXPECT_EQ(ax.buttonTitle, text("common.grant"));
   press(ax.onButton);
   EXPECT_EQ(desktop.prompts(), 1);
 
@@ -130,7 +123,6 @@ TEST_F(OnboardingTest, AKeysProblemIsExplainedAndTheUserGoesOnPastIt) {
     explanation.replace(at, 2, *keysProblem);
   }
   EXPECT_TRUE(showsText(explanation));
-  EXPECT_FALSE(showsText(text("perm.wmMissing")));
   press(blocks<OnboardingLink>().at(0).action);
   EXPECT_EQ(settingsOpened, 1);
 
