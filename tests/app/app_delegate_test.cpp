@@ -1,5 +1,6 @@
 // Launch and quit of the whole application on the simulated desktop: the order of start-up,
-// the warm-up before the switcher takes the keyboard, URL events, and the restore at quit.
+// the warm-up before the switcher takes the keyboard, the tray and windows, and the restore at
+// quit.
 #include "app/app_delegate.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,6 @@
 #include "backends/sim/sim_system.h"
 #include "backends/sim/sim_system_log.h"
 #include "backends/system/posix_file_system.h"
-#include "settings/preference_keys.h"
 #include "support/sim_services.h"
 #include "support/temp_dir.h"
 
@@ -152,29 +152,6 @@ TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDe
   EXPECT_EQ(palettePanel.shows, 2);  // open, close, open
   EXPECT_EQ(palettePanel.hides, 1);
   EXPECT_EQ(paletteKeys.registrations().size(), 1u);
-
-  // What the tray shows of a refusal comes from here.
-  paletteKeys.ownElsewhere(40, 4096, "taken");
-  app().settings().setPaletteModifiers(4096);
-  ASSERT_TRUE(app().paletteHotKey()->isRefused());
-  EXPECT_EQ(app().paletteHotKey()->refusal()->reason, "taken");
-  EXPECT_TRUE(paletteKeys.registrations().empty());
-}
-
-TEST_F(AppDelegateTest, ThePaletteTogglesWithEveryWindowAndStaysShutDuringASession) {
-  app().applicationDidFinishLaunching();
-  loop.runUntilIdle();
-  app().togglePalette();
-  ASSERT_TRUE(palettePanel.visible);
-  EXPECT_EQ(palettePanel.last->rows.size(), 2u);
-  app().togglePalette();
-  EXPECT_FALSE(palettePanel.visible);
-
-  tap.modifier(55, true, eventflags::kCommand);
-  tap.deliver(KeyEventType::keyDown, 48, eventflags::kCommand);
-  ASSERT_TRUE(app().engine().isActive());
-  app().showPalette();
-  EXPECT_FALSE(palettePanel.visible);
 }
 
 TEST_F(AppDelegateTest, TheTrayPausesTheSwitcherListsTheWarmedWindowsAndShowsTheAboutBox) {
@@ -227,26 +204,6 @@ TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
   EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
 }
 
-TEST_F(AppDelegateTest, UrlEventsAreLoggedByTheHostAUrlParserWouldReadAndNonUrlsIgnored) {
-  const std::pair<const char*, std::optional<std::string>> rows[] = {
-      {"tolvane://settings", "settings"},
-      {"tolvane://user@auth:99/path?x#y", "auth"},
-      {"https://cloud.brenmoor.app/app/connect", "cloud.brenmoor.app"},
-      {"mailto:someone", "?"},
-      {"tolvane:", "?"},
-      {"no scheme here", std::nullopt},
-      {"://missing", std::nullopt},
-  };
-  for (const auto& [url, host] : rows) {
-    lines.clear();
-    app().handleURL(url);
-    ASSERT_EQ(lines.empty(), !host) << url;
-    if (host) {
-      EXPECT_EQ(lines.front(), "url event: host=" + *host) << url;
-    }
-  }
-}
-
 TEST_F(AppDelegateTest, TheGuideComesAtTheFirstLaunchOnlyAndSettingsOpenByURLAndFromTheTray) {
   app().applicationDidFinishLaunching();
   EXPECT_TRUE(onboardingWindow.isVisible());
@@ -263,25 +220,11 @@ TEST_F(AppDelegateTest, TheGuideComesAtTheFirstLaunchOnlyAndSettingsOpenByURLAnd
   ASSERT_TRUE(statusItem.choose("Getting Started Guide"));
   EXPECT_EQ(onboardingWindow.opened, 2);
 
-  // A later launch: finished, with a window manager, nothing forced.
+  // A later launch: finished, with a window manager.
   onboardingWindow.close();
   relaunch();
   app().applicationDidFinishLaunching();
   EXPECT_FALSE(onboardingWindow.isVisible());
-  relaunch();
-  system.env["BRENMOOR_ONBOARDING"] = "1";
-  app().applicationDidFinishLaunching();
-  EXPECT_TRUE(onboardingWindow.isVisible());
-}
-
-TEST(AppStartTest, TheChosenLanguageReachesThePlatformListAndAStaleListGoes) {
-  sim::SimPreferenceStore preferences;
-  preferences.set(prefkey::kAppleLanguages, std::vector<std::string>{"fr"});
-  prepareLanguage(preferences);
-  EXPECT_FALSE(preferences.value(prefkey::kAppleLanguages));
-  preferences.set(prefkey::kLanguageCode, std::string("ja"));
-  prepareLanguage(preferences);
-  EXPECT_EQ(preferences.stringListValue(prefkey::kAppleLanguages), std::vector<std::string>{"ja"});
 }
 
 }  // namespace

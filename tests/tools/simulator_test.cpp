@@ -1,12 +1,10 @@
 // The application core on a scenario's desktop, seen through the trace: a whole switcher
-// session, the warm-up rule, and the stall watchdog.
+// session.
 #include "simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "support/temp_dir.h"
 
@@ -94,84 +92,6 @@ TEST_F(SimulatorTest, ASwitcherSessionEndToEnd) {
                         "hotkey 1 enabled", "hotkey 2 enabled", "hotkey 6 enabled"});
   EXPECT_TRUE(simulator->hasQuit());
 }
-
-TEST_F(SimulatorTest, BeforeWarmUpCommandTabPassesAndNothingIsSuppressed) {
-  // Each slow application holds the warm-up for a while; Command-Tab arrives in between.
-  const auto lines = run(R"({"apps": [
-      {"pid": 100, "name": "A", "frontmost": true, "slow": 0.1, "windows": [{"number": 11}]},
-      {"pid": 200, "name": "B", "slow": 0.1, "windows": [{"number": 21}, {"number": 22}]},
-      {"pid": 300, "name": "C", "slow": 0.1, "windows": [{"number": 31}]}],
-    "timeline": [
-      {"action": "keyDown", "key": "command"},
-      {"action": "press", "key": "tab"},
-      {"action": "advance", "seconds": 0.2},
-      {"action": "keyUp", "key": "command"},
-      {"action": "advance", "seconds": 5}]})");
-  // Completing the warm-up is what hands the keys to the switcher: the suppression comes with
-  // it, and the keys typed before it are neither taken nor acted on.
-  expectInOrder(lines, {"key up tab", "hotkey 1 disabled", "window snapshot warmed"});
-  for (const char* effect : {"tap consumed", "panel", "desktop raise"}) {
-    EXPECT_EQ(indexOf(lines, effect), lines.size()) << effect;
-  }
-}
-
-TEST_F(SimulatorTest, AStalledMainThreadGivesTheHotKeysBack) {
-  const auto lines = run(std::string("{") + kThreeApps + R"(, "timeline": [
-    {"action": "advance", "seconds": 1},
-    {"action": "stall", "seconds": 12},
-    {"action": "advance", "seconds": 2}]})");
-  // The last beat was at 1 s. No session holds the keyboard, so the trigger grabs go back after
-  // a second and a half; ten seconds later the system's hotkeys follow. Once the main thread runs
-  // again the tap reports that it was let go, and the guard suppresses the hotkeys afresh.
-  expectInOrder(lines, {"hotkey 1 disabled", "action stall",
-                        "2.550 log watchdog: main stalled 1550 ms — keyboard released",
-                        "11.050 hotkey 1 enabled", "11.050 hotkey 6 enabled",
-                        "watchdog: main stalled 10s", "usage watchdog.stall {\"seconds\":10}",
-                        "13.000 log event tap disabled by system (timeout)", "hotkey 1 disabled"});
-  EXPECT_FALSE(simulator->hotKeyEnabled(1));
-}
-
-// A documented example, and what its trace must show, in order.
-struct Example {
-  const char* name;
-  const char* file;
-  std::vector<std::string> expected;
-};
-
-class ExampleScenarioTest : public SimulatorTest, public ::testing::WithParamInterface<Example> {};
-
-TEST_P(ExampleScenarioTest, DrivesItsSubsystemFromTheTimeline) {
-  std::ifstream in(std::string(TOLVANE_SOURCE_DIR "/docs/scenarios/") + GetParam().file);
-  const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  expectInOrder(run(json), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    , ExampleScenarioTest,
-    ::testing::Values(
-        Example{"Palette",
-                "palette-search.json",
-                {"action palette hot key", "palette shown query=\"\" rows=4", "action type \"tod\"",
-                 "palette updated query=\"tod\" rows=1 [0 \"todo.txt\" app=\"Editor\" selected]",
-                 "palette updated query=\"zzz\" message=\"No matches\"", "key palette down",
-                 "[1 \"News\" app=\"Browser\" selected]", "palette key consumed",
-                 "key palette return", "palette hidden", "desktop raise 21", "mru 21 11 12 31",
-                 "palette shown query=\"\" rows=4 [0 \"News\"", "key palette escape",
-                 "palette hidden"}},
-        Example{
-            "TrayMenu",
-            "tray-menu.json",
-            {"menu [Search Windows…] [-] [notes.txt] [todo.txt] [News]", "action choose \"News\"",
-             "desktop raise 21", "action choose \"Pause Window Switching\"", "hotkey 1 enabled",
-             "key down tab [command]", "tap passed", "[Resume Window Switching checked]",
-             "action choose \"Search Windows…\"", "palette shown", "palette hidden"}},
-        Example{"Account",
-                "account.json",
-                {"desktop openURL https://cloud.brenmoor.app/app/connect?app=tolvane",
-                 "url tolvane://auth?code=code-7", "http POST /api/app/token 200",
-                 "account signed in email=\"ada@example.org\" tier=pro", "cloud callback: refused",
-                 "action sign out", "account signed out", "http POST /api/app/logout 200"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tolvane::simtool

