@@ -1,10 +1,12 @@
 // The application core on a scenario's desktop, seen through the trace: a whole switcher
-// session.
+// session, and the documented example scenarios.
 #include "simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "support/temp_dir.h"
 
@@ -91,6 +93,33 @@ TEST_F(SimulatorTest, ASwitcherSessionEndToEnd) {
   expectInOrder(lines, {"1.600 action focus 31", "1.600 mru 31 21 11 12", "action quit",
                         "hotkey 1 enabled", "hotkey 2 enabled", "hotkey 6 enabled"});
   EXPECT_TRUE(simulator->hasQuit());
+}
+
+// Each documented example, and what its trace must show, in order.
+TEST_F(SimulatorTest, TheDocumentedExamplesDriveTheirSubsystems) {
+  const std::pair<const char*, std::vector<std::string>> examples[] = {
+      {"palette-search.json",
+       {"action palette hot key", "palette shown query=\"\" rows=4", "action type \"tod\"",
+        "palette updated query=\"tod\" rows=1 [0 \"todo.txt\" app=\"Editor\" selected]",
+        "palette updated query=\"zzz\" message=\"No matches\"", "key palette return",
+        "palette hidden", "desktop raise 21", "mru 21 11 12 31"}},
+      {"tray-menu.json",
+       {"menu [Search Windows…] [-] [notes.txt] [todo.txt] [News]", "action choose \"News\"",
+        "desktop raise 21", "action choose \"Pause Window Switching\"", "hotkey 1 enabled",
+        "key down tab [command]", "tap passed", "action choose \"Search Windows…\"",
+        "palette shown"}},
+      {"account.json",
+       {"desktop openURL https://cloud.brenmoor.app/app/connect?app=tolvane",
+        "http POST /api/app/token 200", "account signed in email=\"ada@example.org\" tier=pro",
+        "cloud callback: refused", "action sign out", "account signed out",
+        "http POST /api/app/logout 200"}},
+  };
+  for (const auto& [file, expected] : examples) {
+    SCOPED_TRACE(file);
+    std::ifstream in(std::string(TOLVANE_SOURCE_DIR "/docs/scenarios/") + file);
+    expectInOrder(run({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}),
+                  expected);
+  }
 }
 
 }  // namespace
