@@ -9,8 +9,8 @@
 
 namespace tolvane::server::test {
 
-RawClient::RawClient(int port, const char* from, int flags)
-    : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0)) {
+RawClient::RawClient(int port, const char* from)
+    : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   // A server that stops reading or answering fails the test instead of hanging it.
   const timeval bound{30, 0};
   setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);

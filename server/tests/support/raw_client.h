@@ -7,9 +7,8 @@ namespace tolvane::server::test {
 
 class RawClient {
  public:
-  /// Connects to `port`, from `from` (another loopback address) when given. With
-  /// SOCK_NONBLOCK in `flags` the handshake is left to finish: poll `fd()` for it.
-  explicit RawClient(int port, const char* from = nullptr, int flags = 0);
+  /// Connects to `port`, from `from` (another loopback address) when given.
+  explicit RawClient(int port, const char* from = nullptr);
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
