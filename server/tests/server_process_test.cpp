@@ -16,7 +16,6 @@
 #include "support/temp_dir.h"
 #include "testing/browser_sign_in.h"
 #include "testing/server_process.h"
-#include "wire/cloud_bodies.h"
 
 namespace tolvane::server::test {
 namespace {
@@ -144,25 +143,6 @@ TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
   }
   EXPECT_EQ(count, 5) << server->output();  // page, form, exchange, me, the odd path
   EXPECT_NE(server->errors().find("stopping on"), std::string::npos);
-}
-
-TEST_F(ServerProcessTest, TakesItsRateLimitsFromTheCommandLine) {
-  auto server = start({"--sign-in-limit", "2", "--upload-limit", "8"});
-  ASSERT_TRUE(server);
-  signIn(*server);  // the form and the exchange: both attempts of this address
-  std::string whyNot;
-  EXPECT_FALSE(testing::signInAsApplication(server->baseURL(), "bo@example.org", "pw", whyNot));
-  EXPECT_NE(whyNot.find("429"), std::string::npos) << whyNot;
-
-  // Eight uploads for the address, a quarter of them for each installation.
-  httplib::Client client(server->baseURL());
-  std::vector<int> statuses;
-  for (const char* install : {"a", "a", "a", "b", "c", "d", "e", "f", "g"}) {
-    const auto body = wire::encodeUsageBatch({.installID = install}, Json::array());
-    const auto reply = client.Post("/api/improve", body, "application/json");
-    statuses.push_back(reply ? reply->status : 0);
-  }
-  EXPECT_EQ(statuses, (std::vector<int>{200, 200, 503, 200, 200, 200, 200, 200, 503}));
 }
 
 TEST_F(ServerProcessTest, ServesTlsDirectly) {
