@@ -128,9 +128,8 @@ std::string PrivatePostgres::logTail() const {
   return tailOf(folder_.path() + "/commands.log") + tailOf(folder_.path() + "/server.log");
 }
 
-std::string PrivatePostgres::url(const std::string& database, const std::string& user) const {
-  return "postgresql:///" + database + "?host=" + folder_.path() +
-         "&user=" + (user.empty() ? kSuperuser : user);
+std::string PrivatePostgres::url(const std::string& database) const {
+  return "postgresql:///" + database + "?host=" + folder_.path() + "&user=" + kSuperuser;
 }
 
 std::string PrivatePostgres::createDatabase(const std::string& name) {

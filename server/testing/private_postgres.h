@@ -30,9 +30,8 @@ class PrivatePostgres {
   /// Why the cluster is not running: the end of initdb's or the server's log.
   const std::string& whyNot() const { return whyNot_; }
 
-  /// The libpq URL of `database` in this cluster over the unix socket, as `user` (by default
-  /// the cluster's superuser).
-  std::string url(const std::string& database = "postgres", const std::string& user = {}) const;
+  /// The libpq URL of `database` in this cluster over the unix socket, as its superuser.
+  std::string url(const std::string& database = "postgres") const;
   /// Creates an empty database named `name` (a plain SQL identifier: it is not quoted) and
   /// returns its URL; empty, with `whyNot` set, when it cannot.
   std::string createDatabase(const std::string& name);
