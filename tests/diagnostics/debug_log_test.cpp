@@ -1,5 +1,5 @@
-// The diagnostic log on a real temporary folder: line format, rotation, failing folders and
-// appends, and the export tail.
+// The diagnostic log on a real temporary folder: line format, failing folders and appends,
+// and the export tail (rotated file, then current).
 #include "diagnostics/debug_log.h"
 
 #include <gtest/gtest.h>
@@ -74,24 +74,6 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
   expected += "2026-01-01T01:02:03Z later\n";
   EXPECT_EQ(read("tester.log"), expected);
   EXPECT_EQ(observed, expected);
-}
-
-TEST_F(DebugLogTest, RotatesOnlyWhenTheLinePassesTheLimit) {
-  const std::string line = lines({"next"});
-  // Bytes left below the limit before the second line, and whether that line rotates the file.
-  const std::pair<std::size_t, bool> rows[] = {{line.size(), false}, {line.size() - 1, true}};
-  for (const auto& [room, rotates] : rows) {
-    SCOPED_TRACE(room);
-    const std::string existing(DebugLog::kMaxFileBytes - room - line.size(), 'x');
-    put("tester.log", existing);
-    put("tester.log.1", "older rotation\n");
-    // The first line is counted as it is written, not only when the file is opened.
-    DebugLog fresh(files, clock, dir);
-    fresh.log("next");
-    fresh.log("next");
-    EXPECT_EQ(read("tester.log.1"), rotates ? existing + line : "older rotation\n");
-    EXPECT_EQ(read("tester.log"), rotates ? line : existing + line + line);
-  }
 }
 
 TEST_F(DebugLogTest, LinesThatCannotBeStoredAreDroppedAndLaterOnesStored) {

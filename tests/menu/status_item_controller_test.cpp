@@ -156,18 +156,6 @@ TEST_F(StatusItemControllerTest, TheMenuListsFiveRecentWindowsAndPausesAndResume
   EXPECT_EQ(calls.back(), "toggle palette");
 }
 
-TEST_F(StatusItemControllerTest, WithoutPermissionTheGrantEntryComesFirstAndNoWindowIsListed) {
-  desktop.setTrusted(false);
-  bundle.feedURL = "https://example.org/appcast.xml";
-  controller.start();
-  EXPECT_EQ(openMenu(),
-            (Strings{"Window Manager Required…", kSeparator, "Search Windows…", kSeparator,
-                     "Pause Window Switching", kSeparator, "[Settings…]", "[Getting Started Guide]",
-                     "Check for Updates…", "About Tolvane", kSeparator, "Quit Tolvane"}));
-  EXPECT_TRUE(item.choose("Window Manager Required…"));
-  EXPECT_EQ(calls, Strings{"request permission"});
-}
-
 TEST(DisplayTextTest, CutsAfterCharactersAndReplacesWhatCannotBeShown) {
   const std::tuple<std::string, std::size_t, std::string> rows[] = {
       {"日本語のタイトル", 3, "日本語"},  // three characters, nine bytes

@@ -132,22 +132,6 @@ TEST_F(OnboardingTest, AKeysProblemIsExplainedAndTheUserGoesOnPastIt) {
   EXPECT_EQ(heading(), text("onb.tutTitle"));
 }
 
-TEST_F(OnboardingTest, TheTutorialShowsTheBindingsInTheSettings) {
-  using namespace hotkeymask;
-  settings.setSwitcherUsesOption(true);
-  settings.setPaletteKeyCode(40);
-  settings.setPaletteModifiers(kControl | kShift);
-  showAndWalkTo(text("onb.tutTitle"));
-  const auto keys = blocks<OnboardingKeyRow>();
-  ASSERT_EQ(keys.size(), 4u);
-  const std::vector<std::vector<std::string>> expected = {
-      keycombo::symbols(keycode::kTab, kOption), keycombo::symbols(keycode::kTab, kOption | kShift),
-      keycombo::symbols(keycode::kKeyAboveTab, kOption), keycombo::symbols(40, kControl | kShift)};
-  for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(keys[i].chips, expected[i]) << i;
-  EXPECT_EQ(keys[3].searchSymbol, true);
-  EXPECT_EQ(keys[3].meaning, text("onb.tutSearch"));
-}
-
 TEST_F(OnboardingTest, TheConsentSwitchesStoreTheirSettings) {
   showAndWalkTo(text("onb.readyTitle"));
   EXPECT_EQ(shown().primary.title, text("onb.startCta"));

@@ -29,38 +29,5 @@ TEST(JournalMessage, EveryMessageBecomesOneBoundedLineOfValidText) {
   }
 }
 
-TEST(NewestEntries, ABoundLeavesOutTheOldestAndTheRestComeOldestFirst) {
-  struct Row {
-    const char* what;
-    JournalReadLimits limits;
-    double since;
-    std::vector<double> kept;  // times of the entries handed back
-  };
-  // Each entry costs 9 bytes of text: "info" and a message of five.
-  const Row rows[] = {
-      {"the window's start", {}, 15, {20, 30}},
-      {"the entry count", {.maxEntries = 2}, 0, {20, 30}},
-      {"the text size", {.maxTextBytes = 23}, 0, {20, 30}},
-      {"no bound reached", {}, 0, {10, 20, 30}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    NewestEntries newest(row.since, row.limits);
-    std::size_t taken = 0;
-    for (const double at : {30.0, 20.0, 10.0}) {
-      if (!newest.add(at, "6", "m" + std::to_string(static_cast<int>(at)) + "xx")) break;
-      ++taken;
-    }
-    EXPECT_EQ(taken, row.kept.size());
-    std::vector<double> times;
-    for (const auto& entry : std::move(newest).oldestFirst()) {
-      times.push_back(entry.wallSeconds);
-      EXPECT_EQ(entry.category, "info");
-      EXPECT_EQ(entry.message, "m" + std::to_string(static_cast<int>(entry.wallSeconds)) + "xx");
-    }
-    EXPECT_EQ(times, row.kept);
-  }
-}
-
 }  // namespace
 }  // namespace tolvane::system

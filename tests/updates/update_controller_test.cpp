@@ -1,5 +1,5 @@
 // Update checks on virtual time: what the user is told after each kind of reply, when automatic
-// checks run, and the switch that stops them.
+// checks run.
 #include "updates/update_controller.h"
 
 #include <gtest/gtest.h>
@@ -121,33 +121,6 @@ TEST_F(UpdateControllerTest, AutomaticChecksFollowTheLastCheckEvenAcrossRestarts
     EXPECT_EQ(requests(), before + 2);
   }
   EXPECT_TRUE(notices().empty());
-}
-
-TEST_F(UpdateControllerTest, TheSwitchIsStoredAndTheScheduleFollowsIt) {
-  http.reply = {200, appcast({}), ""};
-  auto& updates = controller();
-  EXPECT_TRUE(updates.automaticallyChecksForUpdates());
-  updates.start();
-  updates.setAutomaticallyChecksForUpdates(false);
-  EXPECT_EQ(preferences.boolValue(prefkey::kSUEnableAutomaticChecks), false);
-  loop.advance(10 * kDay);
-  EXPECT_EQ(requests(), 0u);
-
-  // The next run reads the switch back and stays quiet too.
-  auto& restarted = controller();
-  EXPECT_FALSE(restarted.automaticallyChecksForUpdates());
-  restarted.start();
-  loop.advance(10 * kDay);
-  EXPECT_EQ(requests(), 0u);
-  // A check the user asks for still runs with the switch off.
-  restarted.checkForUpdates();
-  loop.runUntilIdle();
-  EXPECT_EQ(requests(), 1u);
-
-  restarted.setAutomaticallyChecksForUpdates(true);
-  EXPECT_EQ(preferences.boolValue(prefkey::kSUEnableAutomaticChecks), true);
-  loop.advance(kDay);
-  EXPECT_EQ(requests(), 2u);
 }
 
 TEST_F(UpdateControllerTest, NoReplyOutlivesTheController) {

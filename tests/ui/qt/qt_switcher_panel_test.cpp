@@ -105,28 +105,6 @@ TEST_F(QtSwitcherPanelTest, WindowTakesTheDescribedFrameNeverFocusAndKeepsItsPla
   EXPECT_FALSE(panel.isVisible());
 }
 
-TEST_F(QtSwitcherPanelTest, CornersAreTransparentWhenCompositedAndMaskedOtherwise) {
-  const auto view = describe(5, 0);
-  const QPoint corner(0, 0);
-  const QPoint edge(280, 1);  // the middle of the top edge, inside the outline
-  for (const bool composited : {false, true, false}) {
-    SCOPED_TRACE(composited ? "composited" : "opaque");
-    compositor = composited;
-    panel.show(view);
-    const QImage image = rendered();
-    EXPECT_EQ(image.pixelColor(corner).alpha(), 0);
-    EXPECT_GT(image.pixelColor(edge).alpha(), 200);
-    EXPECT_EQ(window().testAttribute(Qt::WA_TranslucentBackground), composited);
-    if (composited) {
-      EXPECT_TRUE(window().mask().isEmpty());
-    } else {
-      EXPECT_FALSE(window().mask().contains(corner));
-      EXPECT_TRUE(window().mask().contains(edge));
-      EXPECT_TRUE(window().mask().contains(QPoint(559, 114)));
-    }
-  }
-}
-
 TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
   struct Case {
     const char* field;
