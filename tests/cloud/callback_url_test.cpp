@@ -40,7 +40,6 @@ TEST(CallbackURL, RefusesEveryOtherURL) {
   const std::string state = "&state=" + kState;
   const std::pair<std::string, const char*> rows[] = {
       // Not the sign-in host, or more than a host.
-      {"tolvane://settings?code=c" + state, "host"},
       {"tolvane://AUTH?code=c" + state, "host"},
       {"tolvane://auth.example?code=c" + state, "host"},
       {"tolvane://me@auth?code=c" + state, "host"},

@@ -20,7 +20,6 @@ TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
   const std::pair<const char*, std::optional<std::string>> rows[] = {
       {"https://sync.example.org", "https://sync.example.org"},
       {"HTTPS://sync.example.org:8443/", "https://sync.example.org:8443"},
-      {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
       {"http://127.10.0.3", "http://127.10.0.3"},
       {"http://localhost:9", "http://localhost:9"},
       {"http://[::1]:8080", "http://[::1]:8080"},

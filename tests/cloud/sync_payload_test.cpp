@@ -95,7 +95,6 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"paletteKeyCode", 18446744073709551615ull, "out-of-range"},
       {"paletteKeyCode", 127, "unsupported"},
       {"paletteKeyCode", 49.0, "wrong-type"},
-      {"paletteKeyCode", "49", "wrong-type"},
       // Modifiers: Carbon bits only, and at least one of them.
       {"paletteModifiers", 257, "out-of-range"},
       {"paletteModifiers", 0, "out-of-range"},
