@@ -17,7 +17,6 @@ TEST(CallbackURL, TakesTheFirstCodeAndStatePercentDecoded) {
     std::string code;
   };
   const Row rows[] = {
-      {kAuth + "code=abc&state=" + kState, "abc"},
       // Order of items, a trailing slash and a fragment do not matter.
       {"tolvane://auth/?state=" + kState + "&code=abc#top", "abc"},
       // Decoding: "+" is no space in a URL query; escapes decode in names too.
