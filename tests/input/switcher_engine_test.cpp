@@ -331,23 +331,5 @@ TEST_F(SwitcherEngineTest, BeforeWarmUpWithoutABindingPausedOrUntrustedNothingIs
   EXPECT_EQ(hotKeys(), kAllOn);
 }
 
-TEST_F(SwitcherEngineTest, NoEventSequenceCanBreakTheCallback) {
-  ready();
-  const std::uint16_t codes[] = {kTab,  kKeyAboveTab, kReturn,    kEscape, kLeft,
-                                 kDown, kDigits[0],   kDigits[8], 0,       200};
-  const std::uint64_t flags[] = {0, kCmd, kCmd | kShift, kOpt, ~std::uint64_t{0}};
-  const KeyEventType types[] = {KeyEventType::keyDown, KeyEventType::keyUp,
-                                KeyEventType::flagsChanged};
-  std::uint64_t state = 12345;
-  for (int i = 0; i < 2000; ++i) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    tap.deliver(types[(state >> 33) % 3], codes[(state >> 40) % 10], flags[(state >> 50) % 5]);
-    if (i % 50 == 0) loop.advance(0.2);
-  }
-  releaseTrigger();
-  loop.advance(1);
-  EXPECT_FALSE(engine.isActive());
-}
-
 }  // namespace
 }  // namespace tolvane
