@@ -34,7 +34,6 @@ TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps
   };
   const Row rows[] = {
       {"Control-Shift-K", 40, eventflags::kControl | eventflags::kShift, false, 0, {{40, 4608}}},
-      {"Option-Space, the default", 49, eventflags::kOption, false, 0, {{49, 2048}}},
       {"Shift-Escape is a combination", 53, eventflags::kShift, false, 0, {{53, 512}}},
       {"Escape alone cancels", 53, 0, false, 0, std::nullopt},
       {"a plain letter", 0, 0, true, 1, std::nullopt},

@@ -31,16 +31,8 @@ struct PaletteScene : test::PaletteServices {
     for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);
   }
   bool key(std::uint16_t code, std::uint64_t flags = 0) { return keys.press(code, flags); }
-  std::optional<std::size_t> selectedRow() const { return palette.model().selectionIndex(); }
   /// The windows the activator was asked for.
   std::vector<std::string> activations() { return linesStartingWith("activate pid="); }
-  void startSwitcher() {
-    engine.setWarmed();
-    engine.updateEnabled();
-    loop.runUntilIdle();
-    tap.modifier(kLeftCommand, true, kCmd);
-    tap.deliver(KeyEventType::keyDown, kTab, kCmd);
-  }
 };
 
 const std::string kActivated11 = "activate pid=100 window=11 ok=true";
@@ -93,7 +85,7 @@ TEST(PaletteControllerTest, KeysAndClicksOnTheOpenPalette) {
     EXPECT_EQ(scene.palette.isOpen(), row.open);
     EXPECT_EQ(scene.palettePanel.visible, row.open);
     if (row.open) {
-      EXPECT_EQ(scene.selectedRow(), row.selected);
+      EXPECT_EQ(scene.palette.model().selectionIndex(), row.selected);
     }
     EXPECT_EQ(scene.activations(), row.activated);
   }
@@ -169,7 +161,11 @@ TEST(PaletteControllerTest, OneSessionEventPerOpeningTimedFromTheLastShow) {
 TEST(PaletteControllerTest,
      NeverOpensDuringASwitcherSessionAndWhileOpenAStallFreesTheKeysEvenWhenPaused) {
   PaletteScene scene;
-  scene.startSwitcher();
+  scene.engine.setWarmed();
+  scene.engine.updateEnabled();
+  scene.loop.runUntilIdle();
+  scene.tap.modifier(kLeftCommand, true, kCmd);
+  scene.tap.deliver(KeyEventType::keyDown, kTab, kCmd);
   scene.palette.toggle();
   EXPECT_EQ(scene.palettePanel.shows, 0);
   EXPECT_EQ(scene.linesStartingWith("palette:"),

@@ -28,7 +28,6 @@ TEST(PaletteViewTest, AnEmptyListExplainsWhy) {
   };
   const Row rows[] = {
       {false, "", true, "No windows"},
-      {false, "x", true, "No matches"},
       {true, "zz", true, "No matches"},
       {false, "", false, "Window manager needed"},
       {false, "x", false, "Window manager needed"},

@@ -120,12 +120,5 @@ TEST_F(SpaceWindowResolverTest, PruningForgetsWhatTheWindowServerNoLongerLists) 
   EXPECT_EQ(resolver.knownIDs(kApp), Numbers{});
 }
 
-TEST(RemoteTokenTest, LayoutIsPidZeroMagicAndElementIdLittleEndian) {
-  const auto token = makeRemoteToken(0x01020304, 0x0A0B0C0D0E0F1011);
-  const RemoteToken expected = {0x04, 0x03, 0x02, 0x01, 0,    0,    0,    0,    0x6f, 0x63,
-                                0x6f, 0x63, 0x11, 0x10, 0x0F, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A};
-  EXPECT_EQ(token, expected);
-}
-
 }  // namespace
 }  // namespace tolvane
