@@ -306,21 +306,6 @@ TEST_F(Uploads, AreKeptForTheirDaysAndLimitedByBytesPerAddress) {
   EXPECT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200) << "another address";
 }
 
-TEST_F(Uploads, OverTheirLimitAreAskedBackLaterNotDropped) {
-  const RateLimit perAccount = testConfig().uploadsPerAccount;
-  int accepted = 0;
-  Reply reply;
-  while ((reply = call("POST", "/api/improve", usageBatch(1).dump())).status == 200) ++accepted;
-  EXPECT_EQ(accepted, static_cast<int>(perAccount.burst));
-  // 5xx: the application keeps the batch and sends it again.
-  EXPECT_EQ(reply.status, 503);
-  EXPECT_EQ(reply.headers.at("Retry-After"), "2");
-  EXPECT_EQ(call("POST", "/api/improve", usageBatch(1, "install-2").dump()).status, 200)
-      << "another install is not held back";
-  now += 2;
-  EXPECT_EQ(call("POST", "/api/improve", usageBatch(1).dump()).status, 200);
-}
-
 TEST_F(Sign, InAttemptsAreLimitedPerAddressAndPerAccount) {
   signIn("ada@example.org");
   const auto request = newSignInRequest();

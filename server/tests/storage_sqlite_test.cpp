@@ -1,5 +1,5 @@
-// The SQLite file under an operator's hands: deleted and restored, not ours at all, corrupt,
-// and created private to its owner.
+// The SQLite file under an operator's hands: not ours at all, corrupt, and created private to
+// its owner.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,28 +23,6 @@ class SqliteFileTest : public StorageTest {
 
   std::int64_t account_ = 0;
 };
-
-TEST_P(SqliteFileTest, ADeletedFileIsUnavailableUntilABackupIsRestored) {
-  // Closing the only storage checkpoints the log into the file: the copy is a whole backup.
-  storage_.reset();
-  const std::string backup = folder_.path() + "/backup.db";
-  fs::copy_file(location_, backup);
-  storage_ = openAnother();
-  ASSERT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
-
-  fs::remove(location_);
-  const StoreResult<SyncRecord> missing = storage_->syncRecord(account_);
-  EXPECT_EQ(missing.status, StoreStatus::unavailable);
-  EXPECT_EQ(missing.detail, "database file missing: " + location_);
-  EXPECT_EQ(storage_->commitSync(account_, 2, "v3", "d", 3).status, StoreStatus::unavailable);
-
-  fs::copy_file(backup, location_);
-  const StoreResult<SyncRecord> restored = storage_->syncRecord(account_);
-  ASSERT_TRUE(restored.ok()) << restored.detail;
-  EXPECT_EQ(restored.value.version, 1);
-  EXPECT_EQ(restored.value.blob, "v1");
-  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2 again", "d", 4).ok());
-}
 
 std::string contentOf(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
