@@ -133,27 +133,6 @@ TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
   EXPECT_NE(queue->find("\"n\":\"app.env\""), std::string::npos);
 }
 
-TEST_F(AppDelegateTest, ThePaletteHotKeyFollowsTheSettingsAndOutlivesAPausedOrDeniedSwitcher) {
-  app().settings().setPaletteKeyCode(40);  // before launch: nothing is registered yet
-  EXPECT_EQ(paletteKeys.registerCalls, 0);
-  app().applicationDidFinishLaunching();
-  EXPECT_FALSE(app().isWarmedUp());  // registered while the warm-up still runs
-  EXPECT_TRUE(paletteKeys.press(40, 2048));
-
-  app().settings().setPaletteModifiers(4096 + 512);
-  EXPECT_FALSE(paletteKeys.press(40, 2048));
-  EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
-
-  loop.runUntilIdle();
-  app().settings().setSwitcherPaused(true);
-  desktop.setTrusted(false);
-  loop.advance(5.0);  // two polls of the engine
-  EXPECT_TRUE(paletteKeys.press(40, 4096 + 512));
-  EXPECT_EQ(palettePanel.shows, 2);  // open, close, open
-  EXPECT_EQ(palettePanel.hides, 1);
-  EXPECT_EQ(paletteKeys.registrations().size(), 1u);
-}
-
 TEST_F(AppDelegateTest, TheTrayPausesTheSwitcherListsTheWarmedWindowsAndShowsTheAboutBox) {
   services.bundle.shortVersion = "1.4";
   app().applicationDidFinishLaunching();
@@ -202,29 +181,6 @@ TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
   for (std::int32_t key : {1, 2, 6}) desktop.seedHotKey(key, false);
   app().applicationWillTerminate();
   EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
-}
-
-TEST_F(AppDelegateTest, TheGuideComesAtTheFirstLaunchOnlyAndSettingsOpenByURLAndFromTheTray) {
-  app().applicationDidFinishLaunching();
-  EXPECT_TRUE(onboardingWindow.isVisible());
-  onboardingWindow.closeByUser();
-  EXPECT_TRUE(app().settings().onboardingCompleted());
-
-  app().handleURL("tolvane://settings");
-  EXPECT_TRUE(settingsWindow.isVisible());
-  statusItem.openMenu();
-  ASSERT_TRUE(statusItem.choose("Settings…"));
-  EXPECT_EQ(settingsWindow.opened, 1) << "one window, brought forward again";
-  EXPECT_EQ(settingsWindow.broughtToFront, 2);
-  statusItem.openMenu();
-  ASSERT_TRUE(statusItem.choose("Getting Started Guide"));
-  EXPECT_EQ(onboardingWindow.opened, 2);
-
-  // A later launch: finished, with a window manager.
-  onboardingWindow.close();
-  relaunch();
-  app().applicationDidFinishLaunching();
-  EXPECT_FALSE(onboardingWindow.isVisible());
 }
 
 }  // namespace

@@ -76,24 +76,6 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
   EXPECT_EQ(observed, expected);
 }
 
-TEST_F(DebugLogTest, LinesThatCannotBeStoredAreDroppedAndLaterOnesStored) {
-  int observed = 0;
-  log.setObserver([&](std::string_view) { ++observed; });
-  files.failCreates = true;
-  log.log("unwritable folder 1");
-  log.log("unwritable folder 2");
-  EXPECT_FALSE(disk.exists(dir));
-  files.failCreates = false;
-  log.log("kept");
-  files.failAppends = true;
-  log.log("failed append");
-  files.failAppends = false;
-  log.log("after 1");
-  log.log("after 2");
-  EXPECT_EQ(read("tester.log"), lines({"kept", "after 1", "after 2"}));
-  EXPECT_EQ(observed, 6);
-}
-
 TEST_F(DebugLogTest, TailIsRotatedThenCurrentCutToTheLastCharacters) {
   struct Row {
     const char* what;

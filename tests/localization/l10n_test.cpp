@@ -23,30 +23,9 @@ TEST(AppLanguageTest, SystemDefaultTakesTheFirstSupportedPreference) {
       {{"zh-Hant-TW"}, AppLanguage::zhHant},
       {{"zh-CN"}, AppLanguage::zhHans},
       {{"pt-PT"}, AppLanguage::ptBR},
-      {{"fi", "en-GB", "fr"}, AppLanguage::en},
   };
   for (const auto& [preferred, expected] : rows) {
     EXPECT_EQ(systemDefaultLanguage(preferred), expected) << testing::PrintToString(preferred);
-  }
-}
-
-TEST(AppLanguageTest, PreferredLanguagesComeFromTheLocaleEnvironment) {
-  using Opt = std::optional<std::string>;
-  struct Row {
-    const char* what;
-    Opt language, lcAll, lcMessages, lang;
-    Strings expected;
-  };
-  const Row rows[] = {
-      {"LANGUAGE list wins", "de_DE:fr", "ja_JP.UTF-8", {}, "ru_RU", {"de-DE", "fr"}},
-      {"LC_ALL before LC_MESSAGES and LANG", {}, "ja_JP.UTF-8", "ko_KR", "ru_RU", {"ja-JP"}},
-      {"C means no preference", {}, {}, {}, "C.UTF-8", {}},
-      {"empty values are unset", "", "", {}, "it_IT", {"it-IT"}},
-  };
-  for (const auto& r : rows) {
-    EXPECT_EQ(preferredLanguagesFromEnvironment(r.language, r.lcAll, r.lcMessages, r.lang),
-              r.expected)
-        << r.what;
   }
 }
 
@@ -90,18 +69,6 @@ TEST_F(L10nTest, SystemOrUnknownCodesFollowTheSystemAndDropTheOverride) {
     EXPECT_FALSE(framework.overrideCode()) << code.value_or("(system)");
   }
   EXPECT_EQ(installs, 1);  // the redirection is installed once per process
-}
-
-TEST_F(L10nTest, BootstrapAppliesTheStoredChoice) {
-  preferences.set(prefkey::kLanguageCode, std::string("fr"));
-  l10n.bootstrap();
-  EXPECT_EQ(l10n.language(), AppLanguage::fr);
-
-  preferences.set(prefkey::kLanguageCode, std::string(""));  // empty means none
-  preferences.set(prefkey::kAppleLanguages, Strings{"fr"});  // stale, from the last run
-  l10n.bootstrap();
-  EXPECT_EQ(l10n.language(), AppLanguage::ja);
-  EXPECT_FALSE(appleLanguages());
 }
 
 }  // namespace

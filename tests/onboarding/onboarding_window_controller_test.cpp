@@ -89,24 +89,6 @@ TEST_F(OnboardingTest, OpensOnTheWelcomeOrThePermissionPageAndAnOpenGuideComesFo
   EXPECT_EQ(window.broughtToFront, 2);
 }
 
-TEST_F(OnboardingTest, GrantingTrustMovesOnWithinOneTickWithoutAClick) {
-  desktop.setTrusted(false);
-  controller.show(true);
-  EXPECT_EQ(shown().waitingText, text("onb.waiting"));
-  EXPECT_FALSE(shown().primaryEnabled);
-  const auto ax = requirement("accessibility");
-  EXPECT_FALSE(ax.granted);
-  press(ax.onButton);
-  EXPECT_EQ(desktop.prompts(), 1);
-
-  loop.advance(3 * kTick);
-  EXPECT_EQ(heading(), text("onb.permTitle"));
-  desktop.setTrusted(true);
-  loop.advance(kTick);
-  EXPECT_EQ(heading(), text("onb.tutTitle"));
-  EXPECT_TRUE(shown().waitingText.empty());
-}
-
 TEST_F(OnboardingTest, AKeysProblemIsExplainedAndTheUserGoesOnPastIt) {
   keysProblem = "Super+Tab is grabbed by another program";
   controller.show(true);

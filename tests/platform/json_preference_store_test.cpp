@@ -1,5 +1,5 @@
-// The JSON preference file: typed round trips, corrupt and unknown content, failed and
-// interrupted saves, and concurrent use.
+// The JSON preference file: typed round trips, corrupt and unknown content, and failed and
+// interrupted saves.
 #include "backends/system/json_preference_store.h"
 
 #include <sys/stat.h>
@@ -284,26 +284,6 @@ TEST_F(JsonPreferenceStoreTest, AFailedSaveKeepsThePreviousFileAndTheValueInMemo
     store->set("b", true);
     EXPECT_EQ(open()->value("a"), PrefValue(I64(2))) << "the next save writes it";
   }
-}
-
-TEST_F(JsonPreferenceStoreTest, ReadersOnAnotherThreadSeeOnlyWholeValues) {
-  auto store = open();
-  std::atomic<bool> done{false};
-  std::thread reader([&] {
-    for (I64 last = -1; !done.load();) {
-      const I64 counter = store->intValue("counter").value_or(-1);
-      EXPECT_GE(counter, last) << "values go back in time";
-      last = counter;
-      EXPECT_EQ(store->stringListValue("list").value_or(Strings{}).size() % 2, 0u);
-    }
-  });
-  for (I64 i = 0; i < 40; ++i) {
-    store->set("list", Strings(static_cast<std::size_t>(2 * i), "x"));
-    store->set("counter", i);
-  }
-  done = true;
-  reader.join();
-  EXPECT_EQ(open()->value("counter"), PrefValue(I64(39)));
 }
 
 }  // namespace

@@ -177,19 +177,6 @@ TEST_F(SettingsWindowTest, AddingExcludedApplicationsSkipsTheOnesListedAndRemovi
   EXPECT_EQ(settings.excludedBundleIDs(), (Strings{"org.gone.Tool", "org.example.Terminal"}));
 }
 
-TEST_F(SettingsWindowTest, AFullListTakesNoMore) {
-  Strings thousand;
-  for (int i = 0; i < 999; ++i) thousand.push_back("org.example.App" + std::to_string(i));
-  settings.setExcludedBundleIDs(thousand);
-  open(SettingsTab::privacy);
-  interaction.chosenApplications = {"org.example.Editor", "org.example.Terminal"};
-  control<SettingsPillButton>("priv.addApp").action();
-  // One more would make the stored list one the settings refuse to read back.
-  EXPECT_EQ(settings.excludedBundleIDs().size(), 1000u);
-  EXPECT_EQ(settings.excludedBundleIDs().back(), "org.example.Editor");
-  EXPECT_EQ(interaction.beeps, 1);
-}
-
 TEST_F(SettingsWindowTest, TheRecorderStoresACombinationAndStopsWhenItsPageOrWindowGoes) {
   open(SettingsTab::switcher);
   control<SettingsRecorder>("sw.hotkeySearch").onClick();

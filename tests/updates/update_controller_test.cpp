@@ -1,5 +1,5 @@
-// Update checks on virtual time: what the user is told after each kind of reply, when automatic
-// checks run.
+// Update checks on virtual time: what the user is told after each kind of reply, and when
+// automatic checks run.
 #include "updates/update_controller.h"
 
 #include <gtest/gtest.h>
@@ -92,44 +92,6 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
   const HttpRequest request = http.requests().at(0);
   EXPECT_EQ(request.url, kFeed);
   EXPECT_EQ(request.maxReplyBytes, system::ExpatFeedParser::kMaxDocumentBytes);
-}
-
-TEST_F(UpdateControllerTest, AutomaticChecksFollowTheLastCheckEvenAcrossRestarts) {
-  http.reply = {200, appcast({}), ""};
-  // When the last check was, against the wall clock at start, and when the next one is due.
-  const std::vector<std::pair<std::optional<std::int64_t>, double>> rows = {
-      {std::nullopt, kFirst},
-      {-3600, kDay - 3600},
-      {-10 * kDay, kFirst},
-      // A last check in the future: the clock was set back, which must not stop the checks.
-      {+5000, kFirst},
-  };
-  for (const auto& [last, due] : rows) {
-    SCOPED_TRACE(due);
-    preferences.remove(prefkey::kSULastCheckTime);
-    if (last) preferences.set(prefkey::kSULastCheckTime, wallNow() + *last);
-    const std::size_t before = requests();
-    controller().start();
-    loop.advance(due - 1);
-    EXPECT_EQ(requests(), before);
-    loop.advance(1);
-    EXPECT_EQ(requests(), before + 1);
-    EXPECT_EQ(preferences.intValue(prefkey::kSULastCheckTime), wallNow());
-    loop.advance(kDay - 1);
-    EXPECT_EQ(requests(), before + 1);
-    loop.advance(1);
-    EXPECT_EQ(requests(), before + 2);
-  }
-  EXPECT_TRUE(notices().empty());
-}
-
-TEST_F(UpdateControllerTest, NoReplyOutlivesTheController) {
-  http.reply = {200, appcast({"1.5"}), ""};
-  // The reply is on its way to the main thread when the controller goes.
-  controller().checkForUpdates();
-  controller_.reset();
-  loop.runUntilIdle();
-  EXPECT_TRUE(notices().empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // tolvane-test-client: one process, several titled normal windows, until it is killed.
 //
-//   tolvane-test-client [--class CLASS] [--instance NAME] [--gtk-id ID] [--count N] [TITLE...]
+//   tolvane-test-client [--class CLASS] [--count N] [TITLE...]
 //
 // Opens one window per TITLE, then N more titled "window 1" to "window N" (two windows when
 // neither is given), all sharing this process's _NET_WM_PID, WM_CLIENT_MACHINE and WM_CLASS,
@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,21 +25,16 @@ namespace {
 constexpr int kMaxCount = 10000;
 
 struct Options {
-  std::string instance = "tolvane-test-client";
   std::string windowClass = "TolvaneTestClient";
-  std::string gtkApplicationID;
   std::vector<std::string> titles;
 };
 
 std::optional<Options> parse(int argc, char** argv) {
   Options options;
   int count = 0;
-  const std::map<std::string_view, std::string*> values = {{"--class", &options.windowClass},
-                                                           {"--instance", &options.instance},
-                                                           {"--gtk-id", &options.gtkApplicationID}};
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    const bool takesValue = arg == "--count" || values.contains(arg);
+    const bool takesValue = arg == "--count" || arg == "--class";
     if (takesValue && i + 1 >= argc) return std::nullopt;
     if (arg == "--count") {
       const std::string_view text = argv[++i];
@@ -50,7 +44,7 @@ std::optional<Options> parse(int argc, char** argv) {
         return std::nullopt;
       }
     } else if (takesValue) {
-      *values.at(arg) = argv[++i];
+      options.windowClass = argv[++i];
     } else {
       options.titles.emplace_back(arg);
     }
@@ -84,10 +78,7 @@ void set(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom
 int main(int argc, char** argv) {
   const auto options = parse(argc, argv);
   if (!options) {
-    std::fprintf(stderr,
-                 "usage: %s [--class CLASS] [--instance NAME] [--gtk-id ID] [--count N] "
-                 "[TITLE...]\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s [--class CLASS] [--count N] [TITLE...]\n", argv[0]);
     return 2;
   }
   int screenNumber = 0;
@@ -104,12 +95,12 @@ int main(int argc, char** argv) {
   // Interned once: a thousand windows must not cost a round trip per property each.
   const xcb_atom_t utf8 = atom(c, "UTF8_STRING"), name = atom(c, "_NET_WM_NAME"),
                    pid = atom(c, "_NET_WM_PID"), type = atom(c, "_NET_WM_WINDOW_TYPE"),
-                   normal = atom(c, "_NET_WM_WINDOW_TYPE_NORMAL"),
-                   gtkID = atom(c, "_GTK_APPLICATION_ID");
+                   normal = atom(c, "_NET_WM_WINDOW_TYPE_NORMAL");
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   // WM_CLASS is two NUL-terminated strings: the instance, then the class.
-  const std::string wmClass = options->instance + '\0' + options->windowClass + '\0';
+  const std::string wmClass =
+      "tolvane-test-client" + std::string(1, '\0') + options->windowClass + '\0';
   std::size_t windows = 0;
   for (const auto& title : options->titles) {
     const xcb_window_t window = xcb_generate_id(c);
@@ -125,9 +116,6 @@ int main(int argc, char** argv) {
     set(c, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, host);
     set(c, window, pid, XCB_ATOM_CARDINAL, static_cast<std::uint32_t>(getpid()));
     set(c, window, type, XCB_ATOM_ATOM, normal);
-    if (!options->gtkApplicationID.empty()) {
-      set(c, window, gtkID, utf8, options->gtkApplicationID);
-    }
     xcb_map_window(c, window);
   }
   xcb_flush(c);

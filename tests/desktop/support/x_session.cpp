@@ -408,11 +408,6 @@ xcb_window_t XSession::activeWindow() {
   return value(root_, "_NET_ACTIVE_WINDOW").value_or(XCB_WINDOW_NONE);
 }
 
-bool XSession::hasState(xcb_window_t window, std::string_view state) {
-  const auto states = values(window, "_NET_WM_STATE").value_or(std::vector<std::uint32_t>{});
-  return std::find(states.begin(), states.end(), atom(state)) != states.end();
-}
-
 // --- Own windows ----------------------------------------------------------------------------
 
 xcb_window_t XSession::createWindow(std::uint16_t width, std::uint16_t height) {
@@ -424,39 +419,9 @@ xcb_window_t XSession::createWindow(std::uint16_t width, std::uint16_t height) {
   return window;
 }
 
-void XSession::setBytes(xcb_window_t window, std::string_view property, std::string_view type,
-                        std::string_view bytes) {
-  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom(property), atom(type), 8,
-                      static_cast<std::uint32_t>(bytes.size()), bytes.data());
-  xcb_flush(connection_);
-}
-
-void XSession::setValues(xcb_window_t window, std::string_view property, std::string_view type,
-                         const std::vector<std::uint32_t>& values) {
-  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom(property), atom(type), 32,
-                      static_cast<std::uint32_t>(values.size()), values.data());
-  xcb_flush(connection_);
-}
-
-bool XSession::mapAndWaitManaged(xcb_window_t window) {
-  xcb_map_window(connection_, window);
-  xcb_flush(connection_);
-  return waitUntil([&] {
-    const auto clients = clientList();
-    return std::find(clients.begin(), clients.end(), window) != clients.end();
-  });
-}
-
 void XSession::destroyWindow(xcb_window_t window) {
   xcb_destroy_window(connection_, window);
   xcb_flush(connection_);
-}
-
-bool XSession::minimize(xcb_window_t window) {
-  // IconicState; the window manager turns this into _NET_WM_STATE_HIDDEN.
-  sendRootMessage(window, "WM_CHANGE_STATE", {3});
-  watch(window);
-  return waitUntil([&] { return hasState(window, "_NET_WM_STATE_HIDDEN"); });
 }
 
 void XSession::sendRootMessage(xcb_window_t window, std::string_view type,

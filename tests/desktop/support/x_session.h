@@ -115,24 +115,12 @@ class XSession {
   std::vector<xcb_window_t> clientsOf(pid_t pid);
   /// `_NET_ACTIVE_WINDOW`, or XCB_WINDOW_NONE.
   xcb_window_t activeWindow();
-  /// Whether `_NET_WM_STATE` of `window` lists the state atom named `state`.
-  bool hasState(xcb_window_t window, std::string_view state);
 
   // --- Windows of the session's own ------------------------------------------------------------
 
   /// Creates a top-level window (not yet mapped) and watches it.
   xcb_window_t createWindow(std::uint16_t width = 300, std::uint16_t height = 200);
-  /// Sets a property from raw bytes (`format` 8) or 32-bit values (`format` 32).
-  void setBytes(xcb_window_t window, std::string_view property, std::string_view type,
-                std::string_view bytes);
-  void setValues(xcb_window_t window, std::string_view property, std::string_view type,
-                 const std::vector<std::uint32_t>& values);
-  /// Maps the window and waits until the window manager lists it in `_NET_CLIENT_LIST`.
-  bool mapAndWaitManaged(xcb_window_t window);
   void destroyWindow(xcb_window_t window);
-  /// Asks the window manager to minimize the window (ICCCM WM_CHANGE_STATE to IconicState) and
-  /// waits until `_NET_WM_STATE_HIDDEN` shows it.
-  bool minimize(xcb_window_t window);
   /// Sends a root client message as a pager would (`_NET_CURRENT_DESKTOP`, ...).
   void sendRootMessage(xcb_window_t window, std::string_view type,
                        const std::vector<std::uint32_t>& data);

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QTest>
 #include <QWidget>
@@ -35,22 +33,6 @@ QRect rectOf(const Slot& slot) {
 // A point in the slot's left padding, where nothing but its background is painted.
 QPoint paddingOf(const Slot& slot) {
   return {rectOf(slot).left() + 4, rectOf(slot).center().y()};
-}
-
-// Pixels inside `area` of about the colour `like`.
-int pixelsLike(const QImage& image, const QRect& area, const QColor& like) {
-  int count = 0;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-      count += sameColour(image.pixelColor(x, y), like, 24) ? 1 : 0;
-    }
-  }
-  return count;
-}
-
-// Pixels inside `area` that stand out from `background`: text, icons, marks.
-int inkIn(const QImage& image, const QRect& area, const QColor& background) {
-  return area.width() * area.height() - pixelsLike(image, area, background);
 }
 
 class QtSwitcherPanelTest : public ::testing::Test {
@@ -134,66 +116,6 @@ TEST_F(QtSwitcherPanelTest, EachFieldOfARowChangesThatRowAndNothingElse) {
     EXPECT_GT(inside, 0) << c.field << " is not painted";
     EXPECT_EQ(outside, 0) << c.field << " is painted outside its row";
   }
-}
-
-TEST_F(QtSwitcherPanelTest, AWindowsOwnIconThenItsApplicationsComeBeforeTheTheme) {
-  const QColor red(255, 0, 0);
-  QImage icon(32, 32, QImage::Format_ARGB32);
-  icon.fill(red);
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  icon.save(&buffer, "PNG");
-  std::vector<std::string> asked;
-  // Window 7's own icon is green; no other window has one.
-  const QColor green(0, 255, 0);
-  auto greenIcon = std::make_shared<const WindowIcon>(WindowIcon{1, 1, {0xff00ff00}});
-  panel.setIconSources(
-      [&](const std::string& bundleID) -> std::optional<std::string> {
-        asked.push_back(bundleID);
-        if (bundleID != "org.example.red") return std::nullopt;
-        return png.toStdString();
-      },
-      [&](std::uint32_t window, int) { return window == 7 ? greenIcon : nullptr; });
-  auto view = describe(4, 0);
-  view.slots[1].iconBundleID = "org.example.red";
-  view.slots[2].iconBundleID = "org.example.unknown";
-  view.slots[3].iconBundleID = "org.example.red";
-  view.slots[3].iconWindowID = 7;
-  panel.show(view);
-  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[1]), red), 100) << "drawn from the source";
-  EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[2]), red), 0);
-  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[3]), green), 100) << "the window's own";
-  EXPECT_EQ(pixelsLike(rendered(), rectOf(view.slots[3]), red), 0);
-  // Looked up once per application, however often the panel is painted, and again after it
-  // launches; a miss is not remembered.
-  panel.show(view);
-  EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 1);
-  EXPECT_GT(std::count(asked.begin(), asked.end(), "org.example.unknown"), 1);
-  qt::AppIcons::applicationLaunched("org.example.red");
-  rendered();
-  EXPECT_EQ(std::count(asked.begin(), asked.end(), "org.example.red"), 2);
-  // A window whose icon went shows its application's.
-  greenIcon.reset();
-  panel.show(view);
-  EXPECT_GT(pixelsLike(rendered(), rectOf(view.slots[3]), red), 100);
-}
-
-TEST_F(QtSwitcherPanelTest, OverflowTileShowsItsText) {
-  auto view = describe(30, 0, {800, 400});  // two compact columns, the last slot folds the rest
-  const Slot& tile = view.slots.back();
-  ASSERT_EQ(tile.kind, Slot::Kind::overflow);
-  // Leaves out the tile's rounded corners, whose edge pixels are blended.
-  const QRect inner = rectOf(tile).adjusted(10, 0, -10, 0);
-
-  panel.show(view);
-  QImage image = rendered();
-  const QColor tileBackground = image.pixelColor(paddingOf(tile));
-  EXPECT_GT(inkIn(image, inner, tileBackground), 20);
-
-  view.slots.back().overflowText.clear();
-  panel.show(view);
-  EXPECT_EQ(inkIn(rendered(), inner, tileBackground), 0);
 }
 
 TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnderThePointer) {
