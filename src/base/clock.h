@@ -23,11 +23,12 @@ class Clock {
   /// Wall-clock time in seconds since 1970-01-01 UTC, for timestamps that leave the process.
   virtual double wallSeconds() const = 0;
 
-  /// Blocks the calling thread until `ready()` holds or `seconds` have passed on this clock.
-  /// `ready` is evaluated with `lock` held; whoever makes it true must notify `cv`. True when
-  /// `ready()` held. This is how a bounded wait (a flush at quit) follows simulated time.
-  virtual bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                       double seconds, const std::function<bool()>& ready) const = 0;
+  /// Blocks the calling thread until `ready()` holds or `now()` reaches `deadline`. `ready` is
+  /// evaluated with `lock` held; whoever makes it true must notify `cv`. True when `ready()`
+  /// held. A deadline rather than a duration: the bound counts from when the caller took it,
+  /// not from whenever this thread gets to wait (a flush at quit follows simulated time).
+  virtual bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                         double deadline, const std::function<bool()>& ready) const = 0;
 };
 
 }  // namespace tolvane

@@ -279,6 +279,9 @@ void ImproveReporter::setObserver(
 }
 
 bool ImproveReporter::flushNow(bool sync) {
+  // Taken before the flush is queued: its request may be sent, and the clock moved on, before
+  // this thread gets to wait.
+  const double deadline = state_->deps.clock.now() + kSyncFlushWaitSeconds;
   auto completion = std::make_shared<Completion>();
   std::weak_ptr<State> self = state_;
   state_->queue.async([self, completion] {
@@ -290,8 +293,8 @@ bool ImproveReporter::flushNow(bool sync) {
   });
   if (!sync) return true;
   std::unique_lock guard(completion->lock);
-  return state_->deps.clock.waitFor(guard, completion->cv, kSyncFlushWaitSeconds,
-                                    [&] { return completion->done; });
+  return state_->deps.clock.waitUntil(guard, completion->cv, deadline,
+                                      [&] { return completion->done; });
 }
 
 void ImproveReporter::clearQueue() {

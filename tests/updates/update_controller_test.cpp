@@ -20,7 +20,6 @@ namespace {
 
 constexpr const char* kFeed = "https://updates.example.org/tolvane/appcast.xml";
 constexpr double kDay = UpdateController::kCheckIntervalSeconds;
-constexpr double kFirst = UpdateController::kFirstCheckDelaySeconds;
 
 std::string appcast(const std::vector<std::string>& versions) {
   std::string items;

@@ -21,14 +21,14 @@ class SimClock final : public Clock {
   }
   double wallSeconds() const override { return kEpochWallSeconds + now(); }
 
-  /// Waits until `ready()` or until another thread has advanced virtual time by `seconds`.
+  /// Waits until `ready()` or until another thread has advanced virtual time to `deadline`.
   /// Virtual time has no way to wake a sleeper, so the wait re-checks it every millisecond of
   /// real time; the outcome depends only on `ready` and on virtual time.
-  bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double seconds,
-               const std::function<bool()>& ready) const override {
-    const std::int64_t deadline = nanos_.load() + static_cast<std::int64_t>(seconds * 1e9 + 0.5);
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+                 const std::function<bool()>& ready) const override {
+    const auto until = static_cast<std::int64_t>(deadline * 1e9 + 0.5);
     while (!ready()) {
-      if (nanos_.load() >= deadline) return false;
+      if (nanos_.load() >= until) return false;
       cv.wait_for(lock, std::chrono::milliseconds(1));
     }
     return true;

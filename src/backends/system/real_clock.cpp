@@ -21,11 +21,13 @@ double RealClock::wallSeconds() const {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-bool RealClock::waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                        double seconds, const std::function<bool()>& ready) const {
+bool RealClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                          double deadline, const std::function<bool()>& ready) const {
   // steady_clock, like now(): a wall-clock jump must not stretch or cut the wait.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  return cv.wait_until(lock, deadline, ready);
+  using namespace std::chrono;
+  const steady_clock::time_point until(
+      duration_cast<steady_clock::duration>(duration<double>(deadline)));
+  return cv.wait_until(lock, until, ready);
 }
 
 }  // namespace tolvane::system

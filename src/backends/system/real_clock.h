@@ -10,8 +10,8 @@ class RealClock final : public Clock {
   double now() const override;
   std::uint64_t uptimeNanoseconds() const override;
   double wallSeconds() const override;
-  bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double seconds,
-               const std::function<bool()>& ready) const override;
+  bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+                 const std::function<bool()>& ready) const override;
 };
 
 }  // namespace tolvane::system
