@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "backends/x11/activation_watch.h"
-#include "backends/x11/desktop_entries.h"
+#include "backends/system/desktop_entries.h"
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_ewmh.h"
 #include "base/run_loop.h"
@@ -25,6 +25,9 @@
 #include "platform/workspace.h"
 
 namespace tolvane::x11 {
+
+using system::DesktopEntries;
+using system::DesktopEntry;
 
 /// An accessibility element of the X11 desktop. `serial` names one incarnation of the
 /// application or window: a process id or XID that comes back later does not revive an old

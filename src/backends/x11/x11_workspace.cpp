@@ -91,8 +91,8 @@ bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
 void X11Desktop::openApplication(const std::string& bundleLocation) {
   const auto entry = entries_.atPath(bundleLocation);
   if (!entry) return;
-  if (const auto args = execArguments(*entry, entries_.localizedName(*entry))) {
-    launchDetached(*args);
+  if (const auto args = system::execArguments(*entry, entries_.localizedName(*entry))) {
+    system::launchDetached(*args);
   }
 }
 
@@ -105,7 +105,7 @@ bool X11Desktop::openURL(const std::string& url) {
     openers.push_back({"sensible-browser", url});
   }
   return std::any_of(openers.begin(), openers.end(),
-                     [](const auto& command) { return launchDetached(command); });
+                     [](const auto& command) { return system::launchDetached(command); });
 }
 
 std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) const {

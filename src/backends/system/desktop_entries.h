@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tolvane::x11 {
+namespace tolvane::system {
 
 /// One application entry, as much of it as the desktop uses.
 struct DesktopEntry {
@@ -91,4 +91,4 @@ class DesktopEntries {
   bool scanned_ = false;
 };
 
-}  // namespace tolvane::x11
+}  // namespace tolvane::system

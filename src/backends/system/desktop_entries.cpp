@@ -1,5 +1,5 @@
 // Reading, matching and starting desktop entries.
-#include "backends/x11/desktop_entries.h"
+#include "backends/system/desktop_entries.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace tolvane::x11 {
+namespace tolvane::system {
 
 namespace fs = std::filesystem;
 
@@ -432,4 +432,4 @@ std::optional<std::string> DesktopEntries::iconPNG(const DesktopEntry& entry) co
   return std::nullopt;
 }
 
-}  // namespace tolvane::x11
+}  // namespace tolvane::system
