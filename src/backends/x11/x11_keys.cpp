@@ -10,130 +10,10 @@ namespace tolvane::x11 {
 
 namespace {
 
-/// The physical key above Tab (evdev TLDE). The product means the key, whatever the layout
-/// types with it, so it is named by keycode rather than keysym.
-constexpr xcb_keycode_t kKeyAboveTabKeycode = 49;
-/// The digit row, 1 to 9 then 0 (evdev AE01..AE10). A session picks rows by position: French
-/// AZERTY types "&", "é", ... there unshifted, and its users still press the key marked 1.
-constexpr xcb_keycode_t kDigitRowKeycodes[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
-constexpr std::uint16_t kDigitRowKeyCodes[] = {18, 19, 20, 21, 23, 22, 26, 28, 25, 29};
-
-bool isPositional(xcb_keycode_t keycode) {
-  return keycode == kKeyAboveTabKeycode ||
-         std::find(std::begin(kDigitRowKeycodes), std::end(kDigitRowKeycodes), keycode) !=
-             std::end(kDigitRowKeycodes);
-}
-
 // Columns of the core keyboard mapping with a key's unshifted keysym: group 1 level 1, then
 // group 2 level 1.
 constexpr int kFirstGroupColumn = 0;
 constexpr int kSecondGroupColumn = 2;
-
-std::optional<xcb_keycode_t> digitRowKeycode(std::uint16_t keyCode) {
-  for (std::size_t i = 0; i < std::size(kDigitRowKeyCodes); ++i) {
-    if (kDigitRowKeyCodes[i] == keyCode) return kDigitRowKeycodes[i];
-  }
-  return std::nullopt;
-}
-
-struct KeyEntry {
-  std::uint16_t keyCode;
-  xcb_keysym_t keysym;
-  const char* name;
-};
-
-// Product key codes come from the ANSI layout of the product's home platform; keysyms and names
-// are the X ones (X11/keysymdef.h). Letters and digits use the unshifted keysym of their key.
-constexpr KeyEntry kKeys[] = {
-    // Letters.
-    {0, 'a', "a"},
-    {11, 'b', "b"},
-    {8, 'c', "c"},
-    {2, 'd', "d"},
-    {14, 'e', "e"},
-    {3, 'f', "f"},
-    {5, 'g', "g"},
-    {4, 'h', "h"},
-    {34, 'i', "i"},
-    {38, 'j', "j"},
-    {40, 'k', "k"},
-    {37, 'l', "l"},
-    {46, 'm', "m"},
-    {45, 'n', "n"},
-    {31, 'o', "o"},
-    {35, 'p', "p"},
-    {12, 'q', "q"},
-    {15, 'r', "r"},
-    {1, 's', "s"},
-    {17, 't', "t"},
-    {32, 'u', "u"},
-    {9, 'v', "v"},
-    {13, 'w', "w"},
-    {7, 'x', "x"},
-    {16, 'y', "y"},
-    {6, 'z', "z"},
-    // Digits; the product's own table holds 1 to 9 in this order.
-    {18, '1', "1"},
-    {19, '2', "2"},
-    {20, '3', "3"},
-    {21, '4', "4"},
-    {23, '5', "5"},
-    {22, '6', "6"},
-    {26, '7', "7"},
-    {28, '8', "8"},
-    {25, '9', "9"},
-    {29, '0', "0"},
-    // Punctuation a hot key may use.
-    {27, '-', "minus"},
-    {24, '=', "equal"},
-    {33, '[', "bracketleft"},
-    {30, ']', "bracketright"},
-    {42, '\\', "backslash"},
-    {41, ';', "semicolon"},
-    {39, '\'', "apostrophe"},
-    {43, ',', "comma"},
-    {47, '.', "period"},
-    {44, '/', "slash"},
-    // Keys a session reacts to, and editing keys.
-    {48, 0xff09, "Tab"},
-    {36, 0xff0d, "Return"},
-    {76, 0xff8d, "KP_Enter"},
-    {53, 0xff1b, "Escape"},
-    {49, ' ', "space"},
-    {123, 0xff51, "Left"},
-    {126, 0xff52, "Up"},
-    {124, 0xff53, "Right"},
-    {125, 0xff54, "Down"},
-    {51, 0xff08, "BackSpace"},
-    {117, 0xffff, "Delete"},
-    {115, 0xff50, "Home"},
-    {119, 0xff57, "End"},
-    {116, 0xff55, "Prior"},
-    {121, 0xff56, "Next"},
-    // Function keys.
-    {122, 0xffbe, "F1"},
-    {120, 0xffbf, "F2"},
-    {99, 0xffc0, "F3"},
-    {118, 0xffc1, "F4"},
-    {96, 0xffc2, "F5"},
-    {97, 0xffc3, "F6"},
-    {98, 0xffc4, "F7"},
-    {100, 0xffc5, "F8"},
-    {101, 0xffc6, "F9"},
-    {109, 0xffc7, "F10"},
-    {103, 0xffc8, "F11"},
-    {111, 0xffc9, "F12"},
-    // Modifiers: Command is Super, Option is Alt.
-    {56, 0xffe1, "Shift_L"},
-    {60, 0xffe2, "Shift_R"},
-    {59, 0xffe3, "Control_L"},
-    {62, 0xffe4, "Control_R"},
-    {57, 0xffe5, "Caps_Lock"},
-    {58, 0xffe9, "Alt_L"},
-    {61, 0xffea, "Alt_R"},
-    {55, 0xffeb, "Super_L"},
-    {54, 0xffec, "Super_R"},
-};
 
 constexpr xcb_keysym_t kSuperL = 0xffeb;
 constexpr xcb_keysym_t kSuperR = 0xffec;
@@ -141,43 +21,11 @@ constexpr xcb_keysym_t kAltL = 0xffe9;
 constexpr xcb_keysym_t kAltR = 0xffea;
 constexpr xcb_keysym_t kNumLock = 0xff7f;
 
-const KeyEntry* entryForCode(std::uint16_t keyCode) {
-  const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
-                               [&](const KeyEntry& entry) { return entry.keyCode == keyCode; });
-  return it == std::end(kKeys) ? nullptr : it;
-}
-
-const KeyEntry* entryForKeysym(xcb_keysym_t keysym) {
-  const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
-                               [&](const KeyEntry& entry) { return entry.keysym == keysym; });
-  return it == std::end(kKeys) ? nullptr : it;
-}
-
 // Columns of the core keyboard mapping worth searching for a modifier's keysym: evdev keymaps
 // put the extra Super and Alt keycodes' keysyms in the second column.
 constexpr int kModifierColumns = 4;
 
 }  // namespace
-
-std::uint64_t flagsFromHotKeyModifiers(std::uint32_t modifiers) {
-  std::uint64_t flags = 0;
-  if (modifiers & 256) flags |= eventflags::kCommand;
-  if (modifiers & 512) flags |= eventflags::kShift;
-  if (modifiers & 2048) flags |= eventflags::kOption;
-  if (modifiers & 4096) flags |= eventflags::kControl;
-  return flags;
-}
-
-std::string combinationName(std::uint16_t keyCode, std::uint64_t flags) {
-  std::string name;
-  if (flags & eventflags::kControl) name += "Control+";
-  if (flags & eventflags::kOption) name += "Alt+";
-  if (flags & eventflags::kCommand) name += "Super+";
-  if (flags & eventflags::kShift) name += "Shift+";
-  if (keyCode == keycode::kKeyAboveTab) return name + "key above Tab";
-  if (const KeyEntry* entry = entryForCode(keyCode)) return name + entry->name;
-  return name + "key " + std::to_string(keyCode);
-}
 
 std::optional<KeyState> queryKeyState(xcb_connection_t* connection) {
   Reply<xcb_query_keymap_reply_t> reply(
@@ -253,9 +101,10 @@ std::optional<std::uint16_t> KeyMap::bitOfKeysyms(
 }
 
 std::vector<xcb_keycode_t> KeyMap::keycodes(std::uint16_t keyCode) const {
-  if (keyCode == keycode::kKeyAboveTab) return {kKeyAboveTabKeycode};
-  if (const auto digit = digitRowKeycode(keyCode)) return {*digit};
-  const KeyEntry* entry = entryForCode(keyCode);
+  if (const auto positional = system::positionalXkbKeycode(keyCode)) {
+    return {static_cast<xcb_keycode_t>(*positional)};
+  }
+  const system::KeyEntry* entry = system::keyEntryForCode(keyCode);
   if (!entry || !symbols_) return {};
   return keycodesTyping(entry->keysym);
 }
@@ -266,7 +115,7 @@ std::vector<xcb_keycode_t> KeyMap::keycodesTyping(xcb_keysym_t keysym) const {
     std::vector<xcb_keycode_t> found;
     for (int code = setup->min_keycode; code <= setup->max_keycode; ++code) {
       const auto keycode = static_cast<xcb_keycode_t>(code);
-      if (isPositional(keycode)) continue;
+      if (system::isPositionalXkbKeycode(keycode)) continue;
       if (xcb_key_symbols_get_keysym(symbols_, keycode, column) == keysym) found.push_back(keycode);
     }
     if (!found.empty()) return found;
@@ -276,17 +125,14 @@ std::vector<xcb_keycode_t> KeyMap::keycodesTyping(xcb_keysym_t keysym) const {
 
 xcb_keysym_t KeyMap::unshiftedKeysym(xcb_keycode_t keycode) const {
   const xcb_keysym_t first = xcb_key_symbols_get_keysym(symbols_, keycode, kFirstGroupColumn);
-  if (entryForKeysym(first)) return first;
+  if (system::keyEntryForKeysym(first)) return first;
   return xcb_key_symbols_get_keysym(symbols_, keycode, kSecondGroupColumn);
 }
 
 std::uint16_t KeyMap::keyCode(xcb_keycode_t keycode) const {
-  if (keycode == kKeyAboveTabKeycode) return keycode::kKeyAboveTab;
-  if (keycode >= kDigitRowKeycodes[0] && keycode <= std::end(kDigitRowKeycodes)[-1]) {
-    return kDigitRowKeyCodes[keycode - kDigitRowKeycodes[0]];
-  }
+  if (const auto positional = system::positionalKeyCode(keycode)) return *positional;
   if (!symbols_) return kUnknownKeyCode;
-  const KeyEntry* entry = entryForKeysym(unshiftedKeysym(keycode));
+  const system::KeyEntry* entry = system::keyEntryForKeysym(unshiftedKeysym(keycode));
   return entry ? entry->keyCode : kUnknownKeyCode;
 }
 

@@ -16,20 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "backends/system/key_table.h"
 #include "backends/x11/x11_connection.h"
 #include "platform/event_tap.h"
 
 namespace tolvane::x11 {
 
-/// The product key code given to keys the translation table does not know.
-inline constexpr std::uint16_t kUnknownKeyCode = 0xffff;
-
-/// The product flags of a modifier mask in the hot-key encoding (Command 256, Shift 512,
-/// Option 2048, Control 4096); other bits are ignored.
-std::uint64_t flagsFromHotKeyModifiers(std::uint32_t modifiers);
-
-/// A combination as logs name it, modifiers first: "Super+Shift+Tab", "Alt+space".
-std::string combinationName(std::uint16_t keyCode, std::uint64_t flags);
+using system::combinationName;
+using system::flagsFromHotKeyModifiers;
+using system::kUnknownKeyCode;
 
 /// One passive grab: an X keycode with an exact modifier mask.
 struct KeyGrab {
