@@ -1,0 +1,93 @@
+// The Wayland desktop as the window server: window lists, sway's workspaces as Spaces, and
+// whether a process exists. (The state they read: wayland_desktop.cpp.)
+//
+//   WindowServer                     | on Wayland
+//   ---------------------------------+-------------------------------------------------------------
+//   on-screen windows                | every toplevel not minimized, focused first, then by focus
+//                                    | recency (at start: sway's focus order)
+//   every window                     | every toplevel, in the same order
+//   window number, layer, owner      | the ToplevelId; layer 0; the application's pid
+//   Spaces, windows on Spaces        | with sway: one per workspace name (ids from 1, kept per
+//                                    | name), windows by their paired view; else Space 1, all
+//   remote tokens, symbolic hotkeys  | none
+//   secure input                     | never known
+//   process exists                   | kill(pid, 0); a synthetic pid while its app has windows
+#include "backends/wayland/wayland_desktop.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+namespace tolvane::wayland {
+
+namespace {
+
+/// The one Space of a desktop without workspaces.
+constexpr std::uint64_t kOnlySpace = 1;
+
+bool contains(const std::vector<std::uint64_t>& list, std::uint64_t value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+std::optional<std::vector<WindowInfo>> WaylandDesktop::onScreenWindows() {
+  std::vector<WindowInfo> list;
+  for (auto id : frontToBack()) {
+    if (!windows_.at(id).state.minimized) list.push_back(infoOf(id));
+  }
+  return list;
+}
+
+std::optional<std::vector<WindowInfo>> WaylandDesktop::allWindows() {
+  std::vector<WindowInfo> list;
+  for (auto id : frontToBack()) list.push_back(infoOf(id));
+  return list;
+}
+
+std::optional<std::int32_t> WaylandDesktop::mainConnectionID() {
+  if (!trusted_) return std::nullopt;
+  return kConnectionID;
+}
+
+std::optional<std::vector<std::uint64_t>> WaylandDesktop::copySpaces(std::int32_t connection,
+                                                                     int) {
+  if (connection != kConnectionID || !trusted_) return std::nullopt;
+  if (!sway_.views) return std::vector<std::uint64_t>{kOnlySpace};
+  std::vector<std::uint64_t> spaces;
+  for (const auto& view : views_) {
+    if (view.workspace.empty()) continue;
+    const std::uint64_t space = spaceIds_.at(view.workspace);
+    if (!contains(spaces, space)) spaces.push_back(space);
+  }
+  std::sort(spaces.begin(), spaces.end());
+  return spaces;
+}
+
+std::optional<std::vector<std::uint32_t>> WaylandDesktop::copyWindowsOnSpaces(
+    std::int32_t connection, const std::vector<std::uint64_t>& spaces) {
+  if (connection != kConnectionID || !trusted_) return std::nullopt;
+  std::vector<std::uint32_t> numbers;
+  for (auto id : order_) {
+    if (id > std::numeric_limits<std::uint32_t>::max()) continue;
+    bool on = false;
+    if (!sway_.views) {
+      on = contains(spaces, kOnlySpace);
+    } else if (const sway::SwayView* view = viewOf(id); view && !view->workspace.empty()) {
+      // A window sway has not shown in its tree yet is on no Space: AXWindows lists it anyway.
+      on = contains(spaces, spaceIds_.at(view->workspace));
+    }
+    if (on) numbers.push_back(static_cast<std::uint32_t>(id));
+  }
+  return numbers;
+}
+
+bool WaylandDesktop::processExists(Pid pid) {
+  if (pid <= 0) return false;
+  if (pid >= kSyntheticPidBase) return findApp(pid) != nullptr;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+}  // namespace tolvane::wayland
