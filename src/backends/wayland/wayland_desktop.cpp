@@ -67,7 +67,8 @@ void WaylandDesktop::seed() {
   std::stable_sort(initial.begin(), initial.end(),
                    [&](ToplevelId a, ToplevelId b) { return rank(a) < rank(b); });
   recencyCounter_ = initial.size();
-  for (std::size_t i = 0; i < initial.size(); ++i) windows_.at(initial[i]).recency = initial.size() - i;
+  for (std::size_t i = 0; i < initial.size(); ++i)
+    windows_.at(initial[i]).recency = initial.size() - i;
   regroup();
   refreshFocus();
   notes_.clear();  // what runs at start is not news
@@ -180,13 +181,15 @@ void WaylandDesktop::regroup() {
   });
   std::erase_if(synthetic_, [&](const auto& entry) { return !groups.count(entry.first); });
   for (const auto& key : order) {
-    auto it = std::find_if(apps_.begin(), apps_.end(), [&](const App& app) { return app.key == key; });
+    auto it =
+        std::find_if(apps_.begin(), apps_.end(), [&](const App& app) { return app.key == key; });
     if (it != apps_.end()) {
       it->windows = groups.at(key);
       continue;
     }
     const Pid pid = pids.at(key);
-    apps_.push_back(App{.key = key, .pid = pid, .serial = nextSerial_++, .info = describe(key, pid)});
+    apps_.push_back(
+        App{.key = key, .pid = pid, .serial = nextSerial_++, .info = describe(key, pid)});
     apps_.back().windows = groups.at(key);
     notes_.push_back(AppNote{WorkspaceEvent::launched, apps_.back().info});
   }
@@ -346,8 +349,8 @@ AXElement WaylandDesktop::windowElement(ToplevelId id) const {
 std::vector<ToplevelId> WaylandDesktop::frontToBack() const {
   std::vector<ToplevelId> ids = order_;
   const auto key = [this](ToplevelId id) {
-    return std::pair{id != focused_, std::numeric_limits<std::uint64_t>::max() -
-                                         windows_.at(id).recency};
+    return std::pair{id != focused_,
+                     std::numeric_limits<std::uint64_t>::max() - windows_.at(id).recency};
   };
   std::stable_sort(ids.begin(), ids.end(),
                    [&](ToplevelId a, ToplevelId b) { return key(a) < key(b); });
@@ -355,8 +358,8 @@ std::vector<ToplevelId> WaylandDesktop::frontToBack() const {
 }
 
 WindowInfo WaylandDesktop::infoOf(ToplevelId id) const {
-  return WindowInfo{.number = static_cast<std::int64_t>(id), .layer = 0,
-                    .ownerPid = windows_.at(id).pid};
+  return WindowInfo{
+      .number = static_cast<std::int64_t>(id), .layer = 0, .ownerPid = windows_.at(id).pid};
 }
 
 }  // namespace tolvane::wayland

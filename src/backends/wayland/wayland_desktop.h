@@ -322,7 +322,7 @@ class WaylandDesktop final : public Workspace,
   std::vector<ToplevelId> order_;  // announcement order
   std::uint64_t recencyCounter_ = 0;
   std::vector<sway::SwayView> views_;
-  std::map<ToplevelId, std::size_t> viewOf_;      // index into views_
+  std::map<ToplevelId, std::size_t> viewOf_;    // index into views_
   std::map<ToplevelId, std::int64_t> matched_;  // the con_id each was paired with
   std::map<std::string, std::uint64_t> spaceIds_;
   std::map<GroupKey, Pid> synthetic_;

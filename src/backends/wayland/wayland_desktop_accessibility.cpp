@@ -128,8 +128,7 @@ AXResult WaylandDesktop::windowAttribute(const App& app, const Window& window,
   if (attribute == ax::kMinimized) return value(state.minimized);
   if (attribute == ax::kRole) return value(std::string("AXWindow"));
   if (attribute == ax::kMain) {
-    const bool ownMain = app.main && findWindow(*app.main) &&
-                         findWindow(*app.main)->pid == app.pid;
+    const bool ownMain = app.main && findWindow(*app.main) && findWindow(*app.main)->pid == app.pid;
     return value((ownMain ? app.main : lastFocusedOf(app)) == state.id);
   }
   return failure(ax::kAttributeUnsupported);

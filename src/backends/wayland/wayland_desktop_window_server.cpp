@@ -52,8 +52,7 @@ std::optional<std::int32_t> WaylandDesktop::mainConnectionID() {
   return kConnectionID;
 }
 
-std::optional<std::vector<std::uint64_t>> WaylandDesktop::copySpaces(std::int32_t connection,
-                                                                     int) {
+std::optional<std::vector<std::uint64_t>> WaylandDesktop::copySpaces(std::int32_t connection, int) {
   if (connection != kConnectionID || !trusted_) return std::nullopt;
   if (!sway_.views) return std::vector<std::uint64_t>{kOnlySpace};
   std::vector<std::uint64_t> spaces;
