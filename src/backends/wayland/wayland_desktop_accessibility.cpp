@@ -156,9 +156,11 @@ int WaylandDesktop::setAttribute(const AXElement& element, std::string_view attr
     return ax::kSuccess;
   }
   if (*flag) return source_.setMinimized(id, true) ? ax::kSuccess : ax::kInvalidUIElement;
-  // Restoring is an activation, which un-minimizes first; the next activate is for it.
+  // Restoring is an activation, which un-minimizes first; the next activate is for it. The
+  // pid is read before: sway, asked meanwhile, may report a change that regroups.
+  const Pid pid = app->pid;
   if (!requestActivation(id)) return ax::kInvalidUIElement;
-  lastRaise_ = Raise{app->pid, id, true};
+  lastRaise_ = Raise{pid, id, true};
   return ax::kSuccess;
 }
 
