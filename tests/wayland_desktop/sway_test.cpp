@@ -1,0 +1,386 @@
+// The real `tolvane` on a private headless sway, as scenarios: the windows each starts with,
+// then steps (keys typed with wtype, the window expected focused, the log line awaited) that one
+// driver runs in order. Switching by history, within one application, across workspaces and
+// outputs, the HUD, the palette, and the guards that Tolvane never keeps the user's keyboard
+// nor leaves its bindings behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "support/temp_dir.h"
+#include "wayland_desktop/support/sway_session.h"
+
+namespace tolvane::test {
+namespace {
+
+/// "verb[:n] argument", run in order by the driver.
+using Steps = std::vector<std::string>;
+
+struct Scenario {
+  std::string name;
+  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the terminal
+  /// that records what it is typed.
+  std::vector<std::string> windows;
+  Steps steps;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> all;
+  for (std::string word; in >> word;) all.push_back(word);
+  return all;
+}
+
+/// sway's criteria for "app" or "app:title".
+std::string criteria(const std::string& window) {
+  const auto colon = window.find(':');
+  if (colon == std::string::npos) return "[app_id=\"^" + window + "$\"]";
+  return "[app_id=\"^" + window.substr(0, colon) + "$\" title=\"^" + window.substr(colon + 1) +
+         "$\"]";
+}
+
+bool installed(const std::string& program) {
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+  for (std::string dir; std::getline(path, dir, ':');) {
+    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+class SwayDesktop : public ::testing::TestWithParam<Scenario> {
+ protected:
+  struct Step {
+    std::string verb, arg;
+    int n = 1;
+  };
+
+  SwayDesktop() {
+    addActions();
+    addChecks();
+  }
+
+  void SetUp() override {
+    for (const char* program : {"sway", "foot", "wtype"}) {
+      if (!installed(program)) GTEST_SKIP() << program << " is not installed";
+    }
+    ASSERT_TRUE(sway.start()) << sway.error();
+    for (const auto& window : GetParam().windows) {
+      const auto colon = window.find(':');
+      const std::string app = window.substr(0, colon);
+      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
+      ASSERT_TRUE(app == "typing" ? openTypingRecorder() : sway.openWindow(app, title, {"cat"}))
+          << window;
+    }
+  }
+
+  /// The terminal copies what it is typed into a FIFO that the test holds open at both ends,
+  /// so that it never reads an end of file while the terminal starts or after it has gone.
+  bool openTypingRecorder() {
+    const std::string fifo = folder.path() + "/typed";
+    if (mkfifo(fifo.c_str(), 0600) != 0) return false;
+    typedFd_ = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    keepOpen_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    return typedFd_ >= 0 && keepOpen_ >= 0 &&
+           sway.openWindow("typing", "typing",
+                           {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + fifo});
+  }
+
+  void TearDown() override {
+    tolvane.reset();
+    if (typedFd_ >= 0) close(typedFd_);
+    if (keepOpen_ >= 0) close(keepOpen_);
+  }
+
+  /// Tolvane's log, the typing terminal and sway, for every wait.
+  std::vector<Source> sources() {
+    std::vector<Source> all = sway.sources();
+    all.push_back(log.source());
+    if (tolvane) all.push_back(tolvane->source());
+    all.push_back({typedFd_, [this] {
+                     char buffer[256];
+                     ssize_t n;
+                     while ((n = read(typedFd_, buffer, sizeof buffer)) > 0)
+                       typed_.append(buffer, n);
+                     return true;
+                   }});
+    return all;
+  }
+
+  bool waitFor(const std::function<bool()>& done,
+               std::chrono::milliseconds bound = SwaySession::kBound) {
+    return waitOn(done, sources(), bound);
+  }
+
+  /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
+  /// finished, and waits until it has its windows and its bindings.
+  void launch() {
+    const std::string home = folder.path() + "/home";
+    Environment environment = sway.clientEnvironment();
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+      std::filesystem::create_directories(home + "/" + name);
+      environment.emplace_back(name, home + "/" + name);
+    }
+    chmod((home + "/XDG_RUNTIME_DIR").c_str(), 0700);
+    const std::string settings = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
+    std::filesystem::create_directories(settings);
+    std::ofstream(settings + "/preferences.json") << R"({"onboardingCompleted": true})";
+    environment.insert(
+        environment.end(),
+        {{"HOME", home}, {"TOLVANE_TEST_HOOKS", "1"}, {"XDG_SESSION_TYPE", "wayland"}});
+    tolvane = std::make_unique<ChildProcess>(
+        std::vector<std::string>{TOLVANE_EXECUTABLE, "--verbose"}, environment, -1, log.writeEnd());
+    log.closeWriteEnd();
+    const auto ready = [&] { return log.count(kBindings) > 0 && log.count(kWarmed) > 0; };
+    ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
+        << "status " << tolvane->status() << "\n"
+        << log.text();
+  }
+
+  void run(const Steps& steps) {
+    for (const std::string& text : steps) {
+      SCOPED_TRACE(text);
+      const auto space = text.find(' ');
+      Step step{text.substr(0, space), space == std::string::npos ? "" : text.substr(space + 1)};
+      if (const auto colon = step.verb.find(':'); colon != std::string::npos) {
+        step.n = std::stoi(step.verb.substr(colon + 1));
+        step.verb.resize(colon);
+      }
+      const auto verb = verbs_.find(step.verb);
+      ASSERT_NE(verb, verbs_.end()) << "no such step";
+      ASSERT_NO_FATAL_FAILURE(verb->second(step));
+      if (HasFailure()) return;
+    }
+  }
+
+  static inline const std::string kWarmed = "window snapshot warmed";
+  static inline const std::string kBindings = "wayland: bindings installed: ";
+  static inline const std::string kSeen = "wayland: activated app_id=";
+
+  SwaySession sway;
+  TempDir folder;
+  PipeText log;
+  std::unique_ptr<ChildProcess> tolvane;
+
+ private:
+  void addActions();
+  void addChecks();
+  std::map<std::string, std::function<void(const Step&)>> verbs_;
+  std::map<std::string, Picture> pictures_;
+  std::string typed_;
+  int typedFd_ = -1, keepOpen_ = -1;
+};
+
+// What the user, the desktop and the session do.
+void SwayDesktop::addActions() {
+  verbs_["launch"] = [this](const Step&) { launch(); };
+  // Focused as a user's click would; with Tolvane running, until it has seen the change.
+  verbs_["focus"] = [this](const Step& s) {
+    const auto app = s.arg.substr(0, s.arg.find(':'));
+    const int seen = log.count(kSeen + app);
+    ASSERT_TRUE(sway.msg({criteria(s.arg) + " focus"}));
+    ASSERT_TRUE(sway.waitFocused(s.arg, sources())) << sway.focused();
+    if (tolvane) {
+      ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
+    }
+  };
+  verbs_["keys"] = [this](const Step& s) { ASSERT_TRUE(sway.type(words(s.arg), sources())); };
+  // Typed on while the next steps run: a key held through them.
+  verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
+  verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
+  verbs_["close"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({criteria(s.arg) + " kill"})); };
+  verbs_["screenshot"] = [this](const Step& s) {
+    auto picture = sway.screenshot(s.arg);
+    ASSERT_TRUE(picture) << "grim took no picture";
+    pictures_[s.arg] = std::move(*picture);
+  };
+  verbs_["stop"] = [this](const Step&) { tolvane->signal(SIGSTOP); };
+  verbs_["quit"] = [this](const Step&) {
+    tolvane->signal(SIGTERM);
+    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
+    EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == 0)
+        << tolvane->status() << "\n"
+        << log.text();
+  };
+  verbs_["endSway"] = [this](const Step&) { sway.end(); };
+}
+
+// What holds now or once the session has answered.
+void SwayDesktop::addChecks() {
+  verbs_["focused"] = [this](const Step& s) {
+    EXPECT_TRUE(sway.waitFocused(s.arg, sources())) << sway.focused() << "\n" << log.text();
+  };
+  // Once sway has answered everything sent so far, `window` still has the focus.
+  verbs_["stays"] = [this](const Step& s) {
+    ASSERT_TRUE(sway.sync(sources()));
+    EXPECT_TRUE(sway.focused().starts_with(s.arg)) << sway.focused() << "\n" << log.text();
+  };
+  verbs_["log"] = [this](const Step& s) {
+    ASSERT_TRUE(waitFor([&] { return log.count(s.arg) >= s.n; })) << log.text();
+  };
+  verbs_["count"] = [this](const Step& s) { EXPECT_EQ(log.count(s.arg), s.n) << log.text(); };
+  // Typed text reached the typing terminal, within n ms when given.
+  verbs_["typed"] = [this](const Step& s) {
+    const auto bound = s.n > 1 ? std::chrono::milliseconds(s.n) : SwaySession::kBound;
+    EXPECT_TRUE(waitFor([&] { return typed_.find(s.arg) != std::string::npos; }, bound))
+        << "typed: " << typed_ << "\n"
+        << log.text();
+  };
+  // Sway ran n bindings whose command says the text, once it has handled all keys typed.
+  verbs_["bindings"] = [this](const Step& s) {
+    ASSERT_TRUE(sway.sync(sources()));
+    EXPECT_EQ(sway.bindingsRun(s.arg), s.n);
+  };
+  // "a b": the centre of screenshot b differs from a's in a tenth of its pixels or more.
+  verbs_["differs"] = [this](const Step& s) {
+    const auto names = words(s.arg);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_GE(centreDifference(pictures_[names[0]], pictures_[names[1]]), 0.1);
+  };
+  verbs_["workspace"] = [this](const Step& s) {
+    const auto reply = sway.msg({"-t", "get_workspaces"});
+    ASSERT_TRUE(reply);
+    const auto all = nlohmann::json::parse(*reply, nullptr, false);
+    std::string focused;
+    for (const auto& workspace : all.is_array() ? all : nlohmann::json::array()) {
+      if (workspace.is_object() && workspace.value("focused", false)) {
+        focused = workspace.value("name", "");
+      }
+    }
+    EXPECT_EQ(focused, s.arg);
+  };
+  verbs_["exit"] = [this](const Step& s) {
+    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
+    EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == s.n)
+        << tolvane->status() << "\n"
+        << log.text();
+  };
+}
+
+TEST_P(SwayDesktop, Runs) {
+  run(GetParam().steps);
+}
+
+Steps operator+(Steps a, const Steps& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// --- Pieces several scenarios share -------------------------------------------------------
+
+// wtype's words: a real Super press sets the modifier and presses the key.
+const std::string kSuperDown = "-M logo -P Super_L", kSuperUp = "-p Super_L -m logo";
+const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
+const std::string kActivated = "activate pid=";
+const std::string kHud = "wayland: overlay shown hud";
+const std::string kPalette = "wayland: overlay shown palette";
+const std::string kLost = "tolvane: the Wayland display went away";
+
+/// Launched, the windows focused in this order: the history, most recent last.
+Steps history(const std::vector<std::string>& order) {
+  Steps steps{"launch"};
+  for (const auto& window : order) steps.push_back("focus " + window);
+  return steps;
+}
+
+/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
+std::string holdSuperTab(int ms, const std::string& keys = "-k Tab") {
+  return "hold " + kSuperDown + " " + keys + " -s " + std::to_string(ms) + " " + kSuperUp;
+}
+
+// --- The scenarios --------------------------------------------------------------------------
+
+std::vector<Scenario> all() {
+  const std::vector<std::string> three{"one", "two", "three"};
+  return {
+      // The test desktop itself, without Tolvane: keys reach the focused terminal and sway's
+      // bindings, focus follows sway's commands, grim takes pictures.
+      {"SwayDesktop_KeysFocusAndPicturesWorkWithoutTolvane",
+       {"other", "typing"},
+       {"focused typing", "keys abc", "typed abc", "sway bindsym --no-repeat Mod4+Tab nop harness",
+        kTap, "bindings:1 nop harness", "focus other", "focused other", "screenshot harness-desk"}},
+      // Quick taps follow the history; Tab Tab reaches the third.
+      {"TolvaneOnSway_AQuickTapSwitchesToThePreviousWindow", three,
+       history({"one", "two"}) + Steps{kTap, "focused one", "log " + kActivated}},
+      {"TolvaneOnSway_TabTabReachesTheThirdInTheHistory", three,
+       history({"three", "one", "two"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -k Tab " + kSuperUp, "focused three"}},
+      // Held, the HUD shows over the windows; let go, the switch happens.
+      {"TolvaneOnSway_AHeldSessionShowsTheHud", three,
+       history({"one", "two", "three"}) + Steps{"screenshot sway-before-hud", holdSuperTab(4000),
+                                                "log " + kHud, "screenshot sway-hud",
+                                                "differs sway-before-hud sway-hud", "focused two"}},
+      {"TolvaneOnSway_ShiftGoesBackwards",
+       {"one", "two", "three", "four"},
+       history({"one", "two", "three", "four"}) +
+           Steps{
+               "keys " + kSuperDown + " -M shift -P Shift_L -k Tab -p Shift_L -m shift " + kSuperUp,
+               "focused one"}},
+      // The key above Tab goes to the application's other window, past "other".
+      {"TolvaneOnSway_TheKeyAboveTabCyclesOneApplicationsWindows",
+       {"term:a", "other", "term:b"},
+       history({"term:a", "other", "term:b"}) +
+           Steps{"keys " + kSuperDown + " -k grave " + kSuperUp, "focused term:a"}},
+      // Row 1 is the focused window: 3 is two windows back.
+      {"TolvaneOnSway_ADigitPicksARow",
+       {"one", "two", "three", "four"},
+       history({"one", "two", "three", "four"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -k 3 " + kSuperUp, "focused two"}},
+      // Had Escape activated "three", the quick tap after it would go to "two".
+      {"TolvaneOnSway_EscapeCancelsTheSession", three,
+       history({"three", "one", "two"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -k Tab -k Escape " + kSuperUp, "stays two",
+                 "count:0 " + kActivated, kTap, "focused one"}},
+      {"TolvaneOnSway_ThePaletteActivatesAWindowByPartOfItsTitle",
+       {"alpha", "notes", "build"},
+       history({"notes", "alpha", "build"}) + Steps{"keys -M alt -P Alt_L -k space -p Alt_L -m alt",
+                                                    "log " + kPalette, "keys not -k Return",
+                                                    "focused notes"}},
+      // "one" closes while the session selects "two": the switch still lands on it.
+      {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
+       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
+                                                "focused two", "count:1 " + kActivated}},
+      {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
+       {"one", "two"},
+       history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",
+                                kTap, "focused one", "workspace 2"}},
+      {"TolvaneOnSway_SwitchesToAWindowOnAnotherOutput",
+       {"one", "two"},
+       Steps{"sway create_output"} + history({"one"}) +
+           Steps{"sway [app_id=one] move container to output HEADLESS-2", "focus two", kTap,
+                 "focused one"}},
+      // Stopped while the HUD holds the keyboard: within a second typing reaches the terminal.
+      {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(8000), "log " + kHud, "stop", "keys abc", "typed:1000 abc"}},
+      {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
+       {"one"},
+       {"launch", "endSway", "exit:1", "count:1 " + kLost, "count:1 tolvane: "}},
+      // Running, Super-Tab runs Tolvane's binding; after a quit nothing does.
+      {"TolvaneOnSway_QuitRemovesItsBindings",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{kTap, "bindings:1 nop tolvane next", "focused one", "quit",
+                                       kTap, "bindings:1 nop tolvane", "stays one"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Sway, SwayDesktop, ::testing::ValuesIn(all()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tolvane::test
