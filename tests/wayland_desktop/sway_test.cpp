@@ -15,7 +15,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "support/temp_dir.h"
@@ -227,7 +226,8 @@ void SwayDesktop::addChecks() {
   // Once sway has answered everything sent so far, `window` still has the focus.
   verbs_["stays"] = [this](const Step& s) {
     ASSERT_TRUE(sway.sync(sources()));
-    EXPECT_TRUE(sway.focused().starts_with(s.arg)) << sway.focused() << "\n" << log.text();
+    const std::string& now = sway.focused();
+    EXPECT_TRUE(now == s.arg || now.starts_with(s.arg + ":")) << now << "\n" << log.text();
   };
   verbs_["log"] = [this](const Step& s) {
     ASSERT_TRUE(waitFor([&] { return log.count(s.arg) >= s.n; })) << log.text();
@@ -250,18 +250,6 @@ void SwayDesktop::addChecks() {
     const auto names = words(s.arg);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_GE(centreDifference(pictures_[names[0]], pictures_[names[1]]), 0.1);
-  };
-  verbs_["workspace"] = [this](const Step& s) {
-    const auto reply = sway.msg({"-t", "get_workspaces"});
-    ASSERT_TRUE(reply);
-    const auto all = nlohmann::json::parse(*reply, nullptr, false);
-    std::string focused;
-    for (const auto& workspace : all.is_array() ? all : nlohmann::json::array()) {
-      if (workspace.is_object() && workspace.value("focused", false)) {
-        focused = workspace.value("name", "");
-      }
-    }
-    EXPECT_EQ(focused, s.arg);
   };
   verbs_["exit"] = [this](const Step& s) {
     ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
@@ -357,7 +345,7 @@ std::vector<Scenario> all() {
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
        {"one", "two"},
        history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",
-                                kTap, "focused one", "workspace 2"}},
+                                kTap, "focused one"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherOutput",
        {"one", "two"},
        Steps{"sway create_output"} + history({"one"}) +
