@@ -3,10 +3,8 @@
 // driver runs in order. Switching by history, within one application, across workspaces and
 // outputs, the HUD, the palette, and the guards that Tolvane never keeps the user's keyboard
 // nor leaves its bindings behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,36 +85,23 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     }
   }
 
-  /// The terminal copies what it is typed into a FIFO that the test holds open at both ends,
-  /// so that it never reads an end of file while the terminal starts or after it has gone.
+  /// The terminal copies what it is typed into a FIFO, without line editing or echo.
   bool openTypingRecorder() {
-    const std::string fifo = folder.path() + "/typed";
-    if (mkfifo(fifo.c_str(), 0600) != 0) return false;
-    typedFd_ = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    keepOpen_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    return typedFd_ >= 0 && keepOpen_ >= 0 &&
-           sway.openWindow("typing", "typing",
-                           {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + fifo});
+    typed = std::make_unique<PipeText>(folder.path() + "/typed");
+    return typed->writeEnd() >= 0 &&
+           sway.openWindow(
+               "typing", "typing",
+               {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + folder.path() + "/typed"});
   }
 
-  void TearDown() override {
-    tolvane.reset();
-    if (typedFd_ >= 0) close(typedFd_);
-    if (keepOpen_ >= 0) close(keepOpen_);
-  }
+  void TearDown() override { tolvane.reset(); }
 
   /// Tolvane's log, the typing terminal and sway, for every wait.
   std::vector<Source> sources() {
     std::vector<Source> all = sway.sources();
     all.push_back(log.source());
     if (tolvane) all.push_back(tolvane->source());
-    all.push_back({typedFd_, [this] {
-                     char buffer[256];
-                     ssize_t n;
-                     while ((n = read(typedFd_, buffer, sizeof buffer)) > 0)
-                       typed_.append(buffer, n);
-                     return true;
-                   }});
+    if (typed) all.push_back(typed->source());
     return all;
   }
 
@@ -174,14 +159,14 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   TempDir folder;
   PipeText log;
   std::unique_ptr<ChildProcess> tolvane;
+  /// What the typing terminal was typed.
+  std::unique_ptr<PipeText> typed;
 
  private:
   void addActions();
   void addChecks();
   std::map<std::string, std::function<void(const Step&)>> verbs_;
   std::map<std::string, Picture> pictures_;
-  std::string typed_;
-  int typedFd_ = -1, keepOpen_ = -1;
 };
 
 // What the user, the desktop and the session do.
@@ -236,8 +221,9 @@ void SwayDesktop::addChecks() {
   // Typed text reached the typing terminal, within n ms when given.
   verbs_["typed"] = [this](const Step& s) {
     const auto bound = s.n > 1 ? std::chrono::milliseconds(s.n) : SwaySession::kBound;
-    EXPECT_TRUE(waitFor([&] { return typed_.find(s.arg) != std::string::npos; }, bound))
-        << "typed: " << typed_ << "\n"
+    ASSERT_TRUE(typed) << "no typing terminal";
+    EXPECT_TRUE(waitFor([&] { return typed->count(s.arg) > 0; }, bound))
+        << "typed: " << typed->text() << "\n"
         << log.text();
   };
   // Sway ran n bindings whose command says the text, once it has handled all keys typed.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,7 +42,13 @@ bool waitOn(const std::function<bool()>& done, const std::vector<Source>& source
   }
 }
 
-PipeText::PipeText() {
+PipeText::PipeText(const std::string& fifo) {
+  if (!fifo.empty()) {
+    if (mkfifo(fifo.c_str(), 0600) != 0) return;
+    read_ = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    write_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    return;
+  }
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return;
   read_ = ends[0];

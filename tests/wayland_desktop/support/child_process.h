@@ -33,7 +33,9 @@ bool waitOn(const std::function<bool()>& done, const std::vector<Source>& source
 /// exhaust the test).
 class PipeText {
  public:
-  PipeText();
+  /// An anonymous pipe; or, given a path, a FIFO made there that others open by name, held
+  /// open at both ends so that its reader never sees an end of file while writers come and go.
+  explicit PipeText(const std::string& fifo = "");
   ~PipeText();
   PipeText(const PipeText&) = delete;
   PipeText& operator=(const PipeText&) = delete;
