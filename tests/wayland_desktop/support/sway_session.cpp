@@ -85,7 +85,7 @@ bool SwaySession::start() {
   // One keyboard living as long as the session keeps the seat's, so every key typed arrives.
   keeper_ = std::make_unique<ChildProcess>(std::vector<std::string>{"wtype", "-s", "86400000"},
                                            clientEnvironment());
-  if (!waitOn([&] { return keyboards_ > 0; }, sources(), kBound)) {
+  if (!waitWith([&] { return keyboards_ > 0; })) {
     error_ = "the session's keyboard never showed in sway's input events";
     return false;
   }
@@ -155,7 +155,7 @@ bool SwaySession::startEvents() {
       clientEnvironment(), ends[1]);
   close(ends[1]);
   // Subscribing to ticks brings one at once: from then on no event is missed.
-  if (!waitOn([&] { return ticks_ > 0 || events_->ended(); }, sources(), kBound) || ticks_ == 0) {
+  if (!waitWith([&] { return ticks_ > 0 || events_->ended(); }) || ticks_ == 0) {
     error_ = "sway's event stream did not start: " + swayErr_.text();
     return false;
   }
@@ -206,18 +206,29 @@ bool SwaySession::handleEvent(const std::string& line) {
   return true;
 }
 
+bool SwaySession::run(const std::vector<std::string>& argv, const std::vector<Source>& also,
+                      int out) {
+  ChildProcess child(argv, clientEnvironment(), out);
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  all.push_back(child.source());
+  return waitOn([&] { return child.ended(); }, all, kBound) && exitedWithZero(child);
+}
+
+bool SwaySession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  return waitOn(done, all, kBound);
+}
+
 std::optional<std::string> SwaySession::msg(const std::vector<std::string>& args) {
   PipeText out;
   std::vector<std::string> argv{"swaymsg", "-r"};
   argv.insert(argv.end(), args.begin(), args.end());
-  ChildProcess child(argv, clientEnvironment(), out.writeEnd());
+  const int end = out.writeEnd();
+  // The reply is read as it comes: a large one would fill the pipe before swaymsg ends.
+  if (!run(argv, {out.source()}, end)) return std::nullopt;
   out.closeWriteEnd();
-  auto all = sources();
-  all.push_back(out.source());
-  all.push_back(child.source());
-  if (!waitOn([&] { return child.ended(); }, all, kBound) || !exitedWithZero(child)) {
-    return std::nullopt;
-  }
   out.source().drain();
   return out.text();
 }
@@ -231,21 +242,17 @@ bool SwaySession::openWindow(const std::string& app, const std::string& title,
   const auto shown = [&] {
     return std::find(mapped_.begin(), mapped_.end(), window) != mapped_.end() && focused_ == window;
   };
-  return waitOn(shown, sources(), kBound);
+  return waitWith(shown);
 }
 
 bool SwaySession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  return waitOn([&] { return isWindow(focused_, window); }, all, kBound);
+  return waitWith([&] { return isWindow(focused_, window); }, also);
 }
 
 bool SwaySession::sync(const std::vector<Source>& also) {
   const int mine = ++syncsSent_;
   if (!msg({"-t", "send_tick", "sync-" + std::to_string(mine)})) return false;
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  return waitOn([&] { return syncs_ >= mine; }, all, kBound);
+  return waitWith([&] { return syncs_ >= mine; }, also);
 }
 
 int SwaySession::bindingsRun(const std::string& text) const {
@@ -257,11 +264,7 @@ int SwaySession::bindingsRun(const std::string& text) const {
 bool SwaySession::type(const std::vector<std::string>& args, const std::vector<Source>& also) {
   std::vector<std::string> argv{"wtype"};
   argv.insert(argv.end(), args.begin(), args.end());
-  ChildProcess wtype(argv, clientEnvironment());
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  all.push_back(wtype.source());
-  return waitOn([&] { return wtype.ended(); }, all, kBound) && exitedWithZero(wtype);
+  return run(argv, also);
 }
 
 bool SwaySession::typeMeanwhile(const std::vector<std::string>& args) {
@@ -275,11 +278,7 @@ std::optional<Picture> SwaySession::screenshot(const std::string& name) {
   const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
   const std::string kept = std::string(artifacts ? artifacts : ".") + "/" + name + ".png";
   const std::string raw = home_.path() + "/" + name + ".ppm";
-  for (const auto& argv : {std::vector<std::string>{"grim", "-t", "ppm", raw},
-                           std::vector<std::string>{"grim", kept}}) {
-    ChildProcess grim(argv, clientEnvironment());
-    if (!grim.waitForEnd(kBound) || !exitedWithZero(grim)) return std::nullopt;
-  }
+  if (!run({"grim", "-t", "ppm", raw}) || !run({"grim", kept})) return std::nullopt;
   return readPpm(raw);
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,10 @@ class SwaySession {
   std::vector<Source> sources();
 
  private:
+  /// Runs a client of the session and waits for it to end; whether it ended with status 0.
+  bool run(const std::vector<std::string>& argv, const std::vector<Source>& also = {},
+           int out = -1);
+  bool waitWith(const std::function<bool()>& done, const std::vector<Source>& also = {});
   bool startSway();
   bool startEvents();
   bool handleEvent(const std::string& line);
