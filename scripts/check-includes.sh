@@ -45,6 +45,7 @@ declare -A allowed=(
   # Backends implement the contracts and may use the ground and the shared values.
   [backends/sim]="$core_ground views backends/sim"
   [backends/system]="$core_ground backends/system"
+  [backends/sway]="$core_ground backends/sway"
   [backends/x11]="$core_ground backends/system backends/x11"
   [backends/sway]="$core_ground backends/sway"
   [backends/wayland]="$core_ground backends/system backends/sway backends/wayland"
