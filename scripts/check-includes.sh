@@ -46,6 +46,7 @@ declare -A allowed=(
   [backends/sim]="$core_ground views backends/sim"
   [backends/system]="$core_ground backends/system"
   [backends/x11]="$core_ground backends/system backends/x11"
+  [backends/wayland]="$core_ground backends/system backends/sway backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
   [front]="base platform model backends/system palette front"
