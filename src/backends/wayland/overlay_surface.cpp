@@ -12,10 +12,7 @@
 #include "backends/wayland/buffer_slots.h"
 #include "backends/wayland/shm_buffer.h"
 #include "backends/wayland/wayland_globals.h"
-// The generated header names a parameter `namespace`.
-#define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
-#undef namespace
 
 namespace tolvane::wayland {
 
@@ -216,7 +213,9 @@ void OverlaySurface::draw() {
 
 void OverlaySurface::onConfigureFor(std::uint32_t serial, std::uint32_t width,
                                     std::uint32_t height) {
-  if (!surface_) return;
+  // Once the watchdog has unmapped the surface, the compositor forgets the configures it had
+  // sent: acknowledging one of them is a protocol error.
+  if (!surface_ || !isHeld()) return;
   Surface& s = *surface_;
   zwlr_layer_surface_v1_ack_configure(s.layer, serial);
   const std::uint32_t maxLogical = static_cast<std::uint32_t>(ShmBuffer::kMaxSide / s.scale);

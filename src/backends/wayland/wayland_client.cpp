@@ -12,10 +12,7 @@
 #include "backends/wayland/toplevel_values.h"
 #include "backends/wayland/wayland_globals.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
-// The generated header names a parameter `namespace`.
-#define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
-#undef namespace
 #include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace tolvane::wayland {
@@ -223,7 +220,7 @@ bool WaylandClient::noteFailure() {
     const std::uint32_t protocolCode =
         wl_display_get_protocol_error(globals_->display, &interface, &id);
     failure_ = "protocol error " + std::to_string(protocolCode) + " on " +
-               (interface != nullptr ? interface->name : "an unknown object") + "@" +
+               (interface != nullptr ? interface->name : "a destroyed object") + "@" +
                std::to_string(id);
   } else {
     failure_ = std::string("Wayland connection lost: ") + std::strerror(code != 0 ? code : errno);
