@@ -47,7 +47,6 @@ declare -A allowed=(
   [backends/system]="$core_ground backends/system"
   [backends/sway]="$core_ground backends/sway"
   [backends/x11]="$core_ground backends/system backends/x11"
-  [backends/sway]="$core_ground backends/sway"
   [backends/wayland]="$core_ground backends/system backends/sway backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.

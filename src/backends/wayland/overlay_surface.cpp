@@ -1,0 +1,237 @@
+// The overlay layer surface: mapping, painting into a small buffer pool, and the two ways the
+// keyboard goes back (release on the main thread, releaseFromAnyThread from a watchdog).
+#include "backends/wayland/overlay_surface.h"
+
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "backends/wayland/buffer_slots.h"
+#include "backends/wayland/shm_buffer.h"
+#include "backends/wayland/wayland_globals.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+
+namespace tolvane::wayland {
+
+struct OverlaySurface::Surface {
+  wl_surface* surface = nullptr;
+  zwlr_layer_surface_v1* layer = nullptr;
+  std::string outputName;
+  int scale = 1;
+  int width = 0, height = 0;  // logical, from the latest configure
+  bool configured = false;
+  bool redrawPending = false;
+  BufferSlots slots;
+  std::vector<std::unique_ptr<ShmBuffer>> buffers;
+};
+
+namespace {
+
+const zwlr_layer_surface_v1_listener kLayerListener = {
+    .configure =
+        [](void* data, zwlr_layer_surface_v1*, std::uint32_t serial, std::uint32_t width,
+           std::uint32_t height) {
+          static_cast<OverlaySurface*>(data)->onConfigureFor(serial, width, height);
+        },
+    .closed = [](void* data,
+                 zwlr_layer_surface_v1*) { static_cast<OverlaySurface*>(data)->onClosedFor(); },
+};
+
+void setInputRegion(wl_compositor* compositor, wl_surface* surface, const Rect& area) {
+  wl_region* region = wl_compositor_create_region(compositor);
+  if (area.width > 0 && area.height > 0) {
+    const int left = static_cast<int>(std::floor(area.x));
+    const int top = static_cast<int>(std::floor(area.y));
+    const int right = static_cast<int>(std::ceil(area.x + area.width));
+    const int bottom = static_cast<int>(std::ceil(area.y + area.height));
+    wl_region_add(region, left, top, right - left, bottom - top);
+  }
+  wl_surface_set_input_region(surface, region);
+  wl_region_destroy(region);
+}
+
+}  // namespace
+
+OverlaySurface::OverlaySurface(WaylandClient& client) : client_(client) {
+  client_.globals().afterDispatch.emplace_back(this, [this] { finishAnyThreadRelease(); });
+}
+
+OverlaySurface::~OverlaySurface() {
+  auto& hooks = client_.globals().afterDispatch;
+  hooks.erase(std::remove_if(hooks.begin(), hooks.end(),
+                             [this](const auto& hook) { return hook.first == this; }),
+              hooks.end());
+  if (hold_.load() == Hold::WatchdogDone) hold_.store(Hold::Held);
+  release();
+}
+
+bool OverlaySurface::hold(const std::string& outputName) {
+  finishAnyThreadRelease();
+  if (isHeld() && surface_->outputName == outputName) return true;
+  release();
+  if (hold_.load() != Hold::None) return false;  // a watchdog release is still being sent
+  Globals& g = client_.globals();
+  if (g.layerShell == nullptr || g.compositor == nullptr || g.shm == nullptr) return false;
+  OutputRecord* output = outputName.empty() ? nullptr : g.outputNamed(outputName);
+  if (!outputName.empty() && output == nullptr) return false;
+
+  auto s = std::make_unique<Surface>();
+  s->outputName = outputName;
+  s->scale = output != nullptr ? output->info.scale : 1;
+  s->surface = wl_compositor_create_surface(g.compositor);
+  s->layer = zwlr_layer_shell_v1_get_layer_surface(g.layerShell, s->surface,
+                                                   output != nullptr ? output->output : nullptr,
+                                                   ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tolvane");
+  zwlr_layer_surface_v1_add_listener(s->layer, &kLayerListener, this);
+  zwlr_layer_surface_v1_set_anchor(
+      s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                    ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+  zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
+  zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
+  zwlr_layer_surface_v1_set_keyboard_interactivity(
+      s->layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
+  setInputRegion(g.compositor, s->surface, Rect{});
+  g.input.route(s->surface, &keyboard_, &click_);
+  // The first commit carries no buffer: the compositor answers with the size to draw at.
+  wl_surface_commit(s->surface);
+  painter_ = nullptr;
+  inputArea_ = Rect{};
+  surface_ = std::move(s);
+  hold_.store(Hold::Held);
+  client_.flush();
+  return true;
+}
+
+void OverlaySurface::paint(Painter painter, Rect inputArea) {
+  finishAnyThreadRelease();
+  painter_ = std::move(painter);
+  inputArea_ = inputArea;
+  draw();
+}
+
+void OverlaySurface::clear() {
+  finishAnyThreadRelease();
+  painter_ = nullptr;
+  inputArea_ = Rect{};
+  draw();
+}
+
+void OverlaySurface::release() {
+  finishAnyThreadRelease();
+  Hold expected = Hold::Held;
+  if (!hold_.compare_exchange_strong(expected, Hold::None)) return;
+  destroySurface();
+  client_.flush();
+}
+
+bool OverlaySurface::isHeld() const {
+  return hold_.load() == Hold::Held;
+}
+
+bool OverlaySurface::releaseFromAnyThread() {
+  Hold expected = Hold::Held;
+  if (!hold_.compare_exchange_strong(expected, Hold::WatchdogSending)) return false;
+  // The main thread may be stuck in the middle of sending a frame, holding the lock: go ahead
+  // anyway. The first commit gives the keyboard back even if the main thread's attach slips in
+  // between; the second unmaps. Nothing is destroyed here: the main thread may be dispatching
+  // events to these objects.
+  std::unique_lock<std::mutex> lock(sending_, std::try_to_lock);
+  zwlr_layer_surface_v1_set_keyboard_interactivity(
+      surface_->layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+  wl_surface_commit(surface_->surface);
+  wl_surface_attach(surface_->surface, nullptr, 0, 0);
+  wl_surface_commit(surface_->surface);
+  wl_display_flush(client_.display());
+  hold_.store(Hold::WatchdogDone);
+  return true;
+}
+
+void OverlaySurface::finishAnyThreadRelease() {
+  if (hold_.load() != Hold::WatchdogDone) return;
+  destroySurface();
+  hold_.store(Hold::None);
+  client_.flush();
+  if (lost_) lost_();
+}
+
+void OverlaySurface::destroySurface() {
+  if (!surface_) return;
+  client_.globals().input.unroute(surface_->surface);
+  zwlr_layer_surface_v1_destroy(surface_->layer);
+  wl_surface_destroy(surface_->surface);
+  surface_->buffers.clear();
+  surface_.reset();
+}
+
+void OverlaySurface::draw() {
+  if (!surface_ || !surface_->configured || !isHeld()) return;
+  Surface& s = *surface_;
+  const int width = s.width * s.scale, height = s.height * s.scale;
+  const auto pick = s.slots.acquire(width, height);
+  if (!pick) {
+    s.redrawPending = true;  // every buffer is with the compositor: draw at the next release
+    return;
+  }
+  s.redrawPending = false;
+  if (pick->allocate) {
+    if (s.buffers.size() <= pick->index) s.buffers.resize(pick->index + 1);
+    const std::size_t index = pick->index;
+    Surface* owner = &s;
+    s.buffers[index] =
+        ShmBuffer::create(client_.globals().shm, width, height, [this, owner, index] {
+          owner->slots.release(index);
+          if (owner->redrawPending) draw();
+        });
+    if (!s.buffers[index]) {
+      s.slots.release(index);
+      return;
+    }
+  }
+  ShmBuffer& buffer = *s.buffers[pick->index];
+  const Frame frame{buffer.pixels(), width, height, buffer.stride(), s.scale};
+  if (painter_) {
+    painter_(frame);
+  } else {
+    std::memset(buffer.pixels(), 0, static_cast<std::size_t>(buffer.stride()) * height);
+  }
+  std::lock_guard<std::mutex> lock(sending_);
+  if (!isHeld()) return;
+  wl_surface_attach(s.surface, buffer.buffer(), 0, 0);
+  wl_surface_set_buffer_scale(s.surface, s.scale);
+  if (wl_surface_get_version(s.surface) >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION) {
+    wl_surface_damage_buffer(s.surface, 0, 0, width, height);
+  } else {
+    wl_surface_damage(s.surface, 0, 0, s.width, s.height);
+  }
+  setInputRegion(client_.globals().compositor, s.surface, painter_ ? inputArea_ : Rect{});
+  wl_surface_commit(s.surface);
+  client_.flush();
+}
+
+void OverlaySurface::onConfigureFor(std::uint32_t serial, std::uint32_t width,
+                                    std::uint32_t height) {
+  // Once the watchdog has unmapped the surface, the compositor forgets the configures it had
+  // sent: acknowledging one of them is a protocol error.
+  if (!surface_ || !isHeld()) return;
+  Surface& s = *surface_;
+  zwlr_layer_surface_v1_ack_configure(s.layer, serial);
+  const std::uint32_t maxLogical = static_cast<std::uint32_t>(ShmBuffer::kMaxSide / s.scale);
+  if (width == 0 || height == 0 || width > maxLogical || height > maxLogical) return;
+  s.width = static_cast<int>(width);
+  s.height = static_cast<int>(height);
+  s.configured = true;
+  draw();
+}
+
+void OverlaySurface::onClosedFor() {
+  Hold expected = Hold::Held;
+  if (!hold_.compare_exchange_strong(expected, Hold::None)) return;  // the watchdog's path ends it
+  destroySurface();
+  client_.flush();
+  if (lost_) lost_();
+}
+
+}  // namespace tolvane::wayland

@@ -1,0 +1,87 @@
+// A full-output surface on the overlay layer that holds the keyboard during a switcher session
+// and shows what its painter draws into shared-memory buffers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "backends/wayland/keyboard_events.h"
+#include "base/geometry.h"
+
+namespace tolvane::wayland {
+
+class WaylandClient;
+
+/// Transparent and click-through until painted; holds the keyboard exclusively from hold() to
+/// release(). Main thread only, except releaseFromAnyThread(). Must go before its client.
+class OverlaySurface {
+ public:
+  /// A free buffer to paint: ARGB8888, premultiplied, `stride` bytes per row, `width`×`height`
+  /// pixels = the logical size × `scale`.
+  struct Frame {
+    std::uint32_t* pixels = nullptr;
+    int width = 0, height = 0, stride = 0;
+    int scale = 1;
+  };
+  using Painter = std::function<void(const Frame&)>;
+
+  explicit OverlaySurface(WaylandClient& client);
+  ~OverlaySurface();
+  OverlaySurface(const OverlaySurface&) = delete;
+  OverlaySurface& operator=(const OverlaySurface&) = delete;
+
+  /// Maps a transparent surface over the output named `outputName` (empty: the compositor's
+  /// choice) with exclusive keyboard. False without a layer shell or such an output.
+  bool hold(const std::string& outputName);
+  /// Draws `painter`'s frame (now, or after the first configure) and makes `inputArea`, logical
+  /// coordinates within the output, the clickable part. The painter is kept and runs again when
+  /// the compositor changes the size.
+  void paint(Painter painter, Rect inputArea);
+  /// Transparent and click-through again; the keyboard stays held.
+  void clear();
+  /// Unmaps and destroys the surface: the keyboard goes back. Idempotent.
+  void release();
+  bool isHeld() const;
+
+  /// From any thread, never waiting on the main thread: gives the keyboard back and unmaps the
+  /// surface. False when nothing was held. The main thread finishes the cleanup (and reports
+  /// `lost`) in finishAnyThreadRelease(), which its next dispatch and every call here run.
+  bool releaseFromAnyThread();
+  void finishAnyThreadRelease();
+
+  void setKeyboardHandler(KeyboardHandler handler) { keyboard_ = std::move(handler); }
+  void setClickHandler(ClickHandler handler) { click_ = std::move(handler); }
+  /// The compositor closed the surface, or the watchdog released it.
+  void setLostHandler(std::function<void()> handler) { lost_ = std::move(handler); }
+
+  struct Surface;
+  /// The layer surface's events (called from its listener).
+  void onConfigureFor(std::uint32_t serial, std::uint32_t width, std::uint32_t height);
+  void onClosedFor();
+
+ private:
+  // Who may touch the live surface's objects. Only a successful exchange from Held lets a thread
+  // send on them; the main thread destroys them only once no watchdog release is under way.
+  enum class Hold { None, Held, WatchdogSending, WatchdogDone };
+
+  void destroySurface();
+  void draw();
+
+  WaylandClient& client_;
+  std::unique_ptr<Surface> surface_;
+  std::atomic<Hold> hold_{Hold::None};
+  // Held by the main thread while it sends a frame, so that a watchdog release does not
+  // interleave with it unless the main thread is stuck there.
+  std::mutex sending_;
+  Painter painter_;
+  Rect inputArea_;
+  KeyboardHandler keyboard_;
+  ClickHandler click_;
+  std::function<void()> lost_;
+};
+
+}  // namespace tolvane::wayland

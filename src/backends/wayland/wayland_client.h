@@ -1,0 +1,65 @@
+// The connection to a Wayland compositor: its globals bound once, its events read without ever
+// blocking, its failure in words.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backends/wayland/toplevel_model.h"
+
+struct wl_display;
+
+namespace tolvane::wayland {
+
+struct Globals;
+
+/// Owns the display connection and every global it binds. Main thread only, except display(),
+/// which a watchdog may use to send requests. Surfaces made on it must go before it.
+class WaylandClient {
+ public:
+  /// An output as the compositor lays it out: logical position and size, integer scale.
+  struct OutputInfo {
+    std::string name;
+    int x = 0, y = 0, width = 0, height = 0;
+    int scale = 1;
+    bool operator==(const OutputInfo&) const = default;
+  };
+
+  /// Connects to `displayName` (nullptr: $WAYLAND_DISPLAY; an absolute path works) and waits
+  /// for the globals and the outputs' first description. Absent, with `error` set, on failure.
+  static std::unique_ptr<WaylandClient> connect(const char* displayName, std::string& error);
+  ~WaylandClient();
+  WaylandClient(const WaylandClient&) = delete;
+  WaylandClient& operator=(const WaylandClient&) = delete;
+
+  /// The socket to watch for readability.
+  int fd() const;
+  int socketFd() const { return fd(); }
+  /// Reads what is readable without blocking, dispatches it, then flushes. False once the
+  /// connection has failed.
+  bool dispatch();
+  /// Sends the buffered requests; a full socket keeps the rest for the next flush.
+  void flush();
+  bool hasFailed() const;
+  /// Why the connection failed (the errno or the protocol error), empty while it works.
+  std::string failure() const;
+
+  bool hasForeignToplevels() const;
+  bool hasLayerShell() const;
+  /// The compositor's toplevels; nullptr when it offers no foreign-toplevel manager.
+  ToplevelSource* toplevels();
+  std::vector<OutputInfo> outputs() const;
+  wl_display* display() const;
+  /// The bound globals, for the surfaces of this library.
+  Globals& globals() { return *globals_; }
+
+ private:
+  WaylandClient();
+  bool noteFailure();
+
+  std::unique_ptr<Globals> globals_;
+  std::string failure_;
+};
+
+}  // namespace tolvane::wayland

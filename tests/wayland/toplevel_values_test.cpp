@@ -1,0 +1,60 @@
+// The checks applied to what foreign-toplevel events carry: texts and state arrays.
+#include "backends/wayland/toplevel_values.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace tolvane::wayland {
+namespace {
+
+struct TextCase {
+  std::string raw;
+  std::size_t maxBytes;
+  std::string expected;
+};
+
+TEST(BoundedText, RepairsAndCutsOnCharacterBoundaries) {
+  const std::vector<TextCase> cases = {
+      // Well-formed text passes unchanged.
+      {"Terminal — ~/src", 1024, "Terminal — ~/src"},
+      // A stray continuation byte, a cut-short sequence, an overlong form and a surrogate.
+      {"a\x80z", 1024, "a\xEF\xBF\xBDz"},
+      {"a\xE2\x82", 1024, "a\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xC0\xAF", 1024, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", 1024, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      // Controls would break a row or a log line.
+      {"one\ntwo\tthree", 1024, "one two three"},
+      // The cut never splits a character, nor a replacement.
+      {"ab\xC3\xA9", 3, "ab"},
+      {"ab\xC3\xA9", 4, "ab\xC3\xA9"},
+      {"ab\x80", 4, "ab"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(boundedText(c.raw, c.maxBytes), c.expected) << c.raw;
+}
+
+TEST(BoundedText, KeepsAtMostTheDefaultBound) {
+  const std::string text = boundedText(std::string(5000, 'x'));
+  EXPECT_EQ(text.size(), kMaxToplevelTextBytes);
+}
+
+TEST(ToplevelStates, DecodesKnownValuesAndSkipsOthers) {
+  const std::vector<std::uint32_t> values = {2, 7, 1};
+  const auto flags = decodeToplevelStates(values.data(), values.size() * 4);
+  ASSERT_TRUE(flags);
+  EXPECT_EQ(*flags, (ToplevelFlags{.minimized = true, .activated = true}));
+  const std::vector<std::uint32_t> rest = {0, 3};
+  EXPECT_EQ(decodeToplevelStates(rest.data(), 8),
+            (ToplevelFlags{.maximized = true, .fullscreen = true}));
+  EXPECT_EQ(decodeToplevelStates(nullptr, 0), ToplevelFlags{});
+}
+
+TEST(ToplevelStates, RejectsAnArrayThatIsNotWholeValues) {
+  const std::vector<std::uint32_t> values = {2, 1};
+  EXPECT_FALSE(decodeToplevelStates(values.data(), 7));
+  EXPECT_FALSE(decodeToplevelStates(nullptr, 4));
+}
+
+}  // namespace
+}  // namespace tolvane::wayland
