@@ -1,6 +1,7 @@
 // Entry point of `tolvane-desktop`, the resident program the `tolvane` front door starts: one
 // instance per user and display, the real desktop services, and the application core on Qt's
 // event loop.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -23,17 +24,21 @@
 #include "backends/system/posix_system_info.h"
 #include "backends/system/single_instance.h"
 #include "backends/system/user_paths.h"
+#include "backends/wayland/wayland_client.h"
 #include "backends/x11/x11_display_probe.h"
 #include "front/command_line.h"
 #include "front/hand_off.h"
+#include "front/session_display.h"
 #include "input/emergency_restore.h"
 #include "model/cloud_config.h"
 #include "shell/desktop_backend.h"
 #include "shell/instance_listener.h"
 #include "shell/preference_file_watch.h"
+#include "shell/qt_messages.h"
 #include "shell/quit_signals.h"
 #include "shell/test_hooks.h"
-#include "shell/x11_event_bridge.h"
+#include "shell/wayland_backend.h"
+#include "shell/x11_backend.h"
 
 namespace {
 
@@ -64,7 +69,7 @@ std::unique_ptr<system::SingleInstance> claimInstance(const std::string& display
                                                       const std::string& url, int& status) {
   status = 1;
   if (display.empty()) {
-    std::fputs("tolvane: no X display (DISPLAY is not set)\n", stderr);
+    std::fputs("tolvane: no display (neither WAYLAND_DISPLAY nor DISPLAY is set)\n", stderr);
     return nullptr;
   }
   std::string runtimeNote;
@@ -112,7 +117,8 @@ void explainLostDisplay() {
         "that typing could go on. Start it again.\n",
         stderr);
   } else {
-    std::fputs("tolvane: the X display went away; Tolvane has stopped.\n", stderr);
+    std::fprintf(stderr, "tolvane: the %s went away; Tolvane has stopped.\n",
+                 liveBackend->displayKind());
   }
   // Qt ends the process with status 1 when its display goes, while threads that served it (the
   // stall watchdog, which may be acting on the very stop that closed the display) still run:
@@ -123,10 +129,20 @@ void explainLostDisplay() {
 }
 
 /// Forked while the main thread is the only one: the child copies no lock another thread held.
-std::unique_ptr<system::KeyboardSentinel> startSentinel(const std::string& display,
+/// On X11 it disconnects the client that holds the keyboard; on Wayland it shuts down the
+/// compositor connection it shares with this process, whose surface holds the keyboard.
+std::unique_ptr<system::KeyboardSentinel> startSentinel(const front::SessionDisplay& session,
+                                                        const wayland::WaylandClient* client,
                                                         std::string& error) {
-  auto sentinel = system::KeyboardSentinel::start(
-      [display](std::uint32_t window) { return x11::closeClientOwning(display, window); }, error);
+  system::KeyboardSentinel::LetGo letGo;
+  if (client) {
+    letGo = [fd = client->fd()](std::uint32_t) { return ::shutdown(fd, SHUT_RDWR) == 0; };
+  } else {
+    letGo = [display = session.name](std::uint32_t window) {
+      return x11::closeClientOwning(display, window);
+    };
+  }
+  auto sentinel = system::KeyboardSentinel::start(std::move(letGo), error);
   liveSentinel = sentinel.get();
   return sentinel;
 }
@@ -165,15 +181,15 @@ void connectLog(shell::DesktopBackend& backend, bool verbose) {
   backend.log().setObserver([](std::string_view text) {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
   });
-  backend.desktop().setFocusObserver(
-      [](std::uint32_t window) { std::fprintf(stderr, "x11: focus %u\n", window); });
+  backend.setFocusObserver([kind = backend.logPrefix()](std::uint32_t window) {
+    std::fprintf(stderr, "%s: focus %u\n", kind, window);
+  });
 }
 
 void connectSentinel(shell::DesktopBackend& backend, system::KeyboardSentinel* sentinel,
                      const std::string& sentinelError) {
   if (sentinel) {
-    backend.tap().setHoldPublisher(
-        [sentinel](std::uint32_t window) { sentinel->publishHold(window); });
+    backend.setHoldPublisher([sentinel](std::uint32_t window) { sentinel->publishHold(window); });
     backend.log().log("keyboard sentinel: watching from pid " + std::to_string(sentinel->pid()));
   } else {
     backend.log().log("keyboard sentinel: " + sentinelError +
@@ -222,11 +238,8 @@ shell::TestHooks::Services testHookServices(shell::DesktopBackend& backend, AppD
 }
 
 /// The application on the backend, until it quits; its exit status.
-int runApplication(QApplication& qtApp, shell::DesktopBackend& backend,
-                   system::SingleInstance& instance, const std::string& firstURL,
-                   const std::string& display) {
-  shell::X11EventBridge bridge(backend.connection());
-  qtApp.installNativeEventFilter(&bridge);
+int runApplication(shell::DesktopBackend& backend, system::SingleInstance& instance,
+                   const std::string& firstURL, const std::string& display) {
   prepareProcess(backend.services());
   AppDelegate app(backend.services(), backend.log(), [](double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -238,23 +251,56 @@ int runApplication(QApplication& qtApp, shell::DesktopBackend& backend,
   const auto continueNotifier = watchContinueSignal(backend);
   shell::TestHooks testHooks(testHookServices(backend, app));
   const auto handleURL = [&](const std::string& url) {
+    if (backend.handleMessage(url)) return;
     if (!testHooks.run(url)) app.handleURL(url);
   };
   shell::InstanceListener urls(instance, *backend.services().clock, handleURL);
-  shell::PreferenceFileWatch preferenceFile(backend.preferencesPath(), [&] {
-    if (backend.preferences().reload()) app.settings().followStore();
+  shell::PreferenceFileWatch preferenceFile(backend.common().preferencesPath(), [&] {
+    if (backend.common().preferences().reload()) app.settings().followStore();
   });
 
   backend.log().log("launch: tolvane " + std::string(TOLVANE_VERSION) + " on display " + display);
   app.applicationDidFinishLaunching();
+  backend.launched();
   if (!firstURL.empty()) handleURL(firstURL);
   const int result = QApplication::exec();
   app.applicationWillTerminate();
+  backend.quitting();
   quitSignals->quitFinished();
   // The hotkeys are back; the last-resort handlers must not reach the backend once it is gone.
   disarmNativeHotKeyEmergencyRestore();
-  qtApp.removeNativeEventFilter(&bridge);
   return result;
+}
+
+/// The desktop backend for the session: Wayland with its compositor connection, else X11.
+std::unique_ptr<shell::DesktopBackend> createBackend(const front::SessionDisplay& session,
+                                                     std::unique_ptr<wayland::WaylandClient> client,
+                                                     const BundleInfo& bundle, std::string& error) {
+  if (client) return shell::WaylandBackend::create(bundle, session.name, std::move(client), error);
+  return shell::X11Backend::create(bundle, session.name, error);
+}
+
+/// The compositor connection of a Wayland session, made before any thread exists so that the
+/// keyboard sentinel shares it; nothing (with `status` set) when Tolvane cannot run there.
+std::unique_ptr<wayland::WaylandClient> connectCompositor(const front::SessionDisplay& session,
+                                                          int& status) {
+  std::string error;
+  auto client = wayland::WaylandClient::connect(session.name.c_str(), error);
+  if (!client) {
+    std::fprintf(stderr, "tolvane: cannot connect to the Wayland display %s: %s\n",
+                 session.name.c_str(), error.c_str());
+    status = 1;
+    return nullptr;
+  }
+  if (!client->hasForeignToplevels()) {
+    // Logged too: a user who started Tolvane from a menu finds it in the log.
+    const std::string text = shell::unsupportedCompositorText();
+    std::fprintf(stderr, "tolvane: %s\n", text.c_str());
+    shell::logEarly(text);
+    status = 1;
+    return nullptr;
+  }
+  return client;
 }
 
 }  // namespace
@@ -265,37 +311,42 @@ int main(int argc, char** argv) {
   int status = 0;
   const auto line = readCommandLine(argc, argv, status);
   if (!line) return status;
-  const char* displayVariable = std::getenv("DISPLAY");
-  const std::string display = displayVariable ? displayVariable : "";
-  const auto instance = claimInstance(display, line->url, status);
+  const front::SessionDisplay session = front::sessionDisplay(line->x11);
+  const auto instance = claimInstance(session.name, line->url, status);
   if (!instance) return status;
-  if (!x11::displayAnswers(display)) {
-    std::fprintf(stderr, "tolvane: cannot open the X display %s\n", display.c_str());
+  std::unique_ptr<wayland::WaylandClient> client;
+  if (session.wayland) {
+    client = connectCompositor(session, status);
+    if (!client) return status;
+  } else if (!x11::displayAnswers(session.name)) {
+    std::fprintf(stderr, "tolvane: cannot open the X display %s\n", session.name.c_str());
     return 1;
   }
   std::string sentinelError;
-  const auto sentinel = startSentinel(display, sentinelError);
-  qputenv("QT_QPA_PLATFORM", "xcb");
+  const auto sentinel = startSentinel(session, client.get(), sentinelError);
+  qputenv("QT_QPA_PLATFORM", session.wayland ? "wayland" : "xcb");
+  // Qt's own warnings go to the log: a user at a terminal sees Tolvane's one line about a
+  // problem, not the toolkit's account of it.
+  shell::routeQtMessages();
   QApplication qtApp(argc, argv);
   configureQt();
   const BundleInfo bundle = bundleInfo();
   installCrashRecorder(bundle);
   std::string error;
-  const auto backend = shell::DesktopBackend::create(bundle, error);
+  const auto backend = createBackend(session, std::move(client), bundle, error);
   if (!backend) {
     std::fprintf(stderr, "tolvane: %s\n", error.c_str());
     return 1;
   }
   liveBackend = backend.get();
   std::atexit(explainLostDisplay);
+  shell::setQtMessageLog(&backend->log());
   backend->services().cloudBaseURL = line->baseURL;
   connectLog(*backend, line->verbose);
   connectSentinel(*backend, sentinel.get(), sentinelError);
-  if (!backend->desktop().isProcessTrusted()) {
-    backend->log().notice("no EWMH window manager runs on display " + display +
-                          "; Tolvane takes Super-Tab as soon as one starts");
-  }
-  const int result = runApplication(qtApp, *backend, *instance, line->url, display);
+  if (std::string problem; !backend->isUsable(problem)) backend->log().notice(problem);
+  const int result = runApplication(*backend, *instance, line->url, session.name);
+  shell::setQtMessageLog(nullptr);
   liveBackend = nullptr;
   liveSentinel = nullptr;
   return result;

@@ -68,8 +68,13 @@ bool QtKeyMonitor::eventFilter(QObject* watched, QEvent* event) {
 bool QtKeyMonitor::offer(const QKeyEvent& event) {
   // A modifier's press is no key-down: it changes the flags of the keys that follow.
   if (!translator_ || isModifierKey(event.key())) return false;
-  KeyEvent key = translator_(event.nativeScanCode(), event.nativeModifiers());
+  KeyEvent key =
+      translator_(event.nativeScanCode(), event.nativeModifiers(), event.nativeVirtualKey());
   key.type = KeyEventType::keyDown;
+  return offer(key);
+}
+
+bool QtKeyMonitor::offer(const KeyEvent& key) {
   // A handler may remove monitors (closing the palette): walk a copy of the tokens.
   std::vector<MonitorToken> tokens;
   for (const auto& entry : handlers_) tokens.push_back(entry.first);

@@ -19,16 +19,20 @@ namespace tolvane::qt {
 /// focused control of its window), not again as it propagates to the parents.
 class QtKeyMonitor final : public QObject, public LocalKeyMonitor {
  public:
-  /// The product's key event for a press: from the native key code and modifier state the
-  /// window system reported (on X11 the keycode and the event's state).
-  using Translator =
-      std::function<KeyEvent(std::uint32_t nativeScanCode, std::uint32_t nativeModifiers)>;
+  /// The product's key event for a press: from the native key code, modifier state and keysym
+  /// the window system reported (on X11 and Wayland the XKB keycode, the modifier mask and the
+  /// keysym).
+  using Translator = std::function<KeyEvent(
+      std::uint32_t nativeScanCode, std::uint32_t nativeModifiers, std::uint32_t nativeKeysym)>;
 
   explicit QtKeyMonitor(Translator translator);
   ~QtKeyMonitor() override;
 
   MonitorToken addKeyDownMonitor(Handler handler) override;
   void removeMonitor(MonitorToken token) override;
+  /// Shows a key-down that reached a surface of ours outside Qt (an overlay) to the monitors,
+  /// as if a window of this application had it; true when one swallowed it.
+  bool offer(const KeyEvent& key);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -107,7 +107,7 @@ TEST_F(PaletteGrabTest, TypingReachesTheFieldWhileTheWindowTheUserCameFromStaysA
   const xcb_window_t focusBefore = inputFocus();
 
   std::vector<KeyEvent> monitored;
-  qt::QtKeyMonitor monitor([this](std::uint32_t keycode, std::uint32_t state) {
+  qt::QtKeyMonitor monitor([this](std::uint32_t keycode, std::uint32_t state, std::uint32_t) {
     return KeyEvent{KeyEventType::keyDown,
                     tap.keyMap().keyCode(static_cast<xcb_keycode_t>(keycode)),
                     tap.keyMap().flags(static_cast<std::uint16_t>(state))};

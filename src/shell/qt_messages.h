@@ -1,0 +1,23 @@
+// Qt's own warnings, sent to Tolvane's log instead of standard error, and the lines Tolvane
+// logs before its log exists.
+#pragma once
+
+#include <string>
+
+#include "diagnostics/debug_log.h"
+
+namespace tolvane::shell {
+
+/// Installs the handler; until a log is set, Qt's messages are dropped, except fatal ones.
+void routeQtMessages();
+/// The log that receives Qt's messages from now on; nullptr drops them again.
+void setQtMessageLog(DebugLog* log);
+
+/// Writes one line to the log in its usual place, for what stops Tolvane before its services
+/// exist.
+void logEarly(const std::string& line);
+
+/// What Tolvane says on a Wayland compositor that lets no program see the others' windows.
+std::string unsupportedCompositorText();
+
+}  // namespace tolvane::shell

@@ -1,0 +1,257 @@
+// Wiring the Wayland services together.
+#include "shell/wayland_backend.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cstdio>
+
+#include "backends/sway/sway_tree.h"
+#include "backends/sway/trigger_bindings.h"
+#include "backends/wayland/wayland_keys.h"
+
+namespace tolvane::shell {
+
+namespace {
+
+/// sway answers a command within milliseconds; a sway that takes longer is stuck, and the main
+/// thread must not be.
+constexpr double kSwayRequestSeconds = 0.5;
+/// Binding events name a trigger; window and workspace events change what the tree says.
+const std::vector<std::string> kSwayEvents = {"binding", "window", "workspace", "shutdown"};
+constexpr std::uint32_t kBindingEvent = 0x80000005;
+constexpr std::uint32_t kShutdownEvent = 0x80000006;
+
+std::string joined(const std::vector<sway::Binding>& bindings) {
+  std::string text;
+  for (const auto& binding : bindings) text += (text.empty() ? "" : ", ") + binding.combo;
+  return text;
+}
+
+}  // namespace
+
+std::unique_ptr<WaylandBackend> WaylandBackend::create(
+    const BundleInfo& bundle, std::string display, std::unique_ptr<wayland::WaylandClient> client,
+    std::string& error) {
+  if (!client || !client->toplevels()) {
+    error = "the Wayland compositor offers no list of windows";
+    return nullptr;
+  }
+  return std::unique_ptr<WaylandBackend>(
+      new WaylandBackend(bundle, std::move(display), std::move(client)));
+}
+
+WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
+                               std::unique_ptr<wayland::WaylandClient> client)
+    : common_(bundle),
+      display_(std::move(display)),
+      client_(std::move(client)),
+      swaySocket_(sway::swaySocketPath()),
+      overlay_(*client_, [this] { return screens_.mainOutput(); }),
+      desktop_(*client_->toplevels(), common_.runLoop(),
+               {.views = [this] { return swayViews(); },
+                .focusByCon =
+                    [this](std::int64_t con) {
+                      return swayCommands_ &&
+                             swayCommands_
+                                 ->request(0, "[con_id=" + std::to_string(con) + "] focus",
+                                           kSwayRequestSeconds)
+                                 .has_value();
+                    }},
+               {.ownAppId = bundle.identifier, .ownPid = static_cast<Pid>(::getpid())}),
+      screens_([this] { return outputAreas(); }, [this] { return desktop_.focusedOutput(); }),
+      tap_(
+          bindingsThrough(triggerBindings_, "bindings"), overlay_.keyboard(), common_.runLoop(),
+          [this] { return triggerCombinations(); },
+          [this](std::string_view line) { common_.log().log(line); }),
+      hotKeys_(bindingsThrough(paletteBindings_, "palette binding")),
+      panel_(overlay_.canvas(),
+             qt::AppIcons([this](const std::string& id) { return desktop_.iconPNG(id); }),
+             [this] { common_.log().log("wayland: overlay shown hud"); }),
+      keyMonitor_([](std::uint32_t keycode, std::uint32_t state, std::uint32_t keysym) {
+        return wayland::keyDownOf(keycode, state, keysym);
+      }),
+      palettePanel_(
+          overlay_.canvas(),
+          qt::AppIcons([this](const std::string& id) { return desktop_.iconPNG(id); }),
+          [this](const KeyEvent& key) { return keyMonitor_.offer(key); },
+          [this] { common_.log().log("wayland: overlay shown palette"); }) {
+  desktop_.setFocusObserver([this](wayland::ToplevelId window) { focusChanged(window); });
+  connectSway();
+  waylandNotifier_ = std::make_unique<QSocketNotifier>(client_->fd(), QSocketNotifier::Read);
+  QObject::connect(waylandNotifier_.get(), &QSocketNotifier::activated,
+                   [this] { dispatchWayland(); });
+  common_.connectIcons([this](const std::string& id) { return desktop_.iconPNG(id); });
+  desktop_.addObserver(WorkspaceEvent::launched, [](const RunningApp& app) {
+    if (app.bundleID) qt::AppIcons::applicationLaunched(*app.bundleID);
+  });
+  services_ = common_.services(bundle);
+  services_.workspace = &desktop_;
+  services_.accessibility = &desktop_;
+  services_.windowServer = &desktop_;
+  services_.eventTap = &tap_;
+  services_.hotKeys = &hotKeys_;
+  services_.screens = &screens_;
+  services_.switcherPanel = &panel_;
+  services_.palettePanel = &palettePanel_;
+  services_.catalog = &desktop_;
+  services_.keyMonitor = &keyMonitor_;
+}
+
+WaylandBackend::~WaylandBackend() {
+  quitting();
+}
+
+void WaylandBackend::connectSway() {
+  if (!swaySocket_) return;
+  std::string error;
+  swayCommands_ = sway::SwayIpc::connect(*swaySocket_, error);
+  swayEvents_ = swayCommands_ ? sway::SwayIpc::connect(*swaySocket_, error) : nullptr;
+  if (!swayEvents_ || !swayEvents_->subscribe(kSwayEvents)) {
+    common_.log().log("wayland: sway's IPC at " + *swaySocket_ + " is not usable (" + error +
+                      "); bind the keys to tolvane trigger (see tolvane --print-bindings sway)");
+    swayCommands_.reset();
+    swayEvents_.reset();
+    return;
+  }
+  triggerBindings_ = std::make_unique<sway::SwayBindings>(*swayCommands_);
+  paletteBindings_ = std::make_unique<sway::SwayBindings>(*swayCommands_);
+  swayNotifier_ = std::make_unique<QSocketNotifier>(swayEvents_->fd(), QSocketNotifier::Read);
+  QObject::connect(swayNotifier_.get(), &QSocketNotifier::activated, [this] { dispatchSway(); });
+}
+
+wayland::TriggerBindings WaylandBackend::bindingsThrough(std::unique_ptr<sway::SwayBindings>& owner,
+                                                         const char* what) {
+  // Without sway's IPC nothing is installed: the user's configuration runs the front door.
+  return {
+      .install = [this, &owner, what](const std::vector<sway::Binding>& bindings)
+          -> std::optional<wayland::TriggerBindings::Refusal> {
+        if (!owner) return std::nullopt;
+        const auto outcome = owner->install(bindings);
+        if (!outcome.takenByConfig.empty()) {
+          const auto& taken = outcome.takenByConfig.front();
+          owner->removeAll();
+          return wayland::TriggerBindings::Refusal{
+              taken.combo, taken.combo + " is bound in sway's configuration"};
+        }
+        if (!outcome.refused.empty()) {
+          const auto& [binding, reason] = outcome.refused.front();
+          owner->removeAll();
+          return wayland::TriggerBindings::Refusal{binding.combo,
+                                                   binding.combo + " was refused: " + reason};
+        }
+        common_.log().log(std::string("wayland: ") + what +
+                          " installed: " + joined(outcome.installed));
+        return std::nullopt;
+      },
+      .remove =
+          [&owner] {
+            if (owner) owner->removeAll();
+          },
+  };
+}
+
+void WaylandBackend::dispatchWayland() {
+  if (client_->dispatch()) return;
+  compositorLost();
+}
+
+void WaylandBackend::compositorLost() {
+  waylandNotifier_.reset();
+  common_.log().log("wayland: the compositor connection ended: " + client_->failure());
+  // The entry point's exit handler says it once on standard error.
+  QCoreApplication::exit(1);
+}
+
+void WaylandBackend::dispatchSway() {
+  for (const auto& event : swayEvents_->readAvailable()) {
+    if (event.type == kBindingEvent) {
+      if (const auto fired = sway::triggerOfBindingEvent(event.body)) trigger(*fired);
+    } else if (event.type == kShutdownEvent) {
+      common_.log().log("wayland: sway is shutting down");
+    } else {
+      desktop_.swayTreeChanged();
+    }
+  }
+  if (swayEvents_->failed()) {
+    common_.log().log("wayland: sway's IPC connection ended");
+    swayNotifier_.reset();
+  }
+}
+
+void WaylandBackend::trigger(sway::Trigger fired) {
+  if (fired == sway::Trigger::palette) {
+    hotKeys_.press();
+  } else {
+    tap_.trigger(fired);
+  }
+}
+
+bool WaylandBackend::handleMessage(const std::string& message) {
+  constexpr std::string_view kPrefix = "trigger ";
+  if (!message.starts_with(kPrefix)) return false;
+  if (const auto fired = sway::triggerOfWord(std::string_view(message).substr(kPrefix.size()))) {
+    trigger(*fired);
+  }
+  return true;
+}
+
+void WaylandBackend::launched() {
+  if (!swayCommands_) {
+    common_.log().notice(
+        "this compositor's key bindings must run Tolvane's trigger commands; tolvane "
+        "--print-bindings sway prints the lines for sway, the same commands serve others");
+  }
+}
+
+void WaylandBackend::quitting() {
+  // Whatever the application did or did not tear down, nothing of ours stays bound.
+  if (triggerBindings_) triggerBindings_->removeAll();
+  if (paletteBindings_) paletteBindings_->removeAll();
+  overlay_.keyboard().release();
+  client_->flush();
+}
+
+bool WaylandBackend::isUsable(std::string& problem) const {
+  if (desktop_.isProcessTrusted()) return true;
+  problem = "the Wayland compositor withdrew its list of windows";
+  return false;
+}
+
+void WaylandBackend::setFocusObserver(std::function<void(std::uint32_t)> observer) {
+  focusObserver_ = std::move(observer);
+}
+
+void WaylandBackend::focusChanged(wayland::ToplevelId window) {
+  // The log names the application, so that a reader (and the desktop tests) can tell which
+  // focus change Tolvane has taken in.
+  for (const auto& toplevel : client_->toplevels()->toplevels()) {
+    if (toplevel.id == window) common_.log().log("wayland: activated app_id=" + toplevel.appId);
+  }
+  if (focusObserver_) focusObserver_(static_cast<std::uint32_t>(window));
+}
+
+std::vector<sway::Binding> WaylandBackend::triggerCombinations() const {
+  if (!settings_) return {};
+  return sway::triggerBindings({.interceptTab = settings_->interceptCmdTab(),
+                                .interceptKeyAboveTab = settings_->interceptAppCycle(),
+                                .triggerIsOption = settings_->switcherUsesOption()});
+}
+
+std::vector<sway::SwayView> WaylandBackend::swayViews() {
+  if (!swayCommands_) return {};
+  const auto tree = swayCommands_->request(4, "", kSwayRequestSeconds);
+  if (!tree) return {};
+  return sway::parseSwayTree(*tree);
+}
+
+std::vector<wayland::OutputArea> WaylandBackend::outputAreas() const {
+  std::vector<wayland::OutputArea> areas;
+  for (const auto& output : client_->outputs()) {
+    areas.push_back(
+        {output.name, Rect{static_cast<double>(output.x), static_cast<double>(output.y),
+                           static_cast<double>(output.width), static_cast<double>(output.height)}});
+  }
+  return areas;
+}
+
+}  // namespace tolvane::shell

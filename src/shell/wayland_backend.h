@@ -1,0 +1,97 @@
+// The real desktop on a Wayland compositor with the wlroots window-management protocols: the
+// toplevel list and the overlay on Tolvane's own compositor connection, sway's IPC where sway
+// runs, the HUD painted into the overlay, and Qt's windows through Qt's Wayland plugin. Built
+// once by the entry point after the QApplication exists; it outlives the application object.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backends/sway/sway_bindings.h"
+#include "backends/sway/sway_ipc.h"
+#include "backends/sway/sway_view.h"
+#include "backends/wayland/wayland_client.h"
+#include "backends/wayland/wayland_desktop.h"
+#include "backends/wayland/wayland_event_tap.h"
+#include "backends/wayland/wayland_hot_keys.h"
+#include "backends/wayland/wayland_screens.h"
+#include "shell/desktop_backend.h"
+#include "shell/overlay_adapters.h"
+#include "ui/qt/overlay_palette_panel.h"
+#include "ui/qt/overlay_switcher_panel.h"
+#include "ui/qt/qt_key_monitor.h"
+
+class QSocketNotifier;
+
+namespace tolvane::shell {
+
+class WaylandBackend final : public DesktopBackend {
+ public:
+  /// Nothing, with `error` set, when the compositor lacks what the switcher needs.
+  static std::unique_ptr<WaylandBackend> create(const BundleInfo& bundle, std::string display,
+                                                std::unique_ptr<wayland::WaylandClient> client,
+                                                std::string& error);
+  ~WaylandBackend() override;
+  WaylandBackend(const WaylandBackend&) = delete;
+  WaylandBackend& operator=(const WaylandBackend&) = delete;
+
+  Services& services() override { return services_; }
+  CommonServices& common() override { return common_; }
+  EventTap& tap() override { return tap_; }
+  void setSettings(const AppSettings* settings) override { settings_ = settings; }
+  void reloadKeyGrabs() override { tap_.reloadCombinations(); }
+  bool displayLost() const override { return client_->hasFailed(); }
+  const char* displayKind() const override { return "Wayland compositor"; }
+  const char* logPrefix() const override { return "wayland"; }
+  void setFocusObserver(std::function<void(std::uint32_t)> observer) override;
+  void setHoldPublisher(std::function<void(std::uint32_t)> publisher) override {
+    tap_.setHoldPublisher(std::move(publisher));
+  }
+  bool handleMessage(const std::string& message) override;
+  void launched() override;
+  void quitting() override;
+  bool isUsable(std::string& problem) const override;
+
+ private:
+  WaylandBackend(const BundleInfo& bundle, std::string display,
+                 std::unique_ptr<wayland::WaylandClient> client);
+  /// sway's IPC when this compositor is sway: one connection for commands, one for events.
+  void connectSway();
+  /// Bindings added over sway's IPC, or none where the user binds the front door's commands.
+  wayland::TriggerBindings bindingsThrough(std::unique_ptr<sway::SwayBindings>& owner,
+                                           const char* what);
+  void dispatchWayland();
+  void dispatchSway();
+  void trigger(sway::Trigger trigger);
+  void focusChanged(wayland::ToplevelId window);
+  std::vector<sway::Binding> triggerCombinations() const;
+  std::vector<sway::SwayView> swayViews();
+  std::vector<wayland::OutputArea> outputAreas() const;
+  /// The compositor went away: the log says so and the application ends with one line.
+  void compositorLost();
+
+  CommonServices common_;
+  const std::string display_;
+  std::unique_ptr<wayland::WaylandClient> client_;
+  std::unique_ptr<QSocketNotifier> waylandNotifier_;
+  std::optional<std::string> swaySocket_;
+  std::unique_ptr<sway::SwayIpc> swayCommands_;
+  std::unique_ptr<sway::SwayIpc> swayEvents_;
+  std::unique_ptr<QSocketNotifier> swayNotifier_;
+  std::unique_ptr<sway::SwayBindings> triggerBindings_;
+  std::unique_ptr<sway::SwayBindings> paletteBindings_;
+  const AppSettings* settings_ = nullptr;
+  std::function<void(std::uint32_t)> focusObserver_;
+  OverlayAdapters overlay_;
+  wayland::WaylandDesktop desktop_;
+  wayland::WaylandScreens screens_;
+  wayland::WaylandEventTap tap_;
+  wayland::WaylandHotKeys hotKeys_;
+  qt::OverlaySwitcherPanel panel_;
+  qt::QtKeyMonitor keyMonitor_;
+  qt::OverlayPalettePanel palettePanel_;
+  Services services_;
+};
+
+}  // namespace tolvane::shell
