@@ -112,6 +112,9 @@ class WaylandDesktop final : public Workspace,
 
   /// Sway reported a window or workspace event: its views are read again.
   void swayTreeChanged();
+  /// The output the focused window is on (sway's word for it, else the protocol's first);
+  /// empty when unknown. The panels open there.
+  std::string focusedOutput() const;
   /// Sees each toplevel that becomes the focused one, as the desktop handles the change.
   void setFocusObserver(std::function<void(ToplevelId)> observer) {
     focusObserver_ = std::move(observer);

@@ -89,4 +89,13 @@ bool WaylandDesktop::processExists(Pid pid) {
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+std::string WaylandDesktop::focusedOutput() const {
+  if (!focused_) return {};
+  if (const sway::SwayView* view = viewOf(*focused_); view && !view->output.empty()) {
+    return view->output;
+  }
+  const Window* window = findWindow(*focused_);
+  return window && !window->state.outputs.empty() ? window->state.outputs.front() : std::string();
+}
+
 }  // namespace tolvane::wayland

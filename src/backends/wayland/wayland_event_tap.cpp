@@ -1,0 +1,246 @@
+// Trigger presses from bindings, session keys from the surface that holds the keyboard.
+#include "backends/wayland/wayland_event_tap.h"
+
+#include <algorithm>
+
+#include "backends/system/key_table.h"
+#include "backends/wayland/wayland_keys.h"
+#include "model/key_codes.h"
+
+namespace tolvane::wayland {
+
+namespace {
+
+bool isOptionCombo(const std::string& combo) {
+  return combo.rfind("Mod1+", 0) == 0;
+}
+
+struct TriggerKey {
+  std::uint16_t keyCode;
+  bool shift;
+};
+
+TriggerKey keyOf(sway::Trigger trigger) {
+  switch (trigger) {
+    case sway::Trigger::previous:
+      return {keycode::kTab, true};
+    case sway::Trigger::appNext:
+      return {keycode::kKeyAboveTab, false};
+    case sway::Trigger::appPrevious:
+      return {keycode::kKeyAboveTab, true};
+    case sway::Trigger::next:
+    case sway::Trigger::palette:
+      break;
+  }
+  return {keycode::kTab, false};
+}
+
+}  // namespace
+
+WaylandEventTap::WaylandEventTap(TriggerBindings bindings, SessionKeyboard& keyboard, RunLoop& loop,
+                                 Combinations combinations, Log log)
+    : bindings_(std::move(bindings)),
+      keyboard_(keyboard),
+      loop_(loop),
+      combinations_(std::move(combinations)),
+      log_(std::move(log)) {
+  keyboard_.setHandler({
+      .entered = [this](const HeldModifiers& held,
+                        const std::vector<SessionKey>& pressed) { entered(held, pressed); },
+      .key = [this](const SessionKey& k, bool pressed) { key(k, pressed); },
+      .modifiers = [this](const HeldModifiers& held) { modifiersChanged(held); },
+      .lost = [this] { lost(); },
+  });
+}
+
+WaylandEventTap::~WaylandEventTap() {
+  keyboard_.setHandler({});
+  destroy();
+}
+
+bool WaylandEventTap::create(Callback callback) {
+  callback_ = std::move(callback);
+  created_ = true;
+  return install();
+}
+
+void WaylandEventTap::destroy() {
+  uninstall();
+  endHold();
+  created_ = false;
+  enabled_ = false;
+}
+
+void WaylandEventTap::setEnabled(bool enabled) {
+  if (!created_) return;
+  if (enabled) {
+    if (released_.exchange(false)) keyboard_.release();
+    install();
+    return;
+  }
+  uninstall();
+  endHold();
+  enabled_ = false;
+}
+
+void WaylandEventTap::reloadCombinations() {
+  if (!created_ || !enabled_) return;
+  uninstall();
+  install();
+}
+
+bool WaylandEventTap::install() {
+  uninstall();
+  active_ = combinations_ ? combinations_() : std::vector<sway::Binding>{};
+  triggerFlag_ = !active_.empty() && isOptionCombo(active_.front().combo) ? eventflags::kOption
+                                                                          : eventflags::kCommand;
+  const auto refusal = bindings_.install ? bindings_.install(active_) : std::nullopt;
+  if (refusal) {
+    failure_ = refusal->reason;
+    failedCombination_ = refusal->combination;
+    active_.clear();
+    enabled_ = false;
+    return false;
+  }
+  installed_ = true;
+  failure_.reset();
+  failedCombination_.reset();
+  enabled_ = true;
+  return true;
+}
+
+void WaylandEventTap::uninstall() {
+  if (!installed_) return;
+  installed_ = false;
+  if (bindings_.remove) bindings_.remove();
+}
+
+void WaylandEventTap::trigger(sway::Trigger trigger) {
+  // A press queued while the watchdog had let go came from a user who has moved on.
+  if (released_) return deliverPendingRelease();
+  if (!isEnabled() || !callback_) return;
+  const bool bound = std::any_of(active_.begin(), active_.end(),
+                                 [&](const sway::Binding& b) { return b.trigger == trigger; });
+  if (!bound) return;
+  const TriggerKey key = keyOf(trigger);
+  if (!keyboard_.isHeld()) beginHold(triggerFlag_);
+  // Shift is part of the binding that fired; what the keyboard says comes later.
+  const std::uint64_t flags =
+      key.shift ? (flags_ | eventflags::kShift) : (flags_ & ~eventflags::kShift);
+  deliver(KeyEventType::keyDown, key.keyCode, flags);
+  deliver(KeyEventType::keyUp, key.keyCode, flags);
+}
+
+void WaylandEventTap::beginHold(std::uint64_t flags) {
+  flags_ = flags;
+  keyboardArrived_ = false;
+  if (!keyboard_.hold()) {
+    log_(
+        "wayland: the session's surface cannot take the keyboard; the switcher cannot see "
+        "the modifier's release");
+  }
+  publish(keyboard_.isHeld());
+  loop_.cancel(arrival_);
+  arrival_ = loop_.postAfter(kKeyboardArrivalSeconds, [this] {
+    arrival_ = 0;
+    keyboardLate();
+  });
+  deliver(KeyEventType::flagsChanged, 0, flags_);
+}
+
+void WaylandEventTap::endHold() {
+  loop_.cancel(std::exchange(arrival_, 0));
+  keyboardArrived_ = false;
+  flags_ = 0;
+  if (!keyboard_.isHeld()) return;
+  keyboard_.release();
+  publish(false);
+}
+
+void WaylandEventTap::sessionEnded() {
+  endHold();
+}
+
+void WaylandEventTap::entered(const HeldModifiers& held, const std::vector<SessionKey>& pressed) {
+  keyboardArrived_ = true;
+  loop_.cancel(std::exchange(arrival_, 0));
+  for (const SessionKey& k : pressed) key(k, true);
+  modifiersChanged(held);
+}
+
+void WaylandEventTap::key(const SessionKey& k, bool pressed) {
+  if (!keyboard_.isHeld()) return;
+  const std::uint16_t code = productKeyCode(k.xkbKeycode, k.keysym);
+  if (code == system::kUnknownKeyCode) return;
+  deliver(pressed ? KeyEventType::keyDown : KeyEventType::keyUp, code, flags_);
+}
+
+void WaylandEventTap::modifiersChanged(const HeldModifiers& held) {
+  if (!keyboard_.isHeld()) return;
+  const std::uint64_t flags = productFlags(held);
+  if (flags == flags_) return;
+  flags_ = flags;
+  deliver(KeyEventType::flagsChanged, 0, flags_);
+}
+
+void WaylandEventTap::lost() {
+  if (released_) return deliverPendingRelease();
+  // The compositor took the surface away: the session cannot hear its end, so it ends now, as
+  // if the modifier came up.
+  loop_.cancel(std::exchange(arrival_, 0));
+  publish(false);
+  if (flags_ == 0) return;
+  log_("wayland: the session's surface lost the keyboard");
+  flags_ = 0;
+  deliver(KeyEventType::flagsChanged, 0, 0);
+}
+
+void WaylandEventTap::keyboardLate() {
+  if (keyboardArrived_ || !keyboard_.isHeld()) return;
+  log_(
+      "wayland: the keyboard did not reach the session's surface within 1 s; another program "
+      "holds it");
+  flags_ = 0;
+  deliver(KeyEventType::flagsChanged, 0, 0);
+}
+
+bool WaylandEventTap::isKeyDown(std::uint16_t keyCode) const {
+  const auto down = [&](std::uint64_t flag) { return (flags_ & flag) != 0; };
+  switch (keyCode) {
+    case keycode::kLeftCommand:
+    case keycode::kRightCommand:
+      return down(eventflags::kCommand);
+    case keycode::kLeftOption:
+    case keycode::kRightOption:
+      return down(eventflags::kOption);
+    case keycode::kLeftShift:
+      return down(eventflags::kShift);
+    default:
+      return false;
+  }
+}
+
+void WaylandEventTap::deliver(KeyEventType type, std::uint16_t keyCode, std::uint64_t flags) {
+  if (callback_) callback_({type, keyCode, flags});
+}
+
+bool WaylandEventTap::releaseFromAnyThread() {
+  if (!keyboard_.releaseFromAnyThread()) return false;
+  released_ = true;
+  if (holdPublisher_) holdPublisher_(0);
+  return true;
+}
+
+void WaylandEventTap::deliverPendingRelease() {
+  if (!released_.exchange(false)) return;
+  loop_.cancel(std::exchange(arrival_, 0));
+  keyboard_.release();
+  flags_ = 0;
+  if (callback_) callback_({KeyEventType::tapDisabledByTimeout, 0, 0});
+}
+
+void WaylandEventTap::publish(bool held) {
+  if (holdPublisher_) holdPublisher_(held ? 1 : 0);
+}
+
+}  // namespace tolvane::wayland

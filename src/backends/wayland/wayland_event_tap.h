@@ -1,0 +1,115 @@
+// The event tap on Wayland: the trigger presses come from compositor key bindings (sway's IPC
+// binding events, or the front door's `tolvane trigger …`), and for the rest of a session every
+// key and the modifier's release come from a surface of ours that holds the keyboard.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backends/sway/sway_bindings.h"
+#include "backends/wayland/session_keyboard.h"
+#include "base/clock.h"
+#include "base/run_loop.h"
+#include "platform/event_tap.h"
+
+namespace tolvane::wayland {
+
+/// What the tap needs from the compositor's bindings. `install` adds the bindings and answers
+/// nothing, or the combination it could not take and why ("Mod4+Tab is bound in sway's
+/// configuration"), with nothing left installed; `remove` takes back what was added.
+struct TriggerBindings {
+  struct Refusal {
+    std::string combination;
+    std::string reason;
+  };
+  std::function<std::optional<Refusal>(const std::vector<sway::Binding>&)> install;
+  std::function<void()> remove;
+};
+
+/// Main thread only, except releaseFromAnyThread.
+///
+/// Nothing here can freeze the keyboard: compositor bindings take no grab, and the session's
+/// surface is the one hold. The stall watchdog lets go of it from its own thread; a stopped
+/// process is let go of by the keyboard sentinel, which disconnects it from the compositor.
+class WaylandEventTap final : public EventTap {
+ public:
+  /// The surface never got the keyboard this long after a trigger: something else holds it
+  /// exclusively (a locker, another launcher). The session ends as if the modifier came up.
+  static constexpr double kKeyboardArrivalSeconds = 1.0;
+
+  using Combinations = std::function<std::vector<sway::Binding>()>;
+  using Log = std::function<void(std::string_view)>;
+  /// Told, from any thread, 1 while the session's surface holds the keyboard and 0 once it
+  /// does not (see KeyboardSentinel::publishHold).
+  using HoldPublisher = std::function<void(std::uint32_t held)>;
+
+  WaylandEventTap(TriggerBindings bindings, SessionKeyboard& keyboard, RunLoop& loop,
+                  Combinations combinations, Log log);
+  ~WaylandEventTap() override;
+  WaylandEventTap(const WaylandEventTap&) = delete;
+  WaylandEventTap& operator=(const WaylandEventTap&) = delete;
+
+  void setHoldPublisher(HoldPublisher publisher) { holdPublisher_ = std::move(publisher); }
+
+  bool create(Callback callback) override;
+  void destroy() override;
+  void setEnabled(bool enabled) override;
+  bool isEnabled() const override { return enabled_ && !released_; }
+  bool isKeyDown(std::uint16_t keyCode) const override;
+  std::optional<std::string> failureReason() const override { return failure_; }
+  std::optional<std::string> failedCombination() const override { return failedCombination_; }
+  void sessionEnded() override;
+  bool releaseFromAnyThread() override;
+  void deliverPendingRelease() override;
+
+  /// A trigger binding fired. Ignored while the tap is disabled or the trigger is not one of
+  /// the combinations in force.
+  void trigger(sway::Trigger trigger);
+  /// The bindings again, after the settings behind them changed.
+  void reloadCombinations();
+  /// Whether a session holds the keyboard right now.
+  bool holdsKeyboard() const { return keyboard_.isHeld(); }
+
+ private:
+  bool install();
+  void uninstall();
+  void beginHold(std::uint64_t flags);
+  void endHold();
+  void entered(const HeldModifiers& held, const std::vector<SessionKey>& pressed);
+  void key(const SessionKey& key, bool pressed);
+  void modifiersChanged(const HeldModifiers& held);
+  void lost();
+  /// The keyboard never arrived: the trigger's modifier counts as released.
+  void keyboardLate();
+  void deliver(KeyEventType type, std::uint16_t keyCode, std::uint64_t flags);
+  void publish(bool held);
+
+  TriggerBindings bindings_;
+  SessionKeyboard& keyboard_;
+  RunLoop& loop_;
+  Combinations combinations_;
+  Log log_;
+  HoldPublisher holdPublisher_;
+  Callback callback_;
+  bool created_ = false;
+  bool enabled_ = false;
+  bool installed_ = false;
+  std::vector<sway::Binding> active_;
+  /// The trigger modifier of the bindings in force (eventflags::kCommand or kOption).
+  std::uint64_t triggerFlag_ = 0;
+  std::optional<std::string> failure_;
+  std::optional<std::string> failedCombination_;
+  /// The flags the session's keys carry; the trigger's modifier until the keyboard says more.
+  std::uint64_t flags_ = 0;
+  /// The keyboard has arrived on the surface since the session began.
+  bool keyboardArrived_ = false;
+  TimerId arrival_ = 0;
+  std::atomic<bool> released_{false};
+};
+
+}  // namespace tolvane::wayland
