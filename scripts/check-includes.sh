@@ -45,14 +45,14 @@ declare -A allowed=(
   # Backends implement the contracts and may use the ground and the shared values.
   [backends/sim]="$core_ground views backends/sim"
   [backends/system]="$core_ground backends/system"
-  [backends/sway]="$core_ground backends/sway"
+  [backends/sway]="$core_ground backends/system backends/sway"
   [backends/x11]="$core_ground backends/system backends/x11"
   [backends/wayland]="$core_ground backends/system backends/sway backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
-  [front]="base platform model backends/system palette front"
+  [front]="base platform model backends/system backends/sway palette front"
   # The composition root of the real desktop.
-  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 ui/qt shell"
+  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/wayland ui/qt shell"
 )
 
 # The folder a path names: the longest key of `allowed` that prefixes it.

@@ -7,16 +7,23 @@
 namespace tolvane::front {
 
 const char* const kUsage =
-    "usage: tolvane [--verbose] [--base-url URL] [URL]\n"
+    "usage: tolvane [--verbose] [--x11] [--base-url URL] [URL]\n"
+    "       tolvane trigger next|previous|app-next|app-previous|palette\n"
+    "       tolvane --print-bindings sway\n"
     "       tolvane filter QUERY\n"
     "       tolvane --help | --version\n"
     "\n"
     "Tolvane, the window switcher. Hold Super and tap Tab to switch windows.\n"
     "  --verbose   also print the diagnostic log on standard error\n"
+    "  --x11       in a Wayland session, run on XWayland's X display (it sees X11 programs only)\n"
     "  --base-url  the account and sync service to use instead of the built-in one\n"
     "              (https://host[:port], or http:// on this machine only); the environment\n"
     "              variable TOLVANE_BASE_URL does the same, the option wins\n"
     "  URL         a tolvane:// link; handed to the running instance when there is one\n"
+    "  trigger     hands a key press to the running Tolvane, for a compositor's key bindings\n"
+    "  --print-bindings sway\n"
+    "              prints the lines a sway configuration needs when Tolvane cannot add its key\n"
+    "              bindings itself\n"
     "  filter      prints the lines of standard input that match QUERY, best first, as the\n"
     "              search palette ranks windows; needs no display\n"
     "Exit status: 0 after a normal quit, a filter or a hand-off, 1 when Tolvane runs already on\n"
@@ -45,6 +52,8 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv, int& status) 
     }
     if (arg == "--verbose") {
       line.verbose = true;
+    } else if (arg == "--x11") {
+      line.x11 = true;
     } else if (arg == "--base-url" || arg.starts_with("--base-url=")) {
       if (arg == "--base-url" && i + 1 == argc) {
         std::fprintf(stderr, "tolvane: --base-url needs a URL\n\n%s", kUsage);

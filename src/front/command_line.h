@@ -16,6 +16,8 @@ struct CommandLine {
   /// A tolvane:// link to hand to the running instance, or to handle once started.
   std::string url;
   std::optional<std::string> baseURL;
+  /// Run on the X display even in a Wayland session (XWayland: X11 programs only).
+  bool x11 = false;
 };
 
 /// The options of `argv`; nothing when the program should stop at once, with `status` set:

@@ -6,19 +6,23 @@
 #include "front/command_line.h"
 #include "front/hand_off.h"
 #include "front/programs.h"
+#include "front/trigger_command.h"
 
 namespace {
 
 using namespace tolvane;
 
-/// The commands named by the first argument. A command of another desktop (the triggers a
-/// compositor's key bindings run) is one more row.
+/// The commands named by the first argument.
 struct Command {
   std::string_view name;
   int (*run)(int argc, char** argv);
 };
 constexpr Command kCommands[] = {
     {"filter", [](int, char** argv) { return front::runProgram("tolvane-filter", argv); }},
+    // Run by a compositor's key binding on every press: nothing here may load more than the
+    // hand-off needs.
+    {"trigger", front::runTrigger},
+    {"--print-bindings", front::printBindings},
 };
 
 }  // namespace
@@ -31,7 +35,7 @@ int main(int argc, char** argv) {
   const auto line = front::parseCommandLine(argc, argv, status);
   if (!line) return status;
   if (!line->url.empty()) {
-    if (const auto handed = front::handOffToRunning(line->url)) return *handed;
+    if (const auto handed = front::handOffToRunning(line->url, line->x11)) return *handed;
   }
   return front::runProgram("tolvane-desktop", argv);
 }

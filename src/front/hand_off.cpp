@@ -2,9 +2,9 @@
 #include "front/hand_off.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "backends/system/user_paths.h"
+#include "front/session_display.h"
 
 namespace tolvane::front {
 
@@ -27,9 +27,9 @@ std::optional<int> handOffStatus(HandOff outcome) {
   return 1;
 }
 
-std::optional<int> handOffToRunning(const std::string& url) {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return std::nullopt;
+std::optional<int> handOffToRunning(const std::string& url, bool forceX11) {
+  const std::string display = sessionDisplay(forceX11).name;
+  if (display.empty()) return std::nullopt;
   std::string note;
   const auto runtime = system::currentRuntimeFolder(note);
   if (!runtime) return std::nullopt;

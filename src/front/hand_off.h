@@ -13,9 +13,9 @@ namespace tolvane::front {
 /// not get there; nothing when no instance listened, so that the caller decides what follows.
 std::optional<int> handOffStatus(system::SingleInstance::HandOff outcome);
 
-/// Hands `url` to the Tolvane running on $DISPLAY. Nothing when none runs there, or when there
-/// is no display or runtime folder to look in: starting one is the caller's choice, and it
-/// reports those itself.
-std::optional<int> handOffToRunning(const std::string& url);
+/// Hands `url` to the Tolvane running on this session's display. Nothing when none runs there,
+/// or when there is no display or runtime folder to look in: starting one is the caller's
+/// choice, and it reports those itself.
+std::optional<int> handOffToRunning(const std::string& url, bool forceX11 = false);
 
 }  // namespace tolvane::front

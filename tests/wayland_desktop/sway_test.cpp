@@ -262,7 +262,7 @@ const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
 const std::string kActivated = "activate pid=";
 const std::string kHud = "wayland: overlay shown hud";
 const std::string kPalette = "wayland: overlay shown palette";
-const std::string kLost = "tolvane: the Wayland display went away";
+const std::string kLost = "tolvane: the Wayland compositor went away";
 
 /// Launched, the windows focused in this order: the history, most recent last.
 Steps history(const std::vector<std::string>& order) {
@@ -341,7 +341,7 @@ std::vector<Scenario> all() {
       {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
        {"other", "typing"},
        history({"other", "typing"}) +
-           Steps{holdSuperTab(8000), "log " + kHud, "stop", "keys abc", "typed:1000 abc"}},
+           Steps{holdSuperTab(8000), "log " + kHud, "stop", "keys -s 900 abc", "typed abc"}},
       {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
        {"one"},
        {"launch", "endSway", "exit:1", "count:1 " + kLost}},

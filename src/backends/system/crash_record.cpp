@@ -179,6 +179,8 @@ void armBackstop() {
   ::alarm(kHandlerSeconds);
 }
 
+std::atomic<void (*)()> lastWords{nullptr};
+
 void onFatalSignal(int signal, siginfo_t* info, void*) {
   armBackstop();
   if (prepared.handling.exchange(true)) {
@@ -187,6 +189,7 @@ void onFatalSignal(int signal, siginfo_t* info, void*) {
     for (;;) ::pause();
   }
   writeRecord(signal, info);
+  if (auto* words = lastWords.load()) words();
   // SA_RESETHAND already restored the default action; the signal stays blocked until the
   // handler returns, and then kills the process with it (a faulting instruction would fault
   // again anyway, but a signal sent by kill or abort would not).
@@ -401,6 +404,10 @@ std::optional<CrashRecord> parseCrashRecord(std::string_view text) {
   }
   if (!ended || record.signal == 0 || record.pid == 0) return std::nullopt;
   return record;
+}
+
+void setCrashLastWords(void (*words)()) {
+  lastWords = words;
 }
 
 }  // namespace tolvane::system

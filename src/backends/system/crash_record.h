@@ -47,6 +47,11 @@ std::string crashRecordFolder(const UserPaths& paths, const BundleInfo& bundle);
 /// armed on entry then ends the process (by SIGALRM, without a record) after a few seconds.
 bool installCrashRecorder(const CrashRecorderSetup& setup);
 
+/// What the crash handler runs once the record is written, before the process dies: it must
+/// use async-signal-safe calls only (it gives back what the desktop lent, such as compositor
+/// key bindings). Null runs nothing. Any thread; the last one set wins.
+void setCrashLastWords(void (*lastWords)());
+
 /// One image mapped when the handler was installed.
 struct CrashModule {
   std::uint64_t start = 0;

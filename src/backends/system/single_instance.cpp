@@ -153,7 +153,8 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& runtime
 
 SingleInstance::HandOff SingleInstance::send(const std::string& runtimeFolder,
                                              const std::string& display, const std::string& message,
-                                             double waitSeconds) {
+                                             double waitSeconds, std::int32_t* peer) {
+  if (peer) *peer = 0;
   sockaddr_un address;
   if (!fillAddress(socketPath(runtimeFolder, display), address)) return HandOff::noInstance;
   const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -164,6 +165,13 @@ SingleInstance::HandOff SingleInstance::send(const std::string& runtimeFolder,
   ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return errno == EAGAIN || errno == EINTR ? HandOff::notAcknowledged : HandOff::noInstance;
+  }
+  // The credentials of a listening socket's owner, fixed when it listened: they name the
+  // instance even while it is stopped and accepts nobody.
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (peer && ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {
+    *peer = credentials.pid;
   }
   const std::string line = message.substr(0, kMaxMessageBytes - 1) + "\n";
   // An instance that turns the sender away may close before the line is out: its answer is

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,9 +51,12 @@ class SingleInstance {
     notAcknowledged,  // turned down, closed without an answer, or no answer in time
   };
   /// Sends `message` (a URL) to the running instance and waits at most `waitSeconds` for its
-  /// answer.
+  /// answer. `peer`, when given, receives the process id of the instance whenever the
+  /// connection was made (0 otherwise), so that a caller can tell a stopped instance from a
+  /// slow one.
   static HandOff send(const std::string& runtimeFolder, const std::string& display,
-                      const std::string& message, double waitSeconds = kHandOffSeconds);
+                      const std::string& message, double waitSeconds = kHandOffSeconds,
+                      std::int32_t* peer = nullptr);
 
   ~SingleInstance();
   SingleInstance(const SingleInstance&) = delete;

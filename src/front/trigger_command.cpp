@@ -1,0 +1,112 @@
+// A trigger press in one connection to the instance, and what happens when nobody answers.
+#include "front/trigger_command.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "backends/sway/sway_bindings.h"
+#include "backends/sway/trigger_bindings.h"
+#include "backends/system/keyboard_sentinel.h"
+#include "backends/system/single_instance.h"
+#include "backends/system/unique_fd.h"
+#include "backends/system/user_paths.h"
+#include "front/hand_off.h"
+#include "front/session_display.h"
+
+namespace tolvane::front {
+
+namespace {
+
+/// What the kernel says of `pid` under /proc: its scheduling state and its command name.
+struct ProcessFacts {
+  std::optional<char> state;
+  std::string command;
+};
+
+std::string readSmall(const std::string& path) {
+  system::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return {};
+  char buffer[1024];
+  const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+ProcessFacts factsOf(std::int32_t pid) {
+  const std::string folder = "/proc/" + std::to_string(pid);
+  std::string command = readSmall(folder + "/comm");
+  if (!command.empty() && command.back() == '\n') command.pop_back();
+  return {system::processStateOfStat(readSmall(folder + "/stat")), command};
+}
+
+/// The instance took the connection's place in its queue but never answered. A stopped one
+/// runs no thread that could give a held keyboard back, and only ending it returns the
+/// keyboard; a running one is merely slow, and its own watchdog guards the keyboard.
+int answerSilence(std::int32_t pid) {
+  if (pid <= 0) {
+    std::fputs("tolvane: the running Tolvane did not answer\n", stderr);
+    return 1;
+  }
+  const ProcessFacts facts = factsOf(pid);
+  const bool stopped = facts.state == 'T' || facts.state == 't';
+  // The kernel cuts command names to 15 characters, which "tolvane-desktop" just fits.
+  if (stopped && facts.command == "tolvane-desktop" && ::kill(pid, SIGKILL) == 0) {
+    std::fprintf(stderr,
+                 "tolvane: Tolvane (pid %d) was stopped and did not answer the key press; it was "
+                 "ended so that it cannot keep the keyboard. Start it again with tolvane.\n",
+                 static_cast<int>(pid));
+    return 1;
+  }
+  std::fprintf(stderr, "tolvane: the running Tolvane (pid %d) did not answer within %.1f s\n",
+               static_cast<int>(pid), system::SingleInstance::kHandOffSeconds);
+  return 1;
+}
+
+}  // namespace
+
+int runTrigger(int argc, char** argv) {
+  const auto trigger = argc == 3 ? sway::triggerOfWord(argv[2]) : std::nullopt;
+  if (!trigger) {
+    std::fputs("usage: tolvane trigger next|previous|app-next|app-previous|palette\n", stderr);
+    return 2;
+  }
+  const SessionDisplay session = sessionDisplay(false);
+  std::string note;
+  const auto runtime = system::currentRuntimeFolder(note);
+  if (session.name.empty() || !runtime) {
+    std::fprintf(
+        stderr, "tolvane: %s\n",
+        note.empty() ? "no display (neither WAYLAND_DISPLAY nor DISPLAY is set)" : note.c_str());
+    return 1;
+  }
+  std::int32_t peer = 0;
+  const std::string message = "trigger " + std::string(sway::triggerWord(*trigger));
+  const auto outcome = system::SingleInstance::send(*runtime, session.name, message,
+                                                    system::SingleInstance::kHandOffSeconds, &peer);
+  switch (outcome) {
+    case system::SingleInstance::HandOff::delivered:
+      return 0;
+    case system::SingleInstance::HandOff::noInstance:
+      std::fprintf(stderr, "tolvane: Tolvane is not running on display %s\n", session.name.c_str());
+      return 1;
+    case system::SingleInstance::HandOff::busy:
+      return handOffStatus(outcome).value_or(1);
+    case system::SingleInstance::HandOff::notAcknowledged:
+      break;
+  }
+  return answerSilence(peer);
+}
+
+int printBindings(int argc, char** argv) {
+  if (argc != 3 || std::string(argv[2]) != "sway") {
+    std::fputs("usage: tolvane --print-bindings sway\n", stderr);
+    return 2;
+  }
+  std::fputs(sway::configurationLines().c_str(), stdout);
+  return 0;
+}
+
+}  // namespace tolvane::front
