@@ -142,7 +142,8 @@ std::unique_ptr<system::KeyboardSentinel> startSentinel(const front::SessionDisp
       return x11::closeClientOwning(display, window);
     };
   }
-  auto sentinel = system::KeyboardSentinel::start(std::move(letGo), error);
+  auto sentinel =
+      system::KeyboardSentinel::start(std::move(letGo), error, client ? client->fd() : -1);
   liveSentinel = sentinel.get();
   return sentinel;
 }
@@ -340,12 +341,15 @@ int main(int argc, char** argv) {
   }
   liveBackend = backend.get();
   std::atexit(explainLostDisplay);
+  shell::setConnectionLossHandler(explainLostDisplay);
   shell::setQtMessageLog(&backend->log());
   backend->services().cloudBaseURL = line->baseURL;
   connectLog(*backend, line->verbose);
   connectSentinel(*backend, sentinel.get(), sentinelError);
   if (std::string problem; !backend->isUsable(problem)) backend->log().notice(problem);
   const int result = runApplication(*backend, *instance, line->url, session.name);
+  // The compositor's loss ends the loop from within; the exit handler says why.
+  if (backend->displayLost()) explainLostDisplay();
   shell::setQtMessageLog(nullptr);
   liveBackend = nullptr;
   liveSentinel = nullptr;

@@ -89,7 +89,9 @@ OverlayAdapters::OverlayAdapters(wayland::WaylandClient& client,
       .key = [this](std::uint32_t keysym, bool pressed, const std::string& text,
                     std::uint32_t baseKeysym) { key(keysym, pressed, text, baseKeysym); },
       .modifiers = [this](const wayland::Modifiers& held) { modifiers(held); },
-      .left = [] {},
+      // Something else took the keyboard (sway refocuses when a window closes): the session
+      // can no longer hear its modifier's release, so it ends as if it came up.
+      .left = [this] { lost(); },
   });
   surface_->setClickHandler([this](double x, double y) {
     if (auto click = canvas_->click_) click(QPointF(x, y));

@@ -16,9 +16,14 @@ namespace tolvane::shell {
 namespace {
 
 std::atomic<DebugLog*> qtLog{nullptr};
+std::atomic<void (*)()> connectionLost{nullptr};
 
 void handleQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
   if (DebugLog* log = qtLog.load()) log->log("qt: " + message.toStdString());
+  // Qt's Wayland plugin says this and then ends the process without the exit handlers.
+  if (message.startsWith(QStringLiteral("The Wayland connection broke"))) {
+    if (auto* lost = connectionLost.load()) lost();
+  }
   if (type == QtFatalMsg) std::abort();
 }
 
@@ -40,6 +45,10 @@ void routeQtMessages() {
 
 void setQtMessageLog(DebugLog* log) {
   qtLog = log;
+}
+
+void setConnectionLossHandler(void (*handler)()) {
+  connectionLost = handler;
 }
 
 void logEarly(const std::string& line) {

@@ -13,6 +13,10 @@ void routeQtMessages();
 /// The log that receives Qt's messages from now on; nullptr drops them again.
 void setQtMessageLog(DebugLog* log);
 
+/// What runs when Qt reports that its display connection broke, before Qt ends the process
+/// on its own (it does so without running the exit handlers).
+void setConnectionLossHandler(void (*handler)());
+
 /// Writes one line to the log in its usual place, for what stops Tolvane before its services
 /// exist.
 void logEarly(const std::string& line);

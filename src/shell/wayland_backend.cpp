@@ -3,10 +3,13 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "backends/sway/sway_tree.h"
 #include "backends/sway/trigger_bindings.h"
+#include "backends/system/crash_record.h"
 #include "backends/wayland/wayland_keys.h"
 
 namespace tolvane::shell {
@@ -20,6 +23,44 @@ constexpr double kSwayRequestSeconds = 0.5;
 const std::vector<std::string> kSwayEvents = {"binding", "window", "workspace", "shutdown"};
 constexpr std::uint32_t kBindingEvent = 0x80000005;
 constexpr std::uint32_t kShutdownEvent = 0x80000006;
+
+// What the crash handler sends sway to take Tolvane's bindings back: written on the main thread
+// after each install, read by the handler with async-signal-safe calls only.
+struct CrashRemoval {
+  char socket[108] = {};
+  char payload[4096] = {};
+  std::atomic<std::size_t> length{0};
+};
+CrashRemoval crashRemoval;
+
+void removeBindingsAfterCrash() {
+  const std::size_t length = crashRemoval.length.load();
+  if (length > 0) sway::sendPrecomposed(crashRemoval.socket, crashRemoval.payload, length);
+}
+
+/// Keeps the unbind commands of `owners` ready for the crash handler.
+void prepareCrashRemoval(const std::string& socket,
+                         std::initializer_list<const sway::SwayBindings*> owners) {
+  std::string payload;
+  for (const auto* owner : owners) {
+    if (!owner || owner->removalPayload().empty()) continue;
+    payload += (payload.empty() ? "" : ";") + owner->removalPayload();
+  }
+  crashRemoval.length = 0;
+  if (payload.size() >= sizeof crashRemoval.payload ||
+      socket.size() >= sizeof crashRemoval.socket) {
+    return;
+  }
+  std::memcpy(crashRemoval.socket, socket.c_str(), socket.size() + 1);
+  std::memcpy(crashRemoval.payload, payload.data(), payload.size());
+  crashRemoval.length = payload.size();
+  system::setCrashLastWords(removeBindingsAfterCrash);
+}
+
+std::unique_ptr<sway::SwayIpc> connectIpc(const std::optional<std::string>& socket,
+                                          std::string& error) {
+  return socket ? sway::SwayIpc::connect(*socket, error) : nullptr;
+}
 
 std::string joined(const std::vector<sway::Binding>& bindings) {
   std::string text;
@@ -46,6 +87,10 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
       display_(std::move(display)),
       client_(std::move(client)),
       swaySocket_(sway::swaySocketPath()),
+      // Before the desktop: it reads sway's views (the windows' pids) as it starts, and an
+      // application whose pid arrived later would look relaunched.
+      swayCommands_(connectIpc(swaySocket_, swayError_)),
+      swayEvents_(swayCommands_ ? connectIpc(swaySocket_, swayError_) : nullptr),
       overlay_(*client_, [this] { return screens_.mainOutput(); }),
       desktop_(*client_->toplevels(), common_.runLoop(),
                {.views = [this] { return swayViews(); },
@@ -103,11 +148,8 @@ WaylandBackend::~WaylandBackend() {
 
 void WaylandBackend::connectSway() {
   if (!swaySocket_) return;
-  std::string error;
-  swayCommands_ = sway::SwayIpc::connect(*swaySocket_, error);
-  swayEvents_ = swayCommands_ ? sway::SwayIpc::connect(*swaySocket_, error) : nullptr;
   if (!swayEvents_ || !swayEvents_->subscribe(kSwayEvents)) {
-    common_.log().log("wayland: sway's IPC at " + *swaySocket_ + " is not usable (" + error +
+    common_.log().log("wayland: sway's IPC at " + *swaySocket_ + " is not usable (" + swayError_ +
                       "); bind the keys to tolvane trigger (see tolvane --print-bindings sway)");
     swayCommands_.reset();
     swayEvents_.reset();
@@ -141,11 +183,14 @@ wayland::TriggerBindings WaylandBackend::bindingsThrough(std::unique_ptr<sway::S
         }
         common_.log().log(std::string("wayland: ") + what +
                           " installed: " + joined(outcome.installed));
+        prepareCrashRemoval(*swaySocket_, {triggerBindings_.get(), paletteBindings_.get()});
         return std::nullopt;
       },
       .remove =
-          [&owner] {
-            if (owner) owner->removeAll();
+          [this, &owner] {
+            if (!owner) return;
+            owner->removeAll();
+            prepareCrashRemoval(*swaySocket_, {triggerBindings_.get(), paletteBindings_.get()});
           },
   };
 }

@@ -41,7 +41,9 @@ class WaylandBackend final : public DesktopBackend {
   EventTap& tap() override { return tap_; }
   void setSettings(const AppSettings* settings) override { settings_ = settings; }
   void reloadKeyGrabs() override { tap_.reloadCombinations(); }
-  bool displayLost() const override { return client_->hasFailed(); }
+  /// Reads what the connection holds first: Qt may notice the compositor's end before the
+  /// notifier runs.
+  bool displayLost() const override { return client_->hasFailed() || !client_->dispatch(); }
   const char* displayKind() const override { return "Wayland compositor"; }
   const char* logPrefix() const override { return "wayland"; }
   void setFocusObserver(std::function<void(std::uint32_t)> observer) override;
@@ -76,6 +78,7 @@ class WaylandBackend final : public DesktopBackend {
   std::unique_ptr<wayland::WaylandClient> client_;
   std::unique_ptr<QSocketNotifier> waylandNotifier_;
   std::optional<std::string> swaySocket_;
+  std::string swayError_;
   std::unique_ptr<sway::SwayIpc> swayCommands_;
   std::unique_ptr<sway::SwayIpc> swayEvents_;
   std::unique_ptr<QSocketNotifier> swayNotifier_;

@@ -176,9 +176,12 @@ void SwayDesktop::addActions() {
   verbs_["focus"] = [this](const Step& s) {
     const auto app = s.arg.substr(0, s.arg.find(':'));
     const int seen = log.count(kSeen + app);
+    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
+    const std::string before = sway.focused();
+    const bool already = before == s.arg || before.starts_with(s.arg + ":");
     ASSERT_TRUE(sway.msg({criteria(s.arg) + " focus"}));
     ASSERT_TRUE(sway.waitFocused(s.arg, sources())) << sway.focused();
-    if (tolvane) {
+    if (tolvane && !already) {
       ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
     }
   };
@@ -327,7 +330,7 @@ std::vector<Scenario> all() {
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
        history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
-                                                "focused two", "count:1 " + kActivated}},
+                                                "log " + kActivated, "focused two"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
        {"one", "two"},
        history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",

@@ -61,30 +61,41 @@ void detachFromSignals() {
   setpgid(0, 0);
 }
 
+/// Closes [first, last) of the descriptors, however many are open.
+void closeRange(int first, int last) {
+  if (first >= last) return;
+  if (close_range(static_cast<unsigned>(first), static_cast<unsigned>(last - 1), 0) == 0) return;
+  for (int fd = first; fd < last; ++fd) close(fd);
+}
+
 /// The parent's descriptors (its instance lock, its socket, the pipe a terminal reads) are not
-/// the sentinel's to keep open.
-void closeInheritedDescriptors() {
+/// the sentinel's to keep open, except `keep` (the connection it may have to shut down).
+void closeInheritedDescriptors(int keep) {
   const int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
     for (int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(null, standard);
     if (null > STDERR_FILENO) close(null);
   }
-  if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0) return;
   const long limit = sysconf(_SC_OPEN_MAX);
   const int last = limit > 0 && limit < 65536 ? static_cast<int>(limit) : 65536;
-  for (int fd = STDERR_FILENO + 1; fd < last; ++fd) close(fd);
+  if (keep <= STDERR_FILENO || keep >= last) {
+    closeRange(STDERR_FILENO + 1, last);
+    return;
+  }
+  closeRange(STDERR_FILENO + 1, keep);
+  closeRange(keep + 1, last);
 }
 
 [[noreturn]] void runSentinel(pid_t parent, const std::string& statPath,
                               std::atomic<std::uint32_t>& heldWindow,
                               std::atomic<std::uint32_t>& acted,
-                              const KeyboardSentinel::LetGo& letGo) {
+                              const KeyboardSentinel::LetGo& letGo, int keep) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   // The parent may have ended before the line above: nobody would send the signal then.
   if (getppid() != parent) _exit(0);
   prctl(PR_SET_NAME, "tolvane-sentry");
   detachFromSignals();
-  closeInheritedDescriptors();
+  closeInheritedDescriptors(keep);
   SentinelWatch watch({
       .now = monotonicSeconds,
       .heldWindow = [&] { return heldWindow.load(std::memory_order_acquire); },
@@ -136,7 +147,8 @@ std::optional<std::uint32_t> SentinelWatch::look() {
   return window;
 }
 
-std::unique_ptr<KeyboardSentinel> KeyboardSentinel::start(LetGo letGo, std::string& error) {
+std::unique_ptr<KeyboardSentinel> KeyboardSentinel::start(LetGo letGo, std::string& error,
+                                                          int keep) {
   void* memory =
       mmap(nullptr, sizeof(Page), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) {
@@ -154,7 +166,7 @@ std::unique_ptr<KeyboardSentinel> KeyboardSentinel::start(LetGo letGo, std::stri
     error = "the keyboard sentinel could not be started";
     return nullptr;
   }
-  if (child == 0) runSentinel(parent, statPath, page->heldWindow, page->acted, letGo);
+  if (child == 0) runSentinel(parent, statPath, page->heldWindow, page->acted, letGo, keep);
   return std::unique_ptr<KeyboardSentinel>(new KeyboardSentinel(page, child));
 }
 

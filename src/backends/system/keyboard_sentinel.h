@@ -56,8 +56,10 @@ class KeyboardSentinel {
   using LetGo = std::function<bool(std::uint32_t window)>;
 
   /// Forks the sentinel. Call before any other thread exists: the child runs only its poll,
-  /// never the caller's code again. Nothing, with `error` set, when it cannot start.
-  static std::unique_ptr<KeyboardSentinel> start(LetGo letGo, std::string& error);
+  /// never the caller's code again. It keeps none of this process's descriptors but `keep`
+  /// (a connection `letGo` shuts down; -1: none). Nothing, with `error` set, when it cannot
+  /// start.
+  static std::unique_ptr<KeyboardSentinel> start(LetGo letGo, std::string& error, int keep = -1);
   ~KeyboardSentinel();
   KeyboardSentinel(const KeyboardSentinel&) = delete;
   KeyboardSentinel& operator=(const KeyboardSentinel&) = delete;

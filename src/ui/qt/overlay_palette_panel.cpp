@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtMath>
 #include <algorithm>
+#include <utility>
 
 #include "model/key_codes.h"
 #include "ui/qt/palette_painting.h"
@@ -67,7 +68,7 @@ void OverlayPalettePanel::show(const PalettePanelView& view) {
   scroll_ = scrollFor(view_);
   if (!visible_) {
     visible_ = true;
-    if (shown_) shown_();
+    announce_ = true;
     canvas_.setClickHandler([this](QPointF point) { clicked(point); });
     const bool held =
         canvas_.holdKeyboard({.pressed = [this](const OverlayCanvas::Key& key) { pressed(key); },
@@ -163,6 +164,7 @@ void OverlayPalettePanel::paintFrame(const OverlayCanvas::Frame& frame) {
   painter.drawLine(QPointF(caret + 1, field.center().y() - metrics.height() / 2),
                    QPointF(caret + 1, field.center().y() + metrics.height() / 2));
   paintPaletteBorder(painter, view_, context);
+  if (std::exchange(announce_, false) && shown_) shown_();
 }
 
 void OverlayPalettePanel::pressed(const OverlayCanvas::Key& key) {

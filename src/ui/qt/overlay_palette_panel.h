@@ -64,6 +64,7 @@ class OverlayPalettePanel final : public PalettePanel {
   QPoint origin_;
   double scroll_ = 0;
   bool visible_ = false;
+  bool announce_ = false;
   /// The context of deferred calls: they are dropped with the panel.
   QObject deferred_;
 };

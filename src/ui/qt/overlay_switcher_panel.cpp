@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QtMath>
+#include <utility>
 
 #include "ui/qt/switcher_painting.h"
 
@@ -31,7 +32,7 @@ QPoint OverlaySwitcherPanel::origin(const QRect& area) const {
 
 void OverlaySwitcherPanel::show(const SwitcherPanelView& view) {
   view_ = view;
-  if (!visible_ && shown_) shown_();
+  announce_ = announce_ || !visible_;
   visible_ = true;
   const QRect area = canvas_.area().value_or(QRect());
   origin_ = origin(area);
@@ -54,6 +55,9 @@ void OverlaySwitcherPanel::paintFrame(const OverlayCanvas::Frame& frame, QPoint 
   paintBackdrop(painter, view_, context);
   for (const auto& slot : view_.slots) paintSlot(painter, slot, false, context);
   paintBorder(painter, view_, context);
+  // Told once the first frame of an appearance is painted, not when it was asked for: the
+  // surface may take its first frame only after the compositor configured it.
+  if (std::exchange(announce_, false) && shown_) shown_();
 }
 
 void OverlaySwitcherPanel::hide() {

@@ -42,6 +42,7 @@ class OverlaySwitcherPanel final : public SwitcherPanel {
   SwitcherPanelView view_;
   QPoint origin_;
   bool visible_ = false;
+  bool announce_ = false;
 };
 
 }  // namespace tolvane::qt
