@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds Tolvane (optimised) and starts it, from a clean checkout on Debian 12, as root.
 #
-# With an X display (DISPLAY set and reachable) Tolvane starts on it and runs until it quits.
-# Without one, a private display is started instead (Xvfb, openbox, three terminals): Tolvane
-# performs one switch with the HUD held, a screenshot is saved, its path printed, and everything
-# this script started is stopped again.
+# In a Wayland session (WAYLAND_DISPLAY) or with an X display (DISPLAY set and reachable) Tolvane
+# starts on it and runs until it quits. Without either, a private X display is started instead
+# (Xvfb, openbox, three terminals), then a private headless sway (three foot terminals): on each
+# Tolvane performs one switch with the HUD held, a screenshot is saved, its path printed, and
+# everything this script started is stopped again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +29,14 @@ register_url_handler() {
     update-desktop-database "$applications" 2>/dev/null || true
   fi
 }
+
+# A Wayland session: Tolvane decides itself whether this compositor lets it work, and says so.
+wayland_socket=${WAYLAND_DISPLAY:-}
+[[ -n $wayland_socket && $wayland_socket != /* ]] && wayland_socket=${XDG_RUNTIME_DIR:-}/$wayland_socket
+if [[ -n "${WAYLAND_DISPLAY:-}" && -S $wayland_socket ]]; then
+  register_url_handler
+  exec "$tolvane" "$@"
+fi
 
 if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
   register_url_handler
@@ -95,3 +104,51 @@ kill -TERM "$tolvane_pid"
 wait "$tolvane_pid" || true
 cp "$work/tolvane.log" "$out/tolvane.log"
 echo "run: Tolvane's log: $out/tolvane.log; stopping the private display"
+
+# The same on a private headless sway. sway refuses to run as root, so it runs as nobody in a
+# folder of its own; Tolvane and the terminals connect to its sockets by path.
+echo "run: now on a private headless sway"
+sway_dir=$work/sway
+# nobody passes through the demo's folder to its own, and sees nothing else of it.
+chmod 711 "$work"
+mkdir -p -m 700 "$sway_dir"
+chown nobody "$sway_dir"
+echo "output HEADLESS-1 resolution 1280x800" >"$sway_dir/conf"
+setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin HOME="$sway_dir" \
+  XDG_RUNTIME_DIR="$sway_dir" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+  sway -c "$sway_dir/conf" >"$work/sway.log" 2>&1 &
+pids+=($!)
+wait_for "sway" sh -c "ls $sway_dir/sway-ipc.*.sock"
+export WAYLAND_DISPLAY=$sway_dir/wayland-1 SWAYSOCK
+SWAYSOCK=$(ls "$sway_dir"/sway-ipc.*.sock)
+unset DISPLAY
+focused() {
+  swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("app_id") and node.get("focused"): print(node.get("name"))
+    for child in node.get("nodes", []) + node.get("floating_nodes", []): walk(child)
+walk(json.load(sys.stdin))'
+}
+for title in Notes Mail Build; do
+  foot -a "${title,,}" -T "$title" >/dev/null 2>&1 &
+  pids+=($!)
+  wait_for "the $title terminal" sh -c "swaymsg -t get_tree | grep -q '\"app_id\": \"${title,,}\"'"
+done
+"$tolvane" --verbose 2>"$work/tolvane-wayland.log" &
+tolvane_pid=$!
+pids+=($tolvane_pid)
+wait_for "Tolvane to warm up on sway" grep -q "window snapshot warmed" "$work/tolvane-wayland.log"
+before=$(focused)
+wtype -M logo -P Super_L -k Tab -s 1500 -p Super_L -m logo &
+typing=$!
+wait_for "the HUD on sway" grep -q "wayland: overlay shown hud" "$work/tolvane-wayland.log"
+grim "$out/hud-wayland.png"
+wait "$typing"
+switched() { [[ "$(focused)" != "$before" ]]; }
+wait_for "the switch on sway" switched
+echo "run: on sway, Super-Tab switched from $before to $(focused)"
+echo "run: screenshot of the HUD on sway: $out/hud-wayland.png"
+kill -TERM "$tolvane_pid"
+wait "$tolvane_pid" || true
+cp "$work/tolvane-wayland.log" "$out/tolvane-wayland.log"

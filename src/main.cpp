@@ -153,6 +153,9 @@ void configureQt() {
   // The icon the package installs into the hicolor theme, for every window Tolvane opens; a
   // build run from its tree finds none and windows keep the window manager's default.
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.brenmoor.tolvane")));
+  // On Wayland this is every window's app_id: how the compositor (and Tolvane's own window
+  // list) knows them as Tolvane's, and which desktop entry names them.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.brenmoor.tolvane"));
 }
 
 BundleInfo bundleInfo() {
