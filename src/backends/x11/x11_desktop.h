@@ -13,8 +13,8 @@
 #include <variant>
 #include <vector>
 
-#include "backends/x11/activation_watch.h"
 #include "backends/system/desktop_entries.h"
+#include "backends/x11/activation_watch.h"
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_ewmh.h"
 #include "base/run_loop.h"

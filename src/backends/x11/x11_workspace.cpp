@@ -21,6 +21,8 @@
 //   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
 #include "backends/x11/x11_desktop.h"
 
+#include "backends/system/entry_applications.h"
+
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -89,49 +91,23 @@ bool X11Desktop::activate(Pid pid, ActivationAnswer answer) {
 }
 
 void X11Desktop::openApplication(const std::string& bundleLocation) {
-  const auto entry = entries_.atPath(bundleLocation);
-  if (!entry) return;
-  if (const auto args = system::execArguments(*entry, entries_.localizedName(*entry))) {
-    system::launchDetached(*args);
-  }
+  system::launchEntryAt(entries_, bundleLocation);
 }
 
 bool X11Desktop::openURL(const std::string& url) {
-  if (url.empty()) return false;
-  // The desktop's own opener first; the browser alternatives only for web addresses.
-  std::vector<std::vector<std::string>> openers{{"xdg-open", url}, {"gio", "open", url}};
-  if (url.starts_with("http://") || url.starts_with("https://")) {
-    openers.push_back({"x-www-browser", url});
-    openers.push_back({"sensible-browser", url});
-  }
-  return std::any_of(openers.begin(), openers.end(),
-                     [](const auto& command) { return system::launchDetached(command); });
+  return system::openURLDetached(url);
 }
 
 std::optional<std::string> X11Desktop::iconPNG(const std::string& bundleID) const {
-  const DesktopEntry* entry = entries_.byID(bundleID);
-  if (!entry) return std::nullopt;
-  return entries_.iconPNG(*entry);
+  return system::entryIconPNG(entries_, bundleID);
 }
 
 std::vector<InstalledApplication> X11Desktop::installedApplications() {
-  std::vector<InstalledApplication> apps;
-  for (const DesktopEntry& entry : entries_.all()) {
-    if (!entry.noDisplay) apps.push_back({entry.id, entries_.localizedName(entry)});
-  }
-  const auto folded = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
-  std::stable_sort(apps.begin(), apps.end(),
-                   [&](const auto& a, const auto& b) { return folded(a.name) < folded(b.name); });
-  return apps;
+  return system::installedApplications(entries_);
 }
 
 std::optional<std::string> X11Desktop::displayName(const std::string& bundleID) {
-  const DesktopEntry* entry = entries_.byID(bundleID);
-  if (!entry) return std::nullopt;
-  return entries_.localizedName(*entry);
+  return system::entryDisplayName(entries_, bundleID);
 }
 
 std::shared_ptr<const WindowIcon> X11Desktop::windowIcon(std::uint32_t window, int side) {
