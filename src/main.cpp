@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,16 @@ shell::DesktopBackend* liveBackend = nullptr;
 system::KeyboardSentinel* liveSentinel = nullptr;
 
 void explainLostDisplay() {
+  // Qt's Wayland plugin may report the broken connection from two threads at once; the first
+  // says it and ends the process, the second waits for that end.
+  static std::atomic<bool> explaining{false};
+  if (explaining.load()) {
+    for (;;) ::pause();
+  }
   if (!liveBackend || !liveBackend->displayLost()) return;
+  if (explaining.exchange(true)) {
+    for (;;) ::pause();
+  }
   if (liveSentinel && liveSentinel->acted()) {
     std::fputs(
         "tolvane: Tolvane was stopped while it held the keyboard; it let go of the display so "

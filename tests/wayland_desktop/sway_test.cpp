@@ -316,13 +316,13 @@ std::vector<Scenario> all() {
       {"TolvaneOnSway_ADigitPicksARow",
        {"one", "two", "three", "four"},
        history({"one", "two", "three", "four"}) +
-           // A digit typed within milliseconds of the Tab could beat the session's surface to
-           // the keyboard; a person's takes longer.
+           // A key typed within milliseconds of the Tab could beat the session's surface to the
+           // keyboard; a person's takes longer (here and for Escape below).
            Steps{"keys " + kSuperDown + " -k Tab -s 300 -k 3 " + kSuperUp, "focused two"}},
       // Had Escape activated "three", the quick tap after it would go to "two".
       {"TolvaneOnSway_EscapeCancelsTheSession", three,
        history({"three", "one", "two"}) +
-           Steps{"keys " + kSuperDown + " -k Tab -k Tab -k Escape " + kSuperUp, "stays two",
+           Steps{"keys " + kSuperDown + " -k Tab -k Tab -s 300 -k Escape " + kSuperUp, "stays two",
                  "count:0 " + kActivated, kTap, "focused one"}},
       {"TolvaneOnSway_ThePaletteActivatesAWindowByPartOfItsTitle",
        {"alpha", "notes", "build"},
