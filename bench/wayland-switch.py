@@ -9,6 +9,8 @@ when no key is held. It prints the median and spread of each way over ROUNDS rou
 start one process per switch (wtype, swaymsg), so the difference is what Tolvane adds.
 """
 import json
+import os
+import select
 import statistics
 import subprocess
 import sys
@@ -40,23 +42,45 @@ def tree():
 
 
 events = subprocess.Popen(["swaymsg", "-m", "-t", "subscribe", '["window"]'],
-                          stdout=subprocess.PIPE, text=True)
+                          stdout=subprocess.PIPE)
 
 
-def timed(command):
-    """Seconds from starting `command` to sway's next focus event."""
+def lines():
+    """The event stream's lines, read straight from the pipe: Python's buffered reader would
+    hide what is waiting from select()."""
+    pending = b""
+    while True:
+        while b"\n" not in pending:
+            chunk = os.read(events.stdout.fileno(), 65536)
+            if not chunk:
+                raise SystemExit("sway's event stream ended")
+            pending += chunk
+        line, pending = pending.split(b"\n", 1)
+        yield line, pending
+
+
+def drain():
+    while select.select([events.stdout], [], [], 0.05)[0]:
+        os.read(events.stdout.fileno(), 65536)
+
+
+def timed(command, before):
+    """Seconds from starting `command` to sway's focus event for another window than `before`:
+    the overlay's end refocuses the window it covered, which is no switch."""
+    drain()
     start = time.perf_counter()
-    subprocess.Popen(command)
-    for line in events.stdout:
-        if json.loads(line).get("change") == "focus":
+    subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    for line, _ in lines():
+        event = json.loads(line)
+        if event.get("change") == "focus" and event["container"]["id"] != before:
             return time.perf_counter() - start
-    raise SystemExit("sway's event stream ended")
 
 
 def measure(name, command_for):
     samples = []
     for _ in range(ROUNDS):
-        samples.append(timed(command_for()))
+        before = focused_con(tree())
+        samples.append(timed(command_for(), before))
         time.sleep(0.3)  # lets the previous switch settle: this is a benchmark, not a test
     ms = sorted(s * 1000 for s in samples)
     print(f"{name:>28}: median {statistics.median(ms):6.2f} ms, "
