@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "backends/sway/sway_tree.h"
 #include "backends/sway/trigger_bindings.h"
@@ -38,14 +39,18 @@ void removeBindingsAfterCrash() {
   if (length > 0) sway::sendPrecomposed(crashRemoval.socket, crashRemoval.payload, length);
 }
 
-/// Keeps the unbind commands of `owners` ready for the crash handler.
-void prepareCrashRemoval(const std::string& socket,
-                         std::initializer_list<const sway::SwayBindings*> owners) {
+/// The unbind commands of every binding `owners` installed, as one command list.
+std::string removalOf(std::initializer_list<const sway::SwayBindings*> owners) {
   std::string payload;
   for (const auto* owner : owners) {
     if (!owner || owner->removalPayload().empty()) continue;
     payload += (payload.empty() ? "" : ";") + owner->removalPayload();
   }
+  return payload;
+}
+
+/// Keeps `payload` ready for the crash handler.
+void prepareCrashRemoval(const std::string& socket, const std::string& payload) {
   crashRemoval.length = 0;
   if (payload.size() >= sizeof crashRemoval.payload ||
       socket.size() >= sizeof crashRemoval.socket) {
@@ -183,16 +188,42 @@ wayland::TriggerBindings WaylandBackend::bindingsThrough(std::unique_ptr<sway::S
         }
         common_.log().log(std::string("wayland: ") + what +
                           " installed: " + joined(outcome.installed));
-        prepareCrashRemoval(*swaySocket_, {triggerBindings_.get(), paletteBindings_.get()});
+        prepareRemovals();
         return std::nullopt;
       },
       .remove =
           [this, &owner] {
             if (!owner) return;
             owner->removeAll();
-            prepareCrashRemoval(*swaySocket_, {triggerBindings_.get(), paletteBindings_.get()});
+            prepareRemovals();
           },
+      .removeFromAnyThread = [this] { return takeBindingsBackFromAnyThread(); },
   };
+}
+
+void WaylandBackend::prepareRemovals() {
+  const std::string payload = removalOf({triggerBindings_.get(), paletteBindings_.get()});
+  prepareCrashRemoval(*swaySocket_, payload);
+  std::lock_guard lock(stallRemovalLock_);
+  stallRemoval_ = payload;
+}
+
+bool WaylandBackend::takeBindingsBackFromAnyThread() {
+  std::string payload;
+  {
+    std::lock_guard lock(stallRemovalLock_);
+    payload.swap(stallRemoval_);
+  }
+  // The socket's path is fixed before any binding exists.
+  if (payload.empty() || !swaySocket_) return false;
+  sway::sendPrecomposed(swaySocket_->c_str(), payload.data(), payload.size());
+  common_.runLoop().postFromAnyThread([this] { putBindingsBack(); });
+  return true;
+}
+
+void WaylandBackend::putBindingsBack() {
+  tap_.reloadCombinations();
+  hotKeys_.reinstall();
 }
 
 void WaylandBackend::dispatchWayland() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,13 @@ class WaylandBackend final : public DesktopBackend {
   /// Bindings added over sway's IPC, or none where the user binds the front door's commands.
   wayland::TriggerBindings bindingsThrough(std::unique_ptr<sway::SwayBindings>& owner,
                                            const char* what);
+  /// Keeps the unbind commands of every installed binding ready for the crash handler and the
+  /// stall watchdog, which cannot ask the main thread.
+  void prepareRemovals();
+  /// The stall watchdog's way out: sway forgets the bindings now; the main thread puts them
+  /// back once it runs again.
+  bool takeBindingsBackFromAnyThread();
+  void putBindingsBack();
   void dispatchWayland();
   void dispatchSway();
   void trigger(sway::Trigger trigger);
@@ -84,6 +92,9 @@ class WaylandBackend final : public DesktopBackend {
   std::unique_ptr<QSocketNotifier> swayNotifier_;
   std::unique_ptr<sway::SwayBindings> triggerBindings_;
   std::unique_ptr<sway::SwayBindings> paletteBindings_;
+  /// What prepareRemovals() last composed, until the stall watchdog takes it.
+  std::mutex stallRemovalLock_;
+  std::string stallRemoval_;
   const AppSettings* settings_ = nullptr;
   std::function<void(std::uint32_t)> focusObserver_;
   OverlayAdapters overlay_;

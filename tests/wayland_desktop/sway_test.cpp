@@ -102,6 +102,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     all.push_back(log.source());
     if (tolvane) all.push_back(tolvane->source());
     if (typed) all.push_back(typed->source());
+    all.push_back(said.source());
     return all;
   }
 
@@ -126,6 +127,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     environment.insert(
         environment.end(),
         {{"HOME", home}, {"TOLVANE_TEST_HOOKS", "1"}, {"XDG_SESSION_TYPE", "wayland"}});
+    environment_ = environment;
     tolvane = std::make_unique<ChildProcess>(
         std::vector<std::string>{TOLVANE_EXECUTABLE, "--verbose"}, environment, -1, log.writeEnd());
     log.closeWriteEnd();
@@ -161,6 +163,9 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   std::unique_ptr<ChildProcess> tolvane;
   /// What the typing terminal was typed.
   std::unique_ptr<PipeText> typed;
+  /// What the front door said on standard error, every run of it.
+  PipeText said;
+  Environment environment_;
 
  private:
   void addActions();
@@ -204,6 +209,23 @@ void SwayDesktop::addActions() {
         << log.text();
   };
   verbs_["endSway"] = [this](const Step&) { sway.end(); };
+  verbs_["cont"] = [this](const Step&) { tolvane->signal(SIGCONT); };
+  // The front door run as a compositor binding or a terminal would, with Tolvane's environment.
+  verbs_["front"] = [this](const Step& s) {
+    auto argv = words(s.arg);
+    argv.insert(argv.begin(), TOLVANE_EXECUTABLE);
+    ChildProcess front(argv, environment_, -1, said.writeEnd());
+    ASSERT_TRUE(front.waitForEnd(SwaySession::kBound));
+  };
+  // Blocks Tolvane's main thread until "release".
+  verbs_["stall"] = [this](const Step& s) {
+    verbs_["front"]({.verb = "front", .arg = "tolvane://test-stall?seconds=1&until=released"});
+    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
+  };
+  verbs_["release"] = [this](const Step& s) {
+    std::ofstream(folder.path() + "/home/XDG_RUNTIME_DIR/test-stall-release");
+    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread runs again", .n = s.n});
+  };
 }
 
 // What holds now or once the session has answered.
@@ -239,6 +261,14 @@ void SwayDesktop::addChecks() {
     const auto names = words(s.arg);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_GE(centreDifference(pictures_[names[0]], pictures_[names[1]]), 0.1);
+  };
+  verbs_["said"] = [this](const Step& s) {
+    EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
+  };
+  verbs_["killed"] = [this](const Step& s) {
+    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
+    EXPECT_TRUE(WIFSIGNALED(tolvane->status()) && WTERMSIG(tolvane->status()) == s.n)
+        << tolvane->status();
   };
   verbs_["exit"] = [this](const Step& s) {
     ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
@@ -342,11 +372,30 @@ std::vector<Scenario> all() {
        Steps{"sway create_output"} + history({"one"}) +
            Steps{"sway [app_id=one] move container to output HEADLESS-2", "focus two", kTap,
                  "focused one"}},
-      // Stopped while the HUD holds the keyboard: within a second typing reaches the terminal.
-      {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
+      // Continued after that, it has lost its compositor connection to the sentinel: it says
+      // why once, switches nothing late and leaves no binding behind.
+      {"TolvaneOnSwayKeepsNoKeyboard_ContinuedAfterAStopItSaysWhyAndSwitchesNothing",
        {"other", "typing"},
        history({"other", "typing"}) +
-           Steps{holdSuperTab(8000), "log " + kHud, "stop", "keys -s 900 abc", "typed abc"}},
+           Steps{holdSuperTab(3000), "log " + kHud, "stop", "keys -s 900 abc", "typed abc", "cont",
+                 "exit:1", "count:1 tolvane: Tolvane was stopped while it held",
+                 "count:0 " + kActivated, kTap, "bindings:1 nop tolvane", "stays typing"}},
+      // Bindings too go while it is stalled, so Super-Tab reaches the terminal; back, it binds
+      // them again and switches nothing late.
+      {"TolvaneOnSwayKeepsNoKeyboard_AStallLetsTheKeyboardAndTheBindingsGo",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(8000), "log " + kHud, "stall", "log keyboard released", "keys abc",
+                 "typed abc", kTap, "bindings:1 nop tolvane next", "release",
+                 "log:2 wayland: bindings installed", "count:0 " + kActivated, "stays typing", kTap,
+                 "focused other"}},
+      // Stopped while the HUD holds the keyboard: within a second typing reaches the terminal,
+      // and the next trigger press through the front door ends it and says why.
+      {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
+       {"other", "typing"},
+       history({"other", "typing"}) + Steps{holdSuperTab(8000), "log " + kHud, "stop",
+                                            "keys -s 900 abc", "typed abc", "front trigger next",
+                                            "said was stopped", "killed:9"}},
       {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
        {"one"},
        {"launch", "endSway", "exit:1", "count:1 " + kLost}},

@@ -75,7 +75,9 @@ void WaylandEventTap::setEnabled(bool enabled) {
   if (!created_) return;
   if (enabled) {
     if (released_.exchange(false)) keyboard_.release();
-    install();
+    // Installed already: binding again would only churn sway's bindings (and, in the gap, let
+    // a press reach the focused window).
+    if (!enabled_) install();
     return;
   }
   uninstall();
@@ -225,7 +227,10 @@ void WaylandEventTap::deliver(KeyEventType type, std::uint16_t keyCode, std::uin
 }
 
 bool WaylandEventTap::releaseFromAnyThread() {
-  if (!keyboard_.releaseFromAnyThread()) return false;
+  // A stalled Tolvane's bindings would make the trigger do nothing at all: the compositor's own
+  // handling of the keys comes back with them gone.
+  const bool bindings = bindings_.removeFromAnyThread && bindings_.removeFromAnyThread();
+  if (!keyboard_.releaseFromAnyThread()) return bindings;
   released_ = true;
   if (holdPublisher_) holdPublisher_(0);
   return true;

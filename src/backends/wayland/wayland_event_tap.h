@@ -22,6 +22,8 @@ namespace tolvane::wayland {
 /// What the tap needs from the compositor's bindings. `install` adds the bindings and answers
 /// nothing, or the combination it could not take and why ("Mod4+Tab is bound in sway's
 /// configuration"), with nothing left installed; `remove` takes back what was added.
+/// `removeFromAnyThread`, for the stall watchdog, takes every binding back without the main
+/// thread and answers whether there was any; the main thread puts them back once it runs again.
 struct TriggerBindings {
   struct Refusal {
     std::string combination;
@@ -29,6 +31,7 @@ struct TriggerBindings {
   };
   std::function<std::optional<Refusal>(const std::vector<sway::Binding>&)> install;
   std::function<void()> remove;
+  std::function<bool()> removeFromAnyThread;
 };
 
 /// Main thread only, except releaseFromAnyThread.

@@ -25,6 +25,7 @@ std::optional<HotKeyId> WaylandHotKeys::registerHotKey(std::uint32_t keyCode,
     }
   }
   refusal_.reset();
+  combo_ = *combo;
   onPress_ = std::move(onPress);
   registered_ = nextID_++;
   return registered_;
@@ -35,6 +36,14 @@ void WaylandHotKeys::unregisterHotKey(HotKeyId id) {
   registered_.reset();
   onPress_ = nullptr;
   if (bindings_.remove) bindings_.remove();
+}
+
+void WaylandHotKeys::reinstall() {
+  if (!registered_ || !bindings_.install) return;
+  // What this object believes installed is gone already; taking it back is harmless.
+  if (bindings_.remove) bindings_.remove();
+  const auto refusal = bindings_.install({{combo_, sway::Trigger::palette}});
+  refusal_ = refusal ? std::optional(refusal->reason) : std::nullopt;
 }
 
 void WaylandHotKeys::press() {

@@ -26,10 +26,13 @@ class WaylandHotKeys final : public HotKeys {
 
   /// The palette binding fired.
   void press();
+  /// The registered key's binding again, after something took it back behind this object.
+  void reinstall();
 
  private:
   TriggerBindings bindings_;
   std::optional<HotKeyId> registered_;
+  std::string combo_;
   std::function<void()> onPress_;
   std::optional<std::string> refusal_;
   HotKeyId nextID_ = 1;
