@@ -206,7 +206,8 @@ void AppDelegate::buildWindows() {
         .accessibility = *s_.accessibility,
         .permissions = permissions_,
         .switcherKeysProblem = [this] { return switcherKeysProblem(); },
-        .openSwitcherSettings = [this] { showSettings(SettingsTab::switcher); }});
+        .openSwitcherSettings = [this] { showSettings(SettingsTab::switcher); },
+        .manualBindings = [this] { return s_.eventTap->manualBindings(); }});
     statusItem_.actions().showOnboarding = [this] { showOnboarding(); };
   }
 }

@@ -76,12 +76,18 @@ class OnboardingPages {
   std::vector<OnboardingBlock> permissions() {
     const bool wm = trusted();
     const auto problem = keysProblem();
+    const auto manual = d_.manualBindings ? d_.manualBindings() : std::nullopt;
+    // Whether the user has added the lines cannot be seen from here: the row stays open.
     std::vector<OnboardingBlock> blocks{OnboardingHeading{text("onb.permTitle")},
                                         OnboardingText{text("onb.permBody")}, windowManagerRow(wm),
-                                        switcherKeysRow(!problem)};
+                                        switcherKeysRow(!problem && !manual)};
     if (problem) {
       blocks.emplace_back(OnboardingText{
           formatText(text("perm.keysBusy"), shownText(*problem, kMaxReasonCharacters))});
+    }
+    if (manual) {
+      blocks.emplace_back(OnboardingText{text("perm.keysManual")});
+      blocks.emplace_back(OnboardingText{*manual});
     }
     if (!wm) blocks.emplace_back(OnboardingText{text("perm.wmMissing")});
     blocks.emplace_back(OnboardingLink{text("onb.openSettings"), [d = &d_] {

@@ -37,6 +37,9 @@ class OnboardingWindowController {
     std::function<std::optional<std::string>()> switcherKeysProblem;
     /// Opens the settings window (on the switcher page, where the trigger key is chosen).
     std::function<void()> openSwitcherSettings;
+    /// The lines the desktop's configuration needs to run the triggers, where Tolvane cannot
+    /// bind them itself; nothing elsewhere.
+    std::function<std::optional<std::string>()> manualBindings;
   };
 
   explicit OnboardingWindowController(Dependencies deps);

@@ -55,6 +55,9 @@ class EventTap {
   /// The combination the last failure was about, as the desktop writes it ("Super+Tab"), for
   /// texts that explain it in the user's language; nothing while it works.
   virtual std::optional<std::string> failedCombination() const { return std::nullopt; }
+  /// Where the desktop binds the triggers only through its own configuration (a Wayland
+  /// compositor that offers Tolvane no way to add bindings), the lines to add to it.
+  virtual std::optional<std::string> manualBindings() const { return std::nullopt; }
 
   /// The switcher's session is over. A tap that took the whole keyboard for the session gives
   /// it back at once, so the keys that follow reach their windows even while the trigger

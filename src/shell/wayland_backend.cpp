@@ -198,6 +198,10 @@ wayland::TriggerBindings WaylandBackend::bindingsThrough(std::unique_ptr<sway::S
             prepareRemovals();
           },
       .removeFromAnyThread = [this] { return takeBindingsBackFromAnyThread(); },
+      .manualLines = [&owner]() -> std::optional<std::string> {
+        if (owner) return std::nullopt;
+        return sway::configurationLines();
+      },
   };
 }
 

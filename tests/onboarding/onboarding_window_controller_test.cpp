@@ -66,11 +66,11 @@ class OnboardingTest : public ::testing::Test, protected test::WindowServices {
 
   sim::SimOnboardingWindow window;
   Permissions permissions{desktop, desktop, log};
-  std::optional<std::string> keysProblem;
+  std::optional<std::string> keysProblem, manualBindings;
   int settingsOpened = 0;
-  OnboardingWindowController controller{{window, settings, l10n, loop, log, desktop, permissions,
-                                         [this] { return keysProblem; },
-                                         [this] { ++settingsOpened; }}};
+  OnboardingWindowController controller{
+      {window, settings, l10n, loop, log, desktop, permissions, [this] { return keysProblem; },
+       [this] { ++settingsOpened; }, [this] { return manualBindings; }}};
 };
 
 TEST_F(OnboardingTest, OpensOnTheWelcomeOrThePermissionPageAndAnOpenGuideComesForward) {
@@ -110,6 +110,18 @@ TEST_F(OnboardingTest, AKeysProblemIsExplainedAndTheUserGoesOnPastIt) {
 
   // What cannot be fixed here does not hold the page: Continue goes on.
   EXPECT_FALSE(shown().secondary);
+  pressPrimary();
+  EXPECT_EQ(heading(), text("onb.tutTitle"));
+}
+
+// A compositor that lets no program bind keys: the page gives the lines for its configuration,
+// and cannot tell whether they were added.
+TEST_F(OnboardingTest, TheLinesADesktopNeedsToBindTheKeysAreShown) {
+  manualBindings = "bindsym --no-repeat Mod4+Tab exec tolvane trigger next\n";
+  controller.show(true);
+  EXPECT_TRUE(showsText(text("perm.keysManual")));
+  EXPECT_TRUE(showsText(*manualBindings));
+  EXPECT_FALSE(requirement("switcherKeys").granted);
   pressPrimary();
   EXPECT_EQ(heading(), text("onb.tutTitle"));
 }

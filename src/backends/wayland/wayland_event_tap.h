@@ -32,6 +32,8 @@ struct TriggerBindings {
   std::function<std::optional<Refusal>(const std::vector<sway::Binding>&)> install;
   std::function<void()> remove;
   std::function<bool()> removeFromAnyThread;
+  /// The configuration lines the user must add where `install` cannot bind anything.
+  std::function<std::optional<std::string>()> manualLines;
 };
 
 /// Main thread only, except releaseFromAnyThread.
@@ -66,6 +68,9 @@ class WaylandEventTap final : public EventTap {
   bool isKeyDown(std::uint16_t keyCode) const override;
   std::optional<std::string> failureReason() const override { return failure_; }
   std::optional<std::string> failedCombination() const override { return failedCombination_; }
+  std::optional<std::string> manualBindings() const override {
+    return bindings_.manualLines ? bindings_.manualLines() : std::nullopt;
+  }
   void sessionEnded() override;
   bool releaseFromAnyThread() override;
   void deliverPendingRelease() override;
