@@ -56,7 +56,7 @@ void CommonServices::connectActivation(const std::function<void(unsigned long)>&
   onboardingWindow_.setActivator(activate);
 }
 
-Services CommonServices::services(const BundleInfo& bundle) {
+Services CommonServices::services(const BundleInfo& bundle, const DesktopServices& desktop) {
   return {.clock = &clock_,
           .runLoop = &runLoop_,
           .files = &files_,
@@ -73,10 +73,20 @@ Services CommonServices::services(const BundleInfo& bundle) {
           .feedParser = &feedParser_,
           .http = &http_,
           .crashDiagnostics = &crashes_,
+          .workspace = desktop.workspace,
+          .accessibility = desktop.accessibility,
+          .windowServer = desktop.windowServer,
+          .eventTap = desktop.eventTap,
+          .hotKeys = desktop.hotKeys,
+          .screens = desktop.screens,
+          .switcherPanel = desktop.switcherPanel,
+          .palettePanel = desktop.palettePanel,
           .statusItem = &statusItem_,
           .settingsWindow = &settingsWindow_,
           .onboardingWindow = &onboardingWindow_,
-          .interaction = &interaction_};
+          .interaction = &interaction_,
+          .catalog = desktop.catalog,
+          .keyMonitor = desktop.keyMonitor};
 }
 
 }  // namespace tolvane::shell

@@ -31,6 +31,21 @@
 
 namespace tolvane::shell {
 
+/// What a backend adds to the common services: its desktop, which answers as the workspace,
+/// accessibility, window server and catalog, and its keys and panels.
+struct DesktopServices {
+  Workspace* workspace;
+  Accessibility* accessibility;
+  WindowServer* windowServer;
+  ApplicationCatalog* catalog;
+  EventTap* eventTap;
+  HotKeys* hotKeys;
+  Screens* screens;
+  SwitcherPanel* switcherPanel;
+  PalettePanel* palettePanel;
+  LocalKeyMonitor* keyMonitor;
+};
+
 /// Built once the QApplication exists; outlives the application object.
 class CommonServices {
  public:
@@ -53,7 +68,7 @@ class CommonServices {
   /// The windows that raise themselves through the desktop (`activate` gets their native id).
   void connectActivation(const std::function<void(unsigned long)>& activate);
   /// The services above, with the desktop's own left for the backend to fill in.
-  Services services(const BundleInfo& bundle);
+  Services services(const BundleInfo& bundle, const DesktopServices& desktop);
 
  private:
   UserPaths paths_;

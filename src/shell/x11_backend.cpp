@@ -53,17 +53,9 @@ X11Backend::X11Backend(const BundleInfo& bundle, std::string display,
   common_.connectActivation([this](unsigned long window) {
     desktop_.activateOwnWindow(static_cast<std::uint32_t>(window));
   });
-  services_ = common_.services(bundle);
-  services_.workspace = &desktop_;
-  services_.accessibility = &desktop_;
-  services_.windowServer = &desktop_;
-  services_.eventTap = &tap_;
-  services_.hotKeys = &hotKeys_;
-  services_.screens = &screens_;
-  services_.switcherPanel = &panel_;
-  services_.palettePanel = &palettePanel_;
-  services_.catalog = &desktop_;
-  services_.keyMonitor = &keyMonitor_;
+  services_ =
+      common_.services(bundle, {&desktop_, &desktop_, &desktop_, &desktop_, &tap_, &hotKeys_,
+                                &screens_, &panel_, &palettePanel_, &keyMonitor_});
 }
 
 X11Backend::~X11Backend() {

@@ -3,7 +3,6 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
-#include <QImage>
 #include <QPainter>
 #include <QTimer>
 #include <QtMath>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "model/key_codes.h"
+#include "ui/qt/overlay_frame.h"
 #include "ui/qt/palette_painting.h"
 
 namespace tolvane::qt {
@@ -117,14 +117,11 @@ double OverlayPalettePanel::scrollFor(const PalettePanelView& view) const {
 }
 
 void OverlayPalettePanel::paintFrame(const OverlayCanvas::Frame& frame) {
-  QImage image(reinterpret_cast<uchar*>(frame.pixels), frame.width, frame.height, frame.strideBytes,
-               QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(frame.scale);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
-                         QPainter::SmoothPixmapTransform);
-  painter.translate(origin_);
+  paintOverlayFrame(frame, origin_, [this](QPainter& painter) { paintContents(painter); });
+  if (std::exchange(announce_, false) && shown_) shown_();
+}
+
+void OverlayPalettePanel::paintContents(QPainter& painter) {
   const QPalette colors = QGuiApplication::palette();
   const QFont font = QGuiApplication::font();
   const PalettePaintContext context{colors, font, icons_, true};
@@ -164,7 +161,6 @@ void OverlayPalettePanel::paintFrame(const OverlayCanvas::Frame& frame) {
   painter.drawLine(QPointF(caret + 1, field.center().y() - metrics.height() / 2),
                    QPointF(caret + 1, field.center().y() + metrics.height() / 2));
   paintPaletteBorder(painter, view_, context);
-  if (std::exchange(announce_, false) && shown_) shown_();
 }
 
 void OverlayPalettePanel::pressed(const OverlayCanvas::Key& key) {

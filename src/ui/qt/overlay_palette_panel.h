@@ -12,6 +12,8 @@
 #include "ui/qt/overlay_canvas.h"
 #include "views/palette_panel_view.h"
 
+class QPainter;
+
 namespace tolvane::qt {
 
 /// Main thread only; needs a QGuiApplication for fonts and the palette.
@@ -46,6 +48,7 @@ class OverlayPalettePanel final : public PalettePanel {
  private:
   void repaint();
   void paintFrame(const OverlayCanvas::Frame& frame);
+  void paintContents(QPainter& painter);
   void pressed(const OverlayCanvas::Key& key);
   void clicked(QPointF point);
   void resign();

@@ -2,12 +2,12 @@
 #include "ui/qt/overlay_switcher_panel.h"
 
 #include <QGuiApplication>
-#include <QImage>
 #include <QPainter>
 #include <QPalette>
 #include <QtMath>
 #include <utility>
 
+#include "ui/qt/overlay_frame.h"
 #include "ui/qt/switcher_painting.h"
 
 namespace tolvane::qt {
@@ -42,19 +42,13 @@ void OverlaySwitcherPanel::show(const SwitcherPanelView& view) {
 }
 
 void OverlaySwitcherPanel::paintFrame(const OverlayCanvas::Frame& frame, QPoint at) {
-  QImage image(reinterpret_cast<uchar*>(frame.pixels), frame.width, frame.height, frame.strideBytes,
-               QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(frame.scale);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
-                         QPainter::SmoothPixmapTransform);
-  painter.translate(at);
-  const QPalette colors = QGuiApplication::palette();
-  const SwitcherPaintContext context{colors, QGuiApplication::font(), icons_, true};
-  paintBackdrop(painter, view_, context);
-  for (const auto& slot : view_.slots) paintSlot(painter, slot, false, context);
-  paintBorder(painter, view_, context);
+  paintOverlayFrame(frame, at, [this](QPainter& painter) {
+    const QPalette colors = QGuiApplication::palette();
+    const SwitcherPaintContext context{colors, QGuiApplication::font(), icons_, true};
+    paintBackdrop(painter, view_, context);
+    for (const auto& slot : view_.slots) paintSlot(painter, slot, false, context);
+    paintBorder(painter, view_, context);
+  });
   // Told once the first frame of an appearance is painted, not when it was asked for: the
   // surface may take its first frame only after the compositor configured it.
   if (std::exchange(announce_, false) && shown_) shown_();
