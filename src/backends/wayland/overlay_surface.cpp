@@ -1,5 +1,6 @@
-// The overlay layer surface: mapping, painting into a small buffer pool, and the two ways the
-// keyboard goes back (release on the main thread, releaseFromAnyThread from a watchdog).
+// The overlay layer surface: mapping (one pixel for a keyboard alone, the output for a panel),
+// painting into a small buffer pool, and the two ways the keyboard goes back (release on the main
+// thread, releaseFromAnyThread from a watchdog).
 #include "backends/wayland/overlay_surface.h"
 
 #include <wayland-client.h>
@@ -24,6 +25,13 @@ struct OverlaySurface::Surface {
   int width = 0, height = 0;  // logical, from the latest configure
   bool configured = false;
   bool redrawPending = false;
+  // A session's keyboard alone needs a mapped surface, not a full output's pixels: until
+  // something is painted the surface is one transparent pixel, cheap to map and to composite.
+  // Painting asks the compositor for the whole output once.
+  bool fullOutput = false;
+  // The last frame attached is what the painter draws now: a configure of the same size only
+  // needs acknowledging.
+  bool current = false;
   BufferSlots slots;
   std::vector<std::unique_ptr<ShmBuffer>> buffers;
 };
@@ -86,10 +94,7 @@ bool OverlaySurface::hold(const std::string& outputName) {
                                                    output != nullptr ? output->output : nullptr,
                                                    ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tolvane");
   zwlr_layer_surface_v1_add_listener(s->layer, &kLayerListener, this);
-  zwlr_layer_surface_v1_set_anchor(
-      s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                    ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-  zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
+  zwlr_layer_surface_v1_set_size(s->layer, 1, 1);
   zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
   zwlr_layer_surface_v1_set_keyboard_interactivity(
       s->layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
@@ -109,6 +114,22 @@ void OverlaySurface::paint(Painter painter, Rect inputArea) {
   finishAnyThreadRelease();
   painter_ = std::move(painter);
   inputArea_ = inputArea;
+  if (surface_ && isHeld()) surface_->current = false;
+  if (surface_ && isHeld() && !surface_->fullOutput) {
+    // The frame follows the configure of the new size.
+    Surface& s = *surface_;
+    std::lock_guard<std::mutex> lock(sending_);
+    if (!isHeld()) return;
+    s.fullOutput = true;
+    s.configured = false;
+    zwlr_layer_surface_v1_set_anchor(
+        s.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                     ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+    zwlr_layer_surface_v1_set_size(s.layer, 0, 0);
+    wl_surface_commit(s.surface);
+    client_.flush();
+    return;
+  }
   draw();
 }
 
@@ -116,6 +137,7 @@ void OverlaySurface::clear() {
   finishAnyThreadRelease();
   painter_ = nullptr;
   inputArea_ = Rect{};
+  if (surface_ && isHeld()) surface_->current = false;
   draw();
 }
 
@@ -208,6 +230,7 @@ void OverlaySurface::draw() {
   }
   setInputRegion(client_.globals().compositor, s.surface, painter_ ? inputArea_ : Rect{});
   wl_surface_commit(s.surface);
+  s.current = true;
   client_.flush();
 }
 
@@ -220,9 +243,17 @@ void OverlaySurface::onConfigureFor(std::uint32_t serial, std::uint32_t width,
   zwlr_layer_surface_v1_ack_configure(s.layer, serial);
   const std::uint32_t maxLogical = static_cast<std::uint32_t>(ShmBuffer::kMaxSide / s.scale);
   if (width == 0 || height == 0 || width > maxLogical || height > maxLogical) return;
+  if (s.configured && s.current && s.width == static_cast<int>(width) &&
+      s.height == static_cast<int>(height)) {
+    // The compositor re-arranged its layers; what is attached still fits.
+    wl_surface_commit(s.surface);
+    client_.flush();
+    return;
+  }
   s.width = static_cast<int>(width);
   s.height = static_cast<int>(height);
   s.configured = true;
+  s.current = false;
   draw();
 }
 

@@ -1,5 +1,5 @@
-// A full-output surface on the overlay layer that holds the keyboard during a switcher session
-// and shows what its painter draws into shared-memory buffers.
+// A surface on the overlay layer that holds the keyboard during a switcher session and, over
+// the whole output, shows what its painter draws into shared-memory buffers.
 #pragma once
 
 #include <atomic>
