@@ -41,8 +41,13 @@ struct SeatInput::State {
   wl_pointer* pointer = nullptr;
   std::unique_ptr<xkb_context, XkbDeleter> context{xkb_context_new(static_cast<xkb_context_flags>(
       XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES))};
+  // The keymap is compiled only when one of our surfaces has the keyboard: a compositor sends a
+  // new one whenever a keyboard appears (every virtual keyboard does), and compiling each would
+  // hold up the very trigger press that created the keyboard.
+  std::string keymapText;
   std::unique_ptr<xkb_keymap, XkbDeleter> keymap;
   std::unique_ptr<xkb_state, XkbDeleter> xkb;
+  std::uint32_t depressed = 0, latched = 0, locked = 0, group = 0;
   xkb_mod_index_t shiftIndex = XKB_MOD_INVALID, controlIndex = XKB_MOD_INVALID,
                   altIndex = XKB_MOD_INVALID, superIndex = XKB_MOD_INVALID;
   std::vector<Route> routes;
@@ -116,27 +121,43 @@ struct SeatInput::State {
   void keymapFrom(std::uint32_t format, int fd, std::uint32_t size) {
     system::UniqueFd owned(fd);
     if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1) {
+      keymapText.clear();
       keymap.reset();
       xkb.reset();
       return;
     }
-    if (size == 0 || size > kMaxKeymapBytes || !context) return;
+    if (size == 0 || size > kMaxKeymapBytes) return;
     void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, owned.get(), 0);
     if (text == MAP_FAILED) return;
     const auto* chars = static_cast<const char*>(text);
-    std::unique_ptr<xkb_keymap, XkbDeleter> fresh(
-        xkb_keymap_new_from_buffer(context.get(), chars, strnlen(chars, size),
-                                   XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    keymapText.assign(chars, strnlen(chars, size));
     munmap(text, size);
-    if (!fresh) return;
+    keymap.reset();
+    xkb.reset();
+    if (keyboardFocus != nullptr && routeOf(keyboardFocus) != nullptr) compileKeymap();
+  }
+
+  /// The latest keymap compiled, with the modifiers last reported; false when there is none.
+  bool compileKeymap() {
+    if (xkb) return true;
+    if (keymapText.empty() || !context) return false;
+    std::unique_ptr<xkb_keymap, XkbDeleter> fresh(
+        xkb_keymap_new_from_buffer(context.get(), keymapText.data(), keymapText.size(),
+                                   XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!fresh) {
+      keymapText.clear();  // not a keymap: never compiled again
+      return false;
+    }
     std::unique_ptr<xkb_state, XkbDeleter> state(xkb_state_new(fresh.get()));
-    if (!state) return;
+    if (!state) return false;
     keymap = std::move(fresh);
     xkb = std::move(state);
+    xkb_state_update_mask(xkb.get(), depressed, latched, locked, 0, 0, group);
     shiftIndex = xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_SHIFT);
     controlIndex = xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_CTRL);
     altIndex = xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_ALT);
     superIndex = xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_LOGO);
+    return true;
   }
 
   bool held(xkb_mod_index_t index) const {
@@ -179,6 +200,7 @@ struct SeatInput::State {
   void enter(wl_surface* surface, const wl_array* keys) {
     keyboardFocus = surface;
     enterPending = routeOf(surface) != nullptr;
+    if (enterPending) compileKeymap();
     enterDelivered = false;
     enterKeys.clear();
     if (keys == nullptr || keys->size % sizeof(std::uint32_t) != 0) return;
@@ -212,8 +234,12 @@ struct SeatInput::State {
       handler.key(sym, pressed, text, baseKeysymOf(evdevKey));
     }
   }
-  void modifiersChanged(std::uint32_t depressed, std::uint32_t latched, std::uint32_t locked,
-                        std::uint32_t group) {
+  void modifiersChanged(std::uint32_t nowDepressed, std::uint32_t nowLatched,
+                        std::uint32_t nowLocked, std::uint32_t nowGroup) {
+    depressed = nowDepressed;
+    latched = nowLatched;
+    locked = nowLocked;
+    group = nowGroup;
     if (xkb) xkb_state_update_mask(xkb.get(), depressed, latched, locked, 0, 0, group);
     if (enterPending) return deliverEnter();
     if (!enterDelivered) return;
