@@ -271,36 +271,13 @@ void WaylandDesktop::deliver() {
   const std::weak_ptr<int> alive = alive_;
   for (const auto& note : notes) {
     if (const auto* app = std::get_if<AppNote>(&note)) {
-      std::vector<ObserverToken> tokens;
-      for (const auto& [token, observer] : workspaceObservers_) {
-        if (observer.event == app->event) tokens.push_back(token);
-      }
-      for (auto token : tokens) {
-        // Looked up again: an earlier handler may have removed this one, or the desktop.
-        if (!alive.lock()) return;
-        auto it = workspaceObservers_.find(token);
-        if (it == workspaceObservers_.end()) continue;
-        auto handler = it->second.handler;  // the handler may remove itself
-        handler(app->app);
-      }
+      if (!observers_.notifyWorkspace(app->event, app->app)) return;
       continue;
     }
     const auto& focus = std::get<FocusNote>(note);
     const AXElement element = std::make_shared<WaylandElement>(
         WaylandElement::Kind::window, focus.pid, focus.window, focus.serial);
-    std::vector<std::uint64_t> ids;
-    for (const auto& [id, entry] : axObservers_) {
-      if (entry.pid == focus.pid && entry.notifications.count(ax::kFocusedWindowChanged)) {
-        ids.push_back(id);
-      }
-    }
-    for (auto id : ids) {
-      if (!alive.lock()) return;
-      auto it = axObservers_.find(id);
-      if (it == axObservers_.end()) continue;
-      auto callback = it->second.callback;  // the callback may drop its own observer
-      callback(element);
-    }
+    if (!observers_.notifyFocusedWindowChanged(focus.pid, element)) return;
   }
 }
 

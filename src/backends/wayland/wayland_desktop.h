@@ -16,6 +16,7 @@
 
 #include "backends/sway/sway_view.h"
 #include "backends/system/desktop_entries.h"
+#include "backends/system/desktop_observers.h"
 #include "backends/wayland/toplevel_model.h"
 #include "backends/wayland/wayland_desktop_activation.h"
 #include "base/run_loop.h"
@@ -129,7 +130,7 @@ class WaylandDesktop final : public Workspace,
   /// ours holds the keyboard), reset when that application ends.
   std::optional<Pid> frontmostPid() const override { return frontmost_; }
   ObserverToken addObserver(WorkspaceEvent event, AppHandler handler) override;
-  void removeObserver(ObserverToken token) override { workspaceObservers_.erase(token); }
+  void removeObserver(ObserverToken token) override { observers_.removeWorkspace(token); }
   /// Applications are never hidden on Wayland: nothing to do.
   void unhide(Pid) override {}
   /// Asks the compositor to activate the window raised just before when it is the
@@ -194,8 +195,6 @@ class WaylandDesktop final : public Workspace,
   bool processExists(Pid pid) override;
 
  private:
-  class Observer;
-
   /// An application's identity: its app_id, or for a window without one, that window.
   struct GroupKey {
     std::string appId;
@@ -217,15 +216,6 @@ class WaylandDesktop final : public Workspace,
     std::optional<ToplevelId> main;
     /// Its windows in announcement order.
     std::vector<ToplevelId> windows;
-  };
-  struct ObserverEntry {
-    Pid pid = 0;
-    ObserverCallback callback;
-    std::set<std::string, std::less<>> notifications;
-  };
-  struct WorkspaceObserver {
-    WorkspaceEvent event;
-    AppHandler handler;
   };
   /// Notifications found while handling an event, delivered once the state is consistent.
   struct AppNote {
@@ -308,8 +298,8 @@ class WaylandDesktop final : public Workspace,
   int reach(const AXElement& element, App*& app, const Window*& window);
   AXResult applicationAttribute(const App& app, std::string_view attribute);
   AXResult windowAttribute(const App& app, const Window& window, std::string_view attribute);
-  int addNotification(std::uint64_t observer, const AXElement& element,
-                      std::string_view notification);
+  /// The desktop's part of a registration's checks (see DesktopObservers::NotificationCheck).
+  int checkNotification(Pid observed, const AXElement& element, std::string_view notification);
 
   ToplevelSource& source_;
   RunLoop& loop_;
@@ -341,10 +331,7 @@ class WaylandDesktop final : public Workspace,
   std::vector<Note> notes_;
   int busy_ = 0;
   TimerId deferredDelivery_ = 0;
-  std::map<ObserverToken, WorkspaceObserver> workspaceObservers_;
-  ObserverToken nextWorkspaceToken_ = 1;
-  std::map<std::uint64_t, ObserverEntry> axObservers_;
-  std::uint64_t nextObserver_ = 1;
+  system::DesktopObservers observers_;
 };
 
 }  // namespace tolvane::wayland

@@ -46,25 +46,6 @@ AXResult failure(int error) {
 
 }  // namespace
 
-// Unregisters on destruction, as releasing an observer removes it from the run loop.
-class WaylandDesktop::Observer final : public AXObserver {
- public:
-  Observer(WaylandDesktop& desktop, std::uint64_t id)
-      : desktop_(desktop), alive_(desktop.alive_), id_(id) {}
-  ~Observer() override {
-    if (alive_.lock()) desktop_.axObservers_.erase(id_);
-  }
-  int addNotification(const AXElement& element, std::string_view notification) override {
-    if (!alive_.lock()) return ax::kFailure;
-    return desktop_.addNotification(id_, element, notification);
-  }
-
- private:
-  WaylandDesktop& desktop_;
-  std::weak_ptr<int> alive_;
-  std::uint64_t id_;
-};
-
 AXElement WaylandDesktop::applicationElement(Pid pid) {
   // An element for a pid that is not running names no incarnation (serial 0): it is dead.
   const App* app = findApp(pid);
@@ -207,23 +188,21 @@ std::unique_ptr<AXObserver> WaylandDesktop::createObserver(Pid pid, ObserverCall
                                                            int& error) {
   error = !trusted_ ? kAPIDisabled : !findApp(pid) ? ax::kInvalidUIElement : ax::kSuccess;
   if (error != ax::kSuccess) return nullptr;
-  const std::uint64_t id = nextObserver_++;
-  axObservers_.emplace(id, ObserverEntry{.pid = pid, .callback = std::move(callback)});
-  return std::make_unique<Observer>(*this, id);
+  return observers_.addAccessibility(
+      pid, std::move(callback),
+      [this](Pid observed, const AXElement& element, std::string_view notification) {
+        return checkNotification(observed, element, notification);
+      });
 }
 
-int WaylandDesktop::addNotification(std::uint64_t observer, const AXElement& element,
-                                    std::string_view notification) {
+int WaylandDesktop::checkNotification(Pid observed, const AXElement& element,
+                                      std::string_view notification) {
   App* app = nullptr;
   const Window* window = nullptr;
   if (const int error = reach(element, app, window); error != ax::kSuccess) return error;
-  auto it = axObservers_.find(observer);
-  if (it == axObservers_.end() || it->second.pid != app->pid) return ax::kFailure;
+  if (observed != app->pid) return ax::kFailure;
   // Focus changes are all the compositor tells; they concern the application.
   if (window || notification != ax::kFocusedWindowChanged) return kNotificationUnsupported;
-  if (!it->second.notifications.emplace(notification).second) {
-    return kNotificationAlreadyRegistered;
-  }
   return ax::kSuccess;
 }
 

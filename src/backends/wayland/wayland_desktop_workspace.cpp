@@ -41,9 +41,7 @@ std::optional<RunningApp> WaylandDesktop::application(Pid pid) const {
 }
 
 ObserverToken WaylandDesktop::addObserver(WorkspaceEvent event, AppHandler handler) {
-  const ObserverToken token = nextWorkspaceToken_++;
-  workspaceObservers_.emplace(token, WorkspaceObserver{event, std::move(handler)});
-  return token;
+  return observers_.addWorkspace(event, std::move(handler));
 }
 
 bool WaylandDesktop::activate(Pid pid, ActivationAnswer answer) {

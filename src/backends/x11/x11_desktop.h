@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "backends/system/desktop_entries.h"
+#include "backends/system/desktop_observers.h"
 #include "backends/x11/activation_watch.h"
 #include "backends/x11/x11_connection.h"
 #include "backends/x11/x11_ewmh.h"
@@ -120,7 +121,7 @@ class X11Desktop final : public Workspace,
   std::optional<RunningApp> application(Pid pid) const override;
   std::optional<Pid> frontmostPid() const override;
   ObserverToken addObserver(WorkspaceEvent event, AppHandler handler) override;
-  void removeObserver(ObserverToken token) override { workspaceObservers_.erase(token); }
+  void removeObserver(ObserverToken token) override { observers_.removeWorkspace(token); }
   /// Applications are never hidden on X11: nothing to do.
   void unhide(Pid pid) override;
   /// Sends the request at once and answers when `_NET_ACTIVE_WINDOW` names the window raised
@@ -191,8 +192,6 @@ class X11Desktop final : public Workspace,
   /// Whether a local process runs (kill(pid, 0); EPERM means it does, as another user's).
   static bool processAlive(Pid pid);
 
-  class Observer;
-
   struct Client {
     std::uint64_t serial = 0;
     Pid pid = 0;
@@ -222,15 +221,6 @@ class X11Desktop final : public Workspace,
     std::vector<xcb_window_t> windows;
     /// A fact of one of its windows changed since `info` was described.
     bool stale = false;
-  };
-  struct ObserverEntry {
-    Pid pid = 0;
-    ObserverCallback callback;
-    std::set<std::string, std::less<>> notifications;
-  };
-  struct WorkspaceObserver {
-    WorkspaceEvent event;
-    AppHandler handler;
   };
   /// Notifications found while handling an event, delivered once the state is consistent.
   struct AppNote {
@@ -308,8 +298,8 @@ class X11Desktop final : public Workspace,
   AXResult applicationAttribute(App& app, std::string_view attribute);
   AXResult windowAttribute(App& app, Client& client, xcb_window_t window,
                            std::string_view attribute);
-  int addNotification(std::uint64_t observer, const AXElement& element,
-                      std::string_view notification);
+  /// The desktop's part of a registration's checks (see DesktopObservers::NotificationCheck).
+  int checkNotification(Pid observed, const AXElement& element, std::string_view notification);
 
   Connection& connection_;
   xcb_connection_t* xcb_;
@@ -345,10 +335,7 @@ class X11Desktop final : public Workspace,
   ActivationWatch activation_;
 
   std::vector<Note> notes_;
-  std::map<ObserverToken, WorkspaceObserver> workspaceObservers_;
-  ObserverToken nextWorkspaceToken_ = 1;
-  std::map<std::uint64_t, ObserverEntry> axObservers_;
-  std::uint64_t nextObserver_ = 1;
+  system::DesktopObservers observers_;
   mutable std::map<xcb_atom_t, std::string> atomNames_;
 };
 

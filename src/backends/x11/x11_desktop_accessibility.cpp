@@ -48,25 +48,6 @@ AXResult failure(int error) {
 
 }  // namespace
 
-// Unregisters on destruction, as releasing an observer removes it from the run loop.
-class X11Desktop::Observer final : public AXObserver {
- public:
-  Observer(X11Desktop& desktop, std::uint64_t id)
-      : desktop_(desktop), alive_(desktop.alive_), id_(id) {}
-  ~Observer() override {
-    if (alive_.lock()) desktop_.axObservers_.erase(id_);
-  }
-  int addNotification(const AXElement& element, std::string_view notification) override {
-    if (!alive_.lock()) return ax::kFailure;
-    return desktop_.addNotification(id_, element, notification);
-  }
-
- private:
-  X11Desktop& desktop_;
-  std::weak_ptr<int> alive_;
-  std::uint64_t id_;
-};
-
 bool X11Desktop::isProcessTrustedWithPrompt() {
   return trusted_;
 }
@@ -282,23 +263,21 @@ std::unique_ptr<AXObserver> X11Desktop::createObserver(Pid pid, ObserverCallback
           : !findApp(pid)  ? ax::kInvalidUIElement
                            : ax::kSuccess;
   if (error != ax::kSuccess) return nullptr;
-  const std::uint64_t id = nextObserver_++;
-  axObservers_.emplace(id, ObserverEntry{.pid = pid, .callback = std::move(callback)});
-  return std::make_unique<Observer>(*this, id);
+  return observers_.addAccessibility(
+      pid, std::move(callback),
+      [this](Pid observed, const AXElement& element, std::string_view notification) {
+        return checkNotification(observed, element, notification);
+      });
 }
 
-int X11Desktop::addNotification(std::uint64_t observer, const AXElement& element,
-                                std::string_view notification) {
+int X11Desktop::checkNotification(Pid observed, const AXElement& element,
+                                  std::string_view notification) {
   App* app = nullptr;
   Client* client = nullptr;
   if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
-  auto it = axObservers_.find(observer);
-  if (it == axObservers_.end() || it->second.pid != app->pid) return ax::kFailure;
+  if (observed != app->pid) return ax::kFailure;
   // Focus changes are all the window manager tells; they concern the application.
   if (client || notification != ax::kFocusedWindowChanged) return kNotificationUnsupported;
-  if (!it->second.notifications.emplace(notification).second) {
-    return kNotificationAlreadyRegistered;
-  }
   return ax::kSuccess;
 }
 

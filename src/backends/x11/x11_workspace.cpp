@@ -49,9 +49,7 @@ std::optional<Pid> X11Desktop::frontmostPid() const {
 }
 
 ObserverToken X11Desktop::addObserver(WorkspaceEvent event, AppHandler handler) {
-  const ObserverToken token = nextWorkspaceToken_++;
-  workspaceObservers_.emplace(token, WorkspaceObserver{event, std::move(handler)});
-  return token;
+  return observers_.addWorkspace(event, std::move(handler));
 }
 
 void X11Desktop::unhide(Pid) {}
