@@ -77,9 +77,13 @@ const std::map<std::string, Qt::Key>& namedKeys() {
   return keys;
 }
 
-/// A title as a menu shows it: a single "&" is Qt's mnemonic marker.
-QString menuText(const std::string& title) {
-  return QString::fromStdString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+/// A title as a menu shows it: a single "&" is Qt's mnemonic marker. A tray host drawing the
+/// menu from its dbusmenu labels takes a single "_" for one as well, and Qt passes on
+/// underscores as they are.
+QString menuText(const std::string& title, bool hostDraws) {
+  QString text = QString::fromStdString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+  if (hostDraws) text.replace(QLatin1Char('_'), QLatin1String("__"));
+  return text;
 }
 
 /// A tooltip as the text it is: a tray may render tooltips as rich text when they look like it.
@@ -89,29 +93,31 @@ QString tooltipText(const std::string& tooltip) {
   return QLatin1String("<qt>") + text.toHtmlEscaped() + QLatin1String("</qt>");
 }
 
-void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons) {
+/// `hostDraws`: a StatusNotifierItem host draws the menu from its dbusmenu export.
+void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons, bool hostDraws) {
   for (const auto& entry : entries) {
     switch (entry.kind) {
       case MenuEntry::Kind::separator:
         menu.addSeparator();
         continue;
       case MenuEntry::Kind::header:
-        menu.addSection(menuText(entry.title));
+        menu.addSection(menuText(entry.title, hostDraws));
         continue;
       case MenuEntry::Kind::item:
         break;
     }
     if (!entry.submenu.empty()) {
-      fill(*menu.addMenu(menuText(entry.title)), entry.submenu, icons);
+      fill(*menu.addMenu(menuText(entry.title, hostDraws)), entry.submenu, icons, hostDraws);
       continue;
     }
-    QAction* action = menu.addAction(menuText(entry.title));
+    QAction* action = menu.addAction(menuText(entry.title, hostDraws));
     action->setEnabled(entry.enabled);
     action->setCheckable(entry.checked);
     action->setChecked(entry.checked);
     const QKeySequence shortcut = keySequenceOf(entry.keyEquivalent, entry.keyEquivalentFlags);
     action->setShortcut(shortcut);
-    if (!shortcut.isEmpty()) {
+    // A host shows the shortcut Qt exports beside the label, naming Meta "Super" itself.
+    if (!shortcut.isEmpty() && !hostDraws) {
       // Shown by hand: Qt names the Super key "Meta", which no Linux desktop shows its users.
       QString shown = shortcut.toString(QKeySequence::NativeText);
       shown.replace(QStringLiteral("Meta+"), QStringLiteral("Super+"));
@@ -283,7 +289,8 @@ void QtStatusItem::showFrame(std::size_t frame) {
 
 void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
   menu_->clear();
-  fill(*menu_, entries, icons_);
+  // Qt gives the menu a platform menu only when it exports it to a StatusNotifierItem host.
+  fill(*menu_, entries, icons_, menu_->platformMenu() != nullptr);
 }
 
 void QtStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {
