@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
+#include "wayland_desktop/support/status_notifier_watcher.h"
 #include "wayland_desktop/support/sway_session.h"
 
 namespace tolvane::test {
@@ -69,6 +71,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   SwayDesktop() {
     addActions();
     addChecks();
+    addTray();
   }
 
   void SetUp() override {
@@ -102,6 +105,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     all.push_back(log.source());
     if (tolvane) all.push_back(tolvane->source());
     if (typed) all.push_back(typed->source());
+    if (tray) all.push_back(tray->source());
     return all;
   }
 
@@ -161,10 +165,13 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   std::unique_ptr<ChildProcess> tolvane;
   /// What the typing terminal was typed.
   std::unique_ptr<PipeText> typed;
+  /// The bar's tray, from a "trayHost" step on.
+  std::unique_ptr<StatusNotifierWatcher> tray;
 
  private:
   void addActions();
   void addChecks();
+  void addTray();
   std::map<std::string, std::function<void(const Step&)>> verbs_;
   std::map<std::string, Picture> pictures_;
 };
@@ -245,6 +252,38 @@ void SwayDesktop::addChecks() {
     EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == s.n)
         << tolvane->status() << "\n"
         << log.text();
+  };
+}
+
+// A bar's tray on the session bus, as waybar keeps one: the watcher with its host, and the
+// host's calls to the item Tolvane registers there.
+void SwayDesktop::addTray() {
+  // Before "launch": Qt asks once, as the application starts, whether a host runs.
+  verbs_["trayHost"] = [this](const Step&) {
+    tray = std::make_unique<StatusNotifierWatcher>();
+    ASSERT_EQ(tray->error(), "");
+  };
+  const auto item = [this] {
+    EXPECT_TRUE(tray && waitFor([&] { return !tray->items().empty(); })) << log.text();
+    return tray && !tray->items().empty() ? tray->items().front() : StatusNotifierWatcher::Item{};
+  };
+  // "a|b|c": the labels of the item's menu, as the host opens it, hold these in this order.
+  verbs_["trayMenu"] = [this, item](const Step& s) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    const auto labels = tray->menuLabels(item(), sources());
+    ASSERT_TRUE(labels) << tray->error() << "\n" << log.text();
+    std::string all;
+    for (const auto& label : *labels) all += "[" + label + "]";
+    auto next = labels->begin();
+    std::istringstream wanted(s.arg);
+    for (std::string label; std::getline(wanted, label, '|');) {
+      next = std::find(next, labels->end(), label);
+      ASSERT_TRUE(next != labels->end()) << label << " missing in order from " << all;
+    }
+  };
+  verbs_["trayClick"] = [this, item](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    EXPECT_TRUE(tray->activate(item(), sources())) << tray->error();
   };
 }
 
@@ -359,6 +398,30 @@ std::vector<Scenario> all() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sway, SwayDesktop, ::testing::ValuesIn(all()),
+                         [](const auto& info) { return info.param.name; });
+
+// --- The tray on a bar -----------------------------------------------------------------------
+
+std::vector<Scenario> tray() {
+  const std::vector<std::string> windows{"one", "two", "notes:draft_2"};
+  return {
+      // The host shows the recent windows and the entries as dbusmenu labels say: "__" is a
+      // plain underscore, a single one would mark the next letter as the access key; the
+      // host adds the shortcut itself. A click toggles the palette.
+      {"TolvaneOnSway_TheTrayListsRecentWindowsThroughAWatcher", windows,
+       Steps{"trayHost"} + history({"one", "two", "notes"}) +
+           Steps{"trayMenu Search Windows…|draft__2|two|one|Pause Window Switching|Settings…|"
+                 "Getting Started Guide|Quit Tolvane",
+                 "trayClick", "log " + kPalette, "count:0 tray: no tray host"}},
+      // Without a bar Tolvane says so once, and not again at the refreshes the held session
+      // outlasts.
+      {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,
+       history({"one", "two"}) +
+           Steps{holdSuperTab(4000), "log " + kHud, "focused one", "count:1 tray: no tray host;"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(SwayTray, SwayDesktop, ::testing::ValuesIn(tray()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
