@@ -281,6 +281,11 @@ void SwayDesktop::addTray() {
       ASSERT_TRUE(next != labels->end()) << label << " missing in order from " << all;
     }
   };
+  verbs_["trayQuit"] = [this](const Step&) { tray.reset(); };
+  verbs_["trayStall"] = [this](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    tray->stall();
+  };
   verbs_["trayClick"] = [this, item](const Step&) {
     ASSERT_TRUE(tray) << "no trayHost step";
     EXPECT_TRUE(tray->activate(item(), sources())) << tray->error();
@@ -413,6 +418,16 @@ std::vector<Scenario> tray() {
            Steps{"trayMenu Search Windows…|draft__2|two|one|Pause Window Switching|Settings…|"
                  "Getting Started Guide|Quit Tolvane",
                  "trayClick", "log " + kPalette, "count:0 tray: no tray host"}},
+      // The bar quits and starts again: Tolvane says both, and its item is back in the tray.
+      {"TolvaneOnSway_TheTrayFollowsTheBarQuittingAndComingBack", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayQuit", "log tray: no tray host;", "trayHost",
+                 "log tray: a tray host shows the icon again", "trayMenu two|one"}},
+      // A bar that hangs keeps its tray, not the switching: past the refresh the held session
+      // outlasts, letting go still switches.
+      {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayStall", holdSuperTab(4000), "log " + kHud, "focused one"}},
       // Without a bar Tolvane says so once, and not again at the refreshes the held session
       // outlasts.
       {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,

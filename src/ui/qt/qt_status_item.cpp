@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -204,11 +206,28 @@ QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags) {
 }
 
 QtStatusItem::QtStatusItem(TrayProbe trayProbe)
-    : trayProbe_(trayProbe ? std::move(trayProbe) : &QSystemTrayIcon::isSystemTrayAvailable),
+    : trayProbe_(std::move(trayProbe)),
       menu_(std::make_unique<QMenu>()),
       tray_(std::make_unique<QSystemTrayIcon>()),
       pulseTimer_(std::make_unique<QTimer>()) {
   tray_->setContextMenu(menu_.get());
+  if (!trayProbe_ && menu_->platformMenu()) {
+    // Qt exports the item over D-Bus because a host ran as it started. Its own probe opens a
+    // bus connection and makes two blocking calls to the watcher at every refresh, so a bar
+    // that hangs would hang the main thread; the watcher's name coming and going says the
+    // same without a call, and Qt registers the item again with a new watcher.
+    watcherName_ = std::make_unique<QDBusServiceWatcher>(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus(),
+        QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(watcherName_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                     watcherName_.get(),
+                     [this](const QString&, const QString&, const QString& owner) {
+                       watcherOwned_ = !owner.isEmpty();
+                     });
+    trayProbe_ = [this] { return watcherOwned_; };
+  } else if (!trayProbe_) {
+    trayProbe_ = &QSystemTrayIcon::isSystemTrayAvailable;
+  }
   // The widget itself is shown only where Qt draws the menu, and then Qt grabs the keyboard
   // and the pointer for it on our connection.
   menuWatch_ = std::make_unique<ShowHideWatch>([this](bool shown) { menuShown(shown); });

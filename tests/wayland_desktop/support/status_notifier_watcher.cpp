@@ -30,6 +30,7 @@ using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 struct StatusNotifierBus {
   ~StatusNotifierBus() {
+    sd_bus_slot_unref(stall);
     sd_bus_slot_unref(object);
     sd_bus_flush_close_unref(bus);
   }
@@ -50,6 +51,7 @@ struct StatusNotifierBus {
 
   sd_bus* bus = nullptr;
   sd_bus_slot* object = nullptr;
+  sd_bus_slot* stall = nullptr;
   std::vector<StatusNotifierWatcher::Item> items;
   std::string error;
 };
@@ -246,6 +248,14 @@ std::optional<std::vector<std::string>> StatusNotifierWatcher::menuLabels(
     return {};
   }
   return labels;
+}
+
+void StatusNotifierWatcher::stall() {
+  // Taken before any object sees it, a call is dropped: its caller waits for its own timeout.
+  const auto drop = [](sd_bus_message* message, void*, sd_bus_error*) {
+    return sd_bus_message_is_method_call(message, nullptr, nullptr) > 0 ? 1 : 0;
+  };
+  if (!bus_->stall) sd_bus_add_filter(bus_->bus, &bus_->stall, drop, nullptr);
 }
 
 bool StatusNotifierWatcher::activate(const Item& item, const std::vector<Source>& also) {

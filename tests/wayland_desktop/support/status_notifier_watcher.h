@@ -40,6 +40,8 @@ class StatusNotifierWatcher {
                                                      const std::vector<Source>& also);
   /// The item's primary click; whether the item answered without an error.
   bool activate(const Item& item, const std::vector<Source>& also);
+  /// From now on the watcher takes every call and answers none, as a bar that hangs.
+  void stall();
 
  private:
   std::unique_ptr<StatusNotifierBus> bus_;
