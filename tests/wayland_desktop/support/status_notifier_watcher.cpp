@@ -20,6 +20,8 @@ constexpr std::chrono::milliseconds kBound{20000};
 /// A menu nested or filled beyond these is no tray menu: reading stops there.
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxEntries = 256;
+/// Registrations past this many are refused: an item registering in a loop is a fault to see.
+constexpr std::size_t kMaxItems = 64;
 
 struct MessageUnref {
   void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
@@ -62,6 +64,9 @@ int registerItem(sd_bus_message* message, void* data, sd_bus_error*) {
   auto& state = *static_cast<StatusNotifierBus*>(data);
   const char* name = nullptr;
   if (const int r = sd_bus_message_read(message, "s", &name); r < 0) return r;
+  if (state.items.size() >= kMaxItems) {
+    return sd_bus_reply_method_errorf(message, SD_BUS_ERROR_LIMITS_EXCEEDED, "too many items");
+  }
   const std::string said = name;
   // An item names its bus name, or only its object and is then the sender.
   const char* sender = sd_bus_message_get_sender(message);
