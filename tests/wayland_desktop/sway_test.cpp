@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
+#include "wayland_desktop/support/status_notifier_watcher.h"
 #include "wayland_desktop/support/sway_session.h"
 
 namespace tolvane::test {
@@ -69,6 +71,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   SwayDesktop() {
     addActions();
     addChecks();
+    addTray();
   }
 
   void SetUp() override {
@@ -103,6 +106,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     if (tolvane) all.push_back(tolvane->source());
     if (typed) all.push_back(typed->source());
     all.push_back(said.source());
+    if (tray) all.push_back(tray->source());
     return all;
   }
 
@@ -166,10 +170,13 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   /// What the front door said on standard error, every run of it.
   PipeText said;
   Environment environment_;
+  /// The bar's tray, from a "trayHost" step on.
+  std::unique_ptr<StatusNotifierWatcher> tray;
 
  private:
   void addActions();
   void addChecks();
+  void addTray();
   std::map<std::string, std::function<void(const Step&)>> verbs_;
   std::map<std::string, Picture> pictures_;
 };
@@ -275,6 +282,43 @@ void SwayDesktop::addChecks() {
     EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == s.n)
         << tolvane->status() << "\n"
         << log.text();
+  };
+}
+
+// A bar's tray on the session bus, as waybar keeps one: the watcher with its host, and the
+// host's calls to the item Tolvane registers there.
+void SwayDesktop::addTray() {
+  // Before "launch": Qt asks once, as the application starts, whether a host runs.
+  verbs_["trayHost"] = [this](const Step&) {
+    tray = std::make_unique<StatusNotifierWatcher>();
+    ASSERT_EQ(tray->error(), "");
+  };
+  const auto item = [this] {
+    EXPECT_TRUE(tray && waitFor([&] { return !tray->items().empty(); })) << log.text();
+    return tray && !tray->items().empty() ? tray->items().front() : StatusNotifierWatcher::Item{};
+  };
+  // "a|b|c": the labels of the item's menu, as the host opens it, hold these in this order.
+  verbs_["trayMenu"] = [this, item](const Step& s) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    const auto labels = tray->menuLabels(item(), sources());
+    ASSERT_TRUE(labels) << tray->error() << "\n" << log.text();
+    std::string all;
+    for (const auto& label : *labels) all += "[" + label + "]";
+    auto next = labels->begin();
+    std::istringstream wanted(s.arg);
+    for (std::string label; std::getline(wanted, label, '|');) {
+      next = std::find(next, labels->end(), label);
+      ASSERT_TRUE(next != labels->end()) << label << " missing in order from " << all;
+    }
+  };
+  verbs_["trayQuit"] = [this](const Step&) { tray.reset(); };
+  verbs_["trayStall"] = [this](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    tray->stall();
+  };
+  verbs_["trayClick"] = [this, item](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    EXPECT_TRUE(tray->activate(item(), sources())) << tray->error();
   };
 }
 
@@ -408,6 +452,40 @@ std::vector<Scenario> all() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sway, SwayDesktop, ::testing::ValuesIn(all()),
+                         [](const auto& info) { return info.param.name; });
+
+// --- The tray on a bar -----------------------------------------------------------------------
+
+std::vector<Scenario> tray() {
+  const std::vector<std::string> windows{"one", "two", "notes:draft_2"};
+  return {
+      // The host shows the recent windows and the entries as dbusmenu labels say: "__" is a
+      // plain underscore, a single one would mark the next letter as the access key; the
+      // host adds the shortcut itself. A click toggles the palette.
+      {"TolvaneOnSway_TheTrayListsRecentWindowsThroughAWatcher", windows,
+       Steps{"trayHost"} + history({"one", "two", "notes"}) +
+           Steps{"trayMenu Search Windows…|draft__2|two|one|Pause Window Switching|Settings…|"
+                 "Getting Started Guide|Quit Tolvane",
+                 "trayClick", "log " + kPalette, "count:0 tray: no tray host"}},
+      // The bar quits and starts again: Tolvane says both, and its item is back in the tray.
+      {"TolvaneOnSway_TheTrayFollowsTheBarQuittingAndComingBack", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayQuit", "log tray: no tray host;", "trayHost",
+                 "log tray: a tray host shows the icon again", "trayMenu two|one"}},
+      // A bar that hangs keeps its tray, not the switching: past the refresh the held session
+      // outlasts, letting go still switches.
+      {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayStall", holdSuperTab(4000), "log " + kHud, "focused one"}},
+      // Without a bar Tolvane says so once, and not again at the refreshes the held session
+      // outlasts.
+      {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,
+       history({"one", "two"}) +
+           Steps{holdSuperTab(4000), "log " + kHud, "focused one", "count:1 tray: no tray host;"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(SwayTray, SwayDesktop, ::testing::ValuesIn(tray()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -77,9 +79,13 @@ const std::map<std::string, Qt::Key>& namedKeys() {
   return keys;
 }
 
-/// A title as a menu shows it: a single "&" is Qt's mnemonic marker.
-QString menuText(const std::string& title) {
-  return QString::fromStdString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+/// A title as a menu shows it: a single "&" is Qt's mnemonic marker. A tray host drawing the
+/// menu from its dbusmenu labels takes a single "_" for one as well, and Qt passes on
+/// underscores as they are.
+QString menuText(const std::string& title, bool hostDraws) {
+  QString text = QString::fromStdString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
+  if (hostDraws) text.replace(QLatin1Char('_'), QLatin1String("__"));
+  return text;
 }
 
 /// A tooltip as the text it is: a tray may render tooltips as rich text when they look like it.
@@ -89,29 +95,31 @@ QString tooltipText(const std::string& tooltip) {
   return QLatin1String("<qt>") + text.toHtmlEscaped() + QLatin1String("</qt>");
 }
 
-void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons) {
+/// `hostDraws`: a StatusNotifierItem host draws the menu from its dbusmenu export.
+void fill(QMenu& menu, const std::vector<MenuEntry>& entries, AppIcons& icons, bool hostDraws) {
   for (const auto& entry : entries) {
     switch (entry.kind) {
       case MenuEntry::Kind::separator:
         menu.addSeparator();
         continue;
       case MenuEntry::Kind::header:
-        menu.addSection(menuText(entry.title));
+        menu.addSection(menuText(entry.title, hostDraws));
         continue;
       case MenuEntry::Kind::item:
         break;
     }
     if (!entry.submenu.empty()) {
-      fill(*menu.addMenu(menuText(entry.title)), entry.submenu, icons);
+      fill(*menu.addMenu(menuText(entry.title, hostDraws)), entry.submenu, icons, hostDraws);
       continue;
     }
-    QAction* action = menu.addAction(menuText(entry.title));
+    QAction* action = menu.addAction(menuText(entry.title, hostDraws));
     action->setEnabled(entry.enabled);
     action->setCheckable(entry.checked);
     action->setChecked(entry.checked);
     const QKeySequence shortcut = keySequenceOf(entry.keyEquivalent, entry.keyEquivalentFlags);
     action->setShortcut(shortcut);
-    if (!shortcut.isEmpty()) {
+    // A host shows the shortcut Qt exports beside the label, naming Meta "Super" itself.
+    if (!shortcut.isEmpty() && !hostDraws) {
       // Shown by hand: Qt names the Super key "Meta", which no Linux desktop shows its users.
       QString shown = shortcut.toString(QKeySequence::NativeText);
       shown.replace(QStringLiteral("Meta+"), QStringLiteral("Super+"));
@@ -198,11 +206,28 @@ QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags) {
 }
 
 QtStatusItem::QtStatusItem(TrayProbe trayProbe)
-    : trayProbe_(trayProbe ? std::move(trayProbe) : &QSystemTrayIcon::isSystemTrayAvailable),
+    : trayProbe_(std::move(trayProbe)),
       menu_(std::make_unique<QMenu>()),
       tray_(std::make_unique<QSystemTrayIcon>()),
       pulseTimer_(std::make_unique<QTimer>()) {
   tray_->setContextMenu(menu_.get());
+  if (!trayProbe_ && menu_->platformMenu()) {
+    // Qt exports the item over D-Bus because a host ran as it started. Its own probe opens a
+    // bus connection and makes two blocking calls to the watcher at every refresh, so a bar
+    // that hangs would hang the main thread; the watcher's name coming and going says the
+    // same without a call, and Qt registers the item again with a new watcher.
+    watcherName_ = std::make_unique<QDBusServiceWatcher>(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus(),
+        QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(watcherName_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                     watcherName_.get(),
+                     [this](const QString&, const QString&, const QString& owner) {
+                       watcherOwned_ = !owner.isEmpty();
+                     });
+    trayProbe_ = [this] { return watcherOwned_; };
+  } else if (!trayProbe_) {
+    trayProbe_ = &QSystemTrayIcon::isSystemTrayAvailable;
+  }
   // The widget itself is shown only where Qt draws the menu, and then Qt grabs the keyboard
   // and the pointer for it on our connection.
   menuWatch_ = std::make_unique<ShowHideWatch>([this](bool shown) { menuShown(shown); });
@@ -283,7 +308,8 @@ void QtStatusItem::showFrame(std::size_t frame) {
 
 void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
   menu_->clear();
-  fill(*menu_, entries, icons_);
+  // Qt gives the menu a platform menu only when it exports it to a StatusNotifierItem host.
+  fill(*menu_, entries, icons_, menu_->platformMenu() != nullptr);
 }
 
 void QtStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {

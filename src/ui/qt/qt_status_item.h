@@ -19,6 +19,7 @@
 #include "ui/qt/app_icons.h"
 #include "views/status_item_view.h"
 
+class QDBusServiceWatcher;
 class QMenu;
 class QObject;
 class QSystemTrayIcon;
@@ -27,7 +28,9 @@ class QTimer;
 namespace tolvane::qt {
 
 /// Main thread only; needs a QApplication. The icon shows from the first appearance on; while
-/// no tray host runs Qt keeps it ready and docks it when one starts.
+/// no X11 tray runs Qt keeps it ready and docks it when one starts. Whether to export it to a
+/// StatusNotifierItem host instead Qt decides once, as the application starts: on Wayland, a
+/// bar started later never shows it.
 class QtStatusItem final : public StatusItem {
  public:
   /// Icon sizes put into every icon, so that any tray finds its own without scaling.
@@ -39,7 +42,8 @@ class QtStatusItem final : public StatusItem {
   using TrayProbe = std::function<bool()>;
 
   /// `trayProbe` defaults to asking Qt, which looks for a StatusNotifierItem watcher on the
-  /// session bus and for the X11 tray selection's owner.
+  /// session bus and for the X11 tray selection's owner; once Qt has exported the item to a
+  /// watcher's host, to whether the watcher's name has an owner.
   explicit QtStatusItem(TrayProbe trayProbe = {});
   ~QtStatusItem() override;
   QtStatusItem(const QtStatusItem&) = delete;
@@ -97,6 +101,8 @@ class QtStatusItem final : public StatusItem {
   std::function<void(bool)> grabObserver_;
   std::function<void()> click_;
   std::unique_ptr<QObject> menuWatch_;
+  std::unique_ptr<QDBusServiceWatcher> watcherName_;
+  bool watcherOwned_ = true;
   mutable bool available_ = false;
 };
 
