@@ -13,7 +13,8 @@ and with one test client holding 500 or 1,000 more toplevels (on workspace 2, wh
 - resident memory (VmRSS) after the warm-up, the switches and the HUDs.
 
 Then, for comparison, Tolvane's resident memory on X11 (Xvfb + openbox, three xterms and the X11
-test client's windows) at the same sizes, from `tolvane_desktop_bench --benchmark_filter=Memory`.
+test client's windows) at the same sizes, beside a bare Qt Widgets window's, from
+`tolvane_desktop_bench --benchmark_filter=Memory`.
 
 Run as root inside `dbus-run-session` (sway itself runs as nobody, as the desktop tests start
 it): `bench/wayland-switch.py [ROUNDS]`. The programs come from the environment or the builds:
@@ -289,14 +290,16 @@ def x11_memory():
     if not X11_BENCH or not os.access(X11_BENCH, os.X_OK):
         return {}
     sizes = "|".join(str(n) for n in SIZES)
-    out = subprocess.run([X11_BENCH, f"--benchmark_filter=^Memory/windows:({sizes})$",
+    out = subprocess.run([X11_BENCH, f"--benchmark_filter=^Memory/windows:({sizes})/",
                           "--benchmark_format=json"], capture_output=True, text=True)
     try:
         runs = json.loads(out.stdout)["benchmarks"]
     except (ValueError, KeyError):
         print(f"the X11 benchmark gave no figures: {out.stderr[-500:]}")
         return {}
-    return {int(run["name"].split(":")[1].split("/")[0]): run.get("rss_MiB") for run in runs}
+    return {int(run["name"].split(":")[1].split("/")[0]): (run.get("rss_MiB"),
+                                                         run.get("bare_qt_rss_MiB"))
+            for run in runs}
 
 
 def main():
@@ -319,11 +322,11 @@ def main():
         print(f"{'resident memory':>32}: {r['rss']:.1f} MiB")
         sys.stdout.flush()
     x11 = x11_memory()
-    print("\nresident memory, MiB:  windows   sway   X11 (Xvfb + openbox)")
+    print("\nresident memory, MiB:  windows   sway    X11   a bare Qt window on X11")
     for r in all_results:
-        other = x11.get(r["windows"])
-        print(f"{r['windows']:>30}  {r['rss']:6.1f}   "
-              f"{'-' if other is None else f'{other:6.1f}'}")
+        other, bare = x11.get(r["windows"], (None, None))
+        print(f"{r['windows']:>30}  {r['rss']:6.1f}  " +
+              "  ".join("     -" if v is None else f"{v:6.1f}" for v in (other, bare)))
     print(f"uptime:{subprocess.run(['uptime'], capture_output=True, text=True).stdout.rstrip()}")
 
 
