@@ -1,103 +1,333 @@
 #!/usr/bin/env python3
-"""Quick-tap latency on sway: a Super-Tab typed by wtype until sway reports the new focus,
-beside `swaymsg '[con_id=N] focus'` moving the focus between the same two windows.
+"""Tolvane on a private headless sway at three sizes of desktop: three foot terminals alone,
+and with one test client holding 500 or 1,000 more toplevels (on workspace 2, where sway's
+`assign` puts them). For each size, on its own sway and its own Tolvane (`--verbose`):
 
-Run inside a sway session with Tolvane running (WAYLAND_DISPLAY and SWAYSOCK set) and at
-least two windows: `bench/wayland-switch.py [ROUNDS] [path of tolvane]`. It also times the
-front door's `tolvane trigger next`, what an `exec` binding runs, which is a whole quick tap
-when no key is held. It prints the median and spread of each way over ROUNDS rounds. Both ways
-start one process per switch (wtype, swaymsg), so the difference is what Tolvane adds.
+- quick tap: a Super-Tab typed by wtype until sway reports the new focus, beside the front
+  door's `tolvane trigger next` (what an `exec` binding runs) and `swaymsg '[con_id=N] focus'`
+  moving the focus between the same windows. All three start one process per switch, so the
+  differences are what Tolvane adds;
+- held HUD: from starting the wtype that presses Tab with Super held to Tolvane's log line
+  "wayland: overlay shown hud" reaching the pipe, less the designed 0.1 s delay;
+- idle CPU of the tolvane process over a quiet span (10 s) after the switches have settled;
+- resident memory (VmRSS) after the warm-up, the switches and the HUDs.
+
+Then, for comparison, Tolvane's resident memory on X11 (Xvfb + openbox, three xterms and the X11
+test client's windows) at the same sizes, beside a bare Qt Widgets window's, from
+`tolvane_desktop_bench --benchmark_filter=Memory`.
+
+Run as root inside `dbus-run-session` (sway itself runs as nobody, as the desktop tests start
+it): `bench/wayland-switch.py [ROUNDS]`. The programs come from the environment or the builds:
+TOLVANE (build/release/src/tolvane), TOLVANE_WAYLAND_TEST_CLIENT
+(build/dev/tests/wayland_desktop/tolvane-wayland-test-client: the release preset builds no
+tests, and the client's speed is not what is measured), TOLVANE_DESKTOP_BENCH
+(build/release/bench/tolvane_desktop_bench; empty to skip the X11 figures). BENCH_SIZES
+("3,503,1003") and BENCH_IDLE_SECONDS (10) change the sizes and the quiet span.
 """
 import json
 import os
-import select
+import pwd
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 20
+HUD_ROUNDS = max(5, ROUNDS // 2)
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TOLVANE = os.environ.get("TOLVANE", f"{ROOT}/build/release/src/tolvane")
+CLIENT = os.environ.get("TOLVANE_WAYLAND_TEST_CLIENT",
+                        f"{ROOT}/build/dev/tests/wayland_desktop/tolvane-wayland-test-client")
+X11_BENCH = os.environ.get("TOLVANE_DESKTOP_BENCH",
+                           f"{ROOT}/build/release/bench/tolvane_desktop_bench")
+SIZES = [int(n) for n in os.environ.get("BENCH_SIZES", "3,503,1003").split(",")]
+IDLE_SECONDS = float(os.environ.get("BENCH_IDLE_SECONDS", "10"))
+TERMINALS = ["one", "two", "three"]
+SHOW_DELAY = 0.1
+# Starting a thousand toplevels, and Tolvane's warm-up over them, take a while on a busy machine.
+START_BOUND = 180.0
+SUPER_DOWN = ["-M", "logo", "-P", "Super_L"]
+SUPER_UP = ["-p", "Super_L", "-m", "logo"]
+HUD_LINE = "wayland: overlay shown hud"
 
 
-def focused_con(tree):
-    if tree.get("focused") and tree.get("type") in ("con", "floating_con"):
-        return tree["id"]
-    for child in tree.get("nodes", []) + tree.get("floating_nodes", []):
-        found = focused_con(child)
-        if found:
-            return found
-    return None
+class Lines:
+    """A pipe's lines as they arrive, each with the time it was read, by a thread of its own
+    so that a timestamp is not late by whatever the main thread was doing."""
+
+    def __init__(self, pipe):
+        self.lines = []
+        self.changed = threading.Condition()
+        threading.Thread(target=self._read, args=(pipe,), daemon=True).start()
+
+    def _read(self, pipe):
+        for raw in iter(pipe.readline, b""):
+            with self.changed:
+                self.lines.append((time.perf_counter(), raw.decode(errors="replace")))
+                self.changed.notify_all()
+
+    def wait(self, found, bound=START_BOUND, since=0):
+        """The first (time, line) from index `since` on for which found(line) holds; None when
+        `bound` seconds passed first."""
+        deadline = time.perf_counter() + bound
+        at = since
+        with self.changed:
+            while True:
+                for when, line in self.lines[at:]:
+                    if found(line):
+                        return when, line
+                at = len(self.lines)
+                left = deadline - time.perf_counter()
+                if left <= 0:
+                    return None
+                self.changed.wait(left)
+
+    def count(self, text):
+        with self.changed:
+            return sum(text in line for _, line in self.lines)
+
+    def __len__(self):
+        with self.changed:
+            return len(self.lines)
+
+
+class Sway:
+    """A headless sway run as nobody, with its event stream and the keyboard that keeps the
+    seat's (without it each wtype races its clients' binding of a new keyboard)."""
+
+    def __init__(self):
+        self.home = tempfile.mkdtemp(prefix="tolvane-bench-")
+        self.dir, self.runtime = f"{self.home}/sway", f"{self.home}/run"
+        nobody = pwd.getpwnam("nobody")
+        os.chmod(self.home, 0o711)
+        os.mkdir(self.dir, 0o700)
+        os.mkdir(self.runtime, 0o700)
+        os.chown(self.dir, nobody.pw_uid, nobody.pw_gid)
+        with open(f"{self.dir}/conf", "w") as conf:
+            conf.write("output HEADLESS-1 resolution 1280x800\n"
+                       'assign [app_id="^bulk$"] workspace 2\n')
+        self.sway = subprocess.Popen(
+            ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-i",
+             "PATH=/usr/bin:/bin", f"HOME={self.dir}", f"XDG_RUNTIME_DIR={self.dir}",
+             "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+             "sway", "-c", f"{self.dir}/conf"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        self.children = []
+        poll(self._sockets, "sway's sockets")
+        self.events = Lines(self.start(["swaymsg", "-m", "-t", "subscribe", '["window"]'],
+                                       stdout=subprocess.PIPE).stdout)
+        self.start(["wtype", "-s", "86400000"])
+
+    def _sockets(self):
+        names = os.listdir(self.dir)
+        socks = [n for n in names if n.startswith("sway-ipc.") and n.endswith(".sock")]
+        if "wayland-1" not in names or not socks:
+            return False
+        self.env = dict(os.environ, WAYLAND_DISPLAY=f"{self.dir}/wayland-1",
+                        SWAYSOCK=f"{self.dir}/{socks[0]}", XDG_RUNTIME_DIR=self.runtime,
+                        DISPLAY="")
+        return True
+
+    def start(self, argv, env=None, **kwargs):
+        kwargs.setdefault("stdout", subprocess.DEVNULL)
+        kwargs.setdefault("stderr", subprocess.DEVNULL)
+        child = subprocess.Popen(argv, env=env or self.env, start_new_session=True, **kwargs)
+        self.children.append(child)
+        return child
+
+    def msg(self, *args):
+        return subprocess.run(["swaymsg", *args], env=self.env, capture_output=True,
+                              check=True, text=True).stdout
+
+    def tree(self):
+        return json.loads(self.msg("-t", "get_tree"))
+
+    def end(self):
+        for child in reversed(self.children):
+            child.terminate()
+            child.wait()
+        os.killpg(self.sway.pid, 15)
+        self.sway.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def poll(ready, what, bound=START_BOUND):
+    """Asks `ready` until it holds: a benchmark's set-up, where a sleep costs nothing measured."""
+    deadline = time.perf_counter() + bound
+    while not ready():
+        if time.perf_counter() > deadline:
+            raise SystemExit(f"timed out waiting for {what}")
+        time.sleep(0.2)
 
 
 def views(tree):
     if tree.get("app_id") or tree.get("window_properties"):
-        yield tree["id"]
+        yield tree
     for child in tree.get("nodes", []) + tree.get("floating_nodes", []):
         yield from views(child)
 
 
-def tree():
-    return json.loads(subprocess.run(["swaymsg", "-t", "get_tree"], capture_output=True,
-                                     check=True, text=True).stdout)
+def focused_con(tree):
+    return next((v["id"] for v in views(tree) if v.get("focused")), None)
 
 
-events = subprocess.Popen(["swaymsg", "-m", "-t", "subscribe", '["window"]'],
-                          stdout=subprocess.PIPE)
+class Desktop:
+    """One size: sway, its windows and a running Tolvane, warmed up."""
+
+    def __init__(self, windows):
+        self.windows = windows
+        self.sway = Sway()
+        for title in TERMINALS:
+            self.sway.start(["foot", "-a", title, "-T", title, "cat"])
+        bulk = windows - len(TERMINALS)
+        if bulk > 0:
+            self.sway.start([CLIENT, "--app-id", "bulk", "--title", "bulk", "--count", str(bulk)])
+        poll(lambda: len(list(views(self.sway.tree()))) >= windows, f"{windows} windows")
+        # The history Tolvane starts from: the terminals, "three" last; the bulk was never focused.
+        for title in TERMINALS:
+            self.sway.msg(f'[app_id="^{title}$"] focus')
+        self.home = f"{self.sway.home}/tolvane"
+        env = dict(self.sway.env, HOME=self.home, TOLVANE_TEST_HOOKS="1",
+                   XDG_SESSION_TYPE="wayland")
+        for name in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"):
+            env[name] = f"{self.home}/{name}"
+            os.makedirs(env[name], mode=0o700)
+        store = f"{env['XDG_CONFIG_HOME']}/com.brenmoor.tolvane"
+        os.makedirs(store)
+        with open(f"{store}/preferences.json", "w") as prefs:
+            prefs.write('{"onboardingCompleted": true}')
+        self.env = env
+        self.tolvane = self.sway.start([TOLVANE, "--verbose"], env=env, stderr=subprocess.PIPE)
+        self.log = Lines(self.tolvane.stderr)
+        if not self.log.wait(lambda line: "window snapshot warmed" in line):
+            raise SystemExit("Tolvane did not warm up")
+        self.log.wait(lambda line: "wayland: bindings installed" in line)
+        self.warmed = next(line for _, line in self.log.lines if "snapshot warmed" in line)
+        # Untimed: the first switches and the first HUD pay for what is loaded on first use.
+        self.timed(self.tap())
+        self.timed(self.tap())
+        self.held()
+
+    def tap(self):
+        return ["wtype", *SUPER_DOWN, "-k", "Tab", *SUPER_UP]
+
+    def timed(self, command):
+        """Seconds from starting `command` to sway's focus event for another window than the
+        focused one: the overlay's end refocuses the window it covered, which is no switch."""
+        before = focused_con(self.sway.tree())
+        since = len(self.sway.events)
+        start = time.perf_counter()
+        self.sway.start(command, env=self.env)
+
+        def switched(line):
+            event = json.loads(line)
+            return event.get("change") == "focus" and event["container"]["id"] != before
+
+        found = self.sway.events.wait(switched, bound=20, since=since)
+        time.sleep(0.3)  # lets the switch settle: this is a benchmark, not a test
+        return found and found[0] - start
+
+    def held(self):
+        """Seconds from starting the wtype that holds Super over a Tab to the HUD's log line."""
+        since = len(self.log)
+        start = time.perf_counter()
+        wtype = self.sway.start(["wtype", *SUPER_DOWN, "-k", "Tab", "-s", "600", *SUPER_UP])
+        found = self.log.wait(lambda line: HUD_LINE in line, bound=20, since=since)
+        wtype.wait()
+        time.sleep(0.5)  # the switch at the release, and the refocus after the overlay
+        return found and found[0] - start
+
+    def other_con(self):
+        tree = self.sway.tree()
+        current = focused_con(tree)
+        return next(v["id"] for v in views(tree)
+                    if v["id"] != current and v.get("app_id") in TERMINALS)
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.tolvane.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def rss_mib(self):
+        with open(f"/proc/{self.tolvane.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+
+    def measure(self):
+        results = {"windows": self.windows, "warmed": self.warmed.strip().split("warmed ")[-1]}
+        trigger = [TOLVANE, "trigger", "next"]
+        for name, command in [("tap", self.tap), ("trigger", lambda: trigger),
+                              ("swaymsg", lambda: ["swaymsg", f"[con_id={self.other_con()}] focus"])]:
+            results[name] = [self.timed(command()) for _ in range(ROUNDS)]
+        results["hud"] = [h - SHOW_DELAY if h else None for h in
+                          (self.held() for _ in range(HUD_ROUNDS))]
+        results["rss"] = self.rss_mib()
+        time.sleep(2)  # what the switches left behind (the refocus, a re-query) settles
+        before, start = self.cpu_seconds(), time.perf_counter()
+        time.sleep(IDLE_SECONDS)
+        results["cpu"] = (self.cpu_seconds() - before) / (time.perf_counter() - start) * 100
+        return results
+
+    def end(self):
+        self.sway.end()
 
 
-def lines():
-    """The event stream's lines, read straight from the pipe: Python's buffered reader would
-    hide what is waiting from select()."""
-    pending = b""
-    while True:
-        while b"\n" not in pending:
-            chunk = os.read(events.stdout.fileno(), 65536)
-            if not chunk:
-                raise SystemExit("sway's event stream ended")
-            pending += chunk
-        line, pending = pending.split(b"\n", 1)
-        yield line, pending
+def summary(samples):
+    ms = sorted(s * 1000 for s in samples if s is not None)
+    missed = sum(s is None for s in samples)
+    if not ms:
+        return "no samples"
+    text = f"median {statistics.median(ms):7.2f} ms, min {ms[0]:7.2f}, max {ms[-1]:7.2f}"
+    return text + (f" ({missed} missed)" if missed else "")
 
 
-def drain():
-    while select.select([events.stdout], [], [], 0.05)[0]:
-        os.read(events.stdout.fileno(), 65536)
+def x11_memory():
+    """VmRSS of Tolvane on Xvfb + openbox at the same sizes, from the X11 desktop benchmark."""
+    if not X11_BENCH or not os.access(X11_BENCH, os.X_OK):
+        return {}
+    sizes = "|".join(str(n) for n in SIZES)
+    out = subprocess.run([X11_BENCH, f"--benchmark_filter=^Memory/windows:({sizes})/",
+                          "--benchmark_format=json"], capture_output=True, text=True)
+    try:
+        runs = json.loads(out.stdout)["benchmarks"]
+    except (ValueError, KeyError):
+        print(f"the X11 benchmark gave no figures: {out.stderr[-500:]}")
+        return {}
+    return {int(run["name"].split(":")[1].split("/")[0]): (run.get("rss_MiB"),
+                                                         run.get("bare_qt_rss_MiB"))
+            for run in runs}
 
 
-def timed(command, before):
-    """Seconds from starting `command` to sway's focus event for another window than `before`:
-    the overlay's end refocuses the window it covered, which is no switch."""
-    drain()
-    start = time.perf_counter()
-    subprocess.Popen(command, stdout=subprocess.DEVNULL)
-    for line, _ in lines():
-        event = json.loads(line)
-        if event.get("change") == "focus" and event["container"]["id"] != before:
-            return time.perf_counter() - start
+def main():
+    print(f"uptime:{subprocess.run(['uptime'], capture_output=True, text=True).stdout.rstrip()}")
+    all_results = []
+    for windows in SIZES:
+        desktop = Desktop(windows)
+        try:
+            all_results.append(desktop.measure())
+        finally:
+            desktop.end()
+        r = all_results[-1]
+        print(f"\n{windows} windows on sway (Tolvane: {r['warmed']}), {ROUNDS} rounds:")
+        print(f"{'Tolvane quick tap (wtype)':>32}: {summary(r['tap'])}")
+        print(f"{'tolvane trigger next (exec)':>32}: {summary(r['trigger'])}")
+        print(f"{'swaymsg [con_id] focus':>32}: {summary(r['swaymsg'])}")
+        print(f"{'held HUD past 0.1 s (log line)':>32}: {summary(r['hud'])} "
+              f"({HUD_ROUNDS} rounds)")
+        print(f"{'idle CPU':>32}: {r['cpu']:.2f} % over {IDLE_SECONDS:.0f} s")
+        print(f"{'resident memory':>32}: {r['rss']:.1f} MiB")
+        sys.stdout.flush()
+    x11 = x11_memory()
+    print("\nresident memory, MiB:  windows   sway    X11   a bare Qt window on X11")
+    for r in all_results:
+        other, bare = x11.get(r["windows"], (None, None))
+        print(f"{r['windows']:>30}  {r['rss']:6.1f}  " +
+              "  ".join("     -" if v is None else f"{v:6.1f}" for v in (other, bare)))
+    print(f"uptime:{subprocess.run(['uptime'], capture_output=True, text=True).stdout.rstrip()}")
 
 
-def measure(name, command_for):
-    samples = []
-    for _ in range(ROUNDS):
-        before = focused_con(tree())
-        samples.append(timed(command_for(), before))
-        time.sleep(0.3)  # lets the previous switch settle: this is a benchmark, not a test
-    ms = sorted(s * 1000 for s in samples)
-    print(f"{name:>28}: median {statistics.median(ms):6.2f} ms, "
-          f"min {ms[0]:6.2f}, max {ms[-1]:6.2f} ({ROUNDS} rounds)")
-
-
-def other_con():
-    t = tree()
-    current = focused_con(t)
-    return next(con for con in views(t) if con != current)
-
-
-print(f"windows: {len(list(views(tree())))}")
-measure("Tolvane quick tap (wtype)",
-        lambda: ["wtype", "-M", "logo", "-P", "Super_L", "-k", "Tab", "-p", "Super_L",
-                 "-m", "logo"])
-tolvane = sys.argv[2] if len(sys.argv) > 2 else "tolvane"
-measure("tolvane trigger next (exec)", lambda: [tolvane, "trigger", "next"])
-measure("swaymsg [con_id] focus", lambda: ["swaymsg", f"[con_id={other_con()}] focus"])
-events.kill()
+main()

@@ -237,8 +237,11 @@ bool SwaySession::openWindow(const std::string& app, const std::string& title,
                              const std::vector<std::string>& command) {
   std::vector<std::string> argv{"foot", "-a", app, "-T", title};
   argv.insert(argv.end(), command.begin(), command.end());
+  return openClient(argv, app + ":" + title);
+}
+
+bool SwaySession::openClient(const std::vector<std::string>& argv, const std::string& window) {
   clients_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
-  const std::string window = app + ":" + title;
   const auto shown = [&] {
     return std::find(mapped_.begin(), mapped_.end(), window) != mapped_.end() && focused_ == window;
   };

@@ -52,6 +52,8 @@ class SwaySession {
   /// focuses it.
   bool openWindow(const std::string& app, const std::string& title,
                   const std::vector<std::string>& command = {});
+  /// Starts the client `argv` and waits until sway maps and focuses its `window` ("app:title").
+  bool openClient(const std::vector<std::string>& argv, const std::string& window);
   /// The focused window as "app:title", from the event stream; empty when none is.
   const std::string& focused() const { return focused_; }
   /// Waits until the focused window is `window` ("app" or "app:title").
