@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cli/add_account.h"
+#include "http/connection_limits.h"
 #include "service/client_address.h"
 #include "support/service_world.h"
 #include "wire/cloud_bodies.h"
@@ -413,6 +414,7 @@ TEST_F(Bounds, OfASignUpAreThePasswordsLengthAndTheAddressesShape) {
   }
 }
 
+// By the rate limits and by the bound on open connections alike.
 TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
   for (const auto& [one, other, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"2001:DB8::1", "2001:db8::1", true},
@@ -422,6 +424,9 @@ TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork
            {"192.0.2.1", "192.0.2.2", false},
            {"unknown", "x", false}}) {
     EXPECT_EQ(addressKey(one) == addressKey(other), same) << one << " " << other;
+    ConnectionLimits oneEach(1, 2);
+    const auto first = oneEach.take(one);
+    EXPECT_EQ(oneEach.take(other).has_value(), !same) << one << " " << other;
   }
 }
 
