@@ -25,9 +25,11 @@ const char* const kUsage =
     "                        with --behind-proxy, where every connection is the proxy's)\n"
     "  --argon2-memory KIB   password hashing memory (default 19456)\n"
     "  --argon2-passes N     password hashing passes (default 2)\n"
-    "  --sign-in-limit N     sign-in attempts per client address in 10 minutes (default 30)\n"
+    "  --sign-in-limit N     sign-in pages, and attempts, per client address in 10 minutes\n"
+    "                        (default 30)\n"
     "  --upload-limit N      uploads per client address per minute (default 120); one account\n"
-    "                        or installation may send a quarter of them\n"
+    "                        or installation may send a quarter of them, and the address's\n"
+    "                        bytes (32 MiB, then 256 MiB a day) grow in proportion\n"
     "  --keep-days N         keep uploads N days (default 90)\n"
     "  --token-idle-days N   a sign-in unused for N days ends (default 90)\n"
     "  --sign-up open|closed closed: the sign-in page makes no accounts; add them with\n"
@@ -51,10 +53,15 @@ constexpr int kMaxDays = 36500;
 constexpr int kMaxLimit = 1000000000;
 
 // The defaults' proportions kept: an account or installation gets a quarter of what a whole
-// address (perhaps a household or an office behind one router) may send.
+// address (perhaps a household or an office behind one router) may send, and the address's
+// bytes grow with its count, or a raised count would still stop at the default's bytes.
 void setUploadLimit(int perMinute, ServiceConfig& config) {
+  const double scale = perMinute / ServiceConfig().uploadsPerAddress.burst;
+  const RateLimit bytes = ServiceConfig().uploadBytesPerAddress;
   config.uploadsPerAddress = {.burst = double(perMinute), .perSecond = perMinute / 60.0};
   config.uploadsPerAccount = {.burst = perMinute / 4.0, .perSecond = perMinute / 240.0};
+  config.uploadBytesPerAddress = {.burst = bytes.burst * scale,
+                                  .perSecond = bytes.perSecond * scale};
 }
 
 }  // namespace
@@ -123,7 +130,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
     } else if (option == "--argon2-passes" && parseInt(value, 1, 100, number)) {
       line.service.passwordCost.passes = static_cast<std::uint32_t>(number);
     } else if (option == "--sign-in-limit" && parseInt(value, 1, kMaxLimit, number)) {
+      // Each sign-in opens a page before its attempts: one bound would hold back the other.
       line.service.signInPerAddress = {.burst = double(number), .perSecond = number / 600.0};
+      line.service.pagesPerAddress = line.service.signInPerAddress;
     } else if (option == "--upload-limit" && parseInt(value, 4, kMaxLimit, number)) {
       setUploadLimit(number, line.service);
     } else if (option == "--keep-days" && parseInt(value, 1, kMaxDays, number)) {

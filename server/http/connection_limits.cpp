@@ -1,5 +1,7 @@
 #include "http/connection_limits.h"
 
+#include "service/client_address.h"
+
 namespace tolvane::server {
 
 ConnectionLimits::ConnectionLimits(std::size_t perAddress, std::size_t inAll)
@@ -18,13 +20,16 @@ ConnectionLimits::Slot::~Slot() {
 }
 
 std::optional<ConnectionLimits::Slot> ConnectionLimits::take(const std::string& address) {
+  // Counted as the rate limits count: otherwise one IPv6 client, with a /64 to draw addresses
+  // from, would get a share per address until it held every connection the server has.
+  std::string client = addressKey(address);
   std::lock_guard guard(lock_);
   if (total_ >= inAll_) return std::nullopt;
-  std::size_t& open = open_[address];
+  std::size_t& open = open_[client];
   if (perAddress_ && open >= perAddress_) return std::nullopt;
   ++open;
   ++total_;
-  return Slot(this, address);
+  return Slot(this, std::move(client));
 }
 
 void ConnectionLimits::give(const std::string& address) {

@@ -1,5 +1,6 @@
-// Open connections counted per client address and in all: a client that opens many and sends
-// nothing holds sockets, not workers, and only up to its share.
+// Open connections counted per client address (as `addressKey` gives it: an IPv6 client by its
+// /64) and in all: a client that opens many and sends nothing holds sockets, not workers, and
+// only up to its share.
 #pragma once
 
 #include <cstddef>

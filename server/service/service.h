@@ -10,6 +10,7 @@
 #include <string>
 
 #include "auth/passwords.h"
+#include "http/body_limits.h"
 #include "service/rate_limiter.h"
 
 namespace tolvane::server {
@@ -75,16 +76,16 @@ struct ServiceConfig {
 inline constexpr std::size_t kMaxPasswordBytes = 1024;
 inline constexpr std::size_t kMinNewPasswordBytes = 8;
 
-/// Body bounds per endpoint, also the HTTP binding's overall limit.
+/// Body bounds per endpoint: the HTTP binding's, so that a body is parsed under the bound sized
+/// to its endpoint however it arrives; and a sync blob's own.
 struct BodyLimits {
-  static constexpr std::size_t kForm = 8 * 1024;
-  static constexpr std::size_t kToken = 8 * 1024;
+  static constexpr std::size_t kForm = body_limit::kForm;
+  static constexpr std::size_t kToken = body_limit::kToken;
   static constexpr std::size_t kSyncBlob = 1024 * 1024;
-  static constexpr std::size_t kSync = 2 * kSyncBlob + 4096;
-  static constexpr std::size_t kUsage = 2 * 1024 * 1024;
-  static constexpr std::size_t kCrash = 2 * 1024 * 1024;
-  static constexpr std::size_t kTesterLog = 4 * 1024 * 1024;
-  static constexpr std::size_t kLargest = kTesterLog;
+  static constexpr std::size_t kSync = body_limit::kSync;
+  static constexpr std::size_t kUsage = body_limit::kUsage;
+  static constexpr std::size_t kCrash = body_limit::kCrash;
+  static constexpr std::size_t kTesterLog = body_limit::kTesterLog;
 };
 
 class Service {

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cli/add_account.h"
+#include "http/connection_limits.h"
 #include "service/client_address.h"
 #include "support/service_world.h"
 #include "wire/cloud_bodies.h"
@@ -387,6 +388,11 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
             200}}) {
     EXPECT_EQ(c.status, c.expected) << c.what;
   }
+  // Parsed under the bound the HTTP binding holds each endpoint's body to, however it came.
+  for (const EndpointBodyLimit& e : kEndpointBodyLimits) {
+    const std::string past(e.bytes + 1, ' ');
+    EXPECT_EQ(call(std::string(e.method), std::string(e.path), past, token).status, 413) << e.path;
+  }
 }
 
 // What a sign-up takes: a new password of at least 8 bytes, and an e-mail address of one @
@@ -413,6 +419,7 @@ TEST_F(Bounds, OfASignUpAreThePasswordsLengthAndTheAddressesShape) {
   }
 }
 
+// By the rate limits and by the bound on open connections alike.
 TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork) {
   for (const auto& [one, other, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"2001:DB8::1", "2001:db8::1", true},
@@ -422,6 +429,9 @@ TEST(Addresses, CountOneClientOnceWhateverItsSpellingAndAnIPv6ClientByItsNetwork
            {"192.0.2.1", "192.0.2.2", false},
            {"unknown", "x", false}}) {
     EXPECT_EQ(addressKey(one) == addressKey(other), same) << one << " " << other;
+    ConnectionLimits oneEach(1, 2);
+    const auto first = oneEach.take(one);
+    EXPECT_EQ(oneEach.take(other).has_value(), !same) << one << " " << other;
   }
 }
 

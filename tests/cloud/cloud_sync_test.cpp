@@ -142,8 +142,10 @@ TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
     Json reply;
     Strings methods;
     bool applied;
-    // The bookkeeping is another account's: it goes at sign-in, and the service's 7 is news.
+    // The bookkeeping is another account's, or the same e-mail's at another service: it goes
+    // at sign-in, and the service's 7 is news.
     bool otherAccount = false;
+    bool otherService = false;
   };
   const Json remote7 = {{"version", 7}, {"blob", kRemoteBlob}};
   const Row rows[] = {
@@ -154,11 +156,16 @@ TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
       {"not newer, changed here", 8, true, remote7, {"GET", "PUT"}, false},
       {"newer", 6, true, remote7, {"GET"}, true},
       {"another account's newer base", 8, false, remote7, {"GET"}, true, true},
+      {"another service's newer base", 8, false, remote7, {"GET"}, true, false, true},
   };
   for (const auto& row : rows) {
     Rig rig({{std::string(prefkey::kCloudSyncEnabled), false}});
     rig.seedBookkeeping(row.base, row.changedHere ? "{}" : rig.sync().snapshotBlob());
     if (row.otherAccount) rig.email = "bob@example.org";
+    if (row.otherService) {
+      rig.cloud = CloudConfig("http://other.test");
+      rig.secrets.set(secretkey::kCloudTokenBase, rig.cloud.baseURL());
+    }
     rig.sync();
     rig.signIn();
     rig.loop.runUntilIdle();  // sync is off: the sign-in's pull sends nothing
