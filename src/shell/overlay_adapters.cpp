@@ -4,6 +4,14 @@
 #include "backends/wayland/wayland_keys.h"
 
 namespace tolvane::shell {
+namespace {
+
+Rect logical(const QRect& rect) {
+  return Rect{static_cast<double>(rect.x()), static_cast<double>(rect.y()),
+              static_cast<double>(rect.width()), static_cast<double>(rect.height())};
+}
+
+}  // namespace
 
 /// The tap's view of the surface: a hold for the length of a session.
 class OverlayAdapters::Keyboard final : public wayland::SessionKeyboard {
@@ -36,15 +44,16 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
     return std::nullopt;
   }
 
-  void paint(std::function<void(const Frame&)> painter, const QRect& input) override {
+  void paint(std::function<void(const Frame&)> painter, const QRect& bounds,
+             const QRect& input) override {
     // A panel shown outside a session (the palette holds it itself) maps the surface first.
     if (owner_.holder_ == OverlayAdapters::Holder::none) return;
     owner_.surface_->paint(
         [painter = std::move(painter)](const wayland::OverlaySurface::Frame& frame) {
-          painter({frame.pixels, frame.width, frame.height, frame.stride, frame.scale});
+          painter({frame.pixels, frame.width, frame.height, frame.stride, frame.scale, frame.x,
+                   frame.y});
         },
-        Rect{static_cast<double>(input.x()), static_cast<double>(input.y()),
-             static_cast<double>(input.width()), static_cast<double>(input.height())});
+        logical(bounds), logical(input));
     owner_.client_.flush();
   }
 
@@ -94,7 +103,8 @@ OverlayAdapters::OverlayAdapters(wayland::WaylandClient& client,
       .left = [this] { lost(); },
   });
   surface_->setClickHandler([this](double x, double y) {
-    if (auto click = canvas_->click_) click(QPointF(x, y));
+    const Point at = surface_->origin();
+    if (auto click = canvas_->click_) click(QPointF(x + at.x, y + at.y));
   });
   surface_->setLostHandler([this] { lost(); });
 }

@@ -1,6 +1,6 @@
-// The overlay layer surface: mapping (one pixel for a keyboard alone, the output for a panel),
-// painting into a small buffer pool, and the two ways the keyboard goes back (release on the main
-// thread, releaseFromAnyThread from a watchdog).
+// The overlay layer surface: mapping (one pixel for a keyboard alone, a panel's rectangle for a
+// panel), painting into a small buffer pool, and the two ways the keyboard goes back (release on
+// the main thread, releaseFromAnyThread from a watchdog).
 #include "backends/wayland/overlay_surface.h"
 
 #include <wayland-client.h>
@@ -22,15 +22,21 @@ struct OverlaySurface::Surface {
   zwlr_layer_surface_v1* layer = nullptr;
   std::string outputName;
   int scale = 1;
-  int width = 0, height = 0;  // logical, from the latest configure
-  bool configured = false;
+  /// Logical pixels within the output; not anchored = the centred idle pixel.
+  struct Placement {
+    int x = 0, y = 0, width = 1, height = 1;
+    bool anchored = false;
+    bool operator==(const Placement&) const = default;
+  };
+  // A session's keyboard alone needs a mapped surface, not pixels: until something is painted
+  // the surface is one transparent pixel, cheap to map and to composite. A panel moves it over
+  // just the panel, so that a frame is a panel's pixels, not an output's.
+  Placement wanted;         // what the next frame is drawn at
+  Placement sent;           // what the compositor was last told
+  bool configured = false;  // the first configure came: buffers may be attached
   bool redrawPending = false;
-  // A session's keyboard alone needs a mapped surface, not a full output's pixels: until
-  // something is painted the surface is one transparent pixel, cheap to map and to composite.
-  // Painting asks the compositor for the whole output once.
-  bool fullOutput = false;
-  // The last frame attached is what the painter draws now: a configure of the same size only
-  // needs acknowledging.
+  // The last frame attached is what the painter draws now: a configure then only needs
+  // acknowledging.
   bool current = false;
   BufferSlots slots;
   std::vector<std::unique_ptr<ShmBuffer>> buffers;
@@ -94,7 +100,7 @@ bool OverlaySurface::hold(const std::string& outputName) {
                                                    output != nullptr ? output->output : nullptr,
                                                    ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tolvane");
   zwlr_layer_surface_v1_add_listener(s->layer, &kLayerListener, this);
-  zwlr_layer_surface_v1_set_size(s->layer, 1, 1);
+  zwlr_layer_surface_v1_set_size(s->layer, 1, 1);  // what `sent` starts as
   zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
   zwlr_layer_surface_v1_set_keyboard_interactivity(
       s->layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
@@ -110,26 +116,22 @@ bool OverlaySurface::hold(const std::string& outputName) {
   return true;
 }
 
-void OverlaySurface::paint(Painter painter, Rect inputArea) {
+void OverlaySurface::paint(Painter painter, Rect bounds, Rect inputArea) {
   finishAnyThreadRelease();
   painter_ = std::move(painter);
   inputArea_ = inputArea;
-  if (surface_ && isHeld()) surface_->current = false;
-  if (surface_ && isHeld() && !surface_->fullOutput) {
-    // The frame follows the configure of the new size.
-    Surface& s = *surface_;
-    std::lock_guard<std::mutex> lock(sending_);
-    if (!isHeld()) return;
-    s.fullOutput = true;
-    s.configured = false;
-    zwlr_layer_surface_v1_set_anchor(
-        s.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                     ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-    zwlr_layer_surface_v1_set_size(s.layer, 0, 0);
-    wl_surface_commit(s.surface);
-    client_.flush();
-    return;
-  }
+  if (!surface_ || !isHeld()) return;
+  Surface& s = *surface_;
+  const int maxLogical = ShmBuffer::kMaxSide / s.scale;
+  const int left = static_cast<int>(std::floor(bounds.x));
+  const int top = static_cast<int>(std::floor(bounds.y));
+  Surface::Placement wanted{std::max(0, left), std::max(0, top),
+                            static_cast<int>(std::ceil(bounds.x + bounds.width)) - left,
+                            static_cast<int>(std::ceil(bounds.y + bounds.height)) - top, true};
+  wanted.width = std::clamp(wanted.width, 1, maxLogical);
+  wanted.height = std::clamp(wanted.height, 1, maxLogical);
+  s.wanted = wanted;
+  s.current = false;
   draw();
 }
 
@@ -137,7 +139,9 @@ void OverlaySurface::clear() {
   finishAnyThreadRelease();
   painter_ = nullptr;
   inputArea_ = Rect{};
-  if (surface_ && isHeld()) surface_->current = false;
+  if (!surface_ || !isHeld()) return;
+  surface_->wanted = Surface::Placement{};
+  surface_->current = false;
   draw();
 }
 
@@ -151,6 +155,11 @@ void OverlaySurface::release() {
 
 bool OverlaySurface::isHeld() const {
   return hold_.load() == Hold::Held;
+}
+
+Point OverlaySurface::origin() const {
+  if (!surface_) return {};
+  return {static_cast<double>(surface_->sent.x), static_cast<double>(surface_->sent.y)};
 }
 
 bool OverlaySurface::releaseFromAnyThread() {
@@ -188,10 +197,34 @@ void OverlaySurface::destroySurface() {
   surface_.reset();
 }
 
+void OverlaySurface::place(Surface& s) {
+  if (s.sent == s.wanted) return;
+  const Surface::Placement& p = s.wanted;
+  // Anchored to the top-left corner with margins, at a fixed size: the compositor configures
+  // exactly that size, so the frame can go along with the change instead of after a configure.
+  zwlr_layer_surface_v1_set_anchor(
+      s.layer,
+      p.anchored ? ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT : 0);
+  zwlr_layer_surface_v1_set_margin(s.layer, p.y, 0, 0, p.x);
+  zwlr_layer_surface_v1_set_size(s.layer, static_cast<std::uint32_t>(p.width),
+                                 static_cast<std::uint32_t>(p.height));
+  s.sent = p;
+}
+
 void OverlaySurface::draw() {
-  if (!surface_ || !surface_->configured || !isHeld()) return;
+  if (!surface_ || !isHeld()) return;
   Surface& s = *surface_;
-  const int width = s.width * s.scale, height = s.height * s.scale;
+  if (!s.configured) {
+    // No buffer before the first configure; the frame follows it.
+    std::lock_guard<std::mutex> lock(sending_);
+    if (!isHeld()) return;
+    place(s);
+    wl_surface_commit(s.surface);
+    client_.flush();
+    return;
+  }
+  const Surface::Placement at = s.wanted;
+  const int width = at.width * s.scale, height = at.height * s.scale;
   const auto pick = s.slots.acquire(width, height);
   if (!pick) {
     s.redrawPending = true;  // every buffer is with the compositor: draw at the next release
@@ -213,7 +246,7 @@ void OverlaySurface::draw() {
     }
   }
   ShmBuffer& buffer = *s.buffers[pick->index];
-  const Frame frame{buffer.pixels(), width, height, buffer.stride(), s.scale};
+  const Frame frame{buffer.pixels(), width, height, buffer.stride(), s.scale, at.x, at.y};
   if (painter_) {
     painter_(frame);
   } else {
@@ -221,14 +254,18 @@ void OverlaySurface::draw() {
   }
   std::lock_guard<std::mutex> lock(sending_);
   if (!isHeld()) return;
+  place(s);
   wl_surface_attach(s.surface, buffer.buffer(), 0, 0);
   wl_surface_set_buffer_scale(s.surface, s.scale);
   if (wl_surface_get_version(s.surface) >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION) {
     wl_surface_damage_buffer(s.surface, 0, 0, width, height);
   } else {
-    wl_surface_damage(s.surface, 0, 0, s.width, s.height);
+    wl_surface_damage(s.surface, 0, 0, at.width, at.height);
   }
-  setInputRegion(client_.globals().compositor, s.surface, painter_ ? inputArea_ : Rect{});
+  Rect input{};
+  if (painter_)
+    input = Rect{inputArea_.x - at.x, inputArea_.y - at.y, inputArea_.width, inputArea_.height};
+  setInputRegion(client_.globals().compositor, s.surface, input);
   wl_surface_commit(s.surface);
   s.current = true;
   client_.flush();
@@ -241,19 +278,16 @@ void OverlaySurface::onConfigureFor(std::uint32_t serial, std::uint32_t width,
   if (!surface_ || !isHeld()) return;
   Surface& s = *surface_;
   zwlr_layer_surface_v1_ack_configure(s.layer, serial);
-  const std::uint32_t maxLogical = static_cast<std::uint32_t>(ShmBuffer::kMaxSide / s.scale);
-  if (width == 0 || height == 0 || width > maxLogical || height > maxLogical) return;
-  if (s.configured && s.current && s.width == static_cast<int>(width) &&
-      s.height == static_cast<int>(height)) {
-    // The compositor re-arranged its layers; what is attached still fits.
+  // The surface asks for a fixed size, so the configured one is only a confirmation (possibly of
+  // an earlier placement): frames keep the size asked for.
+  (void)width;
+  (void)height;
+  s.configured = true;
+  if (s.current) {
     wl_surface_commit(s.surface);
     client_.flush();
     return;
   }
-  s.width = static_cast<int>(width);
-  s.height = static_cast<int>(height);
-  s.configured = true;
-  s.current = false;
   draw();
 }
 

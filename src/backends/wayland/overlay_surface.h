@@ -1,5 +1,5 @@
 // A surface on the overlay layer that holds the keyboard during a switcher session and, over
-// the whole output, shows what its painter draws into shared-memory buffers.
+// the part of the output a panel covers, shows what its painter draws into shared-memory buffers.
 #pragma once
 
 #include <atomic>
@@ -21,11 +21,13 @@ class WaylandClient;
 class OverlaySurface {
  public:
   /// A free buffer to paint: ARGB8888, premultiplied, `stride` bytes per row, `width`×`height`
-  /// pixels = the logical size × `scale`.
+  /// pixels = the logical size × `scale`. Its top-left pixel lies at (`x`, `y`) of the output,
+  /// logical.
   struct Frame {
     std::uint32_t* pixels = nullptr;
     int width = 0, height = 0, stride = 0;
     int scale = 1;
+    int x = 0, y = 0;
   };
   using Painter = std::function<void(const Frame&)>;
 
@@ -37,15 +39,18 @@ class OverlaySurface {
   /// Maps a transparent surface over the output named `outputName` (empty: the compositor's
   /// choice) with exclusive keyboard. False without a layer shell or such an output.
   bool hold(const std::string& outputName);
-  /// Draws `painter`'s frame (now, or after the first configure) and makes `inputArea`, logical
-  /// coordinates within the output, the clickable part. The painter is kept and runs again when
-  /// the compositor changes the size.
-  void paint(Painter painter, Rect inputArea);
+  /// Moves the surface over `bounds` and draws `painter`'s frame of that size (now, or after the
+  /// first configure), making `inputArea` the clickable part; both are logical coordinates within
+  /// the output. The painter is kept and runs again when the compositor asks for a new frame.
+  void paint(Painter painter, Rect bounds, Rect inputArea);
   /// Transparent and click-through again; the keyboard stays held.
   void clear();
   /// Unmaps and destroys the surface: the keyboard goes back. Idempotent.
   void release();
   bool isHeld() const;
+  /// Where the surface's top-left lies on its output (logical): surface-local clicks plus this
+  /// are output coordinates.
+  Point origin() const;
 
   /// From any thread, never waiting on the main thread: gives the keyboard back and unmaps the
   /// surface. False when nothing was held. The main thread finishes the cleanup (and reports
@@ -69,6 +74,7 @@ class OverlaySurface {
   enum class Hold { None, Held, WatchdogSending, WatchdogDone };
 
   void destroySurface();
+  void place(Surface& s);
   void draw();
 
   WaylandClient& client_;

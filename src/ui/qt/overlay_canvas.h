@@ -16,22 +16,28 @@ namespace tolvane::qt {
 
 class OverlayCanvas {
  public:
-  /// Pixels to paint: premultiplied ARGB32 rows, `scale` device pixels per logical pixel.
+  /// Pixels to paint: premultiplied ARGB32 rows, `scale` device pixels per logical pixel, the
+  /// top-left one at (`x`, `y`) of the canvas (logical).
   struct Frame {
     std::uint32_t* pixels = nullptr;
     int width = 0;
     int height = 0;
     int strideBytes = 0;
     int scale = 1;
+    int x = 0;
+    int y = 0;
   };
 
   virtual ~OverlayCanvas() = default;
   /// Where the canvas lies in the desktop's logical coordinates (the output it covers);
   /// nothing while it has no output.
   virtual std::optional<QRect> area() const = 0;
-  /// Paints a whole frame: `painter` runs now, or once the canvas can take one. Only `input`
-  /// (logical, canvas coordinates) takes clicks; elsewhere they reach the windows below.
-  virtual void paint(std::function<void(const Frame&)> painter, const QRect& input) = 0;
+  /// Paints a frame of the part `bounds` (logical, canvas coordinates); the rest of the canvas is
+  /// transparent. `painter` runs now, or once the canvas can take one. Only `input` (within
+  /// `bounds`) takes clicks; elsewhere they reach the windows below. The smaller `bounds`, the
+  /// sooner a frame is on screen.
+  virtual void paint(std::function<void(const Frame&)> painter, const QRect& bounds,
+                     const QRect& input) = 0;
   /// Fully transparent again, taking no clicks.
   virtual void clear() = 0;
   /// A click at a point of the canvas (logical coordinates).

@@ -16,7 +16,7 @@ void paintOverlayFrame(const OverlayCanvas::Frame& frame, QPoint at,
   QPainter painter(&image);
   painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
                          QPainter::SmoothPixmapTransform);
-  painter.translate(at);
+  painter.translate(at - QPoint(frame.x, frame.y));
   paint(painter);
 }
 

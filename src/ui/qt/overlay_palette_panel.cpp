@@ -95,8 +95,8 @@ void OverlayPalettePanel::repaint() {
   origin_ = view_.frame ? QPoint(qRound(view_.frame->x), qRound(view_.frame->y)) - area.topLeft()
                         : QPoint((area.width() - size.width()) / 2, area.height() / 5);
   // The whole canvas takes clicks: one outside the panel is the user leaving it.
-  canvas_.paint([this](const OverlayCanvas::Frame& frame) { paintFrame(frame); },
-                QRect(QPoint(0, 0), area.size()));
+  const QRect whole(QPoint(0, 0), area.size());
+  canvas_.paint([this](const OverlayCanvas::Frame& frame) { paintFrame(frame); }, whole, whole);
 }
 
 QRectF OverlayPalettePanel::listRect() const {

@@ -38,7 +38,7 @@ void OverlaySwitcherPanel::show(const SwitcherPanelView& view) {
   origin_ = origin(area);
   const QRect panel(origin_, QSize(qCeil(view_.size.width), qCeil(view_.size.height)));
   canvas_.paint([this, at = origin_](const OverlayCanvas::Frame& frame) { paintFrame(frame, at); },
-                panel);
+                panel, panel);
 }
 
 void OverlaySwitcherPanel::paintFrame(const OverlayCanvas::Frame& frame, QPoint at) {
