@@ -125,6 +125,9 @@ void WaylandEventTap::trigger(sway::Trigger trigger) {
                                  [&](const sway::Binding& b) { return b.trigger == trigger; });
   if (!bound) return;
   const TriggerKey key = keyOf(trigger);
+  // A new session on the last one's surface would wait for a keyboard enter that has come and
+  // gone: the old surface goes first.
+  if (deferredRelease_) endHold();
   if (!keyboard_.isHeld()) beginHold(triggerFlag_);
   // Shift is part of the binding that fired; what the keyboard says comes later.
   const std::uint64_t flags =
@@ -151,6 +154,7 @@ void WaylandEventTap::beginHold(std::uint64_t flags) {
 }
 
 void WaylandEventTap::endHold() {
+  loop_.cancel(std::exchange(deferredRelease_, 0));
   loop_.cancel(std::exchange(arrival_, 0));
   keyboardArrived_ = false;
   flags_ = 0;
@@ -160,7 +164,18 @@ void WaylandEventTap::endHold() {
 }
 
 void WaylandEventTap::sessionEnded() {
-  endHold();
+  // The session hears nothing more, but the surface goes only after the activation the session
+  // ends with, which follows in this turn of the loop: sway then focuses the chosen window
+  // beneath the surface and hands it the keyboard as the surface goes, instead of refocusing the
+  // covered window first and switching a second time.
+  loop_.cancel(std::exchange(arrival_, 0));
+  keyboardArrived_ = false;
+  flags_ = 0;
+  if (!keyboard_.isHeld() || deferredRelease_) return;
+  deferredRelease_ = loop_.post([this] {
+    deferredRelease_ = 0;
+    endHold();
+  });
 }
 
 void WaylandEventTap::entered(const HeldModifiers& held, const std::vector<SessionKey>& pressed) {
@@ -171,14 +186,14 @@ void WaylandEventTap::entered(const HeldModifiers& held, const std::vector<Sessi
 }
 
 void WaylandEventTap::key(const SessionKey& k, bool pressed) {
-  if (!keyboard_.isHeld()) return;
+  if (!keyboard_.isHeld() || deferredRelease_) return;
   const std::uint16_t code = productKeyCode(k.xkbKeycode, k.keysym);
   if (code == system::kUnknownKeyCode) return;
   deliver(pressed ? KeyEventType::keyDown : KeyEventType::keyUp, code, flags_);
 }
 
 void WaylandEventTap::modifiersChanged(const HeldModifiers& held) {
-  if (!keyboard_.isHeld()) return;
+  if (!keyboard_.isHeld() || deferredRelease_) return;
   const std::uint64_t flags = productFlags(held);
   if (flags == flags_) return;
   flags_ = flags;

@@ -117,6 +117,8 @@ class WaylandEventTap final : public EventTap {
   /// The keyboard has arrived on the surface since the session began.
   bool keyboardArrived_ = false;
   TimerId arrival_ = 0;
+  // The surface's release after a session, one turn of the loop late (see sessionEnded).
+  TimerId deferredRelease_ = 0;
   std::atomic<bool> released_{false};
 };
 
