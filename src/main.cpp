@@ -110,14 +110,14 @@ shell::DesktopBackend* liveBackend = nullptr;
 // Lives until the process ends: the exit Qt takes when the display goes happens inside main.
 system::KeyboardSentinel* liveSentinel = nullptr;
 
-void explainLostDisplay() {
+void explainLostDisplayWithin(double graceSeconds) {
   // Qt's Wayland plugin may report the broken connection from two threads at once; the first
   // says it and ends the process, the second waits for that end.
   static std::atomic<bool> explaining{false};
   if (explaining.load()) {
     for (;;) ::pause();
   }
-  if (!liveBackend || !liveBackend->displayLost()) return;
+  if (!liveBackend || !liveBackend->displayLost(graceSeconds)) return;
   if (explaining.exchange(true)) {
     for (;;) ::pause();
   }
@@ -136,6 +136,16 @@ void explainLostDisplay() {
   // from under them. With the display gone there is nothing left to tidy.
   std::fflush(nullptr);
   _exit(1);
+}
+
+void explainLostDisplay() {
+  explainLostDisplayWithin(0);
+}
+
+/// Qt saw its connection break and ends the process next: the compositor is gone, but this
+/// process's own socket may show it a moment later.
+void explainBrokenConnection() {
+  explainLostDisplayWithin(0.5);
 }
 
 /// Forked while the main thread is the only one: the child copies no lock another thread held.
@@ -354,7 +364,7 @@ int main(int argc, char** argv) {
   }
   liveBackend = backend.get();
   std::atexit(explainLostDisplay);
-  shell::setConnectionLossHandler(explainLostDisplay);
+  shell::setConnectionLossHandler(explainBrokenConnection);
   shell::setQtMessageLog(&backend->log());
   backend->services().cloudBaseURL = line->baseURL;
   connectLog(*backend, line->verbose);
@@ -362,7 +372,7 @@ int main(int argc, char** argv) {
   if (std::string problem; !backend->isUsable(problem)) backend->log().notice(problem);
   const int result = runApplication(*backend, *instance, line->url, session.name);
   // The compositor's loss ends the loop from within; the exit handler says why.
-  if (backend->displayLost()) explainLostDisplay();
+  if (backend->displayLost(0)) explainLostDisplay();
   shell::setQtMessageLog(nullptr);
   liveBackend = nullptr;
   liveSentinel = nullptr;

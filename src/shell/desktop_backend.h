@@ -27,8 +27,9 @@ class DesktopBackend {
   virtual void setSettings(const AppSettings* settings) = 0;
   /// The trigger combinations changed: the tap gives up its combinations and takes the new ones.
   virtual void reloadKeyGrabs() = 0;
-  /// True once the display server is gone; the entry point then ends with a message.
-  virtual bool displayLost() const = 0;
+  /// True once the display server is gone, waiting up to `graceSeconds` for the end to show on
+  /// the backend's own connection; the entry point then ends with a message. Any thread.
+  virtual bool displayLost(double graceSeconds) const = 0;
   /// What the display server is called in that message ("X display", "Wayland compositor").
   virtual const char* displayKind() const = 0;
   /// The prefix of the backend's own lines in a verbose run ("x11", "wayland").

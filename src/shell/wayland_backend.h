@@ -42,9 +42,11 @@ class WaylandBackend final : public DesktopBackend {
   EventTap& tap() override { return tap_; }
   void setSettings(const AppSettings* settings) override { settings_ = settings; }
   void reloadKeyGrabs() override { tap_.reloadCombinations(); }
-  /// Reads what the connection holds first: Qt may notice the compositor's end before the
-  /// notifier runs.
-  bool displayLost() const override { return client_->hasFailed() || !client_->dispatch(); }
+  /// Qt's own connection may notice the compositor's end, on Qt's thread, before this one's
+  /// socket shows it: the grace lets the hang-up arrive.
+  bool displayLost(double graceSeconds) const override {
+    return client_->hasFailed() || client_->hungUp(graceSeconds);
+  }
   const char* displayKind() const override { return "Wayland compositor"; }
   const char* logPrefix() const override { return "wayland"; }
   void setFocusObserver(std::function<void(std::uint32_t)> observer) override;

@@ -36,7 +36,7 @@ class X11Backend final : public DesktopBackend {
   EventTap& tap() override { return tap_; }
   void setSettings(const AppSettings* settings) override { settings_ = settings; }
   void reloadKeyGrabs() override { tap_.reloadCombinations(); }
-  bool displayLost() const override { return connection_->hasFailed(); }
+  bool displayLost(double) const override { return connection_->hasFailed(); }
   const char* displayKind() const override { return "X display"; }
   const char* logPrefix() const override { return "x11"; }
   void setFocusObserver(std::function<void(std::uint32_t)> observer) override {

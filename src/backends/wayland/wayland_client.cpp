@@ -250,6 +250,16 @@ bool WaylandClient::dispatch() {
   return !hasFailed();
 }
 
+bool WaylandClient::hungUp(double waitSeconds) const {
+  pollfd watched{wl_display_get_fd(globals_->display), POLLRDHUP, 0};
+  const int waitMs = static_cast<int>(std::max(0.0, waitSeconds) * 1000);
+  int ready = 0;
+  do {
+    ready = ::poll(&watched, 1, waitMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void WaylandClient::flush() {
   if (!failure_.empty()) return;
   if (wl_display_flush(globals_->display) < 0 && errno != EAGAIN) noteFailure();

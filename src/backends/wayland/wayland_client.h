@@ -42,6 +42,9 @@ class WaylandClient {
   /// Sends the buffered requests; a full socket keeps the rest for the next flush.
   void flush();
   bool hasFailed() const;
+  /// Any thread, touching nothing of libwayland's: whether the compositor has closed its end of
+  /// the connection, waiting up to `waitSeconds` for that to show. Unread events do not hide it.
+  bool hungUp(double waitSeconds) const;
   /// Why the connection failed (the errno or the protocol error), empty while it works.
   std::string failure() const;
 
