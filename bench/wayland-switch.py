@@ -4,11 +4,15 @@ and with one test client holding 500 or 1,000 more toplevels (on workspace 2, wh
 `assign` puts them). For each size, on its own sway and its own Tolvane (`--verbose`):
 
 - quick tap: a Super-Tab typed by wtype until sway reports the new focus, beside the front
-  door's `tolvane trigger next` (what an `exec` binding runs) and `swaymsg '[con_id=N] focus'`
-  moving the focus between the same windows. All three start one process per switch, so the
-  differences are what Tolvane adds;
-- held HUD: from starting the wtype that presses Tab with Super held to Tolvane's log line
-  "wayland: overlay shown hud" reaching the pipe, less the designed 0.1 s delay;
+  door's `tolvane trigger next` (what an `exec` binding runs), `swaymsg '[con_id=N] focus'`
+  moving the focus between the same windows, and wtype typing a key that sway itself binds to
+  that focus command (what wtype and sway take with no Tolvane: the floor of the quick tap).
+  All four start one process per switch, so the differences are what Tolvane adds. The quick
+  tap is also timed from sway's binding event (the key reaching sway and its `nop` binding) to
+  the focus: Tolvane's own part;
+- held HUD: from sway's binding event for the Tab held with Super to Tolvane's log line
+  "wayland: overlay shown hud" reaching the pipe, less the designed 0.1 s delay (and, beside it,
+  from starting the wtype, which adds wtype's own start-up);
 - idle CPU of the tolvane process over a quiet span (10 s) after the switches have settled;
 - resident memory (VmRSS) after the warm-up, the switches and the HUDs.
 
@@ -117,8 +121,8 @@ class Sway:
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         self.children = []
         poll(self._sockets, "sway's sockets")
-        self.events = Lines(self.start(["swaymsg", "-m", "-t", "subscribe", '["window"]'],
-                                       stdout=subprocess.PIPE).stdout)
+        self.events = Lines(self.start(["swaymsg", "-m", "-t", "subscribe",
+                                        '["window","binding"]'], stdout=subprocess.PIPE).stdout)
         self.start(["wtype", "-s", "86400000"])
 
     def _sockets(self):
@@ -139,8 +143,10 @@ class Sway:
         return child
 
     def msg(self, *args):
-        return subprocess.run(["swaymsg", *args], env=self.env, capture_output=True,
-                              check=True, text=True).stdout
+        done = subprocess.run(["swaymsg", *args], env=self.env, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise SystemExit(f"swaymsg {' '.join(args)}: {done.stdout}{done.stderr}")
+        return done.stdout
 
     def tree(self):
         return json.loads(self.msg("-t", "get_tree"))
@@ -216,7 +222,8 @@ class Desktop:
 
     def timed(self, command):
         """Seconds from starting `command` to sway's focus event for another window than the
-        focused one: the overlay's end refocuses the window it covered, which is no switch."""
+        focused one (the overlay's end refocuses the window it covered, which is no switch),
+        and from sway's binding event, when the command typed a bound key, to that focus."""
         before = focused_con(self.sway.tree())
         since = len(self.sway.events)
         start = time.perf_counter()
@@ -227,18 +234,74 @@ class Desktop:
             return event.get("change") == "focus" and event["container"]["id"] != before
 
         found = self.sway.events.wait(switched, bound=20, since=since)
+        key = self.sway.events.wait(lambda line: '"binding"' in line, bound=0, since=since)
         time.sleep(0.3)  # lets the switch settle: this is a benchmark, not a test
-        return found and found[0] - start
+        if not found:
+            return None, None
+        return found[0] - start, key and found[0] - key[0]
 
     def held(self):
-        """Seconds from starting the wtype that holds Super over a Tab to the HUD's log line."""
-        since = len(self.log)
+        """Seconds from sway's binding event for the Tab held with Super, and from starting
+        the wtype that types it, to the HUD's log line."""
+        since, keys = len(self.log), len(self.sway.events)
         start = time.perf_counter()
         wtype = self.sway.start(["wtype", *SUPER_DOWN, "-k", "Tab", "-s", "600", *SUPER_UP])
         found = self.log.wait(lambda line: HUD_LINE in line, bound=20, since=since)
+        key = self.sway.events.wait(lambda line: '"binding"' in line, bound=5, since=keys)
         wtype.wait()
         time.sleep(0.5)  # the switch at the release, and the refocus after the overlay
-        return found and found[0] - start
+        if not found:
+            return None, None
+        return key and found[0] - key[0], found[0] - start
+
+    def kept_keyboard(self, taps):
+        """Quick taps from one wtype, the way a keyboard that stays plugged in types them: a new
+        virtual keyboard sends every client a keymap to compile (Qt's connection in Tolvane
+        too), which a real keyboard does only once. Seconds from each tap's binding event to
+        the focus of another window than the one focused before it."""
+        focused, since = focused_con(self.sway.tree()), len(self.sway.events)
+        keys = []
+        for _ in range(taps):
+            keys += [*SUPER_DOWN, "-k", "Tab", *SUPER_UP, "-s", "500"]
+        self.sway.start(["wtype", *keys]).wait()
+        time.sleep(0.5)
+        with self.sway.events.changed:
+            events = [(when, json.loads(line)) for when, line in self.sway.events.lines[since:]]
+        pending, samples = None, []
+        for when, event in events:
+            if "binding" in event:
+                pending = (when, focused)
+            elif event.get("change") == "focus":
+                con = event["container"]["id"]
+                if pending and con != pending[1]:
+                    samples.append(when - pending[0])
+                    pending = None
+                focused = con
+        return samples
+
+    def kept_hud(self, rounds):
+        """Held sessions from one wtype (see kept_keyboard): seconds from each binding event to
+        the HUD's log line."""
+        since, keys = len(self.log), len(self.sway.events)
+        typed = []
+        for _ in range(rounds):
+            typed += [*SUPER_DOWN, "-k", "Tab", "-s", "600", *SUPER_UP, "-s", "600"]
+        self.sway.start(["wtype", *typed]).wait()
+        time.sleep(0.5)
+        with self.sway.events.changed:
+            pressed = [when for when, line in self.sway.events.lines[keys:] if '"binding"' in line]
+        with self.log.changed:
+            shown = [when for when, line in self.log.lines[since:] if HUD_LINE in line]
+        samples = []
+        for at in pressed:
+            after = [when for when in shown if when > at]
+            samples.append(after[0] - at if after else None)
+        return samples
+
+    def floor(self):
+        """wtype typing a key sway binds to the focus command itself: no Tolvane in the way."""
+        self.sway.msg("--", "bindsym", "--no-repeat", "Mod4+F12", f"[con_id={self.other_con()}] focus")
+        return ["wtype", *SUPER_DOWN, "-k", "F12", *SUPER_UP]
 
     def other_con(self):
         tree = self.sway.tree()
@@ -261,10 +324,17 @@ class Desktop:
         results = {"windows": self.windows, "warmed": self.warmed.strip().split("warmed ")[-1]}
         trigger = [TOLVANE, "trigger", "next"]
         for name, command in [("tap", self.tap), ("trigger", lambda: trigger),
-                              ("swaymsg", lambda: ["swaymsg", f"[con_id={self.other_con()}] focus"])]:
-            results[name] = [self.timed(command()) for _ in range(ROUNDS)]
-        results["hud"] = [h - SHOW_DELAY if h else None for h in
-                          (self.held() for _ in range(HUD_ROUNDS))]
+                              ("swaymsg", lambda: ["swaymsg", f"[con_id={self.other_con()}] focus"]),
+                              ("floor", self.floor)]:
+            samples = [self.timed(command()) for _ in range(ROUNDS)]
+            results[name] = [total for total, _ in samples]
+            if name == "tap":
+                results["tap_from_key"] = [from_key for _, from_key in samples]
+        results["kept"] = self.kept_keyboard(ROUNDS)
+        results["kept_hud"] = [k - SHOW_DELAY if k else None for k in self.kept_hud(HUD_ROUNDS)]
+        samples = [self.held() for _ in range(HUD_ROUNDS)]
+        results["hud"] = [k - SHOW_DELAY if k else None for k, _ in samples]
+        results["hud_wtype"] = [w - SHOW_DELAY if w else None for _, w in samples]
         results["rss"] = self.rss_mib()
         time.sleep(2)  # what the switches left behind (the refocus, a re-query) settles
         before, start = self.cpu_seconds(), time.perf_counter()
@@ -313,13 +383,18 @@ def main():
             desktop.end()
         r = all_results[-1]
         print(f"\n{windows} windows on sway (Tolvane: {r['warmed']}), {ROUNDS} rounds:")
-        print(f"{'Tolvane quick tap (wtype)':>32}: {summary(r['tap'])}")
-        print(f"{'tolvane trigger next (exec)':>32}: {summary(r['trigger'])}")
-        print(f"{'swaymsg [con_id] focus':>32}: {summary(r['swaymsg'])}")
-        print(f"{'held HUD past 0.1 s (log line)':>32}: {summary(r['hud'])} "
+        print(f"{'Tolvane quick tap (wtype)':>36}: {summary(r['tap'])}")
+        print(f"{'the same from sway binding event':>36}: {summary(r['tap_from_key'])}")
+        print(f"{'taps from one kept wtype keyboard':>36}: {summary(r['kept'])}")
+        print(f"{'wtype, sway binds the focus':>36}: {summary(r['floor'])}")
+        print(f"{'tolvane trigger next (exec)':>36}: {summary(r['trigger'])}")
+        print(f"{'swaymsg [con_id] focus':>36}: {summary(r['swaymsg'])}")
+        print(f"{'held HUD past 0.1 s (binding event)':>36}: {summary(r['hud'])} "
               f"({HUD_ROUNDS} rounds)")
-        print(f"{'idle CPU':>32}: {r['cpu']:.2f} % over {IDLE_SECONDS:.0f} s")
-        print(f"{'resident memory':>32}: {r['rss']:.1f} MiB")
+        print(f"{'the same from starting wtype':>36}: {summary(r['hud_wtype'])}")
+        print(f"{'held HUD, one kept wtype keyboard':>36}: {summary(r['kept_hud'])}")
+        print(f"{'idle CPU':>36}: {r['cpu']:.2f} % over {IDLE_SECONDS:.0f} s")
+        print(f"{'resident memory':>36}: {r['rss']:.1f} MiB")
         sys.stdout.flush()
     x11 = x11_memory()
     print("\nresident memory, MiB:  windows   sway    X11   a bare Qt window on X11")
