@@ -229,16 +229,12 @@ TEST_F(CloudAccountTest, AStoredTokenOfNoUseHereIsNoAccountAndAsksNothing) {
       {"", cloud.baseURL()},
   };
   secrets.set(secretkey::kCloudEmail, "a@b.c");
+  const auto store = [this](const char* key, const std::string& value) {
+    value.empty() ? secrets.remove(key) : secrets.set(key, value);
+  };
   for (const auto& [token, base] : rows) {
-    const std::pair<const char*, const char*> items[] = {
-        {secretkey::kCloudToken, token}, {secretkey::kCloudTokenBase, base.c_str()}};
-    for (const auto& [key, value] : items) {
-      if (*value) {
-        secrets.set(key, value);
-      } else {
-        secrets.remove(key);
-      }
-    }
+    store(secretkey::kCloudToken, token);
+    store(secretkey::kCloudTokenBase, base);
     EXPECT_EQ(account(cloud).state(), kSignedOut) << token << base;
     account().refresh();  // nothing to ask with
     account().signOut();  // and nothing to forget: another service's token stays
