@@ -17,16 +17,12 @@ namespace {
 
 using Sign = ServiceWorld;
 
-TEST_F(Sign, UpThroughThePageAndTheExchange) {
-  EXPECT_EQ(openPage(newSignInRequest()).headers.at("Cache-Control"), "no-store");
+TEST_F(Sign, UpThroughThePageThenInAgainAndTheFormsWaysBack) {
   const Reply me = call("GET", "/api/me", "", signIn("Ada@Example.org"));
   EXPECT_EQ(Json::parse(me.body), Json({{"email", "ada@example.org"}, {"tier", "free"}}));
-}
-
-TEST_F(Sign, InAgainAndTheFormsWaysBack) {
-  signIn("ada@example.org");
-  const auto request = newSignInRequest();
-  std::string ticket = ticketOf(openPage(request).body);
+  const Reply page = openPage(newSignInRequest());
+  EXPECT_EQ(page.headers.at("Cache-Control"), "no-store");
+  std::string ticket = ticketOf(page.body);
   struct Case {
     std::string email, password, action;
     int status;

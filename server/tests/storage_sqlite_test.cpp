@@ -36,11 +36,8 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
   const auto patched = [&](std::size_t offset, std::string_view bytes) {
     return ours.substr(0, offset) + std::string(bytes) + ours.substr(offset + bytes.size());
   };
-  struct Case {
-    std::string content;
-    std::string why;
-  };
-  const Case cases[] = {
+  // The file's bytes, and the reason it is refused.
+  const std::pair<std::string, std::string> cases[] = {
       {std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
        " is not a tolvane-server database"},
       // The header's application id (offset 68), in a file in rollback-journal mode (offsets 18
@@ -51,13 +48,13 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
       {patched(60, std::string_view("\0\0\0\3", 4)),
        " was written by a newer tolvane-server (schema 3"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [content, why] : cases) {
     const std::string path = folder_.path() + "/other.db";
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     std::string whyNot;
     EXPECT_FALSE(openSqliteStorage(path, whyNot));
-    EXPECT_NE(whyNot.find(path + c.why), std::string::npos) << whyNot;
-    EXPECT_TRUE(contentOf(path) == c.content) << "the refused file was changed";
+    EXPECT_NE(whyNot.find(path + why), std::string::npos) << whyNot;
+    EXPECT_TRUE(contentOf(path) == content) << "the refused file was changed";
   }
 }
 

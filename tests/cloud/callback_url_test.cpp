@@ -12,11 +12,8 @@ const std::string kState = "abcdefghijklmnopqrstu_";
 const std::string kAuth = "tolvane://auth?";
 
 TEST(CallbackURL, TakesTheFirstCodeAndStatePercentDecoded) {
-  struct Row {
-    std::string url;
-    std::string code;
-  };
-  const Row rows[] = {
+  // The URL, and the code taken from it.
+  const std::pair<std::string, std::string> rows[] = {
       // Order of items, a trailing slash and a fragment do not matter.
       {"tolvane://auth/?state=" + kState + "&code=abc#top", "abc"},
       // Decoding: "+" is no space in a URL query; escapes decode in names too.
@@ -27,10 +24,10 @@ TEST(CallbackURL, TakesTheFirstCodeAndStatePercentDecoded) {
       {kAuth + "code=" + std::string(kMaxAuthCodeBytes, 'c') + "&state=" + kState,
        std::string(kMaxAuthCodeBytes, 'c')},
   };
-  for (const auto& row : rows) {
-    const auto parsed = parseAuthCallback(row.url);
-    ASSERT_TRUE(parsed.callback) << row.url << " refused: " << parsed.refusal;
-    EXPECT_EQ(parsed.callback->code, row.code);
+  for (const auto& [url, code] : rows) {
+    const auto parsed = parseAuthCallback(url);
+    ASSERT_TRUE(parsed.callback) << url << " refused: " << parsed.refusal;
+    EXPECT_EQ(parsed.callback->code, code);
     EXPECT_EQ(parsed.callback->state, kState);
   }
 }

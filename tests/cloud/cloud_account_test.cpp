@@ -229,16 +229,12 @@ TEST_F(CloudAccountTest, AStoredTokenOfNoUseHereIsNoAccountAndAsksNothing) {
       {"", cloud.baseURL()},
   };
   secrets.set(secretkey::kCloudEmail, "a@b.c");
+  const auto store = [this](const char* key, const std::string& value) {
+    value.empty() ? secrets.remove(key) : secrets.set(key, value);
+  };
   for (const auto& [token, base] : rows) {
-    const std::pair<const char*, const char*> items[] = {
-        {secretkey::kCloudToken, token}, {secretkey::kCloudTokenBase, base.c_str()}};
-    for (const auto& [key, value] : items) {
-      if (*value) {
-        secrets.set(key, value);
-      } else {
-        secrets.remove(key);
-      }
-    }
+    store(secretkey::kCloudToken, token);
+    store(secretkey::kCloudTokenBase, base);
     EXPECT_EQ(account(cloud).state(), kSignedOut) << token << base;
     account().refresh();  // nothing to ask with
     account().signOut();  // and nothing to forget: another service's token stays
@@ -292,12 +288,11 @@ TEST_F(CloudAccountTest, AStoreStillOpeningHoldsUpNothingAndTheAccountArrivesWhe
 }
 
 TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
-  const Items stored{{secretkey::kCloudToken, "tok"},
-                     {secretkey::kCloudTokenBase, cloud.baseURL()},
-                     {secretkey::kCloudEmail, "old@example.org"},
-                     {secretkey::kCloudTier, "pro"},
-                     {secretkey::kCloudDeviceID, "device-1"}};
-  Items storedOffline = stored;
+  storeAccount();
+  const Items stored = secrets.items();
+  Items refreshed = stored, storedOffline = stored;
+  refreshed[secretkey::kCloudEmail] = "new@example.org";
+  refreshed[secretkey::kCloudTier] = "free";
   storedOffline[secretkey::kCloudTokenBase] = offline.baseURL();
   struct Row {
     std::optional<test::MockReply> reply;  // none: nothing answers
@@ -306,12 +301,7 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
   };
   const Row rows[] = {
       {test::MockReply::json(200, R"({"email":"new@example.org"})"),
-       signedIn("new@example.org", "free"),
-       {{secretkey::kCloudToken, "tok"},
-        {secretkey::kCloudTokenBase, cloud.baseURL()},
-        {secretkey::kCloudEmail, "new@example.org"},
-        {secretkey::kCloudTier, "free"},
-        {secretkey::kCloudDeviceID, "device-1"}}},
+       signedIn("new@example.org", "free"), refreshed},
       // The token is no longer valid: the account goes, the device id stays.
       {test::MockReply::json(401, "{}"), kSignedOut, {{secretkey::kCloudDeviceID, "device-1"}}},
       // Every other failure leaves everything as it was.
@@ -352,52 +342,51 @@ TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack)
   EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
 }
 
-TEST_F(CloudAccountTest, SignOutIsImmediateAndTellsTheService) {
-  storeAccount();
-  account();
-  published = 0;
-  account().signOut();
-  // Before any reply.
-  EXPECT_EQ(account().state(), kSignedOut);
-  EXPECT_EQ(published, 1);
-  EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
-  EXPECT_EQ(account().deviceID(), "device-1");
-  settle(1);
-  ASSERT_EQ(mock.requestCount(), 1u);
-  const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.path, "/api/app/logout");
-  EXPECT_EQ(request.header("Authorization"), "Bearer tok");
-
-  // Signed out already: nothing to tell.
-  account().signOut();
-  EXPECT_EQ(http.sentCount(), 1);
-}
-
-TEST_F(CloudAccountTest, SignOutEverywhereForgetsTheAccountOnceTheServiceHasEndedItsSessions) {
+TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServiceToEndItsSessions) {
   struct Row {
+    bool everywhere;
     std::optional<test::MockReply> reply;  // none: nothing answers
-    bool signedOut;
+    bool signedOut;                        // once the service has answered
   };
   const Row rows[] = {
-      {test::MockReply::json(200, R"({"ok":true})"), true},
-      {test::MockReply::json(401, "{}"), true},  // the token had ended already
-      {test::MockReply::json(500, "{}"), false},
-      {std::nullopt, false},
+      // The service's answer to a plain sign-out changes nothing here.
+      {false, test::MockReply::json(500, "{}"), true},
+      {true, test::MockReply::json(200, R"({"ok":true})"), true},
+      {true, test::MockReply::json(401, "{}"), true},  // the token had ended already
+      {true, test::MockReply::json(500, "{}"), false},
+      {true, std::nullopt, false},
   };
   int replies = 0;
   for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.everywhere) + " " +
+                 (row.reply ? std::to_string(row.reply->status) : "none"));
     const CloudConfig& config = row.reply ? cloud : offline;
+    const char* path = row.everywhere ? "/api/app/logout-all" : "/api/app/logout";
     storeAccount(&config);
-    if (row.reply) mock.reply("/api/app/logout-all", *row.reply);
-    account(config).signOutEverywhere();
-    EXPECT_TRUE(account().state().signedIn);  // until the service answers
+    if (row.reply) mock.reply(path, *row.reply);
+    account(config);
+    published = 0;
+    row.everywhere ? account().signOutEverywhere() : account().signOut();
+    // Before any reply.
+    EXPECT_EQ(account().state().signedIn, row.everywhere);
+    if (!row.everywhere) {
+      EXPECT_EQ(published, 1);
+      EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
+      EXPECT_EQ(account().deviceID(), "device-1");
+    }
     settle(++replies);
     EXPECT_EQ(account().state().signedIn, !row.signedOut);
     EXPECT_EQ(account().token().has_value(), !row.signedOut);
+    if (row.reply) {
+      const auto request = mock.requests().back();
+      EXPECT_EQ(request.path, path);
+      EXPECT_EQ(request.header("Authorization"), "Bearer tok");
+    }
+    if (!row.everywhere) {
+      account().signOut();  // signed out already: nothing to tell
+      EXPECT_EQ(http.sentCount(), replies);
+    }
   }
-  const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.path, "/api/app/logout-all");
-  EXPECT_EQ(request.header("Authorization"), "Bearer tok");
 }
 
 }  // namespace

@@ -60,81 +60,79 @@ struct Rig : test::SyncServices {
   Notifier::Subscription statusSubscription_;
 };
 
+class CloudSyncTest : public ::testing::Test, protected Rig {};
+
 const std::string kRemoteBlob = R"({"excludedBundleIDs":["org.remote"],"languageCode":"ja"})";
 
-TEST(CloudSync, ABurstOfChangesIsOnePushTwoSecondsAfterTheLast) {
-  Rig rig;
-  rig.sync();
-  rig.reply("PUT", 200, {{"version", 4}});
+TEST_F(CloudSyncTest, ABurstOfChangesIsOnePushTwoSecondsAfterTheLast) {
+  sync();
+  reply("PUT", 200, {{"version", 4}});
   for (int i = 0; i < 10; ++i) {
-    rig.settings.setExcludedBundleIDs({"org.app" + std::to_string(i)});
-    rig.loop.advance(0.1);
+    settings.setExcludedBundleIDs({"org.app" + std::to_string(i)});
+    loop.advance(0.1);
   }
-  rig.loop.advance(1.85);  // the last change came at 0.9 s; now is 2.85 s
-  EXPECT_TRUE(rig.scripted.requests.empty());
-  rig.loop.advance(0.1);
+  loop.advance(1.85);  // the last change came at 0.9 s; now is 2.85 s
+  EXPECT_TRUE(scripted.requests.empty());
+  loop.advance(0.1);
 
-  ASSERT_EQ(rig.methods(), Strings{"PUT"});
-  const auto& put = rig.scripted.requests[0];
+  ASSERT_EQ(methods(), Strings{"PUT"});
+  const auto& put = scripted.requests[0];
   EXPECT_EQ(put.headers.at("Authorization"), "Bearer token-1");
-  const std::string blob = rig.sync().snapshotBlob();
-  EXPECT_EQ(rig.body(0), Json({{"blob", blob}, {"baseVersion", 0}, {"deviceId", "device-1"}}));
-  EXPECT_EQ(rig.lastBlob(), blob);
-  EXPECT_EQ(rig.base(), 4);
-  EXPECT_EQ(rig.statuses, (std::vector{Status::syncing, Status::idle}));
+  const std::string blob = sync().snapshotBlob();
+  EXPECT_EQ(body(0), Json({{"blob", blob}, {"baseVersion", 0}, {"deviceId", "device-1"}}));
+  EXPECT_EQ(lastBlob(), blob);
+  EXPECT_EQ(base(), 4);
+  EXPECT_EQ(statuses, (std::vector{Status::syncing, Status::idle}));
 }
 
-TEST(CloudSync, AChangeBackToTheLastSyncedSettingsSendsNothing) {
-  Rig rig;
-  rig.seedBookkeeping(3, rig.sync().snapshotBlob());
-  rig.settings.setShowMinimizedWindows(false);
-  rig.settings.setShowMinimizedWindows(true);
-  rig.loop.advance(10);
-  EXPECT_TRUE(rig.scripted.requests.empty());
+TEST_F(CloudSyncTest, AChangeBackToTheLastSyncedSettingsSendsNothing) {
+  seedBookkeeping(3, sync().snapshotBlob());
+  settings.setShowMinimizedWindows(false);
+  settings.setShowMinimizedWindows(true);
+  loop.advance(10);
+  EXPECT_TRUE(scripted.requests.empty());
 }
 
-TEST(CloudSync, FirstSignInWithNothingAtTheServicePushesWithBaseZero) {
-  Rig rig;
+TEST_F(CloudSyncTest, FirstSignInWithNothingAtTheServicePushesWithBaseZero) {
   // A version without a blob: the service holds nothing.
-  rig.reply("GET", 200, {{"version", 1}});
-  rig.reply("PUT", 200, {{"version", 1}});
-  rig.sync();
-  rig.loop.runUntilIdle();
-  EXPECT_TRUE(rig.scripted.requests.empty()) << "signed out";
+  reply("GET", 200, {{"version", 1}});
+  reply("PUT", 200, {{"version", 1}});
+  sync();
+  loop.runUntilIdle();
+  EXPECT_TRUE(scripted.requests.empty()) << "signed out";
 
-  rig.signIn();
-  rig.loop.runUntilIdle();
+  signIn();
+  loop.runUntilIdle();
   // Still signed in: no new sign-in, no new pull.
-  rig.account.notify();
-  rig.loop.runUntilIdle();
+  account.notify();
+  loop.runUntilIdle();
 
-  ASSERT_EQ(rig.methods(), (Strings{"GET", "PUT"}));
-  EXPECT_EQ(rig.scripted.requests[0].headers.at("Authorization"), "Bearer token-1");
-  EXPECT_EQ(rig.body(1)["baseVersion"], 0);
+  ASSERT_EQ(methods(), (Strings{"GET", "PUT"}));
+  EXPECT_EQ(scripted.requests[0].headers.at("Authorization"), "Bearer token-1");
+  EXPECT_EQ(body(1)["baseVersion"], 0);
 }
 
-TEST(CloudSync, AConflictTakesTheServiceSettingsWhateverTheirVersionAndPushesNoEcho) {
-  Rig rig;
-  rig.seedBookkeeping(9, "{}");
-  rig.reply("PUT", 409, Json::object());
-  rig.reply("GET", 200, {{"version", 3}, {"blob", kRemoteBlob}});
-  rig.sync();
-  rig.settings.setShowMinimizedWindows(false);
-  rig.loop.advance(2);
+TEST_F(CloudSyncTest, AConflictTakesTheServiceSettingsWhateverTheirVersionAndPushesNoEcho) {
+  seedBookkeeping(9, "{}");
+  reply("PUT", 409, Json::object());
+  reply("GET", 200, {{"version", 3}, {"blob", kRemoteBlob}});
+  sync();
+  settings.setShowMinimizedWindows(false);
+  loop.advance(2);
 
-  EXPECT_EQ(rig.methods(), (Strings{"PUT", "GET"}));
-  EXPECT_EQ(rig.settings.languageCode(), "ja");
-  EXPECT_EQ(rig.settings.excludedBundleIDs(), Strings{"org.remote"});
-  EXPECT_FALSE(rig.settings.showMinimizedWindows());  // absent from the blob: left alone
-  EXPECT_EQ(rig.base(), 3);
-  EXPECT_EQ(rig.lastBlob(), kRemoteBlob);
-  EXPECT_EQ(rig.sync().status(), Status::idle);
+  EXPECT_EQ(methods(), (Strings{"PUT", "GET"}));
+  EXPECT_EQ(settings.languageCode(), "ja");
+  EXPECT_EQ(settings.excludedBundleIDs(), Strings{"org.remote"});
+  EXPECT_FALSE(settings.showMinimizedWindows());  // absent from the blob: left alone
+  EXPECT_EQ(base(), 3);
+  EXPECT_EQ(lastBlob(), kRemoteBlob);
+  EXPECT_EQ(sync().status(), Status::idle);
   // The settings the blob changed are no change of ours to push back.
-  rig.loop.advance(10);
-  EXPECT_EQ(rig.scripted.requests.size(), 2u);
+  loop.advance(10);
+  EXPECT_EQ(scripted.requests.size(), 2u);
 }
 
-TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
+TEST_F(CloudSyncTest, APullPushesAppliesOrRestsByTheVersions) {
   struct Row {
     const char* name;
     std::int64_t base;
@@ -185,7 +183,7 @@ TEST(CloudSync, APullPushesAppliesOrRestsByTheVersions) {
   }
 }
 
-TEST(CloudSync, AnUnreadableBlobBecomesTheBaseAndAppliesNothing) {
+TEST_F(CloudSyncTest, AnUnreadableBlobBecomesTheBaseAndAppliesNothing) {
   for (const std::string blob : {"[1]", "not json", ""}) {
     Rig rig;
     const std::string before = rig.sync().snapshotBlob();
@@ -200,7 +198,7 @@ TEST(CloudSync, AnUnreadableBlobBecomesTheBaseAndAppliesNothing) {
   }
 }
 
-TEST(CloudSync, AFailedOrInvalidReplyChangesNothingButTheStatus) {
+TEST_F(CloudSyncTest, AFailedOrInvalidReplyChangesNothingButTheStatus) {
   struct Row {
     const char* name;
     HttpResponse response;
@@ -241,37 +239,35 @@ TEST(CloudSync, AFailedOrInvalidReplyChangesNothingButTheStatus) {
   }
 }
 
-TEST(CloudSync, ChangesMadeWhileAPushIsInTheAirGoOutAfterItsReply) {
-  Rig rig;
-  rig.reply("PUT", 200, {{"version", 5}});
-  rig.scripted.hold = true;
-  rig.sync();
-  rig.settings.setInterceptCmdTab(false);
-  rig.loop.advance(2);
-  const std::string sent = rig.sync().snapshotBlob();
-  rig.settings.setInterceptAppCycle(false);
-  rig.loop.advance(2);
-  EXPECT_EQ(rig.methods(), Strings{"PUT"}) << "a second push would carry the outdated base";
+TEST_F(CloudSyncTest, ChangesMadeWhileAPushIsInTheAirGoOutAfterItsReply) {
+  reply("PUT", 200, {{"version", 5}});
+  scripted.hold = true;
+  sync();
+  settings.setInterceptCmdTab(false);
+  loop.advance(2);
+  const std::string sent = sync().snapshotBlob();
+  settings.setInterceptAppCycle(false);
+  loop.advance(2);
+  EXPECT_EQ(methods(), Strings{"PUT"}) << "a second push would carry the outdated base";
 
-  rig.scripted.release();
-  rig.loop.runUntilIdle();
-  EXPECT_EQ(rig.lastBlob(), sent) << "the reply commits what was sent, not what is set now";
-  ASSERT_EQ(rig.methods(), (Strings{"PUT", "PUT"}));
-  EXPECT_EQ(rig.body(1)["baseVersion"], 5);
-  EXPECT_EQ(rig.body(1)["blob"], rig.sync().snapshotBlob());
+  scripted.release();
+  loop.runUntilIdle();
+  EXPECT_EQ(lastBlob(), sent) << "the reply commits what was sent, not what is set now";
+  ASSERT_EQ(methods(), (Strings{"PUT", "PUT"}));
+  EXPECT_EQ(body(1)["baseVersion"], 5);
+  EXPECT_EQ(body(1)["blob"], sync().snapshotBlob());
 }
 
-TEST(CloudSync, AServiceThatRefusesEveryPushWhileHoldingNothingEndsInError) {
-  Rig rig;
-  rig.reply("PUT", 409, Json::object());
-  rig.sync();
-  rig.settings.setInterceptCmdTab(false);
-  rig.runAtMost(50);
-  EXPECT_EQ(rig.methods(), (Strings{"PUT", "GET", "PUT"}));
-  EXPECT_EQ(rig.sync().status(), Status::error);
+TEST_F(CloudSyncTest, AServiceThatRefusesEveryPushWhileHoldingNothingEndsInError) {
+  reply("PUT", 409, Json::object());
+  sync();
+  settings.setInterceptCmdTab(false);
+  runAtMost(50);
+  EXPECT_EQ(methods(), (Strings{"PUT", "GET", "PUT"}));
+  EXPECT_EQ(sync().status(), Status::error);
 }
 
-TEST(CloudSync, NothingGoesOutWhileSyncIsOffOrThereIsNoToken) {
+TEST_F(CloudSyncTest, NothingGoesOutWhileSyncIsOffOrThereIsNoToken) {
   for (const bool off : {true, false}) {
     Rig rig;
     if (off) rig.preferences.set(prefkey::kCloudSyncEnabled, false);
@@ -286,18 +282,17 @@ TEST(CloudSync, NothingGoesOutWhileSyncIsOffOrThereIsNoToken) {
   }
 }
 
-TEST(CloudSync, NothingRunsOnceTheSyncIsGone) {
-  Rig rig;
-  rig.scripted.hold = true;
-  rig.sync();
-  rig.settings.setInterceptCmdTab(false);
-  rig.loop.advance(2);
-  rig.sync().pull(false);
-  rig.sync_.reset();
-  rig.scripted.release();
-  rig.loop.advance(10);
-  EXPECT_EQ(rig.methods(), Strings{"PUT"});
-  EXPECT_EQ(rig.lastBlob(), "<none>");
+TEST_F(CloudSyncTest, NothingRunsOnceTheSyncIsGone) {
+  scripted.hold = true;
+  sync();
+  settings.setInterceptCmdTab(false);
+  loop.advance(2);
+  sync().pull(false);
+  sync_.reset();
+  scripted.release();
+  loop.advance(10);
+  EXPECT_EQ(methods(), Strings{"PUT"});
+  EXPECT_EQ(lastBlob(), "<none>");
 }
 
 }  // namespace

@@ -52,16 +52,13 @@ std::string joined(const Lines& lines) {
 
 TEST(PaletteFilterTest, RanksLinesAsThePaletteRanksWindows) {
   const Lines input{"Quarterly report Pages", "Inbox Mail", "Mail merge Pages", "Notes Notes"};
-  struct Row {
-    std::string query;
-    Lines expected;
-  };
-  const Row rows[] = {
+  const std::pair<std::string, Lines> rows[] = {
       {"", input},
       {"mail", {"Inbox Mail", "Mail merge Pages"}},  // equal scores keep the input order
       {"NOTÉS", {"Notes Notes"}},
   };
-  for (const auto& row : rows) EXPECT_EQ(filterLines(row.query, input), row.expected) << row.query;
+  for (const auto& [query, expected] : rows)
+    EXPECT_EQ(filterLines(query, input), expected) << query;
 
   // ASCII lines take a shortcut past folding; queries that fold to ASCII from elsewhere (ß to
   // "ss", full width, accents) and lines that are not ASCII must rank as the palette has them.

@@ -26,22 +26,18 @@ TEST(PaletteModelTest, RanksBestFirstAndKeepsRecencyAmongEqualScores) {
   EXPECT_EQ(idsOf(model.visible()), (std::vector<std::uint32_t>{1, 2, 3, 4}));
   EXPECT_EQ(model.selectedID(), 1u);
   EXPECT_EQ(model.focusRequestID(), 1u);
-  struct Row {
-    std::string query;
-    std::vector<std::uint32_t> expected;
-  };
-  const Row rows[] = {
+  const std::pair<std::string, std::vector<std::uint32_t>> rows[] = {
       {"mail", {2, 4}},     // both earn 20: recency decides
       {"notes", {3}},       // an untitled window is found by its application's name
       {"pages", {4, 1}},    // a run at a word start beats scattered letters
       {" ", {1, 2, 3, 4}},  // a space is a query: every candidate has one
       {"zz", {}},
   };
-  for (const auto& row : rows) {
-    model.setQuery(row.query);
-    EXPECT_EQ(idsOf(model.visible()), row.expected) << row.query;
+  for (const auto& [query, expected] : rows) {
+    model.setQuery(query);
+    EXPECT_EQ(idsOf(model.visible()), expected) << query;
     EXPECT_EQ(model.selectedID(),
-              row.expected.empty() ? std::nullopt : std::optional(row.expected.front()));
+              expected.empty() ? std::nullopt : std::optional(expected.front()));
   }
   model.setQuery("pa");
   EXPECT_EQ(model.rowText(0).appNameMatches, (std::vector<TextRange>{{0, 2}}));
@@ -60,17 +56,14 @@ TEST(PaletteModelTest, SelectionMovesClampWithoutWrapping) {
     return std::vector{window(1, "a", "A"), window(2, "b", "B"), window(3, "c", "C")};
   });
   model.reload();
-  struct Row {
-    std::vector<int> steps;
-    std::optional<std::size_t> expected;
-  };
-  const Row rows[] = {
+  // The moves from the first row, and the row selected after them.
+  const std::pair<std::vector<int>, std::optional<std::size_t>> rows[] = {
       {{+1}, 1}, {{+1, +1, +1}, 2}, {{-1}, 0}, {{+1, -1, -1}, 0}, {{+5}, 2},
   };
-  for (const auto& row : rows) {
+  for (const auto& [steps, expected] : rows) {
     model.refresh();
-    for (int step : row.steps) model.moveSelection(step);
-    EXPECT_EQ(model.selectionIndex(), row.expected);
+    for (int step : steps) model.moveSelection(step);
+    EXPECT_EQ(model.selectionIndex(), expected);
   }
   // With nothing selected, either direction selects the first row; an empty list stays empty.
   model.setQuery("zz");

@@ -88,11 +88,6 @@ class CrashRecordTest : public ::testing::Test {
   sim::SimClock clock;
 };
 
-std::string recordText(std::int64_t pid, std::int64_t time, int signal) {
-  return "tolvane-crash-record 1\npid " + std::to_string(pid) + "\ntime " + std::to_string(time) +
-         "\nsignal " + std::to_string(signal) + "\ncode 0\naddress 0x0\nos R\narch x86_64\nend\n";
-}
-
 // Each crash as "<source> <signal>", sorted.
 std::vector<std::string> described(const Diagnostics& diagnostics) {
   std::vector<std::string> lines;
@@ -216,7 +211,10 @@ TEST_F(CrashRecordTest, JournalEntriesAndRecordsOfOneCrashGoOutOnceAcrossLaunche
   const auto writeRecord = [&](std::int64_t pid, std::int64_t time, int signal) {
     ASSERT_TRUE(files.createDirectories(folder));
     ASSERT_TRUE(files.writeFileSynced(folder + "/" + std::to_string(pid) + ".crash",
-                                      recordText(pid, time, signal)));
+                                      "tolvane-crash-record 1\npid " + std::to_string(pid) +
+                                          "\ntime " + std::to_string(time) + "\nsignal " +
+                                          std::to_string(signal) +
+                                          "\ncode 0\naddress 0x0\nos R\narch x86_64\nend\n"));
   };
   journal.add(100, now - 100, SIGSEGV);
   journal.add(200, now - 50, SIGABRT);

@@ -23,16 +23,6 @@ using Strings = std::vector<std::string>;
 
 const Strings kAccounts = {"cloudToken", "cloudEmail", "cloudTier", "cloudDeviceID"};
 
-// Sends libsecret to another bus name for one scope, through the variable it reads at every
-// connection.
-class ServiceName {
- public:
-  explicit ServiceName(const char* name) { ::setenv("SECRET_SERVICE_BUS_NAME", name, 1); }
-  ~ServiceName() { ::unsetenv("SECRET_SERVICE_BUS_NAME"); }
-  ServiceName(const ServiceName&) = delete;
-  ServiceName& operator=(const ServiceName&) = delete;
-};
-
 class SecretServiceStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,10 +105,10 @@ TEST_F(SecretServiceStoreTest, TheChoiceFallsBackToThePrivateFileAndSaysSoOnce) 
   auto keyring = choose();
   keyring->set("cloudToken", "in the keyring");
   EXPECT_TRUE(notices.empty());
-  {
-    const ServiceName nobody("org.example.NoSecrets");
-    choose()->set("cloudToken", "in the file");
-  }
+  // Another bus name, through the variable libsecret reads at every connection: nobody answers.
+  ::setenv("SECRET_SERVICE_BUS_NAME", "org.example.NoSecrets", 1);
+  choose()->set("cloudToken", "in the file");
+  ::unsetenv("SECRET_SERVICE_BUS_NAME");
   const std::string path = temp.path() + "/data/" + bundle.identifier + "/secrets.json";
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_TRUE(

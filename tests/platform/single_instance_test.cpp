@@ -19,21 +19,15 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// A Unix stream socket connected to `path`; a temporary folder's path always fits.
-UniqueFd connectedSocket(const std::string& path) {
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{.sun_family = AF_UNIX};
-  std::strcpy(address.sun_path, path.c_str());
-  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    fd.reset();
-  }
-  return fd;
-}
-
 // A client of the instance socket, driven byte by byte from the test.
 class Client {
  public:
-  explicit Client(const std::string& path) : fd_(connectedSocket(path)) {}
+  // A temporary folder's path always fits.
+  explicit Client(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{.sun_family = AF_UNIX};
+    std::strcpy(address.sun_path, path.c_str());
+    EXPECT_EQ(connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  }
   void write(std::string_view bytes) {
     ASSERT_EQ(::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));

@@ -19,17 +19,14 @@ namespace {
 /// A page with one row per control kind and an exclusion list of two apps. Every action writes
 /// what it got into `calls`.
 SettingsWindowView everyControl(std::vector<std::string>& calls) {
-  const auto record = [&calls](std::string what) {
-    return [&calls, what] { calls.push_back(what); };
-  };
+  const auto note = [&calls](std::string what) { calls.push_back(std::move(what)); };
+  const auto record = [note](std::string what) { return [note, what] { note(what); }; };
   SettingsWindowView view;
   view.windowTitle = "Tolvane Settings";
   view.applicationName = "Tolvane";
   view.version = "1.0";
   view.onIconClick = record("icon");
-  view.onSelectTab = [&calls](SettingsTab to) {
-    calls.push_back("tab " + std::to_string(static_cast<int>(to)));
-  };
+  view.onSelectTab = [note](SettingsTab to) { note("tab " + std::to_string(int(to))); };
   for (int i = 0; i < kSettingsTabCount; ++i) {
     view.sidebar.push_back({.tab = static_cast<SettingsTab>(i),
                             .title = "Tab",
@@ -43,15 +40,13 @@ SettingsWindowView everyControl(std::vector<std::string>& calls) {
   const auto row = [&card](std::string id, std::vector<SettingsControl> controls) {
     card.items.push_back(SettingsRowView{.id = id, .title = id, .controls = std::move(controls)});
   };
-  row("switch", {SettingsSwitch{.onChange = [&calls](bool on) {
-        calls.push_back(on ? "switch on" : "switch off");
-      }}});
-  row("dropdown", {SettingsDropdown{.options = {{"", "System"}, {"de", "Deutsch"}},
-                                    .onSelect = [&calls](const std::string& value) {
-                                      calls.push_back("dropdown " + value);
-                                    }}});
-  row("segmented", {SettingsSegmented{.symbols = {"S", "A"}, .onSelect = [&calls](int index) {
-                                        calls.push_back("segment " + std::to_string(index));
+  row("switch",
+      {SettingsSwitch{.onChange = [note](bool on) { note(on ? "switch on" : "switch off"); }}});
+  row("dropdown",
+      {SettingsDropdown{.options = {{"", "System"}, {"de", "Deutsch"}},
+                        .onSelect = [note](const std::string& v) { note("dropdown " + v); }}});
+  row("segmented", {SettingsSegmented{.symbols = {"S", "A"}, .onSelect = [note](int i) {
+                                        note("segment " + std::to_string(i));
                                       }}});
   row("badge", {SettingsBadge{.kind = SettingsBadge::Kind::notGranted, .text = "Not granted"},
                 SettingsPillButton{.title = "Allow", .filled = true, .action = record("allow")}});
@@ -62,7 +57,7 @@ SettingsWindowView everyControl(std::vector<std::string>& calls) {
   row("value", {SettingsValueText{"someone@example.org"}});
   SettingsAppListView list{.id = "excluded", .emptyText = "None", .removeTooltip = "Remove"};
   for (int i = 0; i < 2; ++i) list.entries.push_back({"app" + std::to_string(i), "App"});
-  list.onRemove = [&calls](const std::string& id) { calls.push_back("remove " + id); };
+  list.onRemove = [note](const std::string& id) { note("remove " + id); };
   card.items.push_back(list);
   view.cards.push_back(std::move(card));
   return view;
@@ -87,8 +82,6 @@ class QtSettingsWindowTest : public ::testing::Test {
 TEST_F(QtSettingsWindowTest, EveryControlPaintsAndReportsTheUsersActions) {
   window.show(everyControl(calls));
   EXPECT_EQ(window.window()->windowTitle(), QStringLiteral("Tolvane Settings"));
-  EXPECT_EQ(window.window()->size(), QSize(760, 520));
-  EXPECT_EQ(window.window()->minimumSize(), QSize(720, 480));
   EXPECT_EQ(window.window()->windowType(), Qt::Window);
   EXPECT_FALSE(window.grabImage().isNull());
 

@@ -55,8 +55,6 @@ class QtSwitcherPanelTest : public ::testing::Test {
 
   QImage rendered() { return test::rendered(window()); }
 
-  QColor backdrop() { return window().palette().color(QPalette::Window); }
-
   sim::SimPreferenceStore preferences;
   system::PosixFileSystem files;
   FrameworkLanguage framework{files};
@@ -123,7 +121,8 @@ TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnd
   panel.show(view);
   const QImage plain = rendered();
   EXPECT_TRUE(sameColour(plain.pixelColor(paddingOf(view.slots[0])), test::accent()));
-  EXPECT_TRUE(sameColour(plain.pixelColor(paddingOf(view.slots[2])), backdrop()));
+  EXPECT_TRUE(sameColour(plain.pixelColor(paddingOf(view.slots[2])),
+                         window().palette().color(QPalette::Window)));
 
   QTest::mouseMove(&window(), rectOf(view.slots[2]).center());
   const auto [inside, outside] = differences(plain, rendered(), rectOf(view.slots[2]));
@@ -137,19 +136,16 @@ TEST_F(QtSwitcherPanelTest, TheSelectedRowIsFilledAndHoverTintsOnlyAnotherRowUnd
 TEST_F(QtSwitcherPanelTest, ClickOnARowReportsItsIndexAndTheOverflowTileNothing) {
   const auto view = describe(30, 0, {800, 400});
   panel.show(view);
-  struct Case {
-    std::size_t slot;
-    std::vector<int> reported;
-  };
-  const Case cases[] = {
+  // The slot clicked, and the indexes reported.
+  const std::pair<std::size_t, std::vector<int>> cases[] = {
       {0, {0}},                     // first column, top
       {10, {10}},                   // second column
       {view.slots.size() - 1, {}},  // the overflow tile
   };
-  for (const Case& c : cases) {
+  for (const auto& [slot, reported] : cases) {
     clicks.clear();
-    QTest::mouseClick(&window(), Qt::LeftButton, {}, rectOf(view.slots[c.slot]).center());
-    EXPECT_EQ(clicks, c.reported) << "slot " << c.slot;
+    QTest::mouseClick(&window(), Qt::LeftButton, {}, rectOf(view.slots[slot]).center());
+    EXPECT_EQ(clicks, reported) << "slot " << slot;
   }
 
   // Pressing one row and letting go over another is no click.

@@ -33,26 +33,16 @@ class QtUpdateNoticeTest : public ::testing::Test {
     }
     return shown;
   }
-  static QStringList buttonTexts(QMessageBox& box) {
-    QStringList texts;
-    for (QAbstractButton* button : box.buttons()) texts << button->text();
-    texts.sort();
-    return texts;
-  }
-  static UpdateNotice newer(std::string page) {
-    return {.title = "Tolvane <i>2.0</i> is available",
-            .message = "You have version 1.4 & friends.",
-            .downloadPage = std::move(page),
-            .downloadLabel = "Download",
-            .dismissLabel = "Later"};
-  }
-
   QtUserInteraction interaction{{}};
   std::vector<QString> opened;
 };
 
 TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
-  interaction.showUpdateNotice(newer("https://example.org/releases/2.0"));
+  interaction.showUpdateNotice({.title = "Tolvane <i>2.0</i> is available",
+                                .message = "You have version 1.4 & friends.",
+                                .downloadPage = "https://example.org/releases/2.0",
+                                .downloadLabel = "Download",
+                                .dismissLabel = "Later"});
   ASSERT_EQ(boxes().size(), 1u);
   QMessageBox& box = *boxes()[0];
   EXPECT_FALSE(box.isModal());
@@ -60,7 +50,10 @@ TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
   EXPECT_TRUE(box.text().contains("Tolvane &lt;i&gt;2.0&lt;/i&gt; is available"))
       << box.text().toStdString();
   EXPECT_TRUE(box.text().contains("1.4 &amp; friends")) << box.text().toStdString();
-  EXPECT_EQ(buttonTexts(box), (QStringList{"Download", "Later"}));
+  QStringList buttons;
+  for (QAbstractButton* button : box.buttons()) buttons << button->text();
+  buttons.sort();
+  EXPECT_EQ(buttons, (QStringList{"Download", "Later"}));
 
   qobject_cast<QPushButton*>(box.defaultButton())->click();
   test::dropRetiredWidgets();

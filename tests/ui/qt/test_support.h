@@ -16,29 +16,16 @@
 
 namespace tolvane::test {
 
-/// A palette of `count` rows with the `selected` one filled, the first nine with shortcuts.
-inline PalettePanelView paletteView(int count, int selected = 0, Rect frame = {40, 30, 600, 420}) {
-  PalettePanelView view;
-  view.frame = frame;
-  view.placeholder = "Search windows…";
-  view.focusRequestID = 1;
+/// A palette of `count` rows, the first selected; what the rows show is the painter's business.
+inline PalettePanelView paletteView(int count, Rect frame = {40, 30, 600, 420}) {
+  PalettePanelView view{.frame = frame, .placeholder = "Search windows…", .focusRequestID = 1};
   for (int i = 0; i < count; ++i) {
-    PaletteRowView row{.windowID = 1000u + static_cast<std::uint32_t>(i), .index = i};
-    row.title = "Quarterly report " + std::to_string(i + 1);
-    row.subtitle = "Editor";
-    row.titlePaint = {SemanticColor::primary, 1};
-    row.subtitlePaint = {SemanticColor::secondary, 1};
-    if (i < 9) row.shortcut = "Super+" + std::to_string(i + 1);
-    row.shortcutPaint = {SemanticColor::primary, 0.3};
-    if (i == selected) {
-      row.selected = true;
-      row.background = {SemanticColor::accent, 1};
-      row.titlePaint = {SemanticColor::white, 1};
-      view.selectedID = row.windowID;
-    }
-    view.rows.push_back(row);
+    view.rows.push_back({.windowID = 1000u + static_cast<std::uint32_t>(i),
+                         .index = i,
+                         .selected = i == 0,
+                         .title = "Quarterly report " + std::to_string(i + 1)});
   }
-  view.hints = {{"↩", "Switch"}, {"Super+1–9", "Jump"}, {"↑↓", "Select"}, {"esc", "Close"}};
+  view.selectedID = 1000u;
   return view;
 }
 

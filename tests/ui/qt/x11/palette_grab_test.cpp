@@ -82,7 +82,7 @@ class PaletteGrabTest : public ::testing::Test {
   bool type(std::vector<std::string> args) { return xdotool(*sharedSession, std::move(args)); }
 
   void open() {
-    panel.show(paletteView(12, 0, kFrame));
+    panel.show(paletteView(12, kFrame));
     ASSERT_TRUE(eventually([&] { return grab.isHeld(); }));
   }
 
@@ -161,7 +161,7 @@ TEST_F(PaletteGrabTest, TheWatchdogsReleaseLetsGoOfKeyboardAndPointer) {
 
 TEST_F(PaletteGrabTest, AKeyboardHeldByAnotherProgramClosesThePaletteWithOneLine) {
   ASSERT_EQ(grabKeyboardStatus(session, true), XCB_GRAB_STATUS_SUCCESS);
-  panel.show(paletteView(12, 0, kFrame));
+  panel.show(paletteView(12, kFrame));
   EXPECT_TRUE(eventually([&] { return resignations == 1; }));
   EXPECT_FALSE(grab.isHeld());
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
