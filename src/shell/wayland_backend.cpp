@@ -235,15 +235,18 @@ void WaylandBackend::compositorLost() {
 }
 
 void WaylandBackend::dispatchSway() {
+  // One reading of the tree for a burst of changes: a switch alone brings several events.
+  bool treeChanged = false;
   for (const auto& event : swayEvents_->readAvailable()) {
     if (event.type == kBindingEvent) {
       if (const auto fired = sway::triggerOfBindingEvent(event.body)) trigger(*fired);
     } else if (event.type == kShutdownEvent) {
       common_.log().log("wayland: sway is shutting down");
-    } else {
-      desktop_.swayTreeChanged();
+    } else if (sway::eventChangesViews(event.type, event.body)) {
+      treeChanged = true;
     }
   }
+  if (treeChanged) desktop_.swayTreeChanged();
   if (swayEvents_->failed()) {
     common_.log().log("wayland: sway's IPC connection ended");
     swayNotifier_.reset();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "backends/sway/sway_ipc.h"
+
 namespace tolvane::sway {
 namespace {
 
@@ -65,6 +67,31 @@ TEST(SwayTree, BoundsHoldForDeepTreesAndLongStrings) {
   ASSERT_EQ(views.size(), 1u);
   EXPECT_EQ(views[0].title, title.substr(0, 1023));
   EXPECT_TRUE(parseSwayTree(nlohmann::json::array()).empty());
+}
+
+TEST(SwayTree, OnlyEventsThatMoveViewsAskForTheTreeAgain) {
+  constexpr std::uint32_t kWorkspaceEvent = ipc::kEventBit;
+  const struct {
+    std::uint32_t type;
+    const char* body;
+    bool reread;
+  } rows[] = {
+      {ipc::kWindowEvent, R"({"change": "new", "container": {"id": 7}})", true},
+      {ipc::kWindowEvent, R"({"change": "close", "container": {"id": 7}})", true},
+      {ipc::kWindowEvent, R"({"change": "move", "container": {"id": 7}})", true},
+      {ipc::kWindowEvent, R"({"change": "focus", "container": {"id": 7}})", false},
+      {ipc::kWindowEvent, R"({"change": "title", "container": {"id": 7}})", false},
+      {ipc::kWindowEvent, R"({"change": "mark"})", false},
+      // What cannot be read could be anything.
+      {ipc::kWindowEvent, R"({"change": 3})", true},
+      {ipc::kWindowEvent, "not json", true},
+      {kWorkspaceEvent, R"({"change": "focus"})", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.body);
+    EXPECT_EQ(eventChangesViews(row.type, nlohmann::json::parse(row.body, nullptr, false)),
+              row.reread);
+  }
 }
 
 }  // namespace

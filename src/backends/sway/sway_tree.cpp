@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "backends/sway/sway_ipc.h"
 #include "backends/sway/sway_text.h"
 
 namespace tolvane::sway {
@@ -158,6 +159,15 @@ std::vector<SwayView> parseSwayTree(const nlohmann::json& tree) {
   std::vector<SwayView> views;
   if (tree.is_object()) walk(tree, Place{}, 0, views);
   return views;
+}
+
+bool eventChangesViews(std::uint32_t type, const json& body) {
+  if (type != ipc::kWindowEvent) return true;
+  const json* change = body.is_object() ? field(body, "change") : nullptr;
+  if (change == nullptr || !change->is_string()) return true;
+  const auto& name = change->get_ref<const std::string&>();
+  return name != "focus" && name != "title" && name != "mark" && name != "urgent" &&
+         name != "fullscreen_mode" && name != "floating";
 }
 
 }  // namespace tolvane::sway

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -20,5 +21,11 @@ inline constexpr std::size_t kMaxTreeStringBytes = 1024;
 /// The views of `tree` (a GET_TREE reply), in focus order: element i has focusRank i. Fields
 /// of the wrong type read as absent; a tree that is not an object gives none.
 std::vector<SwayView> parseSwayTree(const nlohmann::json& tree);
+
+/// Whether a sway event (its type and body) can change what parseSwayTree reads: a window
+/// coming, going or moving, any workspace event, anything unknown. A window's focus, title or
+/// mark cannot, and every switch brings several of those: at a thousand windows each reading of
+/// the tree costs the main thread milliseconds.
+bool eventChangesViews(std::uint32_t type, const nlohmann::json& body);
 
 }  // namespace tolvane::sway
