@@ -42,5 +42,19 @@ TEST(BufferSlots, PrefersAFreeBufferOfTheSizeAndRemakesOneOtherwise) {
   EXPECT_EQ(slots.size(), 2u);
 }
 
+TEST(BufferSlots, TheBufferKeptForTheNextSurfaceIsFreeAndKeepsItsSize) {
+  BufferSlots slots;
+  slots.acquire(1, 1);
+  slots.acquire(960, 630);  // still with the compositor when its surface went
+  slots.keepOnly(1);
+  EXPECT_EQ(slots.size(), 1u);
+  const auto kept = slots.acquire(960, 630);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->index, 0u);
+  EXPECT_FALSE(kept->allocate);
+  slots.keepOnly(5);  // nothing there: nothing kept
+  EXPECT_EQ(slots.size(), 0u);
+}
+
 }  // namespace
 }  // namespace tolvane::wayland

@@ -23,6 +23,12 @@ std::optional<BufferSlots::Pick> BufferSlots::acquire(int width, int height) {
   return Pick{*resized, true};
 }
 
+void BufferSlots::keepOnly(std::size_t index) {
+  if (index >= slots_.size()) return clear();
+  const Slot kept{slots_[index].width, slots_[index].height, false};
+  slots_.assign(1, kept);
+}
+
 void BufferSlots::release(std::size_t index) {
   if (index < slots_.size()) slots_[index].busy = false;
 }

@@ -29,6 +29,8 @@ class BufferSlots {
   void release(std::size_t index);
   /// Forgets every slot (their buffers were destroyed).
   void clear() { slots_.clear(); }
+  /// Forgets every slot but `index`, which becomes slot 0, free, of its size.
+  void keepOnly(std::size_t index);
   std::size_t size() const { return slots_.size(); }
   bool busy(std::size_t index) const { return index < slots_.size() && slots_[index].busy; }
 

@@ -38,6 +38,9 @@ struct OverlaySurface::Surface {
   // The last frame attached is what the painter draws now: a configure then only needs
   // acknowledging.
   bool current = false;
+};
+
+struct OverlaySurface::Pool {
   BufferSlots slots;
   std::vector<std::unique_ptr<ShmBuffer>> buffers;
 };
@@ -69,7 +72,8 @@ void setInputRegion(wl_compositor* compositor, wl_surface* surface, const Rect& 
 
 }  // namespace
 
-OverlaySurface::OverlaySurface(WaylandClient& client) : client_(client) {
+OverlaySurface::OverlaySurface(WaylandClient& client)
+    : client_(client), pool_(std::make_unique<Pool>()) {
   client_.globals().afterDispatch.emplace_back(this, [this] { finishAnyThreadRelease(); });
 }
 
@@ -193,8 +197,36 @@ void OverlaySurface::destroySurface() {
   client_.globals().input.unroute(surface_->surface);
   zwlr_layer_surface_v1_destroy(surface_->layer);
   wl_surface_destroy(surface_->surface);
-  surface_->buffers.clear();
   surface_.reset();
+  keepOneBuffer();
+}
+
+void OverlaySurface::keepOneBuffer() {
+  // The next session's first frame goes into memory whose pages are already in: a large panel's
+  // fresh pages took longer to fault in than the panel took to paint. One buffer, the largest,
+  // so that what stays between sessions is one panel's worth.
+  auto& buffers = pool_->buffers;
+  std::size_t kept = buffers.size();
+  for (std::size_t i = 0; i < buffers.size(); ++i) {
+    if (!buffers[i]) continue;
+    const auto pixels = [&](std::size_t at) {
+      return buffers[at]->width() * buffers[at]->height();
+    };
+    if (kept == buffers.size() || pixels(i) > pixels(kept)) kept = i;
+  }
+  std::unique_ptr<ShmBuffer> buffer = kept < buffers.size() ? std::move(buffers[kept]) : nullptr;
+  buffers.clear();
+  pool_->slots.keepOnly(kept);
+  if (!buffer || !buffer->renew(client_.globals().shm, [this] { bufferReleased(0); })) {
+    pool_->slots.clear();
+    return;
+  }
+  buffers.push_back(std::move(buffer));
+}
+
+void OverlaySurface::bufferReleased(std::size_t index) {
+  pool_->slots.release(index);
+  if (surface_ && surface_->redrawPending) draw();
 }
 
 void OverlaySurface::place(Surface& s) {
@@ -225,27 +257,24 @@ void OverlaySurface::draw() {
   }
   const Surface::Placement at = s.wanted;
   const int width = at.width * s.scale, height = at.height * s.scale;
-  const auto pick = s.slots.acquire(width, height);
+  Pool& pool = *pool_;
+  const auto pick = pool.slots.acquire(width, height);
   if (!pick) {
     s.redrawPending = true;  // every buffer is with the compositor: draw at the next release
     return;
   }
   s.redrawPending = false;
   if (pick->allocate) {
-    if (s.buffers.size() <= pick->index) s.buffers.resize(pick->index + 1);
+    if (pool.buffers.size() <= pick->index) pool.buffers.resize(pick->index + 1);
     const std::size_t index = pick->index;
-    Surface* owner = &s;
-    s.buffers[index] =
-        ShmBuffer::create(client_.globals().shm, width, height, [this, owner, index] {
-          owner->slots.release(index);
-          if (owner->redrawPending) draw();
-        });
-    if (!s.buffers[index]) {
-      s.slots.release(index);
+    pool.buffers[index] = ShmBuffer::create(client_.globals().shm, width, height,
+                                            [this, index] { bufferReleased(index); });
+    if (!pool.buffers[index]) {
+      pool.slots.release(index);
       return;
     }
   }
-  ShmBuffer& buffer = *s.buffers[pick->index];
+  ShmBuffer& buffer = *pool.buffers[pick->index];
   const Frame frame{buffer.pixels(), width, height, buffer.stride(), s.scale, at.x, at.y};
   if (painter_) {
     painter_(frame);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +65,7 @@ class OverlaySurface {
   void setLostHandler(std::function<void()> handler) { lost_ = std::move(handler); }
 
   struct Surface;
+  struct Pool;
   /// The layer surface's events (called from its listener).
   void onConfigureFor(std::uint32_t serial, std::uint32_t width, std::uint32_t height);
   void onClosedFor();
@@ -74,11 +76,15 @@ class OverlaySurface {
   enum class Hold { None, Held, WatchdogSending, WatchdogDone };
 
   void destroySurface();
+  void keepOneBuffer();
+  void bufferReleased(std::size_t index);
   void place(Surface& s);
   void draw();
 
   WaylandClient& client_;
   std::unique_ptr<Surface> surface_;
+  // Buffers outlive the surface they were drawn for (see keepOneBuffer).
+  std::unique_ptr<Pool> pool_;
   std::atomic<Hold> hold_{Hold::None};
   // Held by the main thread while it sends a frame, so that a watchdog release does not
   // interleave with it unless the main thread is stuck there.

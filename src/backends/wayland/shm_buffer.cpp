@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <utility>
+
 #include "backends/system/unique_fd.h"
 
 namespace tolvane::wayland {
@@ -31,20 +33,35 @@ std::unique_ptr<ShmBuffer> ShmBuffer::create(wl_shm* shm, int width, int height,
   const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
   system::UniqueFd fd(memfd_create("tolvane-overlay", MFD_CLOEXEC));
   if (!fd.valid() || ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0) return nullptr;
-  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+  // Populated at once: a panel's worth of pages faulted in one by one, as the first paint would,
+  // took several milliseconds more.
+  void* memory =
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd.get(), 0);
   if (memory == MAP_FAILED) return nullptr;
   std::unique_ptr<ShmBuffer> self(new ShmBuffer());
+  self->fd_ = std::move(fd);
   self->memory_ = memory;
   self->bytes_ = bytes;
   self->width_ = width;
   self->height_ = height;
   self->released_ = std::move(released);
-  wl_shm_pool* pool = wl_shm_create_pool(shm, fd.get(), static_cast<std::int32_t>(bytes));
-  self->buffer_ =
-      wl_shm_pool_create_buffer(pool, 0, width, height, self->stride(), WL_SHM_FORMAT_ARGB8888);
-  wl_shm_pool_destroy(pool);
-  wl_buffer_add_listener(self->buffer_, &kBufferListener, &self->released_);
+  self->makeBuffer(shm);
   return self;
+}
+
+void ShmBuffer::makeBuffer(wl_shm* shm) {
+  wl_shm_pool* pool = wl_shm_create_pool(shm, fd_.get(), static_cast<std::int32_t>(bytes_));
+  buffer_ = wl_shm_pool_create_buffer(pool, 0, width_, height_, stride(), WL_SHM_FORMAT_ARGB8888);
+  wl_shm_pool_destroy(pool);
+  wl_buffer_add_listener(buffer_, &kBufferListener, &released_);
+}
+
+bool ShmBuffer::renew(wl_shm* shm, std::function<void()> released) {
+  if (buffer_ != nullptr) wl_buffer_destroy(std::exchange(buffer_, nullptr));
+  released_ = std::move(released);
+  if (shm == nullptr || !fd_.valid()) return false;
+  makeBuffer(shm);
+  return true;
 }
 
 ShmBuffer::~ShmBuffer() {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "backends/system/unique_fd.h"
+
 struct wl_buffer;
 struct wl_shm;
 
@@ -22,6 +24,10 @@ class ShmBuffer {
   static std::unique_ptr<ShmBuffer> create(wl_shm* shm, int width, int height,
                                            std::function<void()> released);
   ~ShmBuffer();
+  /// A new wl_buffer over the same memory, for another surface: the old one is destroyed unread,
+  /// whether or not the compositor has released it yet. The pixels stay, and so do their pages:
+  /// the next frame faults none in. False, with no buffer left, when it could not be made.
+  bool renew(wl_shm* shm, std::function<void()> released);
   ShmBuffer(const ShmBuffer&) = delete;
   ShmBuffer& operator=(const ShmBuffer&) = delete;
 
@@ -35,6 +41,9 @@ class ShmBuffer {
  private:
   ShmBuffer() = default;
 
+  void makeBuffer(wl_shm* shm);
+
+  system::UniqueFd fd_;
   wl_buffer* buffer_ = nullptr;
   void* memory_ = nullptr;
   std::size_t bytes_ = 0;
