@@ -310,9 +310,16 @@ class Desktop:
                     if v["id"] != current and v.get("app_id") in TERMINALS)
 
     def cpu_seconds(self):
-        with open(f"/proc/{self.tolvane.pid}/stat") as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        """CPU time of all of tolvane's threads, in nanoseconds' precision (schedstat), where
+        the clock ticks of /proc/PID/stat count 10 ms at a time."""
+        total = 0
+        for task in os.listdir(f"/proc/{self.tolvane.pid}/task"):
+            try:
+                with open(f"/proc/{self.tolvane.pid}/task/{task}/schedstat") as stat:
+                    total += int(stat.read().split()[0])
+            except (FileNotFoundError, ProcessLookupError):
+                pass  # a thread that ended meanwhile
+        return total / 1e9
 
     def rss_mib(self):
         with open(f"/proc/{self.tolvane.pid}/status") as status:
