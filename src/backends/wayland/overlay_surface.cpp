@@ -204,14 +204,16 @@ void OverlaySurface::destroySurface() {
 void OverlaySurface::keepOneBuffer() {
   // The next session's first frame goes into memory whose pages are already in: a large panel's
   // fresh pages took longer to fault in than the panel took to paint. One buffer, the largest,
-  // so that what stays between sessions is one panel's worth.
+  // so that what stays between sessions is one panel's worth; but not a large output's worth
+  // (the palette covers the output), which would stay in memory for good.
+  constexpr long long kMaxKeptPixels = 4LL * 1024 * 1024;  // 16 MiB
   auto& buffers = pool_->buffers;
+  const auto pixels = [&](std::size_t at) {
+    return static_cast<long long>(buffers[at]->width()) * buffers[at]->height();
+  };
   std::size_t kept = buffers.size();
   for (std::size_t i = 0; i < buffers.size(); ++i) {
-    if (!buffers[i]) continue;
-    const auto pixels = [&](std::size_t at) {
-      return buffers[at]->width() * buffers[at]->height();
-    };
+    if (!buffers[i] || pixels(i) > kMaxKeptPixels) continue;
     if (kept == buffers.size() || pixels(i) > pixels(kept)) kept = i;
   }
   std::unique_ptr<ShmBuffer> buffer = kept < buffers.size() ? std::move(buffers[kept]) : nullptr;
