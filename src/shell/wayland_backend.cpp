@@ -24,8 +24,6 @@ namespace {
 constexpr double kSwayRequestSeconds = 0.5;
 /// Binding events name a trigger; window and workspace events change what the tree says.
 const std::vector<std::string> kSwayEvents = {"binding", "window", "workspace", "shutdown"};
-constexpr std::uint32_t kBindingEvent = 0x80000005;
-constexpr std::uint32_t kShutdownEvent = 0x80000006;
 
 // What the crash handler sends sway to take Tolvane's bindings back: written on the main thread
 // after each install, read by the handler with async-signal-safe calls only.
@@ -240,9 +238,9 @@ void WaylandBackend::dispatchSway() {
   // One reading of the tree for a burst of changes: a switch alone brings several events.
   bool treeChanged = false;
   for (const auto& event : swayEvents_->readAvailable()) {
-    if (event.type == kBindingEvent) {
+    if (event.type == sway::ipc::kBindingEvent) {
       if (const auto fired = sway::triggerOfBindingEvent(event.body)) trigger(*fired);
-    } else if (event.type == kShutdownEvent) {
+    } else if (event.type == sway::ipc::kShutdownEvent) {
       common_.log().log("wayland: sway is shutting down");
     } else if (sway::eventChangesViews(event.type, event.body)) {
       treeChanged = true;

@@ -153,11 +153,15 @@ void WaylandEventTap::beginHold(std::uint64_t flags) {
   deliver(KeyEventType::flagsChanged, 0, flags_);
 }
 
-void WaylandEventTap::endHold() {
-  loop_.cancel(std::exchange(deferredRelease_, 0));
+void WaylandEventTap::forgetSession() {
   loop_.cancel(std::exchange(arrival_, 0));
   keyboardArrived_ = false;
   flags_ = 0;
+}
+
+void WaylandEventTap::endHold() {
+  loop_.cancel(std::exchange(deferredRelease_, 0));
+  forgetSession();
   if (!keyboard_.isHeld()) return;
   keyboard_.release();
   publish(false);
@@ -168,9 +172,7 @@ void WaylandEventTap::sessionEnded() {
   // ends with, which follows in this turn of the loop: sway then focuses the chosen window
   // beneath the surface and hands it the keyboard as the surface goes, instead of refocusing the
   // covered window first and switching a second time.
-  loop_.cancel(std::exchange(arrival_, 0));
-  keyboardArrived_ = false;
-  flags_ = 0;
+  forgetSession();
   if (!keyboard_.isHeld() || deferredRelease_) return;
   deferredRelease_ = loop_.post([this] {
     deferredRelease_ = 0;

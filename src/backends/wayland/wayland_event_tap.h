@@ -87,6 +87,8 @@ class WaylandEventTap final : public EventTap {
   bool install();
   void uninstall();
   void beginHold(std::uint64_t flags);
+  /// What a session knew of the keyboard, gone; the surface stays as it is.
+  void forgetSession();
   void endHold();
   void entered(const HeldModifiers& held, const std::vector<SessionKey>& pressed);
   void key(const SessionKey& key, bool pressed);
