@@ -25,29 +25,37 @@ TEST(BufferSlots, DoubleBuffersThenAddsAThirdThenWaits) {
   EXPECT_FALSE(reused->allocate);
 }
 
-TEST(BufferSlots, PrefersAFreeBufferOfTheSizeAndRemakesOneOtherwise) {
+TEST(BufferSlots, AnotherSizeGetsASlotOfItsOwnThenRemakesTheSmallestFree) {
   BufferSlots slots;
-  slots.acquire(100, 50);
-  slots.acquire(100, 50);
+  slots.acquire(960, 630);
+  slots.acquire(1, 1);
   slots.release(0);
   slots.release(1);
-  const auto resized = slots.acquire(200, 80);
-  ASSERT_TRUE(resized);
-  EXPECT_TRUE(resized->allocate);
-  slots.release(resized->index);
+  const auto palette = slots.acquire(1280, 800);
+  ASSERT_TRUE(palette);
+  EXPECT_EQ(palette->index, 2u);
+  EXPECT_TRUE(palette->allocate);
+  slots.release(2);
+  const auto remade = slots.acquire(200, 80);
+  ASSERT_TRUE(remade);
+  EXPECT_EQ(remade->index, 1u);
+  EXPECT_TRUE(remade->allocate);
+  slots.release(1);
   const auto again = slots.acquire(200, 80);
   ASSERT_TRUE(again);
-  EXPECT_EQ(again->index, resized->index);
+  EXPECT_EQ(again->index, 1u);
   EXPECT_FALSE(again->allocate);
-  EXPECT_EQ(slots.size(), 2u);
 }
 
-TEST(BufferSlots, TheBufferKeptForTheNextSurfaceIsFreeAndKeepsItsSize) {
+TEST(BufferSlots, TheBufferKeptForTheNextSurfaceSurvivesItsOnePixelFrame) {
   BufferSlots slots;
   slots.acquire(1, 1);
   slots.acquire(960, 630);  // still with the compositor when its surface went
   slots.keepOnly(1);
   EXPECT_EQ(slots.size(), 1u);
+  const auto idle = slots.acquire(1, 1);
+  ASSERT_TRUE(idle);
+  EXPECT_EQ(idle->index, 1u);
   const auto kept = slots.acquire(960, 630);
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->index, 0u);

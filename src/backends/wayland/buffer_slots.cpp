@@ -4,7 +4,10 @@
 namespace tolvane::wayland {
 
 std::optional<BufferSlots::Pick> BufferSlots::acquire(int width, int height) {
-  std::optional<std::size_t> resized;
+  std::optional<std::size_t> smallestFree;
+  const auto pixels = [this](std::size_t at) {
+    return static_cast<long long>(slots_[at].width) * slots_[at].height;
+  };
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     Slot& slot = slots_[i];
     if (slot.busy) continue;
@@ -12,15 +15,23 @@ std::optional<BufferSlots::Pick> BufferSlots::acquire(int width, int height) {
       slot.busy = true;
       return Pick{i, false};
     }
-    if (!resized) resized = i;
+    if (!smallestFree || pixels(i) < pixels(*smallestFree)) smallestFree = i;
   }
-  if (!resized && slots_.size() >= kMaxBuffers) return std::nullopt;
-  if (!resized) {
-    resized = slots_.size();
+  // A frame of another size gets a buffer of its own while there is room: remaking a free one
+  // would throw away the panel-sized buffer kept between sessions for the session's one-pixel
+  // frame, and the panel would then pay for fresh pages. Past the bound the smallest free one
+  // goes, being the cheapest to make again.
+  std::size_t index = 0;
+  if (slots_.size() < kMaxBuffers) {
+    index = slots_.size();
     slots_.emplace_back();
+  } else if (smallestFree) {
+    index = *smallestFree;
+  } else {
+    return std::nullopt;
   }
-  slots_[*resized] = Slot{width, height, true};
-  return Pick{*resized, true};
+  slots_[index] = Slot{width, height, true};
+  return Pick{index, true};
 }
 
 void BufferSlots::keepOnly(std::size_t index) {

@@ -10,7 +10,8 @@ namespace tolvane::wayland {
 
 /// Slots of at most `kMaxBuffers` buffers. A slot is busy from the frame that uses it until the
 /// compositor releases its buffer; a busy buffer is never written. Two slots suffice while the
-/// compositor releases in time; a third is made when both are busy, and past that a frame waits.
+/// compositor releases in time; a third is made when both are busy or for a frame of another
+/// size, and past that a frame waits.
 class BufferSlots {
  public:
   static constexpr std::size_t kMaxBuffers = 3;
@@ -22,8 +23,9 @@ class BufferSlots {
     bool allocate = false;
   };
 
-  /// A free slot, preferring one whose buffer already has the size; absent when every slot is
-  /// busy and no more may be made. Marks the slot busy and of that size.
+  /// A free slot whose buffer has the size; else a new slot; else the smallest free one, remade.
+  /// Absent when every slot is busy and no more may be made. Marks the slot busy and of that
+  /// size.
   std::optional<Pick> acquire(int width, int height);
   /// The compositor is done with the slot's buffer.
   void release(std::size_t index);
