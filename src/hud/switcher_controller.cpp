@@ -32,8 +32,8 @@ std::set<std::string> SwitcherController::duplicateTitles(const std::vector<Swit
   return duplicates;
 }
 
-void SwitcherController::show(std::vector<SwitchWindow> windows, int selection, HUDLayout layout) {
-  ++visibilityGeneration_;  // cancels any pending re-hide
+void SwitcherController::setModel(std::vector<SwitchWindow> windows, int selection,
+                                  HUDLayout layout) {
   model_.windows = std::move(windows);
   model_.selection = selection;
   model_.layout = layout;
@@ -42,34 +42,50 @@ void SwitcherController::show(std::vector<SwitchWindow> windows, int selection, 
       layout.density == HUDLayout::Density::compact
           ? duplicateTitles(model_.windows, static_cast<std::size_t>(layout.shownCount))
           : std::set<std::string>{};
-  panelCreated_ = true;
-  push();
-}
-
-void SwitcherController::setSelection(int selection) {
-  const int previous = std::exchange(model_.selection, selection);
-  if (!isPanelVisible()) return;
-  for (auto& slot : view_.slots) {
-    if (slot.index == previous || slot.index == selection) {
-      styleSelection(slot, slot.index == selection);
-    }
-  }
-  s_.panel.show(view_);
-}
-
-void SwitcherController::push() {
   view_ = describeSwitcher(model_, s_.l10n);
   if (const auto screen = s_.screens.mainVisibleFrame()) {
     view_.frame = Rect{screen->x + screen->width / 2 - view_.size.width / 2,
                        screen->y + screen->height / 2 - view_.size.height / 2, view_.size.width,
                        view_.size.height};
   }
+}
+
+void SwitcherController::prepare(std::vector<SwitchWindow> windows, int selection,
+                                 HUDLayout layout) {
+  setModel(std::move(windows), selection, layout);
+  prepared_ = true;
+  s_.panel.prepare(view_);
+}
+
+void SwitcherController::show(std::vector<SwitchWindow> windows, int selection, HUDLayout layout) {
+  ++visibilityGeneration_;  // cancels any pending re-hide
+  setModel(std::move(windows), selection, layout);
+  panelCreated_ = true;
+  prepared_ = false;
   s_.panel.show(view_);
+}
+
+void SwitcherController::setSelection(int selection) {
+  const int previous = std::exchange(model_.selection, selection);
+  const bool visible = isPanelVisible();
+  if (!visible && !prepared_) return;
+  for (auto& slot : view_.slots) {
+    if (slot.index == previous || slot.index == selection) {
+      styleSelection(slot, slot.index == selection);
+    }
+  }
+  if (visible) {
+    s_.panel.show(view_);
+  } else {
+    s_.panel.prepare(view_);
+  }
 }
 
 void SwitcherController::hide() {
   const auto generation = ++visibilityGeneration_;
-  if (panelCreated_) s_.panel.hide();
+  // A panel never shown still drops what it prepared.
+  const bool prepared = std::exchange(prepared_, false);
+  if (panelCreated_ || prepared) s_.panel.hide();
   // A panel can come back on screen behind our back (a Space switch, a late show of the
   // toolkit); ordering it out again, unless a newer show happened, keeps it hidden.
   std::weak_ptr<SwitcherController*> weak = self_;

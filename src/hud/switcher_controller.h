@@ -40,6 +40,9 @@ class SwitcherController {
 
   /// The layout for `count` windows on the main screen's visible frame.
   HUDLayout layout(std::int64_t count) const;
+  /// Hands the panel the view a show of these would bring, for it to paint ahead while the
+  /// panel is still hidden (the HUD's delay); selection moves until the show update it.
+  void prepare(std::vector<SwitchWindow> windows, int selection, HUDLayout layout);
   /// Shows (or refreshes) the panel with the session's windows, selection and layout.
   void show(std::vector<SwitchWindow> windows, int selection, HUDLayout layout);
   /// Hides the panel, and again 0.25 s and 1.0 s later unless a newer show happened.
@@ -58,7 +61,8 @@ class SwitcherController {
                                                std::size_t count);
 
  private:
-  void push();
+  /// The model and its description, placed centred on the main screen's visible frame.
+  void setModel(std::vector<SwitchWindow> windows, int selection, HUDLayout layout);
 
   Services s_;
   SwitcherModel model_;
@@ -67,6 +71,8 @@ class SwitcherController {
   SwitcherPanelView view_;
   std::uint64_t visibilityGeneration_ = 0;
   bool panelCreated_ = false;
+  // The panel holds a preparation of view_ that no show or hide has ended yet.
+  bool prepared_ = false;
   std::function<void(int)> rowClick_;
   std::shared_ptr<SwitcherController*> self_;
 };

@@ -265,6 +265,7 @@ void SwitcherEngine::beginOrAdvance(std::optional<Pid> scope, bool backwards) {
   if (panelVisible) {
     s_.controller.show(windows_, selection_, *layout_);
   } else {
+    s_.controller.prepare(windows_, selection_, *layout_);
     scheduleShow();
   }
 }

@@ -14,6 +14,10 @@ class SwitcherPanel {
  public:
   virtual ~SwitcherPanel() = default;
   virtual void show(const SwitcherPanelView& view) = 0;
+  /// The view the next show will most likely bring, while the panel is hidden: a panel that
+  /// paints slowly may paint it ahead. Only a hint: show still brings its view, and a different
+  /// one is painted afresh; hide drops what was prepared.
+  virtual void prepare(const SwitcherPanelView& view) { (void)view; }
   virtual void hide() = 0;
   virtual bool isVisible() const = 0;
   /// Row clicks, by slot index.

@@ -1,6 +1,10 @@
 // The overlay's keyboard for sessions and its pixels for panels, on one surface.
 #include "shell/overlay_adapters.h"
 
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "backends/wayland/wayland_keys.h"
 
 namespace tolvane::shell {
@@ -36,12 +40,14 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
   explicit Canvas(OverlayAdapters& owner) : owner_(owner) {}
 
   std::optional<QRect> area() const override {
-    const std::string name = owner_.output_();
-    for (const auto& output : owner_.client_.outputs()) {
-      if (!name.empty() && output.name != name) continue;
-      return QRect(output.x, output.y, output.width, output.height);
-    }
-    return std::nullopt;
+    const auto output = this->output();
+    if (!output) return std::nullopt;
+    return QRect(output->x, output->y, output->width, output->height);
+  }
+
+  int scale() const override {
+    const auto output = this->output();
+    return output ? output->scale : 1;
   }
 
   void paint(std::function<void(const Frame&)> painter, const QRect& bounds,
@@ -82,6 +88,15 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
   wayland::HeldModifiers held_;
 
  private:
+  /// The output a hold maps the surface on: the named one, else the first.
+  std::optional<wayland::WaylandClient::OutputInfo> output() const {
+    const std::string name = owner_.output_();
+    for (auto& output : owner_.client_.outputs()) {
+      if (name.empty() || output.name == name) return std::move(output);
+    }
+    return std::nullopt;
+  }
+
   OverlayAdapters& owner_;
 };
 

@@ -51,6 +51,8 @@ struct SwitcherSlotView {
 
   // The overflow tile: its text, e.g. "+2 more".
   std::string overflowText;
+
+  bool operator==(const SwitcherSlotView&) const = default;
 };
 
 struct SwitcherPanelView {
@@ -61,6 +63,8 @@ struct SwitcherPanelView {
   Paint border{SemanticColor::primary, 0.12};
   double borderWidth = 0.5;
   std::vector<SwitcherSlotView> slots;
+
+  bool operator==(const SwitcherPanelView&) const = default;
 };
 
 }  // namespace tolvane

@@ -48,6 +48,21 @@ TEST_F(SwitcherControllerTest, AHiddenPanelStaysHiddenUnlessANewerShowCame) {
   EXPECT_EQ(panel.hides, 1 + 2 + 2);
 }
 
+TEST_F(SwitcherControllerTest, PreparesWhatTheShowWillBringAndDropsItAtAnyHide) {
+  const HUDLayout layout = controller.layout(4);
+  controller.prepare(editorWindows(4), 1, layout);
+  controller.hide();  // a quick tap: the panel never came up, and its preparation goes
+  EXPECT_FALSE(panel.prepared);
+
+  controller.prepare(editorWindows(4), 1, layout);
+  controller.setSelection(2);  // a Tab within the delay
+  ASSERT_TRUE(panel.prepared);
+  EXPECT_FALSE(panel.visible);
+  const SwitcherPanelView prepared = *panel.prepared;
+  showAll(editorWindows(4), 2);
+  EXPECT_EQ(*panel.last, prepared);
+}
+
 TEST_F(SwitcherControllerTest, PanelIsCentredOnTheVisibleFrameOrKeepsItsFrameWithoutAScreen) {
   showAll(editorWindows(1));
   EXPECT_EQ(panel.last->frame->x, 1512 / 2 - 560 / 2);

@@ -16,6 +16,14 @@ namespace tolvane::sim {
 class SimSwitcherPanel final : public RecordingPanel<SwitcherPanel, SwitcherPanelView> {
  public:
   void setClickHandler(std::function<void(int)> handler) override { click_ = std::move(handler); }
+  void prepare(const SwitcherPanelView& view) override { prepared = view; }
+  void hide() override {
+    prepared.reset();
+    RecordingPanel::hide();
+  }
+
+  /// What the core last asked to paint ahead; gone at a hide.
+  std::optional<SwitcherPanelView> prepared;
 
   /// A click on the slot with `index`, as the pointer would make it: only clickable slots of the
   /// panel on screen respond. False when nothing took the click.

@@ -32,6 +32,8 @@ class OverlayCanvas {
   /// Where the canvas lies in the desktop's logical coordinates (the output it covers);
   /// nothing while it has no output.
   virtual std::optional<QRect> area() const = 0;
+  /// Device pixels per logical pixel of that output: what a frame's `scale` will be.
+  virtual int scale() const = 0;
   /// Paints a frame of the part `bounds` (logical, canvas coordinates); the rest of the canvas is
   /// transparent. `painter` runs now, or once the canvas can take one. Only `input` (within
   /// `bounds`) takes clicks; elsewhere they reach the windows below. The smaller `bounds`, the

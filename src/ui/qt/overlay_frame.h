@@ -6,6 +6,7 @@
 
 #include "ui/qt/overlay_canvas.h"
 
+class QImage;
 class QPainter;
 
 namespace tolvane::qt {
@@ -15,5 +16,15 @@ namespace tolvane::qt {
 /// the frame's).
 void paintOverlayFrame(const OverlayCanvas::Frame& frame, QPoint at,
                        const std::function<void(QPainter&)>& paint);
+
+/// Sets `painter`, open on an image of a frame whose top-left pixel lies at `frameOrigin`, up as
+/// paintOverlayFrame does: what several painters draw in turn equals one pass.
+void setUpOverlayPainter(QPainter& painter, QPoint at, QPoint frameOrigin);
+
+/// A transparent-to-be image of `width`×`height` device pixels in memory of its own, handed back
+/// to the system as soon as the image goes (a heap block of this size could stay resident).
+/// Its pixels are not cleared: fresh pages fault in as they are first written. Null when the
+/// memory cannot be had.
+QImage anonymousImage(int width, int height, int scale);
 
 }  // namespace tolvane::qt
