@@ -492,6 +492,11 @@ std::vector<Scenario> tray() {
        Steps{"trayHost"} + history({"one", "two"}) +
            Steps{"trayQuit", "log tray: no tray host;", "trayHost",
                  "log tray: a tray host shows the icon again", "trayMenu two|one"}},
+      // A bar started after Tolvane, as both start with the session, still shows the icon.
+      {"TolvaneOnSway_ABarStartedAfterTolvaneShowsTheIcon", windows,
+       history({"one", "two"}) + Steps{"log tray: no tray host;", "trayHost",
+                                       "log tray: a tray host shows the icon again",
+                                       "trayMenu two|one"}},
       // A bar that hangs keeps its tray, not the switching: past the refresh the held session
       // outlasts, letting go still switches.
       {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,

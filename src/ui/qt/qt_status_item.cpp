@@ -5,7 +5,10 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -25,6 +28,27 @@
 namespace tolvane::qt {
 
 namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+/// How long a bar's watcher has to say whether a host runs, and the wait before asking again.
+constexpr int kHostQueryMillis = 2000;
+constexpr int kHostRetryMillis = 1000;
+/// The one question asked while starting waits less: a hung bar delays the start by this much.
+constexpr int kStartQueryMillis = 500;
+
+/// The watcher's IsStatusNotifierHostRegistered property, asked for.
+QDBusMessage hostQuestion() {
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+  return get;
+}
+
+bool hostRuns(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+  return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
 
 /// The alert dot's red, the colour desktops use for alerts.
 const QColor kAlertRed(255, 59, 48);
@@ -208,26 +232,7 @@ QKeySequence keySequenceOf(const std::string& key, std::uint64_t flags) {
 QtStatusItem::QtStatusItem(TrayProbe trayProbe)
     : trayProbe_(std::move(trayProbe)),
       menu_(std::make_unique<QMenu>()),
-      tray_(std::make_unique<QSystemTrayIcon>()),
       pulseTimer_(std::make_unique<QTimer>()) {
-  tray_->setContextMenu(menu_.get());
-  if (!trayProbe_ && menu_->platformMenu()) {
-    // Qt exports the item over D-Bus because a host ran as it started. Its own probe opens a
-    // bus connection and makes two blocking calls to the watcher at every refresh, so a bar
-    // that hangs would hang the main thread; the watcher's name coming and going says the
-    // same without a call, and Qt registers the item again with a new watcher.
-    watcherName_ = std::make_unique<QDBusServiceWatcher>(
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus(),
-        QDBusServiceWatcher::WatchForOwnerChange);
-    QObject::connect(watcherName_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
-                     watcherName_.get(),
-                     [this](const QString&, const QString&, const QString& owner) {
-                       watcherOwned_ = !owner.isEmpty();
-                     });
-    trayProbe_ = [this] { return watcherOwned_; };
-  } else if (!trayProbe_) {
-    trayProbe_ = &QSystemTrayIcon::isSystemTrayAvailable;
-  }
   // The widget itself is shown only where Qt draws the menu, and then Qt grabs the keyboard
   // and the pointer for it on our connection.
   menuWatch_ = std::make_unique<ShowHideWatch>([this](bool shown) { menuShown(shown); });
@@ -235,20 +240,86 @@ QtStatusItem::QtStatusItem(TrayProbe trayProbe)
   QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] {
     if (willOpen_) willOpen_();
   });
-  QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
-                   [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
   QObject::connect(pulseTimer_.get(), &QTimer::timeout, pulseTimer_.get(), [this] {
     if (view_ && !view_->pulseScales.empty()) showFrame((frame_ + 1) % view_->pulseScales.size());
   });
+  // On Wayland Qt's tray icon is a StatusNotifierItem or nothing, and Qt decides which once per
+  // process, the first time a tray icon is made or asked about: made before a bar's host runs
+  // (both started with the session), it would never show. There the icon waits for a host.
+  if (!trayProbe_ && QGuiApplication::platformName() == QLatin1String("wayland")) {
+    watchWatcherName();
+    // Asked once while starting, so that a bar already running shows the icon from the start
+    // and no missing host is reported; after that only without waiting.
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(hostQuestion(), QDBus::Block, kStartQueryMillis);
+    if (hostRuns(reply)) {
+      createTray();
+    } else {
+      watcherOwned_ =
+          reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown");
+      if (watcherOwned_) askForHost();
+    }
+  } else {
+    createTray();
+  }
 }
 
 QtStatusItem::~QtStatusItem() {
   menu_->removeEventFilter(menuWatch_.get());
-  tray_->setContextMenu(nullptr);
+  if (tray_) tray_->setContextMenu(nullptr);
+}
+
+void QtStatusItem::watchWatcherName() {
+  watcherName_ = std::make_unique<QDBusServiceWatcher>(
+      kWatcherService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange);
+  QObject::connect(watcherName_.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                   watcherName_.get(),
+                   [this](const QString&, const QString&, const QString& owner) {
+                     watcherOwned_ = !owner.isEmpty();
+                     if (watcherOwned_) askForHost();
+                   });
+}
+
+void QtStatusItem::askForHost() {
+  if (tray_ || hostQuery_) return;
+  // Asked without waiting: a bar that hangs must not hang the main thread.
+  hostQuery_ = std::make_unique<QDBusPendingCallWatcher>(
+      QDBusConnection::sessionBus().asyncCall(hostQuestion(), kHostQueryMillis));
+  QObject::connect(hostQuery_.get(), &QDBusPendingCallWatcher::finished, hostQuery_.get(), [this] {
+    const QDBusMessage reply = hostQuery_->reply();
+    hostQuery_.release()->deleteLater();  // this is its signal
+    if (hostRuns(reply)) return createTray();
+    // No watcher: its name's owner asks again when one starts. A watcher whose bar has not
+    // registered its host yet, or one that did not answer: asked again a little later.
+    watcherOwned_ = reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown");
+    if (watcherOwned_) QTimer::singleShot(kHostRetryMillis, menu_.get(), [this] { askForHost(); });
+  });
+}
+
+void QtStatusItem::createTray() {
+  if (tray_) return;
+  tray_ = std::make_unique<QSystemTrayIcon>();
+  tray_->setContextMenu(menu_.get());
+  QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
+                   [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+  if (!trayProbe_ && menu_->platformMenu()) {
+    // Qt exports the item over D-Bus because a host ran when it was made. Its own probe opens a
+    // bus connection and makes two blocking calls to the watcher at every refresh, so a bar
+    // that hangs would hang the main thread; the watcher's name coming and going says the
+    // same without a call, and Qt registers the item again with a new watcher.
+    if (!watcherName_) watchWatcherName();
+    watcherOwned_ = true;
+    trayProbe_ = [this] { return watcherOwned_; };
+  } else if (!trayProbe_) {
+    trayProbe_ = &QSystemTrayIcon::isSystemTrayAvailable;
+  }
+  // What was set while there was no icon; the menu again, as a host's labels escape otherwise.
+  if (view_) showAppearance();
+  if (!entries_.empty()) setMenu(entries_);
 }
 
 bool QtStatusItem::isAvailable() const {
-  const bool available = trayProbe_();
+  const bool available = tray_ && trayProbe_();
   if (available != available_) {
     available_ = available;
     updatePulse();  // no beat for a tray nobody sees
@@ -257,7 +328,7 @@ bool QtStatusItem::isAvailable() const {
 }
 
 int QtStatusItem::traySize() const {
-  const QRect geometry = tray_->geometry();
+  const QRect geometry = tray_ ? tray_->geometry() : QRect();
   const int size = std::min(geometry.width(), geometry.height());
   return size > 0 ? size : kDefaultTraySize;
 }
@@ -272,10 +343,14 @@ void QtStatusItem::setAppearance(const StatusItemView& view) {
                                     static_cast<float>(hostInk->green),
                                     static_cast<float>(hostInk->blue))
                  : trayInk(QGuiApplication::palette());
-  tray_->setIcon(iconOf(view, ink_, 1.0, allSizes(traySize())));
-  tray_->setToolTip(tooltipText(view.tooltip));
-  if (!tray_->isVisible()) tray_->show();
+  if (tray_) showAppearance();
   updatePulse();
+}
+
+void QtStatusItem::showAppearance() {
+  tray_->setIcon(iconOf(*view_, ink_, 1.0, allSizes(traySize())));
+  tray_->setToolTip(tooltipText(view_->tooltip));
+  if (!tray_->isVisible()) tray_->show();
 }
 
 void QtStatusItem::updatePulse() const {
@@ -299,7 +374,7 @@ void QtStatusItem::showFrame(std::size_t frame) {
   // Most of a beat is rest: a frame that looks like the one before costs nothing.
   const bool same = scales[frame] == scales[frame_];
   frame_ = frame;
-  if (same) return;
+  if (same || !tray_) return;
   if (frames_.empty()) {
     for (double scale : scales) frames_.push_back(iconOf(*view_, ink_, scale, {traySize()}));
   }
@@ -307,9 +382,10 @@ void QtStatusItem::showFrame(std::size_t frame) {
 }
 
 void QtStatusItem::setMenu(std::vector<MenuEntry> entries) {
+  entries_ = std::move(entries);
   menu_->clear();
   // Qt gives the menu a platform menu only when it exports it to a StatusNotifierItem host.
-  fill(*menu_, entries, icons_, menu_->platformMenu() != nullptr);
+  fill(*menu_, entries_, icons_, menu_->platformMenu() != nullptr);
 }
 
 void QtStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {

@@ -19,6 +19,7 @@
 #include "ui/qt/app_icons.h"
 #include "views/status_item_view.h"
 
+class QDBusPendingCallWatcher;
 class QDBusServiceWatcher;
 class QMenu;
 class QObject;
@@ -29,8 +30,8 @@ namespace tolvane::qt {
 
 /// Main thread only; needs a QApplication. The icon shows from the first appearance on; while
 /// no X11 tray runs Qt keeps it ready and docks it when one starts. Whether to export it to a
-/// StatusNotifierItem host instead Qt decides once, as the application starts: on Wayland, a
-/// bar started later never shows it.
+/// StatusNotifierItem host instead Qt decides once, as the icon is made: on Wayland, where there
+/// is nothing else, the icon is made only once a bar's watcher says that a host runs.
 class QtStatusItem final : public StatusItem {
  public:
   /// Icon sizes put into every icon, so that any tray finds its own without scaling.
@@ -72,13 +73,18 @@ class QtStatusItem final : public StatusItem {
   /// Where application icons of the recent windows come from before the icon theme is asked.
   void setIconSource(AppIcons::Source source) { icons_ = AppIcons(std::move(source)); }
 
-  /// For tests: the tray icon and its menu.
-  QSystemTrayIcon& trayIcon() const { return *tray_; }
+  /// For tests: the menu.
   QMenu& menu() const { return *menu_; }
   /// For tests: whether the dot's beat is being played.
   bool isPulsing() const;
 
  private:
+  /// Follows the StatusNotifierWatcher's name: who owns it, and a new owner asked for a host.
+  void watchWatcherName();
+  /// Asks the watcher, without waiting, whether a host runs, and makes the icon once one does.
+  void askForHost();
+  void createTray();
+  void showAppearance();
   void activated(int reason);
   void menuShown(bool shown);
   void showFrame(std::size_t frame);
@@ -88,7 +94,10 @@ class QtStatusItem final : public StatusItem {
   TrayProbe trayProbe_;
   InkSource inkSource_;
   std::unique_ptr<QMenu> menu_;
+  /// Absent until a tray can show it (on Wayland, until a host runs).
   std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QDBusPendingCallWatcher> hostQuery_;
+  std::vector<MenuEntry> entries_;
   std::unique_ptr<QTimer> pulseTimer_;
   AppIcons icons_;
   std::optional<StatusItemView> view_;
