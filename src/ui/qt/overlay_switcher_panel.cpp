@@ -25,6 +25,11 @@ constexpr int kClearRows = 32;
 
 /// The panel's parts in painting order: the backdrop, each slot, then the border over them all.
 /// Painting them in one pass or across several painters gives the same pixels.
+/// The panel's size in whole logical pixels: its frame's, and its prepared image's at scale 1.
+QSize panelSize(const SwitcherPanelView& view) {
+  return QSize(qCeil(view.size.width), qCeil(view.size.height));
+}
+
 std::size_t partCount(const SwitcherPanelView& view) {
   return view.slots.size() + 2;
 }
@@ -71,7 +76,7 @@ OverlaySwitcherPanel::~OverlaySwitcherPanel() {
 }
 
 QPoint OverlaySwitcherPanel::origin(const QRect& area, const SwitcherPanelView& view) {
-  const QSize size(qCeil(view.size.width), qCeil(view.size.height));
+  const QSize size = panelSize(view);
   if (view.frame) {
     return QPoint(qRound(view.frame->x), qRound(view.frame->y)) - area.topLeft();
   }
@@ -84,7 +89,7 @@ void OverlaySwitcherPanel::show(const SwitcherPanelView& view) {
   visible_ = true;
   const QRect area = canvas_.area().value_or(QRect());
   origin_ = origin(area, view_);
-  const QRect panel(origin_, QSize(qCeil(view_.size.width), qCeil(view_.size.height)));
+  const QRect panel(origin_, panelSize(view_));
   canvas_.paint([this, at = origin_](const OverlayCanvas::Frame& frame) { paintFrame(frame, at); },
                 panel, panel);
 }
@@ -95,8 +100,8 @@ void OverlaySwitcherPanel::prepare(const SwitcherPanelView& view) {
   next->view = view;
   next->at = origin(canvas_.area().value_or(QRect()), view);
   next->scale = canvas_.scale();
-  const int width = qCeil(view.size.width) * next->scale;
-  const int height = qCeil(view.size.height) * next->scale;
+  const int width = panelSize(view).width() * next->scale;
+  const int height = panelSize(view).height() * next->scale;
   // A selection move before the show prepares again, into the pages already in.
   if (preparation_ && preparation_->image.width() == width &&
       preparation_->image.height() == height && preparation_->scale == next->scale) {

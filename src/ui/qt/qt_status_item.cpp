@@ -45,6 +45,11 @@ QDBusMessage hostQuestion() {
   return get;
 }
 
+/// Whether the reply came from a watcher, or from a bus that has none.
+bool watcherRuns(const QDBusMessage& reply) {
+  return reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown");
+}
+
 bool hostRuns(const QDBusMessage& reply) {
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
   return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
@@ -255,8 +260,7 @@ QtStatusItem::QtStatusItem(TrayProbe trayProbe)
     if (hostRuns(reply)) {
       createTray();
     } else {
-      watcherOwned_ =
-          reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown");
+      watcherOwned_ = watcherRuns(reply);
       if (watcherOwned_) askForHost();
     }
   } else {
@@ -291,7 +295,7 @@ void QtStatusItem::askForHost() {
     if (hostRuns(reply)) return createTray();
     // No watcher: its name's owner asks again when one starts. A watcher whose bar has not
     // registered its host yet, or one that did not answer: asked again a little later.
-    watcherOwned_ = reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown");
+    watcherOwned_ = watcherRuns(reply);
     if (watcherOwned_) QTimer::singleShot(kHostRetryMillis, menu_.get(), [this] { askForHost(); });
   });
 }
