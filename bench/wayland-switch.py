@@ -196,8 +196,7 @@ class Desktop:
         for title in TERMINALS:
             self.sway.msg(f'[app_id="^{title}$"] focus')
         self.home = f"{self.sway.home}/tolvane"
-        env = dict(self.sway.env, HOME=self.home, TOLVANE_TEST_HOOKS="1",
-                   XDG_SESSION_TYPE="wayland")
+        env = dict(self.sway.env, HOME=self.home, XDG_SESSION_TYPE="wayland")
         for name in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"):
             env[name] = f"{self.home}/{name}"
             os.makedirs(env[name], mode=0o700)

@@ -57,6 +57,12 @@ for program in tolvane-desktop tolvane-filter; do
   [[ -x $root/usr/libexec/tolvane/$program ]] || fail "$program is not executable"
 done
 
+# The desktop tests' hooks (a deliberate crash, a stalled main thread) live only in their own
+# build of the program; a link naming one must mean nothing to the program users install.
+if grep -aq 'tolvane://test-' "$root/usr/libexec/tolvane/tolvane-desktop"; then
+  fail "tolvane-desktop carries the desktop tests' hooks"
+fi
+
 entry=usr/share/applications/com.brenmoor.tolvane.desktop
 expect_file "$entry"
 for line in 'Exec=tolvane %u' 'Icon=com.brenmoor.tolvane' 'MimeType=x-scheme-handler/tolvane;' \

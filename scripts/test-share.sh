@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The share of test code: lines of tests/ (and the server's tests, test helpers and fuzz
-# targets, the X client only the desktop tests start, and the hooks only desktop tests enable) against lines of src/, tools/ and the
+# targets, and the X client only the desktop tests start) against lines of src/, tools/ and the
 # server, counting code only (no blank lines, no lines that are only a comment). A test-only
 # helper counts as test wherever it lives.
 set -euo pipefail
@@ -14,10 +14,8 @@ server_code=$(find server \( -path server/tests -o -path server/testing -o -path
   \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 cat |
   grep -v -e '^[[:space:]]*$' -e '^[[:space:]]*//' | wc -l)
 test_tools=(tools/test-client)
-test_hooks=(src/shell/test_hooks.h src/shell/test_hooks.cpp)
 tool_code=$(find tools -path tools/test-client -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0 |
   xargs -0 cat | grep -v -e '^[[:space:]]*$' -e '^[[:space:]]*//' | wc -l)
-hook_lines=$(cat "${test_hooks[@]}" | grep -v -e '^[[:space:]]*$' -e '^[[:space:]]*//' | wc -l)
-code=$(($(lines src) - hook_lines + tool_code + server_code))
-tests=$(($(lines tests) + $(lines "${server_tests[@]}") + $(lines "${test_tools[@]}") + hook_lines))
+code=$(($(lines src) + tool_code + server_code))
+tests=$(($(lines tests) + $(lines "${server_tests[@]}") + $(lines "${test_tools[@]}")))
 echo "code $code lines, tests $tests lines: tests are $((100 * tests / code)) % of the code"

@@ -33,11 +33,11 @@
 #include "input/emergency_restore.h"
 #include "model/cloud_config.h"
 #include "shell/desktop_backend.h"
+#include "shell/desktop_extras.h"
 #include "shell/instance_listener.h"
 #include "shell/preference_file_watch.h"
 #include "shell/qt_messages.h"
 #include "shell/quit_signals.h"
-#include "shell/test_hooks.h"
 #include "shell/wayland_backend.h"
 #include "shell/x11_backend.h"
 
@@ -247,20 +247,6 @@ std::unique_ptr<QSocketNotifier> watchContinueSignal(shell::DesktopBackend& back
   return notifier;
 }
 
-shell::TestHooks::Services testHookServices(shell::DesktopBackend& backend, AppDelegate& app) {
-  return {backend.log(),
-          app.settings(),
-          *backend.services().keyMonitor,
-          *backend.services().interaction,
-          app.l10n(),
-          [&app] {
-            if (app.account()) app.account()->signIn();
-          },
-          [&app] {
-            if (app.account()) app.account()->signOut();
-          }};
-}
-
 /// The application on the backend, until it quits; its exit status.
 int runApplication(shell::DesktopBackend& backend, system::SingleInstance& instance,
                    const std::string& firstURL, const std::string& display) {
@@ -273,10 +259,10 @@ int runApplication(shell::DesktopBackend& backend, system::SingleInstance& insta
   app.setInterceptionObserver([&backend] { backend.reloadKeyGrabs(); });
   const auto quitSignals = watchQuitSignals(backend);
   const auto continueNotifier = watchContinueSignal(backend);
-  shell::TestHooks testHooks(testHookServices(backend, app));
+  const auto extras = shell::makeDesktopExtras(backend, app);
   const auto handleURL = [&](const std::string& url) {
     if (backend.handleMessage(url)) return;
-    if (!testHooks.run(url)) app.handleURL(url);
+    if (!extras || !extras->handleURL(url)) app.handleURL(url);
   };
   shell::InstanceListener urls(instance, *backend.services().clock, handleURL);
   shell::PreferenceFileWatch preferenceFile(backend.common().preferencesPath(), [&] {

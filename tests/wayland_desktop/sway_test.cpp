@@ -130,9 +130,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
     std::filesystem::create_directories(store);
     std::ofstream(store + "/preferences.json")
         << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
-    environment.insert(
-        environment.end(),
-        {{"HOME", home}, {"TOLVANE_TEST_HOOKS", "1"}, {"XDG_SESSION_TYPE", "wayland"}});
+    environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
     environment_ = environment;
     tolvane = std::make_unique<ChildProcess>(
         std::vector<std::string>{TOLVANE_EXECUTABLE, "--verbose"}, environment, -1, log.writeEnd());

@@ -37,7 +37,6 @@ pid_t TolvaneProcess::start(const std::vector<std::string>& arguments, int error
   const int devnull = open("/dev/null", O_WRONLY);
   dup2(devnull, STDOUT_FILENO);
   setenv("DISPLAY", display_.c_str(), 1);
-  setenv("TOLVANE_TEST_HOOKS", "1", 1);
   for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
     setenv(name, (home_ + "/" + name).c_str(), 1);
   }

@@ -1,18 +1,19 @@
 // The stall hook, a plain sleep on the main thread, which is exactly the fault it stands for;
 // the recorder hook, a window of its own around the recorder the settings window will hold; and
 // the crash hook, a real fault.
-#include "shell/test_hooks.h"
+#include "hooked_desktop/test_hooks.h"
 
 #include <QApplication>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "app/app_delegate.h"
 #include "input/hotkey_recorder.h"
+#include "shell/desktop_backend.h"
 #include "ui/qt/hotkey_recorder_widget.h"
 
 namespace tolvane::shell {
@@ -117,17 +118,11 @@ class TestHooks::RecorderWindow {
   qt::HotkeyRecorderWidget* widget_ = nullptr;  // owned by window_
 };
 
-bool testHooksEnabled() {
-  const char* value = std::getenv("TOLVANE_TEST_HOOKS");
-  return value && std::strcmp(value, "1") == 0;
-}
-
 TestHooks::TestHooks(Services services) : s_(services) {}
 
 TestHooks::~TestHooks() = default;
 
-bool TestHooks::run(const std::string& url) {
-  if (!testHooksEnabled()) return false;
+bool TestHooks::handleURL(const std::string& url) {
   if (url == kRecorderURL) {
     showRecorder();
     return true;
@@ -201,6 +196,18 @@ __attribute__((no_sanitize("null"))) void TestHooks::crash() {
 void TestHooks::showRecorder() {
   if (!recorder_) recorder_ = std::make_unique<RecorderWindow>(s_);
   recorder_->show();
+}
+
+std::unique_ptr<DesktopExtras> makeDesktopExtras(DesktopBackend& backend, AppDelegate& app) {
+  return std::make_unique<TestHooks>(
+      TestHooks::Services{backend.log(), app.settings(), *backend.services().keyMonitor,
+                          *backend.services().interaction, app.l10n(),
+                          [&app] {
+                            if (app.account()) app.account()->signIn();
+                          },
+                          [&app] {
+                            if (app.account()) app.account()->signOut();
+                          }});
 }
 
 }  // namespace tolvane::shell

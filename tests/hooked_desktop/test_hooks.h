@@ -1,6 +1,7 @@
 // What desktop tests need from the real executable and users never reach: a way to stall the
 // main thread on purpose, to prove that a stalled Tolvane never holds the keyboard, the palette
-// hot-key recorder on the running application's own settings, and a real crash.
+// hot-key recorder on the running application's own settings, and a real crash. Linked only
+// into the desktop tests' own build of the program (tests/bin/tolvane-desktop).
 #pragma once
 
 #include <functional>
@@ -12,14 +13,12 @@
 #include "platform/local_key_monitor.h"
 #include "platform/user_interaction.h"
 #include "settings/app_settings.h"
+#include "shell/desktop_extras.h"
 
 namespace tolvane::shell {
 
-/// Whether the environment enables the hooks ("TOLVANE_TEST_HOOKS=1").
-bool testHooksEnabled();
-
 /// The hooks of one running application. Main thread only; needs a QApplication.
-class TestHooks {
+class TestHooks final : public DesktopExtras {
  public:
   struct Services {
     DebugLog& log;
@@ -35,11 +34,10 @@ class TestHooks {
   };
 
   explicit TestHooks(Services services);
-  ~TestHooks();
+  ~TestHooks() override;
   TestHooks(const TestHooks&) = delete;
   TestHooks& operator=(const TestHooks&) = delete;
 
-  /// With the hooks enabled:
   /// - "tolvane://test-stall?seconds=N" blocks the main thread for N seconds (at most 30),
   ///   and with "&until=released" after that until the file "test-stall-release" appears in
   ///   the runtime folder (30 s more at most), logging a line before and after;
@@ -54,7 +52,7 @@ class TestHooks {
   ///   the centre of the shown widget named N (settings controls are named after their rows),
   ///   so that a test can click it as a user would; or "test hook: N not found".
   /// True when `url` was a hook and ran.
-  bool run(const std::string& url);
+  bool handleURL(const std::string& url) override;
 
  private:
   class RecorderWindow;
