@@ -169,7 +169,9 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
     return waitFor([&] { return log.count(text) >= times; });
   }
   int logCount(const std::string& text) override { return log.count(text); }
-  std::string describe() override { return sway.focused() + "\n" + log.text(); }
+  std::string describe() override {
+    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") + log.text();
+  }
   bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
     return typed && waitFor([&] { return typed->count(text) > 0; },
                             bound.count() ? bound : SwaySession::kBound);
