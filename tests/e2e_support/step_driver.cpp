@@ -10,6 +10,13 @@
 
 namespace tolvane::test {
 
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> all;
+  for (std::string word; in >> word;) all.push_back(word);
+  return all;
+}
+
 Steps operator+(Steps a, const Steps& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -51,19 +58,19 @@ StepDriver::StepDriver(DesktopSession& session) {
   verbs_["signal"] = [&s](const Step& step) { s.signalTolvane(step.n); };
   verbs_["stop"] = [&s](const Step&) { s.signalTolvane(SIGSTOP); };
   verbs_["cont"] = [&s](const Step&) { s.signalTolvane(SIGCONT); };
-  // Tolvane ends with exit status n, or by signal n.
-  verbs_["exit"] = [&s](const Step& step) {
-    const auto status = s.waitForEnd();
-    ASSERT_TRUE(status) << "still running\n" << s.describe();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == step.n) << *status << "\n"
-                                                                      << s.describe();
+  // Tolvane ends with exit status n ("exit"), or by signal n ("killed").
+  const auto ends = [&s](bool bySignal) {
+    return [&s, bySignal](const Step& step) {
+      const auto status = s.waitForEnd();
+      ASSERT_TRUE(status) << "still running\n" << s.describe();
+      EXPECT_TRUE(bySignal ? WIFSIGNALED(*status) && WTERMSIG(*status) == step.n
+                           : WIFEXITED(*status) && WEXITSTATUS(*status) == step.n)
+          << "status " << *status << "\n"
+          << s.describe();
+    };
   };
-  verbs_["killed"] = [&s](const Step& step) {
-    const auto status = s.waitForEnd();
-    ASSERT_TRUE(status) << "still running\n" << s.describe();
-    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == step.n) << *status << "\n"
-                                                                     << s.describe();
-  };
+  verbs_["exit"] = ends(false);
+  verbs_["killed"] = ends(true);
   // SIGTERM takes the normal quit path, which ends with status 0.
   verbs_["quit"] = [this, &s](const Step&) {
     s.signalTolvane(SIGTERM);

@@ -17,6 +17,9 @@ namespace tolvane::test {
 /// Steps a driver runs in order: "verb[:n] argument", as in "count:0 activate pid=".
 using Steps = std::vector<std::string>;
 
+/// The words of `text`, split at white space.
+std::vector<std::string> words(const std::string& text);
+
 /// The steps of `a`, then those of `b`.
 Steps operator+(Steps a, const Steps& b);
 

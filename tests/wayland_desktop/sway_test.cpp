@@ -34,13 +34,6 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
 }
 
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> all;
-  for (std::string word; in >> word;) all.push_back(word);
-  return all;
-}
-
 /// sway's criteria for "app" or "app:title".
 std::string criteria(const std::string& window) {
   const auto colon = window.find(':');

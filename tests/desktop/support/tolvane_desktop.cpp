@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "backends/x11/x11_connection.h"
 #include "desktop/support/desktop_tools.h"
@@ -125,9 +124,7 @@ std::string TolvaneDesktop::expand(const std::string& text) const {
 }
 
 bool TolvaneDesktop::typeKeys(const std::string& keys) {
-  std::vector<std::string> args;
-  std::istringstream words(expand(keys));
-  for (std::string word; words >> word;) args.push_back(word);
+  const auto args = words(expand(keys));
   return args.empty() || xdotool(x, args);
 }
 
