@@ -145,7 +145,7 @@ TEST_F(TolvaneOnServer, CarriesASettingToAnotherMachineAndRevokesTheTokenAtSignO
   ASSERT_NO_FATAL_FAILURE(run(steps));
   EXPECT_EQ(keyringValue("cloudToken"), std::nullopt);
   EXPECT_EQ(accountStatus(token), 401) << server->output();
-  ASSERT_NO_FATAL_FAILURE(run({"exit:" + std::to_string(SIGTERM) + " exited"}));
+  ASSERT_NO_FATAL_FAILURE(run({"quit"}));
 
   launch(&machineB);
   ASSERT_NO_FATAL_FAILURE(run({"count:1 palette hotkey registered keyCode=49 modifiers=2048"}));
@@ -159,8 +159,7 @@ TEST_F(TolvaneOnServer, CarriesASettingToAnotherMachineAndRevokesTheTokenAtSignO
 
 TEST_F(TolvaneOnServer, ACrashIsReportedOnceAtTheNextLaunch) {
   launch();
-  ASSERT_NO_FATAL_FAILURE(
-      run({"url tolvane://test-crash", "exit:0 killed:" + std::to_string(SIGSEGV)}));
+  ASSERT_NO_FATAL_FAILURE(run({"url tolvane://test-crash", "killed:" + std::to_string(SIGSEGV)}));
   launch();
   ASSERT_NO_FATAL_FAILURE(run({"log crash reports: delivered=1 sending"}));
   ASSERT_TRUE(pollUntil([&] { return !uploads("crash_uploads").empty(); })) << server->output();
@@ -174,8 +173,7 @@ TEST_F(TolvaneOnServer, ACrashIsReportedOnceAtTheNextLaunch) {
   if (const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS")) {
     std::ofstream(std::string(artifacts) + "/crash-report.json") << crashes[0].dump(2);
   }
-  ASSERT_NO_FATAL_FAILURE(run(
-      {"exit:" + std::to_string(SIGTERM) + " exited", "launch", "log crash reports: delivered=0"}));
+  ASSERT_NO_FATAL_FAILURE(run({"quit", "launch", "log crash reports: delivered=0"}));
   EXPECT_EQ(uploads("crash_uploads").size(), 1u);
 }
 

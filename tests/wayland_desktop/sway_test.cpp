@@ -4,8 +4,6 @@
 // outputs, the HUD, the palette, and the guards that Tolvane never keeps the user's keyboard
 // nor leaves its bindings behind.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,15 +14,13 @@
 #include <memory>
 #include <sstream>
 
+#include "e2e_support/step_driver.h"
 #include "support/temp_dir.h"
 #include "wayland_desktop/support/status_notifier_watcher.h"
 #include "wayland_desktop/support/sway_session.h"
 
 namespace tolvane::test {
 namespace {
-
-/// "verb[:n] argument", run in order by the driver.
-using Steps = std::vector<std::string>;
 
 struct Scenario {
   std::string name;
@@ -36,13 +32,6 @@ struct Scenario {
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
-}
-
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> all;
-  for (std::string word; in >> word;) all.push_back(word);
-  return all;
 }
 
 /// sway's criteria for "app" or "app:title".
@@ -61,13 +50,8 @@ bool installed(const std::string& program) {
   return false;
 }
 
-class SwayDesktop : public ::testing::TestWithParam<Scenario> {
+class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
  protected:
-  struct Step {
-    std::string verb, arg;
-    int n = 1;
-  };
-
   SwayDesktop() {
     addActions();
     addChecks();
@@ -118,7 +102,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
   /// finished and `settings` (JSON members) stored, and waits until it has its windows and its
   /// bindings.
-  void launch(const std::string& settings = "") {
+  void launchTolvane(const std::string& settings) override {
     const std::string home = folder.path() + "/home";
     Environment environment = sway.clientEnvironment();
     for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
@@ -141,21 +125,55 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
         << log.text();
   }
 
-  void run(const Steps& steps) {
-    for (const std::string& text : steps) {
-      SCOPED_TRACE(text);
-      const auto space = text.find(' ');
-      Step step{text.substr(0, space), space == std::string::npos ? "" : text.substr(space + 1)};
-      if (const auto colon = step.verb.find(':'); colon != std::string::npos) {
-        step.n = std::stoi(step.verb.substr(colon + 1));
-        step.verb.resize(colon);
-      }
-      const auto verb = verbs_.find(step.verb);
-      ASSERT_NE(verb, verbs_.end()) << "no such step";
-      ASSERT_NO_FATAL_FAILURE(verb->second(step));
-      if (HasFailure()) return;
+  bool typeKeys(const std::string& keys) override { return sway.type(words(keys), sources()); }
+  // Focused as a user's click would; with Tolvane running, until it has seen the change.
+  void focusWindow(const std::string& window) override {
+    const auto app = window.substr(0, window.find(':'));
+    const int seen = log.count(kSeen + app);
+    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
+    const bool already = isFocused(window);
+    ASSERT_TRUE(sway.msg({criteria(window) + " focus"}));
+    ASSERT_TRUE(sway.waitFocused(window, sources())) << sway.focused();
+    if (tolvane && !already) {
+      ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
     }
   }
+  bool waitFocused(const std::string& window) override {
+    return sway.waitFocused(window, sources());
+  }
+  bool staysFocused(const std::string& window) override {
+    return sway.sync(sources()) && isFocused(window);
+  }
+  bool isFocused(const std::string& window) {
+    const std::string& now = sway.focused();
+    return now == window || now.starts_with(window + ":");
+  }
+  void closeWindow(const std::string& window) override {
+    ASSERT_TRUE(sway.msg({criteria(window) + " kill"}));
+  }
+  bool takePicture(const std::string& name) override {
+    auto picture = sway.screenshot(name);
+    if (picture) pictures_[name] = std::move(*picture);
+    return picture.has_value();
+  }
+  bool waitForLog(const std::string& text, int times) override {
+    return waitFor([&] { return log.count(text) >= times; });
+  }
+  int logCount(const std::string& text) override { return log.count(text); }
+  std::string describe() override {
+    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") + log.text();
+  }
+  bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
+    return typed && waitFor([&] { return typed->count(text) > 0; },
+                            bound.count() ? bound : SwaySession::kBound);
+  }
+  void signalTolvane(int signal) override { tolvane->signal(signal); }
+  std::optional<int> waitForEnd() override {
+    if (!waitFor([&] { return tolvane->ended(); })) return std::nullopt;
+    return tolvane->status();
+  }
+  std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
+  void run(const Steps& steps) { verbs_.run(steps); }
 
   static inline const std::string kWarmed = "window snapshot warmed";
   static inline const std::string kBindings = "wayland: bindings installed: ";
@@ -177,26 +195,12 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario> {
   void addActions();
   void addChecks();
   void addTray();
-  std::map<std::string, std::function<void(const Step&)>> verbs_;
+  StepDriver verbs_{*this};
   std::map<std::string, Picture> pictures_;
 };
 
 // What the user, the desktop and the session do.
 void SwayDesktop::addActions() {
-  verbs_["launch"] = [this](const Step& s) { launch(s.arg); };
-  // Focused as a user's click would; with Tolvane running, until it has seen the change.
-  verbs_["focus"] = [this](const Step& s) {
-    const auto app = s.arg.substr(0, s.arg.find(':'));
-    const int seen = log.count(kSeen + app);
-    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
-    const std::string before = sway.focused();
-    const bool already = before == s.arg || before.starts_with(s.arg + ":");
-    ASSERT_TRUE(sway.msg({criteria(s.arg) + " focus"}));
-    ASSERT_TRUE(sway.waitFocused(s.arg, sources())) << sway.focused();
-    if (tolvane && !already) {
-      ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
-    }
-  };
   // "app flags...": the test client's one toplevel, titled as its app_id. sway 1.7 ignores a
   // toplevel's request to be minimized, so even with --minimized it maps and takes the focus.
   verbs_["open"] = [this](const Step& s) {
@@ -208,26 +212,10 @@ void SwayDesktop::addActions() {
     argv.insert(argv.end(), args.begin(), args.end());
     ASSERT_TRUE(sway.openClient(argv, app + ":" + app)) << sway.focused();
   };
-  verbs_["keys"] = [this](const Step& s) { ASSERT_TRUE(sway.type(words(s.arg), sources())); };
   // Typed on while the next steps run: a key held through them.
   verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
   verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
-  verbs_["close"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({criteria(s.arg) + " kill"})); };
-  verbs_["screenshot"] = [this](const Step& s) {
-    auto picture = sway.screenshot(s.arg);
-    ASSERT_TRUE(picture) << "grim took no picture";
-    pictures_[s.arg] = std::move(*picture);
-  };
-  verbs_["stop"] = [this](const Step&) { tolvane->signal(SIGSTOP); };
-  verbs_["quit"] = [this](const Step&) {
-    tolvane->signal(SIGTERM);
-    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
-    EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == 0)
-        << tolvane->status() << "\n"
-        << log.text();
-  };
   verbs_["endSway"] = [this](const Step&) { sway.end(); };
-  verbs_["cont"] = [this](const Step&) { tolvane->signal(SIGCONT); };
   // The front door run as a compositor binding or a terminal would, with Tolvane's environment.
   verbs_["front"] = [this](const Step& s) {
     auto argv = words(s.arg);
@@ -240,35 +228,10 @@ void SwayDesktop::addActions() {
     verbs_["front"]({.verb = "front", .arg = "tolvane://test-stall?seconds=1&until=released"});
     verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
   };
-  verbs_["release"] = [this](const Step& s) {
-    std::ofstream(folder.path() + "/home/XDG_RUNTIME_DIR/test-stall-release");
-    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread runs again", .n = s.n});
-  };
 }
 
 // What holds now or once the session has answered.
 void SwayDesktop::addChecks() {
-  verbs_["focused"] = [this](const Step& s) {
-    EXPECT_TRUE(sway.waitFocused(s.arg, sources())) << sway.focused() << "\n" << log.text();
-  };
-  // Once sway has answered everything sent so far, `window` still has the focus.
-  verbs_["stays"] = [this](const Step& s) {
-    ASSERT_TRUE(sway.sync(sources()));
-    const std::string& now = sway.focused();
-    EXPECT_TRUE(now == s.arg || now.starts_with(s.arg + ":")) << now << "\n" << log.text();
-  };
-  verbs_["log"] = [this](const Step& s) {
-    ASSERT_TRUE(waitFor([&] { return log.count(s.arg) >= s.n; })) << log.text();
-  };
-  verbs_["count"] = [this](const Step& s) { EXPECT_EQ(log.count(s.arg), s.n) << log.text(); };
-  // Typed text reached the typing terminal, within n ms when given.
-  verbs_["typed"] = [this](const Step& s) {
-    const auto bound = s.n > 1 ? std::chrono::milliseconds(s.n) : SwaySession::kBound;
-    ASSERT_TRUE(typed) << "no typing terminal";
-    EXPECT_TRUE(waitFor([&] { return typed->count(s.arg) > 0; }, bound))
-        << "typed: " << typed->text() << "\n"
-        << log.text();
-  };
   // Sway ran n bindings whose command says the text, once it has handled all keys typed.
   verbs_["bindings"] = [this](const Step& s) {
     ASSERT_TRUE(sway.sync(sources()));
@@ -282,17 +245,6 @@ void SwayDesktop::addChecks() {
   };
   verbs_["said"] = [this](const Step& s) {
     EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
-  };
-  verbs_["killed"] = [this](const Step& s) {
-    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
-    EXPECT_TRUE(WIFSIGNALED(tolvane->status()) && WTERMSIG(tolvane->status()) == s.n)
-        << tolvane->status();
-  };
-  verbs_["exit"] = [this](const Step& s) {
-    ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
-    EXPECT_TRUE(WIFEXITED(tolvane->status()) && WEXITSTATUS(tolvane->status()) == s.n)
-        << tolvane->status() << "\n"
-        << log.text();
   };
 }
 
@@ -335,11 +287,6 @@ void SwayDesktop::addTray() {
 
 TEST_P(SwayDesktop, Runs) {
   run(GetParam().steps);
-}
-
-Steps operator+(Steps a, const Steps& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // --- Pieces several scenarios share -------------------------------------------------------

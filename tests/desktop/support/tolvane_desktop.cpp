@@ -1,14 +1,10 @@
 // Preparing the desktop, launching, typing and waiting for the tests of the real `tolvane`.
 #include "desktop/support/tolvane_desktop.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "backends/x11/x11_connection.h"
 #include "desktop/support/desktop_tools.h"
@@ -31,16 +27,6 @@ std::pair<std::string, std::string> split(const std::string& text) {
   return {text.substr(0, at), at == std::string::npos ? "" : text.substr(at + 1)};
 }
 
-/// Whether a wait status is what "exit" expects: "0", "exited" (any code), "killed:N".
-bool endedAs(int status, const std::string& want) {
-  if (want == "0") return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (want == "exited") return WIFEXITED(status);
-  if (want.starts_with("killed:")) {
-    return WIFSIGNALED(status) && WTERMSIG(status) == std::stoi(want.substr(7));
-  }
-  return want.empty();
-}
-
 Json readPreferences(const std::string& path) {
   std::ifstream in(path);
   return Json::parse(in, nullptr, false);
@@ -53,11 +39,11 @@ Json readPreferences(const std::string& path) {
 // below. A key without a modifier beeps and recording goes on.
 const Steps kRecordCtrlShiftK = {"url tolvane://test-recorder",
                                  "named recorder=test hook: recorder window=",
-                                 "active recorder",
+                                 "focused recorder",
                                  "count:1 test hook: recorder recording=0 chips=AltSpace reset=0",
-                                 "type mousemove --window {recorder} 12 14 click 1",
+                                 "keys mousemove --window {recorder} 12 14 click 1",
                                  "log test hook: recorder recording=1 chips= reset=0",
-                                 "type key k ctrl+shift+k",
+                                 "keys key k ctrl+shift+k",
                                  "log test hook: recorder recording=0 chips=CtrlShiftK reset=1",
                                  "count:1 palette hotkey registered keyCode=40 modifiers=4608"};
 
@@ -137,24 +123,41 @@ std::string TolvaneDesktop::expand(const std::string& text) const {
   return result;
 }
 
-void TolvaneDesktop::type(const std::string& keys) {
-  std::vector<std::string> args;
-  std::istringstream words(expand(keys));
-  for (std::string word; words >> word;) args.push_back(word);
-  ASSERT_TRUE(xdotool(x, args));
+bool TolvaneDesktop::typeKeys(const std::string& keys) {
+  const auto args = words(expand(keys));
+  return args.empty() || xdotool(x, args);
 }
 
 bool TolvaneDesktop::waitForLog(const std::string& text, int times) {
-  return x.waitUntil([&] { return tolvane->count(text) >= times; }, {tolvane->pump()});
+  return x.waitUntil([&] { return tolvane->count(expand(text)) >= times; }, {tolvane->pump()});
 }
 
-void TolvaneDesktop::activate(xcb_window_t window) {
+void TolvaneDesktop::focusWindow(const std::string& name) {
+  const xcb_window_t window = at(name);
   if (x.activeWindow() == window) return;  // Tolvane took it from the stacking at launch
   const std::string seen = "x11: focus " + std::to_string(window) + "\n";
   const int before = tolvane->count(seen);
   x.sendRootMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0});
   ASSERT_TRUE(waitForActive(window));
   ASSERT_TRUE(waitForLog(seen, before + 1)) << tolvane->log();
+}
+
+// It may name none for a moment while focus returns from a grab.
+bool TolvaneDesktop::staysFocused(const std::string& window) {
+  return x.syncWindowManager(nullptr, {tolvane->pump()}) && waitForActive(at(window));
+}
+
+void TolvaneDesktop::closeWindow(const std::string& window) {
+  x.sendRootMessage(at(window), "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
+}
+
+bool TolvaneDesktop::takePicture(const std::string& name) {
+  saveScreenshot(x, name);
+  return true;
+}
+
+std::string TolvaneDesktop::describe() {
+  return "active: " + std::to_string(x.activeWindow()) + "\n" + tolvane->log();
 }
 
 bool TolvaneDesktop::waitForActive(xcb_window_t window) {
@@ -178,7 +181,7 @@ bool TolvaneDesktop::waitForPanel(bool shown) {
 
 void TolvaneDesktop::openPalette(const std::string& hotKey) {
   const int grabs = grabs_;
-  type("key " + hotKey);
+  ASSERT_TRUE(typeKeys("key " + hotKey));
   ASSERT_TRUE(x.waitUntil([&] { return grabs_ > grabs && panel(); }, {tolvane->pump()}))
       << tolvane->log();
 }
@@ -196,8 +199,7 @@ bool TolvaneDesktop::pollUntil(const std::function<bool()>& done) {
   return false;
 }
 
-int TolvaneDesktop::waitForExit(int signal) {
-  if (signal != 0) tolvane->signal(signal);
+std::optional<int> TolvaneDesktop::waitForEnd() {
   const int status = tolvane->wait();
   tolvane->pump().drain();
   return status;
@@ -291,8 +293,9 @@ std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
   const std::string listed = "tray: menu lists recent windows ";
   const int before = tolvane->count(listed), grabs = grabs_;
   // Relative to the icon: wherever the tray holds it when the pointer moves.
-  type("mousemove --window " + std::to_string(window) + " " + std::to_string(icon->width / 2) +
-       " " + std::to_string(icon->height / 2) + " " + click);
+  EXPECT_TRUE(typeKeys("mousemove --window " + std::to_string(window) + " " +
+                       std::to_string(icon->width / 2) + " " + std::to_string(icon->height / 2) +
+                       " " + click));
   EXPECT_TRUE(waitForLog(listed, before + 1)) << tolvane->log();
   // The grab is awaited by the focus it takes, never probed: a probe's own grab of the keyboard,
   // taken between the menu's map and its grab, makes Qt's grab fail.
@@ -304,7 +307,7 @@ std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
   return log.substr(at, log.find('\n', at) - at);
 }
 
-bool TolvaneDesktop::waitForTyped(const std::string& text) {
+bool TolvaneDesktop::waitForTyped(const std::string& text, std::chrono::milliseconds) {
   return x.waitUntil([&] { return typed.text().find(text) != std::string::npos; },
                      {typed.pump(), tolvane->pump()});
 }
@@ -320,33 +323,8 @@ bool TolvaneDesktop::showsOnPanel(const std::uint8_t (&rgb)[3], bool asText) {
                                                              rgb[1], rgb[2]);
 }
 
-void TolvaneDesktop::run(const Steps& steps) {
-  for (const std::string& text : steps) {
-    SCOPED_TRACE(text);
-    const auto space = text.find(' ');
-    Step step{text.substr(0, space), space == std::string::npos ? "" : text.substr(space + 1)};
-    if (const auto colon = step.verb.find(':'); colon != std::string::npos) {
-      step.n = std::stoi(step.verb.substr(colon + 1));
-      step.verb.resize(colon);
-    }
-    const auto verb = verbs_.find(step.verb);
-    ASSERT_NE(verb, verbs_.end()) << "no such step";
-    ASSERT_NO_FATAL_FAILURE(verb->second(step));
-    if (HasFailure()) return;
-  }
-}
-
 // What the user and the desktop do.
 void TolvaneDesktop::addActions() {
-  verbs_["launch"] = [this](const Step&) { launch(); };
-  verbs_["type"] = [this](const Step& s) {
-    if (!s.arg.empty()) type(s.arg);
-  };
-  // As a pager would, each window of the list in turn, until Tolvane saw it.
-  verbs_["activate"] = [this](const Step& s) {
-    std::istringstream names(s.arg);
-    for (std::string name; names >> name && !HasFatalFailure();) activate(at(name));
-  };
   verbs_["url"] = [this](const Step& s) { ASSERT_EQ(tolvane->sendURL(s.arg), 0); };
   // Blocks Tolvane's main thread for n seconds, and with "released" then until "release".
   verbs_["stall"] = [this](const Step& s) {
@@ -354,27 +332,13 @@ void TolvaneDesktop::addActions() {
     ASSERT_EQ(tolvane->sendURL(url + (s.arg == "released" ? "&until=released" : "")), 0);
     ASSERT_TRUE(waitForLog("test hook: the main thread stalls")) << tolvane->log();
   };
-  verbs_["release"] = [this](const Step&) {
-    std::ofstream(home.path() + "/XDG_RUNTIME_DIR/test-stall-release");
-    ASSERT_TRUE(waitForLog("test hook: the main thread runs again")) << tolvane->log();
-  };
-  verbs_["signal"] = [this](const Step& s) { tolvane->signal(s.n); };
-  // Sends signal n (none: 0) and waits for the end.
-  verbs_["exit"] = [this](const Step& s) {
-    const int status = waitForExit(s.n);
-    EXPECT_TRUE(endedAs(status, s.arg)) << "status " << status << "\n" << tolvane->log();
-  };
   verbs_["toDesktop"] = [this](const Step& s) {
     const auto desktop = static_cast<std::uint32_t>(s.n);
     x.sendRootMessage(at(s.arg), "_NET_WM_DESKTOP", {desktop, 2});
     const auto moved = [&](const auto& v) { return v && !v->empty() && (*v)[0] == desktop; };
     ASSERT_TRUE(x.waitForProperty(at(s.arg), "_NET_WM_DESKTOP", moved, {tolvane->pump()}));
   };
-  verbs_["close"] = [this](const Step& s) {
-    x.sendRootMessage(at(s.arg), "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
-  };
   verbs_["killDisplay"] = [this](const Step&) { x.killServer(); };
-  verbs_["screenshot"] = [this](const Step& s) { saveScreenshot(x, s.arg); };
   // "key=json": the settings file changed in an editor.
   verbs_["edit"] = [this](const Step& s) {
     const auto [key, value] = split(s.arg);
@@ -393,21 +357,6 @@ void TolvaneDesktop::addActions() {
 
 // What Tolvane and the window manager do in answer, waited for.
 void TolvaneDesktop::addWaits() {
-  verbs_["active"] = [this](const Step& s) {
-    EXPECT_TRUE(waitForActive(at(s.arg))) << tolvane->log();
-  };
-  // Once the window manager has handled everything, the window is the active one: a stray
-  // switch leaves another active. (It may name none for a moment while focus returns from a
-  // grab.)
-  verbs_["stays"] = [this](const Step& s) {
-    ASSERT_TRUE(x.syncWindowManager(nullptr, {tolvane->pump()}));
-    EXPECT_TRUE(waitForActive(at(s.arg))) << "active: " << x.activeWindow() << "\n"
-                                          << tolvane->log();
-  };
-  verbs_["log"] = [this](const Step& s) {
-    ASSERT_TRUE(waitForLog(expand(s.arg), s.n)) << tolvane->log();
-  };
-  verbs_["typed"] = [this](const Step& s) { ASSERT_TRUE(waitForTyped(s.arg)) << tolvane->log(); };
   // A panel shows (n 1) or is gone (n 0); "WxH" or "xH" checks its size.
   verbs_["panel"] = [this](const Step& s) {
     ASSERT_TRUE(waitForPanel(s.n == 1)) << tolvane->log();
@@ -471,10 +420,6 @@ void TolvaneDesktop::addWaits() {
 
 // What holds now.
 void TolvaneDesktop::addChecks() {
-  // The log says it exactly n times.
-  verbs_["count"] = [this](const Step& s) {
-    EXPECT_EQ(tolvane->count(expand(s.arg)), s.n) << tolvane->log();
-  };
   verbs_["onDesktop"] = [this](const Step& s) {
     EXPECT_EQ(x.value(x.root(), "_NET_CURRENT_DESKTOP"), static_cast<std::uint32_t>(s.n));
   };

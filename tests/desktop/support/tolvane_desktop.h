@@ -18,13 +18,10 @@
 #include "desktop/support/pipe_reader.h"
 #include "desktop/support/tolvane_process.h"
 #include "desktop/support/x_session.h"
+#include "e2e_support/step_driver.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::test {
-
-/// Steps a driver runs in order: "verb[:n] argument", as in "count:0 activate pid="; window
-/// names in braces stand for the window's number ("log window={one} ok=true").
-using Steps = std::vector<std::string>;
 
 /// The palette's hot key recorded as Control-Shift-K, as a user records it in the recorder.
 extern const Steps kRecordCtrlShiftK;
@@ -45,7 +42,9 @@ struct Desk {
   std::vector<std::string> windows;
 };
 
-class TolvaneDesktop : public ::testing::Test {
+/// The X11 session of the step driver: window names in braces stand for the window's number
+/// ("log window={one} ok=true").
+class TolvaneDesktop : public ::testing::Test, public DesktopSession {
  protected:
   TolvaneDesktop();
   /// Converts the test's screenshots once the display and Tolvane are gone.
@@ -57,14 +56,24 @@ class TolvaneDesktop : public ::testing::Test {
   void writePreferences(const std::string& json);
   std::string preferencesPath(const TempDir* on = nullptr) const;
 
-  /// Types through XTEST as a user would: "keydown super key Tab keyup super"; "{name}" stands
-  /// for that window's number.
-  void type(const std::string& keys);
+  void launchTolvane(const std::string&) override { launch(); }
+  /// Through XTEST, in xdotool's words: "keydown super key Tab keyup super".
+  bool typeKeys(const std::string& keys) override;
+  /// Activates the window as a pager would, and waits until Tolvane has seen it become active.
+  void focusWindow(const std::string& window) override;
+  bool waitFocused(const std::string& window) override { return waitForActive(at(window)); }
+  bool staysFocused(const std::string& window) override;
+  void closeWindow(const std::string& window) override;
+  bool takePicture(const std::string& name) override;
+  bool waitForLog(const std::string& text, int times = 1) override;
+  int logCount(const std::string& text) override { return tolvane->count(expand(text)); }
+  std::string describe() override;
+  bool waitForTyped(const std::string& text, std::chrono::milliseconds = {}) override;
+  void signalTolvane(int signal) override { tolvane->signal(signal); }
+  std::string runtimeFolder() override { return home.path() + "/XDG_RUNTIME_DIR"; }
+
   /// The text with every "{name}" replaced by that window's number.
   std::string expand(const std::string& text) const;
-  bool waitForLog(const std::string& text, int times = 1);
-  /// Activates `window` as a pager would, and waits until Tolvane has seen it become active.
-  void activate(xcb_window_t window);
   bool waitForActive(xcb_window_t window);
   /// Names `window`, watching its focus changes: a grab for a panel takes the focus from the
   /// focused window, whichever it is.
@@ -79,8 +88,8 @@ class TolvaneDesktop : public ::testing::Test {
   /// Checks `done` once per round trip to the server until it holds or the bound passes: for
   /// states no event announces (a grab taken or given up, pixels painted).
   bool pollUntil(const std::function<bool()>& done);
-  /// Sends `signal` (none when 0), waits for Tolvane to end and reads the rest of its log.
-  int waitForExit(int signal = 0);
+  /// Waits for Tolvane to end and reads the rest of its log.
+  std::optional<int> waitForEnd() override;
   /// The one window of Tolvane titled `title`, once it shows; none after a failure.
   xcb_window_t windowTitledWhenShown(const std::string& title);
   /// Clicks the centre of Tolvane's widget named `name`, as a user would.
@@ -93,9 +102,9 @@ class TolvaneDesktop : public ::testing::Test {
   /// Opens the tray menu with `click` (xdotool's words) on the icon and waits until it holds
   /// the keyboard; the recent windows it lists, as Tolvane logged them.
   std::string openTrayMenu(const std::string& click);
-  bool waitForTyped(const std::string& text);
-  /// Runs `steps` in order (the verbs are in tolvane_desktop.cpp) up to the first that fails.
-  void run(const Steps& steps);
+  /// Runs `steps` in order (the X11 verbs are in tolvane_desktop.cpp) up to the first that
+  /// fails.
+  void run(const Steps& steps) { verbs_.run(steps); }
 
   XSession x;
   TempDir home;
@@ -106,17 +115,13 @@ class TolvaneDesktop : public ::testing::Test {
   std::map<std::string, xcb_window_t> windows;
 
  private:
-  struct Step {
-    std::string verb, arg;
-    int n = 1;
-  };
   void addActions();
   void addWaits();
   void addChecks();
   xcb_window_t at(const std::string& name) const;
   bool showsOnPanel(const std::uint8_t (&rgb)[3], bool asText);
   xcb_window_t dockedIcon(xcb_window_t below, bool topLevel);
-  std::map<std::string, std::function<void(const Step&)>> verbs_;
+  StepDriver verbs_{*this};
   /// The recent windows the last tray menu listed.
   std::string menu_;
   bool firstLaunch_ = false;

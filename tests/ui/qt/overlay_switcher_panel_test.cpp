@@ -9,11 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "backends/sim/sim_preference_store.h"
-#include "backends/system/posix_file_system.h"
-#include "hud/switcher_view.h"
-#include "localization/l10n.h"
-#include "support/window_list.h"
+#include "ui/qt/test_support.h"
 
 namespace tolvane {
 namespace {
@@ -44,16 +40,11 @@ class FrameCanvas final : public qt::OverlayCanvas {
   int scale_;
 };
 
-class OverlaySwitcherPanelTest : public ::testing::TestWithParam<int> {
+class OverlaySwitcherPanelTest : public ::testing::TestWithParam<int>,
+                                 protected test::EnglishSwitcher {
  protected:
-  OverlaySwitcherPanelTest() { l10n.apply("en"); }
-
   SwitcherPanelView describe(int selection) {
-    SwitcherModel model{
-        test::editorWindows(12), selection, HUDLayout::compute(12, {1280, 800}), {}};
-    SwitcherPanelView view = describeSwitcher(model, l10n);
-    view.frame = Rect{40, 30, view.size.width, view.size.height};
-    return view;
+    return EnglishSwitcher::describe(12, selection, {1280, 800});
   }
 
   /// What the panel shows for `view` when nothing was prepared.
@@ -64,10 +55,6 @@ class OverlaySwitcherPanelTest : public ::testing::TestWithParam<int> {
     return canvas.shown;
   }
 
-  sim::SimPreferenceStore preferences;
-  system::PosixFileSystem files;
-  FrameworkLanguage framework{files};
-  L10n l10n{preferences, framework, {}};
   FrameCanvas canvas{GetParam()};
   // One part per turn of the loop, from the first: the preparation spans many painters.
   qt::OverlaySwitcherPanel panel{

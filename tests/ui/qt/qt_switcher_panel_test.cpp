@@ -11,11 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "backends/sim/sim_preference_store.h"
-#include "backends/system/posix_file_system.h"
-#include "hud/switcher_view.h"
-#include "localization/l10n.h"
-#include "support/window_list.h"
 #include "ui/qt/test_support.h"
 
 namespace tolvane {
@@ -35,30 +30,16 @@ QPoint paddingOf(const Slot& slot) {
   return {rectOf(slot).left() + 4, rectOf(slot).center().y()};
 }
 
-class QtSwitcherPanelTest : public ::testing::Test {
+class QtSwitcherPanelTest : public ::testing::Test, protected test::EnglishSwitcher {
  protected:
   QtSwitcherPanelTest() {
-    l10n.apply("en");
     panel.setClickHandler([this](int index) { clicks.push_back(index); });
-  }
-
-  // What the core pushes for `count` windows on a usable area of `screen`, placed at (40, 30).
-  SwitcherPanelView describe(int count, int selection, Size screen = {1512, 875}) {
-    SwitcherModel model{
-        test::editorWindows(count), selection, HUDLayout::compute(count, screen), {}};
-    SwitcherPanelView view = describeSwitcher(model, l10n);
-    view.frame = Rect{40, 30, view.size.width, view.size.height};
-    return view;
   }
 
   QWidget& window() { return *panel.window(); }
 
   QImage rendered() { return test::rendered(window()); }
 
-  sim::SimPreferenceStore preferences;
-  system::PosixFileSystem files;
-  FrameworkLanguage framework{files};
-  L10n l10n{preferences, framework, {}};
   bool compositor = false;
   qt::QtSwitcherPanel panel{[this] { return compositor; }};
   std::vector<int> clicks;

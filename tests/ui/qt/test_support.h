@@ -11,7 +11,12 @@
 #include <string>
 #include <utility>
 
+#include "backends/sim/sim_preference_store.h"
+#include "backends/system/posix_file_system.h"
+#include "hud/switcher_view.h"
+#include "localization/l10n.h"
 #include "settings/theme.h"
+#include "support/window_list.h"
 #include "views/palette_panel_view.h"
 
 namespace tolvane::test {
@@ -28,6 +33,22 @@ inline PalettePanelView paletteView(int count, Rect frame = {40, 30, 600, 420}) 
   view.selectedID = 1000u;
   return view;
 }
+
+/// The HUD as the core describes it in English for `count` windows on a usable area of
+/// `screen`, placed at (40, 30).
+struct EnglishSwitcher {
+  EnglishSwitcher() { l10n.apply("en"); }
+  SwitcherPanelView describe(int count, int selection, Size screen = {1512, 875}) {
+    SwitcherModel model{editorWindows(count), selection, HUDLayout::compute(count, screen), {}};
+    SwitcherPanelView view = describeSwitcher(model, l10n);
+    view.frame = Rect{40, 30, view.size.width, view.size.height};
+    return view;
+  }
+  sim::SimPreferenceStore preferences;
+  system::PosixFileSystem files;
+  FrameworkLanguage framework{files};
+  L10n l10n{preferences, framework, {}};
+};
 
 /// The window as it reaches the screen: painted over nothing, cut by its mask when it has one.
 inline QImage rendered(QWidget& window) {
