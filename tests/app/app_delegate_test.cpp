@@ -8,22 +8,14 @@
 #include <deque>
 
 #include "backends/sim/faulty_file_system.h"
-#include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_described_window.h"
-#include "backends/sim/sim_desktop.h"
 #include "backends/sim/sim_event_tap.h"
 #include "backends/sim/sim_hot_keys.h"
 #include "backends/sim/sim_http_client.h"
 #include "backends/sim/sim_key_monitor.h"
-#include "backends/sim/sim_login_items.h"
 #include "backends/sim/sim_palette_panel.h"
-#include "backends/sim/sim_preference_store.h"
-#include "backends/sim/sim_run_loop.h"
 #include "backends/sim/sim_status_item.h"
 #include "backends/sim/sim_switcher_panel.h"
-#include "backends/sim/sim_system.h"
-#include "backends/sim/sim_system_log.h"
-#include "backends/system/posix_file_system.h"
 #include "support/sim_services.h"
 #include "support/temp_dir.h"
 
@@ -32,7 +24,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, protected test::SimServices {
  protected:
   AppDelegateTest() {
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
@@ -63,8 +55,6 @@ class AppDelegateTest : public ::testing::Test {
                 .onboardingWindow = &onboardingWindow,
                 .interaction = &interaction,
                 .keyMonitor = &keys};
-    log.setObserver(
-        [this](std::string_view line) { lines.emplace_back(line.substr(line.find(' ') + 1)); });
   }
   ~AppDelegateTest() override { tickers.back().shutdown(); }
 
@@ -86,16 +76,7 @@ class AppDelegateTest : public ::testing::Test {
   }
 
   test::TempDir temp;
-  system::PosixFileSystem disk;
   sim::FaultyFileSystem files{disk};
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  sim::SimDesktop desktop{clock, loop};
-  sim::SimSystemInfo system;
-  sim::SimRandom random;
-  sim::SimPreferenceStore preferences;
-  sim::SimLoginItems loginItems;
-  sim::SimSystemLog systemLog;
   sim::SimHttpClient http;
   sim::SimEventTap tap;
   sim::SimHotKeys paletteKeys;
@@ -109,8 +90,6 @@ class AppDelegateTest : public ::testing::Test {
   sim::SimOnboardingWindow onboardingWindow;
   /// The stall watchdog's sleeps; the last one belongs to the running application.
   std::deque<test::ManualTicker> tickers = std::deque<test::ManualTicker>(1);
-  DebugLog log{files, clock, temp.path() + "/log"};
-  std::vector<std::string> lines;
   Services services;
   std::unique_ptr<AppDelegate> app_;
 };
@@ -123,7 +102,8 @@ TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
 
   loop.runUntilIdle();
   EXPECT_TRUE(app().isWarmedUp());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "window snapshot warmed count=2"), lines.end());
+  EXPECT_NE(std::find(logLines.begin(), logLines.end(), "window snapshot warmed count=2"),
+            logLines.end());
   EXPECT_EQ(desktop.messagingTimeout(0), AppDelegate::kRunningMessagingTimeout);
   EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
 
@@ -160,13 +140,13 @@ TEST_F(AppDelegateTest, AStallWhileTheTrayMenuIsOpenLetsGoOfItsGrabEvenWhenPause
   tap.setWindowGrabHeld(true);
   auto& watchdog = app().guard().watchdog();
   const auto stallWithTheMenu = [&](bool open) {
-    lines.clear();
+    logLines.clear();
     if (open) statusItem.openMenu();
     watchdog.beat();
     clock.advance(0.4);
     watchdog.check();
     if (open) statusItem.closeMenu();
-    return std::count(lines.begin(), lines.end(),
+    return std::count(logLines.begin(), logLines.end(),
                       "watchdog: main stalled 400 ms — keyboard released");
   };
   EXPECT_EQ(stallWithTheMenu(false), 0);

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
 #include <future>
-#include <mutex>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -203,10 +203,12 @@ TEST_F(CloudAccountTest, OnlyTheCallbackOfThePendingSignInStartsAnExchange) {
 
 TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
   using Bytes = std::vector<std::uint8_t>;
-  // Too few bytes for the verifier: no sign-in page, nothing pending.
-  random.script = {Bytes(31, 7)};
-  account().signIn();
-  EXPECT_TRUE(desktop.events().empty());
+  // Too few bytes for the verifier, or for the state: no sign-in page, nothing pending.
+  for (const auto& script : {std::deque{Bytes(31, 7)}, std::deque{Bytes(32, 7), Bytes(15, 7)}}) {
+    random.script = script;
+    account().signIn();
+    EXPECT_TRUE(desktop.events().empty()) << script.back().size();
+  }
   EXPECT_FALSE(account().handleCallback(callback("c", kForeignState)));
 
   // Too few for a new device id: no exchange, and the sign-in stays pending.

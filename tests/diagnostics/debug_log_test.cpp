@@ -76,6 +76,19 @@ TEST_F(DebugLogTest, LinesAreTimestampSpaceEscapedMessageLineFeed) {
   EXPECT_EQ(observed, expected);
 }
 
+// The size is taken from the file already there; the line that fills it to the bound stays,
+// the next one starts a fresh file and the full one replaces the older rotated file.
+TEST_F(DebugLogTest, RotatesWhenTheNextLineWouldPassTheBound) {
+  const std::string full = lines({repeat("a", DebugLog::kMaxFileBytes - 22 - 30)});
+  put("tester.log.1", "older\n");
+  put("tester.log", full);
+  log.log("12345678");  // 30 bytes with its timestamp and line feed: exactly the bound
+  EXPECT_EQ(read("tester.log.1"), "older\n");
+  log.log("b");
+  EXPECT_TRUE(read("tester.log.1") == full + lines({"12345678"})) << "the full file, whole";
+  EXPECT_EQ(read("tester.log"), lines({"b"}));
+}
+
 TEST_F(DebugLogTest, TailIsRotatedThenCurrentCutToTheLastCharacters) {
   struct Row {
     const char* what;

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include <nlohmann/json.hpp>
