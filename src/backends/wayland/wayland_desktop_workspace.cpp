@@ -1,5 +1,6 @@
-// The Wayland desktop as the workspace and the catalog of installed applications: running
-// applications, activation, launching, icons. (The state they read: wayland_desktop.cpp.)
+// The Wayland desktop's activations: which toplevel an application's activation asks for, and
+// when the compositor's answer counts. (Running applications, launching, icons and the
+// catalog: desktop_model/model_workspace.cpp; the state they read: wayland_desktop.cpp.)
 //
 //   Workspace                        | on Wayland
 //   ---------------------------------+-------------------------------------------------------------
@@ -19,36 +20,16 @@
 //   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
 #include "backends/wayland/wayland_desktop.h"
 
-#include "backends/system/entry_applications.h"
-
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace tolvane::wayland {
 
-std::vector<RunningApp> WaylandDesktop::runningApplications() const {
-  std::vector<RunningApp> result;
-  result.reserve(apps_.size());
-  for (const auto& app : apps_) result.push_back(app.info);
-  return result;
-}
-
-std::optional<RunningApp> WaylandDesktop::application(Pid pid) const {
-  const App* app = findApp(pid);
-  if (!app) return std::nullopt;
-  return app->info;
-}
-
-ObserverToken WaylandDesktop::addObserver(WorkspaceEvent event, AppHandler handler) {
-  return observers_.addWorkspace(event, std::move(handler));
-}
-
 bool WaylandDesktop::activate(Pid pid, ActivationAnswer answer) {
   const Busy busy(*this);
   const App* app = findApp(pid);
-  const auto raise = std::exchange(lastRaise_, std::nullopt);
-  if (!app || !trusted_) {
+  const auto raise = std::exchange(lastRaise(), std::nullopt);
+  if (!app || !trusted()) {
     refuse(std::move(answer));
     return false;
   }
@@ -99,27 +80,7 @@ bool WaylandDesktop::requestActivation(ToplevelId id) {
 }
 
 void WaylandDesktop::refuse(ActivationAnswer answer) {
-  if (answer) loop_.post([answer = std::move(answer)] { answer(false); });
-}
-
-void WaylandDesktop::openApplication(const std::string& bundleLocation) {
-  system::launchEntryAt(entries_, bundleLocation);
-}
-
-bool WaylandDesktop::openURL(const std::string& url) {
-  return system::openURLDetached(url);
-}
-
-std::optional<std::string> WaylandDesktop::iconPNG(const std::string& bundleID) const {
-  return system::entryIconPNG(entries_, bundleID);
-}
-
-std::vector<InstalledApplication> WaylandDesktop::installedApplications() {
-  return system::installedApplications(entries_);
-}
-
-std::optional<std::string> WaylandDesktop::displayName(const std::string& bundleID) {
-  return system::entryDisplayName(entries_, bundleID);
+  if (answer) loop().post([answer = std::move(answer)] { answer(false); });
 }
 
 }  // namespace tolvane::wayland
