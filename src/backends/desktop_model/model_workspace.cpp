@@ -9,7 +9,8 @@
 //   activated                        | the frontmost application changes
 //   hidden, unhide                   | never hidden; unhide does nothing
 //   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
-//   application icon                 | a PNG of the entry's Icon
+//   application icon                 | a PNG of the entry's Icon: its path, or the hicolor sizes
+//                                    | under the XDG data folders
 //   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
 //   connection id, Spaces            | kConnectionID while available; the desktop's spaces
 //   remote tokens, symbolic hotkeys  | none

@@ -9,15 +9,12 @@
 //                                    | other application shares it; else kSyntheticPidBase + n
 //   bundle id, localized name        | the desktop entry the app_id names (by id, else as a
 //                                    | window class), else the app_id itself
-//   activation policy, hidden        | always regular; never hidden, unhide does nothing
+//   activation policy                | always regular
 //   frontmost application            | the owner of the toplevel activated last
 //   launched / terminated            | an application's first window appears / last one closes
 //   activated                        | the frontmost application changes
 //   activate                         | sway focuses a window on a hidden workspace, then the
 //                                    | toplevel's activate request; answered by ActivationWait
-//   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
-//   application icon                 | a PNG of the entry's Icon
-//   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
 #include "backends/wayland/wayland_desktop.h"
 
 #include <algorithm>
