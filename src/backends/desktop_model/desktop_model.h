@@ -4,6 +4,12 @@
 // desktop backend reports what its display server says (the windows grouped into
 // applications, a focus change, whether the service is there at all) and does what only it can
 // (activate, minimize, restore, raise; window attributes; the window lists and Spaces).
+//
+// A new desktop derives from DesktopModel and writes: its feed (follow the display server, call
+// regroup with the windows grouped into applications, focusMoved when another window has the
+// focus, setTrusted), its window answers (the private virtuals below, one table of what each
+// attribute reads) and its activation and window lists. Elements, pids without a process,
+// notes, observers and every other answer of the four contracts are the model's.
 #pragma once
 
 #include <cstdint>
@@ -211,6 +217,8 @@ class DesktopModel : public Workspace,
   /// A fresh serial for a new incarnation.
   std::uint64_t nextSerial() { return nextSerial_++; }
   static const DesktopElement* elementOf(const AXElement& element);
+  /// Whether a local process runs (kill(pid, 0); EPERM means it does, as another user's).
+  static bool processRuns(Pid pid);
 
  private:
   // What each desktop provides.

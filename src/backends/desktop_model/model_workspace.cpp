@@ -81,6 +81,10 @@ std::optional<std::vector<std::uint32_t>> DesktopModel::copyWindowsOnSpaces(
 bool DesktopModel::processExists(Pid pid) {
   if (pid <= 0) return false;
   if (pid >= kSyntheticPidBase) return findApp(pid) != nullptr;
+  return processRuns(pid);
+}
+
+bool DesktopModel::processRuns(Pid pid) {
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 

@@ -1,6 +1,6 @@
-// The real desktop on Wayland (wlroots compositors, sway first): running applications (the
-// announced toplevels grouped by app_id), their windows as accessibility elements, and the
-// window lists and workspaces. One object serves all four services, like the X11 desktop.
+// The real desktop on Wayland (wlroots compositors, sway first): the announced toplevels, grouped
+// by app_id, fed to the desktop model, which serves the workspace, accessibility, window server
+// and catalog from them.
 #pragma once
 
 #include <cstdint>

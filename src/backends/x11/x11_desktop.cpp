@@ -21,13 +21,11 @@
 
 #include "backends/x11/x11_window_icons.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cerrno>
 #include <deque>
 #include <span>
 #include <unordered_map>
@@ -88,10 +86,6 @@ struct ClientRead {
 };
 
 }  // namespace
-
-bool X11Desktop::processAlive(Pid pid) {
-  return ::kill(pid, 0) == 0 || errno == EPERM;
-}
 
 X11Desktop::X11Desktop(Connection& connection, RunLoop& loop,
                        std::function<bool()> secureInputProbe, Options options)
@@ -399,7 +393,7 @@ Pid X11Desktop::groupPid(xcb_window_t window, const ClientFacts& facts) const {
     const auto claimed = *facts.claimedPid;
     const bool plausible = claimed > 0 && claimed < static_cast<std::uint32_t>(kSyntheticPidBase);
     const bool local = !facts.machine || sameHost(*facts.machine, hostname_);
-    if (plausible && local && processAlive(static_cast<Pid>(claimed))) {
+    if (plausible && local && processRuns(static_cast<Pid>(claimed))) {
       return static_cast<Pid>(claimed);
     }
   }

@@ -1,6 +1,5 @@
-// The real desktop on X11: running applications (the clients of an EWMH window manager grouped
-// by process), their windows as accessibility elements, and the window lists and desktops of
-// the window server. One object serves all three services, like the simulated desktop.
+// The real desktop on X11: the clients of an EWMH window manager, grouped by process, fed to the
+// desktop model, which serves the workspace, accessibility, window server and catalog from them.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +19,14 @@
 
 namespace tolvane::x11 {
 
-/// Feeds the desktop model from one X connection. Everything the switcher
-/// asks on a key press (the running applications, the window lists) and the attributes of
-/// single windows come from a cache that the windows' own events keep current: PropertyNotify
-/// drops what a property change made stale, ConfigureNotify brings the new size, DestroyNotify
-/// makes the window's element answer -25202 before the window manager has unlisted it. So a
-/// refresh of an application whose windows did not change asks the server nothing. Windows of
-/// this very connection (Tolvane's own) keep the event masks their owner chose: they are read
-/// from the server on every ask. Notifications and observer callbacks are delivered from the
+/// Feeds the desktop model from one X connection. Everything the switcher asks on a key press
+/// (the running applications, the window lists) and the attributes of single windows come from
+/// a cache that the windows' own events keep current: PropertyNotify drops what a property
+/// change made stale, ConfigureNotify brings the new size, DestroyNotify makes the window's
+/// element answer -25202 before the window manager has unlisted it. So a refresh of an
+/// application whose windows did not change asks the server nothing. Windows of this very
+/// connection (Tolvane's own) keep the event masks their owner chose: they are read from the
+/// server on every ask. Notifications and observer callbacks are delivered from the
 /// connection's event handler on the main thread, never from inside a call. Main thread only.
 ///
 /// Process ids: the windows this connection created are this process's, whatever their
@@ -78,9 +77,6 @@ class X11Desktop final : public desktop::DesktopModel, private EventSink {
   bool isSecureInputEnabled() override;
 
  private:
-  /// Whether a local process runs (kill(pid, 0); EPERM means it does, as another user's).
-  static bool processAlive(Pid pid);
-
   struct Client {
     std::uint64_t serial = 0;
     Pid pid = 0;
