@@ -46,8 +46,10 @@ declare -A allowed=(
   [backends/sim]="$core_ground views backends/sim"
   [backends/system]="$core_ground backends/system"
   [backends/sway]="$core_ground backends/system backends/sway"
-  [backends/x11]="$core_ground backends/system backends/x11"
-  [backends/wayland]="$core_ground backends/system backends/sway backends/wayland"
+  # The desktop model the real desktops feed: no display library, no backend of its own.
+  [backends/desktop_model]="$core_ground backends/system backends/desktop_model"
+  [backends/x11]="$core_ground backends/system backends/desktop_model backends/x11"
+  [backends/wayland]="$core_ground backends/system backends/sway backends/desktop_model backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
   [front]="base platform model backends/system backends/sway palette front"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tolvane::wayland {
@@ -39,15 +40,23 @@ TEST(BoundedText, KeepsAtMostTheDefaultBound) {
   EXPECT_EQ(text.size(), kMaxToplevelTextBytes);
 }
 
-TEST(ToplevelStates, DecodesKnownValuesAndSkipsOthers) {
-  const std::vector<std::uint32_t> values = {2, 7, 1};
-  const auto flags = decodeToplevelStates(values.data(), values.size() * 4);
-  ASSERT_TRUE(flags);
-  EXPECT_EQ(*flags, (ToplevelFlags{.minimized = true, .activated = true}));
-  const std::vector<std::uint32_t> rest = {0, 3};
-  EXPECT_EQ(decodeToplevelStates(rest.data(), 8),
-            (ToplevelFlags{.maximized = true, .fullscreen = true}));
-  EXPECT_EQ(decodeToplevelStates(nullptr, 0), ToplevelFlags{});
+TEST(ToplevelStates, DecodesEachValueOnItsOwnAndSkipsOthers) {
+  // zwlr_foreign_toplevel_handle_v1.state, one value at a time: two values read as each other
+  // would pass together.
+  const std::vector<std::pair<std::vector<std::uint32_t>, ToplevelFlags>> rows = {
+      {{0}, {.maximized = true}},
+      {{1}, {.minimized = true}},
+      {{2}, {.activated = true}},
+      {{3}, {.fullscreen = true}},
+      // Values this client does not know change nothing, alone or among known ones.
+      {{4, 7, 0xFFFFFFFF}, {}},
+      {{7, 2, 9, 1}, {.minimized = true, .activated = true}},
+      {{}, {}},
+  };
+  for (const auto& [values, expected] : rows) {
+    EXPECT_EQ(decodeToplevelStates(values.data(), values.size() * 4), expected)
+        << ::testing::PrintToString(values);
+  }
 }
 
 TEST(ToplevelStates, RejectsAnArrayThatIsNotWholeValues) {

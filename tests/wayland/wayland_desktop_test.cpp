@@ -266,6 +266,26 @@ TEST_F(WaylandDesktopTest, FocusFollowsTheLatestActivationAndSurvivesGaps) {
   EXPECT_EQ(onScreen(), (std::vector<std::int64_t>{1, 3, 2}));
 }
 
+TEST_F(WaylandDesktopTest, AWindowFocusedAgainIsFrontAgain) {
+  source.list = {top(1, "a"), top(2, "b"), top(3, "c", true)};
+  start(false);
+  observeFocus();
+  for (ToplevelId next : {2, 1, 2, 3}) {
+    for (const auto& state : std::vector(source.list)) {
+      if (state.activated) source.setActivated(state.id, false);
+    }
+    source.setActivated(next, true);
+  }
+  // 2, focused before 1 and again after it, is behind 3 alone: its first focus does not count.
+  EXPECT_EQ(onScreen(), (std::vector<std::int64_t>{3, 2, 1}));
+  std::vector<std::int64_t> all;
+  const auto windows = desktop->allWindows();
+  for (const auto& info : *windows) all.push_back(*info.number);
+  EXPECT_EQ(all, onScreen());
+  EXPECT_EQ(log, (std::vector<std::string>{"focus 2", "activated b", "focus 1", "activated a",
+                                           "focus 2", "activated b", "focus 3", "activated c"}));
+}
+
 TEST_F(WaylandDesktopTest, NotificationsComeInOrderOnceTheStateIsConsistent) {
   source.list = {top(1, "a", true), top(2, "a")};
   start(false);

@@ -1,7 +1,17 @@
-// The Wayland desktop's state as of the latest `done` and sway's latest tree, and its
-// notifications, which the workspace (wayland_desktop_workspace.cpp), the window server
-// (wayland_desktop_window_server.cpp) and accessibility (wayland_desktop_accessibility.cpp)
-// answer from.
+// The Wayland desktop's state as of the latest `done` and sway's latest tree, fed to the
+// desktop model: toplevels grouped into applications, the focus and its recency.
+//
+//   model                            | from the compositor (and sway, when it runs)
+//   ---------------------------------+-------------------------------------------------------------
+//   trusted                          | until the toplevel manager's `finished`
+//   windows, their order             | the toplevels as of each `done`, in announcement order
+//   applications, their keys         | one per app_id; a toplevel without app_id alone
+//   pids                             | see wayland_desktop_grouping.cpp
+//   focus moved                      | a toplevel newly activated (the one activated last wins
+//                                    | while two look activated); none activated: no change
+//   focus recency                    | each activation; at start sway's focus order, then the
+//                                    | activated toplevel, then announcement order
+//   description                      | the desktop entry the app_id names, else the app_id
 #include "backends/wayland/wayland_desktop.h"
 
 #include <algorithm>
@@ -22,17 +32,15 @@ constexpr std::size_t kMaxViews = 4096;
 }  // namespace
 
 WaylandDesktop::WaylandDesktop(ToplevelSource& source, RunLoop& loop, Sway sway, Options options)
-    : source_(source),
-      loop_(loop),
+    : DesktopModel(loop, options.ownPid, Catalog{options.applicationFolders, options.locale}),
+      source_(source),
       sway_(std::move(sway)),
       options_(std::move(options)),
-      entries_(options_.applicationFolders.empty() ? DesktopEntries::defaultFolders()
-                                                   : options_.applicationFolders,
-               options_.locale.empty() ? DesktopEntries::defaultLocale() : options_.locale),
       activation_(loop, [this](ToplevelId id) {
         const Window* window = findWindow(id);
         return window && window->state.activated;
       }) {
+  setTrusted(true);
   seed();
   source_.setObserver({
       .changed = [this](const ToplevelState& state) { handleChanged(state); },
@@ -43,7 +51,6 @@ WaylandDesktop::WaylandDesktop(ToplevelSource& source, RunLoop& loop, Sway sway,
 
 WaylandDesktop::~WaylandDesktop() {
   source_.setObserver({});
-  loop_.cancel(deferredDelivery_);
 }
 
 // --- Following the source and sway ----------------------------------------------------------
@@ -71,11 +78,11 @@ void WaylandDesktop::seed() {
     windows_.at(initial[i]).recency = initial.size() - i;
   regroup();
   refreshFocus();
-  notes_.clear();  // what runs at start is not news
+  dropNotes();  // what runs at start is not news
 }
 
 void WaylandDesktop::handleChanged(const ToplevelState& state) {
-  if (!trusted_) return;  // the list was withdrawn: nothing more belongs to it
+  if (!trusted()) return;  // the list was withdrawn: nothing more belongs to it
   auto [it, fresh] = windows_.try_emplace(state.id);
   Window& window = it->second;
   const bool wasActivated = !fresh && window.state.activated;
@@ -107,21 +114,20 @@ void WaylandDesktop::handleClosed(ToplevelId id) {
 }
 
 void WaylandDesktop::handleFinished() {
-  trusted_ = false;
+  setTrusted(false);
   windows_.clear();
   order_.clear();
   viewOf_.clear();
   matched_.clear();
   regroup();
   focused_.reset();
-  frontmost_.reset();
-  lastRaise_.reset();
+  forgetFocus();
   activation_.abandon();
   deliverOrDefer();
 }
 
 void WaylandDesktop::swayTreeChanged() {
-  if (!trusted_ || !sway_.views) return;
+  if (!trusted() || !sway_.views) return;
   readViews();
   rematch();
   regroup();
@@ -155,44 +161,25 @@ void WaylandDesktop::rematch() {
 }
 
 void WaylandDesktop::regroup() {
-  std::map<GroupKey, std::vector<ToplevelId>> groups;
-  std::vector<GroupKey> order;
+  std::map<desktop::AppKey, std::vector<ToplevelId>> groups;
+  std::vector<desktop::AppKey> order;
   for (auto id : order_) {
-    const GroupKey key = keyOf(windows_.at(id).state);
+    const desktop::AppKey key = keyOf(windows_.at(id).state);
     auto& members = groups[key];
     if (members.empty()) order.push_back(key);
     members.push_back(id);
   }
   const auto pids = decidePids(groups);
   for (auto id : order_) windows_.at(id).pid = pids.at(keyOf(windows_.at(id).state));
-
-  for (const auto& app : apps_) {
-    const auto kept = pids.find(app.key);
-    if (kept != pids.end() && kept->second == app.pid) continue;
-    RunningApp last = app.info;
-    last.terminated = true;
-    notes_.push_back(AppNote{WorkspaceEvent::terminated, std::move(last)});
-    if (frontmost_ == app.pid) frontmost_.reset();
-    if (lastRaise_ && lastRaise_->pid == app.pid) lastRaise_.reset();
-  }
-  std::erase_if(apps_, [&](const App& app) {
-    const auto kept = pids.find(app.key);
-    return kept == pids.end() || kept->second != app.pid;
-  });
-  std::erase_if(synthetic_, [&](const auto& entry) { return !groups.count(entry.first); });
+  synthetic_.keepOnly([&](const desktop::AppKey& key) { return groups.count(key) > 0; });
+  std::vector<desktop::AppGroup> reported;
+  reported.reserve(order.size());
   for (const auto& key : order) {
-    auto it =
-        std::find_if(apps_.begin(), apps_.end(), [&](const App& app) { return app.key == key; });
-    if (it != apps_.end()) {
-      it->windows = groups.at(key);
-      continue;
-    }
-    const Pid pid = pids.at(key);
-    apps_.push_back(
-        App{.key = key, .pid = pid, .serial = nextSerial_++, .info = describe(key, pid)});
-    apps_.back().windows = groups.at(key);
-    notes_.push_back(AppNote{WorkspaceEvent::launched, apps_.back().info});
+    reported.push_back({.key = key, .pid = pids.at(key), .windows = std::move(groups.at(key))});
   }
+  DesktopModel::regroup(std::move(reported), [this](const desktop::AppGroup& group) {
+    return describe(group.key, group.pid);
+  });
 }
 
 std::optional<ToplevelId> WaylandDesktop::bestActivated() const {
@@ -213,72 +200,30 @@ std::optional<ToplevelId> WaylandDesktop::bestActivated() const {
 void WaylandDesktop::refreshFocus() {
   const auto best = bestActivated();
   if (!best) return;  // our own overlay holds the keyboard, or a change is half-way
-  const Window& window = windows_.at(*best);
-  App* app = findApp(window.pid);
-  const bool moved = focused_ != best;
-  focused_ = best;
-  if (moved && focusObserver_) focusObserver_(*best);
-  if (!app) return;
-  if (moved) {
-    app->main = *best;
-    // Built in place: gcc 12 at -O2 otherwise warns about the other alternative's string
-    // being moved uninitialised (a false positive of its variant analysis).
-    notes_.emplace_back(std::in_place_type<FocusNote>, FocusNote{app->pid, *best, app->serial});
-    if (lastRaise_ && lastRaise_->pid != app->pid) lastRaise_->sent = false;
-  }
-  if (frontmost_ != app->pid) {
-    frontmost_ = app->pid;
-    notes_.push_back(AppNote{WorkspaceEvent::activated, app->info});
-  }
-}
-
-RunningApp WaylandDesktop::describe(const GroupKey& key, Pid pid) {
-  RunningApp info{.pid = pid, .activationPolicy = ActivationPolicy::regular};
-  if (key.appId.empty()) return info;  // nothing names it
-  const DesktopEntry* entry = entries_.byID(key.appId);
-  if (!entry) entry = entries_.byWMClass(key.appId, key.appId);
-  if (entry) {
-    info.bundleID = entry->id;
-    info.localizedName = entries_.localizedName(*entry);
-    info.bundleLocation = entry->path;
-  } else {
-    info.bundleID = key.appId;
-    info.localizedName = key.appId;
-  }
-  return info;
-}
-
-void WaylandDesktop::deliverOrDefer() {
-  if (notes_.empty()) return;
-  if (busy_ == 0) {
-    deliver();
+  const Pid pid = windows_.at(*best).pid;
+  if (focused_ == best) {
+    frontmostIs(pid);  // its application may have a new pid
     return;
   }
-  // Found inside a call (a sway event handled while sway was asked something, an observer
-  // that set off another change): delivered from the loop, after the call.
-  if (deferredDelivery_) return;
-  const std::weak_ptr<int> alive = alive_;
-  deferredDelivery_ = loop_.post([this, alive] {
-    if (!alive.lock()) return;
-    deferredDelivery_ = 0;
-    deliverOrDefer();
-  });
+  focused_ = best;
+  const App* app = findApp(pid);
+  focusMoved(*best, pid, app ? app->serial : 0);
 }
 
-void WaylandDesktop::deliver() {
-  const Busy busy(*this);
-  const auto notes = std::exchange(notes_, {});
-  const std::weak_ptr<int> alive = alive_;
-  for (const auto& note : notes) {
-    if (const auto* app = std::get_if<AppNote>(&note)) {
-      if (!observers_.notifyWorkspace(app->event, app->app)) return;
-      continue;
-    }
-    const auto& focus = std::get<FocusNote>(note);
-    const AXElement element = std::make_shared<WaylandElement>(
-        WaylandElement::Kind::window, focus.pid, focus.window, focus.serial);
-    if (!observers_.notifyFocusedWindowChanged(focus.pid, element)) return;
+RunningApp WaylandDesktop::describe(const desktop::AppKey& key, Pid pid) const {
+  RunningApp info{.pid = pid, .activationPolicy = ActivationPolicy::regular};
+  if (key.name.empty()) return info;  // nothing names it
+  const system::DesktopEntry* entry = entries().byID(key.name);
+  if (!entry) entry = entries().byWMClass(key.name, key.name);
+  if (entry) {
+    info.bundleID = entry->id;
+    info.localizedName = entries().localizedName(*entry);
+    info.bundleLocation = entry->path;
+  } else {
+    info.bundleID = key.name;
+    info.localizedName = key.name;
   }
+  return info;
 }
 
 // --- Lookups --------------------------------------------------------------------------------
@@ -286,16 +231,6 @@ void WaylandDesktop::deliver() {
 const WaylandDesktop::Window* WaylandDesktop::findWindow(ToplevelId id) const {
   auto it = windows_.find(id);
   return it == windows_.end() ? nullptr : &it->second;
-}
-
-WaylandDesktop::App* WaylandDesktop::findApp(Pid pid) {
-  return const_cast<App*>(std::as_const(*this).findApp(pid));
-}
-
-const WaylandDesktop::App* WaylandDesktop::findApp(Pid pid) const {
-  auto it =
-      std::find_if(apps_.begin(), apps_.end(), [pid](const App& app) { return app.pid == pid; });
-  return it == apps_.end() ? nullptr : &*it;
 }
 
 const sway::SwayView* WaylandDesktop::viewOf(ToplevelId id) const {
@@ -314,13 +249,6 @@ std::optional<ToplevelId> WaylandDesktop::lastFocusedOf(const App& app) const {
     }
   }
   return best;
-}
-
-AXElement WaylandDesktop::windowElement(ToplevelId id) const {
-  const Pid pid = windows_.at(id).pid;
-  const App* app = findApp(pid);
-  return std::make_shared<WaylandElement>(WaylandElement::Kind::window, pid, id,
-                                          app ? app->serial : 0);
 }
 
 std::vector<ToplevelId> WaylandDesktop::frontToBack() const {

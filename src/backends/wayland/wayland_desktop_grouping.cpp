@@ -1,28 +1,29 @@
 // Which application each toplevel belongs to, and which process id each application gets.
+//
+//   model                            | on Wayland
+//   ---------------------------------+-------------------------------------------------------------
+//   application key                  | the app_id; a toplevel without one is its own (lone)
+//   pid                              | Options::ownPid for ownAppId; sway's view pid when the
+//                                    | views of the app_id agree on one that no other app_id
+//                                    | claims, that is not ours and not synthetic; else the
+//                                    | model's synthetic pid for the key
 #include "backends/wayland/wayland_desktop.h"
 
 #include <set>
 
 namespace tolvane::wayland {
 
-namespace {
-
-/// How many synthetic ids there are: kSyntheticPidBase + n stays a positive 32-bit pid.
-constexpr Pid kSyntheticCount = 0x3FFFFFFF;
-
-}  // namespace
-
-WaylandDesktop::GroupKey WaylandDesktop::keyOf(const ToplevelState& state) {
-  if (state.appId.empty()) return GroupKey{.appId = {}, .lone = state.id};
-  return GroupKey{.appId = state.appId};
+desktop::AppKey WaylandDesktop::keyOf(const ToplevelState& state) {
+  if (state.appId.empty()) return desktop::AppKey{.name = {}, .lone = state.id};
+  return desktop::AppKey{.name = state.appId};
 }
 
-std::map<WaylandDesktop::GroupKey, Pid> WaylandDesktop::decidePids(
-    const std::map<GroupKey, std::vector<ToplevelId>>& groups) {
-  const auto isOwn = [this](const GroupKey& key) {
-    return !options_.ownAppId.empty() && key.lone == 0 && key.appId == options_.ownAppId;
+std::map<desktop::AppKey, Pid> WaylandDesktop::decidePids(
+    const std::map<desktop::AppKey, std::vector<ToplevelId>>& groups) {
+  const auto isOwn = [this](const desktop::AppKey& key) {
+    return !options_.ownAppId.empty() && key.lone == 0 && key.name == options_.ownAppId;
   };
-  std::map<GroupKey, Pid> claimed;
+  std::map<desktop::AppKey, Pid> claimed;
   std::map<Pid, int> claims;
   for (const auto& [key, windows] : groups) {
     if (isOwn(key)) continue;
@@ -31,7 +32,7 @@ std::map<WaylandDesktop::GroupKey, Pid> WaylandDesktop::decidePids(
       ++claims[*pid];
     }
   }
-  std::map<GroupKey, Pid> pids;
+  std::map<desktop::AppKey, Pid> pids;
   for (const auto& [key, windows] : groups) {
     if (isOwn(key)) {
       pids.emplace(key, options_.ownPid);
@@ -41,7 +42,7 @@ std::map<WaylandDesktop::GroupKey, Pid> WaylandDesktop::decidePids(
     // tracking its focus would mix them.
     const auto claim = claimed.find(key);
     const bool sole = claim != claimed.end() && claims.at(claim->second) == 1;
-    pids.emplace(key, sole ? claim->second : syntheticPid(key));
+    pids.emplace(key, sole ? claim->second : synthetic_.of(key));
   }
   return pids;
 }
@@ -56,21 +57,6 @@ std::optional<Pid> WaylandDesktop::swayPid(const std::vector<ToplevelId>& window
   if (seen.size() != 1) return std::nullopt;
   const Pid pid = *seen.begin();
   if (pid >= kSyntheticPidBase || pid == options_.ownPid) return std::nullopt;
-  return pid;
-}
-
-Pid WaylandDesktop::syntheticPid(const GroupKey& key) {
-  if (auto it = synthetic_.find(key); it != synthetic_.end()) return it->second;
-  std::set<Pid> used;
-  for (const auto& [other, pid] : synthetic_) used.insert(pid);
-  // Numbers are handed out upwards and, after a billion applications, again from the bottom,
-  // skipping those still in use.
-  Pid pid = 0;
-  do {
-    if (nextSynthetic_ > kSyntheticCount) nextSynthetic_ = 1;
-    pid = kSyntheticPidBase + nextSynthetic_++;
-  } while (used.count(pid));
-  synthetic_.emplace(key, pid);
   return pid;
 }
 

@@ -14,10 +14,7 @@
 //   process exists                   | kill(pid, 0); a synthetic pid while its app has windows
 #include "backends/wayland/wayland_desktop.h"
 
-#include <signal.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <limits>
 
 namespace tolvane::wayland {
@@ -47,13 +44,7 @@ std::optional<std::vector<WindowInfo>> WaylandDesktop::allWindows() {
   return list;
 }
 
-std::optional<std::int32_t> WaylandDesktop::mainConnectionID() {
-  if (!trusted_) return std::nullopt;
-  return kConnectionID;
-}
-
-std::optional<std::vector<std::uint64_t>> WaylandDesktop::copySpaces(std::int32_t connection, int) {
-  if (connection != kConnectionID || !trusted_) return std::nullopt;
+std::vector<std::uint64_t> WaylandDesktop::spaces() const {
   if (!sway_.views) return std::vector<std::uint64_t>{kOnlySpace};
   std::vector<std::uint64_t> spaces;
   for (const auto& view : views_) {
@@ -65,9 +56,8 @@ std::optional<std::vector<std::uint64_t>> WaylandDesktop::copySpaces(std::int32_
   return spaces;
 }
 
-std::optional<std::vector<std::uint32_t>> WaylandDesktop::copyWindowsOnSpaces(
-    std::int32_t connection, const std::vector<std::uint64_t>& spaces) {
-  if (connection != kConnectionID || !trusted_) return std::nullopt;
+std::vector<std::uint32_t> WaylandDesktop::windowsOnSpaces(
+    const std::vector<std::uint64_t>& spaces) const {
   std::vector<std::uint32_t> numbers;
   for (auto id : order_) {
     if (id > std::numeric_limits<std::uint32_t>::max()) continue;
@@ -81,12 +71,6 @@ std::optional<std::vector<std::uint32_t>> WaylandDesktop::copyWindowsOnSpaces(
     if (on) numbers.push_back(static_cast<std::uint32_t>(id));
   }
   return numbers;
-}
-
-bool WaylandDesktop::processExists(Pid pid) {
-  if (pid <= 0) return false;
-  if (pid >= kSyntheticPidBase) return findApp(pid) != nullptr;
-  return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 std::string WaylandDesktop::focusedOutput() const {

@@ -1,5 +1,6 @@
-// The Wayland desktop as the workspace and the catalog of installed applications: running
-// applications, activation, launching, icons. (The state they read: wayland_desktop.cpp.)
+// The Wayland desktop's activations: which toplevel an application's activation asks for, and
+// when the compositor's answer counts. (Running applications, launching, icons and the
+// catalog: desktop_model/model_workspace.cpp; the state they read: wayland_desktop.cpp.)
 //
 //   Workspace                        | on Wayland
 //   ---------------------------------+-------------------------------------------------------------
@@ -8,47 +9,24 @@
 //                                    | other application shares it; else kSyntheticPidBase + n
 //   bundle id, localized name        | the desktop entry the app_id names (by id, else as a
 //                                    | window class), else the app_id itself
-//   activation policy, hidden        | always regular; never hidden, unhide does nothing
+//   activation policy                | always regular
 //   frontmost application            | the owner of the toplevel activated last
 //   launched / terminated            | an application's first window appears / last one closes
 //   activated                        | the frontmost application changes
 //   activate                         | sway focuses a window on a hidden workspace, then the
 //                                    | toplevel's activate request; answered by ActivationWait
-//   open application / URL           | the entry's Exec, detached / xdg-open, gio open, browsers
-//   application icon                 | a PNG of the entry's Icon
-//   ApplicationCatalog               | every desktop entry not NoDisplay, sorted by name
 #include "backends/wayland/wayland_desktop.h"
 
-#include "backends/system/entry_applications.h"
-
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace tolvane::wayland {
 
-std::vector<RunningApp> WaylandDesktop::runningApplications() const {
-  std::vector<RunningApp> result;
-  result.reserve(apps_.size());
-  for (const auto& app : apps_) result.push_back(app.info);
-  return result;
-}
-
-std::optional<RunningApp> WaylandDesktop::application(Pid pid) const {
-  const App* app = findApp(pid);
-  if (!app) return std::nullopt;
-  return app->info;
-}
-
-ObserverToken WaylandDesktop::addObserver(WorkspaceEvent event, AppHandler handler) {
-  return observers_.addWorkspace(event, std::move(handler));
-}
-
 bool WaylandDesktop::activate(Pid pid, ActivationAnswer answer) {
   const Busy busy(*this);
   const App* app = findApp(pid);
-  const auto raise = std::exchange(lastRaise_, std::nullopt);
-  if (!app || !trusted_) {
+  const auto raise = std::exchange(lastRaise(), std::nullopt);
+  if (!app || !trusted()) {
     refuse(std::move(answer));
     return false;
   }
@@ -99,27 +77,7 @@ bool WaylandDesktop::requestActivation(ToplevelId id) {
 }
 
 void WaylandDesktop::refuse(ActivationAnswer answer) {
-  if (answer) loop_.post([answer = std::move(answer)] { answer(false); });
-}
-
-void WaylandDesktop::openApplication(const std::string& bundleLocation) {
-  system::launchEntryAt(entries_, bundleLocation);
-}
-
-bool WaylandDesktop::openURL(const std::string& url) {
-  return system::openURLDetached(url);
-}
-
-std::optional<std::string> WaylandDesktop::iconPNG(const std::string& bundleID) const {
-  return system::entryIconPNG(entries_, bundleID);
-}
-
-std::vector<InstalledApplication> WaylandDesktop::installedApplications() {
-  return system::installedApplications(entries_);
-}
-
-std::optional<std::string> WaylandDesktop::displayName(const std::string& bundleID) {
-  return system::entryDisplayName(entries_, bundleID);
+  if (answer) loop().post([answer = std::move(answer)] { answer(false); });
 }
 
 }  // namespace tolvane::wayland

@@ -1,19 +1,34 @@
-// The X11 desktop's cache of the window manager's state and its notifications, which the
-// workspace (x11_workspace.cpp), the window server (x11_window_server.cpp) and accessibility
-// (x11_desktop_accessibility.cpp) answer from.
+// The X11 desktop's cache of the window manager's state, fed to the desktop model.
+//
+//   model                            | from the X server and an EWMH window manager
+//   ---------------------------------+-------------------------------------------------------------
+//   trusted                          | _NET_SUPPORTING_WM_CHECK names a window that names itself,
+//                                    | and _NET_SUPPORTED lists _NET_CLIENT_LIST,
+//                                    _NET_ACTIVE_WINDOW
+//   windows, their order             | _NET_CLIENT_LIST (new ones read in batches and followed:
+//                                    | PropertyNotify, ConfigureNotify, DestroyNotify)
+//   applications, pids               | one per pid: _NET_WM_PID when local, alive and not ours;
+//                                    | our own connection's windows ownPid; else the creating X
+//                                    | client's synthetic pid; decided again on a new claim only
+//   stale description                | a change of WM_CLASS, _GTK_APPLICATION_ID, the window type
+//                                    | or state, WM_TRANSIENT_FOR, _NET_WM_DESKTOP or the claim
+//   focus moved                      | PropertyNotify of _NET_ACTIVE_WINDOW naming another client
+//                                    | (a None in between is no change)
+//   description                      | the desktop entry of _GTK_APPLICATION_ID or WM_CLASS (its
+//                                    | id, Name for the locale), else the WM_CLASS class; regular
+//                                    | with a normal or dialog window not skip-taskbar
 #include "backends/x11/x11_desktop.h"
 
 #include "backends/x11/x11_window_icons.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cerrno>
 #include <deque>
 #include <span>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -72,27 +87,20 @@ struct ClientRead {
 
 }  // namespace
 
-bool X11Desktop::processAlive(Pid pid) {
-  return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 X11Desktop::X11Desktop(Connection& connection, RunLoop& loop,
                        std::function<bool()> secureInputProbe, Options options)
-    : connection_(connection),
+    : DesktopModel(loop, getpid(), std::move(options)),
+      connection_(connection),
       xcb_(connection.xcb()),
       atoms_(connection),
       secureInputProbe_(std::move(secureInputProbe)),
-      entries_(options.applicationFolders.empty() ? DesktopEntries::defaultFolders()
-                                                  : std::move(options.applicationFolders),
-               options.locale.empty() ? DesktopEntries::defaultLocale() : options.locale),
-      ownPid_(getpid()),
       hostname_(hostName()),
       activation_(loop, [this] { return readActiveWindow(); }) {
   // Select first, then read: a change between the two arrives as an event, never goes missing.
   connection_.selectRootEvents(XCB_EVENT_MASK_PROPERTY_CHANGE);
   connection_.addSink(this);
   refreshTrust();
-  notes_.clear();  // what runs at start is not news
+  dropNotes();  // what runs at start is not news
 }
 
 X11Desktop::~X11Desktop() {
@@ -125,7 +133,7 @@ bool X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     default:
       break;
   }
-  deliver();
+  deliverOrDefer();
   return false;  // others may want the same events
 }
 
@@ -189,7 +197,7 @@ void X11Desktop::handleClientProperty(xcb_window_t window, xcb_atom_t atom) {
   // The application a window belongs to is decided once; only a new claim can move it, not a
   // process that exits while its window lingers.
   if (identity) client.pid = groupPid(window, client.facts);
-  if (App* app = findApp(client.pid)) app->stale = true;  // its policy or name may change
+  markStale(client.pid);  // its policy or name may change
   regroup();
 }
 
@@ -231,7 +239,7 @@ void X11Desktop::refreshTrust() {
         xcb_change_window_attributes_checked(xcb_, checkWindow, XCB_CW_EVENT_MASK, &mask).sequence);
   }
   wmCheckWindow_ = trusted ? checkWindow : xcb_window_t{XCB_WINDOW_NONE};
-  trusted_ = trusted;
+  setTrusted(trusted);
   refreshDesktops();
   refreshClientList();
   refreshStacking();
@@ -240,7 +248,7 @@ void X11Desktop::refreshTrust() {
 
 void X11Desktop::refreshClientList() {
   std::vector<xcb_window_t> listed;
-  if (trusted_) {
+  if (trusted()) {
     const Property list = readProperty(xcb_, connection_.root(), atoms_.clientList);
     if (list.status == ReadStatus::noReply) return;
     listed = list.values();
@@ -283,7 +291,7 @@ void X11Desktop::addClients(const std::vector<xcb_window_t>& windows) {
     for (auto& read : reads) {
       auto facts = read.facts.take();
       if (!facts) continue;  // destroyed before we could look: it never was an application's
-      Client client{.serial = nextSerial_++,
+      Client client{.serial = nextSerial(),
                     .pid = groupPid(read.window, *facts),
                     .facts = std::move(*facts),
                     .followed = !isOwnResource(read.window)};
@@ -297,7 +305,7 @@ void X11Desktop::addClients(const std::vector<xcb_window_t>& windows) {
 }
 
 void X11Desktop::refreshStacking() {
-  if (!trusted_) {
+  if (!trusted()) {
     stacking_.clear();
     return;
   }
@@ -307,7 +315,7 @@ void X11Desktop::refreshStacking() {
 
 void X11Desktop::refreshActive() {
   xcb_window_t window = XCB_WINDOW_NONE;
-  if (trusted_) {
+  if (trusted()) {
     const Property active = readProperty(xcb_, connection_.root(), atoms_.activeWindow);
     if (active.status == ReadStatus::noReply) return;
     window = active.first().value_or(XCB_WINDOW_NONE);
@@ -319,25 +327,11 @@ void X11Desktop::refreshActive() {
   activation_.activeChanged(active_);
   if (!client || window == lastFocused_) return;
   lastFocused_ = window;
-  if (focusObserver_) focusObserver_(window);
-
-  App* app = findApp(client->pid);
-  if (!app) return;
-  app->lastActive = window;
-  app->main = window;
-  // Built in place: gcc 12 at -O2 otherwise warns about the other alternative's string
-  // being moved uninitialised (a false positive of its variant analysis).
-  notes_.emplace_back(std::in_place_type<FocusNote>,
-                      FocusNote{client->pid, window, client->serial});
-  if (lastRaise_ && lastRaise_->pid != client->pid) lastRaise_->sent = false;
-  if (frontmost_ != client->pid) {
-    frontmost_ = client->pid;
-    notes_.push_back(AppNote{WorkspaceEvent::activated, app->info});
-  }
+  focusMoved(window, client->pid, client->serial);
 }
 
 void X11Desktop::refreshDesktops() {
-  if (!trusted_) {
+  if (!trusted()) {
     currentDesktop_ = 0;
     numberOfDesktops_ = 1;
     return;
@@ -349,41 +343,20 @@ void X11Desktop::refreshDesktops() {
 }
 
 void X11Desktop::regroup() {
-  std::map<Pid, std::vector<xcb_window_t>> groups;
-  std::vector<Pid> order;
+  std::vector<desktop::AppGroup> groups;
+  std::unordered_map<Pid, std::size_t> groupOf;
   for (auto window : clientOrder_) {
     const Pid pid = clients_.at(window).pid;
-    if (!groups.count(pid)) order.push_back(pid);
-    groups[pid].push_back(window);
+    auto [it, fresh] = groupOf.try_emplace(pid, groups.size());
+    if (fresh) groups.push_back({.key = {}, .pid = pid, .windows = {}});
+    groups[it->second].windows.push_back(window);
   }
-  for (const auto& app : apps_) {
-    if (groups.count(app.pid)) continue;
-    RunningApp last = app.info;
-    last.terminated = true;
-    notes_.push_back(AppNote{WorkspaceEvent::terminated, std::move(last)});
-    if (frontmost_ == app.pid) frontmost_.reset();
-    if (lastRaise_ && lastRaise_->pid == app.pid) lastRaise_.reset();
-  }
-  std::erase_if(apps_, [&](const App& app) { return !groups.count(app.pid); });
-  for (const Pid pid : order) {
-    auto& windows = groups[pid];
-    if (App* app = findApp(pid)) {
-      // Described again only when something it is made of changed: this runs on every change
-      // of the client list, and a description may look through the desktop entries.
-      if (app->stale || app->windows != windows) {
-        app->info = describe(pid, windows);
-        app->windows = std::move(windows);
-        app->stale = false;
-      }
-      continue;
-    }
-    apps_.push_back(App{.pid = pid, .serial = nextSerial_++, .info = describe(pid, windows)});
-    apps_.back().windows = std::move(windows);
-    notes_.push_back(AppNote{WorkspaceEvent::launched, apps_.back().info});
-  }
+  DesktopModel::regroup(std::move(groups), [this](const desktop::AppGroup& group) {
+    return describe(group.pid, group.windows);
+  });
 }
 
-RunningApp X11Desktop::describe(Pid pid, const std::vector<xcb_window_t>& windows) {
+RunningApp X11Desktop::describe(Pid pid, const std::vector<desktop::WindowNumber>& windows) const {
   RunningApp info{.pid = pid, .activationPolicy = ActivationPolicy::accessory};
   const ClientFacts* named = nullptr;
   for (auto window : windows) {
@@ -398,11 +371,11 @@ RunningApp X11Desktop::describe(Pid pid, const std::vector<xcb_window_t>& window
     if (!named && hasName) named = &facts;
   }
   if (!named) return info;
-  const DesktopEntry* entry = entries_.byID(named->gtkApplicationID);
-  if (!entry) entry = entries_.byWMClass(named->instance, named->windowClass);
+  const system::DesktopEntry* entry = entries().byID(named->gtkApplicationID);
+  if (!entry) entry = entries().byWMClass(named->instance, named->windowClass);
   if (entry) {
     info.bundleID = entry->id;
-    info.localizedName = entries_.localizedName(*entry);
+    info.localizedName = entries().localizedName(*entry);
     info.bundleLocation = entry->path;
   } else if (const auto& name = named->windowClass.empty() ? named->instance : named->windowClass;
              !name.empty()) {
@@ -415,12 +388,12 @@ RunningApp X11Desktop::describe(Pid pid, const std::vector<xcb_window_t>& window
 Pid X11Desktop::groupPid(xcb_window_t window, const ClientFacts& facts) const {
   // Ours by the connection that made it: any client can write our pid into its property, and
   // the core never lists this process's windows.
-  if (isOwnResource(window)) return ownPid_;
-  if (facts.claimedPid && *facts.claimedPid != static_cast<std::uint32_t>(ownPid_)) {
+  if (isOwnResource(window)) return ownPid();
+  if (facts.claimedPid && *facts.claimedPid != static_cast<std::uint32_t>(ownPid())) {
     const auto claimed = *facts.claimedPid;
     const bool plausible = claimed > 0 && claimed < static_cast<std::uint32_t>(kSyntheticPidBase);
     const bool local = !facts.machine || sameHost(*facts.machine, hostname_);
-    if (plausible && local && processAlive(static_cast<Pid>(claimed))) {
+    if (plausible && local && processRuns(static_cast<Pid>(claimed))) {
       return static_cast<Pid>(claimed);
     }
   }
@@ -432,29 +405,12 @@ Pid X11Desktop::syntheticPid(xcb_window_t window) const {
   // it number the client.
   const std::uint32_t mask = xcb_get_setup(xcb_)->resource_id_mask;
   const std::uint32_t client = window >> std::countr_one(mask);
-  return kSyntheticPidBase + static_cast<Pid>(client & 0x3FFFFFFF);
+  return desktop::syntheticPidAt(client);
 }
 
 bool X11Desktop::isOwnResource(xcb_window_t window) const {
   const xcb_setup_t* setup = xcb_get_setup(xcb_);
   return (window & ~setup->resource_id_mask) == setup->resource_id_base;
-}
-
-void X11Desktop::deliver() {
-  if (notes_.empty()) return;
-  const auto notes = std::move(notes_);
-  notes_.clear();
-  const std::weak_ptr<int> alive = alive_;
-  for (const auto& note : notes) {
-    if (const auto* app = std::get_if<AppNote>(&note)) {
-      if (!observers_.notifyWorkspace(app->event, app->app)) return;
-      continue;
-    }
-    const auto& focus = std::get<FocusNote>(note);
-    const AXElement element = std::make_shared<X11Element>(X11Element::Kind::window, focus.pid,
-                                                           focus.window, focus.serial);
-    if (!observers_.notifyFocusedWindowChanged(focus.pid, element)) return;
-  }
 }
 
 // --- Lookups --------------------------------------------------------------------------------
@@ -464,23 +420,8 @@ const X11Desktop::Client* X11Desktop::findClient(xcb_window_t window) const {
   return it == clients_.end() ? nullptr : &it->second;
 }
 
-X11Desktop::App* X11Desktop::findApp(Pid pid) {
-  return const_cast<App*>(std::as_const(*this).findApp(pid));
-}
-
-const X11Desktop::App* X11Desktop::findApp(Pid pid) const {
-  auto it =
-      std::find_if(apps_.begin(), apps_.end(), [pid](const App& app) { return app.pid == pid; });
-  return it == apps_.end() ? nullptr : &*it;
-}
-
-bool X11Desktop::isManaged(std::optional<xcb_window_t> window) const {
-  return window && clients_.count(*window);
-}
-
-AXElement X11Desktop::windowElement(xcb_window_t window) const {
-  const Client& client = clients_.at(window);
-  return std::make_shared<X11Element>(X11Element::Kind::window, client.pid, window, client.serial);
+bool X11Desktop::isManaged(std::optional<desktop::WindowNumber> window) const {
+  return window && clients_.count(static_cast<xcb_window_t>(*window));
 }
 
 bool X11Desktop::isDesktopElement(const Client& client) const {

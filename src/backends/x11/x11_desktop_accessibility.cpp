@@ -1,5 +1,6 @@
-// The X11 desktop as an accessibility service: elements, attributes, actions and focus
-// observers of managed windows.
+// The X11 desktop's answers to the model's questions about one client window: its element, its
+// attributes, and what minimizing, restoring and raising it ask. (Elements, application
+// attributes and observers: desktop_model/model_accessibility.cpp.)
 //
 //   Accessibility                    | on X11
 //   ---------------------------------+-------------------------------------------------------------
@@ -28,15 +29,11 @@
 //   AXFocusedWindowChanged observer  | PropertyNotify of _NET_ACTIVE_WINDOW on the root window
 #include "backends/x11/x11_desktop.h"
 
-#include <cmath>
+#include <utility>
 
 namespace tolvane::x11 {
 
 namespace {
-
-const X11Element* x11Element(const AXElement& element) {
-  return dynamic_cast<const X11Element*>(element.get());
-}
 
 AXResult value(AXValue v) {
   return AXResult{ax::kSuccess, std::move(v)};
@@ -46,45 +43,31 @@ AXResult failure(int error) {
   return AXResult{error, std::nullopt};
 }
 
+xcb_window_t xid(const desktop::DesktopElement& element) {
+  return static_cast<xcb_window_t>(element.window);
+}
+
 }  // namespace
 
-bool X11Desktop::isProcessTrustedWithPrompt() {
-  return trusted_;
+AXElement X11Desktop::windowElement(desktop::WindowNumber window) const {
+  const Client& client = clients_.at(static_cast<xcb_window_t>(window));
+  return std::make_shared<desktop::DesktopElement>(desktop::DesktopElement::Kind::window,
+                                                   client.pid, window, client.serial);
 }
 
-AXElement X11Desktop::applicationElement(Pid pid) {
-  // An element for a pid that is not running names no incarnation (serial 0): it is dead.
-  const App* app = findApp(pid);
-  return std::make_shared<X11Element>(X11Element::Kind::application, pid, XCB_WINDOW_NONE,
-                                      app ? app->serial : 0);
+bool X11Desktop::windowReachable(const App&, const desktop::DesktopElement& element) const {
+  // The incarnation, not the XID alone: a window that closes and whose id comes back is
+  // another window.
+  const Client* client = element.window == xid(element) ? findClient(xid(element)) : nullptr;
+  return client && client->serial == element.serial && client->pid == element.pid &&
+         !client->destroyed;
 }
 
-AXElement X11Desktop::systemWideElement() {
-  return std::make_shared<X11Element>(X11Element::Kind::systemWide, 0, XCB_WINDOW_NONE, 0);
-}
-
-int X11Desktop::reach(const AXElement& element, App*& app, Client*& client) {
-  app = nullptr;
-  client = nullptr;
-  const X11Element* e = x11Element(element);
-  if (!e || e->kind == X11Element::Kind::systemWide) return ax::kFailure;
-  if (connectionLost()) return ax::kCannotComplete;
-  if (!trusted_) return kAPIDisabled;
-  App* owner = findApp(e->pid);
-  if (!owner) return ax::kInvalidUIElement;
-  if (e->kind == X11Element::Kind::application) {
-    if (owner->serial != e->serial) return ax::kInvalidUIElement;
-    app = owner;
-    return ax::kSuccess;
-  }
-  auto found = clients_.find(e->window);
-  Client* window = found == clients_.end() ? nullptr : &found->second;
-  if (!window || window->serial != e->serial || window->pid != e->pid || window->destroyed) {
-    return ax::kInvalidUIElement;
-  }
-  app = owner;
-  client = window;
-  return ax::kSuccess;
+std::optional<desktop::WindowNumber> X11Desktop::focusedWindowOf(const App& app) const {
+  const Client* active = findClient(active_);
+  if (active && active->pid == app.pid) return active_;
+  if (isManaged(app.lastActive)) return app.lastActive;
+  return std::nullopt;
 }
 
 int X11Desktop::refreshUnfollowed(Client& client, xcb_window_t window) {
@@ -135,32 +118,10 @@ std::string X11Desktop::subroleOf(xcb_atom_t type) const {
   return it->second;
 }
 
-AXResult X11Desktop::copyAttribute(const AXElement& element, std::string_view attribute) {
-  App* app = nullptr;
-  Client* client = nullptr;
-  if (const int error = reach(element, app, client); error != ax::kSuccess) return failure(error);
-  if (!client) return applicationAttribute(*app, attribute);
-  return windowAttribute(*app, *client, x11Element(element)->window, attribute);
-}
-
-AXResult X11Desktop::applicationAttribute(App& app, std::string_view attribute) {
-  if (attribute == ax::kWindows) {
-    std::vector<AXElement> list;
-    list.reserve(app.windows.size());
-    for (auto window : app.windows) list.push_back(windowElement(window));
-    return value(std::move(list));
-  }
-  if (attribute == ax::kFocusedWindow) {
-    const Client* active = findClient(active_);
-    if (active && active->pid == app.pid) return value(windowElement(active_));
-    if (isManaged(app.lastActive)) return value(windowElement(*app.lastActive));
-    return failure(ax::kNoValue);
-  }
-  return failure(ax::kAttributeUnsupported);
-}
-
-AXResult X11Desktop::windowAttribute(App& app, Client& client, xcb_window_t window,
+AXResult X11Desktop::windowAttribute(App& app, const desktop::DesktopElement& element,
                                      std::string_view attribute) {
+  const xcb_window_t window = xid(element);
+  Client& client = clients_.at(window);
   if (const int error = refreshUnfollowed(client, window); error != ax::kSuccess) {
     return failure(error);
   }
@@ -191,94 +152,24 @@ AXResult X11Desktop::windowAttribute(App& app, Client& client, xcb_window_t wind
   return failure(ax::kAttributeUnsupported);
 }
 
-int X11Desktop::setAttribute(const AXElement& element, std::string_view attribute,
-                             const AXValue& newValue) {
-  App* app = nullptr;
-  Client* client = nullptr;
-  if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
-  if (!client || (attribute != ax::kMinimized && attribute != ax::kMain)) {
-    return ax::kAttributeUnsupported;
-  }
-  const bool* flag = std::get_if<bool>(&newValue);
-  if (!flag) return ax::kFailure;
-  const xcb_window_t window = x11Element(element)->window;
-  if (const int alive = checkAlive(*client, window); alive != ax::kSuccess) return alive;
-  if (attribute == ax::kMain) {
-    // Main, not focused: only an activation moves the focus.
-    if (*flag) {
-      app->main = window;
-    } else if (app->main == window) {
-      app->main.reset();
-    }
-  } else if (*flag) {
-    sendRootMessage(connection_, window, atoms_.wmChangeState, kIconicState);
-  } else {
-    activateWindow(window);
-    lastRaise_ = Raise{app->pid, window, client->serial, true};  // the activation is for it
-  }
+int X11Desktop::actionable(const desktop::DesktopElement& element) {
+  return checkAlive(clients_.at(xid(element)), xid(element));
+}
+
+int X11Desktop::minimize(const desktop::DesktopElement& element) {
+  sendRootMessage(connection_, xid(element), atoms_.wmChangeState, kIconicState);
   return ax::kSuccess;
 }
 
-int X11Desktop::performAction(const AXElement& element, std::string_view action) {
-  if (const X11Element* e = x11Element(element);
-      e && e->kind == X11Element::Kind::window && action == ax::kRaise) {
-    lastRaise_ = Raise{e->pid, e->window, e->serial};
-  }
-  App* app = nullptr;
-  Client* client = nullptr;
-  if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
-  if (!client || action != ax::kRaise) return ax::kFailure;
-  const xcb_window_t window = x11Element(element)->window;
-  if (const int alive = checkAlive(*client, window); alive != ax::kSuccess) return alive;
-  activateWindow(window);
-  if (lastRaise_) lastRaise_->sent = true;
-  return ax::kSuccess;
+bool X11Desktop::restore(const desktop::DesktopElement& element) {
+  // The same message unminimizes: activating a hidden window shows it.
+  activateWindow(xid(element));
+  return true;
 }
 
-int X11Desktop::setMessagingTimeout(const AXElement& element, double seconds) {
-  if (!x11Element(element) || std::isnan(seconds) || seconds < 0) return ax::kFailure;
-  return ax::kSuccess;
-}
-
-std::optional<Pid> X11Desktop::pidOf(const AXElement& element) {
-  // Answered from the handle itself, so elements of windows that closed still know it.
-  const X11Element* e = x11Element(element);
-  if (!e || e->kind == X11Element::Kind::systemWide) return std::nullopt;
-  return e->pid;
-}
-
-int X11Desktop::windowNumber(const AXElement& element, std::uint32_t& number) {
-  App* app = nullptr;
-  Client* client = nullptr;
-  if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
-  if (!client) return ax::kFailure;
-  number = x11Element(element)->window;
-  return ax::kSuccess;
-}
-
-std::unique_ptr<AXObserver> X11Desktop::createObserver(Pid pid, ObserverCallback callback,
-                                                       int& error) {
-  error = connectionLost() ? ax::kCannotComplete
-          : !trusted_      ? kAPIDisabled
-          : !findApp(pid)  ? ax::kInvalidUIElement
-                           : ax::kSuccess;
-  if (error != ax::kSuccess) return nullptr;
-  return observers_.addAccessibility(
-      pid, std::move(callback),
-      [this](Pid observed, const AXElement& element, std::string_view notification) {
-        return checkNotification(observed, element, notification);
-      });
-}
-
-int X11Desktop::checkNotification(Pid observed, const AXElement& element,
-                                  std::string_view notification) {
-  App* app = nullptr;
-  Client* client = nullptr;
-  if (const int error = reach(element, app, client); error != ax::kSuccess) return error;
-  if (observed != app->pid) return ax::kFailure;
-  // Focus changes are all the window manager tells; they concern the application.
-  if (client || notification != ax::kFocusedWindowChanged) return kNotificationUnsupported;
-  return ax::kSuccess;
+bool X11Desktop::raise(const desktop::DesktopElement& element) {
+  activateWindow(xid(element));
+  return true;
 }
 
 }  // namespace tolvane::x11

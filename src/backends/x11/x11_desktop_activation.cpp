@@ -7,7 +7,7 @@
 namespace tolvane::x11 {
 
 void X11Desktop::watchActivation(Pid pid, ActivationAnswer answer) {
-  const auto asked = std::exchange(lastRaise_, std::nullopt);
+  const auto asked = std::exchange(lastRaise(), std::nullopt);
   ActivationWatch::Target target;
   if (asked && asked->pid == pid) {
     // The incarnation, not the XID alone: a window that closes and whose id comes back is
@@ -33,7 +33,7 @@ void X11Desktop::watchActivation(Pid pid, ActivationAnswer answer) {
 }
 
 std::optional<xcb_window_t> X11Desktop::readActiveWindow() const {
-  if (!trusted_ || connectionLost()) return std::nullopt;
+  if (!trusted() || connectionLost()) return std::nullopt;
   const Property active = readProperty(xcb_, connection_.root(), atoms_.activeWindow);
   if (!active.ok()) return std::nullopt;
   return active.first();

@@ -46,13 +46,7 @@ std::optional<std::vector<WindowInfo>> X11Desktop::allWindows() {
   return list;
 }
 
-std::optional<std::int32_t> X11Desktop::mainConnectionID() {
-  if (!trusted_ || connectionLost()) return std::nullopt;
-  return kConnectionID;
-}
-
-std::optional<std::vector<std::uint64_t>> X11Desktop::copySpaces(std::int32_t connection, int) {
-  if (connection != kConnectionID || !trusted_ || connectionLost()) return std::nullopt;
+std::vector<std::uint64_t> X11Desktop::spaces() const {
   std::vector<std::uint64_t> spaces;
   for (std::uint32_t desktop = 0; desktop < numberOfDesktops_; ++desktop) {
     spaces.push_back(std::uint64_t{desktop} + 1);
@@ -60,9 +54,8 @@ std::optional<std::vector<std::uint64_t>> X11Desktop::copySpaces(std::int32_t co
   return spaces;
 }
 
-std::optional<std::vector<std::uint32_t>> X11Desktop::copyWindowsOnSpaces(
-    std::int32_t connection, const std::vector<std::uint64_t>& spaces) {
-  if (connection != kConnectionID || !trusted_ || connectionLost()) return std::nullopt;
+std::vector<std::uint32_t> X11Desktop::windowsOnSpaces(
+    const std::vector<std::uint64_t>& spaces) const {
   std::vector<std::uint32_t> numbers;
   for (auto window : clientOrder_) {
     const Client& client = clients_.at(window);
@@ -78,12 +71,6 @@ std::optional<std::vector<std::uint32_t>> X11Desktop::copyWindowsOnSpaces(
 
 bool X11Desktop::isSecureInputEnabled() {
   return secureInputProbe_ && secureInputProbe_();
-}
-
-bool X11Desktop::processExists(Pid pid) {
-  if (pid <= 0) return false;
-  if (pid >= kSyntheticPidBase) return findApp(pid) != nullptr;
-  return processAlive(pid);
 }
 
 }  // namespace tolvane::x11
