@@ -211,6 +211,8 @@ void SwayDesktop::addActions() {
     ASSERT_TRUE(sway.openClient(argv, app + ":" + app)) << sway.focused();
   };
   verbs_["keys"] = [this](const Step& s) { ASSERT_TRUE(sway.type(words(s.arg), sources())); };
+  // No keyboard stays: each "keys" or "hold" brings one that goes when its wtype ends.
+  verbs_["lone"] = [this](const Step&) { ASSERT_TRUE(sway.dropKeptKeyboard(sources())); };
   // Typed on while the next steps run: a key held through them.
   verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
   verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
@@ -427,6 +429,18 @@ std::vector<Scenario> all() {
       {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
        history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
                                                 "log " + kActivated, "focused two"}},
+      // Keys from keyboards that go when their program ends, as each wtype's does: the session
+      // ends as its release would, and the chosen window has the keyboard afterwards.
+      {"TolvaneOnSwayKeyboardGoes_QuickTapsEachFromANewKeyboardSwitchAndTypingFollows",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", kTap, "focused typing", kTap, "focused other",
+                                            kTap, "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
+      {"TolvaneOnSwayKeyboardGoes_AHeldSessionWhoseKeyboardEndsSwitches",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", holdSuperTab(1500), "log " + kHud,
+                                            "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
        {"one", "two"},
        history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",
