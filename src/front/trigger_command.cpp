@@ -84,7 +84,7 @@ int runTrigger(int argc, char** argv) {
   }
   std::int32_t peer = 0;
   const std::string message = "trigger " + std::string(sway::triggerWord(*trigger));
-  const auto outcome = system::SingleInstance::send(*runtime, session.name, message,
+  const auto outcome = system::SingleInstance::send(*runtime, session.identity, message,
                                                     system::SingleInstance::kHandOffSeconds, &peer);
   switch (outcome) {
     case system::SingleInstance::HandOff::delivered:
