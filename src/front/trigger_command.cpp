@@ -8,14 +8,20 @@
 #include <cstdio>
 #include <string>
 
+#include "backends/sway/compositor_lines.h"
 #include "backends/sway/sway_bindings.h"
 #include "backends/sway/trigger_bindings.h"
+#include "backends/system/json_preference_store.h"
 #include "backends/system/keyboard_sentinel.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/real_clock.h"
 #include "backends/system/single_instance.h"
 #include "backends/system/unique_fd.h"
 #include "backends/system/user_paths.h"
 #include "front/hand_off.h"
 #include "front/session_display.h"
+#include "platform/system_info.h"
+#include "settings/setting_table.h"
 
 namespace tolvane::front {
 
@@ -65,6 +71,35 @@ int answerSilence(std::int32_t pid) {
   return 1;
 }
 
+/// The setting `key` as the desktop program reads it: the stored value when the settings table
+/// accepts it, else the default.
+template <typename T>
+T storedSetting(const PreferenceStore& store, std::string_view key) {
+  const SettingEntry* entry = findSetting(key);
+  auto value = store.value(key);
+  if (!value || !entry->accepts(*value)) value = entry->defaultValue();
+  return std::get<T>(*value);
+}
+
+/// The combinations the user's settings choose, read from the preference file without
+/// changing it: the switcher's triggers, then the palette's hot key.
+std::vector<sway::Binding> chosenBindings() {
+  system::PosixFileSystem files;
+  system::RealClock clock;
+  const std::string path =
+      system::currentUserPaths().configHome + "/" + BundleInfo{}.identifier + "/preferences.json";
+  const system::JsonPreferenceStore store(files, clock, path, [](const std::string&) {});
+  auto bindings = sway::triggerBindings(
+      {.interceptTab = storedSetting<bool>(store, prefkey::kInterceptCmdTab),
+       .interceptKeyAboveTab = storedSetting<bool>(store, prefkey::kInterceptAppCycle),
+       .triggerIsOption = storedSetting<bool>(store, prefkey::kSwitcherUsesOption)});
+  const auto palette = sway::comboOf(
+      static_cast<std::uint16_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteKeyCode)),
+      static_cast<std::uint32_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteModifiers)));
+  if (palette) bindings.push_back({*palette, sway::Trigger::palette});
+  return bindings;
+}
+
 }  // namespace
 
 int runTrigger(int argc, char** argv) {
@@ -101,11 +136,12 @@ int runTrigger(int argc, char** argv) {
 }
 
 int printBindings(int argc, char** argv) {
-  if (argc != 3 || std::string(argv[2]) != "sway") {
-    std::fputs("usage: tolvane --print-bindings sway\n", stderr);
+  const auto lines = argc == 3 ? sway::compositorLines(argv[2], chosenBindings()) : std::nullopt;
+  if (!lines) {
+    std::fprintf(stderr, "usage: tolvane --print-bindings %s\n", sway::compositorChoices().c_str());
     return 2;
   }
-  std::fputs(sway::configurationLines().c_str(), stdout);
+  std::fputs(lines->c_str(), stdout);
   return 0;
 }
 
