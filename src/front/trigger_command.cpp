@@ -11,6 +11,7 @@
 #include "backends/sway/compositor_lines.h"
 #include "backends/sway/sway_bindings.h"
 #include "backends/sway/trigger_bindings.h"
+#include "backends/system/desktop_notification.h"
 #include "backends/system/json_preference_store.h"
 #include "backends/system/keyboard_sentinel.h"
 #include "backends/system/posix_file_system.h"
@@ -18,6 +19,7 @@
 #include "backends/system/single_instance.h"
 #include "backends/system/unique_fd.h"
 #include "backends/system/user_paths.h"
+#include "diagnostics/debug_log.h"
 #include "front/hand_off.h"
 #include "front/session_display.h"
 #include "platform/system_info.h"
@@ -48,6 +50,20 @@ ProcessFacts factsOf(std::int32_t pid) {
   return {system::processStateOfStat(readSmall(folder + "/stat")), command};
 }
 
+/// Says why a trigger press switched nothing where the user looks: the compositor's standard
+/// error is read by nobody, so also a desktop notification and Tolvane's log. The log is
+/// appended to only when no instance of this display runs any more (none listened, or the
+/// stopped one was just ended), so that no running instance writes this display's lines at the
+/// same time.
+void tellUser(const std::string& message) {
+  std::fprintf(stderr, "tolvane: %s\n", message.c_str());
+  system::PosixFileSystem files;
+  system::RealClock clock;
+  DebugLog(files, clock, system::currentUserPaths().dataHome + "/" + BundleInfo{}.identifier)
+      .log("trigger: " + message);
+  system::showDesktopNotification("Tolvane did not switch windows", message);
+}
+
 /// The instance took the connection's place in its queue but never answered. A stopped one
 /// runs no thread that could give a held keyboard back, and only ending it returns the
 /// keyboard; a running one is merely slow, and its own watchdog guards the keyboard.
@@ -60,10 +76,9 @@ int answerSilence(std::int32_t pid) {
   const bool stopped = facts.state == 'T' || facts.state == 't';
   // The kernel cuts command names to 15 characters, which "tolvane-desktop" just fits.
   if (stopped && facts.command == "tolvane-desktop" && ::kill(pid, SIGKILL) == 0) {
-    std::fprintf(stderr,
-                 "tolvane: Tolvane (pid %d) was stopped and did not answer the key press; it was "
-                 "ended so that it cannot keep the keyboard. Start it again with tolvane.\n",
-                 static_cast<int>(pid));
+    tellUser("Tolvane (pid " + std::to_string(pid) +
+             ") was stopped and did not answer the key press; it was ended so that it cannot "
+             "keep the keyboard. Start it again with tolvane.");
     return 1;
   }
   std::fprintf(stderr, "tolvane: the running Tolvane (pid %d) did not answer within %.1f s\n",
@@ -125,7 +140,8 @@ int runTrigger(int argc, char** argv) {
     case system::SingleInstance::HandOff::delivered:
       return 0;
     case system::SingleInstance::HandOff::noInstance:
-      std::fprintf(stderr, "tolvane: Tolvane is not running on display %s\n", session.name.c_str());
+      tellUser("Tolvane is not running on display " + session.name +
+               "; start it with tolvane, then the key press switches windows.");
       return 1;
     case system::SingleInstance::HandOff::busy:
       return handOffStatus(outcome).value_or(1);

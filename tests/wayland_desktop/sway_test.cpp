@@ -287,6 +287,13 @@ void SwayDesktop::addChecks() {
   verbs_["said"] = [this](const Step& s) {
     EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
   };
+  // Tolvane's log file holds the text (the front door writes there too).
+  verbs_["logFile"] = [this](const Step& s) {
+    std::stringstream text;
+    text << std::ifstream(folder.path() + "/home/XDG_DATA_HOME/com.brenmoor.tolvane/tester.log")
+                .rdbuf();
+    EXPECT_NE(text.str().find(s.arg), std::string::npos) << text.str();
+  };
   verbs_["killed"] = [this](const Step& s) {
     ASSERT_TRUE(waitFor([&] { return tolvane->ended(); })) << log.text();
     EXPECT_TRUE(WIFSIGNALED(tolvane->status()) && WTERMSIG(tolvane->status()) == s.n)
@@ -473,7 +480,8 @@ std::vector<Scenario> all() {
        {"other", "typing"},
        history({"other", "typing"}) + Steps{holdSuperTab(8000), "log " + kHud, "stop",
                                             "keys -s 900 abc", "typed abc", "front trigger next",
-                                            "said was stopped", "killed:9"}},
+                                            "said was stopped", "killed:9",
+                                            "logFile trigger: Tolvane (pid"}},
       {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
        {"one"},
        {"launch", "endSway", "exit:1", "count:1 " + kLost}},
