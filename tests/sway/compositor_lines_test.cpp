@@ -34,11 +34,6 @@ TEST(CompositorLines, EachCompositorGetsTheChosenCombinationsInItsOwnSyntax) {
        "bindsym --no-repeat Mod4+Tab exec tolvane trigger next\n"
        "bindsym --no-repeat Mod4+Shift+Tab exec tolvane trigger previous\n"
        "bindsym --no-repeat Mod1+space exec tolvane trigger palette\n"},
-      {"hyprland", tab,
-       "# Tolvane's key bindings for hyprland.conf.\n"
-       "bind = SUPER, Tab, exec, tolvane trigger next\n"
-       "bind = SUPER SHIFT, Tab, exec, tolvane trigger previous\n"
-       "bind = ALT, space, exec, tolvane trigger palette\n"},
       {"hyprland", grave,
        "# Tolvane's key bindings for hyprland.conf.\n"
        "bind = ALT, grave, exec, tolvane trigger app-next\n"
