@@ -52,7 +52,7 @@ declare -A allowed=(
   [backends/wayland]="$core_ground backends/system backends/sway backends/desktop_model backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
-  [front]="base platform model backends/system backends/sway palette front"
+  [front]="base platform diagnostics settings model backends/system backends/sway palette front"
   # The composition root of the real desktop.
   [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/wayland ui/qt shell"
 )

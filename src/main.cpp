@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
   const auto line = readCommandLine(argc, argv, status);
   if (!line) return status;
   const front::SessionDisplay session = front::sessionDisplay(line->x11);
-  const auto instance = claimInstance(session.name, line->url, status);
+  const auto instance = claimInstance(session.identity, line->url, status);
   if (!instance) return status;
   std::unique_ptr<wayland::WaylandClient> client;
   if (session.wayland) {

@@ -28,7 +28,7 @@ std::optional<int> handOffStatus(HandOff outcome) {
 }
 
 std::optional<int> handOffToRunning(const std::string& url, bool forceX11) {
-  const std::string display = sessionDisplay(forceX11).name;
+  const std::string display = sessionDisplay(forceX11).identity;
   if (display.empty()) return std::nullopt;
   std::string note;
   const auto runtime = system::currentRuntimeFolder(note);

@@ -3,13 +3,21 @@
 
 #include <cstdlib>
 
+#include "backends/system/single_instance.h"
+
 namespace tolvane::front {
 
 SessionDisplay sessionDisplay(bool forceX11) {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!forceX11 && wayland && *wayland) return {.name = wayland, .wayland = true};
+  if (!forceX11 && wayland && *wayland) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return {.name = wayland,
+            .identity = system::waylandDisplayIdentity(wayland, runtime ? runtime : ""),
+            .wayland = true};
+  }
   const char* x11 = std::getenv("DISPLAY");
-  return {.name = x11 ? x11 : "", .wayland = false};
+  const std::string name = x11 ? x11 : "";
+  return {.name = name, .identity = name, .wayland = false};
 }
 
 }  // namespace tolvane::front

@@ -10,6 +10,10 @@ struct SessionDisplay {
   /// The session's display: $WAYLAND_DISPLAY on Wayland, $DISPLAY on X11; empty when neither
   /// is set.
   std::string name;
+  /// What the instance of this display locks and listens under: for Wayland the socket the name
+  /// leads to (see waylandDisplayIdentity), so that every spelling of one display meets one
+  /// instance; for X11 the name.
+  std::string identity;
   bool wayland = false;
 };
 

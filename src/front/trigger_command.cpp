@@ -8,14 +8,22 @@
 #include <cstdio>
 #include <string>
 
+#include "backends/sway/compositor_lines.h"
 #include "backends/sway/sway_bindings.h"
 #include "backends/sway/trigger_bindings.h"
+#include "backends/system/desktop_notification.h"
+#include "backends/system/json_preference_store.h"
 #include "backends/system/keyboard_sentinel.h"
+#include "backends/system/posix_file_system.h"
+#include "backends/system/real_clock.h"
 #include "backends/system/single_instance.h"
 #include "backends/system/unique_fd.h"
 #include "backends/system/user_paths.h"
+#include "diagnostics/debug_log.h"
 #include "front/hand_off.h"
 #include "front/session_display.h"
+#include "platform/system_info.h"
+#include "settings/setting_table.h"
 
 namespace tolvane::front {
 
@@ -42,6 +50,20 @@ ProcessFacts factsOf(std::int32_t pid) {
   return {system::processStateOfStat(readSmall(folder + "/stat")), command};
 }
 
+/// Says why a trigger press switched nothing where the user looks: the compositor's standard
+/// error is read by nobody, so also a desktop notification and Tolvane's log. The log is
+/// appended to only when no instance of this display runs any more (none listened, or the
+/// stopped one was just ended), so that no running instance writes this display's lines at the
+/// same time.
+void tellUser(const std::string& message) {
+  std::fprintf(stderr, "tolvane: %s\n", message.c_str());
+  system::PosixFileSystem files;
+  system::RealClock clock;
+  DebugLog(files, clock, system::currentUserPaths().dataHome + "/" + BundleInfo{}.identifier)
+      .log("trigger: " + message);
+  system::showDesktopNotification("Tolvane did not switch windows", message);
+}
+
 /// The instance took the connection's place in its queue but never answered. A stopped one
 /// runs no thread that could give a held keyboard back, and only ending it returns the
 /// keyboard; a running one is merely slow, and its own watchdog guards the keyboard.
@@ -54,15 +76,43 @@ int answerSilence(std::int32_t pid) {
   const bool stopped = facts.state == 'T' || facts.state == 't';
   // The kernel cuts command names to 15 characters, which "tolvane-desktop" just fits.
   if (stopped && facts.command == "tolvane-desktop" && ::kill(pid, SIGKILL) == 0) {
-    std::fprintf(stderr,
-                 "tolvane: Tolvane (pid %d) was stopped and did not answer the key press; it was "
-                 "ended so that it cannot keep the keyboard. Start it again with tolvane.\n",
-                 static_cast<int>(pid));
+    tellUser("Tolvane (pid " + std::to_string(pid) +
+             ") was stopped and did not answer the key press; it was ended so that it cannot "
+             "keep the keyboard. Start it again with tolvane.");
     return 1;
   }
   std::fprintf(stderr, "tolvane: the running Tolvane (pid %d) did not answer within %.1f s\n",
                static_cast<int>(pid), system::SingleInstance::kHandOffSeconds);
   return 1;
+}
+
+/// The setting `key` as the desktop program reads it: the stored value when the settings table
+/// accepts it, else the default.
+template <typename T>
+T storedSetting(const PreferenceStore& store, std::string_view key) {
+  const SettingEntry* entry = findSetting(key);
+  auto value = store.value(key);
+  if (!value || !entry->accepts(*value)) value = entry->defaultValue();
+  return std::get<T>(*value);
+}
+
+/// The combinations the user's settings choose, read from the preference file without
+/// changing it: the switcher's triggers, then the palette's hot key.
+std::vector<sway::Binding> chosenBindings() {
+  system::PosixFileSystem files;
+  system::RealClock clock;
+  const std::string path =
+      system::currentUserPaths().configHome + "/" + BundleInfo{}.identifier + "/preferences.json";
+  const system::JsonPreferenceStore store(files, clock, path, [](const std::string&) {});
+  auto bindings = sway::triggerBindings(
+      {.interceptTab = storedSetting<bool>(store, prefkey::kInterceptCmdTab),
+       .interceptKeyAboveTab = storedSetting<bool>(store, prefkey::kInterceptAppCycle),
+       .triggerIsOption = storedSetting<bool>(store, prefkey::kSwitcherUsesOption)});
+  const auto palette = sway::comboOf(
+      static_cast<std::uint16_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteKeyCode)),
+      static_cast<std::uint32_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteModifiers)));
+  if (palette) bindings.push_back({*palette, sway::Trigger::palette});
+  return bindings;
 }
 
 }  // namespace
@@ -84,13 +134,14 @@ int runTrigger(int argc, char** argv) {
   }
   std::int32_t peer = 0;
   const std::string message = "trigger " + std::string(sway::triggerWord(*trigger));
-  const auto outcome = system::SingleInstance::send(*runtime, session.name, message,
+  const auto outcome = system::SingleInstance::send(*runtime, session.identity, message,
                                                     system::SingleInstance::kHandOffSeconds, &peer);
   switch (outcome) {
     case system::SingleInstance::HandOff::delivered:
       return 0;
     case system::SingleInstance::HandOff::noInstance:
-      std::fprintf(stderr, "tolvane: Tolvane is not running on display %s\n", session.name.c_str());
+      tellUser("Tolvane is not running on display " + session.name +
+               "; start it with tolvane, then the key press switches windows.");
       return 1;
     case system::SingleInstance::HandOff::busy:
       return handOffStatus(outcome).value_or(1);
@@ -101,11 +152,12 @@ int runTrigger(int argc, char** argv) {
 }
 
 int printBindings(int argc, char** argv) {
-  if (argc != 3 || std::string(argv[2]) != "sway") {
-    std::fputs("usage: tolvane --print-bindings sway\n", stderr);
+  const auto lines = argc == 3 ? sway::compositorLines(argv[2], chosenBindings()) : std::nullopt;
+  if (!lines) {
+    std::fprintf(stderr, "usage: tolvane --print-bindings %s\n", sway::compositorChoices().c_str());
     return 2;
   }
-  std::fputs(sway::configurationLines().c_str(), stdout);
+  std::fputs(lines->c_str(), stdout);
   return 0;
 }
 

@@ -9,7 +9,9 @@ namespace tolvane::front {
 /// exit status: 0 delivered, 1 not delivered, 2 a wrong command line.
 int runTrigger(int argc, char** argv);
 
-/// `tolvane --print-bindings sway`: the lines for sway's configuration.
+/// `tolvane --print-bindings COMPOSITOR`: the lines for that compositor's configuration, for
+/// the combinations the user's settings choose. A compositor it does not know gets the list of
+/// those it knows, with status 2.
 int printBindings(int argc, char** argv);
 
 }  // namespace tolvane::front

@@ -116,6 +116,10 @@ OverlayAdapters::OverlayAdapters(wayland::WaylandClient& client,
       // Something else took the keyboard (sway refocuses when a window closes): the session
       // can no longer hear its modifier's release, so it ends as if it came up.
       .left = [this] { lost(); },
+      .gone =
+          [this] {
+            if (holder_ == Holder::session && keyboard_->handler_.gone) keyboard_->handler_.gone();
+          },
   });
   surface_->setClickHandler([this](double x, double y) {
     const Point at = surface_->origin();

@@ -7,9 +7,11 @@
 #include <QSocketNotifier>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "backends/sway/compositor_lines.h"
 #include "backends/sway/sway_tree.h"
 #include "backends/sway/trigger_bindings.h"
 #include "backends/system/crash_record.h"
@@ -272,9 +274,8 @@ bool WaylandBackend::handleMessage(const std::string& message) {
 
 void WaylandBackend::launched() {
   if (!swayCommands_) {
-    common_.log().notice(
-        "this compositor's key bindings must run Tolvane's trigger commands; tolvane "
-        "--print-bindings sway prints the lines for sway, the same commands serve others");
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    common_.log().notice(sway::manualBindingsNotice(desktop ? desktop : ""));
   }
 }
 

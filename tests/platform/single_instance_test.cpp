@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "support/temp_dir.h"
@@ -87,6 +88,46 @@ TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
     EXPECT_EQ(instance->service(0), row.delivered);
     EXPECT_EQ(client.answer(), row.answer);
     EXPECT_TRUE(client.closedByInstance());
+  }
+}
+
+// One display however WAYLAND_DISPLAY spells it: the lock and the socket of an instance started
+// with one spelling are those a later start or a trigger with another one finds.
+TEST(SingleInstanceDisplay, EverySpellingOfOneSocketMeetsOneInstance) {
+  test::TempDir folder;
+  const std::string run = folder.path() + "/run", other = folder.path() + "/other";
+  std::filesystem::create_directories(run + "/sub");
+  std::filesystem::create_directories(other);
+  std::filesystem::create_directory_symlink(run, folder.path() + "/link");
+  struct Row {
+    std::string display, runtimeDir;
+    bool same;
+  };
+  const Row rows[] = {
+      {"wayland-1", run, true},
+      {run + "/wayland-1", "", true},
+      {run + "//wayland-1/", run, true},
+      {run + "/sub/../wayland-1", other, true},
+      {folder.path() + "/link/wayland-1", run, true},
+      {"wayland-1", run + "/", true},
+      // Another runtime folder's display of that name is another display.
+      {"wayland-1", other, false},
+      {other + "/wayland-1", run, false},
+      {"wayland-2", run, false},
+  };
+  std::string error;
+  const auto instance =
+      SingleInstance::claim(run, waylandDisplayIdentity(run + "/wayland-1", run), error);
+  ASSERT_TRUE(instance) << error;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.display + " in " + row.runtimeDir);
+    const std::string identity = waylandDisplayIdentity(row.display, row.runtimeDir);
+    EXPECT_EQ(SingleInstance::claim(run, identity, error) == nullptr, row.same);
+    // The instance answers only when serviced, after this: reaching it is enough.
+    EXPECT_EQ(SingleInstance::send(run, identity, "trigger next", 0) !=
+                  SingleInstance::HandOff::noInstance,
+              row.same);
+    instance->service(0);
   }
 }
 

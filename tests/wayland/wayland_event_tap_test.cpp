@@ -44,8 +44,8 @@ std::string describe(const KeyEvent& event) {
 struct Row {
   const char* name;
   /// Steps: "trigger WORD", "enter [super] [shift]", "mods [super]", "key XKB KEYSYM",
-  /// "lost", "advance SECONDS", "let-go", "held" (heard as "held" or "free"). The loop turns
-  /// once after the last step.
+  /// "lost", "gone" (the seat's keyboard went away), "advance SECONDS", "let-go", "held" (heard
+  /// as "held" or "free"). The loop turns once after the last step.
   std::vector<std::string> steps;
   /// Every event the core heard, in order.
   std::string heard;
@@ -83,6 +83,8 @@ class WaylandEventTapTest : public ::testing::TestWithParam<Row> {
       } else if (verb == "lost") {
         keyboard_.held_ = false;
         keyboard_.handler_.lost();
+      } else if (verb == "gone") {
+        keyboard_.handler_.gone();
       } else if (verb == "advance") {
         double seconds = 0;
         words >> seconds;
@@ -173,6 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"SurfaceLost",
             {"trigger next", "enter super", "lost"},
             "flags:C down:48:C up:48 flags:-"},
+        // A keyboard that went held no key any more: the session commits and its surface goes
+        // at once, entered or not, rather than a turn later or after the arrival timeout.
+        Row{"KeyboardGoneMidSession",
+            {"trigger next", "enter super", "gone", "held"},
+            "flags:C down:48:C up:48 flags:- free"},
+        Row{"KeyboardGoneBeforeItArrived",
+            {"trigger next", "gone", "held"},
+            "flags:C down:48:C up:48 flags:- free"},
         // After the watchdog let go, the next press only tells the core; it starts nothing.
         Row{"PressAfterLetGo",
             {"trigger next", "enter super", "let-go", "trigger next"},

@@ -212,6 +212,8 @@ void SwayDesktop::addActions() {
     argv.insert(argv.end(), args.begin(), args.end());
     ASSERT_TRUE(sway.openClient(argv, app + ":" + app)) << sway.focused();
   };
+  // No keyboard stays: each "keys" or "hold" brings one that goes when its wtype ends.
+  verbs_["lone"] = [this](const Step&) { ASSERT_TRUE(sway.dropKeptKeyboard(sources())); };
   // Typed on while the next steps run: a key held through them.
   verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
   verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
@@ -245,6 +247,13 @@ void SwayDesktop::addChecks() {
   };
   verbs_["said"] = [this](const Step& s) {
     EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
+  };
+  // Tolvane's log file holds the text (the front door writes there too).
+  verbs_["logFile"] = [this](const Step& s) {
+    std::stringstream text;
+    text << std::ifstream(folder.path() + "/home/XDG_DATA_HOME/com.brenmoor.tolvane/tester.log")
+                .rdbuf();
+    EXPECT_NE(text.str().find(s.arg), std::string::npos) << text.str();
   };
 }
 
@@ -372,6 +381,18 @@ std::vector<Scenario> all() {
       {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
        history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
                                                 "log " + kActivated, "focused two"}},
+      // Keys from keyboards that go when their program ends, as each wtype's does: the session
+      // ends as its release would, and the chosen window has the keyboard afterwards.
+      {"TolvaneOnSwayKeyboardGoes_QuickTapsEachFromANewKeyboardSwitchAndTypingFollows",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", kTap, "focused typing", kTap, "focused other",
+                                            kTap, "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
+      {"TolvaneOnSwayKeyboardGoes_AHeldSessionWhoseKeyboardEndsSwitches",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", holdSuperTab(1500), "log " + kHud,
+                                            "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
        {"one", "two"},
        history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",
@@ -404,7 +425,8 @@ std::vector<Scenario> all() {
        {"other", "typing"},
        history({"other", "typing"}) + Steps{holdSuperTab(8000), "log " + kHud, "stop",
                                             "keys -s 900 abc", "typed abc", "front trigger next",
-                                            "said was stopped", "killed:9"}},
+                                            "said was stopped", "killed:9",
+                                            "logFile trigger: Tolvane (pid"}},
       {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
        {"one"},
        {"launch", "endSway", "exit:1", "count:1 " + kLost}},

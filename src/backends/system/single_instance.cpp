@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace tolvane::system {
 
@@ -33,6 +35,20 @@ std::string safeDisplayName(const std::string& display) {
     out += safe ? c : '_';
   }
   return out.empty() ? "default" : out;
+}
+
+// A stable name for a display whose path is too long to spell out: FNV-1a, 64 bits.
+std::string hashedName(const std::string& display) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : display) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string("h") + hex;
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
@@ -120,9 +136,31 @@ SingleInstance::HandOff awaitAnswer(int fd, int waitMillis) {
 
 }  // namespace
 
+std::string waylandDisplayIdentity(const std::string& display, const std::string& xdgRuntimeDir) {
+  namespace fs = std::filesystem;
+  fs::path socket(withoutTrailingSlashes(display));
+  if (socket.is_relative()) {
+    if (xdgRuntimeDir.empty()) return display;
+    socket = fs::path(xdgRuntimeDir) / socket;
+  }
+  // The socket itself may be gone (its compositor ended): the folders that lead to it still
+  // resolve, and the name stays.
+  std::error_code error;
+  const fs::path resolved = fs::weakly_canonical(socket, error);
+  return withoutTrailingSlashes(error ? socket.lexically_normal().string() : resolved.string());
+}
+
 std::string SingleInstance::socketPath(const std::string& runtimeFolder,
                                        const std::string& display) {
-  return runtimeFolder + "/tolvane-" + safeDisplayName(display) + ".sock";
+  namespace fs = std::filesystem;
+  const fs::path path(display);
+  const bool inRuntime = path.is_absolute() && path.has_parent_path() &&
+                         path.parent_path() == fs::path(withoutTrailingSlashes(runtimeFolder));
+  std::string name = safeDisplayName(inRuntime ? path.filename().string() : display);
+  if (runtimeFolder.size() + name.size() + 14 >= sizeof(sockaddr_un::sun_path)) {
+    name = hashedName(display);
+  }
+  return runtimeFolder + "/tolvane-" + name + ".sock";
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& runtimeFolder,

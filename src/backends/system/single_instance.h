@@ -15,6 +15,13 @@
 
 namespace tolvane::system {
 
+/// The one spelling of the Wayland display that `display` (a WAYLAND_DISPLAY value) names: the
+/// absolute path of its socket, a relative name resolved against `xdgRuntimeDir` as libwayland
+/// resolves it, with links, "." and ".." and repeated or trailing slashes gone. Two spellings of
+/// one socket file give one identity, so that an instance and a trigger started with the other
+/// spelling meet. A relative name without a runtime folder stays as it is.
+std::string waylandDisplayIdentity(const std::string& display, const std::string& xdgRuntimeDir);
+
 /// The running instance's side. Owns the lock and the listening socket; both go at destruction
 /// (and with the process: a killed instance leaves a socket file the next one replaces).
 ///
@@ -35,7 +42,9 @@ class SingleInstance {
   static constexpr double kClientDeadlineSeconds = 2.0;
 
   /// Where the lock and the socket of `display` live: "<runtime>/tolvane-<display>.lock/.sock",
-  /// the display name reduced to characters safe in a file name.
+  /// the display name reduced to characters safe in a file name. An absolute display in the
+  /// runtime folder counts by its file name alone; one whose path would not fit a socket address
+  /// counts by a hash of it.
   static std::string socketPath(const std::string& runtimeFolder, const std::string& display);
 
   /// Claims the instance; nothing when another process holds it (or the folder is unusable,

@@ -35,6 +35,10 @@ struct KeyboardHandler {
   std::function<void(const Modifiers&)> modifiers;
   /// The surface lost the keyboard.
   std::function<void()> left;
+  /// The seat's keyboard went away (a virtual keyboard whose program ended, a keyboard
+  /// unplugged) while the surface was routed, whether or not it had the keyboard yet: every key
+  /// that keyboard held is up, and no release of them will come.
+  std::function<void()> gone;
 };
 
 /// A primary-button press at `x`, `y`: logical coordinates within the surface.

@@ -115,9 +115,21 @@ bool OverlaySurface::hold(const std::string& outputName) {
   painter_ = nullptr;
   inputArea_ = Rect{};
   surface_ = std::move(s);
+  ++holds_;
   hold_.store(Hold::Held);
   client_.flush();
   return true;
+}
+
+void OverlaySurface::setKeyboardHandler(KeyboardHandler handler) {
+  keyboard_ = std::move(handler);
+  // sway sends a leave when it focuses a window under the surface (the activation a session
+  // ends with) or when a window closes, and never enters the surface again.
+  keyboard_.left = [this, left = std::move(keyboard_.left)] {
+    const std::uint64_t held = holds_;
+    if (left) left();
+    if (holds_ == held) release();
+  };
 }
 
 void OverlaySurface::paint(Painter painter, Rect bounds, Rect inputArea) {

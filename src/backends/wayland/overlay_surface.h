@@ -59,7 +59,10 @@ class OverlaySurface {
   bool releaseFromAnyThread();
   void finishAnyThreadRelease();
 
-  void setKeyboardHandler(KeyboardHandler handler) { keyboard_ = std::move(handler); }
+  /// The surface goes once `handler.left` has run (unless the holder held it again there): a
+  /// surface that lost the keyboard would otherwise stay mapped with nobody to release it, and
+  /// take the keyboard back from the window the session chose.
+  void setKeyboardHandler(KeyboardHandler handler);
   void setClickHandler(ClickHandler handler) { click_ = std::move(handler); }
   /// The compositor closed the surface, or the watchdog released it.
   void setLostHandler(std::function<void()> handler) { lost_ = std::move(handler); }
@@ -94,6 +97,8 @@ class OverlaySurface {
   KeyboardHandler keyboard_;
   ClickHandler click_;
   std::function<void()> lost_;
+  // Counts hold() calls, so that a release after a callback spares a surface held anew in it.
+  std::uint64_t holds_ = 0;
 };
 
 }  // namespace tolvane::wayland

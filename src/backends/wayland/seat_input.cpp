@@ -88,8 +88,8 @@ struct SeatInput::State {
       keyboard = wl_seat_get_keyboard(seat);
       wl_keyboard_add_listener(keyboard, &kKeyboardListener, this);
     } else if (!hasKeyboard && keyboard != nullptr) {
-      leaveKeyboard();
       dropKeyboard();
+      keyboardGone();
     }
     if (hasPointer && pointer == nullptr) {
       pointer = wl_seat_get_pointer(seat);
@@ -217,6 +217,18 @@ struct SeatInput::State {
       if (const std::uint32_t sym = keysymOf(key); sym != 0) keysyms.push_back(sym);
     }
     if (auto handler = keyboardHandler(); handler.entered) handler.entered(lastModifiers, keysyms);
+  }
+  // Told to every routed surface, not only the focused one: a surface mapped a moment ago may
+  // be waiting for an enter that this keyboard will never send.
+  void keyboardGone() {
+    keyboardFocus = nullptr;
+    enterPending = enterDelivered = false;
+    std::vector<std::function<void()>> told;
+    for (const Route& route : routes) {
+      if (route.keyboard != nullptr && route.keyboard->gone) told.push_back(route.keyboard->gone);
+    }
+    // Copies: a handler may unroute its surface, or another, while it runs.
+    for (const auto& handler : told) handler();
   }
   void leaveKeyboard() {
     const bool delivered = enterDelivered;

@@ -35,6 +35,9 @@ class SessionKeyboard {
     /// The hold ended without release(): the compositor closed the surface, another surface
     /// took the keyboard, or the watchdog let go.
     std::function<void()> lost;
+    /// The seat's keyboard went away while the surface was held: every key is up and no
+    /// release will come. The surface still holds the keyboard the next one brings.
+    std::function<void()> gone;
   };
 
   virtual ~SessionKeyboard() = default;

@@ -50,6 +50,7 @@ WaylandEventTap::WaylandEventTap(TriggerBindings bindings, SessionKeyboard& keyb
       .key = [this](const SessionKey& k, bool pressed) { key(k, pressed); },
       .modifiers = [this](const HeldModifiers& held) { modifiersChanged(held); },
       .lost = [this] { lost(); },
+      .gone = [this] { keyboardGone(); },
   });
 }
 
@@ -212,6 +213,19 @@ void WaylandEventTap::lost() {
   log_("wayland: the session's surface lost the keyboard");
   flags_ = 0;
   deliver(KeyEventType::flagsChanged, 0, 0);
+}
+
+void WaylandEventTap::keyboardGone() {
+  if (!keyboard_.isHeld()) return;
+  // Its keys are all up: the session ends as their release would, and the surface goes at once.
+  // Left mapped, it would take the next keyboard's keys, and sway activates no window beneath an
+  // exclusive surface.
+  if (flags_ != 0 && !deferredRelease_) {
+    log_("wayland: the session's keyboard went away");
+    flags_ = 0;
+    deliver(KeyEventType::flagsChanged, 0, 0);
+  }
+  endHold();
 }
 
 void WaylandEventTap::keyboardLate() {

@@ -94,6 +94,7 @@ class WaylandEventTap final : public EventTap {
   void key(const SessionKey& key, bool pressed);
   void modifiersChanged(const HeldModifiers& held);
   void lost();
+  void keyboardGone();
   /// The keyboard never arrived: the trigger's modifier counts as released.
   void keyboardLate();
   void deliver(KeyEventType type, std::uint16_t keyCode, std::uint64_t flags);

@@ -197,7 +197,7 @@ bool SwaySession::handleEvent(const std::string& line) {
   } else if (event.contains("binding") && event["binding"].is_object()) {
     bindings_.push_back(event["binding"].value("command", ""));
   } else if (event.contains("input")) {
-    ++keyboards_;
+    ++(event.value("change", "") == "removed" ? keyboardsRemoved_ : keyboards_);
   } else if (event.contains("first")) {
     ++ticks_;
     const std::string payload = event.value("payload", "");
@@ -275,6 +275,12 @@ bool SwaySession::typeMeanwhile(const std::vector<std::string>& args) {
   argv.insert(argv.end(), args.begin(), args.end());
   clients_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
   return clients_.back()->started();
+}
+
+bool SwaySession::dropKeptKeyboard(const std::vector<Source>& also) {
+  const int removed = keyboardsRemoved_;
+  keeper_.reset();
+  return waitWith([&] { return keyboardsRemoved_ > removed; }, also);
 }
 
 std::optional<Picture> SwaySession::screenshot(const std::string& name) {

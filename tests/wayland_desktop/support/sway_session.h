@@ -66,6 +66,9 @@ class SwaySession {
   bool type(const std::vector<std::string>& args, const std::vector<Source>& also = {});
   /// Starts a wtype process that types on while the test goes on (a held key, a pause).
   bool typeMeanwhile(const std::vector<std::string>& args);
+  /// Ends the keyboard the session keeps and waits until sway has removed it: from then on each
+  /// wtype brings a keyboard that goes when it ends, as a program's virtual keyboard does.
+  bool dropKeptKeyboard(const std::vector<Source>& also = {});
   /// Takes a screenshot of every output, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
   /// the working folder).
   std::optional<Picture> screenshot(const std::string& name);
@@ -92,7 +95,7 @@ class SwaySession {
   int eventsFd_ = -1;
   std::string pending_;
   std::vector<std::string> bindings_;
-  int ticks_ = 0, syncs_ = 0, syncsSent_ = 0, keyboards_ = 0;
+  int ticks_ = 0, syncs_ = 0, syncsSent_ = 0, keyboards_ = 0, keyboardsRemoved_ = 0;
   std::vector<std::string> mapped_;
 };
 
