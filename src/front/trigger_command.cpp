@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <string>
 
-#include "backends/sway/sway_bindings.h"
 #include "backends/sway/trigger_bindings.h"
 #include "backends/system/keyboard_sentinel.h"
 #include "backends/system/single_instance.h"
@@ -16,6 +15,7 @@
 #include "backends/system/user_paths.h"
 #include "front/hand_off.h"
 #include "front/session_display.h"
+#include "model/compositor_trigger.h"
 
 namespace tolvane::front {
 
@@ -68,7 +68,7 @@ int answerSilence(std::int32_t pid) {
 }  // namespace
 
 int runTrigger(int argc, char** argv) {
-  const auto trigger = argc == 3 ? sway::triggerOfWord(argv[2]) : std::nullopt;
+  const auto trigger = argc == 3 ? triggerOfWord(argv[2]) : std::nullopt;
   if (!trigger) {
     std::fputs("usage: tolvane trigger next|previous|app-next|app-previous|palette\n", stderr);
     return 2;
@@ -83,7 +83,7 @@ int runTrigger(int argc, char** argv) {
     return 1;
   }
   std::int32_t peer = 0;
-  const std::string message = "trigger " + std::string(sway::triggerWord(*trigger));
+  const std::string message = triggerMessage(*trigger);
   const auto outcome = system::SingleInstance::send(*runtime, session.name, message,
                                                     system::SingleInstance::kHandOffSeconds, &peer);
   switch (outcome) {
