@@ -3,7 +3,8 @@
 # for it below, and the folders' includes form no cycle. The ground (base/) stands on nothing;
 # the contracts (platform/) on the ground alone; the core never reaches a backend, the shell or
 # the tools; backends stand above the contracts they implement; nothing below app/ includes
-# app/, which only composes the application. Prints every include that breaks a rule and every
+# app/, which only composes the application. The display servers' and the toolkit's own headers
+# stay in the folders that speak to them. Prints every include that breaks a rule and every
 # cycle, and exits 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
@@ -57,6 +58,19 @@ declare -A allowed=(
   [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/wayland ui/qt shell"
 )
 
+# The folders (main.cpp's is ".") that may include a library header: xcb and Xlib only in the X11
+# backend; libwayland, xkbcommon and the generated protocol code only in the Wayland backend; Qt
+# only where its widgets are painted and composed. Sets `owners`, empty for every other header
+# (no subshell: it runs for every include).
+owners_of() {
+  case $1 in
+    xcb/* | X11/*) owners="backends/x11" ;;
+    wayland-* | xkbcommon/* | *-client-protocol.h) owners="backends/wayland" ;;
+    Q* | qpa/*) owners="ui/qt shell ." ;;
+    *) owners="" ;;
+  esac
+}
+
 # The folder a path names: the longest key of `allowed` that prefixes it.
 folder_of() {
   local path=$1 best=""
@@ -71,8 +85,16 @@ edges=$(mktemp)
 trap 'rm -f "$edges"' EXIT
 while IFS= read -r file; do
   dir=$(dirname "$file")
-  [[ $dir == . ]] && continue  # main.cpp composes everything
   from=$(folder_of "$file")
+  [[ $dir == . ]] && from=.
+  while IFS= read -r header; do
+    owners_of "$header"
+    if [[ -n $owners && " $owners " != *" $from "* ]]; then
+      echo "check-includes: $file includes <$header> (only $owners may)" >&2
+      status=1
+    fi
+  done < <(sed -n 's/^#include [<"]\([^>"]*\)[>"].*/\1/p' "$file")
+  [[ $dir == . ]] && continue  # main.cpp composes everything
   if [[ -z ${allowed[$from]+set} ]]; then
     echo "check-includes: $file lies in $dir, which has no rule here" >&2
     status=1

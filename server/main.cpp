@@ -32,56 +32,47 @@ double wallSeconds() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::string whyNot;
-  const auto line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), whyNot);
-  if (!line) {
-    std::fprintf(stderr, "tolvane-server: %s\n\n%s", whyNot.c_str(), kUsage);
-    return 2;
-  }
-  if (line->showHelp) return std::fputs(kUsage, stdout) < 0;
-  if (line->showVersion) return std::printf("tolvane-server %s\n", TOLVANE_VERSION) < 0;
-
-  // Signals are taken by one thread with sigwait: none interrupts a request mid-write.
+// Signals are taken by one thread with sigwait: none interrupts a request mid-write.
+sigset_t blockStopSignals() {
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  return stopSignals;
+}
 
-  const bool sqlite = !line->sqlitePath.empty();
-  if (const std::string warning = sqlite ? "" : postgresTransportWarning(line->postgresURL);
-      !warning.empty())
+std::unique_ptr<Storage> openStorage(const CommandLine& line, std::string& whyNot) {
+  if (!line.sqlitePath.empty()) return openSqliteStorage(line.sqlitePath, whyNot);
+  if (const std::string warning = postgresTransportWarning(line.postgresURL); !warning.empty())
     writeLine(stderr, "tolvane-server: " + warning);
-  auto storage = sqlite ? openSqliteStorage(line->sqlitePath, whyNot)
-                        : openPostgresStorage(line->postgresURL, line->postgresConnections, whyNot);
-  if (!storage) {
-    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
-    return 1;
-  }
-  if (!line->addAccountEmail.empty()) {
-    if (!addAccount(*storage, line->addAccountEmail, std::cin, line->service.passwordCost,
-                    whyNot)) {
-      std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
-      return 1;
-    }
-    writeLine(stderr, "tolvane-server: account added");
-    return 0;
-  }
-  Service service(*storage, line->service, wallSeconds);
-  HttpServer http(service, line->http, [](const std::string& text) { writeLine(stdout, text); });
-  if (!http.bind(whyNot)) {
-    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
-    return 1;
-  }
-  const bool tls = !line->http.certificateFile.empty();
-  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") + "://" +
-                        line->http.host + ":" + std::to_string(http.port()) + " with " +
-                        (sqlite ? "SQLite " + line->sqlitePath : std::string("PostgreSQL")));
+  return openPostgresStorage(line.postgresURL, line.postgresConnections, whyNot);
+}
 
+int addAccountFromInput(Storage& storage, const CommandLine& line) {
+  std::string whyNot;
+  if (!addAccount(storage, line.addAccountEmail, std::cin, line.service.passwordCost, whyNot)) {
+    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+    return 1;
+  }
+  writeLine(stderr, "tolvane-server: account added");
+  return 0;
+}
+
+// Serves until a stop signal arrives or serving fails.
+int serve(Storage& storage, const CommandLine& line, const sigset_t& stopSignals) {
+  Service service(storage, line.service, wallSeconds);
+  HttpServer http(service, line.http, [](const std::string& text) { writeLine(stdout, text); });
+  if (std::string whyNot; !http.bind(whyNot)) {
+    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+    return 1;
+  }
+  const bool tls = !line.http.certificateFile.empty();
+  const bool sqlite = !line.sqlitePath.empty();
+  writeLine(stderr, "tolvane-server: listening on " + std::string(tls ? "https" : "http") + "://" +
+                        line.http.host + ":" + std::to_string(http.port()) + " with " +
+                        (sqlite ? "SQLite " + line.sqlitePath : std::string("PostgreSQL")));
   std::thread stopper([&] {
     int received = 0;
     sigwait(&stopSignals, &received);
@@ -97,4 +88,25 @@ int main(int argc, char** argv) {
   }
   stopper.join();
   return served ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string whyNot;
+  const auto line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), whyNot);
+  if (!line) {
+    std::fprintf(stderr, "tolvane-server: %s\n\n%s", whyNot.c_str(), kUsage);
+    return 2;
+  }
+  if (line->showHelp) return std::fputs(kUsage, stdout) < 0;
+  if (line->showVersion) return std::printf("tolvane-server %s\n", TOLVANE_VERSION) < 0;
+  const sigset_t stopSignals = blockStopSignals();
+  const auto storage = openStorage(*line, whyNot);
+  if (!storage) {
+    std::fprintf(stderr, "tolvane-server: %s\n", whyNot.c_str());
+    return 1;
+  }
+  if (!line->addAccountEmail.empty()) return addAccountFromInput(*storage, *line);
+  return serve(*storage, *line, stopSignals);
 }

@@ -78,13 +78,102 @@ bool parseListenAddress(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
+namespace {
+
+// The options that take a number, with the range each accepts.
+struct NumberOption {
+  const char* name;
+  int minimum;
+  int maximum;
+  void (*apply)(int number, CommandLine& line);
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"--threads", 1, 1024, [](int n, CommandLine& l) { l.http.threads = n; }},
+    {"--read-timeout", 1, 300, [](int n, CommandLine& l) { l.http.readTimeoutSeconds = n; }},
+    {"--connections-per-address", 1, 100000,
+     [](int n, CommandLine& l) { l.http.connectionsPerAddress = n; }},
+    {"--pool", 1, 256, [](int n, CommandLine& l) { l.postgresConnections = n; }},
+    {"--argon2-memory", 64, 4 * 1024 * 1024,
+     [](int n, CommandLine& l) {
+       l.service.passwordCost.memoryKiB = static_cast<std::uint32_t>(n);
+     }},
+    {"--argon2-passes", 1, 100,
+     [](int n, CommandLine& l) { l.service.passwordCost.passes = static_cast<std::uint32_t>(n); }},
+    // Each sign-in opens a page before its attempts: one bound would hold back the other.
+    {"--sign-in-limit", 1, kMaxLimit,
+     [](int n, CommandLine& l) {
+       l.service.signInPerAddress = {.burst = double(n), .perSecond = n / 600.0};
+       l.service.pagesPerAddress = l.service.signInPerAddress;
+     }},
+    {"--upload-limit", 4, kMaxLimit, [](int n, CommandLine& l) { setUploadLimit(n, l.service); }},
+    {"--keep-days", 1, kMaxDays,
+     [](int n, CommandLine& l) { l.service.keepUploadsSeconds = std::int64_t{n} * 86400; }},
+    {"--token-idle-days", 1, kMaxDays,
+     [](int n, CommandLine& l) { l.service.tokenIdleSeconds = std::int64_t{n} * 86400; }},
+};
+
+// An option that takes a text value, or that names no option at all.
+bool applyTextOption(const std::string& option, const std::string& value, CommandLine& line,
+                     std::string& whyNot) {
+  if (option == "--db") {
+    line.sqlitePath = value;
+  } else if (option == "--postgres") {
+    line.postgresURL = value;
+  } else if (option == "--listen") {
+    if (parseListenAddress(value, line.http.host, line.http.port)) return true;
+    whyNot = "--listen wants ADDR:PORT, not \"" + value + "\"";
+    return false;
+  } else if (option == "--tls-cert") {
+    line.http.certificateFile = value;
+  } else if (option == "--tls-key") {
+    line.http.privateKeyFile = value;
+  } else if (option == "--sign-up" && (value == "open" || value == "closed")) {
+    line.service.signUpOpen = value == "open";
+  } else if (option == "--sign-up") {
+    whyNot = "--sign-up wants open or closed, not \"" + value + "\"";
+    return false;
+  } else {
+    whyNot = "unknown option " + option;
+    return false;
+  }
+  return true;
+}
+
+// `option` with its `value` applied to `line`; false, with `whyNot` said, when either is wrong.
+bool applyOption(const std::string& option, const std::string& value, CommandLine& line,
+                 std::string& whyNot) {
+  for (const NumberOption& known : kNumberOptions) {
+    if (option != known.name) continue;
+    int number = 0;
+    if (parseInt(value, known.minimum, known.maximum, number)) {
+      known.apply(number, line);
+      return true;
+    }
+    whyNot = option + " wants a number in range, not \"" + value + "\"";
+    return false;
+  }
+  return applyTextOption(option, value, line, whyNot);
+}
+
+// What no single option can tell: exactly one database, and TLS's two files together.
+bool checkCombination(const CommandLine& line, std::string& whyNot) {
+  if (line.sqlitePath.empty() == line.postgresURL.empty()) {
+    whyNot = "name one database: --db PATH or --postgres URL";
+    return false;
+  }
+  if (line.http.certificateFile.empty() != line.http.privateKeyFile.empty()) {
+    whyNot = "--tls-cert and --tls-key go together";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& arguments,
                                             std::string& whyNot) {
   CommandLine line;
-  auto fail = [&](std::string reason) -> std::optional<CommandLine> {
-    whyNot = std::move(reason);
-    return std::nullopt;
-  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
     if (option == "--help" || option == "-h") {
@@ -97,66 +186,16 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
     }
     if (option == "--behind-proxy") {
       line.http.behindProxy = true;
-      continue;
-    }
-    if (option == "add-account" && i + 1 < arguments.size()) {
+    } else if (option == "add-account" && i + 1 < arguments.size()) {
       line.addAccountEmail = arguments[++i];
-      continue;
-    }
-    if (i + 1 == arguments.size()) return fail(option + " needs a value");
-    const std::string& value = arguments[++i];
-    int number = 0;
-    if (option == "--db") {
-      line.sqlitePath = value;
-    } else if (option == "--postgres") {
-      line.postgresURL = value;
-    } else if (option == "--listen") {
-      if (!parseListenAddress(value, line.http.host, line.http.port))
-        return fail("--listen wants ADDR:PORT, not \"" + value + "\"");
-    } else if (option == "--tls-cert") {
-      line.http.certificateFile = value;
-    } else if (option == "--tls-key") {
-      line.http.privateKeyFile = value;
-    } else if (option == "--threads" && parseInt(value, 1, 1024, number)) {
-      line.http.threads = number;
-    } else if (option == "--read-timeout" && parseInt(value, 1, 300, number)) {
-      line.http.readTimeoutSeconds = number;
-    } else if (option == "--connections-per-address" && parseInt(value, 1, 100000, number)) {
-      line.http.connectionsPerAddress = number;
-    } else if (option == "--pool" && parseInt(value, 1, 256, number)) {
-      line.postgresConnections = number;
-    } else if (option == "--argon2-memory" && parseInt(value, 64, 4 * 1024 * 1024, number)) {
-      line.service.passwordCost.memoryKiB = static_cast<std::uint32_t>(number);
-    } else if (option == "--argon2-passes" && parseInt(value, 1, 100, number)) {
-      line.service.passwordCost.passes = static_cast<std::uint32_t>(number);
-    } else if (option == "--sign-in-limit" && parseInt(value, 1, kMaxLimit, number)) {
-      // Each sign-in opens a page before its attempts: one bound would hold back the other.
-      line.service.signInPerAddress = {.burst = double(number), .perSecond = number / 600.0};
-      line.service.pagesPerAddress = line.service.signInPerAddress;
-    } else if (option == "--upload-limit" && parseInt(value, 4, kMaxLimit, number)) {
-      setUploadLimit(number, line.service);
-    } else if (option == "--keep-days" && parseInt(value, 1, kMaxDays, number)) {
-      line.service.keepUploadsSeconds = std::int64_t{number} * 86400;
-    } else if (option == "--token-idle-days" && parseInt(value, 1, kMaxDays, number)) {
-      line.service.tokenIdleSeconds = std::int64_t{number} * 86400;
-    } else if (option == "--sign-up" && (value == "open" || value == "closed")) {
-      line.service.signUpOpen = value == "open";
-    } else if (option == "--sign-up") {
-      return fail("--sign-up wants open or closed, not \"" + value + "\"");
-    } else if (option == "--threads" || option == "--pool" || option == "--read-timeout" ||
-               option == "--connections-per-address" || option == "--argon2-memory" ||
-               option == "--argon2-passes" || option == "--sign-in-limit" ||
-               option == "--upload-limit" || option == "--keep-days" ||
-               option == "--token-idle-days") {
-      return fail(option + " wants a number in range, not \"" + value + "\"");
-    } else {
-      return fail("unknown option " + option);
+    } else if (i + 1 == arguments.size()) {
+      whyNot = option + " needs a value";
+      return std::nullopt;
+    } else if (!applyOption(option, arguments[++i], line, whyNot)) {
+      return std::nullopt;
     }
   }
-  if (line.sqlitePath.empty() == line.postgresURL.empty())
-    return fail("name one database: --db PATH or --postgres URL");
-  if (line.http.certificateFile.empty() != line.http.privateKeyFile.empty())
-    return fail("--tls-cert and --tls-key go together");
+  if (!checkCombination(line, whyNot)) return std::nullopt;
   return line;
 }
 

@@ -2,6 +2,7 @@
 // service/.
 #pragma once
 
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
@@ -12,6 +13,8 @@
 namespace tolvane::server {
 
 using Json = nlohmann::json;
+/// A form body's fields by name (see parseForm).
+using Form = std::map<std::string, std::string>;
 
 struct Service::Impl {
   Impl(Storage& s, ServiceConfig c, std::function<double()> n);
@@ -43,6 +46,16 @@ struct Service::Impl {
   StoreResult<Account> accountWithPassword(const std::string& email, const std::string& password);
   /// The 303 back to the application with a new code for `account`.
   Reply codeRedirect(const Account& account, const PendingSignIn& pending);
+
+  /// The sign-in form's e-mail, password and action, checked and acted on; `pending` is the
+  /// sign-in its ticket named, taken already.
+  Reply submitCredentials(const Form& form, const PendingSignIn& pending, const std::string& client,
+                          double at);
+  Reply signUp(const std::string& email, const std::string& password, const PendingSignIn& pending);
+  Reply signIn(const std::string& email, const std::string& password, const PendingSignIn& pending);
+  /// The form again, with `message`, under a fresh ticket for the same sign-in.
+  Reply formAgain(const PendingSignIn& pending, int status, const std::string& email,
+                  const std::string& message, std::string error);
 
   // Endpoints (sign_in_routes.cpp).
   Reply connectPage(const Request& request);

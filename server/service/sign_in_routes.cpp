@@ -33,6 +33,11 @@ std::string queryItem(const Request& request, const char* name) {
   return found == request.query.end() ? std::string() : found->second;
 }
 
+std::string formField(const Form& form, const char* name) {
+  const auto found = form.find(name);
+  return found == form.end() ? std::string() : found->second;
+}
+
 bool isDeviceId(const std::string& id) {
   if (id.empty() || id.size() > kMaxDeviceIdBytes) return false;
   for (const char c : id) {
@@ -80,11 +85,7 @@ Reply Service::Impl::connectSubmit(const Request& request) {
     return htmlReply(413, messagePage("That was more than a sign-in form holds."), "form size");
   const auto form = parseForm(request.body);
   if (!form) return htmlReply(400, messagePage("The form arrived garbled."), "form encoding");
-  auto field = [&](const char* name) {
-    const auto found = form->find(name);
-    return found == form->end() ? std::string() : found->second;
-  };
-  const std::string ticket = field("ticket");
+  const std::string ticket = formField(*form, "ticket");
   if (!isBase64Url(ticket, 43, 43))
     return htmlReply(400, messagePage("This sign-in page is not valid."), "no ticket");
   const auto pending = storage.takePendingSignIn(secretHash(ticket), seconds());
@@ -95,54 +96,68 @@ Reply Service::Impl::connectSubmit(const Request& request) {
                      "unknown ticket");
   }
   if (!pending.ok()) return unavailableReply(pending.detail);
+  return submitCredentials(*form, pending.value, client, at);
+}
 
-  // Every way back to the form carries a fresh ticket for the same sign-in.
-  auto again = [&](int status, const std::string& email, const std::string& message,
-                   std::string error) {
-    const auto next = newSecret();
-    if (!next || storePending(*next, pending.value) != StoreStatus::ok)
-      return unavailableReply("pending sign-in not stored");
-    return htmlReply(status, connectFormPage(*next, email, message, config.signUpOpen),
-                     std::move(error));
-  };
-
-  const std::string action = field("action");
-  const std::string password = field("password");
-  const auto email = normalisedEmail(field("email"));
-  if (!email) return again(400, "", "Enter a valid e-mail address.", "invalid e-mail");
+Reply Service::Impl::submitCredentials(const Form& form, const PendingSignIn& pending,
+                                       const std::string& client, double at) {
+  const std::string action = formField(form, "action");
+  const std::string password = formField(form, "password");
+  const auto email = normalisedEmail(formField(form, "email"));
+  if (!email) return formAgain(pending, 400, "", "Enter a valid e-mail address.", "invalid e-mail");
   if (password.empty() || password.size() > kMaxPasswordBytes)
-    return again(400, *email, "Enter your password.", "invalid password");
+    return formAgain(pending, 400, *email, "Enter your password.", "invalid password");
   // Keyed by the e-mail and the client together: a stranger's failures for this e-mail
   // slow the stranger down, never the owner at their own address.
   if (!signInByAccount.allow(*email + " " + client, at)) {
-    return again(429, *email, "Too many attempts for this account. Try again later.",
-                 "rate limited (account)");
+    return formAgain(pending, 429, *email, "Too many attempts for this account. Try again later.",
+                     "rate limited (account)");
   }
+  if (action == "signup") return signUp(*email, password, pending);
+  if (action == "signin") return signIn(*email, password, pending);
+  return formAgain(pending, 400, *email, "Choose Sign in or Create account.", "no action");
+}
 
-  StoreResult<Account> account;
-  if (action == "signup") {
-    if (!config.signUpOpen) {
-      return again(403, *email, "This server does not take new accounts. Ask its operator.",
-                   "sign-up closed");
-    }
-    if (password.size() < kMinNewPasswordBytes)
-      return again(400, *email, "Choose a password of at least 8 characters.", "short password");
-    const auto hash = hashPassword(password, config.passwordCost);
-    if (!hash) return unavailableReply("password hashing");
-    account = storage.createAccount(*email, *hash, "free");
-    if (account.status == StoreStatus::exists) {
-      return again(409, *email, "An account with this e-mail exists already. Sign in instead.",
-                   "account exists");
-    }
-  } else if (action == "signin") {
-    account = accountWithPassword(*email, password);
-    if (account.status == StoreStatus::notFound)
-      return again(401, *email, "The e-mail or the password is wrong.", "wrong credentials");
-  } else {
-    return again(400, *email, "Choose Sign in or Create account.", "no action");
+Reply Service::Impl::signUp(const std::string& email, const std::string& password,
+                            const PendingSignIn& pending) {
+  if (!config.signUpOpen) {
+    return formAgain(pending, 403, email,
+                     "This server does not take new accounts. Ask its operator.", "sign-up closed");
+  }
+  if (password.size() < kMinNewPasswordBytes) {
+    return formAgain(pending, 400, email, "Choose a password of at least 8 characters.",
+                     "short password");
+  }
+  const auto hash = hashPassword(password, config.passwordCost);
+  if (!hash) return unavailableReply("password hashing");
+  const auto account = storage.createAccount(email, *hash, "free");
+  if (account.status == StoreStatus::exists) {
+    return formAgain(pending, 409, email,
+                     "An account with this e-mail exists already. Sign in instead.",
+                     "account exists");
   }
   if (!account.ok()) return unavailableReply(account.detail);
-  return codeRedirect(account.value, pending.value);
+  return codeRedirect(account.value, pending);
+}
+
+Reply Service::Impl::signIn(const std::string& email, const std::string& password,
+                            const PendingSignIn& pending) {
+  const auto account = accountWithPassword(email, password);
+  if (account.status == StoreStatus::notFound)
+    return formAgain(pending, 401, email, "The e-mail or the password is wrong.",
+                     "wrong credentials");
+  if (!account.ok()) return unavailableReply(account.detail);
+  return codeRedirect(account.value, pending);
+}
+
+Reply Service::Impl::formAgain(const PendingSignIn& pending, int status, const std::string& email,
+                               const std::string& message, std::string error) {
+  // Every way back to the form carries a fresh ticket for the same sign-in.
+  const auto next = newSecret();
+  if (!next || storePending(*next, pending) != StoreStatus::ok)
+    return unavailableReply("pending sign-in not stored");
+  return htmlReply(status, connectFormPage(*next, email, message, config.signUpOpen),
+                   std::move(error));
 }
 
 StoreResult<Account> Service::Impl::accountWithPassword(const std::string& email,

@@ -22,6 +22,7 @@
 #include "diagnostics/debug_log.h"
 #include "front/hand_off.h"
 #include "front/session_display.h"
+#include "model/compositor_trigger.h"
 #include "platform/system_info.h"
 #include "settings/setting_table.h"
 
@@ -111,14 +112,14 @@ std::vector<sway::Binding> chosenBindings() {
   const auto palette = sway::comboOf(
       static_cast<std::uint16_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteKeyCode)),
       static_cast<std::uint32_t>(storedSetting<std::int64_t>(store, prefkey::kPaletteModifiers)));
-  if (palette) bindings.push_back({*palette, sway::Trigger::palette});
+  if (palette) bindings.push_back({*palette, Trigger::palette});
   return bindings;
 }
 
 }  // namespace
 
 int runTrigger(int argc, char** argv) {
-  const auto trigger = argc == 3 ? sway::triggerOfWord(argv[2]) : std::nullopt;
+  const auto trigger = argc == 3 ? triggerOfWord(argv[2]) : std::nullopt;
   if (!trigger) {
     std::fputs("usage: tolvane trigger next|previous|app-next|app-previous|palette\n", stderr);
     return 2;
@@ -133,7 +134,7 @@ int runTrigger(int argc, char** argv) {
     return 1;
   }
   std::int32_t peer = 0;
-  const std::string message = "trigger " + std::string(sway::triggerWord(*trigger));
+  const std::string message = triggerMessage(*trigger);
   const auto outcome = system::SingleInstance::send(*runtime, session.identity, message,
                                                     system::SingleInstance::kHandOffSeconds, &peer);
   switch (outcome) {

@@ -150,32 +150,15 @@ bool SwitcherEngine::cancelIfAbandoned() {
 TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
   if (event.type == KeyEventType::tapDisabledByTimeout ||
       event.type == KeyEventType::tapDisabledByUserInput) {
-    const char* reason = event.type == KeyEventType::tapDisabledByTimeout ? "timeout" : "userInput";
-    s_.log.log(std::string("event tap disabled by system (") + reason + ") — re-enabling");
-    if (isActive_) cancel();
-    s_.guard.setRequested({});  // the system's switcher works again at once
-    bool recovered = false;
-    if (hasTap_) {
-      s_.tap.setEnabled(true);
-      recovered = s_.tap.isEnabled();
-    }
-    watchKeyboard();
-    s_.usage.record("tap.disabled",
-                    {{"reason", std::string(reason)},
-                     {"recovered", recovered},
-                     {"secondsSinceStart",
-                      static_cast<std::int64_t>(std::floor(s_.clock.now() - launchTime_))}});
+    recoverTap(event.type == KeyEventType::tapDisabledByTimeout ? "timeout" : "userInput");
     return TapVerdict::pass;
   }
   if (!isWarmed_) return TapVerdict::pass;
   cancelIfAbandoned();
   if (isActive_) lastSessionActivity_ = s_.clock.now();
-  const auto& settings = s_.settings;
   const std::uint64_t trigger =
-      settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
+      s_.settings.switcherUsesOption() ? eventflags::kOption : eventflags::kCommand;
   const bool held = (event.flags & trigger) != 0;
-  const bool backwards = (event.flags & eventflags::kShift) != 0;
-
   switch (event.type) {
     case KeyEventType::flagsChanged:
       if (isActive_ && !held) commit();
@@ -185,41 +168,62 @@ TapVerdict SwitcherEngine::handle(const KeyEvent& event) {
     default:
       break;
   }
-  if (held && event.keyCode == keycode::kTab && settings.interceptCmdTab()) {
-    beginOrAdvance(std::nullopt, backwards);
-    return TapVerdict::consume;
-  }
-  if (held && event.keyCode == keycode::kKeyAboveTab && settings.interceptAppCycle()) {
-    beginOrAdvance(s_.workspace.frontmostPid(), backwards);
-    return TapVerdict::consume;
-  }
+  if (held && triggerKeyPressed(event)) return TapVerdict::consume;
   if (!isActive_) return TapVerdict::pass;
-  switch (event.keyCode) {
+  sessionKeyPressed(event.keyCode);
+  return TapVerdict::consume;
+}
+
+void SwitcherEngine::recoverTap(const char* reason) {
+  s_.log.log(std::string("event tap disabled by system (") + reason + ") — re-enabling");
+  if (isActive_) cancel();
+  s_.guard.setRequested({});  // the system's switcher works again at once
+  bool recovered = false;
+  if (hasTap_) {
+    s_.tap.setEnabled(true);
+    recovered = s_.tap.isEnabled();
+  }
+  watchKeyboard();
+  s_.usage.record(
+      "tap.disabled",
+      {{"reason", std::string(reason)},
+       {"recovered", recovered},
+       {"secondsSinceStart", static_cast<std::int64_t>(std::floor(s_.clock.now() - launchTime_))}});
+}
+
+bool SwitcherEngine::triggerKeyPressed(const KeyEvent& event) {
+  const bool backwards = (event.flags & eventflags::kShift) != 0;
+  if (event.keyCode == keycode::kTab && s_.settings.interceptCmdTab()) {
+    beginOrAdvance(std::nullopt, backwards);
+    return true;
+  }
+  if (event.keyCode == keycode::kKeyAboveTab && s_.settings.interceptAppCycle()) {
+    beginOrAdvance(s_.workspace.frontmostPid(), backwards);
+    return true;
+  }
+  return false;
+}
+
+void SwitcherEngine::sessionKeyPressed(std::uint16_t keyCode) {
+  switch (keyCode) {
     case keycode::kReturn:
     case keycode::kKeypadEnter:
-      commit();
-      break;
+      return commit();
     case keycode::kEscape:
-      cancel();
-      break;
+      return cancel();
     case keycode::kLeft:
-      moveColumn(-1);
-      break;
+      return moveColumn(-1);
     case keycode::kRight:
-      moveColumn(+1);
-      break;
+      return moveColumn(+1);
     case keycode::kDown:
-      move(+1);
-      break;
+      return move(+1);
     case keycode::kUp:
-      move(-1);
-      break;
+      return move(-1);
     default:
-      if (const int index = digitIndex(event.keyCode); index >= 0 && index < shownCount()) {
+      if (const int index = digitIndex(keyCode); index >= 0 && index < shownCount()) {
         clickCommit(index);
       }
   }
-  return TapVerdict::consume;
 }
 
 int SwitcherEngine::shownCount() const {

@@ -89,6 +89,13 @@ class SwitcherEngine {
   void watchKeyboard();
   void removeTap();
   bool cancelIfAbandoned();
+  /// The system disabled the tap (`reason` "timeout" or "userInput"): any session ends and the
+  /// tap is switched on again.
+  void recoverTap(const char* reason);
+  /// A key pressed with the trigger's modifier held: true when it began or advanced a session.
+  bool triggerKeyPressed(const KeyEvent& event);
+  /// A key pressed during a session: commit, cancel, move, or pick by digit.
+  void sessionKeyPressed(std::uint16_t keyCode);
   void beginOrAdvance(std::optional<Pid> scope, bool backwards);
   void move(int delta);
   void moveColumn(int delta);

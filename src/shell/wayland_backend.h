@@ -5,13 +5,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "backends/sway/sway_bindings.h"
-#include "backends/sway/sway_ipc.h"
-#include "backends/sway/sway_view.h"
+#include "backends/wayland/compositor_triggers.h"
+#include "backends/wayland/sway_session.h"
 #include "backends/wayland/wayland_client.h"
 #include "backends/wayland/wayland_desktop.h"
 #include "backends/wayland/wayland_event_tap.h"
@@ -53,7 +52,7 @@ class WaylandBackend final : public DesktopBackend {
   void setHoldPublisher(std::function<void(std::uint32_t)> publisher) override {
     tap_.setHoldPublisher(std::move(publisher));
   }
-  bool handleMessage(const std::string& message) override;
+  bool handleMessage(const std::string& message) override { return triggers_.handOff(message); }
   void launched() override;
   void quitting() override;
   bool isUsable(std::string& problem) const override;
@@ -61,24 +60,9 @@ class WaylandBackend final : public DesktopBackend {
  private:
   WaylandBackend(const BundleInfo& bundle, std::string display,
                  std::unique_ptr<wayland::WaylandClient> client);
-  /// sway's IPC when this compositor is sway: one connection for commands, one for events.
-  void connectSway();
-  /// Bindings added over sway's IPC, or none where the user binds the front door's commands.
-  wayland::TriggerBindings bindingsThrough(std::unique_ptr<sway::SwayBindings>& owner,
-                                           const char* what);
-  /// Keeps the unbind commands of every installed binding ready for the crash handler and the
-  /// stall watchdog, which cannot ask the main thread.
-  void prepareRemovals();
-  /// The stall watchdog's way out: sway forgets the bindings now; the main thread puts them
-  /// back once it runs again.
-  bool takeBindingsBackFromAnyThread();
-  void putBindingsBack();
   void dispatchWayland();
-  void dispatchSway();
-  void trigger(sway::Trigger trigger);
   void focusChanged(wayland::ToplevelId window);
   std::vector<sway::Binding> triggerCombinations() const;
-  std::vector<sway::SwayView> swayViews();
   std::vector<wayland::OutputArea> outputAreas() const;
   /// The compositor went away: the log says so and the application ends with one line.
   void compositorLost();
@@ -87,16 +71,10 @@ class WaylandBackend final : public DesktopBackend {
   const std::string display_;
   std::unique_ptr<wayland::WaylandClient> client_;
   std::unique_ptr<QSocketNotifier> waylandNotifier_;
-  std::optional<std::string> swaySocket_;
-  std::string swayError_;
-  std::unique_ptr<sway::SwayIpc> swayCommands_;
-  std::unique_ptr<sway::SwayIpc> swayEvents_;
+  // Before the desktop: it reads sway's views (the windows' pids) as it starts, and an
+  // application whose pid arrived later would look relaunched.
+  wayland::SwaySession sway_;
   std::unique_ptr<QSocketNotifier> swayNotifier_;
-  std::unique_ptr<sway::SwayBindings> triggerBindings_;
-  std::unique_ptr<sway::SwayBindings> paletteBindings_;
-  /// What prepareRemovals() last composed, until the stall watchdog takes it.
-  std::mutex stallRemovalLock_;
-  std::string stallRemoval_;
   const AppSettings* settings_ = nullptr;
   std::function<void(std::uint32_t)> focusObserver_;
   OverlayAdapters overlay_;
@@ -104,6 +82,7 @@ class WaylandBackend final : public DesktopBackend {
   wayland::WaylandScreens screens_;
   wayland::WaylandEventTap tap_;
   wayland::WaylandHotKeys hotKeys_;
+  wayland::CompositorTriggers triggers_;
   qt::OverlaySwitcherPanel panel_;
   qt::QtKeyMonitor keyMonitor_;
   qt::OverlayPalettePanel palettePanel_;

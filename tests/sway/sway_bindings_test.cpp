@@ -83,5 +83,85 @@ TEST(SwayBindingEvents, OnlyTolvanesOwnCommandsTrigger) {
   for (const auto& body : foreign) EXPECT_FALSE(triggerOfBindingEvent(body)) << body.dump();
 }
 
+// Against a sway that answers from the row: what reaches sway, and what install() says of each
+// binding. Each row ends with removeAll(), whose command list is the last one sent.
+TEST(SwayBindings, InstallLeavesTheUsersBindingsAloneAndRemoveAllTakesBackEveryOther) {
+  struct Row {
+    const char* what;
+    std::optional<std::string> config;
+    std::vector<Binding> bindings;
+    /// A binding sway refuses when its command names this combo.
+    const char* refusedBySway;
+    Strings sent;
+    std::string outcome;
+  };
+  const Binding tab{"Mod4+Tab", Trigger::next}, shiftTab{"Mod4+Shift+Tab", Trigger::previous},
+      grave{"Mod4+grave", Trigger::appNext};
+  const Row rows[] = {
+      {"free combos bound without repeat, all taken back in one list",
+       "",
+       {tab, shiftTab},
+       "",
+       {"config", "bindsym --no-repeat Mod4+Tab nop tolvane next",
+        "bindsym --no-repeat Mod4+Shift+Tab nop tolvane previous",
+        "unbindsym Mod4+Tab;unbindsym Mod4+Shift+Tab"},
+       "installed Mod4+Tab Mod4+Shift+Tab"},
+      {"the user's combo, under another spelling, left to the configuration",
+       "set $m Super\nbindsym $m+tab focus next\n",
+       {tab, grave},
+       "",
+       {"config", "bindsym --no-repeat Mod4+grave nop tolvane app-next", "unbindsym Mod4+grave"},
+       "installed Mod4+grave; taken Mod4+Tab"},
+      {"one sway refuses is not taken back",
+       "",
+       {tab, grave},
+       "Mod4+grave",
+       {"config", "bindsym --no-repeat Mod4+Tab nop tolvane next",
+        "bindsym --no-repeat Mod4+grave nop tolvane app-next", "unbindsym Mod4+Tab"},
+       "installed Mod4+Tab; refused Mod4+grave (no)"},
+      {"a combo that would end the command, and one given twice",
+       "",
+       {{"Mod4+x;exec y", Trigger::next}, tab, {"mod4+tab", Trigger::palette}},
+       "",
+       {"config", "bindsym --no-repeat Mod4+Tab nop tolvane next", "unbindsym Mod4+Tab"},
+       "installed Mod4+Tab; refused Mod4+x;exec y (not a key combination) mod4+tab (Tolvane binds "
+       "this combination already)"},
+      {"an unreadable configuration binds nothing",
+       std::nullopt,
+       {tab},
+       "",
+       {"config"},
+       "refused Mod4+Tab (sway's configuration could not be read)"},
+  };
+  for (const Row& row : rows) {
+    Strings sent;
+    SwayBindings bindings([&](std::uint32_t type, std::string_view payload) {
+      sent.emplace_back(type == ipc::kGetConfig ? "config" : std::string(payload));
+      std::optional<nlohmann::json> reply;
+      if (type == ipc::kGetConfig && row.config) reply = nlohmann::json{{"config", *row.config}};
+      if (type == ipc::kRunCommand) {
+        const bool refuse = *row.refusedBySway && payload.find(row.refusedBySway) != payload.npos;
+        reply = nlohmann::json::array({{{"success", !refuse}, {"error", "no"}}});
+      }
+      return reply;
+    });
+    const auto outcome = bindings.install(row.bindings);
+    std::string said;
+    const auto list = [&](const char* what, const std::vector<Binding>& some) {
+      if (some.empty()) return;
+      said += (said.empty() ? "" : "; ") + std::string(what);
+      for (const Binding& b : some) said += " " + b.combo;
+    };
+    list("installed", outcome.installed);
+    list("taken", outcome.takenByConfig);
+    if (!outcome.refused.empty()) said += said.empty() ? "refused" : "; refused";
+    for (const auto& [b, reason] : outcome.refused) said += " " + b.combo + " (" + reason + ")";
+    bindings.removeAll();
+    EXPECT_EQ(sent, row.sent) << row.what;
+    EXPECT_EQ(said, row.outcome) << row.what;
+    EXPECT_EQ(bindings.removalPayload(), "") << row.what;
+  }
+}
+
 }  // namespace
 }  // namespace tolvane::sway

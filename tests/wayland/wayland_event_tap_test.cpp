@@ -2,6 +2,8 @@
 // and from the surface's keyboard, and when the surface holds the keyboard.
 #include "backends/wayland/wayland_event_tap.h"
 
+#include "backends/wayland/compositor_triggers.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,6 +11,7 @@
 #include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_run_loop.h"
 #include "backends/sway/trigger_bindings.h"
+#include "model/key_codes.h"
 
 namespace tolvane::wayland {
 namespace {
@@ -71,7 +74,7 @@ class WaylandEventTapTest : public ::testing::TestWithParam<Row> {
       if (verb == "trigger") {
         std::string word;
         words >> word;
-        tap_.trigger(*sway::triggerOfWord(word));
+        EXPECT_TRUE(triggers_.handOff("trigger " + word));
       } else if (verb == "enter") {
         keyboard_.handler_.entered(modifiers(words), {});
       } else if (verb == "mods") {
@@ -113,6 +116,8 @@ class WaylandEventTapTest : public ::testing::TestWithParam<Row> {
                        loop_,
                        [] { return sway::triggerBindings({.interceptTab = true}); },
                        [this](std::string_view line) { logged_.emplace_back(line); }};
+  WaylandHotKeys hotKeys_{{}};
+  CompositorTriggers triggers_{tap_, hotKeys_};
   std::string heard_;
 
   void create() {
@@ -196,17 +201,28 @@ TEST_F(WaylandEventTapTest, ARefusedBindingLeavesTheTapOffAndSaysWhy) {
   EXPECT_FALSE(tap_.isEnabled());
   EXPECT_EQ(tap_.failedCombination(), "Mod4+Tab");
   EXPECT_EQ(tap_.failureReason(), "Mod4+Tab is bound in sway's configuration");
-  tap_.trigger(sway::Trigger::next);
+  triggers_.fire(Trigger::next);
   EXPECT_FALSE(keyboard_.held_);
 }
 
 TEST_F(WaylandEventTapTest, DisablingRemovesTheBindingsAndEndsTheHold) {
   create();
   EXPECT_EQ(installed_.size(), 2u);
-  tap_.trigger(sway::Trigger::next);
+  triggers_.fire(Trigger::next);
   tap_.setEnabled(false);
   EXPECT_TRUE(installed_.empty());
   EXPECT_FALSE(keyboard_.held_);
+}
+
+TEST_F(WaylandEventTapTest, APaletteHandOffPressesTheHotKeyAndOtherMessagesPassOn) {
+  create();
+  int pressed = 0;
+  ASSERT_TRUE(hotKeys_.registerHotKey(keycode::kSpace, 2048, [&] { ++pressed; }));
+  EXPECT_TRUE(triggers_.handOff("trigger palette"));
+  EXPECT_TRUE(triggers_.handOff("trigger sideways"));
+  EXPECT_FALSE(triggers_.handOff("show-settings"));
+  EXPECT_EQ(pressed, 1);
+  EXPECT_EQ(heard_, "");
 }
 
 }  // namespace

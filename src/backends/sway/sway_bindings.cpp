@@ -3,7 +3,6 @@
 #include "backends/sway/sway_bindings.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 
 #include "backends/sway/sway_text.h"
@@ -15,14 +14,6 @@ constexpr std::string_view kCommandPrefix = "nop tolvane ";
 /// An error sway gives is cut to this before it is kept for the log.
 constexpr std::size_t kMaxErrorBytes = 1024;
 constexpr std::size_t kMaxComboBytes = 256;
-
-constexpr std::array<std::pair<Trigger, std::string_view>, 5> kWords = {{
-    {Trigger::next, "next"},
-    {Trigger::previous, "previous"},
-    {Trigger::appNext, "app-next"},
-    {Trigger::appPrevious, "app-previous"},
-    {Trigger::palette, "palette"},
-}};
 
 // Key names and "+" only: a combo goes into a command line, where a blank, a quote, a ',' or
 // a ';' would end it and begin another command.
@@ -51,8 +42,8 @@ std::optional<std::string> commandError(const std::optional<nlohmann::json>& rep
   return "sway refused the binding";
 }
 
-std::optional<std::string> configText(SwayIpc& commands) {
-  const auto reply = commands.request(ipc::kGetConfig, "", SwayBindings::kCommandTimeoutSeconds);
+std::optional<std::string> configText(const SwayBindings::Request& request) {
+  const auto reply = request(ipc::kGetConfig, "");
   if (!reply || !reply->is_object()) return std::nullopt;
   const auto config = reply->find("config");
   if (config == reply->end() || !config->is_string()) return std::nullopt;
@@ -65,20 +56,6 @@ bool comboIn(const std::vector<std::string>& combos, std::string_view combo) {
 }
 
 }  // namespace
-
-std::string_view triggerWord(Trigger trigger) {
-  for (const auto& [known, word] : kWords) {
-    if (known == trigger) return word;
-  }
-  return {};
-}
-
-std::optional<Trigger> triggerOfWord(std::string_view word) {
-  for (const auto& [trigger, known] : kWords) {
-    if (known == word) return trigger;
-  }
-  return std::nullopt;
-}
 
 std::string bindingCommand(Trigger trigger) {
   return std::string(kCommandPrefix) + std::string(triggerWord(trigger));
@@ -100,7 +77,7 @@ std::optional<Trigger> triggerOfBindingEvent(const nlohmann::json& body) {
 
 SwayBindings::Outcome SwayBindings::install(const std::vector<Binding>& bindings) {
   Outcome outcome;
-  const std::optional<std::string> config = configText(commands_);
+  const std::optional<std::string> config = configText(request_);
   const std::vector<std::string> taken =
       config ? configuredCombos(*config) : std::vector<std::string>();
   for (const Binding& binding : bindings) {
@@ -128,7 +105,7 @@ SwayBindings::Outcome SwayBindings::install(const std::vector<Binding>& bindings
 std::optional<std::string> SwayBindings::bind(const Binding& binding) {
   const std::string command =
       "bindsym --no-repeat " + binding.combo + " " + bindingCommand(binding.trigger);
-  return commandError(commands_.request(ipc::kRunCommand, command, kCommandTimeoutSeconds));
+  return commandError(request_(ipc::kRunCommand, command));
 }
 
 void SwayBindings::composeRemoval() {
@@ -143,7 +120,7 @@ void SwayBindings::removeAll() {
   if (installed_.empty()) return;
   // sway answers each command; a binding that is gone already (a reload dropped it) is no
   // reason to keep the others, so the answers are not read.
-  commands_.request(ipc::kRunCommand, removalPayload_, kCommandTimeoutSeconds);
+  request_(ipc::kRunCommand, removalPayload_);
   installed_.clear();
   composeRemoval();
 }

@@ -2,6 +2,8 @@
 // override.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,16 +13,9 @@
 #include <nlohmann/json.hpp>
 
 #include "backends/sway/sway_ipc.h"
+#include "model/compositor_trigger.h"
 
 namespace tolvane::sway {
-
-/// What a binding asks Tolvane to do.
-enum class Trigger { next, previous, appNext, appPrevious, palette };
-
-/// The word naming `trigger` in binding commands: "next", "app-next"…
-std::string_view triggerWord(Trigger trigger);
-/// The trigger `word` names, exactly.
-std::optional<Trigger> triggerOfWord(std::string_view word);
 
 /// One binding: `combo` in sway's syntax ("Mod4+Tab", "Mod4+Shift+Tab", "Mod1+space").
 struct Binding {
@@ -47,8 +42,16 @@ class SwayBindings {
  public:
   static constexpr double kCommandTimeoutSeconds = 2.0;
 
+  /// One request to sway and its reply; absent when sway did not answer.
+  using Request =
+      std::function<std::optional<nlohmann::json>(std::uint32_t type, std::string_view payload)>;
+
   /// `commands` must outlive this object.
-  explicit SwayBindings(SwayIpc& commands) : commands_(commands) {}
+  explicit SwayBindings(SwayIpc& commands)
+      : SwayBindings([&commands](std::uint32_t type, std::string_view payload) {
+          return commands.request(type, payload, kCommandTimeoutSeconds);
+        }) {}
+  explicit SwayBindings(Request request) : request_(std::move(request)) {}
 
   /// What install() did with each binding it was given.
   struct Outcome {
@@ -73,7 +76,7 @@ class SwayBindings {
   std::optional<std::string> bind(const Binding& binding);
   void composeRemoval();
 
-  SwayIpc& commands_;
+  Request request_;
   std::vector<Binding> installed_;
   std::string removalPayload_;
 };

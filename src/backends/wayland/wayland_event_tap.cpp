@@ -15,26 +15,6 @@ bool isOptionCombo(const std::string& combo) {
   return combo.rfind("Mod1+", 0) == 0;
 }
 
-struct TriggerKey {
-  std::uint16_t keyCode;
-  bool shift;
-};
-
-TriggerKey keyOf(sway::Trigger trigger) {
-  switch (trigger) {
-    case sway::Trigger::previous:
-      return {keycode::kTab, true};
-    case sway::Trigger::appNext:
-      return {keycode::kKeyAboveTab, false};
-    case sway::Trigger::appPrevious:
-      return {keycode::kKeyAboveTab, true};
-    case sway::Trigger::next:
-    case sway::Trigger::palette:
-      break;
-  }
-  return {keycode::kTab, false};
-}
-
 }  // namespace
 
 WaylandEventTap::WaylandEventTap(TriggerBindings bindings, SessionKeyboard& keyboard, RunLoop& loop,
@@ -118,14 +98,13 @@ void WaylandEventTap::uninstall() {
   if (bindings_.remove) bindings_.remove();
 }
 
-void WaylandEventTap::trigger(sway::Trigger trigger) {
+void WaylandEventTap::press(const TriggerKey& key) {
   // A press queued while the watchdog had let go came from a user who has moved on.
   if (released_) return deliverPendingRelease();
   if (!isEnabled() || !callback_) return;
   const bool bound = std::any_of(active_.begin(), active_.end(),
-                                 [&](const sway::Binding& b) { return b.trigger == trigger; });
+                                 [&](const sway::Binding& b) { return b.trigger == key.trigger; });
   if (!bound) return;
-  const TriggerKey key = keyOf(trigger);
   // A new session on the last one's surface would wait for a keyboard enter that has come and
   // gone: the old surface goes first.
   if (deferredRelease_) endHold();

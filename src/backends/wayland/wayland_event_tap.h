@@ -1,6 +1,6 @@
-// The event tap on Wayland: the trigger presses come from compositor key bindings (sway's IPC
-// binding events, or the front door's `tolvane trigger …`), and for the rest of a session every
-// key and the modifier's release come from a surface of ours that holds the keyboard.
+// The event tap on Wayland: the trigger presses come from compositor key bindings, as the keys
+// CompositorTriggers makes of them, and for the rest of a session every key and the modifier's
+// release come from a surface of ours that holds the keyboard.
 #pragma once
 
 #include <atomic>
@@ -15,6 +15,7 @@
 #include "backends/wayland/session_keyboard.h"
 #include "base/clock.h"
 #include "base/run_loop.h"
+#include "model/compositor_trigger.h"
 #include "platform/event_tap.h"
 
 namespace tolvane::wayland {
@@ -34,6 +35,13 @@ struct TriggerBindings {
   std::function<bool()> removeFromAnyThread;
   /// The configuration lines the user must add where `install` cannot bind anything.
   std::function<std::optional<std::string>()> manualLines;
+};
+
+/// A trigger as the switcher hears it: the key it stands for, with Shift or without.
+struct TriggerKey {
+  Trigger trigger = Trigger::next;
+  std::uint16_t keyCode = 0;
+  bool shift = false;
 };
 
 /// Main thread only, except releaseFromAnyThread.
@@ -75,9 +83,10 @@ class WaylandEventTap final : public EventTap {
   bool releaseFromAnyThread() override;
   void deliverPendingRelease() override;
 
-  /// A trigger binding fired. Ignored while the tap is disabled or the trigger is not one of
-  /// the combinations in force.
-  void trigger(sway::Trigger trigger);
+  /// A trigger binding fired (see CompositorTriggers): a session begins, or goes on, with its
+  /// key. Ignored while the tap is disabled or the trigger is not one of the combinations in
+  /// force.
+  void press(const TriggerKey& key);
   /// The bindings again, after the settings behind them changed.
   void reloadCombinations();
   /// Whether a session holds the keyboard right now.

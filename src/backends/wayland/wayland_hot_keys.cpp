@@ -19,7 +19,7 @@ std::optional<HotKeyId> WaylandHotKeys::registerHotKey(std::uint32_t keyCode,
   }
   if (registered_) unregisterHotKey(*registered_);
   if (bindings_.install) {
-    if (const auto refusal = bindings_.install({{*combo, sway::Trigger::palette}})) {
+    if (const auto refusal = bindings_.install({{*combo, Trigger::palette}})) {
       refusal_ = refusal->reason;
       return std::nullopt;
     }
@@ -42,7 +42,7 @@ void WaylandHotKeys::reinstall() {
   if (!registered_ || !bindings_.install) return;
   // What this object believes installed is gone already; taking it back is harmless.
   if (bindings_.remove) bindings_.remove();
-  const auto refusal = bindings_.install({{combo_, sway::Trigger::palette}});
+  const auto refusal = bindings_.install({{combo_, Trigger::palette}});
   refusal_ = refusal ? std::optional(refusal->reason) : std::nullopt;
 }
 
