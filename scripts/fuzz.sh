@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a number of inputs.
-# Usage: scripts/fuzz.sh [runs per target, default 100000]
+# Runs each libFuzzer target (clang, ASan + UBSan) for a number of inputs.
+# Usage: scripts/fuzz.sh [runs per target, default 100000] [build folder]
+# With a build folder (the test command passes the ASan preset's, which builds the targets with
+# its tests), the targets are taken from there; without one, an optimised build of its own
+# builds them first, for longer runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-100000}
+build=${2:-}
 
-# The fuzz targets drive the core and the system services alone: the desktop (Qt, X11, the
-# executable) would only be compiled with the sanitizers and never run.
-CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF -DTOLVANE_BUILD_DESKTOP=OFF >/dev/null
-cmake --build build/fuzz -j "$(nproc)"
+if [[ -z $build ]]; then
+  build=build/fuzz
+  # The fuzz targets drive the core and the system services alone: the desktop (Qt, X11, the
+  # executable) would only be compiled with the sanitizers and never run.
+  CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF \
+    -DTOLVANE_BUILD_DESKTOP=OFF >/dev/null
+  cmake --build "$build" -j "$(nproc)"
+fi
 
 shopt -s nullglob
-for target in build/fuzz/tests/fuzz/*_fuzz build/fuzz/server/fuzz/*_fuzz; do
+targets=("$build"/tests/fuzz/*_fuzz "$build"/server/fuzz/*_fuzz)
+((${#targets[@]})) || { echo "fuzz: no targets in $build" >&2; exit 1; }
+for target in "${targets[@]}"; do
   name=$(basename "$target")
   corpus="tests/fuzz/corpus/${name%_fuzz}"
   [[ $target == */server/* ]] && corpus="server/fuzz/corpus/${name%_fuzz}"

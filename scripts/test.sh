@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # The whole test suite, from a clean checkout on Debian 12, as root:
 #   formatting check, gcc debug build + tests, the Debian package built and checked,
-#   clang ASan/UBSan build + tests, gcc TSan build + tests, clang build of the fuzz targets and
-#   a short run of each; then what ctest recorded, stage by stage.
+#   clang ASan/UBSan build (with the fuzz targets) + tests, gcc TSan build + tests, a short run
+#   of each fuzz target; then what ctest recorded and how long each stage took.
+# Every configuration is built once. The end-to-end desktop suites (label "desktop": Xvfb with
+# openbox, headless sway) run once, under the sanitizers, where a fault in the program they
+# drive is also caught; the gcc build compiles them and runs everything else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-
 jobs=$(nproc)
 results=()
+timings=()
+stage_started=$SECONDS
+stage_name=""
+
+# Closes the running stage's clock and starts the next one's (none after the last).
+stage() {
+  if [[ -n $stage_name ]]; then timings+=("$stage_name=$((SECONDS - stage_started))"); fi
+  stage_name=$1
+  stage_started=$SECONDS
+  if [[ -n $1 ]]; then echo "== $1"; fi
+}
 
 # Each configuration's tests run inside a D-Bus session of their own, with a private runtime
 # folder: nothing a test starts (Xvfb, openbox, Tolvane itself) outlives it or meets the
@@ -17,11 +29,12 @@ results=()
 # not stop the run, so that the summary counts every stage; the run fails at the end.
 run_tests() {
   local preset=$1 runtime junit=$PWD/build/$1/ctest-results.xml
+  shift
   runtime=$(mktemp -d /tmp/tolvane-tests-XXXXXX)
   chmod 700 "$runtime"
   rm -f "$junit"
   XDG_RUNTIME_DIR=$runtime TOLVANE_TEST_ARTIFACTS=$PWD/build/$preset \
-    dbus-run-session -- ctest --preset "$preset" -j "$jobs" --output-junit "$junit" || true
+    dbus-run-session -- ctest --preset "$preset" -j "$jobs" --output-junit "$junit" "$@" || true
   rm -rf "$runtime"
   results+=("$preset=$junit")
 }
@@ -70,33 +83,42 @@ sys.exit(1 if totals["failed"] else 0)
 PY
 }
 
-echo "== formatting"
+stage "packages"
+bash scripts/install-deps.sh
+
+stage "formatting"
 git ls-files -- '*.h' '*.cpp' | xargs -r clang-format --dry-run --Werror
 
-echo "== debug build and tests"
+stage "debug build and tests (gcc)"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
-run_tests dev
+run_tests dev -LE desktop
 
-echo "== Debian package"
+stage "Debian package"
 bash scripts/package.sh
 debs=(build/package/tolvane_*.deb)
 
-echo "== ASan + UBSan build and tests"
+stage "ASan + UBSan build and tests, desktop suites included (clang)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 run_tests asan
 
-echo "== ThreadSanitizer build and tests"
+stage "ThreadSanitizer build and tests (gcc)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 run_tests tsan
 
-echo "== fuzz targets (clang, libFuzzer)"
-bash scripts/fuzz.sh 20000
+stage "fuzz targets (libFuzzer, from the ASan build)"
+bash scripts/fuzz.sh 20000 build/asan
+stage ""
 
 # A build failure has already stopped the run; failed tests are counted here.
-echo "HUD screenshot of the desktop tests: build/dev/desktop-hud.png"
+echo "HUD screenshot of the desktop tests: build/asan/desktop-hud.png"
 echo "Debian package: ${debs[0]}"
+echo "== time by stage"
+for timing in "${timings[@]}"; do
+  printf '%6d s  %s\n' "${timing##*=}" "${timing%=*}"
+done
+printf '%6d s  in all\n' "$SECONDS"
 echo "== summary"
 summarize "${results[@]}"
