@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -141,6 +142,10 @@ class DesktopModel : public Workspace,
   bool processExists(Pid pid) override;
 
  protected:
+  /// An attribute's answer: its value, or the error that stands for it.
+  static AXResult value(AXValue v) { return AXResult{ax::kSuccess, std::move(v)}; }
+  static AXResult failure(int error) { return AXResult{error, std::nullopt}; }
+
   struct App {
     AppKey key;
     Pid pid = 0;

@@ -29,18 +29,6 @@
 
 namespace tolvane::desktop {
 
-namespace {
-
-AXResult value(AXValue v) {
-  return AXResult{ax::kSuccess, std::move(v)};
-}
-
-AXResult failure(int error) {
-  return AXResult{error, std::nullopt};
-}
-
-}  // namespace
-
 AXElement DesktopModel::applicationElement(Pid pid) {
   const App* app = findApp(pid);
   return std::make_shared<DesktopElement>(DesktopElement::Kind::application, pid, 0,

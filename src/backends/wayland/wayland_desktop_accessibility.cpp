@@ -29,18 +29,6 @@
 
 namespace tolvane::wayland {
 
-namespace {
-
-AXResult value(AXValue v) {
-  return AXResult{ax::kSuccess, std::move(v)};
-}
-
-AXResult failure(int error) {
-  return AXResult{error, std::nullopt};
-}
-
-}  // namespace
-
 AXElement WaylandDesktop::windowElement(desktop::WindowNumber id) const {
   const Pid pid = windows_.at(id).pid;
   const App* app = findApp(pid);

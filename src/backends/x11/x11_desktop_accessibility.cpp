@@ -35,14 +35,6 @@ namespace tolvane::x11 {
 
 namespace {
 
-AXResult value(AXValue v) {
-  return AXResult{ax::kSuccess, std::move(v)};
-}
-
-AXResult failure(int error) {
-  return AXResult{error, std::nullopt};
-}
-
 xcb_window_t xid(const desktop::DesktopElement& element) {
   return static_cast<xcb_window_t>(element.window);
 }
