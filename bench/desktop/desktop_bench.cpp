@@ -29,10 +29,10 @@
 #include <string>
 #include <vector>
 
-#include "desktop/support/desktop_tools.h"
-#include "desktop/support/overlay.h"
-#include "desktop/support/tolvane_process.h"
-#include "desktop/support/x_session.h"
+#include "desktops/x11/support/overlay.h"
+#include "desktops/x11/support/tolvane_process.h"
+#include "support/x11/desktop_tools.h"
+#include "support/x11/x_session.h"
 
 namespace tolvane {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "desktop/support/x_session.h"
+#include "support/x11/x_session.h"
 
 namespace tolvane::test {
 

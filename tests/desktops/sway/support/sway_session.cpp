@@ -1,0 +1,300 @@
+// Starting, driving, watching and ending the private headless sway.
+#include "desktops/sway/support/sway_session.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace tolvane::test {
+
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+// One event of the stream: a window event carries the whole container.
+constexpr std::size_t kMaxLine = 1 << 20;
+
+bool exitedWithZero(const ChildProcess& child) {
+  return child.ended() && WIFEXITED(child.status()) && WEXITSTATUS(child.status()) == 0;
+}
+
+std::string windowOf(const Json& container) {
+  const auto text = [&](const char* key) {
+    const auto it = container.find(key);
+    return it != container.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  return text("app_id") + ":" + text("name");
+}
+
+/// "app" names every window of the app, "app:title" one window.
+bool isWindow(const std::string& window, const std::string& wanted) {
+  return window == wanted ||
+         (wanted.find(':') == std::string::npos && window.starts_with(wanted + ":"));
+}
+
+std::optional<Picture> readPpm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, depth = 0;
+  in >> magic >> width >> height >> depth;
+  in.get();
+  if (!in || magic != "P6" || depth != 255 || width <= 0 || height <= 0 || width > 16384 ||
+      height > 16384) {
+    return std::nullopt;
+  }
+  Picture picture{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 3)};
+  in.read(reinterpret_cast<char*>(picture.rgb.data()), std::streamsize(picture.rgb.size()));
+  if (!in) return std::nullopt;
+  return picture;
+}
+
+}  // namespace
+
+double centreDifference(const Picture& a, const Picture& b) {
+  if (a.width != b.width || a.height != b.height || a.width < 4 || a.height < 4) return 1;
+  int differing = 0, all = 0;
+  for (int y = a.height / 4; y < a.height * 3 / 4; ++y) {
+    for (int x = a.width / 4; x < a.width * 3 / 4; ++x, ++all) {
+      const std::size_t at = (std::size_t(y) * a.width + x) * 3;
+      differing += !std::equal(&a.rgb[at], &a.rgb[at + 3], &b.rgb[at]);
+    }
+  }
+  return double(differing) / all;
+}
+
+SwaySession::~SwaySession() {
+  clients_.clear();
+  keeper_.reset();
+  events_.reset();
+  if (eventsFd_ >= 0) close(eventsFd_);
+}
+
+bool SwaySession::start() {
+  if (home_.path().empty() || !startSway() || !startEvents()) return false;
+  // While no keyboard is left, the seat loses its keyboard, and each wtype that brings one back
+  // races its clients' binding of a new wl_keyboard: its first keys went missing (sway 1.7).
+  // One keyboard living as long as the session keeps the seat's, so every key typed arrives.
+  keeper_ = std::make_unique<ChildProcess>(std::vector<std::string>{"wtype", "-s", "86400000"},
+                                           clientEnvironment());
+  if (!waitWith([&] { return keyboards_ > 0; })) {
+    error_ = "the session's keyboard never showed in sway's input events";
+    return false;
+  }
+  return true;
+}
+
+bool SwaySession::startSway() {
+  const passwd* nobody = getpwnam("nobody");
+  const std::string dir = home_.path() + "/sway";
+  runtime_ = home_.path() + "/run";
+  // sway runs as nobody and needs its own folder; the clients, as root, have their own.
+  fs::create_directories(dir);
+  fs::create_directories(runtime_);
+  chmod(home_.path().c_str(), 0711);
+  chmod(dir.c_str(), 0700);
+  chmod(runtime_.c_str(), 0700);
+  if (!nobody || chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+    error_ = "no user nobody to run sway as";
+    return false;
+  }
+  std::ofstream(dir + "/conf") << "output HEADLESS-1 resolution 1280x800\n";
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MOVED_TO);
+  sway_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{
+          "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-i",
+          "PATH=/usr/bin:/bin", "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "WLR_BACKENDS=headless",
+          "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "sway", "-c", dir + "/conf"},
+      Environment{}, -1, swayErr_.writeEnd());
+  swayErr_.closeWriteEnd();
+  // sway makes the IPC socket after the Wayland one: with both there, both listen.
+  const auto ready = [&] {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const std::string name = entry.path().filename();
+      if (name.starts_with("sway-ipc.") && name.ends_with(".sock")) socket_ = entry.path();
+    }
+    wayland_ = fs::exists(dir + "/wayland-1") ? dir + "/wayland-1" : "";
+    return (!socket_.empty() && !wayland_.empty()) || sway_->ended();
+  };
+  const Source created{watch, [watch] {
+                         char buffer[4096];
+                         while (read(watch, buffer, sizeof buffer) > 0) {
+                         }
+                         return true;
+                       }};
+  const bool up = waitOn(ready, {created, swayErr_.source(), sway_->source()}, kBound);
+  close(watch);
+  if (!up || sway_->ended()) error_ = "sway did not start: " + swayErr_.text();
+  return error_.empty();
+}
+
+Environment SwaySession::clientEnvironment() const {
+  return {{"WAYLAND_DISPLAY", wayland_},
+          {"SWAYSOCK", socket_},
+          {"XDG_RUNTIME_DIR", runtime_},
+          {"DISPLAY", ""}};
+}
+
+bool SwaySession::startEvents() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  eventsFd_ = ends[0];
+  fcntl(eventsFd_, F_SETFL, O_NONBLOCK);
+  events_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"swaymsg", "-r", "-m", "-t", "subscribe",
+                               R"(["window","binding","input","tick"])"},
+      clientEnvironment(), ends[1]);
+  close(ends[1]);
+  // Subscribing to ticks brings one at once: from then on no event is missed.
+  if (!waitWith([&] { return ticks_ > 0 || events_->ended(); }) || ticks_ == 0) {
+    error_ = "sway's event stream did not start: " + swayErr_.text();
+    return false;
+  }
+  return true;
+}
+
+std::vector<Source> SwaySession::sources() {
+  std::vector<Source> all{{eventsFd_, [this] { return drainEvents(); }}, swayErr_.source()};
+  if (sway_) all.push_back(sway_->source());
+  return all;
+}
+
+bool SwaySession::drainEvents() {
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(eventsFd_, buffer, sizeof buffer)) > 0) {
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    for (auto end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n')) {
+      handleEvent(pending_.substr(0, end));
+      pending_.erase(0, end + 1);
+    }
+    if (pending_.size() > kMaxLine) pending_.clear();
+  }
+  return n != 0;
+}
+
+bool SwaySession::handleEvent(const std::string& line) {
+  const Json event = Json::parse(line, nullptr, false);
+  if (!event.is_object()) return false;
+  if (event.contains("container") && event["container"].is_object()) {
+    const std::string change = event.value("change", "");
+    const Json& container = event["container"];
+    // A new window often has its title only in the event after.
+    if (change == "new" || change == "title") mapped_.push_back(windowOf(container));
+    if (change == "focus" || (change == "title" && container.value("focused", false))) {
+      focused_ = windowOf(container);
+    }
+    if (change == "close" && focused_ == windowOf(container)) focused_.clear();
+  } else if (event.contains("binding") && event["binding"].is_object()) {
+    bindings_.push_back(event["binding"].value("command", ""));
+  } else if (event.contains("input")) {
+    ++(event.value("change", "") == "removed" ? keyboardsRemoved_ : keyboards_);
+  } else if (event.contains("first")) {
+    ++ticks_;
+    const std::string payload = event.value("payload", "");
+    if (payload.starts_with("sync-")) syncs_ = std::atoi(payload.c_str() + 5);
+  }
+  return true;
+}
+
+bool SwaySession::run(const std::vector<std::string>& argv, const std::vector<Source>& also,
+                      int out) {
+  ChildProcess child(argv, clientEnvironment(), out);
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  all.push_back(child.source());
+  return waitOn([&] { return child.ended(); }, all, kBound) && exitedWithZero(child);
+}
+
+bool SwaySession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  return waitOn(done, all, kBound);
+}
+
+std::optional<std::string> SwaySession::msg(const std::vector<std::string>& args) {
+  PipeText out;
+  std::vector<std::string> argv{"swaymsg", "-r"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const int end = out.writeEnd();
+  // The reply is read as it comes: a large one would fill the pipe before swaymsg ends.
+  if (!run(argv, {out.source()}, end)) return std::nullopt;
+  out.closeWriteEnd();
+  out.source().drain();
+  return out.text();
+}
+
+bool SwaySession::openWindow(const std::string& app, const std::string& title,
+                             const std::vector<std::string>& command) {
+  std::vector<std::string> argv{"foot", "-a", app, "-T", title};
+  argv.insert(argv.end(), command.begin(), command.end());
+  return openClient(argv, app + ":" + title);
+}
+
+bool SwaySession::openClient(const std::vector<std::string>& argv, const std::string& window) {
+  clients_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
+  const auto shown = [&] {
+    return std::find(mapped_.begin(), mapped_.end(), window) != mapped_.end() && focused_ == window;
+  };
+  return waitWith(shown);
+}
+
+bool SwaySession::waitFocused(const std::string& window, const std::vector<Source>& also) {
+  return waitWith([&] { return isWindow(focused_, window); }, also);
+}
+
+bool SwaySession::sync(const std::vector<Source>& also) {
+  const int mine = ++syncsSent_;
+  if (!msg({"-t", "send_tick", "sync-" + std::to_string(mine)})) return false;
+  return waitWith([&] { return syncs_ >= mine; }, also);
+}
+
+int SwaySession::bindingsRun(const std::string& text) const {
+  return static_cast<int>(std::count_if(bindings_.begin(), bindings_.end(), [&](const auto& run) {
+    return run.find(text) != std::string::npos;
+  }));
+}
+
+bool SwaySession::type(const std::vector<std::string>& args, const std::vector<Source>& also) {
+  std::vector<std::string> argv{"wtype"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv, also);
+}
+
+bool SwaySession::typeMeanwhile(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"wtype"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  clients_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
+  return clients_.back()->started();
+}
+
+bool SwaySession::dropKeptKeyboard(const std::vector<Source>& also) {
+  const int removed = keyboardsRemoved_;
+  keeper_.reset();
+  return waitWith([&] { return keyboardsRemoved_ > removed; }, also);
+}
+
+std::optional<Picture> SwaySession::screenshot(const std::string& name) {
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  const std::string kept = std::string(artifacts ? artifacts : ".") + "/" + name + ".png";
+  const std::string raw = home_.path() + "/" + name + ".ppm";
+  if (!run({"grim", "-t", "ppm", raw}) || !run({"grim", kept})) return std::nullopt;
+  return readPpm(raw);
+}
+
+void SwaySession::end() {
+  if (!sway_) return;
+  kill(-sway_->pid(), SIGTERM);
+  sway_->waitForEnd(kBound);
+}
+
+}  // namespace tolvane::test

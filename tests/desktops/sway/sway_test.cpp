@@ -1,0 +1,484 @@
+// The real `tolvane` on a private headless sway, as scenarios: the windows each starts with,
+// then steps (keys typed with wtype, the window expected focused, the log line awaited) that one
+// driver runs in order. Switching by history, within one application, across workspaces and
+// outputs, the HUD, the palette, and the guards that Tolvane never keeps the user's keyboard
+// nor leaves its bindings behind.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "desktops/driver/step_driver.h"
+#include "desktops/sway/support/status_notifier_watcher.h"
+#include "desktops/sway/support/sway_session.h"
+#include "support/temp_dir.h"
+
+namespace tolvane::test {
+namespace {
+
+struct Scenario {
+  std::string name;
+  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the terminal
+  /// that records what it is typed.
+  std::vector<std::string> windows;
+  Steps steps;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
+
+/// sway's criteria for "app" or "app:title".
+std::string criteria(const std::string& window) {
+  const auto colon = window.find(':');
+  if (colon == std::string::npos) return "[app_id=\"^" + window + "$\"]";
+  return "[app_id=\"^" + window.substr(0, colon) + "$\" title=\"^" + window.substr(colon + 1) +
+         "$\"]";
+}
+
+bool installed(const std::string& program) {
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+  for (std::string dir; std::getline(path, dir, ':');) {
+    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
+ protected:
+  SwayDesktop() {
+    addActions();
+    addChecks();
+    addTray();
+  }
+
+  void SetUp() override {
+    for (const char* program : {"sway", "foot", "wtype"}) {
+      if (!installed(program)) GTEST_SKIP() << program << " is not installed";
+    }
+    ASSERT_TRUE(sway.start()) << sway.error();
+    for (const auto& window : GetParam().windows) {
+      const auto colon = window.find(':');
+      const std::string app = window.substr(0, colon);
+      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
+      ASSERT_TRUE(app == "typing" ? openTypingRecorder() : sway.openWindow(app, title, {"cat"}))
+          << window;
+    }
+  }
+
+  /// The terminal copies what it is typed into a FIFO, without line editing or echo.
+  bool openTypingRecorder() {
+    typed = std::make_unique<PipeText>(folder.path() + "/typed");
+    return typed->writeEnd() >= 0 &&
+           sway.openWindow(
+               "typing", "typing",
+               {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + folder.path() + "/typed"});
+  }
+
+  void TearDown() override { tolvane.reset(); }
+
+  /// Tolvane's log, the typing terminal and sway, for every wait.
+  std::vector<Source> sources() {
+    std::vector<Source> all = sway.sources();
+    all.push_back(log.source());
+    if (tolvane) all.push_back(tolvane->source());
+    if (typed) all.push_back(typed->source());
+    all.push_back(said.source());
+    if (tray) all.push_back(tray->source());
+    return all;
+  }
+
+  bool waitFor(const std::function<bool()>& done,
+               std::chrono::milliseconds bound = SwaySession::kBound) {
+    return waitOn(done, sources(), bound);
+  }
+
+  /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
+  /// finished and `settings` (JSON members) stored, and waits until it has its windows and its
+  /// bindings.
+  void launchTolvane(const std::string& settings) override {
+    const std::string home = folder.path() + "/home";
+    Environment environment = sway.clientEnvironment();
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+      std::filesystem::create_directories(home + "/" + name);
+      environment.emplace_back(name, home + "/" + name);
+    }
+    chmod((home + "/XDG_RUNTIME_DIR").c_str(), 0700);
+    const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
+    std::filesystem::create_directories(store);
+    std::ofstream(store + "/preferences.json")
+        << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
+    environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
+    environment_ = environment;
+    tolvane = std::make_unique<ChildProcess>(
+        std::vector<std::string>{TOLVANE_EXECUTABLE, "--verbose"}, environment, -1, log.writeEnd());
+    log.closeWriteEnd();
+    const auto ready = [&] { return log.count(kBindings) > 0 && log.count(kWarmed) > 0; };
+    ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
+        << "status " << tolvane->status() << "\n"
+        << log.text();
+  }
+
+  bool typeKeys(const std::string& keys) override { return sway.type(words(keys), sources()); }
+  // Focused as a user's click would; with Tolvane running, until it has seen the change.
+  void focusWindow(const std::string& window) override {
+    const auto app = window.substr(0, window.find(':'));
+    const int seen = log.count(kSeen + app);
+    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
+    const bool already = isFocused(window);
+    ASSERT_TRUE(sway.msg({criteria(window) + " focus"}));
+    ASSERT_TRUE(sway.waitFocused(window, sources())) << sway.focused();
+    if (tolvane && !already) {
+      ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
+    }
+  }
+  bool waitFocused(const std::string& window) override {
+    return sway.waitFocused(window, sources());
+  }
+  bool staysFocused(const std::string& window) override {
+    return sway.sync(sources()) && isFocused(window);
+  }
+  bool isFocused(const std::string& window) {
+    const std::string& now = sway.focused();
+    return now == window || now.starts_with(window + ":");
+  }
+  void closeWindow(const std::string& window) override {
+    ASSERT_TRUE(sway.msg({criteria(window) + " kill"}));
+  }
+  bool takePicture(const std::string& name) override {
+    auto picture = sway.screenshot(name);
+    if (picture) pictures_[name] = std::move(*picture);
+    return picture.has_value();
+  }
+  bool waitForLog(const std::string& text, int times) override {
+    return waitFor([&] { return log.count(text) >= times; });
+  }
+  int logCount(const std::string& text) override { return log.count(text); }
+  std::string describe() override {
+    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") + log.text();
+  }
+  bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
+    return typed && waitFor([&] { return typed->count(text) > 0; },
+                            bound.count() ? bound : SwaySession::kBound);
+  }
+  void signalTolvane(int signal) override { tolvane->signal(signal); }
+  std::optional<int> waitForEnd() override {
+    if (!waitFor([&] { return tolvane->ended(); })) return std::nullopt;
+    return tolvane->status();
+  }
+  std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
+  void run(const Steps& steps) { verbs_.run(steps); }
+
+  static inline const std::string kWarmed = "window snapshot warmed";
+  static inline const std::string kBindings = "wayland: bindings installed: ";
+  static inline const std::string kSeen = "wayland: activated app_id=";
+
+  SwaySession sway;
+  TempDir folder;
+  PipeText log;
+  std::unique_ptr<ChildProcess> tolvane;
+  /// What the typing terminal was typed.
+  std::unique_ptr<PipeText> typed;
+  /// What the front door said on standard error, every run of it.
+  PipeText said;
+  Environment environment_;
+  /// The bar's tray, from a "trayHost" step on.
+  std::unique_ptr<StatusNotifierWatcher> tray;
+
+ private:
+  void addActions();
+  void addChecks();
+  void addTray();
+  StepDriver verbs_{*this};
+  std::map<std::string, Picture> pictures_;
+};
+
+// What the user, the desktop and the session do.
+void SwayDesktop::addActions() {
+  // "app flags...": the test client's one toplevel, titled as its app_id. sway 1.7 ignores a
+  // toplevel's request to be minimized, so even with --minimized it maps and takes the focus.
+  verbs_["open"] = [this](const Step& s) {
+    auto args = words(s.arg);
+    ASSERT_FALSE(args.empty());
+    const std::string app = args.front();
+    args.erase(args.begin());
+    std::vector<std::string> argv{TOLVANE_WAYLAND_TEST_CLIENT, "--app-id", app, "--title", app};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ASSERT_TRUE(sway.openClient(argv, app + ":" + app)) << sway.focused();
+  };
+  // No keyboard stays: each "keys" or "hold" brings one that goes when its wtype ends.
+  verbs_["lone"] = [this](const Step&) { ASSERT_TRUE(sway.dropKeptKeyboard(sources())); };
+  // Typed on while the next steps run: a key held through them.
+  verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
+  verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
+  verbs_["endSway"] = [this](const Step&) { sway.end(); };
+  // The front door run as a compositor binding or a terminal would, with Tolvane's environment.
+  verbs_["front"] = [this](const Step& s) {
+    auto argv = words(s.arg);
+    argv.insert(argv.begin(), TOLVANE_EXECUTABLE);
+    ChildProcess front(argv, environment_, -1, said.writeEnd());
+    ASSERT_TRUE(front.waitForEnd(SwaySession::kBound));
+  };
+  // Blocks Tolvane's main thread until "release".
+  verbs_["stall"] = [this](const Step& s) {
+    verbs_["front"]({.verb = "front", .arg = "tolvane://test-stall?seconds=1&until=released"});
+    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
+  };
+}
+
+// What holds now or once the session has answered.
+void SwayDesktop::addChecks() {
+  // Sway ran n bindings whose command says the text, once it has handled all keys typed.
+  verbs_["bindings"] = [this](const Step& s) {
+    ASSERT_TRUE(sway.sync(sources()));
+    EXPECT_EQ(sway.bindingsRun(s.arg), s.n);
+  };
+  // "a b": the centre of screenshot b differs from a's in a tenth of its pixels or more.
+  verbs_["differs"] = [this](const Step& s) {
+    const auto names = words(s.arg);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_GE(centreDifference(pictures_[names[0]], pictures_[names[1]]), 0.1);
+  };
+  verbs_["said"] = [this](const Step& s) {
+    EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
+  };
+  // Tolvane's log file holds the text (the front door writes there too).
+  verbs_["logFile"] = [this](const Step& s) {
+    std::stringstream text;
+    text << std::ifstream(folder.path() + "/home/XDG_DATA_HOME/com.brenmoor.tolvane/tester.log")
+                .rdbuf();
+    EXPECT_NE(text.str().find(s.arg), std::string::npos) << text.str();
+  };
+}
+
+// A bar's tray on the session bus, as waybar keeps one: the watcher with its host, and the
+// host's calls to the item Tolvane registers there.
+void SwayDesktop::addTray() {
+  // Before "launch": Qt asks once, as the application starts, whether a host runs.
+  verbs_["trayHost"] = [this](const Step&) {
+    tray = std::make_unique<StatusNotifierWatcher>();
+    ASSERT_EQ(tray->error(), "");
+  };
+  const auto item = [this] {
+    EXPECT_TRUE(tray && waitFor([&] { return !tray->items().empty(); })) << log.text();
+    return tray && !tray->items().empty() ? tray->items().front() : StatusNotifierWatcher::Item{};
+  };
+  // "a|b|c": the labels of the item's menu, as the host opens it, hold these in this order.
+  verbs_["trayMenu"] = [this, item](const Step& s) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    const auto labels = tray->menuLabels(item(), sources());
+    ASSERT_TRUE(labels) << tray->error() << "\n" << log.text();
+    std::string all;
+    for (const auto& label : *labels) all += "[" + label + "]";
+    auto next = labels->begin();
+    std::istringstream wanted(s.arg);
+    for (std::string label; std::getline(wanted, label, '|');) {
+      next = std::find(next, labels->end(), label);
+      ASSERT_TRUE(next != labels->end()) << label << " missing in order from " << all;
+    }
+  };
+  verbs_["trayQuit"] = [this](const Step&) { tray.reset(); };
+  verbs_["trayStall"] = [this](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    tray->stall();
+  };
+  verbs_["trayClick"] = [this, item](const Step&) {
+    ASSERT_TRUE(tray) << "no trayHost step";
+    EXPECT_TRUE(tray->activate(item(), sources())) << tray->error();
+  };
+}
+
+TEST_P(SwayDesktop, Runs) {
+  run(GetParam().steps);
+}
+
+// --- Pieces several scenarios share -------------------------------------------------------
+
+// wtype's words: a real Super press sets the modifier and presses the key.
+const std::string kSuperDown = "-M logo -P Super_L", kSuperUp = "-p Super_L -m logo";
+const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
+const std::string kActivated = "activate pid=";
+const std::string kHud = "wayland: overlay shown hud";
+const std::string kPalette = "wayland: overlay shown palette";
+const std::string kLost = "tolvane: the Wayland compositor went away";
+
+/// Launched, the windows focused in this order: the history, most recent last.
+Steps history(const std::vector<std::string>& order) {
+  Steps steps{"launch"};
+  for (const auto& window : order) steps.push_back("focus " + window);
+  return steps;
+}
+
+/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
+std::string holdSuperTab(int ms, const std::string& keys = "-k Tab") {
+  return "hold " + kSuperDown + " " + keys + " -s " + std::to_string(ms) + " " + kSuperUp;
+}
+
+// --- The scenarios --------------------------------------------------------------------------
+
+std::vector<Scenario> all() {
+  const std::vector<std::string> three{"one", "two", "three"};
+  return {
+      // The test desktop itself, without Tolvane: keys reach the focused terminal and sway's
+      // bindings, focus follows sway's commands, grim takes pictures.
+      {"SwayDesktop_KeysFocusAndPicturesWorkWithoutTolvane",
+       {"other", "typing"},
+       {"focused typing", "keys abc", "typed abc", "sway bindsym --no-repeat Mod4+Tab nop harness",
+        kTap, "bindings:1 nop harness", "focus other", "focused other", "screenshot harness-desk"}},
+      // Quick taps follow the history; Tab Tab reaches the third.
+      {"TolvaneOnSway_AQuickTapSwitchesToThePreviousWindow", three,
+       history({"one", "two"}) + Steps{kTap, "focused one", "log " + kActivated}},
+      {"TolvaneOnSway_TabTabReachesTheThirdInTheHistory", three,
+       history({"three", "one", "two"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -k Tab " + kSuperUp, "focused three"}},
+      // sway 1.7 ignores a toplevel's request to be minimized and never reports one minimized:
+      // the window that asked stays listed, in its place, even with minimized windows left out.
+      {"TolvaneOnSway_AWindowThatAskedToBeMinimizedIsStillSwitchedTo",
+       {"one", "two", "three"},
+       Steps{"open low --minimized", R"(launch "showMinimizedWindows": false)", "focus one",
+             "focus low", "focus two", "focus three",
+             "keys " + kSuperDown + " -k Tab -k Tab " + kSuperUp, "focused low"}},
+      // Held, the HUD shows over the windows; let go, the switch happens.
+      {"TolvaneOnSway_AHeldSessionShowsTheHud", three,
+       history({"one", "two", "three"}) + Steps{"screenshot sway-before-hud", holdSuperTab(4000),
+                                                "log " + kHud, "screenshot sway-hud",
+                                                "differs sway-before-hud sway-hud", "focused two"}},
+      {"TolvaneOnSway_ShiftGoesBackwards",
+       {"one", "two", "three", "four"},
+       history({"one", "two", "three", "four"}) +
+           Steps{
+               "keys " + kSuperDown + " -M shift -P Shift_L -k Tab -p Shift_L -m shift " + kSuperUp,
+               "focused one"}},
+      // The key above Tab goes to the application's other window, past "other".
+      {"TolvaneOnSway_TheKeyAboveTabCyclesOneApplicationsWindows",
+       {"term:a", "other", "term:b"},
+       history({"term:a", "other", "term:b"}) +
+           Steps{"keys " + kSuperDown + " -k grave " + kSuperUp, "focused term:a"}},
+      // Row 1 is the focused window: 3 is two windows back.
+      {"TolvaneOnSway_ADigitPicksARow",
+       {"one", "two", "three", "four"},
+       history({"one", "two", "three", "four"}) +
+           // A key typed within milliseconds of the Tab could beat the session's surface to the
+           // keyboard; a person's takes longer (here and for Escape below).
+           Steps{"keys " + kSuperDown + " -k Tab -s 300 -k 3 " + kSuperUp, "focused two"}},
+      // Had Escape activated "three", the quick tap after it would go to "two".
+      {"TolvaneOnSway_EscapeCancelsTheSession", three,
+       history({"three", "one", "two"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -k Tab -s 300 -k Escape " + kSuperUp, "stays two",
+                 "count:0 " + kActivated, kTap, "focused one"}},
+      {"TolvaneOnSway_ThePaletteActivatesAWindowByPartOfItsTitle",
+       {"alpha", "notes", "build"},
+       history({"notes", "alpha", "build"}) + Steps{"keys -M alt -P Alt_L -k space -p Alt_L -m alt",
+                                                    "log " + kPalette, "keys not -k Return",
+                                                    "focused notes"}},
+      // "one" closes while the session selects "two": the switch still lands on it.
+      {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
+       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
+                                                "log " + kActivated, "focused two"}},
+      // Keys from keyboards that go when their program ends, as each wtype's does: the session
+      // ends as its release would, and the chosen window has the keyboard afterwards.
+      {"TolvaneOnSwayKeyboardGoes_QuickTapsEachFromANewKeyboardSwitchAndTypingFollows",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", kTap, "focused typing", kTap, "focused other",
+                                            kTap, "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
+      {"TolvaneOnSwayKeyboardGoes_AHeldSessionWhoseKeyboardEndsSwitches",
+       {"other", "typing"},
+       history({"typing", "other"}) + Steps{"lone", holdSuperTab(1500), "log " + kHud,
+                                            "focused typing", "keys -s 300 abc", "typed abc",
+                                            "count:0 ok=false"}},
+      {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspace",
+       {"one", "two"},
+       history({"one"}) + Steps{"sway [app_id=one] move container to workspace 2", "focus two",
+                                kTap, "focused one"}},
+      {"TolvaneOnSway_SwitchesToAWindowOnAnotherOutput",
+       {"one", "two"},
+       Steps{"sway create_output"} + history({"one"}) +
+           Steps{"sway [app_id=one] move container to output HEADLESS-2", "focus two", kTap,
+                 "focused one"}},
+      // Continued after that, it has lost its compositor connection to the sentinel: it says
+      // why once, switches nothing late and leaves no binding behind.
+      {"TolvaneOnSwayKeepsNoKeyboard_ContinuedAfterAStopItSaysWhyAndSwitchesNothing",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(3000), "log " + kHud, "stop", "keys -s 900 abc", "typed abc", "cont",
+                 "exit:1", "count:1 tolvane: Tolvane was stopped while it held",
+                 "count:0 " + kActivated, kTap, "bindings:1 nop tolvane", "stays typing"}},
+      // Bindings too go while it is stalled, so Super-Tab reaches the terminal; back, it binds
+      // them again and switches nothing late.
+      {"TolvaneOnSwayKeepsNoKeyboard_AStallLetsTheKeyboardAndTheBindingsGo",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(8000), "log " + kHud, "stall", "log keyboard released", "keys abc",
+                 "typed abc", kTap, "bindings:1 nop tolvane next", "release",
+                 "log:2 wayland: bindings installed", "count:0 " + kActivated, "stays typing", kTap,
+                 "focused other"}},
+      // Stopped while the HUD holds the keyboard: within a second typing reaches the terminal,
+      // and the next trigger press through the front door ends it and says why.
+      {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
+       {"other", "typing"},
+       history({"other", "typing"}) + Steps{holdSuperTab(8000), "log " + kHud, "stop",
+                                            "keys -s 900 abc", "typed abc", "front trigger next",
+                                            "said was stopped", "killed:9",
+                                            "logFile trigger: Tolvane (pid"}},
+      {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
+       {"one"},
+       {"launch", "endSway", "exit:1", "count:1 " + kLost}},
+      // Running, Super-Tab runs Tolvane's binding; after a quit nothing does.
+      {"TolvaneOnSway_QuitRemovesItsBindings",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{kTap, "bindings:1 nop tolvane next", "focused one", "quit",
+                                       kTap, "bindings:1 nop tolvane", "stays one"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Sway, SwayDesktop, ::testing::ValuesIn(all()),
+                         [](const auto& info) { return info.param.name; });
+
+// --- The tray on a bar -----------------------------------------------------------------------
+
+std::vector<Scenario> tray() {
+  const std::vector<std::string> windows{"one", "two", "notes:draft_2"};
+  return {
+      // The host shows the recent windows and the entries as dbusmenu labels say: "__" is a
+      // plain underscore, a single one would mark the next letter as the access key; the
+      // host adds the shortcut itself. A click toggles the palette.
+      {"TolvaneOnSway_TheTrayListsRecentWindowsThroughAWatcher", windows,
+       Steps{"trayHost"} + history({"one", "two", "notes"}) +
+           Steps{"trayMenu Search Windows…|draft__2|two|one|Pause Window Switching|Settings…|"
+                 "Getting Started Guide|Quit Tolvane",
+                 "trayClick", "log " + kPalette, "count:0 tray: no tray host"}},
+      // The bar quits and starts again: Tolvane says both, and its item is back in the tray.
+      {"TolvaneOnSway_TheTrayFollowsTheBarQuittingAndComingBack", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayQuit", "log tray: no tray host;", "trayHost",
+                 "log tray: a tray host shows the icon again", "trayMenu two|one"}},
+      // A bar started after Tolvane, as both start with the session, still shows the icon.
+      {"TolvaneOnSway_ABarStartedAfterTolvaneShowsTheIcon", windows,
+       history({"one", "two"}) + Steps{"log tray: no tray host;", "trayHost",
+                                       "log tray: a tray host shows the icon again",
+                                       "trayMenu two|one"}},
+      // A bar that hangs keeps its tray, not the switching: past the refresh the held session
+      // outlasts, letting go still switches.
+      {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,
+       Steps{"trayHost"} + history({"one", "two"}) +
+           Steps{"trayStall", holdSuperTab(4000), "log " + kHud, "focused one"}},
+      // Without a bar Tolvane says so once, and not again at the refreshes the held session
+      // outlasts.
+      {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,
+       history({"one", "two"}) +
+           Steps{holdSuperTab(4000), "log " + kHud, "focused one", "count:1 tray: no tray host;"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(SwayTray, SwayDesktop, ::testing::ValuesIn(tray()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tolvane::test
