@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_set>
 
 namespace tolvane {
 
@@ -18,7 +19,16 @@ void MRUOrder::bump(std::uint32_t id) {
 }
 
 void MRUOrder::append(std::uint32_t id) {
-  if (std::find(ids_.begin(), ids_.end(), id) == ids_.end()) ids_.push_back(id);
+  append(std::vector{id});
+}
+
+void MRUOrder::append(const std::vector<std::uint32_t>& ids) {
+  // A set, not a search of the history per number: seeding appends every window on screen,
+  // and a search each made that quadratic in the number of windows.
+  std::unordered_set<std::uint32_t> present(ids_.begin(), ids_.end());
+  for (auto id : ids) {
+    if (present.insert(id).second) ids_.push_back(id);
+  }
 }
 
 namespace {

@@ -22,6 +22,8 @@ class MRUOrder {
   void bump(std::uint32_t id);
   /// Adds `id` at the back unless it is present (the existing, more recent place wins).
   void append(std::uint32_t id);
+  /// The same for each of `ids` in turn.
+  void append(const std::vector<std::uint32_t>& ids);
 
   /// Windows with history first, most recent first; the rest keep their input order. With an
   /// empty history the input order is kept exactly. Takes the list by value so a caller that

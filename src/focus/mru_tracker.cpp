@@ -46,11 +46,14 @@ void MRUTracker::start() {
 void MRUTracker::seedFromZOrder() {
   const auto windows = s_.windowServer.onScreenWindows();
   if (!windows) return;
+  std::vector<std::uint32_t> numbers;
+  numbers.reserve(windows->size());
   for (const auto& info : *windows) {
     if (!info.layer || *info.layer != 0 || !info.number) continue;
     if (*info.number <= 0 || *info.number > std::numeric_limits<std::uint32_t>::max()) continue;
-    order_.append(static_cast<std::uint32_t>(*info.number));
+    numbers.push_back(static_cast<std::uint32_t>(*info.number));
   }
+  order_.append(numbers);
 }
 
 std::optional<std::uint32_t> MRUTracker::frontmostFocusedWindowID() const {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace tolvane::x11 {
 
@@ -58,14 +59,36 @@ bool Connection::hasFailed() const {
 }
 
 xcb_atom_t Connection::atom(std::string_view name) {
-  if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
-  auto cookie =
-      xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data());
-  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
-  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  // A failed lookup is not cached: the connection is probably gone, and nothing is gained.
-  if (atom != XCB_ATOM_NONE) atoms_.emplace(std::string(name), atom);
-  return atom;
+  return atoms(std::span(&name, 1)).front();
+}
+
+std::vector<xcb_atom_t> Connection::atoms(std::span<const std::string_view> names) {
+  // Every request goes out before the first reply is awaited: the desktop names two dozen
+  // atoms at start, and a round trip each stood between the start and the first snapshot.
+  std::vector<std::optional<xcb_intern_atom_cookie_t>> cookies;
+  cookies.reserve(names.size());
+  for (auto name : names) {
+    if (atoms_.count(name)) {
+      cookies.emplace_back();
+      continue;
+    }
+    cookies.emplace_back(
+        xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data()));
+  }
+  std::vector<xcb_atom_t> found;
+  found.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!cookies[i]) {
+      found.push_back(atoms_.find(names[i])->second);
+      continue;
+    }
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, *cookies[i], nullptr));
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    // A failed lookup is not cached: the connection is probably gone, and nothing is gained.
+    if (atom != XCB_ATOM_NONE) atoms_.emplace(std::string(names[i]), atom);
+    found.push_back(atom);
+  }
+  return found;
 }
 
 void Connection::selectRootEvents(std::uint32_t mask) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,9 @@ class Connection {
 
   /// The atom with this name, interned on first use and cached; XCB_ATOM_NONE on failure.
   xcb_atom_t atom(std::string_view name);
+  /// The atoms with these names, in their order, the same way; the names not cached yet are
+  /// interned in one round trip, not one each.
+  std::vector<xcb_atom_t> atoms(std::span<const std::string_view> names);
 
   /// Adds `mask` to the events this client selects on the root window, keeping the bits
   /// already selected (another part of the process, Qt for one, selects its own).

@@ -337,18 +337,22 @@ void X11EventTap::handleTrigger(const xcb_key_press_event_t& event, std::uint64_
   inTrigger_ = false;
   // Taking the keyboard on top of the grab the press activated keeps it past the Tab key's
   // release, so the modifier's release is reported to us.
-  if (consumed && enabled_ && !sessionEndedInTrigger_ && beginSession(event.time, trigger)) {
-    endIfTriggerAlreadyUp();
+  std::optional<KeyState> keys;
+  if (consumed && enabled_ && !sessionEndedInTrigger_ && beginSession(event.time, trigger, keys)) {
+    endIfTriggerAlreadyUp(keys);
   }
 }
 
-bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
+bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger,
+                               std::optional<KeyState>& keys) {
   xcb_connection_t* c = connection_.xcb();
   setGrabPending(true);
-  Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(
-      c,
-      xcb_grab_keyboard(c, 0, connection_.root(), time, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-      nullptr));
+  const auto grab =
+      xcb_grab_keyboard(c, 0, connection_.root(), time, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+  // Asked behind the grab rather than after its answer: a quick tap waits for one round trip
+  // less before its activation, and a release after this point reaches the session as an event.
+  PendingKeyState keysAtGrab(c);
+  Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(c, grab, nullptr));
   const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
   if (granted) sessionTrigger_ = trigger;
   // One step from pending to held, so that the hold is never published as ended in between.
@@ -362,6 +366,7 @@ bool X11EventTap::beginSession(xcb_timestamp_t time, std::uint64_t trigger) {
         std::to_string(reply ? reply->status : -1) + ")");
     return false;
   }
+  keys = keysAtGrab.take();
   return true;
 }
 
@@ -381,8 +386,7 @@ void X11EventTap::endSession() {
   publishHeld();
 }
 
-void X11EventTap::endIfTriggerAlreadyUp() {
-  const auto state = queryKeyState(connection_.xcb());
+void X11EventTap::endIfTriggerAlreadyUp(const std::optional<KeyState>& state) {
   if (!state || !sessionTrigger_) return;
   const std::uint64_t flags = keys_.flags(keys_.heldModifiers(*state));
   if (flags & *sessionTrigger_) return;

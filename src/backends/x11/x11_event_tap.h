@@ -123,10 +123,11 @@ class X11EventTap final : public EventTap, private EventSink {
   void ungrabCombinations();
   /// `trigger` is the matched combination's modifier without Shift.
   void handleTrigger(const xcb_key_press_event_t& event, std::uint64_t trigger);
-  bool beginSession(xcb_timestamp_t time, std::uint64_t trigger);
+  /// Takes the keyboard for a session; `keys` is the key state as the grab began.
+  bool beginSession(xcb_timestamp_t time, std::uint64_t trigger, std::optional<KeyState>& keys);
   void endSession();
   void deliverSessionKey(const xcb_key_press_event_t& event, bool press);
-  void endIfTriggerAlreadyUp();
+  void endIfTriggerAlreadyUp(const std::optional<KeyState>& keys);
   std::uint64_t flagsAfterModifierKey(const xcb_key_press_event_t& event, bool press) const;
   void deliver(const KeyEvent& event);
   void log(const std::string& line) const;

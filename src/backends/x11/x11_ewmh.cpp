@@ -111,31 +111,44 @@ Property readProperty(xcb_connection_t* connection, xcb_window_t window, xcb_ato
   return PendingProperty(connection, window, property).take();
 }
 
-Atoms::Atoms(Connection& c)
-    : supported(c.atom("_NET_SUPPORTED")),
-      supportingWmCheck(c.atom("_NET_SUPPORTING_WM_CHECK")),
-      clientList(c.atom("_NET_CLIENT_LIST")),
-      clientListStacking(c.atom("_NET_CLIENT_LIST_STACKING")),
-      activeWindow(c.atom("_NET_ACTIVE_WINDOW")),
-      currentDesktop(c.atom("_NET_CURRENT_DESKTOP")),
-      numberOfDesktops(c.atom("_NET_NUMBER_OF_DESKTOPS")),
-      wmDesktop(c.atom("_NET_WM_DESKTOP")),
-      wmPid(c.atom("_NET_WM_PID")),
-      wmName(c.atom("_NET_WM_NAME")),
-      utf8String(c.atom("UTF8_STRING")),
-      compoundText(c.atom("COMPOUND_TEXT")),
-      wmWindowType(c.atom("_NET_WM_WINDOW_TYPE")),
-      typeNormal(c.atom("_NET_WM_WINDOW_TYPE_NORMAL")),
-      typeDialog(c.atom("_NET_WM_WINDOW_TYPE_DIALOG")),
-      typeDesktop(c.atom("_NET_WM_WINDOW_TYPE_DESKTOP")),
-      typeDock(c.atom("_NET_WM_WINDOW_TYPE_DOCK")),
-      wmState(c.atom("_NET_WM_STATE")),
-      stateHidden(c.atom("_NET_WM_STATE_HIDDEN")),
-      stateSkipTaskbar(c.atom("_NET_WM_STATE_SKIP_TASKBAR")),
-      stateSticky(c.atom("_NET_WM_STATE_STICKY")),
-      gtkApplicationID(c.atom("_GTK_APPLICATION_ID")),
-      wmChangeState(c.atom("WM_CHANGE_STATE")),
-      wmIcon(c.atom("_NET_WM_ICON")) {}
+namespace {
+
+/// Which member holds which atom.
+constexpr std::pair<std::string_view, xcb_atom_t Atoms::*> kAtomNames[] = {
+    {"_NET_SUPPORTED", &Atoms::supported},
+    {"_NET_SUPPORTING_WM_CHECK", &Atoms::supportingWmCheck},
+    {"_NET_CLIENT_LIST", &Atoms::clientList},
+    {"_NET_CLIENT_LIST_STACKING", &Atoms::clientListStacking},
+    {"_NET_ACTIVE_WINDOW", &Atoms::activeWindow},
+    {"_NET_CURRENT_DESKTOP", &Atoms::currentDesktop},
+    {"_NET_NUMBER_OF_DESKTOPS", &Atoms::numberOfDesktops},
+    {"_NET_WM_DESKTOP", &Atoms::wmDesktop},
+    {"_NET_WM_PID", &Atoms::wmPid},
+    {"_NET_WM_NAME", &Atoms::wmName},
+    {"UTF8_STRING", &Atoms::utf8String},
+    {"COMPOUND_TEXT", &Atoms::compoundText},
+    {"_NET_WM_WINDOW_TYPE", &Atoms::wmWindowType},
+    {"_NET_WM_WINDOW_TYPE_NORMAL", &Atoms::typeNormal},
+    {"_NET_WM_WINDOW_TYPE_DIALOG", &Atoms::typeDialog},
+    {"_NET_WM_WINDOW_TYPE_DESKTOP", &Atoms::typeDesktop},
+    {"_NET_WM_WINDOW_TYPE_DOCK", &Atoms::typeDock},
+    {"_NET_WM_STATE", &Atoms::wmState},
+    {"_NET_WM_STATE_HIDDEN", &Atoms::stateHidden},
+    {"_NET_WM_STATE_SKIP_TASKBAR", &Atoms::stateSkipTaskbar},
+    {"_NET_WM_STATE_STICKY", &Atoms::stateSticky},
+    {"_GTK_APPLICATION_ID", &Atoms::gtkApplicationID},
+    {"WM_CHANGE_STATE", &Atoms::wmChangeState},
+    {"_NET_WM_ICON", &Atoms::wmIcon},
+};
+
+}  // namespace
+
+Atoms::Atoms(Connection& c) {
+  std::vector<std::string_view> names;
+  for (const auto& [name, member] : kAtomNames) names.push_back(name);
+  const auto atoms = c.atoms(names);
+  for (std::size_t i = 0; i < atoms.size(); ++i) this->*kAtomNames[i].second = atoms[i];
+}
 
 // --- Window facts ---------------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 #include "backends/x11/x11_keys.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "model/key_codes.h"
 #include "platform/event_tap.h"
@@ -28,8 +29,19 @@ constexpr int kModifierColumns = 4;
 }  // namespace
 
 std::optional<KeyState> queryKeyState(xcb_connection_t* connection) {
-  Reply<xcb_query_keymap_reply_t> reply(
-      xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
+  return PendingKeyState(connection).take();
+}
+
+PendingKeyState::PendingKeyState(xcb_connection_t* connection)
+    : connection_(connection), cookie_(xcb_query_keymap(connection)) {}
+
+PendingKeyState::~PendingKeyState() {
+  if (!taken_) xcb_discard_reply(connection_, cookie_.sequence);
+}
+
+std::optional<KeyState> PendingKeyState::take() {
+  if (std::exchange(taken_, true)) return std::nullopt;
+  Reply<xcb_query_keymap_reply_t> reply(xcb_query_keymap_reply(connection_, cookie_, nullptr));
   if (!reply) return std::nullopt;
   KeyState state;
   std::copy(std::begin(reply->keys), std::end(reply->keys), state.begin());

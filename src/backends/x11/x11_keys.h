@@ -39,6 +39,23 @@ using KeyState = std::array<std::uint8_t, 32>;
 /// The logical state of every key (the physical one, unless a grab freezes the keyboard);
 /// nothing when the connection failed.
 std::optional<KeyState> queryKeyState(xcb_connection_t* connection);
+
+/// The same asked now and answered later: sent right behind another request, one round trip
+/// answers both, and the keys are read as they were when the server handled that request.
+class PendingKeyState {
+ public:
+  explicit PendingKeyState(xcb_connection_t* connection);
+  ~PendingKeyState();
+  PendingKeyState(const PendingKeyState&) = delete;
+  PendingKeyState& operator=(const PendingKeyState&) = delete;
+  /// The answer; only the first call gets it.
+  std::optional<KeyState> take();
+
+ private:
+  xcb_connection_t* connection_;
+  xcb_query_keymap_cookie_t cookie_;
+  bool taken_ = false;
+};
 bool isDown(const KeyState& state, xcb_keycode_t keycode);
 
 /// The server's keyboard and modifier mappings as the product's codes see them. Reload after
