@@ -74,7 +74,8 @@ bool showDesktopNotification(const std::string& summary, const std::string& body
                  summary.c_str(), body.c_str(), 0, 0, -1) < 0) {
     return false;
   }
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  // SD_BUS_ERROR_NULL spelt in C++: the macro's compound literal is C only.
+  sd_bus_error error{};
   sd_bus_message* reply = nullptr;
   const auto micros = static_cast<std::uint64_t>(timeoutSeconds * 1e6);
   const int result = sd->call(bus.get(), call.get(), micros, &error, &reply);
