@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "desktops/driver/tolvane_process.h"
 #include "desktops/x11/support/overlay.h"
-#include "desktops/x11/support/tolvane_process.h"
 #include "support/x11/desktop_tools.h"
 #include "support/x11/x_session.h"
 
@@ -129,7 +129,8 @@ class Desktop {
       noteOverlayMap(event);
       if (test::keyboardGrabbedForPanel(event, x.root())) ++panelGrabs_;
     });
-    tolvane = std::make_unique<test::TolvaneProcess>(tolvaneExecutable(), x.display(), home.path());
+    tolvane = std::make_unique<test::TolvaneProcess>(tolvaneExecutable(), home.path(),
+                                                     test::Environment{{"DISPLAY", x.display()}});
     const bool warmed = x.waitUntil([&] { return tolvane->count("window snapshot warmed") > 0; },
                                     {tolvane->pump()}, kStartBound);
     symbols_ = xcb_key_symbols_alloc(x.xcb());

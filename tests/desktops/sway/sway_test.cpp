@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "desktops/driver/step_driver.h"
+#include "desktops/driver/tolvane_process.h"
 #include "desktops/sway/support/status_notifier_watcher.h"
 #include "desktops/sway/support/sway_session.h"
 #include "support/temp_dir.h"
@@ -86,8 +87,7 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   /// Tolvane's log, the typing terminal and sway, for every wait.
   std::vector<Source> sources() {
     std::vector<Source> all = sway.sources();
-    all.push_back(log.source());
-    if (tolvane) all.push_back(tolvane->source());
+    if (tolvane) all.insert(all.end(), {tolvane->pump(), tolvane->end()});
     if (typed) all.push_back(typed->source());
     all.push_back(said.source());
     if (tray) all.push_back(tray->source());
@@ -104,38 +104,30 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   /// bindings.
   void launchTolvane(const std::string& settings) override {
     const std::string home = folder.path() + "/home";
-    Environment environment = sway.clientEnvironment();
-    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
-      std::filesystem::create_directories(home + "/" + name);
-      environment.emplace_back(name, home + "/" + name);
-    }
-    chmod((home + "/XDG_RUNTIME_DIR").c_str(), 0700);
     const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
     std::filesystem::create_directories(store);
     std::ofstream(store + "/preferences.json")
         << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
+    Environment environment = sway.clientEnvironment();
     environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
-    environment_ = environment;
-    tolvane = std::make_unique<ChildProcess>(
-        std::vector<std::string>{TOLVANE_EXECUTABLE, "--verbose"}, environment, -1, log.writeEnd());
-    log.closeWriteEnd();
-    const auto ready = [&] { return log.count(kBindings) > 0 && log.count(kWarmed) > 0; };
+    tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
+    const auto ready = [&] { return logCount(kBindings) > 0 && logCount(kWarmed) > 0; };
     ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
         << "status " << tolvane->status() << "\n"
-        << log.text();
+        << tolvane->log();
   }
 
   bool typeKeys(const std::string& keys) override { return sway.type(words(keys), sources()); }
   // Focused as a user's click would; with Tolvane running, until it has seen the change.
   void focusWindow(const std::string& window) override {
     const auto app = window.substr(0, window.find(':'));
-    const int seen = log.count(kSeen + app);
+    const int seen = logCount(kSeen + app);
     // Focusing the focused window changes nothing, and Tolvane has nothing to log.
     const bool already = isFocused(window);
     ASSERT_TRUE(sway.msg({criteria(window) + " focus"}));
     ASSERT_TRUE(sway.waitFocused(window, sources())) << sway.focused();
     if (tolvane && !already) {
-      ASSERT_TRUE(waitFor([&] { return log.count(kSeen + app) > seen; })) << log.text();
+      ASSERT_TRUE(waitFor([&] { return logCount(kSeen + app) > seen; })) << tolvane->log();
     }
   }
   bool waitFocused(const std::string& window) override {
@@ -157,11 +149,12 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
     return picture.has_value();
   }
   bool waitForLog(const std::string& text, int times) override {
-    return waitFor([&] { return log.count(text) >= times; });
+    return waitFor([&] { return logCount(text) >= times; });
   }
-  int logCount(const std::string& text) override { return log.count(text); }
+  int logCount(const std::string& text) override { return tolvane ? tolvane->count(text) : 0; }
   std::string describe() override {
-    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") + log.text();
+    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") +
+           (tolvane ? tolvane->log() : "");
   }
   bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
     return typed && waitFor([&] { return typed->count(text) > 0; },
@@ -181,13 +174,11 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
 
   SwaySession sway;
   TempDir folder;
-  PipeText log;
-  std::unique_ptr<ChildProcess> tolvane;
+  std::unique_ptr<TolvaneProcess> tolvane;
   /// What the typing terminal was typed.
   std::unique_ptr<PipeText> typed;
   /// What the front door said on standard error, every run of it.
   PipeText said;
-  Environment environment_;
   /// The bar's tray, from a "trayHost" step on.
   std::unique_ptr<StatusNotifierWatcher> tray;
 
@@ -220,10 +211,7 @@ void SwayDesktop::addActions() {
   verbs_["endSway"] = [this](const Step&) { sway.end(); };
   // The front door run as a compositor binding or a terminal would, with Tolvane's environment.
   verbs_["front"] = [this](const Step& s) {
-    auto argv = words(s.arg);
-    argv.insert(argv.begin(), TOLVANE_EXECUTABLE);
-    ChildProcess front(argv, environment_, -1, said.writeEnd());
-    ASSERT_TRUE(front.waitForEnd(SwaySession::kBound));
+    ASSERT_NE(tolvane->runAgain(words(s.arg), said.writeEnd()), -1);
   };
   // Blocks Tolvane's main thread until "release".
   verbs_["stall"] = [this](const Step& s) {
@@ -266,14 +254,14 @@ void SwayDesktop::addTray() {
     ASSERT_EQ(tray->error(), "");
   };
   const auto item = [this] {
-    EXPECT_TRUE(tray && waitFor([&] { return !tray->items().empty(); })) << log.text();
+    EXPECT_TRUE(tray && waitFor([&] { return !tray->items().empty(); })) << describe();
     return tray && !tray->items().empty() ? tray->items().front() : StatusNotifierWatcher::Item{};
   };
   // "a|b|c": the labels of the item's menu, as the host opens it, hold these in this order.
   verbs_["trayMenu"] = [this, item](const Step& s) {
     ASSERT_TRUE(tray) << "no trayHost step";
     const auto labels = tray->menuLabels(item(), sources());
-    ASSERT_TRUE(labels) << tray->error() << "\n" << log.text();
+    ASSERT_TRUE(labels) << tray->error() << "\n" << describe();
     std::string all;
     for (const auto& label : *labels) all += "[" + label + "]";
     auto next = labels->begin();

@@ -1,38 +1,18 @@
 // xdotool runs, grab probes, screenshots and openbox configurations for the desktop tests.
 #include "support/x11/desktop_tools.h"
 
-#include <poll.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace tolvane::test {
 
 bool xdotool(XSession& session, std::vector<std::string> args) {
   args.insert(args.begin(), "xdotool");
-  return runToExit(session, args);
-}
-
-bool runToExit(XSession& session, const std::vector<std::string>& args) {
-  const pid_t pid = session.spawn(args);
-  if (pid < 0) return false;
-  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  bool exited = false;
-  if (fd >= 0) {
-    exited = session.waitUntil(
-        [fd] {
-          pollfd p{fd, POLLIN, 0};
-          return poll(&p, 1, 0) == 1;
-        },
-        {{fd, [] { return 0; }}});
-    close(fd);
-  }
-  session.kill(pid);
-  return exited;
+  ChildProcess tool(args, {{"DISPLAY", session.display()}});
+  return tool.started() && session.waitUntil([&] { return tool.ended(); }, {tool.source()});
 }
 
 std::uint8_t grabKeyError(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
@@ -114,27 +94,23 @@ void convertScreenshots() {
   pendingPictures().clear();
 }
 
-std::string windowTitle(XSession& session, xcb_window_t window) {
-  for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        session.xcb(),
-        xcb_get_property(session.xcb(), 0, window, session.atom(property), XCB_ATOM_ANY, 0, 1024),
-        nullptr);
-    std::string title;
-    if (reply && reply->format == 8) {
-      title.assign(static_cast<const char*>(xcb_get_property_value(reply)),
-                   static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-    }
-    std::free(reply);
-    if (!title.empty()) return title;
-  }
-  return {};
-}
-
 std::vector<xcb_window_t> windowsTitled(XSession& session, pid_t pid, const std::string& title) {
   std::vector<xcb_window_t> found;
   for (xcb_window_t window : session.clientsOf(pid)) {
-    if (windowTitle(session, window) == title) found.push_back(window);
+    // _NET_WM_NAME (UTF-8) where the window has one, else WM_NAME.
+    for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
+      xcb_get_property_reply_t* reply = xcb_get_property_reply(
+          session.xcb(),
+          xcb_get_property(session.xcb(), 0, window, session.atom(property), XCB_ATOM_ANY, 0, 1024),
+          nullptr);
+      const bool named = reply && reply->format == 8 && xcb_get_property_value_length(reply) > 0;
+      const bool same =
+          named && std::string_view(static_cast<const char*>(xcb_get_property_value(reply)),
+                                    xcb_get_property_value_length(reply)) == title;
+      std::free(reply);
+      if (same) found.push_back(window);
+      if (named) break;
+    }
   }
   return found;
 }

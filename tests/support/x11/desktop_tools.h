@@ -12,8 +12,6 @@ namespace tolvane::test {
 
 /// Runs xdotool and waits until it has exited. Tests still wait for what it typed to arrive.
 bool xdotool(XSession& session, std::vector<std::string> args);
-/// Runs a program on the session's display and waits until it has exited (or the bound passed).
-bool runToExit(XSession& session, const std::vector<std::string>& args);
 
 /// Whether another client could grab the key combination now (passively, on the root): no
 /// program holds it. The probe's grab is given back at once.
@@ -30,8 +28,6 @@ void saveScreenshot(XSession& session, const std::string& name);
 /// Turns the screenshots saved so far into the pictures they were named as.
 void convertScreenshots();
 
-/// The window's `_NET_WM_NAME` (UTF-8), else its `WM_NAME`; empty when it has neither.
-std::string windowTitle(XSession& session, xcb_window_t window);
 /// The managed windows of process `pid` titled exactly `title`.
 std::vector<xcb_window_t> windowsTitled(XSession& session, pid_t pid, const std::string& title);
 

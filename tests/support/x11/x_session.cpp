@@ -1,22 +1,12 @@
 // Starting and tearing down a private display, and the bounded waits desktop tests are built on.
 #include "support/x11/x_session.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-
-extern char** environ;
 
 namespace tolvane::test {
 
@@ -37,124 +27,22 @@ int millisecondsUntil(Clock::time_point deadline) {
   return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
-/// The environment of a child: ours, with the display and the session's own config folder
-/// (so openbox reads its stock configuration, not the caller's).
-std::vector<std::string> childEnvironment(const std::string& display, const std::string& home) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string_view text(*entry);
-    if (text.starts_with("DISPLAY=") || text.starts_with("XDG_CONFIG_HOME=") ||
-        text.starts_with("XDG_CACHE_HOME=")) {
-      continue;
-    }
-    env.emplace_back(text);
-  }
-  env.push_back("DISPLAY=" + display);
-  env.push_back("XDG_CONFIG_HOME=" + home + "/config");
-  env.push_back("XDG_CACHE_HOME=" + home + "/cache");
-  return env;
+/// Waits until `pipe` received the line `line`, or any line when it is empty.
+bool waitForLine(PipeText& pipe, const std::string& line) {
+  pipe.closeWriteEnd();
+  const auto received = [&] {
+    const std::string text = "\n" + pipe.text();
+    return line.empty() ? text.find('\n', 1) != std::string::npos
+                        : text.find("\n" + line + "\n") != std::string::npos;
+  };
+  return waitOn(received, {pipe.source()}, XSession::kBound);
 }
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-/// Spawns with stdin from and output to /dev/null, in a new process group; `passed` names
-/// descriptors of ours that the child gets as another number (its stdout, say).
-pid_t spawnProcess(std::vector<std::string> argv, std::vector<std::string> env,
-                   const std::vector<std::pair<int, int>>& passed = {}) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  for (const auto& [ours, theirs] : passed)
-    posix_spawn_file_actions_adddup2(&actions, ours, theirs);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-
-  // setpriv execs the program in its own place (same pid) after arranging that it gets SIGTERM
-  // should this process die without its destructors: a crashed test leaves no display behind.
-  argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM", "--"});
-  auto args = pointers(argv);
-  auto envp = pointers(env);
-  pid_t pid = -1;
-  const int failed = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  return failed ? -1 : pid;
-}
-
-/// Reads lines from `fd` until `accept` takes one, the end, or the bound; the accepted line
-/// (without its newline), or nothing.
-std::optional<std::string> readLine(int fd, const std::function<bool(std::string_view)>& accept) {
-  std::string text;
-  const auto deadline = Clock::now() + XSession::kBound;
-  for (;;) {
-    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n')) {
-      std::string line = text.substr(0, end);
-      text.erase(0, end + 1);
-      if (accept(line)) return line;
-    }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, millisecondsUntil(deadline)) <= 0) return std::nullopt;
-    char buffer[256];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) return std::nullopt;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
-/// A pipe whose write end is at a descriptor number no child uses for anything else.
-struct Pipe {
-  Pipe() {
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_CLOEXEC) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
-  }
-  ~Pipe() {
-    if (read >= 0) close(read);
-    closeWrite();
-  }
-  void closeWrite() {
-    if (write >= 0) close(write);
-    write = -1;
-  }
-  int read = -1;
-  int write = -1;
-};
 
 }  // namespace
 
-PumpedConnection pumpInto(int fd, std::string& text) {
-  return {fd, [fd, &text] {
-            char buffer[4096];
-            int count = 0;
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-              text.append(buffer, static_cast<std::size_t>(n));
-              ++count;
-            }
-            return count;
-          }};
-}
-
 XSession::~XSession() {
   // Clients first, the server last, so that nobody notices the display vanish mid-request.
-  for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {
-    ::kill(-*it, SIGTERM);
-    reap(*it);
-  }
+  while (!processes_.empty()) processes_.pop_back();
   if (connection_) xcb_disconnect(connection_);
 }
 
@@ -172,24 +60,20 @@ bool XSession::start(bool withWindowManager) {
 }
 
 bool XSession::startServer() {
-  // Xvfb picks a free display itself and writes its number to the descriptor once it accepts
-  // connections: no polling for a socket, no race with other test programs.
-  Pipe ready;
-  const pid_t server = spawnProcess(
-      {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"},
-      childEnvironment(":0", home_.path()), {{ready.write, 3}});
-  ready.closeWrite();
-  if (server < 0) {
+  // Xvfb picks a free display itself and writes its number once it accepts connections: no
+  // polling for a socket, no race with other test programs.
+  PipeText ready;
+  if (spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+             "-noreset"},
+            ready.writeEnd()) < 0) {
     error_ = "cannot start Xvfb";
     return false;
   }
-  processes_.push_back(server);
-  const auto number = readLine(ready.read, [](std::string_view line) { return !line.empty(); });
-  if (!number) {
+  if (!waitForLine(ready, "")) {
     error_ = "Xvfb did not report a display";
     return false;
   }
-  display_ = ":" + *number;
+  display_ = ":" + ready.text().substr(0, ready.text().find('\n'));
 
   connection_ = xcb_connect(display_.c_str(), nullptr);
   if (xcb_connection_has_error(connection_)) {
@@ -215,19 +99,15 @@ bool XSession::startWindowManager() {
   // openbox announces itself on the root window before it has finished starting, and requests
   // that reach it in between can sit unread until some later event wakes it. Its --startup
   // command runs when it is done, so the command's output on our pipe is the sign to go on.
-  Pipe started;
+  PipeText started;
   std::vector<std::string> argv = {"openbox", "--sm-disable", "--startup", "echo started"};
   argv.insert(argv.end(), windowManagerArguments_.begin(), windowManagerArguments_.end());
-  const pid_t wm =
-      spawnProcess(argv, childEnvironment(display_, home_.path()), {{started.write, 1}});
-  started.closeWrite();
-  if (wm < 0) {
+  if (spawn(argv, started.writeEnd()) < 0) {
     error_ = "cannot start openbox";
     return false;
   }
-  processes_.push_back(wm);
   // openbox writes its own messages to the same output.
-  if (!readLine(started.read, [](std::string_view line) { return line == "started"; })) {
+  if (!waitForLine(started, "started")) {
     error_ = "openbox did not finish starting";
     return false;
   }
@@ -252,34 +132,25 @@ xcb_atom_t XSession::atom(std::string_view name) {
 
 // --- Processes --------------------------------------------------------------------------------
 
-pid_t XSession::spawn(const std::vector<std::string>& argv) {
+pid_t XSession::spawn(std::vector<std::string> argv, int out) {
   if (argv.empty()) return -1;
-  const pid_t pid = spawnProcess(argv, childEnvironment(display_, home_.path()));
-  if (pid > 0) processes_.push_back(pid);
-  return pid;
-}
-
-void XSession::reap(pid_t pid) {
-  // A pidfd turns "has it exited?" into something poll can wait on, so no sleeping loop.
-  // glibc 2.36 declares pidfd_open without C linkage; the system call is the same.
-  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (fd >= 0) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(kBound.count())) <= 0) ::kill(-pid, SIGKILL);
-    close(fd);
-  } else {
-    ::kill(-pid, SIGKILL);
-  }
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  // setpriv execs the program in its own place (same pid) after arranging that it gets SIGTERM
+  // should this process die without its destructors: a crashed test leaves no display behind.
+  argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM", "--"});
+  // The session's own config folder: openbox reads its stock configuration, not the caller's.
+  const Environment environment = {{"DISPLAY", display_},
+                                   {"XDG_CONFIG_HOME", home_.path() + "/config"},
+                                   {"XDG_CACHE_HOME", home_.path() + "/cache"}};
+  auto child = std::make_unique<ChildProcess>(std::move(argv), environment, out);
+  if (!child->started()) return -1;
+  processes_.push_back(std::move(child));
+  return processes_.back()->pid();
 }
 
 void XSession::kill(pid_t pid) {
-  auto it = std::find(processes_.begin(), processes_.end(), pid);
-  if (it == processes_.end()) return;
-  processes_.erase(it);
-  ::kill(-pid, SIGTERM);
-  reap(pid);
+  const auto it = std::find_if(processes_.begin(), processes_.end(),
+                               [pid](const auto& child) { return child->pid() == pid; });
+  if (it != processes_.end()) processes_.erase(it);
 }
 
 std::optional<SpawnedClient> XSession::startClient(const std::vector<std::string>& argv,
@@ -456,7 +327,7 @@ bool XSession::syncWindowManager(xcb_connection_t* through,
 }
 
 void XSession::killServer() {
-  if (!processes_.empty()) kill(processes_.front());
+  if (!processes_.empty()) processes_.erase(processes_.begin());
 }
 
 void XSession::sync() {

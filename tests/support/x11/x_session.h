@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::test {
@@ -23,13 +25,16 @@ namespace tolvane::test {
 /// events it handled. A drain that makes a round trip first is sure to see every event the
 /// server sent before it.
 struct PumpedConnection {
+  PumpedConnection(int fd, std::function<int()> drain) : fd(fd), drain(std::move(drain)) {}
+  /// A pipe or a child: whatever its drain leaves unread wakes the next poll again.
+  PumpedConnection(Source source)
+      : fd(source.fd), drain([read = std::move(source.drain)] {
+          read();
+          return 0;
+        }) {}
   int fd = -1;
   std::function<int()> drain;
 };
-
-/// A non-blocking descriptor (a child's output, a pipe) read into `text` whenever a wait pumps
-/// it; `text` must outlive the waits.
-PumpedConnection pumpInto(int fd, std::string& text);
 
 /// A client program the session started, with the managed windows it showed.
 struct SpawnedClient {
@@ -69,8 +74,9 @@ class XSession {
   /// The atom with this name, interned on first use.
   xcb_atom_t atom(std::string_view name);
 
-  /// Starts `argv` with DISPLAY set, in a process group of its own; its pid, or -1.
-  pid_t spawn(const std::vector<std::string>& argv);
+  /// Starts `argv` with DISPLAY set, in a process group of its own, its output to `out`
+  /// (/dev/null where -1); its pid, or -1.
+  pid_t spawn(std::vector<std::string> argv, int out = -1);
   /// Ends a process this session started, with its group (SIGTERM, then SIGKILL after the
   /// bound), and reaps it.
   void kill(pid_t pid);
@@ -142,7 +148,6 @@ class XSession {
   int drainOwn();
   void sendRootMessage(xcb_connection_t* through, xcb_window_t window, std::string_view type,
                        const std::vector<std::uint32_t>& data);
-  void reap(pid_t pid);
 
   TempDir home_;
   std::string error_;
@@ -153,7 +158,7 @@ class XSession {
   std::function<void(const xcb_generic_event_t&)> eventObserver_;
   std::vector<std::string> windowManagerArguments_;
   /// Started processes in the order they were started; the server first.
-  std::vector<pid_t> processes_;
+  std::vector<std::unique_ptr<ChildProcess>> processes_;
 };
 
 }  // namespace tolvane::test

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "desktops/sway/support/child_process.h"
+#include "support/child_process.h"
 
 namespace tolvane::test {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "desktops/sway/support/child_process.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::test {

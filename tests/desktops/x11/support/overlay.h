@@ -20,17 +20,11 @@ std::optional<xcb_get_geometry_reply_t> mappedOverlay(xcb_connection_t* connecti
 /// events must both be selected.
 bool keyboardGrabbedForPanel(const xcb_generic_event_t& event, xcb_window_t root);
 
-/// Whether any pixel of the screen inside `area` has the colour (r, g, b): a 24-bit TrueColor
-/// root, as Xvfb's "-screen 0 WxHx24" gives.
+/// Whether some line of pixels of the screen inside `area` has the colour 0xRRGGBB: with
+/// `asText`, on fewer than a third of its pixels (text or a thin mark in that colour, where a
+/// filled band of it, a selected row, covers most of the line). A 24-bit TrueColor root, as
+/// Xvfb's "-screen 0 WxHx24" gives.
 bool showsColour(xcb_connection_t* connection, xcb_window_t root,
-                 const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
-                 std::uint8_t b);
-
-/// Whether some line of pixels inside `area` has the colour (r, g, b) on fewer than a third of
-/// its pixels: text or a thin mark in that colour, where a filled band of it (a selected row)
-/// covers most of the line.
-bool showsColourAsText(xcb_connection_t* connection, xcb_window_t root,
-                       const xcb_get_geometry_reply_t& area, std::uint8_t r, std::uint8_t g,
-                       std::uint8_t b);
+                 const xcb_get_geometry_reply_t& area, std::uint32_t rgb, bool asText);
 
 }  // namespace tolvane::test

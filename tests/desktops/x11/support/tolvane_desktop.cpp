@@ -18,7 +18,7 @@ using x11::Reply;
 namespace {
 
 // The selected row's accent.
-constexpr std::uint8_t kAccent[] = {10, 132, 255};
+constexpr std::uint32_t kAccent = 0x0a84ff;
 constexpr xcb_keycode_t kTab = 23, kSpace = 65;  // in Xvfb's default keymap
 
 /// "key=value" as its two halves.
@@ -81,8 +81,12 @@ void TolvaneDesktop::prepare(const Desk& desk) {
     }));
   }
   for (const auto& title : desk.windows) {
+    // The typing terminal copies what it is typed into a FIFO, without line editing or echo.
     const auto client =
-        title == "typing" ? startTypingRecorder(x, typed, title) : x.startXterm(title);
+        title == "typing"
+            ? x.startClient({"xterm", "-T", title, "-e", "sh", "-c",
+                             "stty -icanon -echo min 1; exec cat > " + home.path() + "/typed"})
+            : x.startXterm(title);
     ASSERT_TRUE(client) << title;
     name(title, client->windows.front());
   }
@@ -107,8 +111,10 @@ void TolvaneDesktop::launch(const TempDir* on) {
       writePreferences(json.dump());
     }
   }
-  tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, x.display(),
-                                             (on ? on : &home)->path(), environment);
+  Environment display = environment;
+  display.emplace_back("DISPLAY", x.display());
+  tolvane =
+      std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, (on ? on : &home)->path(), display);
   ASSERT_TRUE(waitForLog("window snapshot warmed")) << tolvane->log();
 }
 
@@ -129,7 +135,7 @@ bool TolvaneDesktop::typeKeys(const std::string& keys) {
 }
 
 bool TolvaneDesktop::waitForLog(const std::string& text, int times) {
-  return x.waitUntil([&] { return tolvane->count(expand(text)) >= times; }, {tolvane->pump()});
+  return wait([&] { return tolvane->count(expand(text)) >= times; });
 }
 
 void TolvaneDesktop::focusWindow(const std::string& name) {
@@ -161,7 +167,7 @@ std::string TolvaneDesktop::describe() {
 }
 
 bool TolvaneDesktop::waitForActive(xcb_window_t window) {
-  return x.waitUntil([&] { return x.activeWindow() == window; }, {tolvane->pump()});
+  return wait([&] { return x.activeWindow() == window; });
 }
 
 void TolvaneDesktop::name(const std::string& name, xcb_window_t window) {
@@ -175,21 +181,6 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::panel() {
   return mappedOverlay(x.xcb(), x.root());
 }
 
-bool TolvaneDesktop::waitForPanel(bool shown) {
-  return x.waitUntil([&] { return panel().has_value() == shown; }, {tolvane->pump()});
-}
-
-void TolvaneDesktop::openPalette(const std::string& hotKey) {
-  const int grabs = grabs_;
-  ASSERT_TRUE(typeKeys("key " + hotKey));
-  ASSERT_TRUE(x.waitUntil([&] { return grabs_ > grabs && panel(); }, {tolvane->pump()}))
-      << tolvane->log();
-}
-
-bool TolvaneDesktop::keyboardTaken() {
-  return grabKeyboardStatus(x) == XCB_GRAB_STATUS_ALREADY_GRABBED;
-}
-
 bool TolvaneDesktop::pollUntil(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + XSession::kBound;
   while (std::chrono::steady_clock::now() < deadline) {
@@ -200,41 +191,20 @@ bool TolvaneDesktop::pollUntil(const std::function<bool()>& done) {
 }
 
 std::optional<int> TolvaneDesktop::waitForEnd() {
-  const int status = tolvane->wait();
-  tolvane->pump().drain();
-  return status;
+  if (!x.waitUntil([&] { return tolvane->ended(); }, {tolvane->pump(), tolvane->end()})) {
+    return std::nullopt;
+  }
+  return tolvane->status();
 }
 
-xcb_window_t TolvaneDesktop::windowTitledWhenShown(const std::string& title) {
-  std::vector<xcb_window_t> shown;
-  const bool found =
-      x.waitUntil([&] { return (shown = windowsTitled(x, tolvane->pid(), title)).size() == 1; },
-                  {tolvane->pump()});
-  EXPECT_TRUE(found) << title << "\n" << tolvane->log();
-  return found ? shown[0] : xcb_window_t{XCB_WINDOW_NONE};
-}
-
-void TolvaneDesktop::clickWidget(const std::string& name) {
-  const std::string located = "test hook: located " + name + " at ";
-  const int before = tolvane->count(located);
-  ASSERT_EQ(tolvane->sendURL("tolvane://test-locate?name=" + name), 0);
-  ASSERT_TRUE(waitForLog(located, before + 1)) << tolvane->log();
-  const auto& log = tolvane->log();
-  const auto at = log.rfind(located) + located.size();
-  const std::string place = log.substr(at, log.find('\n', at) - at);
-  const auto comma = place.find(',');
-  ASSERT_TRUE(
-      xdotool(x, {"mousemove", place.substr(0, comma), place.substr(comma + 1), "click", "1"}));
-}
-
-bool TolvaneDesktop::showsWidget(const std::string& name) {
-  const std::string found = "test hook: located " + name + " ";
+std::optional<std::string> TolvaneDesktop::locateWidget(const std::string& name) {
+  const std::string found = "test hook: located " + name + " at ";
   const std::string missing = "test hook: " + name + " not found";
   const int before = tolvane->count(found), absent = tolvane->count(missing);
   EXPECT_EQ(tolvane->sendURL("tolvane://test-locate?name=" + name), 0);
-  x.waitUntil([&] { return tolvane->count(found) > before || tolvane->count(missing) > absent; },
-              {tolvane->pump()});
-  return tolvane->count(found) > before;
+  wait([&] { return tolvane->count(found) > before || tolvane->count(missing) > absent; });
+  if (tolvane->count(found) == before) return std::nullopt;
+  return tolvane->logAfter(found);
 }
 
 xcb_window_t TolvaneDesktop::dockedIcon(xcb_window_t below, bool topLevel) {
@@ -254,12 +224,11 @@ xcb_window_t TolvaneDesktop::dockedIcon(xcb_window_t below, bool topLevel) {
   return found;
 }
 
-std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon(xcb_window_t* window) {
+xcb_window_t TolvaneDesktop::trayIcon() {
   xcb_window_t icon = XCB_WINDOW_NONE;
   // Docking reparents the icon away from the root, which the root's watch sees.
-  if (!x.waitUntil([&] { return (icon = dockedIcon(x.root(), true)) != XCB_WINDOW_NONE; },
-                   {tolvane->pump()})) {
-    return std::nullopt;
+  if (!wait([&] { return (icon = dockedIcon(x.root(), true)) != XCB_WINDOW_NONE; })) {
+    return XCB_WINDOW_NONE;
   }
   x.watch(icon);
   const auto viewable = [&] {
@@ -269,58 +238,38 @@ std::optional<xcb_get_geometry_reply_t> TolvaneDesktop::trayIcon(xcb_window_t* w
   };
   // Docking widens the tray, which the window manager then moves along the screen's edge: the
   // icon's place holds once it has handled that.
-  if (!x.waitUntil(viewable, {tolvane->pump()}) ||
-      !x.syncWindowManager(nullptr, {tolvane->pump()})) {
-    return std::nullopt;
-  }
-  if (window) *window = icon;
-  const Reply<xcb_get_geometry_reply_t> geometry(
-      xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr));
-  const Reply<xcb_translate_coordinates_reply_t> place(xcb_translate_coordinates_reply(
-      x.xcb(), xcb_translate_coordinates(x.xcb(), icon, x.root(), 0, 0), nullptr));
-  if (!geometry || !place) return std::nullopt;
-  xcb_get_geometry_reply_t area = *geometry;
-  area.x = place->dst_x;
-  area.y = place->dst_y;
-  return area;
+  const bool placed = wait(viewable) && x.syncWindowManager(nullptr, {tolvane->pump()});
+  return placed ? icon : xcb_window_t{XCB_WINDOW_NONE};
 }
 
 std::string TolvaneDesktop::openTrayMenu(const std::string& click) {
-  xcb_window_t window = XCB_WINDOW_NONE;
-  const auto icon = trayIcon(&window);
-  EXPECT_TRUE(icon) << tolvane->log();
-  if (!icon) return {};
+  const xcb_window_t icon = trayIcon();
+  const Reply<xcb_get_geometry_reply_t> size(
+      xcb_get_geometry_reply(x.xcb(), xcb_get_geometry(x.xcb(), icon), nullptr));
+  EXPECT_TRUE(size) << tolvane->log();
+  if (!size) return {};
   const std::string listed = "tray: menu lists recent windows ";
   const int before = tolvane->count(listed), grabs = grabs_;
   // Relative to the icon: wherever the tray holds it when the pointer moves.
-  EXPECT_TRUE(typeKeys("mousemove --window " + std::to_string(window) + " " +
-                       std::to_string(icon->width / 2) + " " + std::to_string(icon->height / 2) +
+  EXPECT_TRUE(typeKeys("mousemove --window " + std::to_string(icon) + " " +
+                       std::to_string(size->width / 2) + " " + std::to_string(size->height / 2) +
                        " " + click));
   EXPECT_TRUE(waitForLog(listed, before + 1)) << tolvane->log();
   // The grab is awaited by the focus it takes, never probed: a probe's own grab of the keyboard,
   // taken between the menu's map and its grab, makes Qt's grab fail.
-  EXPECT_TRUE(x.waitUntil([&] { return grabs_ > grabs && panel(); }, {tolvane->pump()}))
-      << "the menu never took the keys\n"
-      << tolvane->log();
-  const auto& log = tolvane->log();
-  const auto at = log.rfind(listed) + listed.size();
-  return log.substr(at, log.find('\n', at) - at);
+  EXPECT_TRUE(wait([&] { return grabs_ > grabs && panel(); })) << "the menu never took the keys\n"
+                                                               << tolvane->log();
+  return tolvane->logAfter(listed);
 }
 
 bool TolvaneDesktop::waitForTyped(const std::string& text, std::chrono::milliseconds) {
   return x.waitUntil([&] { return typed.text().find(text) != std::string::npos; },
-                     {typed.pump(), tolvane->pump()});
+                     {typed.source(), tolvane->pump()});
 }
 
 xcb_window_t TolvaneDesktop::at(const std::string& name) const {
   const auto found = windows.find(name);
   return found == windows.end() ? xcb_window_t{XCB_WINDOW_NONE} : found->second;
-}
-
-bool TolvaneDesktop::showsOnPanel(const std::uint8_t (&rgb)[3], bool asText) {
-  const auto shown = panel();
-  return shown && (asText ? showsColourAsText : showsColour)(x.xcb(), x.root(), *shown, rgb[0],
-                                                             rgb[1], rgb[2]);
 }
 
 // What the user and the desktop do.
@@ -348,18 +297,29 @@ void TolvaneDesktop::addActions() {
     std::ofstream(preferencesPath() + ".edit") << json.dump(2);
     std::filesystem::rename(preferencesPath() + ".edit", preferencesPath());
   };
-  verbs_["widget"] = [this](const Step& s) { clickWidget(s.arg); };
+  // Clicks the centre of Tolvane's widget of that name, as a user would.
+  verbs_["widget"] = [this](const Step& s) {
+    const auto place = locateWidget(s.arg);
+    ASSERT_TRUE(place) << s.arg << "\n" << tolvane->log();
+    const auto comma = place->find(',');
+    ASSERT_TRUE(
+        xdotool(x, {"mousemove", place->substr(0, comma), place->substr(comma + 1), "click", "1"}));
+  };
   // Opens the tray menu with a click (xdotool's words) on the icon.
   verbs_["trayMenu"] = [this](const Step& s) { menu_ = openTrayMenu(s.arg); };
   // Types the hot key until the palette shows and its grab holds the keyboard.
-  verbs_["palette"] = [this](const Step& s) { openPalette(s.arg.empty() ? "alt+space" : s.arg); };
+  verbs_["palette"] = [this](const Step& s) {
+    const int grabs = grabs_;
+    ASSERT_TRUE(typeKeys("key " + (s.arg.empty() ? "alt+space" : s.arg)));
+    ASSERT_TRUE(wait([&] { return grabs_ > grabs && panel(); })) << tolvane->log();
+  };
 }
 
 // What Tolvane and the window manager do in answer, waited for.
 void TolvaneDesktop::addWaits() {
   // A panel shows (n 1) or is gone (n 0); "WxH" or "xH" checks its size.
   verbs_["panel"] = [this](const Step& s) {
-    ASSERT_TRUE(waitForPanel(s.n == 1)) << tolvane->log();
+    ASSERT_TRUE(wait([&] { return panel().has_value() == (s.n == 1); })) << tolvane->log();
     const auto shown = panel();
     if (s.arg.empty() || !shown) return;
     const std::string width = s.arg[0] == 'x' ? "" : std::to_string(shown->width);
@@ -368,10 +328,14 @@ void TolvaneDesktop::addWaits() {
   // Mapped is not yet painted: the panel is read until the accent shows; "text": as text or a
   // thin mark only, not as a filled band.
   verbs_["accent"] = [this](const Step& s) {
-    EXPECT_TRUE(pollUntil([&] { return showsOnPanel(kAccent, s.arg == "text"); })) << "no accent";
+    EXPECT_TRUE(pollUntil([&] {
+      const auto shown = panel();
+      return shown && showsColour(x.xcb(), x.root(), *shown, kAccent, s.arg == "text");
+    })) << "no accent";
   };
   verbs_["keyboard"] = [this](const Step& s) {
-    EXPECT_TRUE(pollUntil([&] { return keyboardTaken() == (s.n == 1); })) << tolvane->log();
+    const auto taken = [&] { return grabKeyboardStatus(x) == XCB_GRAB_STATUS_ALREADY_GRABBED; };
+    EXPECT_TRUE(pollUntil([&] { return taken() == (s.n == 1); })) << tolvane->log();
   };
   // Tolvane holds Super-Tab (n 1) or has let go of it (n 0).
   verbs_["superTab"] = [this](const Step& s) {
@@ -382,16 +346,16 @@ void TolvaneDesktop::addWaits() {
   verbs_["named"] = [this](const Step& s) {
     const auto [key, prefix] = split(s.arg);
     ASSERT_TRUE(waitForLog(prefix)) << tolvane->log();
-    const auto& log = tolvane->log();
-    name(key, static_cast<xcb_window_t>(
-                  std::strtoul(log.c_str() + log.find(prefix) + prefix.size(), nullptr, 10)));
+    name(key, static_cast<xcb_window_t>(std::stoul(tolvane->logAfter(prefix))));
   };
   // "name=title": Tolvane's one window of that title, named.
   verbs_["window"] = [this](const Step& s) {
     const auto [key, title] = split(s.arg);
-    const xcb_window_t shown = windowTitledWhenShown(title);
-    ASSERT_NE(shown, XCB_WINDOW_NONE);
-    name(key, shown);
+    std::vector<xcb_window_t> shown;
+    ASSERT_TRUE(wait([&] { return (shown = windowsTitled(x, tolvane->pid(), title)).size() == 1; }))
+        << title << "\n"
+        << tolvane->log();
+    name(key, shown[0]);
   };
   // "key=json": the settings file holds it.
   verbs_["stored"] = [this](const Step& s) {
@@ -414,7 +378,7 @@ void TolvaneDesktop::addWaits() {
     EXPECT_EQ(line, "Exec=" + std::filesystem::canonical(TOLVANE_EXECUTABLE).string());
   };
   verbs_["shows"] = [this](const Step& s) {
-    EXPECT_TRUE(pollUntil([&] { return showsWidget(s.arg); })) << s.arg;
+    EXPECT_TRUE(pollUntil([&] { return locateWidget(s.arg).has_value(); })) << s.arg;
   };
 }
 

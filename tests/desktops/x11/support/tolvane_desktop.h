@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "desktops/driver/step_driver.h"
-#include "desktops/x11/support/pipe_reader.h"
-#include "desktops/x11/support/tolvane_process.h"
+#include "desktops/driver/tolvane_process.h"
 #include "support/temp_dir.h"
 #include "support/x11/x_session.h"
 
@@ -74,31 +73,23 @@ class TolvaneDesktop : public ::testing::Test, public DesktopSession {
 
   /// The text with every "{name}" replaced by that window's number.
   std::string expand(const std::string& text) const;
+  /// Waits until `done` holds, reading Tolvane's log meanwhile.
+  bool wait(const std::function<bool()>& done) { return x.waitUntil(done, {tolvane->pump()}); }
   bool waitForActive(xcb_window_t window);
   /// Names `window`, watching its focus changes: a grab for a panel takes the focus from the
   /// focused window, whichever it is.
   void name(const std::string& name, xcb_window_t window);
   /// Tolvane's panel on screen (HUD, palette or menu), if one is.
   std::optional<xcb_get_geometry_reply_t> panel();
-  bool waitForPanel(bool shown);
-  /// Types `hotKey` until the palette is on screen and its grab has taken the keyboard.
-  void openPalette(const std::string& hotKey);
-  /// Whether another client holds the keyboard now; the probe lets go at once.
-  bool keyboardTaken();
   /// Checks `done` once per round trip to the server until it holds or the bound passes: for
   /// states no event announces (a grab taken or given up, pixels painted).
   bool pollUntil(const std::function<bool()>& done);
   /// Waits for Tolvane to end and reads the rest of its log.
   std::optional<int> waitForEnd() override;
-  /// The one window of Tolvane titled `title`, once it shows; none after a failure.
-  xcb_window_t windowTitledWhenShown(const std::string& title);
-  /// Clicks the centre of Tolvane's widget named `name`, as a user would.
-  void clickWidget(const std::string& name);
-  /// Whether Tolvane shows the widget named `name` now.
-  bool showsWidget(const std::string& name);
-  /// Waits until Tolvane's tray icon is docked and shown; where it is on the screen (and its
-  /// window, in `window`).
-  std::optional<xcb_get_geometry_reply_t> trayIcon(xcb_window_t* window = nullptr);
+  /// Asks Tolvane where its widget named `name` is shown: "X,Y", or nothing when it is not.
+  std::optional<std::string> locateWidget(const std::string& name);
+  /// Waits until Tolvane's tray icon is docked and shown on the screen; its window.
+  xcb_window_t trayIcon();
   /// Opens the tray menu with `click` (xdotool's words) on the icon and waits until it holds
   /// the keyboard; the recent windows it lists, as Tolvane logged them.
   std::string openTrayMenu(const std::string& click);
@@ -108,7 +99,8 @@ class TolvaneDesktop : public ::testing::Test, public DesktopSession {
 
   XSession x;
   TempDir home;
-  PipeReader typed;
+  /// What the typing terminal was typed.
+  PipeText typed{home.path() + "/typed"};
   /// Given to every Tolvane that launch() starts.
   Environment environment;
   std::unique_ptr<TolvaneProcess> tolvane;
@@ -119,7 +111,6 @@ class TolvaneDesktop : public ::testing::Test, public DesktopSession {
   void addWaits();
   void addChecks();
   xcb_window_t at(const std::string& name) const;
-  bool showsOnPanel(const std::uint8_t (&rgb)[3], bool asText);
   xcb_window_t dockedIcon(xcb_window_t below, bool topLevel);
   StepDriver verbs_{*this};
   /// The recent windows the last tray menu listed.

@@ -1,15 +1,20 @@
-// Starting, reading, waiting for and ending the children of a Wayland desktop test.
-#include "desktops/sway/support/child_process.h"
+// Starting, reading, waiting for and ending the children of a desktop test.
+#include "support/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
+#include <string_view>
+
+extern char** environ;
 
 namespace tolvane::test {
 
@@ -21,6 +26,33 @@ constexpr std::size_t kMaxText = 1 << 20;
 int millisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+/// Ours, with `overrides` replacing or (empty) removing variables, the last of a name winning.
+std::vector<std::string> childEnvironment(const Environment& overrides) {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view text(*entry);
+    const auto equals = text.find('=');
+    variables[std::string(text.substr(0, equals))] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : overrides) {
+    if (value.empty()) {
+      variables.erase(name);
+    } else {
+      variables[name] = value;
+    }
+  }
+  std::vector<std::string> env;
+  for (const auto& [name, value] : variables) env.push_back(name + "=" + value);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
 }
 
 }  // namespace
@@ -85,32 +117,41 @@ int PipeText::count(const std::string& needle) const {
   return found;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environment& environment,
-                           int out, int err) {
-  pid_ = fork();
-  if (pid_ == 0) {
-    setpgid(0, 0);
-    const int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, STDIN_FILENO);
-    dup2(out >= 0 ? out : devnull, STDOUT_FILENO);
-    dup2(err >= 0 ? err : devnull, STDERR_FILENO);
-    for (const auto& [name, value] : environment) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
+ChildProcess::ChildProcess(std::vector<std::string> argv, const Environment& environment, int out,
+                           int err) {
+  std::vector<std::string> env = childEnvironment(environment);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  for (const auto& [fd, target] : {std::pair{out, STDOUT_FILENO}, {err, STDERR_FILENO}}) {
+    if (fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, fd, target);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_WRONLY, 0);
     }
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
   }
-  if (pid_ < 0) return;
-  // Also here: a signal to the group sent before the child ran setpgid must reach it.
-  setpgid(pid_, pid_);
-  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  auto args = pointers(argv);
+  auto envp = pointers(env);
+  if (posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), envp.data()) != 0) {
+    pid_ = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+}
+
+std::string PipeText::after(const std::string& prefix) const {
+  const auto at = text_.rfind(prefix);
+  if (at == std::string::npos) return {};
+  const auto start = at + prefix.size();
+  return text_.substr(start, text_.find('\n', start) - start);
 }
 
 ChildProcess::~ChildProcess() {

@@ -1,6 +1,6 @@
-// Child programs of a Wayland desktop test: each in a process group of its own, with the
-// environment the test gives it, read through pipes, waited on through a pidfd, and ended with
-// its whole group when the test is done.
+// Child programs of a desktop test: each in a process group of its own, with the environment
+// the test gives it, read through pipes, waited on through a pidfd, and ended with its whole
+// group when the test is done.
 #pragma once
 
 #include <sys/types.h>
@@ -13,7 +13,8 @@
 
 namespace tolvane::test {
 
-/// Variables of a child, name → value; an empty value removes the variable.
+/// Variables of a child, name → value, the last of a name winning; an empty value removes the
+/// variable.
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 /// A descriptor a wait keeps reading, and what reads it when it is readable: false once the
@@ -47,6 +48,8 @@ class PipeText {
   const std::string& text() const { return text_; }
   /// How many times the text says `needle`.
   int count(const std::string& needle) const;
+  /// The rest of the last line that says `prefix`, after it; empty when none does.
+  std::string after(const std::string& prefix) const;
 
  private:
   int read_ = -1, write_ = -1;
@@ -56,8 +59,9 @@ class PipeText {
 class ChildProcess {
  public:
   /// Starts `argv` (looked up in PATH) with `environment` over the test's own, standard output
-  /// to `out` and standard error to `err` (/dev/null where -1).
-  ChildProcess(const std::vector<std::string>& argv, const Environment& environment, int out = -1,
+  /// to `out` and standard error to `err` (/dev/null where -1). Spawned, never forked: a test
+  /// running threads (Qt's) would hand a forked child their locks held.
+  ChildProcess(std::vector<std::string> argv, const Environment& environment, int out = -1,
                int err = -1);
   /// Ends the group (SIGTERM, SIGKILL after a bound) and reaps the child.
   ~ChildProcess();
