@@ -1,10 +1,8 @@
 // The stall hook, a plain sleep on the main thread, which is exactly the fault it stands for;
-// the recorder hook, a window of its own around the recorder the settings window will hold; and
-// the crash hook, a real fault.
+// the locate hook, which finds a widget as a user's eye would; and the crash hook, a real fault.
 #include "desktops/hooks/test_hooks.h"
 
 #include <QApplication>
-#include <QVBoxLayout>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
@@ -12,16 +10,13 @@
 #include <thread>
 
 #include "app/app_delegate.h"
-#include "input/hotkey_recorder.h"
 #include "shell/desktop_backend.h"
-#include "ui/qt/hotkey_recorder_widget.h"
 
 namespace tolvane::shell {
 
 namespace {
 
 constexpr std::string_view kStallPrefix = "tolvane://test-stall?seconds=";
-constexpr std::string_view kRecorderURL = "tolvane://test-recorder";
 constexpr std::string_view kCrashURL = "tolvane://test-crash";
 constexpr std::string_view kSignInURL = "tolvane://test-sign-in";
 constexpr std::string_view kSignOutURL = "tolvane://test-sign-out";
@@ -33,100 +28,11 @@ constexpr std::string_view kStallReleaseFile = "test-stall-release";
 constexpr std::string_view kLocatePrefix = "tolvane://test-locate?name=";
 constexpr int kMaxStallSeconds = 30;
 
-std::string describe(const HotkeyRecorderView& view) {
-  std::string text = std::string("recording=") + (view.recording ? "1" : "0") + " chips=";
-  for (const auto& chip : view.chips) text += chip;
-  return text + " reset=" + (view.showsReset ? "1" : "0");
-}
-
-/// Hands each key to the real monitor's handlers, then tells the window, which shows what the
-/// key changed: the recorder's capture swallows the key, so nothing later would see it.
-class NotifyingKeyMonitor final : public LocalKeyMonitor {
- public:
-  NotifyingKeyMonitor(LocalKeyMonitor& monitor, std::function<void()> afterKey)
-      : monitor_(monitor), afterKey_(std::move(afterKey)) {}
-  MonitorToken addKeyDownMonitor(Handler handler) override {
-    return monitor_.addKeyDownMonitor([this, handler = std::move(handler)](const KeyEvent& key) {
-      const bool swallowed = handler(key);
-      afterKey_();
-      return swallowed;
-    });
-  }
-  void removeMonitor(MonitorToken token) override { monitor_.removeMonitor(token); }
-
- private:
-  LocalKeyMonitor& monitor_;
-  std::function<void()> afterKey_;
-};
-
 }  // namespace
-
-class TestHooks::RecorderWindow {
- public:
-  explicit RecorderWindow(const Services& s)
-      : log_(s.log),
-        monitor_(s.keyMonitor, [this] { refresh(); }),
-        recorder_({s.settings, monitor_, s.interaction, s.l10n}) {
-    window_.setWindowTitle("Tolvane hot-key recorder");
-    auto* layout = new QVBoxLayout(&window_);
-    layout->setContentsMargins(0, 0, 0, 0);
-    widget_ = new qt::HotkeyRecorderWidget;
-    layout->addWidget(widget_);
-    widget_->setClickHandler([this] {
-      recorder_.click();
-      refresh();
-    });
-    widget_->setResetHandler([this] {
-      recorder_.reset();
-      refresh();
-    });
-    widget_->setHiddenHandler([this] {
-      recorder_.leftScreen();
-      refresh();
-    });
-    refresh();
-  }
-  ~RecorderWindow() {
-    // The window goes with this object: its leaving the screen must not call back into a
-    // recorder and a widget that are being taken apart.
-    widget_->setHiddenHandler(nullptr);
-    recorder_.leftScreen();
-  }
-  RecorderWindow(const RecorderWindow&) = delete;
-  RecorderWindow& operator=(const RecorderWindow&) = delete;
-
-  void show() {
-    window_.show();
-    window_.raise();
-    log_.log("test hook: recorder window=" + std::to_string(window_.winId()));
-  }
-
- private:
-  void refresh() {
-    const HotkeyRecorderView view = recorder_.view();
-    widget_->setView(view);
-    if (describe(view) == shown_) return;
-    shown_ = describe(view);
-    log_.log("test hook: recorder " + shown_);
-  }
-
-  DebugLog& log_;
-  NotifyingKeyMonitor monitor_;
-  HotkeyRecorder recorder_;
-  std::string shown_;
-  QWidget window_;
-  qt::HotkeyRecorderWidget* widget_ = nullptr;  // owned by window_
-};
 
 TestHooks::TestHooks(Services services) : s_(services) {}
 
-TestHooks::~TestHooks() = default;
-
 bool TestHooks::handleURL(const std::string& url) {
-  if (url == kRecorderURL) {
-    showRecorder();
-    return true;
-  }
   if (url == kCrashURL) crash();
   for (const auto& [hook, action] :
        {std::pair{kSignInURL, &s_.signIn}, {kSignOutURL, &s_.signOut}}) {
@@ -193,21 +99,16 @@ __attribute__((no_sanitize("null"))) void TestHooks::crash() {
   std::abort();  // not reached
 }
 
-void TestHooks::showRecorder() {
-  if (!recorder_) recorder_ = std::make_unique<RecorderWindow>(s_);
-  recorder_->show();
-}
-
 std::unique_ptr<DesktopExtras> makeDesktopExtras(DesktopBackend& backend, AppDelegate& app) {
-  return std::make_unique<TestHooks>(
-      TestHooks::Services{backend.log(), app.settings(), *backend.services().keyMonitor,
-                          *backend.services().interaction, app.l10n(),
-                          [&app] {
-                            if (app.account()) app.account()->signIn();
-                          },
-                          [&app] {
-                            if (app.account()) app.account()->signOut();
-                          }});
+  return std::make_unique<TestHooks>(TestHooks::Services{backend.log(),
+                                                         [&app] {
+                                                           if (app.account())
+                                                             app.account()->signIn();
+                                                         },
+                                                         [&app] {
+                                                           if (app.account())
+                                                             app.account()->signOut();
+                                                         }});
 }
 
 }  // namespace tolvane::shell

@@ -34,17 +34,16 @@ Json readPreferences(const std::string& path) {
 
 }  // namespace
 
-// The recorder sits at its window's origin, 28 pixels high. Named as soon as it is shown, before
-// the window manager has placed it: a click sent before it is active lands on whatever lies
-// below. A key without a modifier beeps and recording goes on.
-const Steps kRecordCtrlShiftK = {"url tolvane://test-recorder",
-                                 "named recorder=test hook: recorder window=",
-                                 "focused recorder",
-                                 "count:1 test hook: recorder recording=0 chips=AltSpace reset=0",
-                                 "keys mousemove --window {recorder} 12 14 click 1",
-                                 "log test hook: recorder recording=1 chips= reset=0",
+// The recorder on the settings window's switcher page, as a user finds it. A key without a
+// modifier beeps and recording goes on.
+const Steps kRecordCtrlShiftK = {"url tolvane://settings",
+                                 "window settings=Tolvane Settings",
+                                 "focused settings",
+                                 "widget tab:switcher",
+                                 "shows control:sw.hotkeySearch",
+                                 "widget control:sw.hotkeySearch",
                                  "keys key k ctrl+shift+k",
-                                 "log test hook: recorder recording=0 chips=CtrlShiftK reset=1",
+                                 "log palette hotkey registered keyCode=40 modifiers=4608",
                                  "count:1 palette hotkey registered keyCode=40 modifiers=4608"};
 
 TolvaneDesktop::TolvaneDesktop() {
