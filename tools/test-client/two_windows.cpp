@@ -1,10 +1,10 @@
 // tolvane-test-client: one process, several titled normal windows, until it is killed.
 //
-//   tolvane-test-client [--class CLASS] [--count N] [TITLE...]
+//   tolvane-test-client [--class CLASS] [--count N]
 //
-// Opens one window per TITLE, then N more titled "window 1" to "window N" (two windows when
-// neither is given), all sharing this process's _NET_WM_PID, WM_CLIENT_MACHINE and WM_CLASS,
-// so that a desktop sees them as one application. The program ends when the display does.
+// Opens N windows (two unless given) titled "window 1" to "window N", all sharing this
+// process's _NET_WM_PID, WM_CLIENT_MACHINE and WM_CLASS, so that a desktop sees them as one
+// application. The program ends when the display does.
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -26,31 +26,25 @@ constexpr int kMaxCount = 10000;
 
 struct Options {
   std::string windowClass = "TolvaneTestClient";
-  std::vector<std::string> titles;
+  int count = 2;
 };
 
 std::optional<Options> parse(int argc, char** argv) {
   Options options;
-  int count = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool takesValue = arg == "--count" || arg == "--class";
-    if (takesValue && i + 1 >= argc) return std::nullopt;
-    if (arg == "--count") {
-      const std::string_view text = argv[++i];
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-      if (error != std::errc{} || end != text.data() + text.size() || count < 0 ||
-          count > kMaxCount) {
-        return std::nullopt;
-      }
-    } else if (takesValue) {
-      options.windowClass = argv[++i];
-    } else {
-      options.titles.emplace_back(arg);
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string_view arg = argv[i], value = argv[i + 1];
+    if (arg == "--class") {
+      options.windowClass = value;
+      continue;
+    }
+    const auto [end, error] =
+        std::from_chars(value.data(), value.data() + value.size(), options.count);
+    if (arg != "--count" || error != std::errc{} || end != value.data() + value.size() ||
+        options.count < 1 || options.count > kMaxCount) {
+      return std::nullopt;
     }
   }
-  for (int n = 1; n <= count; ++n) options.titles.push_back("window " + std::to_string(n));
-  if (options.titles.empty()) options.titles = {"first window", "second window"};
+  if (argc % 2 == 0) return std::nullopt;
   return options;
 }
 
@@ -78,7 +72,7 @@ void set(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom
 int main(int argc, char** argv) {
   const auto options = parse(argc, argv);
   if (!options) {
-    std::fprintf(stderr, "usage: %s [--class CLASS] [--count N] [TITLE...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--class CLASS] [--count N]\n", argv[0]);
     return 2;
   }
   int screenNumber = 0;
@@ -101,12 +95,12 @@ int main(int argc, char** argv) {
   // WM_CLASS is two NUL-terminated strings: the instance, then the class.
   const std::string wmClass =
       "tolvane-test-client" + std::string(1, '\0') + options->windowClass + '\0';
-  std::size_t windows = 0;
-  for (const auto& title : options->titles) {
+  for (int n = 1; n <= options->count; ++n) {
+    const std::string title = "window " + std::to_string(n);
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t values[] = {screen.white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
     // A cascade that starts over every ten windows, so that hundreds stay on the screen.
-    const auto offset = static_cast<std::int16_t>(40 + 60 * (windows++ % 10));
+    const auto offset = static_cast<std::int16_t>(40 + 60 * ((n - 1) % 10));
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen.root, offset, offset, 400, 300, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen.root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
