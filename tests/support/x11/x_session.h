@@ -77,8 +77,7 @@ class XSession {
   /// Starts `argv` with DISPLAY set, in a process group of its own, its output to `out`
   /// (/dev/null where -1); its pid, or -1.
   pid_t spawn(std::vector<std::string> argv, int out = -1);
-  /// Ends a process this session started, with its group (SIGTERM, then SIGKILL after the
-  /// bound), and reaps it.
+  /// Ends a process this session started, with its group, and reaps it.
   void kill(pid_t pid);
   /// Starts a program and waits until `windows` windows with its pid are managed; nothing when
   /// it did not get there within `bound`.
