@@ -64,9 +64,6 @@ class FakeSource final : public ToplevelSource {
   std::vector<ToplevelState>::iterator find(ToplevelId id) {
     return std::find_if(list.begin(), list.end(), [id](const auto& s) { return s.id == id; });
   }
-  std::vector<ToplevelState>::const_iterator find(ToplevelId id) const {
-    return std::find_if(list.begin(), list.end(), [id](const auto& s) { return s.id == id; });
-  }
 };
 
 ToplevelState top(ToplevelId id, std::string appId, bool activated = false,
@@ -382,34 +379,28 @@ TEST_F(WaylandDesktopTest, FirstHistoryFollowsSwaysFocusOrder) {
   EXPECT_EQ(onScreen(), (std::vector<std::int64_t>{2, 1, 3, 4}));
 }
 
-TEST_F(WaylandDesktopTest, SpacesAreSwayWorkspacesOrOne) {
-  source.list = {top(1, "a", true), top(2, "b"), top(3, "c")};
-  views = {view(1, 0, "a", "t1", "1"), view(2, 0, "b", "t2", "2: web"),
-           view(3, 0, "c", "t3", "")};  // the scratchpad is no Space
+TEST_F(WaylandDesktopTest, SpacesAreSwayWorkspacesOrOneAndAHiddenOneIsShownBeforeActivating) {
+  source.list = {top(1, "a", true), top(2, "b"), top(3, "c"), top(4, "d")};
+  views = {view(10, 0, "a", "t1", "1"), view(20, 0, "b", "t2", "2: web", 0, false),
+           view(30, 0, "c", "t3", ""), view(40, 0, "d", "t4", "1")};  // the scratchpad is no Space
   start(true);
   const auto id = *desktop->mainConnectionID();
   EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{1, 2}));
   EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {2}), (std::vector<std::uint32_t>{2}));
-  views = {view(2, 0, "b", "t2", "2: web"), view(1, 0, "a", "t1", "3")};
+  // Sway is asked to focus a window's container only when its workspace is hidden.
+  desktop->activate(ownerOf(4), nullptr);
+  EXPECT_TRUE(focusedCons.empty());
+  desktop->activate(ownerOf(2), nullptr);
+  EXPECT_EQ(focusedCons, (std::vector<std::int64_t>{20}));
+  EXPECT_EQ(source.activations, (std::vector<ToplevelId>{4, 2}));
+  views = {view(20, 0, "b", "t2", "2: web"), view(10, 0, "a", "t1", "3")};
   desktop->swayTreeChanged();
   EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{2, 3}));
   EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {2, 3}), (std::vector<std::uint32_t>{1, 2}));
   desktop.reset();
   start(false);
   EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{1}));
-  EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {1}), (std::vector<std::uint32_t>{1, 2, 3}));
-}
-
-TEST_F(WaylandDesktopTest, ActivatingOnAHiddenWorkspaceFocusesItsContainerFirst) {
-  source.list = {top(1, "a", true), top(2, "b"), top(3, "c")};
-  views = {view(10, 0, "a", "t1", "1"), view(20, 0, "b", "t2", "2", 0, false),
-           view(30, 0, "c", "t3", "1")};
-  start(true);
-  desktop->activate(ownerOf(3), nullptr);
-  EXPECT_TRUE(focusedCons.empty());
-  desktop->activate(ownerOf(2), nullptr);
-  EXPECT_EQ(focusedCons, (std::vector<std::int64_t>{20}));
-  EXPECT_EQ(source.activations, (std::vector<ToplevelId>{3, 2}));
+  EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {1}), (std::vector<std::uint32_t>{1, 2, 3, 4}));
 }
 
 }  // namespace
