@@ -32,10 +32,6 @@ class FileSecretStoreTest : public ::testing::Test {
     struct stat st {};
     return ::lstat(at.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
-  // Whether the only diagnostic so far begins with `start`.
-  bool diagnosedOnce(const std::string& start) const {
-    return diagnostics.size() == 1 && diagnostics[0].starts_with(start);
-  }
 
   const test::TempDir temp;
   const std::string dir = temp.path() + "/data/com.brenmoor.tolvane";
@@ -87,9 +83,10 @@ TEST_F(FileSecretStoreTest, AFileOthersCouldTouchIsLeftAloneAndOneThatIsNoObject
     row.arrange();
     auto store = open(row.uid);
     EXPECT_EQ(store->get("cloudToken"), std::nullopt);
-    EXPECT_TRUE(
-        diagnosedOnce(setAside ? "secrets file corrupt reason=" : "secrets file refused reason="))
-        << diagnostics.front();
+    ASSERT_EQ(diagnostics.size(), 1u);
+    EXPECT_TRUE(diagnostics[0].starts_with(setAside ? "secrets file corrupt reason="
+                                                    : "secrets file refused reason="))
+        << diagnostics[0];
     store->set("cloudToken", "new");
     EXPECT_EQ(store->get("cloudToken"), "new");  // kept in memory for this run
     EXPECT_EQ(store->persists(), setAside);
