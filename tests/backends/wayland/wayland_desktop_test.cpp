@@ -134,12 +134,14 @@ class WaylandDesktopTest : public ::testing::Test {
     }
     return 0;
   }
-  std::vector<std::int64_t> onScreen() {
+  /// The numbers of a window list, in its order.
+  template <typename Windows>
+  static std::vector<std::int64_t> numbers(const Windows& windows) {
     std::vector<std::int64_t> numbers;
-    const auto windows = desktop->onScreenWindows();
     for (const auto& info : *windows) numbers.push_back(*info.number);
     return numbers;
   }
+  std::vector<std::int64_t> onScreen() { return numbers(desktop->onScreenWindows()); }
   /// Activates `pid` and returns the answer as "none" / "true" / "false" once `drive` ran.
   std::string answerAfter(Pid pid, const std::function<void()>& drive) {
     auto answer = std::make_shared<std::string>("none");
@@ -267,10 +269,7 @@ TEST_F(WaylandDesktopTest, AWindowFocusedAgainIsFrontAgain) {
   }
   // 2, focused before 1 and again after it, is behind 3 alone: its first focus does not count.
   EXPECT_EQ(onScreen(), (std::vector<std::int64_t>{3, 2, 1}));
-  std::vector<std::int64_t> all;
-  const auto windows = desktop->allWindows();
-  for (const auto& info : *windows) all.push_back(*info.number);
-  EXPECT_EQ(all, onScreen());
+  EXPECT_EQ(numbers(desktop->allWindows()), onScreen());
   EXPECT_EQ(log, (std::vector<std::string>{"focus 2", "activated b", "focus 1", "activated a",
                                            "focus 2", "activated b", "focus 3", "activated c"}));
 }
