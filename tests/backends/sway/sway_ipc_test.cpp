@@ -53,13 +53,8 @@ class FakeSway : public ::testing::Test {
   // Exactly `size` bytes the client sent.
   std::string received(std::size_t size) const {
     std::string bytes(size, '\0');
-    std::size_t got = 0;
-    while (got < size) {
-      const ssize_t n = recv(server, bytes.data() + got, size - got, 0);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    return bytes.substr(0, got);
+    const ssize_t got = recv(server, bytes.data(), size, MSG_WAITALL);
+    return bytes.substr(0, got > 0 ? static_cast<std::size_t>(got) : 0);
   }
 
   test::TempDir folder;

@@ -289,9 +289,7 @@ TEST(CoredumpEntryTest, FieldsAndStackTraceBecomeADiagnostic) {
   for (const auto& fields : malformed) {
     EXPECT_FALSE(crashFromCoredump(fields, "", "")) << fields.signal << "/" << fields.pid;
   }
-}
-
-TEST(CoredumpEntryTest, OnlyAPipeToSystemdCoredumpCounts) {
+  // Only a pipe to systemd-coredump writes entries.
   EXPECT_TRUE(coredumpHandlesCrashes(
       "|/lib/systemd/systemd-coredump %P %u %g %s %t 9223372036854775808 %h\n"));
   EXPECT_FALSE(coredumpHandlesCrashes("core"));

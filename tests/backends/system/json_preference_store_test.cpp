@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <tuple>
@@ -45,13 +46,6 @@ class JsonPreferenceStoreTest : public ::testing::Test {
   Json fileJson() { return Json::parse(disk.readFile(path).value_or("null")); }
   // What is at the file's name; a bounded read never waits on a FIFO.
   auto snapshot() const { return std::pair(kindAt(path), disk.readRegularFile(path, 64).content); }
-  int temporaryFilesLeft() const {
-    int found = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      found += entry.path().filename().string().find(".tmp-") != std::string::npos;
-    }
-    return found;
-  }
 
   const test::TempDir temp;
   const std::string dir = temp.path() + "/com.brenmoor.tolvane";
@@ -268,7 +262,11 @@ TEST_F(JsonPreferenceStoreTest, AFailedSaveKeepsThePreviousFileAndTheValueInMemo
     store->remove("never-set");  // nothing to save, so nothing to fail
     EXPECT_EQ(diagnostics, Strings{"preferences save failed path=" + path +
                                    " changes stay in memory until the next save"});
-    EXPECT_EQ(temporaryFilesLeft(), 0) << "a failed save leaves its temporary file";
+    const auto temporary = [](const auto& entry) {
+      return entry.path().filename().string().find(".tmp-") != std::string::npos;
+    };
+    EXPECT_EQ(std::count_if(std::filesystem::directory_iterator(dir), {}, temporary), 0)
+        << "a failed save leaves its temporary file";
     // A real crash would leave the temporary file behind; the next launch must ignore it.
     writeFile(path + ".tmp", "{\"a\": 2");
     EXPECT_EQ(open()->value("a"), PrefValue(I64(1)));

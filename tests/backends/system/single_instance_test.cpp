@@ -1,8 +1,10 @@
-// What the instance takes from the clients of its socket: one checked line each at most, and an
-// answer to the sender.
+// The single instance: the runtime folder that holds its lock and socket, which is only ever a
+// folder of our own, closed to everyone else; what it takes from the clients of its socket (one
+// checked line each at most, and an answer to the sender); and the display it belongs to.
 #include "backends/system/single_instance.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,14 +13,101 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string_view>
 
+#include "backends/system/posix_file_system.h"
+#include "backends/system/user_paths.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::system {
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// Anything another user could have placed first is refused.
+class RuntimeFolderTest : public ::testing::Test {
+ protected:
+  void folder(const std::string& path, mode_t mode) {
+    ASSERT_EQ(::mkdir(path.c_str(), mode), 0);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);  // past the umask
+  }
+  std::string fallbackOf(std::uint32_t user) const {
+    return temp.path() + "/tolvane-" + std::to_string(user);
+  }
+
+  const test::TempDir temp;
+  const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
+  const std::string runtime = temp.path() + "/run";
+  const std::string fallback = fallbackOf(uid);
+  PosixFileSystem disk;
+};
+
+TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) {
+  const std::string notUsable = "XDG_RUNTIME_DIR is not usable: " + runtime + " ";
+  const auto refusal = [&](const std::string& at, const std::string& problem) {
+    return "cannot keep the instance lock in " + at + ": " + at + " " + problem +
+           " (remove it, or set XDG_RUNTIME_DIR to a folder only you can use)";
+  };
+  // Everything here belongs to us, so to another user every folder belongs to someone else.
+  const std::uint32_t other = uid + 1;
+  const std::string theirs =
+      " belongs to user id " + std::to_string(uid) + ", not " + std::to_string(other);
+  struct Row {
+    const char* what;
+    std::function<void()> place;  // places XDG_RUNTIME_DIR; unset when empty
+    std::optional<std::string> chosen;
+    std::string message;
+    std::uint32_t user;
+  };
+  const Row rows[] = {
+      {"unset", nullptr, fallback, "", uid},
+      {"private", [&] { folder(runtime, 0700); }, runtime, "", uid},
+      {"open to the group", [&] { folder(runtime, 0750); }, fallback,
+       notUsable + "is open to other users (mode 0750); using " + fallback, uid},
+      {"a link to a private folder",
+       [&] {
+         folder(temp.path() + "/elsewhere", 0700);
+         ASSERT_EQ(::symlink("elsewhere", runtime.c_str()), 0);
+       },
+       fallback, notUsable + "is a symbolic link; using " + fallback, uid},
+      // The fallback's fixed name, placed first: a link to a folder the attacker controls.
+      {"unset, the fallback a link",
+       [&] {
+         folder(temp.path() + "/trap", 0700);
+         ASSERT_EQ(::symlink("trap", fallback.c_str()), 0);
+       },
+       std::nullopt, refusal(fallback, "is a symbolic link"), uid},
+      {"another user's",
+       [&] {
+         folder(runtime, 0700);
+         folder(fallbackOf(other), 0700);
+       },
+       std::nullopt,
+       notUsable.substr(0, notUsable.size() - 1) + theirs + "; " +
+           refusal(fallbackOf(other), theirs.substr(1)),
+       other},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const auto& made : {runtime, fallback, fallbackOf(other)})
+      std::filesystem::remove_all(made);
+    std::map<std::string, std::string> env{{"TMPDIR", temp.path()}};
+    if (row.place) row.place();
+    // The rows named "unset" leave XDG_RUNTIME_DIR unset.
+    if (std::filesystem::exists(std::filesystem::symlink_status(runtime)))
+      env["XDG_RUNTIME_DIR"] = runtime;
+    std::string message;
+    const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+      return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
+    };
+    EXPECT_EQ(chooseRuntimeFolder(lookup, disk, row.user, message), row.chosen);
+    EXPECT_EQ(message, row.message);
+    if (row.chosen == fallback) {
+      EXPECT_FALSE(privateFolderProblem(disk, fallback, uid));
+    }
+  }
+}
 
 // A client of the instance socket, driven byte by byte from the test.
 class Client {
@@ -29,24 +118,23 @@ class Client {
     std::strcpy(address.sun_path, path.c_str());
     EXPECT_EQ(connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   }
-  void write(std::string_view bytes) {
+  /// Sends `bytes`, and nothing after them.
+  void sendAll(std::string_view bytes) {
     ASSERT_EQ(::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));
+    shutdown(fd_.get(), SHUT_WR);
   }
-  void finishSending() { shutdown(fd_.get(), SHUT_WR); }
-  /// What the instance has answered so far.
+  /// What the instance answered, and "|closed" once it has closed its side (a reset when it
+  /// left bytes unread).
   std::string answer() const {
-    char bytes[16];
-    const ssize_t n = recv(fd_.get(), bytes, sizeof bytes, MSG_DONTWAIT | MSG_PEEK);
-    return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
-  }
-  /// True once the instance has closed its side (a reset when it left bytes unread), past any
-  /// answer it gave.
-  bool closedByInstance() const {
+    std::string answer;
     char bytes[16];
     ssize_t n = 0;
-    while ((n = recv(fd_.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0) continue;  // its answer
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    while ((n = recv(fd_.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0) {
+      answer.append(bytes, static_cast<std::size_t>(n));
+    }
+    const bool closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    return answer + (closed ? "|closed" : "|open");
   }
 
  private:
@@ -71,23 +159,21 @@ TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
   };
   const std::string longest(SingleInstance::kMaxMessageBytes - 1, 'a');
   const Row rows[] = {
-      {"tolvane://first\nsecond\n", {"tolvane://first"}, "ok\n"},
-      {longest + "\n", {longest}, "ok\n"},
+      {"tolvane://first\nsecond\n", {"tolvane://first"}, "ok\n|closed"},
+      {longest + "\n", {longest}, "ok\n|closed"},
       // Empty or with control characters: turned down; past the cap or gone before its line
       // feed: closed, which the sender takes for no acknowledgement.
-      {"\n", {}, "no\n"},
-      {"tolvane://a\tb\n", {}, "no\n"},
-      {longest + "a\n", {}, ""},
-      {"tolvane://unfinished", {}, ""},
+      {"\n", {}, "no\n|closed"},
+      {"tolvane://a\tb\n", {}, "no\n|closed"},
+      {longest + "a\n", {}, "|closed"},
+      {"tolvane://unfinished", {}, "|closed"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.sent.substr(0, 20));
     Client client(socket());
-    client.write(row.sent);
-    client.finishSending();
+    client.sendAll(row.sent);
     EXPECT_EQ(instance->service(0), row.delivered);
     EXPECT_EQ(client.answer(), row.answer);
-    EXPECT_TRUE(client.closedByInstance());
   }
 }
 

@@ -33,11 +33,7 @@ TEST(BoundedText, RepairsAndCutsOnCharacterBoundaries) {
       {"ab\x80", 4, "ab"},
   };
   for (const auto& c : cases) EXPECT_EQ(boundedText(c.raw, c.maxBytes), c.expected) << c.raw;
-}
-
-TEST(BoundedText, KeepsAtMostTheDefaultBound) {
-  const std::string text = boundedText(std::string(5000, 'x'));
-  EXPECT_EQ(text.size(), kMaxToplevelTextBytes);
+  EXPECT_EQ(boundedText(std::string(5000, 'x')).size(), kMaxToplevelTextBytes);
 }
 
 TEST(ToplevelStates, DecodesEachValueOnItsOwnAndSkipsOthers) {
@@ -57,11 +53,9 @@ TEST(ToplevelStates, DecodesEachValueOnItsOwnAndSkipsOthers) {
     EXPECT_EQ(decodeToplevelStates(values.data(), values.size() * 4), expected)
         << ::testing::PrintToString(values);
   }
-}
-
-TEST(ToplevelStates, RejectsAnArrayThatIsNotWholeValues) {
-  const std::vector<std::uint32_t> values = {2, 1};
-  EXPECT_FALSE(decodeToplevelStates(values.data(), 7));
+  // An array that is not whole values is refused.
+  const std::uint32_t values[] = {2, 1};
+  EXPECT_FALSE(decodeToplevelStates(values, 7));
   EXPECT_FALSE(decodeToplevelStates(nullptr, 4));
 }
 

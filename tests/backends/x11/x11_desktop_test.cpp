@@ -51,26 +51,20 @@ class X11DesktopTest : public ::testing::Test {
     const T* value = result.value ? std::get_if<T>(&*result.value) : nullptr;
     return value ? std::optional<T>(*value) : std::nullopt;
   }
-  std::vector<AXElement> windowsOf(Pid pid) {
-    return read<std::vector<AXElement>>(desktop->applicationElement(pid), ax::kWindows)
-        .value_or(std::vector<AXElement>{});
-  }
   /// The element's window number; 0 (no window) when the element answers none.
   std::uint32_t numberOf(const AXElement& element) {
     std::uint32_t number = 0;
     return desktop->windowNumber(element, number) == ax::kSuccess ? number : 0;
   }
-  std::optional<Pid> ownerOf(xcb_window_t window) {
-    for (const auto& info : desktop->allWindows().value_or(std::vector<WindowInfo>{})) {
-      if (info.number == window) return static_cast<Pid>(*info.ownerPid);
-    }
-    return std::nullopt;
-  }
-  /// The element of `window`, found through its owner as the core finds it.
+  /// The element of `window`, found through the owner the desktop lists, as the core finds it.
   AXElement element(xcb_window_t window) {
-    const auto owner = ownerOf(window);
-    for (const auto& candidate : owner ? windowsOf(*owner) : std::vector<AXElement>{}) {
-      if (numberOf(candidate) == window) return candidate;
+    for (const auto& info : desktop->allWindows().value_or(std::vector<WindowInfo>{})) {
+      if (info.number != window) continue;
+      const AXElement app = desktop->applicationElement(static_cast<Pid>(*info.ownerPid));
+      for (const auto& candidate :
+           read<std::vector<AXElement>>(app, ax::kWindows).value_or(std::vector<AXElement>{})) {
+        if (numberOf(candidate) == window) return candidate;
+      }
     }
     return nullptr;
   }

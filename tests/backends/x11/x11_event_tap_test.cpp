@@ -1,11 +1,15 @@
-// The X11 event tap against a private X server, with keys typed through XTEST (xdotool).
+// The X11 event tap and global hot keys against a private X server, with keys typed through
+// XTEST (xdotool).
 #include "backends/x11/x11_event_tap.h"
+#include "backends/x11/x11_hot_keys.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,6 +17,7 @@
 
 #include "backends/sim/sim_clock.h"
 #include "model/key_codes.h"
+#include "model/key_combo.h"
 #include "support/x11/desktop_tools.h"
 #include "support/x11/x_session.h"
 
@@ -43,13 +48,35 @@ std::string describe(const KeyEvent& event) {
          " " + (flags.empty() ? "-" : flags);
 }
 
-class X11EventTapTest : public ::testing::Test {
+/// A display without a window manager, and a connection of the code under test's own.
+class X11KeysTest : public ::testing::Test {
  protected:
-  /// A display without a window manager, and the tap's own connection.
-  void start() {
+  void openDisplay() {
     ASSERT_TRUE(session_.start(false)) << session_.error();
     connection_ = x11::Connection::open(session_.display().c_str());
     ASSERT_TRUE(connection_);
+  }
+
+  /// Waits until `done` holds, reading the connection meanwhile.
+  bool waitUntil(const std::function<bool()>& done) {
+    return session_.waitUntil(done, {{xcb_get_file_descriptor(connection_->xcb()),
+                                      [this] { return connection_->dispatchPending(); }}});
+  }
+
+  /// Makes sure the server has handled every request the connection sent.
+  void syncConnection() {
+    Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
+        connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
+  }
+
+  XSession session_;
+  std::unique_ptr<x11::Connection> connection_;
+};
+
+class X11EventTapTest : public X11KeysTest {
+ protected:
+  void start() {
+    ASSERT_NO_FATAL_FAILURE(openDisplay());
     tap_ = std::make_unique<X11EventTap>(
         *connection_, clock_, [this] { return x11::triggerCombinations(settings_); },
         [this](std::string_view line) { log_.emplace_back(line); });
@@ -62,16 +89,11 @@ class X11EventTapTest : public ::testing::Test {
     });
   }
 
-  PumpedConnection pump() {
-    return {xcb_get_file_descriptor(connection_->xcb()),
-            [this] { return connection_->dispatchPending(); }};
-  }
-
   bool type(std::vector<std::string> args) { return xdotool(session_, std::move(args)); }
 
   /// Waits until the callback has seen `count` events.
   bool waitForEvents(std::size_t count) {
-    return session_.waitUntil([&] { return events_.size() >= count; }, {pump()});
+    return waitUntil([&] { return events_.size() >= count; });
   }
 
   /// Types `args` and answers what the callback saw once it had seen `count` events.
@@ -79,12 +101,6 @@ class X11EventTapTest : public ::testing::Test {
     events_.clear();
     EXPECT_TRUE(type(std::move(args)) && waitForEvents(count)) << "events: " << events_.size();
     return events_;
-  }
-
-  /// Makes sure the server has handled every request the tap sent.
-  void syncTap() {
-    Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(
-        connection_->xcb(), xcb_get_input_focus(connection_->xcb()), nullptr));
   }
 
   void otherClientUngrabsKey(xcb_keycode_t keycode, std::uint16_t modifiers) {
@@ -120,9 +136,7 @@ class X11EventTapTest : public ::testing::Test {
     return reply ? reply->mask & (kNumLockMask | XCB_MOD_MASK_LOCK) : 0xffff;
   }
 
-  XSession session_;
   sim::SimClock clock_;
-  std::unique_ptr<x11::Connection> connection_;
   TriggerSettings settings_{.interceptTab = true, .interceptKeyAboveTab = true};
   TapVerdict verdict_ = TapVerdict::consume;
   std::vector<std::string> events_;
@@ -169,7 +183,7 @@ TEST_F(X11EventTapTest, TriggersReachTheCallbackInProductCodes) {
     settings_.triggerIsOption = row.option;
     ASSERT_TRUE(create());
     EXPECT_EQ(typeAndRead({"key", row.keys}, row.expected.size()), row.expected);
-    syncTap();
+    syncConnection();
     EXPECT_FALSE(tap_->holdsKeyboard());
     EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
     tap_->destroy();
@@ -185,7 +199,7 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
   // Another client holding the keyboard is what secure input looks like; the probe that tells
   // keeps nothing itself.
   EXPECT_FALSE(tap_->keyboardGrabbedElsewhere());
-  syncTap();
+  syncConnection();
   ASSERT_EQ(grabKeyboardStatus(session_, true), XCB_GRAB_STATUS_SUCCESS);
   EXPECT_TRUE(tap_->keyboardGrabbedElsewhere());
   xcb_ungrab_keyboard(session_.xcb(), XCB_CURRENT_TIME);
@@ -216,7 +230,7 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
                          "flagsChanged 55 -",
                      }));
   EXPECT_FALSE(tap_->isKeyDown(keycode::kLeftCommand));
-  syncTap();
+  syncConnection();
   EXPECT_FALSE(tap_->holdsKeyboard());
   EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
   // Window managers honour activations stamped with the time of the input behind them.
@@ -225,9 +239,16 @@ TEST_F(X11EventTapTest, AConsumedTriggerHoldsTheKeyboardUntilTheModifierIsReleas
 
 TEST_F(X11EventTapTest, PublishesAWindowOfItsConnectionWhileAGrabOfItsOwnHoldsTheKeyboard) {
   ASSERT_NO_FATAL_FAILURE(start());
-  // Each change of what is published, once.
+  // Each change of what is published, once. When a session's hold is withdrawn the keyboard is
+  // free already: a stop between the two can never leave it held.
   std::vector<std::uint32_t> published;
+  std::optional<std::uint8_t> statusWhenWithdrawn;
+  bool sessionEnding = false;
   tap_->setHoldPublisher([&](std::uint32_t window) {
+    if (sessionEnding && window == 0) {
+      syncConnection();  // everything the tap sent before this moment has been handled
+      statusWhenWithdrawn = grabKeyboardStatus(session_);
+    }
     if (published.empty() || published.back() != window) published.push_back(window);
   });
   ASSERT_TRUE(create());  // the trigger grabs end with their keys: nothing to publish
@@ -238,8 +259,11 @@ TEST_F(X11EventTapTest, PublishesAWindowOfItsConnectionWhileAGrabOfItsOwnHoldsTh
   ASSERT_EQ(published.size(), 4u);
   const std::uint32_t window = published[1];
   EXPECT_NE(window, 0u);
+  sessionEnding = true;
+  tap_->sessionEnded();
+  sessionEnding = false;
+  EXPECT_EQ(statusWhenWithdrawn, XCB_GRAB_STATUS_SUCCESS);
   ASSERT_TRUE(type({"keyup", "super"}));
-  ASSERT_TRUE(waitForEvents(3));
   tap_->setWindowGrabHeld(true);
   std::thread([&] { tap_->releaseFromAnyThread(); }).join();
   EXPECT_EQ(published, (std::vector<std::uint32_t>{0, window, 0, window, 0, window, 0}));
@@ -247,7 +271,7 @@ TEST_F(X11EventTapTest, PublishesAWindowOfItsConnectionWhileAGrabOfItsOwnHoldsTh
   // Closing the client that owns the window closes the tap's own connection.
   xcb_kill_client(session_.xcb(), window);
   session_.sync();
-  syncTap();
+  syncConnection();
   EXPECT_TRUE(connection_->hasFailed());
 }
 
@@ -265,29 +289,6 @@ TEST_F(X11EventTapTest, ThePalettesAndTheTrayMenusHoldsNeverClearEachOther) {
   tap_->setWindowGrabHeld(false, Grab::trayMenu);
   EXPECT_EQ(published, (std::vector<bool>{false, true, true, true, false, true, true}));
   tap_->setHoldPublisher({});
-}
-
-// When the sentinel is told that nothing is held any more, the keyboard is free already: a stop
-// between the two can never leave it held.
-TEST_F(X11EventTapTest, ASessionsHoldIsWithdrawnOnlyOnceItsUngrabIsSent) {
-  ASSERT_NO_FATAL_FAILURE(start());
-  ASSERT_TRUE(create());
-  std::vector<std::uint8_t> statusWhenWithdrawn;
-  bool holding = false;
-  tap_->setHoldPublisher([&](std::uint32_t window) {
-    if (holding && window == 0) {
-      syncTap();  // everything the tap sent before this moment has been handled
-      statusWhenWithdrawn.push_back(grabKeyboardStatus(session_));
-    }
-    holding = window != 0;
-  });
-  ASSERT_TRUE(type({"keydown", "super", "key", "Tab"}));
-  ASSERT_TRUE(waitForEvents(2));
-  ASSERT_TRUE(tap_->holdsKeyboard());
-  tap_->sessionEnded();
-  EXPECT_EQ(statusWhenWithdrawn, (std::vector<std::uint8_t>{XCB_GRAB_STATUS_SUCCESS}));
-  tap_->setHoldPublisher({});
-  ASSERT_TRUE(type({"keyup", "super"}));
 }
 
 TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
@@ -311,7 +312,7 @@ TEST_F(X11EventTapTest, FollowsTheModifierMapping) {
 
   // The change notice reached the tap before the reply to its later request: reading both lets
   // the tap move its grabs before anything is typed.
-  syncTap();
+  syncConnection();
   connection_->dispatchPending();
   EXPECT_EQ(typeAndRead({"key", "super+Tab"}, 2), kSuperTab);
   EXPECT_TRUE(tap_->isEnabled());
@@ -321,7 +322,7 @@ TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
   ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(showWitness());
   const auto reached = [&](xcb_keycode_t keycode, int presses) {
-    return session_.waitUntil([&] { return witnessed_[keycode] == presses; }, {pump()});
+    return waitUntil([&] { return witnessed_[keycode] == presses; });
   };
   // A passed trigger: the grab its press activated ended with the Tab key.
   verdict_ = TapVerdict::pass;
@@ -352,9 +353,9 @@ TEST_F(X11EventTapTest, WithoutASessionTheNextKeysReachTheFocusedWindow) {
   events_.clear();
   ASSERT_TRUE(type({"key", "super+Tab"}));
   tap_->setEnabled(false);
-  syncTap();  // the press was reported before this reply
+  syncConnection();  // the press was reported before this reply
   connection_->dispatchPending();
-  syncTap();
+  syncConnection();
   EXPECT_TRUE(events_.empty());
   EXPECT_EQ(grabKeyboardStatus(session_), XCB_GRAB_STATUS_SUCCESS);
 }
@@ -372,7 +373,7 @@ TEST_F(X11EventTapTest, LetGoFromAnotherThreadOrStoppedItDropsTheKeysQueuedMeanw
     // The main thread (this one) stops reading; keys pile up behind it.
     events_.clear();
     ASSERT_TRUE(type({"key", "Tab", "keyup", "super", "keydown", "super", "key", "Tab"}));
-    syncTap();
+    syncConnection();
     if (byWatchdog) {
       bool released = false;
       std::thread([&] { released = tap_->releaseFromAnyThread(); }).join();
@@ -386,7 +387,7 @@ TEST_F(X11EventTapTest, LetGoFromAnotherThreadOrStoppedItDropsTheKeysQueuedMeanw
     }
     // Back on the main thread: the callback hears of it first, and the queued keys are gone.
     connection_->dispatchPending();
-    syncTap();  // the fence's notice, which ends the dropping
+    syncConnection();  // the fence's notice, which ends the dropping
     connection_->dispatchPending();
     EXPECT_EQ(events_, std::vector<std::string>{"disabledByTimeout 0 -"});
     EXPECT_FALSE(tap_->isEnabled());
@@ -408,7 +409,7 @@ TEST_F(X11EventTapTest, HoldsTheCombinationsOnlyWhileEnabledAndNeverOneOwnedElse
   EXPECT_FALSE(create());
   EXPECT_FALSE(tap_->isEnabled());
   EXPECT_EQ(tap_->failureReason(), "Super+Shift+Tab is grabbed by another program");
-  syncTap();
+  syncConnection();
   EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
   otherClientUngrabsKey(kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT);
   otherClientUngrabsKey(kTabKeycode, kSuperMask);
@@ -418,7 +419,7 @@ TEST_F(X11EventTapTest, HoldsTheCombinationsOnlyWhileEnabledAndNeverOneOwnedElse
   ASSERT_TRUE(create());
   EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), XCB_ACCESS);
   tap_->setEnabled(false);
-  syncTap();
+  syncConnection();
   EXPECT_FALSE(tap_->isEnabled());
   ASSERT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
   tap_->setEnabled(true);
@@ -432,14 +433,91 @@ TEST_F(X11EventTapTest, HoldsTheCombinationsOnlyWhileEnabledAndNeverOneOwnedElse
   // A setting no longer wants the key above Tab.
   settings_.interceptKeyAboveTab = false;
   tap_->reloadCombinations();
-  syncTap();
+  syncConnection();
   EXPECT_EQ(grabKeyError(session_, kKeyAboveTabKeycode, kSuperMask), 0);
   EXPECT_TRUE(tap_->isEnabled());
 
   tap_->destroy();
-  syncTap();
+  syncConnection();
   EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask), 0);
   EXPECT_EQ(grabKeyError(session_, kTabKeycode, kSuperMask | XCB_MOD_MASK_SHIFT), 0);
+}
+
+// Global hot keys: each press fires once, and a combination another client owns is refused
+// without leaving a grab behind.
+class X11HotKeysTest : public X11KeysTest {
+ protected:
+  /// Counts the key presses the connection reads, before the hot keys see them.
+  struct PressCounter : x11::EventSink {
+    bool handleEvent(const xcb_generic_event_t& event) override {
+      if (x11::eventType(event) == XCB_KEY_PRESS) {
+        ++presses[reinterpret_cast<const xcb_key_press_event_t&>(event).detail];
+      }
+      return false;
+    }
+    std::map<xcb_keycode_t, int> presses;
+  };
+
+  void start() {
+    ASSERT_NO_FATAL_FAILURE(openDisplay());
+    connection_->addSink(&counter_);
+    hotKeys_ = std::make_unique<x11::X11HotKeys>(*connection_);
+  }
+  void TearDown() override {
+    if (connection_) connection_->removeSink(&counter_);
+  }
+
+  PressCounter counter_;
+  std::unique_ptr<x11::X11HotKeys> hotKeys_;
+};
+
+constexpr std::uint32_t kP = 35;
+constexpr std::uint32_t kO = 31;
+
+TEST_F(X11HotKeysTest, FiresOncePerPressHeldOrNotUntilUnregistered) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  int p = 0;
+  int o = 0;
+  const auto superShiftP =
+      hotKeys_->registerHotKey(kP, hotkeymask::kCommand | hotkeymask::kShift, [&] { ++p; });
+  const auto controlAltO =
+      hotKeys_->registerHotKey(kO, hotkeymask::kControl | hotkeymask::kOption, [&] { ++o; });
+  ASSERT_TRUE(superShiftP && controlAltO);
+  EXPECT_NE(*superShiftP, *controlAltO);
+
+  // The server reports a client's events in order: once the last key's handler ran, every
+  // event of the keys typed before it has been handled.
+  ASSERT_TRUE(xdotool(session_, {"key", "super+shift+p", "p", "super+shift+p", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 1; }));
+  EXPECT_EQ(p, 2);
+
+  // The server's autorepeat reports a held key as further presses.
+  const int pressesBefore = counter_.presses[33];
+  ASSERT_TRUE(xdotool(session_, {"keydown", "super+shift+p"}));
+  ASSERT_TRUE(waitUntil([&] { return counter_.presses[33] >= pressesBefore + 3; }));
+  ASSERT_TRUE(xdotool(session_, {"keyup", "super+shift+p", "key", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 2; }));
+  EXPECT_EQ(p, 3);
+
+  hotKeys_->unregisterHotKey(*superShiftP);
+  ASSERT_TRUE(xdotool(session_, {"key", "super+shift+p", "ctrl+alt+o"}));
+  ASSERT_TRUE(waitUntil([&] { return o == 3; }));
+  EXPECT_EQ(p, 3);
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT), 0);
+}
+
+TEST_F(X11HotKeysTest, ACombinationOwnedElsewhereIsRefusedAndLeavesNothingGrabbed) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_LOCK), 0);
+  EXPECT_FALSE(hotKeys_->registerHotKey(kP, hotkeymask::kCommand, [] {}));
+  syncConnection();
+  // The variants grabbed before the refusal were given back.
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4), 0);
+  EXPECT_EQ(grabKeyError(session_, 33, XCB_MOD_MASK_4 | XCB_MOD_MASK_2), 0);
+
+  // This client's own registration counts as owned too.
+  ASSERT_TRUE(hotKeys_->registerHotKey(kO, hotkeymask::kOption, [] {}));
+  EXPECT_FALSE(hotKeys_->registerHotKey(kO, hotkeymask::kOption, [] {}));
 }
 
 }  // namespace
