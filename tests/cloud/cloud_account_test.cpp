@@ -95,50 +95,18 @@ class CloudAccountTest : public ::testing::Test, protected test::SimServices {
   std::unique_ptr<CloudAccount> account_;
 };
 
-TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
-  const Opened opened = signIn();
-  mock.reply("/api/app/token",
-             test::MockReply::json(200, R"({"token":"tok-1","email":"ada@example.org"})"));
-  ASSERT_TRUE(account().handleCallback(callback("code-1", opened.state)));
-  settle(1);
-
-  const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.path, "/api/app/token");
-  const Json body = Json::parse(request.body);
-  ASSERT_EQ(body.size(), 3u) << body;
-  EXPECT_EQ(body["code"], "code-1");
-  const std::string verifier = body["verifier"];
-  EXPECT_EQ(pkceChallenge(digest, verifier), opened.challenge);
-  const std::string device = body["deviceId"];
-  EXPECT_TRUE(std::regex_match(device, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB]"
-                                                  "[0-9A-F]{3}-[0-9A-F]{12}")))
-      << device;
-
-  // No tier in the reply: "free".
-  EXPECT_EQ(account().state(), signedIn("ada@example.org", "free"));
-  EXPECT_EQ(published, 1);
-  EXPECT_EQ(account().token(), "tok-1");
-  EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
-                                    {secretkey::kCloudTokenBase, cloud.baseURL()},
-                                    {secretkey::kCloudEmail, "ada@example.org"},
-                                    {secretkey::kCloudTier, "free"},
-                                    {secretkey::kCloudDeviceID, device}}));
-  for (const auto& line : logged()) {
-    for (const auto& secret : {std::string("tok-1"), std::string("code-1"), verifier}) {
-      EXPECT_EQ(line.find(secret), std::string::npos) << line;
-    }
-  }
-}
-
 TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
   // The token endpoint's reply, and the state after it.
   const std::pair<test::MockReply, CloudAccountState> rows[] = {
-      {test::MockReply::json(200, R"({"token":"t","email":"a@b.c","tier":"pro"})"),
+      // No tier: "free".
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c"})"),
+       signedIn("a@b.c", "free")},
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c","tier":"pro"})"),
        signedIn("a@b.c", "pro")},
       // A tier or e-mail that is no string, or no text to show, counts as absent.
-      {test::MockReply::json(200, R"({"token":"t","email":7,"tier":["pro"]})"),
+      {test::MockReply::json(200, R"({"token":"tok-1","email":7,"tier":["pro"]})"),
        signedIn("", "free")},
-      {test::MockReply::json(200, R"({"token":"t","email":"a\nb","tier":"p\u0000"})"),
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a\nb","tier":"p\u0000"})"),
        signedIn("", "free")},
       // No token, none that fits a header line, no JSON or a refusal: nothing changes.
       {test::MockReply::json(200, R"({"email":"a@b.c"})"), kSignedOut},
@@ -146,19 +114,49 @@ TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
       {test::MockReply::json(200, R"({"token":"t\r\nX-Evil: 1"})"), kSignedOut},
       {test::MockReply::json(200, R"({"token":42})"), kSignedOut},
       {test::MockReply::json(200, "garbage"), kSignedOut},
-      {test::MockReply::json(401, R"({"token":"t"})"), kSignedOut},
+      {test::MockReply::json(401, R"({"token":"tok-1"})"), kSignedOut},
   };
   int replies = 0;
+  std::vector<std::string> verifiers;
   for (const auto& [reply, state] : rows) {
     SCOPED_TRACE(std::to_string(reply.status) + " " + reply.body);
     secrets.remove(secretkey::kCloudToken);
     account(cloud);
+    published = 0;
     mock.reply("/api/app/token", reply);
-    ASSERT_TRUE(account().handleCallback(callback("c", signIn().state)));
+    const Opened opened = signIn();
+    ASSERT_TRUE(account().handleCallback(callback("code-1", opened.state)));
     settle(++replies);
     EXPECT_EQ(account().state(), state);
-    EXPECT_EQ(account().token(), state.signedIn ? std::optional<std::string>("t") : std::nullopt);
-    EXPECT_EQ(secrets.get(secretkey::kCloudToken), account().token());
+    EXPECT_EQ(published, state.signedIn ? 1 : 0);
+    const auto token = state.signedIn ? std::optional<std::string>("tok-1") : std::nullopt;
+    EXPECT_EQ(account().token(), token);
+    EXPECT_EQ(secrets.get(secretkey::kCloudToken), token);
+
+    // The code, the verifier of the page's challenge and this machine's id, made once.
+    const auto request = mock.requests().back();
+    EXPECT_EQ(request.path, "/api/app/token");
+    const Json body = Json::parse(request.body);
+    ASSERT_EQ(body.size(), 3u) << body;
+    EXPECT_EQ(body["code"], "code-1");
+    verifiers.push_back(body["verifier"]);
+    EXPECT_EQ(pkceChallenge(digest, verifiers.back()), opened.challenge);
+    const std::string device = body["deviceId"];
+    EXPECT_TRUE(std::regex_match(device, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB]"
+                                                    "[0-9A-F]{3}-[0-9A-F]{12}")))
+        << device;
+    if (state.signedIn) {
+      EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
+                                        {secretkey::kCloudTokenBase, cloud.baseURL()},
+                                        {secretkey::kCloudEmail, state.email},
+                                        {secretkey::kCloudTier, state.tier},
+                                        {secretkey::kCloudDeviceID, device}}));
+    }
+  }
+  for (const auto& line : logged()) {
+    EXPECT_EQ(line.find("tok-1"), std::string::npos) << line;
+    EXPECT_EQ(line.find("code-1"), std::string::npos) << line;
+    for (const auto& verifier : verifiers) EXPECT_EQ(line.find(verifier), std::string::npos);
   }
 }
 
