@@ -8,6 +8,7 @@
 #include <deque>
 #include <future>
 #include <regex>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -294,12 +295,8 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
   refreshed[secretkey::kCloudEmail] = "new@example.org";
   refreshed[secretkey::kCloudTier] = "free";
   storedOffline[secretkey::kCloudTokenBase] = offline.baseURL();
-  struct Row {
-    std::optional<test::MockReply> reply;  // none: nothing answers
-    CloudAccountState state;
-    Items items;
-  };
-  const Row rows[] = {
+  // The reply to the refresh (none: nothing answers), and the state and secrets after it.
+  const std::tuple<std::optional<test::MockReply>, CloudAccountState, Items> rows[] = {
       {test::MockReply::json(200, R"({"email":"new@example.org"})"),
        signedIn("new@example.org", "free"), refreshed},
       // The token is no longer valid: the account goes, the device id stays.
@@ -312,17 +309,17 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
       {std::nullopt, signedIn("old@example.org", "pro"), storedOffline},
   };
   int replies = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) + " " + row.reply->body : "none");
-    const CloudConfig& config = row.reply ? cloud : offline;
+  for (const auto& [reply, state, items] : rows) {
+    SCOPED_TRACE(reply ? std::to_string(reply->status) + " " + reply->body : "none");
+    const CloudConfig& config = reply ? cloud : offline;
     storeAccount(&config);
-    if (row.reply) mock.reply("/api/me", *row.reply);
+    if (reply) mock.reply("/api/me", *reply);
     account(config).start();
     published = 0;
     settle(++replies);
-    EXPECT_EQ(account().state(), row.state);
-    EXPECT_EQ(secrets.items(), row.items);
-    EXPECT_EQ(published, row.state == signedIn("old@example.org", "pro") ? 0 : 1);
+    EXPECT_EQ(account().state(), state);
+    EXPECT_EQ(secrets.items(), items);
+    EXPECT_EQ(published, state == signedIn("old@example.org", "pro") ? 0 : 1);
   }
   const auto request = mock.requests().at(0);
   EXPECT_EQ(request.path, "/api/me");
@@ -343,12 +340,9 @@ TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack)
 }
 
 TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServiceToEndItsSessions) {
-  struct Row {
-    bool everywhere;
-    std::optional<test::MockReply> reply;  // none: nothing answers
-    bool signedOut;                        // once the service has answered
-  };
-  const Row rows[] = {
+  // Everywhere or here only, the service's reply (none: nothing answers), and whether the account
+  // is signed out once the service has answered.
+  const std::tuple<bool, std::optional<test::MockReply>, bool> rows[] = {
       // The service's answer to a plain sign-out changes nothing here.
       {false, test::MockReply::json(500, "{}"), true},
       {true, test::MockReply::json(200, R"({"ok":true})"), true},
@@ -357,32 +351,32 @@ TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServic
       {true, std::nullopt, false},
   };
   int replies = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.everywhere) + " " +
-                 (row.reply ? std::to_string(row.reply->status) : "none"));
-    const CloudConfig& config = row.reply ? cloud : offline;
-    const char* path = row.everywhere ? "/api/app/logout-all" : "/api/app/logout";
+  for (const auto& [everywhere, reply, signedOut] : rows) {
+    SCOPED_TRACE(std::to_string(everywhere) + " " +
+                 (reply ? std::to_string(reply->status) : "none"));
+    const CloudConfig& config = reply ? cloud : offline;
+    const char* path = everywhere ? "/api/app/logout-all" : "/api/app/logout";
     storeAccount(&config);
-    if (row.reply) mock.reply(path, *row.reply);
+    if (reply) mock.reply(path, *reply);
     account(config);
     published = 0;
-    row.everywhere ? account().signOutEverywhere() : account().signOut();
+    everywhere ? account().signOutEverywhere() : account().signOut();
     // Before any reply.
-    EXPECT_EQ(account().state().signedIn, row.everywhere);
-    if (!row.everywhere) {
+    EXPECT_EQ(account().state().signedIn, everywhere);
+    if (!everywhere) {
       EXPECT_EQ(published, 1);
       EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
       EXPECT_EQ(account().deviceID(), "device-1");
     }
     settle(++replies);
-    EXPECT_EQ(account().state().signedIn, !row.signedOut);
-    EXPECT_EQ(account().token().has_value(), !row.signedOut);
-    if (row.reply) {
+    EXPECT_EQ(account().state().signedIn, !signedOut);
+    EXPECT_EQ(account().token().has_value(), !signedOut);
+    if (reply) {
       const auto request = mock.requests().back();
       EXPECT_EQ(request.path, path);
       EXPECT_EQ(request.header("Authorization"), "Bearer tok");
     }
-    if (!row.everywhere) {
+    if (!everywhere) {
       account().signOut();  // signed out already: nothing to tell
       EXPECT_EQ(http.sentCount(), replies);
     }
