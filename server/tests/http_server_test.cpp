@@ -42,12 +42,10 @@ std::string chunked(std::size_t bytes) {
   return body + "0\r\n\r\n";
 }
 
-class HttpServerTest : public ServiceWorld {
- protected:
-  HttpServer http{*service, {.host = "127.0.0.1", .port = 0}, [](const std::string&) {}};
-};
+using HttpServerTest = ServiceWorld;
 
 TEST_F(HttpServerTest, RefusesHostileRequestsBeforeTheyCostMoreThanTheirBoundsAndKeepsServing) {
+  HttpServer http{*service, {.host = "127.0.0.1", .port = 0}, [](const std::string&) {}};
   std::string whyNot;
   ASSERT_TRUE(http.bind(whyNot)) << whyNot;
   std::thread serving([&] { http.run(); });
