@@ -72,16 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Route& route = kRoutes[(selector & 0x0F) % std::size(kRoutes)];
   Request request{.method = route.method, .path = route.path, .address = "fuzz"};
   // Never sign out the one token: the rest of the run would lose its paths.
-  switch ((selector >> 4) & 3) {
-    case 0:
-      request.authorization = "Bearer " + w.token;
-      break;
-    case 1:
-      request.authorization = "Bearer " + input.substr(0, 64);
-      break;
-    default:
-      break;
-  }
+  const int bearer = (selector >> 4) & 3;
+  if (bearer == 0) request.authorization = "Bearer " + w.token;
+  if (bearer == 1) request.authorization = "Bearer " + input.substr(0, 64);
   request.contentType = (selector & 0x40)   ? "application/json"
                         : (selector & 0x80) ? "application/x-www-form-urlencoded"
                                             : input.substr(0, 16);

@@ -137,18 +137,14 @@ std::string PrivatePostgres::createDatabase(const std::string& name) {
 }
 
 bool PrivatePostgres::execute(const std::string& sql, const std::string& database) {
-  struct Closer {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-  };
-  struct Clearer {
-    void operator()(PGresult* result) const { PQclear(result); }
-  };
-  const std::unique_ptr<PGconn, Closer> connection(PQconnectdb(url(database).c_str()));
+  const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdb(url(database).c_str()),
+                                                                &PQfinish);
   if (PQstatus(connection.get()) != CONNECTION_OK) {
     whyNot_ = PQerrorMessage(connection.get());
     return false;
   }
-  const std::unique_ptr<PGresult, Clearer> result(PQexec(connection.get(), sql.c_str()));
+  const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection.get(), sql.c_str()),
+                                                             &PQclear);
   const ExecStatusType status = PQresultStatus(result.get());
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
   whyNot_ = PQresultErrorMessage(result.get());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "http/body_limits.h"
 #include "http/http_server.h"
@@ -41,12 +42,10 @@ std::string chunked(std::size_t bytes) {
   return body + "0\r\n\r\n";
 }
 
-class HttpServerTest : public ServiceWorld {
- protected:
-  HttpServer http{*service, {.host = "127.0.0.1", .port = 0}, [](const std::string&) {}};
-};
+using HttpServerTest = ServiceWorld;
 
 TEST_F(HttpServerTest, RefusesHostileRequestsBeforeTheyCostMoreThanTheirBoundsAndKeepsServing) {
+  HttpServer http{*service, {.host = "127.0.0.1", .port = 0}, [](const std::string&) {}};
   std::string whyNot;
   ASSERT_TRUE(http.bind(whyNot)) << whyNot;
   std::thread serving([&] { http.run(); });
@@ -54,10 +53,8 @@ TEST_F(HttpServerTest, RefusesHostileRequestsBeforeTheyCostMoreThanTheirBoundsAn
       "POST /api/crash HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n";
   std::string manyHeaders = "GET /api/me HTTP/1.1\r\n";
   for (int i = 0; i < 100; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
-  struct Case {
-    std::string head, body, statusLine;
-  };
-  std::vector<Case> cases = {
+  // The request's head, its body, and the answer's status line.
+  std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       // Compressed bodies would be unpacked past every bound: refused unread.
       {upload + "Content-Encoding: gzip\r\nContent-Length: 20\r\n\r\n", std::string(20, 'z'),
        "HTTP/1.1 415 Unsupported Media Type"},
@@ -88,10 +85,10 @@ TEST_F(HttpServerTest, RefusesHostileRequestsBeforeTheyCostMoreThanTheirBoundsAn
     cases.push_back({head + "Transfer-Encoding: chunked\r\n\r\n", chunked(e.bytes), taken});
   }
   httplib::Client client("127.0.0.1", http.port());
-  for (const Case& c : cases) {
-    EXPECT_EQ(statusLineFor(http.port(), c.head, c.body), c.statusLine) << c.head.substr(0, 80);
+  for (const auto& [head, body, statusLine] : cases) {
+    EXPECT_EQ(statusLineFor(http.port(), head, body), statusLine) << head.substr(0, 80);
     const auto reply = client.Get("/api/me");
-    EXPECT_TRUE(reply && reply->status == 401) << "still serving after " << c.head.substr(0, 80);
+    EXPECT_TRUE(reply && reply->status == 401) << "still serving after " << head.substr(0, 80);
   }
   http.stop();
   serving.join();

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "support/raw_client.h"
 #include "support/temp_dir.h"
@@ -50,12 +51,9 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
   auto busy = start();
   ASSERT_TRUE(busy);
   std::ofstream(folder.path() + "/not-a-database") << "hello, this is text\n";
-  struct Case {
-    std::vector<std::string> arguments;
-    int exitCode;
-    std::string says;
-  };
-  for (const Case& c : std::vector<Case>{
+  // The arguments, the exit code, and what standard error says.
+  for (const auto& [arguments, exitCode, says] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
            {{}, 2, "name one database"},
            {{"--db", db(), "--postgres", "postgresql://x"}, 2, "name one database"},
            {{"--db", db(), "--listen", "nowhere"}, 2, "--listen wants ADDR:PORT"},
@@ -74,9 +72,9 @@ TEST_F(ServerProcessTest, SaysOnceWhatStopsItFromStarting) {
             1,
             "TLS"}}) {
     std::string errors;
-    EXPECT_EQ(ServerProcess::runToEnd(TOLVANE_SERVER_EXECUTABLE, c.arguments, errors), c.exitCode)
+    EXPECT_EQ(ServerProcess::runToEnd(TOLVANE_SERVER_EXECUTABLE, arguments, errors), exitCode)
         << errors;
-    EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+    EXPECT_NE(errors.find(says), std::string::npos) << errors;
     EXPECT_EQ(errors.find("tolvane-server:"), errors.rfind("tolvane-server:"))
         << "once: " << errors;
   }

@@ -18,42 +18,33 @@ namespace {
 using Sign = ServiceWorld;
 
 TEST_F(Sign, UpThroughThePageThenInAgainAndTheFormsWaysBack) {
+  // Each reading of the clock moves it on, so a request's steps fall in different seconds, as
+  // they may on a busy server: an exchange spanning a second boundary still issues its token.
+  service = std::make_unique<Service>(*storage, testConfig(), [this] { return now += 0.4; });
   const Reply me = call("GET", "/api/me", "", signIn("Ada@Example.org"));
   EXPECT_EQ(Json::parse(me.body), Json({{"email", "ada@example.org"}, {"tier", "free"}}));
   const Reply page = openPage(newSignInRequest());
   EXPECT_EQ(page.headers.at("Cache-Control"), "no-store");
   std::string ticket = ticketOf(page.body);
-  struct Case {
-    std::string email, password, action;
-    int status;
-  };
   // Each refusal shows the form again with a fresh ticket; the last attempt succeeds on it.
-  for (const Case& c : std::vector<Case>{{"ada@example.org", "wrong password", "signin", 401},
-                                         {"nobody@example.org", "correct horse", "signin", 401},
-                                         {"ada@example.org", "correct horse", "signup", 409},
-                                         {"not an address", "correct horse", "signin", 400},
-                                         {"ada@example.org", "correct horse", "other", 400},
-                                         {"ADA@example.org ", "correct horse", "signin", 303}}) {
-    SCOPED_TRACE(c.email + " " + c.action);
-    const Reply reply = submit(ticket, c.email, c.password, c.action);
-    EXPECT_EQ(reply.status, c.status) << reply.body;
-    if (c.status != 303) {
+  for (const auto& [email, password, action, status] :
+       std::vector<std::tuple<std::string, std::string, std::string, int>>{
+           {"ada@example.org", "wrong password", "signin", 401},
+           {"nobody@example.org", "correct horse", "signin", 401},
+           {"ada@example.org", "correct horse", "signup", 409},
+           {"not an address", "correct horse", "signin", 400},
+           {"ada@example.org", "correct horse", "other", 400},
+           {"ADA@example.org ", "correct horse", "signin", 303}}) {
+    SCOPED_TRACE(email + " " + action);
+    const Reply reply = submit(ticket, email, password, action);
+    EXPECT_EQ(reply.status, status) << reply.body;
+    if (status != 303) {
       const std::string next = ticketOf(reply.body);
       EXPECT_FALSE(next.empty());
       EXPECT_NE(next, ticket);
       ticket = next;
     }
   }
-}
-
-TEST_F(Sign, AnExchangeSpanningASecondBoundaryStillIssuesItsToken) {
-  const auto request = newSignInRequest();
-  const std::string code = codeFor(request, "ada@example.org");
-  // Each reading of the clock moves it on, so the exchange's steps fall in different seconds, as
-  // they may on a busy server.
-  service = std::make_unique<Service>(*storage, testConfig(), [this] { return now += 0.4; });
-  const Reply issued = exchange(code, request.verifier);
-  EXPECT_EQ(issued.status, 200) << issued.body;
 }
 
 TEST_F(Sign, RefusesLinksTicketsAndCodesItNeverIssuedOrAlreadyTook) {
@@ -102,24 +93,23 @@ TEST_F(Sign, OutRevokesTheTokenOrAllOfThemAndEveryBearerEndpointRefusesBadOnes) 
   const Reply all = call("POST", "/api/app/logout-all", "{}", elsewhere);
   EXPECT_EQ(all.status, 200);
   EXPECT_EQ(all.body, "{}");
-  struct Endpoint {
-    std::string method, path, body;
-  };
   const std::string push = R"({"blob":"{}","baseVersion":0,"deviceId":"d"})";
-  for (const Endpoint& e : std::vector<Endpoint>{{"GET", "/api/me", ""},
-                                                 {"POST", "/api/app/logout", "{}"},
-                                                 {"POST", "/api/app/logout-all", "{}"},
-                                                 {"GET", "/api/sync/tolvane", ""},
-                                                 {"PUT", "/api/sync/tolvane", push}}) {
+  for (const auto& [method, path, body] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"GET", "/api/me", ""},
+           {"POST", "/api/app/logout", "{}"},
+           {"POST", "/api/app/logout-all", "{}"},
+           {"GET", "/api/sync/tolvane", ""},
+           {"PUT", "/api/sync/tolvane", push}}) {
     for (const std::string& authorization : std::vector<std::string>{
              "", "Basic " + other, "Bearer", "Bearer " + other + "x", "Bearer " + *newSecret(),
              "Bearer " + token, "Bearer " + elsewhere, "Bearer " + third, "Bearer ' OR 1=1 --"}) {
-      SCOPED_TRACE(e.method + " " + e.path + " [" + authorization + "]");
-      const Reply reply = service->handle({.method = e.method,
-                                           .path = e.path,
+      SCOPED_TRACE(method + " " + path + " [" + authorization + "]");
+      const Reply reply = service->handle({.method = method,
+                                           .path = path,
                                            .authorization = authorization,
                                            .contentType = "application/json",
-                                           .body = e.body,
+                                           .body = body,
                                            .address = address});
       EXPECT_EQ(reply.status, 401);
       EXPECT_EQ(reply.headers.count("WWW-Authenticate"), 1u);
@@ -166,17 +156,12 @@ TEST_F(Sign, UpClosedLeavesAccountsToTheOperatorsCommand) {
   EXPECT_EQ(refused.status, 403);
   EXPECT_EQ(storage->accountByEmail("ada@example.org").status, StoreStatus::notFound);
 
-  struct Case {
-    std::string email, input;
-    bool added;
-  };
-  for (const Case& c : std::vector<Case>{{"Ada@Example.org", "correct horse\nignored", true},
-                                         {"ada@example.org", "correct horse\n", false}}) {
-    std::istringstream input(c.input);
-    std::string whyNot;
-    EXPECT_EQ(addAccount(*storage, c.email, input, config.passwordCost, whyNot), c.added)
-        << c.email << ": " << whyNot;
-  }
+  // The operator's command reads the password's first line; an address taken already is refused.
+  std::istringstream input("correct horse\nignored"), again("correct horse\n");
+  std::string whyNot;
+  EXPECT_TRUE(addAccount(*storage, "Ada@Example.org", input, config.passwordCost, whyNot))
+      << whyNot;
+  EXPECT_FALSE(addAccount(*storage, "ada@example.org", again, config.passwordCost, whyNot));
   EXPECT_FALSE(signIn("ada@example.org").empty());
 }
 
@@ -185,23 +170,16 @@ using Sync = ServiceWorld;
 TEST_F(Sync, VersionsFollowTheBaseAndAStaleBaseConflicts) {
   const std::string token = signIn("ada@example.org");
   EXPECT_EQ(Json::parse(call("GET", "/api/sync/tolvane", "", token).body), Json::object());
-  struct Step {
-    std::int64_t base;
-    std::string blob;
-    int status;
-    std::int64_t version;
+  // The version a push stored, or its refusal's status.
+  const auto pushed = [&](std::int64_t base, const std::string& blob) {
+    const Reply reply = push(token, base, blob);
+    return reply.status == 200 ? Json::parse(reply.body)["version"].get<int>() : -reply.status;
   };
   const std::string odd =
       R"({"x":"'); DELETE FROM sync_records; --","y":"\u00e9\u4e2d\ud83d\ude00"})";
-  for (const Step& s : std::vector<Step>{{7, "{\"a\":1}", 200, 1},  // nothing stored: any base
-                                         {0, "{\"a\":2}", 409, 0},
-                                         {1, odd, 200, 2}}) {
-    const Reply reply = push(token, s.base, s.blob);
-    EXPECT_EQ(reply.status, s.status) << s.base << " " << reply.body;
-    if (s.status == 200) {
-      EXPECT_EQ(Json::parse(reply.body)["version"], s.version);
-    }
-  }
+  EXPECT_EQ(pushed(7, "{\"a\":1}"), 1) << "nothing stored: any base";
+  EXPECT_EQ(pushed(0, "{\"a\":2}"), -409);
+  EXPECT_EQ(pushed(1, odd), 2);
   const Json pulled = Json::parse(call("GET", "/api/sync/tolvane", "", token).body);
   EXPECT_EQ(pulled, Json({{"version", 2}, {"blob", odd}}));
   const std::string other = signIn("bob@example.org");
@@ -245,22 +223,18 @@ TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
                                {{"threads", Json::array()}}));
   const Json log =
       Json::parse(wire::encodeTesterLog(sender(), "== app log (DebugLog) ==\n\xc3\xa9"));
-  struct Case {
-    std::string path;
-    Json body;
-    std::string token;
-    int status;
-  };
   Json tooMany = usageBatch(201), otherApp = crash;
   otherApp["app"] = "other";
-  for (const Case& c : std::vector<Case>{{"/api/improve", usageBatch(3), "", 200},
-                                         {"/api/improve", usageBatch(2), revoked, 200},
-                                         {"/api/crash", crash, "", 200},
-                                         {"/api/testlog", log, "", 200},
-                                         {"/api/improve", tooMany, "", 400},
-                                         {"/api/crash", otherApp, "", 400}}) {
-    SCOPED_TRACE(c.path + " " + c.body.dump().substr(0, 40));
-    EXPECT_EQ(call("POST", c.path, c.body.dump(), c.token).status, c.status);
+  for (const auto& [path, body, token, status] :
+       std::vector<std::tuple<std::string, Json, std::string, int>>{
+           {"/api/improve", usageBatch(3), "", 200},
+           {"/api/improve", usageBatch(2), revoked, 200},
+           {"/api/crash", crash, "", 200},
+           {"/api/testlog", log, "", 200},
+           {"/api/improve", tooMany, "", 400},
+           {"/api/crash", otherApp, "", 400}}) {
+    SCOPED_TRACE(path + " " + body.dump().substr(0, 40));
+    EXPECT_EQ(call("POST", path, body.dump(), token).status, status);
   }
   EXPECT_EQ(storage->countUploads(UploadTable::usage).value, 2);
   EXPECT_EQ(storage->countUploads(UploadTable::crash).value, 1);
@@ -358,12 +332,8 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
     const Json body = {{"blob", std::string(blob, 'b')}, {"baseVersion", 0}, {"deviceId", device}};
     return call("PUT", "/api/sync/tolvane", body.dump(), token).status;
   };
-  struct Case {
-    std::string what;
-    int status, expected;
-  };
   // In order: the refused exchanges leave the code for the last one.
-  for (const Case& c : std::vector<Case>{
+  for (const auto& [what, status, expected] : std::vector<std::tuple<std::string, int, int>>{
            {"state past 256", page(257), 400},
            {"state of 256", page(256), 200},
            // Form bytes are UTF-8 and their escapes whole, whatever the field.
@@ -380,7 +350,7 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
            {"sync device past 128", pushAs(1, std::string(129, 'd')), 400},
            {"blob of 1 MiB, device of 128", pushAs(BodyLimits::kSyncBlob, std::string(128, 'd')),
             200}}) {
-    EXPECT_EQ(c.status, c.expected) << c.what;
+    EXPECT_EQ(status, expected) << what;
   }
   // Parsed under the bound the HTTP binding holds each endpoint's body to, however it came: a
   // body of exactly the bound is read (spaces are no JSON and no form), one byte more is not.
@@ -397,23 +367,20 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
 // between something, of 3 to 254 bytes, no spaces, controls, angle brackets or quotes.
 TEST_F(Bounds, OfASignUpAreThePasswordsLengthAndTheAddressesShape) {
   const std::string local(254 - std::string("@example.org").size(), 'a');
-  struct Case {
-    std::string email, password;
-    int status;
-  };
-  for (const Case& c : std::vector<Case>{{"new@example.org", std::string(7, 'p'), 400},
-                                         {"new@example.org", std::string(8, 'p'), 303},
-                                         {"a@b", "correct horse", 303},
-                                         {"a@", "correct horse", 400},
-                                         {local + "@example.org", "correct horse", 303},
-                                         {local + "a@example.org", "correct horse", 400},
-                                         {"a@b@example.org", "correct horse", 400},
-                                         {"a\tb@example.org", "correct horse", 400},
-                                         {"a<b@example.org", "correct horse", 400},
-                                         {"a\"b@example.org", "correct horse", 400}}) {
+  for (const auto& [email, password, status] :
+       std::vector<std::tuple<std::string, std::string, int>>{
+           {"new@example.org", std::string(7, 'p'), 400},
+           {"new@example.org", std::string(8, 'p'), 303},
+           {"a@b", "correct horse", 303},
+           {"a@", "correct horse", 400},
+           {local + "@example.org", "correct horse", 303},
+           {local + "a@example.org", "correct horse", 400},
+           {"a@b@example.org", "correct horse", 400},
+           {"a\tb@example.org", "correct horse", 400},
+           {"a<b@example.org", "correct horse", 400},
+           {"a\"b@example.org", "correct horse", 400}}) {
     const std::string ticket = ticketOf(openPage(newSignInRequest()).body);
-    EXPECT_EQ(submit(ticket, c.email, c.password, "signup").status, c.status)
-        << c.email << " " << c.password;
+    EXPECT_EQ(submit(ticket, email, password, "signup").status, status) << email << " " << password;
   }
 }
 

@@ -3,6 +3,7 @@
 // an older schema upgraded in place.
 #include <latch>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/storage_fixture.h"
@@ -44,24 +45,20 @@ TEST_P(StorageTest, AccountsKeepOddTextExactlyAndRefuseATakenEmail) {
 
 TEST_P(StorageTest, CodesAndPendingSignInsAreSingleUseUntilTheyExpire) {
   const std::int64_t account = newAccount();
-  struct Case {
-    std::int64_t expiresAt;
-    std::int64_t takenAt;
-    StoreStatus first;
-  };
-  const Case cases[] = {
+  // When a code and a sign-in expire, when they are first taken, and what that answers.
+  const std::tuple<std::int64_t, std::int64_t, StoreStatus> cases[] = {
       {1000, 999, StoreStatus::ok},
       // Expired at the very second named, and gone for good once looked at.
       {1000, 1000, StoreStatus::notFound},
       {1000, 5000, StoreStatus::notFound},
   };
   int n = 0;
-  for (const Case& c : cases) {
+  for (const auto& [expiresAt, takenAt, first] : cases) {
     const std::string hash = "hash-" + std::to_string(++n);
     SCOPED_TRACE(hash);
-    ASSERT_EQ(storage_->addCode(hash, account, "challenge-" + hash, c.expiresAt), StoreStatus::ok);
-    const StoreResult<CodeGrant> grant = storage_->takeCode(hash, c.takenAt);
-    EXPECT_EQ(grant.status, c.first);
+    ASSERT_EQ(storage_->addCode(hash, account, "challenge-" + hash, expiresAt), StoreStatus::ok);
+    const StoreResult<CodeGrant> grant = storage_->takeCode(hash, takenAt);
+    EXPECT_EQ(grant.status, first);
     if (grant.ok()) {
       EXPECT_EQ(grant.value.accountId, account);
       EXPECT_EQ(grant.value.challenge, "challenge-" + hash);
@@ -69,11 +66,11 @@ TEST_P(StorageTest, CodesAndPendingSignInsAreSingleUseUntilTheyExpire) {
     EXPECT_EQ(storage_->takeCode(hash, 0).status, StoreStatus::notFound);
 
     const PendingSignIn pending{
-        .challenge = "c'" + hash, .state = "s;--" + hash, .expiresAt = c.expiresAt};
+        .challenge = "c'" + hash, .state = "s;--" + hash, .expiresAt = expiresAt};
     ASSERT_EQ(storage_->addPendingSignIn(hash, pending, 0, 10), StoreStatus::ok);
     EXPECT_EQ(storage_->addPendingSignIn(hash, pending, 0, 10), StoreStatus::exists);
-    const StoreResult<PendingSignIn> taken = storage_->takePendingSignIn(hash, c.takenAt);
-    EXPECT_EQ(taken.status, c.first);
+    const StoreResult<PendingSignIn> taken = storage_->takePendingSignIn(hash, takenAt);
+    EXPECT_EQ(taken.status, first);
     if (taken.ok()) {
       EXPECT_EQ(taken.value.challenge, pending.challenge);
       EXPECT_EQ(taken.value.state, pending.state);
@@ -146,36 +143,32 @@ TEST_P(StorageTest, SyncVersionsAdvanceByOneFromTheStoredBase) {
   EXPECT_EQ(empty.value.version, 0);
   EXPECT_EQ(empty.value.blob, "");
 
-  struct Step {
-    std::int64_t base;
-    StoreStatus status;
-    std::int64_t storedAfter;
-  };
-  const Step steps[] = {
+  // The base a commit names, its outcome, and the version stored afterwards.
+  const std::tuple<std::int64_t, StoreStatus, std::int64_t> steps[] = {
       // Nothing stored: any base writes version 1.
       {7, StoreStatus::ok, 1},       {0, StoreStatus::conflict, 1}, {1, StoreStatus::ok, 2},
       {1, StoreStatus::conflict, 2}, {3, StoreStatus::conflict, 2}, {2, StoreStatus::ok, 3},
   };
   std::string lastBlob;
-  for (const Step& step : steps) {
+  for (const auto& [base, status, storedAfter] : steps) {
     // Bytes of any value, a NUL among them, come back exactly.
     const std::string blob =
-        std::string("{\"base\":", 8) + std::to_string(step.base) + std::string("\0\xff'}", 4);
+        std::string("{\"base\":", 8) + std::to_string(base) + std::string("\0\xff'}", 4);
     const StoreResult<std::int64_t> committed =
-        storage_->commitSync(account, step.base, blob, "device", 100);
-    EXPECT_EQ(committed.status, step.status) << "base " << step.base << ": " << committed.detail;
+        storage_->commitSync(account, base, blob, "device", 100);
+    EXPECT_EQ(committed.status, status) << "base " << base << ": " << committed.detail;
     if (committed.ok()) {
-      EXPECT_EQ(committed.value, step.storedAfter);
+      EXPECT_EQ(committed.value, storedAfter);
       lastBlob = blob;
     }
     const StoreResult<SyncRecord> stored = storage_->syncRecord(account);
-    EXPECT_EQ(stored.value.version, step.storedAfter);
+    EXPECT_EQ(stored.value.version, storedAfter);
     EXPECT_EQ(stored.value.blob, lastBlob);
   }
   EXPECT_EQ(storage_->syncRecord(newAccount()).value.version, 0);
 }
 
-TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWins) {
+TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWinsAndAnotherStorageSeesIt) {
   constexpr int kWriters = 8;
   const std::int64_t account = newAccount();
   ASSERT_TRUE(storage_->commitSync(account, 0, "first", "device", 1).ok());
@@ -205,15 +198,12 @@ TEST_P(StorageTest, OfWritersRacingOnOneBaseExactlyOneWins) {
   const StoreResult<SyncRecord> stored = storage_->syncRecord(account);
   EXPECT_EQ(stored.value.version, 2);
   EXPECT_EQ(stored.value.blob, "writer " + std::to_string(winner));
-}
 
-TEST_P(StorageTest, ASecondStorageOnTheDatabaseSeesTheFirstOnesWrites) {
-  const std::int64_t account = newAccount();
-  ASSERT_TRUE(storage_->commitSync(account, 0, "from one", "d", 1).ok());
+  // A second storage on the database, as another server process opens it, sees these writes.
   std::unique_ptr<Storage> other = openAnother();
   ASSERT_TRUE(other);
-  EXPECT_EQ(other->commitSync(account, 0, "stale", "d", 2).status, StoreStatus::conflict);
-  EXPECT_TRUE(other->commitSync(account, 1, "from two", "d", 2).ok());
+  EXPECT_EQ(other->commitSync(account, 1, "stale", "d", 3).status, StoreStatus::conflict);
+  EXPECT_TRUE(other->commitSync(account, 2, "from two", "d", 3).ok());
   EXPECT_EQ(storage_->syncRecord(account).value.blob, "from two");
   EXPECT_EQ(other->createAccount("user1@example.com", "h", "free").status, StoreStatus::exists);
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <future>
 #include <regex>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -95,50 +96,18 @@ class CloudAccountTest : public ::testing::Test, protected test::SimServices {
   std::unique_ptr<CloudAccount> account_;
 };
 
-TEST_F(CloudAccountTest, ABrowserSignInEndsSignedInWithTheExchangedToken) {
-  const Opened opened = signIn();
-  mock.reply("/api/app/token",
-             test::MockReply::json(200, R"({"token":"tok-1","email":"ada@example.org"})"));
-  ASSERT_TRUE(account().handleCallback(callback("code-1", opened.state)));
-  settle(1);
-
-  const auto request = mock.requests().at(0);
-  EXPECT_EQ(request.path, "/api/app/token");
-  const Json body = Json::parse(request.body);
-  ASSERT_EQ(body.size(), 3u) << body;
-  EXPECT_EQ(body["code"], "code-1");
-  const std::string verifier = body["verifier"];
-  EXPECT_EQ(pkceChallenge(digest, verifier), opened.challenge);
-  const std::string device = body["deviceId"];
-  EXPECT_TRUE(std::regex_match(device, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB]"
-                                                  "[0-9A-F]{3}-[0-9A-F]{12}")))
-      << device;
-
-  // No tier in the reply: "free".
-  EXPECT_EQ(account().state(), signedIn("ada@example.org", "free"));
-  EXPECT_EQ(published, 1);
-  EXPECT_EQ(account().token(), "tok-1");
-  EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
-                                    {secretkey::kCloudTokenBase, cloud.baseURL()},
-                                    {secretkey::kCloudEmail, "ada@example.org"},
-                                    {secretkey::kCloudTier, "free"},
-                                    {secretkey::kCloudDeviceID, device}}));
-  for (const auto& line : logged()) {
-    for (const auto& secret : {std::string("tok-1"), std::string("code-1"), verifier}) {
-      EXPECT_EQ(line.find(secret), std::string::npos) << line;
-    }
-  }
-}
-
 TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
   // The token endpoint's reply, and the state after it.
   const std::pair<test::MockReply, CloudAccountState> rows[] = {
-      {test::MockReply::json(200, R"({"token":"t","email":"a@b.c","tier":"pro"})"),
+      // No tier: "free".
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c"})"),
+       signedIn("a@b.c", "free")},
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c","tier":"pro"})"),
        signedIn("a@b.c", "pro")},
       // A tier or e-mail that is no string, or no text to show, counts as absent.
-      {test::MockReply::json(200, R"({"token":"t","email":7,"tier":["pro"]})"),
+      {test::MockReply::json(200, R"({"token":"tok-1","email":7,"tier":["pro"]})"),
        signedIn("", "free")},
-      {test::MockReply::json(200, R"({"token":"t","email":"a\nb","tier":"p\u0000"})"),
+      {test::MockReply::json(200, R"({"token":"tok-1","email":"a\nb","tier":"p\u0000"})"),
        signedIn("", "free")},
       // No token, none that fits a header line, no JSON or a refusal: nothing changes.
       {test::MockReply::json(200, R"({"email":"a@b.c"})"), kSignedOut},
@@ -146,59 +115,68 @@ TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
       {test::MockReply::json(200, R"({"token":"t\r\nX-Evil: 1"})"), kSignedOut},
       {test::MockReply::json(200, R"({"token":42})"), kSignedOut},
       {test::MockReply::json(200, "garbage"), kSignedOut},
-      {test::MockReply::json(401, R"({"token":"t"})"), kSignedOut},
+      {test::MockReply::json(401, R"({"token":"tok-1"})"), kSignedOut},
   };
   int replies = 0;
+  std::vector<std::string> verifiers;
   for (const auto& [reply, state] : rows) {
     SCOPED_TRACE(std::to_string(reply.status) + " " + reply.body);
     secrets.remove(secretkey::kCloudToken);
     account(cloud);
+    published = 0;
     mock.reply("/api/app/token", reply);
-    ASSERT_TRUE(account().handleCallback(callback("c", signIn().state)));
+    const Opened opened = signIn();
+    ASSERT_TRUE(account().handleCallback(callback("code-1", opened.state)));
     settle(++replies);
     EXPECT_EQ(account().state(), state);
-    EXPECT_EQ(account().token(), state.signedIn ? std::optional<std::string>("t") : std::nullopt);
-    EXPECT_EQ(secrets.get(secretkey::kCloudToken), account().token());
+    EXPECT_EQ(published, state.signedIn ? 1 : 0);
+    const auto token = state.signedIn ? std::optional<std::string>("tok-1") : std::nullopt;
+    EXPECT_EQ(account().token(), token);
+    EXPECT_EQ(secrets.get(secretkey::kCloudToken), token);
+
+    // The code, the verifier of the page's challenge and this machine's id, made once.
+    const auto request = mock.requests().back();
+    EXPECT_EQ(request.path, "/api/app/token");
+    const Json body = Json::parse(request.body);
+    ASSERT_EQ(body.size(), 3u) << body;
+    EXPECT_EQ(body["code"], "code-1");
+    verifiers.push_back(body["verifier"]);
+    EXPECT_EQ(pkceChallenge(digest, verifiers.back()), opened.challenge);
+    const std::string device = body["deviceId"];
+    EXPECT_TRUE(std::regex_match(device, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB]"
+                                                    "[0-9A-F]{3}-[0-9A-F]{12}")))
+        << device;
+    if (state.signedIn) {
+      EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudToken, "tok-1"},
+                                        {secretkey::kCloudTokenBase, cloud.baseURL()},
+                                        {secretkey::kCloudEmail, state.email},
+                                        {secretkey::kCloudTier, state.tier},
+                                        {secretkey::kCloudDeviceID, device}}));
+    }
+  }
+  for (const auto& line : logged()) {
+    EXPECT_EQ(line.find("tok-1"), std::string::npos) << line;
+    EXPECT_EQ(line.find("code-1"), std::string::npos) << line;
+    for (const auto& verifier : verifiers) EXPECT_EQ(line.find(verifier), std::string::npos);
   }
 }
 
 TEST_F(CloudAccountTest, OnlyTheCallbackOfThePendingSignInStartsAnExchange) {
-  using States = std::vector<std::string>;
-  struct Row {
-    const char* what;
-    int signIns;
-    // The callback that is refused, given the states of the sign-ins made.
-    std::string (*url)(const States&);
-    // Whether the right callback is accepted before the refused one.
-    bool acceptFirst = false;
-  };
-  const Row rows[] = {
-      {"wrong host", 1, [](const States& s) { return "tolvane://settings?code=c&state=" + s[0]; }},
-      {"wrong state", 1, [](const States&) { return callback("c", std::string(kForeignState)); }},
-      {"stale state", 2, [](const States& s) { return callback("c", s[0]); }},
-      {"second callback", 1, [](const States& s) { return callback("c", s[0]); }, true},
-  };
-  int accepted = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    account(cloud);
-    States states;
-    for (int i = 0; i < row.signIns; ++i) states.push_back(signIn().state);
-    if (row.acceptFirst) {
-      ASSERT_TRUE(account().handleCallback(callback("c", states.back())));
-      ++accepted;
-    }
-    const int sent = http.sentCount();
-    EXPECT_FALSE(account().handleCallback(row.url(states)));
-    EXPECT_EQ(http.sentCount(), sent);
-    EXPECT_EQ(account().state(), kSignedOut);
-    // A refused callback leaves the latest sign-in pending.
-    if (!row.acceptFirst) {
-      EXPECT_TRUE(account().handleCallback(callback("c", states.back())));
-      ++accepted;
-    }
+  const std::string stale = signIn().state;
+  const std::string latest = signIn().state;
+  // Another host, a state no sign-in made, and the state of a sign-in made again since: refused,
+  // nothing sent, and the latest sign-in stays pending.
+  for (const std::string& url : {"tolvane://settings?code=c&state=" + latest,
+                                 callback("c", kForeignState), callback("c", stale)}) {
+    EXPECT_FALSE(account().handleCallback(url)) << url;
   }
-  settle(accepted);
+  EXPECT_EQ(http.sentCount(), 0);
+  EXPECT_EQ(account().state(), kSignedOut);
+  // Taken once only.
+  EXPECT_TRUE(account().handleCallback(callback("c", latest)));
+  EXPECT_FALSE(account().handleCallback(callback("c", latest)));
+  EXPECT_EQ(http.sentCount(), 1);
+  settle(1);
 }
 
 TEST_F(CloudAccountTest, WithoutSecureRandomBytesNothingStarts) {
@@ -296,12 +274,8 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
   refreshed[secretkey::kCloudEmail] = "new@example.org";
   refreshed[secretkey::kCloudTier] = "free";
   storedOffline[secretkey::kCloudTokenBase] = offline.baseURL();
-  struct Row {
-    std::optional<test::MockReply> reply;  // none: nothing answers
-    CloudAccountState state;
-    Items items;
-  };
-  const Row rows[] = {
+  // The reply to the refresh (none: nothing answers), and the state and secrets after it.
+  const std::tuple<std::optional<test::MockReply>, CloudAccountState, Items> rows[] = {
       {test::MockReply::json(200, R"({"email":"new@example.org"})"),
        signedIn("new@example.org", "free"), refreshed},
       // The token is no longer valid: the account goes, the device id stays.
@@ -314,17 +288,17 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
       {std::nullopt, signedIn("old@example.org", "pro"), storedOffline},
   };
   int replies = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.reply ? std::to_string(row.reply->status) + " " + row.reply->body : "none");
-    const CloudConfig& config = row.reply ? cloud : offline;
+  for (const auto& [reply, state, items] : rows) {
+    SCOPED_TRACE(reply ? std::to_string(reply->status) + " " + reply->body : "none");
+    const CloudConfig& config = reply ? cloud : offline;
     storeAccount(&config);
-    if (row.reply) mock.reply("/api/me", *row.reply);
+    if (reply) mock.reply("/api/me", *reply);
     account(config).start();
     published = 0;
     settle(++replies);
-    EXPECT_EQ(account().state(), row.state);
-    EXPECT_EQ(secrets.items(), row.items);
-    EXPECT_EQ(published, row.state == signedIn("old@example.org", "pro") ? 0 : 1);
+    EXPECT_EQ(account().state(), state);
+    EXPECT_EQ(secrets.items(), items);
+    EXPECT_EQ(published, state == signedIn("old@example.org", "pro") ? 0 : 1);
   }
   const auto request = mock.requests().at(0);
   EXPECT_EQ(request.path, "/api/me");
@@ -345,12 +319,9 @@ TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack)
 }
 
 TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServiceToEndItsSessions) {
-  struct Row {
-    bool everywhere;
-    std::optional<test::MockReply> reply;  // none: nothing answers
-    bool signedOut;                        // once the service has answered
-  };
-  const Row rows[] = {
+  // Everywhere or here only, the service's reply (none: nothing answers), and whether the account
+  // is signed out once the service has answered.
+  const std::tuple<bool, std::optional<test::MockReply>, bool> rows[] = {
       // The service's answer to a plain sign-out changes nothing here.
       {false, test::MockReply::json(500, "{}"), true},
       {true, test::MockReply::json(200, R"({"ok":true})"), true},
@@ -359,32 +330,32 @@ TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServic
       {true, std::nullopt, false},
   };
   int replies = 0;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.everywhere) + " " +
-                 (row.reply ? std::to_string(row.reply->status) : "none"));
-    const CloudConfig& config = row.reply ? cloud : offline;
-    const char* path = row.everywhere ? "/api/app/logout-all" : "/api/app/logout";
+  for (const auto& [everywhere, reply, signedOut] : rows) {
+    SCOPED_TRACE(std::to_string(everywhere) + " " +
+                 (reply ? std::to_string(reply->status) : "none"));
+    const CloudConfig& config = reply ? cloud : offline;
+    const char* path = everywhere ? "/api/app/logout-all" : "/api/app/logout";
     storeAccount(&config);
-    if (row.reply) mock.reply(path, *row.reply);
+    if (reply) mock.reply(path, *reply);
     account(config);
     published = 0;
-    row.everywhere ? account().signOutEverywhere() : account().signOut();
+    everywhere ? account().signOutEverywhere() : account().signOut();
     // Before any reply.
-    EXPECT_EQ(account().state().signedIn, row.everywhere);
-    if (!row.everywhere) {
+    EXPECT_EQ(account().state().signedIn, everywhere);
+    if (!everywhere) {
       EXPECT_EQ(published, 1);
       EXPECT_EQ(secrets.items(), (Items{{secretkey::kCloudDeviceID, "device-1"}}));
       EXPECT_EQ(account().deviceID(), "device-1");
     }
     settle(++replies);
-    EXPECT_EQ(account().state().signedIn, !row.signedOut);
-    EXPECT_EQ(account().token().has_value(), !row.signedOut);
-    if (row.reply) {
+    EXPECT_EQ(account().state().signedIn, !signedOut);
+    EXPECT_EQ(account().token().has_value(), !signedOut);
+    if (reply) {
       const auto request = mock.requests().back();
       EXPECT_EQ(request.path, path);
       EXPECT_EQ(request.header("Authorization"), "Bearer tok");
     }
-    if (!row.everywhere) {
+    if (!everywhere) {
       account().signOut();  // signed out already: nothing to tell
       EXPECT_EQ(http.sentCount(), replies);
     }

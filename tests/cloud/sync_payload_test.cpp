@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -61,34 +62,26 @@ TEST(SyncPayload, BlobIsCompactWithSortedKeysAndNoLanguageWhileItFollowsTheSyste
 }
 
 TEST(SyncPayload, LanguageIsAlwaysWrittenEveryOtherFieldOnlyWhenPresent) {
-  struct Row {
-    Json remote;
-    std::optional<std::string> language;
-    bool showMinimized;
-  };
-  const Row rows[] = {
+  // Another machine's blob, and the language and flag it leaves here.
+  const std::tuple<Json, std::optional<std::string>, bool> rows[] = {
       // Absent language: back to the system's. Absent flag: left as it was.
       {Json::object(), std::nullopt, false},
       {{{"languageCode", nullptr}}, std::nullopt, false},
       {{{"languageCode", "de"}, {"showMinimizedWindows", true}}, "de", true},
   };
-  for (const auto& row : rows) {
+  for (const auto& [remote, language, showMinimized] : rows) {
     test::SimServices world(localSeed());
-    SyncPayload::decode(row.remote.dump(), world.log)->apply(world.settings);
-    EXPECT_EQ(world.settings.languageCode(), row.language) << row.remote;
-    EXPECT_EQ(world.settings.showMinimizedWindows(), row.showMinimized) << row.remote;
-    EXPECT_EQ(world.settings.interceptCmdTab(), false) << row.remote;
+    SyncPayload::decode(remote.dump(), world.log)->apply(world.settings);
+    EXPECT_EQ(world.settings.languageCode(), language) << remote;
+    EXPECT_EQ(world.settings.showMinimizedWindows(), showMinimized) << remote;
+    EXPECT_EQ(world.settings.interceptCmdTab(), false) << remote;
   }
 }
 
 TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
   const std::string tooLong(256, 'a');
-  struct Row {
-    const char* key;
-    Json value;
-    const char* reason;
-  };
-  const Row rows[] = {
+  // The key, the value this machine cannot take, and the reason logged.
+  const std::tuple<const char*, Json, const char*> rows[] = {
       // Key codes: the table's 16 bits, and only keys with a name.
       {"paletteKeyCode", 0x10000, "out-of-range"},
       {"paletteKeyCode", -1, "out-of-range"},
@@ -109,20 +102,20 @@ TEST(SyncPayload, ARemoteValueThisMachineCannotTakeIsRefusedForItsKeyAlone) {
       {"excludedBundleIDs", {tooLong}, "out-of-range"},
       {"interceptCmdTab", "true", "wrong-type"},
   };
-  for (const auto& row : rows) {
+  for (const auto& [key, value, reason] : rows) {
     test::SimServices world(localSeed());
     const auto before = Json::parse(SyncPayload::from(world.settings).blob());
     Json remote = kRemote;
-    remote[row.key] = row.value;
+    remote[key] = value;
     const auto payload = SyncPayload::decode(remote.dump(), world.log);
-    ASSERT_TRUE(payload) << row.key << " " << row.value;
+    ASSERT_TRUE(payload) << key << " " << value;
     payload->apply(world.settings);
 
     Json expected = kRemote;
-    expected[row.key] = before[row.key];
-    EXPECT_EQ(Json::parse(SyncPayload::from(world.settings).blob()), expected) << row.value;
-    const std::string line = std::string("sync: rejected key=") + row.key + " reason=" + row.reason;
-    EXPECT_EQ(world.logLines, Strings{line}) << row.value;
+    expected[key] = before[key];
+    EXPECT_EQ(Json::parse(SyncPayload::from(world.settings).blob()), expected) << value;
+    const std::string line = std::string("sync: rejected key=") + key + " reason=" + reason;
+    EXPECT_EQ(world.logLines, Strings{line}) << value;
   }
 }
 

@@ -19,26 +19,16 @@ const ClientInfo kClient{.installID = "0F6B5B2E-9D1C-4A57-8E8B-3C6A0D1F2E4B",
                          .arch = "x86_64",
                          .locale = "de_DE"};
 
-std::string repeated(std::string_view piece, std::size_t times) {
-  std::string text;
-  for (std::size_t i = 0; i < times; ++i) text += piece;
-  return text;
-}
-
 Json event(Json properties = Json::object()) {
   return {{"t", 1.7e9}, {"n", "session"}, {"p", std::move(properties)}};
 }
 
-Json parsed(const std::string& body) {
-  return Json::parse(body);
-}
-
 TEST(CloudBodies, WhatOneSideEncodesTheOtherReadsBack) {
-  const auto token = readTokenRequest(parsed(encode(TokenRequest{"c", "v", "d"})));
+  const auto token = readTokenRequest(Json::parse(encode(TokenRequest{"c", "v", "d"})));
   ASSERT_TRUE(token);
   EXPECT_EQ(token->code + token->verifier + token->deviceId, "cvd");
 
-  const auto push = readSyncPush(parsed(encode(SyncPush{R"({"a":1})", 41, "d"})));
+  const auto push = readSyncPush(Json::parse(encode(SyncPush{R"({"a":1})", 41, "d"})));
   ASSERT_TRUE(push);
   EXPECT_EQ(push->blob, R"({"a":1})");
   EXPECT_EQ(push->baseVersion, 41);
@@ -56,19 +46,20 @@ TEST(CloudBodies, WhatOneSideEncodesTheOtherReadsBack) {
   EXPECT_FALSE(never->version || never->blob);
 
   std::string whyNot;
-  const auto usage =
-      readUpload(UploadKind::usage, parsed(encodeUsageBatch(kClient, {event(), event()})), whyNot);
+  const auto usage = readUpload(UploadKind::usage,
+                                Json::parse(encodeUsageBatch(kClient, {event(), event()})), whyNot);
   ASSERT_TRUE(usage) << whyNot;
   EXPECT_EQ(usage->items, 2u);
   EXPECT_EQ(usage->installID, kClient.installID);
   const CrashReport crash{.client = kClient, .signal = 11, .exceptionType = "SIGSEGV"};
-  EXPECT_TRUE(readUpload(UploadKind::crash, parsed(encode(crash, Json::object())), whyNot));
-  EXPECT_TRUE(readUpload(UploadKind::testlog, parsed(encodeTesterLog(kClient, "log")), whyNot));
+  EXPECT_TRUE(readUpload(UploadKind::crash, Json::parse(encode(crash, Json::object())), whyNot));
+  EXPECT_TRUE(
+      readUpload(UploadKind::testlog, Json::parse(encodeTesterLog(kClient, "log")), whyNot));
 }
 
 TEST(CloudBodies, RequestReadersRefuseWrongShapes) {
-  const Json token = parsed(encode(TokenRequest{"c", "v", "d"}));
-  const Json push = parsed(encode(SyncPush{"{}", 3, "d"}));
+  const Json token = Json::parse(encode(TokenRequest{"c", "v", "d"}));
+  const Json push = Json::parse(encode(SyncPush{"{}", 3, "d"}));
   const auto with = [](Json body, const char* key, Json value) {
     body[key] = std::move(value);
     return body;
@@ -91,7 +82,8 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
     std::function<void(Json&)> change;
     const char* whyNot;  // "" when the changed body is still taken
   };
-  const std::string maxLog = repeated("\xC3\xA9", kMaxTesterLogChars);  // 2 bytes each
+  std::string maxLog;  // of characters of 2 bytes each
+  for (std::size_t i = 0; i < kMaxTesterLogChars; ++i) maxLog += "\xC3\xA9";
   const Row rows[] = {
       // The frame every upload shares.
       {"an array", UploadKind::usage, [](Json& b) { b = Json::array({b}); }, "not an object"},
@@ -111,9 +103,9 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
   };
   for (const auto& row : rows) {
     Json body =
-        parsed(row.kind == UploadKind::usage   ? encodeUsageBatch(kClient, {event()})
-               : row.kind == UploadKind::crash ? encode(CrashReport{kClient}, Json::object())
-                                               : encodeTesterLog(kClient, "log"));
+        Json::parse(row.kind == UploadKind::usage   ? encodeUsageBatch(kClient, {event()})
+                    : row.kind == UploadKind::crash ? encode(CrashReport{kClient}, Json::object())
+                                                    : encodeTesterLog(kClient, "log"));
     row.change(body);
     std::string whyNot;
     const bool taken = readUpload(row.kind, body, whyNot).has_value();
@@ -123,7 +115,7 @@ TEST(CloudBodies, UploadsOfTheWrongShapeAreRefusedWithTheirFault) {
 }
 
 TEST(CloudBodies, MalformedEventsCostThemselvesNotTheBatch) {
-  Json batch = parsed(encodeUsageBatch(
+  Json batch = Json::parse(encodeUsageBatch(
       kClient, {event(), event({{"app", Json::array()}}), Json{{"t", 1}}, event({{"ms", 3}})}));
   std::string whyNot;
   const auto summary = readUpload(UploadKind::usage, batch, whyNot);

@@ -14,13 +14,9 @@ void PrintTo(Backend backend, std::ostream* out) {
   *out << (backend == Backend::sqlite ? "SQLite" : "PostgreSQL");
 }
 
-namespace {
-
 // Connections per PostgreSQL storage: fewer than the racing tests' threads, so that they also
 // queue for the pool.
 constexpr int kPostgresConnections = 4;
-
-}  // namespace
 
 testing::PrivatePostgres& StorageTest::cluster() {
   static testing::PrivatePostgres shared;

@@ -1,5 +1,5 @@
-// The SQLite file under an operator's hands: not ours at all, corrupt, and created private to
-// its owner.
+// The databases under an operator's hands: a SQLite file not ours at all, corrupt, or created
+// private to its owner, and a PostgreSQL connection string that crosses the network unverified.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -95,6 +95,19 @@ TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);
+
+TEST(PostgresTransport, IsWarnedAboutForAnotherMachineWithoutVerifiedTls) {
+  for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{
+           {"postgresql://tolvane@db.example.org/tolvane", true},
+           {"postgresql://db.example.org/t?sslmode=require", true},
+           {"host=localhost,db.example.org dbname=t", true},
+           {"postgresql://db.example.org/t?sslmode=verify-full", false},
+           {"postgresql://tolvane@localhost/tolvane", false},
+           {"postgresql:///t?host=/run/postgresql", false},
+           {"dbname=t", false}}) {
+    EXPECT_EQ(!postgresTransportWarning(url).empty(), warned) << url;
+  }
+}
 
 }  // namespace
 }  // namespace tolvane::server::test
