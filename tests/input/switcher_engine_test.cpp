@@ -74,7 +74,7 @@ TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanelAndIsReportedAsASession
   releaseTrigger();
 }
 
-TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {
+TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
   ready();
   pressTrigger();
   key(kTab, kCmd | kShift);  // backwards on the first press: the last entry
@@ -92,30 +92,37 @@ TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {
   EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 11u);  // nothing activated
   EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
-}
 
-TEST_F(SwitcherEngineTest, OptionModeLeavesCommandTabToTheSystem) {
-  settings.setSwitcherUsesOption(true);
-  ready();
-  EXPECT_EQ(hotKeys(), kAllOn);
-  EXPECT_EQ(key(kTab, kCmd), TapVerdict::pass);
-  tap.modifier(kLeftOption, true, kOpt);
-  EXPECT_EQ(key(kTab, kOpt), TapVerdict::consume);
-  tap.modifier(kLeftOption, false, 0);
+  // Shift joining in the middle of the session reverses Tab.
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(engine.selection(), 1);
+  tap.modifier(kLeftShift, true, kCmd | kShift);
+  key(kTab, kCmd | kShift);
+  EXPECT_EQ(engine.selection(), 0);
+  tap.modifier(kLeftShift, false, kCmd);
+  releaseTrigger();
+
+  // Held with the right-hand Super alone: the release watchdog reads that key too, and the
+  // release itself commits at once.
+  tap.modifier(kRightCommand, true, kCmd);
+  key(kTab);
+  loop.advance(1.0);
+  EXPECT_TRUE(engine.isActive());
+  tap.modifier(kRightCommand, false, 0);
+  EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 12u);
-}
 
-TEST_F(SwitcherEngineTest, TheKeyAboveTabRescopesToTheFrontmostApplication) {
-  ready();
+  // The key above Tab restarts in place, scoped to the frontmost application; again, it moves.
+  resetHistory();
   pressTrigger();
   key(kTab);
   EXPECT_EQ(engine.windows().size(), 3u);
-  key(kKeyAboveTab);  // restarts in place, scoped to app 100
+  key(kKeyAboveTab);
   EXPECT_EQ(engine.windows().size(), 2u);
   EXPECT_EQ(engine.selection(), 1);
-  key(kKeyAboveTab);  // same scope: a move
+  key(kKeyAboveTab);
   EXPECT_EQ(engine.selection(), 0);
-
   releaseTrigger();
   settings.setInterceptAppCycle(false);
   EXPECT_EQ(key(kKeyAboveTab), TapVerdict::pass);
@@ -239,28 +246,6 @@ TEST_F(SwitcherEngineTest, EveryWayASessionEndsGivesTheTapItsKeyboardBack) {
   }
 }
 
-TEST_F(SwitcherEngineTest, ShiftAndTheRightHandModifierBehaveLikeTheirTwins) {
-  ready();
-  pressTrigger();
-  key(kTab);
-  EXPECT_EQ(engine.selection(), 1);
-  tap.modifier(kLeftShift, true, kCmd | kShift);  // Shift joins in the middle of the session
-  key(kTab, kCmd | kShift);
-  EXPECT_EQ(engine.selection(), 0);
-  tap.modifier(kLeftShift, false, kCmd);
-  releaseTrigger();
-
-  // Held with the right-hand Super alone: the release watchdog reads that key too, and the
-  // release itself commits at once.
-  tap.modifier(kRightCommand, true, kCmd);
-  key(kTab);
-  loop.advance(1.0);
-  EXPECT_TRUE(engine.isActive());
-  tap.modifier(kRightCommand, false, 0);
-  EXPECT_FALSE(engine.isActive());
-  EXPECT_EQ(frontOfHistory(), 12u);
-}
-
 TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
   tap.creationFails = true;
   engine.setWarmed();
@@ -293,7 +278,8 @@ TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
   EXPECT_EQ(lines().back(), "event tap re-enable failed (Super+Tab is grabbed by another program)");
 }
 
-TEST_F(SwitcherEngineTest, BeforeWarmUpWithoutABindingPausedOrUntrustedNothingIsSuppressed) {
+TEST_F(SwitcherEngineTest,
+       BeforeWarmUpWithoutABindingPausedUntrustedOrInOptionModeNothingIsSuppressed) {
   engine.updateEnabled();  // before warm-up the tap is there, yet every key passes
   EXPECT_TRUE(engine.hasTap());
   pressTrigger();
@@ -322,6 +308,17 @@ TEST_F(SwitcherEngineTest, BeforeWarmUpWithoutABindingPausedOrUntrustedNothingIs
   engine.updateEnabled();
   EXPECT_FALSE(engine.hasTap());
   EXPECT_EQ(hotKeys(), kAllOn);
+
+  // Option mode leaves Super+Tab and every hotkey to the system.
+  desktop.setTrusted(true);
+  settings.setSwitcherUsesOption(true);
+  engine.updateEnabled();
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_EQ(key(kTab, kCmd), TapVerdict::pass);
+  tap.modifier(kLeftOption, true, kOpt);
+  EXPECT_EQ(key(kTab, kOpt), TapVerdict::consume);
+  tap.modifier(kLeftOption, false, 0);
+  EXPECT_EQ(frontOfHistory(), 12u);
 }
 
 }  // namespace
