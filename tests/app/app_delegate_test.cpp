@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "backends/sim/faulty_file_system.h"
 #include "backends/sim/sim_described_window.h"
 #include "backends/sim/sim_event_tap.h"
@@ -56,20 +54,14 @@ class AppDelegateTest : public ::testing::Test, protected test::SimServices {
                 .interaction = &interaction,
                 .keyMonitor = &keys};
   }
-  ~AppDelegateTest() override { tickers.back().shutdown(); }
+  ~AppDelegateTest() override { ticker.shutdown(); }
 
   AppDelegate& app() {
     if (!app_) {
-      app_ = std::make_unique<AppDelegate>(
-          services, log, [&ticker = tickers.back()](double s) { ticker.sleep(s); });
+      app_ = std::make_unique<AppDelegate>(services, log,
+                                           [this](double seconds) { ticker.sleep(seconds); });
     }
     return *app_;
-  }
-  /// Quits and starts again; the old watchdog's thread is let go first, or quitting waits on it.
-  void relaunch() {
-    tickers.back().shutdown();
-    app_.reset();
-    tickers.emplace_back();
   }
   std::vector<bool> hotKeys() {
     return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
@@ -88,8 +80,8 @@ class AppDelegateTest : public ::testing::Test, protected test::SimServices {
   sim::SimUserInteraction interaction;
   sim::SimSettingsWindow settingsWindow;
   sim::SimOnboardingWindow onboardingWindow;
-  /// The stall watchdog's sleeps; the last one belongs to the running application.
-  std::deque<test::ManualTicker> tickers = std::deque<test::ManualTicker>(1);
+  /// The stall watchdog's sleeps, woken only when a test ticks it.
+  test::ManualTicker ticker;
   Services services;
   std::unique_ptr<AppDelegate> app_;
 };

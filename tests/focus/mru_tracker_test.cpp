@@ -31,7 +31,9 @@ TEST_F(MRUTrackerTest, StartSeedsTheHistoryFromOnScreenLayerZeroWindowsFrontToBa
   EXPECT_EQ(history(), (Ids{21, 12, 11}));
 }
 
-TEST_F(MRUTrackerTest, ActivationPromotesTheKnownWindowAtOnceAndTheFocusedOneLater) {
+TEST_F(MRUTrackerTest, ActivationPromotesTheKnownWindowAtOnceAndTheFocusedOneLaterButNotOurOwn) {
+  desktop.addApp({.pid = desktop.ownPid()});
+  desktop.addWindow({.number = 99, .pid = desktop.ownPid()});
   tracker.start();
   desktop.setFocusedWindow(100, 11);
   desktop.setFrontmost(100);
@@ -47,6 +49,14 @@ TEST_F(MRUTrackerTest, ActivationPromotesTheKnownWindowAtOnceAndTheFocusedOneLat
   desktop.setFrontmost(100);  // coming back promotes the remembered window at once
   loop.runUntilIdle();
   EXPECT_EQ(history().front(), 12u);
+
+  // Tolvane's own windows are never promoted, and its own notifications are never observed.
+  const Ids before = history();
+  desktop.setFocusedWindow(desktop.ownPid(), 99);
+  desktop.setFrontmost(desktop.ownPid());
+  loop.advance(1);
+  EXPECT_EQ(history(), before);
+  EXPECT_EQ(desktop.registeredNotifications(desktop.ownPid()), 0);
 }
 
 TEST_F(MRUTrackerTest, LeavingWithinTheDelayCancelsTheLateQuery) {
@@ -60,18 +70,6 @@ TEST_F(MRUTrackerTest, LeavingWithinTheDelayCancelsTheLateQuery) {
   loop.advance(0.15);                 // app 200's late query finds it no longer frontmost
   EXPECT_EQ(history().front(), 11u);
   EXPECT_EQ(tracker.frontmostFocusedWindowID(), std::nullopt);  // 100 never reported a window
-}
-
-TEST_F(MRUTrackerTest, OwnActivationsChangeNothing) {
-  desktop.addApp({.pid = desktop.ownPid()});
-  desktop.addWindow({.number = 99, .pid = desktop.ownPid()});
-  tracker.start();
-  const Ids before = history();
-  desktop.setFocusedWindow(desktop.ownPid(), 99);
-  desktop.setFrontmost(desktop.ownPid());
-  loop.advance(1);
-  EXPECT_EQ(history(), before);
-  EXPECT_EQ(desktop.registeredNotifications(desktop.ownPid()), 0);
 }
 
 TEST_F(MRUTrackerTest, LaunchedApplicationsAreObservedAfterASecondAndForgottenOnQuit) {

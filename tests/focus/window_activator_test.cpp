@@ -18,17 +18,11 @@ class WindowActivatorTest : public ::testing::Test, protected test::WindowServic
     desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
     desktop.addWindow({.number = 11, .pid = 100, .title = "Notes"});
   }
-  SwitchWindow windowRecord(std::uint32_t number, bool snapshotMinimized) {
+  /// Window `number` as a snapshot taken now shows it.
+  SwitchWindow windowRecord(std::uint32_t number) {
     refresh(100);
     for (const auto& w : enumerator.snapshot(100, true)) {
-      if (w.id() != number) continue;
-      return SwitchWindow({.id = w.id(),
-                           .axWindow = w.axWindow(),
-                           .pid = w.pid(),
-                           .title = w.title(),
-                           .appName = w.appName(),
-                           .bundleID = w.bundleID(),
-                           .isMinimized = snapshotMinimized});
+      if (w.id() == number) return w;
     }
     ADD_FAILURE() << "no window " << number;
     return SwitchWindow({});
@@ -51,8 +45,9 @@ TEST_F(WindowActivatorTest, UnminimizesByTheLiveStateFallingBackToTheSnapshot) {
   };
   for (const auto& row : rows) {
     desktop.setHung(100, false);
+    desktop.setMinimized(11, row.snapshot);
+    const auto window = windowRecord(11);
     desktop.setMinimized(11, row.live);
-    const auto window = windowRecord(11, row.snapshot);
     desktop.clearEvents();
     // A hung application answers no read; its calls can then only be counted.
     desktop.setHung(100, !row.readable);
@@ -72,7 +67,7 @@ TEST_F(WindowActivatorTest, UnminimizesByTheLiveStateFallingBackToTheSnapshot) {
 
 TEST_F(WindowActivatorTest, AHiddenApplicationIsUnhiddenRaisedAndActivated) {
   desktop.setHidden(100, true);
-  auto window = windowRecord(11, false);
+  auto window = windowRecord(11);
   desktop.clearEvents();
   EXPECT_TRUE(activator.activate(window));
   EXPECT_EQ(desktop.events(), (std::vector<std::string>{"unhide 100", "setMain 11", "raise 11",
@@ -87,7 +82,7 @@ TEST_F(WindowActivatorTest, AHiddenApplicationIsUnhiddenRaisedAndActivated) {
 }
 
 TEST_F(WindowActivatorTest, AGoneOrRefusingApplicationIsStillPromotedAndReported) {
-  auto window = windowRecord(11, false);
+  auto window = windowRecord(11);
   desktop.setAcceptsActivation(100, false);
   EXPECT_FALSE(activator.activate(window));
   desktop.quitApp(100);
@@ -108,7 +103,7 @@ TEST_F(WindowActivatorTest, ALateAnswerIsLoggedAndReportedWhenItComes) {
     SCOPED_TRACE(row.accepts);
     desktop.setAcceptsActivation(100, row.accepts);
     desktop.setActivationAnswerSeconds(100, row.answerSeconds);
-    const auto window = windowRecord(11, false);
+    const auto window = windowRecord(11);
     tracker.order().bump(5);
     usage.events.clear();
     const auto linesBefore = linesStartingWith("activate pid=").size();
@@ -133,7 +128,7 @@ TEST_F(WindowActivatorTest, ALateAnswerIsLoggedAndReportedWhenItComes) {
   usage.events.clear();
   {
     WindowActivator shortLived{{desktop, desktop, tracker.order(), clock, log, usage, preferences}};
-    shortLived.activate(windowRecord(11, false));
+    shortLived.activate(windowRecord(11));
   }
   loop.advance(1);
   EXPECT_TRUE(usage.events.empty());
@@ -161,8 +156,8 @@ TEST_F(WindowActivatorTest, ApplicationEntriesAreReopenedOrActivated) {
 TEST_F(WindowActivatorTest, TesterModeLogsTheTitleOrTheApplicationName) {
   preferences.set(prefkey::kTesterModeEnabled, true);
   desktop.addWindow({.number = 12, .pid = 100});  // untitled
-  activator.activate(windowRecord(11, false));
-  activator.activate(windowRecord(12, false));
+  activator.activate(windowRecord(11));
+  activator.activate(windowRecord(12));
   EXPECT_EQ(linesStartingWith("activate title="),
             (std::vector<std::string>{"activate title=Notes app=Editor",
                                       "activate title=Editor app=Editor"}));

@@ -65,7 +65,7 @@ TEST_F(HotkeyRecorderTest, AKeyPressWhileRecordingStoresAValidCombinationOrBeeps
   }
 }
 
-TEST_F(HotkeyRecorderTest, ShowsChipsOrThePromptAndResetsOnlyACustomizedCombination) {
+TEST_F(HotkeyRecorderTest, ShowsChipsOrPromptResetsOnlyCustomCombosAndLetsGoWhenClosed) {
   EXPECT_EQ(recorder.view().chips, (Strings{"Alt", "Space"}));
   EXPECT_FALSE(recorder.view().showsReset);
 
@@ -89,9 +89,8 @@ TEST_F(HotkeyRecorderTest, ShowsChipsOrThePromptAndResetsOnlyACustomizedCombinat
   EXPECT_EQ(stored(), (std::pair<std::int64_t, std::int64_t>{49, 2048}));
   EXPECT_FALSE(recorder.isCustomized());
   EXPECT_EQ(registered.back(), (std::pair<std::uint32_t, std::uint32_t>{49, 2048}));
-}
 
-TEST_F(HotkeyRecorderTest, ClosingWhileRecordingRemovesTheMonitor) {
+  // Closed while recording: the monitor goes with it.
   {
     HotkeyRecorder closing{{settings, monitor, interaction, l10n}};
     closing.click();

@@ -74,7 +74,7 @@ TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanelAndIsReportedAsASession
   releaseTrigger();
 }
 
-TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {
+TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
   ready();
   pressTrigger();
   key(kTab, kCmd | kShift);  // backwards on the first press: the last entry
@@ -92,30 +92,37 @@ TEST_F(SwitcherEngineTest, NavigationKeysMoveAndEscapeCancels) {
   EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 11u);  // nothing activated
   EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
-}
 
-TEST_F(SwitcherEngineTest, OptionModeLeavesCommandTabToTheSystem) {
-  settings.setSwitcherUsesOption(true);
-  ready();
-  EXPECT_EQ(hotKeys(), kAllOn);
-  EXPECT_EQ(key(kTab, kCmd), TapVerdict::pass);
-  tap.modifier(kLeftOption, true, kOpt);
-  EXPECT_EQ(key(kTab, kOpt), TapVerdict::consume);
-  tap.modifier(kLeftOption, false, 0);
+  // Shift joining in the middle of the session reverses Tab.
+  pressTrigger();
+  key(kTab);
+  EXPECT_EQ(engine.selection(), 1);
+  tap.modifier(kLeftShift, true, kCmd | kShift);
+  key(kTab, kCmd | kShift);
+  EXPECT_EQ(engine.selection(), 0);
+  tap.modifier(kLeftShift, false, kCmd);
+  releaseTrigger();
+
+  // Held with the right-hand Super alone: the release watchdog reads that key too, and the
+  // release itself commits at once.
+  tap.modifier(kRightCommand, true, kCmd);
+  key(kTab);
+  loop.advance(1.0);
+  EXPECT_TRUE(engine.isActive());
+  tap.modifier(kRightCommand, false, 0);
+  EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 12u);
-}
 
-TEST_F(SwitcherEngineTest, TheKeyAboveTabRescopesToTheFrontmostApplication) {
-  ready();
+  // The key above Tab restarts in place, scoped to the frontmost application; again, it moves.
+  resetHistory();
   pressTrigger();
   key(kTab);
   EXPECT_EQ(engine.windows().size(), 3u);
-  key(kKeyAboveTab);  // restarts in place, scoped to app 100
+  key(kKeyAboveTab);
   EXPECT_EQ(engine.windows().size(), 2u);
   EXPECT_EQ(engine.selection(), 1);
-  key(kKeyAboveTab);  // same scope: a move
+  key(kKeyAboveTab);
   EXPECT_EQ(engine.selection(), 0);
-
   releaseTrigger();
   settings.setInterceptAppCycle(false);
   EXPECT_EQ(key(kKeyAboveTab), TapVerdict::pass);
@@ -170,95 +177,55 @@ TEST_F(SwitcherEngineTest, AStalledMainThreadLetsTheKeyboardGoAndCancelsTheSessi
   EXPECT_EQ(frontOfHistory(), 11u);  // nothing was activated
 }
 
-TEST_F(SwitcherEngineTest, ASessionResumedLongAfterItsLastKeyIsCancelledNotCommitted) {
-  struct Row {
-    const char* what;
-    bool panelShown;  // before the stop
-    std::function<void()> resume;
-  };
-  const Row rows[] = {
-      {"the release comes first", true, [this] { releaseTrigger(); }},
-      {"the release watchdog comes first", true,
-       [this] {
-         tap.loseRelease(kLeftCommand);
-         loop.advance(0);
-       }},
-      {"the delayed show comes first", false, [this] { loop.advance(0); }},
-  };
-  ready();
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    pressTrigger();
-    key(kTab);
-    if (row.panelShown) loop.advance(SwitcherEngine::kShowDelaySeconds);
-    clock.advance(30);  // stopped: no timer ran, no key came
-    row.resume();
-    EXPECT_FALSE(engine.isActive());
-    EXPECT_FALSE(panel.visible);
-    EXPECT_EQ(frontOfHistory(), 11u);
-    EXPECT_EQ(linesStartingWith("ending switcher session: nothing heard for 30s").size(), 1u);
-    logLines.clear();
-    releaseTrigger();
-  }
-}
-
+// A session resumed long after its last key (the process was stopped) is cancelled, not
+// committed, whichever of its events comes first.
 TEST_F(SwitcherEngineTest, EveryWayASessionEndsGivesTheTapItsKeyboardBack) {
   struct Row {
     const char* what;
+    bool panelShown;  // before the end
+    bool stopped;     // for 30 s before the end: no timer ran, no key came
     std::function<void()> end;
     std::uint32_t front;  // of the history afterwards; 11 when nothing was activated
   };
+  const auto lostRelease = [this](double seconds) {
+    return [this, seconds] {
+      tap.loseRelease(kLeftCommand);
+      loop.advance(seconds);
+    };
+  };
   const Row rows[] = {
-      {"Escape", [this] { key(kEscape); }, 11},
-      {"Return", [this] { key(kReturn); }, 12},
-      {"digit 3", [this] { key(kDigits[2]); }, 21},
-      {"click on the third row", [this] { EXPECT_TRUE(panel.click(2)); }, 21},
-      {"release", [this] { releaseTrigger(); }, 12},
-      {"release lost, seen by the watchdog",
-       [this] {
-         tap.loseRelease(kLeftCommand);
-         loop.advance(SwitcherEngine::kReleaseWatchdogSeconds);
-       },
-       12},
+      {"Escape", true, false, [this] { key(kEscape); }, 11},
+      {"Return", true, false, [this] { key(kReturn); }, 12},
+      {"digit 3", true, false, [this] { key(kDigits[2]); }, 21},
+      {"click on the third row", true, false, [this] { EXPECT_TRUE(panel.click(2)); }, 21},
+      {"release", true, false, [this] { releaseTrigger(); }, 12},
+      {"release lost, seen by the watchdog", true, false,
+       lostRelease(SwitcherEngine::kReleaseWatchdogSeconds), 12},
+      {"stopped, the release comes first", true, true, [this] { releaseTrigger(); }, 11},
+      {"stopped, the release watchdog comes first", true, true, lostRelease(0), 11},
+      {"stopped, the delayed show comes first", false, true, [this] { loop.advance(0); }, 11},
   };
   ready();
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     resetHistory();
+    logLines.clear();
     pressTrigger();
     key(kTab);
-    loop.advance(SwitcherEngine::kShowDelaySeconds);
+    if (row.panelShown) loop.advance(SwitcherEngine::kShowDelaySeconds);
+    if (row.stopped) clock.advance(30);
     const int before = tap.sessionEnds;
     row.end();
     EXPECT_FALSE(engine.isActive());
+    EXPECT_FALSE(panel.visible);
     EXPECT_GT(tap.sessionEnds, before);
     EXPECT_EQ(frontOfHistory(), row.front);
+    EXPECT_EQ(linesStartingWith("ending switcher session: nothing heard for 30s").size(),
+              row.stopped ? 1u : 0u);
     // With the trigger still held, the next key is no longer the switcher's.
     EXPECT_EQ(key(kDown), TapVerdict::pass);
     releaseTrigger();
   }
-}
-
-TEST_F(SwitcherEngineTest, ShiftAndTheRightHandModifierBehaveLikeTheirTwins) {
-  ready();
-  pressTrigger();
-  key(kTab);
-  EXPECT_EQ(engine.selection(), 1);
-  tap.modifier(kLeftShift, true, kCmd | kShift);  // Shift joins in the middle of the session
-  key(kTab, kCmd | kShift);
-  EXPECT_EQ(engine.selection(), 0);
-  tap.modifier(kLeftShift, false, kCmd);
-  releaseTrigger();
-
-  // Held with the right-hand Super alone: the release watchdog reads that key too, and the
-  // release itself commits at once.
-  tap.modifier(kRightCommand, true, kCmd);
-  key(kTab);
-  loop.advance(1.0);
-  EXPECT_TRUE(engine.isActive());
-  tap.modifier(kRightCommand, false, 0);
-  EXPECT_FALSE(engine.isActive());
-  EXPECT_EQ(frontOfHistory(), 12u);
 }
 
 TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
@@ -293,7 +260,8 @@ TEST_F(SwitcherEngineTest, TapTroubleIsLoggedOncePerCauseThenHourly) {
   EXPECT_EQ(lines().back(), "event tap re-enable failed (Super+Tab is grabbed by another program)");
 }
 
-TEST_F(SwitcherEngineTest, BeforeWarmUpWithoutABindingPausedOrUntrustedNothingIsSuppressed) {
+TEST_F(SwitcherEngineTest,
+       BeforeWarmUpWithoutABindingPausedUntrustedOrInOptionModeNothingIsSuppressed) {
   engine.updateEnabled();  // before warm-up the tap is there, yet every key passes
   EXPECT_TRUE(engine.hasTap());
   pressTrigger();
@@ -322,6 +290,17 @@ TEST_F(SwitcherEngineTest, BeforeWarmUpWithoutABindingPausedOrUntrustedNothingIs
   engine.updateEnabled();
   EXPECT_FALSE(engine.hasTap());
   EXPECT_EQ(hotKeys(), kAllOn);
+
+  // Option mode leaves Super+Tab and every hotkey to the system.
+  desktop.setTrusted(true);
+  settings.setSwitcherUsesOption(true);
+  engine.updateEnabled();
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_EQ(key(kTab, kCmd), TapVerdict::pass);
+  tap.modifier(kLeftOption, true, kOpt);
+  EXPECT_EQ(key(kTab, kOpt), TapVerdict::consume);
+  tap.modifier(kLeftOption, false, 0);
+  EXPECT_EQ(frontOfHistory(), 12u);
 }
 
 }  // namespace

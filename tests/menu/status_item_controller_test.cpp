@@ -15,30 +15,11 @@ namespace {
 
 using Strings = std::vector<std::string>;
 constexpr auto kSeparator = "—";
-const std::string kFiftyCharacters = "Quarterly report — draft 7 (ünïcödé) for the board";
 
 class StatusItemControllerTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
   StatusItemControllerTest() {
-    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
-    for (std::uint32_t n = 1; n <= 6; ++n) {
-      desktop.addWindow({.number = n, .pid = 100, .title = "doc " + std::to_string(n)});
-    }
-    desktop.setTitle(4, kFiftyCharacters);
-    desktop.setTitle(5, std::nullopt);
-    refresh(100);
-    for (std::uint32_t n = 1; n <= 6; ++n) tracker.order().bump(n);  // 6, 5, 4, 3, 2, 1
-    controller.actions() = {
-        .togglePalette = [this] { calls.push_back("toggle palette"); },
-        .showPalette = [this] { calls.push_back("show palette"); },
-        .recentWindows = [this] { return enumerator.snapshot(std::nullopt, false); },
-        .activate = [this](const SwitchWindow& w) { calls.push_back(std::to_string(w.id())); },
-        .requestPermission = [this] { calls.push_back("request permission"); },
-        .paletteKeyEquivalent = [](std::uint16_t key) -> std::optional<std::string> {
-          if (key == 49) return " ";
-          return std::nullopt;
-        },
-        .hotKeyProblem = [this] { return hotKeyProblem; }};
+    controller.actions().hotKeyProblem = [this] { return hotKeyProblem; };
   }
 
   /// The titles of the menu as it opens now; separators as "—", disabled items in brackets.
@@ -53,25 +34,12 @@ class StatusItemControllerTest : public ::testing::Test, protected test::Switche
     }
     return titles;
   }
-  MenuEntry entryTitled(const std::string& title) {
-    for (const auto& entry : item.openMenu()) {
-      if (entry.title == title) return entry;
-    }
-    ADD_FAILURE() << "no entry " << title;
-    return {};
-  }
-  /// The switcher in charge: the guard watches secure input from now on.
-  void switcherReady() {
-    engine.setWarmed();
-    engine.updateEnabled();
-  }
 
   sim::SimStatusItem item;
   sim::SimUserInteraction interaction;
   SecureInput secureInput{desktop, desktop};
   BundleInfo bundle;
   std::optional<std::string> hotKeyProblem;
-  Strings calls;
   StatusItemController controller{
       {item, settings, desktop, guard, secureInput, l10n, loop, log, interaction, bundle}};
 };
@@ -104,7 +72,9 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
       {"no permission", [this] { desktop.setTrusted(false); }, MenuBarIconState::permissionWarning,
        true, true, "Tolvane"},
   };
-  switcherReady();
+  // The switcher in charge: the guard watches secure input from now on.
+  engine.setWarmed();
+  engine.updateEnabled();
   controller.start();
   for (const auto& row : rows) {
     row.arrange();

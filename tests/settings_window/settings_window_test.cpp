@@ -70,15 +70,12 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
     ADD_FAILURE() << "no such control in " << id;
     return {};
   }
-  SettingsCardView card(const std::string& id) {
-    for (const auto& each : painted().cards) {
-      if (each.id == id) return each;
-    }
-    ADD_FAILURE() << "no card " << id;
-    return {};
-  }
   SettingsAppListView excludedList() {
-    return std::get<SettingsAppListView>(card("priv.user").items.front());
+    for (const auto& card : painted().cards) {
+      if (card.id == "priv.user") return std::get<SettingsAppListView>(card.items.front());
+    }
+    ADD_FAILURE() << "no excluded applications";
+    return {};
   }
   void signInAs(const std::string& email) {
     secrets.set(secretkey::kCloudToken, "token-1");

@@ -34,7 +34,7 @@ TEST_F(SpaceWindowResolverTest, MapsLayerZeroWindowsOfEverySpaceToTheirOwners) {
   EXPECT_EQ(resolver.windowIDsAcrossSpaces(), (SpaceMap{{kApp, {501, 502, 503}}, {200, {601}}}));
 }
 
-TEST_F(SpaceWindowResolverTest, AnyMissingPrivateFunctionMeansNoMap) {
+TEST_F(SpaceWindowResolverTest, AnyMissingPrivateFunctionMeansNoMapAndWithoutTokensNoSearch) {
   bool sim::PrivateFunctions::*const functions[] = {&sim::PrivateFunctions::mainConnectionID,
                                                     &sim::PrivateFunctions::copySpaces,
                                                     &sim::PrivateFunctions::copyWindowsOnSpaces};
@@ -44,6 +44,13 @@ TEST_F(SpaceWindowResolverTest, AnyMissingPrivateFunctionMeansNoMap) {
     desktop.available = available;
     EXPECT_FALSE(resolver.windowIDsAcrossSpaces());
   }
+
+  // Without remote tokens only known elements come back, and nothing is searched.
+  sim::PrivateFunctions available;
+  available.remoteTokens = false;
+  desktop.available = available;
+  EXPECT_TRUE(resolveWithin({502}, 1e9).empty());
+  EXPECT_TRUE(linesStartingWith("resolve ").empty());
 }
 
 TEST_F(SpaceWindowResolverTest, AnInterruptedSearchResumesWhereItStoppedAndTriesEachIdOnce) {
@@ -93,14 +100,6 @@ TEST_F(SpaceWindowResolverTest, NumbersAWholeSearchMissesAreNotSearchedAgain) {
   ASSERT_EQ(desktop.windowNumber(element, number), ax::kSuccess);
   resolver.noteSeen(kApp, 503, element);
   EXPECT_EQ(resolveWithin({503}, 1e9).size(), 1u);
-}
-
-TEST_F(SpaceWindowResolverTest, WithoutRemoteTokensOnlyKnownElementsComeBack) {
-  sim::PrivateFunctions available;
-  available.remoteTokens = false;
-  desktop.available = available;
-  EXPECT_TRUE(resolveWithin({502}, 1e9).empty());
-  EXPECT_TRUE(linesStartingWith("resolve ").empty());
 }
 
 TEST_F(SpaceWindowResolverTest, PruningForgetsWhatTheWindowServerNoLongerLists) {
