@@ -18,8 +18,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-using test::CountingHttpClient;
-
 // Keeps the subscriber so a test can deliver from a thread of its choosing, at a time of its
 // choosing.
 class HeldDiagnostics final : public CrashDiagnostics {
@@ -47,7 +45,7 @@ class CrashReporterTest : public ::testing::Test, protected test::ReporterServic
   }
   std::string installID() const { return *preferences.stringValue(prefkey::kCrashInstallID); }
 
-  CountingHttpClient http;
+  test::CountingHttpClient http;
 };
 
 TEST_F(CrashReporterTest, EachDiagnosticBecomesOnePostWithItsBody) {

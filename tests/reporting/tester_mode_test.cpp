@@ -76,7 +76,6 @@ class TesterModeTest : public ::testing::Test {
     for (std::string line; std::getline(rest, line);) lines.push_back(line);
     return {since, lines};
   }
-  double wall() const { return clock.wallSeconds(); }
 
   static constexpr const char* kBase = "http://127.0.0.1:9";
   test::TempDir temp;
@@ -98,7 +97,7 @@ TEST_F(TesterModeTest, UploadsCoverAdjacentWindowsFromTheStoredExportTime) {
   // A fraction past a whole second: the boundary of a window is a whole second, and the
   // fraction between it and "now" belongs to the next window, not to both or neither.
   clock.advance(100.25);
-  const double t0 = std::floor(wall());
+  const double t0 = std::floor(clock.wallSeconds());
   const auto entry = [&](double at, const char* message) { processLog.add({at, "info", message}); };
   entry(t0 - 1800.5, "before the first window");
   entry(t0 - 1800, "first window opens");
@@ -242,7 +241,7 @@ TEST_F(TesterModeTest, TheMainThreadDoesNotWaitForTheSystemLog) {
   HeldProcessLog held;
   reader = &held;
   mode().upload();
-  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(wall()));
+  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(clock.wallSeconds()));
   held.release.set_value();
   EXPECT_EQ(uploads(), 1u);
   EXPECT_TRUE(held.sawRelease);

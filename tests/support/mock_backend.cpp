@@ -4,9 +4,8 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <strings.h>
 
-#include <algorithm>
-#include <cctype>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -18,13 +17,6 @@ namespace {
 
 // Enough server threads that every request a test holds at once still finds one to arrive on.
 constexpr std::size_t kServerThreads = 32;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
 
 RecordedRequest recordOf(const httplib::Request& request) {
   return {.method = request.method,
@@ -55,7 +47,7 @@ class Server : public httplib::Server {
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (equalsIgnoringCase(key, name)) return value;
+    if (::strcasecmp(key.c_str(), std::string(name).c_str()) == 0) return value;
   }
   return std::nullopt;
 }
