@@ -176,18 +176,17 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
   }
 }
 
-TEST(TesterLogText, AnEmptyOrFailedSystemLogKeepsItsHeading) {
+TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
+  constexpr std::size_t kMax = TesterMode::kMaxLogCharacters;
+  const std::vector<ProcessLogEntry> none;
+  // An empty or failed system log keeps its heading.
   const std::string head =
       "== app log (DebugLog) ==\nA\n\n\n== unified log (own process, since "
       "2026-01-01T00:00:00Z)\n";
   const double t = sim::SimClock::kEpochWallSeconds;
-  EXPECT_EQ(testerLogText("A\n", t, std::vector<ProcessLogEntry>{}, ""), head);
+  EXPECT_EQ(testerLogText("A\n", t, none, ""), head);
   EXPECT_EQ(testerLogText("A\n", t, std::nullopt, "gone"), head + "(oslog export failed: gone)");
-}
 
-TEST(TesterLogText, ALongTextKeepsItsNewestCharactersWhole) {
-  constexpr std::size_t kMax = TesterMode::kMaxLogCharacters;
-  const std::vector<ProcessLogEntry> none;
   // The text around an empty tail; the tail goes in after the first heading.
   const std::string frame = testerLogText("", 0, none, "");
   const std::size_t afterHeading = frame.find('\n') + 1;
