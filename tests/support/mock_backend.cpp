@@ -163,10 +163,8 @@ void MockBackend::holdReplies() {
 }
 
 void MockBackend::releaseReplies() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->holding = false;
-  }
+  std::lock_guard lock(state_->mutex);
+  state_->holding = false;
   state_->released.notify_all();
 }
 
