@@ -36,12 +36,8 @@ class HeldDiagnostics final : public CrashDiagnostics {
 class CrashReporterTest : public ::testing::Test, protected test::ReporterServices {
  protected:
   std::unique_ptr<CrashReporter> makeReporter(BundleInfo bundle) {
-    return std::make_unique<CrashReporter>(
-        CrashReporter::Dependencies{.preferences = preferences,
-                                    .http = http,
-                                    .random = random,
-                                    .bundle = std::move(bundle),
-                                    .cloud = CloudConfig(mock.baseURL())});
+    return std::make_unique<CrashReporter>(CrashReporter::Dependencies{
+        preferences, http, random, std::move(bundle), CloudConfig(mock.baseURL())});
   }
   std::string installID() const { return *preferences.stringValue(prefkey::kCrashInstallID); }
 

@@ -43,16 +43,8 @@ class TesterModeTest : public ::testing::Test {
 
   TesterMode& mode(BundleInfo bundle = {.shortVersion = "1.4", .build = "140"}) {
     if (!mode_) {
-      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{.preferences = preferences,
-                                                                    .http = http,
-                                                                    .clock = clock,
-                                                                    .runLoop = loop,
-                                                                    .random = random,
-                                                                    .system = system,
-                                                                    .log = log,
-                                                                    .processLog = reader,
-                                                                    .bundle = std::move(bundle),
-                                                                    .cloud = CloudConfig(kBase)});
+      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{
+          preferences, http, clock, loop, random, system, log, reader, bundle, CloudConfig(kBase)});
     }
     return *mode_;
   }
