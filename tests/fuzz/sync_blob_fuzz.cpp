@@ -1,6 +1,7 @@
 // Fuzz target for another machine's settings blob: any bytes must decode or be refused without a
 // crash, a refusal may only name a carried key and a reason, and whatever applies must leave
 // settings that this machine would itself send and take back unchanged.
+#include <regex>
 #include <string>
 
 #include "cloud/sync_payload.h"
@@ -14,16 +15,11 @@ namespace {
 
 // "sync: rejected key=<carried key> reason=<word>" and nothing else: a line that carried bytes
 // of the blob would let a remote machine write into the log.
-bool isRefusalLine(std::string_view line) {
-  constexpr std::string_view kStart = "sync: rejected key=";
-  if (!line.starts_with(kStart)) return false;
-  line.remove_prefix(kStart.size());
-  const auto space = line.find(' ');
-  if (space == std::string_view::npos) return false;
-  if (!tolvane::prefkey::carriedBySync(line.substr(0, space))) return false;
-  const auto reason = line.substr(space + 1);
-  return reason == "reason=wrong-type" || reason == "reason=out-of-range" ||
-         reason == "reason=unsupported";
+bool isRefusalLine(const std::string& line) {
+  static const std::regex kRefusal(
+      "sync: rejected key=([^ ]*) reason=(wrong-type|out-of-range|unsupported)");
+  std::smatch match;
+  return std::regex_match(line, match, kRefusal) && tolvane::prefkey::carriedBySync(match[1].str());
 }
 
 }  // namespace

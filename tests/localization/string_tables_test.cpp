@@ -10,20 +10,13 @@
 namespace tolvane {
 namespace {
 
-// How often `token` stands in `text`.
-int occurrences(std::string_view text, std::string_view token) {
-  int count = 0;
-  for (auto at = text.find(token); at != std::string_view::npos; at = text.find(token, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // What a translation must carry over unchanged: placeholders and line breaks, each with its count.
-std::map<std::string, int> invariants(const std::string& text) {
+std::map<std::string, int> invariants(std::string_view text) {
   std::map<std::string, int> counts;
   for (const char* token : {"%@", "%d", "\n"}) {
-    if (const int count = occurrences(text, token)) counts[token] = count;
+    for (auto at = text.find(token); at != std::string_view::npos; at = text.find(token, at + 1)) {
+      ++counts[token];
+    }
   }
   return counts;
 }

@@ -18,8 +18,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-using test::CountingHttpClient;
-
 // Keeps the subscriber so a test can deliver from a thread of its choosing, at a time of its
 // choosing.
 class HeldDiagnostics final : public CrashDiagnostics {
@@ -38,16 +36,12 @@ class HeldDiagnostics final : public CrashDiagnostics {
 class CrashReporterTest : public ::testing::Test, protected test::ReporterServices {
  protected:
   std::unique_ptr<CrashReporter> makeReporter(BundleInfo bundle) {
-    return std::make_unique<CrashReporter>(
-        CrashReporter::Dependencies{.preferences = preferences,
-                                    .http = http,
-                                    .random = random,
-                                    .bundle = std::move(bundle),
-                                    .cloud = CloudConfig(mock.baseURL())});
+    return std::make_unique<CrashReporter>(CrashReporter::Dependencies{
+        preferences, http, random, std::move(bundle), CloudConfig(mock.baseURL())});
   }
   std::string installID() const { return *preferences.stringValue(prefkey::kCrashInstallID); }
 
-  CountingHttpClient http;
+  test::CountingHttpClient http;
 };
 
 TEST_F(CrashReporterTest, EachDiagnosticBecomesOnePostWithItsBody) {

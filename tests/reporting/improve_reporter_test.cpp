@@ -10,9 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "backends/sim/sim_clock.h"
-#include "backends/sim/sim_run_loop.h"
-#include "settings/preference_keys.h"
 #include "support/counting_http_client.h"
 #include "support/sim_services.h"
 
@@ -26,16 +23,9 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
  protected:
   ImproveReporterTest() { clock.advance(30 * 86400); }
 
-  ImproveReporter& reporter() {
-    if (!reporter_) {
-      reporter_ = std::make_unique<ImproveReporter>(
-          dependencies(http, clock, loop, {.shortVersion = "1.4", .build = "140"}));
-    }
-    return *reporter_;
-  }
   void recordN(int count, const std::string& name = "activate.result") {
-    for (int i = 0; i < count; ++i) reporter().record(name, {{"n", std::int64_t{i}}});
-    reporter().drain();
+    for (int i = 0; i < count; ++i) reporter.record(name, {{"n", std::int64_t{i}}});
+    reporter.drain();
   }
   // The "n" property of every event in the i-th upload.
   Numbers sentNumbers(std::size_t i) const {
@@ -63,12 +53,13 @@ class ImproveReporterTest : public ::testing::Test, protected test::ReporterServ
   }
 
   test::CountingHttpClient http;
-  std::unique_ptr<ImproveReporter> reporter_;
+  ImproveReporter reporter{
+      dependencies(http, clock, loop, {.shortVersion = "1.4", .build = "140"})};
 };
 
 TEST_F(ImproveReporterTest, QueuedEventsGoOutInBatchesOf200WithTheUploadBody) {
   recordN(450);
-  for (int flush = 0; flush < 3; ++flush) ASSERT_TRUE(reporter().flushNow(true));
+  for (int flush = 0; flush < 3; ++flush) ASSERT_TRUE(reporter.flushNow(true));
   ASSERT_EQ(mock.requestCount(), 3u);
   EXPECT_EQ(sentNumbers(0).size(), 200u);
   EXPECT_EQ(sentNumbers(1).front(), 200);
@@ -90,19 +81,27 @@ TEST_F(ImproveReporterTest, QueuedEventsGoOutInBatchesOf200WithTheUploadBody) {
                         {"locale", "en_US"}}));
 }
 
-TEST_F(ImproveReporterTest, EventLinesCarryTimeNameAndCutProperties) {
-  reporter().setTokenProvider([] { return std::string("tok"); });
+TEST_F(ImproveReporterTest, EventLinesCarryTimeNameAndCutPropertiesAndAFailedAppendLosesOne) {
+  reporter.setTokenProvider([] { return std::string("tok"); });
   // 257 characters, the last two of two bytes each: the cut keeps 256 characters whole.
-  reporter().record("enumerate.slow",
-                    {{"who", std::string(255, 'x') + "éé"}, {"ms", std::int64_t{151}}});
-  reporter().drain();
+  reporter.record("enumerate.slow",
+                  {{"who", std::string(255, 'x') + "éé"}, {"ms", std::int64_t{151}}});
+  reporter.drain();
   const Json event = Json::parse(disk.readFile(queueFile).value_or(""), nullptr, false);
   EXPECT_EQ(event, Json({{"t", clock.wallSeconds()},
                          {"n", "enumerate.slow"},
                          {"p", {{"who", std::string(255, 'x') + "é"}, {"ms", 151}}}}));
 
-  ASSERT_TRUE(reporter().flushNow(true));
+  ASSERT_TRUE(reporter.flushNow(true));
   EXPECT_EQ(mock.requests().at(0).header("Authorization"), "Bearer tok");
+
+  // A failed append loses only its own event.
+  recordN(1);
+  files.failAppends = true;
+  recordN(1);
+  files.failAppends = false;
+  recordN(1);
+  EXPECT_EQ(queuedNumbers(), (Numbers{0, 0}));
 }
 
 TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndExpiredEventsGoEitherWay) {
@@ -143,19 +142,19 @@ TEST_F(ImproveReporterTest, BadLinesAndOldEventsAreDroppedAndGoodOnesSentInOrder
 {"n":"no time"}
 [1,2]
 )" + eventLine(now - 30, 2) +
-             R"({"t":12)");                             // truncated last line, no line feed
-  reporter().record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
-  reporter().drain();
-  ASSERT_TRUE(reporter().flushNow(true));
+             R"({"t":12)");                           // truncated last line, no line feed
+  reporter.record("late", {{"n", std::int64_t{3}}});  // must not be glued to the partial line
+  reporter.drain();
+  ASSERT_TRUE(reporter.flushNow(true));
   EXPECT_EQ(sentNumbers(0), (Numbers{1, 2, 3}));
   EXPECT_TRUE(queuedNumbers().empty());
 
   // Too large to be the reporter's: deleted unread. A FIFO: left alone, and said only once.
   writeQueue(std::string(ImproveReporter::kMaxQueueFileBytes + 1, '\n'));
-  ASSERT_TRUE(reporter().flushNow(true));
+  ASSERT_TRUE(reporter.flushNow(true));
   EXPECT_FALSE(disk.exists(queueFile));
   ASSERT_EQ(::mkfifo(queueFile.c_str(), 0600), 0);
-  for (int flush = 0; flush < 2; ++flush) ASSERT_TRUE(reporter().flushNow(true));
+  for (int flush = 0; flush < 2; ++flush) ASSERT_TRUE(reporter.flushNow(true));
   EXPECT_EQ(mock.requestCount(), 1u);
   const std::string refused = "usage queue refused path=" + queueFile + " reason=";
   EXPECT_EQ(reporterLines, (std::vector<std::string>{refused + "larger than 8388608 bytes, deleted",
@@ -168,45 +167,45 @@ TEST_F(ImproveReporterTest, ABatchThatStaysLosesWhatExpiredWhileItWasInTheAir) {
              eventLine(now - 60, 2));
   mock.reply("/api/improve", test::MockReply::json(503, "{}"));
   mock.holdReplies();
-  reporter().flushNow(false);
+  reporter.flushNow(false);
   ASSERT_TRUE(mock.waitForRequests(1));
   EXPECT_EQ(sentNumbers(0), (Numbers{1, 2}));
   clock.advance(20);
   mock.releaseReplies();
   ASSERT_TRUE(http.waitForReplies(1));
-  reporter().drain();
+  reporter.drain();
   EXPECT_EQ(queuedNumbers(), (Numbers{2}));
 }
 
 TEST_F(ImproveReporterTest, AClearWhileABatchIsInTheAirIsNeverUndoneByItsReply) {
   recordN(3);
   mock.holdReplies();
-  reporter().flushNow(false);
+  reporter.flushNow(false);
   ASSERT_TRUE(mock.waitForRequests(1));
-  reporter().clearQueue();
+  reporter.clearQueue();
   // The same second and properties as the cleared events: three of these are the same bytes,
   // which the batch's "taken" reply must not remove.
   recordN(4);
   mock.releaseReplies();
   ASSERT_TRUE(http.waitForReplies(1));
-  reporter().drain();
+  reporter.drain();
   EXPECT_EQ(queuedNumbers(), (Numbers{0, 1, 2, 3}));
 }
 
 TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
   recordN(5);
   mock.holdReplies();
-  auto waiting = std::async(std::launch::async, [this] { return reporter().flushNow(true); });
+  auto waiting = std::async(std::launch::async, [this] { return reporter.flushNow(true); });
   ASSERT_TRUE(mock.waitForRequests(1));
   clock.advance(ImproveReporter::kSyncFlushWaitSeconds);
   EXPECT_FALSE(waiting.get());  // gave up after 2 s of the clock
   EXPECT_EQ(queuedNumbers().size(), 5u);
 
-  EXPECT_TRUE(reporter().flushNow(true));  // in flight: nothing to do
-  recordN(2);                              // recorded while the batch is in the air
+  EXPECT_TRUE(reporter.flushNow(true));  // in flight: nothing to do
+  recordN(2);                            // recorded while the batch is in the air
   mock.releaseReplies();
   ASSERT_TRUE(http.waitForReplies(1));
-  reporter().drain();
+  reporter.drain();
   EXPECT_EQ(mock.requestCount(), 1u);
   EXPECT_EQ(queuedNumbers(), (Numbers{0, 1}));  // the batch went; the two late events stayed
 }
@@ -214,7 +213,7 @@ TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
 TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
   constexpr int kThreads = 4;
   constexpr int kEach = 250;
-  auto& shared = reporter();
+  auto& shared = reporter;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&shared, t] {
@@ -225,7 +224,7 @@ TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
     });
   }
   for (auto& thread : threads) thread.join();
-  reporter().drain();
+  reporter.drain();
   std::vector<bool> seen(kThreads * kEach);
   for (const auto n : queuedNumbers()) seen.at(static_cast<std::size_t>(n)) = true;
   EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kThreads * kEach);
@@ -234,47 +233,38 @@ TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
 TEST_F(ImproveReporterTest, SwitchingSharingOffClearsTheQueueAndStopsRecording) {
   recordN(3);
   preferences.set(prefkey::kImproveDataSharing, false);
-  reporter().clearQueue();  // as the settings store asks when sharing goes off
-  reporter().drain();
+  reporter.clearQueue();  // as the settings store asks when sharing goes off
+  reporter.drain();
   EXPECT_FALSE(disk.exists(queueFile));
   recordN(3);
   EXPECT_FALSE(disk.exists(queueFile));
-  EXPECT_TRUE(reporter().flushNow(true));
+  EXPECT_TRUE(reporter.flushNow(true));
   EXPECT_EQ(mock.requestCount(), 0u);
 
   // Off at the next launch too: start() deletes whatever an older version left.
   writeQueue(eventLine(1, 0));
-  reporter().start();
-  reporter().drain();
+  reporter.start();
+  reporter.drain();
   EXPECT_FALSE(disk.exists(queueFile));
 }
 
 TEST_F(ImproveReporterTest, FlushesRunAfterAMinuteThenEveryFifteenMinutesAndAtQuit) {
-  reporter().start();
+  reporter.start();
   std::size_t sent = 0;
   // Neither flush comes a second early.
   for (const double wait : {60.0, 900.0}) {
     recordN(1);
     loop.advance(wait - 1);
-    reporter().drain();
+    reporter.drain();
     EXPECT_EQ(mock.requestCount(), sent);
     loop.advance(1);
     ASSERT_TRUE(mock.waitForRequests(++sent));
     ASSERT_TRUE(http.waitForReplies(static_cast<int>(sent)));
   }
   recordN(1);
-  reporter().applicationWillTerminate();
+  reporter.applicationWillTerminate();
   EXPECT_EQ(mock.requestCount(), 3u);
   EXPECT_TRUE(queuedNumbers().empty());
-}
-
-TEST_F(ImproveReporterTest, AFailedAppendLosesOnlyThatEvent) {
-  recordN(1);
-  files.failAppends = true;
-  recordN(1);
-  files.failAppends = false;
-  recordN(1);
-  EXPECT_EQ(queuedNumbers().size(), 2u);
 }
 
 }  // namespace

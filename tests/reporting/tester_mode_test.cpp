@@ -43,16 +43,8 @@ class TesterModeTest : public ::testing::Test {
 
   TesterMode& mode(BundleInfo bundle = {.shortVersion = "1.4", .build = "140"}) {
     if (!mode_) {
-      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{.preferences = preferences,
-                                                                    .http = http,
-                                                                    .clock = clock,
-                                                                    .runLoop = loop,
-                                                                    .random = random,
-                                                                    .system = system,
-                                                                    .log = log,
-                                                                    .processLog = reader,
-                                                                    .bundle = std::move(bundle),
-                                                                    .cloud = CloudConfig(kBase)});
+      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{
+          preferences, http, clock, loop, random, system, log, reader, bundle, CloudConfig(kBase)});
     }
     return *mode_;
   }
@@ -76,7 +68,6 @@ class TesterModeTest : public ::testing::Test {
     for (std::string line; std::getline(rest, line);) lines.push_back(line);
     return {since, lines};
   }
-  double wall() const { return clock.wallSeconds(); }
 
   static constexpr const char* kBase = "http://127.0.0.1:9";
   test::TempDir temp;
@@ -98,7 +89,7 @@ TEST_F(TesterModeTest, UploadsCoverAdjacentWindowsFromTheStoredExportTime) {
   // A fraction past a whole second: the boundary of a window is a whole second, and the
   // fraction between it and "now" belongs to the next window, not to both or neither.
   clock.advance(100.25);
-  const double t0 = std::floor(wall());
+  const double t0 = std::floor(clock.wallSeconds());
   const auto entry = [&](double at, const char* message) { processLog.add({at, "info", message}); };
   entry(t0 - 1800.5, "before the first window");
   entry(t0 - 1800, "first window opens");
@@ -177,18 +168,17 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
   }
 }
 
-TEST(TesterLogText, AnEmptyOrFailedSystemLogKeepsItsHeading) {
+TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
+  constexpr std::size_t kMax = TesterMode::kMaxLogCharacters;
+  const std::vector<ProcessLogEntry> none;
+  // An empty or failed system log keeps its heading.
   const std::string head =
       "== app log (DebugLog) ==\nA\n\n\n== unified log (own process, since "
       "2026-01-01T00:00:00Z)\n";
   const double t = sim::SimClock::kEpochWallSeconds;
-  EXPECT_EQ(testerLogText("A\n", t, std::vector<ProcessLogEntry>{}, ""), head);
+  EXPECT_EQ(testerLogText("A\n", t, none, ""), head);
   EXPECT_EQ(testerLogText("A\n", t, std::nullopt, "gone"), head + "(oslog export failed: gone)");
-}
 
-TEST(TesterLogText, ALongTextKeepsItsNewestCharactersWhole) {
-  constexpr std::size_t kMax = TesterMode::kMaxLogCharacters;
-  const std::vector<ProcessLogEntry> none;
   // The text around an empty tail; the tail goes in after the first heading.
   const std::string frame = testerLogText("", 0, none, "");
   const std::size_t afterHeading = frame.find('\n') + 1;
@@ -242,7 +232,7 @@ TEST_F(TesterModeTest, TheMainThreadDoesNotWaitForTheSystemLog) {
   HeldProcessLog held;
   reader = &held;
   mode().upload();
-  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(wall()));
+  EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(clock.wallSeconds()));
   held.release.set_value();
   EXPECT_EQ(uploads(), 1u);
   EXPECT_TRUE(held.sawRelease);

@@ -3,17 +3,12 @@
 
 #include <fcntl.h>
 #include <gio/gio.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <optional>
-#include <utility>
 #include <vector>
 
 namespace tolvane::test {
@@ -29,11 +24,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// Output goes to /dev/null unless `stdoutFd` is given; stdin comes from `stdinFd` or
-// /dev/null. setpriv makes the child get SIGTERM should this process die without its
-// destructors, so a crashed test leaves no daemon behind.
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int stdinFd = -1,
-            int stdoutFd = -1) {
+// Output goes to /dev/null; stdin comes from `stdinFd` or /dev/null. setpriv makes the child
+// get SIGTERM should this process die without its destructors, so a crashed test leaves no
+// daemon behind.
+pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int stdinFd = -1) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (stdinFd >= 0) {
@@ -41,11 +35,7 @@ pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int std
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }
-  if (stdoutFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM", "--"});
   auto args = pointers(argv);
@@ -54,27 +44,6 @@ pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int std
   const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return failed ? -1 : pid;
-}
-
-void stop(pid_t& pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
-// The first line the child writes to `fd`, waiting at most the bound.
-std::optional<std::string> firstLine(int fd) {
-  std::string text;
-  for (;;) {
-    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
-    if (::poll(&ready, 1, kBoundSeconds * 1000) <= 0) return std::nullopt;
-    char buffer[256];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) return std::nullopt;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (const auto end = text.find('\n'); end != std::string::npos) return text.substr(0, end);
-  }
 }
 
 std::string variable(const char* name, const std::string& value) {
@@ -98,32 +67,26 @@ KeyringSession::KeyringSession() {
 }
 
 KeyringSession::~KeyringSession() {
-  stop(keyring_);
-  stop(bus_);
+  if (keyring_ > 0) {
+    ::kill(keyring_, SIGTERM);
+    ::waitpid(keyring_, nullptr, 0);
+  }
+  // Not g_test_dbus_down(): it waits for every user of the connection to let go, and libsecret
+  // never does.
+  if (bus_) g_test_dbus_stop(static_cast<GTestDBus*>(bus_.get()));
 }
 
 bool KeyringSession::startBus() {
-  const std::string config = home_.path() + "/bus.conf";
-  std::ofstream(config) << "<busconfig><type>session</type><listen>unix:dir=" << home_.path()
-                        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                        << "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                        << "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-  int address[2];
-  if (::pipe2(address, O_CLOEXEC) != 0) {
-    problem_ = "no pipe";
+  // GLib's test bus asserts that the daemon starts, which would end the test program.
+  g_autofree gchar* daemon = g_find_program_in_path("dbus-daemon");
+  if (!daemon) {
+    problem_ = "no dbus-daemon";
     return false;
   }
-  bus_ = spawn({"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"},
-               {variable("PATH", "/usr/bin:/bin")}, -1, address[1]);
-  ::close(address[1]);
-  const auto line = bus_ > 0 ? firstLine(address[0]) : std::nullopt;
-  ::close(address[0]);
-  if (!line || line->empty()) {
-    problem_ = "dbus-daemon did not start";
-    return false;
-  }
-  busAddress_ = *line;
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress_.c_str(), 1);
+  auto* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
+  bus_.reset(bus, g_object_unref);
+  g_test_dbus_up(bus);  // sets DBUS_SESSION_BUS_ADDRESS
+  busAddress_ = g_test_dbus_get_bus_address(bus);
   GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!connection) {
     problem_ = "no connection to the private bus";

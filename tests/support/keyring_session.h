@@ -12,7 +12,8 @@ namespace tolvane::test {
 
 /// Started once per test process, on first use, and stopped when the process ends: libsecret
 /// and GDBus bind to one session bus per process, so the bus and its keyring must outlive every
-/// test that uses them. The bus has no activatable services, so nothing else starts on it.
+/// test that uses them. The bus (GLib's test bus) has no activatable services, so nothing else
+/// starts on it.
 ///
 /// The keyring runs as `gnome-keyring-daemon --unlock --components=secrets --foreground`, its
 /// empty login password on standard input, with HOME and XDG_DATA_HOME in a fresh folder (its
@@ -36,11 +37,12 @@ class KeyringSession {
   bool waitForSecretService();
 
   TempDir home_;
+  // GLib's test bus (GTestDBus), which kills its daemon should this process die.
+  std::shared_ptr<void> bus_;
   // This process's session bus connection (GDBusConnection), held so that it is never replaced
   // by one that ends the process when the bus stops at exit.
   std::shared_ptr<void> connection_;
   std::string busAddress_;
-  pid_t bus_ = -1;
   pid_t keyring_ = -1;
   std::string problem_;
 };

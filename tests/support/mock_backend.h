@@ -18,10 +18,8 @@ struct RecordedRequest {
   std::string method;
   /// The path as sent (still percent-encoded), without the query.
   std::string path;
-  /// What followed "?" in the request target; empty when nothing did.
-  std::string query;
-  /// Every header the client sent, sorted by name without regard to case. cpp-httplib discards
-  /// headers whose value is empty, so those never appear here.
+  /// Every header as cpp-httplib received it, which discards those whose value is empty and adds
+  /// the connection's addresses (REMOTE_ADDR and the like).
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
 
@@ -33,8 +31,6 @@ struct RecordedRequest {
 struct MockReply {
   int status = 200;
   std::string body = "{}";
-  /// Further reply headers, e.g. "Location".
-  std::vector<std::pair<std::string, std::string>> headers;
   /// The connection closes after the status line and headers, before any of the body: the
   /// client sees the reply broken off, as by a reset.
   bool cutOff = false;

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,17 +33,13 @@ std::string appcast(const std::vector<std::string>& versions) {
 
 class UpdateControllerTest : public ::testing::Test, protected test::SimServices {
  protected:
-  UpdateController& controller(std::optional<std::string> feed = kFeed) {
-    BundleInfo bundle{.shortVersion = "1.4", .build = "1.4", .feedURL = std::move(feed)};
+  UpdateController& controller() {
+    BundleInfo bundle{.shortVersion = "1.4", .build = "1.4", .feedURL = kFeed};
     controller_ = std::make_unique<UpdateController>(UpdateController::Dependencies{
         preferences, http, parser, clock, loop, interaction, l10n, log, std::move(bundle)});
     return *controller_;
   }
-  std::size_t requests() const { return http.requests().size(); }
   const std::vector<UpdateNotice>& notices() const { return interaction.updateNotices; }
-  std::int64_t wallNow() const {
-    return static_cast<std::int64_t>(std::floor(clock.wallSeconds()));
-  }
 
   sim::SimHttpClient http;
   system::ExpatFeedParser parser;
@@ -83,9 +78,9 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
                                        : std::nullopt);
 
     // The check just made counts: the automatic one comes a day later.
-    const std::size_t before = requests();
+    const std::size_t before = http.requests().size();
     loop.advance(kDay);
-    EXPECT_EQ(requests(), before + 1);
+    EXPECT_EQ(http.requests().size(), before + 1);
     EXPECT_EQ(notices().size(), row.shownAutomatically ? 2u : 1u);
   }
   const HttpRequest request = http.requests().at(0);
