@@ -351,8 +351,11 @@ void TolvaneDesktop::addWaits() {
   verbs_["window"] = [this](const Step& s) {
     const auto [key, title] = split(s.arg);
     std::vector<xcb_window_t> shown;
-    ASSERT_TRUE(wait([&] { return (shown = windowsTitled(x, tolvane->pid(), title)).size() == 1; }))
-        << title << "\n"
+    // clang 14 cannot capture a structured binding; the init-capture copies it instead.
+    ASSERT_TRUE(wait([&, title = title] {
+      return (shown = windowsTitled(x, tolvane->pid(), title)).size() == 1;
+    })) << title
+        << "\n"
         << tolvane->log();
     name(key, shown[0]);
   };
