@@ -191,13 +191,18 @@ bool XSession::waitUntil(const std::function<bool()>& done,
                          const std::vector<PumpedConnection>& pumped,
                          std::chrono::milliseconds bound) {
   const auto deadline = Clock::now() + bound;
-  const auto drainAll = [&] {
+  const auto drainQueued = [&] {
     int count = drainOwn();
-    for (const auto& other : pumped) count += other.drain();
+    for (const auto& other : pumped) {
+      if (other.queuesInProcess) count += other.drain();
+    }
     return count;
   };
   for (;;) {
-    drainAll();
+    drainQueued();
+    for (const auto& other : pumped) {
+      if (!other.queuesInProcess) other.drain();
+    }
     if (done()) {
       // Events sent before `done` held have reached the other connections by now (their drain
       // makes a round trip first): let them see those too.
@@ -206,7 +211,7 @@ bool XSession::waitUntil(const std::function<bool()>& done,
     }
     // Checking may itself have read events into a queue (replies and events share the
     // socket): handle those before blocking, or poll would wait for the next one.
-    if (drainAll() > 0) continue;
+    if (drainQueued() > 0) continue;
     if (xcb_connection_has_error(connection_)) return false;
     const int timeout = millisecondsUntil(deadline);
     if (timeout == 0) return false;

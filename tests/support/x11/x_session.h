@@ -26,14 +26,20 @@ namespace tolvane::test {
 /// server sent before it.
 struct PumpedConnection {
   PumpedConnection(int fd, std::function<int()> drain) : fd(fd), drain(std::move(drain)) {}
-  /// A pipe or a child: whatever its drain leaves unread wakes the next poll again.
+  /// A pipe or a child: the kernel keeps what is unread and wakes the poll, so it is read only
+  /// before the wait's check. Read again just before the poll, a line arriving in between would
+  /// be taken without a check and the poll would sleep to the bound.
   PumpedConnection(Source source)
-      : fd(source.fd), drain([read = std::move(source.drain)] {
+      : fd(source.fd),
+        drain([read = std::move(source.drain)] {
           read();
           return 0;
-        }) {}
+        }),
+        queuesInProcess(false) {}
   int fd = -1;
   std::function<int()> drain;
+  /// An X connection: events a reply brought in wait in libxcb's queue, where no poll sees them.
+  bool queuesInProcess = true;
 };
 
 /// A client program the session started, with the managed windows it showed.
