@@ -22,16 +22,33 @@ fi
 shopt -s nullglob
 targets=("$build"/tests/fuzz/*_fuzz "$build"/server/fuzz/*_fuzz)
 ((${#targets[@]})) || { echo "fuzz: no targets in $build" >&2; exit 1; }
+# The targets run side by side (each is one process on one core) and report in order.
+work=$(mktemp -d)
+pids=()
 for target in "${targets[@]}"; do
   name=$(basename "$target")
   corpus="tests/fuzz/corpus/${name%_fuzz}"
   [[ $target == */server/* ]] && corpus="server/fuzz/corpus/${name%_fuzz}"
-  work=$(mktemp -d)
   seeds=()
   [[ -d $corpus ]] && seeds=("$corpus")
-  echo "fuzz: $name ($runs runs)"
-  "$target" -runs="$runs" -max_len=65536 "$work" "${seeds[@]}" 2>&1 | tail -n 2
-  rm -rf "$work"
+  mkdir "$work/$name"
+  "$target" -runs="$runs" -max_len=65536 "$work/$name" "${seeds[@]}" >"$work/$name.log" 2>&1 &
+  pids+=($!)
 done
+failed=0
+for i in "${!targets[@]}"; do
+  name=$(basename "${targets[$i]}")
+  status=0
+  wait "${pids[$i]}" || status=$?
+  echo "fuzz: $name ($runs runs)"
+  if ((status)); then
+    failed=1
+    tail -n 40 "$work/$name.log"
+  else
+    tail -n 2 "$work/$name.log"
+  fi
+done
+rm -rf "$work"
 # The server's target keeps its database in a folder of its own for the whole run.
 rm -rf /tmp/tolvane-server-fuzz-*
+exit "$failed"
