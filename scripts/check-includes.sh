@@ -47,15 +47,17 @@ declare -A allowed=(
   [backends/sim]="$core_ground views backends/sim"
   [backends/system]="$core_ground backends/system"
   [backends/sway]="$core_ground backends/system backends/sway"
+  # KWin's scripting over the session bus: no display library either.
+  [backends/kwin]="$core_ground backends/system backends/kwin"
   # The desktop model the real desktops feed: no display library, no backend of its own.
   [backends/desktop_model]="$core_ground backends/system backends/desktop_model"
   [backends/x11]="$core_ground backends/system backends/desktop_model backends/x11"
-  [backends/wayland]="$core_ground backends/system backends/sway backends/desktop_model backends/wayland"
+  [backends/wayland]="$core_ground backends/system backends/sway backends/kwin backends/desktop_model backends/wayland"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
   [front]="base platform diagnostics settings model backends/system backends/sway palette front"
   # The composition root of the real desktop.
-  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/wayland ui/qt shell"
+  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/kwin backends/wayland ui/qt shell"
 )
 
 # The folders (main.cpp's is ".") that may include a library header: xcb and Xlib only in the X11

@@ -117,6 +117,12 @@ const KeyEntry* keyEntryForCode(std::uint16_t keyCode) {
   return it == std::end(kKeys) ? nullptr : it;
 }
 
+const KeyEntry* keyEntryForName(std::string_view name) {
+  const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
+                               [&](const KeyEntry& entry) { return entry.name == name; });
+  return it == std::end(kKeys) ? nullptr : it;
+}
+
 const KeyEntry* keyEntryForKeysym(std::uint32_t keysym) {
   const auto it = std::find_if(std::begin(kKeys), std::end(kKeys),
                                [&](const KeyEntry& entry) { return entry.keysym == keysym; });

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tolvane::system {
 
@@ -21,6 +22,8 @@ struct KeyEntry {
 
 const KeyEntry* keyEntryForCode(std::uint16_t keyCode);
 const KeyEntry* keyEntryForKeysym(std::uint32_t keysym);
+/// The entry a keysym name names exactly ("Tab", "grave", "a").
+const KeyEntry* keyEntryForName(std::string_view name);
 
 /// The XKB keycode (evdev + 8) of the key above Tab, TLDE.
 inline constexpr std::uint32_t kKeyAboveTabXkbKeycode = 49;
