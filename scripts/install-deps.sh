@@ -19,6 +19,8 @@ packages=(
   libsqlite3-dev libpq-dev libargon2-dev postgresql openssl
   # tolvane-server's HTTP layer: Boost.Beast on Boost.Asio (event loop, bounded parser, TLS)
   libboost-dev libboost-system-dev
+  # the KWin script's own tests run it in Qt's JavaScript engine, the one KWin runs it in
+  qt6-declarative-dev
   # tests and benchmarks (cpp-httplib: the loopback backend mock)
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   # clang: second compiler, libFuzzer targets, and the formatting check
