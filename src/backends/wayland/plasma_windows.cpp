@@ -123,6 +123,12 @@ struct PlasmaWindows::Events {
                              std::uint32_t, std::uint32_t) {}
 
   static void window(void* d, org_kde_plasma_window_management* manager, std::uint32_t id) {
+    // From version 13 on, windows are announced by uuid: a numbered one as well would be a
+    // second object for the same window.
+    if (org_kde_plasma_window_management_get_version(manager) >=
+        ORG_KDE_PLASMA_WINDOW_MANAGEMENT_WINDOW_WITH_UUID_SINCE_VERSION) {
+      return;
+    }
     static_cast<PlasmaWindows*>(d)->add(org_kde_plasma_window_management_get_window(manager, id));
   }
   static void windowWithUuid(void* d, org_kde_plasma_window_management* manager, std::uint32_t,
