@@ -10,9 +10,11 @@ packages=(
   nlohmann-json3-dev libicu-dev
   # system services: HTTP, digests and random bytes, the secret store, the journal, update feeds
   libcurl4-openssl-dev libssl-dev libsecret-1-dev libsystemd-dev libexpat1-dev
-  # the Wayland backend: its protocols and keymaps, and Qt's Wayland platform; its desktop tests
-  # on a private headless sway, with foot windows, keys from wtype and pictures from grim
-  libwayland-dev wayland-protocols libxkbcommon-dev qt6-wayland sway foot wtype grim
+  # the Wayland backend: its protocols (Plasma's for KWin's window list) and keymaps, and Qt's
+  # Wayland platform; its desktop tests on a private headless sway, with foot windows, keys from
+  # wtype and pictures from grim
+  libwayland-dev wayland-protocols plasma-wayland-protocols libxkbcommon-dev qt6-wayland sway foot
+  wtype grim
   # tolvane-server: its databases and password hashing; the PostgreSQL server binaries start a
   # private cluster for the server's tests and benchmark; openssl makes the certificate of the
   # test that serves TLS directly

@@ -1,6 +1,7 @@
 // The overlay layer surface: mapping (one pixel for a keyboard alone, a panel's rectangle for a
-// panel), painting into a small buffer pool, and the two ways the keyboard goes back (release on
-// the main thread, releaseFromAnyThread from a watchdog).
+// panel), holding the compositor's shortcuts off while it has the keyboard, painting into a small
+// buffer pool, and the two ways the keyboard goes back (release on the main thread,
+// releaseFromAnyThread from a watchdog).
 #include "backends/wayland/overlay_surface.h"
 
 #include <wayland-client.h>
@@ -13,6 +14,7 @@
 #include "backends/wayland/buffer_slots.h"
 #include "backends/wayland/shm_buffer.h"
 #include "backends/wayland/wayland_globals.h"
+#include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 
 namespace tolvane::wayland {
@@ -20,6 +22,10 @@ namespace tolvane::wayland {
 struct OverlaySurface::Surface {
   wl_surface* surface = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
+  // Keeps the compositor's own shortcuts (KWin's, a KWin script's) from taking the session's
+  // keys. It acts only while the surface has the keyboard, so the watchdog's release, which
+  // takes the keyboard away, ends it too without touching it.
+  zwp_keyboard_shortcuts_inhibitor_v1* inhibitor = nullptr;
   std::string outputName;
   int scale = 1;
   /// Logical pixels within the output; not anchored = the centred idle pixel.
@@ -109,6 +115,10 @@ bool OverlaySurface::hold(const std::string& outputName) {
   zwlr_layer_surface_v1_set_keyboard_interactivity(
       s->layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
   setInputRegion(g.compositor, s->surface, Rect{});
+  if (g.shortcutsInhibitManager != nullptr && g.seat != nullptr) {
+    s->inhibitor = zwp_keyboard_shortcuts_inhibit_manager_v1_inhibit_shortcuts(
+        g.shortcutsInhibitManager, s->surface, g.seat);
+  }
   g.input.route(s->surface, &keyboard_, &click_);
   // The first commit carries no buffer: the compositor answers with the size to draw at.
   wl_surface_commit(s->surface);
@@ -207,6 +217,8 @@ void OverlaySurface::finishAnyThreadRelease() {
 void OverlaySurface::destroySurface() {
   if (!surface_) return;
   client_.globals().input.unroute(surface_->surface);
+  if (surface_->inhibitor != nullptr)
+    zwp_keyboard_shortcuts_inhibitor_v1_destroy(surface_->inhibitor);
   zwlr_layer_surface_v1_destroy(surface_->layer);
   wl_surface_destroy(surface_->surface);
   surface_.reset();

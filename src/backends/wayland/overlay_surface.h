@@ -18,7 +18,8 @@ namespace tolvane::wayland {
 class WaylandClient;
 
 /// Transparent and click-through until painted; holds the keyboard exclusively from hold() to
-/// release(). Main thread only, except releaseFromAnyThread(). Must go before its client.
+/// release(), with the compositor's own shortcuts inhibited meanwhile where it offers that.
+/// Main thread only, except releaseFromAnyThread(). Must go before its client.
 class OverlaySurface {
  public:
   /// A free buffer to paint: ARGB8888, premultiplied, `stride` bytes per row, `width`×`height`

@@ -1,6 +1,6 @@
 // The toplevel windows a Wayland compositor announces to a window-management client, as plain
-// values: what the desktop mapping reads, whether the foreign-toplevel protocol or a test's fake
-// stands behind it.
+// values: what the desktop mapping reads, whether the foreign-toplevel protocol, Plasma's window
+// management or a test's fake stands behind it.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@ namespace tolvane::wayland {
 using ToplevelId = std::uint64_t;
 
 /// A toplevel's state as of the compositor's latest `done`: nothing here is ever half-updated.
+/// The fields after `outputs` only Plasma reports; wlroots compositors leave them unknown.
 struct ToplevelState {
   ToplevelId id = 0;
   /// Valid UTF-8 and bounded; may be empty (the compositor sends none until the client sets it).
@@ -26,6 +27,14 @@ struct ToplevelState {
   bool fullscreen = false;
   /// The names of the outputs the toplevel is on ("HEADLESS-1", "DP-2"); empty when unknown.
   std::vector<std::string> outputs;
+  /// The process the compositor saw create the window; 0 when unknown.
+  std::int32_t pid = 0;
+  /// The compositor's ids of the virtual desktops the window is on, each once; empty when
+  /// unknown or when the window is on all of them.
+  std::vector<std::string> desktops;
+  bool onAllDesktops = false;
+  /// The window asks not to be listed by task switchers (or task bars): panels, the desktop.
+  bool skipSwitcher = false;
   bool operator==(const ToplevelState&) const = default;
 };
 

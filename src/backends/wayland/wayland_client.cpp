@@ -9,8 +9,11 @@
 #include <cstring>
 
 #include "backends/wayland/foreign_toplevels.h"
+#include "backends/wayland/plasma_windows.h"
 #include "backends/wayland/toplevel_values.h"
 #include "backends/wayland/wayland_globals.h"
+#include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
+#include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -102,6 +105,7 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
             std::uint32_t version) {
   Globals& g = *static_cast<Globals*>(data);
   const std::string_view kind = interface != nullptr ? interface : "";
+  g.kwin = g.kwin || kind.starts_with("org_kde_kwin_") || kind.starts_with("org_kde_plasma_");
   if (kind == wl_compositor_interface.name && g.compositor == nullptr) {
     g.compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
   } else if (kind == wl_shm_interface.name && g.shm == nullptr) {
@@ -130,11 +134,24 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
     g.toplevels = std::make_unique<ForeignToplevels>(
         g.display, manager, [&g] { return g.seat; },
         [&g](const wl_output* output) { return g.nameOf(output); });
+  } else if (kind == org_kde_plasma_window_management_interface.name && !g.plasmaWindows) {
+    // KWin offers it only to the executables its desktop entries trust.
+    auto* manager = bind<org_kde_plasma_window_management>(
+        registry, name, &org_kde_plasma_window_management_interface, version,
+        PlasmaWindows::kVersion);
+    g.plasmaWindows = std::make_unique<PlasmaWindows>(g.display, manager);
+    g.plasmaWindowsName = name;
+  } else if (kind == zwp_keyboard_shortcuts_inhibit_manager_v1_interface.name &&
+             g.shortcutsInhibitManager == nullptr) {
+    g.shortcutsInhibitManager = bind<zwp_keyboard_shortcuts_inhibit_manager_v1>(
+        registry, name, &zwp_keyboard_shortcuts_inhibit_manager_v1_interface, version, 1);
   }
 }
 
 void globalRemove(void* data, wl_registry*, std::uint32_t name) {
   Globals& g = *static_cast<Globals*>(data);
+  // Kept, withdrawn: the desktop that follows it holds on to it.
+  if (g.plasmaWindows && name == g.plasmaWindowsName) return g.plasmaWindows->withdraw();
   auto it = std::find_if(g.outputs.begin(), g.outputs.end(),
                          [&](const auto& record) { return record->globalName == name; });
   if (it == g.outputs.end()) return;
@@ -166,6 +183,7 @@ WaylandClient::~WaylandClient() {
   Globals& g = *globals_;
   if (g.display == nullptr) return;
   g.toplevels.reset();
+  g.plasmaWindows.reset();
   for (auto& record : g.outputs) destroyOutput(*record);
   g.outputs.clear();
   if (g.layerShell != nullptr) {
@@ -177,6 +195,9 @@ WaylandClient::~WaylandClient() {
     }
   }
   if (g.xdgOutputManager != nullptr) zxdg_output_manager_v1_destroy(g.xdgOutputManager);
+  if (g.shortcutsInhibitManager != nullptr) {
+    zwp_keyboard_shortcuts_inhibit_manager_v1_destroy(g.shortcutsInhibitManager);
+  }
   g.input.detach();
   if (g.seat != nullptr) wl_seat_destroy(g.seat);
   if (g.shm != nullptr) wl_shm_destroy(g.shm);
@@ -196,8 +217,10 @@ std::unique_ptr<WaylandClient> WaylandClient::connect(const char* displayName, s
   g.registry = wl_display_get_registry(g.display);
   wl_registry_add_listener(g.registry, &kRegistryListener, &g);
   // The first round trip lists the globals; the second brings what the bound ones send at once
-  // (output names and sizes, the seat's capabilities, the toplevels).
-  for (int trip = 0; trip < 2; ++trip) {
+  // (output names and sizes, the seat's capabilities, the toplevels). Plasma's windows are only
+  // named then: their states answer the objects asked for them, one more trip later.
+  const auto trips = [&] { return g.plasmaWindows ? 3 : 2; };
+  for (int trip = 0; trip < trips(); ++trip) {
     if (wl_display_roundtrip(g.display) < 0) {
       client->noteFailure();
       error = client->failure();
@@ -278,10 +301,17 @@ std::string WaylandClient::failure() const {
 bool WaylandClient::hasForeignToplevels() const {
   return globals_->toplevels != nullptr;
 }
+bool WaylandClient::hasPlasmaWindows() const {
+  return globals_->plasmaWindows != nullptr;
+}
+bool WaylandClient::compositorIsKWin() const {
+  return globals_->kwin;
+}
 bool WaylandClient::hasLayerShell() const {
   return globals_->layerShell != nullptr;
 }
 ToplevelSource* WaylandClient::toplevels() {
+  if (globals_->plasmaWindows) return globals_->plasmaWindows.get();
   return globals_->toplevels.get();
 }
 wl_display* WaylandClient::display() const {

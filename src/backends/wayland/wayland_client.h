@@ -49,8 +49,14 @@ class WaylandClient {
   std::string failure() const;
 
   bool hasForeignToplevels() const;
+  /// Whether KWin lends us its window list (org_kde_plasma_window_management).
+  bool hasPlasmaWindows() const;
+  /// Whether the registry lists any global of KWin's own: KWin that keeps its window list from
+  /// us is told apart from a compositor that has none to lend.
+  bool compositorIsKWin() const;
   bool hasLayerShell() const;
-  /// The compositor's toplevels; nullptr when it offers no foreign-toplevel manager.
+  /// The compositor's toplevels: Plasma's windows when bound, else the foreign toplevels;
+  /// nullptr when it offers neither.
   ToplevelSource* toplevels();
   std::vector<OutputInfo> outputs() const;
   wl_display* display() const;

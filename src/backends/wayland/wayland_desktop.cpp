@@ -4,7 +4,9 @@
 //   model                            | from the compositor (and sway, when it runs)
 //   ---------------------------------+-------------------------------------------------------------
 //   trusted                          | until the toplevel manager's `finished`
-//   windows, their order             | the toplevels as of each `done`, in announcement order
+//   windows, their order             | the toplevels as of each `done`, in announcement order,
+//                                    | but none that asks to be skipped by switchers (one that
+//                                    | starts asking is closed; one that stops, announced)
 //   applications, their keys         | one per app_id; a toplevel without app_id alone
 //   pids                             | see wayland_desktop_grouping.cpp
 //   focus moved                      | a toplevel newly activated (the one activated last wins
@@ -58,9 +60,10 @@ WaylandDesktop::~WaylandDesktop() {
 void WaylandDesktop::seed() {
   readViews();
   for (const auto& state : source_.toplevels()) {
-    if (windows_.count(state.id)) continue;
+    if (state.skipSwitcher || windows_.count(state.id)) continue;
     windows_[state.id].state = state;
     order_.push_back(state.id);
+    noteDesktops(state);
   }
   rematch();
   // The first history: sway's focus order where sway knows the window, else the activated one
@@ -83,6 +86,8 @@ void WaylandDesktop::seed() {
 
 void WaylandDesktop::handleChanged(const ToplevelState& state) {
   if (!trusted()) return;  // the list was withdrawn: nothing more belongs to it
+  if (state.skipSwitcher) return handleClosed(state.id);
+  noteDesktops(state);
   auto [it, fresh] = windows_.try_emplace(state.id);
   Window& window = it->second;
   const bool wasActivated = !fresh && window.state.activated;
@@ -145,6 +150,15 @@ void WaylandDesktop::readViews() {
       spaceIds_.emplace(view.workspace, spaceIds_.size() + 1);
     }
   }
+}
+
+void WaylandDesktop::noteDesktops(const ToplevelState& state) {
+  for (const auto& desktop : state.desktops) spaceIds_.try_emplace(desktop, spaceIds_.size() + 1);
+}
+
+bool WaylandDesktop::desktopsKnown() const {
+  return std::any_of(windows_.begin(), windows_.end(),
+                     [](const auto& entry) { return !entry.second.state.desktops.empty(); });
 }
 
 void WaylandDesktop::rematch() {

@@ -1,6 +1,6 @@
-// The real desktop on Wayland (wlroots compositors, sway first): the announced toplevels, grouped
-// by app_id, fed to the desktop model, which serves the workspace, accessibility, window server
-// and catalog from them.
+// The real desktop on Wayland (wlroots compositors with sway first, and KDE Plasma): the announced
+// toplevels, grouped by app_id, fed to the desktop model, which serves the workspace,
+// accessibility, window server and catalog from them.
 #pragma once
 
 #include <cstdint>
@@ -19,16 +19,18 @@
 namespace tolvane::wayland {
 
 /// Feeds the desktop model from a ToplevelSource, with what sway's IPC adds when it is there
-/// (process ids, workspaces, the focus history). Everything is answered from the state as of
-/// the latest `done`; notifications and observer callbacks are delivered from the source's
-/// handlers (or swayTreeChanged) once that state is consistent, never from inside a call of
-/// these interfaces. Main thread only.
+/// (process ids, workspaces, the focus history) or what the states carry on Plasma (process ids,
+/// virtual desktops). A toplevel that asks to be skipped by switchers is left out altogether.
+/// Everything is answered from the state as of the latest `done`; notifications and observer
+/// callbacks are delivered from the source's handlers (or swayTreeChanged) once that state is
+/// consistent, never from inside a call of these interfaces. Main thread only.
 ///
 /// Applications: one per app_id. A toplevel without app_id is an application of its own: such
 /// windows come from unrelated clients (a game, a toolkit's early window), and lumping them
 /// would make one "application" whose activation, focused window and window cycling mix them.
-/// Process ids: windows whose app_id is Options::ownAppId are ownPid's. Any other application
-/// has the pid sway reports for its views, unless its views disagree, sway knows none, the pid
+/// Process ids: windows whose app_id is Options::ownAppId, or whose reported pid is ownPid, are
+/// ownPid's. Any other application has the pid the compositor reports for its windows (else
+/// the one sway reports for its views), unless they disagree, none is known, the pid
 /// is ours, or another application claims the same pid (two app_ids of one process, a
 /// terminal server): then kSyntheticPidBase + n, n fixed for the application while it has
 /// windows. Those numbers are above the largest pid Linux hands out, so they name no process.
@@ -36,8 +38,9 @@ namespace tolvane::wayland {
 /// the old pid and launched under the new one.
 ///
 /// Window numbers are ToplevelIds; a window element's serial is its application's. Spaces: with
-/// sway, each workspace name is one (ids from 1, kept per name for the life of the process);
-/// without sway one Space, 1, holds every window.
+/// sway, each workspace name is one; where the states name virtual desktops, each desktop id is
+/// one, and a window on all desktops is on every Space (ids from 1, kept per name for the life
+/// of the process); else one Space, 1, holds every window.
 class WaylandDesktop final : public desktop::DesktopModel {
  public:
   /// Who this process is, and where desktop entries are looked up, in which language.
@@ -104,6 +107,10 @@ class WaylandDesktop final : public desktop::DesktopModel {
   void handleClosed(ToplevelId id);
   void handleFinished();
   void readViews();
+  /// Gives each virtual desktop the state names a Space id, once.
+  void noteDesktops(const ToplevelState& state);
+  /// Whether any window names its virtual desktops: they are the Spaces then.
+  bool desktopsKnown() const;
   void rematch();
   void regroup();
   void refreshFocus();
@@ -111,11 +118,12 @@ class WaylandDesktop final : public desktop::DesktopModel {
   RunningApp describe(const desktop::AppKey& key, Pid pid) const;
 
   // Grouping (wayland_desktop_grouping.cpp).
-  static desktop::AppKey keyOf(const ToplevelState& state);
+  desktop::AppKey keyOf(const ToplevelState& state) const;
+  desktop::AppKey ownKey() const { return desktop::AppKey{.name = options_.ownAppId}; }
   /// The pid each group gets, from the matched views and the other groups' claims.
   std::map<desktop::AppKey, Pid> decidePids(
       const std::map<desktop::AppKey, std::vector<ToplevelId>>& groups);
-  std::optional<Pid> swayPid(const std::vector<ToplevelId>& windows) const;
+  std::optional<Pid> reportedPid(const std::vector<ToplevelId>& windows) const;
 
   // Lookups.
   const Window* findWindow(ToplevelId id) const;
@@ -154,9 +162,9 @@ class WaylandDesktop final : public desktop::DesktopModel {
   std::vector<ToplevelId> order_;  // announcement order
   std::uint64_t recencyCounter_ = 0;
   std::vector<sway::SwayView> views_;
-  std::map<ToplevelId, std::size_t> viewOf_;    // index into views_
-  std::map<ToplevelId, std::int64_t> matched_;  // the con_id each was paired with
-  std::map<std::string, std::uint64_t> spaceIds_;
+  std::map<ToplevelId, std::size_t> viewOf_;       // index into views_
+  std::map<ToplevelId, std::int64_t> matched_;     // the con_id each was paired with
+  std::map<std::string, std::uint64_t> spaceIds_;  // sway workspace names or desktop ids
   desktop::SyntheticPids synthetic_;
   /// The latest focused toplevel: a brief moment with nothing activated is not a change.
   std::optional<ToplevelId> focused_;

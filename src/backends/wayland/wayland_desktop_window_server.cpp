@@ -1,5 +1,5 @@
-// The Wayland desktop as the window server: window lists, sway's workspaces as Spaces, and
-// whether a process exists. (The state they read: wayland_desktop.cpp.)
+// The Wayland desktop as the window server: window lists, sway's workspaces or Plasma's virtual
+// desktops as Spaces, and whether a process exists. (The state they read: wayland_desktop.cpp.)
 //
 //   WindowServer                     | on Wayland
 //   ---------------------------------+-------------------------------------------------------------
@@ -8,7 +8,9 @@
 //   every window                     | every toplevel, in the same order
 //   window number, layer, owner      | the ToplevelId; layer 0; the application's pid
 //   Spaces, windows on Spaces        | with sway: one per workspace name (ids from 1, kept per
-//                                    | name), windows by their paired view; else Space 1, all
+//                                    | name), windows by their paired view; where the states
+//                                    | name virtual desktops: one per desktop id (kept alike),
+//                                    | a window on all desktops on each; else Space 1, all
 //   remote tokens, symbolic hotkeys  | none
 //   secure input                     | never known
 //   process exists                   | kill(pid, 0); a synthetic pid while its app has windows
@@ -45,12 +47,18 @@ std::optional<std::vector<WindowInfo>> WaylandDesktop::allWindows() {
 }
 
 std::vector<std::uint64_t> WaylandDesktop::spaces() const {
-  if (!sway_.views) return std::vector<std::uint64_t>{kOnlySpace};
+  const bool desktops = !sway_.views && desktopsKnown();
+  if (!sway_.views && !desktops) return std::vector<std::uint64_t>{kOnlySpace};
   std::vector<std::uint64_t> spaces;
-  for (const auto& view : views_) {
-    if (view.workspace.empty()) continue;
-    const std::uint64_t space = spaceIds_.at(view.workspace);
-    if (!contains(spaces, space)) spaces.push_back(space);
+  const auto add = [&](const std::string& name) {
+    if (!name.empty() && !contains(spaces, spaceIds_.at(name)))
+      spaces.push_back(spaceIds_.at(name));
+  };
+  for (const auto& view : views_) add(view.workspace);
+  if (desktops) {
+    for (const auto& [id, window] : windows_) {
+      for (const auto& desktop : window.state.desktops) add(desktop);
+    }
   }
   std::sort(spaces.begin(), spaces.end());
   return spaces;
@@ -58,11 +66,16 @@ std::vector<std::uint64_t> WaylandDesktop::spaces() const {
 
 std::vector<std::uint32_t> WaylandDesktop::windowsOnSpaces(
     const std::vector<std::uint64_t>& spaces) const {
+  const bool desktops = !sway_.views && desktopsKnown();
   std::vector<std::uint32_t> numbers;
   for (auto id : order_) {
     if (id > std::numeric_limits<std::uint32_t>::max()) continue;
+    const ToplevelState& state = windows_.at(id).state;
     bool on = false;
-    if (!sway_.views) {
+    if (desktops) {
+      on = !spaces.empty() && state.onAllDesktops;
+      for (const auto& desktop : state.desktops) on = on || contains(spaces, spaceIds_.at(desktop));
+    } else if (!sway_.views) {
       on = contains(spaces, kOnlySpace);
     } else if (const sway::SwayView* view = viewOf(id); view && !view->workspace.empty()) {
       // A window sway has not shown in its tree yet is on no Space: AXWindows lists it anyway.

@@ -5,8 +5,10 @@
 //   Workspace                        | on Wayland
 //   ---------------------------------+-------------------------------------------------------------
 //   running application              | the toplevels of one app_id (one without: its own)
-//   pid                              | Options::ownPid for ownAppId; sway's view pid when no
-//                                    | other application shares it; else kSyntheticPidBase + n
+//   pid                              | Options::ownPid for ownAppId and for windows the
+//                                    | compositor says are ours; the compositor's (or sway's
+//                                    | view) pid when no other application shares it; else
+//                                    | kSyntheticPidBase + n
 //   bundle id, localized name        | the desktop entry the app_id names (by id, else as a
 //                                    | window class), else the app_id itself
 //   activation policy                | always regular

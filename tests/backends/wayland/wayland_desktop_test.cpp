@@ -73,6 +73,23 @@ ToplevelState top(ToplevelId id, std::string appId, bool activated = false,
                        .activated = activated};
 }
 
+/// `state` with what Plasma adds: its pid and virtual desktops, where "all" stands for the
+/// on-all-desktops state and "skip" for skip-switcher.
+ToplevelState plasma(ToplevelState state, std::int32_t pid,
+                     std::vector<std::string> desktops = {}) {
+  state.pid = pid;
+  for (auto& desktop : desktops) {
+    if (desktop == "all") {
+      state.onAllDesktops = true;
+    } else if (desktop == "skip") {
+      state.skipSwitcher = true;
+    } else {
+      state.desktops.push_back(std::move(desktop));
+    }
+  }
+  return state;
+}
+
 SwayView view(std::int64_t con, Pid pid, std::string appId, std::string title,
               std::string workspace = "1", int rank = 0, bool visible = true) {
   return SwayView{.conId = con,
@@ -196,6 +213,16 @@ TEST_F(WaylandDesktopTest, GroupsByAppIdAndChoosesPids) {
        {top(1, "foot"), top(2, "foot"), top(3, ""), top(4, "")},
        {},
        "s1 s1 s2 s3"},
+      // The compositor's pids take the same rules, but one of ours makes the window ours; a
+      // window for no switcher is absent.
+      {"reported pids",
+       false,
+       {plasma(top(1, "kate"), 900), plasma(top(2, "kate"), 900), plasma(top(3, "qt"), kOwnPid),
+        plasma(top(4, "y"), 901), plasma(top(5, "z"), 901),
+        plasma(top(6, "w"), WaylandDesktop::kSyntheticPidBase + 1), plasma(top(7, "v"), 902),
+        plasma(top(8, "v"), 903), plasma(top(9, "panel"), 904, {"skip"})},
+       {},
+       "900 900 own s1 s2 s3 s4 s4 absent"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -212,10 +239,10 @@ TEST_F(WaylandDesktopTest, GroupsByAppIdAndChoosesPids) {
         labels[pid] = "s" + std::to_string(++synthetic);
       }
       if (!labels.count(pid)) labels[pid] = pid == kOwnPid ? "own" : std::to_string(pid);
-      owners += (owners.empty() ? "" : " ") + labels[pid];
+      owners += (owners.empty() ? "" : " ") + (pid == 0 ? "absent" : labels[pid]);
     }
     EXPECT_EQ(owners, row.owners);
-    EXPECT_EQ(desktop->runningApplications().size(), labels.size());
+    EXPECT_EQ(desktop->runningApplications().size(), labels.size() - labels.count(0));
     desktop.reset();
   }
 }
@@ -370,7 +397,7 @@ TEST_F(WaylandDesktopTest, FirstHistoryFollowsSwaysFocusOrder) {
   EXPECT_EQ(onScreen(), (std::vector<std::int64_t>{2, 1, 3, 4}));
 }
 
-TEST_F(WaylandDesktopTest, SpacesAreSwayWorkspacesOrOneAndAHiddenOneIsShownBeforeActivating) {
+TEST_F(WaylandDesktopTest, SpacesAreWorkspacesOrDesktopsOrOneAndAHiddenOneIsShownBeforeActivating) {
   source.list = {top(1, "a", true), top(2, "b"), top(3, "c"), top(4, "d")};
   views = {view(10, 0, "a", "t1", "1"), view(20, 0, "b", "t2", "2: web", 0, false),
            view(30, 0, "c", "t3", ""), view(40, 0, "d", "t4", "1")};  // the scratchpad is no Space
@@ -392,6 +419,19 @@ TEST_F(WaylandDesktopTest, SpacesAreSwayWorkspacesOrOneAndAHiddenOneIsShownBefor
   start(false);
   EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{1}));
   EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {1}), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+  desktop.reset();
+  // Plasma's desktop ids keep their Space while the process lives; "all" is on every one.
+  source.list = {plasma(top(1, "a"), 0, {"d-uuid-2"}), plasma(top(2, "b"), 0, {"all"}),
+                 plasma(top(3, "c"), 0, {"d-uuid-1", "d-uuid-2"})};
+  start(false);
+  EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {1}), (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {2}), (std::vector<std::uint32_t>{2, 3}));
+  source.done(plasma(top(1, "a"), 0, {"skip"}));  // now for no switcher: gone
+  source.done(plasma(top(3, "c"), 0, {"d-uuid-1"}));
+  EXPECT_EQ(*desktop->copySpaces(id, 7), (std::vector<std::uint64_t>{2}));
+  EXPECT_EQ(*desktop->copyWindowsOnSpaces(id, {2}), (std::vector<std::uint32_t>{2, 3}));
+  EXPECT_EQ(numbers(desktop->allWindows()), (std::vector<std::int64_t>{2, 3}));
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+// The compositor's windows through KDE's org_kde_plasma_window_management (KWin): a
+// ToplevelSource.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backends/wayland/toplevel_model.h"
+
+struct wl_display;
+struct org_kde_plasma_window;
+struct org_kde_plasma_window_management;
+
+namespace tolvane::wayland {
+
+/// The protocol has no `done`: a window's state is published whole after its `initial_state`
+/// and then after each event that changes it (no coalescing per dispatch). Main thread only.
+class PlasmaWindows : public ToplevelSource {
+ public:
+  /// The newest interface version this client knows (that of the XML it is built with).
+  static constexpr std::uint32_t kVersion = 16;
+
+  /// Takes over `manager`.
+  PlasmaWindows(wl_display* display, org_kde_plasma_window_management* manager);
+  ~PlasmaWindows() override;
+  PlasmaWindows(const PlasmaWindows&) = delete;
+  PlasmaWindows& operator=(const PlasmaWindows&) = delete;
+
+  std::vector<ToplevelState> toplevels() const override;
+  void setObserver(Observer observer) override { observer_ = std::move(observer); }
+  /// Needs no seat: KWin activates the window for its own.
+  bool activate(ToplevelId id) override;
+  bool close(ToplevelId id) override;
+  bool setMinimized(ToplevelId id, bool minimized) override;
+  /// The compositor removed the global: every window closes, then `finished`.
+  void withdraw();
+
+  struct Entry;
+  struct Events;
+
+ private:
+  Entry* find(ToplevelId id) const;
+  void add(org_kde_plasma_window* window);
+  /// Publishes `entry` when it has had its initial state and `before` differs from it now.
+  void changed(Entry& entry, const ToplevelState& before);
+  void publish(Entry& entry);
+  void remove(Entry& entry);
+
+  wl_display* display_;
+  org_kde_plasma_window_management* manager_;
+  Observer observer_;
+  std::vector<std::unique_ptr<Entry>> entries_;
+  ToplevelId nextId_ = 1;
+};
+
+}  // namespace tolvane::wayland
