@@ -22,6 +22,10 @@ register_url_handler() {
   mkdir -p "$applications"
   sed "s|@TOLVANE_EXEC@|$tolvane|" data/com.brenmoor.tolvane.desktop.in \
     >"$applications/com.brenmoor.tolvane.desktop"
+  # KDE Plasma lends its window list to the program this entry names (see data/CMakeLists.txt).
+  sed "s|@TOLVANE_DESKTOP_EXEC@|$(dirname "$tolvane")/tolvane-desktop|" \
+    data/com.brenmoor.tolvane.desktop-program.desktop.in \
+    >"$applications/com.brenmoor.tolvane.desktop-program.desktop"
   if command -v xdg-mime >/dev/null; then
     xdg-mime default com.brenmoor.tolvane.desktop x-scheme-handler/tolvane
   fi

@@ -21,6 +21,7 @@
 #include "app/app_delegate.h"
 #include "backends/system/continue_signal.h"
 #include "backends/system/crash_record.h"
+#include "backends/system/executable_path.h"
 #include "backends/system/keyboard_sentinel.h"
 #include "backends/system/posix_system_info.h"
 #include "backends/system/single_instance.h"
@@ -302,9 +303,13 @@ std::unique_ptr<wayland::WaylandClient> connectCompositor(const front::SessionDi
     status = 1;
     return nullptr;
   }
-  if (!client->hasForeignToplevels()) {
-    // Logged too: a user who started Tolvane from a menu finds it in the log.
-    const std::string text = shell::unsupportedCompositorText();
+  if (!client->toplevels()) {
+    // Logged too: a user who started Tolvane from a menu finds it in the log. KWin offers its
+    // list to trusted programs only: never a half-working switcher without it.
+    const std::string text =
+        client->compositorIsKWin()
+            ? shell::untrustedByKWinText(system::executablePath().value_or("tolvane-desktop"))
+            : shell::unsupportedCompositorText();
     std::fprintf(stderr, "tolvane: %s\n", text.c_str());
     shell::logEarly(text);
     status = 1;

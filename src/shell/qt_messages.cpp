@@ -62,9 +62,20 @@ std::string unsupportedCompositorText() {
   const std::string desktop = currentDesktopName();
   return "this Wayland compositor" + (desktop.empty() ? "" : " (" + desktop + ")") +
          " does not let programs see or switch other programs' windows, so Tolvane cannot work "
-         "here. It works on sway and other compositors that offer the wlroots foreign-toplevel "
-         "protocol, and in X11 sessions. tolvane --x11 runs it on XWayland, where it sees only "
+         "here. It works on KDE Plasma, on sway and other compositors that offer the wlroots "
+         "foreign-toplevel protocol, and in X11 sessions. tolvane --x11 runs it on XWayland, where "
+         "it sees only "
          "X11 programs.";
+}
+
+std::string untrustedByKWinText(const std::string& program) {
+  return "KWin lends its list of windows only to programs whose desktop entry asks for it, and "
+         "no entry names " +
+         program +
+         ". The package installs that entry; for a build of your own, scripts/run.sh writes "
+         "it to ~/.local/share/applications (an entry whose Exec is that program and which "
+         "says X-KDE-Wayland-Interfaces=org_kde_plasma_window_management). Then start Tolvane "
+         "again.";
 }
 
 }  // namespace tolvane::shell

@@ -23,5 +23,8 @@ void logEarly(const std::string& line);
 
 /// What Tolvane says on a Wayland compositor that lets no program see the others' windows.
 std::string unsupportedCompositorText();
+/// What Tolvane says on KWin when KWin does not trust `program` (the executable KWin checks)
+/// with its list of windows.
+std::string untrustedByKWinText(const std::string& program);
 
 }  // namespace tolvane::shell

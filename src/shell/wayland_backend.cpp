@@ -7,6 +7,9 @@
 
 #include "backends/sway/compositor_lines.h"
 #include "backends/sway/trigger_bindings.h"
+#include "backends/system/user_paths.h"
+#include "backends/wayland/kwin_session.h"
+#include "backends/wayland/sway_session.h"
 #include "backends/wayland/wayland_keys.h"
 
 namespace tolvane::shell {
@@ -27,18 +30,16 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
     : common_(bundle),
       display_(std::move(display)),
       client_(std::move(client)),
-      sway_(common_.runLoop(), [this](std::string_view line) { common_.log().log(line); }),
+      session_(openSession()),
       overlay_(*client_, [this] { return screens_.mainOutput(); }),
-      desktop_(*client_->toplevels(), common_.runLoop(),
-               {.views = [this] { return sway_.views(); },
-                .focusByCon = [this](std::int64_t con) { return sway_.focus(con); }},
+      desktop_(*client_->toplevels(), common_.runLoop(), swayHooks(),
                {.ownAppId = bundle.identifier, .ownPid = static_cast<Pid>(::getpid())}),
       screens_([this] { return outputAreas(); }, [this] { return desktop_.focusedOutput(); }),
       tap_(
-          sway_.switcherBindings(), overlay_.keyboard(), common_.runLoop(),
+          session_->switcherBindings(), overlay_.keyboard(), common_.runLoop(),
           [this] { return triggerCombinations(); },
           [this](std::string_view line) { common_.log().log(line); }),
-      hotKeys_(sway_.paletteBindings()),
+      hotKeys_(session_->paletteBindings()),
       triggers_(tap_, hotKeys_),
       panel_(overlay_.canvas(),
              qt::AppIcons([this](const std::string& id) { return desktop_.iconPNG(id); }),
@@ -52,12 +53,13 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
           [this](const KeyEvent& key) { return keyMonitor_.offer(key); },
           [this] { common_.log().log("wayland: overlay shown palette"); }) {
   desktop_.setFocusObserver([this](wayland::ToplevelId window) { focusChanged(window); });
-  sway_.feed(triggers_, [this] { desktop_.swayTreeChanged(); });
-  if (sway_.eventFd() >= 0) {
-    swayNotifier_ = std::make_unique<QSocketNotifier>(sway_.eventFd(), QSocketNotifier::Read);
-    QObject::connect(swayNotifier_.get(), &QSocketNotifier::activated, [this] {
-      sway_.readEvents();
-      if (sway_.eventFd() < 0) swayNotifier_.reset();
+  session_->feed(triggers_, [this] { desktop_.swayTreeChanged(); });
+  if (session_->eventFd() >= 0) {
+    sessionNotifier_ =
+        std::make_unique<QSocketNotifier>(session_->eventFd(), QSocketNotifier::Read);
+    QObject::connect(sessionNotifier_.get(), &QSocketNotifier::activated, [this] {
+      session_->readEvents();
+      if (session_->eventFd() < 0) sessionNotifier_.reset();
     });
   }
   waylandNotifier_ = std::make_unique<QSocketNotifier>(client_->fd(), QSocketNotifier::Read);
@@ -76,6 +78,25 @@ WaylandBackend::~WaylandBackend() {
   quitting();
 }
 
+std::unique_ptr<wayland::CompositorSession> WaylandBackend::openSession() {
+  const auto log = [this](std::string_view line) { common_.log().log(line); };
+  if (client_->hasPlasmaWindows()) {
+    std::string problem;
+    const auto folder = system::currentRuntimeFolder(problem);
+    if (folder) return std::make_unique<wayland::KWinSession>(common_.runLoop(), log, *folder);
+    log("kwin: no private folder for the script: " + problem);
+  }
+  auto sway = std::make_unique<wayland::SwaySession>(common_.runLoop(), log);
+  sway_ = sway.get();
+  return sway;
+}
+
+wayland::WaylandDesktop::Sway WaylandBackend::swayHooks() {
+  if (!sway_ || !sway_->connected()) return {};
+  return {.views = [this] { return sway_->views(); },
+          .focusByCon = [this](std::int64_t con) { return sway_->focus(con); }};
+}
+
 void WaylandBackend::dispatchWayland() {
   if (client_->dispatch()) return;
   compositorLost();
@@ -89,7 +110,7 @@ void WaylandBackend::compositorLost() {
 }
 
 void WaylandBackend::launched() {
-  if (!sway_.connected()) {
+  if (!session_->connected()) {
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     common_.log().notice(sway::manualBindingsNotice(desktop ? desktop : ""));
   }
@@ -97,7 +118,7 @@ void WaylandBackend::launched() {
 
 void WaylandBackend::quitting() {
   // Whatever the application did or did not tear down, nothing of ours stays bound.
-  sway_.removeBindings();
+  session_->removeBindings();
   overlay_.keyboard().release();
   client_->flush();
 }

@@ -1,6 +1,7 @@
-// The real desktop on a Wayland compositor with the wlroots window-management protocols: the
-// toplevel list and the overlay on Tolvane's own compositor connection, sway's IPC where sway
-// runs, the HUD painted into the overlay, and Qt's windows through Qt's Wayland plugin. Built
+// The real desktop on a Wayland compositor that lends Tolvane its window list (the wlroots
+// foreign-toplevel protocol, KDE Plasma's window management): the toplevel list and the overlay
+// on Tolvane's own compositor connection, sway's IPC where sway runs, a KWin script where KWin
+// does, the HUD painted into the overlay, and Qt's windows through Qt's Wayland plugin. Built
 // once by the entry point after the QApplication exists; it outlives the application object.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "backends/sway/sway_bindings.h"
+#include "backends/wayland/compositor_session.h"
 #include "backends/wayland/compositor_triggers.h"
 #include "backends/wayland/sway_session.h"
 #include "backends/wayland/wayland_client.h"
@@ -61,6 +63,10 @@ class WaylandBackend final : public DesktopBackend {
   WaylandBackend(const BundleInfo& bundle, std::string display,
                  std::unique_ptr<wayland::WaylandClient> client);
   void dispatchWayland();
+  /// KWin's script where the Plasma window list is offered, else sway's IPC (connected only
+  /// where sway runs).
+  std::unique_ptr<wayland::CompositorSession> openSession();
+  wayland::WaylandDesktop::Sway swayHooks();
   void focusChanged(wayland::ToplevelId window);
   std::vector<sway::Binding> triggerCombinations() const;
   std::vector<wayland::OutputArea> outputAreas() const;
@@ -72,9 +78,11 @@ class WaylandBackend final : public DesktopBackend {
   std::unique_ptr<wayland::WaylandClient> client_;
   std::unique_ptr<QSocketNotifier> waylandNotifier_;
   // Before the desktop: it reads sway's views (the windows' pids) as it starts, and an
-  // application whose pid arrived later would look relaunched.
-  wayland::SwaySession sway_;
-  std::unique_ptr<QSocketNotifier> swayNotifier_;
+  // application whose pid arrived later would look relaunched. sway_ is the session when it is
+  // sway's, else null.
+  wayland::SwaySession* sway_ = nullptr;
+  std::unique_ptr<wayland::CompositorSession> session_;
+  std::unique_ptr<QSocketNotifier> sessionNotifier_;
   const AppSettings* settings_ = nullptr;
   std::function<void(std::uint32_t)> focusObserver_;
   OverlayAdapters overlay_;

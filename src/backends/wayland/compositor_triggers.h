@@ -26,6 +26,8 @@ class CompositorTriggers {
   /// Something took every binding back behind the tap's and the hot keys' backs (the stall
   /// watchdog): both install theirs again.
   void bindingsTakenBack();
+  /// Whether a switcher session's surface holds the keyboard (a compositor script's heartbeat).
+  bool sessionHoldsKeyboard() const { return tap_.holdsKeyboard(); }
 
  private:
   WaylandEventTap& tap_;

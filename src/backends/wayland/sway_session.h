@@ -14,6 +14,7 @@
 #include "backends/sway/sway_bindings.h"
 #include "backends/sway/sway_ipc.h"
 #include "backends/sway/sway_view.h"
+#include "backends/wayland/compositor_session.h"
 #include "backends/wayland/compositor_triggers.h"
 #include "backends/wayland/wayland_event_tap.h"
 #include "base/run_loop.h"
@@ -21,38 +22,40 @@
 namespace tolvane::wayland {
 
 /// Main thread only, except the bindings' removeFromAnyThread.
-class SwaySession {
+class SwaySession final : public CompositorSession {
  public:
   using Log = std::function<void(std::string_view)>;
 
   /// Connects to the socket SWAYSOCK names, if any. The views and the focus work at once (the
   /// desktop reads them as it starts); events and bindings follow once subscribed.
   SwaySession(RunLoop& loop, Log log);
-  ~SwaySession();
+  ~SwaySession() override;
   SwaySession(const SwaySession&) = delete;
   SwaySession& operator=(const SwaySession&) = delete;
 
   /// Whether Tolvane speaks to sway; without it the user's bindings run the front door.
-  bool connected() const { return commands_ != nullptr; }
+  bool connected() const override { return commands_ != nullptr; }
   /// The connection whose readability calls readEvents(); -1 when there is none.
-  int eventFd() const { return events_ && !events_->failed() ? events_->fd() : -1; }
+  int eventFd() const override { return events_ && !events_->failed() ? events_->fd() : -1; }
 
   /// Bindings added over sway's IPC for the tap's triggers and for the palette's hot key: each
   /// has its own set, installed and taken back on its own.
-  TriggerBindings switcherBindings() { return bindingsOf(triggerBindings_, "bindings"); }
-  TriggerBindings paletteBindings() { return bindingsOf(paletteBindings_, "palette binding"); }
+  TriggerBindings switcherBindings() override { return bindingsOf(triggerBindings_, "bindings"); }
+  TriggerBindings paletteBindings() override {
+    return bindingsOf(paletteBindings_, "palette binding");
+  }
   /// Where the binding events' triggers go, and who hears that the windows' tree changed.
-  void feed(CompositorTriggers& triggers, std::function<void()> treeChanged);
+  void feed(CompositorTriggers& triggers, std::function<void()> treeChanged) override;
   /// Reads what the event connection holds: triggers to the translator, one tree change for a
   /// burst of window and workspace events.
-  void readEvents();
+  void readEvents() override;
 
   /// sway's views, read from its tree now; none without sway.
   std::vector<sway::SwayView> views();
   /// Focuses sway's container `con`; false when sway did not answer.
   bool focus(std::int64_t con);
   /// Takes back every binding Tolvane added, whatever else has or has not been torn down.
-  void removeBindings();
+  void removeBindings() override;
 
  private:
   /// `what` names the set in the log line of each install.
