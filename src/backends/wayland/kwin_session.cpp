@@ -86,9 +86,12 @@ TriggerBindings KWinSession::bindingsOf(Set& set, const char* what) {
           },
       .manualLines = [this]() -> std::optional<std::string> {
         if (script_) return std::nullopt;
-        return "In System Settings, Shortcuts, add commands for Tolvane's keys: Meta+Tab runs "
-               "tolvane trigger next, Meta+Shift+Tab tolvane trigger previous, Alt+Space "
-               "tolvane trigger palette.\n";
+        return "# System Settings, Shortcuts, Add New, Command or Script: each key runs\n"
+               "Meta+Tab           tolvane trigger next\n"
+               "Meta+Shift+Tab     tolvane trigger previous\n"
+               "Meta+`             tolvane trigger app-next\n"
+               "Meta+~             tolvane trigger app-previous\n"
+               "Alt+Space          tolvane trigger palette\n";
       },
   };
 }
