@@ -219,8 +219,7 @@ std::unique_ptr<WaylandClient> WaylandClient::connect(const char* displayName, s
   // The first round trip lists the globals; the second brings what the bound ones send at once
   // (output names and sizes, the seat's capabilities, the toplevels). Plasma's windows are only
   // named then: their states answer the objects asked for them, one more trip later.
-  const auto trips = [&] { return g.plasmaWindows ? 3 : 2; };
-  for (int trip = 0; trip < trips(); ++trip) {
+  for (int trip = 0; trip < (g.plasmaWindows ? 3 : 2); ++trip) {
     if (wl_display_roundtrip(g.display) < 0) {
       client->noteFailure();
       error = client->failure();

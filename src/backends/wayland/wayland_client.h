@@ -49,7 +49,8 @@ class WaylandClient {
   std::string failure() const;
 
   bool hasForeignToplevels() const;
-  /// Whether KWin lends us its window list (org_kde_plasma_window_management).
+  /// Whether KWin lent us its window list (org_kde_plasma_window_management) at connect; a
+  /// list withdrawn since has reported `finished`.
   bool hasPlasmaWindows() const;
   /// Whether the registry lists any global of KWin's own: KWin that keeps its window list from
   /// us is told apart from a compositor that has none to lend.
