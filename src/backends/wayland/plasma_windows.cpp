@@ -13,10 +13,11 @@
 //                                    | desktop, notifications: what X11 calls no regular window)
 //   pid                              | `pid_changed`; 0 and values beyond a pid are unknown
 //   desktops                         | `virtual_desktop_entered` / `_left` ids, bounded
-//   outputs                          | never: version 16 tells none
+//   outputs                          | the output under the centre of the `geometry` (the
+//                                    | protocol names no outputs)
 //   closed                           | `unmapped` (the object is destroyed then)
 //   finished                         | the global's removal (the protocol has no such event)
-//   stacking order, geometry, icons, | ignored: the focus history comes from active-state
+//   stacking order, icons,           | ignored: the focus history comes from active-state
 //   parents, activities, menus       | changes
 //
 //   request                          | sent
@@ -119,8 +120,22 @@ struct PlasmaWindows::Events {
   static void ignore(void*, org_kde_plasma_window*) {}
   static void ignoreNumber(void*, org_kde_plasma_window*, std::int32_t) {}
   static void ignoreParent(void*, org_kde_plasma_window*, org_kde_plasma_window*) {}
-  static void ignoreGeometry(void*, org_kde_plasma_window*, std::int32_t, std::int32_t,
-                             std::uint32_t, std::uint32_t) {}
+  static void geometry(void* d, org_kde_plasma_window*, std::int32_t x, std::int32_t y,
+                       std::uint32_t width, std::uint32_t height) {
+    Entry& entry = of(d);
+    if (!entry.owner->outputAt_) return;
+    // In 64 bits: a client may report any size.
+    const auto centre = [](std::int32_t start, std::uint32_t size) {
+      return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{start} + size / 2,
+                                                       std::numeric_limits<int>::min(),
+                                                       std::numeric_limits<int>::max()));
+    };
+    std::string output = entry.owner->outputAt_(centre(x, width), centre(y, height));
+    update(d, [&](ToplevelState& s) {
+      s.outputs.clear();
+      if (!output.empty()) s.outputs.push_back(std::move(output));
+    });
+  }
 
   static void window(void* d, org_kde_plasma_window_management* manager, std::uint32_t id) {
     // From version 13 on, windows are announced by uuid: a numbered one as well would be a
@@ -154,7 +169,7 @@ const org_kde_plasma_window_listener kWindowListener = {
     .unmapped = PlasmaWindows::Events::unmapped,
     .initial_state = PlasmaWindows::Events::initialState,
     .parent_window = PlasmaWindows::Events::ignoreParent,
-    .geometry = PlasmaWindows::Events::ignoreGeometry,
+    .geometry = PlasmaWindows::Events::geometry,
     .icon_changed = PlasmaWindows::Events::ignore,
     .pid_changed = PlasmaWindows::Events::pid,
     .virtual_desktop_entered = PlasmaWindows::Events::desktopEntered,
@@ -183,8 +198,9 @@ void destroyWindow(org_kde_plasma_window* window) {
 
 }  // namespace
 
-PlasmaWindows::PlasmaWindows(wl_display* display, org_kde_plasma_window_management* manager)
-    : display_(display), manager_(manager) {
+PlasmaWindows::PlasmaWindows(wl_display* display, org_kde_plasma_window_management* manager,
+                             OutputAt outputAt)
+    : display_(display), manager_(manager), outputAt_(std::move(outputAt)) {
   org_kde_plasma_window_management_add_listener(manager_, &kManagerListener, this);
 }
 

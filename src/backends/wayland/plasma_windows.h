@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,8 +23,11 @@ class PlasmaWindows : public ToplevelSource {
   /// The newest interface version this client knows (that of the XML it is built with).
   static constexpr std::uint32_t kVersion = 16;
 
+  /// The name of the output showing the logical point (x, y); empty when none does.
+  using OutputAt = std::function<std::string(int x, int y)>;
+
   /// Takes over `manager`.
-  PlasmaWindows(wl_display* display, org_kde_plasma_window_management* manager);
+  PlasmaWindows(wl_display* display, org_kde_plasma_window_management* manager, OutputAt outputAt);
   ~PlasmaWindows() override;
   PlasmaWindows(const PlasmaWindows&) = delete;
   PlasmaWindows& operator=(const PlasmaWindows&) = delete;
@@ -50,6 +54,7 @@ class PlasmaWindows : public ToplevelSource {
 
   wl_display* display_;
   org_kde_plasma_window_management* manager_;
+  OutputAt outputAt_;
   Observer observer_;
   std::vector<std::unique_ptr<Entry>> entries_;
   ToplevelId nextId_ = 1;

@@ -139,7 +139,14 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
     auto* manager = bind<org_kde_plasma_window_management>(
         registry, name, &org_kde_plasma_window_management_interface, version,
         PlasmaWindows::kVersion);
-    g.plasmaWindows = std::make_unique<PlasmaWindows>(g.display, manager);
+    g.plasmaWindows =
+        std::make_unique<PlasmaWindows>(g.display, manager, [&g](int x, int y) -> std::string {
+          for (const auto& record : g.outputs) {
+            const auto& o = record->info;
+            if (x >= o.x && y >= o.y && x < o.x + o.width && y < o.y + o.height) return o.name;
+          }
+          return {};
+        });
     g.plasmaWindowsName = name;
   } else if (kind == zwp_keyboard_shortcuts_inhibit_manager_v1_interface.name &&
              g.shortcutsInhibitManager == nullptr) {
