@@ -15,6 +15,7 @@ packages=(
   libxkbcommon-dev qt6-base-dev qt6-wayland libxcb1-dev libx11-dev libx11-xcb-dev
   libxcb-keysyms1-dev libxcb-xtest0-dev libgtest-dev libgmock-dev libcpp-httplib-dev
   libsqlite3-dev libpq-dev libargon2-dev libboost-dev libboost-system-dev libbenchmark-dev
+  qt6-declarative-dev
   # the suite: KWin without the rest of Plasma, its protocols, a session bus
   kwin-wayland plasma-wayland-protocols dbus python3
 )
