@@ -23,7 +23,7 @@ test client's windows) at the same sizes, beside a bare Qt Widgets window's, fro
 Run as root inside `dbus-run-session` (sway itself runs as nobody, as the desktop tests start
 it): `bench/wayland-switch.py [ROUNDS]`. The programs come from the environment or the builds:
 TOLVANE (build/release/src/tolvane), TOLVANE_WAYLAND_TEST_CLIENT
-(build/dev/tests/desktops/sway/tolvane-wayland-test-client: the release preset builds no
+(build/dev/tests/desktops/clients/tolvane-wayland-test-client: the release preset builds no
 tests, and the client's speed is not what is measured), TOLVANE_DESKTOP_BENCH
 (build/release/bench/tolvane_desktop_bench; empty to skip the X11 figures). BENCH_SIZES
 ("3,503,1003") and BENCH_IDLE_SECONDS (10) change the sizes and the quiet span.
@@ -44,7 +44,7 @@ HUD_ROUNDS = max(5, ROUNDS // 2)
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOLVANE = os.environ.get("TOLVANE", f"{ROOT}/build/release/src/tolvane")
 CLIENT = os.environ.get("TOLVANE_WAYLAND_TEST_CLIENT",
-                        f"{ROOT}/build/dev/tests/desktops/sway/tolvane-wayland-test-client")
+                        f"{ROOT}/build/dev/tests/desktops/clients/tolvane-wayland-test-client")
 X11_BENCH = os.environ.get("TOLVANE_DESKTOP_BENCH",
                            f"{ROOT}/build/release/bench/tolvane_desktop_bench")
 SIZES = [int(n) for n in os.environ.get("BENCH_SIZES", "3,503,1003").split(",")]
