@@ -4,26 +4,17 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "desktops/driver/picture.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::test {
-
-/// A screenshot as 8-bit RGB rows.
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> rgb;
-};
-
-/// The share of the pixels of the centre (half the width and the height) that differ.
-double centreDifference(const Picture& a, const Picture& b);
 
 class SwaySession {
  public:
