@@ -1,0 +1,221 @@
+// The real `tolvane` on a private virtual KWin, as scenarios: the windows each starts with, then
+// steps (keys typed through fake input, the window expected focused, the log line awaited) that
+// the one driver runs in order. The session's own rows come first: windows, focus, typing and
+// pictures, with KWin's permission checks lifted and on.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "desktops/driver/step_driver.h"
+#include "desktops/driver/tolvane_process.h"
+#include "desktops/kwin/support/kwin_session.h"
+#include "support/temp_dir.h"
+
+namespace tolvane::test {
+namespace {
+
+struct Scenario {
+  std::string name;
+  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
+  /// that records what it is typed.
+  std::vector<std::string> windows;
+  Steps steps;
+  /// Whether any client may bind what KWin restricts, or only those it trusts.
+  bool checksLifted = true;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
+
+/// A script's test of a window `w` for "app" or "app:title".
+std::string matches(const std::string& window) {
+  const auto colon = window.find(':');
+  const std::string app = "w.resourceClass == '" + window.substr(0, colon) + "'";
+  if (colon == std::string::npos) return app;
+  return app + " && w.caption == '" + window.substr(colon + 1) + "'";
+}
+
+/// A script that runs `action` on each window `w` the name matches (KWin 5's clients, KWin 6's
+/// windows).
+std::string onEach(const std::string& window, const std::string& action) {
+  return "const all = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
+         "for (const w of all) if (" +
+         matches(window) + ") { " + action + " }\n";
+}
+
+class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
+ protected:
+  KwinDesktop() { addActions(); }
+
+  void SetUp() override {
+    if (std::system("command -v kwin_wayland > /dev/null")) {
+      GTEST_SKIP() << "kwin_wayland is not installed";
+    }
+    ASSERT_TRUE(kwin.start(GetParam().checksLifted,
+                           {{TOLVANE_EXECUTABLE, "org_kde_plasma_window_management", ""}}))
+        << kwin.error();
+    for (const auto& window : GetParam().windows) {
+      const auto colon = window.find(':');
+      const std::string app = window.substr(0, colon);
+      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
+      std::vector<std::string> flags;
+      if (app == "typing") {
+        typed = std::make_unique<PipeText>(folder.path() + "/typed");
+        flags = {"--record", folder.path() + "/typed"};
+      }
+      ASSERT_TRUE(kwin.openWindow(app, title, flags)) << window << " focused: " << kwin.focused();
+    }
+  }
+
+  void TearDown() override { tolvane.reset(); }
+
+  /// Tolvane's log, the typing recorder and KWin, for every wait.
+  std::vector<Source> sources() {
+    std::vector<Source> all = kwin.sources();
+    if (tolvane) all.insert(all.end(), {tolvane->pump(), tolvane->end()});
+    if (typed) all.push_back(typed->source());
+    return all;
+  }
+
+  bool waitFor(const std::function<bool()>& done,
+               std::chrono::milliseconds bound = KwinSession::kBound) {
+    return waitOn(done, sources(), bound);
+  }
+
+  /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
+  /// finished and `settings` (JSON members) stored, and waits until it has its windows.
+  void launchTolvane(const std::string& settings) override {
+    const std::string home = folder.path() + "/home";
+    const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
+    std::filesystem::create_directories(store);
+    std::ofstream(store + "/preferences.json")
+        << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
+    Environment environment = kwin.clientEnvironment();
+    environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
+    tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
+    const auto ready = [&] { return logCount(kWarmed) > 0; };
+    ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
+        << "status " << tolvane->status() << "\n"
+        << tolvane->log();
+  }
+
+  bool typeKeys(const std::string& keys) override { return kwin.type(words(keys), sources()); }
+  // Activated as a pager would; with Tolvane running, until it has seen the change.
+  void focusWindow(const std::string& window) override {
+    const auto app = window.substr(0, window.find(':'));
+    const int seen = logCount(kSeen + app);
+    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
+    const bool already = isFocused(window);
+    ASSERT_TRUE(
+        kwin.runScript(onEach(window,
+                              "if ('activeWindow' in workspace) workspace.activeWindow = w; "
+                              "else workspace.activeClient = w;")));
+    ASSERT_TRUE(kwin.waitFocused(window, sources())) << kwin.focused();
+    if (tolvane && !already) {
+      ASSERT_TRUE(waitFor([&] { return logCount(kSeen + app) > seen; })) << tolvane->log();
+    }
+  }
+  bool waitFocused(const std::string& window) override {
+    return kwin.waitFocused(window, sources());
+  }
+  bool staysFocused(const std::string& window) override {
+    return kwin.sync(sources()) && isFocused(window);
+  }
+  bool isFocused(const std::string& window) {
+    const std::string& now = kwin.focused();
+    return now == window || now.starts_with(window + ":");
+  }
+  void closeWindow(const std::string& window) override {
+    ASSERT_TRUE(kwin.runScript(onEach(window, "w.closeWindow();")));
+  }
+  bool takePicture(const std::string& name) override {
+    auto picture = kwin.screenshot(name);
+    if (picture) pictures_[name] = std::move(*picture);
+    return picture.has_value();
+  }
+  bool waitForLog(const std::string& text, int times) override {
+    return waitFor([&] { return logCount(text) >= times; });
+  }
+  int logCount(const std::string& text) override { return tolvane ? tolvane->count(text) : 0; }
+  std::string describe() override {
+    return "focused: " + kwin.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") +
+           (tolvane ? tolvane->log() : "");
+  }
+  bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
+    return typed && waitFor([&] { return typed->count(text) > 0; },
+                            bound.count() ? bound : KwinSession::kBound);
+  }
+  void signalTolvane(int signal) override { tolvane->signal(signal); }
+  std::optional<int> waitForEnd() override {
+    if (!waitFor([&] { return tolvane->ended(); })) return std::nullopt;
+    return tolvane->status();
+  }
+  std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
+  void run(const Steps& steps) { verbs_.run(steps); }
+
+  static inline const std::string kWarmed = "window snapshot warmed";
+  /// What Tolvane logs when it hears of an activation (the Wayland model's line).
+  static inline const std::string kSeen = "wayland: activated app_id=";
+
+  TempDir folder;
+  KwinSession kwin{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_KWIN_FAKE_KEYS};
+  std::unique_ptr<TolvaneProcess> tolvane;
+  /// What the typing recorder was typed.
+  std::unique_ptr<PipeText> typed;
+
+ private:
+  void addActions();
+  StepDriver verbs_{*this};
+  std::map<std::string, Picture> pictures_;
+};
+
+// What the user, the desktop and the session do.
+void KwinDesktop::addActions() {
+  verbs_["minimize"] = [this](const Step& s) {
+    ASSERT_TRUE(kwin.runScript(onEach(s.arg, "w.minimized = true;")));
+  };
+  // "n": n virtual desktops, the last of them current: the windows stay on the first.
+  verbs_["desktops"] = [this](const Step& s) {
+    const std::string n = std::to_string(s.n);
+    ASSERT_TRUE(
+        kwin.runScript("workspace.desktops = " + n + "; workspace.currentDesktop = " + n + ";"));
+  };
+  verbs_["endKwin"] = [this](const Step&) { kwin.end(); };
+}
+
+TEST_P(KwinDesktop, Runs) {
+  run(GetParam().steps);
+}
+
+// --- The session itself, without Tolvane ----------------------------------------------------
+
+std::vector<Scenario> session() {
+  // Typed while another window had the focus, "xyz" would sit between the two parts.
+  const Steps typing = Steps{"focus typing", "keys abc", "focus one", "focused one", "keys xyz"} +
+                       Steps{"focus typing", "keys -M shift d -m shift -k space e!",
+                             "typed abcD e!", "screenshot kwin-typing"};
+  return {
+      {"KwinSession_TypingReachesTheFocusedWindowOnly", {"one", "typing", "two"}, typing},
+      {"KwinSessionChecked_TrustedToolsTypeAndTakePictures",
+       {"one", "typing", "two"},
+       typing,
+       false},
+      // Minimizing the focused window hands the focus to the one below; a new desktop has none.
+      {"KwinSession_ScriptsMinimizeAndSwitchDesktops",
+       {"one", "two", "three"},
+       {"minimize three", "focused two", "stays two", "close two", "focused one", "desktops:2",
+        "focused ", "stays "}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(KwinSession, KwinDesktop, ::testing::ValuesIn(session()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tolvane::test

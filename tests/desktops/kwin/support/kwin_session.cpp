@@ -1,0 +1,368 @@
+// Starting, driving, watching and ending the private virtual KWin.
+#include "desktops/kwin/support/kwin_session.h"
+
+#include "desktops/driver/step_driver.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace tolvane::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kKwin = "org.kde.KWin";
+constexpr const char* kScripting = "org.kde.kwin.Scripting";
+/// Its name is taken once the effects have loaded, after the scripting: the last of KWin's
+/// start that the tests use.
+constexpr const char* kScreenShot = "org.kde.KWin.ScreenShot2";
+/// Larger screenshots than this are no screenshot of the 1280x800 output.
+constexpr std::uint32_t kMaxSide = 8192;
+
+/// "app" names every window of the app, "app:title" one window.
+bool isWindow(const std::string& window, const std::string& wanted) {
+  return window == wanted ||
+         (wanted.find(':') == std::string::npos && window.starts_with(wanted + ":"));
+}
+
+/// KWin's bus lets the test (root) and KWin (nobody) both connect, which a session bus's own
+/// rule (its owner only) would not.
+std::string busConfig(const std::string& socket) {
+  return "<busconfig><type>session</type><listen>unix:path=" + socket +
+         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+         "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
+         "</policy>"
+         "</busconfig>\n";
+}
+
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+}  // namespace
+
+/// The test's connection to KWin's bus, and what it has heard of the names there.
+struct KwinSession::Bus {
+  ~Bus() {
+    sd_bus_slot_unref(names);
+    sd_bus_flush_close_unref(bus);
+  }
+  Source source() {
+    return {sd_bus_get_fd(bus), [this] {
+              int r;
+              while ((r = sd_bus_process(bus, nullptr)) > 0) {
+              }
+              return r >= 0;
+            }};
+  }
+  /// Calls a method of KWin's; the reply, or nothing with `error` saying why.
+  template <typename... Args>
+  Message call(const std::string& path, const char* interface, const char* member,
+               const char* types, Args... args) {
+    sd_bus_error failure{};
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_call_method(bus, kKwin, path.c_str(), interface, member, &failure, &reply, types,
+                           args...) < 0) {
+      error = std::string(member) + ": " + (failure.message ? failure.message : "no reply");
+    }
+    sd_bus_error_free(&failure);
+    return Message(reply);
+  }
+
+  sd_bus* bus = nullptr;
+  sd_bus_slot* names = nullptr;
+  bool screenShotOwned = false;
+  std::string error;
+};
+
+KwinSession::KwinSession(std::string testClient, std::string fakeKeys)
+    : testClient_(std::move(testClient)), fakeKeys_(std::move(fakeKeys)) {}
+
+KwinSession::~KwinSession() {
+  clients_.clear();
+  kwin_.reset();
+  bus_.reset();
+}
+
+bool KwinSession::start(bool liftChecks, const std::vector<Trusted>& trusted) {
+  return !home_.path().empty() && startBus() && startKwin(liftChecks, trusted);
+}
+
+bool KwinSession::startBus() {
+  std::ofstream(home_.path() + "/bus.conf") << busConfig(home_.path() + "/bus");
+  daemon_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"dbus-daemon", "--config-file=" + home_.path() + "/bus.conf",
+                               "--nofork", "--print-address=1"},
+      Environment{}, busOut_.writeEnd());
+  busOut_.closeWriteEnd();
+  if (!waitOn([&] { return busOut_.text().find('\n') != std::string::npos || daemon_->ended(); },
+              {busOut_.source(), daemon_->source()}, kBound) ||
+      daemon_->ended()) {
+    error_ = "the session bus did not start";
+    return false;
+  }
+  address_ = busOut_.text().substr(0, busOut_.text().find('\n'));
+  bus_ = std::make_unique<Bus>();
+  // Watched before KWin starts, so that the taking of the name is never missed.
+  const auto owned = [](sd_bus_message*, void* data, sd_bus_error*) {
+    static_cast<Bus*>(data)->screenShotOwned = true;
+    return 0;
+  };
+  const std::string match = std::string("type='signal',sender='org.freedesktop.DBus',") +
+                            "member='NameOwnerChanged',arg0='" + kScreenShot + "'";
+  if (sd_bus_new(&bus_->bus) < 0 || sd_bus_set_address(bus_->bus, address_.c_str()) < 0 ||
+      sd_bus_set_bus_client(bus_->bus, 1) < 0 || sd_bus_start(bus_->bus) < 0 ||
+      sd_bus_add_match(bus_->bus, &bus_->names, match.c_str(), owned, bus_.get()) < 0) {
+    error_ = "cannot connect to the session bus at " + address_;
+    return false;
+  }
+  return true;
+}
+
+void KwinSession::writeEntries(const std::vector<Trusted>& trusted) {
+  const std::string folder = home_.path() + "/share/applications";
+  fs::create_directories(folder);
+  for (std::size_t i = 0; i < trusted.size(); ++i) {
+    std::ofstream(folder + "/tolvane-test-trusted-" + std::to_string(i) + ".desktop")
+        << "[Desktop Entry]\nType=Application\nName=Trusted " << i
+        << "\nNoDisplay=true\nExec=" << trusted[i].executable
+        << "\nX-KDE-Wayland-Interfaces=" << trusted[i].waylandInterfaces
+        << "\nX-KDE-DBUS-Restricted-Interfaces=" << trusted[i].dbusInterfaces << "\n";
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(home_.path() + "/share")) {
+    fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+  }
+}
+
+bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted) {
+  const std::string dir = home_.path() + "/kwin", copy = dir + "/tolvane-test-kwin_wayland";
+  runtime_ = home_.path() + "/run";
+  wayland_ = dir + "/wayland-0";
+  fs::create_directories(dir);
+  fs::create_directories(runtime_);
+  chmod(home_.path().c_str(), 0711);
+  chmod(dir.c_str(), 0700);
+  chmod(runtime_.c_str(), 0700);
+  // The installed kwin_wayland carries a file capability that this machine will not grant at
+  // exec; a copy carries none, and KWin loads its own Qt platform only under a name ending so.
+  std::error_code failed;
+  fs::copy_file("/usr/bin/kwin_wayland", copy, failed);
+  const passwd* nobody = getpwnam("nobody");
+  if (failed || !nobody || chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+    error_ = "cannot prepare KWin's folder: " + failed.message();
+    return false;
+  }
+  // The key tool types and the test takes pictures whether or not the checks are lifted.
+  std::vector<Trusted> all{{fakeKeys_, "org_kde_kwin_fake_input", ""},
+                           {fs::read_symlink("/proc/self/exe"), "", kScreenShot}};
+  all.insert(all.end(), trusted.begin(), trusted.end());
+  writeEntries(all);
+  // CAP_SYS_PTRACE lets KWin (nobody) read which executable a client (root) runs, which both
+  // its checks and the lifting of them need: an unknown client gets no restricted global.
+  std::vector<std::string> argv = words(
+      "setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=+sys_ptrace "
+      "--ambient-caps=+sys_ptrace env -i PATH=/usr/bin:/bin");
+  argv.insert(argv.end(),
+              {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "DBUS_SESSION_BUS_ADDRESS=" + address_,
+               "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"});
+  if (liftChecks) {
+    argv.insert(argv.end(),
+                {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"});
+  }
+  argv.insert(argv.end(), {copy, "--virtual", "--no-lockscreen", "--width", "1280", "--height",
+                           "800", "--socket", "wayland-0"});
+  kwin_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, kwinErr_.writeEnd());
+  kwinErr_.closeWriteEnd();
+  // The bus is new and the name watched since before KWin ran: its taking cannot be missed.
+  const auto ready = [&] { return bus_->screenShotOwned || kwin_->ended(); };
+  if (!waitWith(ready) || kwin_->ended() || !fs::exists(wayland_) ||
+      !bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) {
+    error_ = "KWin did not start: " + bus_->error + "\n" + kwinErr_.text();
+    return false;
+  }
+  return true;
+}
+
+Environment KwinSession::clientEnvironment() const {
+  return {{"WAYLAND_DISPLAY", wayland_},
+          {"DBUS_SESSION_BUS_ADDRESS", address_},
+          {"XDG_RUNTIME_DIR", runtime_},
+          {"XDG_CURRENT_DESKTOP", "KDE"},
+          {"DISPLAY", ""}};
+}
+
+std::vector<Source> KwinSession::sources() {
+  std::vector<Source> all{kwinErr_.source(),
+                          {activations_.source().fd, [this] { return readActivations(); }}};
+  if (bus_) all.push_back(bus_->source());
+  if (kwin_) all.push_back(kwin_->source());
+  for (const auto& client : clients_) all.push_back(client->source());
+  return all;
+}
+
+// Lines from several clients share the pipe: a window's deactivation may come after the next
+// one's activation, and must not clear it.
+bool KwinSession::readActivations() {
+  const bool open = activations_.source().drain();
+  const std::string& text = activations_.text();
+  for (auto end = text.find('\n', activationsRead_); end != std::string::npos;
+       end = text.find('\n', activationsRead_)) {
+    const std::string line = text.substr(activationsRead_, end - activationsRead_);
+    activationsRead_ = end + 1;
+    if (line.starts_with("activated ")) {
+      focused_ = line.substr(10);
+    } else if (line.starts_with("deactivated ") && line.substr(12) == focused_) {
+      focused_.clear();
+    }
+  }
+  return open;
+}
+
+bool KwinSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  return waitOn(done, all, kBound);
+}
+
+bool KwinSession::run(const std::vector<std::string>& argv, const std::vector<Source>& also) {
+  ChildProcess child(argv, clientEnvironment());
+  auto all = also;
+  all.push_back(child.source());
+  return waitWith([&] { return child.ended(); }, all) && WIFEXITED(child.status()) &&
+         WEXITSTATUS(child.status()) == 0;
+}
+
+bool KwinSession::openWindow(const std::string& app, const std::string& title,
+                             const std::vector<std::string>& flags) {
+  std::vector<std::string> argv{testClient_, "--app-id", app, "--title", title};
+  argv.insert(argv.end(), flags.begin(), flags.end());
+  clients_.push_back(
+      std::make_unique<ChildProcess>(argv, clientEnvironment(), activations_.writeEnd()));
+  return waitWith([&] { return focused_ == app + ":" + title; });
+}
+
+bool KwinSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
+  return waitWith([&] { return isWindow(focused_, window); }, also);
+}
+
+bool KwinSession::sync(const std::vector<Source>& also) {
+  // KWin answers after all it had to handle before; what it told the clients then is ahead of
+  // the answer to each one's round trip.
+  if (!bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) return false;
+  const int synced = activations_.count("synced\n");
+  std::vector<const ChildProcess*> asked;
+  for (const auto& client : clients_) {
+    client->source().drain();
+    if (client->ended()) continue;
+    client->signal(SIGUSR1);
+    asked.push_back(client.get());
+  }
+  // A client whose last window closed ends instead of answering.
+  return waitWith(
+      [&] {
+        const auto ended = std::count_if(
+            asked.begin(), asked.end(), [](const ChildProcess* client) { return client->ended(); });
+        return activations_.count("synced\n") - synced + ended >= std::ssize(asked);
+      },
+      also);
+}
+
+bool KwinSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
+  std::vector<std::string> argv{fakeKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return run(argv, also);
+}
+
+bool KwinSession::runScript(const std::string& js) {
+  const std::string name = "tolvane-test-" + std::to_string(++scripts_);
+  const std::string path = home_.path() + "/" + name + ".js";
+  std::ofstream(path) << js;
+  chmod(path.c_str(), 0644);
+  std::int32_t id = -1;
+  const auto loaded =
+      bus_->call("/Scripting", kScripting, "loadScript", "ss", path.c_str(), name.c_str());
+  if (!loaded || sd_bus_message_read(loaded.get(), "i", &id) < 0 || id < 0) return false;
+  // KWin 5 puts the script at /<id>, KWin 6 at /Scripting/Script<id>; the run's answer comes
+  // once the script has been evaluated.
+  const bool ran =
+      bus_->call("/" + std::to_string(id), "org.kde.kwin.Script", "run", "") ||
+      bus_->call("/Scripting/Script" + std::to_string(id), "org.kde.kwin.Script", "run", "");
+  return bus_->call("/Scripting", kScripting, "unloadScript", "s", name.c_str()) && ran;
+}
+
+std::optional<Picture> KwinSession::screenshot(const std::string& name) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  auto reply = bus_->call("/org/kde/KWin/ScreenShot2", kScreenShot, "CaptureWorkspace", "a{sv}h", 0,
+                          ends[1]);
+  close(ends[1]);
+  std::uint32_t width = 0, height = 0, stride = 0, format = 0;
+  const char* key = nullptr;
+  int r = reply ? sd_bus_message_enter_container(reply.get(), 'a', "{sv}") : -1;
+  while (r > 0 && (r = sd_bus_message_enter_container(reply.get(), 'e', "sv")) > 0) {
+    sd_bus_message_read(reply.get(), "s", &key);
+    const std::string field = key ? key : "";
+    std::uint32_t* into = field == "width"    ? &width
+                          : field == "height" ? &height
+                          : field == "stride" ? &stride
+                          : field == "format" ? &format
+                                              : nullptr;
+    if (!into || sd_bus_message_read(reply.get(), "v", "u", into) < 0) {
+      sd_bus_message_skip(reply.get(), "v");
+    }
+    sd_bus_message_exit_container(reply.get());
+  }
+  // KWin writes the pixels from a thread of its own after the answer, and closes the pipe.
+  std::string raw;
+  const std::size_t bytes = std::size_t(stride) * height;
+  const Source read{
+      ends[0], [&] {
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(ends[0], buffer, sizeof buffer)) > 0 && raw.size() < bytes) {
+          raw.append(buffer, std::size_t(n));
+        }
+        return n != 0;
+      }};
+  const bool whole = bytes > 0 && stride <= kMaxSide * 4 && height <= kMaxSide &&
+                     waitOn([&] { return raw.size() >= bytes; }, {read}, kBound);
+  close(ends[0]);
+  raw.resize(std::min(raw.size(), bytes));
+  // QImage's RGB32 and ARGB32 formats (4 to 6) are 0xAARRGGBB words, BGRA in memory; its
+  // RGBX8888 and RGBA8888 formats (16 to 18) are RGBA bytes.
+  const std::string layout = format >= 4 && format <= 6     ? "bgra:"
+                             : format >= 16 && format <= 18 ? "rgba:"
+                                                            : "";
+  const std::string kept = home_.path() + "/" + name,
+                    size = std::to_string(width) + "x" + std::to_string(height);
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  if (!whole || layout.empty() || stride != width * 4 ||
+      !(std::ofstream(kept + ".raw", std::ios::binary) << raw) ||
+      !run({"convert", "-size", size, "-depth", "8", layout + kept + ".raw", "-alpha", "off",
+            "-write", std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
+            "ppm:" + kept + ".ppm"})) {
+    return std::nullopt;
+  }
+  return readPpm(kept + ".ppm");
+}
+
+void KwinSession::end() {
+  if (!kwin_) return;
+  kill(-kwin_->pid(), SIGTERM);
+  kwin_->waitForEnd(kBound);
+}
+
+}  // namespace tolvane::test

@@ -1,0 +1,94 @@
+// A private virtual KWin for one desktop test, run as `nobody` on a session bus of its own: the
+// test client's windows waited on until activated (each says so on a pipe the session reads),
+// keys typed through fake input, screenshots and scripts over the bus, and bounded waits on
+// what the children say, never a sleep.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "desktops/driver/picture.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+struct sd_bus;
+
+namespace tolvane::test {
+
+class KwinSession {
+ public:
+  /// How long any single wait may take: generous, because the machine may be loaded.
+  static constexpr std::chrono::milliseconds kBound{20000};
+
+  /// A program KWin grants restricted interfaces to while its permission checks are on, as an
+  /// installed desktop entry does: Wayland globals and D-Bus interfaces, each list ';'-separated.
+  struct Trusted {
+    std::string executable, waylandInterfaces, dbusInterfaces;
+  };
+
+  /// `testClient` opens the windows (tolvane-wayland-test-client), `fakeKeys` types.
+  KwinSession(std::string testClient, std::string fakeKeys);
+  /// Ends the clients, then KWin, then the bus.
+  ~KwinSession();
+  KwinSession(const KwinSession&) = delete;
+  KwinSession& operator=(const KwinSession&) = delete;
+
+  /// Starts the bus and KWin on a 1280x800 virtual output, and waits until its socket, its
+  /// scripting and its screenshots answer. With `liftChecks` any client may bind what KWin
+  /// restricts; without, only this session's tools and `trusted`. False (see error()) when a
+  /// step failed.
+  bool start(bool liftChecks, const std::vector<Trusted>& trusted = {});
+  const std::string& error() const { return error_; }
+  /// What a client of this session needs: the socket, the bus, a private runtime folder, no X.
+  Environment clientEnvironment() const;
+
+  /// Opens a test client's toplevel (with the client's `flags`) and waits until it is
+  /// activated.
+  bool openWindow(const std::string& app, const std::string& title,
+                  const std::vector<std::string>& flags = {});
+  /// The activated window as "app:title", as the clients tell it; empty when none is.
+  const std::string& focused() const { return focused_; }
+  /// Waits until the focused window is `window` ("app" or "app:title").
+  bool waitFocused(const std::string& window, const std::vector<Source>& also = {});
+  /// Waits until KWin has handled everything sent before, and each client has said what it
+  /// heard of that.
+  bool sync(const std::vector<Source>& also = {});
+  /// Types the key tool's words (as wtype's: "-M logo", "-k Tab", text) and waits for its end.
+  bool type(const std::vector<std::string>& words, const std::vector<Source>& also = {});
+  /// Takes a screenshot of the workspace, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
+  /// the working folder).
+  std::optional<Picture> screenshot(const std::string& name);
+  /// Runs `js` as a KWin script and unloads it once it has run: for setting a scene up
+  /// (minimizing, desktops, closing), not for reading the focus.
+  bool runScript(const std::string& js);
+  /// Ends KWin now, as a crash or a logout would.
+  void end();
+  /// For waits of others: KWin's end and output, the clients' activations and ends, the bus.
+  std::vector<Source> sources();
+
+ private:
+  struct Bus;
+  bool startBus();
+  bool startKwin(bool liftChecks, const std::vector<Trusted>& trusted);
+  void writeEntries(const std::vector<Trusted>& trusted);
+  bool run(const std::vector<std::string>& argv, const std::vector<Source>& also = {});
+  bool waitWith(const std::function<bool()>& done, const std::vector<Source>& also = {});
+  bool readActivations();
+
+  std::string testClient_, fakeKeys_;
+  TempDir home_;
+  std::string error_, wayland_, runtime_, address_, focused_;
+  PipeText busOut_, kwinErr_, activations_;
+  std::unique_ptr<ChildProcess> daemon_;
+  std::unique_ptr<Bus> bus_;
+  std::unique_ptr<ChildProcess> kwin_;
+  std::vector<std::unique_ptr<ChildProcess>> clients_;
+  std::size_t activationsRead_ = 0;
+  int scripts_ = 0;
+};
+
+}  // namespace tolvane::test
