@@ -57,8 +57,11 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
     if (std::system("command -v kwin_wayland > /dev/null")) {
       GTEST_SKIP() << "kwin_wayland is not installed";
     }
-    ASSERT_TRUE(kwin.start(GetParam().checksLifted,
-                           {{TOLVANE_EXECUTABLE, "org_kde_plasma_window_management", ""}}))
+    // The desktop program the front door starts is the one that asks for KWin's window list.
+    const auto program =
+        std::filesystem::path(TOLVANE_EXECUTABLE).parent_path() / "tolvane-desktop";
+    ASSERT_TRUE(
+        kwin.start(GetParam().checksLifted, {{program, "org_kde_plasma_window_management", ""}}))
         << kwin.error();
     for (const auto& window : GetParam().windows) {
       const auto colon = window.find(':');
@@ -89,7 +92,8 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   }
 
   /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
-  /// finished and `settings` (JSON members) stored, and waits until it has its windows.
+  /// finished and `settings` (JSON members) stored, and waits until it has its windows and its
+  /// shortcuts.
   void launchTolvane(const std::string& settings) override {
     const std::string home = folder.path() + "/home";
     const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
@@ -99,7 +103,7 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
     Environment environment = kwin.clientEnvironment();
     environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
     tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
-    const auto ready = [&] { return logCount(kWarmed) > 0; };
+    const auto ready = [&] { return logCount(kBindings) > 0 && logCount(kWarmed) > 0; };
     ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
         << "status " << tolvane->status() << "\n"
         << tolvane->log();
@@ -160,7 +164,7 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   void run(const Steps& steps) { verbs_.run(steps); }
 
   static inline const std::string kWarmed = "window snapshot warmed";
-  /// What Tolvane logs when it hears of an activation (the Wayland model's line).
+  static inline const std::string kBindings = "kwin: shortcuts installed: ";
   static inline const std::string kSeen = "wayland: activated app_id=";
 
   TempDir folder;

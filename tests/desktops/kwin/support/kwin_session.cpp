@@ -169,11 +169,14 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
                            {fs::read_symlink("/proc/self/exe"), "", kScreenShot}};
   all.insert(all.end(), trusted.begin(), trusted.end());
   writeEntries(all);
-  // CAP_SYS_PTRACE lets KWin (nobody) read which executable a client (root) runs, which both
-  // its checks and the lifting of them need: an unknown client gets no restricted global.
+  // KWin (nobody) serves clients run as root, and must see them as the user's own: it reads
+  // which executable a client runs (CAP_SYS_PTRACE), which both its checks and the lifting of
+  // them need, an unknown client getting no restricted global; and it reads the files clients
+  // hand it, as scripts in their private folders (CAP_DAC_READ_SEARCH).
   std::vector<std::string> argv = words(
-      "setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=+sys_ptrace "
-      "--ambient-caps=+sys_ptrace env -i PATH=/usr/bin:/bin");
+      "setpriv --reuid=nobody --regid=nogroup --clear-groups "
+      "--inh-caps=+sys_ptrace,+dac_read_search --ambient-caps=+sys_ptrace,+dac_read_search "
+      "env -i PATH=/usr/bin:/bin");
   argv.insert(argv.end(),
               {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "DBUS_SESSION_BUS_ADDRESS=" + address_,
                "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"});
