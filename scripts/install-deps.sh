@@ -39,6 +39,8 @@ packages=(
   python3
   # a tray host for the tray item's desktop tests
   trayer
+  # the KWin desktop tests run a private virtual KWin
+  kwin-wayland
   # a Secret Service for the secret store's tests
   gnome-keyring
   # the browser hand-off and URL-scheme registration of the run command
