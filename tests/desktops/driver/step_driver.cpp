@@ -40,8 +40,16 @@ StepDriver::StepDriver(DesktopSession& session) {
     EXPECT_TRUE(s.staysFocused(step.arg)) << s.describe();
   };
   verbs_["close"] = [&s](const Step& step) { s.closeWindow(step.arg); };
-  verbs_["screenshot"] = [&s](const Step& step) {
-    ASSERT_TRUE(s.takePicture(step.arg)) << "no picture taken";
+  verbs_["screenshot"] = [this, &s](const Step& step) {
+    auto picture = s.takePicture(step.arg);
+    ASSERT_TRUE(picture) << "no picture taken";
+    pictures_[step.arg] = std::move(*picture);
+  };
+  // "a b": the centre of screenshot b differs from a's in a tenth of its pixels or more.
+  verbs_["differs"] = [this](const Step& step) {
+    const auto names = words(step.arg);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_GE(centreDifference(pictures_[names[0]], pictures_[names[1]]), 0.1);
   };
   verbs_["log"] = [&s](const Step& step) {
     ASSERT_TRUE(s.waitForLog(step.arg, step.n)) << s.describe();

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "desktops/driver/picture.h"
+
 namespace tolvane::test {
 
 /// Steps a driver runs in order: "verb[:n] argument", as in "count:0 activate pid=".
@@ -45,7 +47,8 @@ class DesktopSession {
   /// switch leaves another focused.
   virtual bool staysFocused(const std::string& window) = 0;
   virtual void closeWindow(const std::string& window) = 0;
-  virtual bool takePicture(const std::string& name) = 0;
+  /// The screenshot kept as `name`; an empty picture where the desktop keeps only the file.
+  virtual std::optional<Picture> takePicture(const std::string& name) = 0;
   virtual bool waitForLog(const std::string& text, int times) = 0;
   virtual int logCount(const std::string& text) = 0;
   /// What a failed step shows: the focus where the desktop tells it, and Tolvane's log.
@@ -71,6 +74,7 @@ class StepDriver {
 
  private:
   std::map<std::string, Verb> verbs_;
+  std::map<std::string, Picture> pictures_;
 };
 
 }  // namespace tolvane::test

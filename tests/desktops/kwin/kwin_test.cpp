@@ -49,6 +49,11 @@ std::string onEach(const std::string& window, const std::string& action) {
          matches(window) + ") { " + action + " }\n";
 }
 
+const std::string kWarmed = "window snapshot warmed";
+const std::string kBindings = "kwin: shortcuts installed: ";
+const std::string kRefused = "is bound in KDE's shortcuts";
+const std::string kSeen = "wayland: activated app_id=";
+
 class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
  protected:
   KwinDesktop() { addActions(); }
@@ -103,7 +108,10 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
     Environment environment = kwin.clientEnvironment();
     environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
     tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
-    const auto ready = [&] { return logCount(kBindings) > 0 && logCount(kWarmed) > 0; };
+    // Refused shortcuts are an answer too: the row that binds one first expects that.
+    const auto ready = [&] {
+      return (logCount(kBindings) > 0 || logCount(kRefused) > 0) && logCount(kWarmed) > 0;
+    };
     ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
         << "status " << tolvane->status() << "\n"
         << tolvane->log();
@@ -138,10 +146,8 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   void closeWindow(const std::string& window) override {
     ASSERT_TRUE(kwin.runScript(onEach(window, "w.closeWindow();")));
   }
-  bool takePicture(const std::string& name) override {
-    auto picture = kwin.screenshot(name);
-    if (picture) pictures_[name] = std::move(*picture);
-    return picture.has_value();
+  std::optional<Picture> takePicture(const std::string& name) override {
+    return kwin.screenshot(name);
   }
   bool waitForLog(const std::string& text, int times) override {
     return waitFor([&] { return logCount(text) >= times; });
@@ -163,10 +169,6 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
   std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
   void run(const Steps& steps) { verbs_.run(steps); }
 
-  static inline const std::string kWarmed = "window snapshot warmed";
-  static inline const std::string kBindings = "kwin: shortcuts installed: ";
-  static inline const std::string kSeen = "wayland: activated app_id=";
-
   TempDir folder;
   KwinSession kwin{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_KWIN_FAKE_KEYS};
   std::unique_ptr<TolvaneProcess> tolvane;
@@ -176,7 +178,6 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
  private:
   void addActions();
   StepDriver verbs_{*this};
-  std::map<std::string, Picture> pictures_;
 };
 
 // What the user, the desktop and the session do.
@@ -191,6 +192,25 @@ void KwinDesktop::addActions() {
         kwin.runScript("workspace.desktops = " + n + "; workspace.currentDesktop = " + n + ";"));
   };
   verbs_["endKwin"] = [this](const Step&) { kwin.end(); };
+  verbs_["hold"] = [this](const Step& s) { kwin.typeMeanwhile(words(s.arg)); };
+  // The window goes to a second virtual desktop, made when missing; the current one stays.
+  verbs_["toDesktop2"] = [this](const Step& s) {
+    ASSERT_TRUE(kwin.runScript(
+        "if (typeof workspace.desktops === 'number') workspace.desktops = 2;\n"
+        "else if (workspace.desktops.length < 2) workspace.createDesktop(1, 'two');\n" +
+        onEach(s.arg,
+               "if ('desktops' in w) w.desktops = [workspace.desktops[1]]; "
+               "else w.desktop = 2;")));
+  };
+  // Another program's global shortcut on the combination, as a user's own would be.
+  verbs_["userShortcut"] = [this](const Step& s) {
+    ASSERT_TRUE(
+        kwin.runScript("registerShortcut('Mine', 'Mine', '" + s.arg + "', function () {});"));
+  };
+  // KWin runs n scripts of that name (0 or 1).
+  verbs_["script"] = [this](const Step& s) {
+    EXPECT_EQ(kwin.scriptLoaded(s.arg), std::optional<bool>(s.n == 1));
+  };
 }
 
 TEST_P(KwinDesktop, Runs) {
@@ -219,6 +239,98 @@ std::vector<Scenario> session() {
 }
 
 INSTANTIATE_TEST_SUITE_P(KwinSession, KwinDesktop, ::testing::ValuesIn(session()),
+                         [](const auto& info) { return info.param.name; });
+
+// --- Tolvane on KWin -------------------------------------------------------------------------
+
+// The key tool's words: a real Meta press sets the modifier and presses the key.
+const std::string kMetaDown = "-M logo -P Super_L", kMetaUp = "-p Super_L -m logo";
+const std::string kTap = "keys " + kMetaDown + " -k Tab " + kMetaUp;
+const std::string kActivated = "activate pid=";
+const std::string kHud = "wayland: overlay shown hud";
+const std::string kPalette = "wayland: overlay shown palette";
+
+/// Launched, the windows focused in this order: the history, most recent last.
+Steps history(const std::vector<std::string>& order) {
+  Steps steps{"launch"};
+  for (const auto& window : order) steps.push_back("focus " + window);
+  return steps;
+}
+
+/// Meta held for a session of `ms` (long enough for the steps that watch it), then let go.
+std::string holdMetaTab(int ms) {
+  return "hold " + kMetaDown + " -k Tab -s " + std::to_string(ms) + " " + kMetaUp;
+}
+
+std::vector<Scenario> tolvane() {
+  const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
+  return {
+      // Quick taps follow the history; Tab Tab reaches the third.
+      {"TolvaneOnKwin_AQuickTapSwitchesToThePreviousWindowAndTabTabToTheThird", three,
+       history({"three", "one", "two"}) + Steps{kTap, "focused one", "log " + kActivated,
+                                                "keys " + kMetaDown + " -k Tab -k Tab " + kMetaUp,
+                                                "focused three", "count:0 ok=false"}},
+      // With KWin's checks on, the desktop entry's grant is what lends Tolvane the windows.
+      {"TolvaneOnKwinChecked_TheDesktopEntrysGrantLendsTheWindows", three,
+       history({"three", "one", "two"}) + Steps{kTap, "focused one"}, false},
+      // Held, the HUD shows over the windows; let go, the switch happens.
+      {"TolvaneOnKwin_AHeldSessionShowsTheHud", three,
+       history({"one", "two", "three"}) + Steps{"screenshot kwin-before-hud", holdMetaTab(4000),
+                                                "log " + kHud, "screenshot kwin-hud",
+                                                "differs kwin-before-hud kwin-hud", "focused two"}},
+      {"TolvaneOnKwin_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
+       {"term:a", "one", "two", "term:b"},
+       history({"term:a", "one", "two", "term:b"}) +
+           Steps{"keys " + kMetaDown + " -M shift -P Shift_L -k Tab -p Shift_L -m shift " + kMetaUp,
+                 "focused term:a", "focus term:b", "keys " + kMetaDown + " -k grave " + kMetaUp,
+                 "focused term:a"}},
+      // Row 1 is the focused window: 3 is two windows back. Escape then switches nothing.
+      {"TolvaneOnKwin_ADigitPicksARowAndEscapeCancels", four,
+       history({"one", "two", "three", "four"}) +
+           Steps{"keys " + kMetaDown + " -k Tab -s 300 -k 3 " + kMetaUp, "focused two",
+                 "keys " + kMetaDown + " -k Tab -k Tab -s 300 -k Escape " + kMetaUp, "stays two",
+                 "count:1 " + kActivated}},
+      {"TolvaneOnKwin_ThePaletteActivatesAWindowByPartOfItsTitle",
+       {"alpha", "notes", "build"},
+       history({"notes", "alpha", "build"}) + Steps{"keys -M alt -P Alt_L -k space -p Alt_L -m alt",
+                                                    "log " + kPalette, "keys not -k Return",
+                                                    "focused notes"}},
+      // KWin does minimize: the window comes back where the history puts it.
+      {"TolvaneOnKwin_AMinimizedWindowIsRestored", three,
+       history({"one", "two", "three"}) +
+           Steps{"minimize three", "focused two", kTap, "focused three"}},
+      {"TolvaneOnKwin_SwitchesToAWindowOnAnotherVirtualDesktop",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"toDesktop2 one", "stays two", kTap, "focused one"}},
+      // "one" closes while the session selects "two": the switch still lands on it.
+      {"TolvaneOnKwin_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
+       history({"one", "two", "three"}) + Steps{holdMetaTab(4000), "log " + kHud, "close one",
+                                                "log " + kActivated, "focused two"}},
+      // Stopped while the HUD holds the keyboard: typing reaches the window below soon after,
+      // and continued, Tolvane switches nothing late.
+      {"TolvaneOnKwinKeepsNoKeyboard_StoppedMidSessionTypingReachesTheWindow",
+       {"other", "typing"},
+       history({"other", "typing"}) + Steps{holdMetaTab(3000), "log " + kHud, "stop",
+                                            "keys -s 900 abc", "typed:1500 abc", "cont", "exit:1",
+                                            "count:0 " + kActivated, "stays typing"}},
+      {"TolvaneOnKwin_KwinGoingAwayEndsTolvaneWithOneLine",
+       {"one"},
+       {"launch", "endKwin", "exit:1", "count:1 tolvane: the Wayland compositor went away"}},
+      // Running, Meta-Tab runs Tolvane's script; after a quit the script is gone.
+      {"TolvaneOnKwin_QuitUnloadsItsScript",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"script:1 tolvane", kTap, "focused one", "quit",
+                                       "script:0 tolvane", kTap, "stays one"}},
+      // A combination another shortcut holds is left to it and said; the palette still works.
+      {"TolvaneOnKwin_AShortcutTheUserHasIsLeftAlone",
+       {"one", "two"},
+       Steps{"userShortcut Meta+Tab"} + history({"one", "two"}) +
+           Steps{"log Meta+Tab is bound in KDE's shortcuts (\"Mine\")", kTap, "stays two",
+                 "count:0 " + kBindings, "log kwin: palette shortcut installed"}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Kwin, KwinDesktop, ::testing::ValuesIn(tolvane()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

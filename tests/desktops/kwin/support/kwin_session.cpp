@@ -90,6 +90,7 @@ KwinSession::KwinSession(std::string testClient, std::string fakeKeys)
     : testClient_(std::move(testClient)), fakeKeys_(std::move(fakeKeys)) {}
 
 KwinSession::~KwinSession() {
+  typists_.clear();
   clients_.clear();
   kwin_.reset();
   bus_.reset();
@@ -286,6 +287,19 @@ bool KwinSession::type(const std::vector<std::string>& words, const std::vector<
   std::vector<std::string> argv{fakeKeys_};
   argv.insert(argv.end(), words.begin(), words.end());
   return run(argv, also);
+}
+
+void KwinSession::typeMeanwhile(const std::vector<std::string>& words) {
+  std::vector<std::string> argv{fakeKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  typists_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
+}
+
+std::optional<bool> KwinSession::scriptLoaded(const std::string& name) {
+  int loaded = 0;
+  const auto reply = bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", name.c_str());
+  if (!reply || sd_bus_message_read(reply.get(), "b", &loaded) < 0) return std::nullopt;
+  return loaded != 0;
 }
 
 bool KwinSession::runScript(const std::string& js) {

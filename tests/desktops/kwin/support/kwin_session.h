@@ -59,6 +59,11 @@ class KwinSession {
   bool sync(const std::vector<Source>& also = {});
   /// Types the key tool's words (as wtype's: "-M logo", "-k Tab", text) and waits for its end.
   bool type(const std::vector<std::string>& words, const std::vector<Source>& also = {});
+  /// Starts the key tool on `words` and goes on while it types: a key held through the next
+  /// steps.
+  void typeMeanwhile(const std::vector<std::string>& words);
+  /// Whether KWin runs a script of that name; nothing when it did not answer.
+  std::optional<bool> scriptLoaded(const std::string& name);
   /// Takes a screenshot of the workspace, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
   /// the working folder).
   std::optional<Picture> screenshot(const std::string& name);
@@ -86,7 +91,7 @@ class KwinSession {
   std::unique_ptr<ChildProcess> daemon_;
   std::unique_ptr<Bus> bus_;
   std::unique_ptr<ChildProcess> kwin_;
-  std::vector<std::unique_ptr<ChildProcess>> clients_;
+  std::vector<std::unique_ptr<ChildProcess>> clients_, typists_;
   std::size_t activationsRead_ = 0;
   int scripts_ = 0;
 };

@@ -156,9 +156,9 @@ void TolvaneDesktop::closeWindow(const std::string& window) {
   x.sendRootMessage(at(window), "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
 }
 
-bool TolvaneDesktop::takePicture(const std::string& name) {
+std::optional<Picture> TolvaneDesktop::takePicture(const std::string& name) {
   saveScreenshot(x, name);
-  return true;
+  return Picture{};
 }
 
 std::string TolvaneDesktop::describe() {

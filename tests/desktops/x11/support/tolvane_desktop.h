@@ -63,7 +63,7 @@ class TolvaneDesktop : public ::testing::Test, public DesktopSession {
   bool waitFocused(const std::string& window) override { return waitForActive(at(window)); }
   bool staysFocused(const std::string& window) override;
   void closeWindow(const std::string& window) override;
-  bool takePicture(const std::string& name) override;
+  std::optional<Picture> takePicture(const std::string& name) override;
   bool waitForLog(const std::string& text, int times = 1) override;
   int logCount(const std::string& text) override { return tolvane->count(expand(text)); }
   std::string describe() override;
