@@ -17,7 +17,9 @@ packages=(
   libsqlite3-dev libpq-dev libargon2-dev libboost-dev libboost-system-dev libbenchmark-dev
   qt6-declarative-dev
   # the suite: KWin without the rest of Plasma, its protocols, a session bus
-  kwin-wayland plasma-wayland-protocols dbus python3
+  kwin-wayland plasma-wayland-protocols dbus python3 imagemagick
+  # Mesa: KWin 6 composites with OpenGL only where EGL works, and takes screenshots only then
+  libgl1-mesa-dri libegl-mesa0
 )
 
 if [[ ! -x $root/usr/bin/kwin_wayland ]]; then
@@ -43,9 +45,16 @@ mkdir -p "$root/src/tolvane"
 mount --bind "$PWD" "$root/src/tolvane"
 mount -t proc proc "$root/proc"
 mount -t tmpfs tmpfs "$root/run"
-mount -t tmpfs tmpfs "$root/tmp"
+mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
 mount --bind /dev "$root/dev"
-cleanup() { umount "$root/dev" "$root/tmp" "$root/run" "$root/proc" "$root/src/tolvane" || true; }
+# Whatever the suite left running inside the root goes before its mounts do.
+cleanup() {
+  local p
+  for p in /proc/[0-9]*; do
+    [[ $(readlink "$p/root" 2>/dev/null) == "$root"* ]] && kill -9 "${p#/proc/}" 2>/dev/null
+  done
+  umount "$root/dev" "$root/tmp" "$root/run" "$root/proc" "$root/src/tolvane" || true
+}
 trap cleanup EXIT
 filter=${1:-*}
 chroot "$root" /bin/bash -c "

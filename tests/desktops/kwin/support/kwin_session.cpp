@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace tolvane::test {
 
@@ -23,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kKwin = "org.kde.KWin";
 constexpr const char* kScripting = "org.kde.kwin.Scripting";
+constexpr const char* kHighlight = "org.kde.KWin.HighlightWindow";
 /// Its name is taken once the effects have loaded, after the scripting: the last of KWin's
 /// start that the tests use.
 constexpr const char* kScreenShot = "org.kde.KWin.ScreenShot2";
@@ -82,7 +84,8 @@ struct KwinSession::Bus {
 
   sd_bus* bus = nullptr;
   sd_bus_slot* names = nullptr;
-  bool screenShotOwned = false;
+  /// The well-known names taken on the bus so far.
+  std::set<std::string> owned;
   std::string error;
 };
 
@@ -115,13 +118,15 @@ bool KwinSession::startBus() {
   }
   address_ = busOut_.text().substr(0, busOut_.text().find('\n'));
   bus_ = std::make_unique<Bus>();
-  // Watched before KWin starts, so that the taking of the name is never missed.
-  const auto owned = [](sd_bus_message*, void* data, sd_bus_error*) {
-    static_cast<Bus*>(data)->screenShotOwned = true;
+  // Watched before KWin starts, so that the taking of a name is never missed.
+  const auto owned = [](sd_bus_message* m, void* data, sd_bus_error*) {
+    const char *name = nullptr, *before = nullptr, *after = nullptr;
+    if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && after && *after) {
+      static_cast<Bus*>(data)->owned.insert(name);
+    }
     return 0;
   };
-  const std::string match = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                            "member='NameOwnerChanged',arg0='" + kScreenShot + "'";
+  const std::string match = "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'";
   if (sd_bus_new(&bus_->bus) < 0 || sd_bus_set_address(bus_->bus, address_.c_str()) < 0 ||
       sd_bus_set_bus_client(bus_->bus, 1) < 0 || sd_bus_start(bus_->bus) < 0 ||
       sd_bus_add_match(bus_->bus, &bus_->names, match.c_str(), owned, bus_.get()) < 0) {
@@ -189,8 +194,10 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
                            "800", "--socket", "wayland-0"});
   kwin_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, kwinErr_.writeEnd());
   kwinErr_.closeWriteEnd();
-  // The bus is new and the name watched since before KWin ran: its taking cannot be missed.
-  const auto ready = [&] { return bus_->screenShotOwned || kwin_->ended(); };
+  // The bus is new and the names watched since before KWin ran: their taking cannot be missed.
+  // The window highlight is an effect both KWin 5 and 6 load once scripting runs; screenshots
+  // need OpenGL, which KWin 6 has only with a render node (see screenshot()).
+  const auto ready = [&] { return bus_->owned.count(kHighlight) || kwin_->ended(); };
   if (!waitWith(ready) || kwin_->ended() || !fs::exists(wayland_) ||
       !bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) {
     error_ = "KWin did not start: " + bus_->error + "\n" + kwinErr_.text();
@@ -320,6 +327,7 @@ bool KwinSession::runScript(const std::string& js) {
 }
 
 std::optional<Picture> KwinSession::screenshot(const std::string& name) {
+  if (!waitWith([&] { return bus_->owned.count(kScreenShot) > 0; })) return std::nullopt;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
