@@ -98,6 +98,10 @@ wayland::WaylandDesktop::Sway WaylandBackend::swayHooks() {
 }
 
 void WaylandBackend::dispatchWayland() {
+  // A trigger the compositor sent before the events now waiting (a second Tab pressed before
+  // the session's surface had the keyboard) belongs before them: read first, it joins the
+  // session rather than starting another once the keyboard's enter has ended that one.
+  if (session_->eventFd() >= 0) session_->readEvents();
   if (client_->dispatch()) return;
   compositorLost();
 }

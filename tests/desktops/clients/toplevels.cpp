@@ -162,6 +162,8 @@ void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t, std::int32_t, wl
 void toplevelClose(void* data, xdg_toplevel*) {
   auto& window = *static_cast<Toplevel*>(data);
   if (window.toplevel == nullptr) return;
+  // A window that goes is no longer activated, though no configure will say so.
+  if (window.activated) std::printf("deactivated %s\n", window.name.c_str());
   xdg_toplevel_destroy(window.toplevel);
   xdg_surface_destroy(window.xdgSurface);
   wl_surface_destroy(window.surface);

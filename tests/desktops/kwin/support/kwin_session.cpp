@@ -223,8 +223,10 @@ std::vector<Source> KwinSession::sources() {
   return all;
 }
 
-// Lines from several clients share the pipe: a window's deactivation may come after the next
-// one's activation, and must not clear it.
+// Lines from several clients share the pipe, each client telling only its own changes: a
+// window's deactivation may come after the next one's activation, and KWin may activate a
+// window for a moment while another keeps the activated state (an overlay going away). The
+// focused window is the one activated last of those that still say they are.
 bool KwinSession::readActivations() {
   const bool open = activations_.source().drain();
   const std::string& text = activations_.text();
@@ -232,12 +234,13 @@ bool KwinSession::readActivations() {
        end = text.find('\n', activationsRead_)) {
     const std::string line = text.substr(activationsRead_, end - activationsRead_);
     activationsRead_ = end + 1;
-    if (line.starts_with("activated ")) {
-      focused_ = line.substr(10);
-    } else if (line.starts_with("deactivated ") && line.substr(12) == focused_) {
-      focused_.clear();
-    }
+    const bool activated = line.starts_with("activated ");
+    if (!activated && !line.starts_with("deactivated ")) continue;
+    const std::string window = line.substr(line.find(' ') + 1);
+    std::erase(activated_, window);
+    if (activated) activated_.push_back(window);
   }
+  focused_ = activated_.empty() ? "" : activated_.back();
   return open;
 }
 

@@ -52,6 +52,8 @@ class KwinSession {
                   const std::vector<std::string>& flags = {});
   /// The activated window as "app:title", as the clients tell it; empty when none is.
   const std::string& focused() const { return focused_; }
+  /// Every activation and deactivation the clients told, in the order they arrived.
+  const std::string& activations() const { return activations_.text(); }
   /// Waits until the focused window is `window` ("app" or "app:title").
   bool waitFocused(const std::string& window, const std::vector<Source>& also = {});
   /// Waits until KWin has handled everything sent before, and each client has said what it
@@ -93,6 +95,8 @@ class KwinSession {
   std::unique_ptr<ChildProcess> kwin_;
   std::vector<std::unique_ptr<ChildProcess>> clients_, typists_;
   std::size_t activationsRead_ = 0;
+  /// The windows whose clients say they are activated, in the order they said so.
+  std::vector<std::string> activated_;
   int scripts_ = 0;
 };
 
