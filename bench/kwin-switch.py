@@ -10,7 +10,8 @@ each size, on its own KWin and its own Tolvane (`--verbose`):
   (its tabbox), the anchor. Each key tool starts a process and a Wayland connection; it types a
   marker character into the focused window just before the keys (three round trips to KWin
   before the Tab), so that each is also timed from the key reaching KWin: what the medians'
-  differences compare;
+  differences compare (the marker and the activation are told by two processes, so a sample
+  may be off by a scheduling slice, even below zero);
 - held HUD: from the Tab held with Meta to Tolvane's log line "wayland: overlay shown hud",
   less the designed 0.1 s delay (and, beside it, from starting the key tool);
 - idle CPU of the tolvane process over a quiet span (10 s) after the switches have settled;
