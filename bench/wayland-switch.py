@@ -32,12 +32,13 @@ import json
 import os
 import pwd
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+from bench_common import (HUD_LINE, SUPER_DOWN, SUPER_UP, WARMED_LINE, Lines, idle_cpu_percent,
+                          less_delay, poll, rss_mib, summary, tolvane_environment, uptime)
 
 ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 20
 HUD_ROUNDS = max(5, ROUNDS // 2)
@@ -50,52 +51,6 @@ X11_BENCH = os.environ.get("TOLVANE_DESKTOP_BENCH",
 SIZES = [int(n) for n in os.environ.get("BENCH_SIZES", "3,503,1003").split(",")]
 IDLE_SECONDS = float(os.environ.get("BENCH_IDLE_SECONDS", "10"))
 TERMINALS = ["one", "two", "three"]
-SHOW_DELAY = 0.1
-# Starting a thousand toplevels, and Tolvane's warm-up over them, take a while on a busy machine.
-START_BOUND = 180.0
-SUPER_DOWN = ["-M", "logo", "-P", "Super_L"]
-SUPER_UP = ["-p", "Super_L", "-m", "logo"]
-HUD_LINE = "wayland: overlay shown hud"
-
-
-class Lines:
-    """A pipe's lines as they arrive, each with the time it was read, by a thread of its own
-    so that a timestamp is not late by whatever the main thread was doing."""
-
-    def __init__(self, pipe):
-        self.lines = []
-        self.changed = threading.Condition()
-        threading.Thread(target=self._read, args=(pipe,), daemon=True).start()
-
-    def _read(self, pipe):
-        for raw in iter(pipe.readline, b""):
-            with self.changed:
-                self.lines.append((time.perf_counter(), raw.decode(errors="replace")))
-                self.changed.notify_all()
-
-    def wait(self, found, bound=START_BOUND, since=0):
-        """The first (time, line) from index `since` on for which found(line) holds; None when
-        `bound` seconds passed first."""
-        deadline = time.perf_counter() + bound
-        at = since
-        with self.changed:
-            while True:
-                for when, line in self.lines[at:]:
-                    if found(line):
-                        return when, line
-                at = len(self.lines)
-                left = deadline - time.perf_counter()
-                if left <= 0:
-                    return None
-                self.changed.wait(left)
-
-    def count(self, text):
-        with self.changed:
-            return sum(text in line for _, line in self.lines)
-
-    def __len__(self):
-        with self.changed:
-            return len(self.lines)
 
 
 class Sway:
@@ -160,15 +115,6 @@ class Sway:
         shutil.rmtree(self.home, ignore_errors=True)
 
 
-def poll(ready, what, bound=START_BOUND):
-    """Asks `ready` until it holds: a benchmark's set-up, where a sleep costs nothing measured."""
-    deadline = time.perf_counter() + bound
-    while not ready():
-        if time.perf_counter() > deadline:
-            raise SystemExit(f"timed out waiting for {what}")
-        time.sleep(0.2)
-
-
 def views(tree):
     if tree.get("app_id") or tree.get("window_properties"):
         yield tree
@@ -195,22 +141,14 @@ class Desktop:
         # The history Tolvane starts from: the terminals, "three" last; the bulk was never focused.
         for title in TERMINALS:
             self.sway.msg(f'[app_id="^{title}$"] focus')
-        self.home = f"{self.sway.home}/tolvane"
-        env = dict(self.sway.env, HOME=self.home, XDG_SESSION_TYPE="wayland")
-        for name in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"):
-            env[name] = f"{self.home}/{name}"
-            os.makedirs(env[name], mode=0o700)
-        store = f"{env['XDG_CONFIG_HOME']}/com.brenmoor.tolvane"
-        os.makedirs(store)
-        with open(f"{store}/preferences.json", "w") as prefs:
-            prefs.write('{"onboardingCompleted": true}')
-        self.env = env
-        self.tolvane = self.sway.start([TOLVANE, "--verbose"], env=env, stderr=subprocess.PIPE)
+        self.env = tolvane_environment(f"{self.sway.home}/tolvane", self.sway.env)
+        self.tolvane = self.sway.start([TOLVANE, "--verbose"], env=self.env,
+                                       stderr=subprocess.PIPE)
         self.log = Lines(self.tolvane.stderr)
-        if not self.log.wait(lambda line: "window snapshot warmed" in line):
+        if not self.log.wait(lambda line: WARMED_LINE in line):
             raise SystemExit("Tolvane did not warm up")
         self.log.wait(lambda line: "wayland: bindings installed" in line)
-        self.warmed = next(line for _, line in self.log.lines if "snapshot warmed" in line)
+        self.warmed = next(line for _, line in self.log.lines if WARMED_LINE in line)
         # Untimed: the first switches and the first HUD pay for what is loaded on first use.
         self.timed(self.tap())
         self.timed(self.tap())
@@ -308,24 +246,6 @@ class Desktop:
         return next(v["id"] for v in views(tree)
                     if v["id"] != current and v.get("app_id") in TERMINALS)
 
-    def cpu_seconds(self):
-        """CPU time of all of tolvane's threads, in nanoseconds' precision (schedstat), where
-        the clock ticks of /proc/PID/stat count 10 ms at a time."""
-        total = 0
-        for task in os.listdir(f"/proc/{self.tolvane.pid}/task"):
-            try:
-                with open(f"/proc/{self.tolvane.pid}/task/{task}/schedstat") as stat:
-                    total += int(stat.read().split()[0])
-            except (FileNotFoundError, ProcessLookupError):
-                pass  # a thread that ended meanwhile
-        return total / 1e9
-
-    def rss_mib(self):
-        with open(f"/proc/{self.tolvane.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1]) / 1024
-
     def measure(self):
         results = {"windows": self.windows, "warmed": self.warmed.strip().split("warmed ")[-1]}
         trigger = [TOLVANE, "trigger", "next"]
@@ -337,28 +257,16 @@ class Desktop:
             if name == "tap":
                 results["tap_from_key"] = [from_key for _, from_key in samples]
         results["kept"] = self.kept_keyboard(ROUNDS)
-        results["kept_hud"] = [k - SHOW_DELAY if k else None for k in self.kept_hud(HUD_ROUNDS)]
+        results["kept_hud"] = less_delay(self.kept_hud(HUD_ROUNDS))
         samples = [self.held() for _ in range(HUD_ROUNDS)]
-        results["hud"] = [k - SHOW_DELAY if k else None for k, _ in samples]
-        results["hud_wtype"] = [w - SHOW_DELAY if w else None for _, w in samples]
-        results["rss"] = self.rss_mib()
-        time.sleep(2)  # what the switches left behind (the refocus, a re-query) settles
-        before, start = self.cpu_seconds(), time.perf_counter()
-        time.sleep(IDLE_SECONDS)
-        results["cpu"] = (self.cpu_seconds() - before) / (time.perf_counter() - start) * 100
+        results["hud"] = less_delay([k for k, _ in samples])
+        results["hud_wtype"] = less_delay([w for _, w in samples])
+        results["rss"] = rss_mib(self.tolvane.pid)
+        results["cpu"] = idle_cpu_percent(self.tolvane.pid, IDLE_SECONDS)
         return results
 
     def end(self):
         self.sway.end()
-
-
-def summary(samples):
-    ms = sorted(s * 1000 for s in samples if s is not None)
-    missed = sum(s is None for s in samples)
-    if not ms:
-        return "no samples"
-    text = f"median {statistics.median(ms):7.2f} ms, min {ms[0]:7.2f}, max {ms[-1]:7.2f}"
-    return text + (f" ({missed} missed)" if missed else "")
 
 
 def x11_memory():
@@ -379,7 +287,7 @@ def x11_memory():
 
 
 def main():
-    print(f"uptime:{subprocess.run(['uptime'], capture_output=True, text=True).stdout.rstrip()}")
+    print(uptime())
     all_results = []
     for windows in SIZES:
         desktop = Desktop(windows)
@@ -408,7 +316,7 @@ def main():
         other, bare = x11.get(r["windows"], (None, None))
         print(f"{r['windows']:>30}  {r['rss']:6.1f}  " +
               "  ".join("     -" if v is None else f"{v:6.1f}" for v in (other, bare)))
-    print(f"uptime:{subprocess.run(['uptime'], capture_output=True, text=True).stdout.rstrip()}")
+    print(uptime())
 
 
 main()
