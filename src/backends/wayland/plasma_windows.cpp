@@ -1,10 +1,11 @@
 // Plasma's window objects, each followed from its initial state until it is unmapped.
 //
-//   ToplevelState                    | from org_kde_plasma_window (interface version <= 16)
+//   ToplevelState                    | from org_kde_plasma_window (interface version 10, see
+//                                    | PlasmaWindows::kVersion)
 //   ---------------------------------+-------------------------------------------------------------
-//   a new window                     | the manager's `window_with_uuid` (v13+: KWin 5.27 and 6)
-//                                    | or `window` (older), answered with get_window_by_uuid /
-//                                    | get_window; published first at its `initial_state`
+//   a new window                     | the manager's `window` (at version 13 and later
+//                                    | `window_with_uuid`), answered with get_window (or
+//                                    | get_window_by_uuid); published first at its `initial_state`
 //   id                               | a ToplevelId of ours; the uuid only names it to KWin
 //   title, appId                     | `title_changed`, `app_id_changed`, bounded and repaired
 //   activated, minimized, maximized, | the `state_changed` bits active, minimized, maximized,

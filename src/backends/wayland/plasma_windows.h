@@ -20,8 +20,12 @@ namespace tolvane::wayland {
 /// and then after each event that changes it (no coalescing per dispatch). Main thread only.
 class PlasmaWindows : public ToplevelSource {
  public:
-  /// The newest interface version this client knows (that of the XML it is built with).
-  static constexpr std::uint32_t kVersion = 16;
+  /// The interface version bound, whatever newer one KWin offers. From 11 on the manager sends
+  /// the whole stacking order as one event, and from 12 as one string of every window's uuid:
+  /// past about a hundred windows that event outgrows libwayland's 4096-byte message buffer and
+  /// KWin drops the connection ("Data too big for buffer"). 10 has neither; the focus history
+  /// comes from the active state, so nothing of the newer versions is missed.
+  static constexpr std::uint32_t kVersion = 10;
 
   /// The name of the output showing the logical point (x, y); empty when none does.
   using OutputAt = std::function<std::string(int x, int y)>;

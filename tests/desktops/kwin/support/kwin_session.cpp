@@ -267,6 +267,14 @@ bool KwinSession::openWindow(const std::string& app, const std::string& title,
   return waitWith([&] { return focused_ == app + ":" + title; });
 }
 
+bool KwinSession::openWindows(const std::string& app, int count) {
+  clients_.push_back(std::make_unique<ChildProcess>(
+      std::vector<std::string>{testClient_, "--app-id", app, "--title", app, "--count",
+                               std::to_string(count)},
+      clientEnvironment(), activations_.writeEnd()));
+  return waitFocused(app);
+}
+
 bool KwinSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
   return waitWith([&] { return isWindow(focused_, window); }, also);
 }

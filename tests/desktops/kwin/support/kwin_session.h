@@ -50,6 +50,9 @@ class KwinSession {
   /// activated.
   bool openWindow(const std::string& app, const std::string& title,
                   const std::vector<std::string>& flags = {});
+  /// Opens one test client holding `count` toplevels ("app:app 1"…) and waits until one of them
+  /// is activated.
+  bool openWindows(const std::string& app, int count);
   /// The activated window as "app:title", as the clients tell it; empty when none is.
   const std::string& focused() const { return focused_; }
   /// Every activation and deactivation the clients told, in the order they arrived.
