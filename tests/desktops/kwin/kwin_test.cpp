@@ -129,7 +129,7 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
                               "if ('activeWindow' in workspace) workspace.activeWindow = w; "
                               "else workspace.activeClient = w;")));
     ASSERT_TRUE(kwin.waitFocused(window, sources())) << kwin.focused();
-    if (tolvane && !already) {
+    if (tolvane && !tolvane->ended() && !already) {
       ASSERT_TRUE(waitFor([&] { return logCount(kSeen + app) > seen; })) << tolvane->log();
     }
   }
@@ -219,6 +219,19 @@ void KwinDesktop::addActions() {
   verbs_["userShortcut"] = [this](const Step& s) {
     ASSERT_TRUE(
         kwin.runScript("registerShortcut('Mine', 'Mine', '" + s.arg + "', function () {});"));
+  };
+  // "combo window": a script of the user's, kept loaded, whose shortcut focuses the window.
+  verbs_["userScript"] = [this](const Step& s) {
+    const auto parts = words(s.arg);
+    ASSERT_EQ(parts.size(), 2u);
+    ASSERT_TRUE(kwin.runScript("registerShortcut('Theirs', 'Theirs', '" + parts[0] +
+                                   "', function () {\n" +
+                                   onEach(parts[1],
+                                          "if ('activeWindow' in workspace) "
+                                          "workspace.activeWindow = w; else "
+                                          "workspace.activeClient = w;") +
+                                   "});",
+                               true));
   };
   // KWin runs n scripts of that name (0 or 1).
   verbs_["script"] = [this](const Step& s) {
@@ -340,6 +353,12 @@ std::vector<Scenario> tolvane() {
        {"one", "two"},
        history({"one", "two"}) + Steps{"script:1 tolvane", kTap, "focused one", "quit",
                                        "script:0 tolvane", kTap, "stays one"}},
+      // Loading and unloading Tolvane's script leaves other scripts' shortcuts working.
+      {"TolvaneOnKwin_AnotherScriptsShortcutKeepsWorking",
+       {"one", "two"},
+       Steps{"userScript Meta+End one"} + history({"one", "two"}) +
+           Steps{kTap, "focused one", "focus two", "keys -M logo -k End -m logo", "focused one",
+                 "quit", "focus two", "keys -M logo -k End -m logo", "focused one"}},
       // A combination another shortcut holds is left to it and said; the palette still works.
       {"TolvaneOnKwin_AShortcutTheUserHasIsLeftAlone",
        {"one", "two"},

@@ -320,7 +320,7 @@ std::optional<bool> KwinSession::scriptLoaded(const std::string& name) {
   return loaded != 0;
 }
 
-bool KwinSession::runScript(const std::string& js) {
+bool KwinSession::runScript(const std::string& js, bool keep) {
   const std::string name = "tolvane-test-" + std::to_string(++scripts_);
   const std::string path = home_.path() + "/" + name + ".js";
   std::ofstream(path) << js;
@@ -334,7 +334,7 @@ bool KwinSession::runScript(const std::string& js) {
   const bool ran =
       bus_->call("/" + std::to_string(id), "org.kde.kwin.Script", "run", "") ||
       bus_->call("/Scripting/Script" + std::to_string(id), "org.kde.kwin.Script", "run", "");
-  return bus_->call("/Scripting", kScripting, "unloadScript", "s", name.c_str()) && ran;
+  return ran && (keep || bus_->call("/Scripting", kScripting, "unloadScript", "s", name.c_str()));
 }
 
 std::optional<Picture> KwinSession::screenshot(const std::string& name) {

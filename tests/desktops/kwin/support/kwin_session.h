@@ -72,9 +72,9 @@ class KwinSession {
   /// Takes a screenshot of the workspace, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
   /// the working folder).
   std::optional<Picture> screenshot(const std::string& name);
-  /// Runs `js` as a KWin script and unloads it once it has run: for setting a scene up
-  /// (minimizing, desktops, closing), not for reading the focus.
-  bool runScript(const std::string& js);
+  /// Runs `js` as a KWin script and unloads it once it has run (unless `keep`, as a user's
+  /// installed script stays): for setting a scene up, not for reading the focus.
+  bool runScript(const std::string& js, bool keep = false);
   /// Ends KWin now, as a crash or a logout would.
   void end();
   /// For waits of others: KWin's end and output, the clients' activations and ends, the bus.
