@@ -31,7 +31,7 @@ constexpr std::size_t kMaxWordBytes = 32;
 
 /// Frees what one call allocated, whatever path the call leaves by.
 struct Call {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};
   sd_bus_message* reply = nullptr;
   ~Call() {
     sd_bus_error_free(&error);

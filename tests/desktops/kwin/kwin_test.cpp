@@ -11,8 +11,7 @@
 #include <map>
 #include <memory>
 
-#include "desktops/driver/step_driver.h"
-#include "desktops/driver/tolvane_process.h"
+#include "desktops/driver/compositor_suite.h"
 #include "desktops/kwin/support/kwin_session.h"
 #include "support/temp_dir.h"
 
@@ -33,30 +32,13 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
 }
 
-/// A script's test of a window `w` for "app" or "app:title".
-std::string matches(const std::string& window) {
-  const auto colon = window.find(':');
-  const std::string app = "w.resourceClass == '" + window.substr(0, colon) + "'";
-  if (colon == std::string::npos) return app;
-  return app + " && w.caption == '" + window.substr(colon + 1) + "'";
-}
-
-/// A script that runs `action` on each window `w` the name matches (KWin 5's clients, KWin 6's
-/// windows).
-std::string onEach(const std::string& window, const std::string& action) {
-  return "const all = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
-         "for (const w of all) if (" +
-         matches(window) + ") { " + action + " }\n";
-}
-
-const std::string kWarmed = "window snapshot warmed";
 const std::string kBindings = "kwin: shortcuts installed: ";
 const std::string kRefused = "is bound in KDE's shortcuts";
-const std::string kSeen = "wayland: activated app_id=";
 
-class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
+class KwinDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
  protected:
-  KwinDesktop() { addActions(); }
+  // A refusal is an answer too: the row that binds a combination first expects one.
+  KwinDesktop() : CompositorSuite(kwin, {kBindings, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v kwin_wayland > /dev/null")) {
@@ -73,107 +55,15 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
       const std::string app = window.substr(0, colon);
       const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
       std::vector<std::string> flags;
-      if (app == "typing") {
-        typed = std::make_unique<PipeText>(folder.path() + "/typed");
-        flags = {"--record", folder.path() + "/typed"};
-      }
+      if (app == "typing") flags = {"--record", openTypingRecord()};
       ASSERT_TRUE(kwin.openWindow(app, title, flags)) << window << " focused: " << kwin.focused();
     }
   }
 
   void TearDown() override { tolvane.reset(); }
-
-  /// Tolvane's log, the typing recorder and KWin, for every wait.
-  std::vector<Source> sources() {
-    std::vector<Source> all = kwin.sources();
-    if (tolvane) all.insert(all.end(), {tolvane->pump(), tolvane->end()});
-    if (typed) all.push_back(typed->source());
-    return all;
-  }
-
-  bool waitFor(const std::function<bool()>& done,
-               std::chrono::milliseconds bound = KwinSession::kBound) {
-    return waitOn(done, sources(), bound);
-  }
-
-  /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
-  /// finished and `settings` (JSON members) stored, and waits until it has its windows and its
-  /// shortcuts.
-  void launchTolvane(const std::string& settings) override {
-    const std::string home = folder.path() + "/home";
-    const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
-    std::filesystem::create_directories(store);
-    std::ofstream(store + "/preferences.json")
-        << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
-    Environment environment = kwin.clientEnvironment();
-    environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
-    tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
-    // Refused shortcuts are an answer too: the row that binds one first expects that.
-    const auto ready = [&] {
-      return (logCount(kBindings) > 0 || logCount(kRefused) > 0) && logCount(kWarmed) > 0;
-    };
-    ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
-        << "status " << tolvane->status() << "\n"
-        << tolvane->log();
-  }
-
-  bool typeKeys(const std::string& keys) override { return kwin.type(words(keys), sources()); }
-  // Activated as a pager would; with Tolvane running, until it has seen the change.
-  void focusWindow(const std::string& window) override {
-    const auto app = window.substr(0, window.find(':'));
-    const int seen = logCount(kSeen + app);
-    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
-    const bool already = isFocused(window);
-    ASSERT_TRUE(
-        kwin.runScript(onEach(window,
-                              "if ('activeWindow' in workspace) workspace.activeWindow = w; "
-                              "else workspace.activeClient = w;")));
-    ASSERT_TRUE(kwin.waitFocused(window, sources())) << kwin.focused();
-    if (tolvane && !tolvane->ended() && !already) {
-      ASSERT_TRUE(waitFor([&] { return logCount(kSeen + app) > seen; })) << tolvane->log();
-    }
-  }
-  bool waitFocused(const std::string& window) override {
-    return kwin.waitFocused(window, sources());
-  }
-  bool staysFocused(const std::string& window) override {
-    return kwin.sync(sources()) && isFocused(window);
-  }
-  bool isFocused(const std::string& window) {
-    const std::string& now = kwin.focused();
-    return now == window || now.starts_with(window + ":");
-  }
-  void closeWindow(const std::string& window) override {
-    ASSERT_TRUE(kwin.runScript(onEach(window, "w.closeWindow();")));
-  }
-  std::optional<Picture> takePicture(const std::string& name) override {
-    return kwin.screenshot(name);
-  }
-  bool waitForLog(const std::string& text, int times) override {
-    return waitFor([&] { return logCount(text) >= times; });
-  }
-  int logCount(const std::string& text) override { return tolvane ? tolvane->count(text) : 0; }
-  std::string describe() override {
-    return "focused: " + kwin.focused() + "\n" + kwin.activations() +
-           (typed ? "typed: " + typed->text() + "\n" : "") + (tolvane ? tolvane->log() : "");
-  }
-  bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
-    return typed && waitFor([&] { return typed->count(text) > 0; },
-                            bound.count() ? bound : KwinSession::kBound);
-  }
-  void signalTolvane(int signal) override { tolvane->signal(signal); }
-  std::optional<int> waitForEnd() override {
-    if (!waitFor([&] { return tolvane->ended(); })) return std::nullopt;
-    return tolvane->status();
-  }
-  std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
   void run(const Steps& steps) { verbs_.run(steps); }
 
-  TempDir folder;
   KwinSession kwin{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_KWIN_FAKE_KEYS};
-  std::unique_ptr<TolvaneProcess> tolvane;
-  /// What the typing recorder was typed.
-  std::unique_ptr<PipeText> typed;
 
  private:
   void addActions();
@@ -183,7 +73,7 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
 // What the user, the desktop and the session do.
 void KwinDesktop::addActions() {
   verbs_["minimize"] = [this](const Step& s) {
-    ASSERT_TRUE(kwin.runScript(onEach(s.arg, "w.minimized = true;")));
+    ASSERT_TRUE(kwin.runOnEach(s.arg, "w.minimized = true;"));
   };
   // "n": n virtual desktops, the last of them current: the windows stay on the first.
   verbs_["desktops"] = [this](const Step& s) {

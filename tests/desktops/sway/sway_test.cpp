@@ -14,8 +14,7 @@
 #include <memory>
 #include <sstream>
 
-#include "desktops/driver/step_driver.h"
-#include "desktops/driver/tolvane_process.h"
+#include "desktops/driver/compositor_suite.h"
 #include "desktops/sway/support/status_notifier_watcher.h"
 #include "desktops/sway/support/sway_session.h"
 #include "support/temp_dir.h"
@@ -35,17 +34,14 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
 }
 
-/// sway's criteria for "app" or "app:title".
-std::string criteria(const std::string& window) {
-  const auto colon = window.find(':');
-  if (colon == std::string::npos) return "[app_id=\"^" + window + "$\"]";
-  return "[app_id=\"^" + window.substr(0, colon) + "$\" title=\"^" + window.substr(colon + 1) +
-         "$\"]";
-}
-
-class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSession {
+class SwayDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
  protected:
-  SwayDesktop() {
+  SwayDesktop() : CompositorSuite(sway, {kBindings}) {
+    extra = [this] {
+      std::vector<Source> more{said.source()};
+      if (tray) more.push_back(tray->source());
+      return more;
+    };
     addActions();
     addChecks();
     addTray();
@@ -67,106 +63,19 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public DesktopSes
 
   /// The terminal copies what it is typed into a FIFO, without line editing or echo.
   bool openTypingRecorder() {
-    typed = std::make_unique<PipeText>(folder.path() + "/typed");
+    const std::string record = openTypingRecord();
     return typed->writeEnd() >= 0 &&
-           sway.openWindow(
-               "typing", "typing",
-               {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + folder.path() + "/typed"});
+           sway.openWindow("typing", "typing",
+                           {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + record});
   }
 
   void TearDown() override { tolvane.reset(); }
 
-  /// Tolvane's log, the typing terminal and sway, for every wait.
-  std::vector<Source> sources() {
-    std::vector<Source> all = sway.sources();
-    if (tolvane) all.insert(all.end(), {tolvane->pump(), tolvane->end()});
-    if (typed) all.push_back(typed->source());
-    all.push_back(said.source());
-    if (tray) all.push_back(tray->source());
-    return all;
-  }
-
-  bool waitFor(const std::function<bool()>& done,
-               std::chrono::milliseconds bound = SwaySession::kBound) {
-    return waitOn(done, sources(), bound);
-  }
-
-  /// Starts `tolvane --verbose` on the session, with its folders under `folder`, the guide
-  /// finished and `settings` (JSON members) stored, and waits until it has its windows and its
-  /// bindings.
-  void launchTolvane(const std::string& settings) override {
-    const std::string home = folder.path() + "/home";
-    const std::string store = home + "/XDG_CONFIG_HOME/com.brenmoor.tolvane";
-    std::filesystem::create_directories(store);
-    std::ofstream(store + "/preferences.json")
-        << R"({"onboardingCompleted": true)" << (settings.empty() ? "" : ", " + settings) << "}";
-    Environment environment = sway.clientEnvironment();
-    environment.insert(environment.end(), {{"HOME", home}, {"XDG_SESSION_TYPE", "wayland"}});
-    tolvane = std::make_unique<TolvaneProcess>(TOLVANE_EXECUTABLE, home, environment);
-    const auto ready = [&] { return logCount(kBindings) > 0 && logCount(kWarmed) > 0; };
-    ASSERT_TRUE(waitFor([&] { return ready() || tolvane->ended(); }) && ready())
-        << "status " << tolvane->status() << "\n"
-        << tolvane->log();
-  }
-
-  bool typeKeys(const std::string& keys) override { return sway.type(words(keys), sources()); }
-  // Focused as a user's click would; with Tolvane running, until it has seen the change.
-  void focusWindow(const std::string& window) override {
-    const auto app = window.substr(0, window.find(':'));
-    const int seen = logCount(kSeen + app);
-    // Focusing the focused window changes nothing, and Tolvane has nothing to log.
-    const bool already = isFocused(window);
-    ASSERT_TRUE(sway.msg({criteria(window) + " focus"}));
-    ASSERT_TRUE(sway.waitFocused(window, sources())) << sway.focused();
-    if (tolvane && !already) {
-      ASSERT_TRUE(waitFor([&] { return logCount(kSeen + app) > seen; })) << tolvane->log();
-    }
-  }
-  bool waitFocused(const std::string& window) override {
-    return sway.waitFocused(window, sources());
-  }
-  bool staysFocused(const std::string& window) override {
-    return sway.sync(sources()) && isFocused(window);
-  }
-  bool isFocused(const std::string& window) {
-    const std::string& now = sway.focused();
-    return now == window || now.starts_with(window + ":");
-  }
-  void closeWindow(const std::string& window) override {
-    ASSERT_TRUE(sway.msg({criteria(window) + " kill"}));
-  }
-  std::optional<Picture> takePicture(const std::string& name) override {
-    return sway.screenshot(name);
-  }
-  bool waitForLog(const std::string& text, int times) override {
-    return waitFor([&] { return logCount(text) >= times; });
-  }
-  int logCount(const std::string& text) override { return tolvane ? tolvane->count(text) : 0; }
-  std::string describe() override {
-    return sway.focused() + "\n" + (typed ? "typed: " + typed->text() + "\n" : "") +
-           (tolvane ? tolvane->log() : "");
-  }
-  bool waitForTyped(const std::string& text, std::chrono::milliseconds bound) override {
-    return typed && waitFor([&] { return typed->count(text) > 0; },
-                            bound.count() ? bound : SwaySession::kBound);
-  }
-  void signalTolvane(int signal) override { tolvane->signal(signal); }
-  std::optional<int> waitForEnd() override {
-    if (!waitFor([&] { return tolvane->ended(); })) return std::nullopt;
-    return tolvane->status();
-  }
-  std::string runtimeFolder() override { return folder.path() + "/home/XDG_RUNTIME_DIR"; }
   void run(const Steps& steps) { verbs_.run(steps); }
 
-  static inline const std::string kWarmed = "window snapshot warmed";
   static inline const std::string kBindings = "wayland: bindings installed: ";
-  static inline const std::string kSeen = "wayland: activated app_id=";
 
   SwaySession sway;
-  TempDir folder;
-  std::unique_ptr<TolvaneProcess> tolvane;
-  /// What the typing terminal was typed.
-  std::unique_ptr<PipeText> typed;
   /// What the front door said on standard error, every run of it.
   PipeText said;
   /// The bar's tray, from a "trayHost" step on.

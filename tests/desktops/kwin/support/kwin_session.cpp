@@ -31,10 +31,12 @@ constexpr const char* kScreenShot = "org.kde.KWin.ScreenShot2";
 /// Larger screenshots than this are no screenshot of the 1280x800 output.
 constexpr std::uint32_t kMaxSide = 8192;
 
-/// "app" names every window of the app, "app:title" one window.
-bool isWindow(const std::string& window, const std::string& wanted) {
-  return window == wanted ||
-         (wanted.find(':') == std::string::npos && window.starts_with(wanted + ":"));
+/// A script's test of a window `w` for "app" or "app:title".
+std::string matches(const std::string& window) {
+  const auto colon = window.find(':');
+  const std::string app = "w.resourceClass == '" + window.substr(0, colon) + "'";
+  if (colon == std::string::npos) return app;
+  return app + " && w.caption == '" + window.substr(colon + 1) + "'";
 }
 
 /// KWin's bus lets the test (root) and KWin (nobody) both connect, which a session bus's own
@@ -53,6 +55,14 @@ struct MessageUnref {
 using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 }  // namespace
+
+// A script that runs `action` on each window `w` the name matches (KWin 5's clients, KWin 6's
+/// windows).
+std::string onEach(const std::string& window, const std::string& action) {
+  return "const all = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
+         "for (const w of all) if (" +
+         matches(window) + ") { " + action + " }\n";
+}
 
 /// The test's connection to KWin's bus, and what it has heard of the names there.
 struct KwinSession::Bus {
@@ -267,6 +277,20 @@ bool KwinSession::openWindow(const std::string& app, const std::string& title,
   return waitWith([&] { return focused_ == app + ":" + title; });
 }
 
+bool KwinSession::runOnEach(const std::string& window, const std::string& action) {
+  return runScript(onEach(window, action));
+}
+
+bool KwinSession::focus(const std::string& window) {
+  return runOnEach(window,
+                   "if ('activeWindow' in workspace) workspace.activeWindow = w; "
+                   "else workspace.activeClient = w;");
+}
+
+bool KwinSession::close(const std::string& window) {
+  return runOnEach(window, "w.closeWindow();");
+}
+
 bool KwinSession::openWindows(const std::string& app, int count) {
   clients_.push_back(std::make_unique<ChildProcess>(
       std::vector<std::string>{testClient_, "--app-id", app, "--title", app, "--count",
@@ -344,7 +368,7 @@ std::optional<Picture> KwinSession::screenshot(const std::string& name) {
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
   auto reply = bus_->call("/org/kde/KWin/ScreenShot2", kScreenShot, "CaptureWorkspace", "a{sv}h", 0,
                           ends[1]);
-  close(ends[1]);
+  ::close(ends[1]);
   std::uint32_t width = 0, height = 0, stride = 0, format = 0;
   const char* key = nullptr;
   int r = reply ? sd_bus_message_enter_container(reply.get(), 'a', "{sv}") : -1;
@@ -375,7 +399,7 @@ std::optional<Picture> KwinSession::screenshot(const std::string& name) {
       }};
   const bool whole = bytes > 0 && stride <= kMaxSide * 4 && height <= kMaxSide &&
                      waitOn([&] { return raw.size() >= bytes; }, {read}, kBound);
-  close(ends[0]);
+  ::close(ends[0]);
   raw.resize(std::min(raw.size(), bytes));
   // QImage's RGB32 and ARGB32 formats (4 to 6) are 0xAARRGGBB words, BGRA in memory; its
   // RGBX8888 and RGBA8888 formats (16 to 18) are RGBA bytes.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "desktops/driver/compositor_suite.h"
 #include "desktops/driver/picture.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -19,11 +20,12 @@ struct sd_bus;
 
 namespace tolvane::test {
 
-class KwinSession {
- public:
-  /// How long any single wait may take: generous, because the machine may be loaded.
-  static constexpr std::chrono::milliseconds kBound{20000};
+/// A script that runs `action` on each window `w` that `window` ("app" or "app:title") names,
+/// in KWin 5 (clients) and KWin 6 (windows) alike.
+std::string onEach(const std::string& window, const std::string& action);
 
+class KwinSession final : public CompositorSession {
+ public:
   /// A program KWin grants restricted interfaces to while its permission checks are on, as an
   /// installed desktop entry does: Wayland globals and D-Bus interfaces, each list ';'-separated.
   struct Trusted {
@@ -33,7 +35,7 @@ class KwinSession {
   /// `testClient` opens the windows (tolvane-wayland-test-client), `fakeKeys` types.
   KwinSession(std::string testClient, std::string fakeKeys);
   /// Ends the clients, then KWin, then the bus.
-  ~KwinSession();
+  ~KwinSession() override;
   KwinSession(const KwinSession&) = delete;
   KwinSession& operator=(const KwinSession&) = delete;
 
@@ -44,7 +46,7 @@ class KwinSession {
   bool start(bool liftChecks, const std::vector<Trusted>& trusted = {});
   const std::string& error() const { return error_; }
   /// What a client of this session needs: the socket, the bus, a private runtime folder, no X.
-  Environment clientEnvironment() const;
+  Environment clientEnvironment() const override;
 
   /// Opens a test client's toplevel (with the client's `flags`) and waits until it is
   /// activated.
@@ -54,16 +56,21 @@ class KwinSession {
   /// is activated.
   bool openWindows(const std::string& app, int count);
   /// The activated window as "app:title", as the clients tell it; empty when none is.
-  const std::string& focused() const { return focused_; }
+  const std::string& focused() const override { return focused_; }
+  /// Activates or closes the window through a script, as a pager would.
+  bool focus(const std::string& window) override;
+  bool close(const std::string& window) override;
+  /// Runs the script `action` on each window `w` that `window` names.
+  bool runOnEach(const std::string& window, const std::string& action);
   /// Every activation and deactivation the clients told, in the order they arrived.
   const std::string& activations() const { return activations_.text(); }
   /// Waits until the focused window is `window` ("app" or "app:title").
-  bool waitFocused(const std::string& window, const std::vector<Source>& also = {});
+  bool waitFocused(const std::string& window, const std::vector<Source>& also = {}) override;
   /// Waits until KWin has handled everything sent before, and each client has said what it
   /// heard of that.
-  bool sync(const std::vector<Source>& also = {});
+  bool sync(const std::vector<Source>& also = {}) override;
   /// Types the key tool's words (as wtype's: "-M logo", "-k Tab", text) and waits for its end.
-  bool type(const std::vector<std::string>& words, const std::vector<Source>& also = {});
+  bool type(const std::vector<std::string>& words, const std::vector<Source>& also = {}) override;
   /// Starts the key tool on `words` and goes on while it types: a key held through the next
   /// steps.
   void typeMeanwhile(const std::vector<std::string>& words);
@@ -71,14 +78,14 @@ class KwinSession {
   std::optional<bool> scriptLoaded(const std::string& name);
   /// Takes a screenshot of the workspace, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
   /// the working folder).
-  std::optional<Picture> screenshot(const std::string& name);
+  std::optional<Picture> screenshot(const std::string& name) override;
   /// Runs `js` as a KWin script and unloads it once it has run (unless `keep`, as a user's
   /// installed script stays): for setting a scene up, not for reading the focus.
   bool runScript(const std::string& js, bool keep = false);
   /// Ends KWin now, as a crash or a logout would.
   void end();
   /// For waits of others: KWin's end and output, the clients' activations and ends, the bus.
-  std::vector<Source> sources();
+  std::vector<Source> sources() override;
 
  private:
   struct Bus;

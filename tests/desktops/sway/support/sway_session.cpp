@@ -35,19 +35,29 @@ std::string windowOf(const Json& container) {
   return text("app_id") + ":" + text("name");
 }
 
-/// "app" names every window of the app, "app:title" one window.
-bool isWindow(const std::string& window, const std::string& wanted) {
-  return window == wanted ||
-         (wanted.find(':') == std::string::npos && window.starts_with(wanted + ":"));
+/// sway's criteria for "app" or "app:title".
+std::string criteria(const std::string& window) {
+  const auto colon = window.find(':');
+  if (colon == std::string::npos) return "[app_id=\"^" + window + "$\"]";
+  return "[app_id=\"^" + window.substr(0, colon) + "$\" title=\"^" + window.substr(colon + 1) +
+         "$\"]";
 }
 
 }  // namespace
+
+bool SwaySession::focus(const std::string& window) {
+  return msg({criteria(window) + " focus"}).has_value();
+}
+
+bool SwaySession::close(const std::string& window) {
+  return msg({criteria(window) + " kill"}).has_value();
+}
 
 SwaySession::~SwaySession() {
   clients_.clear();
   keeper_.reset();
   events_.reset();
-  if (eventsFd_ >= 0) close(eventsFd_);
+  if (eventsFd_ >= 0) ::close(eventsFd_);
 }
 
 bool SwaySession::start() {
@@ -104,7 +114,7 @@ bool SwaySession::startSway() {
                          return true;
                        }};
   const bool up = waitOn(ready, {created, swayErr_.source(), sway_->source()}, kBound);
-  close(watch);
+  ::close(watch);
   if (!up || sway_->ended()) error_ = "sway did not start: " + swayErr_.text();
   return error_.empty();
 }
@@ -125,7 +135,7 @@ bool SwaySession::startEvents() {
       std::vector<std::string>{"swaymsg", "-r", "-m", "-t", "subscribe",
                                R"(["window","binding","input","tick"])"},
       clientEnvironment(), ends[1]);
-  close(ends[1]);
+  ::close(ends[1]);
   // Subscribing to ticks brings one at once: from then on no event is missed.
   if (!waitWith([&] { return ticks_ > 0 || events_->ended(); }) || ticks_ == 0) {
     error_ = "sway's event stream did not start: " + swayErr_.text();

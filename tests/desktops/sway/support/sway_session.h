@@ -10,20 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "desktops/driver/compositor_suite.h"
 #include "desktops/driver/picture.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::test {
 
-class SwaySession {
+class SwaySession final : public CompositorSession {
  public:
-  /// How long any single wait may take: generous, because the machine may be loaded.
-  static constexpr std::chrono::milliseconds kBound{20000};
-
   SwaySession() = default;
   /// Ends the clients, then sway with its process group.
-  ~SwaySession();
+  ~SwaySession() override;
   SwaySession(const SwaySession&) = delete;
   SwaySession& operator=(const SwaySession&) = delete;
 
@@ -35,7 +33,7 @@ class SwaySession {
   const std::string& waylandDisplay() const { return wayland_; }
   const std::string& swaySocket() const { return socket_; }
   /// What a client of this session needs: the two sockets, a private runtime folder, no X.
-  Environment clientEnvironment() const;
+  Environment clientEnvironment() const override;
 
   /// Runs `swaymsg -r args...`; its output when it succeeded.
   std::optional<std::string> msg(const std::vector<std::string>& args);
@@ -46,15 +44,18 @@ class SwaySession {
   /// Starts the client `argv` and waits until sway maps and focuses its `window` ("app:title").
   bool openClient(const std::vector<std::string>& argv, const std::string& window);
   /// The focused window as "app:title", from the event stream; empty when none is.
-  const std::string& focused() const { return focused_; }
+  const std::string& focused() const override { return focused_; }
+  /// Runs "CRITERIA focus" / "CRITERIA kill" for the window.
+  bool focus(const std::string& window) override;
+  bool close(const std::string& window) override;
   /// Waits until the focused window is `window` ("app" or "app:title").
-  bool waitFocused(const std::string& window, const std::vector<Source>& also = {});
+  bool waitFocused(const std::string& window, const std::vector<Source>& also = {}) override;
   /// Waits until sway has sent every event of what it handled before this call.
-  bool sync(const std::vector<Source>& also = {});
+  bool sync(const std::vector<Source>& also = {}) override;
   /// How many binding events so far ran a command containing `text`.
   int bindingsRun(const std::string& text) const;
   /// Types with one wtype process and waits for it to end.
-  bool type(const std::vector<std::string>& args, const std::vector<Source>& also = {});
+  bool type(const std::vector<std::string>& args, const std::vector<Source>& also = {}) override;
   /// Starts a wtype process that types on while the test goes on (a held key, a pause).
   bool typeMeanwhile(const std::vector<std::string>& args);
   /// Ends the keyboard the session keeps and waits until sway has removed it: from then on each
@@ -62,11 +63,11 @@ class SwaySession {
   bool dropKeptKeyboard(const std::vector<Source>& also = {});
   /// Takes a screenshot of every output, keeping `name`.png in $TOLVANE_TEST_ARTIFACTS (else
   /// the working folder).
-  std::optional<Picture> screenshot(const std::string& name);
+  std::optional<Picture> screenshot(const std::string& name) override;
   /// Ends sway now, as a crash or a logout would.
   void end();
   /// For waits of others: sway's end and its event stream.
-  std::vector<Source> sources();
+  std::vector<Source> sources() override;
 
  private:
   /// Runs a client of the session and waits for it to end; whether it ended with status 0.
