@@ -1,7 +1,7 @@
 // Plasma's window objects, each followed from its initial state until it is unmapped.
 //
-//   ToplevelState                    | from org_kde_plasma_window (interface version 10, see
-//                                    | PlasmaWindows::kVersion)
+//   ToplevelState                    | from org_kde_plasma_window (interface version 10 on KWin 5,
+//                                    | 16 on KWin 6: see PlasmaWindows::versionFor)
 //   ---------------------------------+-------------------------------------------------------------
 //   a new window                     | the manager's `window` (at version 13 and later
 //                                    | `window_with_uuid`), answered with get_window (or

@@ -2,6 +2,7 @@
 // ToplevelSource.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,12 +21,16 @@ namespace tolvane::wayland {
 /// and then after each event that changes it (no coalescing per dispatch). Main thread only.
 class PlasmaWindows : public ToplevelSource {
  public:
-  /// The interface version bound, whatever newer one KWin offers. From 11 on the manager sends
+  /// The interface version to bind of what the compositor offers. From 11 on the manager sends
   /// the whole stacking order as one event, and from 12 as one string of every window's uuid:
   /// past about a hundred windows that event outgrows libwayland's 4096-byte message buffer and
-  /// KWin drops the connection ("Data too big for buffer"). 10 has neither; the focus history
-  /// comes from the active state, so nothing of the newer versions is missed.
-  static constexpr std::uint32_t kVersion = 10;
+  /// KWin 5 drops the connection ("Data too big for buffer"). KWin 5 (which offers 16) still
+  /// announces windows by number at 10, which has neither; KWin 6 (17 and later) announces them
+  /// by uuid only, so it gets 16, the newest this client knows. The focus history comes from the
+  /// active state, so nothing of the newer versions is missed.
+  static std::uint32_t versionFor(std::uint32_t offered) {
+    return offered > 16 ? 16 : std::min<std::uint32_t>(offered, 10);
+  }
 
   /// The name of the output showing the logical point (x, y); empty when none does.
   using OutputAt = std::function<std::string(int x, int y)>;

@@ -138,7 +138,7 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
     // KWin offers it only to the executables its desktop entries trust.
     auto* manager = bind<org_kde_plasma_window_management>(
         registry, name, &org_kde_plasma_window_management_interface, version,
-        PlasmaWindows::kVersion);
+        PlasmaWindows::versionFor(version));
     g.plasmaWindows =
         std::make_unique<PlasmaWindows>(g.display, manager, [&g](int x, int y) -> std::string {
           for (const auto& record : g.outputs) {

@@ -181,11 +181,15 @@ std::string holdMetaTab(int ms) {
 std::vector<Scenario> tolvane() {
   const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
   return {
-      // Quick taps follow the history; Tab Tab reaches the third.
+      // Quick taps follow the history; Tab Tab reaches the third. The second Tab and the
+      // release come as a person's do, after the session's surface has the keyboard: typed
+      // within a millisecond, all of them could beat it, and KWin sends its shortcut's call and
+      // the surface's keyboard in no fixed order.
       {"TolvaneOnKwin_AQuickTapSwitchesToThePreviousWindowAndTabTabToTheThird", three,
-       history({"three", "one", "two"}) + Steps{kTap, "focused one", "log " + kActivated,
-                                                "keys " + kMetaDown + " -k Tab -k Tab " + kMetaUp,
-                                                "focused three", "count:0 ok=false"}},
+       history({"three", "one", "two"}) +
+           Steps{kTap, "focused one", "log " + kActivated,
+                 "keys " + kMetaDown + " -k Tab -s 100 -k Tab -s 100 " + kMetaUp, "focused three",
+                 "count:0 ok=false"}},
       // With KWin's checks on, the desktop entry's grant is what lends Tolvane the windows.
       {"TolvaneOnKwinChecked_TheDesktopEntrysGrantLendsTheWindows", three,
        history({"three", "one", "two"}) + Steps{kTap, "focused one"}, false},
