@@ -212,10 +212,14 @@ bool XSession::waitUntil(const std::function<bool()>& done,
     // Checking may itself have read events into a queue (replies and events share the
     // socket): handle those before blocking, or poll would wait for the next one.
     if (drainQueued() > 0) continue;
-    if (xcb_connection_has_error(connection_)) return false;
+    // With the display gone (a row ends the server) only the other sources can still bring
+    // what is awaited: the program's log and its end.
+    const bool displayGone = xcb_connection_has_error(connection_) != 0;
+    if (displayGone && pumped.empty()) return false;
     const int timeout = millisecondsUntil(deadline);
     if (timeout == 0) return false;
-    std::vector<pollfd> fds{{xcb_get_file_descriptor(connection_), POLLIN, 0}};
+    std::vector<pollfd> fds;
+    if (!displayGone) fds.push_back({xcb_get_file_descriptor(connection_), POLLIN, 0});
     for (const auto& other : pumped) fds.push_back({other.fd, POLLIN, 0});
     poll(fds.data(), fds.size(), timeout);
   }
