@@ -94,6 +94,11 @@ void KwinDesktop::addActions() {
         "}\n"));
   };
   verbs_["endKwin"] = [this](const Step&) { kwin.end(); };
+  // Blocks Tolvane's main thread until "release".
+  verbs_["stall"] = [this](const Step& s) {
+    ASSERT_NE(tolvane->sendURL("tolvane://test-stall?seconds=1&until=released"), -1);
+    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
+  };
   verbs_["many"] = [this](const Step& s) { ASSERT_TRUE(kwin.openWindows(s.arg, s.n)); };
   verbs_["hold"] = [this](const Step& s) { kwin.typeMeanwhile(words(s.arg)); };
   // The window goes to a second virtual desktop, made when missing; the current one stays.
@@ -239,6 +244,14 @@ std::vector<Scenario> tolvane() {
        history({"other", "typing"}) + Steps{holdMetaTab(3000), "log " + kHud, "stop",
                                             "keys -s 900 abc", "typed:1500 abc", "cont", "exit:1",
                                             "count:0 " + kActivated, "stays typing"}},
+      // A stalled Tolvane lets the keyboard and its script go, so Meta-Tab reaches the window;
+      // back, it loads the script again and switches nothing late.
+      {"TolvaneOnKwinKeepsNoKeyboard_AStallLetsTheKeyboardAndTheScriptGo",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdMetaTab(8000), "log " + kHud, "stall", "log keyboard released", "keys abc",
+                 "typed abc", "script:0 tolvane", "release", "log:2 " + kBindings,
+                 "count:0 " + kActivated, "stays typing", kTap, "focused other"}},
       {"TolvaneOnKwin_KwinGoingAwayEndsTolvaneWithOneLine",
        {"one"},
        {"launch", "endKwin", "exit:1", "count:1 tolvane: the Wayland compositor went away"}},
