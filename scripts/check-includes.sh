@@ -53,11 +53,12 @@ declare -A allowed=(
   [backends/desktop_model]="$core_ground backends/system backends/desktop_model"
   [backends/x11]="$core_ground backends/system backends/desktop_model backends/x11"
   [backends/wayland]="$core_ground backends/system backends/sway backends/kwin backends/desktop_model backends/wayland"
+  [backends/gnome]="$core_ground backends/system backends/wayland backends/kwin backends/desktop_model backends/gnome"
   [ui/qt]="$core_ground views ui/qt"
   # The front door: the filter, the instance socket and the user's folders, never the desktop.
   [front]="base platform diagnostics settings model backends/system backends/sway palette front"
   # The composition root of the real desktop.
-  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/kwin backends/wayland ui/qt shell"
+  [shell]="$core_ground localization cloud reporting windows focus hud input palette settings_window onboarding app backends/system backends/x11 backends/sway backends/kwin backends/wayland backends/gnome ui/qt shell"
 )
 
 # The folders (main.cpp's is ".") that may include a library header: xcb and Xlib only in the X11

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/app_delegate.h"
+#include "backends/gnome/gnome_link.h"
 #include "backends/system/continue_signal.h"
 #include "backends/system/crash_record.h"
 #include "backends/system/executable_path.h"
@@ -153,8 +154,15 @@ void explainBrokenConnection() {
 /// On X11 it disconnects the client that holds the keyboard; on Wayland it shuts down the
 /// compositor connection it shares with this process, whose surface holds the keyboard.
 std::unique_ptr<system::KeyboardSentinel> startSentinel(const front::SessionDisplay& session,
-                                                        const wayland::WaylandClient* client,
+                                                        const wayland::CompositorLink* link,
                                                         std::string& error) {
+  // GNOME Shell's extension holds the grab and gives it back by itself once Tolvane stops
+  // answering; cutting Tolvane's bus connection as well would only end Tolvane at SIGCONT.
+  if (dynamic_cast<const gnome::GnomeLink*>(link)) {
+    error = "GNOME Shell's extension lets go of the keyboard itself";
+    return nullptr;
+  }
+  const auto* client = dynamic_cast<const wayland::WaylandClient*>(link);
   system::KeyboardSentinel::LetGo letGo;
   if (client) {
     letGo = [fd = client->fd()](std::uint32_t) { return ::shutdown(fd, SHUT_RDWR) == 0; };
@@ -284,17 +292,19 @@ int runApplication(shell::DesktopBackend& backend, system::SingleInstance& insta
 }
 
 /// The desktop backend for the session: Wayland with its compositor connection, else X11.
-std::unique_ptr<shell::DesktopBackend> createBackend(const front::SessionDisplay& session,
-                                                     std::unique_ptr<wayland::WaylandClient> client,
-                                                     const BundleInfo& bundle, std::string& error) {
+std::unique_ptr<shell::DesktopBackend> createBackend(
+    const front::SessionDisplay& session, std::unique_ptr<wayland::CompositorLink> client,
+    const BundleInfo& bundle, std::string& error) {
   if (client) return shell::WaylandBackend::create(bundle, session.name, std::move(client), error);
   return shell::X11Backend::create(bundle, session.name, error);
 }
 
 /// The compositor connection of a Wayland session, made before any thread exists so that the
 /// keyboard sentinel shares it; nothing (with `status` set) when Tolvane cannot run there.
-std::unique_ptr<wayland::WaylandClient> connectCompositor(const front::SessionDisplay& session,
-                                                          int& status) {
+/// On GNOME, whose Shell lends nothing to programs, that is the session bus to Tolvane's
+/// extension.
+std::unique_ptr<wayland::CompositorLink> connectCompositor(const front::SessionDisplay& session,
+                                                           int& status) {
   std::string error;
   auto client = wayland::WaylandClient::connect(session.name.c_str(), error);
   if (!client) {
@@ -304,6 +314,10 @@ std::unique_ptr<wayland::WaylandClient> connectCompositor(const front::SessionDi
     return nullptr;
   }
   if (!client->toplevels()) {
+    std::string busError;
+    auto gnome = gnome::GnomeLink::connect(
+        [](std::string_view line) { shell::logEarly(std::string(line)); }, busError);
+    if (gnome) return gnome;
     // Logged too: a user who started Tolvane from a menu finds it in the log. KWin offers its
     // list to trusted programs only: never a half-working switcher without it.
     const std::string text =
@@ -329,7 +343,7 @@ int main(int argc, char** argv) {
   const front::SessionDisplay session = front::sessionDisplay(line->x11);
   const auto instance = claimInstance(session.identity, line->url, status);
   if (!instance) return status;
-  std::unique_ptr<wayland::WaylandClient> client;
+  std::unique_ptr<wayland::CompositorLink> client;
   if (session.wayland) {
     client = connectCompositor(session, status);
     if (!client) return status;

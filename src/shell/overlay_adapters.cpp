@@ -55,7 +55,7 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
     // A panel shown outside a session (the palette holds it itself) maps the surface first.
     if (owner_.holder_ == OverlayAdapters::Holder::none) return;
     owner_.surface_->paint(
-        [painter = std::move(painter)](const wayland::OverlaySurface::Frame& frame) {
+        [painter = std::move(painter)](const wayland::OverlayHost::Frame& frame) {
           painter({frame.pixels, frame.width, frame.height, frame.stride, frame.scale, frame.x,
                    frame.y});
         },
@@ -89,7 +89,7 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
 
  private:
   /// The output a hold maps the surface on: the named one, else the first.
-  std::optional<wayland::WaylandClient::OutputInfo> output() const {
+  std::optional<wayland::OutputInfo> output() const {
     const std::string name = owner_.output_();
     for (auto& output : owner_.client_.outputs()) {
       if (name.empty() || output.name == name) return std::move(output);
@@ -100,11 +100,10 @@ class OverlayAdapters::Canvas final : public qt::OverlayCanvas {
   OverlayAdapters& owner_;
 };
 
-OverlayAdapters::OverlayAdapters(wayland::WaylandClient& client,
-                                 std::function<std::string()> output)
-    : client_(client),
+OverlayAdapters::OverlayAdapters(wayland::CompositorLink& link, std::function<std::string()> output)
+    : client_(link),
       output_(std::move(output)),
-      surface_(std::make_unique<wayland::OverlaySurface>(client)),
+      surface_(link.makeOverlay()),
       keyboard_(std::make_unique<Keyboard>(*this)),
       canvas_(std::make_unique<Canvas>(*this)) {
   surface_->setKeyboardHandler({

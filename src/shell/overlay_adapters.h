@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "backends/wayland/overlay_surface.h"
+#include "backends/wayland/compositor_link.h"
 #include "backends/wayland/session_keyboard.h"
-#include "backends/wayland/wayland_client.h"
 #include "ui/qt/overlay_canvas.h"
 
 namespace tolvane::shell {
@@ -19,7 +18,7 @@ namespace tolvane::shell {
 class OverlayAdapters {
  public:
   /// `output` names the output a hold maps the surface on (the focused window's).
-  OverlayAdapters(wayland::WaylandClient& client, std::function<std::string()> output);
+  OverlayAdapters(wayland::CompositorLink& link, std::function<std::string()> output);
   ~OverlayAdapters();
   OverlayAdapters(const OverlayAdapters&) = delete;
   OverlayAdapters& operator=(const OverlayAdapters&) = delete;
@@ -40,9 +39,9 @@ class OverlayAdapters {
   void modifiers(const wayland::HeldModifiers& held);
   void lost();
 
-  wayland::WaylandClient& client_;
+  wayland::CompositorLink& client_;
   std::function<std::string()> output_;
-  std::unique_ptr<wayland::OverlaySurface> surface_;
+  std::unique_ptr<wayland::OverlayHost> surface_;
   std::unique_ptr<Keyboard> keyboard_;
   std::unique_ptr<Canvas> canvas_;
   Holder holder_ = Holder::none;

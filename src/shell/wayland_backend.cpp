@@ -15,7 +15,7 @@
 namespace tolvane::shell {
 
 std::unique_ptr<WaylandBackend> WaylandBackend::create(
-    const BundleInfo& bundle, std::string display, std::unique_ptr<wayland::WaylandClient> client,
+    const BundleInfo& bundle, std::string display, std::unique_ptr<wayland::CompositorLink> client,
     std::string& error) {
   if (!client || !client->toplevels()) {
     error = "the Wayland compositor offers no list of windows";
@@ -26,7 +26,7 @@ std::unique_ptr<WaylandBackend> WaylandBackend::create(
 }
 
 WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
-                               std::unique_ptr<wayland::WaylandClient> client)
+                               std::unique_ptr<wayland::CompositorLink> client)
     : common_(bundle),
       display_(std::move(display)),
       client_(std::move(client)),
@@ -80,6 +80,7 @@ WaylandBackend::~WaylandBackend() {
 
 std::unique_ptr<wayland::CompositorSession> WaylandBackend::openSession() {
   const auto log = [this](std::string_view line) { common_.log().log(line); };
+  if (auto own = client_->makeSession(common_.runLoop(), log)) return own;
   if (client_->hasPlasmaWindows()) {
     std::string problem;
     const auto folder = system::currentRuntimeFolder(problem);
@@ -129,7 +130,7 @@ void WaylandBackend::quitting() {
 
 bool WaylandBackend::isUsable(std::string& problem) const {
   if (desktop_.isProcessTrusted()) return true;
-  problem = "the Wayland compositor withdrew its list of windows";
+  problem = client_->withdrawnText();
   return false;
 }
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "backends/sway/sway_bindings.h"
+#include "backends/wayland/compositor_link.h"
 #include "backends/wayland/compositor_session.h"
 #include "backends/wayland/compositor_triggers.h"
 #include "backends/wayland/sway_session.h"
-#include "backends/wayland/wayland_client.h"
 #include "backends/wayland/wayland_desktop.h"
 #include "backends/wayland/wayland_event_tap.h"
 #include "backends/wayland/wayland_hot_keys.h"
@@ -32,7 +32,7 @@ class WaylandBackend final : public DesktopBackend {
  public:
   /// Nothing, with `error` set, when the compositor lacks what the switcher needs.
   static std::unique_ptr<WaylandBackend> create(const BundleInfo& bundle, std::string display,
-                                                std::unique_ptr<wayland::WaylandClient> client,
+                                                std::unique_ptr<wayland::CompositorLink> client,
                                                 std::string& error);
   ~WaylandBackend() override;
   WaylandBackend(const WaylandBackend&) = delete;
@@ -61,10 +61,10 @@ class WaylandBackend final : public DesktopBackend {
 
  private:
   WaylandBackend(const BundleInfo& bundle, std::string display,
-                 std::unique_ptr<wayland::WaylandClient> client);
+                 std::unique_ptr<wayland::CompositorLink> client);
   void dispatchWayland();
-  /// KWin's script where the Plasma window list is offered, else sway's IPC (connected only
-  /// where sway runs).
+  /// The link's own where it carries the triggers (GNOME's extension), KWin's script where the
+  /// Plasma window list is offered, else sway's IPC (connected only where sway runs).
   std::unique_ptr<wayland::CompositorSession> openSession();
   wayland::WaylandDesktop::Sway swayHooks();
   void focusChanged(wayland::ToplevelId window);
@@ -75,7 +75,7 @@ class WaylandBackend final : public DesktopBackend {
 
   CommonServices common_;
   const std::string display_;
-  std::unique_ptr<wayland::WaylandClient> client_;
+  std::unique_ptr<wayland::CompositorLink> client_;
   std::unique_ptr<QSocketNotifier> waylandNotifier_;
   // Before the desktop: it reads sway's views (the windows' pids) as it starts, and an
   // application whose pid arrived later would look relaunched. sway_ is the session when it is

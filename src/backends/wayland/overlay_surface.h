@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "backends/wayland/compositor_link.h"
 #include "backends/wayland/keyboard_events.h"
 #include "base/geometry.h"
 
@@ -20,53 +21,42 @@ class WaylandClient;
 /// Transparent and click-through until painted; holds the keyboard exclusively from hold() to
 /// release(), with the compositor's own shortcuts inhibited meanwhile where it offers that.
 /// Main thread only, except releaseFromAnyThread(). Must go before its client.
-class OverlaySurface {
+class OverlaySurface final : public OverlayHost {
  public:
-  /// A free buffer to paint: ARGB8888, premultiplied, `stride` bytes per row, `width`×`height`
-  /// pixels = the logical size × `scale`. Its top-left pixel lies at (`x`, `y`) of the output,
-  /// logical.
-  struct Frame {
-    std::uint32_t* pixels = nullptr;
-    int width = 0, height = 0, stride = 0;
-    int scale = 1;
-    int x = 0, y = 0;
-  };
-  using Painter = std::function<void(const Frame&)>;
-
   explicit OverlaySurface(WaylandClient& client);
-  ~OverlaySurface();
+  ~OverlaySurface() override;
   OverlaySurface(const OverlaySurface&) = delete;
   OverlaySurface& operator=(const OverlaySurface&) = delete;
 
   /// Maps a transparent surface over the output named `outputName` (empty: the compositor's
   /// choice) with exclusive keyboard. False without a layer shell or such an output.
-  bool hold(const std::string& outputName);
+  bool hold(const std::string& outputName) override;
   /// Moves the surface over `bounds` and draws `painter`'s frame of that size (now, or after the
   /// first configure), making `inputArea` the clickable part; both are logical coordinates within
   /// the output. The painter is kept and runs again when the compositor asks for a new frame.
-  void paint(Painter painter, Rect bounds, Rect inputArea);
+  void paint(Painter painter, Rect bounds, Rect inputArea) override;
   /// Transparent and click-through again; the keyboard stays held.
-  void clear();
+  void clear() override;
   /// Unmaps and destroys the surface: the keyboard goes back. Idempotent.
-  void release();
-  bool isHeld() const;
+  void release() override;
+  bool isHeld() const override;
   /// Where the surface's top-left lies on its output (logical): surface-local clicks plus this
   /// are output coordinates.
-  Point origin() const;
+  Point origin() const override;
 
   /// From any thread, never waiting on the main thread: gives the keyboard back and unmaps the
   /// surface. False when nothing was held. The main thread finishes the cleanup (and reports
   /// `lost`) in finishAnyThreadRelease(), which its next dispatch and every call here run.
-  bool releaseFromAnyThread();
+  bool releaseFromAnyThread() override;
   void finishAnyThreadRelease();
 
   /// The surface goes once `handler.left` has run (unless the holder held it again there): a
   /// surface that lost the keyboard would otherwise stay mapped with nobody to release it, and
   /// take the keyboard back from the window the session chose.
-  void setKeyboardHandler(KeyboardHandler handler);
-  void setClickHandler(ClickHandler handler) { click_ = std::move(handler); }
+  void setKeyboardHandler(KeyboardHandler handler) override;
+  void setClickHandler(ClickHandler handler) override { click_ = std::move(handler); }
   /// The compositor closed the surface, or the watchdog released it.
-  void setLostHandler(std::function<void()> handler) { lost_ = std::move(handler); }
+  void setLostHandler(std::function<void()> handler) override { lost_ = std::move(handler); }
 
   struct Surface;
   struct Pool;

@@ -50,9 +50,14 @@ class ToplevelSource {
     /// The compositor withdrew the list (it is going away, or stopped the manager): every
     /// toplevel is closed by then.
     std::function<void()> finished;
+    /// The list is lent again after `finished` (a GNOME Shell that restarted); the toplevels
+    /// follow as `changed`.
+    std::function<void()> lent;
   };
 
   virtual ~ToplevelSource() = default;
+  /// Whether the compositor lends its list now: false from the start where it has not yet.
+  virtual bool lends() const { return true; }
   /// Every live toplevel, in the order the compositor announced them.
   virtual std::vector<ToplevelState> toplevels() const = 0;
   virtual void setObserver(Observer observer) = 0;

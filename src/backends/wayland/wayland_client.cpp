@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "backends/wayland/compositor_session.h"
 #include "backends/wayland/foreign_toplevels.h"
+#include "backends/wayland/overlay_surface.h"
 #include "backends/wayland/plasma_windows.h"
 #include "backends/wayland/toplevel_values.h"
 #include "backends/wayland/wayland_globals.h"
@@ -322,6 +324,14 @@ ToplevelSource* WaylandClient::toplevels() {
 }
 wl_display* WaylandClient::display() const {
   return globals_->display;
+}
+
+std::unique_ptr<CompositorSession> WaylandClient::makeSession(RunLoop&, Log) {
+  return nullptr;
+}
+
+std::unique_ptr<OverlayHost> WaylandClient::makeOverlay() {
+  return std::make_unique<OverlaySurface>(*this);
 }
 
 std::vector<WaylandClient::OutputInfo> WaylandClient::outputs() const {

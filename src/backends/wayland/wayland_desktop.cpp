@@ -3,7 +3,8 @@
 //
 //   model                            | from the compositor (and sway, when it runs)
 //   ---------------------------------+-------------------------------------------------------------
-//   trusted                          | until the toplevel manager's `finished`
+//   trusted                          | while the source lends its list: until `finished`, and
+//                                    | again from `lent`
 //   windows, their order             | the toplevels as of each `done`, in announcement order,
 //                                    | but none that asks to be skipped by switchers (one that
 //                                    | starts asking is closed; one that stops, announced)
@@ -42,12 +43,13 @@ WaylandDesktop::WaylandDesktop(ToplevelSource& source, RunLoop& loop, Sway sway,
         const Window* window = findWindow(id);
         return window && window->state.activated;
       }) {
-  setTrusted(true);
+  setTrusted(source_.lends());
   seed();
   source_.setObserver({
       .changed = [this](const ToplevelState& state) { handleChanged(state); },
       .closed = [this](ToplevelId id) { handleClosed(id); },
       .finished = [this] { handleFinished(); },
+      .lent = [this] { setTrusted(true); },
   });
 }
 
