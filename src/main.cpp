@@ -158,10 +158,7 @@ std::unique_ptr<system::KeyboardSentinel> startSentinel(const front::SessionDisp
                                                         std::string& error) {
   // GNOME Shell's extension holds the grab and gives it back by itself once Tolvane stops
   // answering; cutting Tolvane's bus connection as well would only end Tolvane at SIGCONT.
-  if (dynamic_cast<const gnome::GnomeLink*>(link)) {
-    error = "GNOME Shell's extension lets go of the keyboard itself";
-    return nullptr;
-  }
+  if (dynamic_cast<const gnome::GnomeLink*>(link)) return nullptr;
   const auto* client = dynamic_cast<const wayland::WaylandClient*>(link);
   system::KeyboardSentinel::LetGo letGo;
   if (client) {
@@ -224,9 +221,13 @@ void connectSentinel(shell::DesktopBackend& backend, system::KeyboardSentinel* s
   if (sentinel) {
     backend.setHoldPublisher([sentinel](std::uint32_t window) { sentinel->publishHold(window); });
     backend.log().log("keyboard sentinel: watching from pid " + std::to_string(sentinel->pid()));
-  } else {
+  } else if (!sentinelError.empty()) {
     backend.log().log("keyboard sentinel: " + sentinelError +
                       "; a stopped Tolvane keeps a held keyboard until it is continued");
+  } else {
+    backend.log().log(
+        "keyboard sentinel: none needed: GNOME Shell's extension gives the keyboard back by "
+        "itself once Tolvane stops answering");
   }
 }
 

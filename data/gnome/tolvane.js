@@ -25,8 +25,10 @@ function tolvaneExtension(api) {
     const SHELL_PATH = '/com/brenmoor/Tolvane/Shell';
     const TOLVANE_PATH = '/com/brenmoor/Tolvane/Desktop';
     const TOLVANE_IFACE = 'com.brenmoor.Tolvane.Desktop1';
-    // A call Tolvane has not answered by then means it is stopped or stalled.
+    // A call Tolvane has not answered by then means it is stopped or stalled. The bus's own
+    // timeout is longer, so that the heartbeat sees the silence before the call is given up.
     const ANSWER_MS = 1000;
+    const CALL_TIMEOUT_MS = 3 * ANSWER_MS;
     const HEARTBEAT_MS = 250;
     // What is taken from Tolvane is bounded before use.
     const MAX_BINDINGS = 16;
@@ -144,6 +146,7 @@ function tolvaneExtension(api) {
             this._panel = null;
             this._menu = null;
             this._refusing = false;
+            this._silentAfter = 0;
         }
 
         enable() {
@@ -192,14 +195,14 @@ function tolvaneExtension(api) {
             const number = ++this._calls;
             this._unanswered.set(number, GLib.get_monotonic_time());
             Gio.DBus.session.call(this._tolvane, TOLVANE_PATH, TOLVANE_IFACE, member, parameters,
-                null, Gio.DBusCallFlags.NO_AUTO_START, ANSWER_MS, null, (connection, result) => {
+                null, Gio.DBusCallFlags.NO_AUTO_START, CALL_TIMEOUT_MS, null, (connection, result) => {
                     this._unanswered.delete(number);
                     try {
                         connection.call_finish(result);
                         this._answered();
                     } catch (e) {
-                        // A timeout is the silence the heartbeat acts on; anything else (Tolvane
-                        // gone) the name watch handles.
+                        // Anything but a timeout (Tolvane gone) the name watch handles.
+                        if (e.matches(Gio.IOErrorEnum, Gio.IOErrorEnum.TIMED_OUT)) this._silence();
                     }
                 });
         }
@@ -220,7 +223,21 @@ function tolvaneExtension(api) {
         }
 
         _available() {
-            return this._tolvane !== null && this._answering && !this._silent();
+            if (this._silent()) this._silence();
+            return this._tolvane !== null && this._answering;
+        }
+
+        // Tolvane is stopped or stalled: the keyboard goes back, and what it asks for once it
+        // reads the keys it was sent meanwhile switches nothing late; its activations are refused
+        // until it answers a ping sent after this.
+        _silence() {
+            if (this._answering) log('tolvane: Tolvane did not answer for 1 s: GNOME has the keys');
+            this._answering = false;
+            this._refusing = true;
+            this._silentAfter = this._calls;
+            this._endSession('silent');
+            this._hidePanel();
+            this._startHeartbeat();
         }
 
         // ---- the windows ----
@@ -541,16 +558,10 @@ function tolvaneExtension(api) {
         _startHeartbeat() {
             if (this._heartbeat) return;
             this._heartbeat = GLib.timeout_add(GLib.PRIORITY_DEFAULT, HEARTBEAT_MS, () => {
-                if (this._silent()) {
-                    this._answering = false;
-                    // Keys and the release Tolvane has not read yet switch nothing once it
-                    // reads them: its activations are refused until it answers a later ping.
-                    this._refusing = true;
-                    log('tolvane: Tolvane did not answer for 1 s: the keyboard is given back');
-                    this._endSession('silent');
-                    this._hidePanel();
-                }
-                if (!this._session && !this._refusing) {
+                if (this._silent()) this._silence();
+                // Beating on after a session until all its calls are answered: a Tolvane that
+                // stopped just after a quick tap is noticed too.
+                if (!this._session && !this._refusing && this._unanswered.size === 0) {
                     this._heartbeat = 0;
                     return GLib.SOURCE_REMOVE;
                 }
@@ -564,15 +575,16 @@ function tolvaneExtension(api) {
             const number = ++this._calls;
             this._unanswered.set(number, GLib.get_monotonic_time());
             Gio.DBus.session.call(this._tolvane, TOLVANE_PATH, TOLVANE_IFACE, 'Ping', null, null,
-                Gio.DBusCallFlags.NO_AUTO_START, ANSWER_MS, null, (connection, result) => {
+                Gio.DBusCallFlags.NO_AUTO_START, CALL_TIMEOUT_MS, null, (connection, result) => {
                     this._unanswered.delete(number);
                     try {
                         connection.call_finish(result);
                     } catch (e) {
+                        if (e.matches(Gio.IOErrorEnum, Gio.IOErrorEnum.TIMED_OUT)) this._silence();
                         return;
                     }
                     this._answered();
-                    if (this._refusing && !this._silent()) this._refusing = false;
+                    if (number > this._silentAfter && !this._silent()) this._refusing = false;
                 });
         }
 
@@ -592,6 +604,11 @@ function tolvaneExtension(api) {
 
         ShowPanelAsync([monitor, [x, y, width, height], scale, pixels, input], invocation) {
             if (!this._fromTolvane(invocation)) return;
+            // A panel Tolvane painted before it read the keys of a silent spell comes too late.
+            if (this._refusing) {
+                invocation.return_value(null);
+                return;
+            }
             const m = Main.layoutManager.monitors[monitor];
             const w = width * scale, h = height * scale;
             const fits = m && scale >= 1 && scale <= 4 && width > 0 && height > 0 &&

@@ -89,7 +89,11 @@ class OnboardingPages {
       blocks.emplace_back(OnboardingText{text("perm.keysManual")});
       blocks.emplace_back(OnboardingText{*manual});
     }
-    if (!wm) blocks.emplace_back(OnboardingText{text("perm.wmMissing")});
+    if (!wm) {
+      const auto explanation = d_.accessibility.untrustedExplanation();
+      blocks.emplace_back(OnboardingText{explanation ? shownText(*explanation, kMaxReasonCharacters)
+                                                     : text("perm.wmMissing")});
+    }
     blocks.emplace_back(OnboardingLink{text("onb.openSettings"), [d = &d_] {
                                          if (d->openSwitcherSettings) d->openSwitcherSettings();
                                        }});

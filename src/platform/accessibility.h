@@ -80,6 +80,9 @@ class Accessibility {
   /// Where the user grants the permission by hand, as a URL for Workspace::openURL; nothing
   /// when this desktop has no such place.
   virtual std::optional<std::string> permissionSettingsURL() const = 0;
+  /// While not trusted: what the user can do about it, where this desktop knows better than the
+  /// generic words; nothing otherwise.
+  virtual std::optional<std::string> untrustedExplanation() const { return std::nullopt; }
 
   virtual AXElement applicationElement(Pid pid) = 0;
   virtual AXElement systemWideElement() = 0;

@@ -62,8 +62,9 @@ std::string unsupportedCompositorText() {
   const std::string desktop = currentDesktopName();
   return "this Wayland compositor" + (desktop.empty() ? "" : " (" + desktop + ")") +
          " does not let programs see or switch other programs' windows, so Tolvane cannot work "
-         "here. It works on KDE Plasma, on sway and other compositors that offer the wlroots "
-         "foreign-toplevel protocol, and in X11 sessions. tolvane --x11 runs it on XWayland, where "
+         "here. It works on GNOME (with Tolvane's Shell extension), on KDE Plasma, on sway and "
+         "other compositors that offer the wlroots foreign-toplevel protocol, and in X11 "
+         "sessions. tolvane --x11 runs it on XWayland, where "
          "it sees only "
          "X11 programs.";
 }

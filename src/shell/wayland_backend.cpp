@@ -52,6 +52,8 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
           qt::AppIcons([this](const std::string& id) { return desktop_.iconPNG(id); }),
           [this](const KeyEvent& key) { return keyMonitor_.offer(key); },
           [this] { common_.log().log("wayland: overlay shown palette"); }) {
+  client_->setLog([this](std::string_view line) { common_.log().log(line); });
+  desktop_.setUntrustedExplanation([this] { return client_->withdrawnText(); });
   desktop_.setFocusObserver([this](wayland::ToplevelId window) { focusChanged(window); });
   session_->feed(triggers_, [this] { desktop_.swayTreeChanged(); });
   if (session_->eventFd() >= 0) {

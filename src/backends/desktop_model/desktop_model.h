@@ -109,6 +109,14 @@ class DesktopModel : public Workspace,
   /// There is nothing to ask the user for: the display server lends the windows or it does not.
   bool isProcessTrustedWithPrompt() override { return trusted_; }
   std::optional<std::string> permissionSettingsURL() const override { return std::nullopt; }
+  std::optional<std::string> untrustedExplanation() const override {
+    if (trusted_ || !untrustedExplanation_) return std::nullopt;
+    return untrustedExplanation_();
+  }
+  /// What untrustedExplanation says while the windows are not lent.
+  void setUntrustedExplanation(std::function<std::string()> explain) {
+    untrustedExplanation_ = std::move(explain);
+  }
   AXElement applicationElement(Pid pid) override;
   AXElement systemWideElement() override;
   AXResult copyAttribute(const AXElement& element, std::string_view attribute) override;
@@ -280,6 +288,8 @@ class DesktopModel : public Workspace,
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
   bool trusted_ = false;
+
+  std::function<std::string()> untrustedExplanation_;
   std::vector<App> apps_;  // in order of appearance
   std::uint64_t nextSerial_ = 1;
   std::optional<Pid> frontmost_;

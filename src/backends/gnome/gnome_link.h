@@ -28,6 +28,7 @@ class GnomeLink final : public wayland::CompositorLink {
   GnomeLink(const GnomeLink&) = delete;
   GnomeLink& operator=(const GnomeLink&) = delete;
 
+  void setLog(Log log) override { log_ = std::move(log); }
   int fd() const override { return bus_->fd(); }
   bool dispatch() override;
   void flush() override {}

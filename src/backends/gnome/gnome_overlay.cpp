@@ -10,7 +10,9 @@
 //                                 | than the extension's patience ends the hold (it has given the
 //                                 | keyboard back, and the session must not act on it late)
 //   lost                          | GrabEnded for any reason but the modifier's release and
-//                                 | Escape, whose keys arrived before it; the extension gone
+//                                 | Escape (whose keys arrived before it), and the extension
+//                                 | gone: the session is cancelled (an Escape) before the hold
+//                                 | is lost, since the user has the keyboard back already
 //   paint, clear                  | ShowPanel with the frame's pixels, HidePanel
 //   release()                     | Release() unless the extension ended the grab already
 //   releaseFromAnyThread()        | Release("watchdog") composed ahead, on a connection of its own
@@ -109,7 +111,7 @@ void GnomeOverlay::key(const ShellKey& key) {
   if (!held_ || key.serial != serial_) return;
   if (monotonicMicros() - key.sentMicros > kPatienceMicros) {
     grabbing_ = false;  // the extension let go of it already
-    return lose();
+    return abandon();
   }
   if (keyboard_.key) keyboard_.key(key.keysym, key.pressed, key.text, key.baseKeysym);
   const auto modifiers = modifiersOf(key.modifiers);
@@ -123,7 +125,7 @@ void GnomeOverlay::grabEnded(std::uint32_t serial, std::string_view why) {
   deliverPending();
   if (!held_ || serial != serial_) return;
   grabbing_ = false;
-  if (why != "released" && why != "escape") lose();
+  if (why != "released" && why != "escape") abandon();
 }
 
 void GnomeOverlay::clicked(double x, double y) {
@@ -133,6 +135,17 @@ void GnomeOverlay::clicked(double x, double y) {
 void GnomeOverlay::extensionGone() {
   offered_.reset();
   grabbing_ = false;
+  abandon();
+}
+
+void GnomeOverlay::abandon() {
+  // The user has had the keyboard back since the extension let go: the session must end
+  // without switching, as Escape ends it, not as the modifier's release would.
+  constexpr std::uint32_t kEscape = 0xff1b;
+  if (held_ && keyboard_.key) {
+    keyboard_.key(kEscape, true, {}, kEscape);
+    if (held_) keyboard_.key(kEscape, false, {}, kEscape);
+  }
   if (held_) lose();
 }
 

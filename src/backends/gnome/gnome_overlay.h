@@ -55,6 +55,8 @@ class GnomeOverlay final : public wayland::OverlayHost {
  private:
   void enter(std::uint32_t serial, std::uint32_t modifiers);
   void lose();
+  /// The extension let go without the user's release: cancelled, then lost.
+  void abandon();
 
   ShellBus& bus_;
   std::function<int(int)> scaleOf_;

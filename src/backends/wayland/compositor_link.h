@@ -73,6 +73,8 @@ class CompositorLink {
   using Log = std::function<void(std::string_view)>;
 
   virtual ~CompositorLink() = default;
+  /// Where the link logs from now on (it may have logged elsewhere before the log existed).
+  virtual void setLog(Log log) { (void)log; }
   /// The connection to watch for readability; dispatch() handles what arrived.
   virtual int fd() const = 0;
   /// False once the connection has ended for good.
