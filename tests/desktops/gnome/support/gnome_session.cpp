@@ -1,0 +1,402 @@
+// Starting, driving, watching and ending the private headless GNOME Shell.
+#include "desktops/gnome/support/gnome_session.h"
+
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "desktops/driver/step_driver.h"
+
+namespace tolvane::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kShell = "org.gnome.Shell";
+constexpr const char* kScreenshot = "org.gnome.Shell.Screenshot";
+constexpr const char* kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
+/// The harness's extension owns this name once the Shell has started and left its overview.
+constexpr const char* kToolsReady = "com.brenmoor.TolvaneTestTools";
+constexpr const char* kToolsUuid = "tolvane-test-tools@brenmoor.com";
+/// Shift_L: pressed alone, it does nothing on GNOME.
+constexpr std::uint32_t kHarmlessKeysym = 0xffe1;
+
+/// The Shell's bus lets the test (root) and the Shell (nobody) both connect, which a session
+/// bus's own rule (its owner only) would not. Nothing is activated on it: the Shell's helpers
+/// (calendar, portals) stay away, as they would only slow its start.
+std::string sessionBusConfig(const std::string& socket) {
+  return "<busconfig><type>session</type><listen>unix:path=" + socket +
+         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+         "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
+         "</policy></busconfig>\n";
+}
+
+/// `text` as a JavaScript string literal.
+std::string jsString(const std::string& text) {
+  std::string literal = "'";
+  for (const char c : text) {
+    if (c == '\\' || c == '\'') literal += '\\';
+    literal += c;
+  }
+  return literal + "'";
+}
+
+/// A MetaWindow `w`'s test for "app" or "app:title"; a Wayland client's app id is its class.
+std::string matches(const std::string& window) {
+  const auto colon = window.find(':');
+  const std::string app = "w.get_wm_class() === " + jsString(window.substr(0, colon));
+  if (colon == std::string::npos) return app;
+  return app + " && w.get_title() === " + jsString(window.substr(colon + 1));
+}
+
+/// Gives `folder` and everything in it to `nobody`, whose Shell writes its caches there.
+bool giveToNobody(const std::string& folder) {
+  const passwd* nobody = getpwnam("nobody");
+  if (!nobody || lchown(folder.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
+  }
+  return true;
+}
+
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+}  // namespace
+
+std::string onEachWindow(const std::string& window, const std::string& action) {
+  return "let found = 0;\nfor (const w of global.display.list_all_windows()) if (" +
+         matches(window) + ") { " + action + " found++; }\nfound";
+}
+
+/// The test's connection to the Shell's bus, what it has heard of the names there, and the
+/// remote desktop session that keeps a keyboard in the seat.
+struct GnomeSession::Bus {
+  ~Bus() {
+    sd_bus_slot_unref(names);
+    sd_bus_flush_close_unref(bus);
+  }
+  Source source() {
+    return {sd_bus_get_fd(bus), [this] {
+              int r;
+              while ((r = sd_bus_process(bus, nullptr)) > 0) {
+              }
+              return r >= 0;
+            }};
+  }
+  /// Calls a method of `service`'s; the reply, or nothing with `error` saying why.
+  template <typename... Args>
+  Message call(const char* service, const std::string& path, const char* interface,
+               const char* member, const char* types, Args... args) {
+    sd_bus_error failure{};
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_call_method(bus, service, path.c_str(), interface, member, &failure, &reply, types,
+                           args...) < 0) {
+      error = std::string(member) + ": " + (failure.message ? failure.message : "no reply");
+    }
+    sd_bus_error_free(&failure);
+    return Message(reply);
+  }
+
+  sd_bus* bus = nullptr;
+  sd_bus_slot* names = nullptr;
+  /// The well-known names taken on the bus so far.
+  std::set<std::string> owned;
+  std::string error;
+};
+
+GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
+                           std::string testExtension)
+    : remoteKeys_(std::move(remoteKeys)),
+      testExtension_(std::move(testExtension)),
+      clients_(std::move(testClient)) {}
+
+GnomeSession::~GnomeSession() {
+  typists_.clear();
+  clients_.clear();
+  // The remote desktop session ends with the connection that opened it.
+  bus_.reset();
+  shell_.reset();
+  systemBus_.reset();
+  sessionBus_.reset();
+}
+
+bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
+  if (root_.path().empty()) return false;
+  home_ = root_.path() + "/home";
+  runtime_ = root_.path() + "/run";
+  clientRuntime_ = root_.path() + "/clients";
+  wayland_ = runtime_ + "/wayland-gnome";
+  for (const auto& folder : {home_, runtime_, clientRuntime_}) {
+    fs::create_directories(folder);
+    chmod(folder.c_str(), 0700);
+  }
+  chmod(root_.path().c_str(), 0711);
+  return startBuses() && installExtensions(extensionFolders) && startShell() && holdKeyboard();
+}
+
+namespace {
+
+/// Starts a bus daemon that prints its address; the address, or empty when it did not start.
+std::string startDaemon(const std::vector<std::string>& argv, PipeText& out,
+                        std::unique_ptr<ChildProcess>& daemon) {
+  daemon = std::make_unique<ChildProcess>(argv, Environment{}, out.writeEnd());
+  out.closeWriteEnd();
+  const auto printed = [&] { return out.text().find('\n') != std::string::npos; };
+  if (!waitOn([&] { return printed() || daemon->ended(); }, {out.source(), daemon->source()},
+              CompositorSession::kBound) ||
+      !printed()) {
+    return "";
+  }
+  return out.text().substr(0, out.text().find('\n'));
+}
+
+}  // namespace
+
+// The Shell will not start without a system bus, and dies some time after starting on a
+// minimal one: it gets one with the machine's own policy, on a socket of its own and without the
+// pid file that belongs to the machine's bus.
+bool GnomeSession::startBuses() {
+  const std::string config = root_.path() + "/session-bus.conf";
+  std::ofstream(config) << sessionBusConfig(root_.path() + "/session-bus");
+  sessionAddress_ =
+      startDaemon({"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"},
+                  sessionOut_, sessionBus_);
+  systemAddress_ = startDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
+                                "--address=unix:path=" + root_.path() + "/system-bus", "--nofork",
+                                "--nopidfile", "--print-address=1"},
+                               systemOut_, systemBus_);
+  if (sessionAddress_.empty() || systemAddress_.empty()) {
+    error_ = "the buses did not start";
+    return false;
+  }
+  bus_ = std::make_unique<Bus>();
+  // Watched before the Shell starts, so that the taking of a name is never missed.
+  const auto owned = [](sd_bus_message* m, void* data, sd_bus_error*) {
+    const char *name = nullptr, *before = nullptr, *after = nullptr;
+    if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && after && *after) {
+      static_cast<Bus*>(data)->owned.insert(name);
+    }
+    return 0;
+  };
+  const std::string match = "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'";
+  if (sd_bus_new(&bus_->bus) < 0 || sd_bus_set_address(bus_->bus, sessionAddress_.c_str()) < 0 ||
+      sd_bus_set_bus_client(bus_->bus, 1) < 0 || sd_bus_start(bus_->bus) < 0 ||
+      sd_bus_add_match(bus_->bus, &bus_->names, match.c_str(), owned, bus_.get()) < 0) {
+    error_ = "cannot connect to the session bus at " + sessionAddress_;
+    return false;
+  }
+  return true;
+}
+
+// The user's extensions folder, and the settings that enable them, in a key file the Shell
+// reads through GSettings' key file backend: nothing of the machine's user leaks in.
+bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
+  const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
+  fs::create_directories(installed);
+  std::error_code failed;
+  fs::copy(testExtension_, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
+  std::string enabled = "'" + std::string(kToolsUuid) + "'";
+  for (const auto& folder : folders) {
+    const std::string uuid = fs::path(folder).filename();
+    if (failed) break;
+    fs::copy(folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
+    enabled += ", '" + uuid + "'";
+  }
+  const std::string settings = home_ + "/.config/glib-2.0/settings";
+  fs::create_directories(settings);
+  // A window fades in after it is activated, and notification banners come and go: without
+  // animations and banners, a screenshot shows what the Shell has just been told.
+  std::ofstream(settings + "/keyfile")
+      << "[org/gnome/shell]\ndisable-user-extensions=false\nenabled-extensions=[" << enabled
+      << "]\n\n[org/gnome/desktop/interface]\nenable-animations=false\n"
+         "\n[org/gnome/desktop/notifications]\nshow-banners=false\n";
+  if (failed || !giveToNobody(home_) || !giveToNobody(runtime_)) {
+    error_ = "cannot install the extensions: " + failed.message();
+    return false;
+  }
+  return true;
+}
+
+// Without logind, the Shell still waits for it where /run/systemd/seats exists, and dies: it
+// runs in a mount namespace of its own over an empty /run/systemd. Its runtime folder is as
+// fresh as the test, since a Shell that ended within a minute of its start leaves a mark there
+// that disables the extensions at the next.
+bool GnomeSession::startShell() {
+  std::vector<std::string> argv{
+      "unshare",
+      "--mount",
+      "--",
+      "sh",
+      "-c",
+      "[ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd || exit 1; exec \"$@\"",
+      "sh"};
+  const auto rest = words(
+      "setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "
+      "LANG=C.UTF-8 GSETTINGS_BACKEND=keyfile");
+  argv.insert(argv.end(), rest.begin(), rest.end());
+  argv.insert(
+      argv.end(),
+      {"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/.config",
+       "XDG_DATA_HOME=" + home_ + "/.local/share", "XDG_CACHE_HOME=" + home_ + "/.cache",
+       "XDG_STATE_HOME=" + home_ + "/.local/state", "XDG_RUNTIME_DIR=" + runtime_,
+       "DBUS_SESSION_BUS_ADDRESS=" + sessionAddress_, "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
+       "gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1280x800",
+       "--wayland-display", fs::path(wayland_).filename()});
+  shell_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, shellErr_.writeEnd());
+  shellErr_.closeWriteEnd();
+  const auto ready = [&] {
+    return (bus_->owned.count(kShell) && bus_->owned.count(kToolsReady)) || shell_->ended();
+  };
+  if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
+    error_ = "GNOME Shell did not start:\n" + shellErr_.text();
+    return false;
+  }
+  return true;
+}
+
+// The headless seat has a keyboard only while a virtual one exists, and the first key of a new
+// one is lost. A client binds its keyboard once; when the last virtual keyboard goes, with a key
+// tool's end, that binding goes dead for good. A remote desktop session of the test's own keeps
+// one keyboard for the whole run, its first key pressed before any window exists.
+bool GnomeSession::holdKeyboard() {
+  const auto created = bus_->call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
+                                  "CreateSession", "");
+  const char* path = nullptr;
+  if (!created || sd_bus_message_read(created.get(), "o", &path) < 0) {
+    error_ = "no remote desktop session: " + bus_->error;
+    return false;
+  }
+  const std::string session = path;
+  const char* interface = "org.gnome.Mutter.RemoteDesktop.Session";
+  if (!bus_->call(kRemoteDesktop, session, interface, "Start", "") ||
+      !bus_->call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                  1) ||
+      !bus_->call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                  0)) {
+    error_ = "the remote desktop session did not start: " + bus_->error;
+    return false;
+  }
+  return true;
+}
+
+Environment GnomeSession::clientEnvironment() const {
+  return {{"WAYLAND_DISPLAY", wayland_},
+          {"DBUS_SESSION_BUS_ADDRESS", sessionAddress_},
+          {"XDG_RUNTIME_DIR", clientRuntime_},
+          {"XDG_CURRENT_DESKTOP", "GNOME"},
+          {"DISPLAY", ""}};
+}
+
+std::vector<Source> GnomeSession::sources() {
+  std::vector<Source> all = clients_.sources();
+  all.push_back(shellErr_.source());
+  if (bus_) all.push_back(bus_->source());
+  if (shell_) all.push_back(shell_->source());
+  return all;
+}
+
+bool GnomeSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  return waitOn(done, all, kBound);
+}
+
+bool GnomeSession::run(const std::vector<std::string>& argv, const std::vector<Source>& also) {
+  ChildProcess child(argv, clientEnvironment());
+  auto all = also;
+  all.push_back(child.source());
+  return waitWith([&] { return child.ended(); }, all) && WIFEXITED(child.status()) &&
+         WEXITSTATUS(child.status()) == 0;
+}
+
+bool GnomeSession::eval(const std::string& js, std::string* result) {
+  const auto reply = bus_->call(kShell, "/org/gnome/Shell", kShell, "Eval", "s", js.c_str());
+  int success = 0;
+  const char* text = nullptr;
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &text) < 0) return false;
+  if (result) *result = text ? text : "";
+  return success != 0;
+}
+
+bool GnomeSession::runOnEach(const std::string& window, const std::string& js) {
+  std::string found;
+  return eval(onEachWindow(window, js), &found) && found != "0";
+}
+
+bool GnomeSession::focus(const std::string& window) {
+  return runOnEach(window, "Main.activateWindow(w);");
+}
+
+bool GnomeSession::close(const std::string& window) {
+  return runOnEach(window, "w.delete(global.get_current_time());");
+}
+
+bool GnomeSession::openWindow(const std::string& app, const std::string& title,
+                              const std::vector<std::string>& flags) {
+  clients_.open(clientEnvironment(), app, title, flags);
+  return waitWith([&] { return focused() == app + ":" + title; });
+}
+
+bool GnomeSession::openWindows(const std::string& app, int count) {
+  clients_.open(clientEnvironment(), app, app, {}, count);
+  return waitFocused(app);
+}
+
+bool GnomeSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
+  return waitWith([&] { return isWindow(focused(), window); }, also);
+}
+
+bool GnomeSession::sync(const std::vector<Source>& also) {
+  // The Shell answers after all it had to handle before; what it told the clients then is ahead
+  // of the answer to each one's round trip.
+  return eval("true") && waitWith(clients_.askSync(), also);
+}
+
+bool GnomeSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
+  std::vector<std::string> argv{remoteKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return run(argv, also);
+}
+
+void GnomeSession::typeMeanwhile(const std::vector<std::string>& words) {
+  std::vector<std::string> argv{remoteKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  typists_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
+}
+
+// The Shell (nobody) writes the picture into its own runtime folder; ImageMagick keeps it and
+// makes the plain RGB the suites compare.
+std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
+  const std::string shot = runtime_ + "/" + name + ".png", plain = root_.path() + "/" + name;
+  const auto reply = bus_->call(kScreenshot, "/org/gnome/Shell/Screenshot", kScreenshot,
+                                "Screenshot", "bbs", 0, 0, shot.c_str());
+  int success = 0;
+  const char* used = nullptr;
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success ||
+      !run({"convert", shot, "-alpha", "off", "-write",
+            std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
+            "ppm:" + plain + ".ppm"})) {
+    return std::nullopt;
+  }
+  return readPpm(plain + ".ppm");
+}
+
+void GnomeSession::end() {
+  if (!shell_) return;
+  kill(-shell_->pid(), SIGKILL);
+  shell_->waitForEnd(kBound);
+}
+
+}  // namespace tolvane::test
