@@ -100,7 +100,7 @@ struct KwinSession::Bus {
 };
 
 KwinSession::KwinSession(std::string testClient, std::string fakeKeys)
-    : testClient_(std::move(testClient)), fakeKeys_(std::move(fakeKeys)) {}
+    : fakeKeys_(std::move(fakeKeys)), clients_(std::move(testClient)) {}
 
 KwinSession::~KwinSession() {
   typists_.clear();
@@ -225,33 +225,11 @@ Environment KwinSession::clientEnvironment() const {
 }
 
 std::vector<Source> KwinSession::sources() {
-  std::vector<Source> all{kwinErr_.source(),
-                          {activations_.source().fd, [this] { return readActivations(); }}};
+  std::vector<Source> all = clients_.sources();
+  all.push_back(kwinErr_.source());
   if (bus_) all.push_back(bus_->source());
   if (kwin_) all.push_back(kwin_->source());
-  for (const auto& client : clients_) all.push_back(client->source());
   return all;
-}
-
-// Lines from several clients share the pipe, each client telling only its own changes: a
-// window's deactivation may come after the next one's activation, and KWin may activate a
-// window for a moment while another keeps the activated state (an overlay going away). The
-// focused window is the one activated last of those that still say they are.
-bool KwinSession::readActivations() {
-  const bool open = activations_.source().drain();
-  const std::string& text = activations_.text();
-  for (auto end = text.find('\n', activationsRead_); end != std::string::npos;
-       end = text.find('\n', activationsRead_)) {
-    const std::string line = text.substr(activationsRead_, end - activationsRead_);
-    activationsRead_ = end + 1;
-    const bool activated = line.starts_with("activated ");
-    if (!activated && !line.starts_with("deactivated ")) continue;
-    const std::string window = line.substr(line.find(' ') + 1);
-    std::erase(activated_, window);
-    if (activated) activated_.push_back(window);
-  }
-  focused_ = activated_.empty() ? "" : activated_.back();
-  return open;
 }
 
 bool KwinSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
@@ -270,11 +248,8 @@ bool KwinSession::run(const std::vector<std::string>& argv, const std::vector<So
 
 bool KwinSession::openWindow(const std::string& app, const std::string& title,
                              const std::vector<std::string>& flags) {
-  std::vector<std::string> argv{testClient_, "--app-id", app, "--title", title};
-  argv.insert(argv.end(), flags.begin(), flags.end());
-  clients_.push_back(
-      std::make_unique<ChildProcess>(argv, clientEnvironment(), activations_.writeEnd()));
-  return waitWith([&] { return focused_ == app + ":" + title; });
+  clients_.open(clientEnvironment(), app, title, flags);
+  return waitWith([&] { return focused() == app + ":" + title; });
 }
 
 bool KwinSession::runOnEach(const std::string& window, const std::string& action) {
@@ -292,37 +267,19 @@ bool KwinSession::close(const std::string& window) {
 }
 
 bool KwinSession::openWindows(const std::string& app, int count) {
-  clients_.push_back(std::make_unique<ChildProcess>(
-      std::vector<std::string>{testClient_, "--app-id", app, "--title", app, "--count",
-                               std::to_string(count)},
-      clientEnvironment(), activations_.writeEnd()));
+  clients_.open(clientEnvironment(), app, app, {}, count);
   return waitFocused(app);
 }
 
 bool KwinSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  return waitWith([&] { return isWindow(focused_, window); }, also);
+  return waitWith([&] { return isWindow(focused(), window); }, also);
 }
 
 bool KwinSession::sync(const std::vector<Source>& also) {
   // KWin answers after all it had to handle before; what it told the clients then is ahead of
   // the answer to each one's round trip.
-  if (!bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) return false;
-  const int synced = activations_.count("synced\n");
-  std::vector<const ChildProcess*> asked;
-  for (const auto& client : clients_) {
-    client->source().drain();
-    if (client->ended()) continue;
-    client->signal(SIGUSR1);
-    asked.push_back(client.get());
-  }
-  // A client whose last window closed ends instead of answering.
-  return waitWith(
-      [&] {
-        const auto ended = std::count_if(
-            asked.begin(), asked.end(), [](const ChildProcess* client) { return client->ended(); });
-        return activations_.count("synced\n") - synced + ended >= std::ssize(asked);
-      },
-      also);
+  return bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none") &&
+         waitWith(clients_.askSync(), also);
 }
 
 bool KwinSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
