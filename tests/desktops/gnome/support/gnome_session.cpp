@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "desktops/driver/step_driver.h"
 
@@ -28,16 +27,6 @@ constexpr const char* kToolsReady = "com.brenmoor.TolvaneTestTools";
 constexpr const char* kToolsUuid = "tolvane-test-tools@brenmoor.com";
 /// Shift_L: pressed alone, it does nothing on GNOME.
 constexpr std::uint32_t kHarmlessKeysym = 0xffe1;
-
-/// The Shell's bus lets the test (root) and the Shell (nobody) both connect, which a session
-/// bus's own rule (its owner only) would not. Nothing is activated on it: the Shell's helpers
-/// (calendar, portals) stay away, as they would only slow its start.
-std::string sessionBusConfig(const std::string& socket) {
-  return "<busconfig><type>session</type><listen>unix:path=" + socket +
-         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-         "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
-         "</policy></busconfig>\n";
-}
 
 /// `text` as a JavaScript string literal.
 std::string jsString(const std::string& text) {
@@ -67,53 +56,12 @@ bool giveToNobody(const std::string& folder) {
   return true;
 }
 
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
 }  // namespace
 
 std::string onEachWindow(const std::string& window, const std::string& action) {
   return "let found = 0;\nfor (const w of global.display.list_all_windows()) if (" +
          matches(window) + ") { " + action + " found++; }\nfound";
 }
-
-/// The test's connection to the Shell's bus, what it has heard of the names there, and the
-/// remote desktop session that keeps a keyboard in the seat.
-struct GnomeSession::Bus {
-  ~Bus() {
-    sd_bus_slot_unref(names);
-    sd_bus_flush_close_unref(bus);
-  }
-  Source source() {
-    return {sd_bus_get_fd(bus), [this] {
-              int r;
-              while ((r = sd_bus_process(bus, nullptr)) > 0) {
-              }
-              return r >= 0;
-            }};
-  }
-  /// Calls a method of `service`'s; the reply, or nothing with `error` saying why.
-  template <typename... Args>
-  Message call(const char* service, const std::string& path, const char* interface,
-               const char* member, const char* types, Args... args) {
-    sd_bus_error failure{};
-    sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus, service, path.c_str(), interface, member, &failure, &reply, types,
-                           args...) < 0) {
-      error = std::string(member) + ": " + (failure.message ? failure.message : "no reply");
-    }
-    sd_bus_error_free(&failure);
-    return Message(reply);
-  }
-
-  sd_bus* bus = nullptr;
-  sd_bus_slot* names = nullptr;
-  /// The well-known names taken on the bus so far.
-  std::set<std::string> owned;
-  std::string error;
-};
 
 GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
                            std::string testExtension)
@@ -124,11 +72,7 @@ GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
 GnomeSession::~GnomeSession() {
   typists_.clear();
   clients_.clear();
-  // The remote desktop session ends with the connection that opened it.
-  bus_.reset();
   shell_.reset();
-  systemBus_.reset();
-  sessionBus_.reset();
 }
 
 bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
@@ -145,55 +89,16 @@ bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
   return startBuses() && installExtensions(extensionFolders) && startShell() && holdKeyboard();
 }
 
-namespace {
-
-/// Starts a bus daemon that prints its address; the address, or empty when it did not start.
-std::string startDaemon(const std::vector<std::string>& argv, PipeText& out,
-                        std::unique_ptr<ChildProcess>& daemon) {
-  daemon = std::make_unique<ChildProcess>(argv, Environment{}, out.writeEnd());
-  out.closeWriteEnd();
-  const auto printed = [&] { return out.text().find('\n') != std::string::npos; };
-  if (!waitOn([&] { return printed() || daemon->ended(); }, {out.source(), daemon->source()},
-              CompositorSession::kBound) ||
-      !printed()) {
-    return "";
-  }
-  return out.text().substr(0, out.text().find('\n'));
-}
-
-}  // namespace
-
 // The Shell will not start without a system bus, and dies some time after starting on a
 // minimal one: it gets one with the machine's own policy, on a socket of its own and without the
 // pid file that belongs to the machine's bus.
 bool GnomeSession::startBuses() {
-  const std::string config = root_.path() + "/session-bus.conf";
-  std::ofstream(config) << sessionBusConfig(root_.path() + "/session-bus");
-  sessionAddress_ =
-      startDaemon({"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"},
-                  sessionOut_, sessionBus_);
-  systemAddress_ = startDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
-                                "--address=unix:path=" + root_.path() + "/system-bus", "--nofork",
-                                "--nopidfile", "--print-address=1"},
-                               systemOut_, systemBus_);
-  if (sessionAddress_.empty() || systemAddress_.empty()) {
-    error_ = "the buses did not start";
-    return false;
-  }
-  bus_ = std::make_unique<Bus>();
-  // Watched before the Shell starts, so that the taking of a name is never missed.
-  const auto owned = [](sd_bus_message* m, void* data, sd_bus_error*) {
-    const char *name = nullptr, *before = nullptr, *after = nullptr;
-    if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && after && *after) {
-      static_cast<Bus*>(data)->owned.insert(name);
-    }
-    return 0;
-  };
-  const std::string match = "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'";
-  if (sd_bus_new(&bus_->bus) < 0 || sd_bus_set_address(bus_->bus, sessionAddress_.c_str()) < 0 ||
-      sd_bus_set_bus_client(bus_->bus, 1) < 0 || sd_bus_start(bus_->bus) < 0 ||
-      sd_bus_add_match(bus_->bus, &bus_->names, match.c_str(), owned, bus_.get()) < 0) {
-    error_ = "cannot connect to the session bus at " + sessionAddress_;
+  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
+                                   "--address=unix:path=" + root_.path() + "/system-bus",
+                                   "--nofork", "--nopidfile", "--print-address=1"},
+                                  systemOut_, systemBus_);
+  if (!bus_.start(root_.path()) || systemAddress_.empty()) {
+    error_ = "the buses did not start: " + bus_.error();
     return false;
   }
   return true;
@@ -250,13 +155,13 @@ bool GnomeSession::startShell() {
       {"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/.config",
        "XDG_DATA_HOME=" + home_ + "/.local/share", "XDG_CACHE_HOME=" + home_ + "/.cache",
        "XDG_STATE_HOME=" + home_ + "/.local/state", "XDG_RUNTIME_DIR=" + runtime_,
-       "DBUS_SESSION_BUS_ADDRESS=" + sessionAddress_, "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
+       "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
        "gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1280x800",
        "--wayland-display", fs::path(wayland_).filename()});
   shell_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, shellErr_.writeEnd());
   shellErr_.closeWriteEnd();
   const auto ready = [&] {
-    return (bus_->owned.count(kShell) && bus_->owned.count(kToolsReady)) || shell_->ended();
+    return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || shell_->ended();
   };
   if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
     error_ = "GNOME Shell did not start:\n" + shellErr_.text();
@@ -270,21 +175,21 @@ bool GnomeSession::startShell() {
 // tool's end, that binding goes dead for good. A remote desktop session of the test's own keeps
 // one keyboard for the whole run, its first key pressed before any window exists.
 bool GnomeSession::holdKeyboard() {
-  const auto created = bus_->call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
-                                  "CreateSession", "");
+  const auto created = bus_.call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
+                                 "CreateSession", "");
   const char* path = nullptr;
   if (!created || sd_bus_message_read(created.get(), "o", &path) < 0) {
-    error_ = "no remote desktop session: " + bus_->error;
+    error_ = "no remote desktop session: " + bus_.error();
     return false;
   }
   const std::string session = path;
   const char* interface = "org.gnome.Mutter.RemoteDesktop.Session";
-  if (!bus_->call(kRemoteDesktop, session, interface, "Start", "") ||
-      !bus_->call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
-                  1) ||
-      !bus_->call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
-                  0)) {
-    error_ = "the remote desktop session did not start: " + bus_->error;
+  if (!bus_.call(kRemoteDesktop, session, interface, "Start", "") ||
+      !bus_.call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                 1) ||
+      !bus_.call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                 0)) {
+    error_ = "the remote desktop session did not start: " + bus_.error();
     return false;
   }
   return true;
@@ -292,7 +197,7 @@ bool GnomeSession::holdKeyboard() {
 
 Environment GnomeSession::clientEnvironment() const {
   return {{"WAYLAND_DISPLAY", wayland_},
-          {"DBUS_SESSION_BUS_ADDRESS", sessionAddress_},
+          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
           {"XDG_RUNTIME_DIR", clientRuntime_},
           {"XDG_CURRENT_DESKTOP", "GNOME"},
           {"DISPLAY", ""}};
@@ -301,7 +206,7 @@ Environment GnomeSession::clientEnvironment() const {
 std::vector<Source> GnomeSession::sources() {
   std::vector<Source> all = clients_.sources();
   all.push_back(shellErr_.source());
-  if (bus_) all.push_back(bus_->source());
+  all.push_back(bus_.source());
   if (shell_) all.push_back(shell_->source());
   return all;
 }
@@ -321,7 +226,7 @@ bool GnomeSession::run(const std::vector<std::string>& argv, const std::vector<S
 }
 
 bool GnomeSession::eval(const std::string& js, std::string* result) {
-  const auto reply = bus_->call(kShell, "/org/gnome/Shell", kShell, "Eval", "s", js.c_str());
+  const auto reply = bus_.call(kShell, "/org/gnome/Shell", kShell, "Eval", "s", js.c_str());
   int success = 0;
   const char* text = nullptr;
   if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &text) < 0) return false;
@@ -379,8 +284,8 @@ void GnomeSession::typeMeanwhile(const std::vector<std::string>& words) {
 // makes the plain RGB the suites compare.
 std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
   const std::string shot = runtime_ + "/" + name + ".png", plain = root_.path() + "/" + name;
-  const auto reply = bus_->call(kScreenshot, "/org/gnome/Shell/Screenshot", kScreenshot,
-                                "Screenshot", "bbs", 0, 0, shot.c_str());
+  const auto reply = bus_.call(kScreenshot, "/org/gnome/Shell/Screenshot", kScreenshot,
+                               "Screenshot", "bbs", 0, 0, shot.c_str());
   int success = 0;
   const char* used = nullptr;
   const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");

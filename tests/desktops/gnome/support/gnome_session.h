@@ -12,6 +12,7 @@
 
 #include "desktops/driver/compositor_suite.h"
 #include "desktops/driver/picture.h"
+#include "desktops/driver/session_bus.h"
 #include "desktops/driver/toplevel_clients.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -80,7 +81,6 @@ class GnomeSession final : public CompositorSession {
   std::vector<Source> sources() override;
 
  private:
-  struct Bus;
   bool startBuses();
   bool installExtensions(const std::vector<std::string>& folders);
   bool startShell();
@@ -90,10 +90,11 @@ class GnomeSession final : public CompositorSession {
 
   std::string remoteKeys_, testExtension_;
   TempDir root_;
-  std::string error_, home_, runtime_, clientRuntime_, wayland_, sessionAddress_, systemAddress_;
-  PipeText sessionOut_, systemOut_, shellErr_;
-  std::unique_ptr<ChildProcess> sessionBus_, systemBus_;
-  std::unique_ptr<Bus> bus_;
+  std::string error_, home_, runtime_, clientRuntime_, wayland_, systemAddress_;
+  PipeText systemOut_, shellErr_;
+  std::unique_ptr<ChildProcess> systemBus_;
+  /// The remote desktop session that keeps the seat's keyboard ends with this connection.
+  SessionBus bus_;
   std::unique_ptr<ChildProcess> shell_;
   ToplevelClients clients_;
   std::vector<std::unique_ptr<ChildProcess>> typists_;

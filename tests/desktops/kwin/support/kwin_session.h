@@ -13,11 +13,10 @@
 
 #include "desktops/driver/compositor_suite.h"
 #include "desktops/driver/picture.h"
+#include "desktops/driver/session_bus.h"
 #include "desktops/driver/toplevel_clients.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-
-struct sd_bus;
 
 namespace tolvane::test {
 
@@ -89,7 +88,6 @@ class KwinSession final : public CompositorSession {
   std::vector<Source> sources() override;
 
  private:
-  struct Bus;
   bool startBus();
   bool startKwin(bool liftChecks, const std::vector<Trusted>& trusted);
   void writeEntries(const std::vector<Trusted>& trusted);
@@ -98,10 +96,9 @@ class KwinSession final : public CompositorSession {
 
   std::string fakeKeys_;
   TempDir home_;
-  std::string error_, wayland_, runtime_, address_;
-  PipeText busOut_, kwinErr_;
-  std::unique_ptr<ChildProcess> daemon_;
-  std::unique_ptr<Bus> bus_;
+  std::string error_, wayland_, runtime_;
+  PipeText kwinErr_;
+  SessionBus bus_;
   std::unique_ptr<ChildProcess> kwin_;
   ToplevelClients clients_;
   std::vector<std::unique_ptr<ChildProcess>> typists_;
