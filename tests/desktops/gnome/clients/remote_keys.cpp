@@ -1,30 +1,21 @@
-// tolvane-gnome-remote-keys: types on GNOME Shell through Mutter's remote desktop (the session
-// bus's org.gnome.Mutter.RemoteDesktop), in the words the sway suite gives wtype, so that one
-// scenario reads the same on every desktop:
-//
-//   tolvane-gnome-remote-keys [-M MOD] [-m MOD] [-P KEY] [-p KEY] [-k KEY] [-s MS] [TEXT]...
-//
-// -M/-m press/release a modifier (logo, shift, alt, ctrl), -P/-p press/release a key by its
-// keysym name, -k taps one, -s waits MS milliseconds, and any other word is typed character by
-// character. Keys go as keysyms: Mutter finds their keys in the seat's keymap and adds the level
-// modifiers a character needs. A modifier and the key of the same keysym (-M logo -P Super_L)
-// are one press; every key still held is released at the end.
+// tolvane-gnome-remote-keys: types the key tools' words (desktops/clients/key_words.h) on GNOME
+// Shell through Mutter's remote desktop (the session bus's org.gnome.Mutter.RemoteDesktop).
+// Keys go as keysyms: Mutter finds their keys in the seat's keymap and adds the level modifiers
+// a character needs. A modifier and the key of the same keysym (-M logo -P Super_L) are one
+// press; every key still held is released at the end.
 #include <systemd/sd-bus.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "desktops/clients/key_words.h"
 
 namespace {
 
-/// Longer pauses than any test needs are a typing slip.
-constexpr int kMaxPauseMs = 600000;
 constexpr const char* kMutter = "org.gnome.Mutter.RemoteDesktop";
 constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Session";
 
@@ -33,9 +24,9 @@ const std::map<std::string_view, xkb_keysym_t> kModifiers = {{"logo", XKB_KEY_Su
                                                              {"alt", XKB_KEY_Alt_L},
                                                              {"ctrl", XKB_KEY_Control_L}};
 
-class Keyboard {
+class Keyboard final : public tolvane::test::KeyWords {
  public:
-  ~Keyboard() {
+  ~Keyboard() override {
     // Nothing stays pressed after the tool, whatever stopped it; a session left running would
     // end with the connection anyway, but only once Mutter notices.
     while (!held_.empty()) send(*held_.begin(), false);
@@ -71,11 +62,22 @@ class Keyboard {
     }
     return call("NotifyKeyboardKeysym", "ub", keysym, int{pressed});
   }
-  bool tap(xkb_keysym_t keysym) { return send(keysym, true) && send(keysym, false); }
-  bool type(std::string_view text) {
+  bool modifier(std::string_view name, bool pressed) override {
+    const auto it = kModifiers.find(name);
+    return it != kModifiers.end() && send(it->second, pressed);
+  }
+  bool key(std::string_view name, bool pressed) override {
+    const xkb_keysym_t keysym =
+        xkb_keysym_from_name(std::string(name).c_str(), XKB_KEYSYM_NO_FLAGS);
+    return keysym != XKB_KEY_NoSymbol && send(keysym, pressed);
+  }
+  bool type(std::string_view text) override {
     for (const char c : text) {
       const xkb_keysym_t keysym = xkb_utf32_to_keysym(static_cast<unsigned char>(c));
-      if (c < ' ' || c > '~' || keysym == XKB_KEY_NoSymbol || !tap(keysym)) return false;
+      if (c < ' ' || c > '~' || keysym == XKB_KEY_NoSymbol || !send(keysym, true) ||
+          !send(keysym, false)) {
+        return false;
+      }
     }
     return true;
   }
@@ -97,59 +99,12 @@ class Keyboard {
   std::set<xkb_keysym_t> held_;
 };
 
-xkb_keysym_t keysymOf(const char* name) {
-  return xkb_keysym_from_name(name, XKB_KEYSYM_NO_FLAGS);
-}
-
-/// Runs the words in order; false at the first it cannot type.
-bool run(Keyboard& keyboard, int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    const bool takesValue = word.size() == 2 && word[0] == '-' && i + 1 < argc;
-    if (!takesValue) {
-      if (!keyboard.type(word)) return false;
-      continue;
-    }
-    const char* value = argv[++i];
-    const std::string_view text = value;
-    const auto modifier = kModifiers.find(text);
-    const xkb_keysym_t key = keysymOf(value);
-    int ms = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-    switch (word[1]) {
-      case 'M':
-      case 'm':
-        if (modifier == kModifiers.end()) return false;
-        if (!keyboard.send(modifier->second, word[1] == 'M')) return false;
-        break;
-      case 'P':
-      case 'p':
-      case 'k':
-        if (key == XKB_KEY_NoSymbol) return false;
-        if (!(word[1] == 'k' ? keyboard.tap(key) : keyboard.send(key, word[1] == 'P'))) {
-          return false;
-        }
-        break;
-      case 's':
-        if (error != std::errc{} || end != text.data() + text.size() || ms < 0 ||
-            ms > kMaxPauseMs) {
-          return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        break;
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   Keyboard keyboard;
   if (!keyboard.open()) return 1;
-  const bool typed = run(keyboard, argc, argv);
+  const bool typed = keyboard.run(argc, argv);
   if (!typed) std::fprintf(stderr, "cannot type the words given\n");
   return typed ? 0 : 1;
 }
