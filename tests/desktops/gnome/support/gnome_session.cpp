@@ -112,10 +112,10 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
   std::error_code failed;
   fs::copy(testExtension_, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
   std::string enabled = "'" + std::string(kToolsUuid) + "'";
-  for (const auto& folder : folders) {
-    const std::string uuid = fs::path(folder).filename();
-    if (failed) break;
-    fs::copy(folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
+  for (auto folder = folders.begin(); !failed && folder != folders.end(); ++folder) {
+    // Canonical, a folder named with a trailing slash still has its UUID as its name.
+    const std::string uuid = fs::canonical(*folder, failed).filename();
+    if (!failed) fs::copy(*folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
     enabled += ", '" + uuid + "'";
   }
   const std::string settings = home_ + "/.config/glib-2.0/settings";
@@ -170,10 +170,11 @@ bool GnomeSession::startShell() {
   return true;
 }
 
-// The headless seat has a keyboard only while a virtual one exists, and the first key of a new
-// one is lost. A client binds its keyboard once; when the last virtual keyboard goes, with a key
-// tool's end, that binding goes dead for good. A remote desktop session of the test's own keeps
-// one keyboard for the whole run, its first key pressed before any window exists.
+// The headless seat has a keyboard only while a virtual one exists, and a client binds its
+// keyboard once the seat has one: the first key typed comes before any client could hear it.
+// When the last virtual keyboard goes, with a key tool's end, that binding goes dead for good. A
+// remote desktop session of the test's own keeps one keyboard for the whole run, its first key
+// pressed before any window exists.
 bool GnomeSession::holdKeyboard() {
   const auto created = bus_.call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
                                  "CreateSession", "");
