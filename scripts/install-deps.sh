@@ -41,6 +41,9 @@ packages=(
   trayer
   # the KWin desktop tests run a private virtual KWin
   kwin-wayland
+  # the GNOME desktop tests run a private headless GNOME Shell, with a system bus of its own on
+  # the machine's own policy
+  gnome-shell dbus-system-bus-common
   # a Secret Service for the secret store's tests
   gnome-keyring
   # the browser hand-off and URL-scheme registration of the run command

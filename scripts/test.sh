@@ -4,10 +4,11 @@
 #   build (with the fuzz targets) + every test, gcc debug build under ThreadSanitizer + tests, a
 #   short run of each fuzz target; then what ctest recorded and how long each stage took.
 # Every configuration is built once, and every test runs in at least one sanitizer build: the
-# end-to-end desktop suites (label "desktop": Xvfb with openbox, headless sway) and the Qt and
-# display tests under ASan/UBSan only, where a fault in the program they drive is also caught; the
-# rest under both. The sanitizer builds keep line tables rather than full debug information: a
-# report still names file and line, at less compile time per file.
+# end-to-end desktop suites (label "desktop": Xvfb with openbox, headless sway, a virtual KWin, a
+# headless GNOME Shell) and the Qt and display tests under ASan/UBSan only, where a fault in the
+# program they drive is also caught; the rest under both. The sanitizer builds keep line tables
+# rather than full debug information: a report still names file and line, at less compile time
+# per file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

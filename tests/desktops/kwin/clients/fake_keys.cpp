@@ -1,18 +1,10 @@
-// tolvane-kwin-fake-keys: types on KWin through org_kde_kwin_fake_input, in the words the sway
-// suite gives wtype, so that one scenario reads the same on both desktops:
-//
-//   tolvane-kwin-fake-keys [-M MOD] [-m MOD] [-P KEY] [-p KEY] [-k KEY] [-s MS] [TEXT]...
-//
-// -M/-m press/release a modifier (logo, shift, alt, ctrl), -P/-p press/release a key by its
-// keysym name, -k taps one, -s waits MS milliseconds, and any other word is typed character by
-// character under a US layout. The keys are evdev codes: KWin sends them through the seat's own
-// keymap, as a physical keyboard's. A modifier and the key of the same code (-M logo -P Super_L)
-// are one press; every key still held is released at the end.
+// tolvane-kwin-fake-keys: types the key tools' words (desktops/clients/key_words.h) on KWin
+// through org_kde_kwin_fake_input, text under a US layout. The keys are evdev codes: KWin sends
+// them through the seat's own keymap, as a physical keyboard's. A modifier and the key of the same
+// code (-M logo -P Super_L) are one press; every key still held is released at the end.
 #include <linux/input-event-codes.h>
 #include <wayland-client.h>
 
-#include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -20,14 +12,12 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 
+#include "desktops/clients/key_words.h"
 #include "fake-input-client-protocol.h"
 
 namespace {
 
-/// Longer pauses than any test needs are a typing slip.
-constexpr int kMaxPauseMs = 600000;
 constexpr std::uint32_t kReleased = 0, kPressed = 1;
 
 const std::map<std::string_view, std::uint32_t> kModifiers = {
@@ -77,7 +67,7 @@ std::optional<std::uint32_t> namedKey(std::string_view name) {
   return std::nullopt;
 }
 
-struct Keyboard {
+struct Keyboard final : tolvane::test::KeyWords {
   wl_display* display = nullptr;
   org_kde_kwin_fake_input* input = nullptr;
   std::set<std::uint32_t> held;
@@ -95,7 +85,15 @@ struct Keyboard {
     return wl_display_roundtrip(display) >= 0;
   }
   bool tap(std::uint32_t code) { return send(code, kPressed) && send(code, kReleased); }
-  bool type(std::string_view text) {
+  bool modifier(std::string_view name, bool pressed) override {
+    const auto it = kModifiers.find(name);
+    return it != kModifiers.end() && send(it->second, pressed ? kPressed : kReleased);
+  }
+  bool key(std::string_view name, bool pressed) override {
+    const auto code = namedKey(name);
+    return code && send(*code, pressed ? kPressed : kReleased);
+  }
+  bool type(std::string_view text) override {
     for (const char c : text) {
       const auto key = keyOf(c);
       if (!key) return false;
@@ -119,49 +117,6 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
 void globalRemove(void*, wl_registry*, std::uint32_t) {}
 const wl_registry_listener kRegistryListener = {.global = global, .global_remove = globalRemove};
 
-/// Runs the words in order; false at the first it cannot type.
-bool run(Keyboard& keyboard, int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    const bool takesValue = word.size() == 2 && word[0] == '-' && i + 1 < argc;
-    if (!takesValue) {
-      if (!keyboard.type(word)) return false;
-      continue;
-    }
-    const std::string_view value = argv[++i];
-    const auto modifier = kModifiers.find(value);
-    const auto key = namedKey(value);
-    int ms = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), ms);
-    switch (word[1]) {
-      case 'M':
-      case 'm':
-        if (modifier == kModifiers.end()) return false;
-        if (!keyboard.send(modifier->second, word[1] == 'M' ? kPressed : kReleased)) return false;
-        break;
-      case 'P':
-      case 'p':
-      case 'k':
-        if (!key) return false;
-        if (!(word[1] == 'k' ? keyboard.tap(*key)
-                             : keyboard.send(*key, word[1] == 'P' ? kPressed : kReleased))) {
-          return false;
-        }
-        break;
-      case 's':
-        if (error != std::errc{} || end != value.data() + value.size() || ms < 0 ||
-            ms > kMaxPauseMs) {
-          return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        break;
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,7 +134,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   org_kde_kwin_fake_input_authenticate(keyboard.input, "Tolvane tests", "types the test keys");
-  const bool typed = run(keyboard, argc, argv);
+  const bool typed = keyboard.run(argc, argv);
   // Nothing stays pressed after the tool, whatever stopped it.
   while (!keyboard.held.empty()) keyboard.send(*keyboard.held.begin(), kReleased);
   // Destroyed, not left to the exit: the sanitizer builds count a proxy left over as a leak.

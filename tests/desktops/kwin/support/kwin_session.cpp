@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 namespace tolvane::test {
 
@@ -39,21 +38,6 @@ std::string matches(const std::string& window) {
   return app + " && w.caption == '" + window.substr(colon + 1) + "'";
 }
 
-/// KWin's bus lets the test (root) and KWin (nobody) both connect, which a session bus's own
-/// rule (its owner only) would not.
-std::string busConfig(const std::string& socket) {
-  return "<busconfig><type>session</type><listen>unix:path=" + socket +
-         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-         "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
-         "</policy>"
-         "</busconfig>\n";
-}
-
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
 }  // namespace
 
 // A script that runs `action` on each window `w` the name matches (KWin 5's clients, KWin 6's
@@ -64,49 +48,13 @@ std::string onEach(const std::string& window, const std::string& action) {
          matches(window) + ") { " + action + " }\n";
 }
 
-/// The test's connection to KWin's bus, and what it has heard of the names there.
-struct KwinSession::Bus {
-  ~Bus() {
-    sd_bus_slot_unref(names);
-    sd_bus_flush_close_unref(bus);
-  }
-  Source source() {
-    return {sd_bus_get_fd(bus), [this] {
-              int r;
-              while ((r = sd_bus_process(bus, nullptr)) > 0) {
-              }
-              return r >= 0;
-            }};
-  }
-  /// Calls a method of KWin's; the reply, or nothing with `error` saying why.
-  template <typename... Args>
-  Message call(const std::string& path, const char* interface, const char* member,
-               const char* types, Args... args) {
-    sd_bus_error failure{};
-    sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus, kKwin, path.c_str(), interface, member, &failure, &reply, types,
-                           args...) < 0) {
-      error = std::string(member) + ": " + (failure.message ? failure.message : "no reply");
-    }
-    sd_bus_error_free(&failure);
-    return Message(reply);
-  }
-
-  sd_bus* bus = nullptr;
-  sd_bus_slot* names = nullptr;
-  /// The well-known names taken on the bus so far.
-  std::set<std::string> owned;
-  std::string error;
-};
-
 KwinSession::KwinSession(std::string testClient, std::string fakeKeys)
-    : testClient_(std::move(testClient)), fakeKeys_(std::move(fakeKeys)) {}
+    : fakeKeys_(std::move(fakeKeys)), clients_(std::move(testClient)) {}
 
 KwinSession::~KwinSession() {
   typists_.clear();
   clients_.clear();
   kwin_.reset();
-  bus_.reset();
 }
 
 bool KwinSession::start(bool liftChecks, const std::vector<Trusted>& trusted) {
@@ -114,36 +62,8 @@ bool KwinSession::start(bool liftChecks, const std::vector<Trusted>& trusted) {
 }
 
 bool KwinSession::startBus() {
-  std::ofstream(home_.path() + "/bus.conf") << busConfig(home_.path() + "/bus");
-  daemon_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"dbus-daemon", "--config-file=" + home_.path() + "/bus.conf",
-                               "--nofork", "--print-address=1"},
-      Environment{}, busOut_.writeEnd());
-  busOut_.closeWriteEnd();
-  if (!waitOn([&] { return busOut_.text().find('\n') != std::string::npos || daemon_->ended(); },
-              {busOut_.source(), daemon_->source()}, kBound) ||
-      daemon_->ended()) {
-    error_ = "the session bus did not start";
-    return false;
-  }
-  address_ = busOut_.text().substr(0, busOut_.text().find('\n'));
-  bus_ = std::make_unique<Bus>();
-  // Watched before KWin starts, so that the taking of a name is never missed.
-  const auto owned = [](sd_bus_message* m, void* data, sd_bus_error*) {
-    const char *name = nullptr, *before = nullptr, *after = nullptr;
-    if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && after && *after) {
-      static_cast<Bus*>(data)->owned.insert(name);
-    }
-    return 0;
-  };
-  const std::string match = "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'";
-  if (sd_bus_new(&bus_->bus) < 0 || sd_bus_set_address(bus_->bus, address_.c_str()) < 0 ||
-      sd_bus_set_bus_client(bus_->bus, 1) < 0 || sd_bus_start(bus_->bus) < 0 ||
-      sd_bus_add_match(bus_->bus, &bus_->names, match.c_str(), owned, bus_.get()) < 0) {
-    error_ = "cannot connect to the session bus at " + address_;
-    return false;
-  }
-  return true;
+  if (!bus_.start(home_.path())) error_ = bus_.error();
+  return error_.empty();
 }
 
 void KwinSession::writeEntries(const std::vector<Trusted>& trusted) {
@@ -193,9 +113,9 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
       "setpriv --reuid=nobody --regid=nogroup --clear-groups "
       "--inh-caps=+sys_ptrace,+dac_read_search --ambient-caps=+sys_ptrace,+dac_read_search "
       "env -i PATH=/usr/bin:/bin");
-  argv.insert(argv.end(),
-              {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "DBUS_SESSION_BUS_ADDRESS=" + address_,
-               "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"});
+  argv.insert(argv.end(), {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir,
+                           "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+                           "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"});
   if (liftChecks) {
     argv.insert(argv.end(),
                 {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"});
@@ -207,10 +127,10 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
   // The bus is new and the names watched since before KWin ran: their taking cannot be missed.
   // The window highlight is an effect both KWin 5 and 6 load once scripting runs; screenshots
   // need OpenGL, which KWin 6 has only with a render node (see screenshot()).
-  const auto ready = [&] { return bus_->owned.count(kHighlight) || kwin_->ended(); };
+  const auto ready = [&] { return bus_.owned(kHighlight) || kwin_->ended(); };
   if (!waitWith(ready) || kwin_->ended() || !fs::exists(wayland_) ||
-      !bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) {
-    error_ = "KWin did not start: " + bus_->error + "\n" + kwinErr_.text();
+      !bus_.call(kKwin, "/Scripting", kScripting, "isScriptLoaded", "s", "none")) {
+    error_ = "KWin did not start: " + bus_.error() + "\n" + kwinErr_.text();
     return false;
   }
   return true;
@@ -218,40 +138,18 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
 
 Environment KwinSession::clientEnvironment() const {
   return {{"WAYLAND_DISPLAY", wayland_},
-          {"DBUS_SESSION_BUS_ADDRESS", address_},
+          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
           {"XDG_RUNTIME_DIR", runtime_},
           {"XDG_CURRENT_DESKTOP", "KDE"},
           {"DISPLAY", ""}};
 }
 
 std::vector<Source> KwinSession::sources() {
-  std::vector<Source> all{kwinErr_.source(),
-                          {activations_.source().fd, [this] { return readActivations(); }}};
-  if (bus_) all.push_back(bus_->source());
+  std::vector<Source> all = clients_.sources();
+  all.push_back(kwinErr_.source());
+  all.push_back(bus_.source());
   if (kwin_) all.push_back(kwin_->source());
-  for (const auto& client : clients_) all.push_back(client->source());
   return all;
-}
-
-// Lines from several clients share the pipe, each client telling only its own changes: a
-// window's deactivation may come after the next one's activation, and KWin may activate a
-// window for a moment while another keeps the activated state (an overlay going away). The
-// focused window is the one activated last of those that still say they are.
-bool KwinSession::readActivations() {
-  const bool open = activations_.source().drain();
-  const std::string& text = activations_.text();
-  for (auto end = text.find('\n', activationsRead_); end != std::string::npos;
-       end = text.find('\n', activationsRead_)) {
-    const std::string line = text.substr(activationsRead_, end - activationsRead_);
-    activationsRead_ = end + 1;
-    const bool activated = line.starts_with("activated ");
-    if (!activated && !line.starts_with("deactivated ")) continue;
-    const std::string window = line.substr(line.find(' ') + 1);
-    std::erase(activated_, window);
-    if (activated) activated_.push_back(window);
-  }
-  focused_ = activated_.empty() ? "" : activated_.back();
-  return open;
 }
 
 bool KwinSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
@@ -270,11 +168,8 @@ bool KwinSession::run(const std::vector<std::string>& argv, const std::vector<So
 
 bool KwinSession::openWindow(const std::string& app, const std::string& title,
                              const std::vector<std::string>& flags) {
-  std::vector<std::string> argv{testClient_, "--app-id", app, "--title", title};
-  argv.insert(argv.end(), flags.begin(), flags.end());
-  clients_.push_back(
-      std::make_unique<ChildProcess>(argv, clientEnvironment(), activations_.writeEnd()));
-  return waitWith([&] { return focused_ == app + ":" + title; });
+  clients_.open(clientEnvironment(), app, title, flags);
+  return waitWith([&] { return focused() == app + ":" + title; });
 }
 
 bool KwinSession::runOnEach(const std::string& window, const std::string& action) {
@@ -292,37 +187,19 @@ bool KwinSession::close(const std::string& window) {
 }
 
 bool KwinSession::openWindows(const std::string& app, int count) {
-  clients_.push_back(std::make_unique<ChildProcess>(
-      std::vector<std::string>{testClient_, "--app-id", app, "--title", app, "--count",
-                               std::to_string(count)},
-      clientEnvironment(), activations_.writeEnd()));
+  clients_.open(clientEnvironment(), app, app, {}, count);
   return waitFocused(app);
 }
 
 bool KwinSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  return waitWith([&] { return isWindow(focused_, window); }, also);
+  return waitWith([&] { return isWindow(focused(), window); }, also);
 }
 
 bool KwinSession::sync(const std::vector<Source>& also) {
   // KWin answers after all it had to handle before; what it told the clients then is ahead of
   // the answer to each one's round trip.
-  if (!bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", "none")) return false;
-  const int synced = activations_.count("synced\n");
-  std::vector<const ChildProcess*> asked;
-  for (const auto& client : clients_) {
-    client->source().drain();
-    if (client->ended()) continue;
-    client->signal(SIGUSR1);
-    asked.push_back(client.get());
-  }
-  // A client whose last window closed ends instead of answering.
-  return waitWith(
-      [&] {
-        const auto ended = std::count_if(
-            asked.begin(), asked.end(), [](const ChildProcess* client) { return client->ended(); });
-        return activations_.count("synced\n") - synced + ended >= std::ssize(asked);
-      },
-      also);
+  return bus_.call(kKwin, "/Scripting", kScripting, "isScriptLoaded", "s", "none") &&
+         waitWith(clients_.askSync(), also);
 }
 
 bool KwinSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
@@ -339,7 +216,8 @@ void KwinSession::typeMeanwhile(const std::vector<std::string>& words) {
 
 std::optional<bool> KwinSession::scriptLoaded(const std::string& name) {
   int loaded = 0;
-  const auto reply = bus_->call("/Scripting", kScripting, "isScriptLoaded", "s", name.c_str());
+  const auto reply =
+      bus_.call(kKwin, "/Scripting", kScripting, "isScriptLoaded", "s", name.c_str());
   if (!reply || sd_bus_message_read(reply.get(), "b", &loaded) < 0) return std::nullopt;
   return loaded != 0;
 }
@@ -351,23 +229,24 @@ bool KwinSession::runScript(const std::string& js, bool keep) {
   chmod(path.c_str(), 0644);
   std::int32_t id = -1;
   const auto loaded =
-      bus_->call("/Scripting", kScripting, "loadScript", "ss", path.c_str(), name.c_str());
+      bus_.call(kKwin, "/Scripting", kScripting, "loadScript", "ss", path.c_str(), name.c_str());
   if (!loaded || sd_bus_message_read(loaded.get(), "i", &id) < 0 || id < 0) return false;
   // KWin 5 puts the script at /<id>, KWin 6 at /Scripting/Script<id>; the run's answer comes
   // once the script has been evaluated.
   const bool ran =
-      bus_->call("/" + std::to_string(id), "org.kde.kwin.Script", "run", "") ||
-      bus_->call("/Scripting/Script" + std::to_string(id), "org.kde.kwin.Script", "run", "");
-  return ran && (keep || bus_->call("/Scripting", kScripting, "unloadScript", "s", name.c_str()));
+      bus_.call(kKwin, "/" + std::to_string(id), "org.kde.kwin.Script", "run", "") ||
+      bus_.call(kKwin, "/Scripting/Script" + std::to_string(id), "org.kde.kwin.Script", "run", "");
+  return ran &&
+         (keep || bus_.call(kKwin, "/Scripting", kScripting, "unloadScript", "s", name.c_str()));
 }
 
 std::optional<Picture> KwinSession::screenshot(const std::string& name) {
-  if (!waitWith([&] { return bus_->owned.count(kScreenShot) > 0; })) return std::nullopt;
+  if (!waitWith([&] { return bus_.owned(kScreenShot); })) return std::nullopt;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
   fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  auto reply = bus_->call("/org/kde/KWin/ScreenShot2", kScreenShot, "CaptureWorkspace", "a{sv}h", 0,
-                          ends[1]);
+  auto reply = bus_.call(kKwin, "/org/kde/KWin/ScreenShot2", kScreenShot, "CaptureWorkspace",
+                         "a{sv}h", 0, ends[1]);
   ::close(ends[1]);
   std::uint32_t width = 0, height = 0, stride = 0, format = 0;
   const char* key = nullptr;

@@ -13,10 +13,10 @@
 
 #include "desktops/driver/compositor_suite.h"
 #include "desktops/driver/picture.h"
+#include "desktops/driver/session_bus.h"
+#include "desktops/driver/toplevel_clients.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-
-struct sd_bus;
 
 namespace tolvane::test {
 
@@ -56,14 +56,14 @@ class KwinSession final : public CompositorSession {
   /// is activated.
   bool openWindows(const std::string& app, int count);
   /// The activated window as "app:title", as the clients tell it; empty when none is.
-  const std::string& focused() const override { return focused_; }
+  const std::string& focused() const override { return clients_.focused(); }
   /// Activates or closes the window through a script, as a pager would.
   bool focus(const std::string& window) override;
   bool close(const std::string& window) override;
   /// Runs the script `action` on each window `w` that `window` names.
   bool runOnEach(const std::string& window, const std::string& action);
   /// Every activation and deactivation the clients told, in the order they arrived.
-  const std::string& activations() const { return activations_.text(); }
+  const std::string& activations() const { return clients_.activations(); }
   /// Waits until the focused window is `window` ("app" or "app:title").
   bool waitFocused(const std::string& window, const std::vector<Source>& also = {}) override;
   /// Waits until KWin has handled everything sent before, and each client has said what it
@@ -88,25 +88,20 @@ class KwinSession final : public CompositorSession {
   std::vector<Source> sources() override;
 
  private:
-  struct Bus;
   bool startBus();
   bool startKwin(bool liftChecks, const std::vector<Trusted>& trusted);
   void writeEntries(const std::vector<Trusted>& trusted);
   bool run(const std::vector<std::string>& argv, const std::vector<Source>& also = {});
   bool waitWith(const std::function<bool()>& done, const std::vector<Source>& also = {});
-  bool readActivations();
 
-  std::string testClient_, fakeKeys_;
+  std::string fakeKeys_;
   TempDir home_;
-  std::string error_, wayland_, runtime_, address_, focused_;
-  PipeText busOut_, kwinErr_, activations_;
-  std::unique_ptr<ChildProcess> daemon_;
-  std::unique_ptr<Bus> bus_;
+  std::string error_, wayland_, runtime_;
+  PipeText kwinErr_;
+  SessionBus bus_;
   std::unique_ptr<ChildProcess> kwin_;
-  std::vector<std::unique_ptr<ChildProcess>> clients_, typists_;
-  std::size_t activationsRead_ = 0;
-  /// The windows whose clients say they are activated, in the order they said so.
-  std::vector<std::string> activated_;
+  ToplevelClients clients_;
+  std::vector<std::unique_ptr<ChildProcess>> typists_;
   int scripts_ = 0;
 };
 

@@ -1,0 +1,308 @@
+// Starting, driving, watching and ending the private headless GNOME Shell.
+#include "desktops/gnome/support/gnome_session.h"
+
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "desktops/driver/step_driver.h"
+
+namespace tolvane::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kShell = "org.gnome.Shell";
+constexpr const char* kScreenshot = "org.gnome.Shell.Screenshot";
+constexpr const char* kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
+/// The harness's extension owns this name once the Shell has started and left its overview.
+constexpr const char* kToolsReady = "com.brenmoor.TolvaneTestTools";
+constexpr const char* kToolsUuid = "tolvane-test-tools@brenmoor.com";
+/// Shift_L: pressed alone, it does nothing on GNOME.
+constexpr std::uint32_t kHarmlessKeysym = 0xffe1;
+
+/// `text` as a JavaScript string literal.
+std::string jsString(const std::string& text) {
+  std::string literal = "'";
+  for (const char c : text) {
+    if (c == '\\' || c == '\'') literal += '\\';
+    literal += c;
+  }
+  return literal + "'";
+}
+
+/// A MetaWindow `w`'s test for "app" or "app:title"; a Wayland client's app id is its class.
+std::string matches(const std::string& window) {
+  const auto colon = window.find(':');
+  const std::string app = "w.get_wm_class() === " + jsString(window.substr(0, colon));
+  if (colon == std::string::npos) return app;
+  return app + " && w.get_title() === " + jsString(window.substr(colon + 1));
+}
+
+/// Gives `folder` and everything in it to `nobody`, whose Shell writes its caches there.
+bool giveToNobody(const std::string& folder) {
+  const passwd* nobody = getpwnam("nobody");
+  if (!nobody || lchown(folder.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string onEachWindow(const std::string& window, const std::string& action) {
+  return "let found = 0;\nfor (const w of global.display.list_all_windows()) if (" +
+         matches(window) + ") { " + action + " found++; }\nfound";
+}
+
+GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
+                           std::string testExtension)
+    : remoteKeys_(std::move(remoteKeys)),
+      testExtension_(std::move(testExtension)),
+      clients_(std::move(testClient)) {}
+
+GnomeSession::~GnomeSession() {
+  typists_.clear();
+  clients_.clear();
+  shell_.reset();
+}
+
+bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
+  if (root_.path().empty()) return false;
+  home_ = root_.path() + "/home";
+  runtime_ = root_.path() + "/run";
+  clientRuntime_ = root_.path() + "/clients";
+  wayland_ = runtime_ + "/wayland-gnome";
+  for (const auto& folder : {home_, runtime_, clientRuntime_}) {
+    fs::create_directories(folder);
+    chmod(folder.c_str(), 0700);
+  }
+  chmod(root_.path().c_str(), 0711);
+  return startBuses() && installExtensions(extensionFolders) && startShell() && holdKeyboard();
+}
+
+// The Shell will not start without a system bus, and dies some time after starting on a
+// minimal one: it gets one with the machine's own policy, on a socket of its own and without the
+// pid file that belongs to the machine's bus.
+bool GnomeSession::startBuses() {
+  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
+                                   "--address=unix:path=" + root_.path() + "/system-bus",
+                                   "--nofork", "--nopidfile", "--print-address=1"},
+                                  systemOut_, systemBus_);
+  if (!bus_.start(root_.path()) || systemAddress_.empty()) {
+    error_ = "the buses did not start: " + bus_.error();
+    return false;
+  }
+  return true;
+}
+
+// The user's extensions folder, and the settings that enable them, in a key file the Shell
+// reads through GSettings' key file backend: nothing of the machine's user leaks in.
+bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
+  const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
+  fs::create_directories(installed);
+  std::error_code failed;
+  fs::copy(testExtension_, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
+  std::string enabled = "'" + std::string(kToolsUuid) + "'";
+  for (auto folder = folders.begin(); !failed && folder != folders.end(); ++folder) {
+    // Canonical, a folder named with a trailing slash still has its UUID as its name.
+    const std::string uuid = fs::canonical(*folder, failed).filename();
+    if (!failed) fs::copy(*folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
+    enabled += ", '" + uuid + "'";
+  }
+  const std::string settings = home_ + "/.config/glib-2.0/settings";
+  fs::create_directories(settings);
+  // A window fades in after it is activated, and notification banners come and go: without
+  // animations and banners, a screenshot shows what the Shell has just been told.
+  std::ofstream(settings + "/keyfile")
+      << "[org/gnome/shell]\ndisable-user-extensions=false\nenabled-extensions=[" << enabled
+      << "]\n\n[org/gnome/desktop/interface]\nenable-animations=false\n"
+         "\n[org/gnome/desktop/notifications]\nshow-banners=false\n";
+  if (failed || !giveToNobody(home_) || !giveToNobody(runtime_)) {
+    error_ = "cannot install the extensions: " + failed.message();
+    return false;
+  }
+  return true;
+}
+
+// Without logind, the Shell still waits for it where /run/systemd/seats exists, and dies: it
+// runs in a mount namespace of its own over an empty /run/systemd. Its runtime folder is as
+// fresh as the test, since a Shell that ended within a minute of its start leaves a mark there
+// that disables the extensions at the next.
+bool GnomeSession::startShell() {
+  std::vector<std::string> argv{
+      "unshare",
+      "--mount",
+      "--",
+      "sh",
+      "-c",
+      "[ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd || exit 1; exec \"$@\"",
+      "sh"};
+  const auto rest = words(
+      "setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "
+      "LANG=C.UTF-8 GSETTINGS_BACKEND=keyfile");
+  argv.insert(argv.end(), rest.begin(), rest.end());
+  argv.insert(
+      argv.end(),
+      {"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/.config",
+       "XDG_DATA_HOME=" + home_ + "/.local/share", "XDG_CACHE_HOME=" + home_ + "/.cache",
+       "XDG_STATE_HOME=" + home_ + "/.local/state", "XDG_RUNTIME_DIR=" + runtime_,
+       "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
+       "gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1280x800",
+       "--wayland-display", fs::path(wayland_).filename()});
+  shell_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, shellErr_.writeEnd());
+  shellErr_.closeWriteEnd();
+  const auto ready = [&] {
+    return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || shell_->ended();
+  };
+  if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
+    error_ = "GNOME Shell did not start:\n" + shellErr_.text();
+    return false;
+  }
+  return true;
+}
+
+// The headless seat has a keyboard only while a virtual one exists, and a client binds its
+// keyboard once the seat has one: the first key typed comes before any client could hear it.
+// When the last virtual keyboard goes, with a key tool's end, that binding goes dead for good. A
+// remote desktop session of the test's own keeps one keyboard for the whole run, its first key
+// pressed before any window exists.
+bool GnomeSession::holdKeyboard() {
+  const auto created = bus_.call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
+                                 "CreateSession", "");
+  const char* path = nullptr;
+  if (!created || sd_bus_message_read(created.get(), "o", &path) < 0) {
+    error_ = "no remote desktop session: " + bus_.error();
+    return false;
+  }
+  const std::string session = path;
+  const char* interface = "org.gnome.Mutter.RemoteDesktop.Session";
+  if (!bus_.call(kRemoteDesktop, session, interface, "Start", "") ||
+      !bus_.call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                 1) ||
+      !bus_.call(kRemoteDesktop, session, interface, "NotifyKeyboardKeysym", "ub", kHarmlessKeysym,
+                 0)) {
+    error_ = "the remote desktop session did not start: " + bus_.error();
+    return false;
+  }
+  return true;
+}
+
+Environment GnomeSession::clientEnvironment() const {
+  return {{"WAYLAND_DISPLAY", wayland_},
+          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
+          {"XDG_RUNTIME_DIR", clientRuntime_},
+          {"XDG_CURRENT_DESKTOP", "GNOME"},
+          {"DISPLAY", ""}};
+}
+
+std::vector<Source> GnomeSession::sources() {
+  std::vector<Source> all = clients_.sources();
+  all.push_back(shellErr_.source());
+  all.push_back(bus_.source());
+  if (shell_) all.push_back(shell_->source());
+  return all;
+}
+
+bool GnomeSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
+  auto all = sources();
+  all.insert(all.end(), also.begin(), also.end());
+  return waitOn(done, all, kBound);
+}
+
+bool GnomeSession::run(const std::vector<std::string>& argv, const std::vector<Source>& also) {
+  ChildProcess child(argv, clientEnvironment());
+  auto all = also;
+  all.push_back(child.source());
+  return waitWith([&] { return child.ended(); }, all) && WIFEXITED(child.status()) &&
+         WEXITSTATUS(child.status()) == 0;
+}
+
+bool GnomeSession::eval(const std::string& js, std::string* result) {
+  const auto reply = bus_.call(kShell, "/org/gnome/Shell", kShell, "Eval", "s", js.c_str());
+  int success = 0;
+  const char* text = nullptr;
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &text) < 0) return false;
+  if (result) *result = text ? text : "";
+  return success != 0;
+}
+
+bool GnomeSession::runOnEach(const std::string& window, const std::string& js) {
+  std::string found;
+  return eval(onEachWindow(window, js), &found) && found != "0";
+}
+
+bool GnomeSession::focus(const std::string& window) {
+  return runOnEach(window, "Main.activateWindow(w);");
+}
+
+bool GnomeSession::close(const std::string& window) {
+  return runOnEach(window, "w.delete(global.get_current_time());");
+}
+
+bool GnomeSession::openWindow(const std::string& app, const std::string& title,
+                              const std::vector<std::string>& flags) {
+  clients_.open(clientEnvironment(), app, title, flags);
+  return waitWith([&] { return focused() == app + ":" + title; });
+}
+
+bool GnomeSession::openWindows(const std::string& app, int count) {
+  clients_.open(clientEnvironment(), app, app, {}, count);
+  return waitFocused(app);
+}
+
+bool GnomeSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
+  return waitWith([&] { return isWindow(focused(), window); }, also);
+}
+
+bool GnomeSession::sync(const std::vector<Source>& also) {
+  // The Shell answers after all it had to handle before; what it told the clients then is ahead
+  // of the answer to each one's round trip.
+  return eval("true") && waitWith(clients_.askSync(), also);
+}
+
+bool GnomeSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
+  std::vector<std::string> argv{remoteKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return run(argv, also);
+}
+
+void GnomeSession::typeMeanwhile(const std::vector<std::string>& words) {
+  std::vector<std::string> argv{remoteKeys_};
+  argv.insert(argv.end(), words.begin(), words.end());
+  typists_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
+}
+
+// The Shell (nobody) writes the picture into its own runtime folder; ImageMagick keeps it and
+// makes the plain RGB the suites compare.
+std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
+  const std::string shot = runtime_ + "/" + name + ".png", plain = root_.path() + "/" + name;
+  const auto reply = bus_.call(kScreenshot, "/org/gnome/Shell/Screenshot", kScreenshot,
+                               "Screenshot", "bbs", 0, 0, shot.c_str());
+  int success = 0;
+  const char* used = nullptr;
+  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success ||
+      !run({"convert", shot, "-alpha", "off", "-write",
+            std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
+            "ppm:" + plain + ".ppm"})) {
+    return std::nullopt;
+  }
+  return readPpm(plain + ".ppm");
+}
+
+void GnomeSession::end() {
+  if (!shell_) return;
+  kill(-shell_->pid(), SIGKILL);
+  shell_->waitForEnd(kBound);
+}
+
+}  // namespace tolvane::test
