@@ -316,8 +316,7 @@ std::unique_ptr<wayland::CompositorLink> connectCompositor(const front::SessionD
   }
   if (!client->toplevels()) {
     std::string busError;
-    auto gnome = gnome::GnomeLink::connect(
-        [](std::string_view line) { shell::logEarly(std::string(line)); }, busError);
+    auto gnome = gnome::GnomeLink::connect(busError);
     if (gnome) return gnome;
     // Logged too: a user who started Tolvane from a menu finds it in the log. KWin offers its
     // list to trusted programs only: never a half-working switcher without it.

@@ -27,17 +27,16 @@ constexpr int kEnabled = 1, kDisabled = 2, kInitialized = 6;
 
 }  // namespace
 
-std::unique_ptr<GnomeLink> GnomeLink::connect(Log log, std::string& error) {
+std::unique_ptr<GnomeLink> GnomeLink::connect(std::string& error) {
   auto bus = ShellBus::connect(error);
   if (!bus) return nullptr;
-  std::unique_ptr<GnomeLink> link(new GnomeLink(std::move(bus), std::move(log)));
+  std::unique_ptr<GnomeLink> link(new GnomeLink(std::move(bus)));
   if (!link->bus_->shellRuns()) return nullptr;
   link->arrive();
   return link;
 }
 
-GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus, Log log)
-    : bus_(std::move(bus)), log_(std::move(log)), windows_(*bus_) {
+GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus) : bus_(std::move(bus)), windows_(*bus_) {
   bus_->serve({
       .triggered =
           [this](std::string_view word, std::uint32_t serial, std::uint32_t modifiers,
@@ -71,15 +70,25 @@ GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus, Log log)
 
 GnomeLink::~GnomeLink() = default;
 
+void GnomeLink::setLog(Log log) {
+  log_ = std::move(log);
+  for (const auto& line : std::exchange(early_, {})) log_(line);
+}
+
+void GnomeLink::log(std::string_view line) {
+  if (log_) return log_(line);
+  if (early_.size() < 16) early_.emplace_back(line);
+}
+
 void GnomeLink::arrive() {
   stateError_.clear();
   state_ = bus_->extensionState(&stateError_);
   if (state_ == kDisabled || state_ == kInitialized) {
-    log_("gnome: the Tolvane extension is off; asking GNOME Shell to enable it");
+    log("gnome: the Tolvane extension is off; asking GNOME Shell to enable it");
     if (bus_->enableExtension()) state_ = bus_->extensionState(&stateError_);
   }
   if (state_ != kEnabled || !bus_->registerWithExtension()) {
-    log_("gnome: " + absenceText());
+    log("gnome: " + absenceText());
     return;
   }
   present_ = true;
@@ -87,14 +96,14 @@ void GnomeLink::arrive() {
   const auto windows = bus_->windows();
   windows_.lend(windows.value_or(std::vector<ShellWindow>{}));
   if (session_) session_->bindAgain();
-  log_("gnome: the extension lends Tolvane the windows and the keys");
+  log("gnome: the extension lends Tolvane the windows and the keys");
 }
 
 void GnomeLink::presence(bool present) {
   if (present && !present_) return arrive();
   if (present || !present_) return;
   present_ = false;
-  log_(
+  log(
       "gnome: the extension went away (GNOME Shell restarting, or the extension disabled); "
       "waiting for it to come back");
   if (overlay_) overlay_->extensionGone();

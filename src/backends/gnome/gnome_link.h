@@ -22,13 +22,14 @@ class GnomeSession;
 class GnomeLink final : public wayland::CompositorLink {
  public:
   /// Connects when GNOME Shell owns its name on the session bus; nothing otherwise (`error`
-  /// says why when there is no session bus at all).
-  static std::unique_ptr<GnomeLink> connect(Log log, std::string& error);
+  /// says why when there is no session bus at all). What it logs before setLog() is kept for
+  /// that log.
+  static std::unique_ptr<GnomeLink> connect(std::string& error);
   ~GnomeLink() override;
   GnomeLink(const GnomeLink&) = delete;
   GnomeLink& operator=(const GnomeLink&) = delete;
 
-  void setLog(Log log) override { log_ = std::move(log); }
+  void setLog(Log log) override;
   int fd() const override { return bus_->fd(); }
   bool dispatch() override;
   void flush() override {}
@@ -48,7 +49,8 @@ class GnomeLink final : public wayland::CompositorLink {
   ShellBus& bus() { return *bus_; }
 
  private:
-  GnomeLink(std::unique_ptr<ShellBus> bus, Log log);
+  explicit GnomeLink(std::unique_ptr<ShellBus> bus);
+  void log(std::string_view line);
   /// Looks for the extension (enabling it when the Shell has it but it is off) and takes what
   /// it lends when it answers.
   void arrive();
@@ -57,6 +59,7 @@ class GnomeLink final : public wayland::CompositorLink {
 
   std::unique_ptr<ShellBus> bus_;
   Log log_;
+  std::vector<std::string> early_;
   GnomeWindows windows_;
   std::vector<wayland::OutputInfo> outputs_;
   bool present_ = false;

@@ -34,19 +34,24 @@ std::size_t greyPixels(const Picture& picture) {
   return grey;
 }
 
+const std::string kBindings = "gnome: shortcuts installed: ";
+const std::string kRefused = "another program holds it in GNOME";
+const std::string kUuid = "'tolvane@brenmoor.com'";
+
 void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
 }
 
 class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
  protected:
-  GnomeDesktop() : CompositorSuite(gnome, {}) { addActions(); }
+  // A refusal is an answer too.
+  GnomeDesktop() : CompositorSuite(gnome, {kBindings, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v gnome-shell > /dev/null")) {
       GTEST_SKIP() << "gnome-shell is not installed";
     }
-    ASSERT_TRUE(gnome.start()) << gnome.error();
+    ASSERT_TRUE(gnome.start({TOLVANE_GNOME_EXTENSION})) << gnome.error();
     for (const auto& window : GetParam().windows) {
       const auto colon = window.find(':');
       const std::string app = window.substr(0, colon);
@@ -72,6 +77,23 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
 void GnomeDesktop::addActions() {
   verbs_["minimize"] = [this](const Step& s) {
     ASSERT_TRUE(gnome.runOnEach(s.arg, "w.minimize();"));
+  };
+  verbs_["many"] = [this](const Step& s) { ASSERT_TRUE(gnome.openWindows(s.arg, s.n)); };
+  verbs_["hold"] = [this](const Step& s) { gnome.typeMeanwhile(words(s.arg)); };
+  // The window goes to the second workspace (GNOME keeps an empty one last); the first stays.
+  verbs_["toWorkspace2"] = [this](const Step& s) {
+    ASSERT_TRUE(gnome.runOnEach(s.arg, "w.change_workspace_by_index(1, false);"));
+  };
+  // "extension:0" disables Tolvane's extension as the Extensions application does, ":1"
+  // enables it again.
+  verbs_["extension"] = [this](const Step& s) {
+    ASSERT_TRUE(gnome.eval(std::string("Main.extensionManager.") +
+                           (s.n ? "enableExtension(" : "disableExtension(") + kUuid + ")"));
+  };
+  // Blocks Tolvane's main thread until "release".
+  verbs_["stall"] = [this](const Step& s) {
+    ASSERT_NE(tolvane->sendURL("tolvane://test-stall?seconds=1&until=released"), -1);
+    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
   };
   // The screenshot covers the virtual monitor, and the test client's windows show in it over
   // the desktop: at least n whole windows of 32x32, and not the whole screen.
@@ -109,6 +131,101 @@ std::vector<Scenario> session() {
 }
 
 INSTANTIATE_TEST_SUITE_P(GnomeSession, GnomeDesktop, ::testing::ValuesIn(session()),
+                         [](const auto& info) { return info.param.name; });
+
+// --- Tolvane on GNOME -------------------------------------------------------------------------
+
+const std::string kSuperDown = "-M logo", kSuperUp = "-m logo";
+const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
+const std::string kActivated = "activate pid=";
+const std::string kHud = "wayland: overlay shown hud";
+const std::string kPalette = "wayland: overlay shown palette";
+
+/// Launched, the windows focused in this order: the history, most recent last.
+Steps history(const std::vector<std::string>& order) {
+  Steps steps{"launch"};
+  for (const auto& window : order) steps.push_back("focus " + window);
+  return steps;
+}
+
+/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
+std::string holdSuperTab(int ms) {
+  return "hold " + kSuperDown + " -k Tab -s " + std::to_string(ms) + " " + kSuperUp;
+}
+
+std::vector<Scenario> tolvane() {
+  const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
+  return {
+      {"TolvaneOnGnome_AQuickTapSwitchesToThePreviousWindowAndTabTabToTheThird", three,
+       history({"three", "one", "two"}) +
+           Steps{kTap, "focused one", "log " + kActivated,
+                 "keys " + kSuperDown + " -k Tab -s 100 -k Tab -s 100 " + kSuperUp, "focused three",
+                 "count:0 ok=false"}},
+      // Held, the HUD shows over the windows: painted by Tolvane, shown by the extension.
+      {"TolvaneOnGnome_AHeldSessionShowsTheHud", three,
+       history({"one", "two", "three"}) +
+           Steps{"screenshot gnome-before-hud", holdSuperTab(4000), "log " + kHud,
+                 "screenshot gnome-hud", "differs gnome-before-hud gnome-hud", "focused two"}},
+      {"TolvaneOnGnome_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
+       {"term:a", "one", "two", "term:b"},
+       history({"term:a", "one", "two", "term:b"}) +
+           Steps{"keys " + kSuperDown + " -M shift -k Tab -m shift " + kSuperUp, "focused term:a",
+                 "focus term:b", "keys " + kSuperDown + " -k grave " + kSuperUp, "focused term:a"}},
+      // Row 1 is the focused window: 3 is two windows back. Escape then switches nothing.
+      {"TolvaneOnGnome_ADigitPicksARowAndEscapeCancels", four,
+       history({"one", "two", "three", "four"}) +
+           Steps{"keys " + kSuperDown + " -k Tab -s 300 -k 3 " + kSuperUp, "focused two",
+                 "keys " + kSuperDown + " -k Tab -k Tab -s 300 -k Escape " + kSuperUp, "stays two",
+                 "count:1 " + kActivated}},
+      // The window chosen has the keyboard once the palette is gone.
+      {"TolvaneOnGnome_ThePaletteActivatesAWindowByPartOfItsTitle",
+       {"alpha", "typing", "build"},
+       history({"typing", "alpha", "build"}) +
+           Steps{"keys -M alt -k space -m alt", "log " + kPalette, "keys typ -k Return",
+                 "focused typing", "keys -s 300 abc", "typed abc"}},
+      {"TolvaneOnGnome_SwitchesAmongHundredsOfWindows",
+       {"one"},
+       Steps{"many:300 bulk", "launch", "focus one", kTap, "focused bulk", kTap, "focused one"}},
+      {"TolvaneOnGnome_AMinimizedWindowIsRestored", three,
+       history({"one", "two", "three"}) +
+           Steps{"minimize three", "focused two", kTap, "focused three"}},
+      {"TolvaneOnGnome_SwitchesToAWindowOnAnotherWorkspace",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"toWorkspace2 one", "stays two", kTap, "focused one"}},
+      // "one" closes while the session selects "two": the switch still lands on it.
+      {"TolvaneOnGnome_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
+       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
+                                                "log " + kActivated, "focused two"}},
+      // Stopped while the extension holds the keyboard: it lets go within its patience, typing
+      // reaches the window, the next Super-Tab is GNOME's own; continued, Tolvane switches
+      // nothing late and has the keys again.
+      {"TolvaneOnGnomeKeepsNoKeyboard_StoppedMidSessionTypingReachesTheWindow",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(3000), "log " + kHud, "stop", "keys -s 900 abc", "typed:1500 abc",
+                 kTap, "focused other", "cont", "log switcher session", "count:0 " + kActivated,
+                 "stays other", kTap, "focused typing", "log " + kActivated}},
+      // A stalled main thread: the same, from the extension's side.
+      {"TolvaneOnGnomeKeepsNoKeyboard_AStallLetsTheKeyboardGo",
+       {"other", "typing"},
+       history({"other", "typing"}) +
+           Steps{holdSuperTab(8000), "log " + kHud, "stall", "keys -s 900 abc", "typed abc",
+                 "release", "count:0 " + kActivated, "stays typing", kTap, "focused other"}},
+      // Quit, GNOME's own switcher has Super-Tab back at once.
+      {"TolvaneOnGnome_QuitGivesGnomeItsSwitcherBack",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{kTap, "focused one", "quit", kTap, "focused two"}},
+      // Disabled, GNOME switches and Tolvane waits; enabled again, Tolvane has the keys back.
+      {"TolvaneOnGnome_WaitsForItsExtensionToComeBack",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"extension:0", "log gnome: the extension went away", kTap,
+                                       "focused one", "count:0 " + kActivated, "extension:1",
+                                       "log:2 gnome: the extension lends", kTap, "focused two",
+                                       "log " + kActivated}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Gnome, GnomeDesktop, ::testing::ValuesIn(tolvane()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
