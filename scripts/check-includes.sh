@@ -49,6 +49,7 @@ declare -A allowed=(
   [backends/sway]="$core_ground backends/system backends/sway"
   # KWin's scripting over the session bus: no display library either.
   [backends/kwin]="$core_ground backends/system backends/kwin"
+  [backends/gnome]="$core_ground backends/system backends/wayland backends/kwin backends/desktop_model backends/gnome"
   # The desktop model the real desktops feed: no display library, no backend of its own.
   [backends/desktop_model]="$core_ground backends/system backends/desktop_model"
   [backends/x11]="$core_ground backends/system backends/desktop_model backends/x11"
