@@ -16,7 +16,8 @@ namespace {
 
 using Json = nlohmann::json;
 
-/// An index below kMaxEntries has at most this many digits, so a longer part is no index.
+/// An index below kMaxEntries has at most this many digits: no id of an entry sent is longer
+/// than kMaxIdLength, and a longer one is refused before it is read.
 constexpr std::size_t kMaxIndexDigits = 3;
 static_assert(GnomeStatusItem::kMaxEntries <= 1000);
 constexpr std::size_t kMaxIdLength =

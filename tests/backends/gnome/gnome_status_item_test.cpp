@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "views/status_item_view.h"
@@ -27,34 +28,18 @@ TEST(GnomeStatusItemTest, AnIdRunsTheEnabledItemItNamesAndNothingElse) {
                 {.title = "disabled", .enabled = false, .action = run("disabled")}});
   std::string deep = "2";
   for (int level = 1; level < 40; ++level) deep += ".0";
-  const struct {
-    std::string id;
-    std::string runs;
-  } rows[] = {
-      {"0", "first"},
-      {"2.0", "nested"},
-      // Entries that are not items to run, and one past the end.
-      {"1", ""},
-      {"2", ""},
-      {"3", ""},
-      {"4", ""},
-      {"9", ""},
-      {"2.1", ""},
-      // Malformed, too deep, too long.
-      {"", ""},
-      {"0.", ""},
-      {".0", ""},
-      {"a", ""},
-      {"-1", ""},
-      {"0x1", ""},
-      {deep, ""},
-      {"99999999999999999999", ""},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.id);
+  // The id, and the item it runs; nothing for entries that are not items to run, one past the
+  // end, and ids malformed, too deep or too long.
+  std::map<std::string, std::string> rows{{"0", "first"}, {"2.0", "nested"}, {deep, ""}};
+  for (std::string id :
+       {"1", "2", "3", "4", "9", "2.1", "", "0.", ".0", "a", "-1", "0x1", "99999999999999999999"}) {
+    rows[id] = "";
+  }
+  for (const auto& [id, runs] : rows) {
+    SCOPED_TRACE(id);
     ran.clear();
-    item.activated(row.id);
-    EXPECT_EQ(ran, row.runs);
+    item.activated(id);
+    EXPECT_EQ(ran, runs);
   }
 }
 
