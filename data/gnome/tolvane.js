@@ -17,7 +17,7 @@
 //   SetMenu                       | a top-bar button whose menu lists the entries
 //
 // And what it tells Tolvane: Triggered, Key, GrabEnded, WindowChanged, WindowClosed,
-// MonitorsChanged, Clicked, MenuActivated, MenuOpening, Ping.
+// MonitorsChanged, Clicked, PanelShown, MenuActivated, MenuOpening, MenuClosed, Ping.
 
 function tolvaneExtension(api) {
     const {GLib, Gio, Meta, Shell, St, Clutter, Cogl, Main, PanelMenu, PopupMenu, shellVersion} = api;
@@ -104,9 +104,10 @@ function tolvaneExtension(api) {
         return mods;
     }
 
+    // Cut by characters, never inside a surrogate pair.
     function bounded(text, max) {
         const s = String(text ?? '');
-        return s.length > max ? s.slice(0, max) : s;
+        return s.length > max ? Array.from(s).slice(0, max).join('') : s;
     }
 
     function isListed(window) {
@@ -308,6 +309,8 @@ function tolvaneExtension(api) {
                 this._watch = Gio.bus_watch_name(Gio.BusType.SESSION, sender,
                     Gio.BusNameWatcherFlags.NONE, null, () => this._tolvaneGone());
             }
+            // The button is there while Tolvane is; its first opening asks for the entries.
+            if (!this._menu) this._showMenu([]);
             invocation.return_value(new GLib.Variant('(s)', [String(shellVersion)]));
         }
 
@@ -627,6 +630,13 @@ function tolvaneExtension(api) {
             panel.set_content(content);
             panel.set_position(m.x + x, m.y + y);
             panel.set_size(width, height);
+            if (!panel.visible) {
+                // Tolvane hears when the panel has reached the screen, not just the Shell.
+                const id = global.stage.connect('after-paint', () => {
+                    global.stage.disconnect(id);
+                    this._send('PanelShown', null);
+                });
+            }
             panel.show();
             invocation.return_value(null);
         }
@@ -679,9 +689,8 @@ function tolvaneExtension(api) {
                 this._menu = new PanelMenu.Button(0.0, 'Tolvane', false);
                 this._menu.add_child(new St.Icon({icon_name: 'view-app-grid-symbolic',
                     style_class: 'system-status-icon'}));
-                this._menu.menu.connect('open-state-changed', (menu, open) => {
-                    if (open) this._send('MenuOpening', null);
-                });
+                this._menu.menu.connect('open-state-changed',
+                    (menu, open) => this._send(open ? 'MenuOpening' : 'MenuClosed', null));
                 Main.panel.addToStatusArea('tolvane', this._menu);
             }
             this._menu.menu.removeAll();
@@ -708,6 +717,9 @@ function tolvaneExtension(api) {
                 }
             };
             add(this._menu.menu, entries, '', 0);
+            // An empty menu does not open, and its opening is what asks Tolvane for the entries.
+            if (!entries.length)
+                this._menu.menu.addMenuItem(new PopupMenu.PopupMenuItem('Tolvane', {reactive: false}));
         }
 
         _removeMenu() {

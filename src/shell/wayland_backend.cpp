@@ -52,7 +52,6 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
           qt::AppIcons([this](const std::string& id) { return desktop_.iconPNG(id); }),
           [this](const KeyEvent& key) { return keyMonitor_.offer(key); },
           [this] { common_.log().log("wayland: overlay shown palette"); }) {
-  client_->setLog([this](std::string_view line) { common_.log().log(line); });
   desktop_.setUntrustedExplanation([this] { return client_->withdrawnText(); });
   desktop_.setFocusObserver([this](wayland::ToplevelId window) { focusChanged(window); });
   session_->feed(triggers_, [this] { desktop_.swayTreeChanged(); });
@@ -74,6 +73,7 @@ WaylandBackend::WaylandBackend(const BundleInfo& bundle, std::string display,
   services_ =
       common_.services(bundle, {&desktop_, &desktop_, &desktop_, &desktop_, &tap_, &hotKeys_,
                                 &screens_, &panel_, &palettePanel_, &keyMonitor_});
+  if (auto* menu = client_->statusItem()) services_.statusItem = menu;
 }
 
 WaylandBackend::~WaylandBackend() {
@@ -117,6 +117,9 @@ void WaylandBackend::compositorLost() {
 }
 
 void WaylandBackend::launched() {
+  // Once the log reaches its readers (standard error with --verbose): what the link said while
+  // Tolvane started comes now.
+  client_->setLog([this](std::string_view line) { common_.log().log(line); });
   if (!session_->connected()) {
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     common_.log().notice(sway::manualBindingsNotice(desktop ? desktop : ""));

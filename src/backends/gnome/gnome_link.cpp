@@ -10,6 +10,7 @@
 //   Key, GrabEnded, Clicked    | the overlay
 //   WindowChanged, …Closed     | the windows
 //   MonitorsChanged            | the monitors read again
+//   MenuOpening, …Activated    | the status item (an entry's action after the call's answer)
 #include "backends/gnome/gnome_link.h"
 
 #include <poll.h>
@@ -18,6 +19,7 @@
 
 #include "backends/gnome/gnome_overlay.h"
 #include "backends/gnome/gnome_session.h"
+#include "base/run_loop.h"
 
 namespace tolvane::gnome {
 
@@ -36,7 +38,14 @@ std::unique_ptr<GnomeLink> GnomeLink::connect(std::string& error) {
   return link;
 }
 
-GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus) : bus_(std::move(bus)), windows_(*bus_) {
+GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus)
+    : bus_(std::move(bus)),
+      windows_(*bus_),
+      statusItem_(
+          [this](const std::string& json) {
+            if (present_) bus_->setMenu(json);
+          },
+          [this] { return present_; }) {
   bus_->serve({
       .triggered =
           [this](std::string_view word, std::uint32_t serial, std::uint32_t modifiers,
@@ -62,8 +71,15 @@ GnomeLink::GnomeLink(std::unique_ptr<ShellBus> bus) : bus_(std::move(bus)), wind
           [this](double x, double y) {
             if (overlay_) overlay_->clicked(x, y);
           },
-      .menuActivated = {},
-      .menuOpening = {},
+      .panelShown = [this] { log("gnome: the panel is on screen"); },
+      .menuActivated =
+          [this](std::string_view id) {
+            auto run = [this, id = std::string(id)] { statusItem_.activated(id); };
+            if (!loop_) return run();
+            loop_->post(std::move(run));
+          },
+      .menuOpening = [this] { statusItem_.opening(); },
+      .menuClosed = [this] { statusItem_.closed(); },
       .presence = [this](bool present) { presence(present); },
   });
 }
@@ -96,6 +112,7 @@ void GnomeLink::arrive() {
   const auto windows = bus_->windows();
   windows_.lend(windows.value_or(std::vector<ShellWindow>{}));
   if (session_) session_->bindAgain();
+  statusItem_.sendAgain();
   log("gnome: the extension lends Tolvane the windows and the keys");
 }
 
@@ -103,8 +120,7 @@ void GnomeLink::presence(bool present) {
   if (present && !present_) return arrive();
   if (present || !present_) return;
   present_ = false;
-  log(
-      "gnome: the extension went away (GNOME Shell restarting, or the extension disabled); "
+  log("gnome: the extension went away (GNOME Shell restarting, or the extension disabled); "
       "waiting for it to come back");
   if (overlay_) overlay_->extensionGone();
   windows_.withdraw();
@@ -144,16 +160,20 @@ bool GnomeLink::hungUp(double waitSeconds) const {
 }
 
 std::unique_ptr<wayland::OverlayHost> GnomeLink::makeOverlay() {
-  auto overlay = std::make_unique<GnomeOverlay>(*bus_, [this](int monitor) {
-    return monitor >= 0 && monitor < static_cast<int>(outputs_.size()) ? outputs_[monitor].scale
-                                                                       : 1;
-  });
+  auto overlay = std::make_unique<GnomeOverlay>(
+      *bus_,
+      [this](int monitor) {
+        return monitor >= 0 && monitor < static_cast<int>(outputs_.size()) ? outputs_[monitor].scale
+                                                                           : 1;
+      },
+      [this](std::string_view line) { log(line); });
   overlay_ = overlay.get();
   overlay->setOnDestroy([this] { overlay_ = nullptr; });
   return overlay;
 }
 
-std::unique_ptr<wayland::CompositorSession> GnomeLink::makeSession(RunLoop&, Log log) {
+std::unique_ptr<wayland::CompositorSession> GnomeLink::makeSession(RunLoop& loop, Log log) {
+  loop_ = &loop;
   auto session = std::make_unique<GnomeSession>(*bus_, std::move(log), [this] { return present_; });
   session_ = session.get();
   session->setOnDestroy([this] { session_ = nullptr; });

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/gnome/gnome_status_item.h"
 #include "backends/gnome/gnome_windows.h"
 #include "backends/gnome/shell_bus.h"
 #include "backends/wayland/compositor_link.h"
@@ -41,6 +42,8 @@ class GnomeLink final : public wayland::CompositorLink {
   std::unique_ptr<wayland::OverlayHost> makeOverlay() override;
   std::unique_ptr<wayland::CompositorSession> makeSession(RunLoop& loop, Log log) override;
   std::string withdrawnText() const override { return absenceText(); }
+  /// The top-bar menu the extension draws, in place of a tray icon.
+  StatusItem* statusItem() override { return &statusItem_; }
 
   /// Whether the extension answers now.
   bool present() const { return present_; }
@@ -61,6 +64,11 @@ class GnomeLink final : public wayland::CompositorLink {
   Log log_;
   std::vector<std::string> early_;
   GnomeWindows windows_;
+  GnomeStatusItem statusItem_;
+  /// Where the menu's actions run (known once the session is made): after the extension's call
+  /// has been answered, since an action may take long (a dialog) and the extension counts a
+  /// late answer as silence.
+  RunLoop* loop_ = nullptr;
   std::vector<wayland::OutputInfo> outputs_;
   bool present_ = false;
   bool failed_ = false;

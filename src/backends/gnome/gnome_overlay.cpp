@@ -45,8 +45,9 @@ wayland::Modifiers modifiersOf(std::uint32_t bits) {
 
 }  // namespace
 
-GnomeOverlay::GnomeOverlay(ShellBus& bus, std::function<int(int)> scaleOf)
-    : bus_(bus), scaleOf_(std::move(scaleOf)) {
+GnomeOverlay::GnomeOverlay(ShellBus& bus, std::function<int(int)> scaleOf,
+                           std::function<void(std::string_view)> log)
+    : bus_(bus), scaleOf_(std::move(scaleOf)), log_(std::move(log)) {
   emergency_.prepare(kwin::composeMethodCall("org.gnome.Shell", "/com/brenmoor/Tolvane/Shell",
                                              "com.brenmoor.Tolvane.Shell1", "Release", "watchdog",
                                              0x7fff0001));
@@ -111,7 +112,7 @@ void GnomeOverlay::key(const ShellKey& key) {
   if (!held_ || key.serial != serial_) return;
   if (monotonicMicros() - key.sentMicros > kPatienceMicros) {
     grabbing_ = false;  // the extension let go of it already
-    return abandon();
+    return abandon("a key from before Tolvane's silence");
   }
   if (keyboard_.key) keyboard_.key(key.keysym, key.pressed, key.text, key.baseKeysym);
   const auto modifiers = modifiersOf(key.modifiers);
@@ -125,7 +126,7 @@ void GnomeOverlay::grabEnded(std::uint32_t serial, std::string_view why) {
   deliverPending();
   if (!held_ || serial != serial_) return;
   grabbing_ = false;
-  if (why != "released" && why != "escape") abandon();
+  if (why != "released" && why != "escape") abandon(why);
 }
 
 void GnomeOverlay::clicked(double x, double y) {
@@ -135,10 +136,13 @@ void GnomeOverlay::clicked(double x, double y) {
 void GnomeOverlay::extensionGone() {
   offered_.reset();
   grabbing_ = false;
-  abandon();
+  abandon("the extension went away");
 }
 
-void GnomeOverlay::abandon() {
+void GnomeOverlay::abandon(std::string_view why) {
+  if (!held_) return;
+  log_("gnome: the extension gave the keyboard back (" + std::string(why) +
+       "); the session ends without switching");
   // The user has had the keyboard back since the extension let go: the session must end
   // without switching, as Escape ends it, not as the modifier's release would.
   constexpr std::uint32_t kEscape = 0xff1b;

@@ -19,7 +19,8 @@ namespace tolvane::gnome {
 class GnomeOverlay final : public wayland::OverlayHost {
  public:
   /// `scaleOf` gives a monitor's scale by its index.
-  GnomeOverlay(ShellBus& bus, std::function<int(int monitor)> scaleOf);
+  GnomeOverlay(ShellBus& bus, std::function<int(int monitor)> scaleOf,
+               std::function<void(std::string_view)> log);
   ~GnomeOverlay() override;
   GnomeOverlay(const GnomeOverlay&) = delete;
   GnomeOverlay& operator=(const GnomeOverlay&) = delete;
@@ -55,11 +56,12 @@ class GnomeOverlay final : public wayland::OverlayHost {
  private:
   void enter(std::uint32_t serial, std::uint32_t modifiers);
   void lose();
-  /// The extension let go without the user's release: cancelled, then lost.
-  void abandon();
+  /// The extension let go without the user's release (`why`): cancelled, then lost.
+  void abandon(std::string_view why);
 
   ShellBus& bus_;
   std::function<int(int)> scaleOf_;
+  std::function<void(std::string_view)> log_;
   wayland::KeyboardHandler keyboard_;
   wayland::ClickHandler click_;
   std::function<void()> lost_;

@@ -94,14 +94,9 @@ bool GnomeStatusItem::isAvailable() const {
 }
 
 // The extension shows a fixed symbolic icon and nothing else of the view: no state (paused,
-// missing permission, a hot key problem), no alert dot nor its beat, no tooltip. What it does
-// need is a menu before its first opening: it puts up its button with the first description it
-// gets and never opens an empty menu, which is all the core would have sent by then.
-void GnomeStatusItem::setAppearance(const StatusItemView&) {
-  if (everSent_) return;
-  if (willOpen_) willOpen_();
-  if (!everSent_) setMenu({});
-}
+// missing permission, a hot key problem), no alert dot nor its beat, no tooltip. Its button is
+// there from Tolvane's registration on, and its first opening asks for the menu.
+void GnomeStatusItem::setAppearance(const StatusItemView&) {}
 
 void GnomeStatusItem::setMenu(std::vector<MenuEntry> entries) {
   std::size_t budget = kMaxEntries;
@@ -115,8 +110,8 @@ void GnomeStatusItem::setMenuWillOpenHandler(std::function<void()> handler) {
   willOpen_ = std::move(handler);
 }
 
-// The Shell draws the menu and holds the pointer and keyboard while it is open, and the
-// extension reports openings only: the handler hears true at each opening and never false.
+// The Shell draws the menu and holds the pointer and keyboard while it is open; the extension
+// reports its opening and its closing.
 void GnomeStatusItem::setMenuVisibilityHandler(std::function<void(bool open)> handler) {
   visibility_ = std::move(handler);
 }
@@ -127,6 +122,14 @@ void GnomeStatusItem::setClickHandler(std::function<void()>) {}
 void GnomeStatusItem::opening() {
   if (willOpen_) willOpen_();
   if (visibility_) visibility_(true);
+}
+
+void GnomeStatusItem::closed() {
+  if (visibility_) visibility_(false);
+}
+
+void GnomeStatusItem::sendAgain() {
+  if (everSent_ && sendMenu_) sendMenu_(describe(sent_).dump());
 }
 
 const MenuEntry* GnomeStatusItem::entryAt(std::string_view id) const {

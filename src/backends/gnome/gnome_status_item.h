@@ -33,6 +33,11 @@ class GnomeStatusItem final : public StatusItem {
   void activated(std::string_view id);
   /// The extension's MenuOpening: the menu is opening now and may be replaced while open.
   void opening();
+  /// The extension's MenuClosed.
+  void closed();
+  /// A new instance of the extension (enabled again, a new Shell) knows no menu: it gets the
+  /// current one, if any was sent.
+  void sendAgain();
 
   bool isAvailable() const override;
   void setAppearance(const StatusItemView& view) override;

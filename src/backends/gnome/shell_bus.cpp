@@ -7,7 +7,8 @@
 //                               | ShowPanel, HidePanel, SetMenu
 //   is told by the extension    | kTolvanePath kTolvaneInterface on Tolvane's unique name: Ping,
 //                               | Triggered, Key, GrabEnded, WindowChanged, WindowClosed,
-//                               | MonitorsChanged, Clicked, MenuActivated, MenuOpening; only
+//                               | MonitorsChanged, Clicked, PanelShown, MenuActivated, MenuOpening,
+//                               | MenuClosed; only
 //                               | calls from the Shell's own connection are heard
 //   the extension's state       | org.gnome.Shell.Extensions GetExtensionInfo, EnableExtension,
 //                               | signal ExtensionStateChanged
@@ -225,6 +226,16 @@ bool ShellBus::serve(Handlers handlers) {
     if (on.menuOpening) on.menuOpening();
     return sd_bus_reply_method_return(m, "");
   };
+  static const auto panelShown = [](sd_bus_message* m, void* data, sd_bus_error*) -> int {
+    TOLVANE_FROM_SHELL(m, data);
+    if (on.panelShown) on.panelShown();
+    return sd_bus_reply_method_return(m, "");
+  };
+  static const auto menuClosed = [](sd_bus_message* m, void* data, sd_bus_error*) -> int {
+    TOLVANE_FROM_SHELL(m, data);
+    if (on.menuClosed) on.menuClosed();
+    return sd_bus_reply_method_return(m, "");
+  };
   static const sd_bus_vtable vtable[] = {
       SD_BUS_VTABLE_START(0),
       SD_BUS_METHOD("Ping", "", "", +ping, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -236,8 +247,10 @@ bool ShellBus::serve(Handlers handlers) {
       SD_BUS_METHOD("WindowClosed", "t", "", +windowClosed, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_METHOD("MonitorsChanged", "", "", +monitorsChanged, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_METHOD("Clicked", "dd", "", +clicked, SD_BUS_VTABLE_UNPRIVILEGED),
+      SD_BUS_METHOD("PanelShown", "", "", +panelShown, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_METHOD("MenuActivated", "s", "", +menuActivated, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_METHOD("MenuOpening", "", "", +menuOpening, SD_BUS_VTABLE_UNPRIVILEGED),
+      SD_BUS_METHOD("MenuClosed", "", "", +menuClosed, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_VTABLE_END,
   };
   sd_bus_slot_unref(std::exchange(state_->object, nullptr));

@@ -78,8 +78,11 @@ class ShellBus {
     std::function<void()> monitorsChanged;
     /// A click on the panel's clickable part, in its monitor's logical coordinates.
     std::function<void(double x, double y)> clicked;
+    /// The panel, hidden before, has been painted on screen.
+    std::function<void()> panelShown;
     std::function<void(std::string_view id)> menuActivated;
     std::function<void()> menuOpening;
+    std::function<void()> menuClosed;
     /// The extension's object appeared (a Shell started, the extension was enabled) or went.
     std::function<void(bool present)> presence;
   };

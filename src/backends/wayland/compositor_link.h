@@ -15,7 +15,8 @@
 
 namespace tolvane {
 class RunLoop;
-}
+class StatusItem;
+}  // namespace tolvane
 
 namespace tolvane::wayland {
 
@@ -97,6 +98,9 @@ class CompositorLink {
   virtual std::string withdrawnText() const {
     return "the Wayland compositor withdrew its list of windows";
   }
+  /// Where the compositor draws Tolvane's menu itself (GNOME's top bar); nothing where the
+  /// tray icon does.
+  virtual StatusItem* statusItem() { return nullptr; }
   /// Whether KWin lent its window list: its script carries the triggers.
   virtual bool hasPlasmaWindows() const { return false; }
 };

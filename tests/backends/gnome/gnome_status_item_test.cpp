@@ -7,7 +7,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "views/status_item_view.h"
 
 namespace tolvane::gnome {
 namespace {
@@ -62,9 +61,9 @@ TEST(GnomeStatusItemTest, TheExtensionIsSentWhatItCanShowFromTheFirstAppearanceO
   item.setMenuWillOpenHandler([&] { item.setMenu(entries); });
   bool open = false;
   item.setMenuVisibilityHandler([&open](bool shown) { open = shown; });
-  item.setAppearance(StatusItemView{});
-  item.setAppearance(StatusItemView{});
+  item.opening();
   ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(open);
   Json menu = Json::parse(sent.front());
   // 200 entries in all: the six above (the fourth level is dropped) and 194 more.
   ASSERT_EQ(menu.size(), 198u);
@@ -75,9 +74,12 @@ TEST(GnomeStatusItemTest, TheExtensionIsSentWhatItCanShowFromTheFirstAppearanceO
     {"kind": "header", "title": "bad \ufffd"},
     {"kind": "item", "title": "1", "enabled": false, "submenu": [{"kind": "item", "title": "2",
       "submenu": [{"kind": "item", "title": "3"}]}]}])"));
-  item.opening();
-  EXPECT_EQ(sent.size(), 2u);
-  EXPECT_TRUE(open);
+  // A new instance of the extension gets the same menu; the close is heard.
+  item.sendAgain();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1], sent[0]);
+  item.closed();
+  EXPECT_FALSE(open);
 }
 
 }  // namespace
