@@ -39,6 +39,8 @@ class GnomeSession final : public CompositorSession {
   /// failed.
   bool start(const std::vector<std::string>& extensionFolders = {});
   const std::string& error() const { return error_; }
+  /// What the Shell wrote on standard error (its log, the extensions' messages).
+  const std::string& shellSaid() const { return shellErr_.text(); }
   /// What a client of this session needs: the socket, the bus, a private runtime folder, no X.
   Environment clientEnvironment() const override;
 
