@@ -13,6 +13,8 @@
 namespace tolvane::test {
 namespace {
 
+using namespace rows;
+
 struct Scenario {
   std::string name;
   /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
@@ -166,26 +168,11 @@ INSTANTIATE_TEST_SUITE_P(GnomeSession, GnomeDesktop, ::testing::ValuesIn(session
 
 const std::string kSuperDown = "-M logo", kSuperUp = "-m logo";
 const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
-const std::string kActivated = "activate pid=";
-const std::string kHud = "wayland: overlay shown hud";
 const std::string kOnScreen = "gnome: the panel is on screen";
-const std::string kPalette = "wayland: overlay shown palette";
 
 /// Super held through a Tolvane session, with a second Tab well after the extension's 1 s of
 /// patience with a silent Tolvane.
 const std::string kSilentHold = "hold -M logo -k Tab -s 3000 -k Tab -s 500 -m logo";
-
-/// Launched, the windows focused in this order: the history, most recent last.
-Steps history(const std::vector<std::string>& order) {
-  Steps steps{"launch"};
-  for (const auto& window : order) steps.push_back("focus " + window);
-  return steps;
-}
-
-/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
-std::string holdSuperTab(int ms) {
-  return "hold " + kSuperDown + " -k Tab -s " + std::to_string(ms) + " " + kSuperUp;
-}
 
 std::vector<Scenario> tolvane() {
   const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
@@ -198,7 +185,7 @@ std::vector<Scenario> tolvane() {
       // Held, the HUD shows over the windows: painted by Tolvane, shown by the extension.
       {"TolvaneOnGnome_AHeldSessionShowsTheHud", three,
        history({"one", "two", "three"}) +
-           Steps{"screenshot gnome-before-hud", holdSuperTab(4000), "log " + kHud,
+           Steps{"screenshot gnome-before-hud", hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
                  "log " + kOnScreen, "screenshot gnome-hud", "differs gnome-before-hud gnome-hud",
                  "focused two"}},
       {"TolvaneOnGnome_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
@@ -230,8 +217,8 @@ std::vector<Scenario> tolvane() {
            Steps{"toWorkspace2 one", "shellFocused two", kTap, "shellFocused one"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnGnome_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
-       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
-                                                "log " + kActivated, "focused two"}},
+       history({"one", "two", "three"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
+                                                "close one", "log " + kActivated, "focused two"}},
       // Stopped while the extension holds the keyboard: it lets go once Tolvane has been silent
       // for 1 s, so the second Tab (Super still held) is GNOME's own switcher's, which switches
       // on the release, and typing reaches the window. Continued, Tolvane switches nothing late
