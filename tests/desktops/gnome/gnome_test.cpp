@@ -21,6 +21,8 @@ struct Scenario {
   /// that records what it is typed.
   std::vector<std::string> windows;
   Steps steps;
+  /// How Tolvane's extension is there when the Shell starts.
+  enum class Extension { enabled, disabled, absent } extension = Extension::enabled;
 };
 
 /// The test client paints its windows this grey.
@@ -36,9 +38,10 @@ std::size_t greyPixels(const Picture& picture) {
   return grey;
 }
 
-const std::string kBindings = "gnome: shortcuts installed: ";
+const std::string kPaletteBinding = "gnome: palette shortcut installed: ";
 const std::string kRefused = "another program holds it in GNOME";
 const std::string kUuid = "'tolvane@brenmoor.com'";
+const std::vector<std::string> noFolders;
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
@@ -47,13 +50,19 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
 class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
  protected:
   // A refusal is an answer too.
-  GnomeDesktop() : CompositorSuite(gnome, {kBindings, kRefused}) { addActions(); }
+  // The palette's binding comes after the switcher's, and also where the switcher has none
+  // (the extension absent); a refusal is an answer too.
+  GnomeDesktop() : CompositorSuite(gnome, {kPaletteBinding, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v gnome-shell > /dev/null")) {
       GTEST_SKIP() << "gnome-shell is not installed";
     }
-    ASSERT_TRUE(gnome.start({TOLVANE_GNOME_EXTENSION})) << gnome.error();
+    const std::vector<std::string> ours{TOLVANE_GNOME_EXTENSION};
+    const auto extension = GetParam().extension;
+    ASSERT_TRUE(gnome.start(extension == Scenario::Extension::enabled ? ours : noFolders,
+                            extension == Scenario::Extension::disabled ? ours : noFolders))
+        << gnome.error();
     for (const auto& window : GetParam().windows) {
       const auto colon = window.find(':');
       const std::string app = window.substr(0, colon);
@@ -246,6 +255,19 @@ std::vector<Scenario> tolvane() {
                                        "focused one", "count:0 " + kActivated, "extension:1",
                                        "log:2 gnome: the extension lends", kTap, "focused two",
                                        "log " + kActivated}},
+      // First run from the package: installed but off, Tolvane has GNOME turn it on.
+      {"TolvaneOnGnome_TurnsItsInstalledExtensionOn",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"log asking GNOME Shell to enable it", kTap, "focused one"},
+       Scenario::Extension::disabled},
+      // Not loaded yet (the package installed it during this login): Tolvane says what to do
+      // once (the notice's line, the one a terminal shows) and on the onboarding's requirements
+      // page.
+      {"TolvaneOnGnome_SaysOnceWhatToDoWithoutItsExtension",
+       {"one", "two"},
+       {"launch", "log onboarding: shown page=permissions",
+        "count:1 Z GNOME Shell has not loaded Tolvane's extension"},
+       Scenario::Extension::absent},
       // GNOME shows no tray icons: the extension's top-bar button carries Tolvane's menu.
       {"TolvaneOnGnome_TheTopBarMenuListsTheRecentWindows",
        {"alpha", "beta"},
