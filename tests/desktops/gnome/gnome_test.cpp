@@ -51,7 +51,9 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
     if (std::system("command -v gnome-shell > /dev/null")) {
       GTEST_SKIP() << "gnome-shell is not installed";
     }
-    ASSERT_TRUE(gnome.start({TOLVANE_GNOME_EXTENSION})) << gnome.error();
+    const auto extension = extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com");
+    ASSERT_FALSE(extension.empty()) << "gnome-shell --version tells no version";
+    ASSERT_TRUE(gnome.start({extension})) << gnome.error();
     for (const auto& window : GetParam().windows) {
       const auto colon = window.find(':');
       const std::string app = window.substr(0, colon);
@@ -66,7 +68,7 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
   void run(const Steps& steps) { verbs_.run(steps); }
 
   GnomeSession gnome{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
-                     TOLVANE_GNOME_TEST_EXTENSION};
+                     TOLVANE_GNOME_TEST_EXTENSIONS};
 
  private:
   void addActions();
@@ -125,7 +127,7 @@ void GnomeDesktop::addActions() {
   // the desktop: at least n whole windows of 32x32, and not the whole screen.
   verbs_["shows"] = [this](const Step& s) {
     const auto picture = gnome.screenshot(s.arg);
-    ASSERT_TRUE(picture) << "no picture taken";
+    ASSERT_TRUE(picture) << gnome.error();
     EXPECT_EQ(picture->width, 1280);
     EXPECT_EQ(picture->height, 800);
     const std::size_t grey = greyPixels(*picture);

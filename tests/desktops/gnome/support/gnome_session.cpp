@@ -8,6 +8,8 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +29,8 @@ constexpr const char* kToolsReady = "com.brenmoor.TolvaneTestTools";
 constexpr const char* kToolsUuid = "tolvane-test-tools@brenmoor.com";
 /// Shift_L: pressed alone, it does nothing on GNOME.
 constexpr std::uint32_t kHarmlessKeysym = 0xffe1;
+/// What of the Shell's word on an extension goes into an error.
+constexpr std::size_t kMaxDump = 4096;
 
 /// `text` as a JavaScript string literal.
 std::string jsString(const std::string& text) {
@@ -56,7 +60,24 @@ bool giveToNobody(const std::string& folder) {
   return true;
 }
 
+/// The major version of the installed GNOME Shell ("GNOME Shell 48.7"), 0 when it says none.
+int shellMajorVersion() {
+  FILE* version = popen("gnome-shell --version 2>/dev/null", "r");
+  if (!version) return 0;
+  char line[128] = {};
+  const bool read = std::fgets(line, sizeof line, version) != nullptr;
+  pclose(version);
+  int major = 0;
+  return read && std::sscanf(line, "GNOME Shell %d", &major) == 1 ? major : 0;
+}
+
 }  // namespace
+
+std::string extensionBuild(const std::string& builds, const std::string& uuid) {
+  static const int major = shellMajorVersion();
+  if (major == 0) return {};
+  return builds + (major >= 45 ? "/module/" : "/legacy/") + uuid;
+}
 
 std::string onEachWindow(const std::string& window, const std::string& action) {
   return "let found = 0;\nfor (const w of global.display.list_all_windows()) if (" +
@@ -64,9 +85,9 @@ std::string onEachWindow(const std::string& window, const std::string& action) {
 }
 
 GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
-                           std::string testExtension)
+                           std::string testExtensions)
     : remoteKeys_(std::move(remoteKeys)),
-      testExtension_(std::move(testExtension)),
+      testExtensions_(std::move(testExtensions)),
       clients_(std::move(testClient)) {}
 
 GnomeSession::~GnomeSession() {
@@ -91,9 +112,14 @@ bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
 
 // The Shell will not start without a system bus, and dies some time after starting on a
 // minimal one: it gets one with the machine's own policy, on a socket of its own and without the
-// pid file that belongs to the machine's bus.
+// pid file that belongs to the machine's bus. That bus starts no system service: GNOME 48 waits
+// for the accounts service at start, which never answers in a chroot, until the bus gives up
+// after 25 s; a service helper that fails answers at once.
 bool GnomeSession::startBuses() {
-  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
+  const std::string config = root_.path() + "/system-bus.conf";
+  std::ofstream(config) << "<busconfig>\n  <include>/usr/share/dbus-1/system.conf</include>\n"
+                           "  <servicehelper>/bin/false</servicehelper>\n</busconfig>\n";
+  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=" + config,
                                    "--address=unix:path=" + root_.path() + "/system-bus",
                                    "--nofork", "--nopidfile", "--print-address=1"},
                                   systemOut_, systemBus_);
@@ -109,8 +135,13 @@ bool GnomeSession::startBuses() {
 bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
   const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
   fs::create_directories(installed);
+  const std::string tools = extensionBuild(testExtensions_, kToolsUuid);
+  if (tools.empty()) {
+    error_ = "gnome-shell --version does not tell the Shell's version";
+    return false;
+  }
   std::error_code failed;
-  fs::copy(testExtension_, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
+  fs::copy(tools, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
   std::string enabled = "'" + std::string(kToolsUuid) + "'";
   for (auto folder = folders.begin(); !failed && folder != folders.end(); ++folder) {
     // Canonical, a folder named with a trailing slash still has its UUID as its name.
@@ -164,10 +195,27 @@ bool GnomeSession::startShell() {
     return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || shell_->ended();
   };
   if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
-    error_ = "GNOME Shell did not start:\n" + shellErr_.text();
+    error_ = "GNOME Shell did not start:\n" + shellErr_.text() + extensionInfo(kToolsUuid);
     return false;
   }
   return true;
+}
+
+// What the Shell says of an extension (its state and error), for a start that went wrong: a
+// Shell that finds an extension out of date or failing says so only there.
+std::string GnomeSession::extensionInfo(const char* uuid) {
+  const auto info = bus_.call(kShell, "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                              "GetExtensionInfo", "s", uuid);
+  if (!info) return "";
+  char* text = nullptr;
+  std::size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  if (!out) return "";
+  sd_bus_message_dump(info.get(), out, SD_BUS_MESSAGE_DUMP_SUBTREE_ONLY);
+  std::fclose(out);
+  const std::string dump = std::string(uuid) + ": " + std::string(text, std::min(size, kMaxDump));
+  std::free(text);
+  return dump;
 }
 
 // The headless seat has a keyboard only while a virtual one exists, and a client binds its
@@ -290,10 +338,14 @@ std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
   int success = 0;
   const char* used = nullptr;
   const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
-  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success ||
-      !run({"convert", shot, "-alpha", "off", "-write",
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success) {
+    error_ = "the Shell took no screenshot: " + (reply ? std::string("it said so") : bus_.error());
+    return std::nullopt;
+  }
+  if (!run({"convert", shot, "-alpha", "off", "-write",
             std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
             "ppm:" + plain + ".ppm"})) {
+    error_ = "convert made no picture of " + shot;
     return std::nullopt;
   }
   return readPpm(plain + ".ppm");
