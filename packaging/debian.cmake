@@ -19,7 +19,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLVANE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "window switcher for X11 desktops")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "window switcher for GNOME, KDE Plasma, sway and X11")
 # CPack puts the summary first and indents each line of the rest; an empty line separates
 # paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -30,7 +30,9 @@ frontmost application. Alt-Space opens a search palette that filters every
 window as you type, and a tray icon lists recent windows.
 
 Tolvane works with any EWMH window manager on Xorg, such as GNOME, KDE Plasma,
-Xfce, MATE or Openbox.")
+Xfce, MATE or Openbox, and on Wayland with KDE Plasma, sway and GNOME. On
+GNOME it works through its own GNOME Shell extension, installed for all users
+by this package and loaded by GNOME Shell at the next login.")
 # The libraries the binary links come from dpkg-shlibdeps. It cannot see programs started at run
 # time: the sign-in's browser opens through xdg-open, else sensible-browser (always there, so a
 # dependency), and a Secret Service keeps the account's token (without one, Tolvane keeps it in

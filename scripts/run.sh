@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
 # The front door and, with it, the desktop program it starts in its place (tolvane-desktop).
-cmake --build --preset release -j "$(nproc)" --target tolvane
+cmake --build --preset release -j "$(nproc)" --target tolvane tolvane-gnome-extension
 tolvane=$PWD/build/release/src/tolvane
 
 # The desktop entry for this build: the browser's sign-in hands its tolvane:// callback to the
@@ -34,11 +34,30 @@ register_url_handler() {
   fi
 }
 
+# GNOME Shell loads extensions from the user's folder too: this build's, for the Shell that runs
+# (an ES module from GNOME 45 on), enabled for the next start of the Shell. A Shell that runs
+# now loads a new extension only at the next login; Tolvane says so and waits for it.
+install_gnome_extension() {
+  command -v gnome-shell >/dev/null || return 0
+  local major kind=legacy uuid=tolvane@brenmoor.com
+  major=$(gnome-shell --version | grep -o '[0-9]\+' | head -1)
+  ((major >= 45)) && kind=module
+  local extensions=${XDG_DATA_HOME:-$HOME/.local/share}/gnome-shell/extensions
+  mkdir -p "$extensions"
+  rm -rf "${extensions:?}/$uuid"
+  cp -r "build/release/gnome-shell/$kind/$uuid" "$extensions/"
+  if command -v gdbus >/dev/null; then
+    gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+      -m org.gnome.Shell.Extensions.EnableExtension "$uuid" >/dev/null 2>&1 || true
+  fi
+}
+
 # A Wayland session: Tolvane decides itself whether this compositor lets it work, and says so.
 wayland_socket=${WAYLAND_DISPLAY:-}
 [[ -n $wayland_socket && $wayland_socket != /* ]] && wayland_socket=${XDG_RUNTIME_DIR:-}/$wayland_socket
 if [[ -n "${WAYLAND_DISPLAY:-}" && -S $wayland_socket ]]; then
   register_url_handler
+  [[ ${XDG_CURRENT_DESKTOP:-} == *GNOME* ]] && install_gnome_extension
   exec "$tolvane" "$@"
 fi
 

@@ -454,7 +454,10 @@ function tolvaneExtension(api) {
                 this._startSession(word, modifiers);
                 return;
             }
-            if (word) this._probe();
+            if (word) {
+                log(`tolvane: ${taken.name} goes to GNOME (Tolvane ${this._tolvane ? 'silent' : 'gone'}${this._session ? ', a session runs' : ''})`);
+                this._probe();
+            }
             if (isShellSwitcher(taken.name)) Main.wm._startSwitcher(...args);
         }
 
@@ -535,8 +538,9 @@ function tolvaneExtension(api) {
                 [this._session?.serial ?? 0, heldModifiers()]));
         }
 
+        // From any caller: Tolvane's stall watchdog sends it on a connection of its own, and
+        // ending a grab only gives the user the keyboard back.
         ReleaseAsync([why], invocation) {
-            if (!this._fromTolvane(invocation)) return;
             this._endSession(bounded(why, 32));
             invocation.return_value(null);
         }

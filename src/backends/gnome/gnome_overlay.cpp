@@ -76,7 +76,7 @@ bool GnomeOverlay::hold(const std::string& outputName) {
   held_ = true;
   if (offered_) {
     const auto [serial, modifiers] = *std::exchange(offered_, std::nullopt);
-    serial_ = serial;
+    serial_ = lastSerial_ = serial;
     grabbing_ = true;
     modifiers_ = modifiersOf(modifiers);
     entering_ = serial;
@@ -92,7 +92,7 @@ bool GnomeOverlay::hold(const std::string& outputName) {
       bus_.release("late");  // released (or held anew) before the answer came
       return;
     }
-    serial_ = granted->first;
+    serial_ = lastSerial_ = granted->first;
     grabbing_ = true;
     modifiers_ = modifiersOf(granted->second);
     entering_ = serial_;
@@ -112,7 +112,8 @@ void GnomeOverlay::key(const ShellKey& key) {
   if (!held_ || key.serial != serial_) return;
   if (monotonicMicros() - key.sentMicros > kPatienceMicros) {
     grabbing_ = false;  // the extension let go of it already
-    return abandon("a key from before Tolvane's silence");
+    log_("gnome: a key from before Tolvane's silence; the session ends without switching");
+    return abandon();
   }
   if (keyboard_.key) keyboard_.key(key.keysym, key.pressed, key.text, key.baseKeysym);
   const auto modifiers = modifiersOf(key.modifiers);
@@ -124,9 +125,16 @@ void GnomeOverlay::key(const ShellKey& key) {
 
 void GnomeOverlay::grabEnded(std::uint32_t serial, std::string_view why) {
   deliverPending();
+  const bool byUser = why == "released" || why == "escape";
+  // Said for the latest grab even when the session has ended meanwhile (a watchdog got there
+  // first): what the extension did is worth a line either way.
+  if (!byUser && serial != 0 && serial == lastSerial_) {
+    log_("gnome: the extension gave the keyboard back (" + std::string(why) +
+         "); no switch comes of that session");
+  }
   if (!held_ || serial != serial_) return;
   grabbing_ = false;
-  if (why != "released" && why != "escape") abandon(why);
+  if (!byUser) abandon();
 }
 
 void GnomeOverlay::clicked(double x, double y) {
@@ -136,13 +144,11 @@ void GnomeOverlay::clicked(double x, double y) {
 void GnomeOverlay::extensionGone() {
   offered_.reset();
   grabbing_ = false;
-  abandon("the extension went away");
+  abandon();
 }
 
-void GnomeOverlay::abandon(std::string_view why) {
+void GnomeOverlay::abandon() {
   if (!held_) return;
-  log_("gnome: the extension gave the keyboard back (" + std::string(why) +
-       "); the session ends without switching");
   // The user has had the keyboard back since the extension let go: the session must end
   // without switching, as Escape ends it, not as the modifier's release would.
   constexpr std::uint32_t kEscape = 0xff1b;

@@ -56,8 +56,8 @@ class GnomeOverlay final : public wayland::OverlayHost {
  private:
   void enter(std::uint32_t serial, std::uint32_t modifiers);
   void lose();
-  /// The extension let go without the user's release (`why`): cancelled, then lost.
-  void abandon(std::string_view why);
+  /// The extension let go without the user's release: cancelled, then lost.
+  void abandon();
 
   ShellBus& bus_;
   std::function<int(int)> scaleOf_;
@@ -70,6 +70,8 @@ class GnomeOverlay final : public wayland::OverlayHost {
   /// holds it (it ends it itself on the modifier's release and on Escape).
   std::uint32_t serial_ = 0;
   bool grabbing_ = false;
+  /// The grab of the latest hold, kept after it ended.
+  std::uint32_t lastSerial_ = 0;
   /// A trigger's grab waiting for hold(), with the modifiers held after it.
   std::optional<std::pair<std::uint32_t, std::uint32_t>> offered_;
   /// The arrival a hold owes its handler.

@@ -15,16 +15,6 @@
 
 namespace tolvane::gnome {
 
-namespace {
-
-std::string joined(const std::vector<sway::Binding>& bindings) {
-  std::string text;
-  for (const auto& binding : bindings) text += (text.empty() ? "" : ", ") + binding.combo;
-  return text;
-}
-
-}  // namespace
-
 GnomeSession::GnomeSession(ShellBus& bus, Log log, std::function<bool()> present)
     : bus_(bus), log_(std::move(log)), present_(std::move(present)) {}
 
@@ -64,7 +54,7 @@ wayland::TriggerBindings GnomeSession::bindingsOf(Set& set, const char* what) {
           }
           return wayland::TriggerBindings::Refusal{combo, "another program holds it in GNOME"};
         }
-        log_(std::string("gnome: ") + what + " installed: " + joined(bindings));
+        log_(std::string("gnome: ") + what + " installed: " + sway::joinedCombos(bindings));
         return std::nullopt;
       },
       .remove =

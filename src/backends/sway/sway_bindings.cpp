@@ -125,4 +125,10 @@ void SwayBindings::removeAll() {
   composeRemoval();
 }
 
+std::string joinedCombos(const std::vector<Binding>& bindings) {
+  std::string text;
+  for (const auto& binding : bindings) text += (text.empty() ? "" : ", ") + binding.combo;
+  return text;
+}
+
 }  // namespace tolvane::sway

@@ -24,6 +24,9 @@ struct Binding {
   bool operator==(const Binding&) const = default;
 };
 
+/// The bindings' combos as a log line says them: "Mod4+Tab, Mod4+Shift+Tab".
+std::string joinedCombos(const std::vector<Binding>& bindings);
+
 /// The command a Tolvane binding runs: "nop tolvane <word>", which sway reports and ignores.
 std::string bindingCommand(Trigger trigger);
 /// The trigger of a binding event's body, when its command is exactly a Tolvane one.

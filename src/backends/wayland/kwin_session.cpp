@@ -11,16 +11,6 @@
 
 namespace tolvane::wayland {
 
-namespace {
-
-std::string joined(const std::vector<sway::Binding>& bindings) {
-  std::string text;
-  for (const auto& binding : bindings) text += (text.empty() ? "" : ", ") + binding.combo;
-  return text;
-}
-
-}  // namespace
-
 KWinSession::KWinSession(RunLoop& loop, Log log, std::string folder)
     : loop_(loop), log_(std::move(log)) {
   std::string error;
@@ -107,7 +97,7 @@ std::optional<TriggerBindings::Refusal> KWinSession::install(
     if (!previous.empty()) reload();
     return TriggerBindings::Refusal{refusal->combo, refusal->reason};
   }
-  log_(std::string("kwin: ") + what + " installed: " + joined(bindings));
+  log_(std::string("kwin: ") + what + " installed: " + sway::joinedCombos(bindings));
   return std::nullopt;
 }
 

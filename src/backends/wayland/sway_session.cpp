@@ -70,12 +70,6 @@ std::unique_ptr<sway::SwayIpc> connectIpc(const std::optional<std::string>& sock
   return socket ? sway::SwayIpc::connect(*socket, error) : nullptr;
 }
 
-std::string joined(const std::vector<sway::Binding>& bindings) {
-  std::string text;
-  for (const auto& binding : bindings) text += (text.empty() ? "" : ", ") + binding.combo;
-  return text;
-}
-
 }  // namespace
 
 SwaySession::SwaySession(RunLoop& loop, Log log)
@@ -160,7 +154,7 @@ std::optional<TriggerBindings::Refusal> SwaySession::install(
     owner.removeAll();
     return TriggerBindings::Refusal{binding.combo, binding.combo + " was refused: " + reason};
   }
-  log_(std::string("wayland: ") + what + " installed: " + joined(outcome.installed));
+  log_(std::string("wayland: ") + what + " installed: " + sway::joinedCombos(outcome.installed));
   prepareRemovals();
   return std::nullopt;
 }

@@ -7,7 +7,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-
 namespace tolvane::gnome {
 namespace {
 

@@ -13,6 +13,20 @@ bool isWindow(const std::string& window, const std::string& wanted) {
          (wanted.find(':') == std::string::npos && window.starts_with(wanted + ":"));
 }
 
+namespace rows {
+
+Steps history(const std::vector<std::string>& order) {
+  Steps steps{"launch"};
+  for (const auto& window : order) steps.push_back("focus " + window);
+  return steps;
+}
+
+std::string hold(const std::string& down, const std::string& up, int ms, const std::string& keys) {
+  return "hold " + down + " " + keys + " -s " + std::to_string(ms) + " " + up;
+}
+
+}  // namespace rows
+
 std::vector<Source> CompositorSuite::sources() {
   std::vector<Source> all = compositor_.sources();
   if (tolvane) all.insert(all.end(), {tolvane->pump(), tolvane->end()});

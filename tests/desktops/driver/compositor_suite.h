@@ -47,6 +47,19 @@ class CompositorSession {
 /// "app:title" one window.
 bool isWindow(const std::string& window, const std::string& wanted);
 
+/// What the Tolvane rows of every compositor suite wait on and type.
+namespace rows {
+inline const std::string kActivated = "activate pid=";
+inline const std::string kHud = "wayland: overlay shown hud";
+inline const std::string kPalette = "wayland: overlay shown palette";
+/// Launched, the windows focused in this order: the history, most recent last.
+Steps history(const std::vector<std::string>& order);
+/// The modifier held (the key tool's `down` … `up`) through `keys` and `ms` more, then let go:
+/// a session long enough for the steps that watch it.
+std::string hold(const std::string& down, const std::string& up, int ms,
+                 const std::string& keys = "-k Tab");
+}  // namespace rows
+
 /// Tolvane on `compositor`, for the step driver.
 class CompositorSuite : public DesktopSession {
  public:

@@ -13,12 +13,16 @@
 namespace tolvane::test {
 namespace {
 
+using namespace rows;
+
 struct Scenario {
   std::string name;
   /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
   /// that records what it is typed.
   std::vector<std::string> windows;
   Steps steps;
+  /// How Tolvane's extension is there when the Shell starts.
+  enum class Extension { enabled, disabled, absent } extension = Extension::enabled;
 };
 
 /// The test client paints its windows this grey.
@@ -34,9 +38,10 @@ std::size_t greyPixels(const Picture& picture) {
   return grey;
 }
 
-const std::string kBindings = "gnome: shortcuts installed: ";
+const std::string kPaletteBinding = "gnome: palette shortcut installed: ";
 const std::string kRefused = "another program holds it in GNOME";
 const std::string kUuid = "'tolvane@brenmoor.com'";
+const std::vector<std::string> noFolders;
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
   *out << scenario.name;
@@ -45,15 +50,21 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
 class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
  protected:
   // A refusal is an answer too.
-  GnomeDesktop() : CompositorSuite(gnome, {kBindings, kRefused}) { addActions(); }
+  // The palette's binding comes after the switcher's, and also where the switcher has none
+  // (the extension absent); a refusal is an answer too.
+  GnomeDesktop() : CompositorSuite(gnome, {kPaletteBinding, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v gnome-shell > /dev/null")) {
       GTEST_SKIP() << "gnome-shell is not installed";
     }
-    const auto extension = extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com");
-    ASSERT_FALSE(extension.empty()) << "gnome-shell --version tells no version";
-    ASSERT_TRUE(gnome.start({extension})) << gnome.error();
+    const std::vector<std::string> ours{
+        extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com")};
+    ASSERT_FALSE(ours.front().empty()) << "gnome-shell --version tells no version";
+    const auto extension = GetParam().extension;
+    ASSERT_TRUE(gnome.start(extension == Scenario::Extension::enabled ? ours : noFolders,
+                            extension == Scenario::Extension::disabled ? ours : noFolders))
+        << gnome.error();
     for (const auto& window : GetParam().windows) {
       const auto colon = window.find(':');
       const std::string app = window.substr(0, colon);
@@ -64,7 +75,10 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
     }
   }
 
-  void TearDown() override { tolvane.reset(); }
+  void TearDown() override {
+    if (HasFailure()) std::fprintf(stderr, "GNOME Shell said:\n%s\n", gnome.shellSaid().c_str());
+    tolvane.reset();
+  }
   void run(const Steps& steps) { verbs_.run(steps); }
 
   GnomeSession gnome{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
@@ -165,26 +179,11 @@ INSTANTIATE_TEST_SUITE_P(GnomeSession, GnomeDesktop, ::testing::ValuesIn(session
 
 const std::string kSuperDown = "-M logo", kSuperUp = "-m logo";
 const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
-const std::string kActivated = "activate pid=";
-const std::string kHud = "wayland: overlay shown hud";
 const std::string kOnScreen = "gnome: the panel is on screen";
-const std::string kPalette = "wayland: overlay shown palette";
 
 /// Super held through a Tolvane session, with a second Tab well after the extension's 1 s of
 /// patience with a silent Tolvane.
 const std::string kSilentHold = "hold -M logo -k Tab -s 3000 -k Tab -s 500 -m logo";
-
-/// Launched, the windows focused in this order: the history, most recent last.
-Steps history(const std::vector<std::string>& order) {
-  Steps steps{"launch"};
-  for (const auto& window : order) steps.push_back("focus " + window);
-  return steps;
-}
-
-/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
-std::string holdSuperTab(int ms) {
-  return "hold " + kSuperDown + " -k Tab -s " + std::to_string(ms) + " " + kSuperUp;
-}
 
 std::vector<Scenario> tolvane() {
   const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
@@ -197,7 +196,7 @@ std::vector<Scenario> tolvane() {
       // Held, the HUD shows over the windows: painted by Tolvane, shown by the extension.
       {"TolvaneOnGnome_AHeldSessionShowsTheHud", three,
        history({"one", "two", "three"}) +
-           Steps{"screenshot gnome-before-hud", holdSuperTab(4000), "log " + kHud,
+           Steps{"screenshot gnome-before-hud", hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
                  "log " + kOnScreen, "screenshot gnome-hud", "differs gnome-before-hud gnome-hud",
                  "focused two"}},
       {"TolvaneOnGnome_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
@@ -229,18 +228,18 @@ std::vector<Scenario> tolvane() {
            Steps{"toWorkspace2 one", "shellFocused two", kTap, "shellFocused one"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnGnome_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
-       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
-                                                "log " + kActivated, "focused two"}},
+       history({"one", "two", "three"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
+                                                "close one", "log " + kActivated, "focused two"}},
       // Stopped while the extension holds the keyboard: it lets go once Tolvane has been silent
       // for 1 s, so the second Tab (Super still held) is GNOME's own switcher's, which switches
       // on the release, and typing reaches the window. Continued, Tolvane switches nothing late
       // and has the keys again.
       {"TolvaneOnGnomeKeepsNoKeyboard_StoppedMidSessionGnomeTakesTheKeys",
        {"typing", "other"},
-       history({"typing", "other"}) + Steps{kSilentHold, "log " + kHud, "stop", "focused typing",
-                                            "keys abc", "typed abc", "cont", "log switcher session",
-                                            "count:0 " + kActivated, "stays typing", kTap,
-                                            "focused other", "log " + kActivated}},
+       history({"typing", "other"}) +
+           Steps{kSilentHold, "log " + kHud, "stop", "focused typing", "keys abc", "typed abc",
+                 "cont", "log no switch comes of that session", "stays typing",
+                 "count:0 " + kActivated, kTap, "focused other", "log " + kActivated}},
       // A stalled main thread: the same.
       {"TolvaneOnGnomeKeepsNoKeyboard_AStallLetsTheKeyboardGo",
        {"typing", "other"},
@@ -258,6 +257,19 @@ std::vector<Scenario> tolvane() {
                                        "focused one", "count:0 " + kActivated, "extension:1",
                                        "log:2 gnome: the extension lends", kTap, "focused two",
                                        "log " + kActivated}},
+      // First run from the package: installed but off, Tolvane has GNOME turn it on.
+      {"TolvaneOnGnome_TurnsItsInstalledExtensionOn",
+       {"one", "two"},
+       history({"one", "two"}) + Steps{"log asking GNOME Shell to enable it", kTap, "focused one"},
+       Scenario::Extension::disabled},
+      // Not loaded yet (the package installed it during this login): Tolvane says what to do
+      // once (the notice's line, the one a terminal shows) and on the onboarding's requirements
+      // page.
+      {"TolvaneOnGnome_SaysOnceWhatToDoWithoutItsExtension",
+       {"one", "two"},
+       {"launch", "log onboarding: shown page=permissions",
+        "count:1 Z GNOME Shell has not loaded Tolvane's extension"},
+       Scenario::Extension::absent},
       // GNOME shows no tray icons: the extension's top-bar button carries Tolvane's menu.
       {"TolvaneOnGnome_TheTopBarMenuListsTheRecentWindows",
        {"alpha", "beta"},

@@ -18,6 +18,8 @@
 namespace tolvane::test {
 namespace {
 
+using namespace rows;
+
 struct Scenario {
   std::string name;
   /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
@@ -167,21 +169,6 @@ INSTANTIATE_TEST_SUITE_P(KwinSession, KwinDesktop, ::testing::ValuesIn(session()
 // The key tool's words: a real Meta press sets the modifier and presses the key.
 const std::string kMetaDown = "-M logo -P Super_L", kMetaUp = "-p Super_L -m logo";
 const std::string kTap = "keys " + kMetaDown + " -k Tab " + kMetaUp;
-const std::string kActivated = "activate pid=";
-const std::string kHud = "wayland: overlay shown hud";
-const std::string kPalette = "wayland: overlay shown palette";
-
-/// Launched, the windows focused in this order: the history, most recent last.
-Steps history(const std::vector<std::string>& order) {
-  Steps steps{"launch"};
-  for (const auto& window : order) steps.push_back("focus " + window);
-  return steps;
-}
-
-/// Meta held for a session of `ms` (long enough for the steps that watch it), then let go.
-std::string holdMetaTab(int ms) {
-  return "hold " + kMetaDown + " -k Tab -s " + std::to_string(ms) + " " + kMetaUp;
-}
 
 std::vector<Scenario> tolvane() {
   const std::vector<std::string> three{"one", "two", "three"}, four{"one", "two", "three", "four"};
@@ -200,9 +187,9 @@ std::vector<Scenario> tolvane() {
        history({"three", "one", "two"}) + Steps{kTap, "focused one"}, false},
       // Held, the HUD shows over the windows; let go, the switch happens.
       {"TolvaneOnKwin_AHeldSessionShowsTheHud", three,
-       history({"one", "two", "three"}) + Steps{"screenshot kwin-before-hud", holdMetaTab(4000),
-                                                "log " + kHud, "screenshot kwin-hud",
-                                                "differs kwin-before-hud kwin-hud", "focused two"}},
+       history({"one", "two", "three"}) +
+           Steps{"screenshot kwin-before-hud", hold(kMetaDown, kMetaUp, 4000), "log " + kHud,
+                 "screenshot kwin-hud", "differs kwin-before-hud kwin-hud", "focused two"}},
       {"TolvaneOnKwin_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
        {"term:a", "one", "two", "term:b"},
        history({"term:a", "one", "two", "term:b"}) +
@@ -235,13 +222,13 @@ std::vector<Scenario> tolvane() {
        history({"one", "two"}) + Steps{"toDesktop2 one", "stays two", kTap, "focused one"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnKwin_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
-       history({"one", "two", "three"}) + Steps{holdMetaTab(4000), "log " + kHud, "close one",
-                                                "log " + kActivated, "focused two"}},
+       history({"one", "two", "three"}) + Steps{hold(kMetaDown, kMetaUp, 4000), "log " + kHud,
+                                                "close one", "log " + kActivated, "focused two"}},
       // Stopped while the HUD holds the keyboard: typing reaches the window below soon after,
       // and continued, Tolvane switches nothing late.
       {"TolvaneOnKwinKeepsNoKeyboard_StoppedMidSessionTypingReachesTheWindow",
        {"other", "typing"},
-       history({"other", "typing"}) + Steps{holdMetaTab(3000), "log " + kHud, "stop",
+       history({"other", "typing"}) + Steps{hold(kMetaDown, kMetaUp, 3000), "log " + kHud, "stop",
                                             "keys -s 900 abc", "typed:1500 abc", "cont", "exit:1",
                                             "count:0 " + kActivated, "stays typing"}},
       // A stalled Tolvane lets the keyboard and its script go, so Meta-Tab reaches the window;
@@ -249,8 +236,8 @@ std::vector<Scenario> tolvane() {
       {"TolvaneOnKwinKeepsNoKeyboard_AStallLetsTheKeyboardAndTheScriptGo",
        {"other", "typing"},
        history({"other", "typing"}) +
-           Steps{holdMetaTab(8000), "log " + kHud, "stall", "log keyboard released", "keys abc",
-                 "typed abc", "script:0 tolvane", "release", "log:2 " + kBindings,
+           Steps{hold(kMetaDown, kMetaUp, 8000), "log " + kHud, "stall", "log keyboard released",
+                 "keys abc", "typed abc", "script:0 tolvane", "release", "log:2 " + kBindings,
                  "count:0 " + kActivated, "stays typing", kTap, "focused other"}},
       {"TolvaneOnKwin_KwinGoingAwayEndsTolvaneWithOneLine",
        {"one"},

@@ -22,6 +22,8 @@
 namespace tolvane::test {
 namespace {
 
+using namespace rows;
+
 struct Scenario {
   std::string name;
   /// "app" or "app:title", opened in order (so the last is focused); "typing" is the terminal
@@ -183,22 +185,7 @@ TEST_P(SwayDesktop, Runs) {
 // wtype's words: a real Super press sets the modifier and presses the key.
 const std::string kSuperDown = "-M logo -P Super_L", kSuperUp = "-p Super_L -m logo";
 const std::string kTap = "keys " + kSuperDown + " -k Tab " + kSuperUp;
-const std::string kActivated = "activate pid=";
-const std::string kHud = "wayland: overlay shown hud";
-const std::string kPalette = "wayland: overlay shown palette";
 const std::string kLost = "tolvane: the Wayland compositor went away";
-
-/// Launched, the windows focused in this order: the history, most recent last.
-Steps history(const std::vector<std::string>& order) {
-  Steps steps{"launch"};
-  for (const auto& window : order) steps.push_back("focus " + window);
-  return steps;
-}
-
-/// Super held for a session of `ms` (long enough for the steps that watch it), then let go.
-std::string holdSuperTab(int ms, const std::string& keys = "-k Tab") {
-  return "hold " + kSuperDown + " " + keys + " -s " + std::to_string(ms) + " " + kSuperUp;
-}
 
 // --- The scenarios --------------------------------------------------------------------------
 
@@ -219,9 +206,9 @@ std::vector<Scenario> all() {
              "keys " + kSuperDown + " -k Tab -k Tab " + kSuperUp, "focused low"}},
       // Held, the HUD shows over the windows; let go, the switch happens.
       {"TolvaneOnSway_AHeldSessionShowsTheHud", three,
-       history({"one", "two", "three"}) + Steps{"screenshot sway-before-hud", holdSuperTab(4000),
-                                                "log " + kHud, "screenshot sway-hud",
-                                                "differs sway-before-hud sway-hud", "focused two"}},
+       history({"one", "two", "three"}) +
+           Steps{"screenshot sway-before-hud", hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
+                 "screenshot sway-hud", "differs sway-before-hud sway-hud", "focused two"}},
       {"TolvaneOnSway_ShiftGoesBackwards",
        {"one", "two", "three", "four"},
        history({"one", "two", "three", "four"}) +
@@ -252,8 +239,8 @@ std::vector<Scenario> all() {
                                                     "focused notes"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnSway_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
-       history({"one", "two", "three"}) + Steps{holdSuperTab(4000), "log " + kHud, "close one",
-                                                "log " + kActivated, "focused two"}},
+       history({"one", "two", "three"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
+                                                "close one", "log " + kActivated, "focused two"}},
       // Keys from keyboards that go when their program ends, as each wtype's does: the session
       // ends as its release would, and the chosen window has the keyboard afterwards.
       {"TolvaneOnSwayKeyboardGoes_QuickTapsEachFromANewKeyboardSwitchAndTypingFollows",
@@ -263,7 +250,7 @@ std::vector<Scenario> all() {
                                             "count:0 ok=false"}},
       {"TolvaneOnSwayKeyboardGoes_AHeldSessionWhoseKeyboardEndsSwitches",
        {"other", "typing"},
-       history({"typing", "other"}) + Steps{"lone", holdSuperTab(1500), "log " + kHud,
+       history({"typing", "other"}) + Steps{"lone", hold(kSuperDown, kSuperUp, 1500), "log " + kHud,
                                             "focused typing", "keys -s 300 abc", "typed abc",
                                             "count:0 ok=false"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspaceOrOutput",
@@ -276,24 +263,25 @@ std::vector<Scenario> all() {
       // why once, switches nothing late and leaves no binding behind.
       {"TolvaneOnSwayKeepsNoKeyboard_ContinuedAfterAStopItSaysWhyAndSwitchesNothing",
        {"other", "typing"},
-       history({"other", "typing"}) +
-           Steps{holdSuperTab(3000), "log " + kHud, "stop", "keys -s 900 abc", "typed abc", "cont",
-                 "exit:1", "count:1 tolvane: Tolvane was stopped while it held",
-                 "count:0 " + kActivated, kTap, "bindings:1 nop tolvane", "stays typing"}},
+       history({"other", "typing"}) + Steps{hold(kSuperDown, kSuperUp, 3000), "log " + kHud, "stop",
+                                            "keys -s 900 abc", "typed abc", "cont", "exit:1",
+                                            "count:1 tolvane: Tolvane was stopped while it held",
+                                            "count:0 " + kActivated, kTap, "bindings:1 nop tolvane",
+                                            "stays typing"}},
       // Bindings too go while it is stalled, so Super-Tab reaches the terminal; back, it binds
       // them again and switches nothing late.
       {"TolvaneOnSwayKeepsNoKeyboard_AStallLetsTheKeyboardAndTheBindingsGo",
        {"other", "typing"},
        history({"other", "typing"}) +
-           Steps{holdSuperTab(8000), "log " + kHud, "stall", "log keyboard released", "keys abc",
-                 "typed abc", kTap, "bindings:1 nop tolvane next", "release",
+           Steps{hold(kSuperDown, kSuperUp, 8000), "log " + kHud, "stall", "log keyboard released",
+                 "keys abc", "typed abc", kTap, "bindings:1 nop tolvane next", "release",
                  "log:2 wayland: bindings installed", "count:0 " + kActivated, "stays typing", kTap,
                  "focused other"}},
       // Stopped while the HUD holds the keyboard: within a second typing reaches the terminal,
       // and the next trigger press through the front door ends it and says why.
       {"TolvaneOnSwayKeepsNoKeyboard_StoppedMidSessionTypingReachesTheTerminal",
        {"other", "typing"},
-       history({"other", "typing"}) + Steps{holdSuperTab(8000), "log " + kHud, "stop",
+       history({"other", "typing"}) + Steps{hold(kSuperDown, kSuperUp, 8000), "log " + kHud, "stop",
                                             "keys -s 900 abc", "typed abc", "front trigger next",
                                             "said was stopped", "killed:9",
                                             "logFile trigger: Tolvane (pid"}},
@@ -338,12 +326,12 @@ std::vector<Scenario> tray() {
       // outlasts, letting go still switches.
       {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,
        Steps{"trayHost"} + history({"one", "two"}) +
-           Steps{"trayStall", holdSuperTab(4000), "log " + kHud, "focused one"}},
+           Steps{"trayStall", hold(kSuperDown, kSuperUp, 4000), "log " + kHud, "focused one"}},
       // Without a bar Tolvane says so once, and not again at the refreshes the held session
       // outlasts.
       {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,
-       history({"one", "two"}) +
-           Steps{holdSuperTab(4000), "log " + kHud, "focused one", "count:1 tray: no tray host;"}},
+       history({"one", "two"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
+                                       "focused one", "count:1 tray: no tray host;"}},
   };
 }
 

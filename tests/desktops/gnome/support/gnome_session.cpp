@@ -96,7 +96,8 @@ GnomeSession::~GnomeSession() {
   shell_.reset();
 }
 
-bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
+bool GnomeSession::start(const std::vector<std::string>& extensionFolders,
+                         const std::vector<std::string>& disabledFolders) {
   if (root_.path().empty()) return false;
   home_ = root_.path() + "/home";
   runtime_ = root_.path() + "/run";
@@ -107,7 +108,8 @@ bool GnomeSession::start(const std::vector<std::string>& extensionFolders) {
     chmod(folder.c_str(), 0700);
   }
   chmod(root_.path().c_str(), 0711);
-  return startBuses() && installExtensions(extensionFolders) && startShell() && holdKeyboard();
+  return startBuses() && installExtensions(extensionFolders, disabledFolders) && startShell() &&
+         holdKeyboard();
 }
 
 // The Shell will not start without a system bus, and dies some time after starting on a
@@ -132,7 +134,8 @@ bool GnomeSession::startBuses() {
 
 // The user's extensions folder, and the settings that enable them, in a key file the Shell
 // reads through GSettings' key file backend: nothing of the machine's user leaks in.
-bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
+bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
+                                     const std::vector<std::string>& disabled) {
   const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
   fs::create_directories(installed);
   const std::string tools = extensionBuild(testExtensions_, kToolsUuid);
@@ -148,6 +151,10 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders) {
     const std::string uuid = fs::canonical(*folder, failed).filename();
     if (!failed) fs::copy(*folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
     enabled += ", '" + uuid + "'";
+  }
+  for (auto folder = disabled.begin(); !failed && folder != disabled.end(); ++folder) {
+    const std::string uuid = fs::canonical(*folder, failed).filename();
+    if (!failed) fs::copy(*folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
   }
   const std::string settings = home_ + "/.config/glib-2.0/settings";
   fs::create_directories(settings);

@@ -43,8 +43,12 @@ class GnomeSession final : public CompositorSession {
   /// and the harness's own, starts the buses and the Shell on a 1280x800 virtual monitor, and
   /// waits until the Shell has started and left its overview. False (see error()) when a step
   /// failed.
-  bool start(const std::vector<std::string>& extensionFolders = {});
+  /// Those in `disabledFolders` are installed but left off, as a package installs them.
+  bool start(const std::vector<std::string>& extensionFolders = {},
+             const std::vector<std::string>& disabledFolders = {});
   const std::string& error() const { return error_; }
+  /// What the Shell wrote on standard error (its log, the extensions' messages).
+  const std::string& shellSaid() const { return shellErr_.text(); }
   /// What a client of this session needs: the socket, the bus, a private runtime folder, no X.
   Environment clientEnvironment() const override;
 
@@ -88,7 +92,8 @@ class GnomeSession final : public CompositorSession {
 
  private:
   bool startBuses();
-  bool installExtensions(const std::vector<std::string>& folders);
+  bool installExtensions(const std::vector<std::string>& folders,
+                         const std::vector<std::string>& disabled);
   bool startShell();
   std::string extensionInfo(const char* uuid);
   bool holdKeyboard();
