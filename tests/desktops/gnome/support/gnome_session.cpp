@@ -8,7 +8,6 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,8 +28,6 @@ constexpr const char* kToolsReady = "com.brenmoor.TolvaneTestTools";
 constexpr const char* kToolsUuid = "tolvane-test-tools@brenmoor.com";
 /// Shift_L: pressed alone, it does nothing on GNOME.
 constexpr std::uint32_t kHarmlessKeysym = 0xffe1;
-/// What of the Shell's word on an extension goes into an error.
-constexpr std::size_t kMaxDump = 4096;
 
 /// `text` as a JavaScript string literal.
 std::string jsString(const std::string& text) {
@@ -202,27 +199,10 @@ bool GnomeSession::startShell() {
     return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || shell_->ended();
   };
   if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
-    error_ = "GNOME Shell did not start:\n" + shellErr_.text() + extensionInfo(kToolsUuid);
+    error_ = "GNOME Shell did not start:\n" + shellErr_.text();
     return false;
   }
   return true;
-}
-
-// What the Shell says of an extension (its state and error), for a start that went wrong: a
-// Shell that finds an extension out of date or failing says so only there.
-std::string GnomeSession::extensionInfo(const char* uuid) {
-  const auto info = bus_.call(kShell, "/org/gnome/Shell", "org.gnome.Shell.Extensions",
-                              "GetExtensionInfo", "s", uuid);
-  if (!info) return "";
-  char* text = nullptr;
-  std::size_t size = 0;
-  FILE* out = open_memstream(&text, &size);
-  if (!out) return "";
-  sd_bus_message_dump(info.get(), out, SD_BUS_MESSAGE_DUMP_SUBTREE_ONLY);
-  std::fclose(out);
-  const std::string dump = std::string(uuid) + ": " + std::string(text, std::min(size, kMaxDump));
-  std::free(text);
-  return dump;
 }
 
 // The headless seat has a keyboard only while a virtual one exists, and a client binds its

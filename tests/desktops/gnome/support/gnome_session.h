@@ -95,7 +95,6 @@ class GnomeSession final : public CompositorSession {
   bool installExtensions(const std::vector<std::string>& folders,
                          const std::vector<std::string>& disabled);
   bool startShell();
-  std::string extensionInfo(const char* uuid);
   bool holdKeyboard();
   bool run(const std::vector<std::string>& argv, const std::vector<Source>& also = {});
   bool waitWith(const std::function<bool()>& done, const std::vector<Source>& also = {});
