@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The KDE Plasma suite against a newer KWin than Debian 12's: builds a Debian 13 root with
-# mmdebstrap (once; kept in build/debian13-root), builds Tolvane inside it and runs the KWin
-# desktop suite there. Outside the test command, which stays on Debian 12. As root.
+# The KDE Plasma and GNOME suites against a newer KWin and GNOME Shell than Debian 12's: builds a
+# Debian 13 root with mmdebstrap (once; kept in build/debian13-root), builds Tolvane inside it and
+# runs the desktop suites there. Outside the test command, which stays on Debian 12. As root.
 #
-#   scripts/test-newer-desktops.sh [--root-only] [gtest filter]
+#   scripts/test-newer-desktops.sh [--root-only] [kwin|gnome] [gtest filter]
+#
+# Without a suite named, both run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +22,8 @@ packages=(
   kwin-wayland plasma-wayland-protocols dbus python3 imagemagick
   # Mesa: KWin 6 composites with OpenGL only where EGL works, and takes screenshots only then
   libgl1-mesa-dri libegl-mesa0
+  # the GNOME suite: the Shell, and a system bus of its own on the machine's policy
+  gnome-shell dbus-system-bus-common
 )
 
 if [[ ! -x $root/usr/bin/kwin_wayland ]]; then
@@ -38,10 +42,23 @@ if [[ ! -x $root/usr/bin/kwin_wayland ]]; then
 <Menu><Name>Applications</Name><DefaultAppDirs/><Include><All/></Include></Menu>
 MENU
 fi
+# A root made before a package joined the list gets it added, not rebuilt.
+missing=$(chroot "$root" dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>&1 |
+  grep -v '^ii ' || true)
+if [[ -n $missing ]]; then
+  echo "newer desktops: adding what $root lacks (a few minutes):"$'\n'"$missing"
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  chroot "$root" apt-get update -qq
+  chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    --no-install-recommends "${packages[@]}"
+fi
 [[ ${1:-} == --root-only ]] && exit 0
 
-# The checkout inside the root, built there and run there; /run on a tmpfs of its own.
+# The checkout inside the root, built there and run there; /run on a tmpfs of its own. The root
+# is a mount of its own, private: the GNOME harness's mount namespace needs its / to be one.
 mkdir -p "$root/src/tolvane"
+mount --bind "$root" "$root"
+mount --make-private "$root"
 mount --bind "$PWD" "$root/src/tolvane"
 mount -t proc proc "$root/proc"
 mount -t tmpfs tmpfs "$root/run"
@@ -53,16 +70,23 @@ cleanup() {
   for p in /proc/[0-9]*; do
     [[ $(readlink "$p/root" 2>/dev/null) == "$root"* ]] && kill -9 "${p#/proc/}" 2>/dev/null
   done
-  umount "$root/dev" "$root/tmp" "$root/run" "$root/proc" "$root/src/tolvane" || true
+  umount "$root/dev" "$root/tmp" "$root/run" "$root/proc" "$root/src/tolvane" "$root" || true
 }
 trap cleanup EXIT
+suites=(kwin gnome)
+if [[ ${1:-} == kwin || ${1:-} == gnome ]]; then
+  suites=("$1")
+  shift
+fi
 filter=${1:-*}
-chroot "$root" /bin/bash -c "
-  set -euo pipefail
-  cd /src/tolvane
-  cmake -S . -B build/debian13 -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_WERROR=OFF >/dev/null
-  cmake --build build/debian13 -j $(nproc) --target tolvane_kwin_desktop_tests tolvane-hooked
-  runtime=\$(mktemp -d); chmod 700 \$runtime
-  XDG_RUNTIME_DIR=\$runtime TOLVANE_TEST_ARTIFACTS=\$PWD/build/debian13 dbus-run-session -- \
-    build/debian13/tests/desktops/kwin/tolvane_kwin_desktop_tests --gtest_filter='$filter'
-"
+for suite in "${suites[@]}"; do
+  chroot "$root" /bin/bash -c "
+    set -euo pipefail
+    cd /src/tolvane
+    cmake -S . -B build/debian13 -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_WERROR=OFF >/dev/null
+    cmake --build build/debian13 -j $(nproc) --target tolvane_${suite}_desktop_tests tolvane-hooked
+    runtime=\$(mktemp -d); chmod 700 \$runtime
+    XDG_RUNTIME_DIR=\$runtime TOLVANE_TEST_ARTIFACTS=\$PWD/build/debian13 dbus-run-session -- \
+      build/debian13/tests/desktops/$suite/tolvane_${suite}_desktop_tests --gtest_filter='$filter'
+  "
+done

@@ -100,8 +100,9 @@ class Bench {
   bool measure(Size& size) {
     {
       GnomeSession gnome(TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
-                         TOLVANE_GNOME_TEST_EXTENSION);
-      if (!open(gnome, size.windows, {TOLVANE_GNOME_EXTENSION})) return false;
+                         TOLVANE_GNOME_TEST_EXTENSIONS);
+      const auto extension = extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com");
+      if (!open(gnome, size.windows, {extension})) return false;
       TempDir folder;
       auto process = launch(gnome, folder);
       if (!process) return false;
@@ -127,7 +128,7 @@ class Bench {
       size.shellCpu = idleCpu(shell, idle_);
     }
     GnomeSession bare(TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
-                      TOLVANE_GNOME_TEST_EXTENSION);
+                      TOLVANE_GNOME_TEST_EXTENSIONS);
     if (!open(bare, size.windows, {})) return false;
     const pid_t shell = shellPid(bare);
     settle();

@@ -480,7 +480,7 @@ function tolvaneExtension(api) {
         _layerActor() {
             if (!this._layer) {
                 this._layer = new St.Widget({reactive: true, can_focus: true});
-                Main.uiGroup.add_actor(this._layer);
+                Main.uiGroup.add_child(this._layer);
                 this._layer.connect('key-press-event', (a, event) => this._key(event, true));
                 this._layer.connect('key-release-event', (a, event) => this._key(event, false));
                 this._panel = new St.Widget({reactive: true, visible: false});

@@ -58,7 +58,9 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
     if (std::system("command -v gnome-shell > /dev/null")) {
       GTEST_SKIP() << "gnome-shell is not installed";
     }
-    const std::vector<std::string> ours{TOLVANE_GNOME_EXTENSION};
+    const std::vector<std::string> ours{
+        extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com")};
+    ASSERT_FALSE(ours.front().empty()) << "gnome-shell --version tells no version";
     const auto extension = GetParam().extension;
     ASSERT_TRUE(gnome.start(extension == Scenario::Extension::enabled ? ours : noFolders,
                             extension == Scenario::Extension::disabled ? ours : noFolders))
@@ -80,7 +82,7 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
   void run(const Steps& steps) { verbs_.run(steps); }
 
   GnomeSession gnome{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
-                     TOLVANE_GNOME_TEST_EXTENSION};
+                     TOLVANE_GNOME_TEST_EXTENSIONS};
 
  private:
   void addActions();
@@ -139,7 +141,7 @@ void GnomeDesktop::addActions() {
   // the desktop: at least n whole windows of 32x32, and not the whole screen.
   verbs_["shows"] = [this](const Step& s) {
     const auto picture = gnome.screenshot(s.arg);
-    ASSERT_TRUE(picture) << "no picture taken";
+    ASSERT_TRUE(picture) << gnome.error();
     EXPECT_EQ(picture->width, 1280);
     EXPECT_EQ(picture->height, 800);
     const std::size_t grey = greyPixels(*picture);

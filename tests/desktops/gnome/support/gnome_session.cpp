@@ -8,6 +8,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,7 +57,24 @@ bool giveToNobody(const std::string& folder) {
   return true;
 }
 
+/// The major version of the installed GNOME Shell ("GNOME Shell 48.7"), 0 when it says none.
+int shellMajorVersion() {
+  FILE* version = popen("gnome-shell --version 2>/dev/null", "r");
+  if (!version) return 0;
+  char line[128] = {};
+  const bool read = std::fgets(line, sizeof line, version) != nullptr;
+  pclose(version);
+  int major = 0;
+  return read && std::sscanf(line, "GNOME Shell %d", &major) == 1 ? major : 0;
+}
+
 }  // namespace
+
+std::string extensionBuild(const std::string& builds, const std::string& uuid) {
+  static const int major = shellMajorVersion();
+  if (major == 0) return {};
+  return builds + (major >= 45 ? "/module/" : "/legacy/") + uuid;
+}
 
 std::string onEachWindow(const std::string& window, const std::string& action) {
   return "let found = 0;\nfor (const w of global.display.list_all_windows()) if (" +
@@ -64,9 +82,9 @@ std::string onEachWindow(const std::string& window, const std::string& action) {
 }
 
 GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
-                           std::string testExtension)
+                           std::string testExtensions)
     : remoteKeys_(std::move(remoteKeys)),
-      testExtension_(std::move(testExtension)),
+      testExtensions_(std::move(testExtensions)),
       clients_(std::move(testClient)) {}
 
 GnomeSession::~GnomeSession() {
@@ -93,9 +111,14 @@ bool GnomeSession::start(const std::vector<std::string>& extensionFolders,
 
 // The Shell will not start without a system bus, and dies some time after starting on a
 // minimal one: it gets one with the machine's own policy, on a socket of its own and without the
-// pid file that belongs to the machine's bus.
+// pid file that belongs to the machine's bus. That bus starts no system service: GNOME 48 waits
+// for the accounts service at start, which never answers in a chroot, until the bus gives up
+// after 25 s; a service helper that fails answers at once.
 bool GnomeSession::startBuses() {
-  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=/usr/share/dbus-1/system.conf",
+  const std::string config = root_.path() + "/system-bus.conf";
+  std::ofstream(config) << "<busconfig>\n  <include>/usr/share/dbus-1/system.conf</include>\n"
+                           "  <servicehelper>/bin/false</servicehelper>\n</busconfig>\n";
+  systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=" + config,
                                    "--address=unix:path=" + root_.path() + "/system-bus",
                                    "--nofork", "--nopidfile", "--print-address=1"},
                                   systemOut_, systemBus_);
@@ -112,8 +135,13 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
                                      const std::vector<std::string>& disabled) {
   const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
   fs::create_directories(installed);
+  const std::string tools = extensionBuild(testExtensions_, kToolsUuid);
+  if (tools.empty()) {
+    error_ = "gnome-shell --version does not tell the Shell's version";
+    return false;
+  }
   std::error_code failed;
-  fs::copy(testExtension_, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
+  fs::copy(tools, installed + "/" + kToolsUuid, fs::copy_options::recursive, failed);
   std::string enabled = "'" + std::string(kToolsUuid) + "'";
   for (auto folder = folders.begin(); !failed && folder != folders.end(); ++folder) {
     // Canonical, a folder named with a trailing slash still has its UUID as its name.
@@ -297,10 +325,14 @@ std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
   int success = 0;
   const char* used = nullptr;
   const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
-  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success ||
-      !run({"convert", shot, "-alpha", "off", "-write",
+  if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success) {
+    error_ = "the Shell took no screenshot: " + (reply ? std::string("it said so") : bus_.error());
+    return std::nullopt;
+  }
+  if (!run({"convert", shot, "-alpha", "off", "-write",
             std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
             "ppm:" + plain + ".ppm"})) {
+    error_ = "convert made no picture of " + shot;
     return std::nullopt;
   }
   return readPpm(plain + ".ppm");

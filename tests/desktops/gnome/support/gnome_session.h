@@ -23,11 +23,17 @@ namespace tolvane::test {
 /// "app:title") names.
 std::string onEachWindow(const std::string& window, const std::string& action);
 
+/// The build below `builds` of the extension `uuid` that the installed GNOME Shell loads:
+/// `builds`/legacy/`uuid` up to GNOME 44, `builds`/module/`uuid` (an ES module) from 45 on. Empty
+/// when gnome-shell does not tell its version.
+std::string extensionBuild(const std::string& builds, const std::string& uuid);
+
 class GnomeSession final : public CompositorSession {
  public:
   /// `testClient` opens the windows (tolvane-wayland-test-client), `remoteKeys` types
-  /// (tolvane-gnome-remote-keys), `testExtension` is the folder of the harness's own extension.
-  GnomeSession(std::string testClient, std::string remoteKeys, std::string testExtension);
+  /// (tolvane-gnome-remote-keys), `testExtensions` holds the builds of the harness's own
+  /// extension (see extensionBuild).
+  GnomeSession(std::string testClient, std::string remoteKeys, std::string testExtensions);
   /// Ends the typists and the clients, then the Shell, then the buses.
   ~GnomeSession() override;
   GnomeSession(const GnomeSession&) = delete;
@@ -93,7 +99,7 @@ class GnomeSession final : public CompositorSession {
   bool run(const std::vector<std::string>& argv, const std::vector<Source>& also = {});
   bool waitWith(const std::function<bool()>& done, const std::vector<Source>& also = {});
 
-  std::string remoteKeys_, testExtension_;
+  std::string remoteKeys_, testExtensions_;
   TempDir root_;
   std::string error_, home_, runtime_, clientRuntime_, wayland_, systemAddress_;
   PipeText systemOut_, shellErr_;

@@ -2,12 +2,9 @@
 // the overview the Shell starts in, where a new window would get no focus, and then owns a bus
 // name, the harness's sign that windows can come. Windows appear, minimize and close without
 // effects: a window fading in is not yet in a screenshot taken once it has the focus.
-const { Gio } = imports.gi;
-const Main = imports.ui.main;
-
-const READY_NAME = 'com.brenmoor.TolvaneTestTools';
-
-function init() {
+// Either entry point comes before this in the built extension.js: it brings `Gio` and `Main`.
+function testTools() {
+  const READY_NAME = 'com.brenmoor.TolvaneTestTools';
   let owner = 0;
   let startup = 0;
   let animates = null;
