@@ -26,6 +26,8 @@ namespace tolvane::gnome {
 namespace {
 
 constexpr int kEnabled = 1, kDisabled = 2, kInitialized = 6;
+/// How long a start waits for the Shell to enable the extension it was asked to.
+constexpr double kEnableSeconds = 2;
 
 }  // namespace
 
@@ -101,7 +103,10 @@ void GnomeLink::arrive() {
   state_ = bus_->extensionState(&stateError_);
   if (state_ == kDisabled || state_ == kInitialized) {
     log("gnome: the Tolvane extension is off; asking GNOME Shell to enable it");
-    if (bus_->enableExtension()) state_ = bus_->extensionState(&stateError_);
+    // Tolvane starts with its windows rather than with the onboarding's page for a moment.
+    if (bus_->enableExtension() && bus_->awaitEnabled(kEnableSeconds)) {
+      state_ = bus_->extensionState(&stateError_);
+    }
   }
   if (state_ != kEnabled || !bus_->registerWithExtension()) {
     log("gnome: " + absenceText());

@@ -15,9 +15,12 @@
 //   the Shell coming and going  | org.freedesktop.DBus NameOwnerChanged for org.gnome.Shell
 #include "backends/gnome/shell_bus.h"
 
+#include <poll.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -350,6 +353,21 @@ bool ShellBus::enableExtension() {
   return sd_bus_call_method(state_->bus, kShell, "/org/gnome/Shell", kExtensions, "EnableExtension",
                             &call.error, &call.reply, "s", uuid.c_str()) >= 0 &&
          sd_bus_message_read(call.reply, "b", &enabled) > 0 && enabled;
+}
+
+bool ShellBus::awaitEnabled(double seconds) {
+  constexpr int kEnabledState = 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (true) {
+    if (extensionState() == kEnabledState) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    // Woken by whatever reaches the socket (the state's own signal among it); the call above
+    // reads it into the queue, where it waits for the next process().
+    pollfd readable{fd(), POLLIN, 0};
+    ::poll(&readable, 1, static_cast<int>(std::min<long>(left.count(), 100)));
+  }
 }
 
 bool ShellBus::registerWithExtension() {

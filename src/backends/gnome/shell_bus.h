@@ -105,6 +105,9 @@ class ShellBus {
   /// answer; `error` is the Shell's reason where it gives one.
   std::optional<int> extensionState(std::string* error = nullptr);
   bool enableExtension();
+  /// Waits up to `seconds` for the Shell to say the extension is enabled (GNOME 45 and later
+  /// enable it after answering EnableExtension); whether it did.
+  bool awaitEnabled(double seconds);
   /// Makes Tolvane the extension's peer; false when the extension does not answer.
   bool registerWithExtension();
   std::optional<std::vector<ShellWindow>> windows();
