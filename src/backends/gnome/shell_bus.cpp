@@ -24,6 +24,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "backends/system/bus_connection.h"
+
 namespace tolvane::gnome {
 
 namespace {
@@ -39,15 +41,7 @@ constexpr int kEnabled = 1;
 constexpr std::size_t kMaxTitleBytes = 4096, kMaxNameBytes = 512, kMaxWordBytes = 32,
                       kMaxTextBytes = 64, kMaxWindows = 10000, kMaxMonitors = 64;
 
-/// Frees what one call allocated, whatever path the call leaves by.
-struct Call {
-  sd_bus_error error{};
-  sd_bus_message* reply = nullptr;
-  ~Call() {
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
-  }
-};
+using Call = system::BusCall;
 
 /// `text` cut to at most `max` bytes without splitting a character (the bus guarantees UTF-8).
 std::string bounded(const char* text, std::size_t max) {
@@ -84,6 +78,7 @@ ShellBus& self(void* data) {
 }  // namespace
 
 struct ShellBus::State {
+  std::unique_ptr<system::BusConnection> connection;
   sd_bus* bus = nullptr;
   sd_bus_slot* object = nullptr;
   sd_bus_slot* owner = nullptr;
@@ -92,7 +87,6 @@ struct ShellBus::State {
     sd_bus_slot_unref(object);
     sd_bus_slot_unref(owner);
     sd_bus_slot_unref(extension);
-    sd_bus_flush_close_unref(bus);
   }
   /// A call to the extension that returns nothing worth waiting for; its failure is ignored
   /// (the panel and the grab have their own ways out on the Shell's side).
@@ -111,18 +105,11 @@ struct ShellBus::State {
 
 std::unique_ptr<ShellBus> ShellBus::connect(std::string& error) {
   auto state = std::make_unique<State>();
-  if (const int result = sd_bus_open_user(&state->bus); result < 0) {
-    error = std::string("no session bus: ") + std::strerror(-result);
-    return nullptr;
-  }
-  sd_bus_set_method_call_timeout(state->bus, static_cast<std::uint64_t>(kCallTimeoutSeconds * 1e6));
-  const char* unique = nullptr;
-  if (const int result = sd_bus_get_unique_name(state->bus, &unique); result < 0) {
-    error = std::string("the session bus did not answer: ") + std::strerror(-result);
-    return nullptr;
-  }
+  state->connection = system::BusConnection::open(kCallTimeoutSeconds, error);
+  if (!state->connection) return nullptr;
+  state->bus = state->connection->get();
   std::unique_ptr<ShellBus> bus(new ShellBus(std::move(state)));
-  bus->uniqueName_ = unique;
+  bus->uniqueName_ = bus->state_->connection->uniqueName();
   return bus;
 }
 
@@ -131,17 +118,11 @@ ShellBus::ShellBus(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ShellBus::~ShellBus() = default;
 
 int ShellBus::fd() const {
-  return sd_bus_get_fd(state_->bus);
+  return state_->connection->fd();
 }
 
 bool ShellBus::process() {
-  int result = 0;
-  // Bounded: a peer that floods the connection cannot keep the main thread here.
-  for (int round = 0; round < 256; ++round) {
-    result = sd_bus_process(state_->bus, nullptr);
-    if (result <= 0) break;
-  }
-  return result >= 0 && sd_bus_is_open(state_->bus) > 0;
+  return state_->connection->process();
 }
 
 bool ShellBus::fromShell(const char* sender) const {

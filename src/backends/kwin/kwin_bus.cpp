@@ -19,6 +19,8 @@
 #include <cstring>
 #include <utility>
 
+#include "backends/system/bus_connection.h"
+
 namespace tolvane::kwin {
 
 namespace {
@@ -29,45 +31,24 @@ constexpr const char* kGlobalAccel = "org.kde.kglobalaccel";
 /// Trigger words are short; anything longer is no trigger of ours.
 constexpr std::size_t kMaxWordBytes = 32;
 
-/// Frees what one call allocated, whatever path the call leaves by.
-struct Call {
-  sd_bus_error error{};
-  sd_bus_message* reply = nullptr;
-  ~Call() {
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
-  }
-  std::string what(int result) const {
-    if (error.message) return error.message;
-    return std::strerror(-result);
-  }
-};
+using Call = system::BusCall;
 
 }  // namespace
 
 struct KWinBus::State {
+  std::unique_ptr<system::BusConnection> connection;
   sd_bus* bus = nullptr;
   sd_bus_slot* object = nullptr;
-  ~State() {
-    sd_bus_slot_unref(object);
-    sd_bus_flush_close_unref(bus);
-  }
+  ~State() { sd_bus_slot_unref(object); }
 };
 
 std::unique_ptr<KWinBus> KWinBus::connect(std::string& error) {
   auto state = std::make_unique<State>();
-  if (const int result = sd_bus_open_user(&state->bus); result < 0) {
-    error = std::string("no session bus: ") + std::strerror(-result);
-    return nullptr;
-  }
-  sd_bus_set_method_call_timeout(state->bus, static_cast<std::uint64_t>(kCallTimeoutSeconds * 1e6));
-  const char* unique = nullptr;
-  if (const int result = sd_bus_get_unique_name(state->bus, &unique); result < 0) {
-    error = std::string("the session bus did not answer: ") + std::strerror(-result);
-    return nullptr;
-  }
+  state->connection = system::BusConnection::open(kCallTimeoutSeconds, error);
+  if (!state->connection) return nullptr;
+  state->bus = state->connection->get();
   std::unique_ptr<KWinBus> bus(new KWinBus(std::move(state)));
-  bus->uniqueName_ = unique;
+  bus->uniqueName_ = bus->state_->connection->uniqueName();
   return bus;
 }
 
@@ -76,17 +57,11 @@ KWinBus::KWinBus(std::unique_ptr<State> state) : state_(std::move(state)) {}
 KWinBus::~KWinBus() = default;
 
 int KWinBus::fd() const {
-  return sd_bus_get_fd(state_->bus);
+  return state_->connection->fd();
 }
 
 bool KWinBus::process() {
-  int result = 0;
-  // Bounded: a peer that floods the connection cannot keep the main thread here.
-  for (int round = 0; round < 256; ++round) {
-    result = sd_bus_process(state_->bus, nullptr);
-    if (result <= 0) break;
-  }
-  return result >= 0 && sd_bus_is_open(state_->bus) > 0;
+  return state_->connection->process();
 }
 
 bool KWinBus::serve(Handlers handlers) {
