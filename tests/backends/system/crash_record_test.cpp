@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <future>
+#include <set>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -71,12 +73,11 @@ class CrashRecordTest : public ::testing::Test {
     EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     return future.get();
   }
-  std::vector<std::string> filesInFolder() const {
-    std::vector<std::string> names;
+  std::set<std::string> filesInFolder() const {
+    std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-      names.push_back(entry.path().filename().string());
+      names.insert(entry.path().filename().string());
     }
-    std::sort(names.begin(), names.end());
     return names;
   }
 
@@ -107,47 +108,39 @@ __attribute__((no_sanitize("null"))) void crashByNullWrite() {
 }
 
 TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
-  struct Row {
-    void (*crash)();
-    int signal;
-    const char* type;
-    const char* code;
-  };
-  const Row rows[] = {
+  // How the child crashes, the signal it ends by, and how its record names the signal.
+  const std::tuple<void (*)(), int, std::string, std::string> rows[] = {
       {crashByNullWrite, SIGSEGV, "SIGSEGV", "SEGV_MAPERR at 0x0"},
       // A signal sent rather than caused by a fault: unless the handler raises it again, the
       // child lives on.
       {[] { ::raise(SIGBUS); }, SIGBUS, "SIGBUS", "SI_TKILL"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.type);
+  for (const auto& [crash, signal, type, code] : rows) {
+    SCOPED_TRACE(type);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       const rlimit noCore{0, 0};
       ::setrlimit(RLIMIT_CORE, &noCore);
       if (!installCrashRecorder({folder, "Debian GNU/Linux 12", "x86_64"})) ::_exit(2);
-      row.crash();
+      crash();
       ::_exit(3);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-    EXPECT_EQ(WTERMSIG(status), row.signal);
+    EXPECT_EQ(WTERMSIG(status), signal);
 
-    struct stat facts {};
-    ASSERT_EQ(::stat(folder.c_str(), &facts), 0);
-    EXPECT_EQ(facts.st_mode & 0777, 0700u);
+    EXPECT_EQ(files.linkFacts(folder).value_or(LinkFacts{}).permissions, 0700u);
 
     const Diagnostics first = nextLaunch();
     ASSERT_EQ(first.size(), 1u);
-    const CrashDiagnostic& crash = first[0];
-    EXPECT_EQ(crash.signal, row.signal);
-    EXPECT_EQ(crash.exceptionType, row.type);
-    EXPECT_EQ(crash.exceptionCode, row.code);
-    EXPECT_EQ(crash.osVersion, "Debian GNU/Linux 12");
-    EXPECT_EQ(crash.arch, "x86_64");
-    const Json stack = Json::parse(crash.callStackJSON);
+    EXPECT_EQ(first[0].signal, signal);
+    EXPECT_EQ(first[0].exceptionType, type);
+    EXPECT_EQ(first[0].exceptionCode, code);
+    EXPECT_EQ(first[0].osVersion, "Debian GNU/Linux 12");
+    EXPECT_EQ(first[0].arch, "x86_64");
+    const Json stack = Json::parse(first[0].callStackJSON);
     EXPECT_EQ(stack["source"], "record");
     // The crashing function lies in this test program: some frame names it as its image.
     bool inThisProgram = false;
@@ -158,7 +151,7 @@ TEST_F(CrashRecordTest, ACrashedChildLeavesARecordTheNextLaunchDeliversOnce) {
     EXPECT_TRUE(inThisProgram) << stack.dump();
 
     EXPECT_TRUE(nextLaunch().empty());
-    EXPECT_EQ(filesInFolder(), std::vector<std::string>{"journal.state"});
+    EXPECT_EQ(filesInFolder(), std::set<std::string>{"journal.state"});
   }
 }
 
@@ -201,7 +194,7 @@ TEST_F(CrashRecordTest, CorruptRecordsAreRemovedWithoutDelivery) {
   const Diagnostics delivered = nextLaunch();
   ASSERT_EQ(delivered.size(), 1u);
   EXPECT_EQ(delivered[0].osVersion, "good");
-  EXPECT_EQ(filesInFolder(), (std::vector<std::string>{"fresh.partial", "journal.state"}));
+  EXPECT_EQ(filesInFolder(), (std::set<std::string>{"fresh.partial", "journal.state"}));
   EXPECT_TRUE(files.exists(elsewhere));
 }
 
@@ -209,13 +202,13 @@ TEST_F(CrashRecordTest, JournalEntriesAndRecordsOfOneCrashGoOutOnceAcrossLaunche
   using Lines = std::vector<std::string>;
   const auto now = static_cast<std::int64_t>(clock.wallSeconds());
   const auto writeRecord = [&](std::int64_t pid, std::int64_t time, int signal) {
-    ASSERT_TRUE(files.createDirectories(folder));
-    ASSERT_TRUE(files.writeFileSynced(folder + "/" + std::to_string(pid) + ".crash",
-                                      "tolvane-crash-record 1\npid " + std::to_string(pid) +
-                                          "\ntime " + std::to_string(time) + "\nsignal " +
-                                          std::to_string(signal) +
-                                          "\ncode 0\naddress 0x0\nos R\narch x86_64\nend\n"));
+    const std::string number = std::to_string(pid);
+    ASSERT_TRUE(files.writeFileSynced(
+        folder + "/" + number + ".crash",
+        "tolvane-crash-record 1\npid " + number + "\ntime " + std::to_string(time) + "\nsignal " +
+            std::to_string(signal) + "\ncode 0\naddress 0x0\nos R\narch x86_64\nend\n"));
   };
+  ASSERT_TRUE(files.createDirectories(folder));
   journal.add(100, now - 100, SIGSEGV);
   journal.add(200, now - 50, SIGABRT);
   writeRecord(300, now - 40, SIGBUS);

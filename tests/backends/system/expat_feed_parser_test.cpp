@@ -10,19 +10,6 @@
 namespace tolvane::system {
 namespace {
 
-// Each item as "title | version | short version | download page".
-std::vector<std::string> itemsOf(std::string_view xml) {
-  std::string error;
-  const auto parsed = ExpatFeedParser().parse(xml, error);
-  EXPECT_TRUE(parsed) << error;
-  std::vector<std::string> items;
-  for (const auto& item : parsed.value_or(std::vector<FeedItem>{})) {
-    items.push_back(item.title + " | " + item.version + " | " + item.shortVersion + " | " +
-                    item.downloadPage);
-  }
-  return items;
-}
-
 std::string feed(const std::string& items) {
   return R"(<?xml version="1.0" encoding="utf-8"?><rss version="2.0" )"
          R"(xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">)"
@@ -41,21 +28,16 @@ TEST(ExpatFeedParserTest, OnlyWebPagesAreKeptAsDownloadPages) {
   };
   for (const auto& [link, url, page] : rows) {
     SCOPED_TRACE(link + " | " + url);
-    const auto items =
-        itemsOf(feed("<item><link>" + link + "</link><enclosure url=\"" + url + "\"/></item>"));
-    EXPECT_EQ(items, std::vector<std::string>{" |  |  | " + page});
+    std::string error;
+    const auto items = ExpatFeedParser().parse(
+        feed("<item><link>" + link + "</link><enclosure url=\"" + url + "\"/></item>"), error);
+    ASSERT_TRUE(items) << error;
+    ASSERT_EQ(items->size(), 1u);
+    EXPECT_EQ(items->front().downloadPage, page);
   }
 }
 
 TEST(ExpatFeedParserTest, RefusesDocumentsThatAreNoFeedOrBreakTheBounds) {
-  const std::string laughs =
-      R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY a "aaaaaaaaaa">)"
-      R"(<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">)"
-      R"(<!ENTITY d "&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;"><!ENTITY e "&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;">)"
-      R"(]><rss><channel><item><title>&e;&e;&e;&e;&e;&e;&e;&e;</title></item></channel></rss>)";
-  const std::string external =
-      R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY x SYSTEM "file:///etc/hostname">]>)"
-      R"(<rss><channel><item><title>&x;</title></item></channel></rss>)";
   std::string manyItems;
   for (std::size_t i = 0; i <= ExpatFeedParser::kMaxItems; ++i) manyItems += "<item/>";
   const std::string longText(ExpatFeedParser::kMaxTextBytes + 1, 'x');
@@ -67,21 +49,22 @@ TEST(ExpatFeedParserTest, RefusesDocumentsThatAreNoFeedOrBreakTheBounds) {
 
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"", "empty"},
-      {feed("<item><title>a &undefined; b</title></item>"), "undefined entity"},
-      {laughs, "entity expansion"},
-      {external, "an external entity"},
+      // Any document type declaration, so no entity is ever expanded or fetched.
       {"<!DOCTYPE rss SYSTEM \"http://example.org/rss.dtd\"><rss/>", "an external DTD"},
       {feed(manyItems), "too many items"},
       {feed("<item><title>" + longText + "</title></item>"), "an overlong title"},
       {largest + " ", "an overlong document"},
   };
+  std::string error;
   for (const auto& [xml, what] : rows) {
     SCOPED_TRACE(what);
-    std::string error;
+    error.clear();
     EXPECT_FALSE(ExpatFeedParser().parse(xml, error));
     EXPECT_NE(error, "");
   }
-  EXPECT_EQ(itemsOf(largest).size(), 1u);
+  const auto read = ExpatFeedParser().parse(largest, error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_EQ(read->size(), 1u);
 }
 
 }  // namespace

@@ -3,20 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tolvane::system {
 namespace {
 
 TEST(JournalMessage, EveryMessageBecomesOneBoundedLineOfValidText) {
-  struct Row {
-    std::string raw;
-    std::size_t maxBytes;
-    std::string expected;
-  };
-  const Row rows[] = {
+  // The raw message, the bound in bytes, and the line it becomes.
+  const std::tuple<std::string, std::size_t, std::string> rows[] = {
       // Control characters other than tabs are escaped so the entry stays one line.
-      {"a\nb\rc\x01"
-       "d\x7f",
-       100, "a\\nb\\rc\\x01d\\x7f"},
+      {"a\nb\rc\001d\x7f", 100, "a\\nb\\rc\\x01d\\x7f"},
       // Bytes that are not UTF-8 would make the upload's JSON fail.
       {"bad \xff byte", 100, "bad \xEF\xBF\xBD byte"},
       // Cuts never split a character, not even after escapes made the text longer.
@@ -24,8 +20,8 @@ TEST(JournalMessage, EveryMessageBecomesOneBoundedLineOfValidText) {
       {"\n\n\n", 4, "\\n\\n"},
       {std::string(10000, 'x'), 4096, std::string(4096, 'x')},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(journalMessage(row.raw, row.maxBytes), row.expected) << row.raw;
+  for (const auto& [raw, maxBytes, expected] : rows) {
+    EXPECT_EQ(journalMessage(raw, maxBytes), expected) << raw;
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 namespace tolvane::system {
@@ -34,33 +36,20 @@ TEST(KeyboardSentinel, ReadsTheStateAfterTheCommandName) {
 
 TEST(KeyboardSentinel, LetsGoOnlyOfAHoldStoppedForAFifthOfASecond) {
   constexpr std::uint32_t kFence = 0x1200004;
-  // One look per step, 0.1 s apart: the published window, the parent's state, and what the
-  // sentinel does.
-  struct Step {
-    std::uint32_t window;
-    std::optional<char> state;
-    std::optional<std::uint32_t> letGo = std::nullopt;
+  // One look per step, 0.1 s apart, each step the parent's state ('?' when it cannot be read),
+  // after '-' when no window of the parent holds the keyboard (else kFence holds it), and '!'
+  // when the sentinel lets go of kFence; then how often the state was read.
+  const std::tuple<const char*, std::string, int> rows[] = {
+      {"running with a hold", "S R S S", 4},
+      {"stopped without a hold, never read", "-T -T -T -t", 0},
+      {"stopped by a signal", "T T T! T!", 4},
+      {"stopped by a debugger", "t t t!", 3},
+      {"continued in between", "T T S T", 4},
+      {"let go before the stop lasted", "T T -T T T", 4},
+      {"state unreadable", "? ? T", 3},
   };
-  struct Row {
-    const char* what;
-    std::vector<Step> steps;
-    int stateReads;
-  };
-  const std::vector<Row> rows = {
-      {"running with a hold", {{kFence, 'S'}, {kFence, 'R'}, {kFence, 'S'}, {kFence, 'S'}}, 4},
-      {"stopped without a hold, never read", {{0, 'T'}, {0, 'T'}, {0, 'T'}, {0, 't'}}, 0},
-      {"stopped by a signal",
-       {{kFence, 'T'}, {kFence, 'T'}, {kFence, 'T', kFence}, {kFence, 'T', kFence}},
-       4},
-      {"stopped by a debugger", {{kFence, 't'}, {kFence, 't'}, {kFence, 't', kFence}}, 3},
-      {"continued in between", {{kFence, 'T'}, {kFence, 'T'}, {kFence, 'S'}, {kFence, 'T'}}, 4},
-      {"let go before the stop lasted",
-       {{kFence, 'T'}, {kFence, 'T'}, {0, 'T'}, {kFence, 'T'}, {kFence, 'T'}},
-       4},
-      {"state unreadable", {{kFence, std::nullopt}, {kFence, std::nullopt}, {kFence, 'T'}}, 3},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, steps, stateReads] : rows) {
+    SCOPED_TRACE(what);
     double now = 0;
     std::uint32_t held = 0;
     std::optional<char> state;
@@ -72,13 +61,15 @@ TEST(KeyboardSentinel, LetsGoOnlyOfAHoldStoppedForAFifthOfASecond) {
                                ++reads;
                                return state;
                              }});
-    for (const Step& step : row.steps) {
-      held = step.window;
-      state = step.state;
-      EXPECT_EQ(watch.look(), step.letGo) << "at " << now;
-      now += KeyboardSentinel::kPollSeconds;
+    std::istringstream in(steps);
+    for (std::string step; in >> step; now += KeyboardSentinel::kPollSeconds) {
+      held = step.starts_with('-') ? 0 : kFence;
+      const char read = step[held ? 0 : 1];
+      state = read == '?' ? std::nullopt : std::optional(read);
+      const bool letsGo = step.ends_with('!');
+      EXPECT_EQ(watch.look(), letsGo ? std::optional(kFence) : std::nullopt) << "at " << now;
     }
-    EXPECT_EQ(reads, row.stateReads);
+    EXPECT_EQ(reads, stateReads);
   }
 }
 

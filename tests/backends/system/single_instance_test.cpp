@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string_view>
+#include <tuple>
 
 #include "backends/system/posix_file_system.h"
 #include "backends/system/user_paths.h"
@@ -26,31 +26,24 @@ namespace {
 using Strings = std::vector<std::string>;
 
 // Anything another user could have placed first is refused.
-class RuntimeFolderTest : public ::testing::Test {
- protected:
-  void folder(const std::string& path, mode_t mode) {
+TEST(RuntimeFolder, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) {
+  const test::TempDir temp;
+  PosixFileSystem disk;
+  // Everything here belongs to us, so to another user every folder belongs to someone else.
+  const auto uid = static_cast<std::uint32_t>(::getuid()), other = uid + 1;
+  const auto fallbackOf = [&](std::uint32_t user) {
+    return temp.path() + "/tolvane-" + std::to_string(user);
+  };
+  const std::string runtime = temp.path() + "/run", fallback = fallbackOf(uid);
+  const auto folder = [](const std::string& path, mode_t mode) {
     ASSERT_EQ(::mkdir(path.c_str(), mode), 0);
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);  // past the umask
-  }
-  std::string fallbackOf(std::uint32_t user) const {
-    return temp.path() + "/tolvane-" + std::to_string(user);
-  }
-
-  const test::TempDir temp;
-  const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
-  const std::string runtime = temp.path() + "/run";
-  const std::string fallback = fallbackOf(uid);
-  PosixFileSystem disk;
-};
-
-TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) {
+  };
   const std::string notUsable = "XDG_RUNTIME_DIR is not usable: " + runtime + " ";
   const auto refusal = [&](const std::string& at, const std::string& problem) {
     return "cannot keep the instance lock in " + at + ": " + at + " " + problem +
            " (remove it, or set XDG_RUNTIME_DIR to a folder only you can use)";
   };
-  // Everything here belongs to us, so to another user every folder belongs to someone else.
-  const std::uint32_t other = uid + 1;
   const std::string theirs =
       " belongs to user id " + std::to_string(uid) + ", not " + std::to_string(other);
   struct Row {
@@ -88,19 +81,18 @@ TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) 
            refusal(fallbackOf(other), theirs.substr(1)),
        other},
   };
+  const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+    if (name == "TMPDIR") return temp.path();
+    // The rows named "unset" place no XDG_RUNTIME_DIR.
+    const bool placed = std::filesystem::exists(std::filesystem::symlink_status(runtime));
+    return name == "XDG_RUNTIME_DIR" && placed ? std::optional(runtime) : std::nullopt;
+  };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     for (const auto& made : {runtime, fallback, fallbackOf(other)})
       std::filesystem::remove_all(made);
-    std::map<std::string, std::string> env{{"TMPDIR", temp.path()}};
     if (row.place) row.place();
-    // The rows named "unset" leave XDG_RUNTIME_DIR unset.
-    if (std::filesystem::exists(std::filesystem::symlink_status(runtime)))
-      env["XDG_RUNTIME_DIR"] = runtime;
     std::string message;
-    const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
-      return env.contains(name) ? std::optional(env.at(name)) : std::nullopt;
-    };
     EXPECT_EQ(chooseRuntimeFolder(lookup, disk, row.user, message), row.chosen);
     EXPECT_EQ(message, row.message);
     if (row.chosen == fallback) {
@@ -109,56 +101,38 @@ TEST_F(RuntimeFolderTest, APrivateXdgRuntimeDirIsUsedAndElseOurOwnFolderOrNone) 
   }
 }
 
-// A client of the instance socket, driven byte by byte from the test.
-class Client {
- public:
-  // A temporary folder's path always fits.
-  explicit Client(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{.sun_family = AF_UNIX};
-    std::strcpy(address.sun_path, path.c_str());
-    EXPECT_EQ(connect(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  }
-  /// Sends `bytes`, and nothing after them.
-  void sendAll(std::string_view bytes) {
-    ASSERT_EQ(::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-    shutdown(fd_.get(), SHUT_WR);
-  }
-  /// What the instance answered, and "|closed" once it has closed its side (a reset when it
-  /// left bytes unread).
-  std::string answer() const {
-    std::string answer;
-    char bytes[16];
-    ssize_t n = 0;
-    while ((n = recv(fd_.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0) {
-      answer.append(bytes, static_cast<std::size_t>(n));
-    }
-    const bool closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    return answer + (closed ? "|closed" : "|open");
-  }
+// A client of the instance socket at `path` that has sent `bytes`, and nothing after them.
+UniqueFd sentBy(const std::string& path, std::string_view bytes) {
+  UniqueFd client(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{.sun_family = AF_UNIX};
+  std::strcpy(address.sun_path, path.c_str());  // a temporary folder's path always fits
+  EXPECT_EQ(connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(bytes.size()));
+  shutdown(client.get(), SHUT_WR);
+  return client;
+}
 
- private:
-  UniqueFd fd_;
-};
+// What the instance answered `client`, and "|closed" once it has closed its side (a reset when
+// it left bytes unread).
+std::string answerTo(const UniqueFd& client) {
+  std::string answer;
+  char bytes[16];
+  ssize_t n = 0;
+  while ((n = recv(client.get(), bytes, sizeof bytes, MSG_DONTWAIT)) > 0) {
+    answer.append(bytes, static_cast<std::size_t>(n));
+  }
+  const bool closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  return answer + (closed ? "|closed" : "|open");
+}
 
-class SingleInstanceClients : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(instance) << error; }
-  std::string socket() const { return SingleInstance::socketPath(runtime.path(), ":5"); }
-
+TEST(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
   test::TempDir runtime;
   std::string error;
-  std::unique_ptr<SingleInstance> instance = SingleInstance::claim(runtime.path(), ":5", error);
-};
-
-TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
-  struct Row {
-    std::string sent;
-    Strings delivered;
-    std::string answer;
-  };
+  const auto instance = SingleInstance::claim(runtime.path(), ":5", error);
+  ASSERT_TRUE(instance) << error;
   const std::string longest(SingleInstance::kMaxMessageBytes - 1, 'a');
-  const Row rows[] = {
+  const std::tuple<std::string, Strings, std::string> rows[] = {
       {"tolvane://first\nsecond\n", {"tolvane://first"}, "ok\n|closed"},
       {longest + "\n", {longest}, "ok\n|closed"},
       // Empty or with control characters: turned down; past the cap or gone before its line
@@ -168,12 +142,11 @@ TEST_F(SingleInstanceClients, WhatEachClientSendsGivesOneCheckedLineAtMost) {
       {longest + "a\n", {}, "|closed"},
       {"tolvane://unfinished", {}, "|closed"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.sent.substr(0, 20));
-    Client client(socket());
-    client.sendAll(row.sent);
-    EXPECT_EQ(instance->service(0), row.delivered);
-    EXPECT_EQ(client.answer(), row.answer);
+  for (const auto& [sent, delivered, answer] : rows) {
+    SCOPED_TRACE(sent.substr(0, 20));
+    const UniqueFd client = sentBy(SingleInstance::socketPath(runtime.path(), ":5"), sent);
+    EXPECT_EQ(instance->service(0), delivered);
+    EXPECT_EQ(answerTo(client), answer);
   }
 }
 
@@ -185,11 +158,8 @@ TEST(SingleInstanceDisplay, EverySpellingOfOneSocketMeetsOneInstance) {
   std::filesystem::create_directories(run + "/sub");
   std::filesystem::create_directories(other);
   std::filesystem::create_directory_symlink(run, folder.path() + "/link");
-  struct Row {
-    std::string display, runtimeDir;
-    bool same;
-  };
-  const Row rows[] = {
+  // A spelling of the display, the runtime folder it is read in, and whether it is the instance's.
+  const std::tuple<std::string, std::string, bool> rows[] = {
       {"wayland-1", run, true},
       {run + "/wayland-1", "", true},
       {run + "//wayland-1/", run, true},
@@ -205,14 +175,14 @@ TEST(SingleInstanceDisplay, EverySpellingOfOneSocketMeetsOneInstance) {
   const auto instance =
       SingleInstance::claim(run, waylandDisplayIdentity(run + "/wayland-1", run), error);
   ASSERT_TRUE(instance) << error;
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.display + " in " + row.runtimeDir);
-    const std::string identity = waylandDisplayIdentity(row.display, row.runtimeDir);
-    EXPECT_EQ(SingleInstance::claim(run, identity, error) == nullptr, row.same);
+  for (const auto& [display, runtimeDir, same] : rows) {
+    SCOPED_TRACE(display + " in " + runtimeDir);
+    const std::string identity = waylandDisplayIdentity(display, runtimeDir);
+    EXPECT_EQ(SingleInstance::claim(run, identity, error) == nullptr, same);
     // The instance answers only when serviced, after this: reaching it is enough.
     EXPECT_EQ(SingleInstance::send(run, identity, "trigger next", 0) !=
                   SingleInstance::HandOff::noInstance,
-              row.same);
+              same);
     instance->service(0);
   }
 }
