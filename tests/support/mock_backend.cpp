@@ -18,13 +18,6 @@ namespace {
 // Enough server threads that every request a test holds at once still finds one to arrive on.
 constexpr std::size_t kServerThreads = 32;
 
-RecordedRequest recordOf(const httplib::Request& request) {
-  return {.method = request.method,
-          .path = request.target.substr(0, request.target.find('?')),
-          .headers = {request.headers.begin(), request.headers.end()},
-          .body = request.body};
-}
-
 // The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and would
 // end the test program. Server threads inherit the signal mask of the thread that starts them,
 // which is the listening thread.
@@ -74,12 +67,14 @@ struct MockBackend::State {
 };
 
 void MockBackend::State::handle(const httplib::Request& request, httplib::Response& response) {
-  RecordedRequest record = recordOf(request);
-  const std::string path = record.path;
+  const std::string path = request.target.substr(0, request.target.find('?'));
   MockReply reply;
   {
     std::unique_lock lock(mutex);
-    requests.push_back(record);
+    requests.push_back({.method = request.method,
+                        .path = path,
+                        .headers = {request.headers.begin(), request.headers.end()},
+                        .body = request.body});
     arrived.notify_all();
     released.wait(lock, [&] { return !holding || stopping; });
     if (const auto fixed = replies.find(path); fixed != replies.end()) reply = fixed->second;
