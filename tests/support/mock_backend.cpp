@@ -18,16 +18,6 @@ namespace {
 // Enough server threads that every request a test holds at once still finds one to arrive on.
 constexpr std::size_t kServerThreads = 32;
 
-// The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and would
-// end the test program. Server threads inherit the signal mask of the thread that starts them,
-// which is the listening thread.
-void blockBrokenPipeSignal() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
 // cpp-httplib listens with a backlog of 5. Connections beyond it wait for the client to retry,
 // a second later, which a test that opens many at once would notice; the subclass reaches the
 // listening socket to widen the backlog.
@@ -120,7 +110,13 @@ MockBackend::MockBackend() : state_(std::make_unique<State>()) {
     return new httplib::ThreadPool(kServerThreads);
   };
   state.listener = std::thread([&state] {
-    blockBrokenPipeSignal();
+    // The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and
+    // would end the test program. Server threads inherit the signal mask of the thread that
+    // starts them, which is this listening thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     state.server.listen_after_bind();
   });
   listening.wait();
