@@ -5,17 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "backends/sim/faulty_file_system.h"
 #include "backends/sim/sim_described_window.h"
-#include "backends/sim/sim_event_tap.h"
 #include "backends/sim/sim_hot_keys.h"
 #include "backends/sim/sim_http_client.h"
-#include "backends/sim/sim_key_monitor.h"
-#include "backends/sim/sim_palette_panel.h"
 #include "backends/sim/sim_status_item.h"
-#include "backends/sim/sim_switcher_panel.h"
 #include "support/sim_services.h"
-#include "support/temp_dir.h"
 
 namespace tolvane {
 namespace {
@@ -63,6 +57,7 @@ class AppDelegateTest : public ::testing::Test, protected test::SimServices {
     }
     return *app_;
   }
+
   std::vector<bool> hotKeys() {
     return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
   }

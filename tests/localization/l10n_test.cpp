@@ -1,13 +1,18 @@
-// Choosing the interface language: system preferences, stored choices and the platform-facing
-// language list.
+// Choosing the interface language (system preferences, stored choices and the platform-facing
+// language list) and the fourteen string tables: same keys as English, same placeholders, and the
+// fallbacks.
 #include "localization/l10n.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "backends/sim/sim_preference_store.h"
 #include "backends/system/posix_file_system.h"
+#include "localization/localization_tables.h"
 #include "settings/preference_keys.h"
 
 namespace tolvane {
@@ -69,6 +74,50 @@ TEST_F(L10nTest, SystemOrUnknownCodesFollowTheSystemAndDropTheOverride) {
     EXPECT_FALSE(framework.overrideCode()) << code.value_or("(system)");
   }
   EXPECT_EQ(installs, 1);  // the redirection is installed once per process
+}
+
+// What a translation must carry over unchanged: placeholders and line breaks, each with its count.
+std::map<std::string, int> invariants(std::string_view text) {
+  std::map<std::string, int> counts;
+  for (const char* token : {"%@", "%d", "\n"}) {
+    for (auto at = text.find(token); at != std::string_view::npos; at = text.find(token, at + 1)) {
+      ++counts[token];
+    }
+  }
+  return counts;
+}
+
+TEST(StringTablesTest, EveryTableIsTranslatedKeepingTheKeysAndPlaceholders) {
+  const auto& english = stringTable(AppLanguage::en).entries();
+  ASSERT_EQ(english.size(), 145u);
+  for (AppLanguage language : kAllLanguages) {
+    SCOPED_TRACE(std::string(rawValue(language)));
+    const auto& entries = stringTable(language).entries();
+    ASSERT_EQ(entries.size(), english.size());
+    // A table copied from English would pass the key check; most of its texts must differ.
+    int same = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const auto& [key, text] = entries[i];
+      EXPECT_EQ(key, english[i].first);
+      EXPECT_EQ(invariants(text), invariants(english[i].second)) << key;
+      EXPECT_FALSE(text.empty()) << key;
+      same += text == english[i].second ? 1 : 0;
+    }
+    if (language != AppLanguage::en) {
+      EXPECT_LT(same, 12);
+    }
+  }
+}
+
+TEST(StringTablesTest, LookupFallsBackToEnglishThenToTheKey) {
+  const auto english = *parseStringTable(R"({"a": "A", "b": "B"})");
+  const auto german = *parseStringTable(R"({"a": "Ä", "c": 3})");  // "c" is no string
+  EXPECT_EQ(lookupWithFallback(german, english, "a"), "Ä");
+  EXPECT_EQ(lookupWithFallback(german, english, "b"), "B");
+  EXPECT_EQ(lookupWithFallback(german, english, "c"), "c");
+  EXPECT_EQ(lookupWithFallback(german, english, "missing.key"), "missing.key");
+  EXPECT_FALSE(parseStringTable("[1, 2]"));
+  EXPECT_FALSE(parseStringTable("{ truncated"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "backends/sim/sim_described_window.h"
 #include "model/key_codes.h"
 #include "model/key_combo.h"
@@ -33,10 +35,8 @@ class OnboardingTest : public ::testing::Test, protected test::WindowServices {
     return headings.empty() ? "" : headings.front().text;
   }
   bool showsText(const std::string& wanted) const {
-    for (const auto& t : blocks<OnboardingText>()) {
-      if (t.text == wanted) return true;
-    }
-    return false;
+    return std::ranges::any_of(blocks<OnboardingText>(),
+                               [&](const auto& t) { return t.text == wanted; });
   }
   OnboardingRequirement requirement(const std::string& id) const {
     for (const auto& r : blocks<OnboardingRequirement>()) {

@@ -9,10 +9,7 @@
 #include <tuple>
 
 #include "backends/sim/sim_described_window.h"
-#include "backends/sim/sim_desktop.h"
 #include "backends/sim/sim_http_client.h"
-#include "backends/sim/sim_key_monitor.h"
-#include "backends/sim/sim_system.h"
 #include "backends/system/openssl_digest.h"
 #include "support/sim_services.h"
 
@@ -20,6 +17,7 @@ namespace tolvane {
 namespace {
 
 using Strings = std::vector<std::string>;
+using S = AppSettings;
 
 class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
  protected:
@@ -77,13 +75,6 @@ class SettingsWindowTest : public ::testing::Test, protected test::SimServices {
     ADD_FAILURE() << "no excluded applications";
     return {};
   }
-  void signInAs(const std::string& email) {
-    secrets.set(secretkey::kCloudToken, "token-1");
-    secrets.set(secretkey::kCloudTokenBase, cloud.baseURL());
-    secrets.set(secretkey::kCloudEmail, email);
-    account = std::make_unique<CloudAccount>(
-        CloudAccount::Dependencies{secrets, http, loop, desktop, random, digest, cloud, log});
-  }
 
   sim::SimSettingsWindow window;
   sim::SimKeyMonitor keyMonitor;
@@ -120,20 +111,17 @@ TEST_F(SettingsWindowTest, EachSwitchStoresItsSettingAndIsPaintedAsStored) {
   struct Row {
     SettingsTab tab;
     const char* rowId;
-    bool (AppSettings::*stored)() const;
-    void (AppSettings::*store)(bool);
+    bool (S::*stored)() const;
+    void (S::*store)(bool);
     int interceptionChanges;
   };
   const Row rows[] = {
-      {SettingsTab::general, "gen.launchLogin", &AppSettings::launchAtLogin,
-       &AppSettings::setLaunchAtLogin, 0},
+      {SettingsTab::general, "gen.launchLogin", &S::launchAtLogin, &S::setLaunchAtLogin, 0},
       // These decide whether the switcher takes the keys: the hook makes them act.
-      {SettingsTab::switcher, "sw.cmdTab", &AppSettings::interceptCmdTab,
-       &AppSettings::setInterceptCmdTab, 1},
-      {SettingsTab::privacy, "priv.pause", &AppSettings::switcherPaused,
-       &AppSettings::setSwitcherPaused, 1},
-      {SettingsTab::about, "gen.crashReports", &AppSettings::crashReportingEnabled,
-       &AppSettings::setCrashReportingEnabled, 0},
+      {SettingsTab::switcher, "sw.cmdTab", &S::interceptCmdTab, &S::setInterceptCmdTab, 1},
+      {SettingsTab::privacy, "priv.pause", &S::switcherPaused, &S::setSwitcherPaused, 1},
+      {SettingsTab::about, "gen.crashReports", &S::crashReportingEnabled,
+       &S::setCrashReportingEnabled, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.rowId);
@@ -204,7 +192,11 @@ TEST_F(SettingsWindowTest, TheAccountPageFollowsTheAccount) {
   for (const auto& [at, title, endpoint] : buttons) {
     SCOPED_TRACE(title);
     controller_.reset();
-    signInAs("ada@example.org");
+    secrets.set(secretkey::kCloudToken, "token-1");
+    secrets.set(secretkey::kCloudTokenBase, cloud.baseURL());
+    secrets.set(secretkey::kCloudEmail, "ada@example.org");
+    account = std::make_unique<CloudAccount>(
+        CloudAccount::Dependencies{secrets, http, loop, desktop, random, digest, cloud, log});
     open(SettingsTab::account);
     EXPECT_EQ(control<SettingsValueText>("acct.status").text, "ada@example.org");
     const auto button = std::get<SettingsPillButton>(row("acct.status").controls.at(at));

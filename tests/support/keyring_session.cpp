@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,22 +27,16 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // get SIGTERM should this process die without its destructors, so a crashed test leaves no
 // daemon behind.
 pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int stdinFd = -1) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdinFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   argv.insert(argv.begin(), {"setpriv", "--pdeathsig", "TERM", "--"});
   auto args = pointers(argv);
   auto envp = pointers(env);
-  pid_t pid = -1;
-  const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return failed ? -1 : pid;
+  const int flags = G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
+                    G_SPAWN_STDERR_TO_DEV_NULL | (stdinFd < 0 ? G_SPAWN_STDIN_FROM_DEV_NULL : 0);
+  GPid pid = -1;
+  return g_spawn_async_with_fds(nullptr, args.data(), envp.data(), GSpawnFlags(flags), nullptr,
+                                nullptr, &pid, stdinFd, -1, -1, nullptr)
+             ? pid
+             : -1;
 }
 
 std::string variable(const char* name, const std::string& value) {

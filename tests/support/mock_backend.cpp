@@ -18,23 +18,6 @@ namespace {
 // Enough server threads that every request a test holds at once still finds one to arrive on.
 constexpr std::size_t kServerThreads = 32;
 
-RecordedRequest recordOf(const httplib::Request& request) {
-  return {.method = request.method,
-          .path = request.target.substr(0, request.target.find('?')),
-          .headers = {request.headers.begin(), request.headers.end()},
-          .body = request.body};
-}
-
-// The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and would
-// end the test program. Server threads inherit the signal mask of the thread that starts them,
-// which is the listening thread.
-void blockBrokenPipeSignal() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
 // cpp-httplib listens with a backlog of 5. Connections beyond it wait for the client to retry,
 // a second later, which a test that opens many at once would notice; the subclass reaches the
 // listening socket to widen the backlog.
@@ -74,12 +57,14 @@ struct MockBackend::State {
 };
 
 void MockBackend::State::handle(const httplib::Request& request, httplib::Response& response) {
-  RecordedRequest record = recordOf(request);
-  const std::string path = record.path;
+  const std::string path = request.target.substr(0, request.target.find('?'));
   MockReply reply;
   {
     std::unique_lock lock(mutex);
-    requests.push_back(record);
+    requests.push_back({.method = request.method,
+                        .path = path,
+                        .headers = {request.headers.begin(), request.headers.end()},
+                        .body = request.body});
     arrived.notify_all();
     released.wait(lock, [&] { return !holding || stopping; });
     if (const auto fixed = replies.find(path); fixed != replies.end()) reply = fixed->second;
@@ -125,7 +110,13 @@ MockBackend::MockBackend() : state_(std::make_unique<State>()) {
     return new httplib::ThreadPool(kServerThreads);
   };
   state.listener = std::thread([&state] {
-    blockBrokenPipeSignal();
+    // The library writes a held reply to a client that gave up anyway, which raises SIGPIPE and
+    // would end the test program. Server threads inherit the signal mask of the thread that
+    // starts them, which is this listening thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     state.server.listen_after_bind();
   });
   listening.wait();

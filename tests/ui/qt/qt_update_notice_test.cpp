@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "ui/qt/qt_user_interaction.h"
-#include "ui/qt/test_support.h"
 
 namespace tolvane::qt {
 namespace {
@@ -21,7 +20,7 @@ class QtUpdateNoticeTest : public ::testing::Test {
   }
   ~QtUpdateNoticeTest() override {
     for (QMessageBox* box : boxes()) box->close();
-    test::dropRetiredWidgets();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   static std::vector<QMessageBox*> boxes() {
@@ -56,7 +55,8 @@ TEST_F(QtUpdateNoticeTest, DownloadOpensTheReleasePage) {
   EXPECT_EQ(buttons, (QStringList{"Download", "Later"}));
 
   qobject_cast<QPushButton*>(box.defaultButton())->click();
-  test::dropRetiredWidgets();
+  // Deletes the box its close retired with deleteLater(), as the event loop would.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(opened, (std::vector<QString>{"https://example.org/releases/2.0"}));
   EXPECT_TRUE(boxes().empty());
 }

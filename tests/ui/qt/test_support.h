@@ -1,21 +1,12 @@
-// What the Qt tests share: a palette described as the core would describe it, and the pixels a
-// widget paints, compared.
+// What the Qt tests share: a palette and a HUD described as the core would describe them.
 #pragma once
 
-#include <QColor>
-#include <QCoreApplication>
-#include <QImage>
-#include <QRect>
-#include <QWidget>
-#include <cstdlib>
 #include <string>
-#include <utility>
 
 #include "backends/sim/sim_preference_store.h"
 #include "backends/system/posix_file_system.h"
 #include "hud/switcher_view.h"
 #include "localization/l10n.h"
-#include "settings/theme.h"
 #include "support/window_list.h"
 #include "views/palette_panel_view.h"
 
@@ -49,39 +40,5 @@ struct EnglishSwitcher {
   FrameworkLanguage framework{files};
   L10n l10n{preferences, framework, {}};
 };
-
-/// The window as it reaches the screen: painted over nothing, cut by its mask when it has one.
-inline QImage rendered(QWidget& window) {
-  QImage image(window.size(), QImage::Format_ARGB32);
-  image.fill(Qt::transparent);
-  window.render(&image);
-  return image;
-}
-
-inline bool sameColour(const QColor& a, const QColor& b, int tolerance = 2) {
-  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-         std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
-}
-
-inline QColor accent() {
-  return QColor::fromRgbF(theme::kAccent.red, theme::kAccent.green, theme::kAccent.blue);
-}
-
-/// Pixels that differ between two renderings, inside and outside `area`.
-inline std::pair<int, int> differences(const QImage& a, const QImage& b, const QRect& area) {
-  int inside = 0;
-  int outside = 0;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.pixel(x, y) != b.pixel(x, y)) ++(area.contains(x, y) ? inside : outside);
-    }
-  }
-  return {inside, outside};
-}
-
-/// Deletes the widgets a repaint or a close retired with deleteLater(), as the event loop would.
-inline void dropRetiredWidgets() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 }  // namespace tolvane::test

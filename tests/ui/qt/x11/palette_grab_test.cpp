@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QTest>
-#include <QWidget>
 #include <cstdlib>
 #include <memory>
 #include <string>
