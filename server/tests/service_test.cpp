@@ -251,7 +251,9 @@ TEST_F(Uploads, KeepTheirKnownFieldsAndNothingOfTheAccount) {
   EXPECT_EQ(reply.accountId, 0) << "logged without the account";
   batch.erase("extra");
   batch["events"][0].erase("x");
-  EXPECT_EQ(sqliteColumn(dbPath(), "SELECT body FROM usage_uploads"), std::vector{batch.dump()});
+  std::vector<std::string> stored;
+  EXPECT_TRUE(sqliteRun(dbPath(), "SELECT body FROM usage_uploads", stored));
+  EXPECT_EQ(stored, std::vector{batch.dump()});
 }
 
 TEST_F(Uploads, AreKeptForTheirDaysAndLimitedByBytesPerAddress) {

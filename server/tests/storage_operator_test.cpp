@@ -94,7 +94,8 @@ TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) 
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite),
+                         ::testing::PrintToStringParamName());
 
 TEST(PostgresTransport, IsWarnedAboutForAnotherMachineWithoutVerifiedTls) {
   for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{
