@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,39 +10,6 @@
 #include <regex>
 
 namespace tolvane::server::testing {
-
-namespace {
-
-pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments, int out,
-            int err) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(executable.c_str()));
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    execv(executable.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Waits for the child's end through a pidfd, killing it when it overstays `bound`.
-int waitBounded(pid_t pid, std::chrono::seconds bound) {
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    pollfd ended{pidfd, POLLIN, 0};
-    if (poll(&ended, 1, static_cast<int>(bound.count() * 1000)) <= 0) kill(pid, SIGKILL);
-    close(pidfd);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
-}
-
-}  // namespace
 
 std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executable,
                                                     const std::vector<std::string>& arguments,
@@ -75,7 +41,16 @@ bool ServerProcess::launch(const std::string& executable,
                            const std::vector<std::string>& arguments) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
-  pid_ = spawn(executable, arguments, out[1], err[1]);
+  std::vector<char*> argv = {const_cast<char*>(executable.c_str())};
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    execv(executable.c_str(), argv.data());
+    _exit(127);
+  }
   close(out[1]);
   close(err[1]);
   reader_ = std::thread([this, o = out[0], e = err[0]] { drain(o, e); });
@@ -126,7 +101,14 @@ int ServerProcess::stop(int signal) {
   if (ended_ || pid_ <= 0) return 0;
   kill(pid_, signal);
   ended_ = true;
-  const int status = waitBounded(pid_, std::chrono::seconds(10));
+  {
+    // Its standard error closes when it ends: the server starts no other process.
+    std::unique_lock guard(lock_);
+    if (!grew_.wait_for(guard, std::chrono::seconds(10), [&] { return errorsEnded_; }))
+      kill(pid_, SIGKILL);
+  }
+  int status = 0;
+  waitpid(pid_, &status, 0);
   if (reader_.joinable()) reader_.join();
   return status;
 }

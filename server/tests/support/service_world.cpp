@@ -5,11 +5,8 @@
 namespace tolvane::server::test {
 
 SignInRequest newSignInRequest() {
-  SignInRequest request;
-  request.verifier = *newSecret();
-  request.challenge = s256Challenge(request.verifier);
-  request.state = newSecret()->substr(0, 22);
-  return request;
+  const std::string verifier = *newSecret();
+  return {verifier, s256Challenge(verifier), newSecret()->substr(0, 22)};
 }
 
 ServiceConfig ServiceWorld::testConfig() {
@@ -53,9 +50,10 @@ Reply ServiceWorld::submit(const std::string& ticket, const std::string& email,
               "", "application/x-www-form-urlencoded");
 }
 
-Reply ServiceWorld::exchange(const std::string& code, const std::string& verifier) {
+Reply ServiceWorld::exchange(const std::string& code, const std::string& verifier,
+                             const std::string& device) {
   return call("POST", "/api/app/token",
-              Json{{"code", code}, {"verifier", verifier}, {"deviceId", "device-1"}}.dump());
+              Json{{"code", code}, {"verifier", verifier}, {"deviceId", device}}.dump());
 }
 
 std::string ServiceWorld::codeFor(const SignInRequest& request, const std::string& email) {
@@ -78,9 +76,10 @@ std::string ServiceWorld::signIn(const std::string& email) {
   return reply.is_object() ? reply.value("token", "") : "";
 }
 
-Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob) {
+Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob,
+                         const std::string& device) {
   return call("PUT", "/api/sync/tolvane",
-              Json{{"blob", blob}, {"baseVersion", base}, {"deviceId", "device-1"}}.dump(), token);
+              Json{{"blob", blob}, {"baseVersion", base}, {"deviceId", device}}.dump(), token);
 }
 
 }  // namespace tolvane::server::test
