@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 
 namespace tolvane::server::testing {
@@ -24,15 +25,14 @@ constexpr std::size_t kLogTailLength = 3000;
 
 std::optional<std::string> PrivatePostgres::serverBinaries() {
   std::error_code error;
-  std::optional<std::pair<int, std::string>> newest;
+  std::map<int, std::string> installed;  // by major version
   for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
     const fs::path bin = entry.path() / "bin";
-    if (::access((bin / "initdb").c_str(), X_OK) != 0) continue;
-    const int version = std::atoi(entry.path().filename().c_str());
-    if (!newest || version > newest->first) newest = std::pair(version, bin.string());
+    if (::access((bin / "initdb").c_str(), X_OK) == 0)
+      installed[std::atoi(entry.path().filename().c_str())] = bin;
   }
-  if (!newest) return std::nullopt;
-  return newest->second;
+  if (installed.empty()) return std::nullopt;
+  return installed.rbegin()->second;
 }
 
 PrivatePostgres::PrivatePostgres() {
