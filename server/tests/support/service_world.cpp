@@ -30,9 +30,8 @@ Reply ServiceWorld::call(const std::string& method, const std::string& path,
   Request request{.method = method, .body = body, .address = address};
   const std::size_t query = path.find('?');
   request.path = path.substr(0, query);
-  if (query != std::string::npos) {
-    if (auto items = parseForm(path.substr(query + 1))) request.query = std::move(*items);
-  }
+  if (auto items = parseForm(query == std::string::npos ? "" : path.substr(query + 1)))
+    request.query = std::move(*items);
   if (!token.empty()) request.authorization = "Bearer " + token;
   if (!body.empty() || method != "GET") request.contentType = contentType;
   return service->handle(request);
