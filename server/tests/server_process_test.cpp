@@ -27,11 +27,9 @@ class ServerProcessTest : public ::testing::Test {
   std::string db() const { return folder.path() + "/tolvane.db"; }
   std::unique_ptr<ServerProcess> start(std::vector<std::string> extra = {}) {
     // Cheap hashing: the tests are about the process, not the cost.
-    std::vector<std::string> arguments = {"--db", db(), "--argon2-memory", "256", "--argon2-passes",
-                                          "1"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    extra.insert(extra.begin(), {"--db", db(), "--argon2-memory", "256", "--argon2-passes", "1"});
     std::string whyNot;
-    auto server = ServerProcess::start(TOLVANE_SERVER_EXECUTABLE, arguments, whyNot);
+    auto server = ServerProcess::start(TOLVANE_SERVER_EXECUTABLE, extra, whyNot);
     EXPECT_TRUE(server) << whyNot;
     return server;
   }

@@ -243,7 +243,7 @@ TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
     EXPECT_EQ(reply.accountId, 0) << "logged without the account";
   }
   std::vector<std::string> usage;
-  EXPECT_TRUE(sqliteRun(dbPath(), "SELECT body FROM usage_uploads ORDER BY rowid", usage));
+  EXPECT_TRUE(sqliteRun(dbPath(), "SELECT body FROM usage_uploads ORDER BY rowid", &usage));
   EXPECT_EQ(usage, (std::vector{usageBatch(2).dump(), usageBatch(3).dump(), usageBatch(2).dump()}));
   EXPECT_EQ(storage->countUploads(UploadTable::crash).value, 1);
   EXPECT_EQ(storage->countUploads(UploadTable::testlog).value, 1);

@@ -55,18 +55,17 @@ std::int64_t StorageTest::newAccount() {
 
 bool StorageTest::execute(const std::string& sql) {
   if (GetParam() == Backend::postgres) return cluster().execute(sql, database_);
-  std::vector<std::string> ignored;
-  return sqliteRun(location_, sql, ignored);
+  return sqliteRun(location_, sql);
 }
 
-bool sqliteRun(const std::string& path, const std::string& sql, std::vector<std::string>& column) {
+bool sqliteRun(const std::string& path, const std::string& sql, std::vector<std::string>* column) {
   sqlite3* db = nullptr;
   const auto add = [](void* into, int, char** row, char**) {
-    static_cast<std::vector<std::string>*>(into)->emplace_back(row[0] ? row[0] : "");
+    if (into) static_cast<std::vector<std::string>*>(into)->emplace_back(row[0] ? row[0] : "");
     return 0;
   };
   const bool done = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, sql.c_str(), add, &column, nullptr) == SQLITE_OK;
+                    sqlite3_exec(db, sql.c_str(), add, column, nullptr) == SQLITE_OK;
   sqlite3_close(db);
   return done;
 }

@@ -23,8 +23,9 @@ enum class Backend { sqlite, postgres };
 /// "SQLite" or "PostgreSQL": the parametrised tests' names, in gtest's and ctest's listings.
 void PrintTo(Backend backend, std::ostream* out);
 /// Runs `sql` on the SQLite file at `path`, adding the first column of each row it yields to
-/// `column`: false when it fails.
-bool sqliteRun(const std::string& path, const std::string& sql, std::vector<std::string>& column);
+/// `column` when given: false when it fails.
+bool sqliteRun(const std::string& path, const std::string& sql,
+               std::vector<std::string>* column = nullptr);
 
 class StorageTest : public ::testing::TestWithParam<Backend> {
  protected:
