@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "auth/secrets.h"
 #include "service/form_text.h"
@@ -16,19 +17,13 @@ using namespace tolvane::server;
 
 namespace {
 
+// The service on its own database, never freed: libFuzzer ends the process without unwinding.
 struct World {
-  std::unique_ptr<Storage> storage;
-  std::unique_ptr<Service> service;
-  std::string token;
-};
-
-World& world() {
-  static World* made = [] {
-    auto* w = new World;
+  World() {
     char folder[] = "/tmp/tolvane-server-fuzz-XXXXXX";
     std::string whyNot;
-    w->storage = openSqliteStorage(std::string(mkdtemp(folder)) + "/fuzz.db", whyNot);
-    if (!w->storage) {
+    storage = openSqliteStorage(std::string(mkdtemp(folder)) + "/fuzz.db", whyNot);
+    if (!storage) {
       std::fprintf(stderr, "fuzz: %s\n", whyNot.c_str());
       abort();
     }
@@ -38,39 +33,39 @@ World& world() {
     config.signInPerAddress = config.signInPerAccount = {.burst = 1e12, .perSecond = 1e12};
     config.uploadsPerAddress = config.uploadsPerAccount = {.burst = 1e12, .perSecond = 1e12};
     config.pagesPerAddress = config.uploadBytesPerAddress = {.burst = 1e12, .perSecond = 1e12};
-    w->service = std::make_unique<Service>(*w->storage, config, [] { return 1.8e9; });
+    service = std::make_unique<Service>(*storage, config, [] { return 1.8e9; });
     // A token stored as the exchange stores one, so the token's paths are reachable.
-    const auto account = w->storage->createAccount(
+    const auto account = storage->createAccount(
         "fuzz@example.org", hashPassword("fuzz-password", config.passwordCost).value_or(""),
         "free");
-    w->token = *newSecret();
-    if (!account.ok() || w->storage->addToken(secretHash(w->token), account.value.id, "fuzz",
-                                              "code", 1.8e9) != StoreStatus::ok)
+    token = *newSecret();
+    if (!account.ok() || storage->addToken(secretHash(token), account.value.id, "fuzz", "code",
+                                           1.8e9) != StoreStatus::ok)
       abort();
-    return w;
-  }();
-  return *made;
-}
+  }
 
-struct Route {
-  const char* method;
-  const char* path;
+  std::unique_ptr<Storage> storage;
+  std::unique_ptr<Service> service;
+  std::string token;
 };
-constexpr Route kRoutes[] = {{"GET", "/app/connect"},      {"POST", "/app/connect"},
-                             {"POST", "/api/app/token"},   {"GET", "/api/me"},
-                             {"GET", "/api/sync/tolvane"}, {"PUT", "/api/sync/tolvane"},
-                             {"POST", "/api/improve"},     {"POST", "/api/crash"},
-                             {"POST", "/api/testlog"},     {"DELETE", "/api/sync/tolvane"}};
+
+// Each method and path.
+constexpr std::pair<const char*, const char*> kRoutes[] = {
+    {"GET", "/app/connect"},      {"POST", "/app/connect"},
+    {"POST", "/api/app/token"},   {"GET", "/api/me"},
+    {"GET", "/api/sync/tolvane"}, {"PUT", "/api/sync/tolvane"},
+    {"POST", "/api/improve"},     {"POST", "/api/crash"},
+    {"POST", "/api/testlog"},     {"DELETE", "/api/sync/tolvane"}};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  World& w = world();
+  static World& w = *new World;
   const std::uint8_t selector = data[0];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
-  const Route& route = kRoutes[(selector & 0x0F) % std::size(kRoutes)];
-  Request request{.method = route.method, .path = route.path, .address = "fuzz"};
+  const auto [method, path] = kRoutes[(selector & 0x0F) % std::size(kRoutes)];
+  Request request{.method = method, .path = path, .address = "fuzz"};
   // Never sign out the one token: the rest of the run would lose its paths.
   const int bearer = (selector >> 4) & 3;
   if (bearer == 0) request.authorization = "Bearer " + w.token;

@@ -26,15 +26,10 @@ std::optional<std::string> submitSignInPage(const std::string& pageURL, const st
                                             const std::string& password, const std::string& action,
                                             std::string& whyNot) {
   // "http://host:port/path?query": the origin and the rest.
-  static const std::regex parts(R"(^(\w+://[^/]+)(/.*)?$)");
-  std::smatch url;
-  if (!std::regex_match(pageURL, url, parts)) {
-    whyNot = "not a URL: " + pageURL;
-    return std::nullopt;
-  }
-  httplib::Client client(url[1].str());
+  const std::size_t path = pageURL.find('/', pageURL.find("://") + 3);
+  httplib::Client client(pageURL.substr(0, path));
   client.set_read_timeout(30, 0);
-  const auto page = client.Get(url[2].length() ? url[2].str() : "/");
+  const auto page = client.Get(path == std::string::npos ? "/" : pageURL.substr(path));
   if (!page || page->status != 200) {
     whyNot = "the page did not load: " + (page ? page->body : httplib::to_string(page.error()));
     return std::nullopt;

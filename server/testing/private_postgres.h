@@ -3,11 +3,8 @@
 // owner. PostgreSQL refuses to run as root, so as root the server runs as user "nobody".
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "testing/temp_folder.h"
 
@@ -39,17 +36,15 @@ class PrivatePostgres {
   bool execute(const std::string& sql, const std::string& database = "postgres");
 
  private:
-  bool start(const std::string& binaries);
-  bool run(const std::vector<std::string>& arguments);
+  bool start();
+  /// Runs `command` of the server binaries in the cluster's folder; false when it fails.
+  bool run(const std::string& command);
   std::string logTail() const;
 
   TempFolder folder_{"tolvane-pg"};
   bool running_ = false;
   std::string binaries_;
   std::string whyNot_;
-  // The unprivileged user the server runs as when we are root.
-  std::optional<uid_t> user_;
-  gid_t group_ = 0;
 };
 
 }  // namespace tolvane::server::testing

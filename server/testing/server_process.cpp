@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,64 +11,16 @@
 
 namespace tolvane::server::testing {
 
-namespace {
-
-pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments, int out,
-            int err) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(executable.c_str()));
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    execv(executable.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Reads what is ready on `fd` into `into`; false at end of file.
-bool readSome(int fd, std::string& into) {
-  char buffer[4096];
-  const ssize_t got = read(fd, buffer, sizeof buffer);
-  if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
-  return got > 0;
-}
-
-// Waits for the child's end through a pidfd, killing it when it overstays `bound`.
-int waitBounded(pid_t pid, std::chrono::seconds bound) {
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    pollfd ended{pidfd, POLLIN, 0};
-    if (poll(&ended, 1, static_cast<int>(bound.count() * 1000)) <= 0) kill(pid, SIGKILL);
-    close(pidfd);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
-}
-
-}  // namespace
-
 std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executable,
                                                     const std::vector<std::string>& arguments,
                                                     std::string& whyNot) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    whyNot = "no pipe";
-    return nullptr;
-  }
   std::vector<std::string> all = arguments;
   all.insert(all.end(), {"--listen", "127.0.0.1:0"});
   std::unique_ptr<ServerProcess> process(new ServerProcess);
-  process->pid_ = spawn(executable, all, out[1], err[1]);
-  close(out[1]);
-  close(err[1]);
-  process->reader_ =
-      std::thread([raw = process.get(), o = out[0], e = err[0]] { raw->drain(o, e); });
-
+  if (!process->launch(executable, all)) {
+    whyNot = "no pipe";
+    return nullptr;
+  }
   static const std::regex listening(R"(listening on https?://[^ ]*:(\d+))");
   std::unique_lock guard(process->lock_);
   std::smatch match;
@@ -86,17 +37,37 @@ std::unique_ptr<ServerProcess> ServerProcess::start(const std::string& executabl
   return process;
 }
 
+bool ServerProcess::launch(const std::string& executable,
+                           const std::vector<std::string>& arguments) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
+  std::vector<char*> argv = {const_cast<char*>(executable.c_str())};
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    execv(executable.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  reader_ = std::thread([this, o = out[0], e = err[0]] { drain(o, e); });
+  return true;
+}
+
 void ServerProcess::drain(int outFd, int errFd) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = 2;
   while (open > 0 && poll(fds, 2, -1) > 0) {
     for (pollfd& fd : fds) {
       if (fd.fd < 0 || !(fd.revents & (POLLIN | POLLHUP))) continue;
-      std::string chunk;
-      const bool more = readSome(fd.fd, chunk);
+      char buffer[4096];
+      const ssize_t got = read(fd.fd, buffer, sizeof buffer);
       std::lock_guard guard(lock_);
-      (fd.fd == outFd ? output_ : errors_) += chunk;
-      if (!more) {
+      if (got > 0) (fd.fd == outFd ? output_ : errors_).append(buffer, std::size_t(got));
+      if (got <= 0) {
         errorsEnded_ = errorsEnded_ || fd.fd == errFd;
         close(fd.fd);
         fd.fd = -1;
@@ -130,23 +101,25 @@ int ServerProcess::stop(int signal) {
   if (ended_ || pid_ <= 0) return 0;
   kill(pid_, signal);
   ended_ = true;
-  const int status = waitBounded(pid_, std::chrono::seconds(10));
+  {
+    // Its standard error closes when it ends: the server starts no other process.
+    std::unique_lock guard(lock_);
+    if (!grew_.wait_for(guard, std::chrono::seconds(10), [&] { return errorsEnded_; }))
+      kill(pid_, SIGKILL);
+  }
+  int status = 0;
+  waitpid(pid_, &status, 0);
   if (reader_.joinable()) reader_.join();
   return status;
 }
 
 int ServerProcess::runToEnd(const std::string& executable,
                             const std::vector<std::string>& arguments, std::string& errors) {
-  int err[2];
-  if (pipe2(err, O_CLOEXEC) != 0) return -1;
-  const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const pid_t pid = spawn(executable, arguments, devnull, err[1]);
-  close(err[1]);
-  close(devnull);
-  while (readSome(err[0], errors)) {
-  }
-  close(err[0]);
-  const int status = waitBounded(pid, std::chrono::seconds(30));
+  ServerProcess process;
+  if (!process.launch(executable, arguments)) return -1;
+  // Signal 0 sends nothing: the end is awaited, bounded like any stop.
+  const int status = process.stop(0);
+  errors = process.errors();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

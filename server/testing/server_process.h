@@ -33,13 +33,15 @@ class ServerProcess {
   /// Sends `signal` and waits for the process to end; its wait status.
   int stop(int signal);
 
-  /// Runs `executable` with `arguments` to its end (up to 30 s): the exit code (-1 when killed
+  /// Runs `executable` with `arguments` to its end (up to 10 s): the exit code (-1 when killed
   /// or timed out) and what it wrote to standard error.
   static int runToEnd(const std::string& executable, const std::vector<std::string>& arguments,
                       std::string& errors);
 
  private:
   ServerProcess() = default;
+  /// Spawns the process with its output read by `reader_`; false without pipes.
+  bool launch(const std::string& executable, const std::vector<std::string>& arguments);
   void drain(int outFd, int errFd);
 
   pid_t pid_ = -1;

@@ -215,18 +215,22 @@ Json usageBatch(std::size_t events, const std::string& installID = "install-1") 
   return Json::parse(wire::encodeUsageBatch(sender(installID), std::vector<Json>(events, event)));
 }
 
+// Stored whoever sends them, with their known fields only and nothing of the account.
 TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
-  const std::string revoked = signIn("ada@example.org");
+  const std::string token = signIn("ada@example.org"), revoked = signIn("ada@example.org");
   call("POST", "/api/app/logout", "{}", revoked);
   const Json crash =
       Json::parse(wire::encode({.client = sender(), .signal = 11, .exceptionType = "SIGSEGV"},
                                {{"threads", Json::array()}}));
   const Json log =
       Json::parse(wire::encodeTesterLog(sender(), "== app log (DebugLog) ==\n\xc3\xa9"));
-  Json tooMany = usageBatch(201), otherApp = crash;
+  Json tooMany = usageBatch(201), otherApp = crash, unknown = usageBatch(2);
   otherApp["app"] = "other";
-  for (const auto& [path, body, token, status] :
+  unknown["extra"] = "unknown-top";
+  unknown["events"][0]["x"] = "unknown-event";
+  for (const auto& [path, body, bearer, status] :
        std::vector<std::tuple<std::string, Json, std::string, int>>{
+           {"/api/improve", unknown, token, 200},
            {"/api/improve", usageBatch(3), "", 200},
            {"/api/improve", usageBatch(2), revoked, 200},
            {"/api/crash", crash, "", 200},
@@ -234,24 +238,15 @@ TEST_F(Uploads, AreStoredWhenWellFormedAndRefusedOtherwise) {
            {"/api/improve", tooMany, "", 400},
            {"/api/crash", otherApp, "", 400}}) {
     SCOPED_TRACE(path + " " + body.dump().substr(0, 40));
-    EXPECT_EQ(call("POST", path, body.dump(), token).status, status);
+    const Reply reply = call("POST", path, body.dump(), bearer);
+    EXPECT_EQ(reply.status, status);
+    EXPECT_EQ(reply.accountId, 0) << "logged without the account";
   }
-  EXPECT_EQ(storage->countUploads(UploadTable::usage).value, 2);
+  std::vector<std::string> usage;
+  EXPECT_TRUE(sqliteRun(dbPath(), "SELECT body FROM usage_uploads ORDER BY rowid", &usage));
+  EXPECT_EQ(usage, (std::vector{usageBatch(2).dump(), usageBatch(3).dump(), usageBatch(2).dump()}));
   EXPECT_EQ(storage->countUploads(UploadTable::crash).value, 1);
   EXPECT_EQ(storage->countUploads(UploadTable::testlog).value, 1);
-}
-
-TEST_F(Uploads, KeepTheirKnownFieldsAndNothingOfTheAccount) {
-  const std::string token = signIn("ada@example.org");
-  Json batch = usageBatch(2);
-  batch["extra"] = "unknown-top";
-  batch["events"][0]["x"] = "unknown-event";
-  const Reply reply = call("POST", "/api/improve", batch.dump(), token);
-  ASSERT_EQ(reply.status, 200);
-  EXPECT_EQ(reply.accountId, 0) << "logged without the account";
-  batch.erase("extra");
-  batch["events"][0].erase("x");
-  EXPECT_EQ(sqliteColumn(dbPath(), "SELECT body FROM usage_uploads"), std::vector{batch.dump()});
 }
 
 TEST_F(Uploads, AreKeptForTheirDaysAndLimitedByBytesPerAddress) {
@@ -313,24 +308,13 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
   const auto request = newSignInRequest();
   const std::string code = codeFor(request, "ada@example.org");
   const auto page = [&](std::size_t state) {
-    return call("GET", "/app/connect?app=tolvane&challenge=" + request.challenge +
-                           "&state=" + std::string(state, 's'))
-        .status;
+    return openPage({"", request.challenge, std::string(state, 's')}).status;
   };
   // The password as sent, unescaped.
   const auto form = [&](const std::string& password) {
     const std::string body = "ticket=" + ticketOf(openPage(newSignInRequest()).body) +
                              "&email=ada%40example.org&action=signin&password=" + password;
     return call("POST", "/app/connect", body, "", "application/x-www-form-urlencoded").status;
-  };
-  const auto exchangeAs = [&](const std::string& c, const std::string& verifier,
-                              const std::string& device) {
-    const Json body = {{"code", c}, {"verifier", verifier}, {"deviceId", device}};
-    return call("POST", "/api/app/token", body.dump()).status;
-  };
-  const auto pushAs = [&](std::size_t blob, const std::string& device) {
-    const Json body = {{"blob", std::string(blob, 'b')}, {"baseVersion", 0}, {"deviceId", device}};
-    return call("PUT", "/api/sync/tolvane", body.dump(), token).status;
   };
   // In order: the refused exchanges leave the code for the last one.
   for (const auto& [what, status, expected] : std::vector<std::tuple<std::string, int, int>>{
@@ -341,14 +325,16 @@ TEST_F(Bounds, AreRefusedOnePastAndTakenAtTheEdge) {
            {"broken escape", form("%ZZ"), 400},
            {"password past 1024", form(std::string(kMaxPasswordBytes + 1, 'p')), 400},
            {"password of 1024", form(std::string(kMaxPasswordBytes, 'p')), 401},
-           {"code shape", exchangeAs("short", request.verifier, "d"), 400},
-           {"verifier shape", exchangeAs(code, std::string(42, 'v'), "d"), 400},
-           {"empty device", exchangeAs(code, request.verifier, ""), 400},
-           {"device past 128", exchangeAs(code, request.verifier, std::string(129, 'd')), 400},
-           {"device of 128", exchangeAs(code, request.verifier, std::string(128, 'd')), 200},
-           {"blob past 1 MiB", pushAs(BodyLimits::kSyncBlob + 1, "d"), 413},
-           {"sync device past 128", pushAs(1, std::string(129, 'd')), 400},
-           {"blob of 1 MiB, device of 128", pushAs(BodyLimits::kSyncBlob, std::string(128, 'd')),
+           {"code shape", exchange("short", request.verifier, "d").status, 400},
+           {"verifier shape", exchange(code, std::string(42, 'v'), "d").status, 400},
+           {"empty device", exchange(code, request.verifier, "").status, 400},
+           {"device past 128", exchange(code, request.verifier, std::string(129, 'd')).status, 400},
+           {"device of 128", exchange(code, request.verifier, std::string(128, 'd')).status, 200},
+           {"blob past 1 MiB", push(token, 0, std::string(BodyLimits::kSyncBlob + 1, 'b')).status,
+            413},
+           {"sync device past 128", push(token, 0, "b", std::string(129, 'd')).status, 400},
+           {"blob of 1 MiB, device of 128",
+            push(token, 0, std::string(BodyLimits::kSyncBlob, 'b'), std::string(128, 'd')).status,
             200}}) {
     EXPECT_EQ(status, expected) << what;
   }

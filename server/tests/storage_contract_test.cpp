@@ -235,7 +235,8 @@ TEST_P(StorageTest, ADatabaseOfTheFirstSchemaIsUpgradedWithItsUploadsUnlinked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StorageTest,
-                         ::testing::Values(Backend::sqlite, Backend::postgres), backendName);
+                         ::testing::Values(Backend::sqlite, Backend::postgres),
+                         ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace tolvane::server::test

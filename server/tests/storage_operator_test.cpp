@@ -13,16 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SqliteFileTest : public StorageTest {
- protected:
-  void SetUp() override {
-    StorageTest::SetUp();
-    account_ = newAccount();
-    ASSERT_TRUE(storage_->commitSync(account_, 0, "v1", "d", 1).ok());
-  }
-
-  std::int64_t account_ = 0;
-};
+using SqliteFileTest = StorageTest;
 
 std::string contentOf(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -59,6 +50,8 @@ TEST_P(SqliteFileTest, AFileThatIsNotOursIsRefusedUntouchedWithTheReason) {
 }
 
 TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
+  const std::int64_t account = newAccount();
+  ASSERT_TRUE(storage_->commitSync(account, 0, "v1", "d", 1).ok());
   storage_.reset();
   const std::string backup = folder_.path() + "/backup.db";
   fs::copy_file(location_, backup);
@@ -72,11 +65,11 @@ TEST_P(SqliteFileTest, ACorruptFileAnswersUnavailableUntilReplaced) {
   const StoreResult<Account> broken = storage_->accountByEmail("user1@example.com");
   EXPECT_EQ(broken.status, StoreStatus::unavailable);
   EXPECT_NE(broken.detail.find("malformed"), std::string::npos) << broken.detail;
-  EXPECT_EQ(storage_->commitSync(account_, 1, "v2", "d", 2).status, StoreStatus::unavailable);
+  EXPECT_EQ(storage_->commitSync(account, 1, "v2", "d", 2).status, StoreStatus::unavailable);
 
   fs::rename(backup, location_);
   EXPECT_TRUE(storage_->accountByEmail("user1@example.com").ok());
-  EXPECT_TRUE(storage_->commitSync(account_, 1, "v2", "d", 2).ok());
+  EXPECT_TRUE(storage_->commitSync(account, 1, "v2", "d", 2).ok());
 }
 
 TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) {
@@ -94,7 +87,8 @@ TEST_P(SqliteFileTest, ANewDatabaseAndItsLogsAreTheOwnersAloneWhateverTheUmask) 
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite), backendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SqliteFileTest, ::testing::Values(Backend::sqlite),
+                         ::testing::PrintToStringParamName());
 
 TEST(PostgresTransport, IsWarnedAboutForAnotherMachineWithoutVerifiedTls) {
   for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{

@@ -5,11 +5,8 @@
 namespace tolvane::server::test {
 
 SignInRequest newSignInRequest() {
-  SignInRequest request;
-  request.verifier = *newSecret();
-  request.challenge = s256Challenge(request.verifier);
-  request.state = newSecret()->substr(0, 22);
-  return request;
+  const std::string verifier = *newSecret();
+  return {verifier, s256Challenge(verifier), newSecret()->substr(0, 22)};
 }
 
 ServiceConfig ServiceWorld::testConfig() {
@@ -33,9 +30,8 @@ Reply ServiceWorld::call(const std::string& method, const std::string& path,
   Request request{.method = method, .body = body, .address = address};
   const std::size_t query = path.find('?');
   request.path = path.substr(0, query);
-  if (query != std::string::npos) {
-    if (auto items = parseForm(path.substr(query + 1))) request.query = std::move(*items);
-  }
+  if (auto items = parseForm(query == std::string::npos ? "" : path.substr(query + 1)))
+    request.query = std::move(*items);
   if (!token.empty()) request.authorization = "Bearer " + token;
   if (!body.empty() || method != "GET") request.contentType = contentType;
   return service->handle(request);
@@ -53,9 +49,10 @@ Reply ServiceWorld::submit(const std::string& ticket, const std::string& email,
               "", "application/x-www-form-urlencoded");
 }
 
-Reply ServiceWorld::exchange(const std::string& code, const std::string& verifier) {
+Reply ServiceWorld::exchange(const std::string& code, const std::string& verifier,
+                             const std::string& device) {
   return call("POST", "/api/app/token",
-              Json{{"code", code}, {"verifier", verifier}, {"deviceId", "device-1"}}.dump());
+              Json{{"code", code}, {"verifier", verifier}, {"deviceId", device}}.dump());
 }
 
 std::string ServiceWorld::codeFor(const SignInRequest& request, const std::string& email) {
@@ -78,9 +75,10 @@ std::string ServiceWorld::signIn(const std::string& email) {
   return reply.is_object() ? reply.value("token", "") : "";
 }
 
-Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob) {
+Reply ServiceWorld::push(const std::string& token, std::int64_t base, const std::string& blob,
+                         const std::string& device) {
   return call("PUT", "/api/sync/tolvane",
-              Json{{"blob", blob}, {"baseVersion", base}, {"deviceId", "device-1"}}.dump(), token);
+              Json{{"blob", blob}, {"baseVersion", base}, {"deviceId", device}}.dump(), token);
 }
 
 }  // namespace tolvane::server::test

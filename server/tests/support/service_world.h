@@ -43,13 +43,15 @@ class ServiceWorld : public ::testing::Test {
   Reply openPage(const SignInRequest& request);
   Reply submit(const std::string& ticket, const std::string& email, const std::string& password,
                const std::string& action);
-  Reply exchange(const std::string& code, const std::string& verifier);
+  Reply exchange(const std::string& code, const std::string& verifier,
+                 const std::string& device = "device-1");
   /// Signs up (or in, when the account exists) through the page with the password "correct
   /// horse": the callback's code, or "" with a test failure.
   std::string codeFor(const SignInRequest& request, const std::string& email);
   /// The same, and the code exchanged: the bearer token, or "" with a test failure.
   std::string signIn(const std::string& email);
-  Reply push(const std::string& token, std::int64_t base, const std::string& blob);
+  Reply push(const std::string& token, std::int64_t base, const std::string& blob,
+             const std::string& device = "device-1");
 
   std::string dbPath() const { return folder.path() + "/tolvane.db"; }
 

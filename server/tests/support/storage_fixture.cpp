@@ -6,10 +6,6 @@
 
 namespace tolvane::server::test {
 
-std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
-}
-
 void PrintTo(Backend backend, std::ostream* out) {
   *out << (backend == Backend::sqlite ? "SQLite" : "PostgreSQL");
 }
@@ -59,27 +55,19 @@ std::int64_t StorageTest::newAccount() {
 
 bool StorageTest::execute(const std::string& sql) {
   if (GetParam() == Backend::postgres) return cluster().execute(sql, database_);
-  sqlite3* db = nullptr;
-  const bool done = sqlite3_open(location_.c_str(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-  sqlite3_close(db);
-  return done;
+  return sqliteRun(location_, sql);
 }
 
-std::vector<std::string> sqliteColumn(const std::string& path, const std::string& sql) {
-  std::vector<std::string> values;
+bool sqliteRun(const std::string& path, const std::string& sql, std::vector<std::string>* column) {
   sqlite3* db = nullptr;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(statement) == SQLITE_ROW)
-      values.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-  } else {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-  }
-  sqlite3_finalize(statement);
+  const auto add = [](void* into, int, char** row, char**) {
+    if (into) static_cast<std::vector<std::string>*>(into)->emplace_back(row[0] ? row[0] : "");
+    return 0;
+  };
+  const bool done = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), add, column, nullptr) == SQLITE_OK;
   sqlite3_close(db);
-  return values;
+  return done;
 }
 
 }  // namespace tolvane::server::test

@@ -20,12 +20,12 @@ namespace tolvane::server::test {
 
 enum class Backend { sqlite, postgres };
 
-/// "SQLite" or "PostgreSQL", for the names of parametrised tests.
-std::string backendName(const ::testing::TestParamInfo<Backend>& info);
-/// The same name in gtest's and ctest's listings, instead of the enum's bytes.
+/// "SQLite" or "PostgreSQL": the parametrised tests' names, in gtest's and ctest's listings.
 void PrintTo(Backend backend, std::ostream* out);
-/// The first column of each row `sql` yields from the SQLite file at `path`, read as text.
-std::vector<std::string> sqliteColumn(const std::string& path, const std::string& sql);
+/// Runs `sql` on the SQLite file at `path`, adding the first column of each row it yields to
+/// `column` when given: false when it fails.
+bool sqliteRun(const std::string& path, const std::string& sql,
+               std::vector<std::string>* column = nullptr);
 
 class StorageTest : public ::testing::TestWithParam<Backend> {
  protected:
