@@ -1,10 +1,13 @@
-// The focus tracker on the simulated desktop: seeding, activations, focus changes inside and
+// The focus history: promotion, the 512 cap, seeding and the order of snapshots; and the
+// tracker that feeds it on the simulated desktop: seeding, activations, focus changes inside and
 // outside the frontmost application, launches and quits.
 #include "focus/mru_tracker.h"
 
 #include <gtest/gtest.h>
 
+#include "focus/mru_order.h"
 #include "support/sim_services.h"
+#include "support/window_list.h"
 
 namespace tolvane {
 namespace {
@@ -16,8 +19,7 @@ class MRUTrackerTest : public ::testing::Test, protected test::WindowServices {
   MRUTrackerTest() {
     desktop.addApp({.pid = 100});
     desktop.addApp({.pid = 200});
-    desktop.addWindow({.number = 11, .pid = 100});
-    desktop.addWindow({.number = 12, .pid = 100});
+    for (std::uint32_t n : {11u, 12u}) desktop.addWindow({.number = n, .pid = 100});
     desktop.addWindow({.number = 21, .pid = 200});
   }
   const Ids& history() { return tracker.order().ids(); }
@@ -97,6 +99,108 @@ TEST_F(MRUTrackerTest, LaunchedApplicationsAreObservedAfterASecondAndForgottenOn
   desktop.launchApp({.pid = 300});
   desktop.setFrontmost(300);
   EXPECT_EQ(tracker.frontmostFocusedWindowID(), std::nullopt);
+}
+
+using test::idsOf;
+
+std::vector<SwitchWindow> windows(const Ids& ids) {
+  std::vector<SwitchWindow> result;
+  for (auto id : ids) result.emplace_back(SwitchWindow::Fields{.id = id, .pid = 1, .appName = "A"});
+  return result;
+}
+
+MRUOrder historyOf(const Ids& mostRecentFirst) {
+  MRUOrder order;
+  for (auto id : mostRecentFirst) order.append(id);
+  return order;
+}
+
+TEST(MRUOrderTest, BumpAndAppendKeepEachNumberOnce) {
+  struct Case {
+    const char* what;
+    Ids start;
+    bool bump;  // else append
+    std::uint32_t id;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"bump into empty", {}, true, 7, {7}},
+      {"bump of the first is a no-op", {7, 8, 9}, true, 7, {7, 8, 9}},
+      {"bump from the middle keeps the others' order", {7, 8, 9}, true, 8, {8, 7, 9}},
+      {"bump from the back", {7, 8, 9}, true, 9, {9, 7, 8}},
+      {"bump of a new number", {7, 8}, true, 5, {5, 7, 8}},
+      {"append of a new number goes last", {7, 8}, false, 5, {7, 8, 5}},
+      {"append keeps an existing place", {7, 8, 9}, false, 7, {7, 8, 9}},
+      {"application entries share the id space", {7}, true, 4294966061u, {4294966061u, 7}},
+  };
+  for (const auto& c : cases) {
+    auto order = historyOf(c.start);
+    if (c.bump) {
+      order.bump(c.id);
+    } else {
+      order.append(c.id);
+    }
+    EXPECT_EQ(order.ids(), c.expected) << c.what;
+  }
+}
+
+TEST(MRUOrderTest, PromotionTrimsToExactly512ButSeedingDoesNot) {
+  MRUOrder order;
+  for (std::uint32_t i = 1; i <= 600; ++i) order.append(i);
+  EXPECT_EQ(order.ids().size(), 600u);  // seeding never trims
+
+  order.bump(5);  // already present: the list is trimmed from the back
+  ASSERT_EQ(order.ids().size(), 512u);
+  EXPECT_EQ(order.ids().front(), 5u);
+  EXPECT_EQ(order.ids().back(), 512u);
+
+  order.bump(9999);  // new into a full list: the oldest entry goes
+  ASSERT_EQ(order.ids().size(), 512u);
+  EXPECT_EQ(order.ids().front(), 9999u);
+  EXPECT_EQ(order.ids().back(), 511u);
+}
+
+TEST(MRUOrderTest, SortedPutsHistoryFirstAndKeepsInputOrderForTheRest) {
+  struct Case {
+    const char* what;
+    Ids history, input, expected;
+  };
+  const Case cases[] = {
+      {"empty history keeps the input order", {}, {30, 10, 20}, {30, 10, 20}},
+      {"history first, most recent first", {30, 10}, {10, 20, 30}, {30, 10, 20}},
+      {"windows without history keep their input order around ranked ones",
+       {5},
+       {40, 5, 20, 6, 10},
+       {5, 40, 20, 6, 10}},
+      {"history numbers absent from the input are ignored", {99, 20}, {10, 20}, {20, 10}},
+      {"duplicate ids keep input order between them", {10}, {20, 10, 10}, {10, 10, 20}},
+      {"empty input", {1, 2}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(idsOf(historyOf(c.history).sorted(windows(c.input))), c.expected) << c.what;
+  }
+}
+
+TEST(MRUOrderTest, PromotingMovesOneWindowToTheFront) {
+  const Ids input{10, 11, 12, 13, 14};
+  const std::pair<std::optional<std::uint32_t>, Ids> rows[] = {
+      // Nothing to move: no id, the first already, or an id not in the list.
+      {std::nullopt, input},
+      {10, input},
+      {99, input},
+      // From the middle and from the back, the others keeping their order.
+      {13, {13, 10, 11, 12, 14}},
+      {14, {14, 10, 11, 12, 13}},
+  };
+  for (const auto& [id, expected] : rows) {
+    EXPECT_EQ(idsOf(MRUOrder::promoting(id, windows(input))), expected) << id.value_or(0);
+  }
+  // Of two records with the same id, the first moves.
+  auto list = windows({1, 2, 2});
+  list[2] = SwitchWindow({.id = 2, .title = "second"});
+  const auto result = MRUOrder::promoting(2, list);
+  EXPECT_EQ(result.front().title(), "");
+  EXPECT_EQ(idsOf(result), (Ids{2, 1, 2}));
 }
 
 }  // namespace

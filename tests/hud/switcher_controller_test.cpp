@@ -1,9 +1,12 @@
-// The switcher HUD: its model, the rows it describes, and showing and hiding the panel.
+// The switcher HUD: its geometry (density, columns and overflow by window count, the panel size,
+// the slot arithmetic behind keyboard moves), its model, the rows it describes, and showing and
+// hiding the panel.
 #include "hud/switcher_controller.h"
 
 #include <gtest/gtest.h>
 
 #include "backends/sim/sim_switcher_panel.h"
+#include "hud/hud_layout.h"
 #include "support/sim_services.h"
 #include "support/window_list.h"
 
@@ -11,6 +14,8 @@ namespace tolvane {
 namespace {
 
 using Slot = SwitcherSlotView;
+using Density = HUDLayout::Density;
+constexpr Size kScreen{1512, 875};  // the fallback size: 16 normal rows, 3 normal columns
 
 using test::editorWindows;
 
@@ -74,18 +79,15 @@ TEST_F(SwitcherControllerTest, PanelIsCentredOnTheVisibleFrameOrKeepsItsFrameWit
 }
 
 TEST_F(SwitcherControllerTest, RepeatedTitlesAreMarkedOnlyAmongShownCompactRows) {
-  auto list = editorWindows(81, "Same");
-  std::vector<SwitchWindow> same;
-  for (int i = 0; i < 81; ++i) {
-    // Rows 0 and 1 share a title; row 80 (folded into the tile) repeats row 2's.
-    const std::string title = i == 1 ? "Same 0" : i == 80 ? "Same 2" : list[i].title();
-    same.emplace_back(SwitchWindow::Fields{.id = list[i].id(), .title = title, .appName = "Ed"});
-  }
+  auto same = editorWindows(81, "Same");
+  // Rows 0 and 1 share a title; the last row (folded into the tile) repeats row 2's.
+  same[1] = SwitchWindow({.id = 1, .title = "Same 0", .appName = "Ed"});
+  same[80] = SwitchWindow({.id = 80, .title = "Same 2", .appName = "Ed"});
   same.emplace(same.begin() + 3, SwitchWindow::Fields{.id = 9, .appName = "Ed"});
   same.emplace(same.begin() + 4, SwitchWindow::Fields{.id = 10, .appName = "Ed"});
   showAll(same);
   EXPECT_EQ(controller.model().duplicateTitles, (std::set<std::string>{"Same 0", "Ed"}));
-  EXPECT_EQ(slots()[0].titleSuffix, " — Ed");
+  EXPECT_EQ(slots()[0].titleSuffix, " — Editor");
   EXPECT_FALSE(slots()[2].titleSuffix);
   EXPECT_EQ(slots()[3].title, "Ed");  // untitled: the application's name
 
@@ -133,6 +135,72 @@ TEST_F(SwitcherControllerTest, NormalRowsNameTheApplicationAndShowTheWindowsIcon
   controller.setSelection(2);
   EXPECT_EQ(slots()[2].background, (Paint{SemanticColor::accent, 1}));
   EXPECT_EQ(slots()[0].background, (Paint{SemanticColor::clear, 0}));
+}
+
+TEST(HUDLayoutTest, ComputeChoosesDensityColumnsAndOverflow) {
+  struct Row {
+    std::int64_t count;
+    Size screen;
+    HUDLayout expected;
+    Size panel;
+  };
+  const Row rows[] = {
+      {0, kScreen, {Density::normal, 1, 0, 540, 0, 0}, {560, 20}},
+      {-3, kScreen, {Density::normal, 1, 0, 540, 0, 0}, {560, 20}},
+      {1, kScreen, {Density::normal, 1, 1, 540, 1, 0}, {560, 60}},
+      {16, kScreen, {Density::normal, 1, 16, 540, 16, 0}, {560, 690}},
+      // Balanced columns: 9 and 8, not 16 and 1.
+      {17, kScreen, {Density::normal, 2, 9, 360, 17, 0}, {760, 396}},
+      {48, kScreen, {Density::normal, 3, 16, 360, 48, 0}, {1140, 690}},
+      {49, kScreen, {Density::compact, 3, 17, 300, 49, 0}, {960, 596}},
+      {80, kScreen, {Density::compact, 4, 20, 300, 80, 0}, {1280, 698}},
+      // One slot goes to the overflow tile: at least two windows are folded.
+      {81, kScreen, {Density::compact, 4, 20, 300, 79, 2}, {1280, 698}},
+      // A screen too short for one row still gets one per column.
+      {3, {1512, 30}, {Density::normal, 3, 1, 360, 3, 0}, {1140, 60}},
+      // Too narrow for a compact column: one 540-wide column with overflow.
+      {5, {200, 100}, {Density::compact, 1, 1, 540, 0, 5}, {560, 52}},
+      {1, {200, 100}, {Density::normal, 1, 1, 540, 1, 0}, {560, 60}},
+  };
+  for (const auto& row : rows) {
+    const auto layout = HUDLayout::compute(row.count, row.screen);
+    EXPECT_EQ(layout, row.expected)
+        << row.count << " windows on " << row.screen.width << "x" << row.screen.height;
+    EXPECT_EQ(layout.panelSize(), row.panel) << row.count;
+  }
+}
+
+TEST(HUDLayoutTest, SlotsFillColumnsTallestFirstAndColumnJumpsKeepTheRowWrapAndAvoidTheTile) {
+  const HUDLayout seven{Density::normal, 3, 3, 360, 7, 0};  // 7 slots: 3, 2, 2
+  struct Column {
+    std::int64_t column, rows, first;
+  };
+  for (const auto& r : {Column{0, 3, 0}, Column{1, 2, 3}, Column{2, 2, 5}, Column{3, 0, 7}}) {
+    EXPECT_EQ(seven.rowCount(r.column), r.rows) << r.column;
+    EXPECT_EQ(seven.firstIndex(r.column), r.first) << r.column;
+    EXPECT_EQ(seven.indices(r.column), std::make_pair(r.first, r.first + r.rows)) << r.column;
+  }
+  using Pos = std::pair<std::int64_t, std::int64_t>;
+  const Pos expected[] = {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {2, 0}, {2, 1}};
+  for (std::int64_t i = 0; i < 7; ++i) EXPECT_EQ(seven.position(i), expected[i]) << i;
+  EXPECT_EQ(HUDLayout::compute(0, kScreen).position(3), Pos(0, 0));
+
+  const auto overflowing = HUDLayout::compute(81, kScreen);
+  const auto single = HUDLayout::compute(5, kScreen);
+  struct Row {
+    const char* what;
+    HUDLayout layout;
+    std::int64_t from, delta, to;
+  };
+  const Row rows[] = {
+      {"row clamped to the shorter column", seven, 2, +1, 4},
+      {"same row", seven, 1, +1, 4},
+      {"wraps right", seven, 5, +1, 0},
+      {"wraps left", seven, 0, -1, 5},
+      {"would land on the overflow tile", overflowing, 59, +1, 78},
+      {"one column: no move", single, 3, +1, 3},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.layout.columnJump(r.from, r.delta), r.to) << r.what;
 }
 
 }  // namespace

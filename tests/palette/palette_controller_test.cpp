@@ -44,8 +44,7 @@ TEST(PaletteControllerTest, KeysAndClicksOnTheOpenPalette) {
     const char* what;
     std::string query;
     std::function<bool(PaletteScene&)> act;
-    bool consumed;
-    bool open;
+    bool consumed, open;
     std::optional<std::size_t> selected;
     std::vector<std::string> activated;
   };
@@ -115,8 +114,7 @@ TEST(PaletteControllerTest, EscapeClearsThenClosesAndLosingTheKeyboardCloses) {
   EXPECT_TRUE(scene.palette.isOpen());
   EXPECT_TRUE(scene.key(kEscape));
   EXPECT_FALSE(scene.palettePanel.visible);
-  EXPECT_EQ(scene.keys.monitorCount(), 0u);
-  EXPECT_FALSE(scene.key(kEscape));  // a closed palette reads no keys
+  EXPECT_EQ(scene.keys.monitorCount(), 0u);  // a closed palette reads no keys
 
   scene.palette.show();
   scene.palettePanel.resign();

@@ -27,14 +27,13 @@ class SpaceWindowResolverTest : public ::testing::Test, protected test::WindowSe
   }
 };
 
-TEST_F(SpaceWindowResolverTest, MapsLayerZeroWindowsOfEverySpaceToTheirOwners) {
+TEST_F(SpaceWindowResolverTest, MapsLayerZeroWindowsOfEverySpaceUnlessAFunctionIsMissing) {
   desktop.addApp({.pid = 200});
   desktop.addWindow({.number = 601, .pid = 200, .space = 2});
   desktop.addWindow({.number = 602, .pid = 200, .layer = 25});  // a panel above normal windows
   EXPECT_EQ(resolver.windowIDsAcrossSpaces(), (SpaceMap{{kApp, {501, 502, 503}}, {200, {601}}}));
-}
 
-TEST_F(SpaceWindowResolverTest, AnyMissingPrivateFunctionMeansNoMapAndWithoutTokensNoSearch) {
+  // Any missing private function means no map.
   bool sim::PrivateFunctions::*const functions[] = {&sim::PrivateFunctions::mainConnectionID,
                                                     &sim::PrivateFunctions::copySpaces,
                                                     &sim::PrivateFunctions::copyWindowsOnSpaces};

@@ -1,5 +1,6 @@
 // Window discovery and snapshots on the simulated desktop: what qualifies, what the cache keeps
-// when an application is slow, hung, or lies, and what a snapshot shows.
+// when an application is slow, hung, or lies, what a snapshot shows, and the entry that stands
+// for an application without windows.
 #include "windows/window_enumerator.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <set>
 #include <tuple>
 
+#include "model/switch_window.h"
 #include "support/sim_services.h"
 #include "support/window_list.h"
 
@@ -40,16 +42,15 @@ TEST_F(WindowEnumeratorTest, OnlyStandardWindowsAndDialogsOfAUsableSizeQualify) 
       {"no subrole", std::nullopt, Size{800, 600}, false},
       {"subrole of the wrong type", AXValue(std::int64_t{7}), Size{800, 600}, false},
   };
+  // Window 501 is the first row's, 502 the second's, and so on.
+  Ids listed;
   std::uint32_t number = 500;
   for (const auto& [what, subrole, size, qualifies] : rows) {
     desktop.addWindow({.number = ++number, .pid = kApp, .subrole = subrole, .size = size});
+    if (qualifies) listed.push_back(number);
   }
   refresh(kApp);
-  const auto ids = cached(kApp);
-  number = 500;
-  for (const auto& [what, subrole, size, qualifies] : rows) {
-    EXPECT_EQ(std::find(ids.begin(), ids.end(), ++number) != ids.end(), qualifies) << what;
-  }
+  EXPECT_EQ(cached(kApp), listed);
 }
 
 TEST_F(WindowEnumeratorTest, AWindowlessApplicationHasOneEntryUntilItOpensAWindow) {
@@ -84,8 +85,7 @@ TEST_F(WindowEnumeratorTest, ACutShortRefreshKeepsEveryCachedWindowAndNamesTheSl
 }
 
 TEST_F(WindowEnumeratorTest, AHungApplicationCostsOneTimeoutAndKeepsItsWindows) {
-  desktop.addWindow({.number = 501, .pid = kApp});
-  desktop.addWindow({.number = 502, .pid = kApp});
+  for (std::uint32_t n : {501u, 502u}) desktop.addWindow({.number = n, .pid = kApp});
   ASSERT_TRUE(refresh(kApp));
   desktop.setMessagingTimeout(desktop.systemWideElement(), 0.1);
   desktop.setHung(kApp, true);
@@ -133,9 +133,7 @@ TEST_F(WindowEnumeratorTest, WindowsOnOtherSpacesAreMergedThroughTheResolver) {
 
 TEST_F(WindowEnumeratorTest, WithoutTheMapRememberedElementsAreLookedAtAgain) {
   desktop.available.copySpaces = false;
-  desktop.addWindow({.number = 501, .pid = kApp});
-  desktop.addWindow({.number = 502, .pid = kApp});
-  desktop.addWindow({.number = 503, .pid = kApp});
+  for (std::uint32_t n : {501u, 502u, 503u}) desktop.addWindow({.number = n, .pid = kApp});
   refresh(kApp);                // all three seen in the application's own list
   desktop.moveToSpace(502, 2);  // still alive: kept through its remembered element
   desktop.moveToSpace(503, 2);
@@ -173,6 +171,29 @@ TEST_F(WindowEnumeratorTest, SnapshotsFilterBySettingsAndMakeNoCalls) {
   EXPECT_EQ(allShown(), (std::set<std::uint32_t>{501, 601, 701}));
   EXPECT_EQ(desktop.axCalls(), ax);
   EXPECT_EQ(desktop.windowServerCalls(), ws);
+}
+
+TEST(SwitchWindowTest, ApplicationEntriesFollowTheNamingAndIdRules) {
+  using Expected = std::tuple<std::uint32_t, std::string, std::optional<std::string>>;
+  // The application, then the entry's id, name and bundle identifier.
+  const std::pair<RunningApp, Expected> rows[] = {
+      {{.pid = 1234, .localizedName = "Files", .bundleID = "org.gnome.Nautilus"},
+       {4294966061u, "Files", "org.gnome.Nautilus"}},
+      // No localized name: the bundle identifier stands in; neither: a question mark.
+      {{.pid = 1, .bundleID = "org.example.tool"},
+       {4294967294u, "org.example.tool", "org.example.tool"}},
+      {{.pid = 0}, {4294967295u, "?", std::nullopt}},
+      {{.pid = 42, .localizedName = "Mail", .hidden = true}, {~42u, "Mail", std::nullopt}},
+  };
+  for (const auto& [app, expected] : rows) {
+    const auto entry = SwitchWindow::appEntry(app, nullptr);
+    EXPECT_EQ(Expected(entry.id(), entry.appName(), entry.bundleID()), expected) << app.pid;
+    // Untitled and never minimized; hidden as its application is.
+    EXPECT_EQ(
+        std::tuple(entry.isAppEntry(), entry.title(), entry.isMinimized(), entry.appIsHidden()),
+        std::tuple(true, std::string(), false, app.hidden))
+        << app.pid;
+  }
 }
 
 }  // namespace
