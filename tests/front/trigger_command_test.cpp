@@ -4,17 +4,17 @@
 
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
-#include "backends/system/posix_file_system.h"
 #include "support/temp_dir.h"
 
 namespace tolvane::front {
@@ -81,32 +81,47 @@ class FakeNotifications {
   std::thread serving_;
 };
 
+/// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+ public:
+  void set(const char* name, const std::string& value) {
+    const char* old = std::getenv(name);
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second)
+        setenv(it->first, it->second->c_str(), 1);
+      else
+        unsetenv(it->first);
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
 TEST(TriggerCommand, APressNobodyTakesIsToldInANotificationAndInTheLog) {
   FakeNotifications notifications;
   ASSERT_TRUE(notifications.serving()) << "no private bus: " << notifications.address();
   test::TempDir home;
   std::filesystem::create_directory(home.path() + "/run");
   chmod((home.path() + "/run").c_str(), 0700);
-  // In a child, so that the environment it needs never reaches the tests after this one.
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("DBUS_SESSION_BUS_ADDRESS", notifications.address().c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (home.path() + "/run").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
-    setenv("WAYLAND_DISPLAY", "wayland-9", 1);
-    char* argv[] = {const_cast<char*>("tolvane"), const_cast<char*>("trigger"),
-                    const_cast<char*>("next")};
-    std::_Exit(runTrigger(3, argv));
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  ScopedEnvironment environment;
+  environment.set("DBUS_SESSION_BUS_ADDRESS", notifications.address());
+  environment.set("XDG_RUNTIME_DIR", home.path() + "/run");
+  environment.set("XDG_DATA_HOME", home.path() + "/data");
+  environment.set("WAYLAND_DISPLAY", "wayland-9");
+  char* argv[] = {const_cast<char*>("tolvane"), const_cast<char*>("trigger"),
+                  const_cast<char*>("next")};
+  EXPECT_EQ(runTrigger(3, argv), 1);
   const std::string said = "Tolvane is not running on display wayland-9";
   ASSERT_EQ(notifications.bodies().size(), 1u);
   EXPECT_NE(notifications.bodies()[0].find(said), std::string::npos);
-  const auto log =
-      system::PosixFileSystem().readFile(home.path() + "/data/com.brenmoor.tolvane/tester.log");
-  EXPECT_NE(log.value_or("").find("trigger: " + said), std::string::npos) << log.value_or("");
+  std::stringstream log;
+  log << std::ifstream(home.path() + "/data/com.brenmoor.tolvane/tester.log").rdbuf();
+  EXPECT_NE(log.str().find("trigger: " + said), std::string::npos) << log.str();
 }
 
 }  // namespace
