@@ -213,13 +213,12 @@ TEST_F(ImproveReporterTest, AHungServerBoundsTheWaitAndNeverGetsABatchTwice) {
 TEST_F(ImproveReporterTest, RecordFromManyThreadsLosesAndSplitsNothing) {
   constexpr int kThreads = 4;
   constexpr int kEach = 250;
-  auto& shared = reporter;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&shared, t] {
+    threads.emplace_back([this, t] {
       for (int i = 0; i < kEach; ++i) {
-        shared.record("session",
-                      {{"n", std::int64_t{t * kEach + i}}, {"pad", std::string(200, 'p')}});
+        reporter.record("session",
+                        {{"n", std::int64_t{t * kEach + i}}, {"pad", std::string(200, 'p')}});
       }
     });
   }

@@ -10,15 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_http_client.h"
-#include "backends/sim/sim_preference_store.h"
 #include "backends/sim/sim_process_log.h"
-#include "backends/sim/sim_run_loop.h"
-#include "backends/sim/sim_system.h"
-#include "backends/system/posix_file_system.h"
-#include "settings/preference_keys.h"
-#include "support/temp_dir.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -34,17 +28,18 @@ std::size_t codePoints(std::string_view text) {
   return count;
 }
 
-class TesterModeTest : public ::testing::Test {
+class TesterModeTest : public ::testing::Test, protected test::SimServices {
  protected:
-  TesterModeTest() {
-    log.setObserver(
-        [this](std::string_view line) { logged.emplace_back(line.substr(line.find(' ') + 1)); });
+  TesterModeTest() : SimServices({{std::string(prefkey::kTesterModeEnabled), true}}) {
+    diskLog.setObserver(
+        [this](std::string_view line) { logLines.emplace_back(line.substr(line.find(' ') + 1)); });
   }
 
   TesterMode& mode(BundleInfo bundle = {.shortVersion = "1.4", .build = "140"}) {
     if (!mode_) {
-      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{
-          preferences, http, clock, loop, random, system, log, reader, bundle, CloudConfig(kBase)});
+      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{preferences, http, clock, loop,
+                                                                    random, system, diskLog, reader,
+                                                                    bundle, CloudConfig(kBase)});
     }
     return *mode_;
   }
@@ -71,17 +66,11 @@ class TesterModeTest : public ::testing::Test {
 
   static constexpr const char* kBase = "http://127.0.0.1:9";
   test::TempDir temp;
-  system::PosixFileSystem disk;
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  sim::SimPreferenceStore preferences{{{std::string(prefkey::kTesterModeEnabled), true}}};
+  // The uploads carry the log's file, so this one is written to disk.
+  DebugLog diskLog{disk, clock, temp.path() + "/log"};
   sim::SimHttpClient http;
-  sim::SimRandom random;
-  sim::SimSystemInfo system;
-  DebugLog log{disk, clock, temp.path() + "/log"};
   sim::SimProcessLog processLog;
   ProcessLogReader* reader = &processLog;
-  Lines logged;
   std::unique_ptr<TesterMode> mode_;
 };
 
@@ -132,7 +121,7 @@ TEST_F(TesterModeTest, OnlyWhileOnIsThereATimerAndSwitchingOffUploadsOnceMore) {
   loop.advance(3 * TesterMode::kUploadIntervalSeconds);
   EXPECT_EQ(uploads(), 3u);
   EXPECT_EQ(changes, 2);
-  EXPECT_EQ(logged, (Lines{"tester: mode ON", "tester: mode OFF"}));
+  EXPECT_EQ(logLines, (Lines{"tester: mode ON", "tester: mode OFF"}));
   // The final upload's app log ends with the reason it is the last one.
   EXPECT_NE(body(2)["log"].get<std::string>().find("tester: mode OFF\n\n\n=="), std::string::npos);
 }
@@ -147,7 +136,7 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
        {Row{{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, Row{{}, "dev", "0"}}) {
     SCOPED_TRACE(row.version);
     mode_.reset();
-    logged.clear();
+    logLines.clear();
     const auto before = http.requests().size();
     mode(row.bundle).start();
     ASSERT_EQ(uploads(), before + 1);
@@ -163,8 +152,8 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
                           {"appVersion", row.version},
                           {"build", row.build},
                           {"osVersion", "Debian GNU/Linux 12"}}));
-    EXPECT_EQ(logged, Lines{"tester: session start (v" + std::string(row.version) + " build " +
-                            row.build + ")"});
+    EXPECT_EQ(logLines, Lines{"tester: session start (v" + std::string(row.version) + " build " +
+                              row.build + ")"});
   }
 }
 
