@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -127,18 +128,15 @@ TEST_F(TesterModeTest, OnlyWhileOnIsThereATimerAndSwitchingOffUploadsOnceMore) {
 }
 
 TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
-  struct Row {
-    BundleInfo bundle;
-    const char* version;
-    const char* build;
-  };
-  for (const Row& row :
-       {Row{{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, Row{{}, "dev", "0"}}) {
-    SCOPED_TRACE(row.version);
+  // The bundle, and the version and build the body names.
+  const std::tuple<BundleInfo, std::string, std::string> rows[] = {
+      {{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, {{}, "dev", "0"}};
+  for (const auto& [bundle, version, build] : rows) {
+    SCOPED_TRACE(version);
     mode_.reset();
     logLines.clear();
     const auto before = http.requests().size();
-    mode(row.bundle).start();
+    mode(bundle).start();
     ASSERT_EQ(uploads(), before + 1);
     // Method, headers and time-out follow from the endpoint (see the cloud config test).
     const HttpRequest request = http.requests().back();
@@ -149,11 +147,10 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
     EXPECT_EQ(sent, Json({{"type", "testlog"},
                           {"app", "tolvane"},
                           {"installID", *preferences.stringValue(prefkey::kCrashInstallID)},
-                          {"appVersion", row.version},
-                          {"build", row.build},
+                          {"appVersion", version},
+                          {"build", build},
                           {"osVersion", "Debian GNU/Linux 12"}}));
-    EXPECT_EQ(logLines, Lines{"tester: session start (v" + std::string(row.version) + " build " +
-                              row.build + ")"});
+    EXPECT_EQ(logLines, Lines{"tester: session start (v" + version + " build " + build + ")"});
   }
 }
 
@@ -171,17 +168,13 @@ TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
   // The text around an empty tail; the tail goes in after the first heading.
   const std::string frame = testerLogText("", 0, none, "");
   const std::size_t afterHeading = frame.find('\n') + 1;
-  struct Row {
-    const char* what;
-    std::string tail;
-    bool cut;
-  };
   std::string megabyte;
   for (int i = 0; megabyte.size() < 1000000; ++i)
     megabyte += "line " + std::to_string(i) + " é€😀\n";
   std::string twoByte;
   while (twoByte.size() < kMax + 100) twoByte += "é";
-  const Row rows[] = {
+  // What the tail is, the tail, and whether the text sent is cut to the bound.
+  const std::tuple<const char*, std::string, bool> rows[] = {
       {"exactly at the limit", std::string(kMax - frame.size(), 'a'), false},
       {"one byte over", std::string(kMax - frame.size() + 1, 'a'), true},
       // More bytes than the limit but fewer characters: all of it is kept.
@@ -189,14 +182,14 @@ TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
       // The newest lines survive: what is sent ends the text.
       {"a megabyte of mixed lines", megabyte, true},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, tail, cut] : rows) {
+    SCOPED_TRACE(what);
     std::string full = frame;
-    full.insert(afterHeading, row.tail);
-    const std::string sent = testerLogText(row.tail, 0, none, "");
+    full.insert(afterHeading, tail);
+    const std::string sent = testerLogText(tail, 0, none, "");
     EXPECT_TRUE(full.ends_with(sent));
     EXPECT_EQ(validUTF8(sent), sent);
-    EXPECT_EQ(codePoints(sent), row.cut ? kMax : codePoints(full));
+    EXPECT_EQ(codePoints(sent), cut ? kMax : codePoints(full));
   }
 }
 
