@@ -52,17 +52,11 @@ class TesterModeTest : public ::testing::Test, protected test::SimServices {
     mode().drain();
     return Json::parse(http.requests().at(i).body);
   }
-  // The system-log section of the i-th upload: its "since" and its lines.
-  std::pair<std::string, Lines> systemSection(std::size_t i) {
+  // The system-log section of the i-th upload, from its "since" on.
+  std::string systemSection(std::size_t i) {
     const std::string text = body(i)["log"];
     const auto at = text.find(kSystemHeading);
-    if (at == std::string::npos) return {};
-    std::istringstream rest(text.substr(at + kSystemHeading.size()));
-    std::string since;
-    std::getline(rest, since);
-    Lines lines;
-    for (std::string line; std::getline(rest, line);) lines.push_back(line);
-    return {since, lines};
+    return at == std::string::npos ? "" : text.substr(at + kSystemHeading.size());
   }
 
   static constexpr const char* kBase = "http://127.0.0.1:9";
@@ -92,13 +86,13 @@ TEST_F(TesterModeTest, UploadsCoverAdjacentWindowsFromTheStoredExportTime) {
   loop.advance(TesterMode::kUploadIntervalSeconds);
 
   ASSERT_EQ(uploads(), 2u);
-  EXPECT_EQ(systemSection(0), std::pair(iso8601(t0 - 1800) + ")",
-                                        Lines{iso8601(t0 - 1800) + " [info] first window opens",
-                                              iso8601(t0 - 0.5) + " [info] first window closes"}));
-  EXPECT_EQ(
-      systemSection(1),
-      std::pair(iso8601(t0) + ")", Lines{iso8601(t0) + " [info] second window opens",
-                                         iso8601(t0 + 1799) + " [info] second window closes"}));
+  const auto line = [](double at, const char* message) {
+    return iso8601(at) + " [info] " + message;
+  };
+  EXPECT_EQ(systemSection(0), iso8601(t0 - 1800) + ")\n" + line(t0 - 1800, "first window opens") +
+                                  "\n" + line(t0 - 0.5, "first window closes"));
+  EXPECT_EQ(systemSection(1), iso8601(t0) + ")\n" + line(t0, "second window opens") + "\n" +
+                                  line(t0 + 1799, "second window closes"));
   EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(t0 + 1800));
 
   // A later process goes on from the stored time.
