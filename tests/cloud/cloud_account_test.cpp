@@ -12,10 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "backends/sim/faulty_file_system.h"
-#include "backends/sim/sim_desktop.h"
 #include "backends/system/openssl_digest.h"
-#include "backends/system/posix_file_system.h"
 #include "backends/system/secret_store_choice.h"
 #include "cloud/cloud_sync.h"
 #include "cloud/pkce.h"
@@ -27,6 +24,7 @@ namespace {
 
 using Json = nlohmann::json;
 using Items = std::map<std::string, std::string>;
+using Reply = test::MockReply;
 
 const CloudAccountState kSignedOut{};
 // A state of the right form that no sign-in issued.
@@ -98,24 +96,20 @@ class CloudAccountTest : public ::testing::Test, protected test::SimServices {
 
 TEST_F(CloudAccountTest, OnlyAnExchangeReplyWithAUsableTokenSignsIn) {
   // The token endpoint's reply, and the state after it.
-  const std::pair<test::MockReply, CloudAccountState> rows[] = {
+  const std::pair<Reply, CloudAccountState> rows[] = {
       // No tier: "free".
-      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c"})"),
-       signedIn("a@b.c", "free")},
-      {test::MockReply::json(200, R"({"token":"tok-1","email":"a@b.c","tier":"pro"})"),
-       signedIn("a@b.c", "pro")},
+      {{200, R"({"token":"tok-1","email":"a@b.c"})"}, signedIn("a@b.c", "free")},
+      {{200, R"({"token":"tok-1","email":"a@b.c","tier":"pro"})"}, signedIn("a@b.c", "pro")},
       // A tier or e-mail that is no string, or no text to show, counts as absent.
-      {test::MockReply::json(200, R"({"token":"tok-1","email":7,"tier":["pro"]})"),
-       signedIn("", "free")},
-      {test::MockReply::json(200, R"({"token":"tok-1","email":"a\nb","tier":"p\u0000"})"),
-       signedIn("", "free")},
+      {{200, R"({"token":"tok-1","email":7,"tier":["pro"]})"}, signedIn("", "free")},
+      {{200, R"({"token":"tok-1","email":"a\nb","tier":"p\u0000"})"}, signedIn("", "free")},
       // No token, none that fits a header line, no JSON or a refusal: nothing changes.
-      {test::MockReply::json(200, R"({"email":"a@b.c"})"), kSignedOut},
-      {test::MockReply::json(200, R"({"token":""})"), kSignedOut},
-      {test::MockReply::json(200, R"({"token":"t\r\nX-Evil: 1"})"), kSignedOut},
-      {test::MockReply::json(200, R"({"token":42})"), kSignedOut},
-      {test::MockReply::json(200, "garbage"), kSignedOut},
-      {test::MockReply::json(401, R"({"token":"tok-1"})"), kSignedOut},
+      {{200, R"({"email":"a@b.c"})"}, kSignedOut},
+      {{200, R"({"token":""})"}, kSignedOut},
+      {{200, R"({"token":"t\r\nX-Evil: 1"})"}, kSignedOut},
+      {{200, R"({"token":42})"}, kSignedOut},
+      {{200, "garbage"}, kSignedOut},
+      {{401, R"({"token":"tok-1"})"}, kSignedOut},
   };
   int replies = 0;
   std::vector<std::string> verifiers;
@@ -271,21 +265,21 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
   storeAccount();
   const Items stored = secrets.items();
   Items refreshed = stored, storedOffline = stored;
-  refreshed[secretkey::kCloudEmail] = "new@example.org";
+  refreshed[secretkey::kCloudEmail] = "new@b.c";
   refreshed[secretkey::kCloudTier] = "free";
   storedOffline[secretkey::kCloudTokenBase] = offline.baseURL();
   // The reply to the refresh (none: nothing answers), and the state and secrets after it.
-  const std::tuple<std::optional<test::MockReply>, CloudAccountState, Items> rows[] = {
-      {test::MockReply::json(200, R"({"email":"new@example.org"})"),
-       signedIn("new@example.org", "free"), refreshed},
+  const CloudAccountState kept = signedIn("old@example.org", "pro");
+  const std::tuple<std::optional<Reply>, CloudAccountState, Items> rows[] = {
+      {Reply{200, R"({"email":"new@b.c"})"}, signedIn("new@b.c", "free"), refreshed},
       // The token is no longer valid: the account goes, the device id stays.
-      {test::MockReply::json(401, "{}"), kSignedOut, {{secretkey::kCloudDeviceID, "device-1"}}},
+      {Reply{401, "{}"}, kSignedOut, {{secretkey::kCloudDeviceID, "device-1"}}},
       // Every other failure leaves everything as it was.
-      {test::MockReply::json(500, "{}"), signedIn("old@example.org", "pro"), stored},
-      {test::MockReply::json(409, "{}"), signedIn("old@example.org", "pro"), stored},
-      {test::MockReply::json(200, "garbage"), signedIn("old@example.org", "pro"), stored},
-      {test::MockReply::json(200, "[]"), signedIn("old@example.org", "pro"), stored},
-      {std::nullopt, signedIn("old@example.org", "pro"), storedOffline},
+      {Reply{500, "{}"}, kept, stored},
+      {Reply{409, "{}"}, kept, stored},
+      {Reply{200, "garbage"}, kept, stored},
+      {Reply{200, "[]"}, kept, stored},
+      {std::nullopt, kept, storedOffline},
   };
   int replies = 0;
   for (const auto& [reply, state, items] : rows) {
@@ -298,7 +292,7 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
     settle(++replies);
     EXPECT_EQ(account().state(), state);
     EXPECT_EQ(secrets.items(), items);
-    EXPECT_EQ(published, state == signedIn("old@example.org", "pro") ? 0 : 1);
+    EXPECT_EQ(published, state == kept ? 0 : 1);
   }
   const auto request = mock.requests().at(0);
   EXPECT_EQ(request.path, "/api/me");
@@ -307,7 +301,7 @@ TEST_F(CloudAccountTest, RefreshSignsOutOnlyOn401AndOtherwiseKeepsWhatItHas) {
 
 TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack) {
   storeAccount();
-  mock.reply("/api/me", test::MockReply::json(200, R"({"email":"old@example.org"})"));
+  mock.reply("/api/me", {200, R"({"email":"old@example.org"})"});
   mock.holdReplies();
   account().refresh();
   ASSERT_TRUE(mock.waitForRequests(1));
@@ -321,13 +315,11 @@ TEST_F(CloudAccountTest, ARefreshAnsweredAfterSignOutDoesNotBringTheAccountBack)
 TEST_F(CloudAccountTest, SignOutIsImmediateAndSignOutEverywhereWaitsForTheServiceToEndItsSessions) {
   // Everywhere or here only, the service's reply (none: nothing answers), and whether the account
   // is signed out once the service has answered.
-  const std::tuple<bool, std::optional<test::MockReply>, bool> rows[] = {
+  const std::tuple<bool, std::optional<Reply>, bool> rows[] = {
       // The service's answer to a plain sign-out changes nothing here.
-      {false, test::MockReply::json(500, "{}"), true},
-      {true, test::MockReply::json(200, R"({"ok":true})"), true},
-      {true, test::MockReply::json(401, "{}"), true},  // the token had ended already
-      {true, test::MockReply::json(500, "{}"), false},
-      {true, std::nullopt, false},
+      {false, Reply{500, "{}"}, true}, {true, Reply{200, R"({"ok":true})"}, true},
+      {true, Reply{401, "{}"}, true},  // the token had ended already
+      {true, Reply{500, "{}"}, false}, {true, std::nullopt, false},
   };
   int replies = 0;
   for (const auto& [everywhere, reply, signedOut] : rows) {

@@ -16,7 +16,7 @@ using Headers = std::map<std::string, std::string>;
 
 TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
   // The address given, and the base used; nothing where it is refused.
-  const std::pair<const char*, std::optional<std::string>> rows[] = {
+  const std::pair<std::string, std::optional<std::string>> rows[] = {
       {"https://sync.example.org", "https://sync.example.org"},
       {"HTTPS://sync.example.org:8443/", "https://sync.example.org:8443"},
       {"http://127.10.0.3", "http://127.10.0.3"},
@@ -34,14 +34,13 @@ TEST(CloudConfig, BaseOverrideIsHttpsOrLoopbackHttpAndNothingMore) {
       {"ftp://sync.example.org", std::nullopt},
       {"sync.example.org", std::nullopt},
       {"http://[::1", std::nullopt},
+      {"https://" + std::string(3000, 'a') + ".org", std::nullopt},
   };
   for (const auto& [given, expected] : rows) {
     std::string error;
-    EXPECT_EQ(checkBaseURLOverride(given, error), expected) << given;
-    EXPECT_EQ(error.empty(), expected.has_value()) << given << ": " << error;
+    EXPECT_EQ(checkBaseURLOverride(given, error), expected) << given.substr(0, 40);
+    EXPECT_EQ(error.empty(), expected.has_value()) << given.substr(0, 40) << ": " << error;
   }
-  std::string error;
-  EXPECT_FALSE(checkBaseURLOverride("https://" + std::string(3000, 'a') + ".org", error));
 }
 
 TEST(CloudConfig, EachKindOfEndpointBuildsItsRequestAndRefusesOnesItDoesNotTake) {

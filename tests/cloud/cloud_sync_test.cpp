@@ -87,25 +87,6 @@ TEST_F(CloudSyncTest, ABurstOfChangesIsOnePushTwoSecondsAfterTheLast) {
   EXPECT_EQ(methods(), Strings{"PUT"});
 }
 
-TEST_F(CloudSyncTest, FirstSignInWithNothingAtTheServicePushesWithBaseZero) {
-  // A version without a blob: the service holds nothing.
-  reply("GET", 200, {{"version", 1}});
-  reply("PUT", 200, {{"version", 1}});
-  sync();
-  loop.runUntilIdle();
-  EXPECT_TRUE(scripted.requests.empty()) << "signed out";
-
-  signIn();
-  loop.runUntilIdle();
-  // Still signed in: no new sign-in, no new pull.
-  account.notify();
-  loop.runUntilIdle();
-
-  ASSERT_EQ(methods(), (Strings{"GET", "PUT"}));
-  EXPECT_EQ(scripted.requests[0].headers.at("Authorization"), "Bearer token-1");
-  EXPECT_EQ(body(1)["baseVersion"], 0);
-}
-
 TEST_F(CloudSyncTest, AConflictTakesTheServiceSettingsWhateverTheirVersionAndPushesNoEcho) {
   seedBookkeeping(9, "{}");
   reply("PUT", 409, Json::object());
@@ -134,61 +115,58 @@ TEST_F(CloudSyncTest, APullPushesAppliesOrRestsByTheVersions) {
     Json reply;
     Strings methods;
     bool applied;
+    std::int64_t baseAfter;
     // The bookkeeping is another account's, or the same e-mail's at another service: it goes
     // at sign-in, and the service's 7 is news.
     bool otherAccount = false;
     bool otherService = false;
   };
   const Json remote7 = {{"version", 7}, {"blob", kRemoteBlob}};
+  const auto unreadable = [](const char* blob) { return Json{{"version", 7}, {"blob", blob}}; };
   const Row rows[] = {
-      {"nothing at the service", 5, false, Json::object(), {"GET", "PUT"}, false},
-      {"version 0", 5, false, {{"version", 0}, {"blob", kRemoteBlob}}, {"GET", "PUT"}, false},
-      {"no blob", 5, false, {{"version", 7}, {"blob", nullptr}}, {"GET", "PUT"}, false},
-      {"not newer, same here", 7, false, remote7, {"GET"}, false},
-      {"not newer, changed here", 8, true, remote7, {"GET", "PUT"}, false},
-      {"newer", 6, true, remote7, {"GET"}, true},
-      {"another account's newer base", 8, false, remote7, {"GET"}, true, true},
-      {"another service's newer base", 8, false, remote7, {"GET"}, true, false, true},
+      {"nothing at the service", 5, false, Json::object(), {"GET", "PUT"}, false, 8},
+      {"version 0", 5, false, {{"version", 0}, {"blob", kRemoteBlob}}, {"GET", "PUT"}, false, 8},
+      {"no blob", 5, false, {{"version", 7}, {"blob", nullptr}}, {"GET", "PUT"}, false, 8},
+      {"not newer, same here", 7, false, remote7, {"GET"}, false, 7},
+      {"not newer, changed here", 8, true, remote7, {"GET", "PUT"}, false, 8},
+      {"newer", 6, true, remote7, {"GET"}, true, 7},
+      // An unreadable blob still becomes the base, and applies nothing.
+      {"an array", 5, false, unreadable("[1]"), {"GET"}, false, 7},
+      {"no JSON", 5, false, unreadable("not json"), {"GET"}, false, 7},
+      {"empty", 5, false, unreadable(""), {"GET"}, false, 7},
+      {"another account's newer base", 8, false, remote7, {"GET"}, true, 7, true},
+      {"another service's newer base", 8, false, remote7, {"GET"}, true, 7, false, true},
   };
   for (const auto& row : rows) {
-    Rig rig({{std::string(prefkey::kCloudSyncEnabled), false}});
-    rig.seedBookkeeping(row.base, row.changedHere ? "{}" : rig.sync().snapshotBlob());
+    SCOPED_TRACE(row.name);
+    Rig rig;
+    const std::string before = rig.sync().snapshotBlob();
+    rig.loop.runUntilIdle();
+    EXPECT_TRUE(rig.scripted.requests.empty()) << "signed out";
+    rig.sync().setEnabled(false);
+    rig.seedBookkeeping(row.base, row.changedHere ? "{}" : before);
     if (row.otherAccount) rig.email = "bob@example.org";
     if (row.otherService) {
       rig.cloud = CloudConfig("http://other.test");
       rig.secrets.set(secretkey::kCloudTokenBase, rig.cloud.baseURL());
     }
-    rig.sync();
     rig.signIn();
     rig.loop.runUntilIdle();  // sync is off: the sign-in's pull sends nothing
     rig.reply("GET", 200, row.reply);
     rig.reply("PUT", 200, {{"version", 8}});
     rig.sync().setEnabled(true);  // switching sync on pulls
     rig.loop.runUntilIdle();
-
-    EXPECT_EQ(rig.methods(), row.methods) << row.name;
-    if (row.methods.size() == 2) {
-      EXPECT_EQ(rig.body(1)["baseVersion"], row.base) << row.name;
-    }
-    EXPECT_EQ(rig.settings.languageCode() == "ja", row.applied) << row.name;
-    const auto base = row.applied ? 7 : row.methods.size() == 2 ? 8 : row.base;
-    EXPECT_EQ(rig.base(), base) << row.name;
-    EXPECT_EQ(rig.sync().status(), Status::idle) << row.name;
-  }
-}
-
-TEST_F(CloudSyncTest, AnUnreadableBlobBecomesTheBaseAndAppliesNothing) {
-  for (const std::string blob : {"[1]", "not json", ""}) {
-    Rig rig;
-    const std::string before = rig.sync().snapshotBlob();
-    rig.reply("GET", 200, {{"version", 7}, {"blob", blob}});
-    rig.sync().pull(false);
+    rig.account.notify();  // still signed in: no new sign-in, no new pull
     rig.loop.runUntilIdle();
-    EXPECT_EQ(rig.methods(), Strings{"GET"}) << blob;
-    EXPECT_EQ(rig.sync().snapshotBlob(), before) << blob;
-    EXPECT_EQ(rig.base(), 7) << blob;
-    EXPECT_EQ(rig.lastBlob(), blob);
-    EXPECT_EQ(rig.sync().status(), Status::idle) << blob;
+
+    EXPECT_EQ(rig.methods(), row.methods);
+    if (row.methods.size() == 2) {
+      EXPECT_EQ(rig.body(1)["baseVersion"], row.base);
+    }
+    EXPECT_EQ(rig.settings.languageCode() == "ja", row.applied);
+    EXPECT_EQ(rig.sync().snapshotBlob() == before, !row.applied);
+    EXPECT_EQ(rig.base(), row.baseAfter);
+    EXPECT_EQ(rig.sync().status(), Status::idle);
   }
 }
 

@@ -7,18 +7,13 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
-#include "backends/sim/sim_clock.h"
 #include "backends/sim/sim_http_client.h"
-#include "backends/sim/sim_preference_store.h"
 #include "backends/sim/sim_process_log.h"
-#include "backends/sim/sim_run_loop.h"
-#include "backends/sim/sim_system.h"
-#include "backends/system/posix_file_system.h"
-#include "settings/preference_keys.h"
-#include "support/temp_dir.h"
+#include "support/sim_services.h"
 
 namespace tolvane {
 namespace {
@@ -34,17 +29,18 @@ std::size_t codePoints(std::string_view text) {
   return count;
 }
 
-class TesterModeTest : public ::testing::Test {
+class TesterModeTest : public ::testing::Test, protected test::SimServices {
  protected:
-  TesterModeTest() {
-    log.setObserver(
-        [this](std::string_view line) { logged.emplace_back(line.substr(line.find(' ') + 1)); });
+  TesterModeTest() : SimServices({{std::string(prefkey::kTesterModeEnabled), true}}) {
+    diskLog.setObserver(
+        [this](std::string_view line) { logLines.emplace_back(line.substr(line.find(' ') + 1)); });
   }
 
   TesterMode& mode(BundleInfo bundle = {.shortVersion = "1.4", .build = "140"}) {
     if (!mode_) {
-      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{
-          preferences, http, clock, loop, random, system, log, reader, bundle, CloudConfig(kBase)});
+      mode_ = std::make_unique<TesterMode>(TesterMode::Dependencies{preferences, http, clock, loop,
+                                                                    random, system, diskLog, reader,
+                                                                    bundle, CloudConfig(kBase)});
     }
     return *mode_;
   }
@@ -56,32 +52,20 @@ class TesterModeTest : public ::testing::Test {
     mode().drain();
     return Json::parse(http.requests().at(i).body);
   }
-  // The system-log section of the i-th upload: its "since" and its lines.
-  std::pair<std::string, Lines> systemSection(std::size_t i) {
+  // The system-log section of the i-th upload, from its "since" on.
+  std::string systemSection(std::size_t i) {
     const std::string text = body(i)["log"];
     const auto at = text.find(kSystemHeading);
-    if (at == std::string::npos) return {};
-    std::istringstream rest(text.substr(at + kSystemHeading.size()));
-    std::string since;
-    std::getline(rest, since);
-    Lines lines;
-    for (std::string line; std::getline(rest, line);) lines.push_back(line);
-    return {since, lines};
+    return at == std::string::npos ? "" : text.substr(at + kSystemHeading.size());
   }
 
   static constexpr const char* kBase = "http://127.0.0.1:9";
   test::TempDir temp;
-  system::PosixFileSystem disk;
-  sim::SimClock clock;
-  sim::SimRunLoop loop{clock};
-  sim::SimPreferenceStore preferences{{{std::string(prefkey::kTesterModeEnabled), true}}};
+  // The uploads carry the log's file, so this one is written to disk.
+  DebugLog diskLog{disk, clock, temp.path() + "/log"};
   sim::SimHttpClient http;
-  sim::SimRandom random;
-  sim::SimSystemInfo system;
-  DebugLog log{disk, clock, temp.path() + "/log"};
   sim::SimProcessLog processLog;
   ProcessLogReader* reader = &processLog;
-  Lines logged;
   std::unique_ptr<TesterMode> mode_;
 };
 
@@ -102,13 +86,13 @@ TEST_F(TesterModeTest, UploadsCoverAdjacentWindowsFromTheStoredExportTime) {
   loop.advance(TesterMode::kUploadIntervalSeconds);
 
   ASSERT_EQ(uploads(), 2u);
-  EXPECT_EQ(systemSection(0), std::pair(iso8601(t0 - 1800) + ")",
-                                        Lines{iso8601(t0 - 1800) + " [info] first window opens",
-                                              iso8601(t0 - 0.5) + " [info] first window closes"}));
-  EXPECT_EQ(
-      systemSection(1),
-      std::pair(iso8601(t0) + ")", Lines{iso8601(t0) + " [info] second window opens",
-                                         iso8601(t0 + 1799) + " [info] second window closes"}));
+  const auto line = [](double at, const char* message) {
+    return iso8601(at) + " [info] " + message;
+  };
+  EXPECT_EQ(systemSection(0), iso8601(t0 - 1800) + ")\n" + line(t0 - 1800, "first window opens") +
+                                  "\n" + line(t0 - 0.5, "first window closes"));
+  EXPECT_EQ(systemSection(1), iso8601(t0) + ")\n" + line(t0, "second window opens") + "\n" +
+                                  line(t0 + 1799, "second window closes"));
   EXPECT_EQ(preferences.intValue(prefkey::kTesterLastExport), std::int64_t(t0 + 1800));
 
   // A later process goes on from the stored time.
@@ -132,24 +116,21 @@ TEST_F(TesterModeTest, OnlyWhileOnIsThereATimerAndSwitchingOffUploadsOnceMore) {
   loop.advance(3 * TesterMode::kUploadIntervalSeconds);
   EXPECT_EQ(uploads(), 3u);
   EXPECT_EQ(changes, 2);
-  EXPECT_EQ(logged, (Lines{"tester: mode ON", "tester: mode OFF"}));
+  EXPECT_EQ(logLines, (Lines{"tester: mode ON", "tester: mode OFF"}));
   // The final upload's app log ends with the reason it is the last one.
   EXPECT_NE(body(2)["log"].get<std::string>().find("tester: mode OFF\n\n\n=="), std::string::npos);
 }
 
 TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
-  struct Row {
-    BundleInfo bundle;
-    const char* version;
-    const char* build;
-  };
-  for (const Row& row :
-       {Row{{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, Row{{}, "dev", "0"}}) {
-    SCOPED_TRACE(row.version);
+  // The bundle, and the version and build the body names.
+  const std::tuple<BundleInfo, std::string, std::string> rows[] = {
+      {{.shortVersion = "1.4", .build = "140"}, "1.4", "140"}, {{}, "dev", "0"}};
+  for (const auto& [bundle, version, build] : rows) {
+    SCOPED_TRACE(version);
     mode_.reset();
-    logged.clear();
+    logLines.clear();
     const auto before = http.requests().size();
-    mode(row.bundle).start();
+    mode(bundle).start();
     ASSERT_EQ(uploads(), before + 1);
     // Method, headers and time-out follow from the endpoint (see the cloud config test).
     const HttpRequest request = http.requests().back();
@@ -160,11 +141,10 @@ TEST_F(TesterModeTest, TheBodyNamesTheBuildAndTheInstallation) {
     EXPECT_EQ(sent, Json({{"type", "testlog"},
                           {"app", "tolvane"},
                           {"installID", *preferences.stringValue(prefkey::kCrashInstallID)},
-                          {"appVersion", row.version},
-                          {"build", row.build},
+                          {"appVersion", version},
+                          {"build", build},
                           {"osVersion", "Debian GNU/Linux 12"}}));
-    EXPECT_EQ(logged, Lines{"tester: session start (v" + std::string(row.version) + " build " +
-                            row.build + ")"});
+    EXPECT_EQ(logLines, Lines{"tester: session start (v" + version + " build " + build + ")"});
   }
 }
 
@@ -182,17 +162,13 @@ TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
   // The text around an empty tail; the tail goes in after the first heading.
   const std::string frame = testerLogText("", 0, none, "");
   const std::size_t afterHeading = frame.find('\n') + 1;
-  struct Row {
-    const char* what;
-    std::string tail;
-    bool cut;
-  };
   std::string megabyte;
   for (int i = 0; megabyte.size() < 1000000; ++i)
     megabyte += "line " + std::to_string(i) + " é€😀\n";
   std::string twoByte;
   while (twoByte.size() < kMax + 100) twoByte += "é";
-  const Row rows[] = {
+  // What the tail is, the tail, and whether the text sent is cut to the bound.
+  const std::tuple<const char*, std::string, bool> rows[] = {
       {"exactly at the limit", std::string(kMax - frame.size(), 'a'), false},
       {"one byte over", std::string(kMax - frame.size() + 1, 'a'), true},
       // More bytes than the limit but fewer characters: all of it is kept.
@@ -200,14 +176,14 @@ TEST(TesterLogText, KeepsBothHeadingsAndTheNewestCharactersWhole) {
       // The newest lines survive: what is sent ends the text.
       {"a megabyte of mixed lines", megabyte, true},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, tail, cut] : rows) {
+    SCOPED_TRACE(what);
     std::string full = frame;
-    full.insert(afterHeading, row.tail);
-    const std::string sent = testerLogText(row.tail, 0, none, "");
+    full.insert(afterHeading, tail);
+    const std::string sent = testerLogText(tail, 0, none, "");
     EXPECT_TRUE(full.ends_with(sent));
     EXPECT_EQ(validUTF8(sent), sent);
-    EXPECT_EQ(codePoints(sent), row.cut ? kMax : codePoints(full));
+    EXPECT_EQ(codePoints(sent), cut ? kMax : codePoints(full));
   }
 }
 

@@ -36,23 +36,18 @@ TEST(AppcastTest, TheNewestUsableItemAboveTheInstalledVersionIsOffered) {
                     .shortVersion = std::move(shortVersion),
                     .downloadPage = "https://e.org"};
   };
-  struct Row {
-    std::vector<FeedItem> items;
-    std::string installed;
-    /// The version of the item offered.
-    std::optional<std::string> offered;
-  };
-  const std::vector<Row> rows = {
-      {{item("1.3"), item("1.5"), item("1.4.1")}, "1.4", "1.5"},
-      {{item("1.4"), item("1.4.0"), item("1.3")}, "1.4", std::nullopt},
+  // The feed's items, and the version of the item offered over an installed 1.4.
+  const std::vector<std::pair<std::vector<FeedItem>, std::optional<std::string>>> rows = {
+      {{item("1.3"), item("1.5"), item("1.4.1")}, "1.5"},
+      {{item("1.4"), item("1.4.0"), item("1.3")}, std::nullopt},
       // Without a machine version the shown one is compared.
-      {{item("", "2.0")}, "1.4", ""},
+      {{item("", "2.0")}, ""},
       // Items without a version, or with one no feed would carry, are passed over.
-      {{item(""), item(std::string(kMaxVersionBytes + 1, '9')), item("9\n")}, "1.4", std::nullopt},
+      {{item(""), item(std::string(kMaxVersionBytes + 1, '9')), item("9\n")}, std::nullopt},
   };
-  for (const auto& row : rows) {
-    const auto offered = newestUpdate(row.items, row.installed);
-    EXPECT_EQ(offered ? std::optional(offered->version) : std::nullopt, row.offered);
+  for (const auto& [items, version] : rows) {
+    const auto offered = newestUpdate(items, "1.4");
+    EXPECT_EQ(offered ? std::optional(offered->version) : std::nullopt, version);
   }
 }
 

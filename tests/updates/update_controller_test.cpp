@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "backends/sim/sim_http_client.h"
@@ -48,32 +49,28 @@ class UpdateControllerTest : public ::testing::Test, protected test::SimServices
 };
 
 TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANewerRelease) {
-  struct Row {
-    HttpResponse reply;
-    std::string title;
-    bool shownAutomatically;
-  };
-  const std::vector<Row> rows = {
+  // The feed's reply, the title the user is told, and whether an automatic check tells it too.
+  const std::tuple<HttpResponse, std::string, bool> rows[] = {
       {{200, appcast({"1.3", "1.5", "1.4.1"}), ""}, "Tolvane 1.5 is available", true},
       {{200, appcast({"1.4", "1.4.0", "1.4b9"}), ""}, "You’re up to date", false},
       // A feed on an error page is still an error.
       {{503, appcast({"1.5"}), ""}, "Update check failed", false},
       {{std::nullopt, "", "Could not resolve host"}, "Update check failed", false},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.title + " " + row.reply.body);
+  for (const auto& [reply, title, shownAutomatically] : rows) {
+    SCOPED_TRACE(title + " " + reply.body);
     interaction.updateNotices.clear();
     preferences.remove(prefkey::kSULastCheckTime);
-    http.reply = row.reply;
+    http.reply = reply;
     auto& updates = controller();
     updates.start();
     updates.checkForUpdates();
     loop.runUntilIdle();
     ASSERT_EQ(notices().size(), 1u);
     const UpdateNotice& notice = notices()[0];
-    EXPECT_EQ(notice.title, row.title);
+    EXPECT_EQ(notice.title, title);
     // Only a newer release offers a page, its own.
-    EXPECT_EQ(notice.downloadPage, row.shownAutomatically
+    EXPECT_EQ(notice.downloadPage, shownAutomatically
                                        ? std::optional<std::string>("https://example.org/1.5")
                                        : std::nullopt);
 
@@ -81,7 +78,7 @@ TEST_F(UpdateControllerTest, UserChecksAlwaysAnswerAndAutomaticOnesOnlyTellOfANe
     const std::size_t before = http.requests().size();
     loop.advance(kDay);
     EXPECT_EQ(http.requests().size(), before + 1);
-    EXPECT_EQ(notices().size(), row.shownAutomatically ? 2u : 1u);
+    EXPECT_EQ(notices().size(), shownAutomatically ? 2u : 1u);
   }
   const HttpRequest request = http.requests().at(0);
   EXPECT_EQ(request.url, kFeed);
