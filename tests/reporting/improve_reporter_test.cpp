@@ -117,7 +117,7 @@ TEST_F(ImproveReporterTest, TheAnswerDecidesWhetherTheBatchStaysAndBadOrOldLines
   for (const auto& [reply, kept] : rows) {
     SCOPED_TRACE(reply ? std::to_string(reply->status) : "unreachable");
     const double now = clock.wallSeconds();
-    writeQueue(eventLine(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 10) +
+    writeQueue(eventLine(now - 60, 1) + "garbage\n" + std::string("\x00\xff\xfe junk\n", 9) +
                eventLine(now - 8 * 86400, 99) +  // eight days old
                R"({"t":"yesterday","n":"x","p":{}}
 {"n":"no time"}
