@@ -26,12 +26,8 @@ TEST(GnomeKeysTest, SwayCombosBecomeAccelerators) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.sway);
-    const auto accelerator = acceleratorOf(row.sway);
-    if (!row.accelerator) {
-      EXPECT_FALSE(accelerator);
-    } else {
-      EXPECT_EQ(accelerator, std::optional<std::string>(row.accelerator));
-    }
+    EXPECT_EQ(acceleratorOf(row.sway),
+              row.accelerator ? std::optional<std::string>(row.accelerator) : std::nullopt);
   }
 }
 

@@ -181,7 +181,6 @@ class WaylandDesktopTest : public ::testing::Test {
 
 TEST_F(WaylandDesktopTest, GroupsByAppIdAndChoosesPids) {
   struct Row {
-    const char* name;
     bool withSway;
     std::vector<ToplevelState> toplevels;
     std::vector<SwayView> views;
@@ -190,33 +189,25 @@ TEST_F(WaylandDesktopTest, GroupsByAppIdAndChoosesPids) {
   };
   const std::vector<Row> rows = {
       // Sway's pid, when one application alone has it; the same title pairs in creation order.
-      {"sway pid",
-       true,
+      {true,
        {top(1, "foot", false, "x"), top(2, "foot", false, "x")},
        {view(11, 300, "foot", "x"), view(10, 300, "foot", "x")},
        "300 300"},
       // Two app_ids of one process (a terminal server) are no application's alone.
-      {"shared pid",
-       true,
+      {true,
        {top(1, "a"), top(2, "b"), top(3, "c")},
        {view(1, 500, "a", "t1"), view(2, 500, "b", "t2"), view(3, 600, "c", "t3")},
        "s1 s2 600"},
       // Our own windows are ours, whatever sway says; a pid of ours elsewhere is not believed.
-      {"own app id",
-       true,
+      {true,
        {top(1, "tolvane"), top(2, "evil")},
        {view(1, 700, "tolvane", "t1"), view(2, kOwnPid, "evil", "t2")},
        "own s1"},
       // Without sway nothing names a process; windows without app_id are each their own.
-      {"no sway",
-       false,
-       {top(1, "foot"), top(2, "foot"), top(3, ""), top(4, "")},
-       {},
-       "s1 s1 s2 s3"},
+      {false, {top(1, "foot"), top(2, "foot"), top(3, ""), top(4, "")}, {}, "s1 s1 s2 s3"},
       // The compositor's pids take the same rules, but one of ours makes the window ours; a
       // window for no switcher is absent.
-      {"reported pids",
-       false,
+      {false,
        {plasma(top(1, "kate"), 900), plasma(top(2, "kate"), 900), plasma(top(3, "qt"), kOwnPid),
         plasma(top(4, "y"), 901), plasma(top(5, "z"), 901),
         plasma(top(6, "w"), WaylandDesktop::kSyntheticPidBase + 1), plasma(top(7, "v"), 902),
@@ -225,7 +216,7 @@ TEST_F(WaylandDesktopTest, GroupsByAppIdAndChoosesPids) {
        "900 900 own s1 s2 s3 s4 s4 absent"},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.owners);
     source.list = row.toplevels;
     views = row.views;
     start(row.withSway);
@@ -371,11 +362,7 @@ TEST_F(WaylandDesktopTest, RestoringAMinimizedWindowActivatesItOnce) {
   EXPECT_EQ(desktop->setAttribute(element, ax::kMinimized, false), ax::kSuccess);
   EXPECT_EQ(desktop->setAttribute(element, ax::kMain, true), ax::kSuccess);
   EXPECT_EQ(desktop->performAction(element, ax::kRaise), ax::kSuccess);
-  const std::string answer = answerAfter(ownerOf(2), [&] {
-    auto restored = top(2, "a", true);
-    source.done(restored);
-  });
-  EXPECT_EQ(answer, "true");
+  EXPECT_EQ(answerAfter(ownerOf(2), [&] { source.done(top(2, "a", true)); }), "true");
   EXPECT_EQ(source.activations, (std::vector<ToplevelId>{2, 2}));  // no third request
   EXPECT_EQ(desktop->setAttribute(element, ax::kMinimized, true), ax::kSuccess);
   EXPECT_EQ(source.minimizeRequests, (std::vector<ToplevelId>{2}));

@@ -106,7 +106,6 @@ class WaylandEventTapTest : public ::testing::TestWithParam<Row> {
   FakeKeyboard keyboard_;
   std::optional<TriggerBindings::Refusal> refusal_;
   std::vector<sway::Binding> installed_;
-  std::vector<std::string> logged_;
   WaylandEventTap tap_{{.install =
                             [this](const std::vector<sway::Binding>& bindings) {
                               installed_ = bindings;
@@ -116,7 +115,7 @@ class WaylandEventTapTest : public ::testing::TestWithParam<Row> {
                        keyboard_,
                        loop_,
                        [] { return sway::triggerBindings({.interceptTab = true}); },
-                       [this](std::string_view line) { logged_.emplace_back(line); }};
+                       [](std::string_view) {}};
   WaylandHotKeys hotKeys_{{}};
   CompositorTriggers triggers_{tap_, hotKeys_};
   std::string heard_;

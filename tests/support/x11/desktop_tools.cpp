@@ -9,6 +9,8 @@
 
 namespace tolvane::test {
 
+using x11::Reply;
+
 bool xdotool(XSession& session, std::vector<std::string> args) {
   args.insert(args.begin(), "xdotool");
   ChildProcess tool(args, {{"DISPLAY", session.display()}});
@@ -17,12 +19,10 @@ bool xdotool(XSession& session, std::vector<std::string> args) {
 
 std::uint8_t grabKeyError(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
   xcb_connection_t* c = session.xcb();
-  xcb_generic_error_t* error =
+  Reply<xcb_generic_error_t> error(
       xcb_request_check(c, xcb_grab_key_checked(c, 1, session.root(), modifiers, keycode,
-                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-  const std::uint8_t code = error ? error->error_code : 0;
-  std::free(error);
-  return code;
+                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+  return error ? error->error_code : 0;
 }
 
 bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifiers) {
@@ -34,12 +34,12 @@ bool comboIsFree(XSession& session, xcb_keycode_t keycode, std::uint16_t modifie
 
 std::uint8_t grabKeyboardStatus(XSession& session, bool keep) {
   xcb_connection_t* c = session.xcb();
-  auto* reply = xcb_grab_keyboard_reply(c,
-                                        xcb_grab_keyboard(c, 0, session.root(), XCB_CURRENT_TIME,
-                                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                        nullptr);
+  Reply<xcb_grab_keyboard_reply_t> reply(
+      xcb_grab_keyboard_reply(c,
+                              xcb_grab_keyboard(c, 0, session.root(), XCB_CURRENT_TIME,
+                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                              nullptr));
   const std::uint8_t status = reply ? reply->status : 0xff;
-  std::free(reply);
   if (status == XCB_GRAB_STATUS_SUCCESS && !keep) {
     xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
     session.sync();
@@ -63,26 +63,25 @@ void saveScreenshot(XSession& session, const std::string& name) {
   // One GetImage request, never a grab of the server (as ImageMagick's import takes): a grab
   // stalls every client, and a Tolvane stalled past its watchdog lets go of its session.
   xcb_connection_t* c = session.xcb();
-  auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, session.root()), nullptr);
-  auto* image =
+  Reply<xcb_get_geometry_reply_t> geometry(
+      xcb_get_geometry_reply(c, xcb_get_geometry(c, session.root()), nullptr));
+  Reply<xcb_get_image_reply_t> image(
       geometry ? xcb_get_image_reply(c,
                                      xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, session.root(), 0,
                                                    0, geometry->width, geometry->height, ~0u),
                                      nullptr)
-               : nullptr;
+               : nullptr);
   if (image) {
     // 32 bits per pixel, blue first, as a PPM; convertScreenshots() makes the picture asked for
     // once the test is done, rather than compete with Tolvane for the processor meanwhile.
     std::ofstream out(path + ".ppm", std::ios::binary);
     out << "P6\n" << geometry->width << " " << geometry->height << "\n255\n";
-    const std::uint8_t* data = xcb_get_image_data(image);
-    for (int i = 0; i + 3 < xcb_get_image_data_length(image); i += 4) {
+    const std::uint8_t* data = xcb_get_image_data(image.get());
+    for (int i = 0; i + 3 < xcb_get_image_data_length(image.get()); i += 4) {
       out.put(static_cast<char>(data[i + 2])).put(static_cast<char>(data[i + 1]));
       out.put(static_cast<char>(data[i]));
     }
   }
-  std::free(image);
-  std::free(geometry);
   pendingPictures().push_back(path);
 }
 
@@ -99,17 +98,16 @@ std::vector<xcb_window_t> windowsTitled(XSession& session, pid_t pid, const std:
   for (xcb_window_t window : session.clientsOf(pid)) {
     // _NET_WM_NAME (UTF-8) where the window has one, else WM_NAME.
     for (const char* property : {"_NET_WM_NAME", "WM_NAME"}) {
-      xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
           session.xcb(),
           xcb_get_property(session.xcb(), 0, window, session.atom(property), XCB_ATOM_ANY, 0, 1024),
-          nullptr);
-      const bool named = reply && reply->format == 8 && xcb_get_property_value_length(reply) > 0;
-      const bool same =
-          named && std::string_view(static_cast<const char*>(xcb_get_property_value(reply)),
-                                    xcb_get_property_value_length(reply)) == title;
-      std::free(reply);
-      if (same) found.push_back(window);
-      if (named) break;
+          nullptr));
+      const int length =
+          reply && reply->format == 8 ? xcb_get_property_value_length(reply.get()) : 0;
+      if (length == 0) continue;
+      const auto* text = static_cast<const char*>(xcb_get_property_value(reply.get()));
+      if (std::string_view(text, length) == title) found.push_back(window);
+      break;
     }
   }
   return found;

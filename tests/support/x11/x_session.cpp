@@ -14,13 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* reply) {
-  return Reply<T>(reply, &std::free);
-}
+using x11::Reply;
 
 int millisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -39,12 +33,6 @@ bool waitForLine(PipeText& pipe, const std::string& line) {
 }
 
 }  // namespace
-
-XSession::~XSession() {
-  // Clients first, the server last, so that nobody notices the display vanish mid-request.
-  while (!processes_.empty()) processes_.pop_back();
-  if (connection_) xcb_disconnect(connection_);
-}
 
 bool XSession::start(bool withWindowManager) {
   // The machine may be busy with builds: the display, its clients and Tolvane, all started from
@@ -75,20 +63,19 @@ bool XSession::startServer() {
   }
   display_ = ":" + ready.text().substr(0, ready.text().find('\n'));
 
-  connection_ = xcb_connect(display_.c_str(), nullptr);
-  if (xcb_connection_has_error(connection_)) {
+  x_ = x11::Connection::open(display_.c_str());
+  if (!x_) {
     error_ = "cannot connect to " + display_;
     return false;
   }
-  root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-  watch(root_);
+  watch(root());
   return true;
 }
 
 bool XSession::wmReady() {
-  const auto check = value(root_, "_NET_SUPPORTING_WM_CHECK");
+  const auto check = value(root(), "_NET_SUPPORTING_WM_CHECK");
   if (!check || value(*check, "_NET_SUPPORTING_WM_CHECK") != check) return false;
-  const auto supported = values(root_, "_NET_SUPPORTED").value_or(std::vector<std::uint32_t>{});
+  const auto supported = values(root(), "_NET_SUPPORTED").value_or(std::vector<std::uint32_t>{});
   const auto lists = [&](std::string_view name) {
     return std::find(supported.begin(), supported.end(), atom(name)) != supported.end();
   };
@@ -117,17 +104,6 @@ bool XSession::startWindowManager() {
     return false;
   }
   return true;
-}
-
-xcb_atom_t XSession::atom(std::string_view name) {
-  if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
-  auto reply = own(xcb_intern_atom_reply(
-      connection_,
-      xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-      nullptr));
-  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  if (atom != XCB_ATOM_NONE) atoms_.emplace(std::string(name), atom);
-  return atom;
 }
 
 // --- Processes --------------------------------------------------------------------------------
@@ -179,7 +155,7 @@ std::optional<SpawnedClient> XSession::startXterm(const std::string& title) {
 
 int XSession::drainOwn() {
   int count = 0;
-  while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+  while (xcb_generic_event_t* event = xcb_poll_for_event(xcb())) {
     if (eventObserver_) eventObserver_(*event);
     std::free(event);
     ++count;
@@ -214,12 +190,12 @@ bool XSession::waitUntil(const std::function<bool()>& done,
     if (drainQueued() > 0) continue;
     // With the display gone (a row ends the server) only the other sources can still bring
     // what is awaited: the program's log and its end.
-    const bool displayGone = xcb_connection_has_error(connection_) != 0;
+    const bool displayGone = x_->hasFailed();
     if (displayGone && pumped.empty()) return false;
     const int timeout = millisecondsUntil(deadline);
     if (timeout == 0) return false;
     std::vector<pollfd> fds;
-    if (!displayGone) fds.push_back({xcb_get_file_descriptor(connection_), POLLIN, 0});
+    if (!displayGone) fds.push_back({xcb_get_file_descriptor(xcb()), POLLIN, 0});
     for (const auto& other : pumped) fds.push_back({other.fd, POLLIN, 0});
     poll(fds.data(), fds.size(), timeout);
   }
@@ -236,18 +212,17 @@ bool XSession::waitForProperty(
 void XSession::watch(xcb_window_t window) {
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
                              XCB_EVENT_MASK_FOCUS_CHANGE |
-                             (window == root_ ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
-  xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
-  xcb_flush(connection_);
+                             (window == root() ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0);
+  xcb_change_window_attributes(xcb(), window, XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(xcb());
 }
 
 // --- Reading --------------------------------------------------------------------------------
 
 std::optional<std::vector<std::uint32_t>> XSession::values(xcb_window_t window,
                                                            std::string_view property) {
-  auto reply = own(xcb_get_property_reply(
-      connection_, xcb_get_property(connection_, 0, window, atom(property), XCB_ATOM_ANY, 0, 4096),
-      nullptr));
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      xcb(), xcb_get_property(xcb(), 0, window, atom(property), XCB_ATOM_ANY, 0, 4096), nullptr));
   if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 32) return std::nullopt;
   const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
   const int count = xcb_get_property_value_length(reply.get()) / 4;
@@ -261,7 +236,7 @@ std::optional<std::uint32_t> XSession::value(xcb_window_t window, std::string_vi
 }
 
 std::vector<xcb_window_t> XSession::clientList() {
-  return values(root_, "_NET_CLIENT_LIST").value_or(std::vector<std::uint32_t>{});
+  return values(root(), "_NET_CLIENT_LIST").value_or(std::vector<std::uint32_t>{});
 }
 
 std::vector<xcb_window_t> XSession::clientsOf(pid_t pid) {
@@ -272,11 +247,11 @@ std::vector<xcb_window_t> XSession::clientsOf(pid_t pid) {
   std::vector<xcb_get_property_cookie_t> cookies;
   cookies.reserve(windows.size());
   for (auto window : windows) {
-    cookies.push_back(xcb_get_property(connection_, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+    cookies.push_back(xcb_get_property(xcb(), 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
   }
   std::vector<xcb_window_t> result;
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    auto reply = own(xcb_get_property_reply(connection_, cookies[i], nullptr));
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(xcb(), cookies[i], nullptr));
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) continue;
     const auto* claimed = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
     if (*claimed == static_cast<std::uint32_t>(pid)) result.push_back(windows[i]);
@@ -285,39 +260,29 @@ std::vector<xcb_window_t> XSession::clientsOf(pid_t pid) {
 }
 
 xcb_window_t XSession::activeWindow() {
-  return value(root_, "_NET_ACTIVE_WINDOW").value_or(XCB_WINDOW_NONE);
+  return value(root(), "_NET_ACTIVE_WINDOW").value_or(XCB_WINDOW_NONE);
 }
 
 // --- Own windows ----------------------------------------------------------------------------
 
 xcb_window_t XSession::createWindow(std::uint16_t width, std::uint16_t height) {
-  const xcb_window_t window = xcb_generate_id(connection_);
-  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-  xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, width, height, 0,
-                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+  const xcb_window_t window = xcb_generate_id(xcb());
+  xcb_create_window(xcb(), XCB_COPY_FROM_PARENT, window, root(), 0, 0, width, height, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen().root_visual, 0, nullptr);
   watch(window);
   return window;
 }
 
-void XSession::destroyWindow(xcb_window_t window) {
-  xcb_destroy_window(connection_, window);
-  xcb_flush(connection_);
-}
-
 void XSession::sendRootMessage(xcb_window_t window, std::string_view type,
-                               const std::vector<std::uint32_t>& data) {
-  sendRootMessage(connection_, window, type, data);
-}
-
-void XSession::sendRootMessage(xcb_connection_t* through, xcb_window_t window,
-                               std::string_view type, const std::vector<std::uint32_t>& data) {
+                               const std::vector<std::uint32_t>& data, xcb_connection_t* through) {
+  if (!through) through = xcb();
   xcb_client_message_event_t message{};
   message.response_type = XCB_CLIENT_MESSAGE;
   message.format = 32;
   message.window = window;
   message.type = atom(type);
   for (std::size_t i = 0; i < data.size() && i < 5; ++i) message.data.data32[i] = data[i];
-  xcb_send_event(through, 0, root_,
+  xcb_send_event(through, 0, root(),
                  XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                  reinterpret_cast<const char*>(&message));
   xcb_flush(through);
@@ -328,10 +293,11 @@ bool XSession::syncWindowManager(xcb_connection_t* through,
   const xcb_window_t probe = createWindow(1, 1);
   // The probe must exist before the request reaches the window manager.
   sync();
-  sendRootMessage(through ? through : connection_, probe, "_NET_REQUEST_FRAME_EXTENTS", {});
+  sendRootMessage(probe, "_NET_REQUEST_FRAME_EXTENTS", {}, through);
   const bool answered = waitForProperty(
       probe, "_NET_FRAME_EXTENTS", [](const auto& extents) { return extents.has_value(); }, pumped);
-  destroyWindow(probe);
+  xcb_destroy_window(xcb(), probe);
+  xcb_flush(xcb());
   return answered;
 }
 
@@ -340,7 +306,8 @@ void XSession::killServer() {
 }
 
 void XSession::sync() {
-  own(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  Reply<xcb_get_input_focus_reply_t>(
+      xcb_get_input_focus_reply(xcb(), xcb_get_input_focus(xcb()), nullptr));
 }
 
 }  // namespace tolvane::test

@@ -8,13 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "backends/x11/x11_connection.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -56,7 +56,10 @@ class XSession {
   static constexpr std::chrono::milliseconds kBound{20000};
 
   XSession() = default;
-  ~XSession();
+  /// Clients first, the server last, so that nobody notices the display vanish mid-request.
+  ~XSession() {
+    while (!processes_.empty()) processes_.pop_back();
+  }
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
 
@@ -75,10 +78,10 @@ class XSession {
   const std::string& display() const { return display_; }
   /// The session's own connection, for setting up and observing; tests must not hand it to the
   /// code under test, which opens its own.
-  xcb_connection_t* xcb() const { return connection_; }
-  xcb_window_t root() const { return root_; }
+  xcb_connection_t* xcb() const { return x_->xcb(); }
+  xcb_window_t root() const { return x_->root(); }
   /// The atom with this name, interned on first use.
-  xcb_atom_t atom(std::string_view name);
+  xcb_atom_t atom(std::string_view name) { return x_->atom(name); }
 
   /// Starts `argv` with DISPLAY set, in a process group of its own, its output to `out`
   /// (/dev/null where -1); its pid, or -1.
@@ -131,10 +134,10 @@ class XSession {
 
   /// Creates a top-level window (not yet mapped) and watches it.
   xcb_window_t createWindow(std::uint16_t width = 300, std::uint16_t height = 200);
-  void destroyWindow(xcb_window_t window);
-  /// Sends a root client message as a pager would (`_NET_CURRENT_DESKTOP`, ...).
+  /// Sends a root client message as a pager would (`_NET_CURRENT_DESKTOP`, ...), through
+  /// `through` (this session's connection when null).
   void sendRootMessage(xcb_window_t window, std::string_view type,
-                       const std::vector<std::uint32_t>& data);
+                       const std::vector<std::uint32_t>& data, xcb_connection_t* through = nullptr);
   /// Blocks until the server has processed every request sent so far.
   void sync();
   /// Waits until the window manager has handled every message sent so far through `through`
@@ -151,19 +154,15 @@ class XSession {
   bool startWindowManager();
   bool wmReady();
   int drainOwn();
-  void sendRootMessage(xcb_connection_t* through, xcb_window_t window, std::string_view type,
-                       const std::vector<std::uint32_t>& data);
 
   TempDir home_;
   std::string error_;
   std::string display_;
-  xcb_connection_t* connection_ = nullptr;
-  xcb_window_t root_ = XCB_WINDOW_NONE;
-  std::map<std::string, xcb_atom_t, std::less<>> atoms_;
-  std::function<void(const xcb_generic_event_t&)> eventObserver_;
-  std::vector<std::string> windowManagerArguments_;
   /// Started processes in the order they were started; the server first.
   std::vector<std::unique_ptr<ChildProcess>> processes_;
+  std::unique_ptr<x11::Connection> x_;
+  std::function<void(const xcb_generic_event_t&)> eventObserver_;
+  std::vector<std::string> windowManagerArguments_;
 };
 
 }  // namespace tolvane::test
