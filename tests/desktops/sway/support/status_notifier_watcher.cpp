@@ -1,10 +1,10 @@
 // The watcher's object on the session bus (sd-bus), and a host's calls to the items.
 #include "desktops/sway/support/status_notifier_watcher.h"
 
-#include <systemd/sd-bus.h>
-
 #include <chrono>
 #include <cstdint>
+
+#include "desktops/driver/session_bus.h"
 
 namespace tolvane::test {
 
@@ -22,11 +22,6 @@ constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxEntries = 256;
 /// Registrations past this many are refused: an item registering in a loop is a fault to see.
 constexpr std::size_t kMaxItems = 64;
-
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 }  // namespace
 
