@@ -10,18 +10,37 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdint>
+#include <set>
 #include <string_view>
 #include <thread>
 
 namespace tolvane::test {
 
 /// What a key tool does with each word; every step false when the desktop cannot take it.
+/// Keys are the desktop's codes or keysyms; a modifier and a key of the same code are one press.
 class KeyWords {
  public:
   virtual ~KeyWords() = default;
   virtual bool modifier(std::string_view name, bool pressed) = 0;
   virtual bool key(std::string_view name, bool pressed) = 0;
   virtual bool type(std::string_view text) = 0;
+
+  /// Presses or releases `code`, unless it already is so.
+  bool send(std::uint32_t code, bool pressed) {
+    if (pressed == held_.contains(code)) return true;
+    if (pressed) {
+      held_.insert(code);
+    } else {
+      held_.erase(code);
+    }
+    return deliver(code, pressed);
+  }
+  bool held(std::uint32_t code) const { return held_.contains(code); }
+  /// Nothing stays pressed after the tool, whatever stopped it.
+  void releaseAll() {
+    while (!held_.empty()) send(*held_.begin(), false);
+  }
 
   /// Runs the words in order; false at the first that cannot be typed.
   bool run(int argc, char** argv) {
@@ -44,6 +63,11 @@ class KeyWords {
     return true;
   }
 
+ protected:
+  /// Sends one change to the desktop and waits until it has handled it, so that the order of
+  /// keys and pauses is the order the desktop sees.
+  virtual bool deliver(std::uint32_t code, bool pressed) = 0;
+
  private:
   /// Longer pauses than any test needs are a typing slip.
   static constexpr int kMaxPauseMs = 600000;
@@ -57,6 +81,8 @@ class KeyWords {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return true;
   }
+
+  std::set<std::uint32_t> held_;
 };
 
 }  // namespace tolvane::test

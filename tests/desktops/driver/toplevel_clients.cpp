@@ -59,4 +59,43 @@ std::function<bool()> ToplevelClients::askSync() {
   };
 }
 
+ToplevelSession::~ToplevelSession() {
+  typists_.clear();
+  clients_.clear();
+  compositor_.reset();
+}
+
+Environment ToplevelSession::clientEnvironment() const {
+  return {{"WAYLAND_DISPLAY", wayland_},
+          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
+          {"XDG_RUNTIME_DIR", runtime_},
+          {"XDG_CURRENT_DESKTOP", desktop_},
+          {"DISPLAY", ""}};
+}
+
+bool ToplevelSession::openWindow(const std::string& app, const std::string& title,
+                                 const std::string& record) {
+  clients_.open(clientEnvironment(), app, title,
+                record.empty() ? std::vector<std::string>{} : Steps{"--record", record});
+  return waitWith([&] { return focused() == app + ":" + title; });
+}
+
+bool ToplevelSession::openWindows(const std::string& app, int count) {
+  clients_.open(clientEnvironment(), app, app, {}, count);
+  return waitFocused(app);
+}
+
+// The compositor answers after all it had to handle before; what it told the clients then is
+// ahead of the answer to each one's round trip.
+bool ToplevelSession::sync(const std::vector<Source>& also) {
+  return ping() && waitWith(clients_.askSync(), also);
+}
+
+std::vector<Source> ToplevelSession::sources() {
+  std::vector<Source> all = CompositorSession::sources();
+  all.push_back(bus_.source());
+  for (auto& source : clients_.sources()) all.push_back(std::move(source));
+  return all;
+}
+
 }  // namespace tolvane::test

@@ -15,15 +15,9 @@ namespace {
 
 using namespace rows;
 
-struct Scenario {
-  std::string name;
-  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
-  /// that records what it is typed.
-  std::vector<std::string> windows;
-  Steps steps;
-  /// How Tolvane's extension is there when the Shell starts.
-  enum class Extension { enabled, disabled, absent } extension = Extension::enabled;
-};
+/// How Tolvane's extension is there when the Shell starts.
+enum class Extension { enabled, disabled, absent };
+using Scenario = CompositorScenario<Extension>;
 
 /// The test client paints its windows this grey.
 constexpr std::uint8_t kClientGrey = 0x80;
@@ -43,16 +37,11 @@ const std::string kRefused = "another program holds it in GNOME";
 const std::string kUuid = "'tolvane@brenmoor.com'";
 const std::vector<std::string> noFolders;
 
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
-
-class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
+class GnomeDesktop : public CompositorTest<Extension> {
  protected:
-  // A refusal is an answer too.
   // The palette's binding comes after the switcher's, and also where the switcher has none
   // (the extension absent); a refusal is an answer too.
-  GnomeDesktop() : CompositorSuite(gnome, {kPaletteBinding, kRefused}) { addActions(); }
+  GnomeDesktop() : CompositorTest(gnome, {kPaletteBinding, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v gnome-shell > /dev/null")) {
@@ -61,54 +50,39 @@ class GnomeDesktop : public ::testing::TestWithParam<Scenario>, public Composito
     const std::vector<std::string> ours{
         extensionBuild(TOLVANE_GNOME_EXTENSIONS, "tolvane@brenmoor.com")};
     ASSERT_FALSE(ours.front().empty()) << "gnome-shell --version tells no version";
-    const auto extension = GetParam().extension;
-    ASSERT_TRUE(gnome.start(extension == Scenario::Extension::enabled ? ours : noFolders,
-                            extension == Scenario::Extension::disabled ? ours : noFolders))
+    const auto extension = GetParam().setting;
+    ASSERT_TRUE(gnome.start(extension == Extension::enabled ? ours : noFolders,
+                            extension == Extension::disabled ? ours : noFolders))
         << gnome.error();
-    for (const auto& window : GetParam().windows) {
-      const auto colon = window.find(':');
-      const std::string app = window.substr(0, colon);
-      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
-      std::vector<std::string> flags;
-      if (app == "typing") flags = {"--record", openTypingRecord()};
-      ASSERT_TRUE(gnome.openWindow(app, title, flags)) << window << " focused: " << gnome.focused();
-    }
+    openWindows(GetParam().windows);
   }
-
-  void TearDown() override {
-    if (HasFailure()) std::fprintf(stderr, "GNOME Shell said:\n%s\n", gnome.shellSaid().c_str());
-    tolvane.reset();
-  }
-  void run(const Steps& steps) { verbs_.run(steps); }
 
   GnomeSession gnome{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_GNOME_REMOTE_KEYS,
                      TOLVANE_GNOME_TEST_EXTENSIONS};
 
  private:
   void addActions();
-  StepDriver verbs_{*this};
 };
 
 // What the user, the desktop and the session do.
 void GnomeDesktop::addActions() {
-  verbs_["minimize"] = [this](const Step& s) {
+  verbs["minimize"] = [this](const Step& s) {
     ASSERT_TRUE(gnome.runOnEach(s.arg, "w.minimize();"));
   };
-  verbs_["many"] = [this](const Step& s) { ASSERT_TRUE(gnome.openWindows(s.arg, s.n)); };
-  verbs_["hold"] = [this](const Step& s) { gnome.typeMeanwhile(words(s.arg)); };
+  verbs["many"] = [this](const Step& s) { ASSERT_TRUE(gnome.openWindows(s.arg, s.n)); };
   // The window goes to the second workspace (GNOME keeps an empty one last); the first stays.
-  verbs_["toWorkspace2"] = [this](const Step& s) {
+  verbs["toWorkspace2"] = [this](const Step& s) {
     ASSERT_TRUE(gnome.runOnEach(s.arg, "w.change_workspace_by_index(1, false);"));
   };
   // "extension:0" disables Tolvane's extension as the Extensions application does, ":1"
   // enables it again.
-  verbs_["extension"] = [this](const Step& s) {
+  verbs["extension"] = [this](const Step& s) {
     ASSERT_TRUE(gnome.eval(std::string("Main.extensionManager.") +
                            (s.n ? "enableExtension(" : "disableExtension(") + kUuid + ")"));
   };
   // The Shell's own focus, where a test client's word is not enough: Mutter tells a window
   // moved to another workspace that it is activated while it keeps the focus where it was.
-  verbs_["shellFocused"] = [this](const Step& s) {
+  verbs["shellFocused"] = [this](const Step& s) {
     std::string title;
     const bool seen = waitFor([&] {
       return gnome.eval("global.display.focus_window?.get_title() ?? ''", &title) &&
@@ -117,7 +91,7 @@ void GnomeDesktop::addActions() {
     EXPECT_TRUE(seen) << "the Shell's focus: " << title;
   };
   // Opens Tolvane's top-bar menu and waits until it lists each of the words.
-  verbs_["menuLists"] = [this](const Step& s) {
+  verbs["menuLists"] = [this](const Step& s) {
     const std::string menu = "Main.panel.statusArea.tolvane.menu";
     ASSERT_TRUE(gnome.eval(menu + ".open()"));
     std::string labels;
@@ -133,18 +107,13 @@ void GnomeDesktop::addActions() {
     gnome.eval(menu + ".close()");
   };
   // What the Shell logs (the extensions' messages among it).
-  verbs_["shellSays"] = [this](const Step& s) {
-    EXPECT_TRUE(waitFor([&] { return gnome.shellSaid().find(s.arg) != std::string::npos; }))
-        << gnome.shellSaid();
-  };
-  // Blocks Tolvane's main thread until "release".
-  verbs_["stall"] = [this](const Step& s) {
-    ASSERT_NE(tolvane->sendURL("tolvane://test-stall?seconds=1&until=released"), -1);
-    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
+  verbs["shellSays"] = [this](const Step& s) {
+    EXPECT_TRUE(waitFor([&] { return gnome.said().find(s.arg) != std::string::npos; }))
+        << gnome.said();
   };
   // The screenshot covers the virtual monitor, and the test client's windows show in it over
   // the desktop: at least n whole windows of 32x32, and not the whole screen.
-  verbs_["shows"] = [this](const Step& s) {
+  verbs["shows"] = [this](const Step& s) {
     const auto picture = gnome.screenshot(s.arg);
     ASSERT_TRUE(picture) << gnome.error();
     EXPECT_EQ(picture->width, 1280);
@@ -156,7 +125,7 @@ void GnomeDesktop::addActions() {
 }
 
 TEST_P(GnomeDesktop, Runs) {
-  run(GetParam().steps);
+  verbs.run(GetParam().steps);
 }
 
 // --- The session itself, without Tolvane ----------------------------------------------------
@@ -227,13 +196,12 @@ std::vector<Scenario> tolvane() {
       {"TolvaneOnGnome_SwitchesAmongHundredsOfWindows",
        {"one"},
        Steps{"many:300 bulk", "launch", "focus one", kTap, "focused bulk", kTap, "focused one"}},
-      {"TolvaneOnGnome_AMinimizedWindowIsRestored", three,
-       history({"one", "two", "three"}) +
-           Steps{"minimize three", "focused two", kTap, "focused three"}},
-      {"TolvaneOnGnome_SwitchesToAWindowOnAnotherWorkspace",
-       {"one", "two"},
-       history({"one", "two"}) +
-           Steps{"toWorkspace2 one", "shellFocused two", kTap, "shellFocused one"}},
+      // A window moved to another workspace: Mutter tells it that it is activated while the
+      // focus stays, so the Shell's own focus is read.
+      {"TolvaneOnGnome_RestoresAMinimizedWindowAndSwitchesToAnotherWorkspace", three,
+       history({"one", "two", "three"}) + Steps{"minimize three", "focused two", kTap,
+                                                "focused three", "toWorkspace2 two",
+                                                "shellFocused three", kTap, "shellFocused two"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnGnome_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
        history({"one", "two", "three"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
@@ -269,7 +237,7 @@ std::vector<Scenario> tolvane() {
       {"TolvaneOnGnome_TurnsItsInstalledExtensionOn",
        {"one", "two"},
        history({"one", "two"}) + Steps{"log asking GNOME Shell to enable it", kTap, "focused one"},
-       Scenario::Extension::disabled},
+       Extension::disabled},
       // Not loaded yet (the package installed it during this login): Tolvane says what to do
       // once (the notice's line, the one a terminal shows) and on the onboarding's requirements
       // page.
@@ -277,7 +245,7 @@ std::vector<Scenario> tolvane() {
        {"one", "two"},
        {"launch", "log onboarding: shown page=permissions",
         "count:1 Z GNOME Shell has not loaded Tolvane's extension"},
-       Scenario::Extension::absent},
+       Extension::absent},
       // GNOME shows no tray icons: the extension's top-bar button carries Tolvane's menu.
       {"TolvaneOnGnome_TheTopBarMenuListsTheRecentWindows",
        {"alpha", "beta"},

@@ -6,41 +6,26 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
 
 #include "desktops/driver/compositor_suite.h"
 #include "desktops/kwin/support/kwin_session.h"
-#include "support/temp_dir.h"
 
 namespace tolvane::test {
 namespace {
 
 using namespace rows;
 
-struct Scenario {
-  std::string name;
-  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the window
-  /// that records what it is typed.
-  std::vector<std::string> windows;
-  Steps steps;
-  /// Whether any client may bind what KWin restricts, or only those it trusts.
-  bool checksLifted = true;
-};
-
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
+/// Whether any client may bind what KWin restricts, or only those it trusts.
+enum class Checks { lifted, on };
+using Scenario = CompositorScenario<Checks>;
 
 const std::string kBindings = "kwin: shortcuts installed: ";
 const std::string kRefused = "is bound in KDE's shortcuts";
 
-class KwinDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
+class KwinDesktop : public CompositorTest<Checks> {
  protected:
   // A refusal is an answer too: the row that binds a combination first expects one.
-  KwinDesktop() : CompositorSuite(kwin, {kBindings, kRefused}) { addActions(); }
+  KwinDesktop() : CompositorTest(kwin, {kBindings, kRefused}) { addActions(); }
 
   void SetUp() override {
     if (std::system("command -v kwin_wayland > /dev/null")) {
@@ -49,62 +34,38 @@ class KwinDesktop : public ::testing::TestWithParam<Scenario>, public Compositor
     // The desktop program the front door starts is the one that asks for KWin's window list.
     const auto program =
         std::filesystem::path(TOLVANE_EXECUTABLE).parent_path() / "tolvane-desktop";
-    ASSERT_TRUE(
-        kwin.start(GetParam().checksLifted, {{program, "org_kde_plasma_window_management", ""}}))
+    ASSERT_TRUE(kwin.start(GetParam().setting == Checks::lifted,
+                           {{program, "org_kde_plasma_window_management", ""}}))
         << kwin.error();
-    for (const auto& window : GetParam().windows) {
-      const auto colon = window.find(':');
-      const std::string app = window.substr(0, colon);
-      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
-      std::vector<std::string> flags;
-      if (app == "typing") flags = {"--record", openTypingRecord()};
-      ASSERT_TRUE(kwin.openWindow(app, title, flags)) << window << " focused: " << kwin.focused();
-    }
+    openWindows(GetParam().windows);
   }
-
-  void TearDown() override { tolvane.reset(); }
-  void run(const Steps& steps) { verbs_.run(steps); }
 
   KwinSession kwin{TOLVANE_WAYLAND_TEST_CLIENT, TOLVANE_KWIN_FAKE_KEYS};
 
  private:
   void addActions();
-  StepDriver verbs_{*this};
 };
 
 // What the user, the desktop and the session do.
 void KwinDesktop::addActions() {
-  verbs_["minimize"] = [this](const Step& s) {
+  verbs["minimize"] = [this](const Step& s) {
     ASSERT_TRUE(kwin.runOnEach(s.arg, "w.minimized = true;"));
   };
   // "n": n virtual desktops, the last of them current: the windows stay on the first.
-  verbs_["desktops"] = [this](const Step& s) {
-    const std::string n = std::to_string(s.n);
-    ASSERT_TRUE(kwin.runScript(  // KWin 5 counts desktops, KWin 6 lists them
-        "if (typeof workspace.desktops === 'number') {\n"
-        "  workspace.desktops = " +
-        n + "; workspace.currentDesktop = " + n +
-        ";\n"
-        "} else {\n"
-        "  while (workspace.desktops.length < " +
-        n +
-        ")\n"
-        "    workspace.createDesktop(workspace.desktops.length, '');\n"
-        "  workspace.currentDesktop = workspace.desktops[" +
-        n +
-        " - 1];\n"
-        "}\n"));
+  verbs["desktops"] = [this](const Step& s) {
+    // KWin 5 counts desktops, KWin 6 lists them.
+    ASSERT_TRUE(kwin.runScript("const n = " + std::to_string(s.n) + R"(;
+if (typeof workspace.desktops === 'number') {
+  workspace.desktops = n;
+  workspace.currentDesktop = n;
+} else {
+  while (workspace.desktops.length < n) workspace.createDesktop(workspace.desktops.length, '');
+  workspace.currentDesktop = workspace.desktops[n - 1];
+})"));
   };
-  verbs_["endKwin"] = [this](const Step&) { kwin.end(); };
-  // Blocks Tolvane's main thread until "release".
-  verbs_["stall"] = [this](const Step& s) {
-    ASSERT_NE(tolvane->sendURL("tolvane://test-stall?seconds=1&until=released"), -1);
-    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
-  };
-  verbs_["many"] = [this](const Step& s) { ASSERT_TRUE(kwin.openWindows(s.arg, s.n)); };
-  verbs_["hold"] = [this](const Step& s) { kwin.typeMeanwhile(words(s.arg)); };
+  verbs["many"] = [this](const Step& s) { ASSERT_TRUE(kwin.openWindows(s.arg, s.n)); };
   // The window goes to a second virtual desktop, made when missing; the current one stays.
-  verbs_["toDesktop2"] = [this](const Step& s) {
+  verbs["toDesktop2"] = [this](const Step& s) {
     ASSERT_TRUE(kwin.runScript(
         "if (typeof workspace.desktops === 'number') workspace.desktops = 2;\n"
         "else if (workspace.desktops.length < 2) workspace.createDesktop(1, 'two');\n" +
@@ -113,12 +74,12 @@ void KwinDesktop::addActions() {
                "else w.desktop = 2;")));
   };
   // Another program's global shortcut on the combination, as a user's own would be.
-  verbs_["userShortcut"] = [this](const Step& s) {
+  verbs["userShortcut"] = [this](const Step& s) {
     ASSERT_TRUE(
         kwin.runScript("registerShortcut('Mine', 'Mine', '" + s.arg + "', function () {});"));
   };
   // "combo window": a script of the user's, kept loaded, whose shortcut focuses the window.
-  verbs_["userScript"] = [this](const Step& s) {
+  verbs["userScript"] = [this](const Step& s) {
     const auto parts = words(s.arg);
     ASSERT_EQ(parts.size(), 2u);
     ASSERT_TRUE(kwin.runScript("registerShortcut('Theirs', 'Theirs', '" + parts[0] +
@@ -131,28 +92,26 @@ void KwinDesktop::addActions() {
                                true));
   };
   // KWin runs n scripts of that name (0 or 1).
-  verbs_["script"] = [this](const Step& s) {
+  verbs["script"] = [this](const Step& s) {
     EXPECT_EQ(kwin.scriptLoaded(s.arg), std::optional<bool>(s.n == 1));
   };
 }
 
 TEST_P(KwinDesktop, Runs) {
-  run(GetParam().steps);
+  verbs.run(GetParam().steps);
 }
 
 // --- The session itself, without Tolvane ----------------------------------------------------
 
 std::vector<Scenario> session() {
-  // Typed while another window had the focus, "xyz" would sit between the two parts.
-  const Steps typing = Steps{"focus typing", "keys abc", "focus one", "focused one", "keys xyz"} +
-                       Steps{"focus typing", "keys -M shift d -m shift -k space e!",
-                             "typed abcD e!", "screenshot kwin-typing"};
   return {
-      {"KwinSession_TypingReachesTheFocusedWindowOnly", {"one", "typing", "two"}, typing},
-      {"KwinSessionChecked_TrustedToolsTypeAndTakePictures",
+      // Typed while another window had the focus, "xyz" would sit between the two parts. With
+      // the checks lifted, every Tolvane row types and takes pictures too.
+      {"KwinSessionChecked_TrustedToolsTypeOnlyIntoTheFocusedWindowAndTakePictures",
        {"one", "typing", "two"},
-       typing,
-       false},
+       {"focus typing", "keys abc", "focus one", "focused one", "keys xyz", "focus typing",
+        "keys -M shift d -m shift -k space e!", "typed abcD e!", "screenshot kwin-typing"},
+       Checks::on},
       // Minimizing the focused window hands the focus to the one below; a new desktop has none.
       {"KwinSession_ScriptsMinimizeAndSwitchDesktops",
        {"one", "two", "three"},
@@ -184,7 +143,7 @@ std::vector<Scenario> tolvane() {
                  "count:0 ok=false"}},
       // With KWin's checks on, the desktop entry's grant is what lends Tolvane the windows.
       {"TolvaneOnKwinChecked_TheDesktopEntrysGrantLendsTheWindows", three,
-       history({"three", "one", "two"}) + Steps{kTap, "focused one"}, false},
+       history({"three", "one", "two"}) + Steps{kTap, "focused one"}, Checks::on},
       // Held, the HUD shows over the windows; let go, the switch happens.
       {"TolvaneOnKwin_AHeldSessionShowsTheHud", three,
        history({"one", "two", "three"}) +
@@ -213,13 +172,12 @@ std::vector<Scenario> tolvane() {
       {"TolvaneOnKwin_SwitchesAmongHundredsOfWindows",
        {"one"},
        Steps{"many:300 bulk", "launch", "focus one", kTap, "focused bulk", kTap, "focused one"}},
-      // KWin does minimize: the window comes back where the history puts it.
-      {"TolvaneOnKwin_AMinimizedWindowIsRestored", three,
-       history({"one", "two", "three"}) +
-           Steps{"minimize three", "focused two", kTap, "focused three"}},
-      {"TolvaneOnKwin_SwitchesToAWindowOnAnotherVirtualDesktop",
-       {"one", "two"},
-       history({"one", "two"}) + Steps{"toDesktop2 one", "stays two", kTap, "focused one"}},
+      // KWin does minimize: the window comes back where the history puts it. One moved to
+      // another virtual desktop is switched to there.
+      {"TolvaneOnKwin_RestoresAMinimizedWindowAndSwitchesToAnotherVirtualDesktop", three,
+       history({"one", "two", "three"}) + Steps{"minimize three", "focused two", kTap,
+                                                "focused three", "toDesktop2 two", "stays three",
+                                                kTap, "focused two"}},
       // "one" closes while the session selects "two": the switch still lands on it.
       {"TolvaneOnKwin_AWindowClosingMidSessionLeavesTheSwitchWhole", three,
        history({"one", "two", "three"}) + Steps{hold(kMetaDown, kMetaUp, 4000), "log " + kHud,
@@ -241,18 +199,15 @@ std::vector<Scenario> tolvane() {
                  "count:0 " + kActivated, "stays typing", kTap, "focused other"}},
       {"TolvaneOnKwin_KwinGoingAwayEndsTolvaneWithOneLine",
        {"one"},
-       {"launch", "endKwin", "exit:1", "count:1 tolvane: the Wayland compositor went away"}},
-      // Running, Meta-Tab runs Tolvane's script; after a quit the script is gone.
-      {"TolvaneOnKwin_QuitUnloadsItsScript",
-       {"one", "two"},
-       history({"one", "two"}) + Steps{"script:1 tolvane", kTap, "focused one", "quit",
-                                       "script:0 tolvane", kTap, "stays one"}},
-      // Loading and unloading Tolvane's script leaves other scripts' shortcuts working.
-      {"TolvaneOnKwin_AnotherScriptsShortcutKeepsWorking",
+       {"launch", "endCompositor", "exit:1", "count:1 tolvane: the Wayland compositor went away"}},
+      // Running, Meta-Tab runs Tolvane's script; after a quit the script is gone. Loading and
+      // unloading it leaves other scripts' shortcuts working.
+      {"TolvaneOnKwin_QuitUnloadsItsScriptAndLeavesAnotherScriptsShortcutWorking",
        {"one", "two"},
        Steps{"userScript Meta+End one"} + history({"one", "two"}) +
-           Steps{kTap, "focused one", "focus two", "keys -M logo -k End -m logo", "focused one",
-                 "quit", "focus two", "keys -M logo -k End -m logo", "focused one"}},
+           Steps{"script:1 tolvane", kTap, "focused one", "focus two",
+                 "keys -M logo -k End -m logo", "focused one", "quit", "script:0 tolvane",
+                 "focus two", kTap, "stays two", "keys -M logo -k End -m logo", "focused one"}},
       // A combination another shortcut holds is left to it and said; the palette still works.
       {"TolvaneOnKwin_AShortcutTheUserHasIsLeftAlone",
        {"one", "two"},

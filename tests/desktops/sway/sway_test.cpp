@@ -7,38 +7,24 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
 #include <sstream>
 
 #include "desktops/driver/compositor_suite.h"
 #include "desktops/sway/support/status_notifier_watcher.h"
 #include "desktops/sway/support/sway_session.h"
-#include "support/temp_dir.h"
 
 namespace tolvane::test {
 namespace {
 
 using namespace rows;
 
-struct Scenario {
-  std::string name;
-  /// "app" or "app:title", opened in order (so the last is focused); "typing" is the terminal
-  /// that records what it is typed.
-  std::vector<std::string> windows;
-  Steps steps;
-};
+using Scenario = CompositorScenario<>;
 
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
-
-class SwayDesktop : public ::testing::TestWithParam<Scenario>, public CompositorSuite {
+class SwayDesktop : public CompositorTest<> {
  protected:
-  SwayDesktop() : CompositorSuite(sway, {kBindings}) {
+  SwayDesktop() : CompositorTest(sway, {kBindings}) {
     extra = [this] {
       std::vector<Source> more{said.source()};
       if (tray) more.push_back(tray->source());
@@ -54,26 +40,8 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public Compositor
       GTEST_SKIP() << "sway, foot or wtype is not installed";
     }
     ASSERT_TRUE(sway.start()) << sway.error();
-    for (const auto& window : GetParam().windows) {
-      const auto colon = window.find(':');
-      const std::string app = window.substr(0, colon);
-      const std::string title = colon == std::string::npos ? app : window.substr(colon + 1);
-      ASSERT_TRUE(app == "typing" ? openTypingRecorder() : sway.openWindow(app, title, {"cat"}))
-          << window;
-    }
+    openWindows(GetParam().windows);
   }
-
-  /// The terminal copies what it is typed into a FIFO, without line editing or echo.
-  bool openTypingRecorder() {
-    const std::string record = openTypingRecord();
-    return typed->writeEnd() >= 0 &&
-           sway.openWindow("typing", "typing",
-                           {"sh", "-c", "stty -icanon -echo min 1; exec cat > " + record});
-  }
-
-  void TearDown() override { tolvane.reset(); }
-
-  void run(const Steps& steps) { verbs_.run(steps); }
 
   static inline const std::string kBindings = "wayland: bindings installed: ";
 
@@ -87,14 +55,13 @@ class SwayDesktop : public ::testing::TestWithParam<Scenario>, public Compositor
   void addActions();
   void addChecks();
   void addTray();
-  StepDriver verbs_{*this};
 };
 
 // What the user, the desktop and the session do.
 void SwayDesktop::addActions() {
   // "app flags...": the test client's one toplevel, titled as its app_id. sway 1.7 ignores a
   // toplevel's request to be minimized, so even with --minimized it maps and takes the focus.
-  verbs_["open"] = [this](const Step& s) {
+  verbs["open"] = [this](const Step& s) {
     auto args = words(s.arg);
     ASSERT_FALSE(args.empty());
     const std::string app = args.front();
@@ -104,34 +71,26 @@ void SwayDesktop::addActions() {
     ASSERT_TRUE(sway.openClient(argv, app + ":" + app)) << sway.focused();
   };
   // No keyboard stays: each "keys" or "hold" brings one that goes when its wtype ends.
-  verbs_["lone"] = [this](const Step&) { ASSERT_TRUE(sway.dropKeptKeyboard(sources())); };
-  // Typed on while the next steps run: a key held through them.
-  verbs_["hold"] = [this](const Step& s) { ASSERT_TRUE(sway.typeMeanwhile(words(s.arg))); };
-  verbs_["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
-  verbs_["endSway"] = [this](const Step&) { sway.end(); };
+  verbs["lone"] = [this](const Step&) { ASSERT_TRUE(sway.dropKeptKeyboard(sources())); };
+  verbs["sway"] = [this](const Step& s) { ASSERT_TRUE(sway.msg({s.arg})) << s.arg; };
   // The front door run as a compositor binding or a terminal would, with Tolvane's environment.
-  verbs_["front"] = [this](const Step& s) {
+  verbs["front"] = [this](const Step& s) {
     ASSERT_NE(tolvane->runAgain(words(s.arg), said.writeEnd()), -1);
-  };
-  // Blocks Tolvane's main thread until "release".
-  verbs_["stall"] = [this](const Step& s) {
-    verbs_["front"]({.verb = "front", .arg = "tolvane://test-stall?seconds=1&until=released"});
-    verbs_["log"]({.verb = "log", .arg = "test hook: the main thread stalls", .n = s.n});
   };
 }
 
 // What holds now or once the session has answered.
 void SwayDesktop::addChecks() {
   // Sway ran n bindings whose command says the text, once it has handled all keys typed.
-  verbs_["bindings"] = [this](const Step& s) {
+  verbs["bindings"] = [this](const Step& s) {
     ASSERT_TRUE(sway.sync(sources()));
     EXPECT_EQ(sway.bindingsRun(s.arg), s.n);
   };
-  verbs_["said"] = [this](const Step& s) {
+  verbs["said"] = [this](const Step& s) {
     EXPECT_TRUE(waitFor([&] { return said.count(s.arg) > 0; })) << said.text();
   };
   // Tolvane's log file holds the text (the front door writes there too).
-  verbs_["logFile"] = [this](const Step& s) {
+  verbs["logFile"] = [this](const Step& s) {
     std::stringstream text;
     text << std::ifstream(folder.path() + "/home/XDG_DATA_HOME/com.brenmoor.tolvane/tester.log")
                 .rdbuf();
@@ -143,7 +102,7 @@ void SwayDesktop::addChecks() {
 // host's calls to the item Tolvane registers there.
 void SwayDesktop::addTray() {
   // Before "launch": Qt asks once, as the application starts, whether a host runs.
-  verbs_["trayHost"] = [this](const Step&) {
+  verbs["trayHost"] = [this](const Step&) {
     tray = std::make_unique<StatusNotifierWatcher>();
     ASSERT_EQ(tray->error(), "");
   };
@@ -152,7 +111,7 @@ void SwayDesktop::addTray() {
     return tray && !tray->items().empty() ? tray->items().front() : StatusNotifierWatcher::Item{};
   };
   // "a|b|c": the labels of the item's menu, as the host opens it, hold these in this order.
-  verbs_["trayMenu"] = [this, item](const Step& s) {
+  verbs["trayMenu"] = [this, item](const Step& s) {
     ASSERT_TRUE(tray) << "no trayHost step";
     const auto labels = tray->menuLabels(item(), sources());
     ASSERT_TRUE(labels) << tray->error() << "\n" << describe();
@@ -165,19 +124,19 @@ void SwayDesktop::addTray() {
       ASSERT_TRUE(next != labels->end()) << label << " missing in order from " << all;
     }
   };
-  verbs_["trayQuit"] = [this](const Step&) { tray.reset(); };
-  verbs_["trayStall"] = [this](const Step&) {
+  verbs["trayQuit"] = [this](const Step&) { tray.reset(); };
+  verbs["trayStall"] = [this](const Step&) {
     ASSERT_TRUE(tray) << "no trayHost step";
     tray->stall();
   };
-  verbs_["trayClick"] = [this, item](const Step&) {
+  verbs["trayClick"] = [this, item](const Step&) {
     ASSERT_TRUE(tray) << "no trayHost step";
     EXPECT_TRUE(tray->activate(item(), sources())) << tray->error();
   };
 }
 
 TEST_P(SwayDesktop, Runs) {
-  run(GetParam().steps);
+  verbs.run(GetParam().steps);
 }
 
 // --- Pieces several scenarios share -------------------------------------------------------
@@ -209,29 +168,24 @@ std::vector<Scenario> all() {
        history({"one", "two", "three"}) +
            Steps{"screenshot sway-before-hud", hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
                  "screenshot sway-hud", "differs sway-before-hud sway-hud", "focused two"}},
-      {"TolvaneOnSway_ShiftGoesBackwards",
-       {"one", "two", "three", "four"},
-       history({"one", "two", "three", "four"}) +
+      // The key above Tab goes to the application's other window, past "one" and "two".
+      {"TolvaneOnSway_ShiftGoesBackwardsAndTheKeyAboveTabStaysInOneApplication",
+       {"term:a", "one", "two", "term:b"},
+       history({"term:a", "one", "two", "term:b"}) +
            Steps{
                "keys " + kSuperDown + " -M shift -P Shift_L -k Tab -p Shift_L -m shift " + kSuperUp,
-               "focused one"}},
-      // The key above Tab goes to the application's other window, past "other".
-      {"TolvaneOnSway_TheKeyAboveTabCyclesOneApplicationsWindows",
-       {"term:a", "other", "term:b"},
-       history({"term:a", "other", "term:b"}) +
-           Steps{"keys " + kSuperDown + " -k grave " + kSuperUp, "focused term:a"}},
-      // Row 1 is the focused window: 3 is two windows back.
-      {"TolvaneOnSway_ADigitPicksARow",
+               "focused term:a", "focus term:b", "keys " + kSuperDown + " -k grave " + kSuperUp,
+               "focused term:a"}},
+      // Row 1 is the focused window: 3 is two windows back. Had Escape then activated "three",
+      // the quick tap after it would not go to "four".
+      {"TolvaneOnSway_ADigitPicksARowAndEscapeCancels",
        {"one", "two", "three", "four"},
        history({"one", "two", "three", "four"}) +
            // A key typed within milliseconds of the Tab could beat the session's surface to the
-           // keyboard; a person's takes longer (here and for Escape below).
-           Steps{"keys " + kSuperDown + " -k Tab -s 300 -k 3 " + kSuperUp, "focused two"}},
-      // Had Escape activated "three", the quick tap after it would go to "two".
-      {"TolvaneOnSway_EscapeCancelsTheSession", three,
-       history({"three", "one", "two"}) +
-           Steps{"keys " + kSuperDown + " -k Tab -k Tab -s 300 -k Escape " + kSuperUp, "stays two",
-                 "count:0 " + kActivated, kTap, "focused one"}},
+           // keyboard; a person's takes longer (here and for Escape).
+           Steps{"keys " + kSuperDown + " -k Tab -s 300 -k 3 " + kSuperUp, "focused two",
+                 "keys " + kSuperDown + " -k Tab -k Tab -s 300 -k Escape " + kSuperUp, "stays two",
+                 "count:1 " + kActivated, kTap, "focused four"}},
       {"TolvaneOnSway_ThePaletteActivatesAWindowByPartOfItsTitle",
        {"alpha", "notes", "build"},
        history({"notes", "alpha", "build"}) + Steps{"keys -M alt -P Alt_L -k space -p Alt_L -m alt",
@@ -243,16 +197,13 @@ std::vector<Scenario> all() {
                                                 "close one", "log " + kActivated, "focused two"}},
       // Keys from keyboards that go when their program ends, as each wtype's does: the session
       // ends as its release would, and the chosen window has the keyboard afterwards.
-      {"TolvaneOnSwayKeyboardGoes_QuickTapsEachFromANewKeyboardSwitchAndTypingFollows",
+      {"TolvaneOnSwayKeyboardGoes_TapsAndAHeldSessionEachFromANewKeyboardSwitchAndTypingFollows",
        {"other", "typing"},
        history({"typing", "other"}) + Steps{"lone", kTap, "focused typing", kTap, "focused other",
                                             kTap, "focused typing", "keys -s 300 abc", "typed abc",
-                                            "count:0 ok=false"}},
-      {"TolvaneOnSwayKeyboardGoes_AHeldSessionWhoseKeyboardEndsSwitches",
-       {"other", "typing"},
-       history({"typing", "other"}) + Steps{"lone", hold(kSuperDown, kSuperUp, 1500), "log " + kHud,
-                                            "focused typing", "keys -s 300 abc", "typed abc",
-                                            "count:0 ok=false"}},
+                                            kTap, "focused other", hold(kSuperDown, kSuperUp, 1500),
+                                            "log " + kHud, "focused typing", "keys -s 300 def",
+                                            "typed def", "count:0 ok=false"}},
       {"TolvaneOnSway_SwitchesToAWindowOnAnotherWorkspaceOrOutput",
        {"one", "two"},
        Steps{"sway create_output"} + history({"one"}) +
@@ -287,7 +238,7 @@ std::vector<Scenario> all() {
                                             "logFile trigger: Tolvane (pid"}},
       {"TolvaneOnSway_SwayGoingAwayEndsTolvaneWithOneLine",
        {"one"},
-       {"launch", "endSway", "exit:1", "count:1 " + kLost}},
+       {"launch", "endCompositor", "exit:1", "count:1 " + kLost}},
       // Running, Super-Tab runs Tolvane's binding; after a quit nothing does.
       {"TolvaneOnSway_QuitRemovesItsBindings",
        {"one", "two"},
@@ -317,21 +268,19 @@ std::vector<Scenario> tray() {
        Steps{"trayHost"} + history({"one", "two"}) +
            Steps{"trayQuit", "log tray: no tray host;", "trayHost",
                  "log tray: a tray host shows the icon again", "trayMenu two|one"}},
-      // A bar started after Tolvane, as both start with the session, still shows the icon.
-      {"TolvaneOnSway_ABarStartedAfterTolvaneShowsTheIcon", windows,
-       history({"one", "two"}) + Steps{"log tray: no tray host;", "trayHost",
-                                       "log tray: a tray host shows the icon again",
-                                       "trayMenu two|one"}},
       // A bar that hangs keeps its tray, not the switching: past the refresh the held session
       // outlasts, letting go still switches.
       {"TolvaneOnSway_AHungTrayHostLeavesSwitchingAlone", windows,
        Steps{"trayHost"} + history({"one", "two"}) +
            Steps{"trayStall", hold(kSuperDown, kSuperUp, 4000), "log " + kHud, "focused one"}},
       // Without a bar Tolvane says so once, and not again at the refreshes the held session
-      // outlasts.
-      {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsIt", windows,
+      // outlasts; a bar started after Tolvane, as both start with the session, still shows the
+      // icon.
+      {"TolvaneOnSway_TheTraySaysOnceThatNoHostShowsItAndABarStartedAfterShowsTheIcon", windows,
        history({"one", "two"}) + Steps{hold(kSuperDown, kSuperUp, 4000), "log " + kHud,
-                                       "focused one", "count:1 tray: no tray host;"}},
+                                       "focused one", "count:1 tray: no tray host;", "trayHost",
+                                       "log tray: a tray host shows the icon again",
+                                       "trayMenu one|two"}},
   };
 }
 

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -27,9 +26,9 @@ const std::map<std::string_view, xkb_keysym_t> kModifiers = {{"logo", XKB_KEY_Su
 class Keyboard final : public tolvane::test::KeyWords {
  public:
   ~Keyboard() override {
-    // Nothing stays pressed after the tool, whatever stopped it; a session left running would
-    // end with the connection anyway, but only once Mutter notices.
-    while (!held_.empty()) send(*held_.begin(), false);
+    // A session left running would end with the connection anyway, but only once Mutter
+    // notices.
+    releaseAll();
     if (started_) call("Stop", "");
     sd_bus_flush_close_unref(bus_);
   }
@@ -51,15 +50,7 @@ class Keyboard final : public tolvane::test::KeyWords {
     return started_;
   }
 
-  /// Sends one change and waits for Mutter's answer, so that the order of keys and pauses is
-  /// the order Mutter sees.
-  bool send(xkb_keysym_t keysym, bool pressed) {
-    if (pressed == held_.contains(keysym)) return true;
-    if (pressed) {
-      held_.insert(keysym);
-    } else {
-      held_.erase(keysym);
-    }
+  bool deliver(std::uint32_t keysym, bool pressed) override {
     return call("NotifyKeyboardKeysym", "ub", keysym, int{pressed});
   }
   bool modifier(std::string_view name, bool pressed) override {
@@ -96,7 +87,6 @@ class Keyboard final : public tolvane::test::KeyWords {
   sd_bus* bus_ = nullptr;
   std::string session_;
   bool started_ = false;
-  std::set<xkb_keysym_t> held_;
 };
 
 }  // namespace

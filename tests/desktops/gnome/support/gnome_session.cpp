@@ -1,15 +1,9 @@
 // Starting, driving, watching and ending the private headless GNOME Shell.
 #include "desktops/gnome/support/gnome_session.h"
 
-#include <pwd.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -47,16 +41,6 @@ std::string matches(const std::string& window) {
   return app + " && w.get_title() === " + jsString(window.substr(colon + 1));
 }
 
-/// Gives `folder` and everything in it to `nobody`, whose Shell writes its caches there.
-bool giveToNobody(const std::string& folder) {
-  const passwd* nobody = getpwnam("nobody");
-  if (!nobody || lchown(folder.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return false;
-  }
-  return true;
-}
-
 /// The major version of the installed GNOME Shell ("GNOME Shell 48.7"), 0 when it says none.
 int shellMajorVersion() {
   FILE* version = popen("gnome-shell --version 2>/dev/null", "r");
@@ -81,30 +65,13 @@ std::string onEachWindow(const std::string& window, const std::string& action) {
          matches(window) + ") { " + action + " found++; }\nfound";
 }
 
-GnomeSession::GnomeSession(std::string testClient, std::string remoteKeys,
-                           std::string testExtensions)
-    : remoteKeys_(std::move(remoteKeys)),
-      testExtensions_(std::move(testExtensions)),
-      clients_(std::move(testClient)) {}
-
-GnomeSession::~GnomeSession() {
-  typists_.clear();
-  clients_.clear();
-  shell_.reset();
-}
-
 bool GnomeSession::start(const std::vector<std::string>& extensionFolders,
                          const std::vector<std::string>& disabledFolders) {
-  if (root_.path().empty()) return false;
-  home_ = root_.path() + "/home";
-  runtime_ = root_.path() + "/run";
-  clientRuntime_ = root_.path() + "/clients";
-  wayland_ = runtime_ + "/wayland-gnome";
-  for (const auto& folder : {home_, runtime_, clientRuntime_}) {
-    fs::create_directories(folder);
-    chmod(folder.c_str(), 0700);
-  }
-  chmod(root_.path().c_str(), 0711);
+  if (home_.path().empty()) return false;
+  shellHome_ = folder("home");
+  shellRuntime_ = folder("run");
+  runtime_ = folder("clients");
+  wayland_ = shellRuntime_ + "/wayland-gnome";
   return startBuses() && installExtensions(extensionFolders, disabledFolders) && startShell() &&
          holdKeyboard();
 }
@@ -115,14 +82,14 @@ bool GnomeSession::start(const std::vector<std::string>& extensionFolders,
 // for the accounts service at start, which never answers in a chroot, until the bus gives up
 // after 25 s; a service helper that fails answers at once.
 bool GnomeSession::startBuses() {
-  const std::string config = root_.path() + "/system-bus.conf";
+  const std::string config = home_.path() + "/system-bus.conf";
   std::ofstream(config) << "<busconfig>\n  <include>/usr/share/dbus-1/system.conf</include>\n"
                            "  <servicehelper>/bin/false</servicehelper>\n</busconfig>\n";
   systemAddress_ = startBusDaemon({"dbus-daemon", "--config-file=" + config,
-                                   "--address=unix:path=" + root_.path() + "/system-bus",
+                                   "--address=unix:path=" + home_.path() + "/system-bus",
                                    "--nofork", "--nopidfile", "--print-address=1"},
                                   systemOut_, systemBus_);
-  if (!bus_.start(root_.path()) || systemAddress_.empty()) {
+  if (!bus_.start(home_.path()) || systemAddress_.empty()) {
     error_ = "the buses did not start: " + bus_.error();
     return false;
   }
@@ -133,7 +100,7 @@ bool GnomeSession::startBuses() {
 // reads through GSettings' key file backend: nothing of the machine's user leaks in.
 bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
                                      const std::vector<std::string>& disabled) {
-  const std::string installed = home_ + "/.local/share/gnome-shell/extensions";
+  const std::string installed = shellHome_ + "/.local/share/gnome-shell/extensions";
   fs::create_directories(installed);
   const std::string tools = extensionBuild(testExtensions_, kToolsUuid);
   if (tools.empty()) {
@@ -153,7 +120,7 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
     const std::string uuid = fs::canonical(*folder, failed).filename();
     if (!failed) fs::copy(*folder, installed + "/" + uuid, fs::copy_options::recursive, failed);
   }
-  const std::string settings = home_ + "/.config/glib-2.0/settings";
+  const std::string settings = shellHome_ + "/.config/glib-2.0/settings";
   fs::create_directories(settings);
   // A window fades in after it is activated, and notification banners come and go: without
   // animations and banners, a screenshot shows what the Shell has just been told.
@@ -161,7 +128,7 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
       << "[org/gnome/shell]\ndisable-user-extensions=false\nenabled-extensions=[" << enabled
       << "]\n\n[org/gnome/desktop/interface]\nenable-animations=false\n"
          "\n[org/gnome/desktop/notifications]\nshow-banners=false\n";
-  if (failed || !giveToNobody(home_) || !giveToNobody(runtime_)) {
+  if (failed || !giveToNobody(shellHome_) || !giveToNobody(shellRuntime_)) {
     error_ = "cannot install the extensions: " + failed.message();
     return false;
   }
@@ -173,33 +140,23 @@ bool GnomeSession::installExtensions(const std::vector<std::string>& folders,
 // fresh as the test, since a Shell that ended within a minute of its start leaves a mark there
 // that disables the extensions at the next.
 bool GnomeSession::startShell() {
-  std::vector<std::string> argv{
-      "unshare",
-      "--mount",
-      "--",
-      "sh",
-      "-c",
-      "[ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd || exit 1; exec \"$@\"",
-      "sh"};
-  const auto rest = words(
-      "setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "
-      "LANG=C.UTF-8 GSETTINGS_BACKEND=keyfile");
-  argv.insert(argv.end(), rest.begin(), rest.end());
-  argv.insert(
-      argv.end(),
-      {"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/.config",
-       "XDG_DATA_HOME=" + home_ + "/.local/share", "XDG_CACHE_HOME=" + home_ + "/.cache",
-       "XDG_STATE_HOME=" + home_ + "/.local/state", "XDG_RUNTIME_DIR=" + runtime_,
-       "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_,
-       "gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1280x800",
-       "--wayland-display", fs::path(wayland_).filename()});
-  shell_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, shellErr_.writeEnd());
-  shellErr_.closeWriteEnd();
+  const std::string home = shellHome_;
+  startAsNobody(
+      {"unshare", "--mount", "--", "sh", "-c",
+       "[ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd || exit 1; exec \"$@\"", "sh"},
+      "",
+      {"LANG=C.UTF-8", "GSETTINGS_BACKEND=keyfile", "HOME=" + home,
+       "XDG_CONFIG_HOME=" + home + "/.config", "XDG_DATA_HOME=" + home + "/.local/share",
+       "XDG_CACHE_HOME=" + home + "/.cache", "XDG_STATE_HOME=" + home + "/.local/state",
+       "XDG_RUNTIME_DIR=" + shellRuntime_, "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+       "DBUS_SYSTEM_BUS_ADDRESS=" + systemAddress_, "gnome-shell", "--headless", "--wayland",
+       "--no-x11", "--virtual-monitor", "1280x800", "--wayland-display",
+       fs::path(wayland_).filename()});
   const auto ready = [&] {
-    return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || shell_->ended();
+    return (bus_.owned(kShell) && bus_.owned(kToolsReady)) || compositor_->ended();
   };
-  if (!waitWith(ready) || shell_->ended() || !fs::exists(wayland_)) {
-    error_ = "GNOME Shell did not start:\n" + shellErr_.text();
+  if (!waitWith(ready) || compositor_->ended() || !fs::exists(wayland_)) {
+    error_ = "GNOME Shell did not start:\n" + said();
     return false;
   }
   return true;
@@ -209,7 +166,7 @@ bool GnomeSession::startShell() {
 // keyboard once the seat has one: the first key typed comes before any client could hear it.
 // When the last virtual keyboard goes, with a key tool's end, that binding goes dead for good. A
 // remote desktop session of the test's own keeps one keyboard for the whole run, its first key
-// pressed before any window exists.
+// pressed before any window exists. It ends with the test's connection to the bus.
 bool GnomeSession::holdKeyboard() {
   const auto created = bus_.call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
                                  "CreateSession", "");
@@ -229,36 +186,6 @@ bool GnomeSession::holdKeyboard() {
     return false;
   }
   return true;
-}
-
-Environment GnomeSession::clientEnvironment() const {
-  return {{"WAYLAND_DISPLAY", wayland_},
-          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
-          {"XDG_RUNTIME_DIR", clientRuntime_},
-          {"XDG_CURRENT_DESKTOP", "GNOME"},
-          {"DISPLAY", ""}};
-}
-
-std::vector<Source> GnomeSession::sources() {
-  std::vector<Source> all = clients_.sources();
-  all.push_back(shellErr_.source());
-  all.push_back(bus_.source());
-  if (shell_) all.push_back(shell_->source());
-  return all;
-}
-
-bool GnomeSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  return waitOn(done, all, kBound);
-}
-
-bool GnomeSession::run(const std::vector<std::string>& argv, const std::vector<Source>& also) {
-  ChildProcess child(argv, clientEnvironment());
-  auto all = also;
-  all.push_back(child.source());
-  return waitWith([&] { return child.ended(); }, all) && WIFEXITED(child.status()) &&
-         WEXITSTATUS(child.status()) == 0;
 }
 
 bool GnomeSession::eval(const std::string& js, std::string* result) {
@@ -283,65 +210,24 @@ bool GnomeSession::close(const std::string& window) {
   return runOnEach(window, "w.delete(global.get_current_time());");
 }
 
-bool GnomeSession::openWindow(const std::string& app, const std::string& title,
-                              const std::vector<std::string>& flags) {
-  clients_.open(clientEnvironment(), app, title, flags);
-  return waitWith([&] { return focused() == app + ":" + title; });
-}
-
-bool GnomeSession::openWindows(const std::string& app, int count) {
-  clients_.open(clientEnvironment(), app, app, {}, count);
-  return waitFocused(app);
-}
-
-bool GnomeSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  return waitWith([&] { return isWindow(focused(), window); }, also);
-}
-
-bool GnomeSession::sync(const std::vector<Source>& also) {
-  // The Shell answers after all it had to handle before; what it told the clients then is ahead
-  // of the answer to each one's round trip.
-  return eval("true") && waitWith(clients_.askSync(), also);
-}
-
-bool GnomeSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
-  std::vector<std::string> argv{remoteKeys_};
-  argv.insert(argv.end(), words.begin(), words.end());
-  return run(argv, also);
-}
-
-void GnomeSession::typeMeanwhile(const std::vector<std::string>& words) {
-  std::vector<std::string> argv{remoteKeys_};
-  argv.insert(argv.end(), words.begin(), words.end());
-  typists_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
-}
-
 // The Shell (nobody) writes the picture into its own runtime folder; ImageMagick keeps it and
 // makes the plain RGB the suites compare.
 std::optional<Picture> GnomeSession::screenshot(const std::string& name) {
-  const std::string shot = runtime_ + "/" + name + ".png", plain = root_.path() + "/" + name;
+  const std::string shot = shellRuntime_ + "/" + name + ".png", plain = home_.path() + "/" + name;
   const auto reply = bus_.call(kScreenshot, "/org/gnome/Shell/Screenshot", kScreenshot,
                                "Screenshot", "bbs", 0, 0, shot.c_str());
   int success = 0;
   const char* used = nullptr;
-  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
   if (!reply || sd_bus_message_read(reply.get(), "bs", &success, &used) < 0 || !success) {
     error_ = "the Shell took no screenshot: " + (reply ? std::string("it said so") : bus_.error());
     return std::nullopt;
   }
-  if (!run({"convert", shot, "-alpha", "off", "-write",
-            std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
+  if (!run({"convert", shot, "-alpha", "off", "-write", keptPicture(name),
             "ppm:" + plain + ".ppm"})) {
     error_ = "convert made no picture of " + shot;
     return std::nullopt;
   }
   return readPpm(plain + ".ppm");
-}
-
-void GnomeSession::end() {
-  if (!shell_) return;
-  kill(-shell_->pid(), SIGKILL);
-  shell_->waitForEnd(kBound);
 }
 
 }  // namespace tolvane::test

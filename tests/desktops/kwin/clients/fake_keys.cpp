@@ -9,7 +9,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -70,37 +69,27 @@ std::optional<std::uint32_t> namedKey(std::string_view name) {
 struct Keyboard final : tolvane::test::KeyWords {
   wl_display* display = nullptr;
   org_kde_kwin_fake_input* input = nullptr;
-  std::set<std::uint32_t> held;
 
-  /// Sends one change and waits until KWin has handled it, so that the order of keys and
-  /// pauses is the order KWin sees.
-  bool send(std::uint32_t code, std::uint32_t state) {
-    if ((state == kPressed) == held.contains(code)) return true;
-    if (state == kPressed) {
-      held.insert(code);
-    } else {
-      held.erase(code);
-    }
-    org_kde_kwin_fake_input_keyboard_key(input, code, state);
+  bool deliver(std::uint32_t code, bool pressed) override {
+    org_kde_kwin_fake_input_keyboard_key(input, code, pressed ? kPressed : kReleased);
     return wl_display_roundtrip(display) >= 0;
   }
-  bool tap(std::uint32_t code) { return send(code, kPressed) && send(code, kReleased); }
   bool modifier(std::string_view name, bool pressed) override {
     const auto it = kModifiers.find(name);
-    return it != kModifiers.end() && send(it->second, pressed ? kPressed : kReleased);
+    return it != kModifiers.end() && send(it->second, pressed);
   }
   bool key(std::string_view name, bool pressed) override {
     const auto code = namedKey(name);
-    return code && send(*code, pressed ? kPressed : kReleased);
+    return code && send(*code, pressed);
   }
   bool type(std::string_view text) override {
     for (const char c : text) {
       const auto key = keyOf(c);
       if (!key) return false;
-      const bool shifted = held.contains(KEY_LEFTSHIFT);
-      if (key->shift && !shifted && !send(KEY_LEFTSHIFT, kPressed)) return false;
-      if (!tap(key->code)) return false;
-      if (key->shift && !shifted && !send(KEY_LEFTSHIFT, kReleased)) return false;
+      const bool shifted = held(KEY_LEFTSHIFT);
+      if (key->shift && !shifted && !send(KEY_LEFTSHIFT, true)) return false;
+      if (!send(key->code, true) || !send(key->code, false)) return false;
+      if (key->shift && !shifted && !send(KEY_LEFTSHIFT, false)) return false;
     }
     return true;
   }
@@ -135,8 +124,7 @@ int main(int argc, char** argv) {
   }
   org_kde_kwin_fake_input_authenticate(keyboard.input, "Tolvane tests", "types the test keys");
   const bool typed = keyboard.run(argc, argv);
-  // Nothing stays pressed after the tool, whatever stopped it.
-  while (!keyboard.held.empty()) keyboard.send(*keyboard.held.begin(), kReleased);
+  keyboard.releaseAll();
   // Destroyed, not left to the exit: the sanitizer builds count a proxy left over as a leak.
   org_kde_kwin_fake_input_destroy(keyboard.input);
   wl_registry_destroy(registry);

@@ -4,15 +4,11 @@
 #include "desktops/driver/step_driver.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -48,24 +44,6 @@ std::string onEach(const std::string& window, const std::string& action) {
          matches(window) + ") { " + action + " }\n";
 }
 
-KwinSession::KwinSession(std::string testClient, std::string fakeKeys)
-    : fakeKeys_(std::move(fakeKeys)), clients_(std::move(testClient)) {}
-
-KwinSession::~KwinSession() {
-  typists_.clear();
-  clients_.clear();
-  kwin_.reset();
-}
-
-bool KwinSession::start(bool liftChecks, const std::vector<Trusted>& trusted) {
-  return !home_.path().empty() && startBus() && startKwin(liftChecks, trusted);
-}
-
-bool KwinSession::startBus() {
-  if (!bus_.start(home_.path())) error_ = bus_.error();
-  return error_.empty();
-}
-
 void KwinSession::writeEntries(const std::vector<Trusted>& trusted) {
   const std::string folder = home_.path() + "/share/applications";
   fs::create_directories(folder);
@@ -82,21 +60,19 @@ void KwinSession::writeEntries(const std::vector<Trusted>& trusted) {
   }
 }
 
-bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted) {
-  const std::string dir = home_.path() + "/kwin", copy = dir + "/tolvane-test-kwin_wayland";
-  runtime_ = home_.path() + "/run";
+bool KwinSession::start(bool liftChecks, const std::vector<Trusted>& trusted) {
+  if (home_.path().empty() || !bus_.start(home_.path())) {
+    error_ = bus_.error();
+    return false;
+  }
+  const std::string dir = folder("kwin"), copy = dir + "/tolvane-test-kwin_wayland";
+  runtime_ = folder("run");
   wayland_ = dir + "/wayland-0";
-  fs::create_directories(dir);
-  fs::create_directories(runtime_);
-  chmod(home_.path().c_str(), 0711);
-  chmod(dir.c_str(), 0700);
-  chmod(runtime_.c_str(), 0700);
   // The installed kwin_wayland carries a file capability that this machine will not grant at
   // exec; a copy carries none, and KWin loads its own Qt platform only under a name ending so.
   std::error_code failed;
   fs::copy_file("/usr/bin/kwin_wayland", copy, failed);
-  const passwd* nobody = getpwnam("nobody");
-  if (failed || !nobody || chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+  if (failed || !giveToNobody(dir)) {
     error_ = "cannot prepare KWin's folder: " + failed.message();
     return false;
   }
@@ -109,67 +85,26 @@ bool KwinSession::startKwin(bool liftChecks, const std::vector<Trusted>& trusted
   // which executable a client runs (CAP_SYS_PTRACE), which both its checks and the lifting of
   // them need, an unknown client getting no restricted global; and it reads the files clients
   // hand it, as scripts in their private folders (CAP_DAC_READ_SEARCH).
-  std::vector<std::string> argv = words(
-      "setpriv --reuid=nobody --regid=nogroup --clear-groups "
-      "--inh-caps=+sys_ptrace,+dac_read_search --ambient-caps=+sys_ptrace,+dac_read_search "
-      "env -i PATH=/usr/bin:/bin");
-  argv.insert(argv.end(), {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir,
-                           "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
-                           "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"});
+  Steps command{"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir,
+                "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+                "XDG_DATA_DIRS=" + home_.path() + "/share:/usr/local/share:/usr/share"};
   if (liftChecks) {
-    argv.insert(argv.end(),
-                {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"});
+    command = command + Steps{"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
+                              "KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1"};
   }
-  argv.insert(argv.end(), {copy, "--virtual", "--no-lockscreen", "--width", "1280", "--height",
-                           "800", "--socket", "wayland-0"});
-  kwin_ = std::make_unique<ChildProcess>(argv, Environment{}, -1, kwinErr_.writeEnd());
-  kwinErr_.closeWriteEnd();
+  startAsNobody(
+      {}, "--inh-caps=+sys_ptrace,+dac_read_search --ambient-caps=+sys_ptrace,+dac_read_search",
+      command + words(copy + " --virtual --no-lockscreen --width 1280 --height 800 "
+                             "--socket wayland-0"));
   // The bus is new and the names watched since before KWin ran: their taking cannot be missed.
   // The window highlight is an effect both KWin 5 and 6 load once scripting runs; screenshots
   // need OpenGL, which KWin 6 has only with a render node (see screenshot()).
-  const auto ready = [&] { return bus_.owned(kHighlight) || kwin_->ended(); };
-  if (!waitWith(ready) || kwin_->ended() || !fs::exists(wayland_) ||
-      !bus_.call(kKwin, "/Scripting", kScripting, "isScriptLoaded", "s", "none")) {
-    error_ = "KWin did not start: " + bus_.error() + "\n" + kwinErr_.text();
+  const auto ready = [&] { return bus_.owned(kHighlight) || compositor_->ended(); };
+  if (!waitWith(ready) || compositor_->ended() || !fs::exists(wayland_) || !ping()) {
+    error_ = "KWin did not start: " + bus_.error() + "\n" + said();
     return false;
   }
   return true;
-}
-
-Environment KwinSession::clientEnvironment() const {
-  return {{"WAYLAND_DISPLAY", wayland_},
-          {"DBUS_SESSION_BUS_ADDRESS", bus_.address()},
-          {"XDG_RUNTIME_DIR", runtime_},
-          {"XDG_CURRENT_DESKTOP", "KDE"},
-          {"DISPLAY", ""}};
-}
-
-std::vector<Source> KwinSession::sources() {
-  std::vector<Source> all = clients_.sources();
-  all.push_back(kwinErr_.source());
-  all.push_back(bus_.source());
-  if (kwin_) all.push_back(kwin_->source());
-  return all;
-}
-
-bool KwinSession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  return waitOn(done, all, kBound);
-}
-
-bool KwinSession::run(const std::vector<std::string>& argv, const std::vector<Source>& also) {
-  ChildProcess child(argv, clientEnvironment());
-  auto all = also;
-  all.push_back(child.source());
-  return waitWith([&] { return child.ended(); }, all) && WIFEXITED(child.status()) &&
-         WEXITSTATUS(child.status()) == 0;
-}
-
-bool KwinSession::openWindow(const std::string& app, const std::string& title,
-                             const std::vector<std::string>& flags) {
-  clients_.open(clientEnvironment(), app, title, flags);
-  return waitWith([&] { return focused() == app + ":" + title; });
 }
 
 bool KwinSession::runOnEach(const std::string& window, const std::string& action) {
@@ -184,34 +119,6 @@ bool KwinSession::focus(const std::string& window) {
 
 bool KwinSession::close(const std::string& window) {
   return runOnEach(window, "w.closeWindow();");
-}
-
-bool KwinSession::openWindows(const std::string& app, int count) {
-  clients_.open(clientEnvironment(), app, app, {}, count);
-  return waitFocused(app);
-}
-
-bool KwinSession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  return waitWith([&] { return isWindow(focused(), window); }, also);
-}
-
-bool KwinSession::sync(const std::vector<Source>& also) {
-  // KWin answers after all it had to handle before; what it told the clients then is ahead of
-  // the answer to each one's round trip.
-  return bus_.call(kKwin, "/Scripting", kScripting, "isScriptLoaded", "s", "none") &&
-         waitWith(clients_.askSync(), also);
-}
-
-bool KwinSession::type(const std::vector<std::string>& words, const std::vector<Source>& also) {
-  std::vector<std::string> argv{fakeKeys_};
-  argv.insert(argv.end(), words.begin(), words.end());
-  return run(argv, also);
-}
-
-void KwinSession::typeMeanwhile(const std::vector<std::string>& words) {
-  std::vector<std::string> argv{fakeKeys_};
-  argv.insert(argv.end(), words.begin(), words.end());
-  typists_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
 }
 
 std::optional<bool> KwinSession::scriptLoaded(const std::string& name) {
@@ -287,21 +194,13 @@ std::optional<Picture> KwinSession::screenshot(const std::string& name) {
                                                             : "";
   const std::string kept = home_.path() + "/" + name,
                     size = std::to_string(width) + "x" + std::to_string(height);
-  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
   if (!whole || layout.empty() || stride != width * 4 ||
       !(std::ofstream(kept + ".raw", std::ios::binary) << raw) ||
       !run({"convert", "-size", size, "-depth", "8", layout + kept + ".raw", "-alpha", "off",
-            "-write", std::string(artifacts ? artifacts : ".") + "/" + name + ".png",
-            "ppm:" + kept + ".ppm"})) {
+            "-write", keptPicture(name), "ppm:" + kept + ".ppm"})) {
     return std::nullopt;
   }
   return readPpm(kept + ".ppm");
-}
-
-void KwinSession::end() {
-  if (!kwin_) return;
-  kill(-kwin_->pid(), SIGTERM);
-  kwin_->waitForEnd(kBound);
 }
 
 }  // namespace tolvane::test

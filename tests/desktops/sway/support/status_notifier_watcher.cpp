@@ -1,10 +1,10 @@
 // The watcher's object on the session bus (sd-bus), and a host's calls to the items.
 #include "desktops/sway/support/status_notifier_watcher.h"
 
-#include <systemd/sd-bus.h>
-
 #include <chrono>
 #include <cstdint>
+
+#include "desktops/driver/session_bus.h"
 
 namespace tolvane::test {
 
@@ -23,80 +23,6 @@ constexpr std::size_t kMaxEntries = 256;
 /// Registrations past this many are refused: an item registering in a loop is a fault to see.
 constexpr std::size_t kMaxItems = 64;
 
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-}  // namespace
-
-struct StatusNotifierBus {
-  ~StatusNotifierBus() {
-    sd_bus_slot_unref(stall);
-    sd_bus_slot_unref(object);
-    sd_bus_flush_close_unref(bus);
-  }
-
-  /// Sends `message` and waits, handling the bus meanwhile, for its reply; nothing (with
-  /// `error` saying why) when none came or it was an error.
-  Message call(sd_bus_message* message, const std::vector<Source>& also);
-  Message newCall(const StatusNotifierWatcher::Item& item, const char* path, const char* interface,
-                  const char* member);
-  Source source() {
-    return {sd_bus_get_fd(bus), [this] {
-              int r;
-              while ((r = sd_bus_process(bus, nullptr)) > 0) {
-              }
-              return r >= 0;
-            }};
-  }
-
-  sd_bus* bus = nullptr;
-  sd_bus_slot* object = nullptr;
-  sd_bus_slot* stall = nullptr;
-  std::vector<StatusNotifierWatcher::Item> items;
-  std::string error;
-};
-
-namespace {
-
-int registerItem(sd_bus_message* message, void* data, sd_bus_error*) {
-  auto& state = *static_cast<StatusNotifierBus*>(data);
-  const char* name = nullptr;
-  if (const int r = sd_bus_message_read(message, "s", &name); r < 0) return r;
-  if (state.items.size() >= kMaxItems) {
-    return sd_bus_reply_method_errorf(message, SD_BUS_ERROR_LIMITS_EXCEEDED, "too many items");
-  }
-  const std::string said = name;
-  // An item names its bus name, or only its object and is then the sender.
-  const char* sender = sd_bus_message_get_sender(message);
-  auto item = said.starts_with('/') ? StatusNotifierWatcher::Item{sender ? sender : "", said}
-                                    : StatusNotifierWatcher::Item{said, kItemPath};
-  state.items.push_back(item);
-  sd_bus_emit_signal(state.bus, kWatcherPath, kWatcher, "StatusNotifierItemRegistered", "s",
-                     (item.service + item.path).c_str());
-  sd_bus_emit_properties_changed(state.bus, kWatcherPath, kWatcher, "RegisteredStatusNotifierItems",
-                                 nullptr);
-  return sd_bus_reply_method_return(message, "");
-}
-
-int registerHost(sd_bus_message* message, void* data, sd_bus_error*) {
-  auto& state = *static_cast<StatusNotifierBus*>(data);
-  sd_bus_emit_signal(state.bus, kWatcherPath, kWatcher, "StatusNotifierHostRegistered", "");
-  return sd_bus_reply_method_return(message, "");
-}
-
-int registeredItems(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
-                    void* data, sd_bus_error*) {
-  auto& state = *static_cast<StatusNotifierBus*>(data);
-  if (const int r = sd_bus_message_open_container(reply, 'a', "s"); r < 0) return r;
-  for (const auto& item : state.items) {
-    if (const int r = sd_bus_message_append(reply, "s", (item.service + item.path).c_str()); r < 0)
-      return r;
-  }
-  return sd_bus_message_close_container(reply);
-}
-
 // The bar is the host: one is always registered.
 int hostRegistered(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*,
                    sd_bus_error*) {
@@ -107,21 +33,6 @@ int protocolVersion(sd_bus*, const char*, const char*, const char*, sd_bus_messa
                     sd_bus_error*) {
   return sd_bus_message_append(reply, "i", 0);
 }
-
-const sd_bus_vtable kWatcherVtable[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", registerItem, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("RegisterStatusNotifierHost", "s", "", registerHost, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_PROPERTY("RegisteredStatusNotifierItems", "as", registeredItems, 0,
-                    SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
-    SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", hostRegistered, 0,
-                    SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("ProtocolVersion", "i", protocolVersion, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_SIGNAL("StatusNotifierItemRegistered", "s", 0),
-    SD_BUS_SIGNAL("StatusNotifierItemUnregistered", "s", 0),
-    SD_BUS_SIGNAL("StatusNotifierHostRegistered", "", 0),
-    SD_BUS_SIGNAL("StatusNotifierHostUnregistered", "", 0),
-    SD_BUS_VTABLE_END};
 
 /// Appends the labels of the dbusmenu node (ia{sv}av) the message is at and of the nodes below
 /// it, depth first; separators have none, nor has the root. False when it is malformed or
@@ -160,7 +71,58 @@ bool readNode(sd_bus_message* m, int depth, std::vector<std::string>& labels) {
 
 }  // namespace
 
-Message StatusNotifierBus::call(sd_bus_message* message, const std::vector<Source>& also) {
+int StatusNotifierWatcher::registerItem(sd_bus_message* message, void* data, sd_bus_error*) {
+  auto& state = *static_cast<StatusNotifierWatcher*>(data);
+  const char* name = nullptr;
+  if (const int r = sd_bus_message_read(message, "s", &name); r < 0) return r;
+  if (state.items_.size() >= kMaxItems) {
+    return sd_bus_reply_method_errorf(message, SD_BUS_ERROR_LIMITS_EXCEEDED, "too many items");
+  }
+  const std::string said = name;
+  // An item names its bus name, or only its object and is then the sender.
+  const char* sender = sd_bus_message_get_sender(message);
+  auto item = said.starts_with('/') ? Item{sender ? sender : "", said} : Item{said, kItemPath};
+  state.items_.push_back(item);
+  sd_bus_emit_signal(state.bus_, kWatcherPath, kWatcher, "StatusNotifierItemRegistered", "s",
+                     (item.service + item.path).c_str());
+  sd_bus_emit_properties_changed(state.bus_, kWatcherPath, kWatcher,
+                                 "RegisteredStatusNotifierItems", nullptr);
+  return sd_bus_reply_method_return(message, "");
+}
+
+int StatusNotifierWatcher::registerHost(sd_bus_message* message, void* data, sd_bus_error*) {
+  auto& state = *static_cast<StatusNotifierWatcher*>(data);
+  sd_bus_emit_signal(state.bus_, kWatcherPath, kWatcher, "StatusNotifierHostRegistered", "");
+  return sd_bus_reply_method_return(message, "");
+}
+
+int StatusNotifierWatcher::registeredItems(sd_bus*, const char*, const char*, const char*,
+                                           sd_bus_message* reply, void* data, sd_bus_error*) {
+  auto& state = *static_cast<StatusNotifierWatcher*>(data);
+  if (const int r = sd_bus_message_open_container(reply, 'a', "s"); r < 0) return r;
+  for (const auto& item : state.items_) {
+    if (const int r = sd_bus_message_append(reply, "s", (item.service + item.path).c_str()); r < 0)
+      return r;
+  }
+  return sd_bus_message_close_container(reply);
+}
+
+const sd_bus_vtable StatusNotifierWatcher::kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", registerItem, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("RegisterStatusNotifierHost", "s", "", registerHost, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_PROPERTY("RegisteredStatusNotifierItems", "as", registeredItems, 0,
+                    SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+    SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", hostRegistered, 0,
+                    SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_PROPERTY("ProtocolVersion", "i", protocolVersion, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_SIGNAL("StatusNotifierItemRegistered", "s", 0),
+    SD_BUS_SIGNAL("StatusNotifierItemUnregistered", "s", 0),
+    SD_BUS_SIGNAL("StatusNotifierHostRegistered", "", 0),
+    SD_BUS_SIGNAL("StatusNotifierHostUnregistered", "", 0),
+    SD_BUS_VTABLE_END};
+
+Message StatusNotifierWatcher::call(sd_bus_message* message, const std::vector<Source>& also) {
   struct Pending {
     Message reply;
   } pending;
@@ -172,8 +134,8 @@ Message StatusNotifierBus::call(sd_bus_message* message, const std::vector<Sourc
   const char* member = sd_bus_message_get_member(message);
   const std::string what = member ? member : "a call";
   const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(kBound).count();
-  if (sd_bus_call_async(bus, &slot, message, replied, &pending, static_cast<uint64_t>(usec)) < 0) {
-    error = what + " could not be sent";
+  if (sd_bus_call_async(bus_, &slot, message, replied, &pending, static_cast<uint64_t>(usec)) < 0) {
+    error_ = what + " could not be sent";
     return nullptr;
   }
   std::vector<Source> sources{source()};
@@ -182,74 +144,72 @@ Message StatusNotifierBus::call(sd_bus_message* message, const std::vector<Sourc
   // Unanswered, the call is cancelled with its slot.
   sd_bus_slot_unref(slot);
   if (!pending.reply) {
-    error = "no reply to " + what;
+    error_ = "no reply to " + what;
   } else if (const sd_bus_error* failure = sd_bus_message_get_error(pending.reply.get())) {
-    error = what + ": " + (failure->message ? failure->message : failure->name);
+    error_ = what + ": " + (failure->message ? failure->message : failure->name);
     return nullptr;
   }
   return std::move(pending.reply);
 }
 
-Message StatusNotifierBus::newCall(const StatusNotifierWatcher::Item& item, const char* path,
-                                   const char* interface, const char* member) {
+Message StatusNotifierWatcher::newCall(const Item& item, const char* path, const char* interface,
+                                       const char* member) {
   sd_bus_message* message = nullptr;
-  if (sd_bus_message_new_method_call(bus, &message, item.service.c_str(), path, interface, member) <
-      0) {
-    error = std::string("no call ") + member + " to " + item.service;
+  if (sd_bus_message_new_method_call(bus_, &message, item.service.c_str(), path, interface,
+                                     member) < 0) {
+    error_ = std::string("no call ") + member + " to " + item.service;
   }
   return Message(message);
 }
 
-StatusNotifierWatcher::StatusNotifierWatcher() : bus_(std::make_unique<StatusNotifierBus>()) {
-  if (sd_bus_open_user(&bus_->bus) < 0) {
-    bus_->error = "no session bus (tests run inside dbus-run-session)";
+StatusNotifierWatcher::StatusNotifierWatcher() {
+  if (sd_bus_open_user(&bus_) < 0) {
+    error_ = "no session bus (tests run inside dbus-run-session)";
     return;
   }
-  if (sd_bus_add_object_vtable(bus_->bus, &bus_->object, kWatcherPath, kWatcher, kWatcherVtable,
-                               bus_.get()) < 0 ||
-      sd_bus_request_name(bus_->bus, kWatcher, 0) < 0) {
-    bus_->error = std::string("could not own ") + kWatcher;
+  if (sd_bus_add_object_vtable(bus_, &object_, kWatcherPath, kWatcher, kVtable, this) < 0 ||
+      sd_bus_request_name(bus_, kWatcher, 0) < 0) {
+    error_ = std::string("could not own ") + kWatcher;
   }
 }
 
-StatusNotifierWatcher::~StatusNotifierWatcher() = default;
-
-const std::string& StatusNotifierWatcher::error() const {
-  return bus_->error;
+StatusNotifierWatcher::~StatusNotifierWatcher() {
+  sd_bus_slot_unref(stall_);
+  sd_bus_slot_unref(object_);
+  sd_bus_flush_close_unref(bus_);
 }
 
 Source StatusNotifierWatcher::source() {
-  return bus_->source();
-}
-
-const std::vector<StatusNotifierWatcher::Item>& StatusNotifierWatcher::items() const {
-  return bus_->items;
+  return {sd_bus_get_fd(bus_), [this] {
+            int r;
+            while ((r = sd_bus_process(bus_, nullptr)) > 0) {
+            }
+            return r >= 0;
+          }};
 }
 
 std::optional<std::vector<std::string>> StatusNotifierWatcher::menuLabels(
     const Item& item, const std::vector<Source>& also) {
-  auto& bus = *bus_;
   // The item says where its menu is.
-  Message get = bus.newCall(item, item.path.c_str(), "org.freedesktop.DBus.Properties", "Get");
+  Message get = newCall(item, item.path.c_str(), "org.freedesktop.DBus.Properties", "Get");
   if (!get || sd_bus_message_append(get.get(), "ss", kItemInterface, "Menu") < 0) return {};
-  const Message where = bus.call(get.get(), also);
+  const Message where = call(get.get(), also);
   const char* menu = nullptr;
   if (!where || sd_bus_message_read(where.get(), "v", "o", &menu) < 0) {
-    if (bus.error.empty()) bus.error = "the item's Menu is no object path";
+    if (error_.empty()) error_ = "the item's Menu is no object path";
     return {};
   }
   const std::string path = menu;
-  Message show = bus.newCall(item, path.c_str(), kMenuInterface, "AboutToShow");
-  if (!show || sd_bus_message_append(show.get(), "i", 0) < 0 || !bus.call(show.get(), also))
-    return {};
-  Message layout = bus.newCall(item, path.c_str(), kMenuInterface, "GetLayout");
+  Message show = newCall(item, path.c_str(), kMenuInterface, "AboutToShow");
+  if (!show || sd_bus_message_append(show.get(), "i", 0) < 0 || !call(show.get(), also)) return {};
+  Message layout = newCall(item, path.c_str(), kMenuInterface, "GetLayout");
   if (!layout || sd_bus_message_append(layout.get(), "iias", 0, -1, 0) < 0) return {};
-  const Message reply = bus.call(layout.get(), also);
+  const Message reply = call(layout.get(), also);
   std::uint32_t revision = 0;
   std::vector<std::string> labels;
   if (!reply) return {};
   if (sd_bus_message_read(reply.get(), "u", &revision) < 0 || !readNode(reply.get(), 0, labels)) {
-    bus.error = "GetLayout's reply is no menu";
+    error_ = "GetLayout's reply is no menu";
     return {};
   }
   return labels;
@@ -260,13 +220,13 @@ void StatusNotifierWatcher::stall() {
   const auto drop = [](sd_bus_message* message, void*, sd_bus_error*) {
     return sd_bus_message_is_method_call(message, nullptr, nullptr) > 0 ? 1 : 0;
   };
-  if (!bus_->stall) sd_bus_add_filter(bus_->bus, &bus_->stall, drop, nullptr);
+  if (!stall_) sd_bus_add_filter(bus_, &stall_, drop, nullptr);
 }
 
 bool StatusNotifierWatcher::activate(const Item& item, const std::vector<Source>& also) {
-  Message click = bus_->newCall(item, item.path.c_str(), kItemInterface, "Activate");
+  Message click = newCall(item, item.path.c_str(), kItemInterface, "Activate");
   return click && sd_bus_message_append(click.get(), "ii", 0, 0) >= 0 &&
-         bus_->call(click.get(), also) != nullptr;
+         call(click.get(), also) != nullptr;
 }
 
 }  // namespace tolvane::test

@@ -4,16 +4,14 @@
 // test's sources, never blocking the bus: an item may call the watcher while it answers.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "desktops/driver/session_bus.h"
 #include "support/child_process.h"
 
 namespace tolvane::test {
-
-struct StatusNotifierBus;
 
 class StatusNotifierWatcher {
  public:
@@ -29,10 +27,10 @@ class StatusNotifierWatcher {
   StatusNotifierWatcher(const StatusNotifierWatcher&) = delete;
   StatusNotifierWatcher& operator=(const StatusNotifierWatcher&) = delete;
 
-  const std::string& error() const;
+  const std::string& error() const { return error_; }
   /// For waits: the bus, whose calls and replies it handles as they come.
   Source source();
-  const std::vector<Item>& items() const;
+  const std::vector<Item>& items() const { return items_; }
 
   /// The labels of `item`'s menu from the top down, as a host opening it reads them
   /// (com.canonical.dbusmenu AboutToShow, then GetLayout); nothing when a call failed.
@@ -44,7 +42,21 @@ class StatusNotifierWatcher {
   void stall();
 
  private:
-  std::unique_ptr<StatusNotifierBus> bus_;
+  static int registerItem(sd_bus_message* message, void* data, sd_bus_error*);
+  static int registerHost(sd_bus_message* message, void* data, sd_bus_error*);
+  static int registeredItems(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
+                             void* data, sd_bus_error*);
+  static const sd_bus_vtable kVtable[];
+  /// Sends `message` and waits, handling the bus meanwhile, for its reply; nothing (with
+  /// error() saying why) when none came or it was an error.
+  Message call(sd_bus_message* message, const std::vector<Source>& also);
+  Message newCall(const Item& item, const char* path, const char* interface, const char* member);
+
+  sd_bus* bus_ = nullptr;
+  sd_bus_slot* object_ = nullptr;
+  sd_bus_slot* stall_ = nullptr;
+  std::vector<Item> items_;
+  std::string error_;
 };
 
 }  // namespace tolvane::test

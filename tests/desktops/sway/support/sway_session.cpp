@@ -2,11 +2,7 @@
 #include "desktops/sway/support/sway_session.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,10 +18,6 @@ using Json = nlohmann::json;
 namespace fs = std::filesystem;
 // One event of the stream: a window event carries the whole container.
 constexpr std::size_t kMaxLine = 1 << 20;
-
-bool exitedWithZero(const ChildProcess& child) {
-  return child.ended() && WIFEXITED(child.status()) && WEXITSTATUS(child.status()) == 0;
-}
 
 std::string windowOf(const Json& container) {
   const auto text = [&](const char* key) {
@@ -75,29 +67,19 @@ bool SwaySession::start() {
 }
 
 bool SwaySession::startSway() {
-  const passwd* nobody = getpwnam("nobody");
-  const std::string dir = home_.path() + "/sway";
-  runtime_ = home_.path() + "/run";
   // sway runs as nobody and needs its own folder; the clients, as root, have their own.
-  fs::create_directories(dir);
-  fs::create_directories(runtime_);
-  chmod(home_.path().c_str(), 0711);
-  chmod(dir.c_str(), 0700);
-  chmod(runtime_.c_str(), 0700);
-  if (!nobody || chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+  const std::string dir = folder("sway");
+  runtime_ = folder("run");
+  if (!giveToNobody(dir)) {
     error_ = "no user nobody to run sway as";
     return false;
   }
   std::ofstream(dir + "/conf") << "output HEADLESS-1 resolution 1280x800\n";
   const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MOVED_TO);
-  sway_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{
-          "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-i",
-          "PATH=/usr/bin:/bin", "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "WLR_BACKENDS=headless",
-          "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "sway", "-c", dir + "/conf"},
-      Environment{}, -1, swayErr_.writeEnd());
-  swayErr_.closeWriteEnd();
+  startAsNobody({}, "",
+                {"HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "WLR_BACKENDS=headless",
+                 "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "sway", "-c", dir + "/conf"});
   // sway makes the IPC socket after the Wayland one: with both there, both listen.
   const auto ready = [&] {
     for (const auto& entry : fs::directory_iterator(dir)) {
@@ -105,7 +87,7 @@ bool SwaySession::startSway() {
       if (name.starts_with("sway-ipc.") && name.ends_with(".sock")) socket_ = entry.path();
     }
     wayland_ = fs::exists(dir + "/wayland-1") ? dir + "/wayland-1" : "";
-    return (!socket_.empty() && !wayland_.empty()) || sway_->ended();
+    return (!socket_.empty() && !wayland_.empty()) || compositor_->ended();
   };
   const Source created{watch, [watch] {
                          char buffer[4096];
@@ -113,9 +95,9 @@ bool SwaySession::startSway() {
                          }
                          return true;
                        }};
-  const bool up = waitOn(ready, {created, swayErr_.source(), sway_->source()}, kBound);
+  const bool up = waitWith(ready, {created});
   ::close(watch);
-  if (!up || sway_->ended()) error_ = "sway did not start: " + swayErr_.text();
+  if (!up || compositor_->ended()) error_ = "sway did not start: " + said();
   return error_.empty();
 }
 
@@ -138,15 +120,15 @@ bool SwaySession::startEvents() {
   ::close(ends[1]);
   // Subscribing to ticks brings one at once: from then on no event is missed.
   if (!waitWith([&] { return ticks_ > 0 || events_->ended(); }) || ticks_ == 0) {
-    error_ = "sway's event stream did not start: " + swayErr_.text();
+    error_ = "sway's event stream did not start: " + said();
     return false;
   }
   return true;
 }
 
 std::vector<Source> SwaySession::sources() {
-  std::vector<Source> all{{eventsFd_, [this] { return drainEvents(); }}, swayErr_.source()};
-  if (sway_) all.push_back(sway_->source());
+  std::vector<Source> all = CompositorSession::sources();
+  all.push_back({eventsFd_, [this] { return drainEvents(); }});
   return all;
 }
 
@@ -188,21 +170,6 @@ bool SwaySession::handleEvent(const std::string& line) {
   return true;
 }
 
-bool SwaySession::run(const std::vector<std::string>& argv, const std::vector<Source>& also,
-                      int out) {
-  ChildProcess child(argv, clientEnvironment(), out);
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  all.push_back(child.source());
-  return waitOn([&] { return child.ended(); }, all, kBound) && exitedWithZero(child);
-}
-
-bool SwaySession::waitWith(const std::function<bool()>& done, const std::vector<Source>& also) {
-  auto all = sources();
-  all.insert(all.end(), also.begin(), also.end());
-  return waitOn(done, all, kBound);
-}
-
 std::optional<std::string> SwaySession::msg(const std::vector<std::string>& args) {
   PipeText out;
   std::vector<std::string> argv{"swaymsg", "-r"};
@@ -215,11 +182,13 @@ std::optional<std::string> SwaySession::msg(const std::vector<std::string>& args
   return out.text();
 }
 
+// The recording terminal copies what it is typed, without line editing or echo.
 bool SwaySession::openWindow(const std::string& app, const std::string& title,
-                             const std::vector<std::string>& command) {
-  std::vector<std::string> argv{"foot", "-a", app, "-T", title};
-  argv.insert(argv.end(), command.begin(), command.end());
-  return openClient(argv, app + ":" + title);
+                             const std::string& record) {
+  const Steps command = record.empty()
+                            ? Steps{"cat"}
+                            : Steps{"sh", "-c", "stty -icanon -echo min 1; exec cat > " + record};
+  return openClient(Steps{"foot", "-a", app, "-T", title} + command, app + ":" + title);
 }
 
 bool SwaySession::openClient(const std::vector<std::string>& argv, const std::string& window) {
@@ -228,10 +197,6 @@ bool SwaySession::openClient(const std::vector<std::string>& argv, const std::st
     return std::find(mapped_.begin(), mapped_.end(), window) != mapped_.end() && focused_ == window;
   };
   return waitWith(shown);
-}
-
-bool SwaySession::waitFocused(const std::string& window, const std::vector<Source>& also) {
-  return waitWith([&] { return isWindow(focused_, window); }, also);
 }
 
 bool SwaySession::sync(const std::vector<Source>& also) {
@@ -246,19 +211,6 @@ int SwaySession::bindingsRun(const std::string& text) const {
   }));
 }
 
-bool SwaySession::type(const std::vector<std::string>& args, const std::vector<Source>& also) {
-  std::vector<std::string> argv{"wtype"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run(argv, also);
-}
-
-bool SwaySession::typeMeanwhile(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"wtype"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  clients_.push_back(std::make_unique<ChildProcess>(argv, clientEnvironment()));
-  return clients_.back()->started();
-}
-
 bool SwaySession::dropKeptKeyboard(const std::vector<Source>& also) {
   const int removed = keyboardsRemoved_;
   keeper_.reset();
@@ -266,17 +218,9 @@ bool SwaySession::dropKeptKeyboard(const std::vector<Source>& also) {
 }
 
 std::optional<Picture> SwaySession::screenshot(const std::string& name) {
-  const char* artifacts = std::getenv("TOLVANE_TEST_ARTIFACTS");
-  const std::string kept = std::string(artifacts ? artifacts : ".") + "/" + name + ".png";
   const std::string raw = home_.path() + "/" + name + ".ppm";
-  if (!run({"grim", "-t", "ppm", raw}) || !run({"grim", kept})) return std::nullopt;
+  if (!run({"grim", "-t", "ppm", raw}) || !run({"grim", keptPicture(name)})) return std::nullopt;
   return readPpm(raw);
-}
-
-void SwaySession::end() {
-  if (!sway_) return;
-  kill(-sway_->pid(), SIGTERM);
-  sway_->waitForEnd(kBound);
 }
 
 }  // namespace tolvane::test

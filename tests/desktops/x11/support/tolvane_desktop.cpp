@@ -341,12 +341,6 @@ void TolvaneDesktop::addWaits() {
     const auto held = [&] { return !comboIsFree(x, kTab, XCB_MOD_MASK_4); };
     EXPECT_TRUE(pollUntil([&] { return held() == (s.n == 1); })) << tolvane->log();
   };
-  // "name=prefix": names the window whose number the log writes after the prefix.
-  verbs_["named"] = [this](const Step& s) {
-    const auto [key, prefix] = split(s.arg);
-    ASSERT_TRUE(waitForLog(prefix)) << tolvane->log();
-    name(key, static_cast<xcb_window_t>(std::stoul(tolvane->logAfter(prefix))));
-  };
   // "name=title": Tolvane's one window of that title, named.
   verbs_["window"] = [this](const Step& s) {
     const auto [key, title] = split(s.arg);
