@@ -25,11 +25,6 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServi
     random.forced = std::vector<std::uint64_t>(100, 0);  // every session is sampled
   }
 
-  void ready() {
-    engine.setWarmed();
-    engine.updateEnabled();
-    loop.runUntilIdle();
-  }
   TapVerdict key(std::uint16_t code, std::uint64_t flags = kCmd) {
     return tap.deliver(KeyEventType::keyDown, code, flags);
   }

@@ -160,9 +160,7 @@ TEST(PaletteControllerTest, OneSessionEventPerOpeningTimedFromTheLastShow) {
 TEST(PaletteControllerTest,
      NeverOpensDuringASwitcherSessionAndWhileOpenAStallFreesTheKeysEvenWhenPaused) {
   PaletteScene scene;
-  scene.engine.setWarmed();
-  scene.engine.updateEnabled();
-  scene.loop.runUntilIdle();
+  scene.ready();
   scene.tap.modifier(kLeftCommand, true, kCmd);
   scene.tap.deliver(KeyEventType::keyDown, kTab, kCmd);
   scene.palette.toggle();

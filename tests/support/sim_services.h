@@ -259,6 +259,12 @@ struct SwitcherServices : WindowServices {
     settings.setInterceptionChangedHook([this] { engine.updateEnabled(); });
   }
   ~SwitcherServices() { ticker.shutdown(); }
+  /// Warmed up and in charge: the tap installed and the system's hotkeys suppressed.
+  void ready() {
+    engine.setWarmed();
+    engine.updateEnabled();
+    loop.runUntilIdle();
+  }
 
   sim::SimEventTap tap;
   sim::SimSwitcherPanel panel;
