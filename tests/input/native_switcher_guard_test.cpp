@@ -14,14 +14,10 @@ const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::c
 const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
                                 SymbolicHotKey::commandKeyAboveTab};
 
-class NativeSwitcherGuardTest : public ::testing::Test, protected test::WindowServices {
+// The engine the services build stays idle: nothing here warms it up or gives it a tap.
+class NativeSwitcherGuardTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
-  ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
   Lines hotKeyLines() { return linesStartingWith("native hotkey "); }
-
-  test::ManualTicker ticker;
-  NativeSwitcherGuard guard{{desktop, desktop, loop, clock, log, usage},
-                            [this](double seconds) { ticker.sleep(seconds); }};
 };
 
 TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedChangesOnlyWhatDiffersAndStopsOnDisarm) {
