@@ -58,10 +58,6 @@ class AppDelegateTest : public ::testing::Test, protected test::SimServices {
     return *app_;
   }
 
-  std::vector<bool> hotKeys() {
-    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
-  }
-
   test::TempDir temp;
   sim::FaultyFileSystem files{disk};
   sim::SimHttpClient http;
@@ -83,7 +79,7 @@ class AppDelegateTest : public ::testing::Test, protected test::SimServices {
 
 TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
   app().applicationDidFinishLaunching();
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_EQ(desktop.messagingTimeout(0), AppDelegate::kLaunchMessagingTimeout);
   EXPECT_FALSE(app().isWarmedUp());
 
@@ -92,7 +88,7 @@ TEST_F(AppDelegateTest, LaunchRestoresFirstAndTakesTheKeyboardOnlyAfterWarmUp) {
   EXPECT_NE(std::find(logLines.begin(), logLines.end(), "window snapshot warmed count=2"),
             logLines.end());
   EXPECT_EQ(desktop.messagingTimeout(0), AppDelegate::kRunningMessagingTimeout);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
 
   app().reporter().drain();
   const auto queue = disk.readFile(temp.path() + "/data/brenmoor/improve-queue.jsonl");
@@ -110,11 +106,11 @@ TEST_F(AppDelegateTest, TheTrayPausesTheSwitcherListsTheWarmedWindowsAndShowsThe
                           [](const MenuEntry& entry) { return entry.title == "Editor"; }),
             2);
   ASSERT_TRUE(statusItem.choose("Pause Window Switching"));
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_FALSE(app().engine().hasTap());
   statusItem.openMenu();
   ASSERT_TRUE(statusItem.choose("Resume Window Switching"));
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
   ASSERT_TRUE(statusItem.choose("About Tolvane"));
   EXPECT_EQ(interaction.aboutShown, Strings{"Tolvane 1.4"});
 }
@@ -125,13 +121,10 @@ TEST_F(AppDelegateTest, AStallWhileTheTrayMenuIsOpenLetsGoOfItsGrabEvenWhenPause
   app().settings().setSwitcherPaused(true);  // no trigger grab is watched now
   // The open menu's grab, as the desktop publishes it to its tap.
   tap.setWindowGrabHeld(true);
-  auto& watchdog = app().guard().watchdog();
   const auto stallWithTheMenu = [&](bool open) {
     logLines.clear();
     if (open) statusItem.openMenu();
-    watchdog.beat();
-    clock.advance(0.4);
-    watchdog.check();
+    stallMainThread(app().guard().watchdog(), 0.4);
     if (open) statusItem.closeMenu();
     return std::count(logLines.begin(), logLines.end(),
                       "watchdog: main stalled 400 ms — keyboard released");
@@ -147,7 +140,7 @@ TEST_F(AppDelegateTest, QuitGivesTheHotkeysBackEvenWhenNeverSuppressed) {
   app().applicationDidFinishLaunching();
   for (std::int32_t key : {1, 2, 6}) desktop.seedHotKey(key, false);
   app().applicationWillTerminate();
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(hotKeys(), kAllOn);
 }
 
 }  // namespace

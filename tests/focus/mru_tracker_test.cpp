@@ -16,12 +16,7 @@ using Ids = std::vector<std::uint32_t>;
 
 class MRUTrackerTest : public ::testing::Test, protected test::WindowServices {
  protected:
-  MRUTrackerTest() {
-    desktop.addApp({.pid = 100});
-    desktop.addApp({.pid = 200});
-    for (std::uint32_t n : {11u, 12u}) desktop.addWindow({.number = n, .pid = 100});
-    desktop.addWindow({.number = 21, .pid = 200});
-  }
+  MRUTrackerTest() { addEditorAndMail(); }
   const Ids& history() { return tracker.order().ids(); }
 };
 

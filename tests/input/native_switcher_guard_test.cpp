@@ -13,16 +13,11 @@ using Lines = std::vector<std::string>;
 const SymbolicHotKeySet kCmdTab = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab};
 const SymbolicHotKeySet kAll = {SymbolicHotKey::commandTab, SymbolicHotKey::commandShiftTab,
                                 SymbolicHotKey::commandKeyAboveTab};
-const std::vector<bool> kAllOn{true, true, true};
 
-class NativeSwitcherGuardTest : public ::testing::Test, protected test::WindowServices {
+// The engine the services build stays idle: nothing here warms it up or gives it a tap.
+class NativeSwitcherGuardTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
-  ~NativeSwitcherGuardTest() override { ticker.shutdown(); }
   Lines hotKeyLines() { return linesStartingWith("native hotkey "); }
-
-  test::ManualTicker ticker;
-  NativeSwitcherGuard guard{{desktop, desktop, loop, clock, log, usage},
-                            [this](double seconds) { ticker.sleep(seconds); }};
 };
 
 TEST_F(NativeSwitcherGuardTest, SuppressesWhatIsRequestedChangesOnlyWhatDiffersAndStopsOnDisarm) {
@@ -66,7 +61,7 @@ TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
   desktop.setSecureInput(false);
   loop.advance(NativeSwitcherGuard::kHeartbeatSeconds);
   loop.advance(1.0);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
   EXPECT_EQ(linesStartingWith("secure input"),
             (Lines{"secure input on (Passwords) — native hotkeys handed back",
                    "secure input off — re-arming native hotkey suppression"}));
@@ -81,14 +76,7 @@ TEST_F(NativeSwitcherGuardTest, SecureInputHandsTheHotkeysBackWithinOneBeat) {
 }
 
 TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
-  auto& watchdog = guard.watchdog();
-  const auto stallFor = [&](int seconds) {
-    watchdog.beat();
-    for (int s = 0; s < seconds; ++s) {
-      clock.advance(1.0);
-      watchdog.check();
-    }
-  };
+  const auto stallFor = [&](int seconds) { stallMainThread(guard.watchdog(), 1.0, seconds); };
   stallFor(12);  // nothing suppressed: nothing to do
   EXPECT_TRUE(linesStartingWith("watchdog:").empty());
 
@@ -104,7 +92,7 @@ TEST_F(NativeSwitcherGuardTest, AStallActsOnceAndOnlyWhileSuppressing) {
 
   // Once the main thread runs again, the next reconcile suppresses and re-arms.
   guard.setRequested(kAll);
-  EXPECT_EQ(hotKeys(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(hotKeys(), kAllOff);
   stallFor(11);
   EXPECT_EQ(linesStartingWith("watchdog:").size(), 2u);
 }

@@ -20,26 +20,11 @@ constexpr auto kShift = eventflags::kShift;
 class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServices {
  protected:
   SwitcherEngineTest() {
-    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
-    desktop.addApp({.pid = 200, .localizedName = "Mail", .bundleID = "org.example.mail"});
-    for (std::uint32_t n : {11u, 12u}) desktop.addWindow({.number = n, .pid = 100});
-    desktop.addWindow({.number = 21, .pid = 200});
-    refresh(100);
-    refresh(200);
-    desktop.setFrontmost(100);
-    resetHistory();
+    addEditorAndMail();
+    listEditorAndMail();
     random.forced = std::vector<std::uint64_t>(100, 0);  // every session is sampled
   }
-  void resetHistory() {
-    desktop.setFrontmost(100);  // the application of the most recent window
-    for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);  // 11, 12, 21
-  }
 
-  void ready() {
-    engine.setWarmed();
-    engine.updateEnabled();
-    loop.runUntilIdle();
-  }
   TapVerdict key(std::uint16_t code, std::uint64_t flags = kCmd) {
     return tap.deliver(KeyEventType::keyDown, code, flags);
   }
@@ -50,8 +35,6 @@ class SwitcherEngineTest : public ::testing::Test, protected test::SwitcherServi
     key(kTab);
   }
   void releaseTrigger() { tap.modifier(kLeftCommand, false, 0); }
-  const std::vector<bool> kAllOn{true, true, true};
-  const std::vector<bool> kAllOff{false, false, false};
   std::uint32_t frontOfHistory() { return tracker.order().ids().front(); }
 };
 
@@ -149,13 +132,8 @@ TEST_F(SwitcherEngineTest, AStalledMainThreadLetsTheKeyboardGoAndCancelsTheSessi
   ready();
   startSession();
   loop.advance(SwitcherEngine::kShowDelaySeconds);
-  auto& watchdog = guard.watchdog();
   // The main thread stops: only the watchdog's thread runs, on its own clock.
-  for (double stalled : {0.3, 0.4}) {
-    watchdog.beat();
-    clock.advance(stalled);
-    watchdog.check();
-  }
+  for (double stalled : {0.3, 0.4}) stallMainThread(guard.watchdog(), stalled);
   EXPECT_FALSE(tap.isEnabled());
   EXPECT_EQ(linesStartingWith("watchdog:"),
             std::vector<std::string>{"watchdog: main stalled 400 ms — keyboard released"});

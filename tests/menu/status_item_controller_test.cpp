@@ -57,8 +57,7 @@ TEST_F(StatusItemControllerTest, TheIconDotAndTooltipFollowTheStateWithinOneRefr
        true, true, "Tolvane"},
   };
   // The switcher in charge: the guard watches secure input from now on.
-  engine.setWarmed();
-  engine.updateEnabled();
+  ready();
   controller.start();
   for (const auto& row : rows) {
     row.arrange();

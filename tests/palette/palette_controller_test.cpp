@@ -20,15 +20,8 @@ constexpr auto kCtrl = eventflags::kControl;
 // Budget and Report of Editor, Inbox of Mail; most recently used in that order.
 struct PaletteScene : test::PaletteServices {
   PaletteScene() {
-    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
-    desktop.addApp({.pid = 200, .localizedName = "Mail", .bundleID = "org.example.mail"});
-    desktop.addWindow({.number = 11, .pid = 100, .title = "Budget"});
-    desktop.addWindow({.number = 12, .pid = 100, .title = "Report"});
-    desktop.addWindow({.number = 21, .pid = 200, .title = "Inbox"});
-    desktop.setFrontmost(200);
-    refresh(100);  // the switcher lists what the cache holds
-    refresh(200);
-    for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);
+    addEditorAndMail();
+    listEditorAndMail();  // the switcher lists what the cache holds
   }
   bool key(std::uint16_t code, std::uint64_t flags = 0) { return keys.press(code, flags); }
   /// The windows the activator was asked for.
@@ -167,9 +160,7 @@ TEST(PaletteControllerTest, OneSessionEventPerOpeningTimedFromTheLastShow) {
 TEST(PaletteControllerTest,
      NeverOpensDuringASwitcherSessionAndWhileOpenAStallFreesTheKeysEvenWhenPaused) {
   PaletteScene scene;
-  scene.engine.setWarmed();
-  scene.engine.updateEnabled();
-  scene.loop.runUntilIdle();
+  scene.ready();
   scene.tap.modifier(kLeftCommand, true, kCmd);
   scene.tap.deliver(KeyEventType::keyDown, kTab, kCmd);
   scene.palette.toggle();
@@ -184,9 +175,7 @@ TEST(PaletteControllerTest,
   scene.tap.modifier(kLeftCommand, false, 0);
   scene.loop.runUntilIdle();
   auto& watchdog = scene.guard.watchdog();
-  watchdog.beat();
-  scene.clock.advance(0.4);
-  watchdog.check();
+  scene.stallMainThread(watchdog, 0.4);
   EXPECT_EQ(scene.linesStartingWith("watchdog:"),
             std::vector<std::string>{"watchdog: main stalled 400 ms — keyboard released"});
 
@@ -199,9 +188,7 @@ TEST(PaletteControllerTest,
   scene.loop.advance(1.0);
   watchdog.check();
   EXPECT_TRUE(scene.tap.windowGrabHeld());
-  watchdog.beat();
-  scene.clock.advance(0.4);
-  watchdog.check();
+  scene.stallMainThread(watchdog, 0.4);
   EXPECT_FALSE(scene.tap.windowGrabHeld());
 }
 

@@ -35,6 +35,7 @@
 #include "focus/mru_tracker.h"
 #include "focus/window_activator.h"
 #include "input/hotkey_recorder.h"
+#include "input/main_stall_watchdog.h"
 #include "input/switcher_engine.h"
 #include "localization/l10n.h"
 #include "model/usage_recorder.h"
@@ -178,6 +179,21 @@ struct SimServices {
     }
     return found;
   }
+  /// Whether the system's switcher hotkeys 1, 2 and 6 are enabled, in that order.
+  std::vector<bool> hotKeys() const {
+    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
+  }
+  static inline const std::vector<bool> kAllOn{true, true, true};
+  static inline const std::vector<bool> kAllOff{false, false, false};
+  /// The main thread stops right after a heartbeat while the watchdog's thread wakes `checks`
+  /// times, `interval` seconds apart on the simulated clock.
+  void stallMainThread(MainStallWatchdog& watchdog, double interval, int checks = 1) {
+    watchdog.beat();
+    for (int i = 0; i < checks; ++i) {
+      clock.advance(interval);
+      watchdog.check();
+    }
+  }
 
   sim::SimClock clock;
   sim::SimRunLoop loop{clock};
@@ -203,15 +219,30 @@ struct SimServices {
 struct WindowServices : SimServices {
   WindowServices() : SimServices({{std::string(prefkey::kLaunchAtLogin), false}}) {}
 
-  /// Whether the system's switcher hotkeys 1, 2 and 6 are enabled, in that order.
-  std::vector<bool> hotKeys() const {
-    return {desktop.hotKeyEnabled(1), desktop.hotKeyEnabled(2), desktop.hotKeyEnabled(6)};
-  }
   /// The running application `pid` as the workspace reports it now.
   RunningApp app(Pid pid) { return *desktop.application(pid); }
   /// A refresh as the background refresh does it: 0.15 s, with application entries.
   bool refresh(Pid pid, const CrossSpacePass& pass = std::nullopt, bool revisit = false) {
     return enumerator.refreshApp(app(pid), clock.now() + 0.15, pass, true, revisit);
+  }
+  /// Editor (pid 100) with "Budget" (11) and "Report" (12), and Mail (pid 200) with "Inbox" (21).
+  void addEditorAndMail() {
+    desktop.addApp({.pid = 100, .localizedName = "Editor", .bundleID = "org.example.editor"});
+    desktop.addApp({.pid = 200, .localizedName = "Mail", .bundleID = "org.example.mail"});
+    desktop.addWindow({.number = 11, .pid = 100, .title = "Budget"});
+    desktop.addWindow({.number = 12, .pid = 100, .title = "Report"});
+    desktop.addWindow({.number = 21, .pid = 200, .title = "Inbox"});
+  }
+  /// Both cached as the background refresh leaves them, and the history set to 11, 12, 21.
+  void listEditorAndMail() {
+    refresh(100);
+    refresh(200);
+    resetHistory();
+  }
+  /// The history back to 11, 12, 21, Editor (the application of 11) frontmost.
+  void resetHistory() {
+    desktop.setFrontmost(100);
+    for (std::uint32_t window : {21u, 12u, 11u}) tracker.order().bump(window);
   }
 
   RecordedUsage usage;
@@ -228,6 +259,12 @@ struct SwitcherServices : WindowServices {
     settings.setInterceptionChangedHook([this] { engine.updateEnabled(); });
   }
   ~SwitcherServices() { ticker.shutdown(); }
+  /// Warmed up and in charge: the tap installed and the system's hotkeys suppressed.
+  void ready() {
+    engine.setWarmed();
+    engine.updateEnabled();
+    loop.runUntilIdle();
+  }
 
   sim::SimEventTap tap;
   sim::SimSwitcherPanel panel;
