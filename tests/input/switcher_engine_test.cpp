@@ -74,6 +74,7 @@ TEST_F(SwitcherEngineTest, KeysWithinASessionMoveRescopeAndCancel) {
   EXPECT_EQ(desktop.axCalls(), calls);              // navigation never asks another application
   EXPECT_TRUE(engine.isActive());
   key(kEscape);
+  ASSERT_FALSE(usage.events.empty());
   EXPECT_EQ(usage.events.back().properties.at("cancelled"), EventValue(true));
 
   // Shift joining in the middle of the session reverses Tab.
@@ -115,6 +116,7 @@ TEST_F(SwitcherEngineTest, ATapDisabledBySystemCancelsAndGivesTheHotkeysBackAtOn
   EXPECT_FALSE(engine.isActive());
   EXPECT_EQ(hotKeys(), kAllOn);
   EXPECT_TRUE(tap.isEnabled());
+  ASSERT_FALSE(usage.events.empty());
   EXPECT_EQ(usage.events.back().properties.at("reason"), EventValue(std::string("timeout")));
 
   engine.startPolling();
@@ -143,6 +145,7 @@ TEST_F(SwitcherEngineTest, AStalledMainThreadLetsTheKeyboardGoAndCancelsTheSessi
   EXPECT_FALSE(engine.isActive());
   EXPECT_FALSE(panel.visible);
   EXPECT_TRUE(tap.isEnabled());
+  ASSERT_FALSE(usage.events.empty());
   EXPECT_EQ(usage.events.back().name, "tap.disabled");
   EXPECT_EQ(usage.events.back().properties.at("recovered"), EventValue(true));
   releaseTrigger();
